@@ -1,0 +1,37 @@
+#pragma once
+
+#include <osg/MatrixTransform>
+#include <osg/ProxyNode>
+#include <osg/ref_ptr>
+
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// The index scene: a translation over one proxy that names the tiles by relative path.
+// One graph serves a whole run, so the translation carries over to folders without a report.
+class IndexGraph {
+public:
+    IndexGraph();
+
+    void setTranslation(const osg::Vec3d& translation);
+    osg::Vec3d translation() const;
+
+    // Replaces the proxy's names with `entries`, numbered 0, 1, 2... without gaps.
+    void setEntries(const std::vector<std::string>& entries);
+    std::vector<std::string> entries() const;
+
+    const osg::MatrixTransform& root() const { return *transform_; }
+
+private:
+    osg::ref_ptr<osg::MatrixTransform> transform_;
+    osg::ref_ptr<osg::ProxyNode> proxy_;
+};
+
+// The name a proxy entry stores for a tile folder: its name, a backslash, "root.osgb". The
+// backslash is kept on every platform: index files travel to Windows viewers, and the
+// scene-graph library resolves it on the others too.
+std::string ProxyEntryFor(const std::string& subfolderName);
+
+} // namespace brindle

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "export/block_origin.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brindle {
+
+// What reading one report.txt gave: an origin, or a warning saying why there is none.
+struct OriginReading {
+    std::optional<BlockOrigin> origin;
+    std::string warning;
+};
+
+// Reads the origin from the second line of a report.txt. The file is only ever opened for
+// reading; a file that cannot be opened or parsed yields no origin and a warning naming it.
+OriginReading ReadBlockOrigin(const std::filesystem::path& reportPath);
+
+// Parses the origin line: X starts at byte 3 and runs to the first capital Y; Y starts three
+// bytes after that Y and runs to the first capital Z after it. Returns nothing for a line
+// too short to hold both values or without a capital Y.
+std::optional<BlockOrigin> ParseOriginLine(std::string_view line);
+
+// The leading number of a text as the C library's atof reads it in the "C" locale: leading
+// white space skipped, optional sign, decimal or hexadecimal, 0 when no number starts there.
+double ParseLeadingNumber(std::string_view text);
+
+} // namespace brindle

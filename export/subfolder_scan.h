@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// The immediate subfolders of `folder`, as absolute paths, sorted by name (case-insensitively,
+// then bytewise) so that the order is the same on every file system. Hidden folders are
+// included; files, "." and ".." never are. A folder that cannot be read yields an empty list
+// and, when `error` is given, the cause. The process's current directory is never changed.
+std::vector<std::filesystem::path> ListSubfolders(const std::filesystem::path& folder,
+                                                  std::string* error = nullptr);
+
+// The order ListSubfolders sorts names in.
+bool SubfolderNameLess(const std::string& a, const std::string& b);
+
+} // namespace brindle
