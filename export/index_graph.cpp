@@ -1,0 +1,36 @@
+#include "export/index_graph.h"
+
+namespace brindle {
+
+IndexGraph::IndexGraph()
+    : transform_(new osg::MatrixTransform), proxy_(new osg::ProxyNode) {
+    transform_->addChild(proxy_.get());
+}
+
+void IndexGraph::setTranslation(const osg::Vec3d& translation) {
+    osg::Matrixd matrix;
+    matrix.setTrans(translation);
+    transform_->setMatrix(matrix);
+}
+
+osg::Vec3d IndexGraph::translation() const { return transform_->getMatrix().getTrans(); }
+
+void IndexGraph::setEntries(const std::vector<std::string>& entries) {
+    // removeChildren also drops the file names beyond the loaded children.
+    proxy_->removeChildren(0, proxy_->getNumFileNames());
+    for (unsigned i = 0; i < entries.size(); ++i)
+        proxy_->setFileName(i, entries[i]);
+}
+
+std::vector<std::string> IndexGraph::entries() const {
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < proxy_->getNumFileNames(); ++i)
+        names.push_back(proxy_->getFileName(i));
+    return names;
+}
+
+std::string ProxyEntryFor(const std::string& subfolderName) {
+    return subfolderName + "\\root.osgb";
+}
+
+} // namespace brindle
