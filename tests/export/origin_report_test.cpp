@@ -1,0 +1,110 @@
+#include "export/origin_report.h"
+#include "tests/export/test_fixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle {
+namespace {
+
+using test::TempDir;
+using test::WriteText;
+
+TEST(ParseLeadingNumber, ReadsAsAtofDoes) {
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber("  \t512.5 rest"), 512.5);
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber("-12.25"), -12.25);
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber("+7"), 7.0);
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber("1e3m"), 1000.0);
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber("0x10"), 16.0);
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber("12,5"), 12.0);
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber("abc"), 0.0);
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber(""), 0.0);
+    EXPECT_DOUBLE_EQ(ParseLeadingNumber("- 5"), 0.0);
+}
+
+TEST(ParseOriginLine, TakesValuesAtTheirByteOffsets) {
+    const auto origin = ParseOriginLine("X: 512.5 Y: 1024.25 Z: 33.1");
+    ASSERT_TRUE(origin);
+    EXPECT_DOUBLE_EQ(origin->x, 512.5);
+    EXPECT_DOUBLE_EQ(origin->y, 1024.25);
+
+    const auto spaced = ParseOriginLine("X = 100 Y = 200");
+    ASSERT_TRUE(spaced);
+    EXPECT_DOUBLE_EQ(spaced->x, 100.0);
+    EXPECT_DOUBLE_EQ(spaced->y, 200.0);
+
+    // A wider label moves the X text into the label itself.
+    const auto wide = ParseOriginLine("Easting: 100 Y: 200");
+    ASSERT_TRUE(wide);
+    EXPECT_DOUBLE_EQ(wide->x, 0.0);
+    EXPECT_DOUBLE_EQ(wide->y, 200.0);
+}
+
+TEST(ParseOriginLine, KeepsFullPrecision) {
+    const auto origin = ParseOriginLine("X: 3400000.3 Y: 12345678.91 Z: 0");
+    ASSERT_TRUE(origin);
+    EXPECT_EQ(origin->x, 3400000.3);
+    EXPECT_EQ(origin->y, 12345678.91);
+}
+
+TEST(ParseOriginLine, SearchesBytesNotCharacters) {
+    // 0x8D 0x59 is one double-byte character whose second byte is a capital Y.
+    const auto origin = ParseOriginLine("X: 7\x8DY: 9 Z");
+    ASSERT_TRUE(origin);
+    EXPECT_DOUBLE_EQ(origin->x, 7.0);
+    EXPECT_DOUBLE_EQ(origin->y, 9.0);
+}
+
+TEST(ParseOriginLine, YInsideTheLabelLeavesXRunningToTheEnd) {
+    const auto origin = ParseOriginLine("XY 5 Z 6");
+    ASSERT_TRUE(origin);
+    EXPECT_DOUBLE_EQ(origin->x, 5.0);
+    EXPECT_DOUBLE_EQ(origin->y, 0.0); // "Y 5 Z 6" from offset 3: " Z 6" up to the Z: nothing
+}
+
+TEST(ParseOriginLine, RejectsLinesWithoutRoomForBothValues) {
+    EXPECT_FALSE(ParseOriginLine(""));
+    EXPECT_FALSE(ParseOriginLine("X:"));
+    EXPECT_FALSE(ParseOriginLine("x: 1 y: 2 z: 3"));
+    EXPECT_FALSE(ParseOriginLine("X: 1 Y:"));
+    EXPECT_TRUE(ParseOriginLine("X: 1 Y: "));
+}
+
+TEST(ReadBlockOrigin, ReadsOnlyTheSecondLine) {
+    TempDir dir;
+    const auto report = dir / "report.txt";
+    WriteText(report, "Block A\r\nX: 10 Y: 20 Z: 30\r\nX: 99 Y: 99 Z: 99\r\n");
+    const OriginReading reading = ReadBlockOrigin(report);
+    ASSERT_TRUE(reading.origin);
+    EXPECT_DOUBLE_EQ(reading.origin->x, 10.0);
+    EXPECT_DOUBLE_EQ(reading.origin->y, 20.0);
+    EXPECT_TRUE(reading.warning.empty());
+}
+
+TEST(ReadBlockOrigin, WarnsAndGivesNoOriginForUnusableReports) {
+    TempDir dir;
+    const auto oneLine = dir / "one.txt";
+    WriteText(oneLine, "X: 10 Y: 20 Z: 30\n");
+    const auto lowerCase = dir / "lower.txt";
+    WriteText(lowerCase, "title\nx: 1 y: 2 z: 3\n");
+    for (const auto& file : {oneLine, lowerCase, dir / "missing.txt", dir.path()}) {
+        const OriginReading reading = ReadBlockOrigin(file);
+        EXPECT_FALSE(reading.origin) << file;
+        EXPECT_NE(reading.warning.find(file.string()), std::string::npos) << reading.warning;
+    }
+}
+
+TEST(ReadBlockOrigin, NeverCreatesOrChangesTheFile) {
+    TempDir dir;
+    const auto report = dir / "report.txt";
+    ReadBlockOrigin(report);
+    EXPECT_FALSE(std::filesystem::exists(report));
+
+    const std::string text = "title\nX: 1 Y: 2 Z: 3";
+    WriteText(report, text);
+    std::filesystem::permissions(report, std::filesystem::perms::owner_read);
+    EXPECT_TRUE(ReadBlockOrigin(report).origin);
+    EXPECT_EQ(test::ReadBytes(report), text);
+}
+
+} // namespace
+} // namespace brindle

@@ -1,0 +1,50 @@
+#include "export/subfolder_scan.h"
+#include "tests/export/test_fixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+
+std::vector<std::string> Names(const std::vector<fs::path>& paths) {
+    std::vector<std::string> names;
+    for (const fs::path& path : paths)
+        names.push_back(path.filename().string());
+    return names;
+}
+
+TEST(ListSubfolders, ListsImmediateFoldersOnlySortedByName) {
+    test::TempDir dir;
+    for (const char* name : {"b", "A", ".hidden", "a", "C", "b/deeper"})
+        fs::create_directories(dir / name);
+    test::WriteText(dir / "file.txt", "not a folder");
+
+    const std::vector<fs::path> found = ListSubfolders(dir.path());
+    EXPECT_EQ(Names(found), (std::vector<std::string>{".hidden", "A", "a", "b", "C"}));
+    for (const fs::path& path : found) {
+        EXPECT_TRUE(path.is_absolute());
+        EXPECT_EQ(path.parent_path(), dir.path());
+    }
+}
+
+TEST(ListSubfolders, AnUnreadableFolderGivesNothingAndSaysWhy) {
+    test::TempDir dir;
+    const fs::path before = fs::current_path();
+    std::string error;
+    EXPECT_TRUE(ListSubfolders(dir / "missing", &error).empty());
+    EXPECT_NE(error.find("missing"), std::string::npos);
+    EXPECT_TRUE(ListSubfolders(dir.path()).empty());
+    EXPECT_EQ(fs::current_path(), before);
+}
+
+TEST(SubfolderNameLess, IgnoresCaseFirstThenComparesBytes) {
+    EXPECT_TRUE(SubfolderNameLess("Tile_01", "tile_02"));
+    EXPECT_TRUE(SubfolderNameLess("TILE", "tile"));
+    EXPECT_FALSE(SubfolderNameLess("tile", "TILE"));
+    EXPECT_TRUE(SubfolderNameLess("Tile", "Tile_"));
+    EXPECT_FALSE(SubfolderNameLess("Tile", "Tile"));
+}
+
+} // namespace
+} // namespace brindle

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <osg/Vec3d>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace brindle::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes a small loadable scene to `folder`/root.osgb, creating the folder.
+void WriteTile(const std::filesystem::path& folder);
+
+void WriteText(const std::filesystem::path& file, const std::string& text);
+std::string ReadBytes(const std::filesystem::path& file);
+
+// What an index file read back with the scene-graph library holds.
+struct IndexContents {
+    bool loaded = false;
+    bool isTransformOverOneProxy = false;
+    osg::Vec3d translation;
+    std::vector<std::string> entries;
+    unsigned loadedTiles = 0; // proxy children the reader loaded through the entries
+};
+
+IndexContents ReadIndex(const std::filesystem::path& file);
+
+// The file-format version in an .osgb header.
+unsigned OsgbFileVersion(const std::filesystem::path& file);
+
+} // namespace brindle::test
