@@ -7,8 +7,8 @@
 #include "export/tile_validation.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -16,114 +16,8 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-// Serialises progress reports from the validation threads.
-class ProgressReporter {
-public:
-    ProgressReporter(const ExportOptions& options, std::size_t folderCount)
-        : callback_(options.progress) {
-        progress_.folderCount = folderCount;
-    }
-
-    void startFolder(std::size_t index, const fs::path& folder, std::size_t subfolderCount) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        progress_.foldersDone = index;
-        progress_.folder = folder;
-        progress_.subfoldersDone = 0;
-        progress_.subfolderCount = subfolderCount;
-        notify();
-    }
-
-    void subfolderDone() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        ++progress_.subfoldersDone;
-        notify();
-    }
-
-    void finish(std::size_t foldersDone) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        progress_.foldersDone = foldersDone;
-        notify();
-    }
-
-private:
-    void notify() const {
-        if (callback_)
-            callback_(progress_);
-    }
-
-    const std::function<void(const ExportProgress&)>& callback_;
-    ExportProgress progress_;
-    std::mutex mutex_;
-};
-
 bool IsCancelled(const ExportOptions& options) {
     return options.cancel && options.cancel->load();
-}
-
-unsigned EffectiveJobs(const ExportOptions& options, std::size_t work) {
-    unsigned jobs = options.jobs ? options.jobs : std::thread::hardware_concurrency();
-    jobs = std::max(1u, jobs);
-    return static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(work, 1)));
-}
-
-// Validates every tile folder on up to `jobs` threads, each holding one scene at a time.
-// Returns nothing when the run was cancelled before all were validated.
-std::optional<std::vector<TileStatus>> ValidateTiles(const std::vector<fs::path>& tiles,
-                                                     const ExportOptions& options,
-                                                     ProgressReporter& reporter) {
-    std::vector<TileStatus> statuses(tiles.size(), TileStatus::NoRootFile);
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> stopped{false};
-    const auto work = [&] {
-        for (std::size_t i = next++; i < tiles.size(); i = next++) {
-            if (IsCancelled(options)) {
-                stopped = true;
-                return;
-            }
-            statuses[i] = ValidateTile(tiles[i]);
-            reporter.subfolderDone();
-        }
-    };
-    const unsigned jobs = EffectiveJobs(options, tiles.size());
-    std::vector<std::thread> helpers;
-    for (unsigned j = 1; j < jobs; ++j)
-        helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
-    if (stopped || IsCancelled(options))
-        return std::nullopt;
-    return statuses;
-}
-
-void ApplyOrigin(const fs::path& folder, IndexGraph& graph, FolderReport& report) {
-    const fs::path reportPath = folder / "report.txt";
-    std::error_code ec;
-    if (!fs::exists(reportPath, ec))
-        return;
-    const OriginReading reading = ReadBlockOrigin(reportPath);
-    if (reading.origin)
-        graph.setTranslation(osg::Vec3d(reading.origin->x, reading.origin->y, 0.0));
-    else
-        report.warnings.push_back(reading.warning);
-}
-
-void RecordTiles(const std::vector<fs::path>& tiles, const std::vector<TileStatus>& statuses,
-                 FolderReport& report) {
-    for (std::size_t i = 0; i < tiles.size(); ++i) {
-        const std::string name = tiles[i].filename().string();
-        switch (statuses[i]) {
-        case TileStatus::Valid:
-            report.entries.push_back(ProxyEntryFor(name));
-            break;
-        case TileStatus::NoRootFile:
-            report.skipped.push_back({name, SkipReason::NoRootFile});
-            break;
-        case TileStatus::LoadFailed:
-            report.skipped.push_back({name, SkipReason::LoadFailed});
-            break;
-        }
-    }
 }
 
 std::string CheckIsFolder(const fs::path& folder) {
@@ -138,29 +32,151 @@ std::string CheckIsFolder(const fs::path& folder) {
     return {};
 }
 
-void ExportFolder(const fs::path& folder, std::size_t index, IndexGraph& graph,
-                  const ExportOptions& options, ProgressReporter& reporter, FolderReport& report) {
+// One listed folder's candidate tiles and, once validated, their statuses.
+struct FolderWork {
+    std::vector<fs::path> tiles;
+    std::vector<TileStatus> statuses;
+    std::size_t remaining = 0;
+};
+
+// Validates the tiles of all folders on a pool of threads, in list order, so that folders
+// with few tiles each still keep every thread busy. Each thread holds one scene at a time.
+// The run's thread waits for each folder in turn, writes it and reports progress.
+class ValidationPool {
+public:
+    ValidationPool(std::vector<FolderWork>& folders, const ExportOptions& options,
+                   ExportProgress& progress)
+        : folders_(folders), options_(options), progress_(progress),
+          validator_(options.fullValidation ? TileValidator::Mode::Full
+                                            : TileValidator::Mode::Fast) {
+        for (std::size_t f = 0; f < folders_.size(); ++f)
+            for (std::size_t t = 0; t < folders_[f].tiles.size(); ++t)
+                queue_.push_back({f, t});
+        progress_.subfolderCount = queue_.size();
+        const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
+        const std::size_t threads = std::min<std::size_t>(std::max(1u, wanted), queue_.size());
+        for (std::size_t i = 0; i < threads; ++i)
+            threads_.emplace_back([this] { work(); });
+    }
+
+    ~ValidationPool() {
+        for (std::thread& thread : threads_)
+            thread.join();
+    }
+
+    ValidationPool(const ValidationPool&) = delete;
+    ValidationPool& operator=(const ValidationPool&) = delete;
+
+    // Waits until folder `f` is validated; false when the run was cancelled first.
+    bool waitFor(std::size_t f) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return folders_[f].remaining == 0 || stopped_; });
+        return folders_[f].remaining == 0;
+    }
+
+    // Reports progress from the run's thread, in step with the pool's reports.
+    void report(const std::function<void(ExportProgress&)>& update) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        update(progress_);
+        notify();
+    }
+
+private:
+    struct Job {
+        std::size_t folder;
+        std::size_t tile;
+    };
+
+    void work() {
+        for (std::size_t i = next_++; i < queue_.size(); i = next_++) {
+            if (IsCancelled(options_)) {
+                stop();
+                return;
+            }
+            const Job job = queue_[i];
+            FolderWork& folder = folders_[job.folder];
+            const TileStatus status = validator_.validate(folder.tiles[job.tile]);
+            const std::lock_guard<std::mutex> lock(mutex_);
+            folder.statuses[job.tile] = status;
+            --folder.remaining;
+            ++progress_.subfoldersDone;
+            notify();
+            changed_.notify_all();
+        }
+    }
+
+    void stop() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+
+    void notify() const {
+        if (options_.progress)
+            options_.progress(progress_);
+    }
+
+    std::vector<FolderWork>& folders_;
+    const ExportOptions& options_;
+    ExportProgress& progress_;
+    const TileValidator validator_;
+    std::vector<Job> queue_;
+    std::atomic<std::size_t> next_{0};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopped_ = false;
+    std::vector<std::thread> threads_;
+};
+
+FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
     report.folder = folder;
     report.indexFile = folder / "root.osgb";
-    if (std::string error = CheckIsFolder(folder); !error.empty()) {
-        reporter.startFolder(index, folder, 0);
-        report.status = FolderStatus::Failed;
-        report.error = std::move(error);
-        return;
-    }
-    ApplyOrigin(folder, graph, report);
+    FolderWork work;
+    report.error = CheckIsFolder(folder);
+    if (!report.error.empty())
+        return work;
     std::string scanError;
-    const std::vector<fs::path> tiles = ListSubfolders(folder, &scanError);
+    work.tiles = ListSubfolders(folder, &scanError);
     if (!scanError.empty())
         report.warnings.push_back(scanError + "; index written without tiles");
-    reporter.startFolder(index, folder, tiles.size());
+    work.statuses.assign(work.tiles.size(), TileStatus::NoRootFile);
+    work.remaining = work.tiles.size();
+    return work;
+}
 
-    const std::optional<std::vector<TileStatus>> statuses = ValidateTiles(tiles, options, reporter);
-    if (!statuses) {
-        report.status = FolderStatus::Cancelled;
+void ApplyOrigin(const fs::path& folder, IndexGraph& graph, FolderReport& report) {
+    const fs::path reportPath = folder / "report.txt";
+    std::error_code ec;
+    if (!fs::exists(reportPath, ec))
         return;
+    const OriginReading reading = ReadBlockOrigin(reportPath);
+    if (reading.origin)
+        graph.setTranslation(osg::Vec3d(reading.origin->x, reading.origin->y, 0.0));
+    else
+        report.warnings.push_back(reading.warning);
+}
+
+void RecordTiles(const FolderWork& work, FolderReport& report) {
+    for (std::size_t i = 0; i < work.tiles.size(); ++i) {
+        const std::string name = work.tiles[i].filename().string();
+        switch (work.statuses[i]) {
+        case TileStatus::Valid:
+            report.entries.push_back(ProxyEntryFor(name));
+            break;
+        case TileStatus::NoRootFile:
+            report.skipped.push_back({name, SkipReason::NoRootFile});
+            break;
+        case TileStatus::LoadFailed:
+            report.skipped.push_back({name, SkipReason::LoadFailed});
+            break;
+        }
     }
-    RecordTiles(tiles, *statuses, report);
+}
+
+void WriteFolder(const FolderWork& work, IndexGraph& graph, const ExportOptions& options,
+                 FolderReport& report) {
+    ApplyOrigin(report.folder, graph, report);
+    RecordTiles(work, report);
     graph.setEntries(report.entries);
     report.translation = graph.translation();
     if (options.dryRun) {
@@ -193,27 +209,31 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
                                  const ExportOptions& options) {
     ExportReport report;
     report.folders.resize(folders.size());
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        report.folders[i].folder = folders[i];
-        report.folders[i].indexFile = folders[i] / "root.osgb";
-    }
     if (folders.empty())
         return report;
 
-    PrepareTileValidation();
-    ProgressReporter reporter(options, folders.size());
+    std::vector<FolderWork> work;
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        work.push_back(ScanFolder(folders[i], report.folders[i]));
+
+    ExportProgress progress;
+    progress.folderCount = folders.size();
+    ValidationPool pool(work, options, progress);
     IndexGraph graph;
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        if (IsCancelled(options))
+        FolderReport& folder = report.folders[i];
+        if (!pool.waitFor(i) || IsCancelled(options))
             break;
-        ExportFolder(folders[i], i, graph, options, reporter, report.folders[i]);
-        if (report.folders[i].status == FolderStatus::Cancelled)
-            break;
+        if (folder.error.empty())
+            WriteFolder(work[i], graph, options, folder);
+        else
+            folder.status = FolderStatus::Failed;
+        pool.report([&](ExportProgress& p) {
+            p.foldersDone = i + 1;
+            p.folder = folder.folder;
+        });
     }
     report.cancelled = IsCancelled(options);
-    reporter.finish(static_cast<std::size_t>(
-        std::count_if(report.folders.begin(), report.folders.end(),
-                      [](const FolderReport& f) { return f.status != FolderStatus::Cancelled; })));
     return report;
 }
 

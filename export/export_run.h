@@ -15,14 +15,17 @@ namespace brindle {
 struct ExportProgress {
     std::size_t foldersDone = 0;
     std::size_t folderCount = 0;
-    std::size_t subfoldersDone = 0;  // in the current folder
-    std::size_t subfolderCount = 0;  // in the current folder
-    std::filesystem::path folder;    // the current folder
+    std::size_t subfoldersDone = 0; // validated so far, over all folders of the run
+    std::size_t subfolderCount = 0; // to validate, over all folders of the run
+    std::filesystem::path folder;   // the folder being written, or last written
 };
 
 struct ExportOptions {
     unsigned jobs = 0;   // threads validating tiles; 0 means one per hardware thread
     bool dryRun = false; // scan and validate, write nothing
+    // Load every tile in full, textures and referenced scenes included, as a viewer would.
+    // Gives the same answer as the default check, which reads only each tile's own file.
+    bool fullValidation = false;
     // Called as folders and subfolders complete, from the run's threads but never from two
     // at once. Keep it short: validation waits for it.
     std::function<void(const ExportProgress&)> progress;
