@@ -1,0 +1,280 @@
+#include "tools/sample_block.h"
+
+#include <gtest/gtest.h>
+
+#include <osg/Geode>
+#include <osg/Geometry>
+#include <osg/Image>
+#include <osg/Texture2D>
+#include <osgDB/ReadFile>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using brindle::SampleBlock;
+using brindle::SampleBlockOptions;
+
+namespace {
+
+// A fresh folder per test, removed afterwards, so tests never see each other's files.
+class SampleBlockTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root_ = fs::temp_directory_path() / ("brindle_sample_test_" + std::string(info->name()) +
+                                             "_" + std::to_string(::getpid()));
+        fs::remove_all(root_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    static SampleBlockOptions SmallOptions() {
+        SampleBlockOptions options;
+        options.tileCount = 4;
+        options.minTexturePx = 16;
+        options.maxTexturePx = 40;
+        options.minGridCells = 2;
+        options.maxGridCells = 6;
+        options.seed = 7;
+        return options;
+    }
+
+    fs::path root_;
+};
+
+std::string ReadBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> EntryNames(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+const osg::Geometry* FirstGeometry(const osg::Node* node) {
+    const osg::Geode* geode = node ? node->asGeode() : nullptr;
+    if (!geode || geode->getNumDrawables() == 0) {
+        return nullptr;
+    }
+    return geode->getDrawable(0)->asGeometry();
+}
+
+const osg::Image* TextureImage(const osg::Geometry& geometry) {
+    const osg::StateSet* state = geometry.getStateSet();
+    if (!state) {
+        return nullptr;
+    }
+    const auto* texture = dynamic_cast<const osg::Texture2D*>(
+        state->getTextureAttribute(0, osg::StateAttribute::TEXTURE));
+    return texture ? texture->getImage() : nullptr;
+}
+
+// Loads a tile and checks it is the textured mesh its parameters describe.
+void ExpectTileMatches(const fs::path& file, const brindle::SampleTileParams& params) {
+    const osg::ref_ptr<osg::Node> node = osgDB::readNodeFile(file.string());
+    ASSERT_TRUE(node) << file;
+    const osg::Geometry* geometry = FirstGeometry(node.get());
+    ASSERT_TRUE(geometry) << file;
+    const auto* vertices = dynamic_cast<const osg::Vec3Array*>(geometry->getVertexArray());
+    ASSERT_TRUE(vertices) << file;
+    const unsigned side = params.gridCells + 1;
+    EXPECT_EQ(vertices->size(), side * side) << file;
+    ASSERT_TRUE(geometry->getNormalArray()) << file;
+    EXPECT_EQ(geometry->getNormalArray()->getNumElements(), vertices->size()) << file;
+    ASSERT_TRUE(geometry->getTexCoordArray(0)) << file;
+    EXPECT_EQ(geometry->getTexCoordArray(0)->getNumElements(), vertices->size()) << file;
+    ASSERT_EQ(geometry->getNumPrimitiveSets(), 1u) << file;
+    EXPECT_EQ(geometry->getPrimitiveSet(0)->getNumIndices(),
+              6u * params.gridCells * params.gridCells)
+        << file;
+    EXPECT_NEAR((*vertices)[0].x(), params.offset.x(), 1e-3) << file;
+    EXPECT_NEAR((*vertices)[0].y(), params.offset.y(), 1e-3) << file;
+
+    const osg::Image* image = TextureImage(*geometry);
+    ASSERT_TRUE(image) << file;
+    EXPECT_EQ(image->s(), params.texturePx) << file;
+    EXPECT_EQ(image->t(), params.texturePx) << file;
+    ASSERT_TRUE(image->data()) << file;
+}
+
+double MeanAbsDifference(const osg::Image& a, const osg::Image& b) {
+    double sum = 0.0;
+    for (int y = 0; y < a.t(); ++y) {
+        for (int x = 0; x < a.s(); ++x) {
+            const osg::Vec4 d = a.getColor(x, y) - b.getColor(x, y);
+            sum += std::abs(d.r()) + std::abs(d.g()) + std::abs(d.b());
+        }
+    }
+    return sum / (3.0 * a.s() * a.t());
+}
+
+TEST_F(SampleBlockTest, WritesTheDocumentedLayout) {
+    const SampleBlock block = brindle::WriteSampleBlock(root_, SmallOptions());
+
+    EXPECT_EQ(block.folder, root_);
+    const std::vector<std::string> expectedValid = {"Tile_+000_+000", "Tile_+000_+001",
+                                                    "Tile_+001_+000", "Tile_+001_+001"};
+    EXPECT_EQ(block.validTiles, expectedValid);
+    const std::vector<std::string> expectedInvalid = {"Corrupt_Tile", "Empty_Tile", "Nested_Tile"};
+    EXPECT_EQ(block.invalidTiles, expectedInvalid);
+
+    std::set<std::string> expectedEntries = {"report.txt", "notes.txt"};
+    expectedEntries.insert(expectedValid.begin(), expectedValid.end());
+    expectedEntries.insert(expectedInvalid.begin(), expectedInvalid.end());
+    EXPECT_EQ(EntryNames(root_), expectedEntries);
+
+    EXPECT_TRUE(fs::is_regular_file(root_ / "notes.txt"));
+    EXPECT_FALSE(fs::exists(root_ / "Empty_Tile" / "root.osgb"));
+    EXPECT_FALSE(fs::is_empty(root_ / "Empty_Tile"));
+    EXPECT_FALSE(fs::exists(root_ / "Nested_Tile" / "root.osgb"));
+    EXPECT_TRUE(fs::is_regular_file(root_ / "Nested_Tile" / "Data" / "root.osgb"));
+    for (const auto& name : expectedValid) {
+        EXPECT_EQ(EntryNames(root_ / name), std::set<std::string>{"root.osgb"}) << name;
+    }
+}
+
+TEST_F(SampleBlockTest, ReportHoldsTitleAndOriginLines) {
+    SampleBlockOptions options = SmallOptions();
+    options.originX = 512345.678;
+    options.originY = 3400000.3;
+    options.originZ = 12.5;
+    brindle::WriteSampleBlock(root_, options);
+
+    std::ifstream report(root_ / "report.txt", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(report, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_FALSE(lines[0].empty());
+    EXPECT_EQ(lines[0].rfind("X:", 0), std::string::npos) << "line 1 is a title";
+    EXPECT_EQ(lines[1], "X: 512345.678 Y: 3400000.3 Z: 12.5");
+}
+
+TEST_F(SampleBlockTest, ValidTilesLoadAsTexturedMeshesAndTheCorruptOneDoesNot) {
+    const SampleBlockOptions options = SmallOptions();
+    const SampleBlock block = brindle::WriteSampleBlock(root_, options);
+
+    for (int i = 0; i < options.tileCount; ++i) {
+        const auto params = brindle::SampleTileParamsFor(options, i);
+        const std::string name =
+            "Tile_+00" + std::to_string(i % 2) + "_+00" + std::to_string(i / 2);
+        ExpectTileMatches(root_ / name / "root.osgb", params);
+    }
+    EXPECT_TRUE(osgDB::readNodeFile((root_ / "Nested_Tile" / "Data" / "root.osgb").string()));
+
+    const fs::path corrupt = root_ / "Corrupt_Tile" / "root.osgb";
+    ASSERT_TRUE(fs::is_regular_file(corrupt));
+    EXPECT_GT(fs::file_size(corrupt), 0u);
+    EXPECT_FALSE(osgDB::readNodeFile(corrupt.string()));
+}
+
+TEST_F(SampleBlockTest, SizesVaryWithinTheRequestedRanges) {
+    SampleBlockOptions options = SmallOptions();
+    options.tileCount = 30;
+    std::set<int> textures, cells;
+    for (int i = 0; i < options.tileCount; ++i) {
+        const auto params = brindle::SampleTileParamsFor(options, i);
+        EXPECT_GE(params.texturePx, options.minTexturePx);
+        EXPECT_LE(params.texturePx, options.maxTexturePx);
+        EXPECT_GE(params.gridCells, options.minGridCells);
+        EXPECT_LE(params.gridCells, options.maxGridCells);
+        textures.insert(params.texturePx);
+        cells.insert(params.gridCells);
+    }
+    EXPECT_GT(textures.size(), 3u);
+    EXPECT_GT(cells.size(), 2u);
+}
+
+TEST_F(SampleBlockTest, SameSeedGivesIdenticalFilesAndOtherSeedsDiffer) {
+    SampleBlockOptions options = SmallOptions();
+    options.tileCount = 2;
+    brindle::WriteSampleBlock(root_ / "a", options);
+    brindle::WriteSampleBlock(root_ / "b", options);
+    options.seed += 1;
+    brindle::WriteSampleBlock(root_ / "c", options);
+
+    for (const std::string name : {"Tile_+000_+000", "Tile_+001_+000"}) {
+        const std::string a = ReadBytes(root_ / "a" / name / "root.osgb");
+        ASSERT_FALSE(a.empty());
+        EXPECT_EQ(a, ReadBytes(root_ / "b" / name / "root.osgb")) << name;
+        EXPECT_NE(a, ReadBytes(root_ / "c" / name / "root.osgb")) << name;
+    }
+    EXPECT_NE(ReadBytes(root_ / "a" / "Tile_+000_+000" / "root.osgb"),
+              ReadBytes(root_ / "a" / "Tile_+001_+000" / "root.osgb"));
+}
+
+TEST_F(SampleBlockTest, JpegModeEmbedsJpegBytesThatDecodeToTheTexture) {
+    SampleBlockOptions options = SmallOptions();
+    options.tileCount = 1;
+    options.minTexturePx = options.maxTexturePx = 64;
+    brindle::WriteSampleBlock(root_ / "raw", options);
+    options.embedJpeg = true;
+    brindle::WriteSampleBlock(root_ / "jpeg", options);
+
+    const fs::path tile = root_ / "jpeg" / "Tile_+000_+000";
+    EXPECT_EQ(EntryNames(tile), std::set<std::string>{"root.osgb"}) << "temporary JPEG left";
+    const std::string bytes = ReadBytes(tile / "root.osgb");
+    EXPECT_NE(bytes.find("\xFF\xD8\xFF"), std::string::npos);
+    // Raw pixels alone are 64*64*3 bytes; a JPEG of the smooth texture is far smaller.
+    EXPECT_LT(bytes.size(), ReadBytes(root_ / "raw" / "Tile_+000_+000" / "root.osgb").size());
+
+    auto params = brindle::SampleTileParamsFor(options, 0);
+    ExpectTileMatches(tile / "root.osgb", params);
+
+    const osg::ref_ptr<osg::Node> decoded = osgDB::readNodeFile((tile / "root.osgb").string());
+    const osg::ref_ptr<osg::Node> original = brindle::MakeSampleTile(params);
+    ASSERT_TRUE(decoded && FirstGeometry(decoded.get()));
+    const osg::Image* decodedImage = TextureImage(*FirstGeometry(decoded.get()));
+    const osg::Image* originalImage = TextureImage(*FirstGeometry(original.get()));
+    ASSERT_TRUE(decodedImage && originalImage);
+    ASSERT_EQ(decodedImage->s(), originalImage->s());
+    ASSERT_EQ(decodedImage->t(), originalImage->t());
+    // Lossy, but close: a wrong or blank image would be off by far more.
+    EXPECT_LT(MeanAbsDifference(*decodedImage, *originalImage), 0.05);
+}
+
+TEST_F(SampleBlockTest, RawModeKeepsExactPixels) {
+    SampleBlockOptions options = SmallOptions();
+    options.tileCount = 1;
+    brindle::WriteSampleBlock(root_, options);
+
+    const auto params = brindle::SampleTileParamsFor(options, 0);
+    const osg::ref_ptr<osg::Node> loaded =
+        osgDB::readNodeFile((root_ / "Tile_+000_+000" / "root.osgb").string());
+    const osg::ref_ptr<osg::Node> original = brindle::MakeSampleTile(params);
+    ASSERT_TRUE(loaded && FirstGeometry(loaded.get()));
+    const osg::Image* a = TextureImage(*FirstGeometry(loaded.get()));
+    const osg::Image* b = TextureImage(*FirstGeometry(original.get()));
+    ASSERT_TRUE(a && b && a->data() && b->data());
+    ASSERT_EQ(a->getTotalSizeInBytes(), b->getTotalSizeInBytes());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(a->data()), a->getTotalSizeInBytes()),
+              std::string(reinterpret_cast<const char*>(b->data()), b->getTotalSizeInBytes()));
+}
+
+TEST_F(SampleBlockTest, RefusesNonEmptyFolderAndBadOptions) {
+    fs::create_directories(root_);
+    std::ofstream(root_ / "keep.txt") << "mine";
+    EXPECT_THROW(brindle::WriteSampleBlock(root_, SmallOptions()), std::runtime_error);
+    EXPECT_EQ(EntryNames(root_), std::set<std::string>{"keep.txt"});
+
+    SampleBlockOptions bad = SmallOptions();
+    bad.minTexturePx = 50;
+    bad.maxTexturePx = 10;
+    EXPECT_THROW(brindle::WriteSampleBlock(root_ / "new", bad), std::invalid_argument);
+    bad = SmallOptions();
+    bad.tileCount = -1;
+    EXPECT_THROW(brindle::WriteSampleBlock(root_ / "new", bad), std::invalid_argument);
+}
+
+} // namespace

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <osg/Node>
+#include <osg/Vec2d>
+#include <osg/ref_ptr>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// How a sample block is shaped. Every size is drawn per tile from the given ranges with a
+// generator seeded from `seed`, so the same options always give byte-identical tiles.
+struct SampleBlockOptions {
+    int tileCount = 36;
+    int minTexturePx = 64;
+    int maxTexturePx = 256;
+    int minGridCells = 8;
+    int maxGridCells = 48;
+    unsigned seed = 1;
+    // Textures go into the .osgb as JPEG file bytes (needs the jpeg plugin) instead of raw
+    // pixels; real survey tiles are usually written that way, and they load differently.
+    bool embedJpeg = false;
+    double originX = 512345.678;
+    double originY = 3400000.3;
+    double originZ = 12.5;
+};
+
+// What WriteSampleBlock wrote. Names are subfolder names, sorted bytewise.
+struct SampleBlock {
+    std::filesystem::path folder;
+    std::vector<std::string> validTiles;   // each holds a loadable root.osgb
+    std::vector<std::string> invalidTiles; // no root.osgb, a corrupt one, or one nested deeper
+};
+
+// One terrain patch: a square grid mesh with a pseudo-random texture.
+struct SampleTileParams {
+    int texturePx = 128; // the texture is texturePx x texturePx RGB
+    int gridCells = 16;  // the mesh is gridCells x gridCells quads
+    double sizeMetres = 100.0;
+    osg::Vec2d offset; // south-west corner, relative to the block origin
+    unsigned seed = 1;
+    bool embedJpeg = false;
+};
+
+// The parameters WriteSampleBlock uses for tile `index` of a block with these options.
+SampleTileParams SampleTileParamsFor(const SampleBlockOptions& options, int index);
+
+// The scene graph of one tile, with the texture image held as raw pixels.
+osg::ref_ptr<osg::Node> MakeSampleTile(const SampleTileParams& params);
+
+// Writes one tile to `file` (its folder must exist). With embedJpeg the texture is
+// JPEG-encoded next to `file`, embedded, and the temporary .jpg removed again; the written
+// file is checked to hold JPEG bytes. Throws std::runtime_error naming the file and cause.
+void WriteSampleTile(const std::filesystem::path& file, const SampleTileParams& params);
+
+// Writes a block into `dir`, which is created if missing and must otherwise be empty, so that
+// the result is exactly what is returned:
+//   report.txt                title line, then "X: <x> Y: <y> Z: <z>", then a note
+//   notes.txt                 a plain file, not a tile
+//   Tile_+CCC_+RRR/root.osgb  tileCount valid tiles laid out on a square grid
+//   Empty_Tile/readme.txt     a tile folder without root.osgb
+//   Corrupt_Tile/root.osgb    a truncated tile that does not load
+//   Nested_Tile/Data/root.osgb  a valid file one level too deep
+// Throws std::invalid_argument for bad options and std::runtime_error naming the path and
+// cause when writing fails.
+SampleBlock WriteSampleBlock(const std::filesystem::path& dir,
+                             const SampleBlockOptions& options = {});
+
+} // namespace brindle
