@@ -1,0 +1,50 @@
+#include "about_dialog.h"
+
+#include <osg/Version>
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("aboutDialog"));
+    setWindowTitle(QStringLiteral("关于 Brindle"));
+    setModal(true);
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("aboutIcon"));
+    icon->setPixmap(QApplication::windowIcon().pixmap(48, 48));
+    icon->setAlignment(Qt::AlignTop);
+
+    auto* name = new QLabel(
+        QStringLiteral("Brindle，%1 版").arg(QStringLiteral(BRINDLE_VERSION_SHORT)), this);
+    name->setObjectName(QStringLiteral("aboutName"));
+    auto* library = new QLabel(
+        QStringLiteral("OpenSceneGraph %1").arg(QString::fromLatin1(osgGetVersion())), this);
+    library->setObjectName(QStringLiteral("aboutLibrary"));
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setText(QStringLiteral("确定"));
+    ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    auto* text = new QVBoxLayout;
+    text->addWidget(name);
+    text->addWidget(library);
+    text->addStretch();
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon);
+    top->addSpacing(12);
+    top->addLayout(text, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    ok->setFocus();
+}
