@@ -2,21 +2,23 @@
 
 #include <osg/Version>
 
-#include <QApplication>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    // Registered here as well as in the application so the box shows its icon wherever it runs.
+    Q_INIT_RESOURCE(brindle);
     setObjectName(QStringLiteral("aboutDialog"));
     setWindowTitle(QStringLiteral("关于 Brindle"));
     setModal(true);
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("aboutIcon"));
-    icon->setPixmap(QApplication::windowIcon().pixmap(48, 48));
+    icon->setPixmap(QIcon(QStringLiteral(":/brindle/brindle.png")).pixmap(48, 48));
     icon->setAlignment(Qt::AlignTop);
 
     auto* name = new QLabel(

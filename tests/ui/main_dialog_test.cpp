@@ -253,6 +253,8 @@ void MainDialogTest::deleteNeedsSelection() {
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(add, Qt::LeftButton);
 
+    // A current row without a selection (after Ctrl+click, say) is not a choice to delete.
+    list->setCurrentRow(1);
     list->clearSelection();
     QTest::mouseClick(del, Qt::LeftButton);
     QCOMPARE(dlg.folders().size(), 3);
@@ -432,6 +434,8 @@ void MainDialogTest::aboutBoxKeepsList() {
     QStringList lines;
     ModalWatcher box(QStringLiteral("aboutDialog"), [&](QWidget* w) {
         title = w->windowTitle();
+        auto* icon = w->findChild<QLabel*>(QStringLiteral("aboutIcon"));
+        QVERIFY(icon && !icon->pixmap().isNull());
         for (QLabel* label : w->findChildren<QLabel*>())
             if (!label->text().isEmpty())
                 lines << label->text();
