@@ -171,7 +171,8 @@ void CBrindleDlg::OnAbout() {
 }
 
 void CBrindleDlg::showProgress(const brindle::ExportProgress& progress) {
-    if (!m_progress)
+    // Once cancelled, keep saying so rather than showing the run wind down.
+    if (!m_progress || m_progress->wasCanceled())
         return;
     m_progress->setMaximum(static_cast<int>(progress.folderCount));
     m_progress->setValue(static_cast<int>(progress.foldersDone));

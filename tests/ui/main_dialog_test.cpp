@@ -115,6 +115,7 @@ private slots:
     void duplicatesAreKept();
     void deleteNeedsSelection();
     void failedFolderShowsFailureBox();
+    void failureBoxListsWarnings();
     void cancellingTheRunStopsIt();
     void emptyListSucceeds();
     void cancelWritesNothing();
@@ -310,6 +311,43 @@ void MainDialogTest::failedFolderShowsFailureBox() {
     QCOMPARE(buttons, 1);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QVERIFY(!dlg.lastReport().succeeded());
+}
+
+void MainDialogTest::failureBoxListsWarnings() {
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(scriptedChooser({QStringLiteral("/data/x"), QStringLiteral("/data/y")}));
+    // A report as the run would give it: one folder written on a guessed origin, one failed.
+    dlg.setExportRunner(
+        [](const std::vector<std::filesystem::path>& folders, const brindle::ExportOptions&) {
+            brindle::ExportReport report;
+            brindle::FolderReport written;
+            written.folder = folders.at(0);
+            written.status = brindle::FolderStatus::Written;
+            written.warnings.push_back("report.txt has no usable origin");
+            brindle::FolderReport failed;
+            failed.folder = folders.at(1);
+            failed.status = brindle::FolderStatus::Failed;
+            failed.error = "disk full";
+            report.folders = {written, failed};
+            return report;
+        });
+    auto* add = dlg.findChild<QPushButton*>(QStringLiteral("addButton"));
+    QTest::mouseClick(add, Qt::LeftButton);
+    QTest::mouseClick(add, Qt::LeftButton);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+    QString text;
+    int buttons = 0;
+    ModalWatcher failed(QStringLiteral("exportFailed"),
+                        closeBox(&text, QStringLiteral("export_warnings"), &buttons));
+    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+
+    QVERIFY(failed.seen());
+    QVERIFY2(text.contains(QStringLiteral("/data/y：disk full")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("/data/x：report.txt has no usable origin")),
+             qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("导出已取消")), qPrintable(text));
 }
 
 void MainDialogTest::cancellingTheRunStopsIt() {
