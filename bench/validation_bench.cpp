@@ -16,7 +16,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -120,10 +119,20 @@ struct ChildRun {
     int exitCode = -1;
 };
 
-// Runs brindle-export as its own process, so its peak memory is its own, and its output
-// goes to `log` to be shown only if it fails.
+std::string ReadFileBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs brindle-export as its own process, its output going to `log` to be shown only if it
+// fails. The peak memory comes from /usr/bin/time rather than from wait4: a child spawned
+// from this process inherits this process's high-water mark (the tiles it loaded) through
+// exec, while /usr/bin/time is small when it starts the exporter.
 ChildRun RunExporter(unsigned jobs, const std::vector<fs::path>& folders, const fs::path& log) {
-    std::vector<std::string> args = {BRINDLE_EXPORT_PATH, "-q", "-j", std::to_string(jobs)};
+    const fs::path rssFile = log.string() + ".rss";
+    std::vector<std::string> args = {
+        "/usr/bin/time",     "-f", "%M", "-o", rssFile.string(), BRINDLE_EXPORT_PATH, "-q", "-j",
+        std::to_string(jobs)};
     for (const auto& folder : folders) {
         args.push_back(folder.string());
     }
@@ -147,19 +156,18 @@ ChildRun RunExporter(unsigned jobs, const std::vector<fs::path>& folders, const 
         throw std::runtime_error(std::string("cannot start ") + argv[0]);
     }
     int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) {
+    if (waitpid(pid, &status, 0) != pid) {
         throw std::runtime_error("lost track of brindle-export");
     }
     run.seconds = SecondsSince(start);
-    run.peakRssMiB = usage.ru_maxrss / 1024.0; // Linux reports kilobytes
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream rss(ReadFileBytes(rssFile));
+    double kilobytes = 0;
+    if (run.exitCode == 0 && !(rss >> kilobytes)) {
+        throw std::runtime_error("/usr/bin/time reported no peak memory in " + rssFile.string());
+    }
+    run.peakRssMiB = kilobytes / 1024.0;
     return run;
-}
-
-std::string ReadFileBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::vector<std::string> SnapshotIndexes(const std::vector<fs::path>& folders) {
