@@ -191,8 +191,8 @@ void WriteFolder(const FolderWork& work, IndexGraph& graph, const ExportOptions&
 
 bool ExportReport::succeeded() const {
     return !cancelled && std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
-               return f.status == FolderStatus::Written || f.status == FolderStatus::DryRun;
-           });
+        return f.status == FolderStatus::Written || f.status == FolderStatus::DryRun;
+    });
 }
 
 const char* DescribeSkipReason(SkipReason reason) {

@@ -2,8 +2,7 @@
 
 namespace brindle {
 
-IndexGraph::IndexGraph()
-    : transform_(new osg::MatrixTransform), proxy_(new osg::ProxyNode) {
+IndexGraph::IndexGraph() : transform_(new osg::MatrixTransform), proxy_(new osg::ProxyNode) {
     transform_->addChild(proxy_.get());
 }
 
@@ -13,7 +12,9 @@ void IndexGraph::setTranslation(const osg::Vec3d& translation) {
     transform_->setMatrix(matrix);
 }
 
-osg::Vec3d IndexGraph::translation() const { return transform_->getMatrix().getTrans(); }
+osg::Vec3d IndexGraph::translation() const {
+    return transform_->getMatrix().getTrans();
+}
 
 void IndexGraph::setEntries(const std::vector<std::string>& entries) {
     // removeChildren also drops the file names beyond the loaded children.

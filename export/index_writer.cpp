@@ -25,8 +25,7 @@ std::string Describe(const fs::path& path, const std::string& cause) {
 }
 
 std::string SerialiseOsgb(const osg::Node& node, std::string& error) {
-    osgDB::ReaderWriter* writer =
-        osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
+    osgDB::ReaderWriter* writer = osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
     if (!writer) {
         error = "no .osgb writer plugin is installed";
         return {};
@@ -58,6 +57,14 @@ fs::path TemporaryPathBeside(const fs::path& target) {
     return target.parent_path() / name.str();
 }
 
+bool SyncToDisk(FILE* file) {
+#ifdef _WIN32
+    return _commit(_fileno(file)) == 0;
+#else
+    return fsync(fileno(file)) == 0;
+#endif
+}
+
 // Writes and flushes `bytes` to a new file; returns the cause on failure.
 std::string WriteDurably(const fs::path& path, const std::string& bytes) {
 #ifdef _WIN32
@@ -68,15 +75,9 @@ std::string WriteDurably(const fs::path& path, const std::string& bytes) {
     if (!file)
         return std::strerror(errno);
     std::string cause;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0)
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
+        std::fflush(file) != 0 || !SyncToDisk(file))
         cause = std::strerror(errno);
-#ifdef _WIN32
-    else if (_commit(_fileno(file)) != 0)
-        cause = std::strerror(errno);
-#else
-    else if (fsync(fileno(file)) != 0)
-        cause = std::strerror(errno);
-#endif
     if (std::fclose(file) != 0 && cause.empty())
         cause = std::strerror(errno);
     return cause;

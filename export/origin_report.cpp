@@ -58,7 +58,8 @@ double ParseLeadingNumber(std::string_view text) {
         format = std::chars_format::hex;
     }
     double value = 0.0;
-    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value, format);
+    const auto result =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, format);
     if (result.ec == std::errc::invalid_argument)
         return 0.0;
     // Out of range: atof gives the overflowed or underflowed value, from_chars leaves it.
@@ -88,8 +89,8 @@ OriginReading ReadBlockOrigin(const std::filesystem::path& reportPath) {
         reading.warning = reportPath.string() + ": cannot be read; translation left unchanged";
         return reading;
     case LineRead::TooShort:
-        reading.warning =
-            reportPath.string() + ": has no second line with the origin; translation left unchanged";
+        reading.warning = reportPath.string() +
+                          ": has no second line with the origin; translation left unchanged";
         return reading;
     case LineRead::Found:
         break;

@@ -12,9 +12,8 @@ bool SubfolderNameLess(const std::string& a, const std::string& b) {
     const bool differsInCase = !std::equal(a.begin(), a.end(), b.begin(), b.end(),
                                            [&](char l, char r) { return lower(l) == lower(r); });
     if (differsInCase)
-        return std::lexicographical_compare(
-            a.begin(), a.end(), b.begin(), b.end(),
-            [&](char l, char r) { return lower(l) < lower(r); });
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [&](char l, char r) { return lower(l) < lower(r); });
     return a < b;
 }
 

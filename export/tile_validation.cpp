@@ -23,10 +23,10 @@ osg::ref_ptr<osg::Image> MakePlaceholderImage() {
 class PlaceholderImageReader : public osgDB::ReaderWriter {
 public:
     PlaceholderImageReader() {
-        for (const char* extension : {"jpg", "jpeg", "jpe", "png", "bmp", "tga", "tif", "tiff",
-                                      "gif", "dds", "ktx", "rgb", "rgba", "sgi", "int", "inta",
-                                      "bw", "pic", "pnm", "ppm", "pgm", "pbm", "hdr", "jp2",
-                                      "j2k", "webp", "exr"})
+        for (const char* extension :
+             {"jpg", "jpeg", "jpe", "png",  "bmp", "tga", "tif",  "tiff", "gif",
+              "dds", "ktx",  "rgb", "rgba", "sgi", "int", "inta", "bw",   "pic",
+              "pnm", "ppm",  "pgm", "pbm",  "hdr", "jp2", "j2k",  "webp", "exr"})
             supportsExtension(extension, "image, not decoded while validating tiles");
     }
     const char* className() const override { return "tile validation image placeholder"; }
@@ -42,12 +42,10 @@ public:
 // Stops a tile's read at its own file: referenced images and scenes are not read.
 class SkipReferencesCallback : public osgDB::ReadFileCallback {
 public:
-    osgDB::ReaderWriter::ReadResult readImage(const std::string&,
-                                              const osgDB::Options*) override {
+    osgDB::ReaderWriter::ReadResult readImage(const std::string&, const osgDB::Options*) override {
         return MakePlaceholderImage().get();
     }
-    osgDB::ReaderWriter::ReadResult readNode(const std::string&,
-                                             const osgDB::Options*) override {
+    osgDB::ReaderWriter::ReadResult readNode(const std::string&, const osgDB::Options*) override {
         return new osg::Group;
     }
 };

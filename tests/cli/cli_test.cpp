@@ -66,7 +66,8 @@ TEST(BrindleExport, ReportsEachFolderAndSucceeds) {
 TEST(BrindleExport, AFailedFolderExitsOneAndTheOthersAreStillWritten) {
     TempDir dir;
     test::WriteTile(dir / "good" / "A");
-    const Outcome outcome = RunExport(dir, {"-q", (dir / "absent").string(), (dir / "good").string()});
+    const Outcome outcome =
+        RunExport(dir, {"-q", (dir / "absent").string(), (dir / "good").string()});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find((dir / "absent").string()), std::string::npos) << outcome.err;
     EXPECT_TRUE(outcome.out.empty()) << "quiet prints errors only: " << outcome.out;
