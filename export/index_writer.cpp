@@ -1,5 +1,7 @@
 #include "export/index_writer.h"
 
+#include "export/registry_options.h"
+
 #include <osgDB/ReaderWriter>
 #include <osgDB/Registry>
 
@@ -30,11 +32,7 @@ std::string SerialiseOsgb(const osg::Node& node, std::string& error) {
         error = "no .osgb writer plugin is installed";
         return {};
     }
-    osg::ref_ptr<osgDB::Options> options;
-    if (const osgDB::Options* global = osgDB::Registry::instance()->getOptions())
-        options = static_cast<osgDB::Options*>(global->clone(osg::CopyOp::SHALLOW_COPY));
-    else
-        options = new osgDB::Options;
+    const osg::ref_ptr<osgDB::Options> options = CopyOfRegistryOptions();
     const std::string existing = options->getOptionString();
     options->setOptionString((existing.empty() ? "" : existing + " ") +
                              "TargetFileVersion=" + std::to_string(kIndexFileVersion));

@@ -1,5 +1,7 @@
 #include "export/tile_validation.h"
 
+#include "export/registry_options.h"
+
 #include <osg/Group>
 #include <osg/Image>
 #include <osgDB/Callbacks>
@@ -49,12 +51,6 @@ public:
         return new osg::Group;
     }
 };
-
-osg::ref_ptr<osgDB::Options> CopyOfRegistryOptions() {
-    if (const osgDB::Options* global = osgDB::Registry::instance()->getOptions())
-        return global->cloneOptions();
-    return new osgDB::Options;
-}
 
 } // namespace
 
