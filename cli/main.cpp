@@ -1,6 +1,7 @@
 #include "cli/progress_bar.h"
 #include "cli/report_printer.h"
 #include "export/export_run.h"
+#include "export/heap_reuse.h"
 
 #include <CLI/CLI.hpp>
 #include <osg/Notify>
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     // The report names every tile that failed to load; the reader's own messages would
     // only repeat it, line by line, through the progress bar.
     osg::setNotifyLevel(osg::FATAL);
+    brindle::KeepFreedMemoryForReuse();
 
     brindle::ExportOptions options;
     options.jobs = line.jobs;

@@ -1,6 +1,9 @@
 #include "app.h"
 
+#include "export/heap_reuse.h"
+
 int main(int argc, char** argv) {
+    brindle::KeepFreedMemoryForReuse();
     CBrindleApp app(argc, argv);
     return app.run();
 }
