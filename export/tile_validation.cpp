@@ -1,5 +1,7 @@
 #include "export/tile_validation.h"
 
+#include "export/binary_scene_header.h"
+#include "export/memory_stream.h"
 #include "export/registry_options.h"
 
 #include <osg/Group>
@@ -9,6 +11,7 @@
 #include <osgDB/Registry>
 
 #include <algorithm>
+#include <fstream>
 #include <system_error>
 
 namespace brindle {
@@ -52,6 +55,26 @@ public:
     }
 };
 
+// The whole file, or as much of it as can be read; a file that grows meanwhile is read to its
+// new end.
+std::string ReadFileBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes;
+    if (!in)
+        return bytes;
+    std::error_code ec;
+    const std::uintmax_t expected = std::filesystem::file_size(file, ec);
+    if (!ec && expected > 0) {
+        bytes.resize(static_cast<std::size_t>(expected));
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    char chunk[1 << 16];
+    while (in && (in.read(chunk, sizeof chunk), in.gcount() > 0))
+        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
 } // namespace
 
 TileValidator::TileValidator(Mode mode) : mode_(mode) {
@@ -80,11 +103,36 @@ TileStatus TileValidator::validate(const std::filesystem::path& tileFolder) cons
     if (!std::filesystem::exists(probe, ec))
         return TileStatus::NoRootFile;
     osg::ref_ptr<osg::Node> scene;
-    if (mode_ == Mode::Full)
-        scene = osgDB::readRefNodeFile(probe.string(), osgDB::Registry::instance()->getOptions());
-    else if (tileReader_)
-        scene = tileReader_->readNode(probe.string(), options_.get()).getNode();
+    try {
+        if (mode_ == Mode::Full)
+            scene =
+                osgDB::readRefNodeFile(probe.string(), osgDB::Registry::instance()->getOptions());
+        else if (tileReader_)
+            scene = readTileFromMemory(probe);
+    } catch (const std::exception&) {
+        // A cut file, or a count so large that the memory for it could not be had.
+        return TileStatus::LoadFailed;
+    }
     return scene ? TileStatus::Valid : TileStatus::LoadFailed;
+}
+
+// Parsing from memory spares the reader a file-stream call for every value it reads. The
+// options are set up as the reader sets them up for a file: its folder first on the search
+// path, and the binary format named.
+//
+// The reader does not stop at a failed read: it goes on with null objects and garbage counts,
+// and on some cut files that crashes or takes practically forever. In an uncompressed binary
+// file a read past the end can only mean damage, so that read ends the parse there, and the
+// tile fails even where the reader would have returned what it had got so far.
+osg::ref_ptr<osg::Node>
+TileValidator::readTileFromMemory(const std::filesystem::path& probe) const {
+    const std::string bytes = ReadFileBytes(probe);
+    osg::ref_ptr<osgDB::Options> options =
+        static_cast<osgDB::Options*>(options_->clone(osg::CopyOp::SHALLOW_COPY));
+    options->getDatabasePathList().push_front(probe.parent_path().string());
+    options->setPluginStringData("fileType", "Binary");
+    MemoryStream stream(bytes, IsUncompressedBinaryFile(bytes) ? AtEnd::Throw : AtEnd::Fail);
+    return tileReader_->readNode(stream, options.get()).getNode();
 }
 
 } // namespace brindle

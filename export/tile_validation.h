@@ -1,5 +1,6 @@
 #pragma once
 
+#include <osg/Node>
 #include <osg/ref_ptr>
 #include <osgDB/Options>
 #include <osgDB/ReaderWriter>
@@ -37,6 +38,8 @@ public:
     TileStatus validate(const std::filesystem::path& tileFolder) const;
 
 private:
+    osg::ref_ptr<osg::Node> readTileFromMemory(const std::filesystem::path& probe) const;
+
     Mode mode_;
     osg::ref_ptr<osgDB::Options> options_;
     osg::ref_ptr<osgDB::ReaderWriter> tileReader_;

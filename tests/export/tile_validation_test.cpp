@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 #include "export/tile_validation.h"
 #include "tests/export/test_fixtures.h"
+#include "tools/sample_block.h"
 
 #include <osg/Geode>
 #include <osg/Geometry>
@@ -9,9 +10,18 @@
 #include <osgDB/ReadFile>
 #include <osgDB/WriteFile>
 
+#include <osg/Notify>
+
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 #include <map>
+#include <thread>
 
 namespace brindle {
 namespace {
@@ -70,15 +80,93 @@ void WriteCorpus(const fs::path& block) {
     // reader's file search, so a full load of such an index never ends; see below.
     WriteIndexOver(block / "nested", {"a/root.osgb", "missing/tile.osgb"});
     WriteIndexOver(block / "index_over_nothing", {"x/tile.osgb"});
+    test::WriteTile(block / "compressed");
+    WriteScene(*osgDB::readRefNodeFile((block / "plain" / "root.osgb").string()),
+               block / "compressed" / "root.osgb", "Compressor=zlib");
+    const fs::path ascii = block / "ascii_content" / "tile.osgt";
+    WriteScene(*osgDB::readRefNodeFile((block / "plain" / "root.osgb").string()), ascii, "");
+    fs::rename(ascii, ascii.parent_path() / "root.osgb");
 
     const std::string jpegTile = test::ReadBytes(block / "embedded_jpeg" / "root.osgb");
     ASSERT_NE(jpegTile.find("\xFF\xD8\xFF"), std::string::npos) << "the JPEG must be embedded";
-    // Files cut short are left out here: on some cuts the reader itself never returns.
     test::WriteText(block / "empty_file" / "root.osgb", "");
     test::WriteText(block / "text_file" / "root.osgb", "not a scene\n");
     fs::create_directories(block / "no_root_file");
     fs::create_directories(block / "root_is_folder" / "root.osgb");
 }
+
+fs::path WriteRealisticTile(const fs::path& folder) {
+    SampleTileParams params;
+    params.texturePx = 64;
+    params.gridCells = 24;
+    params.embedJpeg = true;
+    fs::create_directories(folder);
+    WriteSampleTile(folder / "root.osgb", params);
+    return folder / "root.osgb";
+}
+
+// Tiles damaged the way copies and downloads damage them: cut short at many points, and with
+// a few bytes overwritten in the structure that says how to read the rest (counts, lengths,
+// class names, the size of an object's block). The reader crashes or never returns on some.
+void WriteDamagedTiles(const fs::path& block) {
+    const std::string sound = test::ReadBytes(WriteRealisticTile(block / "sound"));
+    constexpr int kCuts = 16;
+    for (int i = 1; i <= kCuts; ++i)
+        test::WriteText(block / ("cut_" + std::to_string(i)) / "root.osgb",
+                        sound.substr(0, sound.size() * i / (kCuts + 1)));
+    const std::size_t geometry = sound.find("osg::Geometry");
+    ASSERT_NE(geometry, std::string::npos);
+    auto overwrite = [&](const std::string& name, std::size_t offset, const std::string& bytes) {
+        std::string damaged = sound;
+        damaged.replace(offset, bytes.size(), bytes);
+        test::WriteText(block / name / "root.osgb", damaged);
+    };
+    overwrite("unknown_class", geometry + 12, "x");
+    overwrite("huge_block_size", geometry + 13, std::string(8, '\x7f'));
+    overwrite("unknown_class_huge_block", geometry + 12, std::string(5, '\x7f'));
+    for (const std::size_t offset : {24, 40, 60, 100, 173, 700, 1500})
+        overwrite("overwritten_at_" + std::to_string(offset), offset, std::string(4, '\x7f'));
+}
+
+// How a plain load of a file ends. It runs in a child process, because on some damaged files
+// the reader crashes or never returns.
+enum class PlainLoad { Loaded, Failed, Crashed, Hung };
+
+PlainLoad LoadInChildProcess(const fs::path& file) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        osg::setNotifyLevel(osg::FATAL);
+        _exit(osgDB::readRefNodeFile(file.string()) ? 0 : 1);
+    }
+    // The tiles here are small enough to load in milliseconds.
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return PlainLoad::Hung;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    if (!WIFEXITED(status))
+        return PlainLoad::Crashed;
+    return WEXITSTATUS(status) == 0 ? PlainLoad::Loaded : PlainLoad::Failed;
+}
+
+// The reader's warnings about damaged files are expected here and would fill the log.
+class QuietReader {
+public:
+    QuietReader() : previous_(osg::getNotifyLevel()) { osg::setNotifyLevel(osg::FATAL); }
+    ~QuietReader() { osg::setNotifyLevel(previous_); }
+    QuietReader(const QuietReader&) = delete;
+    QuietReader& operator=(const QuietReader&) = delete;
+
+private:
+    osg::NotifySeverity previous_;
+};
 
 std::vector<std::pair<std::string, TileStatus>> Validate(const fs::path& block,
                                                          TileValidator::Mode mode) {
@@ -95,6 +183,7 @@ std::vector<std::pair<std::string, TileStatus>> Validate(const fs::path& block,
 TEST(TileValidation, FastCheckAgreesWithLoadingEveryTileInFull) {
     TempDir dir;
     WriteCorpus(dir.path());
+    const QuietReader quiet;
     const auto full = Validate(dir.path(), TileValidator::Mode::Full);
     const auto fast = Validate(dir.path(), TileValidator::Mode::Fast);
     ASSERT_EQ(fast.size(), full.size());
@@ -105,9 +194,36 @@ TEST(TileValidation, FastCheckAgreesWithLoadingEveryTileInFull) {
     EXPECT_EQ(byName.at("plain"), TileStatus::Valid);
     EXPECT_EQ(byName.at("embedded_jpeg"), TileStatus::Valid);
     EXPECT_EQ(byName.at("nested"), TileStatus::Valid);
+    EXPECT_EQ(byName.at("compressed"), TileStatus::Valid);
+    EXPECT_EQ(byName.at("ascii_content"), TileStatus::Valid);
     EXPECT_EQ(byName.at("empty_file"), TileStatus::LoadFailed);
     EXPECT_EQ(byName.at("root_is_folder"), TileStatus::LoadFailed);
     EXPECT_EQ(byName.at("no_root_file"), TileStatus::NoRootFile);
+}
+
+// Where a plain load returns, the fast check gives its answer; where the reader crashes or
+// hangs, the tile fails instead of taking the run with it.
+TEST(TileValidation, DamagedTilesFailWhereAPlainLoadFailsCrashesOrHangs) {
+    TempDir dir;
+    WriteDamagedTiles(dir.path());
+    const QuietReader quiet;
+    std::map<std::string, PlainLoad> plain;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        plain[entry.path().filename().string()] = LoadInChildProcess(entry.path() / "root.osgb");
+    ASSERT_EQ(plain.at("sound"), PlainLoad::Loaded);
+
+    const TileValidator validator;
+    int crashedOrHung = 0;
+    for (const auto& [name, load] : plain) {
+        const TileStatus expected =
+            load == PlainLoad::Loaded ? TileStatus::Valid : TileStatus::LoadFailed;
+        EXPECT_EQ(int(validator.validate(dir / name)), int(expected))
+            << name << ", plain load " << int(load);
+        crashedOrHung += load == PlainLoad::Crashed || load == PlainLoad::Hung;
+    }
+    EXPECT_GT(crashedOrHung, 0) << "the corpus no longer holds a file the reader cannot take";
+    for (int i = 1; i <= 16; ++i)
+        EXPECT_NE(plain.at("cut_" + std::to_string(i)), PlainLoad::Loaded) << i;
 }
 
 TEST(TileValidation, AnIndexThatResolvesToItselfDoesNotRecurse) {

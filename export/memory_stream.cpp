@@ -1,0 +1,59 @@
+#include "export/memory_stream.h"
+
+namespace brindle {
+
+MemoryStreamBuf::MemoryStreamBuf(const std::string& bytes, AtEnd atEnd) : atEnd_(atEnd) {
+    // The get area is never written through; streambuf just has no const interface.
+    char* begin = const_cast<char*>(bytes.data());
+    setg(begin, begin, begin + bytes.size());
+}
+
+MemoryStreamBuf::int_type MemoryStreamBuf::underflow() {
+    if (gptr() < egptr())
+        return traits_type::to_int_type(*gptr());
+    if (atEnd_ == AtEnd::Throw)
+        throw OutOfDataError();
+    return traits_type::eof();
+}
+
+// As on a file, a seek may go past the end, where reading fails; but not beyond the largest
+// size a file can have on common file systems (16 TiB), where a seek on a file fails too.
+MemoryStreamBuf::pos_type MemoryStreamBuf::seekoff(off_type offset,
+                                                   std::ios_base::seekdir direction,
+                                                   std::ios_base::openmode which) {
+    const pos_type failed(off_type(-1));
+    if (!(which & std::ios_base::in))
+        return failed;
+    const off_type size = egptr() - eback();
+    off_type base = 0;
+    if (direction == std::ios_base::cur)
+        base = gptr() - eback() + pastEnd_;
+    else if (direction == std::ios_base::end)
+        base = size;
+    constexpr off_type kLargestFileSize = off_type(1) << 44;
+    if (offset < -base || offset > kLargestFileSize - base) {
+        if (atEnd_ == AtEnd::Throw)
+            throw OutOfDataError();
+        return failed;
+    }
+    const off_type target = base + offset;
+    pastEnd_ = target > size ? target - size : 0;
+    setg(eback(), eback() + (target - pastEnd_), egptr());
+    return pos_type(target);
+}
+
+MemoryStreamBuf::pos_type MemoryStreamBuf::seekpos(pos_type position,
+                                                   std::ios_base::openmode which) {
+    return seekoff(off_type(position), std::ios_base::beg, which);
+}
+
+MemoryStream::MemoryStream(const std::string& bytes, AtEnd atEnd)
+    : std::istream(nullptr), buffer_(bytes, atEnd) {
+    rdbuf(&buffer_);
+    // The stream catches what its buffer throws and rethrows it only for the states listed
+    // here.
+    if (atEnd == AtEnd::Throw)
+        exceptions(std::ios_base::badbit);
+}
+
+} // namespace brindle
