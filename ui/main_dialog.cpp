@@ -174,8 +174,10 @@ void CBrindleDlg::showProgress(const brindle::ExportProgress& progress) {
     // Once cancelled, keep saying so rather than showing the run wind down.
     if (!m_progress || m_progress->wasCanceled())
         return;
-    m_progress->setMaximum(static_cast<int>(progress.folderCount));
-    m_progress->setValue(static_cast<int>(progress.foldersDone));
+    // A block is usually one folder of thousands of tiles, so the bar moves with every tile
+    // validated as well as with every index written.
+    m_progress->setMaximum(static_cast<int>(progress.subfolderCount + progress.folderCount));
+    m_progress->setValue(static_cast<int>(progress.subfoldersDone + progress.foldersDone));
     m_progress->setLabelText(QStringLiteral("目录 %1/%2：%3\n已验证子目录 %4/%5")
                                  .arg(progress.foldersDone)
                                  .arg(progress.folderCount)
