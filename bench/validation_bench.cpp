@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,8 +34,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 namespace fs = std::filesystem;
@@ -124,7 +123,7 @@ struct ChildRun {
 
 std::string ReadFileBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Runs brindle-export as its own process, its output going to `log` to be shown only if it
@@ -140,6 +139,7 @@ ChildRun RunExporter(unsigned jobs, const std::vector<fs::path>& folders, const 
         args.push_back(folder.string());
     }
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& arg : args) {
         argv.push_back(arg.data());
     }
@@ -203,6 +203,7 @@ std::vector<fs::path> ListingMismatches(const std::vector<fs::path>& folders,
 
 std::vector<std::string> SnapshotIndexes(const std::vector<fs::path>& folders) {
     std::vector<std::string> indexes;
+    indexes.reserve(folders.size());
     for (const auto& folder : folders) {
         indexes.push_back(ReadFileBytes(folder / "root.osgb"));
     }
@@ -284,7 +285,7 @@ std::pair<fs::path, double> LargestLoadedTileMiB(std::vector<fs::path> probes) {
         }
         LoadedSizeVisitor visitor;
         node->accept(visitor);
-        const double mib = visitor.bytes() / kMiB;
+        const double mib = static_cast<double>(visitor.bytes()) / kMiB;
         if (mib > largest.second) {
             largest = {probe, mib};
         }
@@ -357,14 +358,16 @@ int RunBench(const Settings& settings) {
     std::uintmax_t smallestTile = UINTMAX_MAX, largestTile = 0;
     for (const auto& probe : probes) {
         const std::uintmax_t size = fs::file_size(probe);
-        if (size > 64 * 1024) { // skip the broken folders and the nested indexes
+        if (size > std::uintmax_t{64} * 1024) { // skip the broken folders and the nested indexes
             smallestTile = std::min(smallestTile, size);
             largestTile = std::max(largestTile, size);
         }
     }
     std::cout << "data: " << folders.size() << " folders, " << probes.size()
-              << " subfolder root.osgb files (tiles " << Fixed(smallestTile / kMiB, 2) << " to "
-              << Fixed(largestTile / kMiB, 2) << " MB), " << allFiles.size() << " files, "
+              << " subfolder root.osgb files (tiles "
+              << Fixed(static_cast<double>(smallestTile) / kMiB, 2) << " to "
+              << Fixed(static_cast<double>(largestTile) / kMiB, 2) << " MB), " << allFiles.size()
+              << " files, "
               << "prepared in " << Fixed(prepareSeconds, 1) << " s\n";
     std::cout << "cores: " << cores << "\n";
 
@@ -399,7 +402,7 @@ int RunBench(const Settings& settings) {
         floorBytes = bytes;
     }
     const double overFloor = all.best.seconds / floor;
-    std::cout << "page-cache floor, reading " << Fixed(floorBytes / kMiB, 0)
+    std::cout << "page-cache floor, reading " << Fixed(static_cast<double>(floorBytes) / kMiB, 0)
               << " MB of subfolder root.osgb files: " << Fixed(floor, 3) << " s (best of "
               << settings.runs << "); -j " << cores << " takes " << Fixed(overFloor, 1)
               << "x the floor\n";

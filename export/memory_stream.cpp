@@ -39,7 +39,7 @@ MemoryStreamBuf::pos_type MemoryStreamBuf::seekoff(off_type offset,
     const off_type target = base + offset;
     pastEnd_ = target > size ? target - size : 0;
     setg(eback(), eback() + (target - pastEnd_), egptr());
-    return pos_type(target);
+    return {target};
 }
 
 MemoryStreamBuf::pos_type MemoryStreamBuf::seekpos(pos_type position,

@@ -14,11 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <thread>
@@ -47,7 +47,8 @@ osg::ref_ptr<osg::Geode> MakeTexturedQuad(osg::Image* image) {
 
 void WriteScene(const osg::Node& node, const fs::path& file, const std::string& options) {
     fs::create_directories(file.parent_path());
-    ASSERT_TRUE(osgDB::writeNodeFile(node, file.string(), new osgDB::Options(options))) << file;
+    const osg::ref_ptr<osgDB::Options> writeOptions = new osgDB::Options(options);
+    ASSERT_TRUE(osgDB::writeNodeFile(node, file.string(), writeOptions.get())) << file;
 }
 
 void WriteTexturedTile(const fs::path& folder, const fs::path& imageFile, const std::string& hint) {
