@@ -1,5 +1,8 @@
 #include "export/memory_stream.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace brindle {
 
 MemoryStreamBuf::MemoryStreamBuf(const std::string& bytes, AtEnd atEnd) : atEnd_(atEnd) {
@@ -8,12 +11,30 @@ MemoryStreamBuf::MemoryStreamBuf(const std::string& bytes, AtEnd atEnd) : atEnd_
     setg(begin, begin, begin + bytes.size());
 }
 
+std::streamsize MemoryStreamBuf::xsgetn(char* destination, std::streamsize count) {
+    if (atEnd_ == AtEnd::Fail)
+        return std::streambuf::xsgetn(destination, count);
+    if (ranPastEnd_)
+        throw OutOfDataError();
+    const std::streamsize taken = std::min<std::streamsize>(count, egptr() - gptr());
+    if (taken > 0) {
+        std::memcpy(destination, gptr(), static_cast<std::size_t>(taken));
+        setg(eback(), gptr() + taken, egptr());
+    }
+    if (taken < count) {
+        std::memset(destination + taken, 0, static_cast<std::size_t>(count - taken));
+        ranPastEnd_ = true;
+    }
+    return count;
+}
+
 MemoryStreamBuf::int_type MemoryStreamBuf::underflow() {
     if (gptr() < egptr())
         return traits_type::to_int_type(*gptr());
-    if (atEnd_ == AtEnd::Throw)
-        throw OutOfDataError();
-    return traits_type::eof();
+    if (atEnd_ == AtEnd::Fail)
+        return traits_type::eof();
+    ranPastEnd_ = true;
+    throw OutOfDataError();
 }
 
 // As on a file, a seek may go past the end, where reading fails; but not beyond the largest
@@ -32,7 +53,7 @@ MemoryStreamBuf::pos_type MemoryStreamBuf::seekoff(off_type offset,
         base = size;
     constexpr off_type kLargestFileSize = off_type(1) << 44;
     if (offset < -base || offset > kLargestFileSize - base) {
-        if (atEnd_ == AtEnd::Throw)
+        if (atEnd_ == AtEnd::Stop)
             throw OutOfDataError();
         return failed;
     }
@@ -52,7 +73,7 @@ MemoryStream::MemoryStream(const std::string& bytes, AtEnd atEnd)
     rdbuf(&buffer_);
     // The stream catches what its buffer throws and rethrows it only for the states listed
     // here.
-    if (atEnd == AtEnd::Throw)
+    if (atEnd == AtEnd::Stop)
         exceptions(std::ios_base::badbit);
 }
 

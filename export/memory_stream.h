@@ -9,8 +9,14 @@ namespace brindle {
 
 // What a MemoryStream does when a read asks for more than there is.
 enum class AtEnd {
-    Fail,  // the read fails, as on a file
-    Throw, // it throws OutOfDataError to the stream's caller, and so does a seek that fails
+    // The read fails, as on a file.
+    Fail,
+    // The first such read gets what there is, padded with zeros, and marks the stream
+    // (ranPastEnd()); every read after it, and every seek that fails, throws OutOfDataError to
+    // the stream's caller. The one padded read lets a caller free what it allocated for that
+    // read before its parse is stopped. A read of a single character past the end throws at
+    // once.
+    Stop,
 };
 
 class OutOfDataError : public std::runtime_error {
@@ -24,7 +30,10 @@ class MemoryStreamBuf : public std::streambuf {
 public:
     MemoryStreamBuf(const std::string& bytes, AtEnd atEnd);
 
+    bool ranPastEnd() const { return ranPastEnd_; }
+
 protected:
+    std::streamsize xsgetn(char* destination, std::streamsize count) override;
     int_type underflow() override;
     pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                      std::ios_base::openmode which) override;
@@ -33,11 +42,14 @@ protected:
 private:
     AtEnd atEnd_;
     off_type pastEnd_ = 0; // how far a seek went beyond the end
+    bool ranPastEnd_ = false;
 };
 
 class MemoryStream : public std::istream {
 public:
     MemoryStream(const std::string& bytes, AtEnd atEnd);
+
+    bool ranPastEnd() const { return buffer_.ranPastEnd(); }
 
 private:
     MemoryStreamBuf buffer_;

@@ -122,8 +122,8 @@ TileStatus TileValidator::validate(const std::filesystem::path& tileFolder) cons
 //
 // The reader does not stop at a failed read: it goes on with null objects and garbage counts,
 // and on some cut files that crashes or takes practically forever. In an uncompressed binary
-// file a read past the end can only mean damage, so that read ends the parse there, and the
-// tile fails even where the reader would have returned what it had got so far.
+// file a read past the end can only mean damage, so the parse is stopped at the read after it
+// and the tile fails.
 osg::ref_ptr<osg::Node>
 TileValidator::readTileFromMemory(const std::filesystem::path& probe) const {
     const std::string bytes = ReadFileBytes(probe);
@@ -131,8 +131,10 @@ TileValidator::readTileFromMemory(const std::filesystem::path& probe) const {
         static_cast<osgDB::Options*>(options_->clone(osg::CopyOp::SHALLOW_COPY));
     options->getDatabasePathList().push_front(probe.parent_path().string());
     options->setPluginStringData("fileType", "Binary");
-    MemoryStream stream(bytes, IsUncompressedBinaryFile(bytes) ? AtEnd::Throw : AtEnd::Fail);
-    return tileReader_->readNode(stream, options.get()).getNode();
+    MemoryStream stream(bytes, IsUncompressedBinaryFile(bytes) ? AtEnd::Stop : AtEnd::Fail);
+    osg::ref_ptr<osg::Node> scene = tileReader_->readNode(stream, options.get()).getNode();
+    // A parse whose last read was the padded one past the end ends here.
+    return stream.ranPastEnd() ? nullptr : scene;
 }
 
 } // namespace brindle

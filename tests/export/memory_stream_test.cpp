@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace brindle {
 namespace {
 
@@ -31,26 +34,33 @@ TEST(MemoryStream, ReadsAndSeeksLikeAFile) {
     EXPECT_TRUE(stream.fail()) << "a seek before the start fails";
 }
 
-TEST(MemoryStream, GoingOutsideTheDataFailsOrThrowsAsAsked) {
+TEST(MemoryStream, GoingOutsideTheDataFailsOrStopsTheReaderAsAsked) {
     const std::string bytes = "abc";
     char buffer[8];
 
     MemoryStream failing(bytes, AtEnd::Fail);
     EXPECT_FALSE(failing.read(buffer, sizeof buffer));
     EXPECT_EQ(failing.gcount(), 3);
+    EXPECT_FALSE(failing.ranPastEnd());
 
-    MemoryStream throwing(bytes, AtEnd::Throw);
-    ASSERT_TRUE(throwing.read(buffer, 3)) << "reading up to the end is no error";
-    EXPECT_THROW(throwing.read(buffer, 1), OutOfDataError);
-    throwing.clear();
-    throwing.seekg(10);
-    EXPECT_THROW(throwing.get(), OutOfDataError);
-    throwing.clear();
-    EXPECT_THROW(throwing.seekg(-1, std::ios_base::beg), OutOfDataError);
+    MemoryStream stopping(bytes, AtEnd::Stop);
+    ASSERT_TRUE(stopping.read(buffer, 2));
+    EXPECT_FALSE(stopping.ranPastEnd()) << "reading up to the end is no error";
+    std::fill(std::begin(buffer), std::end(buffer), 'x');
+    ASSERT_TRUE(stopping.read(buffer, 4)) << "the first read past the end still returns";
+    EXPECT_EQ(std::string(buffer, 4), std::string("c\0\0\0", 4));
+    EXPECT_TRUE(stopping.ranPastEnd());
+    EXPECT_THROW(stopping.read(buffer, 1), OutOfDataError);
+    stopping.clear();
+    stopping.seekg(0);
+    EXPECT_THROW(stopping.read(buffer, 1), OutOfDataError) << "nor can a seek undo it";
 
-    const std::string nothing;
-    MemoryStream empty(nothing, AtEnd::Throw);
-    EXPECT_THROW(empty.get(), OutOfDataError);
+    MemoryStream seeking(bytes, AtEnd::Stop);
+    seeking.seekg(10);
+    EXPECT_THROW(seeking.get(), OutOfDataError);
+    EXPECT_TRUE(seeking.ranPastEnd());
+    MemoryStream rewinding(bytes, AtEnd::Stop);
+    EXPECT_THROW(rewinding.seekg(-1, std::ios_base::beg), OutOfDataError);
 }
 
 } // namespace
