@@ -218,6 +218,7 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
 
     ExportProgress progress;
     progress.folderCount = folders.size();
+    progress.folder = folders.front();
     ValidationPool pool(work, options, progress);
     IndexGraph graph;
     for (std::size_t i = 0; i < folders.size(); ++i) {
@@ -230,7 +231,7 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
             folder.status = FolderStatus::Failed;
         pool.report([&](ExportProgress& p) {
             p.foldersDone = i + 1;
-            p.folder = folder.folder;
+            p.folder = folders[std::min(i + 1, folders.size() - 1)];
         });
     }
     report.cancelled = IsCancelled(options);

@@ -17,7 +17,8 @@ struct ExportProgress {
     std::size_t folderCount = 0;
     std::size_t subfoldersDone = 0; // validated so far, over all folders of the run
     std::size_t subfolderCount = 0; // to validate, over all folders of the run
-    std::filesystem::path folder;   // the folder being written, or last written
+    // The folder in hand: the first not yet written, or the last one once all are.
+    std::filesystem::path folder;
 };
 
 struct ExportOptions {

@@ -196,6 +196,34 @@ TEST(ExportRun, CancellingKeepsTheOldIndexOfUnfinishedFolders) {
     EXPECT_EQ(seen.back().foldersDone, 1u);
 }
 
+TEST(ExportRun, ProgressCountsEveryTileAndNamesTheFolderInHand) {
+    TempDir dir;
+    WriteTile(dir / "first" / "A");
+    WriteTile(dir / "first" / "B");
+    WriteTile(dir / "second" / "A");
+    const std::vector<fs::path> folders = {dir / "first", dir / "second"};
+    ExportOptions options;
+    options.jobs = 2;
+    std::vector<ExportProgress> seen;
+    options.progress = [&](const ExportProgress& progress) { seen.push_back(progress); };
+    ASSERT_TRUE(ExportFolderIndexes(folders, options).succeeded());
+
+    ASSERT_FALSE(seen.empty());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const ExportProgress& p = seen[i];
+        EXPECT_EQ(p.subfolderCount, 3u);
+        EXPECT_EQ(p.folderCount, 2u);
+        if (i > 0) {
+            EXPECT_GE(p.subfoldersDone, seen[i - 1].subfoldersDone) << i;
+            EXPECT_GE(p.foldersDone, seen[i - 1].foldersDone) << i;
+        }
+        const std::size_t inHand = std::min<std::size_t>(p.foldersDone, folders.size() - 1);
+        EXPECT_EQ(p.folder, folders[inHand]) << i;
+    }
+    EXPECT_EQ(seen.back().subfoldersDone, 3u);
+    EXPECT_EQ(seen.back().foldersDone, 2u);
+}
+
 TEST(ExportRun, AnEmptyListWritesNothingAndSucceeds) {
     const ExportReport report = ExportFolderIndexes({});
     EXPECT_TRUE(report.folders.empty());
