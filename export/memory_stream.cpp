@@ -37,12 +37,15 @@ MemoryStreamBuf::int_type MemoryStreamBuf::underflow() {
     throw OutOfDataError();
 }
 
-// As on a file, a seek may go past the end, where reading fails; but not beyond the largest
-// size a file can have on common file systems (16 TiB), where a seek on a file fails too.
+// Seeks behave as on a file in either mode: one past the end succeeds and reading there runs
+// out, one before the start or beyond the largest size a file can have on common file
+// systems (16 TiB) fails and leaves the stream failed. The reader takes a failed seek in its
+// stride when nothing follows it, so a stream that threw there would fail tiles it loads.
 MemoryStreamBuf::pos_type MemoryStreamBuf::seekoff(off_type offset,
                                                    std::ios_base::seekdir direction,
                                                    std::ios_base::openmode which) {
     const pos_type failed(off_type(-1));
+    constexpr off_type kLargestFileSize = off_type(1) << 44;
     if (!(which & std::ios_base::in))
         return failed;
     const off_type size = egptr() - eback();
@@ -51,14 +54,10 @@ MemoryStreamBuf::pos_type MemoryStreamBuf::seekoff(off_type offset,
         base = gptr() - eback() + pastEnd_;
     else if (direction == std::ios_base::end)
         base = size;
-    constexpr off_type kLargestFileSize = off_type(1) << 44;
-    if (offset < -base || offset > kLargestFileSize - base) {
-        if (atEnd_ == AtEnd::Stop)
-            throw OutOfDataError();
+    if (offset < -base || offset > kLargestFileSize - base)
         return failed;
-    }
     const off_type target = base + offset;
-    pastEnd_ = target > size ? target - size : 0;
+    pastEnd_ = std::max<off_type>(target - size, 0);
     setg(eback(), eback() + (target - pastEnd_), egptr());
     return {target};
 }

@@ -12,8 +12,8 @@ enum class AtEnd {
     // The read fails, as on a file.
     Fail,
     // The first such read gets what there is, padded with zeros, and marks the stream
-    // (ranPastEnd()); every read after it, and every seek that fails, throws OutOfDataError to
-    // the stream's caller. The one padded read lets a caller free what it allocated for that
+    // (ranPastEnd()); every read after it throws OutOfDataError to the stream's caller. The one
+    // padded read lets a caller free what it allocated for that
     // read before its parse is stopped. A read of a single character past the end throws at
     // once.
     Stop,
@@ -21,7 +21,7 @@ enum class AtEnd {
 
 class OutOfDataError : public std::runtime_error {
 public:
-    OutOfDataError() : std::runtime_error("read or seek outside the data") {}
+    OutOfDataError() : std::runtime_error("read past the end of the data") {}
 };
 
 // A read-only, seekable stream buffer over bytes already in memory; it copies nothing and must
