@@ -22,7 +22,8 @@ enum class TileStatus {
 // cannot change that. So the fast check parses every byte of the tile's file but decodes no
 // image and loads no referenced scene: while a fast validator exists, images embedded as
 // files decode to a 1x1 placeholder, and external images and scenes are not read at all. The
-// full check loads the tile as a viewer would. Both give the same answer.
+// full check loads the tile as a viewer would. Both give the same answer, except that the fast
+// check fails a damaged tile on which the library's reader would crash or never return.
 //
 // Create one validator at a time, before validation threads start; validate() is then safe
 // from any number of threads.
