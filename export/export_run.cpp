@@ -98,10 +98,12 @@ private:
             const TileStatus status = validator_.validate(folder.tiles[job.tile]);
             const std::lock_guard<std::mutex> lock(mutex_);
             folder.statuses[job.tile] = status;
-            --folder.remaining;
             ++progress_.subfoldersDone;
             notify();
-            changed_.notify_all();
+            // The run's thread waits for whole folders; waking it for every tile would take
+            // a core from the validation for nothing.
+            if (--folder.remaining == 0)
+                changed_.notify_all();
         }
     }
 
