@@ -14,7 +14,7 @@ namespace {
 // Reads a header's fields in the order the reader does, failing softly past the end.
 class HeaderCursor {
 public:
-    explicit HeaderCursor(const std::string& bytes) : bytes_(bytes) {}
+    explicit HeaderCursor(std::string_view bytes) : bytes_(bytes) {}
 
     std::optional<std::uint32_t> number() {
         std::uint32_t value = 0;
@@ -30,13 +30,13 @@ public:
         const std::optional<std::uint32_t> length = number();
         if (!length || bytes_.size() - offset_ < *length)
             return std::nullopt;
-        std::string value = bytes_.substr(offset_, *length);
+        std::string value(bytes_.substr(offset_, *length));
         offset_ += *length;
         return value;
     }
 
 private:
-    const std::string& bytes_;
+    std::string_view bytes_;
     std::size_t offset_ = 0;
 };
 
@@ -57,7 +57,7 @@ std::optional<std::string> CompressorName(HeaderCursor& header) {
 
 } // namespace
 
-bool IsUncompressedBinaryFile(const std::string& bytes) {
+bool IsUncompressedBinaryFile(std::string_view bytes) {
     HeaderCursor header(bytes);
     if (header.number() != OSG_HEADER_LOW || header.number() != OSG_HEADER_HIGH)
         return false;

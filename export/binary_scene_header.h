@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace brindle {
 
@@ -11,6 +12,6 @@ namespace brindle {
 //
 // A header too damaged to find a compressor name in counts as uncompressed: the reader cannot
 // decompress it either.
-bool IsUncompressedBinaryFile(const std::string& bytes);
+bool IsUncompressedBinaryFile(std::string_view bytes);
 
 } // namespace brindle

@@ -5,7 +5,7 @@
 
 namespace brindle {
 
-MemoryStreamBuf::MemoryStreamBuf(const std::string& bytes, AtEnd atEnd) : atEnd_(atEnd) {
+MemoryStreamBuf::MemoryStreamBuf(std::string_view bytes, AtEnd atEnd) : atEnd_(atEnd) {
     // The get area is never written through; streambuf just has no const interface.
     char* begin = const_cast<char*>(bytes.data());
     setg(begin, begin, begin + bytes.size());
@@ -67,7 +67,7 @@ MemoryStreamBuf::pos_type MemoryStreamBuf::seekpos(pos_type position,
     return seekoff(off_type(position), std::ios_base::beg, which);
 }
 
-MemoryStream::MemoryStream(const std::string& bytes, AtEnd atEnd)
+MemoryStream::MemoryStream(std::string_view bytes, AtEnd atEnd)
     : std::istream(nullptr), buffer_(bytes, atEnd) {
     rdbuf(&buffer_);
     // The stream catches what its buffer throws and rethrows it only for the states listed

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <streambuf>
 #include <string>
+#include <string_view>
 
 namespace brindle {
 
@@ -28,7 +29,7 @@ public:
 // not outlive them.
 class MemoryStreamBuf : public std::streambuf {
 public:
-    MemoryStreamBuf(const std::string& bytes, AtEnd atEnd);
+    MemoryStreamBuf(std::string_view bytes, AtEnd atEnd);
 
     bool ranPastEnd() const { return ranPastEnd_; }
 
@@ -47,7 +48,7 @@ private:
 
 class MemoryStream : public std::istream {
 public:
-    MemoryStream(const std::string& bytes, AtEnd atEnd);
+    MemoryStream(std::string_view bytes, AtEnd atEnd);
 
     bool ranPastEnd() const { return buffer_.ranPastEnd(); }
 

@@ -11,7 +11,10 @@
 #include <osgDB/Registry>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <memory>
+#include <string_view>
 #include <system_error>
 
 namespace brindle {
@@ -55,25 +58,37 @@ public:
     }
 };
 
-// The whole file, or as much of it as can be read; a file that grows meanwhile is read to its
-// new end.
-std::string ReadFileBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes;
-    if (!in)
-        return bytes;
-    std::error_code ec;
-    const std::uintmax_t expected = std::filesystem::file_size(file, ec);
-    if (!ec && expected > 0) {
-        bytes.resize(static_cast<std::size_t>(expected));
-        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        bytes.resize(static_cast<std::size_t>(in.gcount()));
+// A file's bytes, as many as can be read; a file that grows meanwhile is read to its new end.
+// The buffer is not zeroed before it is filled, as a string's would be.
+class FileBytes {
+public:
+    explicit FileBytes(const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in)
+            return;
+        std::error_code ec;
+        const std::uintmax_t expected = std::filesystem::file_size(file, ec);
+        // One byte more than expected tells whether the file has grown.
+        std::size_t capacity = ec ? std::size_t{1} << 16 : static_cast<std::size_t>(expected) + 1;
+        data_.reset(new char[capacity]);
+        for (;;) {
+            in.read(data_.get() + size_, static_cast<std::streamsize>(capacity - size_));
+            size_ += static_cast<std::size_t>(in.gcount());
+            if (size_ < capacity)
+                return;
+            std::unique_ptr<char[]> larger(new char[capacity * 2]);
+            std::memcpy(larger.get(), data_.get(), size_);
+            data_ = std::move(larger);
+            capacity *= 2;
+        }
     }
-    char chunk[1 << 16];
-    while (in && (in.read(chunk, sizeof chunk), in.gcount() > 0))
-        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
-    return bytes;
-}
+
+    std::string_view view() const { return {data_.get(), size_}; }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+};
 
 } // namespace
 
@@ -126,7 +141,8 @@ TileStatus TileValidator::validate(const std::filesystem::path& tileFolder) cons
 // and the tile fails.
 osg::ref_ptr<osg::Node>
 TileValidator::readTileFromMemory(const std::filesystem::path& probe) const {
-    const std::string bytes = ReadFileBytes(probe);
+    const FileBytes file(probe);
+    const std::string_view bytes = file.view();
     osg::ref_ptr<osgDB::Options> options =
         static_cast<osgDB::Options*>(options_->clone(osg::CopyOp::SHALLOW_COPY));
     options->getDatabasePathList().push_front(probe.parent_path().string());
