@@ -8,7 +8,6 @@
 #include <osg/Texture2D>
 #include <osgDB/ReadFile>
 
-#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -50,7 +49,7 @@ protected:
 
 std::string ReadBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::set<std::string> EntryNames(const fs::path& dir) {
@@ -105,17 +104,6 @@ void ExpectTileMatches(const fs::path& file, const brindle::SampleTileParams& pa
     EXPECT_EQ(image->s(), params.texturePx) << file;
     EXPECT_EQ(image->t(), params.texturePx) << file;
     ASSERT_TRUE(image->data()) << file;
-}
-
-double MeanAbsDifference(const osg::Image& a, const osg::Image& b) {
-    double sum = 0.0;
-    for (int y = 0; y < a.t(); ++y) {
-        for (int x = 0; x < a.s(); ++x) {
-            const osg::Vec4 d = a.getColor(x, y) - b.getColor(x, y);
-            sum += std::abs(d.r()) + std::abs(d.g()) + std::abs(d.b());
-        }
-    }
-    return sum / (3.0 * a.s() * a.t());
 }
 
 TEST_F(SampleBlockTest, WritesTheDocumentedLayout) {
@@ -179,23 +167,6 @@ TEST_F(SampleBlockTest, ValidTilesLoadAsTexturedMeshesAndTheCorruptOneDoesNot) {
     EXPECT_FALSE(osgDB::readNodeFile(corrupt.string()));
 }
 
-TEST_F(SampleBlockTest, SizesVaryWithinTheRequestedRanges) {
-    SampleBlockOptions options = SmallOptions();
-    options.tileCount = 30;
-    std::set<int> textures, cells;
-    for (int i = 0; i < options.tileCount; ++i) {
-        const auto params = brindle::SampleTileParamsFor(options, i);
-        EXPECT_GE(params.texturePx, options.minTexturePx);
-        EXPECT_LE(params.texturePx, options.maxTexturePx);
-        EXPECT_GE(params.gridCells, options.minGridCells);
-        EXPECT_LE(params.gridCells, options.maxGridCells);
-        textures.insert(params.texturePx);
-        cells.insert(params.gridCells);
-    }
-    EXPECT_GT(textures.size(), 3u);
-    EXPECT_GT(cells.size(), 2u);
-}
-
 TEST_F(SampleBlockTest, SameSeedGivesIdenticalFilesAndOtherSeedsDiffer) {
     SampleBlockOptions options = SmallOptions();
     options.tileCount = 2;
@@ -229,37 +200,7 @@ TEST_F(SampleBlockTest, JpegModeEmbedsJpegBytesThatDecodeToTheTexture) {
     // Raw pixels alone are 64*64*3 bytes; a JPEG of the smooth texture is far smaller.
     EXPECT_LT(bytes.size(), ReadBytes(root_ / "raw" / "Tile_+000_+000" / "root.osgb").size());
 
-    auto params = brindle::SampleTileParamsFor(options, 0);
-    ExpectTileMatches(tile / "root.osgb", params);
-
-    const osg::ref_ptr<osg::Node> decoded = osgDB::readNodeFile((tile / "root.osgb").string());
-    const osg::ref_ptr<osg::Node> original = brindle::MakeSampleTile(params);
-    ASSERT_TRUE(decoded && FirstGeometry(decoded.get()));
-    const osg::Image* decodedImage = TextureImage(*FirstGeometry(decoded.get()));
-    const osg::Image* originalImage = TextureImage(*FirstGeometry(original.get()));
-    ASSERT_TRUE(decodedImage && originalImage);
-    ASSERT_EQ(decodedImage->s(), originalImage->s());
-    ASSERT_EQ(decodedImage->t(), originalImage->t());
-    // Lossy, but close: a wrong or blank image would be off by far more.
-    EXPECT_LT(MeanAbsDifference(*decodedImage, *originalImage), 0.05);
-}
-
-TEST_F(SampleBlockTest, RawModeKeepsExactPixels) {
-    SampleBlockOptions options = SmallOptions();
-    options.tileCount = 1;
-    brindle::WriteSampleBlock(root_, options);
-
-    const auto params = brindle::SampleTileParamsFor(options, 0);
-    const osg::ref_ptr<osg::Node> loaded =
-        osgDB::readNodeFile((root_ / "Tile_+000_+000" / "root.osgb").string());
-    const osg::ref_ptr<osg::Node> original = brindle::MakeSampleTile(params);
-    ASSERT_TRUE(loaded && FirstGeometry(loaded.get()));
-    const osg::Image* a = TextureImage(*FirstGeometry(loaded.get()));
-    const osg::Image* b = TextureImage(*FirstGeometry(original.get()));
-    ASSERT_TRUE(a && b && a->data() && b->data());
-    ASSERT_EQ(a->getTotalSizeInBytes(), b->getTotalSizeInBytes());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(a->data()), a->getTotalSizeInBytes()),
-              std::string(reinterpret_cast<const char*>(b->data()), b->getTotalSizeInBytes()));
+    ExpectTileMatches(tile / "root.osgb", brindle::SampleTileParamsFor(options, 0));
 }
 
 TEST_F(SampleBlockTest, RefusesNonEmptyFolderAndBadOptions) {
