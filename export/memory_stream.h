@@ -13,10 +13,9 @@ enum class AtEnd {
     // The read fails, as on a file.
     Fail,
     // The first such read gets what there is, padded with zeros, and marks the stream
-    // (ranPastEnd()); every read after it throws OutOfDataError to the stream's caller. The one
-    // padded read lets a caller free what it allocated for that
-    // read before its parse is stopped. A read of a single character past the end throws at
-    // once.
+    // (ranPastEnd()); every read after it throws OutOfDataError to the stream's caller. The
+    // one padded read lets a caller free what it allocated for that read before its parse is
+    // stopped. A read of a single character past the end throws at once.
     Stop,
 };
 

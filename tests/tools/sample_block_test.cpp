@@ -1,3 +1,4 @@
+#include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
 #include <gtest/gtest.h>
@@ -8,31 +9,20 @@
 #include <osg/Texture2D>
 #include <osgDB/ReadFile>
 
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using brindle::SampleBlock;
 using brindle::SampleBlockOptions;
+using brindle::test::ReadBytes;
 
 namespace {
 
-// A fresh folder per test, removed afterwards, so tests never see each other's files.
 class SampleBlockTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = fs::temp_directory_path() / ("brindle_sample_test_" + std::string(info->name()) +
-                                             "_" + std::to_string(::getpid()));
-        fs::remove_all(root_);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
     static SampleBlockOptions SmallOptions() {
         SampleBlockOptions options;
         options.tileCount = 4;
@@ -44,13 +34,9 @@ protected:
         return options;
     }
 
-    fs::path root_;
+    brindle::test::TempDir dir_;
+    const fs::path& root_ = dir_.path();
 };
-
-std::string ReadBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::set<std::string> EntryNames(const fs::path& dir) {
     std::set<std::string> names;
