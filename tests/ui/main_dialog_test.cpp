@@ -91,16 +91,33 @@ private:
     bool m_seen = false;
 };
 
-// Reads what a message box says, saves a picture of it and presses its only button.
-ModalWatcher::Action closeBox(QString* text, const QString& screenshot, int* buttonCount) {
-    return [=](QWidget* widget) {
-        auto* box = qobject_cast<QMessageBox*>(widget);
-        QVERIFY(box);
-        *text = box->windowTitle() + QLatin1Char('|') + box->text();
-        *buttonCount = static_cast<int>(box->buttons().size());
-        box->grab().save(screenshotPath(screenshot));
-        box->button(QMessageBox::Ok)->click();
-    };
+// Watches for the message box with the given object name; once it shows, reads what it says,
+// saves a picture of it and presses its only button.
+class BoxReader {
+public:
+    BoxReader(const QString& name, const QString& screenshot)
+        : m_watcher(name, [this, screenshot](QWidget* widget) {
+              auto* box = qobject_cast<QMessageBox*>(widget);
+              QVERIFY(box);
+              text = box->windowTitle() + QLatin1Char('|') + box->text();
+              buttons = static_cast<int>(box->buttons().size());
+              box->grab().save(screenshotPath(screenshot));
+              box->button(QMessageBox::Ok)->click();
+          }) {}
+
+    bool seen() const { return m_watcher.seen(); }
+
+    QString text;    // title|text
+    int buttons = 0; // how many buttons the box had
+
+private:
+    ModalWatcher m_watcher;
+};
+
+void clickButton(const QWidget& dialog, const QString& name) {
+    auto* button = dialog.findChild<QPushButton*>(name);
+    QVERIFY2(button, qPrintable(name));
+    QTest::mouseClick(button, Qt::LeftButton);
 }
 
 } // namespace
@@ -196,15 +213,12 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
                                          QDir::toNativeSeparators(c)}));
     dlg.grab().save(screenshotPath(QStringLiteral("main_dialog")));
 
-    QString text;
-    int buttons = 0;
-    ModalWatcher done(QStringLiteral("exportSucceeded"),
-                      closeBox(&text, QStringLiteral("export_succeeded"), &buttons));
-    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    BoxReader done(QStringLiteral("exportSucceeded"), QStringLiteral("export_succeeded"));
+    clickButton(dlg, QStringLiteral("okButton"));
 
     QVERIFY(done.seen());
-    QCOMPARE(text, QStringLiteral("Brindle|导出成功"));
-    QCOMPARE(buttons, 1);
+    QCOMPARE(done.text, QStringLiteral("Brindle|导出成功"));
+    QCOMPARE(done.buttons, 1);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QVERIFY(!dlg.isVisible());
 
@@ -290,25 +304,22 @@ void MainDialogTest::failedFolderShowsFailureBox() {
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
 
-    QString text;
-    int buttons = 0;
-    ModalWatcher failed(QStringLiteral("exportFailed"),
-                        closeBox(&text, QStringLiteral("export_failed"), &buttons));
+    BoxReader failed(QStringLiteral("exportFailed"), QStringLiteral("export_failed"));
     ModalWatcher wrongly(QStringLiteral("exportSucceeded"),
                          [](QWidget* w) { static_cast<QMessageBox*>(w)->accept(); });
-    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    clickButton(dlg, QStringLiteral("okButton"));
 
     QVERIFY(failed.seen());
     QVERIFY(!wrongly.seen());
-    QVERIFY2(text.startsWith(QStringLiteral("Brindle|")), qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("部分目录导出失败：")), qPrintable(text));
-    QVERIFY2(text.contains(QDir::toNativeSeparators(blocked) + QStringLiteral("：")),
-             qPrintable(text));
-    QVERIFY2(text.contains(QDir::toNativeSeparators(missing) + QStringLiteral("：")),
-             qPrintable(text));
-    QVERIFY2(!text.contains(QDir::toNativeSeparators(good) + QStringLiteral("：")),
-             qPrintable(text));
-    QCOMPARE(buttons, 1);
+    QVERIFY2(failed.text.startsWith(QStringLiteral("Brindle|")), qPrintable(failed.text));
+    QVERIFY2(failed.text.contains(QStringLiteral("部分目录导出失败：")), qPrintable(failed.text));
+    QVERIFY2(failed.text.contains(QDir::toNativeSeparators(blocked) + QStringLiteral("：")),
+             qPrintable(failed.text));
+    QVERIFY2(failed.text.contains(QDir::toNativeSeparators(missing) + QStringLiteral("：")),
+             qPrintable(failed.text));
+    QVERIFY2(!failed.text.contains(QDir::toNativeSeparators(good) + QStringLiteral("：")),
+             qPrintable(failed.text));
+    QCOMPARE(failed.buttons, 1);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QVERIFY(!dlg.lastReport().succeeded());
 }
@@ -337,17 +348,14 @@ void MainDialogTest::failureBoxListsWarnings() {
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
 
-    QString text;
-    int buttons = 0;
-    ModalWatcher failed(QStringLiteral("exportFailed"),
-                        closeBox(&text, QStringLiteral("export_warnings"), &buttons));
-    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    BoxReader failed(QStringLiteral("exportFailed"), QStringLiteral("export_warnings"));
+    clickButton(dlg, QStringLiteral("okButton"));
 
     QVERIFY(failed.seen());
-    QVERIFY2(text.contains(QStringLiteral("/data/y：disk full")), qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("/data/x：report.txt has no usable origin")),
-             qPrintable(text));
-    QVERIFY2(!text.contains(QStringLiteral("导出已取消")), qPrintable(text));
+    QVERIFY2(failed.text.contains(QStringLiteral("/data/y：disk full")), qPrintable(failed.text));
+    QVERIFY2(failed.text.contains(QStringLiteral("/data/x：report.txt has no usable origin")),
+             qPrintable(failed.text));
+    QVERIFY2(!failed.text.contains(QStringLiteral("导出已取消")), qPrintable(failed.text));
 }
 
 void MainDialogTest::cancellingTheRunStopsIt() {
@@ -375,7 +383,7 @@ void MainDialogTest::cancellingTheRunStopsIt() {
         report.folders.push_back(folder);
         return report;
     });
-    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("addButton")), Qt::LeftButton);
+    clickButton(dlg, QStringLiteral("addButton"));
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
 
@@ -397,11 +405,8 @@ void MainDialogTest::cancellingTheRunStopsIt() {
         [](QWidget* w) {
             return static_cast<QProgressDialog*>(w)->labelText().contains(QStringLiteral("3/8"));
         });
-    QString text;
-    int buttons = 0;
-    ModalWatcher failed(QStringLiteral("exportFailed"),
-                        closeBox(&text, QStringLiteral("export_cancelled"), &buttons));
-    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    BoxReader failed(QStringLiteral("exportFailed"), QStringLiteral("export_cancelled"));
+    clickButton(dlg, QStringLiteral("okButton"));
 
     QVERIFY(progress.seen());
     QVERIFY2(label.contains(QStringLiteral("/data/slow")), qPrintable(label));
@@ -410,7 +415,7 @@ void MainDialogTest::cancellingTheRunStopsIt() {
     QCOMPARE(barMaximum, 9);
     QVERIFY(sawCancel);
     QVERIFY(failed.seen());
-    QVERIFY2(text.contains(QStringLiteral("导出已取消")), qPrintable(text));
+    QVERIFY2(failed.text.contains(QStringLiteral("导出已取消")), qPrintable(failed.text));
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
 }
 
@@ -418,13 +423,10 @@ void MainDialogTest::emptyListSucceeds() {
     CBrindleDlg dlg;
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    QString text;
-    int buttons = 0;
-    ModalWatcher done(QStringLiteral("exportSucceeded"),
-                      closeBox(&text, QStringLiteral("export_empty"), &buttons));
-    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    BoxReader done(QStringLiteral("exportSucceeded"), QStringLiteral("export_empty"));
+    clickButton(dlg, QStringLiteral("okButton"));
     QVERIFY(done.seen());
-    QCOMPARE(text, QStringLiteral("Brindle|导出成功"));
+    QCOMPARE(done.text, QStringLiteral("Brindle|导出成功"));
     QVERIFY(!dlg.isVisible());
 }
 
@@ -442,12 +444,11 @@ void MainDialogTest::cancelWritesNothing() {
         CBrindleDlg dlg;
         dlg.setFolderChooser(scriptedChooser({folder}));
         dlg.setExportRunner(runner);
-        QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("addButton")), Qt::LeftButton);
+        clickButton(dlg, QStringLiteral("addButton"));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         if (way == 0)
-            QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("cancelButton")),
-                              Qt::LeftButton);
+            clickButton(dlg, QStringLiteral("cancelButton"));
         else if (way == 1)
             QTest::keyClick(&dlg, Qt::Key_Escape);
         else
