@@ -42,7 +42,7 @@ bool writeTile(const QString& folder, const QString& tile) {
 }
 
 QString makeDataFolder(const QTemporaryDir& temp, const QString& name) {
-    const QString folder = temp.filePath(name);
+    QString folder = temp.filePath(name);
     QDir().mkpath(folder);
     writeTile(folder, QStringLiteral("tile_0"));
     return folder;
@@ -334,7 +334,7 @@ void MainDialogTest::failureBoxListsWarnings() {
             brindle::FolderReport written;
             written.folder = folders.at(0);
             written.status = brindle::FolderStatus::Written;
-            written.warnings.push_back("report.txt has no usable origin");
+            written.warnings.emplace_back("report.txt has no usable origin");
             brindle::FolderReport failed;
             failed.folder = folders.at(1);
             failed.status = brindle::FolderStatus::Failed;
@@ -398,7 +398,7 @@ void MainDialogTest::cancellingTheRunStopsIt() {
             barValue = dialog->value();
             barMaximum = dialog->maximum();
             dialog->grab().save(screenshotPath(QStringLiteral("export_progress")));
-            QPushButton* cancel = dialog->findChild<QPushButton*>();
+            auto* cancel = dialog->findChild<QPushButton*>();
             QVERIFY(cancel);
             cancel->click();
         },
@@ -486,7 +486,7 @@ void MainDialogTest::aboutBoxKeepsList() {
             if (!label->text().isEmpty())
                 lines << label->text();
         w->grab().save(screenshotPath(QStringLiteral("about")));
-        QPushButton* ok = w->findChild<QPushButton*>();
+        auto* ok = w->findChild<QPushButton*>();
         QVERIFY(ok);
         QCOMPARE(ok->text(), QStringLiteral("确定"));
         QVERIFY(ok->isDefault());
