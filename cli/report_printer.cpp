@@ -1,5 +1,7 @@
 #include "cli/report_printer.h"
 
+#include "cli/report_wording.h"
+
 #include <iomanip>
 #include <ostream>
 
@@ -13,12 +15,12 @@ void PrintTranslation(const osg::Vec3d& t, std::ostream& out) {
 }
 
 void PrintSkipped(const FolderReport& folder, std::ostream& out) {
-    if (folder.skipped.empty())
+    if (folder.leftOut.empty())
         return;
     out << "; left out:";
     const char* separator = " ";
-    for (const SkippedSubfolder& skipped : folder.skipped) {
-        out << separator << skipped.name << " (" << DescribeSkipReason(skipped.reason) << ')';
+    for (const LeftOutSubfolder& skipped : folder.leftOut) {
+        out << separator << skipped.name.string() << " (" << DescribeLeftOut(skipped) << ')';
         separator = ", ";
     }
 }
@@ -37,8 +39,8 @@ void PrintFolderLine(const FolderReport& folder, std::ostream& out) {
 void PrintExportReport(const ExportReport& report, bool quiet, std::ostream& out,
                        std::ostream& err) {
     for (const FolderReport& folder : report.folders) {
-        for (const std::string& warning : folder.warnings)
-            err << "brindle-export: warning: " << warning << '\n';
+        for (const Problem& warning : folder.warnings)
+            err << "brindle-export: warning: " << DescribeProblem(warning) << '\n';
         switch (folder.status) {
         case FolderStatus::Written:
         case FolderStatus::DryRun:
@@ -46,7 +48,8 @@ void PrintExportReport(const ExportReport& report, bool quiet, std::ostream& out
                 PrintFolderLine(folder, out);
             break;
         case FolderStatus::Failed:
-            err << "brindle-export: error: " << folder.error << '\n';
+            if (folder.error)
+                err << "brindle-export: error: " << DescribeProblem(*folder.error) << '\n';
             break;
         case FolderStatus::Cancelled:
             break;

@@ -40,7 +40,7 @@ private:
     std::size_t offset_ = 0;
 };
 
-constexpr std::uint32_t kHasCustomDomains = 0x8;
+constexpr std::uint32_t kHasCustomDomains = 0x1;
 
 std::optional<std::string> CompressorName(HeaderCursor& header) {
     const std::optional<std::uint32_t> attributes = header.number();

@@ -3,12 +3,15 @@
 #include "export/index_graph.h"
 #include "export/index_writer.h"
 #include "export/origin_report.h"
+#include "export/regular_file.h"
 #include "export/subfolder_scan.h"
-#include "export/tile_validation.h"
+#include "export/worker_process.h"
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -20,58 +23,127 @@ bool IsCancelled(const ExportOptions& options) {
     return options.cancel && options.cancel->load();
 }
 
-std::string CheckIsFolder(const fs::path& folder) {
+std::optional<Problem> CheckIsFolder(const fs::path& folder) {
     std::error_code ec;
     const fs::file_status status = fs::status(folder, ec);
     if (status.type() == fs::file_type::not_found)
-        return folder.string() + ": folder does not exist";
+        return Problem{ProblemKind::FolderMissing, folder, {}};
     if (ec)
-        return folder.string() + ": " + ec.message();
+        return Problem{ProblemKind::FolderUnreadable, folder, ec};
     if (!fs::is_directory(status))
-        return folder.string() + ": not a folder";
-    return {};
+        return Problem{ProblemKind::NotAFolder, folder, {}};
+    return std::nullopt;
 }
 
-// One listed folder's candidate tiles and, once validated, their statuses.
+// A name the index's "name\root.osgb" entry carries faithfully: a backslash or a control
+// character in it would make every reader resolve the entry to some other path.
+bool IsSafeEntryName(const std::string& name) {
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '\\' || byte < 0x20 || byte == 0x7f;
+    });
+}
+
+// True when the subfolder is the listed folder itself or one of its ancestors (through a
+// link), or its root.osgb is the listed folder's own: listing it would make the index name
+// itself, and a viewer would recurse without end.
+bool LinksBack(const fs::path& subfolder, const fs::path& folder) {
+    std::error_code ec;
+    const fs::path target = fs::canonical(subfolder, ec);
+    if (ec)
+        return false;
+    const fs::path listed = fs::canonical(folder, ec);
+    if (ec)
+        return false;
+    for (fs::path p = listed;; p = p.parent_path()) {
+        if (p == target)
+            return true;
+        if (p == p.parent_path())
+            break;
+    }
+    return fs::equivalent(subfolder / "root.osgb", folder / "root.osgb", ec) && !ec;
+}
+
+// One listed folder's candidate tiles and, once checked, their outcomes.
 struct FolderWork {
     std::vector<fs::path> tiles;
-    std::vector<TileStatus> statuses;
+    std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
     std::size_t remaining = 0;
+    std::optional<Problem> workersFailed;
 };
 
-// Validates the tiles of all folders on a pool of threads, in list order, so that folders
-// with few tiles each still keep every thread busy. Each thread holds one scene at a time.
-// The run's thread waits for each folder in turn, writes it and reports progress.
-class ValidationPool {
+LeftOutSubfolder Outcome(TileStatus status, std::error_code cause = {}, std::uint64_t limit = 0) {
+    LeftOutSubfolder outcome;
+    outcome.reason = status;
+    outcome.cause = cause;
+    outcome.limit = limit;
+    return outcome;
+}
+
+LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request) {
+    switch (reply.verdict) {
+    case CheckVerdict::Loads:
+    case CheckVerdict::IsIndex:
+    case CheckVerdict::HoldsScene:
+        return Outcome(TileStatus::Valid);
+    case CheckVerdict::Missing:
+        return Outcome(TileStatus::NoRootFile);
+    case CheckVerdict::NotRegular:
+        return Outcome(TileStatus::NotRegularFile);
+    case CheckVerdict::Unreadable:
+        return Outcome(TileStatus::LoadFailed, {reply.systemError, std::system_category()});
+    case CheckVerdict::DoesNotLoad:
+        break;
+    case CheckVerdict::OutOfMemory:
+        return Outcome(TileStatus::OutOfMemory, {}, request.memoryCeiling);
+    }
+    return Outcome(TileStatus::LoadFailed);
+}
+
+// Checks the tiles of all folders on a pool of threads, each with a worker process of its
+// own, in list order, so that folders with few tiles each still keep every worker busy. The
+// run's thread adds folders as it scans them and waits for each in turn to write it.
+class CheckPool {
 public:
-    ValidationPool(std::vector<FolderWork>& folders, const ExportOptions& options,
-                   ExportProgress& progress)
-        : folders_(folders), options_(options), progress_(progress),
-          validator_(options.fullValidation ? TileValidator::Mode::Full
-                                            : TileValidator::Mode::Fast) {
-        for (std::size_t f = 0; f < folders_.size(); ++f)
-            for (std::size_t t = 0; t < folders_[f].tiles.size(); ++t)
-                queue_.push_back({f, t});
-        progress_.subfolderCount = queue_.size();
+    CheckPool(const ExportOptions& options, fs::path program, ExportProgress& progress)
+        : options_(options), progress_(progress) {
         const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
-        const std::size_t threads = std::min<std::size_t>(std::max(1u, wanted), queue_.size());
-        for (std::size_t i = 0; i < threads; ++i)
-            threads_.emplace_back([this] { work(); });
+        for (unsigned i = 0; i < std::max(1u, wanted); ++i)
+            workers_.push_back(std::make_unique<WorkerProcess>(program));
+        // The workers start while the folders are scanned.
+        for (auto& worker : workers_)
+            threads_.emplace_back([this, w = worker.get()] { work(*w); });
     }
 
-    ~ValidationPool() {
+    ~CheckPool() {
+        finish();
         for (std::thread& thread : threads_)
             thread.join();
     }
 
-    ValidationPool(const ValidationPool&) = delete;
-    ValidationPool& operator=(const ValidationPool&) = delete;
+    CheckPool(const CheckPool&) = delete;
+    CheckPool& operator=(const CheckPool&) = delete;
 
-    // Waits until folder `f` is validated; false when the run was cancelled first.
-    bool waitFor(std::size_t f) {
+    void add(FolderWork& folder) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (std::size_t t = 0; t < folder.tiles.size(); ++t)
+            queue_.push_back({&folder, t});
+        progress_.subfolderCount += folder.tiles.size();
+        changed_.notify_all();
+    }
+
+    // No more folders: threads end once the queue is empty.
+    void finish() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+
+    // Waits until `folder` is checked; false when the run was cancelled first.
+    bool waitFor(const FolderWork& folder) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return folders_[f].remaining == 0 || stopped_; });
-        return folders_[f].remaining == 0;
+        done_.wait(lock, [&] { return folder.remaining == 0 || stopped_; });
+        return folder.remaining == 0;
     }
 
     // Reports progress from the run's thread, in step with the pool's reports.
@@ -83,34 +155,112 @@ public:
 
 private:
     struct Job {
-        std::size_t folder;
+        FolderWork* folder;
         std::size_t tile;
     };
 
-    void work() {
-        for (std::size_t i = next_++; i < queue_.size(); i = next_++) {
+    std::optional<Job> next() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !queue_.empty() || closed_; });
+        if (queue_.empty())
+            return std::nullopt;
+        const Job job = queue_.front();
+        queue_.pop_front();
+        // While this tile is parsed, the disk can fetch one a round of workers ahead.
+        if (queue_.size() >= workers_.size()) {
+            const Job ahead = queue_[workers_.size() - 1];
+            readAhead_ = ahead.folder->tiles[ahead.tile] / "root.osgb";
+        }
+        return job;
+    }
+
+    void work(WorkerProcess& worker) {
+        worker.start();
+        while (const std::optional<Job> job = next()) {
             if (IsCancelled(options_)) {
                 stop();
                 return;
             }
-            const Job job = queue_[i];
-            FolderWork& folder = folders_[job.folder];
-            const TileStatus status = validator_.validate(folder.tiles[job.tile]);
+            ReadAhead();
+            FolderWork& folder = *job->folder;
+            LeftOutSubfolder outcome = check(worker, folder.tiles[job->tile], folder);
+            outcome.name = folder.tiles[job->tile].filename();
             const std::lock_guard<std::mutex> lock(mutex_);
-            folder.statuses[job.tile] = status;
+            folder.outcomes[job->tile] = std::move(outcome);
             ++progress_.subfoldersDone;
             notify();
             // The run's thread waits for whole folders; waking it for every tile would take
-            // a core from the validation for nothing.
+            // a core from the checks for nothing.
             if (--folder.remaining == 0)
-                changed_.notify_all();
+                done_.notify_all();
         }
+    }
+
+    void ReadAhead() {
+        fs::path file;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            file.swap(readAhead_);
+        }
+        if (file.empty())
+            return;
+        RegularFile ahead;
+        std::error_code ignored;
+        if (ahead.open(file, ignored) == RegularFile::Opened::Yes)
+            ahead.adviseWillNeed();
+    }
+
+    LeftOutSubfolder check(WorkerProcess& worker, const fs::path& tile, FolderWork& folder) {
+        const fs::path probe = tile / "root.osgb";
+        std::error_code ec;
+        const fs::file_status status = fs::status(probe, ec);
+        if (status.type() == fs::file_type::not_found)
+            return Outcome(TileStatus::NoRootFile);
+        if (ec)
+            return Outcome(TileStatus::LoadFailed, ec);
+        if (!fs::is_regular_file(status))
+            return Outcome(TileStatus::NotRegularFile);
+        const std::uint64_t size = fs::file_size(probe, ec);
+        CheckRequest request;
+        request.kind = CheckKind::Tile;
+        request.mode = options_.fullValidation ? ParseMode::Full : ParseMode::Fast;
+        request.memoryCeiling = options_.limits.memoryCeilingFor(size);
+        const std::chrono::milliseconds deadline = options_.limits.deadlineFor(size);
+        request.cpuSeconds = 2.0 * static_cast<double>(deadline.count()) / 1000.0;
+        request.path = RequestText(probe);
+        CheckReply reply;
+        switch (worker.exchange(request, deadline, reply)) {
+        case WorkerProcess::Outcome::Replied:
+            return OutcomeOfReply(reply, request);
+        case WorkerProcess::Outcome::Crashed:
+            return Outcome(TileStatus::ReaderCrashed);
+        case WorkerProcess::Outcome::TimedOut:
+            return Outcome(TileStatus::TimedOut, {}, static_cast<std::uint64_t>(deadline.count()));
+        case WorkerProcess::Outcome::Unavailable:
+            break;
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        folder.workersFailed =
+            Problem{ProblemKind::WorkersUnavailable, WorkerProgramPath(), worker.startError()};
+        return Outcome(TileStatus::LoadFailed, worker.startError());
+    }
+
+    fs::path WorkerProgramPath() const {
+        return options_.workerProgram.empty() ? DefaultWorkerProgram() : options_.workerProgram;
+    }
+
+    static std::string RequestText(const fs::path& path) {
+#ifdef _WIN32
+        return path.u8string();
+#else
+        return path.string();
+#endif
     }
 
     void stop() {
         const std::lock_guard<std::mutex> lock(mutex_);
         stopped_ = true;
-        changed_.notify_all();
+        done_.notify_all();
     }
 
     void notify() const {
@@ -118,14 +268,15 @@ private:
             options_.progress(progress_);
     }
 
-    std::vector<FolderWork>& folders_;
     const ExportOptions& options_;
     ExportProgress& progress_;
-    const TileValidator validator_;
-    std::vector<Job> queue_;
-    std::atomic<std::size_t> next_{0};
+    std::vector<std::unique_ptr<WorkerProcess>> workers_;
+    std::deque<Job> queue_;
+    fs::path readAhead_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable changed_; // the queue changed
+    std::condition_variable done_;    // a folder is done, or the run stopped
+    bool closed_ = false;
     bool stopped_ = false;
     std::vector<std::thread> threads_;
 };
@@ -135,76 +286,96 @@ FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
     report.indexFile = folder / "root.osgb";
     FolderWork work;
     report.error = CheckIsFolder(folder);
-    if (!report.error.empty())
+    if (report.error)
         return work;
-    std::string scanError;
-    work.tiles = ListSubfolders(folder, &scanError);
-    if (!scanError.empty())
-        report.warnings.push_back(scanError + "; index written without tiles");
-    work.statuses.assign(work.tiles.size(), TileStatus::NoRootFile);
+    std::error_code ec;
+    const std::vector<fs::path> subfolders = ListSubfolders(folder, &ec);
+    if (ec) {
+        report.error = Problem{ProblemKind::FolderUnreadable, folder, ec};
+        return work;
+    }
+    for (const fs::path& subfolder : subfolders) {
+        if (!IsSafeEntryName(subfolder.filename().string()))
+            report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0});
+        else if (LinksBack(subfolder, folder))
+            report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0});
+        else
+            work.tiles.push_back(subfolder);
+    }
+    work.outcomes.resize(work.tiles.size());
     work.remaining = work.tiles.size();
     return work;
 }
 
-void ApplyOrigin(const fs::path& folder, IndexGraph& graph, FolderReport& report) {
-    const fs::path reportPath = folder / "report.txt";
+// The translation carried from folder to folder, and the report it came from.
+struct OriginState {
+    fs::path report; // empty while none has been read
+};
+
+void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
+    const fs::path reportPath = report.folder / "report.txt";
     std::error_code ec;
-    if (!fs::exists(reportPath, ec))
-        return;
-    const OriginReading reading = ReadBlockOrigin(reportPath);
-    if (reading.origin)
-        graph.setTranslation(osg::Vec3d(reading.origin->x, reading.origin->y, 0.0));
+    if (fs::symlink_status(reportPath, ec).type() != fs::file_type::not_found && !ec) {
+        const OriginReading reading = ReadBlockOrigin(reportPath);
+        if (reading.origin) {
+            graph.setTranslation(osg::Vec3d(reading.origin->x, reading.origin->y, 0.0));
+            state.report = reportPath;
+        } else if (reading.problem) {
+            report.warnings.push_back(*reading.problem);
+        }
+    }
+    report.translation = graph.translation();
+    report.originReport = state.report;
+    if (state.report.empty())
+        report.originSource = OriginSource::None;
     else
-        report.warnings.push_back(reading.warning);
+        report.originSource =
+            state.report == reportPath ? OriginSource::ThisFolder : OriginSource::CarriedOver;
 }
 
 void RecordTiles(const FolderWork& work, FolderReport& report) {
-    for (std::size_t i = 0; i < work.tiles.size(); ++i) {
-        const std::string name = work.tiles[i].filename().string();
-        switch (work.statuses[i]) {
-        case TileStatus::Valid:
-            report.entries.push_back(ProxyEntryFor(name));
-            break;
-        case TileStatus::NoRootFile:
-            report.skipped.push_back({name, SkipReason::NoRootFile});
-            break;
-        case TileStatus::LoadFailed:
-            report.skipped.push_back({name, SkipReason::LoadFailed});
-            break;
-        }
+    for (const LeftOutSubfolder& outcome : work.outcomes) {
+        if (outcome.reason == TileStatus::Valid)
+            report.entries.push_back(ProxyEntryFor(outcome.name.string()));
+        else
+            report.leftOut.push_back(outcome);
     }
+    // Left-out subfolders in name order, whichever step left them out.
+    std::stable_sort(report.leftOut.begin(), report.leftOut.end(),
+                     [](const LeftOutSubfolder& a, const LeftOutSubfolder& b) {
+                         return SubfolderNameLess(a.name.string(), b.name.string());
+                     });
 }
 
-void WriteFolder(const FolderWork& work, IndexGraph& graph, const ExportOptions& options,
-                 FolderReport& report) {
-    ApplyOrigin(report.folder, graph, report);
+void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
+                 const ExportOptions& options, FolderReport& report) {
+    ApplyOrigin(graph, origin, report);
     RecordTiles(work, report);
+    if (work.workersFailed) {
+        report.error = work.workersFailed;
+        report.status = FolderStatus::Failed;
+        return;
+    }
     graph.setEntries(report.entries);
-    report.translation = graph.translation();
     if (options.dryRun) {
         report.status = FolderStatus::DryRun;
         return;
     }
     report.error = WriteIndexFile(graph.root(), report.indexFile);
-    report.status = report.error.empty() ? FolderStatus::Written : FolderStatus::Failed;
+    report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;
 }
 
 } // namespace
 
-bool ExportReport::succeeded() const {
-    return !cancelled && std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
-        return f.status == FolderStatus::Written || f.status == FolderStatus::DryRun;
-    });
+std::chrono::milliseconds TileLimits::deadlineFor(std::uint64_t fileSize) const {
+    const std::uint64_t perSize =
+        deadlineBytesPerSecond ? fileSize * 1000 / deadlineBytesPerSecond : 0;
+    return deadlineBase + std::chrono::milliseconds(perSize);
 }
 
-const char* DescribeSkipReason(SkipReason reason) {
-    switch (reason) {
-    case SkipReason::NoRootFile:
-        return "no root.osgb";
-    case SkipReason::LoadFailed:
-        return "root.osgb failed to load";
-    }
-    return "";
+std::uint64_t TileLimits::memoryCeilingFor(std::uint64_t fileSize) const {
+    const std::uint64_t wanted = memoryBase + fileSize * memoryPerFileByte;
+    return std::min(wanted, memoryMax);
 }
 
 ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
@@ -214,29 +385,39 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
     if (folders.empty())
         return report;
 
-    std::vector<FolderWork> work;
-    for (std::size_t i = 0; i < folders.size(); ++i)
-        work.push_back(ScanFolder(folders[i], report.folders[i]));
-
     ExportProgress progress;
     progress.folderCount = folders.size();
     progress.folder = folders.front();
-    ValidationPool pool(work, options, progress);
+    const fs::path program =
+        options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
+    std::vector<FolderWork> work(folders.size());
+    CheckPool pool(options, program, progress);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        work[i] = ScanFolder(folders[i], report.folders[i]);
+        pool.add(work[i]);
+    }
+    pool.finish();
+
     IndexGraph graph;
+    OriginState origin;
     for (std::size_t i = 0; i < folders.size(); ++i) {
         FolderReport& folder = report.folders[i];
-        if (!pool.waitFor(i) || IsCancelled(options))
+        if (!pool.waitFor(work[i]) || IsCancelled(options))
             break;
-        if (folder.error.empty())
-            WriteFolder(work[i], graph, options, folder);
-        else
+        if (folder.error)
             folder.status = FolderStatus::Failed;
+        else
+            WriteFolder(work[i], graph, origin, options, folder);
+        if (options.folderDone)
+            options.folderDone(folder);
         pool.report([&](ExportProgress& p) {
             p.foldersDone = i + 1;
             p.folder = folders[std::min(i + 1, folders.size() - 1)];
         });
     }
-    report.cancelled = IsCancelled(options);
+    report.cancelled =
+        std::any_of(report.folders.begin(), report.folders.end(),
+                    [](const FolderReport& f) { return f.status == FolderStatus::Cancelled; });
     return report;
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
-#include <osg/Vec3d>
+#include "export/export_report.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <string>
 #include <vector>
 
 namespace brindle {
@@ -21,8 +22,22 @@ struct ExportProgress {
     std::filesystem::path folder;
 };
 
+// The bounds a tile's check runs under; a tile that exceeds one is left out, and the worker
+// checking it is replaced. Both grow with the file: real tiles parse at hundreds of
+// megabytes a second in two to three times their size.
+struct TileLimits {
+    std::chrono::milliseconds deadlineBase{20000};
+    std::uint64_t deadlineBytesPerSecond = std::uint64_t{20} << 20;
+    std::uint64_t memoryBase = std::uint64_t{256} << 20;
+    std::uint64_t memoryPerFileByte = 8;
+    std::uint64_t memoryMax = std::uint64_t{1} << 30;
+
+    std::chrono::milliseconds deadlineFor(std::uint64_t fileSize) const;
+    std::uint64_t memoryCeilingFor(std::uint64_t fileSize) const;
+};
+
 struct ExportOptions {
-    unsigned jobs = 0;   // threads validating tiles; 0 means one per hardware thread
+    unsigned jobs = 0;   // worker processes checking tiles; 0 means one per hardware thread
     bool dryRun = false; // scan and validate, write nothing
     // Load every tile in full, textures and referenced scenes included, as a viewer would.
     // Gives the same answer as the default check, which reads only each tile's own file.
@@ -30,50 +45,26 @@ struct ExportOptions {
     // Called as folders and subfolders complete, from the run's threads but never from two
     // at once. Keep it short: validation waits for it.
     std::function<void(const ExportProgress&)> progress;
+    // Called from the run's thread as soon as a folder is written (or has failed), before the
+    // next folder's turn; the report passed is final.
+    std::function<void(const FolderReport&)> folderDone;
     // Checked between subfolders; once set, the run stops and writes nothing more.
     const std::atomic<bool>* cancel = nullptr;
-};
-
-enum class SkipReason { NoRootFile, LoadFailed };
-
-struct SkippedSubfolder {
-    std::string name;
-    SkipReason reason;
-};
-
-enum class FolderStatus {
-    Written,   // the index file was written
-    DryRun,    // everything but the write was done
-    Failed,    // the index could not be written; `error` says why
-    Cancelled, // the run was cancelled before this folder's index was written
-};
-
-struct FolderReport {
-    std::filesystem::path folder;
-    std::filesystem::path indexFile;
-    FolderStatus status = FolderStatus::Cancelled;
-    std::vector<std::string> entries; // proxy names, in index order
-    osg::Vec3d translation;           // the translation written (or that would be)
-    std::vector<SkippedSubfolder> skipped;
-    std::vector<std::string> warnings; // e.g. an unusable report.txt
-    std::string error;
-};
-
-struct ExportReport {
-    std::vector<FolderReport> folders; // one per listed folder, in list order
-    bool cancelled = false;
-
-    // True when every folder's index was written (or, in a dry run, would be).
-    bool succeeded() const;
+    TileLimits limits;
+    // The tile-check worker program; empty means the one installed beside this program.
+    std::filesystem::path workerProgram;
+    // Asked, from the run's thread, whether to replace an existing root.osgb that the run
+    // would otherwise keep (`why` is ExistingHoldsScene, ExistingUnreadable or
+    // NoTilesKeptIndex); without it such a file is kept and the folder fails.
+    std::function<bool(const Problem& why)> confirmReplace;
 };
 
 // Writes root.osgb into every folder in `folders`, in the order given: a translation by the
 // folder's report.txt origin (carried over from the last report read when the folder has
-// none) over a proxy naming each subfolder's root.osgb that loads. Never throws for bad
-// input, never prints: what happened is in the report, folder by folder.
+// none) over a proxy naming each subfolder's root.osgb that loads. Tiles are parsed only in
+// worker processes. Never throws for bad input, never prints: what happened is in the
+// report, folder by folder.
 ExportReport ExportFolderIndexes(const std::vector<std::filesystem::path>& folders,
                                  const ExportOptions& options = {});
-
-const char* DescribeSkipReason(SkipReason reason);
 
 } // namespace brindle

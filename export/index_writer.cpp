@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <random>
 #include <sstream>
 #include <system_error>
@@ -22,16 +21,10 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-std::string Describe(const fs::path& path, const std::string& cause) {
-    return path.string() + ": " + cause;
-}
-
-std::string SerialiseOsgb(const osg::Node& node, std::string& error) {
+std::optional<std::string> SerialiseOsgb(const osg::Node& node) {
     osgDB::ReaderWriter* writer = osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
-    if (!writer) {
-        error = "no .osgb writer plugin is installed";
-        return {};
-    }
+    if (!writer)
+        return std::nullopt;
     const osg::ref_ptr<osgDB::Options> options = CopyOfRegistryOptions();
     const std::string existing = options->getOptionString();
     options->setOptionString((existing.empty() ? "" : existing + " ") +
@@ -40,11 +33,8 @@ std::string SerialiseOsgb(const osg::Node& node, std::string& error) {
 
     std::ostringstream out(std::ios::out | std::ios::binary);
     const osgDB::ReaderWriter::WriteResult result = writer->writeNode(node, out, options.get());
-    if (!result.success()) {
-        error = "the scene could not be serialised" +
-                (result.message().empty() ? std::string() : " (" + result.message() + ")");
-        return {};
-    }
+    if (!result.success())
+        return std::nullopt;
     return std::move(out).str();
 }
 
@@ -63,46 +53,45 @@ bool SyncToDisk(FILE* file) {
 #endif
 }
 
+std::error_code LastError() {
+    return {errno, std::generic_category()};
+}
+
 // Writes and flushes `bytes` to a new file; returns the cause on failure.
-std::string WriteDurably(const fs::path& path, const std::string& bytes) {
+std::error_code WriteDurably(const fs::path& path, const std::string& bytes) {
 #ifdef _WIN32
     FILE* file = _wfopen(path.c_str(), L"wbx");
 #else
     FILE* file = std::fopen(path.c_str(), "wbx");
 #endif
     if (!file)
-        return std::strerror(errno);
-    std::string cause;
+        return LastError();
+    std::error_code cause;
     if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
         std::fflush(file) != 0 || !SyncToDisk(file))
-        cause = std::strerror(errno);
-    if (std::fclose(file) != 0 && cause.empty())
-        cause = std::strerror(errno);
+        cause = LastError();
+    if (std::fclose(file) != 0 && !cause)
+        cause = LastError();
     return cause;
 }
 
 } // namespace
 
-std::string WriteIndexFile(const osg::Node& node, const fs::path& target) {
-    std::string error;
-    const std::string bytes = SerialiseOsgb(node, error);
-    if (!error.empty())
-        return Describe(target, error);
+std::optional<Problem> WriteIndexFile(const osg::Node& node, const fs::path& target) {
+    const std::optional<std::string> bytes = SerialiseOsgb(node);
+    if (!bytes)
+        return Problem{ProblemKind::NoIndexWriter, target, {}};
 
     const fs::path temporary = TemporaryPathBeside(target);
-    std::string cause = WriteDurably(temporary, bytes);
-    if (cause.empty()) {
-        std::error_code ec;
-        fs::rename(temporary, target, ec);
-        if (ec)
-            cause = ec.message();
-    }
-    if (!cause.empty()) {
+    std::error_code cause = WriteDurably(temporary, *bytes);
+    if (!cause)
+        fs::rename(temporary, target, cause);
+    if (cause) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
-        return Describe(target, "cannot be written: " + cause);
+        return Problem{ProblemKind::WriteFailed, target, cause};
     }
-    return {};
+    return std::nullopt;
 }
 
 } // namespace brindle

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "export/export_report.h"
+
 #include <osg/Node>
 
 #include <filesystem>
-#include <string>
+#include <optional>
 
 namespace brindle {
 
@@ -13,8 +15,7 @@ constexpr int kIndexFileVersion = 80;
 
 // Writes `node` as .osgb to `target` atomically: into a temporary file in the same folder,
 // flushed to disk, then renamed over the target. On failure the target is untouched, no
-// temporary file is left and the returned text names the file and the cause; on success it
-// is empty.
-std::string WriteIndexFile(const osg::Node& node, const std::filesystem::path& target);
+// temporary file is left and the returned problem names the file and the cause.
+std::optional<Problem> WriteIndexFile(const osg::Node& node, const std::filesystem::path& target);
 
 } // namespace brindle

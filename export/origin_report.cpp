@@ -1,7 +1,8 @@
 #include "export/origin_report.h"
 
+#include "export/regular_file.h"
+
 #include <charconv>
-#include <fstream>
 #include <system_error>
 
 namespace brindle {
@@ -25,16 +26,56 @@ std::string_view ValueAfterLabel(std::string_view line, std::size_t end) {
     return line.substr(kLabelWidth, end - kLabelWidth);
 }
 
-// Reads the file's second line, as text mode reads it: without its line end.
-enum class LineRead { Found, TooShort, Unreadable };
+// Line 2 of a report is a few dozen bytes; a longer line is not an origin line, and reading
+// on would only let a huge or endless file cost its size.
+constexpr std::size_t kMaxLineLength = 64 * 1024;
 
-LineRead ReadSecondLine(const std::filesystem::path& path, std::string& line) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+enum class LineRead { Found, TooShort, TooLong, NotRegular, Unreadable };
+
+// Reads the file's second line, as text mode reads it: without its line end. Reads no further
+// than that line.
+LineRead ReadSecondLine(const std::filesystem::path& path, std::string& line, std::error_code& ec) {
+    RegularFile file;
+    switch (file.open(path, ec)) {
+    case RegularFile::Opened::Yes:
+        break;
+    case RegularFile::Opened::NotRegular:
+        return LineRead::NotRegular;
+    case RegularFile::Opened::Missing:
+    case RegularFile::Opened::Failed:
         return LineRead::Unreadable;
-    std::string first;
-    if (!std::getline(in, first) || !std::getline(in, line))
-        return in.bad() ? LineRead::Unreadable : LineRead::TooShort;
+    }
+    std::string text;
+    char chunk[4096];
+    std::size_t lineEnds = 0;
+    for (;;) {
+        const std::size_t got = file.read(chunk, sizeof chunk, ec);
+        if (ec)
+            return LineRead::Unreadable;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (chunk[i] != '\n') {
+                text.push_back(chunk[i]);
+                if (text.size() > kMaxLineLength)
+                    return LineRead::TooLong;
+                continue;
+            }
+            if (++lineEnds == 2) {
+                line = text;
+                break;
+            }
+            text.clear();
+        }
+        if (lineEnds == 2)
+            break;
+        if (got < sizeof chunk) {
+            // The last line counts without a line end too, as getline reads it.
+            if (lineEnds == 1 && !text.empty()) {
+                line = text;
+                break;
+            }
+            return LineRead::TooShort;
+        }
+    }
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return LineRead::Found;
@@ -84,22 +125,26 @@ std::optional<BlockOrigin> ParseOriginLine(std::string_view line) {
 OriginReading ReadBlockOrigin(const std::filesystem::path& reportPath) {
     OriginReading reading;
     std::string line;
-    switch (ReadSecondLine(reportPath, line)) {
+    std::error_code ec;
+    const auto problem = [&](ProblemKind kind) {
+        reading.problem = Problem{kind, reportPath, ec};
+        return reading;
+    };
+    switch (ReadSecondLine(reportPath, line, ec)) {
     case LineRead::Unreadable:
-        reading.warning = reportPath.string() + ": cannot be read; translation left unchanged";
-        return reading;
+        return problem(ProblemKind::ReportUnreadable);
+    case LineRead::NotRegular:
+        return problem(ProblemKind::ReportNotRegularFile);
     case LineRead::TooShort:
-        reading.warning = reportPath.string() +
-                          ": has no second line with the origin; translation left unchanged";
-        return reading;
+        return problem(ProblemKind::ReportNoSecondLine);
+    case LineRead::TooLong:
+        return problem(ProblemKind::ReportNoOrigin);
     case LineRead::Found:
         break;
     }
     reading.origin = ParseOriginLine(line);
     if (!reading.origin)
-        reading.warning = reportPath.string() +
-                          ": line 2 holds no origin of the form \"X: <x> Y: <y> Z: <z>\"; "
-                          "translation left unchanged";
+        return problem(ProblemKind::ReportNoOrigin);
     return reading;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "export/block_origin.h"
+#include "export/export_report.h"
 
 #include <filesystem>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace brindle {
@@ -12,11 +12,12 @@ namespace brindle {
 // What reading one report.txt gave: an origin, or a warning saying why there is none.
 struct OriginReading {
     std::optional<BlockOrigin> origin;
-    std::string warning;
+    std::optional<Problem> problem;
 };
 
 // Reads the origin from the second line of a report.txt. The file is only ever opened for
-// reading; a file that cannot be opened or parsed yields no origin and a warning naming it.
+// reading, only when it is a regular file, and only as far as its second line; a file that
+// cannot be opened or parsed yields no origin and a warning naming it.
 OriginReading ReadBlockOrigin(const std::filesystem::path& reportPath);
 
 // Parses the origin line: X starts at byte 3 and runs to the first capital Y; Y starts three

@@ -17,7 +17,7 @@ bool SubfolderNameLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-std::vector<fs::path> ListSubfolders(const fs::path& folder, std::string* error) {
+std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* error) {
     std::vector<fs::path> subfolders;
     std::error_code ec;
     const fs::path absolute = fs::absolute(folder, ec);
@@ -29,7 +29,7 @@ std::vector<fs::path> ListSubfolders(const fs::path& folder, std::string* error)
     }
     if (ec) {
         if (error)
-            *error = folder.string() + ": " + ec.message();
+            *error = ec;
         return {};
     }
     std::sort(subfolders.begin(), subfolders.end(), [](const fs::path& a, const fs::path& b) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace brindle {
@@ -11,7 +12,7 @@ namespace brindle {
 // included; files, "." and ".." never are. A folder that cannot be read yields an empty list
 // and, when `error` is given, the cause. The process's current directory is never changed.
 std::vector<std::filesystem::path> ListSubfolders(const std::filesystem::path& folder,
-                                                  std::string* error = nullptr);
+                                                  std::error_code* error = nullptr);
 
 // The order ListSubfolders sorts names in.
 bool SubfolderNameLess(const std::string& a, const std::string& b);

@@ -3,16 +3,19 @@
 #include "export/binary_scene_header.h"
 #include "export/memory_stream.h"
 #include "export/registry_options.h"
+#include "export/regular_file.h"
+#include "export/regular_file_stream.h"
 
+#include <osg/Geode>
 #include <osg/Group>
 #include <osg/Image>
+#include <osg/NodeVisitor>
 #include <osgDB/Callbacks>
 #include <osgDB/ReadFile>
 #include <osgDB/Registry>
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string_view>
 #include <system_error>
@@ -58,30 +61,14 @@ public:
     }
 };
 
-// A file's bytes, as many as can be read; a file that grows meanwhile is read to its new end.
-// The buffer is not zeroed before it is filled, as a string's would be.
+// A tile's bytes, read with the size the file had when opened as the bound: a file that grows
+// meanwhile is not read past that. The buffer is not zeroed before it is filled, as a
+// string's would be.
 class FileBytes {
 public:
-    explicit FileBytes(const std::filesystem::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in)
-            return;
-        std::error_code ec;
-        const std::uintmax_t expected = std::filesystem::file_size(file, ec);
-        // One byte more than expected tells whether the file has grown.
-        std::size_t capacity = ec ? std::size_t{1} << 16 : static_cast<std::size_t>(expected) + 1;
-        data_.reset(new char[capacity]);
-        for (;;) {
-            in.read(data_.get() + size_, static_cast<std::streamsize>(capacity - size_));
-            size_ += static_cast<std::size_t>(in.gcount());
-            if (size_ < capacity)
-                return;
-            std::unique_ptr<char[]> larger(new char[capacity * 2]);
-            std::memcpy(larger.get(), data_.get(), size_);
-            data_ = std::move(larger);
-            capacity *= 2;
-        }
-    }
+    FileBytes(RegularFile& file, std::error_code& ec)
+        : data_(new char[static_cast<std::size_t>(file.size())]),
+          size_(file.read(data_.get(), static_cast<std::size_t>(file.size()), ec)) {}
 
     std::string_view view() const { return {data_.get(), size_}; }
 
@@ -90,14 +77,43 @@ private:
     std::size_t size_ = 0;
 };
 
+// Files larger than this are parsed straight from the file rather than from memory, so a
+// huge (perhaps sparse) file costs no more than the reader's own needs.
+constexpr std::uint64_t kLargestInMemory = std::uint64_t{256} << 20;
+
+class IndexCheck : public osg::NodeVisitor {
+public:
+    IndexCheck() : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN) {}
+    void apply(osg::Drawable&) override { drawables_ = true; }
+    void apply(osg::Geode& geode) override {
+        if (geode.getNumDrawables() > 0)
+            drawables_ = true;
+        traverse(geode);
+    }
+    bool foundDrawables() const { return drawables_; }
+
+private:
+    bool drawables_ = false;
+};
+
+CheckVerdict VerdictFor(RegularFile::Opened opened) {
+    switch (opened) {
+    case RegularFile::Opened::Missing:
+        return CheckVerdict::Missing;
+    case RegularFile::Opened::NotRegular:
+        return CheckVerdict::NotRegular;
+    case RegularFile::Opened::Failed:
+    case RegularFile::Opened::Yes:
+        break;
+    }
+    return CheckVerdict::Unreadable;
+}
+
 } // namespace
 
-TileValidator::TileValidator(Mode mode) : mode_(mode) {
+TileValidator::TileValidator() {
     osgDB::Registry& registry = *osgDB::Registry::instance();
-    // Loading the plugin from several threads at once would race inside the registry.
     tileReader_ = registry.getReaderWriterForExtension("osgb");
-    if (mode_ == Mode::Full)
-        return;
     options_ = CopyOfRegistryOptions();
     options_->setReadFileCallback(new SkipReferencesCallback);
     // The binary reader decodes images embedded as files through the first reader the
@@ -108,27 +124,28 @@ TileValidator::TileValidator(Mode mode) : mode_(mode) {
 }
 
 TileValidator::~TileValidator() {
-    if (placeholderImages_)
-        osgDB::Registry::instance()->removeReaderWriter(placeholderImages_.get());
+    osgDB::Registry::instance()->removeReaderWriter(placeholderImages_.get());
 }
 
-TileStatus TileValidator::validate(const std::filesystem::path& tileFolder) const {
-    const std::filesystem::path probe = tileFolder / "root.osgb";
-    std::error_code ec;
-    if (!std::filesystem::exists(probe, ec))
-        return TileStatus::NoRootFile;
+CheckReply TileValidator::check(const CheckRequest& request) const {
+    CheckReply reply;
     osg::ref_ptr<osg::Node> scene;
     try {
-        if (mode_ == Mode::Full)
-            scene =
-                osgDB::readRefNodeFile(probe.string(), osgDB::Registry::instance()->getOptions());
-        else if (tileReader_)
-            scene = readTileFromMemory(probe);
+        scene = read(RequestPath(request), request.mode, reply);
+    } catch (const std::bad_alloc&) {
+        reply.verdict = CheckVerdict::OutOfMemory;
+        return reply;
     } catch (const std::exception&) {
-        // A cut file, or a count so large that the memory for it could not be had.
-        return TileStatus::LoadFailed;
+        // A cut file, read past its end.
+        scene = nullptr;
     }
-    return scene ? TileStatus::Valid : TileStatus::LoadFailed;
+    if (reply.verdict != CheckVerdict::DoesNotLoad || !scene)
+        return reply;
+    if (request.kind == CheckKind::Tile)
+        reply.verdict = CheckVerdict::Loads;
+    else
+        reply.verdict = IsIndexScene(*scene) ? CheckVerdict::IsIndex : CheckVerdict::HoldsScene;
+    return reply;
 }
 
 // Parsing from memory spares the reader a file-stream call for every value it reads. The
@@ -139,18 +156,62 @@ TileStatus TileValidator::validate(const std::filesystem::path& tileFolder) cons
 // and on some cut files that crashes or takes practically forever. In an uncompressed binary
 // file a read past the end can only mean damage, so the parse is stopped at the read after it
 // and the tile fails.
-osg::ref_ptr<osg::Node>
-TileValidator::readTileFromMemory(const std::filesystem::path& probe) const {
-    const FileBytes file(probe);
-    const std::string_view bytes = file.view();
+osg::ref_ptr<osg::Node> TileValidator::read(const std::filesystem::path& file, ParseMode mode,
+                                            CheckReply& reply) const {
+    RegularFile opened;
+    std::error_code ec;
+    const RegularFile::Opened how = opened.open(file, ec);
+    if (how != RegularFile::Opened::Yes) {
+        reply.verdict = VerdictFor(how);
+        reply.systemError = ec.value();
+        return nullptr;
+    }
+    if (mode == ParseMode::Full)
+        return osgDB::readRefNodeFile(RequestPathText(file),
+                                      osgDB::Registry::instance()->getOptions());
+    if (!tileReader_)
+        return nullptr;
     osg::ref_ptr<osgDB::Options> options =
         static_cast<osgDB::Options*>(options_->clone(osg::CopyOp::SHALLOW_COPY));
-    options->getDatabasePathList().push_front(probe.parent_path().string());
+    options->getDatabasePathList().push_front(RequestPathText(file.parent_path()));
     options->setPluginStringData("fileType", "Binary");
-    MemoryStream stream(bytes, IsUncompressedBinaryFile(bytes) ? AtEnd::Stop : AtEnd::Fail);
+    if (opened.size() > kLargestInMemory) {
+        RegularFileStream stream(opened);
+        return tileReader_->readNode(stream, options.get()).getNode();
+    }
+    const FileBytes bytes(opened, ec);
+    if (ec) {
+        reply.verdict = CheckVerdict::Unreadable;
+        reply.systemError = ec.value();
+        return nullptr;
+    }
+    MemoryStream stream(bytes.view(),
+                        IsUncompressedBinaryFile(bytes.view()) ? AtEnd::Stop : AtEnd::Fail);
     osg::ref_ptr<osg::Node> scene = tileReader_->readNode(stream, options.get()).getNode();
     // A parse whose last read was the padded one past the end ends here.
     return stream.ranPastEnd() ? nullptr : scene;
+}
+
+bool IsIndexScene(osg::Node& scene) {
+    IndexCheck check;
+    scene.accept(check);
+    return !check.foundDrawables();
+}
+
+std::filesystem::path RequestPath(const CheckRequest& request) {
+#ifdef _WIN32
+    return std::filesystem::u8path(request.path);
+#else
+    return request.path;
+#endif
+}
+
+std::string RequestPathText(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return path.u8string();
+#else
+    return path.string();
+#endif
 }
 
 } // namespace brindle

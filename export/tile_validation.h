@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/tile_check_protocol.h"
+
 #include <osg/Node>
 #include <osg/ref_ptr>
 #include <osgDB/Options>
@@ -9,42 +11,41 @@
 
 namespace brindle {
 
-enum class TileStatus {
-    Valid,      // root.osgb exists and loads
-    NoRootFile, // there is no root.osgb directly in the folder
-    LoadFailed, // root.osgb exists but does not load
-};
-
-// Decides whether a tile folder's root.osgb exists and loads; the loaded scene is released at
-// once.
+// Decides whether a scene file loads, and whether a loaded scene is an index, inside a
+// tile-check worker process. It changes the scene-graph library's process-wide reader list,
+// so only a worker, single-threaded, may create one.
 //
 // A tile loads when its own file parses; its textures and the scenes its nodes reference
 // cannot change that. So the fast check parses every byte of the tile's file but decodes no
 // image and loads no referenced scene: while a fast validator exists, images embedded as
 // files decode to a 1x1 placeholder, and external images and scenes are not read at all. The
 // full check loads the tile as a viewer would. Both give the same answer, except that the fast
-// check fails a damaged tile on which the library's reader would crash or never return.
-//
-// Create one validator at a time, before validation threads start; validate() is then safe
-// from any number of threads.
+// check stops parsing a damaged uncompressed file at its end, where the library's reader
+// would go on with garbage.
 class TileValidator {
 public:
-    enum class Mode { Fast, Full };
-
-    explicit TileValidator(Mode mode = Mode::Fast);
+    TileValidator();
     ~TileValidator();
     TileValidator(const TileValidator&) = delete;
     TileValidator& operator=(const TileValidator&) = delete;
 
-    TileStatus validate(const std::filesystem::path& tileFolder) const;
+    CheckReply check(const CheckRequest& request) const;
 
 private:
-    osg::ref_ptr<osg::Node> readTileFromMemory(const std::filesystem::path& probe) const;
+    osg::ref_ptr<osg::Node> read(const std::filesystem::path& file, ParseMode mode,
+                                 CheckReply& reply) const;
 
-    Mode mode_;
     osg::ref_ptr<osgDB::Options> options_;
     osg::ref_ptr<osgDB::ReaderWriter> tileReader_;
     osg::ref_ptr<osgDB::ReaderWriter> placeholderImages_;
 };
+
+// True when `scene` holds no drawables: only groups, transforms and references to other
+// files, as an index does.
+bool IsIndexScene(osg::Node& scene);
+
+// The path a request names, as the platform spells it.
+std::filesystem::path RequestPath(const CheckRequest& request);
+std::string RequestPathText(const std::filesystem::path& path);
 
 } // namespace brindle

@@ -30,9 +30,9 @@ QString nativePath(const std::filesystem::path& path) {
 QStringList describeWarnings(const brindle::ExportReport& report) {
     QStringList warnings;
     for (const brindle::FolderReport& folder : report.folders)
-        for (const std::string& warning : folder.warnings)
-            warnings << QStringLiteral("%1：%2").arg(nativePath(folder.folder),
-                                                     QString::fromStdString(warning));
+        for (const brindle::Problem& warning : folder.warnings)
+            warnings << QStringLiteral("%1：%2").arg(
+                nativePath(warning.path), QString::fromStdString(warning.cause.message()));
     return warnings;
 }
 
@@ -40,9 +40,10 @@ QString describeFailures(const brindle::ExportReport& report) {
     QStringList lines;
     QStringList failed;
     for (const brindle::FolderReport& folder : report.folders)
-        if (folder.status == brindle::FolderStatus::Failed)
-            failed << QStringLiteral("%1：%2").arg(nativePath(folder.folder),
-                                                   QString::fromStdString(folder.error));
+        if (folder.status == brindle::FolderStatus::Failed && folder.error)
+            failed << QStringLiteral("%1：%2").arg(
+                nativePath(folder.error->path),
+                QString::fromStdString(folder.error->cause.message()));
     const QStringList warnings = describeWarnings(report);
     if (report.cancelled)
         lines << QStringLiteral("导出已取消。");

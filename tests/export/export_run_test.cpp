@@ -42,13 +42,13 @@ TEST(ExportRun, ListsLoadableTilesNumberedWithoutGaps) {
     const FolderReport& folder = report.folders.at(0);
     EXPECT_EQ(folder.status, FolderStatus::Written);
     EXPECT_EQ(folder.entries, (Names{"A\\root.osgb", "C\\root.osgb"}));
-    ASSERT_EQ(folder.skipped.size(), 4u);
-    EXPECT_EQ(folder.skipped[0].name, "B");
-    EXPECT_EQ(folder.skipped[0].reason, SkipReason::NoRootFile);
-    EXPECT_EQ(folder.skipped[1].reason, SkipReason::LoadFailed);
-    EXPECT_EQ(folder.skipped[2].reason, SkipReason::LoadFailed);
-    EXPECT_EQ(folder.skipped[3].name, "F");
-    EXPECT_EQ(folder.skipped[3].reason, SkipReason::NoRootFile);
+    ASSERT_EQ(folder.leftOut.size(), 4u);
+    EXPECT_EQ(folder.leftOut[0].name, "B");
+    EXPECT_EQ(folder.leftOut[0].reason, TileStatus::NoRootFile);
+    EXPECT_EQ(folder.leftOut[1].reason, TileStatus::LoadFailed);
+    EXPECT_EQ(folder.leftOut[2].reason, TileStatus::LoadFailed);
+    EXPECT_EQ(folder.leftOut[3].name, "F");
+    EXPECT_EQ(folder.leftOut[3].reason, TileStatus::NoRootFile);
 
     const test::IndexContents index = ReadIndex(block / "root.osgb");
     ASSERT_TRUE(index.isTransformOverOneProxy);
@@ -104,11 +104,19 @@ TEST(ExportRun, AnUnusableReportWarnsAndKeepsTheTranslation) {
     EXPECT_EQ(ReadIndex(dir / "oneline" / "root.osgb").translation, osg::Vec3d(0, 0, 0));
     EXPECT_EQ(ReadIndex(dir / "lower" / "root.osgb").translation, osg::Vec3d(5, 6, 0));
     EXPECT_EQ(ReadIndex(dir / "unreadable" / "root.osgb").translation, osg::Vec3d(5, 6, 0));
-    for (const std::size_t i : {0u, 2u, 3u}) {
+    const std::pair<std::size_t, ProblemKind> warned[] = {{0, ProblemKind::ReportNoSecondLine},
+                                                          {2, ProblemKind::ReportNoOrigin},
+                                                          {3, ProblemKind::ReportNotRegularFile}};
+    for (const auto& [i, kind] : warned) {
         ASSERT_EQ(report.folders[i].warnings.size(), 1u) << i;
-        EXPECT_NE(report.folders[i].warnings[0].find("report.txt"), std::string::npos);
+        EXPECT_EQ(report.folders[i].warnings[0].kind, kind) << i;
+        EXPECT_EQ(report.folders[i].warnings[0].path, report.folders[i].folder / "report.txt");
     }
     EXPECT_TRUE(report.folders[1].warnings.empty());
+    EXPECT_EQ(report.folders[0].originSource, OriginSource::None);
+    EXPECT_EQ(report.folders[1].originSource, OriginSource::ThisFolder);
+    EXPECT_EQ(report.folders[2].originSource, OriginSource::CarriedOver);
+    EXPECT_EQ(report.folders[3].originReport, dir / "first" / "report.txt");
 }
 
 TEST(ExportRun, AnyNumberOfJobsWritesTheSameFiles) {
@@ -125,7 +133,7 @@ TEST(ExportRun, AnyNumberOfJobsWritesTheSameFiles) {
     for (const unsigned jobs : {2u, 3u, 8u}) {
         const ExportReport report = Export({dir / "block"}, jobs);
         ASSERT_TRUE(report.succeeded());
-        EXPECT_EQ(report.folders[0].skipped.size(), 3u);
+        EXPECT_EQ(report.folders[0].leftOut.size(), 3u);
         EXPECT_EQ(test::ReadBytes(dir / "block" / "root.osgb"), single) << jobs << " jobs";
     }
 }
@@ -141,12 +149,18 @@ TEST(ExportRun, AFailedWriteIsReportedAndLeavesNothingBehind) {
     const ExportReport report =
         Export({dir / "blocked", dir / "missing", dir / "plain-file", dir / "fine"});
     EXPECT_FALSE(report.succeeded());
+    const std::pair<ProblemKind, fs::path> failures[] = {
+        {ProblemKind::WriteFailed, dir / "blocked" / "root.osgb"},
+        {ProblemKind::FolderMissing, dir / "missing"},
+        {ProblemKind::NotAFolder, dir / "plain-file"}};
     for (std::size_t i = 0; i < 3; ++i) {
         const FolderReport& folder = report.folders[i];
         EXPECT_EQ(folder.status, FolderStatus::Failed) << folder.folder;
-        EXPECT_NE(folder.error.find(folder.folder.string()), std::string::npos) << folder.error;
+        ASSERT_TRUE(folder.error) << folder.folder;
+        EXPECT_EQ(folder.error->kind, failures[i].first) << folder.folder;
+        EXPECT_EQ(folder.error->path, failures[i].second);
     }
-    EXPECT_NE(report.folders[1].error.find("does not exist"), std::string::npos);
+    EXPECT_TRUE(report.folders[0].error->cause) << "the system's cause is kept";
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_TRUE(fs::exists(dir / "blocked" / "root.osgb" / "in-the-way"));
     EXPECT_TRUE(NoTemporaryFilesIn(dir / "blocked"));

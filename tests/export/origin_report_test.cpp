@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace brindle {
 namespace {
+namespace fs = std::filesystem;
 
 using test::TempDir;
 using test::WriteText;
@@ -77,7 +80,7 @@ TEST(ReadBlockOrigin, ReadsOnlyTheSecondLine) {
     ASSERT_TRUE(reading.origin);
     EXPECT_DOUBLE_EQ(reading.origin->x, 10.0);
     EXPECT_DOUBLE_EQ(reading.origin->y, 20.0);
-    EXPECT_TRUE(reading.warning.empty());
+    EXPECT_FALSE(reading.problem);
 }
 
 TEST(ReadBlockOrigin, WarnsAndGivesNoOriginForUnusableReports) {
@@ -86,11 +89,39 @@ TEST(ReadBlockOrigin, WarnsAndGivesNoOriginForUnusableReports) {
     WriteText(oneLine, "X: 10 Y: 20 Z: 30\n");
     const auto lowerCase = dir / "lower.txt";
     WriteText(lowerCase, "title\nx: 1 y: 2 z: 3\n");
-    for (const auto& file : {oneLine, lowerCase, dir / "missing.txt", dir.path()}) {
+    const auto longLine = dir / "long.txt";
+    WriteText(longLine, "title\nX: 1 Y: 2 Z: 3" + std::string(100000, ' ') + "\n");
+    const auto fifo = dir / "fifo.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<fs::path, ProblemKind> cases[] = {
+        {oneLine, ProblemKind::ReportNoSecondLine},
+        {lowerCase, ProblemKind::ReportNoOrigin},
+        {longLine, ProblemKind::ReportNoOrigin},
+        {dir / "missing.txt", ProblemKind::ReportUnreadable},
+        {dir.path(), ProblemKind::ReportNotRegularFile},
+        {fifo, ProblemKind::ReportNotRegularFile}, // must not block waiting for a writer
+        {"/dev/zero", ProblemKind::ReportNotRegularFile},
+    };
+    for (const auto& [file, kind] : cases) {
         const OriginReading reading = ReadBlockOrigin(file);
         EXPECT_FALSE(reading.origin) << file;
-        EXPECT_NE(reading.warning.find(file.string()), std::string::npos) << reading.warning;
+        ASSERT_TRUE(reading.problem) << file;
+        EXPECT_EQ(reading.problem->kind, kind) << file;
+        EXPECT_EQ(reading.problem->path, file);
     }
+    EXPECT_EQ(ReadBlockOrigin(dir / "missing.txt").problem->cause,
+              std::errc::no_such_file_or_directory);
+}
+
+TEST(ReadBlockOrigin, ReadsNoFurtherThanTheSecondLine) {
+    TempDir dir;
+    const auto report = dir / "report.txt";
+    // A huge file whose first two lines are all that is read; its size costs nothing.
+    WriteText(report, "title\nX: 5 Y: 6 Z: 7\n");
+    fs::resize_file(report, std::uintmax_t{8} << 30);
+    const OriginReading reading = ReadBlockOrigin(report);
+    ASSERT_TRUE(reading.origin);
+    EXPECT_DOUBLE_EQ(reading.origin->y, 6.0);
 }
 
 TEST(ReadBlockOrigin, NeverCreatesOrChangesTheFile) {

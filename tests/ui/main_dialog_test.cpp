@@ -334,11 +334,13 @@ void MainDialogTest::failureBoxListsWarnings() {
             brindle::FolderReport written;
             written.folder = folders.at(0);
             written.status = brindle::FolderStatus::Written;
-            written.warnings.emplace_back("report.txt has no usable origin");
+            written.warnings.push_back(
+                {brindle::ProblemKind::ReportNoOrigin, "/data/b/report.txt", {}});
             brindle::FolderReport failed;
             failed.folder = folders.at(1);
             failed.status = brindle::FolderStatus::Failed;
-            failed.error = "disk full";
+            failed.error = brindle::Problem{brindle::ProblemKind::WriteFailed, "/data/a/root.osgb",
+                                            std::make_error_code(std::errc::no_space_on_device)};
             report.folders = {written, failed};
             return report;
         });
@@ -352,9 +354,8 @@ void MainDialogTest::failureBoxListsWarnings() {
     clickButton(dlg, QStringLiteral("okButton"));
 
     QVERIFY(failed.seen());
-    QVERIFY2(failed.text.contains(QStringLiteral("/data/y：disk full")), qPrintable(failed.text));
-    QVERIFY2(failed.text.contains(QStringLiteral("/data/x：report.txt has no usable origin")),
-             qPrintable(failed.text));
+    QVERIFY2(failed.text.contains(QStringLiteral("/data/a/root.osgb：No space left on device")), qPrintable(failed.text));
+    QVERIFY2(failed.text.contains(QStringLiteral("/data/b/report.txt")), qPrintable(failed.text));
     QVERIFY2(!failed.text.contains(QStringLiteral("导出已取消")), qPrintable(failed.text));
 }
 

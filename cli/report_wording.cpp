@@ -1,0 +1,90 @@
+#include "cli/report_wording.h"
+
+namespace brindle {
+namespace {
+
+std::string Megabytes(std::uint64_t bytes) {
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+}
+
+std::string Seconds(std::uint64_t milliseconds) {
+    const std::uint64_t tenths = (milliseconds + 99) / 100;
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10)
+        text += "." + std::to_string(tenths % 10);
+    return text + " s";
+}
+
+std::string WithCause(std::string text, const std::error_code& cause) {
+    if (cause)
+        text += ": " + DescribeCause(cause);
+    return text;
+}
+
+} // namespace
+
+std::string DescribeCause(const std::error_code& cause) {
+    return cause.message();
+}
+
+std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
+    switch (leftOut.reason) {
+    case TileStatus::Valid:
+        return "listed";
+    case TileStatus::NoRootFile:
+        return "no root.osgb";
+    case TileStatus::NotRegularFile:
+        return "root.osgb is not a regular file";
+    case TileStatus::LoadFailed:
+        return WithCause("root.osgb failed to load", leftOut.cause);
+    case TileStatus::ReaderCrashed:
+        return "root.osgb crashed the reader";
+    case TileStatus::TimedOut:
+        return "root.osgb took longer than " + Seconds(leftOut.limit) + " to load";
+    case TileStatus::OutOfMemory:
+        return "root.osgb needed more than " + Megabytes(leftOut.limit) + " to load";
+    case TileStatus::UnsafeName:
+        return "its name holds a backslash or a control character";
+    case TileStatus::LinksBack:
+        return "it leads back to the listed folder";
+    }
+    return "left out";
+}
+
+std::string DescribeProblem(const Problem& problem) {
+    const std::string path = problem.path.string();
+    switch (problem.kind) {
+    case ProblemKind::FolderMissing:
+        return path + ": folder does not exist";
+    case ProblemKind::NotAFolder:
+        return path + ": not a folder";
+    case ProblemKind::FolderUnreadable:
+        return WithCause(path + ": cannot be read", problem.cause);
+    case ProblemKind::WriteFailed:
+        return WithCause(path + ": cannot be written", problem.cause);
+    case ProblemKind::NoIndexWriter:
+        return path + ": cannot be written: no .osgb writer plugin is installed";
+    case ProblemKind::WorkersUnavailable:
+        return WithCause(path + ": the tile-check worker cannot be started", problem.cause);
+    case ProblemKind::ExistingHoldsScene:
+        return path + ": holds scene data, not an index; kept (use --force to replace it)";
+    case ProblemKind::ExistingUnreadable:
+        return WithCause(path + ": could not be read, so it was kept (use --force to replace it)",
+                         problem.cause);
+    case ProblemKind::NoTilesKeptIndex:
+        return path + ": no subfolder holds a loadable root.osgb; the existing index was kept "
+                      "(use --force to replace it)";
+    case ProblemKind::ReportUnreadable:
+        return WithCause(path + ": cannot be read; translation left unchanged", problem.cause);
+    case ProblemKind::ReportNotRegularFile:
+        return path + ": not a regular file; translation left unchanged";
+    case ProblemKind::ReportNoSecondLine:
+        return path + ": has no second line with the origin; translation left unchanged";
+    case ProblemKind::ReportNoOrigin:
+        return path + ": line 2 holds no origin of the form \"X: <x> Y: <y> Z: <z>\"; "
+                      "translation left unchanged";
+    }
+    return path;
+}
+
+} // namespace brindle

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <osg/Vec3d>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace brindle {
+
+// What became of one subfolder: listed in its folder's index, or left out and why.
+enum class TileStatus {
+    Valid,          // its root.osgb is a regular file that loads
+    NoRootFile,     // there is no root.osgb directly in the subfolder
+    NotRegularFile, // root.osgb is (or links to) a folder, FIFO, device or socket; never opened
+    LoadFailed,     // root.osgb does not load (`cause` says why when it could not be read)
+    ReaderCrashed,  // the scene-graph reader crashed on it
+    TimedOut,       // the reader ran past the tile's deadline (`limit`, in milliseconds)
+    OutOfMemory,    // the reader wanted more than the tile's memory ceiling (`limit`, in bytes)
+    UnsafeName,     // the name holds a backslash or a control character, which the index's
+                    // "name\root.osgb" entry would turn into another path
+    LinksBack,      // the subfolder is the listed folder or one of its ancestors, or its
+                    // root.osgb is the listed folder's own index
+};
+
+struct LeftOutSubfolder {
+    std::filesystem::path name; // the subfolder's name within the listed folder
+    TileStatus reason = TileStatus::LoadFailed;
+    std::error_code cause;   // the system's cause, where there is one
+    std::uint64_t limit = 0; // the limit exceeded, for TimedOut and OutOfMemory
+};
+
+// Everything that can go wrong with a folder, as kinds; presenters put them into words.
+enum class ProblemKind {
+    // Errors: the folder's index was not written (or, in a dry run, would not be).
+    FolderMissing,      // `path` does not exist
+    NotAFolder,         // `path` exists but is not a folder
+    FolderUnreadable,   // `path` cannot be listed; `cause` says why
+    WriteFailed,        // `path` (the index) could not be written; `cause` says why
+    NoIndexWriter,      // the scene-graph library has no .osgb writer
+    WorkersUnavailable, // no tile-check worker could be started; `path` names the program
+    ExistingHoldsScene, // `path` (the old index) holds scene data, so it was kept
+    ExistingUnreadable, // `path` (the old index) could not be read, so it was kept
+    NoTilesKeptIndex,   // no subfolder holds a loadable root.osgb; the old index `path` was kept
+    // Warnings: the folder's index was written all the same.
+    ReportUnreadable,     // report.txt `path` cannot be read; `cause` says why
+    ReportNotRegularFile, // report.txt `path` is a folder, FIFO, device or socket
+    ReportNoSecondLine,   // report.txt `path` has no second line
+    ReportNoOrigin,       // line 2 of report.txt `path` holds no origin
+};
+
+bool IsWarning(ProblemKind kind);
+
+// One error or warning: its kind, the file or folder concerned, and the system's cause.
+struct Problem {
+    ProblemKind kind = ProblemKind::WriteFailed;
+    std::filesystem::path path;
+    std::error_code cause;
+};
+
+// Where the translation of a folder's index came from.
+enum class OriginSource {
+    ThisFolder,  // this folder's report.txt
+    CarriedOver, // the report.txt of an earlier folder of the run (`originReport` names it)
+    None,        // no report read yet in this run: the identity
+};
+
+enum class FolderStatus {
+    Written,   // the index file was written
+    DryRun,    // everything but the write was done, and the write is expected to succeed
+    Failed,    // the index was not written (or, in a dry run, would not be); `error` says why
+    Cancelled, // the run was cancelled before this folder's index was written
+};
+
+struct FolderReport {
+    std::filesystem::path folder;
+    std::filesystem::path indexFile;
+    FolderStatus status = FolderStatus::Cancelled;
+    std::vector<std::string> entries; // proxy names, in index order
+    osg::Vec3d translation;           // the translation written (or that would be)
+    OriginSource originSource = OriginSource::None;
+    std::filesystem::path originReport; // the report.txt read, unless originSource is None
+    std::vector<LeftOutSubfolder> leftOut;
+    std::vector<Problem> warnings;
+    std::optional<Problem> error;
+};
+
+struct ExportReport {
+    std::vector<FolderReport> folders; // one per listed folder, in list order
+    // True when some folder was left unwritten because the run was cancelled.
+    bool cancelled = false;
+
+    // True when every folder's index was written (or, in a dry run, would be).
+    bool succeeded() const;
+    // True when it succeeded with nothing left out and no warnings.
+    bool spotless() const;
+};
+
+} // namespace brindle

@@ -1,0 +1,74 @@
+#include "export/process_limits.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+namespace brindle {
+namespace {
+
+// The address space the process holds, in bytes.
+std::uint64_t AddressSpaceInUse() {
+    unsigned long pages = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%lu", &pages) != 1)
+            pages = 0;
+        std::fclose(statm);
+    }
+    return std::uint64_t{pages} * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+double ProcessorSecondsUsed() {
+    timespec used{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+}
+
+void SetSoftLimit(int resource, rlim_t value) {
+    rlimit limit{};
+    if (getrlimit(resource, &limit) != 0)
+        return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? value : std::min(value, limit.rlim_max);
+    setrlimit(resource, &limit);
+}
+
+// Memory a check may leave in the heap for the next one; a worker holding more is replaced,
+// so that each check's ceiling stays close to what the check itself may use.
+constexpr std::uint64_t kKeptAfterCheck = std::uint64_t{128} << 20;
+
+} // namespace
+
+ProcessLimits::ProcessLimits() : startSize_(AddressSpaceInUse()) {}
+
+void ProcessLimits::limitNextCheck(std::uint64_t bytes, double cpuSeconds) {
+    if (bytes > 0)
+        SetSoftLimit(RLIMIT_AS, static_cast<rlim_t>(AddressSpaceInUse() + bytes));
+    // A hang that never returns to the run (an orphaned worker) still ends here.
+    if (cpuSeconds > 0)
+        SetSoftLimit(RLIMIT_CPU, static_cast<rlim_t>(ProcessorSecondsUsed() + cpuSeconds + 1));
+}
+
+bool ProcessLimits::endCheck() {
+    SetSoftLimit(RLIMIT_AS, RLIM_INFINITY);
+    SetSoftLimit(RLIMIT_CPU, RLIM_INFINITY);
+    return AddressSpaceInUse() <= startSize_ + kKeptAfterCheck;
+}
+
+void EndWithParent() {
+#ifdef __linux__
+    const pid_t parent = getppid();
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The parent may have gone before the request took effect.
+    if (getppid() != parent)
+        _exit(1);
+#endif
+}
+
+} // namespace brindle

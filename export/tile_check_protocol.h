@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brindle {
+
+// The messages between the export run and its tile-check workers. A request is a length,
+// then its fields; a reply has a fixed size, so a worker that dies mid-reply is told from one
+// that answered.
+
+enum class CheckKind : std::uint8_t {
+    Tile = 1,          // does the file load?
+    ExistingIndex = 2, // is the file an index that may be replaced?
+};
+
+enum class ParseMode : std::uint8_t {
+    Fast = 0, // parse the file's own bytes; decode no image, load no referenced scene
+    Full = 1, // load it as a viewer would
+};
+
+struct CheckRequest {
+    CheckKind kind = CheckKind::Tile;
+    ParseMode mode = ParseMode::Fast;
+    std::uint64_t memoryCeiling = 0; // bytes the check may allocate; 0 for no ceiling
+    double cpuSeconds = 0;           // processor time the check may take; 0 for no limit
+    std::string path;                // UTF-8 on Windows, the path's own bytes elsewhere
+};
+
+enum class CheckVerdict : std::uint8_t {
+    Loads = 1,
+    Missing = 2,
+    NotRegular = 3,
+    Unreadable = 4, // opening or reading failed; the reply carries the system's error
+    DoesNotLoad = 5,
+    OutOfMemory = 6,
+    IsIndex = 7,    // ExistingIndex: it loads and holds only groups, transforms and references
+    HoldsScene = 8, // ExistingIndex: it loads and holds drawables
+};
+
+struct CheckReply {
+    CheckVerdict verdict = CheckVerdict::DoesNotLoad;
+    std::int32_t systemError = 0; // errno (or the Windows error code) for Unreadable
+    bool retiring = false;        // the worker ends after this reply; start a new one
+};
+
+constexpr std::size_t kReplySize = 8;
+constexpr std::size_t kRequestLengthSize = 4;
+constexpr std::size_t kMaxRequestLength = 1 << 16;
+
+std::string EncodeRequest(const CheckRequest& request);
+// Reads the request's length from its first bytes; nothing when it is out of bounds.
+std::optional<std::size_t> DecodeRequestLength(std::string_view prefix);
+std::optional<CheckRequest> DecodeRequestBody(std::string_view body);
+
+std::string EncodeReply(const CheckReply& reply);
+std::optional<CheckReply> DecodeReply(std::string_view bytes);
+
+} // namespace brindle
