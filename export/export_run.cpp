@@ -1,5 +1,6 @@
 #include "export/export_run.h"
 
+#include "export/atomic_file.h"
 #include "export/index_graph.h"
 #include "export/index_writer.h"
 #include "export/origin_report.h"
@@ -64,6 +65,45 @@ bool LinksBack(const fs::path& subfolder, const fs::path& folder) {
     return fs::equivalent(subfolder / "root.osgb", folder / "root.osgb", ec) && !ec;
 }
 
+fs::path WorkerProgramFor(const ExportOptions& options) {
+    return options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
+}
+
+std::string RequestText(const fs::path& path) {
+#ifdef _WIN32
+    return path.u8string();
+#else
+    return path.string();
+#endif
+}
+
+std::uint64_t FileSizeOrZero(const fs::path& file) {
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(file, ec);
+    return ec ? 0 : size;
+}
+
+// A check of `file`, and how long to wait for it, with the bounds its size earns. The
+// processor-time limit is a backstop for a worker whose run is gone; the deadline normally
+// ends a hang first.
+struct BoundedCheck {
+    CheckRequest request;
+    std::chrono::milliseconds deadline;
+};
+
+BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, const ExportOptions& options) {
+    const std::uint64_t size = FileSizeOrZero(file);
+    BoundedCheck check;
+    check.deadline = options.limits.deadlineFor(size);
+    check.request.kind = kind;
+    check.request.mode = options.fullValidation && kind == CheckKind::Tile ? ParseMode::Full
+                                                                            : ParseMode::Fast;
+    check.request.memoryCeiling = options.limits.memoryCeilingFor(size);
+    check.request.cpuSeconds = 2.0 * static_cast<double>(check.deadline.count()) / 1000.0;
+    check.request.path = RequestText(file);
+    return check;
+}
+
 // One listed folder's candidate tiles and, once checked, their outcomes.
 struct FolderWork {
     std::vector<fs::path> tiles;
@@ -110,13 +150,17 @@ public:
         const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
         for (unsigned i = 0; i < std::max(1u, wanted); ++i)
             workers_.push_back(std::make_unique<WorkerProcess>(program));
-        // The workers start while the folders are scanned.
+        // The workers start while the run's thread scans the folders.
         for (auto& worker : workers_)
             threads_.emplace_back([this, w = worker.get()] { work(*w); });
     }
 
     ~CheckPool() {
-        finish();
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            closed_ = true;
+            changed_.notify_all();
+        }
         for (std::thread& thread : threads_)
             thread.join();
     }
@@ -124,17 +168,14 @@ public:
     CheckPool(const CheckPool&) = delete;
     CheckPool& operator=(const CheckPool&) = delete;
 
-    void add(FolderWork& folder) {
+    // Queues the tiles of every folder, in list order; threads end once the queue is empty.
+    void checkAll(std::vector<FolderWork>& folders) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        for (std::size_t t = 0; t < folder.tiles.size(); ++t)
-            queue_.push_back({&folder, t});
-        progress_.subfolderCount += folder.tiles.size();
-        changed_.notify_all();
-    }
-
-    // No more folders: threads end once the queue is empty.
-    void finish() {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        for (FolderWork& folder : folders) {
+            for (std::size_t t = 0; t < folder.tiles.size(); ++t)
+                queue_.push_back({&folder, t});
+            progress_.subfolderCount += folder.tiles.size();
+        }
         closed_ = true;
         changed_.notify_all();
     }
@@ -220,18 +261,12 @@ private:
             return Outcome(TileStatus::LoadFailed, ec);
         if (!fs::is_regular_file(status))
             return Outcome(TileStatus::NotRegularFile);
-        const std::uint64_t size = fs::file_size(probe, ec);
-        CheckRequest request;
-        request.kind = CheckKind::Tile;
-        request.mode = options_.fullValidation ? ParseMode::Full : ParseMode::Fast;
-        request.memoryCeiling = options_.limits.memoryCeilingFor(size);
-        const std::chrono::milliseconds deadline = options_.limits.deadlineFor(size);
-        request.cpuSeconds = 2.0 * static_cast<double>(deadline.count()) / 1000.0;
-        request.path = RequestText(probe);
+        const BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, options_);
+        const std::chrono::milliseconds deadline = bounded.deadline;
         CheckReply reply;
-        switch (worker.exchange(request, deadline, reply)) {
+        switch (worker.exchange(bounded.request, deadline, reply)) {
         case WorkerProcess::Outcome::Replied:
-            return OutcomeOfReply(reply, request);
+            return OutcomeOfReply(reply, bounded.request);
         case WorkerProcess::Outcome::Crashed:
             return Outcome(TileStatus::ReaderCrashed);
         case WorkerProcess::Outcome::TimedOut:
@@ -245,17 +280,7 @@ private:
         return Outcome(TileStatus::LoadFailed, worker.startError());
     }
 
-    fs::path WorkerProgramPath() const {
-        return options_.workerProgram.empty() ? DefaultWorkerProgram() : options_.workerProgram;
-    }
-
-    static std::string RequestText(const fs::path& path) {
-#ifdef _WIN32
-        return path.u8string();
-#else
-        return path.string();
-#endif
-    }
+    fs::path WorkerProgramPath() const { return WorkerProgramFor(options_); }
 
     void stop() {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -347,12 +372,79 @@ void RecordTiles(const FolderWork& work, FolderReport& report) {
                      });
 }
 
+std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::path& index,
+                                         const ExportOptions& options) {
+    const BoundedCheck check = MakeCheck(CheckKind::ExistingIndex, index, options);
+    CheckReply reply;
+    switch (inspector.exchange(check.request, check.deadline, reply)) {
+    case WorkerProcess::Outcome::Replied:
+        break;
+    case WorkerProcess::Outcome::Crashed:
+    case WorkerProcess::Outcome::TimedOut:
+        return Problem{ProblemKind::ExistingUnreadable, index, {}};
+    case WorkerProcess::Outcome::Unavailable:
+        return Problem{ProblemKind::WorkersUnavailable, WorkerProgramFor(options),
+                       inspector.startError()};
+    }
+    switch (reply.verdict) {
+    case CheckVerdict::IsIndex:
+    case CheckVerdict::Missing:
+        return std::nullopt;
+    case CheckVerdict::HoldsScene:
+    case CheckVerdict::Loads:
+        return Problem{ProblemKind::ExistingHoldsScene, index, {}};
+    case CheckVerdict::Unreadable:
+        return Problem{ProblemKind::ExistingUnreadable, index,
+                       {reply.systemError, std::system_category()}};
+    default:
+        return Problem{ProblemKind::ExistingUnreadable, index, {}};
+    }
+}
+
+// Why the folder's existing root.osgb must not be replaced by the new index, if it must not:
+// it is scene data (a tile folder listed by mistake), it cannot be read, or the new index
+// would list nothing where the old one may list a whole block. Only an index is replaced.
+std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerProcess& inspector,
+                                            const ExportOptions& options) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(report.indexFile, ec);
+    if (status.type() == fs::file_type::not_found)
+        return std::nullopt;
+    if (ec)
+        return Problem{ProblemKind::ExistingUnreadable, report.indexFile, ec};
+    // A folder in the way is not overwritten; the write fails and says why.
+    if (fs::is_directory(status))
+        return std::nullopt;
+    if (report.entries.empty())
+        return Problem{ProblemKind::NoTilesKeptIndex, report.indexFile, {}};
+    return VerdictOnExisting(inspector, report.indexFile, options);
+}
+
+std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, WorkerProcess& inspector,
+                                            const ExportOptions& options) {
+    std::optional<Problem> keep = ReasonToKeepExisting(report, inspector, options);
+    if (keep && keep->kind != ProblemKind::WorkersUnavailable && options.confirmReplace &&
+        options.confirmReplace(*keep))
+        keep.reset();
+    if (keep || !options.dryRun)
+        return keep;
+    // What the write itself would find: no permission, a read-only disk, a folder in the way.
+    if (fs::is_directory(report.indexFile))
+        return Problem{ProblemKind::WriteFailed, report.indexFile,
+                       std::make_error_code(std::errc::is_a_directory)};
+    if (const std::error_code ec = CheckFolderWritable(report.folder))
+        return Problem{ProblemKind::WriteFailed, report.indexFile, ec};
+    return std::nullopt;
+}
+
 void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
-                 const ExportOptions& options, FolderReport& report) {
+                 WorkerProcess& inspector, const ExportOptions& options, FolderReport& report) {
     ApplyOrigin(graph, origin, report);
     RecordTiles(work, report);
-    if (work.workersFailed) {
-        report.error = work.workersFailed;
+    report.error = work.workersFailed;
+    if (!report.error)
+        report.error = ProblemBeforeWriting(report, inspector, options);
+    if (report.error) {
         report.status = FolderStatus::Failed;
         return;
     }
@@ -361,6 +453,7 @@ void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
         report.status = FolderStatus::DryRun;
         return;
     }
+    RemoveStaleTemporaryFiles(report.folder);
     report.error = WriteIndexFile(graph.root(), report.indexFile);
     report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;
 }
@@ -392,14 +485,14 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
         options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
     std::vector<FolderWork> work(folders.size());
     CheckPool pool(options, program, progress);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
+    for (std::size_t i = 0; i < folders.size(); ++i)
         work[i] = ScanFolder(folders[i], report.folders[i]);
-        pool.add(work[i]);
-    }
-    pool.finish();
+    pool.checkAll(work);
 
     IndexGraph graph;
     OriginState origin;
+    // Examines existing root.osgb files before they are replaced; started only if one exists.
+    WorkerProcess inspector(program);
     for (std::size_t i = 0; i < folders.size(); ++i) {
         FolderReport& folder = report.folders[i];
         if (!pool.waitFor(work[i]) || IsCancelled(options))
@@ -407,7 +500,7 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
         if (folder.error)
             folder.status = FolderStatus::Failed;
         else
-            WriteFolder(work[i], graph, origin, options, folder);
+            WriteFolder(work[i], graph, origin, inspector, options, folder);
         if (options.folderDone)
             options.folderDone(folder);
         pool.report([&](ExportProgress& p) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace brindle {
 
@@ -13,9 +14,13 @@ namespace brindle {
 // releases read newer versions as an empty transform, while current releases read this one.
 constexpr int kIndexFileVersion = 80;
 
-// Writes `node` as .osgb to `target` atomically: into a temporary file in the same folder,
-// flushed to disk, then renamed over the target. On failure the target is untouched, no
-// temporary file is left and the returned problem names the file and the cause.
+// The bytes of `node` as an .osgb file of version kIndexFileVersion; nothing when the
+// scene-graph library has no .osgb writer.
+std::optional<std::string> SerialiseIndex(const osg::Node& node);
+
+// Writes `node` as .osgb to `target` atomically (see ReplaceFileAtomically). On failure the
+// target is untouched, nothing is left behind and the returned problem names the file and
+// the cause.
 std::optional<Problem> WriteIndexFile(const osg::Node& node, const std::filesystem::path& target);
 
 } // namespace brindle

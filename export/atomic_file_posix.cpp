@@ -1,0 +1,162 @@
+#include "export/atomic_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+std::error_code LastError() {
+    return {errno, std::generic_category()};
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now, so that a failure to close is seen.
+    std::error_code close() {
+        const int fd = std::exchange(fd_, -1);
+        return fd >= 0 && ::close(fd) != 0 ? LastError() : std::error_code();
+    }
+
+private:
+    int fd_;
+};
+
+std::error_code WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return LastError();
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+// The permission bits the new file gets: the old file's, or the usual ones for a new file.
+mode_t ModeFor(const fs::path& target) {
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        return old.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+std::string TemporaryName() {
+    std::random_device random;
+    char name[16];
+    std::snprintf(name, sizeof name, ".b-%06x", static_cast<unsigned>(random() & 0xffffff));
+    return name;
+}
+
+std::error_code FillAndSync(int fd, std::string_view bytes, mode_t mode) {
+    if (std::error_code ec = WriteAll(fd, bytes))
+        return ec;
+    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+        return LastError();
+    return {};
+}
+
+std::error_code SyncFolder(const fs::path& folder) {
+    const Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0 || ::fsync(dir.get()) != 0)
+        return LastError();
+    return {};
+}
+
+// Creates a named temporary file beside the target, filled and synced.
+std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view bytes, mode_t mode,
+                                    fs::path& temporary) {
+    for (int attempt = 0;; ++attempt) {
+        temporary = folder / TemporaryName();
+        Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (file.get() < 0) {
+            if (errno == EEXIST && attempt < 16)
+                continue;
+            const std::error_code ec = LastError();
+            temporary.clear();
+            return ec;
+        }
+        std::error_code ec = FillAndSync(file.get(), bytes, mode);
+        if (const std::error_code closed = file.close(); !ec)
+            ec = closed;
+        return ec;
+    }
+}
+
+#ifdef O_TMPFILE
+// Writes the bytes into an unnamed file in `folder`, then gives it a temporary name, so a
+// process killed while writing leaves nothing. Reports ENOTSUP-like errors as `unsupported`.
+std::error_code WriteUnnamedThenLink(const fs::path& folder, std::string_view bytes, mode_t mode,
+                                     fs::path& temporary, bool& unsupported) {
+    Descriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (file.get() < 0) {
+        unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+        return LastError();
+    }
+    if (std::error_code ec = FillAndSync(file.get(), bytes, mode))
+        return ec;
+    const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+    for (int attempt = 0;; ++attempt) {
+        temporary = folder / TemporaryName();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) ==
+            0)
+            return file.close();
+        if (errno == EEXIST && attempt < 16)
+            continue;
+        // Without /proc there is no way to name the file; the named route still works.
+        unsupported = errno == ENOENT;
+        const std::error_code ec = LastError();
+        temporary.clear();
+        return ec;
+    }
+}
+#endif
+
+} // namespace
+
+std::error_code ReplaceFileAtomically(const fs::path& target, std::string_view bytes) {
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    const mode_t mode = ModeFor(target);
+    fs::path temporary;
+    std::error_code ec;
+    bool unsupported = true;
+#ifdef O_TMPFILE
+    unsupported = false;
+    ec = WriteUnnamedThenLink(folder, bytes, mode, temporary, unsupported);
+#endif
+    if (unsupported)
+        ec = WriteNamedTemporary(folder, bytes, mode, temporary);
+    if (!ec && ::rename(temporary.c_str(), target.c_str()) != 0)
+        ec = LastError();
+    if (ec) {
+        if (!temporary.empty())
+            ::unlink(temporary.c_str());
+        return ec;
+    }
+    return SyncFolder(folder);
+}
+
+std::error_code CheckFolderWritable(const fs::path& folder) {
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return LastError();
+    return {};
+}
+
+} // namespace brindle
