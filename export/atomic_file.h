@@ -14,8 +14,7 @@ namespace brindle {
 // The bytes go to a file without a name where the file system offers one, so a process
 // killed mid-write leaves nothing; elsewhere to a temporary name no longer than the target's
 // own, so a target path that is valid can always be written.
-std::error_code ReplaceFileAtomically(const std::filesystem::path& target,
-                                      std::string_view bytes);
+std::error_code ReplaceFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
 // Whether `folder` takes new files, without writing any.
 std::error_code CheckFolderWritable(const std::filesystem::path& folder);

@@ -115,8 +115,7 @@ std::error_code WriteUnnamedThenLink(const fs::path& folder, std::string_view by
     const std::string self = "/proc/self/fd/" + std::to_string(file.get());
     for (int attempt = 0;; ++attempt) {
         temporary = folder / TemporaryName();
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) ==
-            0)
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0)
             return file.close();
         if (errno == EEXIST && attempt < 16)
             continue;

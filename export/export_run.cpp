@@ -96,8 +96,8 @@ BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, const ExportOptions
     BoundedCheck check;
     check.deadline = options.limits.deadlineFor(size);
     check.request.kind = kind;
-    check.request.mode = options.fullValidation && kind == CheckKind::Tile ? ParseMode::Full
-                                                                            : ParseMode::Fast;
+    check.request.mode =
+        options.fullValidation && kind == CheckKind::Tile ? ParseMode::Full : ParseMode::Fast;
     check.request.memoryCeiling = options.limits.memoryCeilingFor(size);
     check.request.cpuSeconds = 2.0 * static_cast<double>(check.deadline.count()) / 1000.0;
     check.request.path = RequestText(file);
@@ -394,8 +394,8 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     case CheckVerdict::Loads:
         return Problem{ProblemKind::ExistingHoldsScene, index, {}};
     case CheckVerdict::Unreadable:
-        return Problem{ProblemKind::ExistingUnreadable, index,
-                       {reply.systemError, std::system_category()}};
+        return Problem{
+            ProblemKind::ExistingUnreadable, index, {reply.systemError, std::system_category()}};
     default:
         return Problem{ProblemKind::ExistingUnreadable, index, {}};
     }

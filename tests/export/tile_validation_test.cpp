@@ -14,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <csignal>
@@ -108,6 +110,77 @@ fs::path WriteRealisticTile(const fs::path& folder) {
     return folder / "root.osgb";
 }
 
+std::string Gzip(const std::string& bytes) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string LittleEndian32(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+}
+
+// Offsets in an uncompressed binary tile's header: magic (8), type, version, attributes, then
+// the compressor name's length and the name "0".
+constexpr std::size_t kAttributesOffset = 16;
+constexpr std::size_t kCompressorOffset = 20;
+
+// Files that once took a whole run down: compressed tiles whose inner scene is damaged, text
+// scenes cut short or claiming billions of children, headers whose fields send the reader
+// off for ever, and counts that make it ask for gigabytes.
+void WriteHostileTiles(const fs::path& block, const std::string& sound) {
+    ASSERT_EQ(sound.substr(kCompressorOffset, 5), LittleEndian32(1) + "0");
+    const std::string header = sound.substr(0, kCompressorOffset) + LittleEndian32(4) + "zlib";
+    const std::string body = sound.substr(kCompressorOffset + 5);
+    const auto write = [&](const std::string& name, const std::string& bytes) {
+        test::WriteText(block / name / "root.osgb", bytes);
+    };
+    write("zlib_sound", header + Gzip(body));
+    write("zlib_inner_cut", header + Gzip(body.substr(0, body.size() / 2)));
+    std::string damagedBody = body;
+    damagedBody.replace(body.find("osg::Geometry") + 13, 8, std::string(8, '\x7f'));
+    write("zlib_inner_overwritten", header + Gzip(damagedBody));
+    std::string attributes0c = header + Gzip(body);
+    attributes0c.replace(kAttributesOffset, 4, LittleEndian32(0x0c));
+    write("zlib_attributes_0c", attributes0c);
+
+    std::string allAttributes = sound;
+    allAttributes.replace(kAttributesOffset, 4, LittleEndian32(0xffffffff));
+    write("attributes_all_set", allAttributes);
+    std::string hugeName = sound;
+    hugeName.replace(kCompressorOffset, 4, LittleEndian32(0x7fffffff));
+    write("huge_compressor_name", hugeName);
+    // The mesh's vertex count, where its array begins.
+    const std::size_t array = sound.find("osg::Vec3Array");
+    ASSERT_NE(array, std::string::npos);
+    const std::size_t count = sound.find(LittleEndian32(25 * 25), array);
+    ASSERT_NE(count, std::string::npos);
+    std::string hugeArray = sound;
+    hugeArray.replace(count, 4, LittleEndian32(0x3fffffff));
+    write("huge_array_count", hugeArray);
+
+    const fs::path text = block / "text_scene" / "scene.osgt";
+    WriteScene(*osgDB::readRefNodeFile((block / "sound" / "root.osgb").string()), text, "");
+    const std::string scene = test::ReadBytes(text);
+    fs::remove_all(text.parent_path());
+    write("text_cut", scene.substr(0, scene.size() / 2));
+    const std::size_t drawables = scene.find("Drawables 1 ");
+    ASSERT_NE(drawables, std::string::npos);
+    std::string manyChildren = scene;
+    manyChildren.replace(drawables, 12, "Drawables 2147483647 ");
+    write("text_many_children", manyChildren);
+}
+
 // Tiles damaged the way copies and downloads damage them: cut short at many points, and with
 // a few bytes overwritten in the structure that says how to read the rest (counts, lengths,
 // class names, the size of an object's block). The reader crashes or never returns on some.
@@ -136,34 +209,51 @@ void WriteDamagedTiles(const fs::path& block) {
     overwrite("unknown_class_huge_block", geometry + 12, std::string(5, '\x7f'));
     for (const std::size_t offset : {24, 40, 60, 100, 173, 700, 1500})
         overwrite("overwritten_at_" + std::to_string(offset), offset, std::string(4, '\x7f'));
+    WriteHostileTiles(block, sound);
 }
 
 // How a plain load of a file ends. It runs in a child process, because on some damaged files
 // the reader crashes or never returns.
 enum class PlainLoad { Loaded, Failed, Crashed, Hung };
 
-PlainLoad LoadInChildProcess(const fs::path& file) {
+// Plain loads of every file at once, each in a child process given 5 s and 3 GB: a load that
+// needs more has exhausted the memory a tool may take.
+std::map<std::string, PlainLoad> LoadEachInChildProcess(const fs::path& block) {
+    std::map<std::string, pid_t> children;
     std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        osg::setNotifyLevel(osg::FATAL);
-        _exit(osgDB::readRefNodeFile(file.string()) ? 0 : 1);
+    for (const auto& entry : fs::directory_iterator(block)) {
+        const fs::path file = entry.path() / "root.osgb";
+        const pid_t child = fork();
+        if (child == 0) {
+            osg::setNotifyLevel(osg::FATAL);
+            const rlimit memory{rlim_t{3} << 30, rlim_t{3} << 30};
+            setrlimit(RLIMIT_AS, &memory);
+            try {
+                _exit(osgDB::readRefNodeFile(file.string()) ? 0 : 1);
+            } catch (...) {
+                _exit(2);
+            }
+        }
+        children[entry.path().filename().string()] = child;
     }
-    // The tiles here are small enough to load in milliseconds.
     using namespace std::chrono_literals;
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
+    std::map<std::string, PlainLoad> loads;
+    for (const auto& [name, child] : children) {
+        int status = 0;
+        while (waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(2ms);
+        if (kill(child, 0) == 0 && waitpid(child, &status, WNOHANG) == 0) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
-            return PlainLoad::Hung;
+            loads[name] = PlainLoad::Hung;
+        } else if (!WIFEXITED(status)) {
+            loads[name] = PlainLoad::Crashed;
+        } else {
+            loads[name] = WEXITSTATUS(status) == 0 ? PlainLoad::Loaded : PlainLoad::Failed;
         }
-        std::this_thread::sleep_for(2ms);
     }
-    if (!WIFEXITED(status))
-        return PlainLoad::Crashed;
-    return WEXITSTATUS(status) == 0 ? PlainLoad::Loaded : PlainLoad::Failed;
+    return loads;
 }
 
 // The reader's warnings about damaged files are expected here and would fill the log.
@@ -178,9 +268,18 @@ private:
     osg::NotifySeverity previous_;
 };
 
+// Small tiles parse in milliseconds; a hang need not be waited for long.
+TileLimits ShortDeadlines() {
+    TileLimits limits;
+    limits.deadlineBase = std::chrono::seconds(3);
+    return limits;
+}
+
 // What a dry run over `block` decides for each subfolder, by name.
-std::vector<std::pair<std::string, TileStatus>> Validate(const fs::path& block, bool full) {
+std::vector<std::pair<std::string, TileStatus>> Validate(const fs::path& block, bool full,
+                                                         const TileLimits& limits = {}) {
     ExportOptions options;
+    options.limits = limits;
     options.dryRun = true;
     options.fullValidation = full;
     const ExportReport report = ExportFolderIndexes({block}, options);
@@ -221,13 +320,15 @@ TEST(TileValidation, DamagedTilesFailWhereAPlainLoadFailsCrashesOrHangs) {
     TempDir dir;
     WriteDamagedTiles(dir.path());
     const QuietReader quiet;
-    std::map<std::string, PlainLoad> plain;
-    for (const auto& entry : fs::directory_iterator(dir.path()))
-        plain[entry.path().filename().string()] = LoadInChildProcess(entry.path() / "root.osgb");
+    const std::map<std::string, PlainLoad> plain = LoadEachInChildProcess(dir.path());
     ASSERT_EQ(plain.at("sound"), PlainLoad::Loaded);
+    ASSERT_EQ(plain.at("zlib_sound"), PlainLoad::Loaded) << "the compressed tiles are well made";
+    EXPECT_EQ(plain.at("zlib_attributes_0c"), PlainLoad::Loaded);
 
-    const auto verdicts = Validate(dir.path(), false);
+    const auto verdicts = Validate(dir.path(), false, ShortDeadlines());
     const std::map<std::string, TileStatus> byName(verdicts.begin(), verdicts.end());
+    EXPECT_EQ(byName.at("huge_array_count"), TileStatus::OutOfMemory);
+    EXPECT_EQ(byName.at("huge_compressor_name"), TileStatus::OutOfMemory);
     int crashedOrHung = 0;
     for (const auto& [name, load] : plain) {
         EXPECT_EQ(byName.at(name) == TileStatus::Valid, load == PlainLoad::Loaded)
