@@ -68,6 +68,12 @@ enum class OriginSource {
     None,        // no report read yet in this run: the identity
 };
 
+// Which index a folder gets.
+enum class IndexKind {
+    Proxy, // one proxy node naming every tile; a viewer loads them all when it opens the index
+    Paged, // a tree of paged nodes; a viewer loads the tiles in view and drops the others
+};
+
 enum class FolderStatus {
     Written,   // the index file was written
     DryRun,    // everything but the write was done, and the write is expected to succeed
@@ -79,8 +85,12 @@ struct FolderReport {
     std::filesystem::path folder;
     std::filesystem::path indexFile;
     FolderStatus status = FolderStatus::Cancelled;
-    std::vector<std::string> entries; // proxy names, in index order
-    osg::Vec3d translation;           // the translation written (or that would be)
+    IndexKind index = IndexKind::Proxy;
+    std::vector<std::string> entries; // the tiles' names in the index, in index order
+    // Paged index: the entries whose bound only their referenced files could tell, entered
+    // as proxy nodes that load at once.
+    std::vector<std::string> proxyLeaves;
+    osg::Vec3d translation; // the translation written (or that would be)
     OriginSource originSource = OriginSource::None;
     std::filesystem::path originReport; // the report.txt read, unless originSource is None
     std::vector<LeftOutSubfolder> leftOut;

@@ -101,6 +101,7 @@ BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, const ExportOptions
     check.request.memoryCeiling = options.limits.memoryCeilingFor(size);
     check.request.cpuSeconds = 2.0 * static_cast<double>(check.deadline.count()) / 1000.0;
     check.request.path = RequestText(file);
+    check.request.wantBound = kind == CheckKind::Tile && options.index == IndexKind::Paged;
     return check;
 }
 
@@ -108,6 +109,7 @@ BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, const ExportOptions
 struct FolderWork {
     std::vector<fs::path> tiles;
     std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
+    std::vector<TileBound> bounds;          // for a paged index
     std::size_t remaining = 0;
     std::optional<Problem> workersFailed;
 };
@@ -224,10 +226,12 @@ private:
             }
             ReadAhead();
             FolderWork& folder = *job->folder;
-            LeftOutSubfolder outcome = check(worker, folder.tiles[job->tile], folder);
+            TileBound bound;
+            LeftOutSubfolder outcome = check(worker, folder.tiles[job->tile], folder, bound);
             outcome.name = folder.tiles[job->tile].filename();
             const std::lock_guard<std::mutex> lock(mutex_);
             folder.outcomes[job->tile] = std::move(outcome);
+            folder.bounds[job->tile] = bound;
             ++progress_.subfoldersDone;
             notify();
             // The run's thread waits for whole folders; waking it for every tile would take
@@ -251,7 +255,8 @@ private:
             ahead.adviseWillNeed();
     }
 
-    LeftOutSubfolder check(WorkerProcess& worker, const fs::path& tile, FolderWork& folder) {
+    LeftOutSubfolder check(WorkerProcess& worker, const fs::path& tile, FolderWork& folder,
+                           TileBound& bound) {
         const fs::path probe = tile / "root.osgb";
         std::error_code ec;
         const fs::file_status status = fs::status(probe, ec);
@@ -266,6 +271,7 @@ private:
         CheckReply reply;
         switch (worker.exchange(bounded.request, deadline, reply)) {
         case WorkerProcess::Outcome::Replied:
+            bound = reply.bound;
             return OutcomeOfReply(reply, bounded.request);
         case WorkerProcess::Outcome::Crashed:
             return Outcome(TileStatus::ReaderCrashed);
@@ -328,6 +334,7 @@ FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
             work.tiles.push_back(subfolder);
     }
     work.outcomes.resize(work.tiles.size());
+    work.bounds.resize(work.tiles.size());
     work.remaining = work.tiles.size();
     return work;
 }
@@ -358,18 +365,26 @@ void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
             state.report == reportPath ? OriginSource::ThisFolder : OriginSource::CarriedOver;
 }
 
-void RecordTiles(const FolderWork& work, FolderReport& report) {
-    for (const LeftOutSubfolder& outcome : work.outcomes) {
-        if (outcome.reason == TileStatus::Valid)
-            report.entries.push_back(ProxyEntryFor(outcome.name.string()));
-        else
+// Records the folder's entries and left-out subfolders; returns the entries with bounds.
+std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report) {
+    std::vector<PagedEntry> entries;
+    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
+        const LeftOutSubfolder& outcome = work.outcomes[i];
+        if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
+            continue;
+        }
+        entries.push_back({ProxyEntryFor(outcome.name.string()), work.bounds[i]});
+        report.entries.push_back(entries.back().name);
+        if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
+            report.proxyLeaves.push_back(entries.back().name);
     }
     // Left-out subfolders in name order, whichever step left them out.
     std::stable_sort(report.leftOut.begin(), report.leftOut.end(),
                      [](const LeftOutSubfolder& a, const LeftOutSubfolder& b) {
                          return SubfolderNameLess(a.name.string(), b.name.string());
                      });
+    return entries;
 }
 
 std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::path& index,
@@ -440,7 +455,8 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, WorkerPr
 void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
                  WorkerProcess& inspector, const ExportOptions& options, FolderReport& report) {
     ApplyOrigin(graph, origin, report);
-    RecordTiles(work, report);
+    report.index = options.index;
+    const std::vector<PagedEntry> entries = RecordTiles(work, report);
     report.error = work.workersFailed;
     if (!report.error)
         report.error = ProblemBeforeWriting(report, inspector, options);
@@ -448,7 +464,10 @@ void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
         report.status = FolderStatus::Failed;
         return;
     }
-    graph.setEntries(report.entries);
+    if (options.index == IndexKind::Paged)
+        graph.setPagedEntries(entries);
+    else
+        graph.setEntries(report.entries);
     if (options.dryRun) {
         report.status = FolderStatus::DryRun;
         return;

@@ -39,6 +39,7 @@ struct TileLimits {
 struct ExportOptions {
     unsigned jobs = 0;   // worker processes checking tiles; 0 means one per hardware thread
     bool dryRun = false; // scan and validate, write nothing
+    IndexKind index = IndexKind::Proxy;
     // Load every tile in full, textures and referenced scenes included, as a viewer would.
     // Gives the same answer as the default check, which reads only each tile's own file.
     bool fullValidation = false;

@@ -16,7 +16,16 @@ osg::Vec3d IndexGraph::translation() const {
     return transform_->getMatrix().getTrans();
 }
 
+void IndexGraph::setPagedEntries(const std::vector<PagedEntry>& entries) {
+    transform_->removeChildren(0, transform_->getNumChildren());
+    transform_->addChild(BuildPagedTree(entries).get());
+}
+
 void IndexGraph::setEntries(const std::vector<std::string>& entries) {
+    if (transform_->getNumChildren() != 1 || transform_->getChild(0) != proxy_.get()) {
+        transform_->removeChildren(0, transform_->getNumChildren());
+        transform_->addChild(proxy_.get());
+    }
     // removeChildren also drops the file names beyond the loaded children.
     proxy_->removeChildren(0, proxy_->getNumFileNames());
     for (unsigned i = 0; i < entries.size(); ++i)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/paged_index.h"
+
 #include <osg/MatrixTransform>
 #include <osg/ProxyNode>
 #include <osg/ref_ptr>
@@ -18,8 +20,11 @@ public:
     void setTranslation(const osg::Vec3d& translation);
     osg::Vec3d translation() const;
 
-    // Replaces the proxy's names with `entries`, numbered 0, 1, 2... without gaps.
+    // Replaces the proxy's names with `entries`, numbered 0, 1, 2... without gaps, and makes
+    // the proxy the transform's child.
     void setEntries(const std::vector<std::string>& entries);
+    // Puts a paged tree over `entries` under the transform instead of the proxy.
+    void setPagedEntries(const std::vector<PagedEntry>& entries);
     std::vector<std::string> entries() const;
 
     const osg::MatrixTransform& root() const { return *transform_; }

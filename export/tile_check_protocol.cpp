@@ -32,6 +32,7 @@ std::string EncodeRequest(const CheckRequest& request) {
     Put(body, static_cast<std::uint8_t>(request.mode));
     Put(body, request.memoryCeiling);
     Put(body, request.cpuSeconds);
+    Put(body, static_cast<std::uint8_t>(request.wantBound ? 1 : 0));
     body += request.path;
     std::string message;
     Put(message, static_cast<std::uint32_t>(body.size()));
@@ -48,10 +49,12 @@ std::optional<std::size_t> DecodeRequestLength(std::string_view prefix) {
 std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
     std::uint8_t kind = 0;
     std::uint8_t mode = 0;
+    std::uint8_t wantBound = 0;
     CheckRequest request;
     if (!Take(body, kind) || !Take(body, mode) || !Take(body, request.memoryCeiling) ||
-        !Take(body, request.cpuSeconds))
+        !Take(body, request.cpuSeconds) || !Take(body, wantBound) || wantBound > 1)
         return std::nullopt;
+    request.wantBound = wantBound == 1;
     if (kind != static_cast<std::uint8_t>(CheckKind::Tile) &&
         kind != static_cast<std::uint8_t>(CheckKind::ExistingIndex))
         return std::nullopt;
@@ -69,6 +72,11 @@ std::string EncodeReply(const CheckReply& reply) {
     Put(out, static_cast<std::uint8_t>(reply.retiring ? 1 : 0));
     out.append(2, '\0');
     Put(out, reply.systemError);
+    Put(out, static_cast<std::uint8_t>(reply.bound.kind));
+    out.append(7, '\0');
+    for (const double c : reply.bound.centre)
+        Put(out, c);
+    Put(out, reply.bound.radius);
     return out;
 }
 
@@ -82,6 +90,15 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     bytes.remove_prefix(2);
     reply.retiring = retiring == 1;
     Take(bytes, reply.systemError);
+    std::uint8_t boundKind = 0;
+    Take(bytes, boundKind);
+    if (boundKind > static_cast<std::uint8_t>(TileBound::Kind::Unknown))
+        return std::nullopt;
+    reply.bound.kind = static_cast<TileBound::Kind>(boundKind);
+    bytes.remove_prefix(7);
+    for (double& c : reply.bound.centre)
+        Take(bytes, c);
+    Take(bytes, reply.bound.radius);
     reply.verdict = static_cast<CheckVerdict>(verdict);
     return reply;
 }

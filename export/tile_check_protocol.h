@@ -26,6 +26,7 @@ struct CheckRequest {
     ParseMode mode = ParseMode::Fast;
     std::uint64_t memoryCeiling = 0; // bytes the check may allocate; 0 for no ceiling
     double cpuSeconds = 0;           // processor time the check may take; 0 for no limit
+    bool wantBound = false;          // Tile: also find the bound of what the file holds
     std::string path;                // UTF-8 on Windows, the path's own bytes elsewhere
 };
 
@@ -40,13 +41,26 @@ enum class CheckVerdict : std::uint8_t {
     HoldsScene = 8, // ExistingIndex: it loads and holds drawables
 };
 
+// Where a tile's content lies, in the tile's own coordinates.
+struct TileBound {
+    enum class Kind : std::uint8_t {
+        NotAsked = 0,
+        Known = 1,   // the file's own content, or its root's user-defined centre and radius
+        Unknown = 2, // only the files it references could tell
+    };
+    Kind kind = Kind::NotAsked;
+    double centre[3] = {0, 0, 0};
+    double radius = 0;
+};
+
 struct CheckReply {
     CheckVerdict verdict = CheckVerdict::DoesNotLoad;
     std::int32_t systemError = 0; // errno (or the Windows error code) for Unreadable
     bool retiring = false;        // the worker ends after this reply; start a new one
+    TileBound bound;              // for a Tile that loads, when asked
 };
 
-constexpr std::size_t kReplySize = 8;
+constexpr std::size_t kReplySize = 48;
 constexpr std::size_t kRequestLengthSize = 4;
 constexpr std::size_t kMaxRequestLength = 1 << 16;
 

@@ -5,6 +5,7 @@
 #include "export/registry_options.h"
 #include "export/regular_file.h"
 #include "export/regular_file_stream.h"
+#include "export/tile_bound.h"
 
 #include <osg/Geode>
 #include <osg/Group>
@@ -141,9 +142,11 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
     }
     if (reply.verdict != CheckVerdict::DoesNotLoad || !scene)
         return reply;
-    if (request.kind == CheckKind::Tile)
+    if (request.kind == CheckKind::Tile) {
         reply.verdict = CheckVerdict::Loads;
-    else
+        if (request.wantBound)
+            reply.bound = BoundOfTile(*scene);
+    } else
         reply.verdict = IsIndexScene(*scene) ? CheckVerdict::IsIndex : CheckVerdict::HoldsScene;
     return reply;
 }
