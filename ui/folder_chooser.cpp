@@ -5,11 +5,51 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 
 namespace {
 
 struct ChooserText {
     Q_DECLARE_TR_FUNCTIONS(FolderChooser)
+};
+
+// The dialog's file model words its headers and the type "Folder" in English in places, and
+// writes dates in the system's locale rather than the program's; this says them in Chinese.
+class ChineseFileModel : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
+            switch (section) {
+            case 0:
+                return ChooserText::tr("名称");
+            case 1:
+                return ChooserText::tr("大小");
+            case 2:
+                return ChooserText::tr("类型");
+            case 3:
+                return ChooserText::tr("修改日期");
+            default:
+                break;
+            }
+        }
+        return QIdentityProxyModel::headerData(section, orientation, role);
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (files && role == Qt::DisplayRole && index.isValid()) {
+            const QModelIndex source = mapToSource(index);
+            if (index.column() == 2 && files->isDir(source))
+                return ChooserText::tr("文件夹");
+            if (index.column() == 3)
+                return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
 };
 
 } // namespace
@@ -21,6 +61,7 @@ std::unique_ptr<QFileDialog> CreateFolderDialog(QWidget* parent, const QString& 
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setFileMode(QFileDialog::Directory);
+    dialog->setProxyModel(new ChineseFileModel(dialog.get()));
     // Qt's translations miss some of these labels; set them all so none stays in English.
     dialog->setLabelText(QFileDialog::LookIn, ChooserText::tr("查找范围："));
     dialog->setLabelText(QFileDialog::FileName, ChooserText::tr("目录："));

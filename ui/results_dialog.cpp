@@ -4,13 +4,17 @@
 #include <QClipboard>
 #include <QColor>
 #include <QDialogButtonBox>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using brindle::ui::ReportWording;
 
@@ -40,6 +44,16 @@ CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
     large.setPointSizeF(large.pointSizeF() * 1.4);
     large.setBold(true);
     headline->setFont(large);
+
+    // The headline carries the box's usual icon, so success and trouble differ at a glance.
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("resultsIcon"));
+    const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    icon->setPixmap(style()
+                        ->standardIcon(m_text.succeeded ? QStyle::SP_MessageBoxInformation
+                                                        : QStyle::SP_MessageBoxWarning,
+                                       nullptr, this)
+                        .pixmap(iconSize, iconSize));
 
     auto* summary = new QLabel(m_text.summary, this);
     summary->setObjectName(QStringLiteral("resultsSummary"));
@@ -76,11 +90,16 @@ CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
     addAction(copyAction);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(headline);
-    layout->addWidget(summary);
+    auto* top = new QGridLayout;
+    top->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+    top->addWidget(headline, 0, 1);
+    top->addWidget(summary, 1, 1);
+    top->setColumnStretch(1, 1);
+    top->setHorizontalSpacing(12);
+    layout->addLayout(top);
     layout->addWidget(m_tree, 1);
     layout->addWidget(buttons);
-    resize(860, 520);
+    resize(960, 560);
     close->setFocus();
 }
 
@@ -131,12 +150,32 @@ void CResultsDlg::fillTree() {
     }
     for (QTreeWidgetItem* folder : folders)
         folder->setExpanded(true);
+}
 
-    m_tree->setColumnWidth(0, 320);
-    m_tree->resizeColumnToContents(1);
-    m_tree->setColumnWidth(1, qMin(m_tree->columnWidth(1), 280));
-    m_tree->resizeColumnToContents(2);
-    m_tree->header()->setStretchLastSection(true);
+void CResultsDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_columnsSized) {
+        // Sized once shown, when the tree's fonts and rows are final.
+        sizeColumns();
+        m_columnsSized = true;
+    }
+}
+
+void CResultsDlg::sizeColumns() {
+    // Paths and origins can be long: the columns take what their text needs, capped for the
+    // first two, and the tree scrolls sideways rather than cutting the translation short.
+    m_tree->header()->setStretchLastSection(false);
+    for (int column = 0; column < m_tree->columnCount(); ++column)
+        m_tree->resizeColumnToContents(column);
+    // Names in collapsed lists count too, so opening one does not cut them.
+    const QFontMetrics metrics = m_tree->fontMetrics();
+    int names = 0;
+    for (const brindle::ui::FolderText& folder : m_text.folders)
+        for (const brindle::ui::LeftOutText& leftOut : folder.leftOut)
+            names = std::max(names, metrics.horizontalAdvance(leftOut.name));
+    const int nameColumn = names + 3 * m_tree->indentation() + 2 * metrics.averageCharWidth();
+    m_tree->setColumnWidth(0, std::min(std::max(m_tree->columnWidth(0), nameColumn), 360));
+    m_tree->setColumnWidth(1, std::min(m_tree->columnWidth(1), 280));
 }
 
 QString CResultsDlg::reportText() const {

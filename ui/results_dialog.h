@@ -21,10 +21,13 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void fillTree();
+    void sizeColumns();
 
     brindle::ui::ReportText m_text;
     QTreeWidget* m_tree = nullptr;
+    bool m_columnsSized = false;
 };

@@ -28,6 +28,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QtTest>
@@ -564,7 +565,7 @@ void MainDialogTest::failedRunReturnsToList() {
 
 void MainDialogTest::resultsTellTheWholeStory() {
     // A report as a large run gives it: hundreds of left-out tiles, an origin carried over,
-    // a warning, a folder that could not be written, and progress reaching its end.
+    // a warning, and a folder that could not be written.
     brindle::ExportReport report;
     brindle::FolderReport first = writtenFolder("/survey/block_a");
     first.originSource = brindle::OriginSource::ThisFolder;
@@ -611,6 +612,7 @@ void MainDialogTest::resultsTellTheWholeStory() {
         group->setExpanded(true);
         QApplication::processEvents();
         scrolls = tree->verticalScrollBar()->maximum() > 0;
+        window->grab().save(screenshotPath(QStringLiteral("results_large_expanded")));
         group->setExpanded(false);
         QApplication::clipboard()->clear();
         clickButton(*window, QStringLiteral("copyButton"));
@@ -929,18 +931,29 @@ void MainDialogTest::folderChooserIsChinese() {
     QVERIFY(listView);
     QCOMPARE(listView->selectionMode(), QAbstractItemView::ExtendedSelection);
 
-    // Its own labels and Qt's (the views' headers, from Qt's translations) are Chinese.
+    // Every text on it is Chinese: its labels, the views' columns, and the tool tips that
+    // come from Qt's own translations.
     QCOMPARE(chooser->labelText(QFileDialog::Accept), QStringLiteral("选择"));
+    const QRegularExpression english(QStringLiteral("[A-Za-z]{3}"));
+    QStringList englishTexts;
+    for (QLabel* label : chooser->findChildren<QLabel*>())
+        if (label->isVisible() && label->text().contains(english))
+            englishTexts << label->text();
+    for (QToolButton* button : chooser->findChildren<QToolButton*>())
+        if (button->isVisible() &&
+            (button->toolTip().isEmpty() || button->toolTip().contains(english)))
+            englishTexts << button->objectName() + QLatin1Char('=') + button->toolTip();
     auto* treeView = chooser->findChild<QTreeView*>(QStringLiteral("treeView"));
     QVERIFY(treeView);
-    const QString nameHeader = treeView->model()->headerData(0, Qt::Horizontal).toString();
-    QCOMPARE(nameHeader, QStringLiteral("名称"));
-    QStringList englishLabels;
-    for (QLabel* label : chooser->findChildren<QLabel*>())
-        if (label->isVisible() &&
-            label->text().contains(QRegularExpression(QStringLiteral("[A-Za-z]{3}"))))
-            englishLabels << label->text();
-    QVERIFY2(englishLabels.isEmpty(), qPrintable(englishLabels.join(u'|')));
+    QAbstractItemModel* model = treeView->model();
+    QTRY_VERIFY(model->rowCount(treeView->rootIndex()) >= 2);
+    for (int column = 0; column < model->columnCount(treeView->rootIndex()); ++column) {
+        englishTexts << model->headerData(column, Qt::Horizontal).toString();
+        if (column > 0)
+            englishTexts << model->index(0, column, treeView->rootIndex()).data().toString();
+    }
+    englishTexts = englishTexts.filter(english);
+    QVERIFY2(englishTexts.isEmpty(), qPrintable(englishTexts.join(u'|')));
     QTRY_VERIFY(listView->model()->rowCount(listView->rootIndex()) >= 2);
     chooser->grab().save(screenshotPath(QStringLiteral("folder_chooser")));
 }
