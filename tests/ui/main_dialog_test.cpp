@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -736,6 +737,7 @@ void MainDialogTest::cancellingTheRunStopsIt() {
         oneAtATime({QStringLiteral("/data/second"), QStringLiteral("/data/first")}));
     std::atomic<bool> firstSeen{false};
     bool sawCancel = false;
+    bool replacedAfterCancel = true;
     // Stands in for a long run: reports the start, then all tiles and folders done, then waits
     // to be cancelled. It waits on the test's watchers, not on the clock.
     dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
@@ -756,6 +758,10 @@ void MainDialogTest::cancellingTheRunStopsIt() {
         while (!options.cancel->load() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         sawCancel = options.cancel->load();
+        // A run winding down may still ask to replace a file; nobody is asked any more, the
+        // file is kept, and the dialog does not wait for the run while the run waits for it.
+        replacedAfterCancel = options.confirmReplace(
+            {brindle::ProblemKind::ExistingHoldsScene, folders.back() / "root.osgb", {}});
         brindle::ExportReport report;
         report.cancelled = true;
         for (const auto& folder : folders) {
@@ -804,6 +810,7 @@ void MainDialogTest::cancellingTheRunStopsIt() {
         },
         labelHas(QStringLiteral("8/8")));
     ResultsReader results(QStringLiteral("results_cancelled"));
+    ModalWatcher question(QStringLiteral("confirmReplace"), [](QWidget* w) { w->close(); });
     clickButton(dlg, QStringLiteral("okButton"));
 
     QVERIFY(started.seen());
@@ -816,6 +823,8 @@ void MainDialogTest::cancellingTheRunStopsIt() {
     QCOMPARE(barValue, barMaximum);
     QVERIFY(titleShown);
     QVERIFY(sawCancel);
+    QVERIFY(!replacedAfterCancel);
+    QVERIFY(!question.seen());
     QVERIFY(results.seen());
     QCOMPARE(results.headline, QStringLiteral("导出未完成"));
     QVERIFY2(results.hasRow(QStringLiteral("/data/first|已取消")),
@@ -935,7 +944,6 @@ void MainDialogTest::folderChooserIsChinese() {
 
     // Every text on it is Chinese: its labels, the views' columns, and the tool tips that
     // come from Qt's own translations.
-    QCOMPARE(chooser->labelText(QFileDialog::Accept), QStringLiteral("选择"));
     const QRegularExpression english(QStringLiteral("[A-Za-z]{3}"));
     QStringList englishTexts;
     for (QLabel* label : chooser->findChildren<QLabel*>())
@@ -958,6 +966,19 @@ void MainDialogTest::folderChooserIsChinese() {
     QVERIFY2(englishTexts.isEmpty(), qPrintable(englishTexts.join(u'|')));
     QTRY_VERIFY(listView->model()->rowCount(listView->rootIndex()) >= 2);
     chooser->grab().save(screenshotPath(QStringLiteral("folder_chooser")));
+
+    // Picking both folders and pressing 选择 hands both back.
+    listView->selectAll();
+    auto* buttons = chooser->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    QVERIFY(buttons && buttons->button(QDialogButtonBox::Open));
+    QCOMPARE(buttons->button(QDialogButtonBox::Open)->text(), QStringLiteral("选择"));
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+    QCOMPARE(chooser->result(), int(QDialog::Accepted));
+    QStringList chosen;
+    for (const QString& folder : chooser->selectedFiles())
+        chosen << QFileInfo(folder).fileName();
+    chosen.sort();
+    QCOMPARE(chosen, (QStringList{QStringLiteral("block_a"), QStringLiteral("block_b")}));
 }
 
 QTEST_MAIN(MainDialogTest)
