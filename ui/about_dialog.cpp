@@ -9,11 +9,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     // Registered here as well as in the application so the box shows its icon wherever it runs.
     Q_INIT_RESOURCE(brindle);
     setObjectName(QStringLiteral("aboutDialog"));
-    setWindowTitle(QStringLiteral("关于 Brindle"));
+    setWindowTitle(tr("关于 Brindle"));
     setModal(true);
 
     auto* icon = new QLabel(this);
@@ -21,8 +23,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(QIcon(QStringLiteral(":/brindle/brindle.png")).pixmap(48, 48));
     icon->setAlignment(Qt::AlignTop);
 
-    auto* name = new QLabel(
-        QStringLiteral("Brindle，%1 版").arg(QStringLiteral(BRINDLE_VERSION_SHORT)), this);
+    auto* name = new QLabel(tr("Brindle，%1 版").arg(QStringLiteral(BRINDLE_VERSION_SHORT)), this);
     name->setObjectName(QStringLiteral("aboutName"));
     auto* library = new QLabel(
         QStringLiteral("OpenSceneGraph %1").arg(QString::fromLatin1(osgGetVersion())), this);
@@ -30,7 +31,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
-    ok->setText(QStringLiteral("确定"));
+    ok->setText(tr("确定"));
     ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
@@ -48,5 +49,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     layout->addLayout(top);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The box is as small as its text allows; keep it wide enough for the whole title.
+    layout->addStrut(std::max(320, fontMetrics().horizontalAdvance(windowTitle()) + 200));
     ok->setFocus();
 }

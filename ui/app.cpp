@@ -1,5 +1,6 @@
 #include "app.h"
 
+#include "locale_zh.h"
 #include "main_dialog.h"
 
 #include <QIcon>
@@ -11,6 +12,8 @@ CBrindleApp::CBrindleApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationDisplayName(QStringLiteral("Brindle"));
     setApplicationVersion(QStringLiteral(BRINDLE_VERSION));
     setWindowIcon(QIcon(QStringLiteral(":/brindle/brindle.png")));
+    // The users read Chinese: Qt's own buttons and dialogs should speak it too.
+    brindle::ui::InstallChineseLocale(*this);
 }
 
 int CBrindleApp::run() {

@@ -1,80 +1,60 @@
 #include "main_dialog.h"
 
 #include "about_dialog.h"
+#include "folder_chooser.h"
+#include "folder_list.h"
+#include "path_text.h"
+#include "report_text_zh.h"
+#include "results_dialog.h"
 
 #include <QAction>
-#include <QDir>
-#include <QFileDialog>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
 namespace {
 
-QString defaultChooseFolder(QWidget* parent) {
-    return QFileDialog::getExistingDirectory(parent, QStringLiteral("请选择目录："), QString(),
-                                             QFileDialog::ShowDirsOnly);
-}
-
-QString nativePath(const std::filesystem::path& path) {
-    return QDir::toNativeSeparators(QString::fromStdString(path.string()));
-}
-
-QStringList describeWarnings(const brindle::ExportReport& report) {
-    QStringList warnings;
-    for (const brindle::FolderReport& folder : report.folders)
-        for (const brindle::Problem& warning : folder.warnings)
-            warnings << QStringLiteral("%1：%2").arg(
-                nativePath(warning.path), QString::fromStdString(warning.cause.message()));
-    return warnings;
-}
-
-QString describeFailures(const brindle::ExportReport& report) {
-    QStringList lines;
-    QStringList failed;
-    for (const brindle::FolderReport& folder : report.folders)
-        if (folder.status == brindle::FolderStatus::Failed && folder.error)
-            failed << QStringLiteral("%1：%2").arg(
-                nativePath(folder.error->path),
-                QString::fromStdString(folder.error->cause.message()));
-    const QStringList warnings = describeWarnings(report);
-    if (report.cancelled)
-        lines << QStringLiteral("导出已取消。");
-    if (!failed.isEmpty())
-        lines << QStringLiteral("部分目录导出失败：") << failed;
-    if (!warnings.isEmpty())
-        lines << QStringLiteral("警告：") << warnings;
-    return lines.join(QLatin1Char('\n'));
+// A message box sizes itself to its text, and a short text left the title bar too narrow for
+// the title ("Br…le"); a strut across the box's grid keeps the whole title in sight.
+void widenForTitle(QMessageBox& box) {
+    const int width = std::max(360, box.fontMetrics().horizontalAdvance(box.windowTitle()) + 160);
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 } // namespace
 
 CBrindleDlg::CBrindleDlg(QWidget* parent)
-    : QDialog(parent), m_chooseFolder(defaultChooseFolder),
-      m_runExport(brindle::ExportFolderIndexes) {
+    : QDialog(parent), m_chooseFolder(ChooseFolders), m_runExport(brindle::ExportFolderIndexes),
+      m_confirmReplace([this](const brindle::Problem& why) { return askReplace(why); }) {
     setObjectName(QStringLiteral("mainDialog"));
     setWindowTitle(QStringLiteral("Brindle"));
 
-    m_list = new QListWidget(this);
+    m_list = new CFolderList(this);
     m_list->setObjectName(QStringLiteral("folderList"));
-    m_list->setSortingEnabled(true);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setHint(tr("请添加测区目录（按“增加”或把目录拖到这里）。\n"
+                       "每个测区目录下的各个子目录含有 root.osgb。"));
     m_list->installEventFilter(this);
 
-    m_add = new QPushButton(QStringLiteral("增加"), this);
+    m_add = new QPushButton(tr("增加"), this);
     m_add->setObjectName(QStringLiteral("addButton"));
-    m_delete = new QPushButton(QStringLiteral("删除"), this);
+    m_delete = new QPushButton(tr("删除"), this);
     m_delete->setObjectName(QStringLiteral("deleteButton"));
-    m_ok = new QPushButton(QStringLiteral("确定"), this);
+    m_delete->setEnabled(false);
+    m_ok = new QPushButton(tr("确定"), this);
     m_ok->setObjectName(QStringLiteral("okButton"));
-    m_cancel = new QPushButton(QStringLiteral("取消"), this);
+    m_cancel = new QPushButton(tr("取消"), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     // Add and Delete must not steal Enter from OK.
     m_add->setAutoDefault(false);
@@ -100,7 +80,7 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     layout->addLayout(bottom);
 
     // There is no system menu to put About in, so it lives in the context menu and on F1.
-    auto* about = new QAction(QStringLiteral("关于 Brindle(&A)..."), this);
+    auto* about = new QAction(tr("关于 Brindle(&A)..."), this);
     about->setObjectName(QStringLiteral("aboutAction"));
     about->setShortcut(QKeySequence(Qt::Key_F1));
     about->setShortcutContext(Qt::WindowShortcut);
@@ -112,6 +92,9 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     connect(m_ok, &QPushButton::clicked, this, &CBrindleDlg::OnExport);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(about, &QAction::triggered, this, &CBrindleDlg::OnAbout);
+    connect(m_list, &CFolderList::foldersDropped, this, &CBrindleDlg::addFolders);
+    connect(m_list, &QListWidget::itemSelectionChanged, this,
+            [this] { m_delete->setEnabled(!m_list->selectedItems().isEmpty()); });
 
     OnInitDialog();
 }
@@ -136,11 +119,12 @@ void CBrindleDlg::setExportRunner(ExportRunner runner) {
     m_runExport = std::move(runner);
 }
 
+void CBrindleDlg::setReplaceConfirmer(ReplaceConfirmer confirmer) {
+    m_confirmReplace = std::move(confirmer);
+}
+
 QStringList CBrindleDlg::folders() const {
-    QStringList result;
-    for (int row = 0; row < m_list->count(); ++row)
-        result << m_list->item(row)->text();
-    return result;
+    return m_list->folders();
 }
 
 bool CBrindleDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -152,11 +136,16 @@ bool CBrindleDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+void CBrindleDlg::addFolders(const QStringList& folders) {
+    for (const QString& folder : folders)
+        if (!folder.isEmpty()) {
+            m_list->addFolder(folder);
+            m_lastFolder = folder;
+        }
+}
+
 void CBrindleDlg::OnAddFolder() {
-    const QString folder = m_chooseFolder(this);
-    if (folder.isEmpty())
-        return;
-    m_list->addItem(QDir::toNativeSeparators(folder));
+    addFolders(m_chooseFolder(this, m_lastFolder));
 }
 
 void CBrindleDlg::OnDeleteFolder() {
@@ -177,37 +166,60 @@ void CBrindleDlg::showProgress(const brindle::ExportProgress& progress) {
         return;
     // A block is usually one folder of thousands of tiles, so the bar moves with every tile
     // validated as well as with every index written.
-    m_progress->setMaximum(static_cast<int>(progress.subfolderCount + progress.folderCount));
-    m_progress->setValue(static_cast<int>(progress.subfoldersDone + progress.foldersDone));
-    m_progress->setLabelText(QStringLiteral("目录 %1/%2：%3\n已验证子目录 %4/%5")
-                                 .arg(progress.foldersDone)
+    const auto maximum = static_cast<int>(progress.subfolderCount + progress.folderCount);
+    const auto done = static_cast<int>(progress.subfoldersDone + progress.foldersDone);
+    m_progress->setMaximum(maximum);
+    m_progress->setValue(std::min(done, maximum));
+    // The folder in hand counts from 1; once all are written the last one stays named.
+    const std::size_t inHand = std::min(progress.foldersDone + 1, progress.folderCount);
+    m_progress->setLabelText(tr("目录 %1/%2：%3\n已验证子目录 %4/%5")
+                                 .arg(inHand)
                                  .arg(progress.folderCount)
-                                 .arg(nativePath(progress.folder))
+                                 .arg(brindle::ui::NativePathText(progress.folder))
                                  .arg(progress.subfoldersDone)
                                  .arg(progress.subfolderCount));
+}
+
+bool CBrindleDlg::askReplace(const brindle::Problem& why) {
+    // Over the progress dialog while it shows, so the question is not hidden behind it.
+    QWidget* parent = m_progress ? static_cast<QWidget*>(m_progress) : this;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Brindle"),
+                    brindle::ui::ReportWording::replaceQuestion(why), QMessageBox::NoButton,
+                    parent);
+    box.setObjectName(QStringLiteral("confirmReplace"));
+    QPushButton* replace = box.addButton(tr("替换"), QMessageBox::AcceptRole);
+    replace->setObjectName(QStringLiteral("replaceButton"));
+    QPushButton* keep = box.addButton(tr("不替换"), QMessageBox::RejectRole);
+    keep->setObjectName(QStringLiteral("keepButton"));
+    // Keeping is the safe answer: Enter and Escape both keep the file.
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    widenForTitle(box);
+    box.exec();
+    return box.clickedButton() == replace;
 }
 
 void CBrindleDlg::OnExport() {
     std::vector<std::filesystem::path> folders;
     for (const QString& folder : this->folders())
-        folders.emplace_back(QDir::fromNativeSeparators(folder).toStdString());
+        folders.push_back(brindle::ui::PathFromQString(folder));
 
-    QProgressDialog progress(QStringLiteral("正在导出…"), QStringLiteral("取消"), 0,
-                             static_cast<int>(folders.size()), this);
+    QProgressDialog progress(tr("正在导出…"), tr("取消"), 0, static_cast<int>(folders.size()),
+                             this);
     progress.setObjectName(QStringLiteral("exportProgress"));
-    progress.setWindowTitle(QStringLiteral("Brindle"));
+    progress.setWindowTitle(tr("正在导出 - Brindle"));
     progress.setWindowModality(Qt::WindowModal);
     // The run decides when it is over; the dialog must not vanish at 100% or on cancel.
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.setMinimumDuration(0);
-    progress.setMinimumWidth(420);
+    progress.setMinimumWidth(460);
     m_progress = &progress;
 
     std::atomic<bool> cancel{false};
     connect(&progress, &QProgressDialog::canceled, this, [&cancel, &progress] {
         cancel = true;
-        progress.setLabelText(QStringLiteral("正在取消…"));
+        progress.setLabelText(tr("正在取消…"));
     });
 
     brindle::ExportOptions options;
@@ -216,39 +228,61 @@ void CBrindleDlg::OnExport() {
         QMetaObject::invokeMethod(
             this, [this, step] { showProgress(step); }, Qt::QueuedConnection);
     };
+    // The run's thread waits for the answer, asked on the GUI thread. Once the run is being
+    // cancelled nobody is asked, and the file is kept.
+    options.confirmReplace = [this, &cancel](const brindle::Problem& why) {
+        bool replace = false;
+        QMetaObject::invokeMethod(
+            this, [&] { replace = !cancel && m_confirmReplace(why); },
+            Qt::BlockingQueuedConnection);
+        return replace;
+    };
 
     // Written by the worker, read only after join().
     brindle::ExportReport report;
+    bool runOver = false;
+    QEventLoop waitForRun;
     std::thread worker([&] {
         report = m_runExport(folders, options);
         QMetaObject::invokeMethod(
             this,
-            [this] {
+            [&] {
+                runOver = true;
                 if (m_progress)
                     m_progress->accept();
+                waitForRun.quit();
             },
             Qt::QueuedConnection);
     });
     progress.exec();
     // Escape closes the progress dialog without the canceled signal; stop the run all the same.
     cancel = true;
+    // Wait for the run with the event loop turning, not in join() alone: the run may still be
+    // asking its replace question, which is answered on this thread.
+    if (!runOver)
+        waitForRun.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();
     m_progress = nullptr;
 
     m_lastReport = std::move(report);
     presentReport(m_lastReport);
-    accept();
 }
 
 void CBrindleDlg::presentReport(const brindle::ExportReport& report) {
-    const bool ok = report.succeeded() && !report.cancelled;
-    QMessageBox box(ok ? QMessageBox::Information : QMessageBox::Warning, QStringLiteral("Brindle"),
-                    ok ? QStringLiteral("导出成功") : describeFailures(report), QMessageBox::Ok,
-                    this);
-    box.setObjectName(ok ? QStringLiteral("exportSucceeded") : QStringLiteral("exportFailed"));
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
-    // A written index can still rest on a guessed origin; say so without spoiling success.
-    if (ok && !describeWarnings(report).isEmpty())
-        box.setInformativeText(describeWarnings(report).join(QLatin1Char('\n')));
-    box.exec();
+    if (report.spotless()) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Brindle"), tr("导出成功"),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("exportSucceeded"));
+        box.button(QMessageBox::Ok)->setText(tr("确定"));
+        widenForTitle(box);
+        box.exec();
+        accept();
+        return;
+    }
+    CResultsDlg results(report, this);
+    results.exec();
+    // Every index written: the job is done, whatever was left out. Otherwise the list stays
+    // as it was, so the user can remove the cause and press OK again.
+    if (report.succeeded())
+        accept();
 }

@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-class QListWidget;
+class CFolderList;
 class QProgressDialog;
 class QPushButton;
 
@@ -19,19 +19,23 @@ class QPushButton;
 class CBrindleDlg : public QDialog {
     Q_OBJECT
 public:
-    // Asks the user for a folder; an empty string means they changed their mind.
-    using FolderChooser = std::function<QString(QWidget* parent)>;
+    // Asks the user for folders, starting beside `lastFolder` (the one added last, or empty);
+    // no folders means they changed their mind.
+    using FolderChooser = std::function<QStringList(QWidget* parent, const QString& lastFolder)>;
     // Runs the export; replaceable so tests can watch or pace a run.
     using ExportRunner = std::function<brindle::ExportReport(
         const std::vector<std::filesystem::path>&, const brindle::ExportOptions&)>;
+    // Asks, on the GUI thread, whether to replace the root.osgb that `why` is about.
+    using ReplaceConfirmer = std::function<bool(const brindle::Problem& why)>;
 
     explicit CBrindleDlg(QWidget* parent = nullptr);
     ~CBrindleDlg() override;
 
     void setFolderChooser(FolderChooser chooser);
     void setExportRunner(ExportRunner runner);
+    void setReplaceConfirmer(ReplaceConfirmer confirmer);
 
-    // The folders as listed, top to bottom.
+    // The folders as listed, top to bottom, each exactly as it was given.
     QStringList folders() const;
     // What the last OK produced; empty before the first.
     const brindle::ExportReport& lastReport() const { return m_lastReport; }
@@ -47,10 +51,12 @@ private slots:
 
 private:
     void OnInitDialog();
+    void addFolders(const QStringList& folders);
     void showProgress(const brindle::ExportProgress& progress);
+    bool askReplace(const brindle::Problem& why);
     void presentReport(const brindle::ExportReport& report);
 
-    QListWidget* m_list = nullptr;
+    CFolderList* m_list = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
     QPushButton* m_add = nullptr;
@@ -59,5 +65,8 @@ private:
     QPointer<QProgressDialog> m_progress;
     FolderChooser m_chooseFolder;
     ExportRunner m_runExport;
+    ReplaceConfirmer m_confirmReplace;
+    // Where the chooser opens next: the folder added last, for this session only.
+    QString m_lastFolder;
     brindle::ExportReport m_lastReport;
 };

@@ -1,0 +1,187 @@
+#include "path_text.h"
+#include "report_text_zh.h"
+
+#include <QDir>
+#include <QSet>
+#include <QtTest>
+
+using brindle::ui::ReportWording;
+
+namespace {
+
+brindle::LeftOutSubfolder leftOut(const char* name, brindle::TileStatus reason,
+                                  std::error_code cause = {}, std::uint64_t limit = 0) {
+    return {name, reason, cause, limit};
+}
+
+std::error_code errc(std::errc code) {
+    return std::make_error_code(code);
+}
+
+} // namespace
+
+class ReportTextTest : public QObject {
+    Q_OBJECT
+private slots:
+    void leftOutReasons();
+    void causesInChinese();
+    void problemsNameTheirPath();
+    void originAndTranslation();
+    void wholeReport();
+    void replaceQuestions();
+    void pathsSurviveTheRoundTrip();
+};
+
+void ReportTextTest::leftOutReasons() {
+    using brindle::TileStatus;
+    const TileStatus all[] = {TileStatus::NoRootFile, TileStatus::NotRegularFile,
+                              TileStatus::LoadFailed, TileStatus::ReaderCrashed,
+                              TileStatus::TimedOut,   TileStatus::OutOfMemory,
+                              TileStatus::UnsafeName, TileStatus::LinksBack};
+    QSet<QString> seen;
+    for (TileStatus status : all)
+        seen.insert(ReportWording::leftOutReason(leftOut("t", status, {}, 1000)));
+    // Every reason is worded, and no two share the words.
+    QCOMPARE(seen.size(), int(std::size(all)));
+    QVERIFY(!seen.contains(QString()));
+
+    QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::NoRootFile)),
+             QStringLiteral("无 root.osgb"));
+    QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::TimedOut, {}, 20000)),
+             QStringLiteral("加载超过 20 秒"));
+    QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::TimedOut, {}, 2500)),
+             QStringLiteral("加载超过 2.5 秒"));
+    QCOMPARE(ReportWording::leftOutReason(
+                 leftOut("t", TileStatus::OutOfMemory, {}, std::uint64_t{256} << 20)),
+             QStringLiteral("加载需要超过 256 MB 内存"));
+    // A load that failed for a system reason says which.
+    QCOMPARE(ReportWording::leftOutReason(
+                 leftOut("t", TileStatus::LoadFailed, errc(std::errc::permission_denied))),
+             QStringLiteral("root.osgb 无法加载（权限不足）"));
+    QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::LoadFailed)),
+             QStringLiteral("root.osgb 无法加载"));
+}
+
+void ReportTextTest::causesInChinese() {
+    QCOMPARE(ReportWording::cause(errc(std::errc::no_such_file_or_directory)),
+             QStringLiteral("文件或目录不存在"));
+    QCOMPARE(ReportWording::cause(errc(std::errc::permission_denied)), QStringLiteral("权限不足"));
+    QCOMPARE(ReportWording::cause(errc(std::errc::no_space_on_device)),
+             QStringLiteral("磁盘空间不足"));
+    QCOMPARE(ReportWording::cause(errc(std::errc::read_only_file_system)),
+             QStringLiteral("只读文件系统"));
+    // The system's own numbering, as the export library reports it, maps the same way.
+    QCOMPARE(ReportWording::cause(std::error_code(ENOSPC, std::system_category())),
+             QStringLiteral("磁盘空间不足"));
+    // A rare cause falls back to the system's words rather than to nothing.
+    const std::error_code rare = errc(std::errc::broken_pipe);
+    QCOMPARE(ReportWording::cause(rare), QString::fromLocal8Bit(rare.message().c_str()));
+    QVERIFY(ReportWording::cause({}).isEmpty());
+}
+
+void ReportTextTest::problemsNameTheirPath() {
+    using brindle::ProblemKind;
+    const ProblemKind all[] = {ProblemKind::FolderMissing,      ProblemKind::NotAFolder,
+                               ProblemKind::FolderUnreadable,   ProblemKind::WriteFailed,
+                               ProblemKind::WorkersUnavailable, ProblemKind::ExistingHoldsScene,
+                               ProblemKind::ExistingUnreadable, ProblemKind::NoTilesKeptIndex,
+                               ProblemKind::ReportUnreadable,   ProblemKind::ReportNotRegularFile,
+                               ProblemKind::ReportNoSecondLine, ProblemKind::ReportNoOrigin};
+    const std::filesystem::path path = "/数据/测区 1/report.txt";
+    for (ProblemKind kind : all) {
+        const QString text = ReportWording::problem({kind, path, {}});
+        QVERIFY2(text.contains(QDir::toNativeSeparators(QStringLiteral("/数据/测区 1/report.txt"))),
+                 qPrintable(text));
+    }
+    QCOMPARE(ReportWording::problem(
+                 {ProblemKind::WriteFailed, "/d/root.osgb", errc(std::errc::no_space_on_device)}),
+             QDir::toNativeSeparators(QStringLiteral("无法写入 /d/root.osgb：磁盘空间不足")));
+    QVERIFY(!ReportWording::problem({ProblemKind::NoIndexWriter, {}, {}}).isEmpty());
+}
+
+void ReportTextTest::originAndTranslation() {
+    brindle::FolderReport folder;
+    folder.originSource = brindle::OriginSource::CarriedOver;
+    folder.originReport = "/blocks/a/report.txt";
+    QCOMPARE(ReportWording::origin(folder),
+             QStringLiteral("沿用目录 %1 的 report.txt")
+                 .arg(QDir::toNativeSeparators(QStringLiteral("/blocks/a"))));
+    folder.originSource = brindle::OriginSource::None;
+    QVERIFY(ReportWording::origin(folder).contains(QStringLiteral("零平移")));
+    // Projected coordinates keep every digit they were read with.
+    QCOMPARE(ReportWording::translation({512345.678901, -3.25, 0}),
+             QStringLiteral("(512345.678901, -3.25, 0)"));
+}
+
+void ReportTextTest::wholeReport() {
+    brindle::ExportReport report;
+    brindle::FolderReport written;
+    written.folder = "/blocks/a";
+    written.status = brindle::FolderStatus::Written;
+    written.entries = {"t1\\root.osgb", "t2\\root.osgb"};
+    written.originSource = brindle::OriginSource::ThisFolder;
+    written.originReport = "/blocks/a/report.txt";
+    written.leftOut = {leftOut("t3", brindle::TileStatus::NoRootFile)};
+    report.folders.push_back(written);
+
+    brindle::ui::ReportText text = ReportWording::describe(report);
+    QVERIFY(text.succeeded);
+    QCOMPARE(text.headline, QStringLiteral("导出成功"));
+    QCOMPARE(text.summary, QStringLiteral("已写入 1 个目录，1 个子目录未收录。"));
+    QCOMPARE(text.folders.at(0).entries, QStringLiteral("2"));
+    QCOMPARE(text.folders.at(0).translation, QStringLiteral("(0, 0, 0)，来自本目录的 report.txt"));
+    const QString plain = ReportWording::plainText(text);
+    QVERIFY2(plain.contains(QStringLiteral("t3：无 root.osgb")), qPrintable(plain));
+    QVERIFY2(plain.contains(QStringLiteral("未收录的子目录（1 个）")), qPrintable(plain));
+
+    brindle::FolderReport failed;
+    failed.folder = "/blocks/b";
+    failed.status = brindle::FolderStatus::Failed;
+    failed.error = brindle::Problem{brindle::ProblemKind::FolderMissing, "/blocks/b", {}};
+    report.folders.push_back(failed);
+    text = ReportWording::describe(report);
+    QVERIFY(!text.succeeded);
+    QCOMPARE(text.headline, QStringLiteral("导出未完成"));
+    QVERIFY2(text.summary.contains(QStringLiteral("1 个目录失败")), qPrintable(text.summary));
+    // A folder that was not written shows no entries and no translation, only its error.
+    QVERIFY(text.folders.at(1).entries.isEmpty() && text.folders.at(1).translation.isEmpty());
+    QVERIFY(ReportWording::plainText(text).contains(
+        QStringLiteral("错误：目录 %1 不存在")
+            .arg(QDir::toNativeSeparators(QStringLiteral("/blocks/b")))));
+
+    report.folders.at(1).status = brindle::FolderStatus::Cancelled;
+    report.folders.at(1).error.reset();
+    report.cancelled = true;
+    text = ReportWording::describe(report);
+    QCOMPARE(text.headline, QStringLiteral("导出未完成"));
+    QVERIFY2(text.summary.contains(QStringLiteral("1 个目录因取消未写入")),
+             qPrintable(text.summary));
+}
+
+void ReportTextTest::replaceQuestions() {
+    const QString folder = QDir::toNativeSeparators(QStringLiteral("/blocks/a"));
+    QCOMPARE(
+        ReportWording::replaceQuestion(
+            {brindle::ProblemKind::ExistingHoldsScene, "/blocks/a/root.osgb", {}}),
+        QStringLiteral("%1 中已有 root.osgb，它含有场景数据，不是索引。要替换它吗？").arg(folder));
+    QVERIFY(ReportWording::replaceQuestion(
+                {brindle::ProblemKind::NoTilesKeptIndex, "/blocks/a/root.osgb", {}})
+                .contains(QStringLiteral("空索引")));
+    QVERIFY(
+        ReportWording::replaceQuestion({brindle::ProblemKind::ExistingUnreadable,
+                                        "/blocks/a/root.osgb", errc(std::errc::permission_denied)})
+            .contains(QStringLiteral("权限不足")));
+}
+
+void ReportTextTest::pathsSurviveTheRoundTrip() {
+    const QString name = QStringLiteral("测区/块 1/Tile_+001_é");
+    const std::filesystem::path path = brindle::ui::PathFromQString(name);
+    QCOMPARE(brindle::ui::QStringFromPath(path), name);
+#ifndef _WIN32
+    // On Linux the bytes on disk are the UTF-8 of the name.
+    QCOMPARE(QByteArray::fromStdString(path.string()), name.toUtf8());
+#endif
+}
+
+QTEST_GUILESS_MAIN(ReportTextTest)
+#include "report_text_zh_test.moc"

@@ -1,0 +1,201 @@
+#include "results_dialog.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QColor>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using brindle::ui::ReportWording;
+
+namespace {
+
+constexpr std::size_t kExpandedLeftOutMax = 50;
+
+// An error or warning: one sentence across the whole row, under its folder.
+QTreeWidgetItem* addSentence(QTreeWidgetItem* folder, const QString& text, const QColor& color) {
+    auto* item = new QTreeWidgetItem(folder, QStringList{text});
+    item->setToolTip(0, text);
+    item->setForeground(0, color);
+    return item;
+}
+
+} // namespace
+
+CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
+    : QDialog(parent), m_text(ReportWording::describe(report)) {
+    setObjectName(QStringLiteral("exportResults"));
+    setWindowTitle(tr("导出结果"));
+    setSizeGripEnabled(true);
+
+    auto* headline = new QLabel(m_text.headline, this);
+    headline->setObjectName(QStringLiteral("resultsHeadline"));
+    QFont large = headline->font();
+    large.setPointSizeF(large.pointSizeF() * 1.4);
+    large.setBold(true);
+    headline->setFont(large);
+
+    // The headline carries the box's usual icon, so success and trouble differ at a glance.
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("resultsIcon"));
+    const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    icon->setPixmap(style()
+                        ->standardIcon(m_text.succeeded ? QStyle::SP_MessageBoxInformation
+                                                        : QStyle::SP_MessageBoxWarning,
+                                       nullptr, this)
+                        .pixmap(iconSize, iconSize));
+
+    auto* summary = new QLabel(m_text.summary, this);
+    summary->setObjectName(QStringLiteral("resultsSummary"));
+    summary->setWordWrap(true);
+
+    m_tree = new QTreeWidget(this);
+    m_tree->setObjectName(QStringLiteral("resultsTree"));
+    m_tree->setHeaderLabels(ReportWording::columnTitles());
+    // Thousands of rows of one line each: uniform heights keep scrolling cheap.
+    m_tree->setUniformRowHeights(true);
+    m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_tree->setTextElideMode(Qt::ElideMiddle);
+    fillTree();
+    // The tree would copy only its current cell on Ctrl+C; the user wants the whole report.
+    m_tree->installEventFilter(this);
+
+    auto* buttons = new QDialogButtonBox(this);
+    auto* copy = buttons->addButton(tr("复制报告"), QDialogButtonBox::ActionRole);
+    copy->setObjectName(QStringLiteral("copyButton"));
+    copy->setAutoDefault(false);
+    auto* close = buttons->addButton(tr("关闭"), QDialogButtonBox::AcceptRole);
+    close->setObjectName(QStringLiteral("closeButton"));
+    close->setDefault(true);
+    connect(copy, &QPushButton::clicked, this, &CResultsDlg::copyReport);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    // Ctrl+C copies the whole report, wherever the focus is in the window, rather than the
+    // tree's current cell alone.
+    auto* copyAction = new QAction(tr("复制报告"), this);
+    copyAction->setObjectName(QStringLiteral("copyAction"));
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setShortcutContext(Qt::WindowShortcut);
+    connect(copyAction, &QAction::triggered, this, &CResultsDlg::copyReport);
+    addAction(copyAction);
+
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QGridLayout;
+    top->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+    top->addWidget(headline, 0, 1);
+    top->addWidget(summary, 1, 1);
+    top->setColumnStretch(1, 1);
+    top->setHorizontalSpacing(12);
+    layout->addLayout(top);
+    layout->addWidget(m_tree, 1);
+    layout->addWidget(buttons);
+    resize(960, 560);
+    close->setFocus();
+}
+
+void CResultsDlg::fillTree() {
+    QList<QTreeWidgetItem*> folders;
+    QList<QTreeWidgetItem*> sentences;
+    for (const brindle::ui::FolderText& folder : m_text.folders) {
+        auto* item = new QTreeWidgetItem(
+            QStringList{folder.folder, folder.status, folder.entries, folder.translation});
+        item->setToolTip(0, folder.folder);
+        item->setToolTip(3, folder.translation);
+        if (!folder.ok) {
+            QFont bold = item->font(1);
+            bold.setBold(true);
+            item->setFont(1, bold);
+            item->setForeground(1, QColor(0xb0, 0x00, 0x20));
+        }
+        if (!folder.error.isEmpty())
+            sentences << addSentence(item, tr("错误：%1").arg(folder.error),
+                                     QColor(0xb0, 0x00, 0x20));
+        for (const QString& warning : folder.warnings)
+            sentences << addSentence(item, tr("警告：%1").arg(warning), QColor(0x8a, 0x5a, 0x00));
+        if (!folder.leftOut.empty()) {
+            auto* group = new QTreeWidgetItem(
+                item, QStringList{ReportWording::leftOutGroup(folder.leftOut.size())});
+            sentences << group;
+            QList<QTreeWidgetItem*> rows;
+            rows.reserve(static_cast<int>(folder.leftOut.size()));
+            for (const brindle::ui::LeftOutText& leftOut : folder.leftOut) {
+                auto* row = new QTreeWidgetItem(QStringList{leftOut.name, leftOut.reason});
+                row->setToolTip(0, leftOut.name);
+                row->setToolTip(1, leftOut.reason);
+                rows << row;
+            }
+            group->addChildren(rows);
+        }
+        folders << item;
+    }
+    m_tree->addTopLevelItems(folders);
+    // Spanning and expanding take effect only once the items are in the tree.
+    for (QTreeWidgetItem* sentence : sentences) {
+        sentence->setFirstColumnSpanned(true);
+        // A long list of left-out subfolders starts collapsed so the other folders stay in
+        // sight; its row gives the count.
+        if (sentence->childCount() > 0)
+            sentence->setExpanded(static_cast<std::size_t>(sentence->childCount()) <=
+                                  kExpandedLeftOutMax);
+    }
+    for (QTreeWidgetItem* folder : folders)
+        folder->setExpanded(true);
+}
+
+void CResultsDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_columnsSized) {
+        // Sized once shown, when the tree's fonts and rows are final.
+        sizeColumns();
+        m_columnsSized = true;
+    }
+}
+
+void CResultsDlg::sizeColumns() {
+    // Paths and origins can be long: the columns take what their text needs, capped for the
+    // first two, and the tree scrolls sideways rather than cutting the translation short.
+    m_tree->header()->setStretchLastSection(false);
+    for (int column = 0; column < m_tree->columnCount(); ++column)
+        m_tree->resizeColumnToContents(column);
+    // Names in collapsed lists count too, so opening one does not cut them.
+    const QFontMetrics metrics = m_tree->fontMetrics();
+    int names = 0;
+    for (const brindle::ui::FolderText& folder : m_text.folders)
+        for (const brindle::ui::LeftOutText& leftOut : folder.leftOut)
+            names = std::max(names, metrics.horizontalAdvance(leftOut.name));
+    const int nameColumn = names + 3 * m_tree->indentation() + 2 * metrics.averageCharWidth();
+    m_tree->setColumnWidth(0, std::min(std::max(m_tree->columnWidth(0), nameColumn), 360));
+    m_tree->setColumnWidth(1, std::min(m_tree->columnWidth(1), 280));
+}
+
+QString CResultsDlg::reportText() const {
+    return ReportWording::plainText(m_text);
+}
+
+bool CResultsDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_tree &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy)) {
+            if (event->type() == QEvent::KeyPress)
+                copyReport();
+            event->accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CResultsDlg::copyReport() {
+    QGuiApplication::clipboard()->setText(reportText());
+}
