@@ -66,7 +66,6 @@ struct RawLine {
     bool jobsGiven = false;
     std::string jobs;
     std::string progress = "auto";
-    std::string tileDeadlineMs;
 };
 
 std::optional<std::string> Finish(const RawLine& raw, CommandLine& line) {
@@ -81,13 +80,6 @@ std::optional<std::string> Finish(const RawLine& raw, CommandLine& line) {
     if (!progress)
         return "--progress takes auto, bar, lines or none, not '" + raw.progress + "'";
     line.progress = *progress;
-    if (!raw.tileDeadlineMs.empty()) {
-        const std::optional<unsigned> deadline = WholeNumber(raw.tileDeadlineMs, 1, 1u << 30);
-        if (!deadline)
-            return "--tile-deadline-ms takes a whole number of milliseconds, not '" +
-                   raw.tileDeadlineMs + "'";
-        line.tileDeadlineMs = *deadline;
-    }
     return std::nullopt;
 }
 
@@ -119,7 +111,6 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CommandLi
     app.add_option("--progress", raw.progress,
                    "auto (a bar when stderr is a terminal), bar, lines or none")
         ->type_name("WHEN");
-    app.add_option("--tile-deadline-ms", raw.tileDeadlineMs)->group("");
     app.set_version_flag("--version", std::string("brindle-export ") + BRINDLE_VERSION);
     try {
         app.parse(argc, argv);

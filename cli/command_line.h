@@ -31,7 +31,6 @@ struct CommandLine {
     bool strict = false;
     bool force = false;
     ProgressStyle progress = ProgressStyle::Auto;
-    unsigned tileDeadlineMs = 0; // 0: the library's own; a hidden option for tests
 };
 
 // Parses the arguments into `line`. Returns the status to exit with when the program should

@@ -147,10 +147,6 @@ ExportOptions OptionsFor(const CommandLine& line) {
     options.dryRun = line.dryRun;
     if (line.force)
         options.confirmReplace = [](const Problem&) { return true; };
-    if (line.tileDeadlineMs > 0) {
-        options.limits.deadlineBase = std::chrono::milliseconds(line.tileDeadlineMs);
-        options.limits.deadlineBytesPerSecond = 0;
-    }
     return options;
 }
 

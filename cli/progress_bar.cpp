@@ -29,7 +29,7 @@ int Percent(const ExportProgress& progress) {
 
 std::optional<std::chrono::seconds> TimeLeftEstimate::at(const ExportProgress& progress,
                                                          ProgressClock::time_point now) const {
-    if (progress.subfoldersDone == 0 || progress.subfolderCount < progress.subfoldersDone)
+    if (progress.subfoldersDone == 0 || progress.subfoldersDone >= progress.subfolderCount)
         return std::nullopt;
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     const auto left = static_cast<double>(progress.subfolderCount - progress.subfoldersDone);
