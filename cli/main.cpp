@@ -1,70 +1,196 @@
+#include "cli/command_line.h"
+#include "cli/interrupt.h"
 #include "cli/progress_bar.h"
+#include "cli/report_json.h"
 #include "cli/report_printer.h"
 #include "export/export_run.h"
 #include "export/heap_reuse.h"
 
-#include <CLI/CLI.hpp>
 #include <osg/Notify>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
+#ifndef _WIN32
+#include <poll.h>
+#include <unistd.h>
+#endif
+
+namespace brindle {
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-struct CommandLine {
-    std::vector<std::string> folders;
-    unsigned jobs = 0;
-    bool dryRun = false;
-    bool quiet = false;
-};
-
-std::optional<int> Parse(int argc, char** argv, CommandLine& line) {
-    CLI::App app{"Writes an index scene root.osgb into each FOLDER: a translation by the "
-                 "folder's report.txt origin over a proxy naming every subfolder's root.osgb "
-                 "that loads.",
-                 "brindle-export"};
-    app.add_option("FOLDER", line.folders, "folders holding tile subfolders")->required();
-    app.add_option("-j,--jobs", line.jobs, "threads validating tiles (default: one per core)")
-        ->check(CLI::Range(1u, 1024u));
-    app.add_flag("--dry-run", line.dryRun, "scan and validate, print what would be written");
-    app.add_flag("-q,--quiet", line.quiet, "print errors only");
-    app.set_version_flag("--version", std::string("brindle-export ") + BRINDLE_VERSION);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e);
-        return status == 0 ? 0 : kExitUsage;
-    }
-    return std::nullopt;
+// True when standard output is a pipe whose reader has gone: writing would raise SIGPIPE.
+bool StdoutReaderGone(int writeErrno) {
+#ifdef _WIN32
+    return writeErrno == EPIPE;
+#else
+    if (writeErrno == EPIPE)
+        return true;
+    pollfd out{STDOUT_FILENO, 0, 0};
+    return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
+#endif
 }
 
-} // namespace
+// Everything the run shows while it goes and once it is over: report lines on stdout,
+// progress, errors and warnings on stderr. Callbacks come from the run's threads, so the
+// terminal is taken in turns.
+class Console {
+public:
+    Console(const CommandLine& line, InterruptHandler& interrupt)
+        : line_(line), interrupt_(interrupt),
+          streamer_(std::cout, std::cerr, line.quiet || line.json) {
+        const auto start = ProgressClock::now();
+        ProgressStyle style = line.progress;
+        if (style == ProgressStyle::Auto)
+            style = !line.quiet && ProgressBar::IsTerminal(stderr) ? ProgressStyle::Bar
+                                                                   : ProgressStyle::None;
+        if (style == ProgressStyle::Bar)
+            bar_ = std::make_unique<ProgressBar>(std::cerr, start);
+        else if (style == ProgressStyle::Lines)
+            lines_ = std::make_unique<ProgressLines>(std::cerr, kLinesInterval, start);
+    }
 
-int main(int argc, char** argv) {
-    CommandLine line;
-    if (const std::optional<int> status = Parse(argc, argv, line))
-        return *status;
+    bool showsProgress() const { return bar_ || lines_; }
 
+    void progress(const ExportProgress& progress) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (bar_)
+            bar_->update(progress, ProgressClock::now());
+        if (lines_)
+            lines_->update(progress, ProgressClock::now());
+    }
+
+    void folderDone(const FolderReport& folder) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (bar_)
+            bar_->clear();
+        streamer_.folder(folder);
+        checkStdout();
+    }
+
+    // Prints the summary (or the JSON document) and says why the run stopped early.
+    void finish(const ExportReport& report, const RunSettings& settings) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        bar_.reset();
+        if (output_ == Output::Fine) {
+            if (line_.json)
+                std::cout << ReportJson(report, settings)
+                                 .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                          << '\n'
+                          << std::flush;
+            else
+                streamer_.summary(report);
+            checkStdout();
+        }
+        if (const int signal = interrupt_.signal())
+            std::cerr << "brindle-export: " << (signal == SIGINT ? "interrupted" : "terminated")
+                      << "; " << WrittenSoFar(report) << '\n';
+    }
+
+    int exitStatus(const ExportReport& report) const {
+        if (const int signal = interrupt_.signal())
+            return 128 + signal;
+        if (output_ == Output::Closed)
+            return kExitOutputClosed;
+        if (output_ == Output::Failed)
+            return kExitFailed;
+        return ExitStatusFor(report, line_.strict);
+    }
+
+private:
+    enum class Output { Fine, Closed, Failed };
+    static constexpr std::chrono::seconds kLinesInterval{3};
+
+    // A reader that closed the pipe wants no more: stop quietly, as a program ended by
+    // SIGPIPE would. Any other write error is reported, and stops the run as well, since
+    // the report of what it writes would be lost.
+    void checkStdout() {
+        if (output_ != Output::Fine || std::cout.good())
+            return;
+        const int writeErrno = errno;
+        output_ = StdoutReaderGone(writeErrno) ? Output::Closed : Output::Failed;
+        if (output_ == Output::Failed)
+            std::cerr << "brindle-export: cannot write to standard output: "
+                      << std::strerror(writeErrno) << "; stopping\n";
+        interrupt_.requestStop();
+    }
+
+    std::string WrittenSoFar(const ExportReport& report) const {
+        if (line_.dryRun)
+            return "nothing was written";
+        const auto written =
+            std::count_if(report.folders.begin(), report.folders.end(),
+                          [](const FolderReport& f) { return f.status == FolderStatus::Written; });
+        return std::to_string(written) + (written == 1 ? " folder" : " folders") +
+               " written, the others keep their old index";
+    }
+
+    const CommandLine& line_;
+    InterruptHandler& interrupt_;
+    ReportStreamer streamer_;
+    std::unique_ptr<ProgressBar> bar_;
+    std::unique_ptr<ProgressLines> lines_;
+    Output output_ = Output::Fine;
+    std::mutex mutex_;
+};
+
+ExportOptions OptionsFor(const CommandLine& line) {
+    ExportOptions options;
+    options.jobs = line.jobs;
+    options.dryRun = line.dryRun;
+    if (line.force)
+        options.confirmReplace = [](const Problem&) { return true; };
+    return options;
+}
+
+RunSettings SettingsFor(const CommandLine& line) {
+    RunSettings settings;
+    settings.version = BRINDLE_VERSION;
+    settings.jobs = line.jobs ? line.jobs : std::max(1u, std::thread::hardware_concurrency());
+    settings.dryRun = line.dryRun;
+    settings.force = line.force;
+    settings.strict = line.strict;
+    return settings;
+}
+
+int Run(const CommandLine& line) {
+#ifndef _WIN32
+    // A closed stdout shows as a failed write, handled in Console, not as a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     // The report names every tile that failed to load; the reader's own messages would
     // only repeat it, line by line, through the progress bar.
     osg::setNotifyLevel(osg::FATAL);
-    brindle::KeepFreedMemoryForReuse();
+    KeepFreedMemoryForReuse();
 
-    brindle::ExportOptions options;
-    options.jobs = line.jobs;
-    options.dryRun = line.dryRun;
-    std::unique_ptr<brindle::ProgressBar> bar;
-    if (!line.quiet && brindle::ProgressBar::IsTerminal(stderr)) {
-        bar = std::make_unique<brindle::ProgressBar>(stderr);
-        options.progress = [&bar](const brindle::ExportProgress& p) { bar->update(p); };
-    }
+    InterruptHandler interrupt;
+    Console console(line, interrupt);
+    ExportOptions options = OptionsFor(line);
+    options.cancel = &interrupt.cancelFlag();
+    options.folderDone = [&console](const FolderReport& folder) { console.folderDone(folder); };
+    if (console.showsProgress())
+        options.progress = [&console](const ExportProgress& p) { console.progress(p); };
+
     const std::vector<std::filesystem::path> folders(line.folders.begin(), line.folders.end());
-    const brindle::ExportReport report = brindle::ExportFolderIndexes(folders, options);
-    bar.reset();
-    brindle::PrintExportReport(report, line.quiet, std::cout, std::cerr);
-    return report.succeeded() ? 0 : kExitFailed;
+    const ExportReport report = ExportFolderIndexes(folders, options);
+    console.finish(report, SettingsFor(line));
+    return console.exitStatus(report);
+}
+
+} // namespace
+} // namespace brindle
+
+int main(int argc, char** argv) {
+    brindle::CommandLine line;
+    if (const std::optional<int> status =
+            brindle::ParseCommandLine(argc, argv, line, std::cout, std::cerr))
+        return *status;
+    return brindle::Run(line);
 }

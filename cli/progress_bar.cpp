@@ -1,6 +1,8 @@
 #include "cli/progress_bar.h"
 
-#include <string>
+#include "cli/report_wording.h"
+
+#include <ostream>
 
 #ifdef _WIN32
 #include <io.h>
@@ -16,36 +18,80 @@ namespace brindle {
 namespace {
 constexpr int kBarWidth = 30;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+int Percent(const ExportProgress& progress) {
+    if (progress.subfolderCount == 0)
+        return progress.foldersDone == progress.folderCount ? 100 : 0;
+    return static_cast<int>(progress.subfoldersDone * 100 / progress.subfolderCount);
+}
+
 } // namespace
+
+std::optional<std::chrono::seconds> TimeLeftEstimate::at(const ExportProgress& progress,
+                                                         ProgressClock::time_point now) const {
+    if (progress.subfoldersDone == 0 || progress.subfoldersDone >= progress.subfolderCount)
+        return std::nullopt;
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    const auto left = static_cast<double>(progress.subfolderCount - progress.subfoldersDone);
+    const double seconds = elapsed * left / static_cast<double>(progress.subfoldersDone);
+    return std::chrono::seconds(static_cast<long long>(seconds + 0.5));
+}
+
+std::string DescribeTimeLeft(std::chrono::seconds left) {
+    const long long s = left.count();
+    std::string text = "about ";
+    if (s < 60)
+        text += std::to_string(s) + " s";
+    else if (s < 600)
+        text += std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+    else if (s < 3600)
+        text += std::to_string((s + 30) / 60) + " min";
+    else
+        text += std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
+    return text + " left";
+}
+
+std::string DescribeProgress(const ExportProgress& progress,
+                             const std::optional<std::chrono::seconds>& left) {
+    std::string text =
+        std::to_string(Percent(progress)) + "% (" + std::to_string(progress.subfoldersDone) + '/' +
+        std::to_string(progress.subfolderCount) + " tiles), folder " +
+        std::to_string(progress.foldersDone +
+                       (progress.foldersDone < progress.folderCount ? 1 : 0)) +
+        '/' + std::to_string(progress.folderCount) + ' ' + DisplayPath(progress.folder.filename());
+    if (left)
+        text += ", " + DescribeTimeLeft(*left);
+    return text;
+}
 
 bool ProgressBar::IsTerminal(std::FILE* stream) {
     return BRINDLE_ISATTY(BRINDLE_FILENO(stream)) != 0;
 }
 
-void ProgressBar::update(const ExportProgress& progress) {
-    const auto now = std::chrono::steady_clock::now();
+void ProgressBar::update(const ExportProgress& progress, ProgressClock::time_point now) {
     const bool last = progress.subfoldersDone == progress.subfolderCount;
-    if (drawn_ && !last && now - lastDraw_ < kRedrawInterval)
+    if (onScreen_ && !last && now - lastDraw_ < kRedrawInterval)
         return;
     lastDraw_ = now;
-    drawn_ = true;
-    const double fraction = progress.subfolderCount
-                                ? double(progress.subfoldersDone) / double(progress.subfolderCount)
-                                : 1.0;
-    const int filled = static_cast<int>(fraction * kBarWidth);
-    const std::string bar = std::string(filled, '#') + std::string(kBarWidth - filled, '.');
-    std::fprintf(terminal_, "\r\033[Kfolder %zu/%zu [%s] %zu/%zu tiles  %s",
-                 progress.foldersDone + (progress.foldersDone < progress.folderCount ? 1 : 0),
-                 progress.folderCount, bar.c_str(), progress.subfoldersDone,
-                 progress.subfolderCount, progress.folder.filename().string().c_str());
-    std::fflush(terminal_);
+    onScreen_ = true;
+    const int filled = Percent(progress) * kBarWidth / 100;
+    terminal_ << "\r\033[K[" << std::string(filled, '#') << std::string(kBarWidth - filled, '.')
+              << "] " << DescribeProgress(progress, estimate_.at(progress, now)) << std::flush;
 }
 
-ProgressBar::~ProgressBar() {
-    if (drawn_) {
-        std::fprintf(terminal_, "\r\033[K");
-        std::fflush(terminal_);
-    }
+void ProgressBar::clear() {
+    if (!onScreen_)
+        return;
+    terminal_ << "\r\033[K" << std::flush;
+    onScreen_ = false;
+}
+
+void ProgressLines::update(const ExportProgress& progress, ProgressClock::time_point now) {
+    if (now - lastLine_ < interval_)
+        return;
+    lastLine_ = now;
+    out_ << "brindle-export: " << DescribeProgress(progress, estimate_.at(progress, now)) << '\n'
+         << std::flush;
 }
 
 } // namespace brindle

@@ -3,10 +3,16 @@
 #include "cli/report_wording.h"
 
 #include <iomanip>
+#include <map>
 #include <ostream>
+#include <string>
 
 namespace brindle {
 namespace {
+
+std::string Count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + ' ' + (n == 1 ? one : many);
+}
 
 void PrintTranslation(const osg::Vec3d& t, std::ostream& out) {
     out << std::fixed << std::setprecision(3) << '(' << t.x() << ", " << t.y() << ", " << t.z()
@@ -14,49 +20,78 @@ void PrintTranslation(const osg::Vec3d& t, std::ostream& out) {
     out.unsetf(std::ios::floatfield);
 }
 
-void PrintSkipped(const FolderReport& folder, std::ostream& out) {
+// "; left out 3: 2 no root.osgb, 1 failed to load", reasons in the order of TileStatus.
+void PrintLeftOutCounts(const FolderReport& folder, std::ostream& out) {
     if (folder.leftOut.empty())
         return;
-    out << "; left out:";
+    std::map<TileStatus, std::size_t> byReason;
+    for (const LeftOutSubfolder& skipped : folder.leftOut)
+        ++byReason[skipped.reason];
+    out << "; left out " << folder.leftOut.size() << ':';
     const char* separator = " ";
-    for (const LeftOutSubfolder& skipped : folder.leftOut) {
-        out << separator << skipped.name.string() << " (" << DescribeLeftOut(skipped) << ')';
+    for (const auto& [reason, count] : byReason) {
+        out << separator << count << ' ' << DescribeReasonBriefly(reason);
         separator = ", ";
     }
 }
 
-void PrintFolderLine(const FolderReport& folder, std::ostream& out) {
+void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
     out << (folder.status == FolderStatus::DryRun ? "would write " : "wrote ")
-        << folder.indexFile.string() << ": " << folder.entries.size()
-        << (folder.entries.size() == 1 ? " entry" : " entries") << ", translation ";
+        << DisplayPath(folder.indexFile) << ": " << Count(folder.entries.size(), "entry", "entries")
+        << ", translation ";
     PrintTranslation(folder.translation, out);
-    PrintSkipped(folder, out);
+    PrintLeftOutCounts(folder, out);
     out << '\n';
+    // One line per tile, so that grep finds it.
+    for (const LeftOutSubfolder& skipped : folder.leftOut)
+        out << "  " << DisplayPath(skipped.name) << ": " << DescribeLeftOut(skipped) << '\n';
 }
 
 } // namespace
 
-void PrintExportReport(const ExportReport& report, bool quiet, std::ostream& out,
-                       std::ostream& err) {
-    for (const FolderReport& folder : report.folders) {
-        for (const Problem& warning : folder.warnings)
-            err << "brindle-export: warning: " << DescribeProblem(warning) << '\n';
-        switch (folder.status) {
-        case FolderStatus::Written:
-        case FolderStatus::DryRun:
-            if (!quiet)
-                PrintFolderLine(folder, out);
-            break;
-        case FolderStatus::Failed:
-            if (folder.error)
-                err << "brindle-export: error: " << DescribeProblem(*folder.error) << '\n';
-            break;
-        case FolderStatus::Cancelled:
-            break;
-        }
+void ReportStreamer::folder(const FolderReport& folder) {
+    for (const Problem& warning : folder.warnings)
+        err_ << "brindle-export: warning: " << DescribeProblem(warning) << '\n';
+    switch (folder.status) {
+    case FolderStatus::Written:
+    case FolderStatus::DryRun:
+        if (!quiet_)
+            PrintFolderLines(folder, out_);
+        break;
+    case FolderStatus::Failed:
+        if (folder.error)
+            err_ << "brindle-export: error: " << DescribeProblem(*folder.error) << '\n';
+        break;
+    case FolderStatus::Cancelled:
+        break;
     }
-    if (report.cancelled)
-        err << "brindle-export: cancelled; folders not yet written keep their old index\n";
+    err_.flush();
+    out_.flush();
+}
+
+void ReportStreamer::summary(const ExportReport& report) {
+    if (quiet_)
+        return;
+    std::size_t written = 0, wouldWrite = 0, failed = 0, cancelled = 0, entries = 0, leftOut = 0;
+    for (const FolderReport& folder : report.folders) {
+        written += folder.status == FolderStatus::Written;
+        wouldWrite += folder.status == FolderStatus::DryRun;
+        failed += folder.status == FolderStatus::Failed;
+        cancelled += folder.status == FolderStatus::Cancelled;
+        entries += folder.entries.size();
+        leftOut += folder.leftOut.size();
+    }
+    out_ << Count(report.folders.size(), "folder", "folders") << ": ";
+    if (wouldWrite > 0)
+        out_ << wouldWrite << " would be written";
+    else
+        out_ << written << " written";
+    if (failed > 0)
+        out_ << ", " << failed << " failed";
+    if (cancelled > 0)
+        out_ << ", " << cancelled << " cancelled";
+    out_ << "; " << Count(entries, "entry", "entries") << ", " << leftOut << " left out\n";
+    out_.flush();
 }
 
 } // namespace brindle

@@ -1,13 +1,29 @@
 #pragma once
 
-#include "export/export_run.h"
+#include "export/export_report.h"
 
 #include <iosfwd>
 
 namespace brindle {
 
-// One line per folder on `out` (unless quiet), and every error and warning on `err`.
-void PrintExportReport(const ExportReport& report, bool quiet, std::ostream& out,
-                       std::ostream& err);
+// Prints an export run's report as it goes: each folder's line (and its left-out subfolders,
+// one per line below it) on `out`, its warnings and error on `err`, both flushed before the
+// call returns so that a reader at the other end of a pipe sees the folder at once. Quiet
+// prints errors and warnings only.
+class ReportStreamer {
+public:
+    ReportStreamer(std::ostream& out, std::ostream& err, bool quiet)
+        : out_(out), err_(err), quiet_(quiet) {}
+
+    // One final folder, as ExportOptions::folderDone hands it over.
+    void folder(const FolderReport& folder);
+    // The line after the last folder: "3 folders: 2 written, 1 failed; 120 entries, 4 left out".
+    void summary(const ExportReport& report);
+
+private:
+    std::ostream& out_;
+    std::ostream& err_;
+    bool quiet_;
+};
 
 } // namespace brindle

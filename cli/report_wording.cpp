@@ -1,5 +1,7 @@
 #include "cli/report_wording.h"
 
+#include <cstdio>
+
 namespace brindle {
 namespace {
 
@@ -27,6 +29,51 @@ std::string DescribeCause(const std::error_code& cause) {
     return cause.message();
 }
 
+std::string DisplayPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::string bytes = path.u8string();
+#else
+    const std::string& bytes = path.native();
+#endif
+    std::string shown;
+    shown.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+std::string DescribeReasonBriefly(TileStatus reason) {
+    switch (reason) {
+    case TileStatus::Valid:
+        return "listed";
+    case TileStatus::NoRootFile:
+        return "no root.osgb";
+    case TileStatus::NotRegularFile:
+        return "root.osgb not a regular file";
+    case TileStatus::LoadFailed:
+        return "failed to load";
+    case TileStatus::ReaderCrashed:
+        return "crashed the reader";
+    case TileStatus::TimedOut:
+        return "timed out";
+    case TileStatus::OutOfMemory:
+        return "out of memory";
+    case TileStatus::UnsafeName:
+        return "unsafe name";
+    case TileStatus::LinksBack:
+        return "leading back to the folder";
+    }
+    return "left out";
+}
+
 std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
     switch (leftOut.reason) {
     case TileStatus::Valid:
@@ -52,7 +99,7 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
 }
 
 std::string DescribeProblem(const Problem& problem) {
-    const std::string path = problem.path.string();
+    const std::string path = DisplayPath(problem.path);
     switch (problem.kind) {
     case ProblemKind::FolderMissing:
         return path + ": folder does not exist";

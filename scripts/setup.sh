@@ -4,8 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make libopenscenegraph-dev libopenscenegraph161 openscenegraph
-          libcli11-dev libgtest-dev qt6-base-dev libgl-dev fonts-noto-cjk fontconfig
-          qt6-translations-l10n)
+          libcli11-dev nlohmann-json3-dev libgtest-dev qt6-base-dev libgl-dev fonts-noto-cjk
+          fontconfig qt6-translations-l10n zlib1g-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -1,0 +1,29 @@
+# bash completion for brindle-export
+_brindle_export() {
+    local cur prev
+    cur="${COMP_WORDS[COMP_CWORD]}"
+    prev="${COMP_WORDS[COMP_CWORD-1]}"
+    # With '=' in COMP_WORDBREAKS (the default), "--progress=l" arrives as three words.
+    if [[ "$prev" == "=" && "${COMP_WORDS[COMP_CWORD-2]}" == --progress ]]; then
+        prev=--progress
+    fi
+    case "$prev" in
+        -j|--jobs)
+            return ;;
+        --progress)
+            COMPREPLY=($(compgen -W "auto bar lines none" -- "$cur"))
+            return ;;
+    esac
+    if [[ "$cur" == --progress=* ]]; then
+        COMPREPLY=($(compgen -W "auto bar lines none" -- "${cur#--progress=}"))
+        return
+    fi
+    if [[ "$cur" == -* ]]; then
+        COMPREPLY=($(compgen -W "-j --jobs --dry-run --force --strict --json -q --quiet
+            --progress= --version -h --help" -- "$cur"))
+        [[ ${#COMPREPLY[@]} -eq 1 && "${COMPREPLY[0]}" == *= ]] && compopt -o nospace
+        return
+    fi
+    COMPREPLY=($(compgen -d -- "$cur"))
+}
+complete -o filenames -F _brindle_export brindle-export

@@ -1,0 +1,292 @@
+#include "cli/report_json.h"
+
+#include <cstdio>
+#include <initializer_list>
+#include <utility>
+
+namespace brindle {
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+std::string PathBytes(const fs::path& path) {
+#ifdef _WIN32
+    return path.u8string();
+#else
+    return path.native();
+#endif
+}
+
+// The length of the valid UTF-8 sequence starting at `i`, or 0 (RFC 3629: no overlong
+// forms, no surrogates, nothing past U+10FFFF).
+std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    const unsigned char lead = at(i);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + length > bytes.size() || at(i + 1) < low || at(i + 1) > high)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return length;
+}
+
+void AppendPercent(std::string& out, unsigned char byte) {
+    char escaped[4];
+    std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+    out += escaped;
+}
+
+// Puts the paths named into `object`, each under its key; escaped when any is not UTF-8.
+void PutPaths(json& object, std::initializer_list<std::pair<const char*, const fs::path*>> paths) {
+    bool escape = false;
+    for (const auto& [key, path] : paths)
+        escape = escape || (path && !IsValidUtf8(PathBytes(*path)));
+    for (const auto& [key, path] : paths) {
+        if (!path)
+            object[key] = nullptr;
+        else
+            object[key] = escape ? EscapePathBytes(PathBytes(*path)) : PathBytes(*path);
+    }
+    if (escape)
+        object["path_bytes_escaped"] = true;
+}
+
+json CauseJson(const std::error_code& cause) {
+    if (!cause)
+        return nullptr;
+    return {{"category", cause.category().name()},
+            {"value", cause.value()},
+            {"message", cause.message()}};
+}
+
+json ProblemJson(const Problem& problem) {
+    json object = {{"kind", ProblemName(problem.kind)}};
+    PutPaths(object, {{"path", &problem.path}});
+    object["cause"] = CauseJson(problem.cause);
+    return object;
+}
+
+json LeftOutJson(const LeftOutSubfolder& leftOut) {
+    json object;
+    PutPaths(object, {{"name", &leftOut.name}});
+    object["reason"] = ReasonName(leftOut.reason);
+    object["cause"] = CauseJson(leftOut.cause);
+    if (leftOut.reason == TileStatus::TimedOut)
+        object["limit_ms"] = leftOut.limit;
+    if (leftOut.reason == TileStatus::OutOfMemory)
+        object["limit_bytes"] = leftOut.limit;
+    return object;
+}
+
+json SourceJson(const FolderReport& folder) {
+    json object = {{"kind", OriginName(folder.originSource)}};
+    const bool hasReport = folder.originSource != OriginSource::None;
+    const fs::path fromFolder = folder.originReport.parent_path();
+    PutPaths(object, {{"report", hasReport ? &folder.originReport : nullptr},
+                      {"from_folder", hasReport ? &fromFolder : nullptr}});
+    return object;
+}
+
+json FolderJson(const FolderReport& folder) {
+    json object;
+    // The entries name subfolders, so they are paths too, escaped with the folder's own.
+    bool escape =
+        !IsValidUtf8(PathBytes(folder.folder)) || !IsValidUtf8(PathBytes(folder.indexFile));
+    for (const std::string& entry : folder.entries)
+        escape = escape || !IsValidUtf8(entry);
+    const auto text = [escape](const std::string& bytes) {
+        return escape ? EscapePathBytes(bytes) : bytes;
+    };
+    object["path"] = text(PathBytes(folder.folder));
+    object["index_file"] = text(PathBytes(folder.indexFile));
+    if (escape)
+        object["path_bytes_escaped"] = true;
+    object["status"] = StatusName(folder.status);
+    object["error"] = folder.error ? ProblemJson(*folder.error) : json(nullptr);
+    object["translation"] = {folder.translation.x(), folder.translation.y(),
+                             folder.translation.z()};
+    object["translation_source"] = SourceJson(folder);
+    json entries = json::array();
+    for (const std::string& entry : folder.entries)
+        entries.push_back(text(entry));
+    object["entries"] = std::move(entries);
+    json leftOut = json::array();
+    for (const LeftOutSubfolder& skipped : folder.leftOut)
+        leftOut.push_back(LeftOutJson(skipped));
+    object["left_out"] = std::move(leftOut);
+    json warnings = json::array();
+    for (const Problem& warning : folder.warnings)
+        warnings.push_back(ProblemJson(warning));
+    object["warnings"] = std::move(warnings);
+    return object;
+}
+
+json TotalsJson(const ExportReport& report) {
+    std::size_t written = 0, failed = 0, cancelled = 0, entries = 0, leftOut = 0, warnings = 0;
+    for (const FolderReport& folder : report.folders) {
+        written += folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
+        failed += folder.status == FolderStatus::Failed;
+        cancelled += folder.status == FolderStatus::Cancelled;
+        entries += folder.entries.size();
+        leftOut += folder.leftOut.size();
+        warnings += folder.warnings.size();
+    }
+    return {{"folders", report.folders.size()},
+            {"written", written},
+            {"failed", failed},
+            {"cancelled", cancelled},
+            {"entries", entries},
+            {"left_out", leftOut},
+            {"warnings", warnings}};
+}
+
+} // namespace
+
+bool IsValidUtf8(const std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Utf8SequenceAt(bytes, i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string EscapePathBytes(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Utf8SequenceAt(bytes, i);
+        if (length == 0 || bytes[i] == '%') {
+            AppendPercent(out, static_cast<unsigned char>(bytes[i]));
+            ++i;
+        } else {
+            out.append(bytes, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+const char* StatusName(FolderStatus status) {
+    switch (status) {
+    case FolderStatus::Written:
+        return "written";
+    case FolderStatus::DryRun:
+        return "dry_run";
+    case FolderStatus::Failed:
+        return "failed";
+    case FolderStatus::Cancelled:
+        return "cancelled";
+    }
+    return "unknown";
+}
+
+const char* ReasonName(TileStatus reason) {
+    switch (reason) {
+    case TileStatus::Valid:
+        return "valid";
+    case TileStatus::NoRootFile:
+        return "no_root_file";
+    case TileStatus::NotRegularFile:
+        return "not_regular_file";
+    case TileStatus::LoadFailed:
+        return "load_failed";
+    case TileStatus::ReaderCrashed:
+        return "reader_crashed";
+    case TileStatus::TimedOut:
+        return "timed_out";
+    case TileStatus::OutOfMemory:
+        return "out_of_memory";
+    case TileStatus::UnsafeName:
+        return "unsafe_name";
+    case TileStatus::LinksBack:
+        return "links_back";
+    }
+    return "unknown";
+}
+
+const char* ProblemName(ProblemKind kind) {
+    switch (kind) {
+    case ProblemKind::FolderMissing:
+        return "folder_missing";
+    case ProblemKind::NotAFolder:
+        return "not_a_folder";
+    case ProblemKind::FolderUnreadable:
+        return "folder_unreadable";
+    case ProblemKind::WriteFailed:
+        return "write_failed";
+    case ProblemKind::NoIndexWriter:
+        return "no_index_writer";
+    case ProblemKind::WorkersUnavailable:
+        return "workers_unavailable";
+    case ProblemKind::ExistingHoldsScene:
+        return "existing_holds_scene";
+    case ProblemKind::ExistingUnreadable:
+        return "existing_unreadable";
+    case ProblemKind::NoTilesKeptIndex:
+        return "no_tiles_kept_index";
+    case ProblemKind::ReportUnreadable:
+        return "report_unreadable";
+    case ProblemKind::ReportNotRegularFile:
+        return "report_not_regular_file";
+    case ProblemKind::ReportNoSecondLine:
+        return "report_no_second_line";
+    case ProblemKind::ReportNoOrigin:
+        return "report_no_origin";
+    }
+    return "unknown";
+}
+
+const char* OriginName(OriginSource source) {
+    switch (source) {
+    case OriginSource::ThisFolder:
+        return "this_folder";
+    case OriginSource::CarriedOver:
+        return "carried_over";
+    case OriginSource::None:
+        return "none";
+    }
+    return "unknown";
+}
+
+nlohmann::ordered_json ReportJson(const ExportReport& report, const RunSettings& settings) {
+    json folders = json::array();
+    for (const FolderReport& folder : report.folders)
+        folders.push_back(FolderJson(folder));
+    return {{"tool", {{"name", "brindle-export"}, {"version", settings.version}}},
+            {"options",
+             {{"jobs", settings.jobs},
+              {"dry_run", settings.dryRun},
+              {"force", settings.force},
+              {"strict", settings.strict},
+              {"index_kind", "proxy"}}},
+            {"folders", std::move(folders)},
+            {"totals", TotalsJson(report)},
+            {"cancelled", report.cancelled},
+            {"succeeded", report.succeeded()}};
+}
+
+} // namespace brindle

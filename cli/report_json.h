@@ -1,0 +1,37 @@
+#pragma once
+
+#include "export/export_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace brindle {
+
+// What the run was asked to do, as the JSON report states it.
+struct RunSettings {
+    std::string version;
+    unsigned jobs = 0; // as resolved: never 0
+    bool dryRun = false;
+    bool force = false;
+    bool strict = false;
+};
+
+// The whole run as one JSON document (see the README's "Command line" section for its
+// shape). Kinds are stable snake_case strings. Paths keep their bytes: an object holding a
+// path that is not valid UTF-8 gets "path_bytes_escaped": true, and then every path in that
+// object is written by EscapePathBytes.
+nlohmann::ordered_json ReportJson(const ExportReport& report, const RunSettings& settings);
+
+bool IsValidUtf8(const std::string& bytes);
+
+// Reversible: '%' and every byte that is not part of a valid UTF-8 sequence become %XX (two
+// upper-case hex digits); everything else is kept. Decoding replaces each %XX by its byte.
+std::string EscapePathBytes(const std::string& bytes);
+
+const char* StatusName(FolderStatus status);
+const char* ReasonName(TileStatus reason);
+const char* ProblemName(ProblemKind kind);
+const char* OriginName(OriginSource source);
+
+} // namespace brindle

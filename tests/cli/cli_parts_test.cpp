@@ -1,0 +1,323 @@
+// The command line's pieces on their own: the JSON report, the streamed lines, progress,
+// parsing and exit statuses.
+#include "cli/command_line.h"
+#include "cli/progress_bar.h"
+#include "cli/report_json.h"
+#include "cli/report_printer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+FolderReport WrittenFolder(const std::string& name) {
+    FolderReport folder;
+    folder.folder = name;
+    folder.indexFile = fs::path(name) / "root.osgb";
+    folder.status = FolderStatus::Written;
+    folder.entries = {"A\\root.osgb"};
+    return folder;
+}
+
+// Records what had been written at each flush.
+class FlushLog : public std::stringbuf {
+public:
+    std::vector<std::string> flushed;
+
+protected:
+    int sync() override {
+        flushed.push_back(str());
+        return 0;
+    }
+};
+
+TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
+    FlushLog outLog, errLog;
+    std::ostream out(&outLog), err(&errLog);
+    ReportStreamer streamer(out, err, false);
+
+    FolderReport first = WrittenFolder("one");
+    first.translation.set(1.5, -2, 0);
+    first.leftOut = {
+        {"Tile_07", TileStatus::LoadFailed, {}, 0},
+        {"Tile_08", TileStatus::NoRootFile, {}, 0},
+        {"Tile_09", TileStatus::LoadFailed, std::make_error_code(std::errc::io_error), 0},
+        {"Tile_10", TileStatus::TimedOut, {}, 1500}};
+    streamer.folder(first);
+    ASSERT_FALSE(outLog.flushed.empty());
+    EXPECT_EQ(outLog.flushed.back(),
+              "wrote one/root.osgb: 1 entry, translation (1.500, -2.000, 0.000); left out 4: 1 "
+              "no root.osgb, 2 failed to load, 1 timed out\n"
+              "  Tile_07: root.osgb failed to load\n"
+              "  Tile_08: no root.osgb\n"
+              "  Tile_09: root.osgb failed to load: " +
+                  std::make_error_code(std::errc::io_error).message() +
+                  "\n"
+                  "  Tile_10: root.osgb took longer than 1.5 s to load\n");
+
+    FolderReport second;
+    second.folder = "two";
+    second.indexFile = "two/root.osgb";
+    second.status = FolderStatus::Failed;
+    second.error = Problem{ProblemKind::FolderMissing, "two", {}};
+    second.warnings = {{ProblemKind::ReportNoSecondLine, "two/report.txt", {}}};
+    const std::size_t outFlushes = outLog.flushed.size();
+    streamer.folder(second);
+    EXPECT_EQ(errLog.flushed.back(),
+              "brindle-export: warning: two/report.txt: has no second line with the origin; "
+              "translation left unchanged\n"
+              "brindle-export: error: two: folder does not exist\n");
+    EXPECT_GT(outLog.flushed.size(), outFlushes);
+    EXPECT_EQ(outLog.flushed.back(), outLog.flushed[outFlushes - 1]) << "nothing on stdout";
+
+    ExportReport report;
+    report.folders = {first, second, FolderReport{}};
+    report.cancelled = true;
+    streamer.summary(report);
+    EXPECT_TRUE(Contains(outLog.str(), "3 folders: 1 written, 1 failed, 1 cancelled; "
+                                       "1 entry, 4 left out\n"));
+}
+
+TEST(ReportStreamer, QuietPrintsOnlyErrorsAndWarnings) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, true);
+    FolderReport folder = WrittenFolder("one");
+    folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0}};
+    folder.warnings = {{ProblemKind::ReportNoOrigin, "one/report.txt", {}}};
+    streamer.folder(folder);
+    streamer.summary(ExportReport{{folder}, false});
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str().rfind("brindle-export: warning: one/report.txt", 0), 0u);
+}
+
+TEST(ReportStreamer, ControlCharactersInNamesCannotSplitALine) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, false);
+    FolderReport folder = WrittenFolder("one");
+    folder.leftOut = {{"bad\nname\x1b", TileStatus::UnsafeName, {}, 0}};
+    streamer.folder(folder);
+    EXPECT_TRUE(Contains(out.str(), "\n  bad\\x0Aname\\x1B: its name holds")) << out.str();
+}
+
+std::string Decode(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%') {
+            bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
+
+TEST(PathEscape, KeepsValidUtf8AndEscapesEveryOtherByteAndThePercentSign) {
+    EXPECT_EQ(EscapePathBytes("Tile_\xe5\x9d\x97"), "Tile_\xe5\x9d\x97");
+    EXPECT_EQ(EscapePathBytes("100%"), "100%25");
+    EXPECT_EQ(EscapePathBytes("a\xff"), "a%FF");
+    EXPECT_EQ(EscapePathBytes("\xc0\xaf"), "%C0%AF") << "overlong";
+    EXPECT_EQ(EscapePathBytes("\xed\xa0\x80"), "%ED%A0%80") << "surrogate";
+    EXPECT_EQ(EscapePathBytes("\xe5\x9d"), "%E5%9D") << "cut short";
+    EXPECT_EQ(EscapePathBytes("\xf4\x90\x80\x80"), "%F4%90%80%80") << "past U+10FFFF";
+    EXPECT_EQ(EscapePathBytes("\xf0\x9f\x98\x80"), "\xf0\x9f\x98\x80");
+}
+
+TEST(PathEscape, RoundTripsAnyBytesAndAgreesWithTheJsonWriterOnValidity) {
+    // Strings of whole and broken UTF-8 sequences, stray bytes and percent signs.
+    const std::vector<std::string> pieces{
+        "a", "%", "%4", "\xc3\xa9", "\xe5\x9d\x97", "\xf0\x9f\x98\x80", "\xe5", "\x9d", "\xf4\x90"};
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255), pick(0, 9), length(0, 8);
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes;
+        for (int n = length(random); n > 0; --n) {
+            const int piece = pick(random);
+            bytes += piece < 9 ? pieces[static_cast<std::size_t>(piece)]
+                               : std::string(1, static_cast<char>(byte(random)));
+        }
+        const std::string escaped = EscapePathBytes(bytes);
+        ASSERT_EQ(Decode(escaped), bytes);
+        ASSERT_TRUE(IsValidUtf8(escaped));
+        bool dumps = true;
+        try {
+            json(bytes).dump();
+        } catch (const json::type_error&) {
+            dumps = false;
+        }
+        ASSERT_EQ(IsValidUtf8(bytes), dumps) << escaped;
+    }
+}
+
+TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
+    FolderReport folder = WrittenFolder("one");
+    for (const TileStatus reason :
+         {TileStatus::NoRootFile, TileStatus::NotRegularFile, TileStatus::LoadFailed,
+          TileStatus::ReaderCrashed, TileStatus::TimedOut, TileStatus::OutOfMemory,
+          TileStatus::UnsafeName, TileStatus::LinksBack})
+        folder.leftOut.push_back({"t", reason, {}, 42});
+    folder.leftOut[2].cause = std::make_error_code(std::errc::permission_denied);
+    ExportReport report;
+    report.folders = {folder};
+    // Read back as the plain (key-sorted) kind, as a consumer would.
+    const json run =
+        json::parse(ReportJson(report, RunSettings{"9.9", 3, true, true, true}).dump());
+
+    std::vector<std::string> reasons;
+    for (const json& leftOut : run["folders"][0]["left_out"])
+        reasons.push_back(leftOut["reason"].get<std::string>());
+    EXPECT_EQ(reasons, (std::vector<std::string>{"no_root_file", "not_regular_file", "load_failed",
+                                                 "reader_crashed", "timed_out", "out_of_memory",
+                                                 "unsafe_name", "links_back"}));
+    const json& leftOut = run["folders"][0]["left_out"];
+    EXPECT_EQ(leftOut[4]["limit_ms"], 42);
+    EXPECT_FALSE(leftOut[4].contains("limit_bytes"));
+    EXPECT_EQ(leftOut[5]["limit_bytes"], 42);
+    EXPECT_FALSE(leftOut[5].contains("limit_ms"));
+    EXPECT_FALSE(leftOut[0].contains("limit_ms") || leftOut[0].contains("limit_bytes"));
+    EXPECT_EQ(leftOut[2]["cause"],
+              json({{"category", "generic"},
+                    {"value", EACCES},
+                    {"message", std::make_error_code(std::errc::permission_denied).message()}}));
+    EXPECT_EQ(run["options"], json({{"dry_run", true},
+                                    {"force", true},
+                                    {"index_kind", "proxy"},
+                                    {"jobs", 3},
+                                    {"strict", true}}));
+    EXPECT_EQ(run["tool"]["version"], "9.9");
+    EXPECT_EQ(run["folders"][0]["translation_source"],
+              json({{"kind", "none"}, {"report", nullptr}, {"from_folder", nullptr}}));
+
+    std::vector<std::string> problems;
+    for (int kind = 0; kind <= static_cast<int>(ProblemKind::ReportNoOrigin); ++kind)
+        problems.push_back(ProblemName(static_cast<ProblemKind>(kind)));
+    EXPECT_EQ(problems,
+              (std::vector<std::string>{
+                  "folder_missing", "not_a_folder", "folder_unreadable", "write_failed",
+                  "no_index_writer", "workers_unavailable", "existing_holds_scene",
+                  "existing_unreadable", "no_tiles_kept_index", "report_unreadable",
+                  "report_not_regular_file", "report_no_second_line", "report_no_origin"}));
+    EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
+    EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
+}
+
+ExportProgress Progress(std::size_t done, std::size_t count) {
+    ExportProgress progress;
+    progress.folderCount = 3;
+    progress.foldersDone = 1;
+    progress.subfoldersDone = done;
+    progress.subfolderCount = count;
+    progress.folder = "/data/Block_B";
+    return progress;
+}
+
+TEST(Progress, EstimatesTheTimeLeftFromTheRateSoFar) {
+    const ProgressClock::time_point start{};
+    const TimeLeftEstimate estimate(start);
+    EXPECT_FALSE(estimate.at(Progress(0, 300), start + std::chrono::seconds(5)));
+    EXPECT_EQ(estimate.at(Progress(75, 300), start + std::chrono::seconds(2)),
+              std::chrono::seconds(6));
+    EXPECT_EQ(DescribeTimeLeft(std::chrono::seconds(12)), "about 12 s left");
+    EXPECT_EQ(DescribeTimeLeft(std::chrono::seconds(125)), "about 2 min 5 s left");
+    EXPECT_EQ(DescribeTimeLeft(std::chrono::seconds(1800)), "about 30 min left");
+    EXPECT_EQ(DescribeTimeLeft(std::chrono::seconds(4200)), "about 1 h 10 min left");
+}
+
+TEST(Progress, LinesComeAtTheIntervalAndEveryUpdateAtZero) {
+    const ProgressClock::time_point start{};
+    std::ostringstream every, spaced;
+    ProgressLines allLines(every, std::chrono::milliseconds(0), start);
+    ProgressLines someLines(spaced, std::chrono::seconds(3), start);
+    for (int second = 1; second <= 6; ++second) {
+        const ExportProgress progress = Progress(static_cast<std::size_t>(second) * 10, 300);
+        allLines.update(progress, start + std::chrono::seconds(second));
+        someLines.update(progress, start + std::chrono::seconds(second));
+    }
+    const std::string all = every.str();
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 6);
+    EXPECT_EQ(spaced.str(), "brindle-export: 10% (30/300 tiles), folder 2/3 Block_B, about 27 s "
+                            "left\n"
+                            "brindle-export: 20% (60/300 tiles), folder 2/3 Block_B, about 24 s "
+                            "left\n");
+}
+
+TEST(Progress, TheBarShowsThePercentageAndTheTimeLeftAndClearsItsLine) {
+    const ProgressClock::time_point start{};
+    std::ostringstream terminal;
+    {
+        ProgressBar bar(terminal, start);
+        bar.update(Progress(150, 300), start + std::chrono::seconds(10));
+        EXPECT_TRUE(Contains(terminal.str(), "[###############...............] 50% (150/300 "
+                                             "tiles), folder 2/3 Block_B, about 10 s left"))
+            << terminal.str();
+    }
+    EXPECT_EQ(terminal.str().substr(terminal.str().size() - 4), "\r\033[K") << "cleared at the end";
+}
+
+TEST(ExitStatus, FailureComesFirstThenStrictness) {
+    ExportReport clean{{WrittenFolder("a")}, false};
+    ExportReport gaps = clean;
+    gaps.folders[0].leftOut = {{"B", TileStatus::NoRootFile, {}, 0}};
+    ExportReport warned = clean;
+    warned.folders[0].warnings = {{ProblemKind::ReportNoOrigin, "a/report.txt", {}}};
+    ExportReport failed = gaps;
+    failed.folders.push_back(FolderReport{});
+    failed.folders.back().status = FolderStatus::Failed;
+
+    EXPECT_EQ(ExitStatusFor(clean, true), 0);
+    EXPECT_EQ(ExitStatusFor(gaps, false), 0);
+    EXPECT_EQ(ExitStatusFor(gaps, true), 3);
+    EXPECT_EQ(ExitStatusFor(warned, true), 3);
+    EXPECT_EQ(ExitStatusFor(failed, true), 1);
+    ExportReport cancelled = clean;
+    cancelled.cancelled = true;
+    EXPECT_EQ(ExitStatusFor(cancelled, false), 1);
+}
+
+TEST(ParseCommandLine, ReadsEveryOptionAndRejectsBadValuesInPlainWords) {
+    const auto parse = [](std::vector<const char*> arguments, CommandLine& line, std::string& err) {
+        arguments.insert(arguments.begin(), "brindle-export");
+        std::ostringstream out, errStream;
+        const std::optional<int> status = ParseCommandLine(static_cast<int>(arguments.size()),
+                                                           arguments.data(), line, out, errStream);
+        err = errStream.str();
+        return status;
+    };
+    CommandLine line;
+    std::string err;
+    EXPECT_EQ(parse({"-j", "4", "--dry-run", "--force", "--strict", "--json", "--progress=lines",
+                     "a", "b"},
+                    line, err),
+              std::nullopt)
+        << err;
+    EXPECT_EQ(line.jobs, 4u);
+    EXPECT_TRUE(line.dryRun && line.force && line.strict && line.json);
+    EXPECT_EQ(line.progress, ProgressStyle::Lines);
+    EXPECT_EQ(line.folders, (std::vector<std::string>{"a", "b"}));
+
+    for (const auto& [arguments, message] :
+         std::vector<std::pair<std::vector<const char*>, std::string>>{
+             {{"-j", "abc", "a"}, "--jobs takes a whole number from 1 to 1024, not 'abc'"},
+             {{"-j", "-1", "a"}, "--jobs takes a whole number from 1 to 1024, not '-1'"},
+             {{"-j", "", "a"}, "--jobs takes a whole number from 1 to 1024, not ''"},
+             {{"--progress", "loud", "a"}, "--progress takes auto, bar, lines or none, not 'loud'"},
+             {{}, "name at least one FOLDER to export (see --help)"},
+             {{"--colour", "a"}, "there is no option '--colour' (see --help)"}}) {
+        CommandLine ignored;
+        EXPECT_EQ(parse(arguments, ignored, err), 2);
+        EXPECT_EQ(err, "brindle-export: " + message + "\n");
+    }
+}
+
+} // namespace
+} // namespace brindle
