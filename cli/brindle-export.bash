@@ -4,8 +4,8 @@ _brindle_export() {
     cur="${COMP_WORDS[COMP_CWORD]}"
     prev="${COMP_WORDS[COMP_CWORD-1]}"
     # With '=' in COMP_WORDBREAKS (the default), "--progress=l" arrives as three words.
-    if [[ "$prev" == "=" && "${COMP_WORDS[COMP_CWORD-2]}" == --progress ]]; then
-        prev=--progress
+    if [[ "$prev" == "=" && "${COMP_WORDS[COMP_CWORD-2]}" == --@(progress|index) ]]; then
+        prev=${COMP_WORDS[COMP_CWORD-2]}
     fi
     case "$prev" in
         -j|--jobs)
@@ -13,14 +13,21 @@ _brindle_export() {
         --progress)
             COMPREPLY=($(compgen -W "auto bar lines none" -- "$cur"))
             return ;;
+        --index)
+            COMPREPLY=($(compgen -W "proxy paged" -- "$cur"))
+            return ;;
     esac
     if [[ "$cur" == --progress=* ]]; then
         COMPREPLY=($(compgen -W "auto bar lines none" -- "${cur#--progress=}"))
         return
     fi
+    if [[ "$cur" == --index=* ]]; then
+        COMPREPLY=($(compgen -W "proxy paged" -- "${cur#--index=}"))
+        return
+    fi
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "-j --jobs --dry-run --force --strict --json -q --quiet
-            --progress= --version -h --help" -- "$cur"))
+            --progress= --index= --version -h --help" -- "$cur"))
         [[ ${#COMPREPLY[@]} -eq 1 && "${COMPREPLY[0]}" == *= ]] && compopt -o nospace
         return
     fi

@@ -66,6 +66,7 @@ struct RawLine {
     bool jobsGiven = false;
     std::string jobs;
     std::string progress = "auto";
+    std::string index = "proxy";
 };
 
 std::optional<std::string> Finish(const RawLine& raw, CommandLine& line) {
@@ -76,6 +77,12 @@ std::optional<std::string> Finish(const RawLine& raw, CommandLine& line) {
                    raw.jobs + "'";
         line.jobs = *jobs;
     }
+    if (raw.index == "proxy")
+        line.index = IndexKind::Proxy;
+    else if (raw.index == "paged")
+        line.index = IndexKind::Paged;
+    else
+        return "--index takes proxy or paged, not '" + raw.index + "'";
     const std::optional<ProgressStyle> progress = ProgressStyleNamed(raw.progress);
     if (!progress)
         return "--progress takes auto, bar, lines or none, not '" + raw.progress + "'";
@@ -106,6 +113,10 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CommandLi
                  "write an index even when no subfolder loads");
     app.add_flag("--strict", line.strict,
                  "exit with status 3 when subfolders were left out or warnings were given");
+    app.add_option("--index", raw.index,
+                   "proxy (one proxy node; a viewer loads every tile at once) or paged (a paged "
+                   "node per tile; a viewer loads what is in view); default proxy")
+        ->type_name("KIND");
     app.add_flag("--json", line.json, "print the run as one JSON document instead of lines");
     app.add_flag("-q,--quiet", line.quiet, "print errors and warnings only");
     app.add_option("--progress", raw.progress,

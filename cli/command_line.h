@@ -31,6 +31,7 @@ struct CommandLine {
     bool strict = false;
     bool force = false;
     ProgressStyle progress = ProgressStyle::Auto;
+    IndexKind index = IndexKind::Proxy;
 };
 
 // Parses the arguments into `line`. Returns the status to exit with when the program should

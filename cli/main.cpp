@@ -6,8 +6,6 @@
 #include "export/export_run.h"
 #include "export/heap_reuse.h"
 
-#include <osg/Notify>
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -145,6 +143,7 @@ ExportOptions OptionsFor(const CommandLine& line) {
     ExportOptions options;
     options.jobs = line.jobs;
     options.dryRun = line.dryRun;
+    options.index = line.index;
     if (line.force)
         options.confirmReplace = [](const Problem&) { return true; };
     return options;
@@ -157,6 +156,7 @@ RunSettings SettingsFor(const CommandLine& line) {
     settings.dryRun = line.dryRun;
     settings.force = line.force;
     settings.strict = line.strict;
+    settings.index = line.index;
     return settings;
 }
 
@@ -165,9 +165,6 @@ int Run(const CommandLine& line) {
     // A closed stdout shows as a failed write, handled in Console, not as a signal.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    // The report names every tile that failed to load; the reader's own messages would
-    // only repeat it, line by line, through the progress bar.
-    osg::setNotifyLevel(osg::FATAL);
     KeepFreedMemoryForReuse();
 
     InterruptHandler interrupt;

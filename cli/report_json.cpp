@@ -109,6 +109,10 @@ json SourceJson(const FolderReport& folder) {
     return object;
 }
 
+const char* IndexKindName(IndexKind kind) {
+    return kind == IndexKind::Paged ? "paged" : "proxy";
+}
+
 json FolderJson(const FolderReport& folder) {
     json object;
     // The entries name subfolders, so they are paths too, escaped with the folder's own.
@@ -132,6 +136,11 @@ json FolderJson(const FolderReport& folder) {
     for (const std::string& entry : folder.entries)
         entries.push_back(text(entry));
     object["entries"] = std::move(entries);
+    object["index_kind"] = IndexKindName(folder.index);
+    json proxyLeaves = json::array();
+    for (const std::string& entry : folder.proxyLeaves)
+        proxyLeaves.push_back(text(entry));
+    object["proxy_leaves"] = std::move(proxyLeaves);
     json leftOut = json::array();
     for (const LeftOutSubfolder& skipped : folder.leftOut)
         leftOut.push_back(LeftOutJson(skipped));
@@ -282,7 +291,7 @@ nlohmann::ordered_json ReportJson(const ExportReport& report, const RunSettings&
               {"dry_run", settings.dryRun},
               {"force", settings.force},
               {"strict", settings.strict},
-              {"index_kind", "proxy"}}},
+              {"index_kind", IndexKindName(settings.index)}}},
             {"folders", std::move(folders)},
             {"totals", TotalsJson(report)},
             {"cancelled", report.cancelled},

@@ -15,6 +15,7 @@ struct RunSettings {
     bool dryRun = false;
     bool force = false;
     bool strict = false;
+    IndexKind index = IndexKind::Proxy;
 };
 
 // The whole run as one JSON document (see the README's "Command line" section for its

@@ -37,14 +37,17 @@ void PrintLeftOutCounts(const FolderReport& folder, std::ostream& out) {
 
 void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
     out << (folder.status == FolderStatus::DryRun ? "would write " : "wrote ")
-        << DisplayPath(folder.indexFile) << ": " << Count(folder.entries.size(), "entry", "entries")
-        << ", translation ";
+        << DisplayPath(folder.indexFile)
+        << (folder.index == IndexKind::Paged ? " (paged index)" : "") << ": "
+        << Count(folder.entries.size(), "entry", "entries") << ", translation ";
     PrintTranslation(folder.translation, out);
     PrintLeftOutCounts(folder, out);
     out << '\n';
     // One line per tile, so that grep finds it.
     for (const LeftOutSubfolder& skipped : folder.leftOut)
         out << "  " << DisplayPath(skipped.name) << ": " << DescribeLeftOut(skipped) << '\n';
+    for (const std::string& entry : folder.proxyLeaves)
+        out << "  " << entry << ": bound unknown, entered as a proxy node that loads at once\n";
 }
 
 } // namespace

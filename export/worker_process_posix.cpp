@@ -96,7 +96,11 @@ bool WorkerProcess::start() {
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // A group of its own: a Ctrl-C at the terminal is for the run, which cancels between
+    // tiles, not for the worker in the middle of one.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETPGROUP);
 
     std::string programText = program_.string();
     std::array<char*, 3> argv{programText.data(), const_cast<char*>("--serve"), nullptr};

@@ -13,9 +13,11 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -70,6 +72,17 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     top->addWidget(m_list, 1);
     top->addLayout(side);
 
+    m_proxyIndex = new QRadioButton(tr("代理索引（查看器打开时加载全部瓦片）"), this);
+    m_proxyIndex->setObjectName(QStringLiteral("proxyIndex"));
+    m_proxyIndex->setChecked(true);
+    m_pagedIndex = new QRadioButton(tr("分页索引（大测区：只加载视野内的瓦片）"), this);
+    m_pagedIndex->setObjectName(QStringLiteral("pagedIndex"));
+    auto* indexKind = new QHBoxLayout;
+    indexKind->addWidget(new QLabel(tr("索引类型："), this));
+    indexKind->addWidget(m_proxyIndex);
+    indexKind->addWidget(m_pagedIndex);
+    indexKind->addStretch();
+
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();
     bottom->addWidget(m_ok);
@@ -77,6 +90,7 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top, 1);
+    layout->addLayout(indexKind);
     layout->addLayout(bottom);
 
     // There is no system menu to put About in, so it lives in the context menu and on F1.
@@ -107,6 +121,8 @@ void CBrindleDlg::OnInitDialog() {
     setTabOrder(m_cancel, m_list);
     setTabOrder(m_list, m_add);
     setTabOrder(m_add, m_delete);
+    setTabOrder(m_delete, m_proxyIndex);
+    setTabOrder(m_proxyIndex, m_pagedIndex);
     m_ok->setDefault(true);
     m_ok->setFocus();
 }
@@ -224,6 +240,8 @@ void CBrindleDlg::OnExport() {
 
     brindle::ExportOptions options;
     options.cancel = &cancel;
+    options.index =
+        m_pagedIndex->isChecked() ? brindle::IndexKind::Paged : brindle::IndexKind::Proxy;
     options.progress = [this](const brindle::ExportProgress& step) {
         QMetaObject::invokeMethod(
             this, [this, step] { showProgress(step); }, Qt::QueuedConnection);

@@ -14,6 +14,7 @@
 class CFolderList;
 class QProgressDialog;
 class QPushButton;
+class QRadioButton;
 
 // The main dialog: the user lists folders, OK writes an index into each of them.
 class CBrindleDlg : public QDialog {
@@ -61,6 +62,9 @@ private:
     QPushButton* m_cancel = nullptr;
     QPushButton* m_add = nullptr;
     QPushButton* m_delete = nullptr;
+    // Which index to write; no settings are kept, so each start offers the proxy index.
+    QRadioButton* m_proxyIndex = nullptr;
+    QRadioButton* m_pagedIndex = nullptr;
     // Only set while a run is in progress; the worker's late messages find it null.
     QPointer<QProgressDialog> m_progress;
     FolderChooser m_chooseFolder;

@@ -35,6 +35,13 @@ FolderText describeFolder(const FolderReport& folder) {
     text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
     if (text.ok) {
         text.entries = QString::number(folder.entries.size());
+        if (folder.index == IndexKind::Paged)
+            text.entries =
+                folder.proxyLeaves.empty()
+                    ? ReportWording::tr("%1（分页索引）").arg(text.entries)
+                    : ReportWording::tr("%1（分页索引，其中 %2 个范围未知，打开时即加载）")
+                          .arg(text.entries)
+                          .arg(folder.proxyLeaves.size());
         text.translation = ReportWording::tr("%1，%2").arg(
             ReportWording::translation(folder.translation), ReportWording::origin(folder));
     }

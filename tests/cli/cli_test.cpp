@@ -147,6 +147,7 @@ TEST(BrindleExport, UsageErrorsExitTwoAndSayWhatWasWrong) {
                                                   {"--jobs", "1025", folder},
                                                   {"--no-such-option", folder},
                                                   {"--progress=sometimes", folder},
+                                                  {"--index=tree", folder},
                                                   {folder, "-j"}}) {
         const Outcome outcome = RunExport(dir, wrong);
         EXPECT_EQ(outcome.status, 2) << outcome.err;
@@ -158,8 +159,8 @@ TEST(BrindleExport, UsageErrorsExitTwoAndSayWhatWasWrong) {
     const Outcome help = RunExport(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* listed :
-         {"--dry-run", "--json", "--strict", "--force", "--progress", "Exit status", "  0 ", "  1 ",
-          "  2 ", "  3 ", "  130 ", "  141 ", "  143 "})
+         {"--dry-run", "--json", "--strict", "--force", "--progress", "--index", "Exit status",
+          "  0 ", "  1 ", "  2 ", "  3 ", "  130 ", "  141 ", "  143 "})
         EXPECT_TRUE(Contains(help.out, listed)) << listed;
     EXPECT_EQ(RunExport(dir, {"--version"}).status, 0);
 }
@@ -224,6 +225,22 @@ TEST(BrindleExport, ForceReplacesAnExistingSceneFile) {
     const Outcome forced = RunExport(dir, {"--force", (dir / "block").string()});
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").entries.size(), 1u);
+}
+
+TEST(BrindleExport, APagedIndexIsWrittenAndSaidSo) {
+    TempDir dir;
+    test::WriteTile(dir / "block" / "A");
+    const std::string block = (dir / "block").string();
+    const Outcome text = RunExport(dir, {"--index=paged", block});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(Contains(text.out, "(paged index): 1 entry")) << text.out;
+    const Outcome proxy = RunExport(dir, {"--json", block});
+    EXPECT_EQ(json::parse(proxy.out)["folders"][0]["index_kind"], "proxy");
+    const json paged = json::parse(RunExport(dir, {"--json", "--index", "paged", block}).out);
+    EXPECT_EQ(paged["options"]["index_kind"], "paged");
+    EXPECT_EQ(paged["folders"][0]["index_kind"], "paged");
+    EXPECT_EQ(paged["folders"][0]["proxy_leaves"], json::array());
+    EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").isTransformOverOneProxy, false);
 }
 
 TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {

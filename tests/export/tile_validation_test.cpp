@@ -226,8 +226,10 @@ std::map<std::string, PlainLoad> LoadEachInChildProcess(const fs::path& block) {
         const pid_t child = fork();
         if (child == 0) {
             osg::setNotifyLevel(osg::FATAL);
+#ifndef __SANITIZE_ADDRESS__ // whose shadow memory alone is larger
             const rlimit memory{rlim_t{3} << 30, rlim_t{3} << 30};
             setrlimit(RLIMIT_AS, &memory);
+#endif
             try {
                 _exit(osgDB::readRefNodeFile(file.string()) ? 0 : 1);
             } catch (...) {

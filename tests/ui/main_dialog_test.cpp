@@ -26,6 +26,7 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -267,6 +268,7 @@ private slots:
     void replaceBoxKeepsByDefault();
     void cancellingTheRunStopsIt();
     void emptyListSucceeds();
+    void pagedIndexIsOffered();
     void cancelWritesNothing();
     void aboutBoxKeepsList();
     void folderChooserIsChinese();
@@ -308,7 +310,10 @@ void MainDialogTest::layoutAndHint() {
     QVERIFY(cancel->x() > ok->x());
     QVERIFY(cancel->geometry().right() > dlg.width() - 40);
 
-    // Tab order: OK, Cancel, list, Add, Delete, back to OK. (Delete takes focus once enabled.)
+    // Tab order: OK, Cancel, list, Add, Delete, the index kinds, back to OK. (Delete takes
+    // focus once enabled.)
+    auto* proxy = dlg.findChild<QRadioButton*>(QStringLiteral("proxyIndex"));
+    auto* paged = dlg.findChild<QRadioButton*>(QStringLiteral("pagedIndex"));
     list->addItem(QStringLiteral("/data/x"));
     list->item(0)->setSelected(true);
     QList<QWidget*> chain;
@@ -318,7 +323,7 @@ void MainDialogTest::layoutAndHint() {
             chain << w;
         w = w->nextInFocusChain();
     } while (w != ok && chain.size() < 20);
-    QCOMPARE(chain, (QList<QWidget*>{ok, cancel, list, add, del}));
+    QCOMPARE(chain, (QList<QWidget*>{ok, cancel, list, add, del, proxy, paged}));
 
     // The empty list shows its hint in the middle; a listed folder takes its place.
     delete list->takeItem(0);
@@ -345,9 +350,11 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
     QStringList startedBeside;
     dlg.setFolderChooser(oneAtATime({b, c, a}, &startedBeside));
     std::vector<std::filesystem::path> passed;
+    brindle::IndexKind indexAsked = brindle::IndexKind::Paged;
     dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
                             const brindle::ExportOptions& options) {
         passed = folders;
+        indexAsked = options.index;
         return brindle::ExportFolderIndexes(folders, options);
     });
     dlg.show();
@@ -376,6 +383,7 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
     const std::vector<std::filesystem::path> expected{a.toStdString(), b.toStdString(),
                                                       c.toStdString()};
     QVERIFY(passed == expected);
+    QVERIFY2(indexAsked == brindle::IndexKind::Proxy, "the proxy index is preselected");
     QCOMPARE(dlg.lastReport().folders.size(), size_t(3));
     for (const QString& folder : {a, b, c}) {
         QVERIFY2(hasIndex(folder), qPrintable(folder));
@@ -646,6 +654,40 @@ void MainDialogTest::resultsTellTheWholeStory() {
              qPrintable(copied));
     QVERIFY(dlg.isVisible());
     QCOMPARE(dlg.folders(), before);
+}
+
+void MainDialogTest::pagedIndexIsOffered() {
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(oneAtATime({QStringLiteral("/survey/a")}));
+    clickButton(dlg, QStringLiteral("addButton"));
+    auto* paged = dlg.findChild<QRadioButton*>(QStringLiteral("pagedIndex"));
+    QVERIFY(paged);
+    QVERIFY(!paged->isChecked());
+    paged->click();
+    brindle::IndexKind asked = brindle::IndexKind::Proxy;
+    dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
+                            const brindle::ExportOptions& options) {
+        asked = options.index;
+        brindle::ExportReport report;
+        report.folders.push_back(writtenFolder(folders.at(0)));
+        report.folders.back().index = options.index;
+        report.folders.back().proxyLeaves = {"nested\\root.osgb"};
+        report.folders.back().leftOut.push_back({"Empty", brindle::TileStatus::NoRootFile, {}, 0});
+        return report;
+    });
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QString entries;
+    ModalWatcher results(QStringLiteral("exportResults"), [&](QWidget* w) {
+        if (auto* tree = w->findChild<QTreeWidget*>())
+            entries = tree->topLevelItem(0)->text(2);
+        w->close();
+    });
+    clickButton(dlg, QStringLiteral("okButton"));
+    QVERIFY(results.seen());
+    QVERIFY(asked == brindle::IndexKind::Paged);
+    QVERIFY2(entries.contains(QStringLiteral("分页索引")), qPrintable(entries));
+    QVERIFY2(entries.contains(QStringLiteral("1 个范围未知")), qPrintable(entries));
 }
 
 void MainDialogTest::replaceIsAskedAndAnswered() {
