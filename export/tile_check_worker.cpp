@@ -47,9 +47,12 @@ public:
     void notify(osg::NotifySeverity, const char*) override {}
 };
 
-bool WriteAll(int fd, const char* bytes, std::size_t size) {
+// Repeats a read or write until `size` bytes are moved; false at the end of the input, on an
+// error, or when a message breaks off.
+template <typename Transfer, typename Bytes>
+bool TransferAll(Transfer transfer, int fd, Bytes* bytes, std::size_t size) {
     while (size > 0) {
-        const auto n = BRINDLE_WRITE(fd, bytes, static_cast<unsigned>(size));
+        const auto n = transfer(fd, bytes, static_cast<unsigned>(size));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -60,18 +63,12 @@ bool WriteAll(int fd, const char* bytes, std::size_t size) {
     return true;
 }
 
-// False at the end of the input, or when it breaks off mid-message.
+bool WriteAll(int fd, const char* bytes, std::size_t size) {
+    return TransferAll(BRINDLE_WRITE, fd, bytes, size);
+}
+
 bool ReadAll(int fd, char* bytes, std::size_t size) {
-    while (size > 0) {
-        const auto n = BRINDLE_READ(fd, bytes, static_cast<unsigned>(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return TransferAll(BRINDLE_READ, fd, bytes, size);
 }
 
 // The memory ceiling was reached. Whatever the reader would do with the failure (catch it and
