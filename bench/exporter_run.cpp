@@ -24,13 +24,13 @@ std::string ReadFileBytes(const fs::path& file) {
 
 namespace {
 
-std::uint64_t MaxResidentFromTimeReport(const std::string& report) {
-    constexpr const char* kField = "Maximum resident set size (kbytes):";
-    const std::size_t at = report.find(kField);
+// The number after `field` in /usr/bin/time -v's report; 0 when it is not there.
+double TimeReportField(const std::string& report, const std::string& field) {
+    const std::size_t at = report.find(field);
     if (at == std::string::npos) {
         return 0;
     }
-    return std::strtoull(report.c_str() + at + std::char_traits<char>::length(kField), nullptr, 10);
+    return std::strtod(report.c_str() + at + field.size(), nullptr);
 }
 
 pid_t Spawn(std::vector<std::string> args, const fs::path& log) {
@@ -81,7 +81,11 @@ ExporterRun RunExporter(const std::vector<std::string>& arguments, const fs::pat
         run.sampled = sampler->stop();
     }
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.maxResidentKiB = MaxResidentFromTimeReport(ReadFileBytes(timeReport));
+    const std::string report = ReadFileBytes(timeReport);
+    run.maxResidentKiB =
+        static_cast<std::uint64_t>(TimeReportField(report, "Maximum resident set size (kbytes):"));
+    run.cpuSeconds = TimeReportField(report, "User time (seconds):") +
+                     TimeReportField(report, "System time (seconds):");
     if (run.exitCode == 0 && run.maxResidentKiB == 0) {
         throw std::runtime_error("/usr/bin/time reported no peak memory in " + timeReport.string());
     }

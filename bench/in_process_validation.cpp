@@ -5,6 +5,8 @@
 #include "export/tile_validation.h"
 
 #include <algorithm>
+#include <sys/resource.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -16,6 +18,15 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint64_t kCeilingPerThread = std::uint64_t{1} << 30;
+
+double ProcessorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 std::vector<CheckRequest> ListRequests(const std::vector<fs::path>& folders) {
     std::vector<CheckRequest> requests;
@@ -38,6 +49,7 @@ InProcessRun ValidateInProcess(const std::vector<fs::path>& folders, unsigned th
     const ScopedAddressSpaceCeiling ceiling(threads * kCeilingPerThread);
     const TileValidator validator;
 
+    const double cpuStart = ProcessorSeconds();
     const auto start = std::chrono::steady_clock::now();
     const std::vector<CheckRequest> requests = ListRequests(folders);
     std::vector<CheckVerdict> verdicts(requests.size(), CheckVerdict::DoesNotLoad);
@@ -56,6 +68,7 @@ InProcessRun ValidateInProcess(const std::vector<fs::path>& folders, unsigned th
     }
     InProcessRun run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.cpuSeconds = ProcessorSeconds() - cpuStart;
 
     run.checked = requests.size();
     for (std::size_t i = 0; i < requests.size(); ++i) {

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <new>
@@ -59,23 +60,43 @@ std::string Percent(double fraction) {
     return (fraction >= 0 ? "+" : "") + Fixed(100.0 * fraction, 1) + "%";
 }
 
+// The system's 1, 5 and 15 minute load averages: on a shared machine, what else was running.
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 void Verdict(bool pass, const std::string& target) {
     std::cout << (pass ? "PASS " : "FAIL ") << target << "\n";
 }
 
-// The times of repeated runs of one thing; the best counts, the spread is shown.
+// The times of repeated runs of one thing; the best counts, the spread is shown. The
+// processor time (user and system, over every process and thread involved) is kept too: on a
+// shared machine it shows what the work costs whatever else runs meanwhile.
 class Timings {
 public:
     void add(double seconds) { seconds_.push_back(seconds); }
+    void add(double seconds, double cpuSeconds) {
+        add(seconds);
+        cpuSeconds_.push_back(cpuSeconds);
+    }
     double best() const { return *std::min_element(seconds_.begin(), seconds_.end()); }
     double worst() const { return *std::max_element(seconds_.begin(), seconds_.end()); }
+    double leastCpu() const { return *std::min_element(cpuSeconds_.begin(), cpuSeconds_.end()); }
     std::string describe() const {
-        return Fixed(best(), 3) + " s (best of " + std::to_string(seconds_.size()) + "; runs " +
-               Fixed(best(), 3) + " to " + Fixed(worst(), 3) + " s)";
+        std::string text = Fixed(best(), 3) + " s (best of " + std::to_string(seconds_.size()) +
+                           "; runs " + Fixed(best(), 3) + " to " + Fixed(worst(), 3) + " s";
+        if (!cpuSeconds_.empty()) {
+            text += "; CPU " + Fixed(leastCpu(), 3) + " s at least";
+        }
+        return text + ")";
     }
 
 private:
     std::vector<double> seconds_;
+    std::vector<double> cpuSeconds_;
 };
 
 // What brindle-export validates: the root.osgb directly in each immediate subfolder.
@@ -240,7 +261,7 @@ Data PrepareData(const Settings& settings, unsigned cores) {
     std::cout << "small tiles: " << settings.smallTiles << " tiles in " << data.small.size()
               << " folders, e.g. " << fs::file_size(smallTile) << " bytes each\n";
     std::cout << "data prepared in " << Fixed(SecondsSince(start), 1) << " s; cores: " << cores
-              << "\n";
+              << "; load average " << LoadAverage() << "\n";
     return data;
 }
 
@@ -271,7 +292,8 @@ void MeasureBlock(const Settings& settings, const Data& data, unsigned cores, Re
     std::vector<std::string> reference;
     const auto exportOnce = [&](unsigned jobs, Timings& timings) {
         brindle::bench::ReadFiles(data.allFiles);
-        timings.add(Export(jobs, data.block, log).seconds);
+        const ExporterRun run = Export(jobs, data.block, log);
+        timings.add(run.seconds, run.cpuSeconds);
         const std::vector<std::string> indexes = SnapshotIndexes(data.block);
         if (reference.empty()) {
             reference = indexes;
@@ -284,7 +306,7 @@ void MeasureBlock(const Settings& settings, const Data& data, unsigned cores, Re
         exportOnce(cores, results.exportAll);
         brindle::bench::ReadFiles(data.allFiles);
         const InProcessRun run = brindle::bench::ValidateInProcess(data.block, cores);
-        results.inProcessAll.add(run.seconds);
+        results.inProcessAll.add(run.seconds, run.cpuSeconds);
         results.inProcessAgrees = results.inProcessAgrees && run.loaded == loaded;
     }
     results.mismatches = ListingMismatches(data.block, reference, data.probes, loaded).size();
@@ -313,9 +335,11 @@ void MeasureSmallTiles(const Settings& settings, const Data& data, unsigned core
     }
     for (int i = 0; i < settings.runs; ++i) {
         brindle::bench::ReadFiles(files);
-        results.smallExport.add(Export(cores, data.small, log).seconds);
+        const ExporterRun exported = Export(cores, data.small, log);
+        results.smallExport.add(exported.seconds, exported.cpuSeconds);
         brindle::bench::ReadFiles(files);
-        results.smallInProcess.add(brindle::bench::ValidateInProcess(data.small, cores).seconds);
+        const InProcessRun validated = brindle::bench::ValidateInProcess(data.small, cores);
+        results.smallInProcess.add(validated.seconds, validated.cpuSeconds);
     }
     const double perTileUs = 1e6 * (results.smallExport.best() - results.smallInProcess.best()) /
                              static_cast<double>(settings.smallTiles);
@@ -342,7 +366,8 @@ void MeasureColdCache(const Settings& settings, const Data& data, unsigned cores
     for (int i = 0; i < settings.coldRuns; ++i) {
         brindle::bench::DropPageCache();
         warmPrograms();
-        results.coldExport.add(Export(cores, data.block, log).seconds);
+        const ExporterRun run = Export(cores, data.block, log);
+        results.coldExport.add(run.seconds, run.cpuSeconds);
         brindle::bench::DropPageCache();
         warmPrograms();
         const auto start = Clock::now();
@@ -439,6 +464,7 @@ int RunBench(const Settings& settings) {
     MeasureSmallTiles(settings, data, cores, results);
     MeasureColdCache(settings, data, cores, results);
     MeasureMemory(settings, data, cores, results);
+    std::cout << "load average at the end: " << LoadAverage() << "\n";
     PrintVerdicts(results, cores, data.block.size());
     return 0;
 }
