@@ -86,6 +86,8 @@ ExporterRun RunExporter(const std::vector<std::string>& arguments, const fs::pat
         static_cast<std::uint64_t>(TimeReportField(report, "Maximum resident set size (kbytes):"));
     run.cpuSeconds = TimeReportField(report, "User time (seconds):") +
                      TimeReportField(report, "System time (seconds):");
+    run.minorFaults = static_cast<std::uint64_t>(
+        TimeReportField(report, "Minor (reclaiming a frame) page faults:"));
     if (run.exitCode == 0 && run.maxResidentKiB == 0) {
         throw std::runtime_error("/usr/bin/time reported no peak memory in " + timeReport.string());
     }

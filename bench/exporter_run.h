@@ -16,7 +16,8 @@ struct ExporterRun {
     // /usr/bin/time's "Maximum resident set size": Linux folds the peak of every child the
     // exporter waited for (its workers) into it, so it covers the whole process tree.
     std::uint64_t maxResidentKiB = 0;
-    double cpuSeconds = 0; // user and system time, the reaped workers' included likewise
+    double cpuSeconds = 0;         // user and system time, the reaped workers' included likewise
+    std::uint64_t minorFaults = 0; // likewise
     std::optional<ProcessTreePeaks> sampled; // with sampleMemory: exporter and workers apart
 };
 

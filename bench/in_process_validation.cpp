@@ -19,13 +19,17 @@ namespace {
 
 constexpr std::uint64_t kCeilingPerThread = std::uint64_t{1} << 30;
 
-double ProcessorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+double ProcessorSeconds(const rusage& usage) {
     const auto seconds = [](const timeval& t) {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
     };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+rusage Usage() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage;
 }
 
 std::vector<CheckRequest> ListRequests(const std::vector<fs::path>& folders) {
@@ -49,7 +53,7 @@ InProcessRun ValidateInProcess(const std::vector<fs::path>& folders, unsigned th
     const ScopedAddressSpaceCeiling ceiling(threads * kCeilingPerThread);
     const TileValidator validator;
 
-    const double cpuStart = ProcessorSeconds();
+    const rusage before = Usage();
     const auto start = std::chrono::steady_clock::now();
     const std::vector<CheckRequest> requests = ListRequests(folders);
     std::vector<CheckVerdict> verdicts(requests.size(), CheckVerdict::DoesNotLoad);
@@ -68,7 +72,9 @@ InProcessRun ValidateInProcess(const std::vector<fs::path>& folders, unsigned th
     }
     InProcessRun run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.cpuSeconds = ProcessorSeconds() - cpuStart;
+    const rusage after = Usage();
+    run.cpuSeconds = ProcessorSeconds(after) - ProcessorSeconds(before);
+    run.minorFaults = after.ru_minflt - before.ru_minflt;
 
     run.checked = requests.size();
     for (std::size_t i = 0; i < requests.size(); ++i) {
