@@ -74,7 +74,7 @@ InProcessRun ValidateInProcess(const std::vector<fs::path>& folders, unsigned th
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const rusage after = Usage();
     run.cpuSeconds = ProcessorSeconds(after) - ProcessorSeconds(before);
-    run.minorFaults = after.ru_minflt - before.ru_minflt;
+    run.minorFaults = static_cast<std::uint64_t>(after.ru_minflt - before.ru_minflt);
 
     run.checked = requests.size();
     for (std::size_t i = 0; i < requests.size(); ++i) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -10,7 +11,7 @@ namespace brindle::bench {
 struct InProcessRun {
     double seconds = 0;
     double cpuSeconds = 0;                  // user and system time of this process meanwhile
-    long minorFaults = 0;                   // page faults of this process meanwhile
+    std::uint64_t minorFaults = 0;          // page faults of this process meanwhile
     std::size_t checked = 0;                // subfolders looked at
     std::set<std::filesystem::path> loaded; // the root.osgb files that load
     std::size_t outOfMemory = 0;            // tiles that hit the address-space ceiling

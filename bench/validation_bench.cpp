@@ -267,8 +267,9 @@ Data PrepareData(const Settings& settings, unsigned cores) {
 
 struct Results {
     double baseline = 0;
-    std::uint64_t exportFaults = UINT64_MAX,
-                  inProcessFaults = UINT64_MAX; // the fewest of any run, on the block
+    // The fewest page faults of any run on the block.
+    std::uint64_t exportFaults = UINT64_MAX;
+    std::uint64_t inProcessFaults = UINT64_MAX;
     Timings exportOne, exportAll, inProcessAll;
     Timings smallExport, smallInProcess;
     bool identical = true;
@@ -312,8 +313,7 @@ void MeasureBlock(const Settings& settings, const Data& data, unsigned cores, Re
         brindle::bench::ReadFiles(data.allFiles);
         const InProcessRun run = brindle::bench::ValidateInProcess(data.block, cores);
         results.inProcessAll.add(run.seconds, run.cpuSeconds);
-        results.inProcessFaults =
-            std::min(results.inProcessFaults, static_cast<std::uint64_t>(run.minorFaults));
+        results.inProcessFaults = std::min(results.inProcessFaults, run.minorFaults);
         results.inProcessAgrees = results.inProcessAgrees && run.loaded == loaded;
     }
     results.mismatches = ListingMismatches(data.block, reference, data.probes, loaded).size();
