@@ -6,8 +6,10 @@
 #include "bench/bench_data.h"
 #include "bench/exporter_run.h"
 #include "bench/in_process_validation.h"
+#include "bench/index_listing.h"
 #include "bench/page_cache.h"
 #include "bench/small_tile_data.h"
+#include "bench/timings.h"
 #include "export/heap_reuse.h"
 
 #include <CLI/CLI.hpp>
@@ -21,11 +23,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <iomanip>
 #include <iostream>
 #include <new>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -34,7 +34,9 @@
 namespace {
 namespace fs = std::filesystem;
 using brindle::bench::ExporterRun;
+using brindle::bench::Fixed;
 using brindle::bench::InProcessRun;
+using brindle::bench::Timings;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kMiB = 1024.0 * 1024.0;
@@ -48,12 +50,6 @@ constexpr std::uint64_t kBaselineCeiling = std::uint64_t{2} << 30;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string Fixed(double value, int digits) {
-    std::ostringstream out;
-    out << std::fixed << std::setprecision(digits) << value;
-    return out.str();
 }
 
 std::string Percent(double fraction) {
@@ -71,33 +67,6 @@ std::string LoadAverage() {
 void Verdict(bool pass, const std::string& target) {
     std::cout << (pass ? "PASS " : "FAIL ") << target << "\n";
 }
-
-// The times of repeated runs of one thing; the best counts, the spread is shown. The
-// processor time (user and system, over every process and thread involved) is kept too: on a
-// shared machine it shows what the work costs whatever else runs meanwhile.
-class Timings {
-public:
-    void add(double seconds) { seconds_.push_back(seconds); }
-    void add(double seconds, double cpuSeconds) {
-        add(seconds);
-        cpuSeconds_.push_back(cpuSeconds);
-    }
-    double best() const { return *std::min_element(seconds_.begin(), seconds_.end()); }
-    double worst() const { return *std::max_element(seconds_.begin(), seconds_.end()); }
-    double leastCpu() const { return *std::min_element(cpuSeconds_.begin(), cpuSeconds_.end()); }
-    std::string describe() const {
-        std::string text = Fixed(best(), 3) + " s (best of " + std::to_string(seconds_.size()) +
-                           "; runs " + Fixed(best(), 3) + " to " + Fixed(worst(), 3) + " s";
-        if (!cpuSeconds_.empty()) {
-            text += "; CPU " + Fixed(leastCpu(), 3) + " s at least";
-        }
-        return text + ")";
-    }
-
-private:
-    std::vector<double> seconds_;
-    std::vector<double> cpuSeconds_;
-};
 
 // What brindle-export validates: the root.osgb directly in each immediate subfolder.
 std::vector<fs::path> ListProbeFiles(const std::vector<fs::path>& folders) {
@@ -166,15 +135,6 @@ void RemoveIndexes(const std::vector<fs::path>& folders) {
     }
 }
 
-std::vector<std::string> SnapshotIndexes(const std::vector<fs::path>& folders) {
-    std::vector<std::string> indexes;
-    indexes.reserve(folders.size());
-    for (const auto& folder : folders) {
-        indexes.push_back(brindle::bench::ReadFileBytes(folder / "root.osgb"));
-    }
-    return indexes;
-}
-
 // Runs brindle-export once on `folders` (index files removed first) and fails loudly when it
 // does not succeed.
 ExporterRun Export(unsigned jobs, const std::vector<fs::path>& folders, const fs::path& log,
@@ -188,34 +148,6 @@ ExporterRun Export(unsigned jobs, const std::vector<fs::path>& folders, const fs
                                  std::to_string(run.exitCode));
     }
     return run;
-}
-
-// Whether a folder's index names `probe`'s tile. The binary format stores a string as its
-// length followed by its bytes, so the length keeps one name from matching inside another.
-bool IndexListsTile(const std::string& index, const fs::path& probe) {
-    const std::string entry = probe.parent_path().filename().string() + "\\root.osgb";
-    const auto length = static_cast<std::uint32_t>(entry.size());
-    std::string stored(reinterpret_cast<const char*>(&length), sizeof length);
-    return index.find(stored + entry) != std::string::npos;
-}
-
-// The probes whose listing in their folder's index differs from whether the baseline loaded
-// them.
-std::vector<fs::path> ListingMismatches(const std::vector<fs::path>& folders,
-                                        const std::vector<std::string>& indexes,
-                                        const std::vector<fs::path>& probes,
-                                        const std::set<fs::path>& loaded) {
-    std::vector<fs::path> mismatches;
-    for (const auto& probe : probes) {
-        const fs::path folder = probe.parent_path().parent_path();
-        const auto at = std::find(folders.begin(), folders.end(), folder);
-        const bool listed = at != folders.end() &&
-                            IndexListsTile(indexes[std::size_t(at - folders.begin())], probe);
-        if (listed != (loaded.count(probe) > 0)) {
-            mismatches.push_back(probe);
-        }
-    }
-    return mismatches;
 }
 
 struct Settings {
@@ -300,7 +232,7 @@ void MeasureBlock(const Settings& settings, const Data& data, unsigned cores, Re
         if (jobs == cores) {
             results.exportFaults = std::min(results.exportFaults, run.minorFaults);
         }
-        const std::vector<std::string> indexes = SnapshotIndexes(data.block);
+        const std::vector<std::string> indexes = brindle::bench::SnapshotIndexes(data.block);
         if (reference.empty()) {
             reference = indexes;
         }
@@ -316,7 +248,8 @@ void MeasureBlock(const Settings& settings, const Data& data, unsigned cores, Re
         results.inProcessFaults = std::min(results.inProcessFaults, run.minorFaults);
         results.inProcessAgrees = results.inProcessAgrees && run.loaded == loaded;
     }
-    results.mismatches = ListingMismatches(data.block, reference, data.probes, loaded).size();
+    results.mismatches =
+        brindle::bench::ListingMismatches(data.block, reference, data.probes, loaded).size();
 
     const double overBaseline = results.baseline / results.exportAll.best();
     std::cout << "brindle-export -j 1: " << results.exportOne.describe() << ", "
