@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything, then runs the validation benchmark. Arguments go to the benchmark, e.g.
-# ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1 ./bench.sh) for a small data set.
+# ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1 ./bench.sh) for small data sets. The cold-cache
+# runs drop the system's page cache, which needs root; elsewhere they are skipped.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh >/dev/null

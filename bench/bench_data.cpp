@@ -1,5 +1,6 @@
 #include "bench/bench_data.h"
 
+#include "bench/hostile_tile.h"
 #include "tools/sample_block.h"
 
 #include <osg/ProxyNode>
@@ -19,6 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kCompleteMarker = ".complete";
+constexpr const char* kHostileTile = "Hostile_Tile";
 
 // Tiles of 1 to 4 MB, as survey tiles usually are: the JPEG texture is most of the file, the
 // mesh the rest. Textures above ~1900 px with the finest meshes would pass 4 MB.
@@ -112,13 +114,21 @@ std::vector<fs::path> PrepareBenchData(const fs::path& root, const BenchDataOpti
     for (int i = 0; i < options.folders; ++i) {
         folders.push_back(set / FolderName(i));
     }
-    if (fs::exists(set / kCompleteMarker)) {
-        return folders;
+    if (!fs::exists(set / kCompleteMarker)) {
+        fs::remove_all(set);
+        fs::create_directories(set);
+        GenerateFolders(folders, options);
+        std::ofstream(set / kCompleteMarker) << "generated completely\n";
     }
-    fs::remove_all(set);
-    fs::create_directories(set);
-    GenerateFolders(folders, options);
-    std::ofstream(set / kCompleteMarker) << "generated completely\n";
+    // Added apart from the marker, so that sets generated before it existed gain it too.
+    const fs::path hostile = folders.front() / kHostileTile / "root.osgb";
+    if (!fs::exists(hostile)) {
+        // Renamed into place once complete, so an interrupted run leaves no half-made tile.
+        const fs::path partial = hostile.parent_path() / "partial.osgb";
+        fs::create_directories(hostile.parent_path());
+        WriteHostileTile(partial);
+        fs::rename(partial, hostile);
+    }
     return folders;
 }
 

@@ -13,7 +13,8 @@ struct BenchDataOptions {
 };
 
 // The block folders of a benchmark data set under `root`, generated when missing or left
-// incomplete by an interrupted run; an existing complete set is reused as is.
+// incomplete by an interrupted run; an existing complete set is reused as is. The first folder
+// also holds Hostile_Tile, whose root.osgb claims a vertex array of 24 GiB (hostile_tile.h).
 std::vector<std::filesystem::path> PrepareBenchData(const std::filesystem::path& root,
                                                     const BenchDataOptions& options);
 
