@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -45,24 +44,22 @@ bool IsSafeEntryName(const std::string& name) {
     });
 }
 
-// True when the subfolder is the listed folder itself or one of its ancestors (through a
-// link), or its root.osgb is the listed folder's own: listing it would make the index name
-// itself, and a viewer would recurse without end.
-bool LinksBack(const fs::path& subfolder, const fs::path& folder) {
+// True when the subfolder is the listed folder itself or one of its ancestors, through a
+// link: listing it would make the index name itself, and a viewer would recurse without end.
+// Only a link can lead there, so only links cost more than one look.
+bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& canonicalFolder) {
     std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(subfolder, ec)) || canonicalFolder.empty())
+        return false;
     const fs::path target = fs::canonical(subfolder, ec);
     if (ec)
         return false;
-    const fs::path listed = fs::canonical(folder, ec);
-    if (ec)
-        return false;
-    for (fs::path p = listed;; p = p.parent_path()) {
+    for (fs::path p = canonicalFolder;; p = p.parent_path()) {
         if (p == target)
             return true;
         if (p == p.parent_path())
-            break;
+            return false;
     }
-    return fs::equivalent(subfolder / "root.osgb", folder / "root.osgb", ec) && !ec;
 }
 
 fs::path WorkerProgramFor(const ExportOptions& options) {
@@ -91,8 +88,8 @@ struct BoundedCheck {
     std::chrono::milliseconds deadline;
 };
 
-BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, const ExportOptions& options) {
-    const std::uint64_t size = FileSizeOrZero(file);
+BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, std::uint64_t size,
+                       const ExportOptions& options) {
     BoundedCheck check;
     check.deadline = options.limits.deadlineFor(size);
     check.request.kind = kind;
@@ -107,6 +104,7 @@ BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, const ExportOptions
 
 // One listed folder's candidate tiles and, once checked, their outcomes.
 struct FolderWork {
+    FileFacts ownIndex; // the listed folder's root.osgb, which no tile may be
     std::vector<fs::path> tiles;
     std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
     std::vector<TileBound> bounds;          // for a paged index
@@ -142,12 +140,17 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
     return Outcome(TileStatus::LoadFailed);
 }
 
+// Tiles of this size or larger are fetched from disk ahead of their check, this many rounds of
+// workers ahead.
+constexpr std::uint64_t kWorthReadingAhead = std::uint64_t{64} * 1024;
+constexpr std::size_t kReadAheadRounds = 4;
+
 // Checks the tiles of all folders on a pool of threads, each with a worker process of its
 // own, in list order, so that folders with few tiles each still keep every worker busy. The
 // run's thread adds folders as it scans them and waits for each in turn to write it.
 class CheckPool {
 public:
-    CheckPool(const ExportOptions& options, fs::path program, ExportProgress& progress)
+    CheckPool(const ExportOptions& options, const fs::path& program, ExportProgress& progress)
         : options_(options), progress_(progress) {
         const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
         for (unsigned i = 0; i < std::max(1u, wanted); ++i)
@@ -170,15 +173,23 @@ public:
     CheckPool(const CheckPool&) = delete;
     CheckPool& operator=(const CheckPool&) = delete;
 
-    // Queues the tiles of every folder, in list order; threads end once the queue is empty.
-    void checkAll(std::vector<FolderWork>& folders) {
+    // Queues a folder's tiles as soon as it is scanned, so the workers need not wait for the
+    // scan of a large folder to end.
+    void add(FolderWork& folder) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        for (FolderWork& folder : folders) {
-            for (std::size_t t = 0; t < folder.tiles.size(); ++t)
-                queue_.push_back({&folder, t});
-            progress_.subfolderCount += folder.tiles.size();
-        }
+        for (std::size_t t = 0; t < folder.tiles.size(); ++t)
+            jobs_.push_back({&folder, t});
+        progress_.subfolderCount += folder.tiles.size();
+        changed_.notify_all();
+    }
+
+    // Every folder is queued: progress can count the whole run, and threads end once the
+    // queue is done.
+    void finish() {
+        const std::lock_guard<std::mutex> lock(mutex_);
         closed_ = true;
+        scanned_ = true;
+        notify();
         changed_.notify_all();
     }
 
@@ -204,17 +215,10 @@ private:
 
     std::optional<Job> next() {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return !queue_.empty() || closed_; });
-        if (queue_.empty())
+        changed_.wait(lock, [&] { return next_ < jobs_.size() || closed_; });
+        if (next_ == jobs_.size())
             return std::nullopt;
-        const Job job = queue_.front();
-        queue_.pop_front();
-        // While this tile is parsed, the disk can fetch one a round of workers ahead.
-        if (queue_.size() >= workers_.size()) {
-            const Job ahead = queue_[workers_.size() - 1];
-            readAhead_ = ahead.folder->tiles[ahead.tile] / "root.osgb";
-        }
-        return job;
+        return jobs_[next_++];
     }
 
     void work(WorkerProcess& worker) {
@@ -224,7 +228,6 @@ private:
                 stop();
                 return;
             }
-            ReadAhead();
             FolderWork& folder = *job->folder;
             TileBound bound;
             LeftOutSubfolder outcome = check(worker, folder.tiles[job->tile], folder, bound);
@@ -241,32 +244,42 @@ private:
         }
     }
 
-    void ReadAhead() {
-        fs::path file;
+    // Asks the system to fetch the tiles of the next few rounds from disk while the workers
+    // parse these, so that a cold run reads and parses at once. Small tiles are not worth
+    // the look: they come with the folder's first read.
+    void readAhead() {
+        std::vector<fs::path> files;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            file.swap(readAhead_);
+            const std::size_t until =
+                std::min(jobs_.size(), next_ + kReadAheadRounds * workers_.size());
+            for (ahead_ = std::max(ahead_, next_); ahead_ < until; ++ahead_)
+                files.push_back(jobs_[ahead_].folder->tiles[jobs_[ahead_].tile] / "root.osgb");
         }
-        if (file.empty())
-            return;
-        RegularFile ahead;
-        std::error_code ignored;
-        if (ahead.open(file, ignored) == RegularFile::Opened::Yes)
-            ahead.adviseWillNeed();
+        for (const fs::path& file : files) {
+            RegularFile tile;
+            std::error_code ignored;
+            if (tile.open(file, ignored) == RegularFile::Opened::Yes)
+                tile.adviseWillNeed();
+        }
     }
 
     LeftOutSubfolder check(WorkerProcess& worker, const fs::path& tile, FolderWork& folder,
                            TileBound& bound) {
         const fs::path probe = tile / "root.osgb";
         std::error_code ec;
-        const fs::file_status status = fs::status(probe, ec);
-        if (status.type() == fs::file_type::not_found)
-            return Outcome(TileStatus::NoRootFile);
+        const FileFacts facts = LookAt(probe, ec);
         if (ec)
             return Outcome(TileStatus::LoadFailed, ec);
-        if (!fs::is_regular_file(status))
+        if (facts.type == fs::file_type::not_found)
+            return Outcome(TileStatus::NoRootFile);
+        if (facts.type != fs::file_type::regular)
             return Outcome(TileStatus::NotRegularFile);
-        const BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, options_);
+        if (SameFile(facts, folder.ownIndex))
+            return Outcome(TileStatus::LinksBack);
+        if (facts.size >= kWorthReadingAhead)
+            readAhead();
+        const BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, options_);
         const std::chrono::milliseconds deadline = bounded.deadline;
         CheckReply reply;
         switch (worker.exchange(bounded.request, deadline, reply)) {
@@ -295,19 +308,21 @@ private:
     }
 
     void notify() const {
-        if (options_.progress)
+        if (options_.progress && scanned_)
             options_.progress(progress_);
     }
 
     const ExportOptions& options_;
     ExportProgress& progress_;
     std::vector<std::unique_ptr<WorkerProcess>> workers_;
-    std::deque<Job> queue_;
-    fs::path readAhead_;
+    std::vector<Job> jobs_; // every tile queued so far, in list order
+    std::size_t next_ = 0;  // the next job to hand out
+    std::size_t ahead_ = 0; // the next job whose tile has not been read ahead
     std::mutex mutex_;
     std::condition_variable changed_; // the queue changed
     std::condition_variable done_;    // a folder is done, or the run stopped
     bool closed_ = false;
+    bool scanned_ = false;
     bool stopped_ = false;
     std::vector<std::thread> threads_;
 };
@@ -325,10 +340,12 @@ FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
         report.error = Problem{ProblemKind::FolderUnreadable, folder, ec};
         return work;
     }
+    const fs::path canonicalFolder = fs::canonical(folder, ec);
+    work.ownIndex = LookAt(report.indexFile, ec);
     for (const fs::path& subfolder : subfolders) {
         if (!IsSafeEntryName(subfolder.filename().string()))
             report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0});
-        else if (LinksBack(subfolder, folder))
+        else if (LeadsToAnAncestor(subfolder, canonicalFolder))
             report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0});
         else
             work.tiles.push_back(subfolder);
@@ -374,7 +391,7 @@ std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report
             report.leftOut.push_back(outcome);
             continue;
         }
-        entries.push_back({ProxyEntryFor(outcome.name.string()), work.bounds[i]});
+        entries.push_back({EntryFor(outcome.name.string(), report.index), work.bounds[i]});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
             report.proxyLeaves.push_back(entries.back().name);
@@ -389,7 +406,8 @@ std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report
 
 std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::path& index,
                                          const ExportOptions& options) {
-    const BoundedCheck check = MakeCheck(CheckKind::ExistingIndex, index, options);
+    const BoundedCheck check =
+        MakeCheck(CheckKind::ExistingIndex, index, FileSizeOrZero(index), options);
     CheckReply reply;
     switch (inspector.exchange(check.request, check.deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
@@ -504,9 +522,11 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
         options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
     std::vector<FolderWork> work(folders.size());
     CheckPool pool(options, program, progress);
-    for (std::size_t i = 0; i < folders.size(); ++i)
+    for (std::size_t i = 0; i < folders.size(); ++i) {
         work[i] = ScanFolder(folders[i], report.folders[i]);
-    pool.checkAll(work);
+        pool.add(work[i]);
+    }
+    pool.finish();
 
     IndexGraph graph;
     OriginState origin;

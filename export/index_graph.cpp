@@ -44,3 +44,11 @@ std::string ProxyEntryFor(const std::string& subfolderName) {
 }
 
 } // namespace brindle
+
+namespace brindle {
+
+std::string EntryFor(const std::string& subfolderName, IndexKind kind) {
+    return kind == IndexKind::Paged ? subfolderName + "/root.osgb" : ProxyEntryFor(subfolderName);
+}
+
+} // namespace brindle

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/export_report.h"
 #include "export/paged_index.h"
 
 #include <osg/MatrixTransform>
@@ -38,5 +39,10 @@ private:
 // backslash is kept on every platform: index files travel to Windows viewers, and the
 // scene-graph library resolves it on the others too.
 std::string ProxyEntryFor(const std::string& subfolderName);
+
+// The name an index of `kind` stores for a tile folder. A paged index names it with a forward
+// slash, "name/root.osgb": the database pager that loads its tiles takes a backslash for part
+// of the file name on systems other than Windows, and Windows takes either.
+std::string EntryFor(const std::string& subfolderName, IndexKind kind);
 
 } // namespace brindle

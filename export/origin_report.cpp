@@ -28,7 +28,7 @@ std::string_view ValueAfterLabel(std::string_view line, std::size_t end) {
 
 // Line 2 of a report is a few dozen bytes; a longer line is not an origin line, and reading
 // on would only let a huge or endless file cost its size.
-constexpr std::size_t kMaxLineLength = 64 * 1024;
+constexpr std::size_t kMaxLineLength = std::size_t{64} * 1024;
 
 enum class LineRead { Found, TooShort, TooLong, NotRegular, Unreadable };
 

@@ -38,7 +38,7 @@ osg::ref_ptr<osg::Group> BuildPagedTree(const std::vector<PagedEntry>& entries) 
             osg::ref_ptr<osg::Group> group = new osg::Group;
             for (std::size_t j = i; j < std::min(level.size(), i + kPagedFanOut); ++j)
                 group->addChild(level[j].get());
-            parents.push_back(group);
+            parents.emplace_back(group);
         }
         level = std::move(parents);
     } while (level.size() > 1);

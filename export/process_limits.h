@@ -10,15 +10,19 @@ class ProcessLimits {
 public:
     ProcessLimits();
 
-    // Lets the process allocate about `bytes` more than it holds now (0: no ceiling), and use
-    // about `cpuSeconds` more processor time (0: no limit) before the system stops it.
+    // Lets the next check allocate about `bytes` (0: no ceiling), and use about `cpuSeconds`
+    // of processor time (0: no limit) before the system stops the process.
     void limitNextCheck(std::uint64_t bytes, double cpuSeconds);
-    // Lifts the bounds again. False when the check left the process holding so much more
-    // memory than it started with that it should be replaced rather than take the next check.
+    // False when the check left the process holding so much more memory than it started with
+    // that it should be replaced rather than take the next check. The bounds stay in force
+    // until the next check sets its own.
     bool endCheck();
 
 private:
     std::uint64_t startSize_ = 0; // address space in use when the worker was ready
+    std::uint64_t startPeak_ = 0; // the most memory held at once by then
+    std::uint64_t addressSpaceLimit_ = ~std::uint64_t{0};
+    double processorLimit_ = 0; // seconds of processor time allowed in all
 };
 
 // Makes the worker end with the process that started it, where the system can arrange that.

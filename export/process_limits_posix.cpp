@@ -1,6 +1,7 @@
 #include "export/process_limits.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -25,6 +26,13 @@ std::uint64_t AddressSpaceInUse() {
     return std::uint64_t{pages} * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
+// The most memory the process has held at once, in bytes.
+std::uint64_t PeakResidentSize() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+}
+
 double ProcessorSecondsUsed() {
     timespec used{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
@@ -45,20 +53,33 @@ constexpr std::uint64_t kKeptAfterCheck = std::uint64_t{128} << 20;
 
 } // namespace
 
-ProcessLimits::ProcessLimits() : startSize_(AddressSpaceInUse()) {}
+ProcessLimits::ProcessLimits() : startSize_(AddressSpaceInUse()), startPeak_(PeakResidentSize()) {}
 
+// The bounds change only when they must: most tiles of a block are alike, and every system
+// call here is paid once per tile.
 void ProcessLimits::limitNextCheck(std::uint64_t bytes, double cpuSeconds) {
-    if (bytes > 0)
-        SetSoftLimit(RLIMIT_AS, static_cast<rlim_t>(AddressSpaceInUse() + bytes));
-    // A hang that never returns to the run (an orphaned worker) still ends here.
-    if (cpuSeconds > 0)
-        SetSoftLimit(RLIMIT_CPU, static_cast<rlim_t>(ProcessorSecondsUsed() + cpuSeconds + 1));
+    // A worker never starts a check holding more than kKeptAfterCheck above its start (see
+    // endCheck), so the ceiling needs no reading of what it holds now.
+    const std::uint64_t addressSpace =
+        bytes > 0 ? startSize_ + kKeptAfterCheck + bytes : std::uint64_t{RLIM_INFINITY};
+    if (addressSpace != addressSpaceLimit_) {
+        SetSoftLimit(RLIMIT_AS, static_cast<rlim_t>(addressSpace));
+        addressSpaceLimit_ = addressSpace;
+    }
+    // A hang that never returns to the run (an orphaned worker) still ends here. The limit is
+    // reset once the time left falls below what this check may take, or exceeds twice that.
+    if (cpuSeconds > 0) {
+        const double used = ProcessorSecondsUsed();
+        const double left = processorLimit_ - used;
+        if (left < cpuSeconds + 1 || left > 2 * cpuSeconds + 2) {
+            processorLimit_ = std::ceil(used + cpuSeconds + 1);
+            SetSoftLimit(RLIMIT_CPU, static_cast<rlim_t>(processorLimit_));
+        }
+    }
 }
 
 bool ProcessLimits::endCheck() {
-    SetSoftLimit(RLIMIT_AS, RLIM_INFINITY);
-    SetSoftLimit(RLIMIT_CPU, RLIM_INFINITY);
-    return AddressSpaceInUse() <= startSize_ + kKeptAfterCheck;
+    return PeakResidentSize() <= startPeak_ + kKeptAfterCheck;
 }
 
 void EndWithParent() {

@@ -32,7 +32,22 @@ RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
     return *this;
 }
 
+bool SameFile(const FileFacts& a, const FileFacts& b) {
+    return a.inode != 0 && a.device == b.device && a.inode == b.inode;
+}
+
 #ifdef _WIN32
+
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
+    FileFacts facts;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    facts.type = status.type();
+    if (facts.type == std::filesystem::file_type::not_found)
+        ec.clear();
+    if (!ec && facts.type == std::filesystem::file_type::regular)
+        facts.size = std::filesystem::file_size(path, ec);
+    return facts;
+}
 
 namespace {
 std::error_code LastError() {
@@ -100,6 +115,38 @@ void RegularFile::close() {
 }
 
 #else
+
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
+    namespace fs = std::filesystem;
+    ec.clear();
+    FileFacts facts;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            facts.type = fs::file_type::not_found;
+        else
+            ec = {errno, std::generic_category()};
+        return facts;
+    }
+    if (S_ISREG(info.st_mode))
+        facts.type = fs::file_type::regular;
+    else if (S_ISDIR(info.st_mode))
+        facts.type = fs::file_type::directory;
+    else if (S_ISFIFO(info.st_mode))
+        facts.type = fs::file_type::fifo;
+    else if (S_ISSOCK(info.st_mode))
+        facts.type = fs::file_type::socket;
+    else if (S_ISCHR(info.st_mode))
+        facts.type = fs::file_type::character;
+    else if (S_ISBLK(info.st_mode))
+        facts.type = fs::file_type::block;
+    else
+        facts.type = fs::file_type::unknown;
+    facts.size = static_cast<std::uint64_t>(info.st_size);
+    facts.device = static_cast<std::uint64_t>(info.st_dev);
+    facts.inode = static_cast<std::uint64_t>(info.st_ino);
+    return facts;
+}
 
 RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::error_code& ec) {
     close();

@@ -7,6 +7,20 @@
 
 namespace brindle {
 
+// What one look at a path tells, following links: its type, its size, and which file it is.
+struct FileFacts {
+    std::filesystem::file_type type = std::filesystem::file_type::none;
+    std::uint64_t size = 0;
+    std::uint64_t device = 0; // with `inode`, the same for two paths to one file; both 0
+    std::uint64_t inode = 0;  // where the system tells no such identity
+};
+
+// Looks at `path` once. A missing path gives type not_found and no error.
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec);
+
+// True when both name one and the same file, as far as the system tells.
+bool SameFile(const FileFacts& a, const FileFacts& b);
+
 // A regular file opened for reading, and nothing else: a path that names (or links to) a
 // folder, FIFO, device or socket is refused without blocking on it and without reading a
 // byte of it, even if it is swapped in between a look and the open.

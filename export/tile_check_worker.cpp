@@ -120,7 +120,8 @@ int ServeTileChecks() {
     g_replyChannel = TakeReplyChannel();
     if (g_replyChannel < 0)
         return 1;
-    osg::setNotifyHandler(new SilentNotifyHandler);
+    const osg::ref_ptr<osg::NotifyHandler> silent = new SilentNotifyHandler;
+    osg::setNotifyHandler(silent.get());
     osg::setNotifyLevel(osg::FATAL);
     KeepFreedMemoryForReuse();
 

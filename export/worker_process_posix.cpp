@@ -11,8 +11,6 @@
 #include <unistd.h>
 #include <utility>
 
-extern char** environ;
-
 namespace brindle {
 namespace fs = std::filesystem;
 namespace {

@@ -58,7 +58,7 @@ TEST(PagedIndex, LeavesNameTheValidTilesInOrderWithinTheirBounds) {
     const FolderReport& folder = report.folders[0];
     EXPECT_EQ(folder.index, IndexKind::Paged);
     ASSERT_EQ(folder.entries.size(), block.validTiles.size() + 1);
-    EXPECT_EQ(folder.proxyLeaves, std::vector<std::string>{"zz_nested\\root.osgb"});
+    EXPECT_EQ(folder.proxyLeaves, std::vector<std::string>{"zz_nested/root.osgb"});
 
     EXPECT_EQ(test::ReadBytes(block.folder / "root.osgb").find(block.folder.string()),
               std::string::npos)
@@ -78,7 +78,7 @@ TEST(PagedIndex, LeavesNameTheValidTilesInOrderWithinTheirBounds) {
         ASSERT_NE(lod, nullptr) << i;
         EXPECT_EQ(lod->getFileName(0), folder.entries[i]);
         EXPECT_EQ(lod->getRangeMode(), osg::LOD::PIXEL_SIZE_ON_SCREEN);
-        const std::string tile = folder.entries[i].substr(0, folder.entries[i].find('\\'));
+        const std::string tile = folder.entries[i].substr(0, folder.entries[i].find('/'));
         const osg::ref_ptr<osg::Node> content =
             osgDB::readRefNodeFile((block.folder / tile / "root.osgb").string());
         ASSERT_TRUE(content);
@@ -86,7 +86,7 @@ TEST(PagedIndex, LeavesNameTheValidTilesInOrderWithinTheirBounds) {
     }
     auto* proxy = dynamic_cast<osg::ProxyNode*>(leaves.back().get());
     ASSERT_NE(proxy, nullptr);
-    EXPECT_EQ(proxy->getFileName(0), "zz_nested\\root.osgb");
+    EXPECT_EQ(proxy->getFileName(0), "zz_nested/root.osgb");
 }
 
 } // namespace
