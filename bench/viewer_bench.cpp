@@ -248,6 +248,7 @@ struct ViewSettings {
     fs::path index;
     std::int64_t spawnedAtNs = 0; // the parent's steady clock when it started this process
     int tileCount = 0;
+    bool jpeg = false;
     int samples = 20;
     double closeLimitSeconds = 30;
     double farLimitSeconds = 90;
@@ -255,7 +256,8 @@ struct ViewSettings {
 
 int ViewIndex(const ViewSettings& settings) {
     const Clock::time_point spawned{std::chrono::nanoseconds(settings.spawnedAtNs)};
-    const SampleBlockOptions block = brindle::bench::ViewerBlockOptions(settings.tileCount);
+    const SampleBlockOptions block =
+        brindle::bench::ViewerBlockOptions(settings.tileCount, settings.jpeg);
     const osg::ref_ptr<TileReadCounter> reads = new TileReadCounter;
     osgDB::Registry::instance()->setReadFileCallback(reads.get());
 
@@ -340,7 +342,8 @@ int ViewIndex(const ViewSettings& settings) {
 using Results = std::map<std::string, double>;
 
 // Runs this program on `index` in a child process and collects what it reports.
-Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, int samples) {
+Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, bool jpeg,
+                  int samples) {
     int out[2];
     if (pipe(out) != 0) {
         throw std::runtime_error("pipe failed");
@@ -361,6 +364,9 @@ Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, in
                                      std::to_string(tileCount),
                                      "--samples",
                                      std::to_string(samples)};
+    if (jpeg) {
+        args.emplace_back("--jpeg");
+    }
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
@@ -433,9 +439,9 @@ void PrintRow(const std::string& label, double proxy, double paged, const char* 
               << paged << unit << '\n';
 }
 
-int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, int samples) {
+int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool jpeg, int samples) {
     const brindle::bench::ViewerBlock block =
-        brindle::bench::PrepareViewerBlock(dataRoot, tileCount, std::cout);
+        brindle::bench::PrepareViewerBlock(dataRoot, tileCount, jpeg, std::cout);
     const TileFiles files = MeasureTiles(block.folder);
     std::cout << "block " << block.folder.string() << ": " << files.count << " tiles, "
               << files.smallest / 1024 << " to " << files.largest / 1024 << " KB (mean "
@@ -443,9 +449,9 @@ int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, int s
               << std::fixed << std::setprecision(0) << files.bytes / kMiB << " MB in all\n";
 
     std::cout << "viewing the proxy index ..." << std::endl;
-    const Results proxy = RunViewer(self, block.proxyIndex, tileCount, samples);
+    const Results proxy = RunViewer(self, block.proxyIndex, tileCount, jpeg, samples);
     std::cout << "viewing the paged index ..." << std::endl;
-    const Results paged = RunViewer(self, block.pagedIndex, tileCount, samples);
+    const Results paged = RunViewer(self, block.pagedIndex, tileCount, jpeg, samples);
 
     std::cout << '\n'
               << "  " << std::setw(34) << "" << std::setw(12) << "proxy" << std::setw(12) << "paged"
@@ -519,9 +525,11 @@ int main(int argc, char** argv) {
     fs::path dataRoot = BRINDLE_VIEWER_DATA_DIR;
     int tileCount = 2000;
     int samples = 20;
+    bool jpeg = false;
     ViewSettings view;
     app.add_option("--data", dataRoot, "folder for the generated block (kept between runs)");
     app.add_option("--tiles", tileCount, "tiles in the block")->check(CLI::Range(4, 998001));
+    app.add_flag("--jpeg", jpeg, "tiles with larger textures embedded as JPEG");
     app.add_option("--samples", samples, "tiles checked for loading when approached")
         ->check(CLI::Range(1, 1000));
     app.add_option("--view", view.index, "(internal) view this index and report");
@@ -532,9 +540,10 @@ int main(int argc, char** argv) {
         if (!view.index.empty()) {
             view.tileCount = tileCount;
             view.samples = samples;
+            view.jpeg = jpeg;
             return ViewIndex(view);
         }
-        return Compare(fs::canonical("/proc/self/exe"), dataRoot, tileCount, samples);
+        return Compare(fs::canonical("/proc/self/exe"), dataRoot, tileCount, jpeg, samples);
     } catch (const std::exception& e) {
         std::cerr << "brindle-viewer-bench: " << e.what() << '\n';
         return 2;

@@ -20,8 +20,8 @@ namespace {
 std::string StampFor(const SampleBlockOptions& o) {
     std::ostringstream out;
     out << "tiles " << o.tileCount << " texture " << o.minTexturePx << '-' << o.maxTexturePx
-        << " grid " << o.minGridCells << '-' << o.maxGridCells << " seed " << o.seed
-        << " indexes proxy.osgb paged.osgb\n";
+        << (o.embedJpeg ? " jpeg" : " raw") << " grid " << o.minGridCells << '-' << o.maxGridCells
+        << " seed " << o.seed << " indexes proxy.osgb paged.osgb\n";
     return out.str();
 }
 
@@ -45,12 +45,14 @@ void WriteIndex(const fs::path& folder, IndexKind kind, const fs::path& target) 
 
 } // namespace
 
-SampleBlockOptions ViewerBlockOptions(int tileCount) {
+SampleBlockOptions ViewerBlockOptions(int tileCount, bool jpeg) {
     SampleBlockOptions options;
     options.tileCount = tileCount;
-    // Raw RGB textures of 48 to 147 KB and meshes of 9 to 60 KB.
-    options.minTexturePx = 128;
-    options.maxTexturePx = 224;
+    // Raw RGB textures of 48 to 147 KB, or JPEG ones of some 60 to 130 KB that decode to 192
+    // to 363 KB; meshes of 9 to 60 KB.
+    options.embedJpeg = jpeg;
+    options.minTexturePx = jpeg ? 256 : 128;
+    options.maxTexturePx = jpeg ? 352 : 224;
     options.minGridCells = 16;
     options.maxGridCells = 32;
     options.seed = 7;
@@ -74,13 +76,13 @@ BlockTile BlockTileAt(const SampleBlockOptions& options, int index) {
     return {name, params.offset + osg::Vec2d(half, half)};
 }
 
-ViewerBlock PrepareViewerBlock(const fs::path& root, int tileCount, std::ostream& log) {
+ViewerBlock PrepareViewerBlock(const fs::path& root, int tileCount, bool jpeg, std::ostream& log) {
     ViewerBlock block;
-    block.options = ViewerBlockOptions(tileCount);
-    block.folder = root / "block";
+    block.options = ViewerBlockOptions(tileCount, jpeg);
+    block.folder = root / (jpeg ? "block-jpeg" : "block");
     block.proxyIndex = block.folder / "proxy.osgb";
     block.pagedIndex = block.folder / "paged.osgb";
-    const fs::path stamp = root / "complete.txt";
+    const fs::path stamp = root / (block.folder.filename().string() + "-complete.txt");
     if (fs::exists(stamp) && ReadText(stamp) == StampFor(block.options)) {
         log << "reusing " << block.folder.string() << '\n';
         return block;

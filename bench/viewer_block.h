@@ -19,13 +19,15 @@ struct ViewerBlock {
     SampleBlockOptions options;
 };
 
-// The options of the benchmark's block of `tileCount` tiles: tiles of roughly 50 to 200 KB.
-SampleBlockOptions ViewerBlockOptions(int tileCount);
+// The options of the benchmark's block of `tileCount` tiles: tiles of roughly 50 to 200 KB,
+// with raw textures, or with larger ones embedded as JPEG, as survey tiles mostly come.
+SampleBlockOptions ViewerBlockOptions(int tileCount, bool jpeg);
 
 // The block under `root`, generated and indexed both ways when missing, left incomplete by
 // an interrupted run or made with other options; a complete block is reused as is.
 // `log` receives a line per step taken. Throws std::runtime_error when a step fails.
-ViewerBlock PrepareViewerBlock(const std::filesystem::path& root, int tileCount, std::ostream& log);
+ViewerBlock PrepareViewerBlock(const std::filesystem::path& root, int tileCount, bool jpeg,
+                               std::ostream& log);
 
 // One tile of the block, as the index names it and where it lies relative to the origin.
 struct BlockTile {
