@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything, then compares a viewer opening a large block's proxy index and its paged
 # index (build/brindle-viewer-bench). The block is generated once into
-# build/bench-viewer-data/. Arguments go to the benchmark, e.g. --tiles 500.
+# build/bench-viewer-data/. Arguments go to the benchmark, e.g. --tiles 500, or --jpeg for
+# tiles with larger textures embedded as JPEG. Exits with 1 when a target is missed.
 # The viewer renders offscreen with Mesa's software rasteriser on a virtual X display.
 set -euo pipefail
 cd "$(dirname "$0")"

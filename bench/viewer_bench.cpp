@@ -287,7 +287,8 @@ int ViewIndex(const ViewSettings& settings) {
     Report("pbuffer", pbuffer);
 
     // Close: a square over the south-west corner holding a tenth of the block's area.
-    const double blockWidth = brindle::bench::BlockSide(block) * 100.0;
+    const double blockWidth =
+        brindle::bench::BlockSide(block) * brindle::SampleTileParamsFor(block, 0).sizeMetres;
     const double closeWidth = blockWidth / std::sqrt(10.0);
     const osg::Vec2d closeCentre(closeWidth / 2, closeWidth / 2);
     LookDown(viewer, offset + closeCentre, HeightToSee(closeWidth));
