@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds everything, then compares a viewer opening a large block's proxy index and its paged
+# index (build/brindle-viewer-bench). The block is generated once into
+# build/bench-viewer-data/. Arguments go to the benchmark, e.g. --tiles 500, or --jpeg for
+# tiles with larger textures embedded as JPEG. Exits with 1 when a target is missed.
+# The viewer renders offscreen with Mesa's software rasteriser on a virtual X display.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh >/dev/null
+
+packages=(xvfb xauth libgl1-mesa-dri)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+    || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# Generating the block and rendering are heavy on a shared machine.
+export LIBGL_ALWAYS_SOFTWARE=1
+exec xvfb-run -a -s "-screen 0 1024x1024x24" nice -n 10 build/brindle-viewer-bench "$@"
