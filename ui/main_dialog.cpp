@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <thread>
 
 namespace {
@@ -248,12 +249,15 @@ void CBrindleDlg::OnExport() {
     };
     // The run's thread waits for the answer, asked on the GUI thread. Once the run is being
     // cancelled nobody is asked, and the file is kept.
+    // The answer comes back through a promise rather than a blocking queued call, so that
+    // the hand-over is one thread checkers can see.
     options.confirmReplace = [this, &cancel](const brindle::Problem& why) {
-        bool replace = false;
+        std::promise<bool> answer;
+        std::future<bool> reply = answer.get_future();
         QMetaObject::invokeMethod(
-            this, [&] { replace = !cancel && m_confirmReplace(why); },
-            Qt::BlockingQueuedConnection);
-        return replace;
+            this, [&] { answer.set_value(!cancel && m_confirmReplace(why)); },
+            Qt::QueuedConnection);
+        return reply.get();
     };
 
     // Written by the worker, read only after join().
