@@ -140,10 +140,10 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
     return Outcome(TileStatus::LoadFailed);
 }
 
-// Tiles of this size or larger are fetched from disk ahead of their check, this many rounds of
-// workers ahead.
+// Once a tile of this size or larger is seen, tiles are fetched from disk ahead of their
+// check, this many rounds of workers ahead.
 constexpr std::uint64_t kWorthReadingAhead = std::uint64_t{64} * 1024;
-constexpr std::size_t kReadAheadRounds = 4;
+constexpr std::size_t kReadAheadRounds = 8;
 
 // Checks the tiles of all folders on a pool of threads, each with a worker process of its
 // own, in list order, so that folders with few tiles each still keep every worker busy. The
@@ -158,13 +158,16 @@ public:
         // The workers start while the run's thread scans the folders.
         for (auto& worker : workers_)
             threads_.emplace_back([this, w = worker.get()] { work(*w); });
+        threads_.emplace_back([this] { readAhead(); });
     }
 
     ~CheckPool() {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             closed_ = true;
+            ending_ = true;
             changed_.notify_all();
+            aheadWanted_.notify_all();
         }
         for (std::thread& thread : threads_)
             thread.join();
@@ -191,6 +194,7 @@ public:
         scanned_ = true;
         notify();
         changed_.notify_all();
+        aheadWanted_.notify_all();
     }
 
     // Waits until `folder` is checked; false when the run was cancelled first.
@@ -218,6 +222,8 @@ private:
         changed_.wait(lock, [&] { return next_ < jobs_.size() || closed_; });
         if (next_ == jobs_.size())
             return std::nullopt;
+        if (readingAhead_)
+            aheadWanted_.notify_one();
         return jobs_[next_++];
     }
 
@@ -245,22 +251,29 @@ private:
     }
 
     // Asks the system to fetch the tiles of the next few rounds from disk while the workers
-    // parse these, so that a cold run reads and parses at once. Small tiles are not worth
-    // the look: they come with the folder's first read.
+    // parse these, so that a cold run reads and parses at once. It has a thread of its own,
+    // since a hint for a large file can wait on the disk. Blocks of small tiles do without:
+    // their tiles come with the folder's first reads, and the look would cost more than it
+    // saves.
     void readAhead() {
-        std::vector<fs::path> files;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            const std::size_t until =
-                std::min(jobs_.size(), next_ + kReadAheadRounds * workers_.size());
-            for (ahead_ = std::max(ahead_, next_); ahead_ < until; ++ahead_)
-                files.push_back(jobs_[ahead_].folder->tiles[jobs_[ahead_].tile] / "root.osgb");
-        }
-        for (const fs::path& file : files) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            aheadWanted_.wait(lock, [&] {
+                return ending_ || (closed_ && ahead_ >= jobs_.size()) ||
+                       (readingAhead_ && ahead_ < jobs_.size() &&
+                        ahead_ < next_ + kReadAheadRounds * workers_.size());
+            });
+            if (ending_ || ahead_ >= jobs_.size())
+                return;
+            ahead_ = std::max(ahead_, next_);
+            const Job job = jobs_[ahead_++];
+            const fs::path file = job.folder->tiles[job.tile] / "root.osgb";
+            lock.unlock();
             RegularFile tile;
             std::error_code ignored;
             if (tile.open(file, ignored) == RegularFile::Opened::Yes)
                 tile.adviseWillNeed();
+            lock.lock();
         }
     }
 
@@ -277,8 +290,11 @@ private:
             return Outcome(TileStatus::NotRegularFile);
         if (SameFile(facts, folder.ownIndex))
             return Outcome(TileStatus::LinksBack);
-        if (facts.size >= kWorthReadingAhead)
-            readAhead();
+        if (facts.size >= kWorthReadingAhead && !readingAhead_) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            readingAhead_ = true;
+            aheadWanted_.notify_one();
+        }
         const BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, options_);
         const std::chrono::milliseconds deadline = bounded.deadline;
         CheckReply reply;
@@ -319,10 +335,13 @@ private:
     std::size_t next_ = 0;  // the next job to hand out
     std::size_t ahead_ = 0; // the next job whose tile has not been read ahead
     std::mutex mutex_;
-    std::condition_variable changed_; // the queue changed
-    std::condition_variable done_;    // a folder is done, or the run stopped
+    std::condition_variable changed_;     // the queue changed
+    std::condition_variable done_;        // a folder is done, or the run stopped
+    std::condition_variable aheadWanted_; // a tile may be read ahead, or the pool ends
     bool closed_ = false;
     bool scanned_ = false;
+    std::atomic<bool> readingAhead_{false}; // set once a tile worth reading ahead is seen
+    bool ending_ = false;
     bool stopped_ = false;
     std::vector<std::thread> threads_;
 };
