@@ -10,6 +10,10 @@
 #include <memory>
 #include <optional>
 
+#ifdef _WIN32
+#include "cli/windows_arguments.h"
+#endif
+
 namespace {
 
 constexpr int kExitFailed = 1;
@@ -42,9 +46,26 @@ std::optional<int> Parse(int argc, char** argv, CommandLine& line) {
     return std::nullopt;
 }
 
+// A folder as given: UTF-8 on Windows (see Utf8Arguments), the bytes themselves elsewhere.
+std::filesystem::path FolderPath(const std::string& argument) {
+#ifdef _WIN32
+    return std::filesystem::u8path(argument);
+#else
+    return argument;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    brindle::Utf8Arguments utf8;
+    if (utf8.argc() > 0) {
+        argc = utf8.argc();
+        argv = utf8.argv();
+    }
+    brindle::PrintUtf8ToConsole();
+#endif
     CommandLine line;
     if (const std::optional<int> status = Parse(argc, argv, line))
         return *status;
@@ -62,7 +83,9 @@ int main(int argc, char** argv) {
         bar = std::make_unique<brindle::ProgressBar>(stderr);
         options.progress = [&bar](const brindle::ExportProgress& p) { bar->update(p); };
     }
-    const std::vector<std::filesystem::path> folders(line.folders.begin(), line.folders.end());
+    std::vector<std::filesystem::path> folders;
+    for (const std::string& folder : line.folders)
+        folders.push_back(FolderPath(folder));
     const brindle::ExportReport report = brindle::ExportFolderIndexes(folders, options);
     bar.reset();
     brindle::PrintExportReport(report, line.quiet, std::cout, std::cerr);
