@@ -90,7 +90,9 @@ if [[ -z "$src" ]]; then
   log "fetching the OpenSceneGraph source"
   rm -rf "$cache/src"
   mkdir -p "$cache/src"
-  (cd "$cache/src" && apt-get source -qq openscenegraph >&2)
+  # The package lists may predate the deb-src entry; then they are fetched once more.
+  (cd "$cache/src" && apt-get source -qq openscenegraph >&2) ||
+    { as_root apt-get update -qq && (cd "$cache/src" && apt-get source -qq openscenegraph >&2); }
   src="$(find "$cache/src" -maxdepth 1 -type d -name "openscenegraph-${osg_version}*" | head -n1)"
   [[ -n "$src" ]] || { log "apt-get source gave no openscenegraph-${osg_version}"; exit 1; }
 fi

@@ -65,9 +65,14 @@ cp -a "$work/linux" "$work/windows"
 
 build/brindle-export -q -j 2 "$blocks/区块 甲" "$blocks/区块 乙"
 
+# The programs run from a folder with a Chinese name and a space as well: the export finds
+# and starts its tile-check workers beside itself.
+programs="$work/程序 目录"
+mkdir -p "$programs"
+cp build-windows/brindle-export.exe build-windows/brindle-tile-check.exe "$programs/"
 win_blocks="$work/windows/测试 数据"
 status=0
-"$wine" build-windows/brindle-export.exe -j 2 "$(windows_path "$win_blocks/区块 甲")" \
+"$wine" "$programs/brindle-export.exe" -j 2 "$(windows_path "$win_blocks/区块 甲")" \
   "$(windows_path "$win_blocks/区块 乙")" >"$work/out.txt" 2>"$work/err.txt" || status=$?
 cat "$work/out.txt"
 if ((status != 0)); then
