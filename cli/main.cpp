@@ -16,7 +16,9 @@
 #include <optional>
 #include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "cli/windows_arguments.h"
+#else
 #include <poll.h>
 #include <unistd.h>
 #endif
@@ -160,6 +162,15 @@ RunSettings SettingsFor(const CommandLine& line) {
     return settings;
 }
 
+// A folder as given: UTF-8 on Windows (see Utf8Arguments), the bytes themselves elsewhere.
+std::filesystem::path FolderPath(const std::string& argument) {
+#ifdef _WIN32
+    return std::filesystem::u8path(argument);
+#else
+    return argument;
+#endif
+}
+
 int Run(const CommandLine& line) {
 #ifndef _WIN32
     // A closed stdout shows as a failed write, handled in Console, not as a signal.
@@ -175,7 +186,9 @@ int Run(const CommandLine& line) {
     if (console.showsProgress())
         options.progress = [&console](const ExportProgress& p) { console.progress(p); };
 
-    const std::vector<std::filesystem::path> folders(line.folders.begin(), line.folders.end());
+    std::vector<std::filesystem::path> folders;
+    for (const std::string& folder : line.folders)
+        folders.push_back(FolderPath(folder));
     const ExportReport report = ExportFolderIndexes(folders, options);
     console.finish(report, SettingsFor(line));
     return console.exitStatus(report);
@@ -185,6 +198,14 @@ int Run(const CommandLine& line) {
 } // namespace brindle
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    brindle::Utf8Arguments utf8;
+    if (utf8.argc() > 0) {
+        argc = utf8.argc();
+        argv = utf8.argv();
+    }
+    brindle::PrintUtf8ToConsole();
+#endif
     brindle::CommandLine line;
     if (const std::optional<int> status =
             brindle::ParseCommandLine(argc, argv, line, std::cout, std::cerr))
