@@ -8,7 +8,7 @@ cd "$(dirname "$0")/../.."
 osg_prefix="$(scripts/windows/build-osg.sh)"
 
 # GoogleTest is compiled from Debian's sources, CLI11 is header-only.
-packages=(googletest libcli11-dev)
+packages=(googletest libcli11-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
