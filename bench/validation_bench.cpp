@@ -357,14 +357,14 @@ void MeasureColdCache(const Settings& settings, const Data& data, unsigned cores
               << " " << Fixed(results.fullyColdExport, 3) << " s (one run)\n";
 }
 
-// The hostile tile's entry in a folder line of brindle-export's output.
+// The hostile tile's line among the left-out tiles of brindle-export's output.
 std::string HostileEntry(const std::string& output) {
-    const std::size_t at = output.find("Hostile_Tile (");
+    const std::size_t at = output.find("Hostile_Tile: ");
     if (at == std::string::npos) {
         return "not reported as left out";
     }
-    const std::size_t end = output.find(')', at);
-    return output.substr(at, end == std::string::npos ? std::string::npos : end - at + 1);
+    const std::size_t end = output.find('\n', at);
+    return output.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
 void MeasureMemory(const Settings& settings, const Data& data, unsigned cores, Results& results) {
