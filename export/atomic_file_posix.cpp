@@ -1,5 +1,7 @@
 #include "export/atomic_file.h"
 
+#include "export/file_descriptor.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -12,37 +14,13 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-std::error_code LastError() {
-    return {errno, std::generic_category()};
-}
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now, so that a failure to close is seen.
-    std::error_code close() {
-        const int fd = std::exchange(fd_, -1);
-        return fd >= 0 && ::close(fd) != 0 ? LastError() : std::error_code();
-    }
-
-private:
-    int fd_;
-};
-
 std::error_code WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return LastError();
+            return LastPosixError();
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return {};
@@ -69,14 +47,14 @@ std::error_code FillAndSync(int fd, std::string_view bytes, mode_t mode) {
     if (std::error_code ec = WriteAll(fd, bytes))
         return ec;
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
-        return LastError();
+        return LastPosixError();
     return {};
 }
 
 std::error_code SyncFolder(const fs::path& folder) {
-    const Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || ::fsync(dir.get()) != 0)
-        return LastError();
+        return LastPosixError();
     return {};
 }
 
@@ -85,11 +63,12 @@ std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view byt
                                     fs::path& temporary) {
     for (int attempt = 0;; ++attempt) {
         temporary = folder / TemporaryName();
-        Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        FileDescriptor file(
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (file.get() < 0) {
             if (errno == EEXIST && attempt < 16)
                 continue;
-            const std::error_code ec = LastError();
+            const std::error_code ec = LastPosixError();
             temporary.clear();
             return ec;
         }
@@ -105,10 +84,10 @@ std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view byt
 // process killed while writing leaves nothing. Reports ENOTSUP-like errors as `unsupported`.
 std::error_code WriteUnnamedThenLink(const fs::path& folder, std::string_view bytes, mode_t mode,
                                      fs::path& temporary, bool& unsupported) {
-    Descriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    FileDescriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (file.get() < 0) {
         unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
-        return LastError();
+        return LastPosixError();
     }
     if (std::error_code ec = FillAndSync(file.get(), bytes, mode))
         return ec;
@@ -121,7 +100,7 @@ std::error_code WriteUnnamedThenLink(const fs::path& folder, std::string_view by
             continue;
         // Without /proc there is no way to name the file; the named route still works.
         unsupported = errno == ENOENT;
-        const std::error_code ec = LastError();
+        const std::error_code ec = LastPosixError();
         temporary.clear();
         return ec;
     }
@@ -143,7 +122,7 @@ std::error_code ReplaceFileAtomically(const fs::path& target, std::string_view b
     if (unsupported)
         ec = WriteNamedTemporary(folder, bytes, mode, temporary);
     if (!ec && ::rename(temporary.c_str(), target.c_str()) != 0)
-        ec = LastError();
+        ec = LastPosixError();
     if (ec) {
         if (!temporary.empty())
             ::unlink(temporary.c_str());
@@ -154,7 +133,7 @@ std::error_code ReplaceFileAtomically(const fs::path& target, std::string_view b
 
 std::error_code CheckFolderWritable(const fs::path& folder) {
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        return LastError();
+        return LastPosixError();
     return {};
 }
 

@@ -1,5 +1,7 @@
 #include "export/worker_process.h"
 
+#include "export/file_descriptor.h"
+
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -14,28 +16,6 @@
 namespace brindle {
 namespace fs = std::filesystem;
 namespace {
-
-std::error_code LastError() {
-    return {errno, std::generic_category()};
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 // Sends everything; a socket, so a worker that died raises no SIGPIPE in the run.
 bool SendAll(int fd, const std::string& bytes) {
@@ -69,7 +49,7 @@ bool WorkerProcess::start() {
         return true;
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        startError_ = LastError();
+        startError_ = LastPosixError();
         return false;
     }
     FileDescriptor ours(fds[0]);

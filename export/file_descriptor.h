@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cerrno>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+
+namespace brindle {
+
+// The cause errno holds after a failed POSIX call.
+inline std::error_code LastPosixError() {
+    return {errno, std::generic_category()};
+}
+
+// Owns a POSIX file descriptor and closes it when done.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+    // Closes now, so that a failure to close is seen.
+    std::error_code close() {
+        const int fd = release();
+        return fd >= 0 && ::close(fd) != 0 ? LastPosixError() : std::error_code();
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace brindle
