@@ -109,6 +109,13 @@ private:
     std::set<std::string> tiles_;
 };
 
+// A tile's entry whichever separator the index uses: the proxy index names "Tile\root.osgb",
+// the paged index "Tile/root.osgb".
+std::string EntryKey(std::string entry) {
+    std::replace(entry.begin(), entry.end(), '\\', '/');
+    return entry;
+}
+
 // Which of the index's tiles are in the scene graph now: the paged nodes with their child
 // loaded and the proxy's loaded children. Does not descend into the tiles.
 class ResidentTiles : public osg::NodeVisitor {
@@ -117,12 +124,12 @@ public:
 
     void apply(osg::PagedLOD& lod) override {
         if (lod.getNumFileNames() > 0) {
-            loaded[lod.getFileName(0)] = lod.getNumChildren() > 0;
+            loaded[EntryKey(lod.getFileName(0))] = lod.getNumChildren() > 0;
         }
     }
     void apply(osg::ProxyNode& proxy) override {
         for (unsigned i = 0; i < proxy.getNumFileNames(); ++i) {
-            loaded[proxy.getFileName(i)] = i < proxy.getNumChildren();
+            loaded[EntryKey(proxy.getFileName(i))] = i < proxy.getNumChildren();
         }
     }
 
@@ -312,10 +319,10 @@ int ViewIndex(const ViewSettings& settings) {
                               ? i * (settings.tileCount - 1) / (settings.samples - 1)
                               : settings.tileCount / 2;
         const BlockTile tile = BlockTileAt(block, index);
-        loadedBefore += Survey(*scene).loaded[tile.entry];
+        loadedBefore += Survey(*scene).loaded[EntryKey(tile.entry)];
         LookDown(viewer, offset + tile.centre, HeightToSee(300.0));
         settledAll &= RenderUntilIdle(viewer, settings.closeLimitSeconds).idle;
-        const bool loaded = Survey(*scene).loaded[tile.entry];
+        const bool loaded = Survey(*scene).loaded[EntryKey(tile.entry)];
         reached += loaded;
         if (!loaded) {
             std::cerr << settings.index.filename().string() << ": " << tile.entry
