@@ -1,6 +1,7 @@
 #include "export/tile_check_pool.h"
 
 #include <algorithm>
+#include <deque>
 #include <system_error>
 
 namespace brindle {
@@ -47,6 +48,8 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
 // check, this many rounds of workers ahead.
 constexpr std::uint64_t kWorthReadingAhead = std::uint64_t{64} * 1024;
 constexpr std::size_t kReadAheadRounds = 8;
+// Requests a worker holds at once: the one it parses and the next.
+constexpr std::size_t kInFlight = 2;
 
 } // namespace
 
@@ -137,27 +140,52 @@ std::optional<TileCheckPool::Job> TileCheckPool::next() {
     return jobs_[next_++];
 }
 
+// Keeps the next request waiting in the worker while it parses the current one, so that it
+// goes straight on while this thread records the reply: with small tiles the hand-over costs
+// as much as the parse.
 void TileCheckPool::work(WorkerProcess& worker) {
     worker.start();
-    while (const std::optional<Job> job = next()) {
-        if (IsCancelled(options_)) {
-            stop();
-            return;
+    std::deque<InFlight> inFlight;
+    bool more = true;
+    for (;;) {
+        while (more && inFlight.size() < kInFlight) {
+            const std::optional<Job> job = next();
+            if (!job) {
+                more = false;
+            } else if (IsCancelled(options_)) {
+                stop();
+                return;
+            } else if (std::optional<BoundedCheck> check = prepare(*job)) {
+                worker.post(check->request);
+                inFlight.push_back({*job, std::move(*check)});
+            }
         }
-        FolderWork& folder = *job->folder;
+        if (inFlight.empty())
+            return;
+        const InFlight current = std::move(inFlight.front());
+        inFlight.pop_front();
         TileBound bound;
-        LeftOutSubfolder outcome = check(worker, folder.tiles[job->tile], folder, bound);
-        outcome.name = folder.tiles[job->tile].filename();
-        const std::lock_guard<std::mutex> lock(mutex_);
-        folder.outcomes[job->tile] = std::move(outcome);
-        folder.bounds[job->tile] = bound;
-        ++progress_.subfoldersDone;
-        notify();
-        // The run's thread waits for whole folders; waking it for every tile would take
-        // a core from the checks for nothing.
-        if (--folder.remaining == 0)
-            done_.notify_all();
+        const LeftOutSubfolder outcome = collect(worker, current, bound);
+        record(current.job, outcome, bound);
+        // The worker ended with that tile, and what was posted after it went with it.
+        if (worker.posted() < inFlight.size())
+            for (const InFlight& waiting : inFlight)
+                worker.post(waiting.check.request);
     }
+}
+
+void TileCheckPool::record(const Job& job, LeftOutSubfolder outcome, const TileBound& bound) {
+    FolderWork& folder = *job.folder;
+    outcome.name = folder.tiles[job.tile].filename();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    folder.outcomes[job.tile] = std::move(outcome);
+    folder.bounds[job.tile] = bound;
+    ++progress_.subfoldersDone;
+    notify();
+    // The run's thread waits for whole folders; waking it for every tile would take a core
+    // from the checks for nothing.
+    if (--folder.remaining == 0)
+        done_.notify_all();
 }
 
 void TileCheckPool::readAhead() {
@@ -182,31 +210,42 @@ void TileCheckPool::readAhead() {
     }
 }
 
-LeftOutSubfolder TileCheckPool::check(WorkerProcess& worker, const fs::path& tile,
-                                      FolderWork& folder, TileBound& bound) {
-    const fs::path probe = tile / "root.osgb";
+// Looks at the tile's root.osgb; the check the worker must make of it, or nothing when the
+// look has decided already (and the outcome is recorded).
+std::optional<BoundedCheck> TileCheckPool::prepare(const Job& job) {
+    FolderWork& folder = *job.folder;
+    const fs::path probe = folder.tiles[job.tile] / "root.osgb";
     std::error_code ec;
     const FileFacts facts = LookAt(probe, ec);
+    std::optional<LeftOutSubfolder> decided;
     if (ec)
-        return Outcome(TileStatus::LoadFailed, ec);
-    if (facts.type == fs::file_type::not_found)
-        return Outcome(TileStatus::NoRootFile);
-    if (facts.type != fs::file_type::regular)
-        return Outcome(TileStatus::NotRegularFile);
-    if (SameFile(facts, folder.ownIndex))
-        return Outcome(TileStatus::LinksBack);
+        decided = Outcome(TileStatus::LoadFailed, ec);
+    else if (facts.type == fs::file_type::not_found)
+        decided = Outcome(TileStatus::NoRootFile);
+    else if (facts.type != fs::file_type::regular)
+        decided = Outcome(TileStatus::NotRegularFile);
+    else if (SameFile(facts, folder.ownIndex))
+        decided = Outcome(TileStatus::LinksBack);
+    if (decided) {
+        record(job, *decided, {});
+        return std::nullopt;
+    }
     if (facts.size >= kWorthReadingAhead && !readingAhead_) {
         const std::lock_guard<std::mutex> lock(mutex_);
         readingAhead_ = true;
         aheadWanted_.notify_one();
     }
-    const BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, options_);
-    const std::chrono::milliseconds deadline = bounded.deadline;
+    return MakeCheck(CheckKind::Tile, probe, facts.size, options_);
+}
+
+LeftOutSubfolder TileCheckPool::collect(WorkerProcess& worker, const InFlight& inFlight,
+                                        TileBound& bound) {
+    const std::chrono::milliseconds deadline = inFlight.check.deadline;
     CheckReply reply;
-    switch (worker.exchange(bounded.request, deadline, reply)) {
+    switch (worker.collect(deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
         bound = reply.bound;
-        return OutcomeOfReply(reply, bounded.request);
+        return OutcomeOfReply(reply, inFlight.check.request);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);
     case WorkerProcess::Outcome::TimedOut:
@@ -215,7 +254,7 @@ LeftOutSubfolder TileCheckPool::check(WorkerProcess& worker, const fs::path& til
         break;
     }
     const std::lock_guard<std::mutex> lock(mutex_);
-    folder.workersFailed =
+    inFlight.job.folder->workersFailed =
         Problem{ProblemKind::WorkersUnavailable, WorkerProgramPath(), worker.startError()};
     return Outcome(TileStatus::LoadFailed, worker.startError());
 }

@@ -101,6 +101,7 @@ void WorkerProcess::stop() {
     if (!process_)
         return;
     // Closing the channel ends an idle worker; one stuck in a tile must be killed.
+    posted_.clear();
     process_->channel.reset();
     ::kill(process_->pid, SIGKILL);
     int status = 0;
@@ -112,10 +113,27 @@ void WorkerProcess::stop() {
 WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
                                                std::chrono::milliseconds deadline,
                                                CheckReply& reply) {
-    if (!start())
+    post(request);
+    return collect(deadline, reply);
+}
+
+void WorkerProcess::post(const CheckRequest& request) {
+    posted_.push_back(request);
+    // A worker that cannot be started, or is gone, is found out by collect().
+    if (start() && !SendAll(process_->channel.get(), EncodeRequest(request)))
+        process_->channel.reset();
+}
+
+WorkerProcess::Outcome WorkerProcess::collect(std::chrono::milliseconds deadline,
+                                              CheckReply& reply) {
+    if (posted_.empty())
+        return Outcome::Crashed;
+    if (!process_) {
+        posted_.clear();
         return Outcome::Unavailable;
+    }
     const int fd = process_->channel.get();
-    if (!SendAll(fd, EncodeRequest(request))) {
+    if (fd < 0) {
         stop();
         return Outcome::Crashed;
     }
@@ -150,6 +168,7 @@ WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
         stop();
         return Outcome::Crashed;
     }
+    posted_.pop_front();
     reply = *decoded;
     if (reply.retiring)
         stop();

@@ -1,5 +1,6 @@
 #include "export/export_run.h"
 #include "tests/export/test_fixtures.h"
+#include "tools/sample_block.h"
 
 #include <osg/Image>
 #include <osgDB/ReadFile>
@@ -96,6 +97,37 @@ TEST(TileIsolation, AWorkerPastItsDeadlineIsReplaced) {
         EXPECT_EQ(leftOut.reason, TileStatus::TimedOut) << leftOut.name;
         EXPECT_EQ(leftOut.limit, 200u);
     }
+}
+
+// A worker is handed the next tile before it answers for this one. When a tile ends the
+// worker (here by reaching its memory ceiling), the tiles handed to it after that one must go
+// to its successor, not be lost or blamed.
+TEST(TileIsolation, TilesQueuedBehindOneThatEndsItsWorkerAreCheckedByTheNext) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    SampleTileParams params;
+    params.gridCells = 24;
+    fs::create_directories(block / "A_huge");
+    WriteSampleTile(block / "A_huge" / "root.osgb", params);
+    std::string bytes = test::ReadBytes(block / "A_huge" / "root.osgb");
+    const std::uint32_t vertices = 25 * 25;
+    const std::size_t count =
+        bytes.find(std::string(reinterpret_cast<const char*>(&vertices), sizeof vertices),
+                   bytes.find("osg::Vec3Array"));
+    ASSERT_NE(count, std::string::npos);
+    const std::uint32_t huge = 0x3fffffff;
+    bytes.replace(count, sizeof huge, reinterpret_cast<const char*>(&huge), sizeof huge);
+    WriteText(block / "A_huge" / "root.osgb", bytes);
+    for (const char* tile : {"B", "C", "D"})
+        WriteTile(block / tile);
+
+    ExportOptions options;
+    options.jobs = 1;
+    const ExportReport report = ExportFolderIndexes({block}, options);
+    ASSERT_TRUE(report.succeeded());
+    EXPECT_EQ(report.folders[0].entries, (Names{"B\\root.osgb", "C\\root.osgb", "D\\root.osgb"}));
+    ASSERT_EQ(report.folders[0].leftOut.size(), 1u);
+    EXPECT_EQ(report.folders[0].leftOut[0].reason, TileStatus::OutOfMemory);
 }
 
 TEST(TileIsolation, AMissingWorkerFailsTheFolderAndSaysWhich) {
