@@ -1,7 +1,6 @@
 #include "export/tile_check_pool.h"
 
 #include <algorithm>
-#include <deque>
 #include <system_error>
 
 namespace brindle {
@@ -48,8 +47,6 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
 // check, this many rounds of workers ahead.
 constexpr std::uint64_t kWorthReadingAhead = std::uint64_t{64} * 1024;
 constexpr std::size_t kReadAheadRounds = 8;
-// Requests a worker holds at once: the one it parses and the next.
-constexpr std::size_t kInFlight = 2;
 
 } // namespace
 
@@ -140,52 +137,27 @@ std::optional<TileCheckPool::Job> TileCheckPool::next() {
     return jobs_[next_++];
 }
 
-// Keeps the next request waiting in the worker while it parses the current one, so that it
-// goes straight on while this thread records the reply: with small tiles the hand-over costs
-// as much as the parse.
 void TileCheckPool::work(WorkerProcess& worker) {
     worker.start();
-    std::deque<InFlight> inFlight;
-    bool more = true;
-    for (;;) {
-        while (more && inFlight.size() < kInFlight) {
-            const std::optional<Job> job = next();
-            if (!job) {
-                more = false;
-            } else if (IsCancelled(options_)) {
-                stop();
-                return;
-            } else if (std::optional<BoundedCheck> check = prepare(*job)) {
-                worker.post(check->request);
-                inFlight.push_back({*job, std::move(*check)});
-            }
-        }
-        if (inFlight.empty())
+    while (const std::optional<Job> job = next()) {
+        if (IsCancelled(options_)) {
+            stop();
             return;
-        const InFlight current = std::move(inFlight.front());
-        inFlight.pop_front();
+        }
+        FolderWork& folder = *job->folder;
         TileBound bound;
-        const LeftOutSubfolder outcome = collect(worker, current, bound);
-        record(current.job, outcome, bound);
-        // The worker ended with that tile, and what was posted after it went with it.
-        if (worker.posted() < inFlight.size())
-            for (const InFlight& waiting : inFlight)
-                worker.post(waiting.check.request);
+        LeftOutSubfolder outcome = check(worker, folder.tiles[job->tile], folder, bound);
+        outcome.name = folder.tiles[job->tile].filename();
+        const std::lock_guard<std::mutex> lock(mutex_);
+        folder.outcomes[job->tile] = std::move(outcome);
+        folder.bounds[job->tile] = bound;
+        ++progress_.subfoldersDone;
+        notify();
+        // The run's thread waits for whole folders; waking it for every tile would take
+        // a core from the checks for nothing.
+        if (--folder.remaining == 0)
+            done_.notify_all();
     }
-}
-
-void TileCheckPool::record(const Job& job, LeftOutSubfolder outcome, const TileBound& bound) {
-    FolderWork& folder = *job.folder;
-    outcome.name = folder.tiles[job.tile].filename();
-    const std::lock_guard<std::mutex> lock(mutex_);
-    folder.outcomes[job.tile] = std::move(outcome);
-    folder.bounds[job.tile] = bound;
-    ++progress_.subfoldersDone;
-    notify();
-    // The run's thread waits for whole folders; waking it for every tile would take a core
-    // from the checks for nothing.
-    if (--folder.remaining == 0)
-        done_.notify_all();
 }
 
 void TileCheckPool::readAhead() {
@@ -210,42 +182,31 @@ void TileCheckPool::readAhead() {
     }
 }
 
-// Looks at the tile's root.osgb; the check the worker must make of it, or nothing when the
-// look has decided already (and the outcome is recorded).
-std::optional<BoundedCheck> TileCheckPool::prepare(const Job& job) {
-    FolderWork& folder = *job.folder;
-    const fs::path probe = folder.tiles[job.tile] / "root.osgb";
+LeftOutSubfolder TileCheckPool::check(WorkerProcess& worker, const fs::path& tile,
+                                      FolderWork& folder, TileBound& bound) {
+    const fs::path probe = tile / "root.osgb";
     std::error_code ec;
     const FileFacts facts = LookAt(probe, ec);
-    std::optional<LeftOutSubfolder> decided;
     if (ec)
-        decided = Outcome(TileStatus::LoadFailed, ec);
-    else if (facts.type == fs::file_type::not_found)
-        decided = Outcome(TileStatus::NoRootFile);
-    else if (facts.type != fs::file_type::regular)
-        decided = Outcome(TileStatus::NotRegularFile);
-    else if (SameFile(facts, folder.ownIndex))
-        decided = Outcome(TileStatus::LinksBack);
-    if (decided) {
-        record(job, *decided, {});
-        return std::nullopt;
-    }
+        return Outcome(TileStatus::LoadFailed, ec);
+    if (facts.type == fs::file_type::not_found)
+        return Outcome(TileStatus::NoRootFile);
+    if (facts.type != fs::file_type::regular)
+        return Outcome(TileStatus::NotRegularFile);
+    if (SameFile(facts, folder.ownIndex))
+        return Outcome(TileStatus::LinksBack);
     if (facts.size >= kWorthReadingAhead && !readingAhead_) {
         const std::lock_guard<std::mutex> lock(mutex_);
         readingAhead_ = true;
         aheadWanted_.notify_one();
     }
-    return MakeCheck(CheckKind::Tile, probe, facts.size, options_);
-}
-
-LeftOutSubfolder TileCheckPool::collect(WorkerProcess& worker, const InFlight& inFlight,
-                                        TileBound& bound) {
-    const std::chrono::milliseconds deadline = inFlight.check.deadline;
+    const BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, options_);
+    const std::chrono::milliseconds deadline = bounded.deadline;
     CheckReply reply;
-    switch (worker.collect(deadline, reply)) {
+    switch (worker.exchange(bounded.request, deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
         bound = reply.bound;
-        return OutcomeOfReply(reply, inFlight.check.request);
+        return OutcomeOfReply(reply, bounded.request);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);
     case WorkerProcess::Outcome::TimedOut:
@@ -254,7 +215,7 @@ LeftOutSubfolder TileCheckPool::collect(WorkerProcess& worker, const InFlight& i
         break;
     }
     const std::lock_guard<std::mutex> lock(mutex_);
-    inFlight.job.folder->workersFailed =
+    folder.workersFailed =
         Problem{ProblemKind::WorkersUnavailable, WorkerProgramPath(), worker.startError()};
     return Outcome(TileStatus::LoadFailed, worker.startError());
 }

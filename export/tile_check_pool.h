@@ -94,15 +94,8 @@ private:
     // saves.
     void readAhead();
 
-    // A tile's check on its way through a worker.
-    struct InFlight {
-        Job job;
-        BoundedCheck check;
-    };
-
-    std::optional<BoundedCheck> prepare(const Job& job);
-    LeftOutSubfolder collect(WorkerProcess& worker, const InFlight& inFlight, TileBound& bound);
-    void record(const Job& job, LeftOutSubfolder outcome, const TileBound& bound);
+    LeftOutSubfolder check(WorkerProcess& worker, const std::filesystem::path& tile,
+                           FolderWork& folder, TileBound& bound);
 
     std::filesystem::path WorkerProgramPath() const { return WorkerProgramFor(options_); }
 

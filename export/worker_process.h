@@ -3,7 +3,6 @@
 #include "export/tile_check_protocol.h"
 
 #include <chrono>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -30,17 +29,8 @@ public:
 
     // Starts the worker now if it is not running, so that its start-up overlaps other work.
     bool start();
-    // Sends one request and waits at most `deadline` for its reply.
     Outcome exchange(const CheckRequest& request, std::chrono::milliseconds deadline,
                      CheckReply& reply);
-
-    // Sends a request without waiting, so the worker can go on to it while the caller deals
-    // with the reply before it. collect() takes the replies in the order of the requests.
-    // When the worker ends (a crash, a deadline, a retiring reply), every request still
-    // posted is lost; posted() tells how many are outstanding.
-    void post(const CheckRequest& request);
-    Outcome collect(std::chrono::milliseconds deadline, CheckReply& reply);
-    std::size_t posted() const { return posted_.size(); }
     std::error_code startError() const { return startError_; }
 
 private:
@@ -50,7 +40,6 @@ private:
     std::filesystem::path program_;
     std::unique_ptr<Process> process_;
     std::error_code startError_;
-    std::deque<CheckRequest> posted_; // sent, or to be sent, and not yet answered
 };
 
 // The worker program installed beside the running executable.

@@ -101,7 +101,6 @@ void WorkerProcess::stop() {
     if (!process_)
         return;
     // Closing the channel ends an idle worker; one stuck in a tile must be killed.
-    posted_.clear();
     process_->channel.reset();
     ::kill(process_->pid, SIGKILL);
     int status = 0;
@@ -113,27 +112,10 @@ void WorkerProcess::stop() {
 WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
                                                std::chrono::milliseconds deadline,
                                                CheckReply& reply) {
-    post(request);
-    return collect(deadline, reply);
-}
-
-void WorkerProcess::post(const CheckRequest& request) {
-    posted_.push_back(request);
-    // A worker that cannot be started, or is gone, is found out by collect().
-    if (start() && !SendAll(process_->channel.get(), EncodeRequest(request)))
-        process_->channel.reset();
-}
-
-WorkerProcess::Outcome WorkerProcess::collect(std::chrono::milliseconds deadline,
-                                              CheckReply& reply) {
-    if (posted_.empty())
-        return Outcome::Crashed;
-    if (!process_) {
-        posted_.clear();
+    if (!start())
         return Outcome::Unavailable;
-    }
     const int fd = process_->channel.get();
-    if (fd < 0) {
+    if (!SendAll(fd, EncodeRequest(request))) {
         stop();
         return Outcome::Crashed;
     }
@@ -168,7 +150,6 @@ WorkerProcess::Outcome WorkerProcess::collect(std::chrono::milliseconds deadline
         stop();
         return Outcome::Crashed;
     }
-    posted_.pop_front();
     reply = *decoded;
     if (reply.retiring)
         stop();

@@ -263,24 +263,9 @@ void WorkerProcess::stop() {
         return;
     // An idle worker would end when its input closes, one stuck in a tile only when killed;
     // killing both is as quick and leaves nothing to wait for.
-    posted_.clear();
     TerminateProcess(process_->process.get(), 1);
     WaitForSingleObject(process_->process.get(), INFINITE);
     process_.reset();
-}
-
-// Requests wait here until collected: a worker here answers one request at a time.
-void WorkerProcess::post(const CheckRequest& request) {
-    posted_.push_back(request);
-}
-
-WorkerProcess::Outcome WorkerProcess::collect(std::chrono::milliseconds deadline,
-                                              CheckReply& reply) {
-    if (posted_.empty())
-        return Outcome::Crashed;
-    const CheckRequest request = posted_.front();
-    posted_.pop_front();
-    return exchange(request, deadline, reply);
 }
 
 WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,

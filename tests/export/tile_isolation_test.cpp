@@ -99,9 +99,8 @@ TEST(TileIsolation, AWorkerPastItsDeadlineIsReplaced) {
     }
 }
 
-// A worker is handed the next tile before it answers for this one. When a tile ends the
-// worker (here by reaching its memory ceiling), the tiles handed to it after that one must go
-// to its successor, not be lost or blamed.
+// When a tile ends its worker (here by reaching its memory ceiling), the tiles after it go to
+// the worker's successor: none is lost or blamed.
 TEST(TileIsolation, TilesQueuedBehindOneThatEndsItsWorkerAreCheckedByTheNext) {
     TempDir dir;
     const fs::path block = dir / "block";
