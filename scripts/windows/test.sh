@@ -91,6 +91,33 @@ for block in "区块 甲" "区块 乙"; do
   fi
 done
 
+echo "== brindle-export.exe on a drive's root folder"
+# A drive letter of Wine's own naming a copy of the block: the index goes to Y:\root.osgb,
+# with paths built by the file-system library, not by gluing a backslash onto "Y:\".
+mkdir -p "$work/linux/root block" "$work/windows"
+cp -a "$blocks/区块 甲/." "$work/linux/root block/"
+rm -f "$work/linux/root block/root.osgb"
+cp -a "$work/linux/root block" "$work/windows/root block"
+build/brindle-export -q -j 2 "$work/linux/root block"
+ln -sfn "$work/windows/root block" "$WINEPREFIX/dosdevices/y:"
+status=0
+"$wine" "$programs/brindle-export.exe" -j 2 'Y:\' >"$work/out-root.txt" 2>"$work/err-root.txt" ||
+  status=$?
+rm -f "$WINEPREFIX/dosdevices/y:"
+cat "$work/out-root.txt"
+if ((status != 0)); then
+  echo "FAILED: brindle-export.exe on Y:\ exited with $status" >&2
+  cat "$work/err-root.txt" >&2
+  failed=1
+elif ! grep -qF 'wrote Y:\root.osgb' "$work/out-root.txt"; then
+  echo "FAILED: the index on Y:\ is not named Y:\root.osgb" >&2
+  failed=1
+fi
+if ! cmp "$work/linux/root block/root.osgb" "$work/windows/root block/root.osgb"; then
+  echo "FAILED: the drive root's root.osgb differs between the Linux and the Windows build" >&2
+  failed=1
+fi
+
 echo "== took $((SECONDS - started)) s"
 if ((failed)); then
   echo "windows tests FAILED" >&2
