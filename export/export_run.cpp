@@ -71,7 +71,8 @@ FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
     const fs::path canonicalFolder = fs::canonical(folder, ec);
     work.ownIndex = LookAt(report.indexFile, ec);
     for (const fs::path& subfolder : subfolders) {
-        if (!IsSafeEntryName(subfolder.filename().string()))
+        const std::optional<std::string> name = NameText(subfolder.filename());
+        if (!name || !IsSafeEntryName(*name))
             report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0});
         else if (LeadsToAnAncestor(subfolder, canonicalFolder))
             report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0});
@@ -119,7 +120,7 @@ std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report
             report.leftOut.push_back(outcome);
             continue;
         }
-        entries.push_back({EntryFor(outcome.name.string(), report.index), work.bounds[i]});
+        entries.push_back({EntryFor(*NameText(outcome.name), report.index), work.bounds[i]});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
             report.proxyLeaves.push_back(entries.back().name);
@@ -127,7 +128,7 @@ std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report
     // Left-out subfolders in name order, whichever step left them out.
     std::stable_sort(report.leftOut.begin(), report.leftOut.end(),
                      [](const LeftOutSubfolder& a, const LeftOutSubfolder& b) {
-                         return SubfolderNameLess(a.name.string(), b.name.string());
+                         return SubfolderPathNameLess(a.name, b.name);
                      });
     return entries;
 }

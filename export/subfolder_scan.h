@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -16,5 +17,12 @@ std::vector<std::filesystem::path> ListSubfolders(const std::filesystem::path& f
 
 // The order ListSubfolders sorts names in.
 bool SubfolderNameLess(const std::string& a, const std::string& b);
+
+// A subfolder's name as the index stores it: UTF-8 on Windows, its own bytes elsewhere.
+// Nothing for a Windows name that no UTF-8 can carry (one holding a lone surrogate).
+std::optional<std::string> NameText(const std::filesystem::path& name);
+
+// Names in ListSubfolders' order, including those NameText cannot carry.
+bool SubfolderPathNameLess(const std::filesystem::path& a, const std::filesystem::path& b);
 
 } // namespace brindle
