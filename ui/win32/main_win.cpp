@@ -372,6 +372,11 @@ INT_PTR CALLBACK ResultsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 class MainDialog {
 public:
+    // Folders to list from the start: those dropped on the program's icon in Explorer arrive
+    // as its arguments.
+    explicit MainDialog(std::vector<std::wstring> initialFolders)
+        : m_initialFolders(std::move(initialFolders)) {}
+
     static INT_PTR CALLBACK proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_INITDIALOG) {
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
@@ -396,6 +401,8 @@ private:
         CheckRadioButton(dialog, IDC_PROXY_INDEX, IDC_PAGED_INDEX, IDC_PROXY_INDEX);
         DragAcceptFiles(dialog, TRUE);
         m_layout.capture(dialog, IDC_FOLDER_LIST);
+        for (const std::wstring& folder : m_initialFolders)
+            addIfFolder(folder);
     }
 
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -503,12 +510,16 @@ private:
             std::wstring path(length + 1, L'\0');
             DragQueryFileW(drop, i, path.data(), length + 1);
             path.resize(length);
-            // Files among the dropped items are ignored.
-            const DWORD attributes = GetFileAttributesW(path.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-                addFolder(path);
+            addIfFolder(path);
         }
         DragFinish(drop);
+    }
+
+    // Files among dropped or named items are ignored.
+    void addIfFolder(const std::wstring& path) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            addFolder(path);
     }
 
     void deleteSelected() {
@@ -573,6 +584,7 @@ private:
             EndDialog(m_dialog, IDOK);
     }
 
+    const std::vector<std::wstring> m_initialFolders;
     HWND m_dialog = nullptr;
     Layout m_layout;
     std::wstring m_lastFolder; // for this session only
@@ -585,7 +597,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitCommonControlsEx(&controls);
     // The shell's folder browser wants a single-threaded apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    MainDialog dialog;
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i)
+            arguments.emplace_back(argv[i]);
+        LocalFree(argv);
+    }
+    MainDialog dialog(std::move(arguments));
     const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_BRINDLE_DIALOG), nullptr,
                                            &MainDialog::proc, reinterpret_cast<LPARAM>(&dialog));
     if (SUCCEEDED(com))
