@@ -25,8 +25,8 @@
 
 namespace {
 
-using brindle::win32::ReportWording;
 using brindle::win32::Fill;
+using brindle::win32::ReportWording;
 using brindle::win32::WideFromUtf8;
 
 // Messages the export's thread posts (or sends) to the progress dialog.
@@ -104,9 +104,8 @@ public:
             if (anchor.moveY)
                 OffsetRect(&rect, 0, dy);
             if (positions)
-                positions = DeferWindowPos(positions, anchor.control, nullptr, rect.left,
-                                           rect.top, rect.right - rect.left,
-                                           rect.bottom - rect.top,
+                positions = DeferWindowPos(positions, anchor.control, nullptr, rect.left, rect.top,
+                                           rect.right - rect.left, rect.bottom - rect.top,
                                            SWP_NOZORDER | SWP_NOACTIVATE);
         }
         if (positions)
@@ -114,9 +113,7 @@ public:
         InvalidateRect(m_dialog, nullptr, TRUE);
     }
 
-    void limit(MINMAXINFO& info) const {
-        info.ptMinTrackSize = {m_minimum.cx, m_minimum.cy};
-    }
+    void limit(MINMAXINFO& info) const { info.ptMinTrackSize = {m_minimum.cx, m_minimum.cy}; }
 
 private:
     struct Anchor {
@@ -245,9 +242,8 @@ private:
             return TRUE;
         case WM_APP_CONFIRM: {
             const auto& why = *reinterpret_cast<const brindle::Problem*>(lParam);
-            const int answer =
-                Message(m_dialog, ReportWording::replaceQuestion(why),
-                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+            const int answer = Message(m_dialog, ReportWording::replaceQuestion(why),
+                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
             SetWindowLongPtrW(m_dialog, DWLP_MSGRESULT, answer);
             return TRUE;
         }
@@ -283,8 +279,7 @@ private:
         const std::size_t done = std::min(step->subfoldersDone + step->foldersDone, maximum);
         SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETRANGE32, 0,
                             static_cast<LPARAM>(maximum));
-        SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(done),
-                            0);
+        SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(done), 0);
         const std::size_t inHand = std::min(step->foldersDone + 1, step->folderCount);
         const std::wstring text =
             Fill(T("目录 %1/%2：%3\n已验证子目录 %4/%5"),
@@ -453,9 +448,7 @@ private:
         return FALSE;
     }
 
-    HWND list() const {
-        return GetDlgItem(m_dialog, IDC_FOLDER_LIST);
-    }
+    HWND list() const { return GetDlgItem(m_dialog, IDC_FOLDER_LIST); }
 
     void showAbout() {
         DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), m_dialog, AboutProc, 0);
@@ -557,9 +550,10 @@ private:
             Message(m_dialog, T("请先添加要导出的目录。"), MB_OK | MB_ICONINFORMATION);
             return;
         }
-        const brindle::IndexKind index = IsDlgButtonChecked(m_dialog, IDC_PAGED_INDEX) == BST_CHECKED
-                                             ? brindle::IndexKind::Paged
-                                             : brindle::IndexKind::Proxy;
+        const brindle::IndexKind index =
+            IsDlgButtonChecked(m_dialog, IDC_PAGED_INDEX) == BST_CHECKED
+                ? brindle::IndexKind::Paged
+                : brindle::IndexKind::Proxy;
         ExportRun run(listed, index);
         const std::optional<brindle::ExportReport> report = run.runUnder(m_dialog);
         if (!report) {

@@ -52,7 +52,7 @@ FolderText DescribeFolder(const FolderReport& folder) {
                                : Fill(T("%1（分页索引，其中 %2 个范围未知，打开时即加载）"),
                                       {text.entries, Number(folder.proxyLeaves.size())});
         text.translation = Fill(T("%1，%2"), {ReportWording::translation(folder.translation),
-                                             ReportWording::origin(folder)});
+                                              ReportWording::origin(folder)});
     }
     if (folder.error)
         text.error = ReportWording::problem(*folder.error);
@@ -318,8 +318,8 @@ std::wstring ReportWording::translation(const osg::Vec3d& translation) {
     // Shortest text that reads back to the same double: coordinates keep every digit.
     const auto number = [](double value) {
         char text[400];
-        const auto result = std::to_chars(text, text + sizeof text, value,
-                                          std::chars_format::fixed);
+        const auto result =
+            std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
         return WideFromUtf8(std::string(text, result.ptr));
     };
     return Fill(T("(%1, %2, %3)"),
