@@ -282,7 +282,7 @@ private:
         SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(done), 0);
         const std::size_t inHand = std::min(step->foldersDone + 1, step->folderCount);
         const std::wstring text =
-            Fill(T("目录 %1/%2：%3\n已验证子目录 %4/%5"),
+            Fill(T("目录 %1/%2：%3\r\n已验证子目录 %4/%5"),
                  {std::to_wstring(inHand), std::to_wstring(step->folderCount),
                   brindle::win32::NativePathText(step->folder),
                   std::to_wstring(step->subfoldersDone), std::to_wstring(step->subfolderCount)});
