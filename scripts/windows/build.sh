@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds Brindle for 64-bit Windows with MinGW-w64 into build-windows/: the export
-# library, brindle-tile-check.exe, brindle-export.exe, brindle-sample.exe and the test
-# programs, all statically linked (no DLLs needed beside them).
+# library, brindle.exe (the dialog), brindle-tile-check.exe, brindle-export.exe,
+# brindle-sample.exe and the test programs, all statically linked (no DLLs needed beside
+# them), then packs the three programs a user needs with a read-me into
+# build-windows/brindle-<version>-windows-x64.zip.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -27,3 +29,27 @@ cmake -S . -B build-windows \
   -DCMAKE_BUILD_TYPE=Release \
   -DBRINDLE_OSG_PREFIX="$osg_prefix" >/dev/null
 nice -n 19 cmake --build build-windows --parallel "${BRINDLE_JOBS:-2}"
+
+# The package: the programs must stay together (the export starts brindle-tile-check.exe from
+# beside itself). The read-me is for Notepad: UTF-8 with a byte-order mark, CRLF line ends.
+version="$(sed -n 's/^project(Brindle VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+package="build-windows/brindle-${version}-windows-x64.zip"
+staging="build-windows/package"
+rm -rf "$staging" "$package"
+mkdir -p "$staging"
+cp build-windows/brindle.exe build-windows/brindle-export.exe build-windows/brindle-tile-check.exe \
+  "$staging/"
+{
+  printf '\xef\xbb\xbf'
+  sed -e "s/@VERSION@/${version}/" -e 's/$/\r/' ui/win32/readme_zh.txt
+} >"$staging/自述.txt"
+# Python's zipfile marks the Chinese name as UTF-8, which Windows' Explorer honours; Info-ZIP
+# leaves it unmarked, and Explorer would read it in the local code page.
+python3 - "$staging" "$package" brindle.exe brindle-export.exe brindle-tile-check.exe 自述.txt <<'PY'
+import pathlib, sys, zipfile
+staging, package, *names = sys.argv[1:]
+with zipfile.ZipFile(package, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+    for name in names:
+        archive.write(pathlib.Path(staging) / name, name)
+PY
+echo "build.sh: packed $package" >&2

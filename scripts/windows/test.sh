@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds Brindle for Windows (scripts/windows/build.sh) and tests it under Wine: the
-# export test suite, then brindle-export.exe end to end on a sample block in folders whose
-# names are Chinese and hold spaces. Its index files must be byte-identical to those the
-# Linux build writes for the same folders.
+# export test suite and the dialog's wording tests, then brindle-export.exe end to end on a
+# sample block in folders whose names are Chinese and hold spaces. Its index files must be
+# byte-identical to those the Linux build writes for the same folders. Last, brindle.exe's
+# dialog must open on a virtual X server and close on Escape (dialog_smoke.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 started=$SECONDS
@@ -41,6 +42,12 @@ failed=0
 echo "== export_tests.exe under Wine"
 if ! "$wine" build-windows/export_tests.exe --gtest_brief=1; then
   echo "FAILED: export_tests.exe" >&2
+  failed=1
+fi
+
+echo "== win32_ui_tests.exe (the dialog's wording) under Wine"
+if ! "$wine" build-windows/win32_ui_tests.exe --gtest_brief=1; then
+  echo "FAILED: win32_ui_tests.exe" >&2
   failed=1
 fi
 
@@ -115,6 +122,27 @@ elif ! grep -qF 'wrote Y:\root.osgb' "$work/out-root.txt"; then
 fi
 if ! cmp "$work/linux/root block/root.osgb" "$work/windows/root block/root.osgb"; then
   echo "FAILED: the drive root's root.osgb differs between the Linux and the Windows build" >&2
+  failed=1
+fi
+
+echo "== brindle.exe: the dialog opens and closes"
+packages=(xvfb xauth xdotool)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+    --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The Wine programs above run without a display; this one needs its own.
+"$wineserver" -k 2>/dev/null || true
+if ! xvfb-run -a scripts/windows/dialog_smoke.sh build-windows/brindle.exe \
+  build-windows/screenshots/dialog.png 2> >(grep -v -e '^X connection to' >&2); then
+  echo "FAILED: brindle.exe's dialog" >&2
   failed=1
 fi
 
