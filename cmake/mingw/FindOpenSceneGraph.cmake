@@ -38,7 +38,8 @@ if(OpenSceneGraph_FOUND AND NOT TARGET brindle_static_osg)
   foreach(_lib ${_osg_libraries})
     target_link_libraries(brindle_static_osg INTERFACE ${BRINDLE_OSG_${_lib}})
   endforeach()
-  target_link_libraries(brindle_static_osg INTERFACE opengl32)
+  # zlib last: osgDB's compressor needs it.
+  target_link_libraries(brindle_static_osg INTERFACE opengl32 z)
   # A static build has no plugin folder to search: each program registers the native
   # format's reader and writer itself. The source goes into every program that links the
   # libraries (a static library's copy is never pulled in, since nothing refers to it).

@@ -5,3 +5,7 @@
 
 USE_OSGPLUGIN(osg2)
 USE_SERIALIZER_WRAPPER_LIBRARY(osg)
+
+// The zlib compressor, for compressed tiles: its registration sits in an object of the
+// static osgDB that nothing else refers to.
+USE_COMPRESSOR_WRAPPER(ZLibCompressor)

@@ -29,6 +29,9 @@ cmake_options=(
   -DBUILD_OSG_PLUGIN_OSG=ON
   -DOSG_USE_UTF8_FILENAME=ON
   -DOSG_DETERMINE_WIN_VERSION=OFF
+  # Tiles are often zlib-compressed: the reader needs zlib, linked in statically.
+  -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include
+  -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a
   # CMake's try-run cannot probe the atomics when cross-compiling; MinGW has both.
   -D_OPENTHREADS_ATOMIC_USE_GCC_BUILTINS=1
   -D_OPENTHREADS_ATOMIC_USE_WIN32_INTERLOCKED=1
@@ -50,7 +53,7 @@ as_root() {
   if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
 }
 
-packages=(g++-mingw-w64-x86-64-posix wine64 cmake make dpkg-dev xz-utils)
+packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 cmake make dpkg-dev xz-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -66,6 +66,11 @@ for tile in "$blocks/区块 甲"/Tile_*; do
   esac
   n=$((n + 1))
 done
+# One tile zlib-compressed, as many photogrammetry tools write them.
+zlib_tile="$blocks/区块 甲/瓦片西南/root.osgb"
+osgconv -O Compressor=zlib "$zlib_tile" "$work/zlib.osgb" >/dev/null 2>&1
+grep -q zlib "$work/zlib.osgb" || { echo "FAILED: could not write a zlib tile" >&2; exit 1; }
+mv "$work/zlib.osgb" "$zlib_tile"
 cp -a "$blocks/区块 甲" "$blocks/区块 乙"
 rm "$blocks/区块 乙/report.txt"
 cp -a "$work/linux" "$work/windows"
