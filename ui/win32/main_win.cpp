@@ -545,11 +545,9 @@ private:
     }
 
     void exportFolders() {
+        // An empty list runs too: it writes nothing and ends in "导出成功", as the dialog
+        // always has.
         const std::vector<std::filesystem::path> listed = folders();
-        if (listed.empty()) {
-            Message(m_dialog, T("请先添加要导出的目录。"), MB_OK | MB_ICONINFORMATION);
-            return;
-        }
         const brindle::IndexKind index =
             IsDlgButtonChecked(m_dialog, IDC_PAGED_INDEX) == BST_CHECKED
                 ? brindle::IndexKind::Paged
