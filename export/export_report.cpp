@@ -4,18 +4,6 @@
 
 namespace brindle {
 
-bool IsWarning(ProblemKind kind) {
-    switch (kind) {
-    case ProblemKind::ReportUnreadable:
-    case ProblemKind::ReportNotRegularFile:
-    case ProblemKind::ReportNoSecondLine:
-    case ProblemKind::ReportNoOrigin:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool ExportReport::succeeded() const {
     return !cancelled && std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
         return f.status == FolderStatus::Written || f.status == FolderStatus::DryRun;

@@ -52,8 +52,6 @@ enum class ProblemKind {
     ReportNoOrigin,       // line 2 of report.txt `path` holds no origin
 };
 
-bool IsWarning(ProblemKind kind);
-
 // One error or warning: its kind, the file or folder concerned, and the system's cause.
 struct Problem {
     ProblemKind kind = ProblemKind::WriteFailed;

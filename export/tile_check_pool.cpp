@@ -7,14 +7,6 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-std::string RequestText(const fs::path& path) {
-#ifdef _WIN32
-    return path.u8string();
-#else
-    return path.string();
-#endif
-}
-
 LeftOutSubfolder Outcome(TileStatus status, std::error_code cause = {}, std::uint64_t limit = 0) {
     LeftOutSubfolder outcome;
     outcome.reason = status;
@@ -69,7 +61,7 @@ BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, std::uint64_t size,
         options.fullValidation && kind == CheckKind::Tile ? ParseMode::Full : ParseMode::Fast;
     check.request.memoryCeiling = options.limits.memoryCeilingFor(size);
     check.request.cpuSeconds = 2.0 * static_cast<double>(check.deadline.count()) / 1000.0;
-    check.request.path = RequestText(file);
+    check.request.path = RequestPathText(file);
     check.request.wantBound = kind == CheckKind::Tile && options.index == IndexKind::Paged;
     return check;
 }

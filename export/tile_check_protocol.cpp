@@ -26,6 +26,22 @@ bool IsKnownVerdict(std::uint8_t value) {
 
 } // namespace
 
+std::string RequestPathText(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return path.u8string();
+#else
+    return path.string();
+#endif
+}
+
+std::filesystem::path RequestPath(const CheckRequest& request) {
+#ifdef _WIN32
+    return std::filesystem::u8path(request.path);
+#else
+    return request.path;
+#endif
+}
+
 std::string EncodeRequest(const CheckRequest& request) {
     std::string body;
     Put(body, static_cast<std::uint8_t>(request.kind));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,6 +64,11 @@ struct CheckReply {
 constexpr std::size_t kReplySize = 48;
 constexpr std::size_t kRequestLengthSize = 4;
 constexpr std::size_t kMaxRequestLength = 1 << 16;
+
+// A request's path as the protocol carries it, and back: UTF-8 on Windows, the path's own
+// bytes elsewhere.
+std::string RequestPathText(const std::filesystem::path& path);
+std::filesystem::path RequestPath(const CheckRequest& request);
 
 std::string EncodeRequest(const CheckRequest& request);
 // Reads the request's length from its first bytes; nothing when it is out of bounds.

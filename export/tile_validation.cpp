@@ -201,20 +201,4 @@ bool IsIndexScene(osg::Node& scene) {
     return !check.foundDrawables();
 }
 
-std::filesystem::path RequestPath(const CheckRequest& request) {
-#ifdef _WIN32
-    return std::filesystem::u8path(request.path);
-#else
-    return request.path;
-#endif
-}
-
-std::string RequestPathText(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return path.u8string();
-#else
-    return path.string();
-#endif
-}
-
 } // namespace brindle

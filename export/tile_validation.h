@@ -44,8 +44,4 @@ private:
 // files, as an index does.
 bool IsIndexScene(osg::Node& scene);
 
-// The path a request names, as the platform spells it.
-std::filesystem::path RequestPath(const CheckRequest& request);
-std::string RequestPathText(const std::filesystem::path& path);
-
 } // namespace brindle
