@@ -6,9 +6,5 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh >/dev/null
 # The exporter's peak memory is measured with GNU time.
-if [ ! -x /usr/bin/time ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq time >/dev/null
-fi
+scripts/install-packages.sh time
 exec build/brindle-bench "$@"

@@ -11,18 +11,7 @@ osg_prefix="$(scripts/windows/build-osg.sh)"
 
 # GoogleTest is compiled from Debian's sources, CLI11 is header-only.
 packages=(googletest libcli11-dev nlohmann-json3-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "build.sh: installing ${missing[*]}" >&2
-  sudo_cmd=()
-  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-    --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh --no-install-recommends "${packages[@]}"
 
 cmake -S . -B build-windows \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \

@@ -132,17 +132,7 @@ fi
 
 echo "== brindle.exe: the dialog opens and closes"
 packages=(xvfb xauth xdotool)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo_cmd=()
-  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-    --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh --no-install-recommends "${packages[@]}"
 # The Wine programs above run without a display; this one needs its own.
 "$wineserver" -k 2>/dev/null || true
 if ! xvfb-run -a scripts/windows/dialog_smoke.sh build-windows/brindle.exe \
