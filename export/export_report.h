@@ -13,17 +13,20 @@ namespace brindle {
 
 // What became of one subfolder: listed in its folder's index, or left out and why.
 enum class TileStatus {
-    Valid,          // its root.osgb is a regular file that loads
-    NoRootFile,     // there is no root.osgb directly in the subfolder
-    NotRegularFile, // root.osgb is (or links to) a folder, FIFO, device or socket; never opened
-    LoadFailed,     // root.osgb does not load (`cause` says why when it could not be read)
-    ReaderCrashed,  // the scene-graph reader crashed on it
-    TimedOut,       // the reader ran past the tile's deadline (`limit`, in milliseconds)
-    OutOfMemory,    // the reader wanted more than the tile's memory ceiling (`limit`, in bytes)
-    UnsafeName,     // the name holds a backslash or a control character, which the index's
-                    // "name\root.osgb" entry would turn into another path
-    LinksBack,      // the subfolder is the listed folder or one of its ancestors, or its
-                    // root.osgb is the listed folder's own index
+    Valid,           // its root.osgb is a regular file that loads
+    NoRootFile,      // there is no root.osgb directly in the subfolder
+    NotRegularFile,  // root.osgb is (or links to) a folder, FIFO, device or socket; never opened
+    LoadFailed,      // root.osgb does not load (`cause` says why when it could not be read)
+    ReaderCrashed,   // the scene-graph reader crashed on it
+    TimedOut,        // the reader ran past the tile's deadline (`limit`, in milliseconds)
+    OutOfMemory,     // the reader wanted more than the tile's memory ceiling (`limit`, in bytes)
+    UnsafeName,      // the name holds a backslash or a control character, which the index's
+                     // "name\root.osgb" entry would turn into another path
+    LinksBack,       // the subfolder is the listed folder or one of its ancestors, or its
+                     // root.osgb is the listed folder's own index
+    BlockOfItsOwn,   // among tiles, a block with an index of its own, which carries its own
+                     // translation; list it on its own (or its folder, if only blocks are there)
+    BlockNotWritten, // a block of a folder of blocks whose own index was not written
 };
 
 struct LeftOutSubfolder {
@@ -31,6 +34,8 @@ struct LeftOutSubfolder {
     TileStatus reason = TileStatus::LoadFailed;
     std::error_code cause;   // the system's cause, where there is one
     std::uint64_t limit = 0; // the limit exceeded, for TimedOut and OutOfMemory
+    // The tile's root file as found (root.osgb or <name>.osgb); empty when there was neither.
+    std::filesystem::path rootFile;
 };
 
 // Everything that can go wrong with a folder, as kinds; presenters put them into words.
@@ -50,6 +55,18 @@ enum class ProblemKind {
     ReportNotRegularFile, // report.txt `path` is a folder, FIFO, device or socket
     ReportNoSecondLine,   // report.txt `path` has no second line
     ReportNoOrigin,       // line 2 of report.txt `path` holds no origin
+    // Errors: no subfolder of `path` holds a tile root that loads, so no index was written.
+    // The subfolders left out say what was looked for in each.
+    NoTilesFound,
+    NoTilesLooksLikeTile,   // ...and `path` holds .osgb files itself: it looks like a tile
+    NoTilesOneLevelTooHigh, // ...and subfolders of its subfolders hold tile roots
+    // Warnings: metadata.xml `path` gave no origin; the translation was left unchanged.
+    MetadataUnreadable,     // it cannot be read; `cause` says why
+    MetadataNotRegularFile, // it is a folder, FIFO, device or socket
+    MetadataTooLarge,       // it is far larger than any metadata file
+    MetadataNotXml,         // it does not parse as XML
+    MetadataNoOrigin,       // it has no SRSOrigin
+    MetadataBadOrigin,      // its SRSOrigin is not three finite numbers
 };
 
 // One error or warning: its kind, the file or folder concerned, and the system's cause.
@@ -64,6 +81,8 @@ enum class OriginSource {
     ThisFolder,  // this folder's report.txt
     CarriedOver, // the report.txt of an earlier folder of the run (`originReport` names it)
     None,        // no report read yet in this run: the identity
+    Metadata,    // metadata.xml beside this folder's tiles (`originReport` names it)
+    Blocks,      // a folder of blocks: the identity, since each block's index carries its own
 };
 
 // Which index a folder gets.
@@ -90,14 +109,23 @@ struct FolderReport {
     std::vector<std::string> proxyLeaves;
     osg::Vec3d translation; // the translation written (or that would be)
     OriginSource originSource = OriginSource::None;
-    std::filesystem::path originReport; // the report.txt read, unless originSource is None
+    // The report.txt or metadata.xml read, unless originSource is None or Blocks.
+    std::filesystem::path originReport;
+    // The spatial reference metadata.xml names ("EPSG:4547"), when the origin came from one.
+    std::string srs;
+    // A block exported for a folder of blocks: that folder, whose index names this one's.
+    std::filesystem::path master;
+    // A folder of blocks: the blocks its index names, in entry order.
+    std::vector<std::filesystem::path> blocks;
     std::vector<LeftOutSubfolder> leftOut;
     std::vector<Problem> warnings;
     std::optional<Problem> error;
 };
 
 struct ExportReport {
-    std::vector<FolderReport> folders; // one per listed folder, in list order
+    // One per listed folder, in list order; the blocks a folder of blocks exported come just
+    // before it, each naming it as its master.
+    std::vector<FolderReport> folders;
     // True when some folder was left unwritten because the run was cancelled.
     bool cancelled = false;
 

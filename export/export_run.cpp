@@ -1,14 +1,19 @@
 #include "export/export_run.h"
 
 #include "export/atomic_file.h"
+#include "export/block_layout.h"
 #include "export/index_graph.h"
 #include "export/index_writer.h"
+#include "export/metadata_xml.h"
 #include "export/origin_report.h"
 #include "export/regular_file.h"
 #include "export/subfolder_scan.h"
 #include "export/tile_check_pool.h"
+#include "export/tile_root.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
 
@@ -55,72 +60,138 @@ bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& canonicalFolde
     }
 }
 
-FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
-    report.folder = folder;
-    report.indexFile = folder / "root.osgb";
+// What the scan of one listed folder found, beyond the tiles the pool checks.
+struct FolderScan {
     FolderWork work;
+    std::string entryPrefix; // the path from the index to the tile folders
+    // Subfolders that are blocks by their layout alone (a production folder, a folder of tile
+    // folders) and have no tile root of their own.
+    std::vector<fs::path> blocks;
+    // Per tile: its root.osgb sits over tile folders, so it may be a block's index.
+    std::vector<bool> mayBeBlockIndex;
+    std::vector<LeftOutSubfolder> noRoot; // subfolders without a tile root
+    bool subfoldersHoldTiles = false;     // some subfolder's subfolders hold tile roots
+};
+
+void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) {
+    report.folder = folder;
+    report.indexFile = folder / kRootFileName;
+    FolderWork& work = scan.work;
     report.error = CheckIsFolder(folder);
     if (report.error)
-        return work;
+        return;
+    const TileLayout layout = LayoutOf(folder);
+    scan.entryPrefix = layout.entryPrefix;
     std::error_code ec;
-    const std::vector<fs::path> subfolders = ListSubfolders(folder, &ec);
+    const std::vector<fs::path> subfolders = ListSubfolders(layout.tileFolder, &ec);
     if (ec) {
-        report.error = Problem{ProblemKind::FolderUnreadable, folder, ec};
-        return work;
+        report.error = Problem{ProblemKind::FolderUnreadable, layout.tileFolder, ec};
+        return;
     }
-    const fs::path canonicalFolder = fs::canonical(folder, ec);
+    const fs::path canonicalFolder = fs::canonical(layout.tileFolder, ec);
     work.ownIndex = LookAt(report.indexFile, ec);
     for (const fs::path& subfolder : subfolders) {
         const std::optional<std::string> name = NameText(subfolder.filename());
-        if (!name || !IsSafeEntryName(*name))
-            report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0});
-        else if (LeadsToAnAncestor(subfolder, canonicalFolder))
-            report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0});
-        else
-            work.tiles.push_back(subfolder);
+        if (!name || !IsSafeEntryName(*name)) {
+            report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0, {}});
+            continue;
+        }
+        if (LeadsToAnAncestor(subfolder, canonicalFolder)) {
+            report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}});
+            continue;
+        }
+        std::error_code rootError;
+        const fs::path root = FindTileRoot(subfolder, rootError);
+        if (root.empty()) {
+            const bool block = LooksLikeBlock(subfolder);
+            if (block)
+                scan.blocks.push_back(subfolder);
+            scan.subfoldersHoldTiles = scan.subfoldersHoldTiles || block;
+            scan.noRoot.push_back({subfolder.filename(), TileStatus::NoRootFile, {}, 0, {}});
+            continue;
+        }
+        work.tiles.push_back(subfolder);
+        work.roots.push_back(root);
+        // Only a root.osgb can be an index this tool wrote, and only over tile folders.
+        scan.mayBeBlockIndex.push_back(root.filename() == kRootFileName &&
+                                       HoldsTileFolders(subfolder));
     }
     work.outcomes.resize(work.tiles.size());
     work.bounds.resize(work.tiles.size());
     work.remaining = work.tiles.size();
-    return work;
 }
 
 // The translation carried from folder to folder, and the report it came from.
 struct OriginState {
     fs::path report; // empty while none has been read
+    std::string srs; // as metadata.xml named it, when the translation came from one
 };
 
 void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
     const fs::path reportPath = report.folder / "report.txt";
+    bool found = false;
     std::error_code ec;
     if (fs::symlink_status(reportPath, ec).type() != fs::file_type::not_found && !ec) {
         const OriginReading reading = ReadBlockOrigin(reportPath);
         if (reading.origin) {
             graph.setTranslation(osg::Vec3d(reading.origin->x, reading.origin->y, 0.0));
-            state.report = reportPath;
+            state = {reportPath, {}};
+            found = true;
         } else if (reading.problem) {
             report.warnings.push_back(*reading.problem);
         }
     }
+    // A production folder's origin, where no report.txt gives one: all three coordinates.
+    if (!found) {
+        const fs::path metadataPath = MetadataFileFor(report.folder);
+        if (!metadataPath.empty()) {
+            const MetadataFileReading metadata = ReadMetadataXml(metadataPath);
+            if (metadata.reading.origin) {
+                graph.setTranslation(*metadata.reading.origin);
+                state = {metadataPath, metadata.reading.srs};
+                found = true;
+            } else if (metadata.problem) {
+                report.warnings.push_back(*metadata.problem);
+            }
+        }
+    }
     report.translation = graph.translation();
     report.originReport = state.report;
+    report.srs = state.srs;
     if (state.report.empty())
         report.originSource = OriginSource::None;
+    else if (!found)
+        report.originSource = OriginSource::CarriedOver;
     else
         report.originSource =
-            state.report == reportPath ? OriginSource::ThisFolder : OriginSource::CarriedOver;
+            state.report == reportPath ? OriginSource::ThisFolder : OriginSource::Metadata;
+}
+
+// The name a tile's root file has in its entry: root.osgb, or the tile folder's name.osgb.
+std::string RootFileText(const fs::path& root, const std::string& subfolderName) {
+    return root.filename() == kRootFileName ? std::string(kRootFileName) : subfolderName + ".osgb";
 }
 
 // Records the folder's entries and left-out subfolders; returns the entries with bounds.
-std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report) {
+// `blockIndexes` marks the tiles found to be blocks' indexes, which are left out.
+std::vector<PagedEntry> RecordTiles(const FolderScan& scan, const std::vector<bool>& blockIndexes,
+                                    FolderReport& report) {
+    const FolderWork& work = scan.work;
     std::vector<PagedEntry> entries;
+    report.leftOut.insert(report.leftOut.end(), scan.noRoot.begin(), scan.noRoot.end());
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
-        const LeftOutSubfolder& outcome = work.outcomes[i];
+        LeftOutSubfolder outcome = work.outcomes[i];
+        outcome.rootFile = work.roots[i].filename();
+        if (outcome.reason == TileStatus::Valid && blockIndexes[i])
+            outcome.reason = TileStatus::BlockOfItsOwn;
         if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
             continue;
         }
-        entries.push_back({EntryFor(*NameText(outcome.name), report.index), work.bounds[i]});
+        const std::string name = *NameText(outcome.name);
+        entries.push_back(
+            {TileEntryFor(scan.entryPrefix, name, RootFileText(work.roots[i], name), report.index),
+             work.bounds[i]});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
             report.proxyLeaves.push_back(entries.back().name);
@@ -163,9 +234,20 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     }
 }
 
+// Asks the inspector whether `file` is an index; false for anything else, and when it cannot
+// tell (then the subfolder stays a tile, as it always was).
+bool IsIndexFile(WorkerProcess& inspector, const fs::path& file, const ExportOptions& options) {
+    const BoundedCheck check =
+        MakeCheck(CheckKind::ExistingIndex, file, FileSizeOrZero(file), options);
+    CheckReply reply;
+    return inspector.exchange(check.request, check.deadline, reply) ==
+               WorkerProcess::Outcome::Replied &&
+           reply.verdict == CheckVerdict::IsIndex;
+}
+
 // Why the folder's existing root.osgb must not be replaced by the new index, if it must not:
-// it is scene data (a tile folder listed by mistake), it cannot be read, or the new index
-// would list nothing where the old one may list a whole block. Only an index is replaced.
+// it is scene data (a tile folder listed by mistake) or it cannot be read. Only an index is
+// replaced.
 std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerProcess& inspector,
                                             const ExportOptions& options) {
     std::error_code ec;
@@ -177,17 +259,38 @@ std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerPr
     // A folder in the way is not overwritten; the write fails and says why.
     if (fs::is_directory(status))
         return std::nullopt;
-    if (report.entries.empty())
-        return Problem{ProblemKind::NoTilesKeptIndex, report.indexFile, {}};
     return VerdictOnExisting(inspector, report.indexFile, options);
 }
 
-std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, WorkerProcess& inspector,
+// Why a folder whose index would name nothing gets none, with the likeliest cause.
+Problem NoTilesProblem(const FolderScan& scan, const FolderReport& report) {
+    ProblemKind kind = ProblemKind::NoTilesFound;
+    if (HoldsOsgbFiles(report.folder))
+        kind = ProblemKind::NoTilesLooksLikeTile;
+    else if (scan.subfoldersHoldTiles)
+        kind = ProblemKind::NoTilesOneLevelTooHigh;
+    return Problem{kind, report.folder, {}};
+}
+
+bool Confirmed(const Problem& problem, const ExportOptions& options) {
+    return problem.kind != ProblemKind::WorkersUnavailable && options.confirmReplace &&
+           options.confirmReplace(problem);
+}
+
+std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const FolderScan* scan,
+                                            WorkerProcess& inspector,
                                             const ExportOptions& options) {
     std::optional<Problem> keep = ReasonToKeepExisting(report, inspector, options);
-    if (keep && keep->kind != ProblemKind::WorkersUnavailable && options.confirmReplace &&
-        options.confirmReplace(*keep))
+    if (keep && Confirmed(*keep, options))
         keep.reset();
+    // An index that names nothing opens as an empty scene, which reads as success; only
+    // --force (or the user, asked) writes one.
+    if (!keep && report.entries.empty()) {
+        keep = scan ? NoTilesProblem(*scan, report)
+                    : Problem{ProblemKind::NoTilesFound, report.folder, {}};
+        if (Confirmed(*keep, options))
+            keep.reset();
+    }
     if (keep || !options.dryRun)
         return keep;
     // What the write itself would find: no permission, a read-only disk, a folder in the way.
@@ -199,14 +302,11 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, WorkerPr
     return std::nullopt;
 }
 
-void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
-                 WorkerProcess& inspector, const ExportOptions& options, FolderReport& report) {
-    ApplyOrigin(graph, origin, report);
-    report.index = options.index;
-    const std::vector<PagedEntry> entries = RecordTiles(work, report);
-    report.error = work.workersFailed;
+// Writes `graph` as the folder's index once nothing stands in the way.
+void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const FolderScan* scan,
+                WorkerProcess& inspector, const ExportOptions& options, FolderReport& report) {
     if (!report.error)
-        report.error = ProblemBeforeWriting(report, inspector, options);
+        report.error = ProblemBeforeWriting(report, scan, inspector, options);
     if (report.error) {
         report.status = FolderStatus::Failed;
         return;
@@ -222,6 +322,187 @@ void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
     RemoveStaleTemporaryFiles(report.folder);
     report.error = WriteIndexFile(graph.root(), report.indexFile);
     report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;
+}
+
+// Blocks inside blocks are followed this deep, and no deeper.
+constexpr int kMaxBlockDepth = 3;
+
+// Progress from the pools of blocks exported along the way, told as part of the run's.
+struct ProgressRelay {
+    std::mutex mutex;
+    ExportProgress run; // as the run's own pool last told it
+    std::function<void(const ExportProgress&)> sink;
+};
+
+// One export run: folders listed, and the blocks of folders of blocks, exported in turn
+// with one translation carried over from folder to folder.
+class Run {
+public:
+    explicit Run(const ExportOptions& options)
+        : options_(options), program_(WorkerProgramFor(options)), inspector_(program_) {}
+
+    // Exports `folders` in order, appending their reports to `out`: a folder of blocks comes
+    // after its blocks. `master` is the folder of blocks they belong to, if any.
+    void exportFolders(const std::vector<fs::path>& folders, const fs::path& master, int depth,
+                       std::vector<FolderReport>& out);
+
+private:
+    void writeFolder(FolderScan& scan, int depth, FolderReport& report,
+                     std::vector<FolderReport>& out);
+    void writeBlocks(const FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
+                     FolderReport& report, std::vector<FolderReport>& out);
+    ExportOptions poolOptions(bool nested);
+
+    const ExportOptions& options_;
+    fs::path program_;
+    IndexGraph graph_;
+    OriginState origin_;
+    // Examines existing root.osgb files before they are replaced; started only if one exists.
+    WorkerProcess inspector_;
+    std::shared_ptr<ProgressRelay> relay_ = std::make_shared<ProgressRelay>();
+};
+
+ExportOptions Run::poolOptions(bool nested) {
+    ExportOptions pool = options_;
+    if (!options_.progress)
+        return pool;
+    relay_->sink = options_.progress;
+    std::shared_ptr<ProgressRelay> relay = relay_;
+    if (!nested)
+        pool.progress = [relay](const ExportProgress& p) {
+            const std::lock_guard<std::mutex> lock(relay->mutex);
+            relay->run = p;
+            relay->sink(p);
+        };
+    else
+        pool.progress = [relay](const ExportProgress& p) {
+            const std::lock_guard<std::mutex> lock(relay->mutex);
+            ExportProgress told = relay->run;
+            told.subfoldersDone += p.subfoldersDone;
+            told.subfolderCount += p.subfolderCount;
+            told.folder = p.folder;
+            relay->sink(told);
+        };
+    return pool;
+}
+
+void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& master, int depth,
+                        std::vector<FolderReport>& out) {
+    std::vector<FolderReport> reports(folders.size());
+    if (folders.empty())
+        return;
+    ExportProgress progress;
+    progress.folderCount = folders.size();
+    progress.folder = folders.front();
+    std::vector<FolderScan> scans(folders.size());
+    const ExportOptions options = poolOptions(depth > 0);
+    TileCheckPool pool(options, program_, progress);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        ScanFolder(folders[i], reports[i], scans[i]);
+        reports[i].master = master;
+        pool.add(scans[i].work);
+    }
+    pool.finish();
+
+    std::size_t i = 0;
+    for (; i < folders.size(); ++i) {
+        FolderReport& folder = reports[i];
+        if (!pool.waitFor(scans[i].work) || IsCancelled(options_))
+            break;
+        if (folder.error)
+            folder.status = FolderStatus::Failed;
+        else
+            writeFolder(scans[i], depth, folder, out);
+        if (options_.folderDone)
+            options_.folderDone(folder);
+        out.push_back(std::move(folder));
+        if (depth == 0)
+            pool.report([&](ExportProgress& p) {
+                p.foldersDone = i + 1;
+                p.folder = folders[std::min(i + 1, folders.size() - 1)];
+            });
+    }
+    for (; i < folders.size(); ++i)
+        out.push_back(std::move(reports[i]));
+}
+
+void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
+                      std::vector<FolderReport>& out) {
+    report.index = options_.index;
+    // Tiles whose root.osgb is an index over tile folders are blocks with indexes of their
+    // own, not tiles: naming them under this folder's translation would place them twice.
+    const FolderWork& work = scan.work;
+    std::vector<bool> blockIndexes(work.tiles.size(), false);
+    std::vector<fs::path> blocks = scan.blocks;
+    bool tiles = false;
+    for (std::size_t i = 0; i < work.tiles.size(); ++i) {
+        if (work.outcomes[i].reason != TileStatus::Valid)
+            continue;
+        blockIndexes[i] =
+            scan.mayBeBlockIndex[i] && IsIndexFile(inspector_, work.roots[i], options_);
+        if (blockIndexes[i])
+            blocks.push_back(work.tiles[i]);
+        tiles = tiles || !blockIndexes[i];
+    }
+    if (!tiles && !blocks.empty() && depth < kMaxBlockDepth && !work.workersFailed) {
+        std::sort(blocks.begin(), blocks.end(), [](const fs::path& a, const fs::path& b) {
+            return SubfolderPathNameLess(a.filename(), b.filename());
+        });
+        writeBlocks(scan, blocks, depth, report, out);
+        return;
+    }
+    ApplyOrigin(graph_, origin_, report);
+    const std::vector<PagedEntry> entries = RecordTiles(scan, blockIndexes, report);
+    report.error = work.workersFailed;
+    WriteIndex(graph_, entries, &scan, inspector_, options_, report);
+}
+
+// A folder of blocks: each block is exported as if listed, then the folder's index names
+// their indexes, untranslated.
+void Run::writeBlocks(const FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
+                      FolderReport& report, std::vector<FolderReport>& out) {
+    // What is neither a block nor a tile is left out, as in any folder.
+    for (const LeftOutSubfolder& subfolder : scan.noRoot)
+        if (std::none_of(blocks.begin(), blocks.end(),
+                         [&](const fs::path& b) { return b.filename() == subfolder.name; }))
+            report.leftOut.push_back(subfolder);
+    for (std::size_t i = 0; i < scan.work.outcomes.size(); ++i)
+        if (scan.work.outcomes[i].reason != TileStatus::Valid) {
+            report.leftOut.push_back(scan.work.outcomes[i]);
+            report.leftOut.back().rootFile = scan.work.roots[i].filename();
+        }
+    const std::size_t first = out.size();
+    exportFolders(blocks, report.folder, depth + 1, out);
+    if (IsCancelled(options_)) {
+        report.status = FolderStatus::Cancelled;
+        return;
+    }
+    report.originSource = OriginSource::Blocks;
+    std::vector<PagedEntry> entries;
+    for (std::size_t i = first; i < out.size(); ++i) {
+        const FolderReport& block = out[i];
+        if (block.master != report.folder)
+            continue;
+        const fs::path name = block.folder.filename();
+        if (block.status != FolderStatus::Written && block.status != FolderStatus::DryRun) {
+            report.leftOut.push_back({name, TileStatus::BlockNotWritten, {}, 0, {}});
+            continue;
+        }
+        PagedEntry entry;
+        entry.name = TileEntryFor({}, *NameText(name), kRootFileName, report.index);
+        entry.bound.kind = TileBound::Kind::Unknown;
+        entries.push_back(entry);
+        report.entries.push_back(entry.name);
+        report.blocks.push_back(block.folder);
+        if (report.index == IndexKind::Paged)
+            report.proxyLeaves.push_back(entry.name);
+    }
+    std::stable_sort(report.leftOut.begin(), report.leftOut.end(),
+                     [](const LeftOutSubfolder& a, const LeftOutSubfolder& b) {
+                         return SubfolderPathNameLess(a.name, b.name);
+                     });
+    IndexGraph graph;
+    WriteIndex(graph, entries, nullptr, inspector_, options_, report);
 }
 
 } // namespace
@@ -240,42 +521,10 @@ std::uint64_t TileLimits::memoryCeilingFor(std::uint64_t fileSize) const {
 ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
                                  const ExportOptions& options) {
     ExportReport report;
-    report.folders.resize(folders.size());
     if (folders.empty())
         return report;
-
-    ExportProgress progress;
-    progress.folderCount = folders.size();
-    progress.folder = folders.front();
-    const fs::path program =
-        options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
-    std::vector<FolderWork> work(folders.size());
-    TileCheckPool pool(options, program, progress);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        work[i] = ScanFolder(folders[i], report.folders[i]);
-        pool.add(work[i]);
-    }
-    pool.finish();
-
-    IndexGraph graph;
-    OriginState origin;
-    // Examines existing root.osgb files before they are replaced; started only if one exists.
-    WorkerProcess inspector(program);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        FolderReport& folder = report.folders[i];
-        if (!pool.waitFor(work[i]) || IsCancelled(options))
-            break;
-        if (folder.error)
-            folder.status = FolderStatus::Failed;
-        else
-            WriteFolder(work[i], graph, origin, inspector, options, folder);
-        if (options.folderDone)
-            options.folderDone(folder);
-        pool.report([&](ExportProgress& p) {
-            p.foldersDone = i + 1;
-            p.folder = folders[std::min(i + 1, folders.size() - 1)];
-        });
-    }
+    Run run(options);
+    run.exportFolders(folders, {}, 0, report.folders);
     report.cancelled =
         std::any_of(report.folders.begin(), report.folders.end(),
                     [](const FolderReport& f) { return f.status == FolderStatus::Cancelled; });

@@ -138,7 +138,7 @@ void TileCheckPool::work(WorkerProcess& worker) {
         }
         FolderWork& folder = *job->folder;
         TileBound bound;
-        LeftOutSubfolder outcome = check(worker, folder.tiles[job->tile], folder, bound);
+        LeftOutSubfolder outcome = check(worker, folder.roots[job->tile], folder, bound);
         outcome.name = folder.tiles[job->tile].filename();
         const std::lock_guard<std::mutex> lock(mutex_);
         folder.outcomes[job->tile] = std::move(outcome);
@@ -164,7 +164,7 @@ void TileCheckPool::readAhead() {
             return;
         ahead_ = std::max(ahead_, next_);
         const Job job = jobs_[ahead_++];
-        const fs::path file = job.folder->tiles[job.tile] / "root.osgb";
+        const fs::path file = job.folder->roots[job.tile];
         lock.unlock();
         RegularFile tile;
         std::error_code ignored;
@@ -174,9 +174,8 @@ void TileCheckPool::readAhead() {
     }
 }
 
-LeftOutSubfolder TileCheckPool::check(WorkerProcess& worker, const fs::path& tile,
+LeftOutSubfolder TileCheckPool::check(WorkerProcess& worker, const fs::path& probe,
                                       FolderWork& folder, TileBound& bound) {
-    const fs::path probe = tile / "root.osgb";
     std::error_code ec;
     const FileFacts facts = LookAt(probe, ec);
     if (ec)

@@ -44,8 +44,9 @@ BoundedCheck MakeCheck(CheckKind kind, const std::filesystem::path& file, std::u
 struct FolderWork {
     FileFacts ownIndex; // the listed folder's root.osgb, which no tile may be
     std::vector<std::filesystem::path> tiles;
-    std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
-    std::vector<TileBound> bounds;          // for a paged index
+    std::vector<std::filesystem::path> roots; // per tile, the file its scene starts from
+    std::vector<LeftOutSubfolder> outcomes;   // reason Valid for a tile that loads
+    std::vector<TileBound> bounds;            // for a paged index
     std::size_t remaining = 0;
     std::optional<Problem> workersFailed;
 };
@@ -94,7 +95,7 @@ private:
     // saves.
     void readAhead();
 
-    LeftOutSubfolder check(WorkerProcess& worker, const std::filesystem::path& tile,
+    LeftOutSubfolder check(WorkerProcess& worker, const std::filesystem::path& root,
                            FolderWork& folder, TileBound& bound);
 
     std::filesystem::path WorkerProgramPath() const { return WorkerProgramFor(options_); }
