@@ -112,9 +112,9 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
         }
         work.tiles.push_back(subfolder);
         work.roots.push_back(root);
-        // Only a root.osgb can be an index this tool wrote, and only over tile folders.
+        // Only a root.osgb can be an index this tool wrote, and only over a block's tiles.
         scan.mayBeBlockIndex.push_back(root.filename() == kRootFileName &&
-                                       HoldsTileFolders(subfolder));
+                                       LooksLikeBlock(subfolder));
     }
     work.outcomes.resize(work.tiles.size());
     work.bounds.resize(work.tiles.size());

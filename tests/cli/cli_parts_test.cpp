@@ -57,9 +57,9 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
     ASSERT_FALSE(outLog.flushed.empty());
     EXPECT_EQ(outLog.flushed.back(),
               "wrote one/root.osgb: 1 entry, translation (1.500, -2.000, 0.000); left out 4: 1 "
-              "no root.osgb, 2 failed to load, 1 timed out\n"
+              "no root file, 2 failed to load, 1 timed out\n"
               "  Tile_07: root.osgb failed to load\n"
-              "  Tile_08: no root.osgb\n"
+              "  Tile_08: no root.osgb or Tile_08.osgb in it\n"
               "  Tile_09: root.osgb failed to load: " +
                   std::make_error_code(std::errc::io_error).message() +
                   "\n"

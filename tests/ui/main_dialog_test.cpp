@@ -516,7 +516,7 @@ void MainDialogTest::leftOutTilesShowResults() {
     QCOMPARE(results.title, QStringLiteral("导出结果"));
     QVERIFY(results.titleShown);
     QCOMPARE(results.headline, QStringLiteral("导出成功"));
-    QVERIFY2(results.hasRow(QStringLiteral("empty_tile|无 root.osgb")),
+    QVERIFY2(results.hasRow(QStringLiteral("empty_tile|无 root.osgb，也无 empty_tile.osgb")),
              qPrintable(results.rows.join(u'\n')));
     QVERIFY2(results.hasRow(QStringLiteral("broken_tile|root.osgb 无法加载")),
              qPrintable(results.rows.join(u'\n')));
