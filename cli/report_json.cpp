@@ -248,8 +248,6 @@ const char* ReasonName(TileStatus reason) {
         return "unsafe_name";
     case TileStatus::LinksBack:
         return "links_back";
-    case TileStatus::BlockOfItsOwn:
-        return "block_of_its_own";
     case TileStatus::BlockNotWritten:
         return "block_not_written";
     }

@@ -75,8 +75,6 @@ std::string DescribeReasonBriefly(TileStatus reason) {
         return "unsafe name";
     case TileStatus::LinksBack:
         return "leading back to the folder";
-    case TileStatus::BlockOfItsOwn:
-        return "a block of its own";
     case TileStatus::BlockNotWritten:
         return "block not written";
     }
@@ -103,9 +101,6 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
         return "its name holds a backslash or a control character";
     case TileStatus::LinksBack:
         return "it leads back to the listed folder";
-    case TileStatus::BlockOfItsOwn:
-        return "its root.osgb is the index of a block of its own, which carries its own "
-               "translation; list that folder on its own";
     case TileStatus::BlockNotWritten:
         return "the block's own index was not written";
     }

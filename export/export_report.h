@@ -24,8 +24,6 @@ enum class TileStatus {
                      // "name\root.osgb" entry would turn into another path
     LinksBack,       // the subfolder is the listed folder or one of its ancestors, or its
                      // root.osgb is the listed folder's own index
-    BlockOfItsOwn,   // among tiles, a block with an index of its own, which carries its own
-                     // translation; list it on its own (or its folder, if only blocks are there)
     BlockNotWritten, // a block of a folder of blocks whose own index was not written
 };
 

@@ -173,17 +173,13 @@ std::string RootFileText(const fs::path& root, const std::string& subfolderName)
 }
 
 // Records the folder's entries and left-out subfolders; returns the entries with bounds.
-// `blockIndexes` marks the tiles found to be blocks' indexes, which are left out.
-std::vector<PagedEntry> RecordTiles(const FolderScan& scan, const std::vector<bool>& blockIndexes,
-                                    FolderReport& report) {
+std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report) {
     const FolderWork& work = scan.work;
     std::vector<PagedEntry> entries;
     report.leftOut.insert(report.leftOut.end(), scan.noRoot.begin(), scan.noRoot.end());
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         LeftOutSubfolder outcome = work.outcomes[i];
         outcome.rootFile = work.roots[i].filename();
-        if (outcome.reason == TileStatus::Valid && blockIndexes[i])
-            outcome.reason = TileStatus::BlockOfItsOwn;
         if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
             continue;
@@ -429,20 +425,19 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
 void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
                       std::vector<FolderReport>& out) {
     report.index = options_.index;
-    // Tiles whose root.osgb is an index over tile folders are blocks with indexes of their
-    // own, not tiles: naming them under this folder's translation would place them twice.
+    // Where every tile that loads is an index over tile folders, those are blocks with
+    // indexes of their own: naming them under this folder's translation would place them
+    // twice. Among other tiles they stay tiles, as they always were.
     const FolderWork& work = scan.work;
-    std::vector<bool> blockIndexes(work.tiles.size(), false);
     std::vector<fs::path> blocks = scan.blocks;
     bool tiles = false;
-    for (std::size_t i = 0; i < work.tiles.size(); ++i) {
+    for (std::size_t i = 0; i < work.tiles.size() && !tiles; ++i) {
         if (work.outcomes[i].reason != TileStatus::Valid)
             continue;
-        blockIndexes[i] =
-            scan.mayBeBlockIndex[i] && IsIndexFile(inspector_, work.roots[i], options_);
-        if (blockIndexes[i])
+        if (scan.mayBeBlockIndex[i] && IsIndexFile(inspector_, work.roots[i], options_))
             blocks.push_back(work.tiles[i]);
-        tiles = tiles || !blockIndexes[i];
+        else
+            tiles = true;
     }
     if (!tiles && !blocks.empty() && depth < kMaxBlockDepth && !work.workersFailed) {
         std::sort(blocks.begin(), blocks.end(), [](const fs::path& a, const fs::path& b) {
@@ -452,7 +447,7 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
         return;
     }
     ApplyOrigin(graph_, origin_, report);
-    const std::vector<PagedEntry> entries = RecordTiles(scan, blockIndexes, report);
+    const std::vector<PagedEntry> entries = RecordTiles(scan, report);
     report.error = work.workersFailed;
     WriteIndex(graph_, entries, &scan, inspector_, options_, report);
 }

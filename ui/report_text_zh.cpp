@@ -182,8 +182,6 @@ QString ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
         return tr("名称含反斜杠或控制字符");
     case TileStatus::LinksBack:
         return tr("指回所列目录");
-    case TileStatus::BlockOfItsOwn:
-        return tr("其 root.osgb 是另一分块的索引，自带平移；请单独列出该目录");
     case TileStatus::BlockNotWritten:
         return tr("该分块的索引未写入");
     }

@@ -247,8 +247,6 @@ std::wstring ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
         return T("名称含反斜杠或控制字符");
     case TileStatus::LinksBack:
         return T("指回所列目录");
-    case TileStatus::BlockOfItsOwn:
-        return T("其 root.osgb 是另一分块的索引，自带平移；请单独列出该目录");
     case TileStatus::BlockNotWritten:
         return T("该分块的索引未写入");
     }
