@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace brindle {
@@ -28,6 +29,13 @@ enum class TileStatus {
 };
 
 struct LeftOutSubfolder {
+    // Built from any leading part of the fields, as an aggregate would be.
+    LeftOutSubfolder(std::filesystem::path name = {}, TileStatus reason = TileStatus::LoadFailed,
+                     std::error_code cause = {}, std::uint64_t limit = 0,
+                     std::filesystem::path rootFile = {})
+        : name(std::move(name)), reason(reason), cause(cause), limit(limit),
+          rootFile(std::move(rootFile)) {}
+
     std::filesystem::path name; // the subfolder's name within the listed folder
     TileStatus reason = TileStatus::LoadFailed;
     std::error_code cause;   // the system's cause, where there is one

@@ -67,8 +67,6 @@ struct FolderScan {
     // Subfolders that are blocks by their layout alone (a production folder, a folder of tile
     // folders) and have no tile root of their own.
     std::vector<fs::path> blocks;
-    // Per tile: its root.osgb sits over tile folders, so it may be a block's index.
-    std::vector<bool> mayBeBlockIndex;
     std::vector<LeftOutSubfolder> noRoot; // subfolders without a tile root
     bool subfoldersHoldTiles = false;     // some subfolder's subfolders hold tile roots
 };
@@ -112,9 +110,6 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
         }
         work.tiles.push_back(subfolder);
         work.roots.push_back(root);
-        // Only a root.osgb can be an index this tool wrote, and only over a block's tiles.
-        scan.mayBeBlockIndex.push_back(root.filename() == kRootFileName &&
-                                       LooksLikeBlock(subfolder));
     }
     work.outcomes.resize(work.tiles.size());
     work.bounds.resize(work.tiles.size());
@@ -427,14 +422,17 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
     report.index = options_.index;
     // Where every tile that loads is an index over tile folders, those are blocks with
     // indexes of their own: naming them under this folder's translation would place them
-    // twice. Among other tiles they stay tiles, as they always were.
+    // twice. Among other tiles they stay tiles, as they always were. Only a root.osgb over
+    // a block's tiles can be such an index, and the look ends at the first true tile, so a
+    // folder of tiles costs one look more than it did.
     const FolderWork& work = scan.work;
     std::vector<fs::path> blocks = scan.blocks;
     bool tiles = false;
     for (std::size_t i = 0; i < work.tiles.size() && !tiles; ++i) {
         if (work.outcomes[i].reason != TileStatus::Valid)
             continue;
-        if (scan.mayBeBlockIndex[i] && IsIndexFile(inspector_, work.roots[i], options_))
+        if (work.roots[i].filename() == kRootFileName && LooksLikeBlock(work.tiles[i]) &&
+            IsIndexFile(inspector_, work.roots[i], options_))
             blocks.push_back(work.tiles[i]);
         else
             tiles = true;
