@@ -163,6 +163,9 @@ void TileCheckPool::readAhead() {
         if (ending_ || ahead_ >= jobs_.size())
             return;
         ahead_ = std::max(ahead_, next_);
+        // Every job may have been handed out meanwhile: nothing is left to read ahead.
+        if (ahead_ >= jobs_.size())
+            continue;
         const Job job = jobs_[ahead_++];
         const fs::path file = job.folder->roots[job.tile];
         lock.unlock();

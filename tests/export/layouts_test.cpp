@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 #include "export/metadata_xml.h"
 #include "tests/export/test_fixtures.h"
+#include "tools/sample_block.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,23 @@ TEST(TileRoots, ARootNamedAfterItsFolderIsListedAndRootOsgbWinsWhereBothExist) {
             EXPECT_EQ(ReadIndex(block / "root.osgb").loadedTiles, 2u)
                 << "the entries must resolve to the tiles";
         }
+    }
+}
+
+// A tile of real size switches on reading ahead; a folder of one such tile, named after its
+// folder, must be read ahead and listed like any other.
+TEST(TileRoots, AFolderOfOneRealSizeTileIsListed) {
+    TempDir dir;
+    const fs::path tile = dir / "Data" / "Tile_+000_+000";
+    fs::create_directories(tile);
+    SampleTileParams params;
+    params.texturePx = 256;
+    WriteSampleTile(tile / "Tile_+000_+000.osgb", params);
+    ASSERT_GE(fs::file_size(tile / "Tile_+000_+000.osgb"), 64u * 1024);
+    for (int run = 0; run < 3; ++run) {
+        const ExportReport report = Export({dir / "Data"});
+        ASSERT_TRUE(report.succeeded());
+        EXPECT_EQ(report.folders[0].entries, (Names{"Tile_+000_+000\\Tile_+000_+000.osgb"}));
     }
 }
 
