@@ -29,7 +29,7 @@ enum class TileStatus {
 };
 
 struct LeftOutSubfolder {
-    // Built from any leading part of the fields, as an aggregate would be.
+    // Built from any leading fields, as an aggregate would be.
     LeftOutSubfolder(std::filesystem::path name = {}, TileStatus reason = TileStatus::LoadFailed,
                      std::error_code cause = {}, std::uint64_t limit = 0,
                      std::filesystem::path rootFile = {})
