@@ -203,6 +203,13 @@ QString ReportWording::problem(const Problem& problem) {
         return withCause(tr("%1 没有第二行，平移未更新").arg(path), problem.cause);
     case ProblemKind::ReportNoOrigin:
         return withCause(tr("%1 的第二行没有原点坐标，平移未更新").arg(path), problem.cause);
+    case ProblemKind::ReportOriginNotFinite:
+        return withCause(tr("%1 的第二行中 X 或 Y 为无穷大或非数值，平移未更新").arg(path),
+                         problem.cause);
+    case ProblemKind::IndexNotFlushed:
+        return withCause(
+            tr("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引").arg(path),
+            problem.cause);
     }
     return path;
 }

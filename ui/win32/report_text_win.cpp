@@ -251,6 +251,10 @@ std::wstring ReportWording::problem(const Problem& problem) {
         return with("%1 没有第二行，平移未更新");
     case ProblemKind::ReportNoOrigin:
         return with("%1 的第二行没有原点坐标，平移未更新");
+    case ProblemKind::ReportOriginNotFinite:
+        return with("%1 的第二行中 X 或 Y 为无穷大或非数值，平移未更新");
+    case ProblemKind::IndexNotFlushed:
+        return with("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引");
     }
     return path;
 }
