@@ -290,4 +290,15 @@ QString ReportWording::replaceQuestion(const Problem& why) {
     }
 }
 
+QString ReportWording::runOutOfMemory() {
+    return tr("导出时内存不足，未能完成。目录列表未改动，可关闭其他程序后再按“确定”重试。");
+}
+
+QString ReportWording::runFailedUnexpectedly(const std::string& what) {
+    const QString words = QString::fromLocal8Bit(what.data(), static_cast<int>(what.size()));
+    if (words.trimmed().isEmpty())
+        return tr("导出时发生意外错误，未能完成。目录列表未改动。");
+    return tr("导出时发生意外错误，未能完成：%1\n目录列表未改动。").arg(words);
+}
+
 } // namespace brindle::ui
