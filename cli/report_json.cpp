@@ -265,6 +265,10 @@ const char* ProblemName(ProblemKind kind) {
         return "report_no_second_line";
     case ProblemKind::ReportNoOrigin:
         return "report_no_origin";
+    case ProblemKind::ReportOriginNotFinite:
+        return "report_origin_not_finite";
+    case ProblemKind::IndexNotFlushed:
+        return "index_not_flushed";
     }
     return "unknown";
 }

@@ -41,6 +41,9 @@ void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
         << (folder.index == IndexKind::Paged ? " (paged index)" : "") << ": "
         << Count(folder.entries.size(), "entry", "entries") << ", translation ";
     PrintTranslation(folder.translation, out);
+    // A translation from another folder's report.txt is easy to take for this folder's own.
+    if (folder.originSource == OriginSource::CarriedOver)
+        out << " carried over from " << DisplayPath(folder.originReport.parent_path());
     PrintLeftOutCounts(folder, out);
     out << '\n';
     // One line per tile, so that grep finds it.

@@ -128,8 +128,15 @@ std::string DescribeProblem(const Problem& problem) {
     case ProblemKind::ReportNoSecondLine:
         return path + ": has no second line with the origin; translation left unchanged";
     case ProblemKind::ReportNoOrigin:
-        return path + ": line 2 holds no origin of the form \"X: <x> Y: <y> Z: <z>\"; "
-                      "translation left unchanged";
+        return path + ": line 2 holds no origin of the form \"X: <x> Y: <y> Z: <z>\" (no "
+                      "capital Y, or no number where X or Y starts); translation left unchanged";
+    case ProblemKind::ReportOriginNotFinite:
+        return path + ": line 2 gives an X or Y that is infinite or not a number; translation "
+                      "left unchanged";
+    case ProblemKind::IndexNotFlushed:
+        return WithCause(path + ": written, but its folder could not be flushed to disk, so a "
+                                "power cut now could lose the new index",
+                         problem.cause);
     }
     return path;
 }

@@ -46,10 +46,14 @@ enum class ProblemKind {
     ExistingUnreadable, // `path` (the old index) could not be read, so it was kept
     NoTilesKeptIndex,   // no subfolder holds a loadable root.osgb; the old index `path` was kept
     // Warnings: the folder's index was written all the same.
-    ReportUnreadable,     // report.txt `path` cannot be read; `cause` says why
-    ReportNotRegularFile, // report.txt `path` is a folder, FIFO, device or socket
-    ReportNoSecondLine,   // report.txt `path` has no second line
-    ReportNoOrigin,       // line 2 of report.txt `path` holds no origin
+    ReportUnreadable,      // report.txt `path` cannot be read; `cause` says why
+    ReportNotRegularFile,  // report.txt `path` is a folder, FIFO, device or socket
+    ReportNoSecondLine,    // report.txt `path` has no second line
+    ReportNoOrigin,        // line 2 of report.txt `path` holds no origin: no capital Y, or no
+                           // number where X or Y should start
+    ReportOriginNotFinite, // line 2 of report.txt `path` reads as an infinite or NaN origin
+    IndexNotFlushed, // the index `path` is in place, but its folder's entry may not be on disk
+                     // yet: the folder could not be flushed (`cause` says why)
 };
 
 // One error or warning: its kind, the file or folder concerned, and the system's cause.

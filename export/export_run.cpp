@@ -220,7 +220,10 @@ void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
         return;
     }
     RemoveStaleTemporaryFiles(report.folder);
-    report.error = WriteIndexFile(graph.root(), report.indexFile);
+    const IndexWrite write = WriteIndexFile(graph.root(), report.indexFile);
+    report.error = write.error;
+    if (write.warning)
+        report.warnings.push_back(*write.warning);
     report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;
 }
 

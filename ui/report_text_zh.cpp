@@ -203,6 +203,13 @@ QString ReportWording::problem(const Problem& problem) {
         return withCause(tr("%1 没有第二行，平移未更新").arg(path), problem.cause);
     case ProblemKind::ReportNoOrigin:
         return withCause(tr("%1 的第二行没有原点坐标，平移未更新").arg(path), problem.cause);
+    case ProblemKind::ReportOriginNotFinite:
+        return withCause(tr("%1 的第二行中 X 或 Y 为无穷大或非数值，平移未更新").arg(path),
+                         problem.cause);
+    case ProblemKind::IndexNotFlushed:
+        return withCause(
+            tr("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引").arg(path),
+            problem.cause);
     }
     return path;
 }
@@ -281,6 +288,17 @@ QString ReportWording::replaceQuestion(const Problem& why) {
     default:
         return tr("要替换 %1 吗？").arg(NativePathText(why.path));
     }
+}
+
+QString ReportWording::runOutOfMemory() {
+    return tr("导出时内存不足，未能完成。目录列表未改动，可关闭其他程序后再按“确定”重试。");
+}
+
+QString ReportWording::runFailedUnexpectedly(const std::string& what) {
+    const QString words = QString::fromLocal8Bit(what.data(), static_cast<int>(what.size()));
+    if (words.trimmed().isEmpty())
+        return tr("导出时发生意外错误，未能完成。目录列表未改动。");
+    return tr("导出时发生意外错误，未能完成：%1\n目录列表未改动。").arg(words);
 }
 
 } // namespace brindle::ui

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -57,6 +58,10 @@ public:
     static QString translation(const osg::Vec3d& translation);
     // The question asked before replacing an existing root.osgb (`why` as in confirmReplace).
     static QString replaceQuestion(const Problem& why);
+    // Why the run stopped short when it threw: out of memory, or an unexpected error and the
+    // exception's own words (`what`, in the system's encoding; empty when it had none).
+    static QString runOutOfMemory();
+    static QString runFailedUnexpectedly(const std::string& what);
 };
 
 } // namespace brindle::ui

@@ -88,6 +88,37 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
                                        "1 entry, 4 left out\n"));
 }
 
+TEST(ReportStreamer, NamesTheFolderATranslationIsCarriedOverFrom) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, false);
+    FolderReport own = WrittenFolder("Block_A");
+    own.translation.set(10, 20, 0);
+    own.originSource = OriginSource::ThisFolder;
+    own.originReport = "Block_A/report.txt";
+    FolderReport carried = WrittenFolder("Block_B");
+    carried.translation.set(10, 20, 0);
+    carried.originSource = OriginSource::CarriedOver;
+    carried.originReport = "Block_A/report.txt";
+    streamer.folder(own);
+    streamer.folder(carried);
+    EXPECT_EQ(out.str(), "wrote Block_A/root.osgb: 1 entry, translation (10.000, 20.000, 0.000)\n"
+                         "wrote Block_B/root.osgb: 1 entry, translation (10.000, 20.000, 0.000) "
+                         "carried over from Block_A\n");
+}
+
+TEST(ReportStreamer, AnUnflushedIndexIsWrittenWithAWarning) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, false);
+    FolderReport folder = WrittenFolder("one");
+    folder.warnings = {
+        {ProblemKind::IndexNotFlushed, "one/root.osgb", std::make_error_code(std::errc::io_error)}};
+    streamer.folder(folder);
+    EXPECT_EQ(out.str().rfind("wrote one/root.osgb", 0), 0u);
+    EXPECT_EQ(err.str(), "brindle-export: warning: one/root.osgb: written, but its folder could "
+                         "not be flushed to disk, so a power cut now could lose the new index: " +
+                             std::make_error_code(std::errc::io_error).message() + "\n");
+}
+
 TEST(ReportStreamer, QuietPrintsOnlyErrorsAndWarnings) {
     std::ostringstream out, err;
     ReportStreamer streamer(out, err, true);
@@ -199,14 +230,14 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
               json({{"kind", "none"}, {"report", nullptr}, {"from_folder", nullptr}}));
 
     std::vector<std::string> problems;
-    for (int kind = 0; kind <= static_cast<int>(ProblemKind::ReportNoOrigin); ++kind)
+    for (int kind = 0; kind <= static_cast<int>(ProblemKind::IndexNotFlushed); ++kind)
         problems.push_back(ProblemName(static_cast<ProblemKind>(kind)));
-    EXPECT_EQ(problems,
-              (std::vector<std::string>{
-                  "folder_missing", "not_a_folder", "folder_unreadable", "write_failed",
-                  "no_index_writer", "workers_unavailable", "existing_holds_scene",
-                  "existing_unreadable", "no_tiles_kept_index", "report_unreadable",
-                  "report_not_regular_file", "report_no_second_line", "report_no_origin"}));
+    EXPECT_EQ(problems, (std::vector<std::string>{
+                            "folder_missing", "not_a_folder", "folder_unreadable", "write_failed",
+                            "no_index_writer", "workers_unavailable", "existing_holds_scene",
+                            "existing_unreadable", "no_tiles_kept_index", "report_unreadable",
+                            "report_not_regular_file", "report_no_second_line", "report_no_origin",
+                            "report_origin_not_finite", "index_not_flushed"}));
     EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
     EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
 }

@@ -38,6 +38,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -263,6 +265,7 @@ private slots:
     void dropAddsFoldersOnly();
     void leftOutTilesShowResults();
     void failedRunReturnsToList();
+    void runThatThrowsReturnsToList();
     void resultsTellTheWholeStory();
     void replaceIsAskedAndAnswered();
     void replaceBoxKeepsByDefault();
@@ -570,6 +573,54 @@ void MainDialogTest::failedRunReturnsToList() {
     QCOMPARE(dlg.folders(), before);
     QVERIFY(!dlg.lastReport().succeeded());
     QVERIFY(hasIndex(good));
+}
+
+void MainDialogTest::runThatThrowsReturnsToList() {
+    QTemporaryDir temp;
+    const QString a = makeDataFolder(temp, QStringLiteral("a"));
+    const QString b = makeDataFolder(temp, QStringLiteral("b"));
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(oneAtATime({a, b}));
+    for (int i = 0; i < 2; ++i)
+        clickButton(dlg, QStringLiteral("addButton"));
+    const QStringList before = dlg.folders();
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+    struct Case {
+        QString name;
+        std::function<void()> fail;
+        QStringList said; // what the box must say
+    };
+    const Case cases[] = {
+        {QStringLiteral("out_of_memory"),
+         [] { throw std::bad_alloc(); },
+         {QStringLiteral("内存不足")}},
+        {QStringLiteral("exception"),
+         [] { throw std::runtime_error("tile index 7 out of range"); },
+         {QStringLiteral("意外错误"), QStringLiteral("tile index 7 out of range")}},
+        {QStringLiteral("not_an_exception"), [] { throw 42; }, {QStringLiteral("意外错误")}},
+    };
+    for (const Case& c : cases) {
+        dlg.setExportRunner([&c](const std::vector<std::filesystem::path>&,
+                                 const brindle::ExportOptions&) -> brindle::ExportReport {
+            c.fail();
+            return {};
+        });
+        BoxReader box(QStringLiteral("exportFailed"), QStringLiteral("run_threw_") + c.name);
+        ModalWatcher wrongly(QStringLiteral("exportSucceeded"),
+                             [](QWidget* w) { static_cast<QMessageBox*>(w)->accept(); });
+        clickButton(dlg, QStringLiteral("okButton"));
+        QVERIFY2(box.seen(), qPrintable(c.name));
+        QVERIFY(!wrongly.seen());
+        for (const QString& words : c.said)
+            QVERIFY2(box.text.contains(words), qPrintable(box.text));
+        QCOMPARE(box.buttons, 1);
+        // Back to the list as it was, ready for another OK.
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.folders(), before);
+        QVERIFY(dlg.lastReport().folders.empty());
+    }
 }
 
 void MainDialogTest::resultsTellTheWholeStory() {

@@ -81,12 +81,14 @@ void ReportTextTest::causesInChinese() {
 
 void ReportTextTest::problemsNameTheirPath() {
     using brindle::ProblemKind;
-    const ProblemKind all[] = {ProblemKind::FolderMissing,      ProblemKind::NotAFolder,
-                               ProblemKind::FolderUnreadable,   ProblemKind::WriteFailed,
-                               ProblemKind::WorkersUnavailable, ProblemKind::ExistingHoldsScene,
-                               ProblemKind::ExistingUnreadable, ProblemKind::NoTilesKeptIndex,
-                               ProblemKind::ReportUnreadable,   ProblemKind::ReportNotRegularFile,
-                               ProblemKind::ReportNoSecondLine, ProblemKind::ReportNoOrigin};
+    const ProblemKind all[] = {
+        ProblemKind::FolderMissing,         ProblemKind::NotAFolder,
+        ProblemKind::FolderUnreadable,      ProblemKind::WriteFailed,
+        ProblemKind::WorkersUnavailable,    ProblemKind::ExistingHoldsScene,
+        ProblemKind::ExistingUnreadable,    ProblemKind::NoTilesKeptIndex,
+        ProblemKind::ReportUnreadable,      ProblemKind::ReportNotRegularFile,
+        ProblemKind::ReportNoSecondLine,    ProblemKind::ReportNoOrigin,
+        ProblemKind::ReportOriginNotFinite, ProblemKind::IndexNotFlushed};
     const std::filesystem::path path = "/数据/测区 1/report.txt";
     for (ProblemKind kind : all) {
         const QString text = ReportWording::problem({kind, path, {}});

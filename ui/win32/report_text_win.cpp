@@ -111,6 +111,16 @@ std::wstring WideFromUtf8(const std::string& text) {
     return wide;
 }
 
+std::wstring WideFromCodePage(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
 std::wstring NativePathText(const std::filesystem::path& path) {
     std::filesystem::path native = path;
     native.make_preferred();
@@ -251,6 +261,10 @@ std::wstring ReportWording::problem(const Problem& problem) {
         return with("%1 没有第二行，平移未更新");
     case ProblemKind::ReportNoOrigin:
         return with("%1 的第二行没有原点坐标，平移未更新");
+    case ProblemKind::ReportOriginNotFinite:
+        return with("%1 的第二行中 X 或 Y 为无穷大或非数值，平移未更新");
+    case ProblemKind::IndexNotFlushed:
+        return with("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引");
     }
     return path;
 }
@@ -291,15 +305,18 @@ std::wstring ReportWording::cause(const std::error_code& cause) {
         if (cause == entry.condition)
             return T(entry.text);
     // Anything rarer in the system's own words, in the system's code page.
-    const std::string message = cause.message();
-    if (message.empty())
-        return {};
-    const int length = MultiByteToWideChar(CP_ACP, 0, message.data(),
-                                           static_cast<int>(message.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, message.data(), static_cast<int>(message.size()), wide.data(),
-                        length);
-    return wide;
+    return WideFromCodePage(cause.message());
+}
+
+std::wstring ReportWording::runOutOfMemory() {
+    return T("导出时内存不足，未能完成。目录列表未改动，可关闭其他程序后再按“确定”重试。");
+}
+
+std::wstring ReportWording::runFailedUnexpectedly(const std::string& what) {
+    const std::wstring words = WideFromCodePage(what);
+    if (words.find_first_not_of(L" \t\r\n") == std::wstring::npos)
+        return T("导出时发生意外错误，未能完成。目录列表未改动。");
+    return Fill(T("导出时发生意外错误，未能完成：%1\r\n目录列表未改动。"), {words});
 }
 
 std::wstring ReportWording::origin(const FolderReport& folder) {
