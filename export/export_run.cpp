@@ -208,7 +208,8 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, WorkerPr
 void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
     std::error_code ec;
     const FileFacts own = LookAt(indexFile, ec);
-    if (ec || own.type == fs::file_type::not_found || SameFile(own, work.ownIndex))
+    // Without an identity from the system there is nothing to compare the tiles with.
+    if (ec || own.inode == 0 || SameFile(own, work.ownIndex))
         return;
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         LeftOutSubfolder& outcome = work.outcomes[i];
