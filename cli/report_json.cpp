@@ -116,8 +116,9 @@ const char* IndexKindName(IndexKind kind) {
 json FolderJson(const FolderReport& folder) {
     json object;
     // The entries name subfolders, so they are paths too, escaped with the folder's own.
-    bool escape =
-        !IsValidUtf8(PathBytes(folder.folder)) || !IsValidUtf8(PathBytes(folder.indexFile));
+    bool escape = !IsValidUtf8(PathBytes(folder.folder)) ||
+                  !IsValidUtf8(PathBytes(folder.indexFile)) ||
+                  !IsValidUtf8(PathBytes(folder.firstListing));
     for (const std::string& entry : folder.entries)
         escape = escape || !IsValidUtf8(entry);
     const auto text = [escape](const std::string& bytes) {
@@ -128,6 +129,9 @@ json FolderJson(const FolderReport& folder) {
     if (escape)
         object["path_bytes_escaped"] = true;
     object["status"] = StatusName(folder.status);
+    object["first_listing"] = folder.status == FolderStatus::ListedTwice
+                                  ? json(text(PathBytes(folder.firstListing)))
+                                  : json(nullptr);
     object["error"] = folder.error ? ProblemJson(*folder.error) : json(nullptr);
     object["translation"] = {folder.translation.x(), folder.translation.y(),
                              folder.translation.z()};
@@ -153,11 +157,13 @@ json FolderJson(const FolderReport& folder) {
 }
 
 json TotalsJson(const ExportReport& report) {
-    std::size_t written = 0, failed = 0, cancelled = 0, entries = 0, leftOut = 0, warnings = 0;
+    std::size_t written = 0, failed = 0, cancelled = 0, listedTwice = 0, entries = 0, leftOut = 0,
+                warnings = 0;
     for (const FolderReport& folder : report.folders) {
         written += folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
         failed += folder.status == FolderStatus::Failed;
         cancelled += folder.status == FolderStatus::Cancelled;
+        listedTwice += folder.status == FolderStatus::ListedTwice;
         entries += folder.entries.size();
         leftOut += folder.leftOut.size();
         warnings += folder.warnings.size();
@@ -166,6 +172,7 @@ json TotalsJson(const ExportReport& report) {
             {"written", written},
             {"failed", failed},
             {"cancelled", cancelled},
+            {"listed_twice", listedTwice},
             {"entries", entries},
             {"left_out", leftOut},
             {"warnings", warnings}};
@@ -209,6 +216,8 @@ const char* StatusName(FolderStatus status) {
         return "failed";
     case FolderStatus::Cancelled:
         return "cancelled";
+    case FolderStatus::ListedTwice:
+        return "listed_twice";
     }
     return "unknown";
 }

@@ -68,6 +68,9 @@ void ReportStreamer::folder(const FolderReport& folder) {
         if (folder.error)
             err_ << "brindle-export: error: " << DescribeProblem(*folder.error) << '\n';
         break;
+    case FolderStatus::ListedTwice:
+        err_ << "brindle-export: warning: " << DescribeListedTwice(folder) << '\n';
+        break;
     case FolderStatus::Cancelled:
         break;
     }
@@ -78,12 +81,14 @@ void ReportStreamer::folder(const FolderReport& folder) {
 void ReportStreamer::summary(const ExportReport& report) {
     if (quiet_)
         return;
-    std::size_t written = 0, wouldWrite = 0, failed = 0, cancelled = 0, entries = 0, leftOut = 0;
+    std::size_t written = 0, wouldWrite = 0, failed = 0, cancelled = 0, listedTwice = 0,
+                entries = 0, leftOut = 0;
     for (const FolderReport& folder : report.folders) {
         written += folder.status == FolderStatus::Written;
         wouldWrite += folder.status == FolderStatus::DryRun;
         failed += folder.status == FolderStatus::Failed;
         cancelled += folder.status == FolderStatus::Cancelled;
+        listedTwice += folder.status == FolderStatus::ListedTwice;
         entries += folder.entries.size();
         leftOut += folder.leftOut.size();
     }
@@ -96,6 +101,8 @@ void ReportStreamer::summary(const ExportReport& report) {
         out_ << ", " << failed << " failed";
     if (cancelled > 0)
         out_ << ", " << cancelled << " cancelled";
+    if (listedTwice > 0)
+        out_ << ", " << listedTwice << " listed twice";
     out_ << "; " << Count(entries, "entry", "entries") << ", " << leftOut << " left out\n";
     out_.flush();
 }

@@ -141,4 +141,11 @@ std::string DescribeProblem(const Problem& problem) {
     return path;
 }
 
+std::string DescribeListedTwice(const FolderReport& folder) {
+    if (folder.firstListing == folder.folder)
+        return DisplayPath(folder.folder) + ": listed twice; exported once";
+    return DisplayPath(folder.folder) + ": the same folder as " + DisplayPath(folder.firstListing) +
+           ", listed earlier; exported once";
+}
+
 } // namespace brindle

@@ -13,6 +13,8 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut);
 std::string DescribeReasonBriefly(TileStatus reason);
 std::string DescribeProblem(const Problem& problem);
 std::string DescribeCause(const std::error_code& cause);
+// A folder of status ListedTwice: which listing it repeats.
+std::string DescribeListedTwice(const FolderReport& folder);
 
 // A path as printed in text output: its bytes, except that control characters (which would
 // split the line or drive the terminal) are written as \xNN.

@@ -81,6 +81,9 @@ enum class FolderStatus {
     DryRun,    // everything but the write was done, and the write is expected to succeed
     Failed,    // the index was not written (or, in a dry run, would not be); `error` says why
     Cancelled, // the run was cancelled before this folder's index was written
+    // The folder was listed earlier in the run, under this or another path (`firstListing`);
+    // its index is written there, once, and its report is that listing's.
+    ListedTwice,
 };
 
 struct FolderReport {
@@ -98,6 +101,7 @@ struct FolderReport {
     std::vector<LeftOutSubfolder> leftOut;
     std::vector<Problem> warnings;
     std::optional<Problem> error;
+    std::filesystem::path firstListing; // for ListedTwice: the earlier listing, as listed
 };
 
 struct ExportReport {
@@ -107,7 +111,7 @@ struct ExportReport {
 
     // True when every folder's index was written (or, in a dry run, would be).
     bool succeeded() const;
-    // True when it succeeded with nothing left out and no warnings.
+    // True when it succeeded with nothing left out, no warnings and no folder listed twice.
     bool spotless() const;
 };
 

@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 
 #include "export/atomic_file.h"
+#include "export/folder_identity.h"
 #include "export/index_graph.h"
 #include "export/index_writer.h"
 #include "export/origin_report.h"
@@ -199,8 +200,32 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, WorkerPr
     return std::nullopt;
 }
 
-void WriteFolder(const FolderWork& work, IndexGraph& graph, OriginState& origin,
-                 WorkerProcess& inspector, const ExportOptions& options, FolderReport& report) {
+// The folder's own index may be another file now than when the folder was scanned: an
+// earlier folder of the run wrote it through a link, or something outside the run replaced
+// it. The tiles were checked against the file that was there then, so a tile whose root.osgb
+// links to the new one passed; each kept tile is looked at again, and one that is now the
+// folder's own index is left out.
+void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
+    std::error_code ec;
+    const FileFacts own = LookAt(indexFile, ec);
+    // Without an identity from the system there is nothing to compare the tiles with.
+    if (ec || own.inode == 0 || SameFile(own, work.ownIndex))
+        return;
+    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
+        LeftOutSubfolder& outcome = work.outcomes[i];
+        if (outcome.reason != TileStatus::Valid)
+            continue;
+        const FileFacts tile = LookAt(work.tiles[i] / "root.osgb", ec);
+        if (!ec && SameFile(tile, own)) {
+            outcome.reason = TileStatus::LinksBack;
+            outcome.cause.clear();
+        }
+    }
+}
+
+void WriteFolder(FolderWork& work, IndexGraph& graph, OriginState& origin, WorkerProcess& inspector,
+                 const ExportOptions& options, FolderReport& report) {
+    LeaveOutLinksToNewIndex(work, report.indexFile);
     ApplyOrigin(graph, origin, report);
     report.index = options.index;
     const std::vector<PagedEntry> entries = RecordTiles(work, report);
@@ -246,6 +271,10 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
     report.folders.resize(folders.size());
     if (folders.empty())
         return report;
+    // A folder listed twice is exported once, at its first listing: a second write would
+    // replace the index the first wrote while the tiles were checked against the old one.
+    const std::vector<std::size_t> firstListings = FirstListings(folders);
+    const auto listedBefore = [&](std::size_t i) { return firstListings[i] != i; };
 
     ExportProgress progress;
     progress.folderCount = folders.size();
@@ -255,6 +284,8 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
     std::vector<FolderWork> work(folders.size());
     TileCheckPool pool(options, program, progress);
     for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (listedBefore(i))
+            continue;
         work[i] = ScanFolder(folders[i], report.folders[i]);
         pool.add(work[i]);
     }
@@ -268,7 +299,12 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
         FolderReport& folder = report.folders[i];
         if (!pool.waitFor(work[i]) || IsCancelled(options))
             break;
-        if (folder.error)
+        if (listedBefore(i)) {
+            folder.folder = folders[i];
+            folder.indexFile = folders[i] / "root.osgb";
+            folder.status = FolderStatus::ListedTwice;
+            folder.firstListing = folders[firstListings[i]];
+        } else if (folder.error)
             folder.status = FolderStatus::Failed;
         else
             WriteFolder(work[i], graph, origin, inspector, options, folder);

@@ -32,8 +32,13 @@ FolderText describeFolder(const FolderReport& folder) {
     FolderText text;
     text.folder = NativePathText(folder.folder);
     text.status = ReportWording::status(folder.status);
-    text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
-    if (text.ok) {
+    // A repeat's index is its first listing's; it is told apart, not marked as failed.
+    text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun ||
+              folder.status == FolderStatus::ListedTwice;
+    if (folder.status == FolderStatus::ListedTwice)
+        text.warnings << ReportWording::tr("与 %1 是同一目录，只在那里导出一次")
+                             .arg(NativePathText(folder.firstListing));
+    else if (text.ok) {
         text.entries = QString::number(folder.entries.size());
         if (folder.index == IndexKind::Paged)
             text.entries =
@@ -57,12 +62,14 @@ FolderText describeFolder(const FolderReport& folder) {
 }
 
 QString summarize(const ExportReport& report) {
-    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, leftOut = 0, warnings = 0;
+    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, listedTwice = 0, leftOut = 0,
+                warnings = 0;
     for (const FolderReport& folder : report.folders) {
         written += folder.status == FolderStatus::Written;
         dryRun += folder.status == FolderStatus::DryRun;
         failed += folder.status == FolderStatus::Failed;
         cancelled += folder.status == FolderStatus::Cancelled;
+        listedTwice += folder.status == FolderStatus::ListedTwice;
         leftOut += folder.leftOut.size();
         warnings += folder.warnings.size();
     }
@@ -77,6 +84,8 @@ QString summarize(const ExportReport& report) {
         parts << ReportWording::tr("%1 个目录失败").arg(failed);
     if (cancelled > 0)
         parts << ReportWording::tr("%1 个目录因取消未写入").arg(cancelled);
+    if (listedTwice > 0)
+        parts << ReportWording::tr("%1 个目录重复列出").arg(listedTwice);
     if (leftOut > 0)
         parts << ReportWording::tr("%1 个子目录未收录").arg(leftOut);
     if (warnings > 0)
@@ -143,6 +152,8 @@ QString ReportWording::status(FolderStatus status) {
         return tr("失败");
     case FolderStatus::Cancelled:
         return tr("已取消，未写入");
+    case FolderStatus::ListedTwice:
+        return tr("重复列出，未再导出");
     }
     return QString();
 }

@@ -21,10 +21,10 @@ struct LeftOutText {
 // One listed folder, in words: the top-level row of the results window and its details.
 struct FolderText {
     QString folder;      // the folder, as the system writes paths
-    QString status;      // written, dry run, failed, cancelled
+    QString status;      // written, dry run, failed, cancelled, listed twice
     QString entries;     // the number of index entries, empty when nothing was written
     QString translation; // the translation and where it came from, empty when not written
-    bool ok = false;     // the index was written (or would be, in a dry run)
+    bool ok = false;     // the index was written (or would be, in a dry run), or listed before
     QString error;       // why the index was not written, empty when it was
     QStringList warnings;
     std::vector<LeftOutText> leftOut;

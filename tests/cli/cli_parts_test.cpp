@@ -4,6 +4,7 @@
 #include "cli/progress_bar.h"
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
+#include "cli/report_wording.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,27 @@ TEST(ReportStreamer, ControlCharactersInNamesCannotSplitALine) {
     EXPECT_TRUE(Contains(out.str(), "\n  bad\\x0Aname\\x1B: its name holds")) << out.str();
 }
 
+TEST(ReportStreamer, AFolderListedTwiceIsAWarningNamingItsFirstListing) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, true);
+    FolderReport again;
+    again.folder = "blocks/one/";
+    again.indexFile = "blocks/one/root.osgb";
+    again.status = FolderStatus::ListedTwice;
+    again.firstListing = "blocks/one";
+    streamer.folder(again);
+    EXPECT_EQ(err.str(), "brindle-export: warning: blocks/one/: the same folder as blocks/one, "
+                         "listed earlier; exported once\n");
+    again.folder = again.firstListing;
+    EXPECT_EQ(DescribeListedTwice(again), "blocks/one: listed twice; exported once");
+    EXPECT_EQ(out.str(), "") << "nothing was written for it";
+
+    std::ostringstream loud;
+    ReportStreamer summary(loud, err, false);
+    summary.summary(ExportReport{{WrittenFolder("blocks/one"), again}, false});
+    EXPECT_EQ(loud.str(), "2 folders: 1 written, 1 listed twice; 1 entry, 0 left out\n");
+}
+
 std::string Decode(const std::string& text) {
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -240,6 +262,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                             "report_origin_not_finite", "index_not_flushed"}));
     EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
     EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
+    EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");
 }
 
 ExportProgress Progress(std::size_t done, std::size_t count) {

@@ -322,11 +322,56 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
                                    {"written", 2},
                                    {"failed", 1},
                                    {"cancelled", 0},
+                                   {"listed_twice", 0},
                                    {"entries", 3},
                                    {"left_out", 3},
                                    {"warnings", 1}}));
     EXPECT_EQ(run["cancelled"], false);
     EXPECT_EQ(run["succeeded"], false);
+    for (const json& folder : run["folders"])
+        EXPECT_TRUE(folder["first_listing"].is_null()) << folder.dump();
+}
+
+// dup/Twin/root.osgb is dup's own index through a link; dup listed twice around another
+// folder is written once, and an index naming Twin would have a reader load it in itself.
+TEST(BrindleExport, AFolderListedTwiceIsWrittenOnceAndSaidSo) {
+    TempDir dir;
+    test::WriteTile(dir / "dup" / "A");
+    test::WriteTile(dir / "big" / "A");
+    test::WriteTile(dir / "big" / "B");
+    const std::string dup = (dir / "dup").string();
+    const std::string big = (dir / "big").string();
+    ASSERT_EQ(RunExport(dir, {dup}).status, 0);
+    fs::create_directories(dir / "dup" / "Twin");
+    fs::create_symlink("../root.osgb", dir / "dup" / "Twin" / "root.osgb");
+
+    const Outcome outcome = RunExport(dir, {"-j", "1", dup, big, dup + "/"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "brindle-export: warning: " + dup + "/: the same folder as " + dup +
+                               ", listed earlier; exported once\n");
+    EXPECT_EQ(outcome.out, "wrote " + dup +
+                               "/root.osgb: 1 entry, translation (0.000, 0.000, 0.000); left out "
+                               "1: 1 leading back to the folder\n"
+                               "  Twin: it leads back to the listed folder\n"
+                               "wrote " +
+                               big +
+                               "/root.osgb: 2 entries, translation (0.000, 0.000, 0.000)\n"
+                               "3 folders: 2 written, 1 listed twice; 3 entries, 1 left out\n");
+    EXPECT_EQ(test::ReadIndex(dir / "dup" / "root.osgb").entries,
+              std::vector<std::string>{"A\\root.osgb"});
+    EXPECT_EQ(RunExport(dir, {"--strict", dup, dup}).status, 3) << "a repeat is worth a warning";
+
+    const json run = json::parse(RunExport(dir, {"--json", dup, big, dup}).out);
+    ASSERT_EQ(run["folders"].size(), 3u);
+    EXPECT_EQ(run["folders"][0]["status"], "written");
+    EXPECT_TRUE(run["folders"][0]["first_listing"].is_null());
+    EXPECT_EQ(run["folders"][2]["status"], "listed_twice");
+    EXPECT_EQ(run["folders"][2]["path"], dup);
+    EXPECT_EQ(run["folders"][2]["first_listing"], dup);
+    EXPECT_EQ(run["folders"][2]["entries"], json::array());
+    EXPECT_EQ(run["totals"]["written"], 2);
+    EXPECT_EQ(run["totals"]["listed_twice"], 1);
+    EXPECT_EQ(run["succeeded"], true);
 }
 
 TEST(BrindleExport, JsonCarriesPathsThatAreNotUtf8ByteForByte) {

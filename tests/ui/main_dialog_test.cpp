@@ -261,6 +261,7 @@ private slots:
     void layoutAndHint();
     void addSortsAndOkExportsInListOrder();
     void chooserAnswers();
+    void aFolderIsListedOnce();
     void deleteNeedsSelection();
     void dropAddsFoldersOnly();
     void leftOutTilesShowResults();
@@ -398,16 +399,67 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
 
 void MainDialogTest::chooserAnswers() {
     CBrindleDlg dlg;
-    // A cancelled trip adds nothing; a trip may bring several folders; duplicates stay.
+    // A cancelled trip adds nothing; a trip may bring several folders.
     dlg.setFolderChooser(scriptedChooser(
-        {{QStringLiteral("/data/x")}, {}, {QStringLiteral("/data/y"), QStringLiteral("/data/x")}}));
+        {{QStringLiteral("/data/x")}, {}, {QStringLiteral("/data/y"), QStringLiteral("/data/z")}}));
     auto* add = dlg.findChild<QPushButton*>(QStringLiteral("addButton"));
     QTest::mouseClick(add, Qt::LeftButton);
     QTest::mouseClick(add, Qt::LeftButton);
     QCOMPARE(dlg.folders(), QStringList{QStringLiteral("/data/x")});
     QTest::mouseClick(add, Qt::LeftButton);
-    QCOMPARE(dlg.folders(), (QStringList{QStringLiteral("/data/x"), QStringLiteral("/data/x"),
-                                         QStringLiteral("/data/y")}));
+    QCOMPARE(dlg.folders(), (QStringList{QStringLiteral("/data/x"), QStringLiteral("/data/y"),
+                                         QStringLiteral("/data/z")}));
+}
+
+// Listing a folder twice would only export it twice: the list takes each folder once, however
+// it is spelled or reached, whether chosen or dropped, and shows the entry it already has.
+void MainDialogTest::aFolderIsListedOnce() {
+    QTemporaryDir temp;
+    const QString a = makeDataFolder(temp, QStringLiteral("测区 a"));
+    const QString b = makeDataFolder(temp, QStringLiteral("b"));
+    const QString link = temp.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(a, link));
+
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(scriptedChooser({{b},
+                                          {a},
+                                          {a + QStringLiteral("/")},
+                                          {link, b + QStringLiteral("/../b")},
+                                          {temp.filePath(QStringLiteral("b/tile_0/.."))}}));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    auto* add = dlg.findChild<QPushButton*>(QStringLiteral("addButton"));
+    auto* list = dlg.findChild<QListWidget*>(QStringLiteral("folderList"));
+    QTest::mouseClick(add, Qt::LeftButton);
+    QTest::mouseClick(add, Qt::LeftButton);
+    // In the list's own order, whatever its collation.
+    const QStringList both = dlg.folders();
+    QCOMPARE(both.size(), 2);
+    QVERIFY(both.contains(a) && both.contains(b));
+    const int rowOfA = both.indexOf(a);
+    list->clearSelection();
+    QTest::mouseClick(add, Qt::LeftButton);
+    QCOMPARE(dlg.folders(), both);
+    QCOMPARE(list->currentRow(), rowOfA);
+    QVERIFY2(list->item(rowOfA)->isSelected(), "the entry already listed is shown");
+    for (int trip = 0; trip < 2; ++trip)
+        QTest::mouseClick(add, Qt::LeftButton);
+    QCOMPARE(dlg.folders(), both);
+
+    // Dropped: the same folder again, and once more in the same drop, are not added.
+    const QString c = makeDataFolder(temp, QStringLiteral("c"));
+    QMimeData mixed;
+    mixed.setUrls({QUrl::fromLocalFile(link), QUrl::fromLocalFile(c),
+                   QUrl::fromLocalFile(c + QStringLiteral("/."))});
+    const QPoint at = list->viewport()->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &drop);
+    QVERIFY(drop.isAccepted());
+    QStringList three = dlg.folders();
+    QCOMPARE(three.size(), 3);
+    QVERIFY(three.contains(a) && three.contains(b) && three.contains(c));
 }
 
 void MainDialogTest::deleteNeedsSelection() {

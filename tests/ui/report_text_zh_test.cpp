@@ -28,6 +28,7 @@ private slots:
     void problemsNameTheirPath();
     void originAndTranslation();
     void wholeReport();
+    void listedTwice();
     void replaceQuestions();
     void pathsSurviveTheRoundTrip();
 };
@@ -158,6 +159,33 @@ void ReportTextTest::wholeReport() {
     QCOMPARE(text.headline, QStringLiteral("导出未完成"));
     QVERIFY2(text.summary.contains(QStringLiteral("1 个目录因取消未写入")),
              qPrintable(text.summary));
+}
+
+void ReportTextTest::listedTwice() {
+    brindle::ExportReport report;
+    brindle::FolderReport written;
+    written.folder = "/blocks/a";
+    written.status = brindle::FolderStatus::Written;
+    written.entries = {"t1\\root.osgb"};
+    brindle::FolderReport again;
+    again.folder = "/blocks/a/";
+    again.indexFile = "/blocks/a/root.osgb";
+    again.status = brindle::FolderStatus::ListedTwice;
+    again.firstListing = "/blocks/a";
+    report.folders = {written, again};
+
+    const brindle::ui::ReportText text = ReportWording::describe(report);
+    QVERIFY(text.succeeded);
+    QCOMPARE(text.summary, QStringLiteral("已写入 1 个目录，1 个目录重复列出。"));
+    const brindle::ui::FolderText& repeat = text.folders.at(1);
+    QCOMPARE(repeat.status, QStringLiteral("重复列出，未再导出"));
+    QVERIFY2(repeat.ok, "a repeat is no failure");
+    QVERIFY(repeat.entries.isEmpty() && repeat.translation.isEmpty() && repeat.error.isEmpty());
+    QCOMPARE(repeat.warnings,
+             QStringList{QStringLiteral("与 %1 是同一目录，只在那里导出一次")
+                             .arg(QDir::toNativeSeparators(QStringLiteral("/blocks/a")))});
+    QVERIFY2(ReportWording::plainText(text).contains(QStringLiteral("状态：重复列出，未再导出")),
+             qPrintable(ReportWording::plainText(text)));
 }
 
 void ReportTextTest::replaceQuestions() {

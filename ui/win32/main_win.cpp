@@ -5,6 +5,7 @@
 #include "resource.h"
 
 #include "export/export_run.h"
+#include "export/folder_identity.h"
 
 #include <windows.h>
 
@@ -466,14 +467,17 @@ private:
         DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), m_dialog, AboutProc, 0);
     }
 
+    // The list box sorts the list itself. A folder already listed, under this or another
+    // spelling ("A\", a link to A), is not added again: its entry is selected instead.
     void addFolder(const std::wstring& folder) {
         if (folder.empty())
             return;
-        // The list is sorted by the list box itself; a folder listed twice would only be
-        // exported twice.
-        if (SendMessageW(list(), LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                         reinterpret_cast<LPARAM>(folder.c_str())) == LB_ERR)
+        if (const std::optional<std::size_t> listed = brindle::FindSameFolder(folders(), folder)) {
+            SendMessageW(list(), LB_SETCURSEL, static_cast<WPARAM>(*listed), 0);
+            updateDeleteButton();
+        } else {
             SendMessageW(list(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+        }
         m_lastFolder = folder;
     }
 

@@ -43,8 +43,13 @@ FolderText DescribeFolder(const FolderReport& folder) {
     FolderText text;
     text.folder = NativePathText(folder.folder);
     text.status = ReportWording::status(folder.status);
-    text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
-    if (text.ok) {
+    // A repeat's index is its first listing's; it is told apart, not marked as failed.
+    text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun ||
+              folder.status == FolderStatus::ListedTwice;
+    if (folder.status == FolderStatus::ListedTwice)
+        text.warnings.push_back(
+            Fill(T("与 %1 是同一目录，只在那里导出一次"), {NativePathText(folder.firstListing)}));
+    else if (text.ok) {
         text.entries = Number(folder.entries.size());
         if (folder.index == IndexKind::Paged)
             text.entries = folder.proxyLeaves.empty()
@@ -65,12 +70,14 @@ FolderText DescribeFolder(const FolderReport& folder) {
 }
 
 std::wstring Summarize(const ExportReport& report) {
-    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, leftOut = 0, warnings = 0;
+    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, listedTwice = 0, leftOut = 0,
+                warnings = 0;
     for (const FolderReport& folder : report.folders) {
         written += folder.status == FolderStatus::Written;
         dryRun += folder.status == FolderStatus::DryRun;
         failed += folder.status == FolderStatus::Failed;
         cancelled += folder.status == FolderStatus::Cancelled;
+        listedTwice += folder.status == FolderStatus::ListedTwice;
         leftOut += folder.leftOut.size();
         warnings += folder.warnings.size();
     }
@@ -85,6 +92,8 @@ std::wstring Summarize(const ExportReport& report) {
         parts.push_back(Fill(T("%1 个目录失败"), {Number(failed)}));
     if (cancelled > 0)
         parts.push_back(Fill(T("%1 个目录因取消未写入"), {Number(cancelled)}));
+    if (listedTwice > 0)
+        parts.push_back(Fill(T("%1 个目录重复列出"), {Number(listedTwice)}));
     if (leftOut > 0)
         parts.push_back(Fill(T("%1 个子目录未收录"), {Number(leftOut)}));
     if (warnings > 0)
@@ -198,6 +207,8 @@ std::wstring ReportWording::status(FolderStatus status) {
         return T("失败");
     case FolderStatus::Cancelled:
         return T("已取消，未写入");
+    case FolderStatus::ListedTwice:
+        return T("重复列出，未再导出");
     }
     return {};
 }

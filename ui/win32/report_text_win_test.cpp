@@ -104,6 +104,34 @@ TEST(Win32ReportText, WholeReportAsPlainText) {
     EXPECT_EQ(ReportWording::describe({}).summary, W("没有列出目录。"));
 }
 
+TEST(Win32ReportText, AFolderListedTwiceNamesItsFirstListing) {
+    brindle::ExportReport report;
+    brindle::FolderReport written;
+    written.folder = L"C:/测区/甲";
+    written.status = brindle::FolderStatus::Written;
+    written.entries = {"Tile_1"};
+    brindle::FolderReport again;
+    again.folder = L"c:/测区/甲/";
+    again.status = brindle::FolderStatus::ListedTwice;
+    again.firstListing = L"C:/测区/甲";
+    report.folders = {written, again};
+
+    const std::wstring text = ReportWording::plainText(ReportWording::describe(report));
+    const std::wstring expected = W("导出成功\r\n"
+                                    "已写入 1 个目录，1 个目录重复列出。\r\n"
+                                    "\r\n"
+                                    "目录：C:\\测区\\甲\r\n"
+                                    "  状态：已写入\r\n"
+                                    "  条目数：1\r\n"
+                                    "  平移与来源：(0, 0, 0)，尚未读到 report.txt，使用零平移\r\n"
+                                    "\r\n"
+                                    "目录：c:\\测区\\甲\\\r\n"
+                                    "  状态：重复列出，未再导出\r\n"
+                                    "  警告：与 C:\\测区\\甲 是同一目录，只在那里导出一次\r\n");
+    EXPECT_EQ(text, expected);
+    EXPECT_TRUE(ReportWording::describe(report).folders.at(1).ok);
+}
+
 TEST(Win32ReportText, OriginsAndReplaceQuestions) {
     brindle::FolderReport folder;
     folder.originSource = brindle::OriginSource::CarriedOver;
