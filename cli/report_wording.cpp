@@ -50,6 +50,28 @@ std::string DisplayPath(const std::filesystem::path& path) {
     return shown;
 }
 
+std::string DescribeLoadFailure(LoadFailure failure, const std::string& readerText) {
+    switch (failure) {
+    case LoadFailure::None:
+        break;
+    case LoadFailure::EmptyFile:
+        return "the file is empty";
+    case LoadFailure::NotAScene:
+        return "not an OpenSceneGraph scene file";
+    case LoadFailure::Truncated:
+        return "the file is cut short";
+    case LoadFailure::UnknownCompressor:
+        return "compressed with a method the reader does not have";
+    case LoadFailure::UnsupportedVersion:
+        return "written by a newer version of the reader";
+    case LoadFailure::ReaderError:
+        if (!readerText.empty())
+            return "the reader says \"" + readerText + "\"";
+        break;
+    }
+    return "the reader gave no reason";
+}
+
 std::string DescribeReasonBriefly(TileStatus reason) {
     switch (reason) {
     case TileStatus::Valid:
@@ -70,6 +92,8 @@ std::string DescribeReasonBriefly(TileStatus reason) {
         return "unsafe name";
     case TileStatus::LinksBack:
         return "leading back to the folder";
+    case TileStatus::Cycle:
+        return "naming itself in a cycle";
     }
     return "left out";
 }
@@ -83,6 +107,9 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
     case TileStatus::NotRegularFile:
         return "root.osgb is not a regular file";
     case TileStatus::LoadFailed:
+        if (leftOut.loadFailure != LoadFailure::None)
+            return "root.osgb failed to load: " +
+                   DescribeLoadFailure(leftOut.loadFailure, leftOut.readerText);
         return WithCause("root.osgb failed to load", leftOut.cause);
     case TileStatus::ReaderCrashed:
         return "root.osgb crashed the reader";
@@ -94,6 +121,9 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
         return "its name holds a backslash or a control character";
     case TileStatus::LinksBack:
         return "it leads back to the listed folder";
+    case TileStatus::Cycle:
+        return "root.osgb names files to load that lead back to themselves; a viewer would "
+               "load it without end";
     }
     return "left out";
 }

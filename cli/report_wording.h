@@ -13,6 +13,8 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut);
 std::string DescribeReasonBriefly(TileStatus reason);
 std::string DescribeProblem(const Problem& problem);
 std::string DescribeCause(const std::error_code& cause);
+// Why a file does not load: "the file is cut short", or the reader's own words.
+std::string DescribeLoadFailure(LoadFailure failure, const std::string& readerText);
 
 // A path as printed in text output: its bytes, except that control characters (which would
 // split the line or drive the terminal) are written as \xNN.
