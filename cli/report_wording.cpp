@@ -164,4 +164,45 @@ std::string DescribeProblem(const Problem& problem) {
     return path;
 }
 
+std::string DescribeBrokenEntry(const IndexEntryCheck& entry) {
+    switch (entry.status) {
+    case TileStatus::Valid:
+        return "loads";
+    case TileStatus::NoRootFile:
+        return "names a missing file";
+    case TileStatus::NotRegularFile:
+        return "names a folder or other file that is not a regular file";
+    case TileStatus::LoadFailed:
+        if (entry.loadFailure != LoadFailure::None)
+            return "failed to load: " + DescribeLoadFailure(entry.loadFailure, entry.readerText);
+        return WithCause("failed to load", entry.cause);
+    case TileStatus::ReaderCrashed:
+        return "crashed the reader";
+    case TileStatus::TimedOut:
+        return "took longer than " + Seconds(entry.limit) + " to load";
+    case TileStatus::OutOfMemory:
+        return "needed more than " + Megabytes(entry.limit) + " to load";
+    case TileStatus::Cycle:
+        return "names files to load that lead back to themselves";
+    case TileStatus::UnsafeName:
+    case TileStatus::LinksBack:
+        break;
+    }
+    return "broken";
+}
+
+std::string DescribeVerifyProblem(const Problem& problem) {
+    const std::string path = DisplayPath(problem.path);
+    switch (problem.kind) {
+    case ProblemKind::ExistingUnreadable:
+        if (problem.cause == std::errc::no_such_file_or_directory)
+            return path + ": there is no index to check";
+        return WithCause(path + ": the index cannot be read", problem.cause);
+    case ProblemKind::ExistingHoldsScene:
+        return path + ": holds scene data, not an index";
+    default:
+        return DescribeProblem(problem);
+    }
+}
+
 } // namespace brindle
