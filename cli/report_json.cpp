@@ -93,6 +93,12 @@ json LeftOutJson(const LeftOutSubfolder& leftOut) {
     PutPaths(object, {{"name", &leftOut.name}});
     object["reason"] = ReasonName(leftOut.reason);
     object["cause"] = CauseJson(leftOut.cause);
+    if (leftOut.reason == TileStatus::LoadFailed) {
+        const char* failure = LoadFailureName(leftOut.loadFailure);
+        object["load_failure"] = failure ? json(failure) : json(nullptr);
+        object["reader_message"] =
+            leftOut.readerText.empty() ? json(nullptr) : json(leftOut.readerText);
+    }
     if (leftOut.reason == TileStatus::TimedOut)
         object["limit_ms"] = leftOut.limit;
     if (leftOut.reason == TileStatus::OutOfMemory)
@@ -242,8 +248,30 @@ const char* ReasonName(TileStatus reason) {
         return "unsafe_name";
     case TileStatus::LinksBack:
         return "links_back";
+    case TileStatus::Cycle:
+        return "cycle";
     }
     return "unknown";
+}
+
+const char* LoadFailureName(LoadFailure failure) {
+    switch (failure) {
+    case LoadFailure::None:
+        return nullptr;
+    case LoadFailure::EmptyFile:
+        return "empty_file";
+    case LoadFailure::NotAScene:
+        return "not_a_scene";
+    case LoadFailure::Truncated:
+        return "truncated";
+    case LoadFailure::UnknownCompressor:
+        return "unknown_compressor";
+    case LoadFailure::UnsupportedVersion:
+        return "unsupported_version";
+    case LoadFailure::ReaderError:
+        return "reader_error";
+    }
+    return nullptr;
 }
 
 const char* ProblemName(ProblemKind kind) {

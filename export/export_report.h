@@ -24,13 +24,28 @@ enum class TileStatus {
                     // "name\root.osgb" entry would turn into another path
     LinksBack,      // the subfolder is the listed folder or one of its ancestors, or its
                     // root.osgb is the listed folder's own index
+    Cycle,          // root.osgb names files to load at once, and following those names leads
+                    // back to a file already being loaded: a viewer would recurse without end
+};
+
+// Why a root.osgb does not load, as far as its checker could tell.
+enum class LoadFailure : std::uint8_t {
+    None = 0,               // it loads, or the cause is the system's (`cause`)
+    EmptyFile = 1,          // the file holds no bytes
+    NotAScene = 2,          // it starts like no scene file the reader knows
+    Truncated = 3,          // its header or its content ends early
+    UnknownCompressor = 4,  // its header names a compressor the reader does not have
+    UnsupportedVersion = 5, // it was written by a newer reader, and this one cannot parse it
+    ReaderError = 6,        // none of the above; `readerText` holds the reader's own words
 };
 
 struct LeftOutSubfolder {
     std::filesystem::path name; // the subfolder's name within the listed folder
     TileStatus reason = TileStatus::LoadFailed;
-    std::error_code cause;   // the system's cause, where there is one
-    std::uint64_t limit = 0; // the limit exceeded, for TimedOut and OutOfMemory
+    std::error_code cause;                       // the system's cause, where there is one
+    std::uint64_t limit = 0;                     // the limit exceeded, for TimedOut and OutOfMemory
+    LoadFailure loadFailure = LoadFailure::None; // for LoadFailed
+    std::string readerText; // for ReaderError: the reader's last message, when it gave one
 };
 
 // Everything that can go wrong with a folder, as kinds; presenters put them into words.

@@ -74,9 +74,9 @@ FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
     for (const fs::path& subfolder : subfolders) {
         const std::optional<std::string> name = NameText(subfolder.filename());
         if (!name || !IsSafeEntryName(*name))
-            report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0});
+            report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0, {}, {}});
         else if (LeadsToAnAncestor(subfolder, canonicalFolder))
-            report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0});
+            report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}, {}});
         else
             work.tiles.push_back(subfolder);
     }

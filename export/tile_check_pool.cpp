@@ -31,8 +31,13 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
         break;
     case CheckVerdict::OutOfMemory:
         return Outcome(TileStatus::OutOfMemory, {}, request.memoryCeiling);
+    case CheckVerdict::Cycle:
+        return Outcome(TileStatus::Cycle);
     }
-    return Outcome(TileStatus::LoadFailed);
+    LeftOutSubfolder failed = Outcome(TileStatus::LoadFailed);
+    failed.loadFailure = reply.loadFailure;
+    failed.readerText = reply.readerText;
+    return failed;
 }
 
 // Once a tile of this size or larger is seen, tiles are fetched from disk ahead of their

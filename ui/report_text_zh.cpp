@@ -167,6 +167,9 @@ QString ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
     case TileStatus::NotRegularFile:
         return tr("root.osgb 不是普通文件");
     case TileStatus::LoadFailed:
+        if (leftOut.loadFailure != LoadFailure::None)
+            return tr("root.osgb 无法加载（%1）")
+                .arg(loadFailure(leftOut.loadFailure, leftOut.readerText));
         return leftOut.cause ? tr("root.osgb 无法加载（%1）").arg(cause(leftOut.cause))
                              : tr("root.osgb 无法加载");
     case TileStatus::ReaderCrashed:
@@ -180,8 +183,32 @@ QString ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
         return tr("名称含反斜杠或控制字符");
     case TileStatus::LinksBack:
         return tr("指回所列目录");
+    case TileStatus::Cycle:
+        return tr("root.osgb 引用的文件循环指回自身，查看器会无休止地加载");
     }
     return QString();
+}
+
+QString ReportWording::loadFailure(LoadFailure failure, const std::string& readerText) {
+    switch (failure) {
+    case LoadFailure::None:
+        break;
+    case LoadFailure::EmptyFile:
+        return tr("文件为空");
+    case LoadFailure::NotAScene:
+        return tr("不是 OSG 场景文件");
+    case LoadFailure::Truncated:
+        return tr("文件被截断");
+    case LoadFailure::UnknownCompressor:
+        return tr("未知的压缩方式");
+    case LoadFailure::UnsupportedVersion:
+        return tr("不支持的文件版本");
+    case LoadFailure::ReaderError:
+        if (!readerText.empty())
+            return QString::fromStdString(readerText);
+        break;
+    }
+    return tr("原因不明");
 }
 
 QString ReportWording::problem(const Problem& problem) {

@@ -52,6 +52,8 @@ public:
 
     static QString status(FolderStatus status);
     static QString leftOutReason(const LeftOutSubfolder& leftOut);
+    // Why a file does not load; the reader's own message as it gave it.
+    static QString loadFailure(LoadFailure failure, const std::string& readerText);
     static QString problem(const Problem& problem);
     static QString cause(const std::error_code& cause);
     static QString origin(const FolderReport& folder);

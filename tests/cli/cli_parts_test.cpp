@@ -50,16 +50,17 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
     FolderReport first = WrittenFolder("one");
     first.translation.set(1.5, -2, 0);
     first.leftOut = {
-        {"Tile_07", TileStatus::LoadFailed, {}, 0},
-        {"Tile_08", TileStatus::NoRootFile, {}, 0},
-        {"Tile_09", TileStatus::LoadFailed, std::make_error_code(std::errc::io_error), 0},
-        {"Tile_10", TileStatus::TimedOut, {}, 1500}};
+        {"Tile_07", TileStatus::LoadFailed, {}, 0, {}, {}},
+        {"Tile_08", TileStatus::NoRootFile, {}, 0, {}, {}},
+        {"Tile_09", TileStatus::LoadFailed, std::make_error_code(std::errc::io_error), 0, {}, {}},
+        {"Tile_10", TileStatus::TimedOut, {}, 1500, {}, {}}};
+    first.leftOut[0].loadFailure = LoadFailure::Truncated;
     streamer.folder(first);
     ASSERT_FALSE(outLog.flushed.empty());
     EXPECT_EQ(outLog.flushed.back(),
               "wrote one/root.osgb: 1 entry, translation (1.500, -2.000, 0.000); left out 4: 1 "
               "no root.osgb, 2 failed to load, 1 timed out\n"
-              "  Tile_07: root.osgb failed to load\n"
+              "  Tile_07: root.osgb failed to load: the file is cut short\n"
               "  Tile_08: no root.osgb\n"
               "  Tile_09: root.osgb failed to load: " +
                   std::make_error_code(std::errc::io_error).message() +
@@ -124,7 +125,7 @@ TEST(ReportStreamer, QuietPrintsOnlyErrorsAndWarnings) {
     std::ostringstream out, err;
     ReportStreamer streamer(out, err, true);
     FolderReport folder = WrittenFolder("one");
-    folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0}};
+    folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     folder.warnings = {{ProblemKind::ReportNoOrigin, "one/report.txt", {}}};
     streamer.folder(folder);
     streamer.summary(ExportReport{{folder}, false});
@@ -136,7 +137,7 @@ TEST(ReportStreamer, ControlCharactersInNamesCannotSplitALine) {
     std::ostringstream out, err;
     ReportStreamer streamer(out, err, false);
     FolderReport folder = WrittenFolder("one");
-    folder.leftOut = {{"bad\nname\x1b", TileStatus::UnsafeName, {}, 0}};
+    folder.leftOut = {{"bad\nname\x1b", TileStatus::UnsafeName, {}, 0, {}, {}}};
     streamer.folder(folder);
     EXPECT_TRUE(Contains(out.str(), "\n  bad\\x0Aname\\x1B: its name holds")) << out.str();
 }
@@ -217,9 +218,11 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     for (const TileStatus reason :
          {TileStatus::NoRootFile, TileStatus::NotRegularFile, TileStatus::LoadFailed,
           TileStatus::ReaderCrashed, TileStatus::TimedOut, TileStatus::OutOfMemory,
-          TileStatus::UnsafeName, TileStatus::LinksBack})
-        folder.leftOut.push_back({"t", reason, {}, 42});
+          TileStatus::UnsafeName, TileStatus::LinksBack, TileStatus::Cycle, TileStatus::LoadFailed})
+        folder.leftOut.push_back({"t", reason, {}, 42, {}, {}});
     folder.leftOut[2].cause = std::make_error_code(std::errc::permission_denied);
+    folder.leftOut[9].loadFailure = LoadFailure::ReaderError;
+    folder.leftOut[9].readerText = "read error";
     ExportReport report;
     report.folders = {folder};
     // Read back as the plain (key-sorted) kind, as a consumer would.
@@ -229,9 +232,10 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     std::vector<std::string> reasons;
     for (const json& leftOut : run["folders"][0]["left_out"])
         reasons.push_back(leftOut["reason"].get<std::string>());
-    EXPECT_EQ(reasons, (std::vector<std::string>{"no_root_file", "not_regular_file", "load_failed",
-                                                 "reader_crashed", "timed_out", "out_of_memory",
-                                                 "unsafe_name", "links_back"}));
+    EXPECT_EQ(reasons,
+              (std::vector<std::string>{"no_root_file", "not_regular_file", "load_failed",
+                                        "reader_crashed", "timed_out", "out_of_memory",
+                                        "unsafe_name", "links_back", "cycle", "load_failed"}));
     const json& leftOut = run["folders"][0]["left_out"];
     EXPECT_EQ(leftOut[4]["limit_ms"], 42);
     EXPECT_FALSE(leftOut[4].contains("limit_bytes"));
@@ -242,6 +246,19 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
               json({{"category", "generic"},
                     {"value", EACCES},
                     {"message", std::make_error_code(std::errc::permission_denied).message()}}));
+    // A system cause and a cause of the file's own are told apart.
+    EXPECT_EQ(leftOut[2]["load_failure"], nullptr);
+    EXPECT_EQ(leftOut[9]["load_failure"], "reader_error");
+    EXPECT_EQ(leftOut[9]["reader_message"], "read error");
+    EXPECT_EQ(leftOut[9]["cause"], nullptr);
+    EXPECT_FALSE(leftOut[8].contains("load_failure"));
+    for (const auto& [failure, name] : std::vector<std::pair<LoadFailure, std::string>>{
+             {LoadFailure::EmptyFile, "empty_file"},
+             {LoadFailure::NotAScene, "not_a_scene"},
+             {LoadFailure::Truncated, "truncated"},
+             {LoadFailure::UnknownCompressor, "unknown_compressor"},
+             {LoadFailure::UnsupportedVersion, "unsupported_version"}})
+        EXPECT_EQ(LoadFailureName(failure), name);
     EXPECT_EQ(run["options"], json({{"dry_run", true},
                                     {"force", true},
                                     {"index_kind", "proxy"},
@@ -321,7 +338,7 @@ TEST(Progress, TheBarShowsThePercentageAndTheTimeLeftAndClearsItsLine) {
 TEST(ExitStatus, FailureComesFirstThenStrictness) {
     ExportReport clean{{WrittenFolder("a")}, false};
     ExportReport gaps = clean;
-    gaps.folders[0].leftOut = {{"B", TileStatus::NoRootFile, {}, 0}};
+    gaps.folders[0].leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     ExportReport warned = clean;
     warned.folders[0].warnings = {{ProblemKind::ReportNoOrigin, "a/report.txt", {}}};
     ExportReport failed = gaps;

@@ -98,7 +98,7 @@ TEST(BrindleExport, PrintsEachFolderWithItsLeftOutTilesOnePerLineAndASummary) {
                                "2 no root.osgb, 1 failed to load\n"
                                "  B: no root.osgb\n"
                                "  D: no root.osgb\n"
-                               "  E: root.osgb failed to load\n"
+                               "  E: root.osgb failed to load: not an OpenSceneGraph scene file\n"
                                "1 folder: 1 written; 2 entries, 3 left out\n");
     EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").entries.size(), 2u);
 }
@@ -134,6 +134,32 @@ TEST(BrindleExport, StrictExitsThreeOnlyWhenAllIsWrittenButSomethingWasLeftOutOr
     EXPECT_EQ(warnedRun.status, 3);
     EXPECT_TRUE(Contains(warnedRun.err, "brindle-export: warning: ")) << warnedRun.err;
     EXPECT_EQ(RunExport(dir, {"--strict", gaps, absent}).status, 1) << "failure comes first";
+}
+
+TEST(BrindleExport, VerifyListsBrokenEntriesAndExitsOneOnlyWhenSomeEntryIsBroken) {
+    const TempDir dir;
+    for (const char* tile : {"T1", "T2", "T3"})
+        test::WriteTile(dir / "block" / tile);
+    const std::string block = (dir / "block").string();
+    ASSERT_EQ(RunExport(dir, {"-q", block}).status, 0);
+    const std::string index = test::ReadBytes(dir / "block" / "root.osgb");
+    const Outcome sound = RunExport(dir, {"--verify", block});
+    EXPECT_EQ(sound.status, 0) << sound.out << sound.err;
+    EXPECT_TRUE(Contains(sound.out, "3 entries ok, 0 broken")) << sound.out;
+
+    fs::remove(dir / "block" / "T2" / "root.osgb");
+    test::WriteText(dir / "block" / "T3" / "root.osgb", "not a scene");
+    const Outcome broken = RunExport(dir, {"--verify", block});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_TRUE(Contains(broken.out, "1 entries ok, 2 broken")) << broken.out;
+    EXPECT_TRUE(Contains(broken.out, "T2\\root.osgb: names a missing file")) << broken.out;
+    EXPECT_TRUE(Contains(broken.out, "T3\\root.osgb: failed to load: not an OpenSceneGraph"))
+        << broken.out;
+    EXPECT_EQ(test::ReadBytes(dir / "block" / "root.osgb"), index) << "nothing is written";
+
+    const Outcome noIndex = RunExport(dir, {"--verify", (dir / "block" / "T1").string()});
+    EXPECT_EQ(noIndex.status, 1);
+    EXPECT_TRUE(Contains(noIndex.err, "holds scene data, not an index")) << noIndex.err;
 }
 
 TEST(BrindleExport, UsageErrorsExitTwoAndSayWhatWasWrong) {

@@ -775,7 +775,8 @@ void MainDialogTest::pagedIndexIsOffered() {
         report.folders.push_back(writtenFolder(folders.at(0)));
         report.folders.back().index = options.index;
         report.folders.back().proxyLeaves = {"nested\\root.osgb"};
-        report.folders.back().leftOut.push_back({"Empty", brindle::TileStatus::NoRootFile, {}, 0});
+        report.folders.back().leftOut.push_back(
+            {"Empty", brindle::TileStatus::NoRootFile, {}, 0, {}, {}});
         return report;
     });
     dlg.show();

@@ -11,7 +11,7 @@ namespace {
 
 brindle::LeftOutSubfolder leftOut(const char* name, brindle::TileStatus reason,
                                   std::error_code cause = {}, std::uint64_t limit = 0) {
-    return {name, reason, cause, limit};
+    return {name, reason, cause, limit, {}, {}};
 }
 
 std::error_code errc(std::errc code) {
@@ -35,10 +35,10 @@ private slots:
 
 void ReportTextTest::leftOutReasons() {
     using brindle::TileStatus;
-    const TileStatus all[] = {TileStatus::NoRootFile, TileStatus::NotRegularFile,
-                              TileStatus::LoadFailed, TileStatus::ReaderCrashed,
-                              TileStatus::TimedOut,   TileStatus::OutOfMemory,
-                              TileStatus::UnsafeName, TileStatus::LinksBack};
+    const TileStatus all[] = {
+        TileStatus::NoRootFile,    TileStatus::NotRegularFile, TileStatus::LoadFailed,
+        TileStatus::ReaderCrashed, TileStatus::TimedOut,       TileStatus::OutOfMemory,
+        TileStatus::UnsafeName,    TileStatus::LinksBack,      TileStatus::Cycle};
     QSet<QString> seen;
     for (TileStatus status : all)
         seen.insert(ReportWording::leftOutReason(leftOut("t", status, {}, 1000)));
@@ -61,6 +61,22 @@ void ReportTextTest::leftOutReasons() {
              QStringLiteral("root.osgb 无法加载（权限不足）"));
     QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::LoadFailed)),
              QStringLiteral("root.osgb 无法加载"));
+    // A load that failed for a reason of the file's own names it; the reader's words verbatim.
+    const std::pair<brindle::LoadFailure, const char*> causes[] = {
+        {brindle::LoadFailure::EmptyFile, "文件为空"},
+        {brindle::LoadFailure::NotAScene, "不是 OSG 场景文件"},
+        {brindle::LoadFailure::Truncated, "文件被截断"},
+        {brindle::LoadFailure::UnknownCompressor, "未知的压缩方式"},
+        {brindle::LoadFailure::UnsupportedVersion, "不支持的文件版本"},
+        {brindle::LoadFailure::ReaderError, "Failed to decompress stream"},
+    };
+    for (const auto& [failure, words] : causes) {
+        brindle::LeftOutSubfolder failed = leftOut("t", TileStatus::LoadFailed);
+        failed.loadFailure = failure;
+        failed.readerText = "Failed to decompress stream";
+        QCOMPARE(ReportWording::leftOutReason(failed),
+                 QStringLiteral("root.osgb 无法加载（%1）").arg(QString::fromUtf8(words)));
+    }
 }
 
 void ReportTextTest::causesInChinese() {

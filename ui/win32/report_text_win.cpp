@@ -222,6 +222,9 @@ std::wstring ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
     case TileStatus::NotRegularFile:
         return T("root.osgb 不是普通文件");
     case TileStatus::LoadFailed:
+        if (leftOut.loadFailure != LoadFailure::None)
+            return Fill(T("root.osgb 无法加载（%1）"),
+                        {loadFailure(leftOut.loadFailure, leftOut.readerText)});
         return leftOut.cause ? Fill(T("root.osgb 无法加载（%1）"), {cause(leftOut.cause)})
                              : T("root.osgb 无法加载");
     case TileStatus::ReaderCrashed:
@@ -236,8 +239,32 @@ std::wstring ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
         return T("名称含反斜杠或控制字符");
     case TileStatus::LinksBack:
         return T("指回所列目录");
+    case TileStatus::Cycle:
+        return T("root.osgb 引用的文件循环指回自身，查看器会无休止地加载");
     }
     return {};
+}
+
+std::wstring ReportWording::loadFailure(LoadFailure failure, const std::string& readerText) {
+    switch (failure) {
+    case LoadFailure::None:
+        break;
+    case LoadFailure::EmptyFile:
+        return T("文件为空");
+    case LoadFailure::NotAScene:
+        return T("不是 OSG 场景文件");
+    case LoadFailure::Truncated:
+        return T("文件被截断");
+    case LoadFailure::UnknownCompressor:
+        return T("未知的压缩方式");
+    case LoadFailure::UnsupportedVersion:
+        return T("不支持的文件版本");
+    case LoadFailure::ReaderError:
+        if (!readerText.empty())
+            return WideFromUtf8(readerText);
+        break;
+    }
+    return T("原因不明");
 }
 
 std::wstring ReportWording::problem(const Problem& problem) {

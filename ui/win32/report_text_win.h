@@ -46,6 +46,8 @@ public:
     static std::wstring leftOutGroup(std::size_t count);
     static std::wstring status(FolderStatus status);
     static std::wstring leftOutReason(const LeftOutSubfolder& leftOut);
+    // Why a file does not load; the reader's own message as it gave it.
+    static std::wstring loadFailure(LoadFailure failure, const std::string& readerText);
     static std::wstring problem(const Problem& problem);
     static std::wstring cause(const std::error_code& cause);
     static std::wstring origin(const FolderReport& folder);

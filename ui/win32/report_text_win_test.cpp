@@ -22,7 +22,7 @@ std::wstring W(const char* utf8) {
 // the ANSI code page.
 brindle::LeftOutSubfolder LeftOut(const wchar_t* name, brindle::TileStatus reason,
                                   std::error_code cause = {}, std::uint64_t limit = 0) {
-    return {name, reason, cause, limit};
+    return {name, reason, cause, limit, {}, {}};
 }
 
 } // namespace
