@@ -79,9 +79,6 @@ FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
         else
             work.tiles.push_back(subfolder);
     }
-    work.outcomes.resize(work.tiles.size());
-    work.bounds.resize(work.tiles.size());
-    work.remaining = work.tiles.size();
     return work;
 }
 
@@ -116,6 +113,8 @@ std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report
     std::vector<PagedEntry> entries;
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         const LeftOutSubfolder& outcome = work.outcomes[i];
+        if (work.rechecked[i])
+            report.recheckedTiles.push_back(outcome.name);
         if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
             continue;
@@ -249,12 +248,10 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
     progress.folder = folders.front();
     const fs::path program =
         options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
-    std::vector<FolderWork> work(folders.size());
     TileCheckPool pool(options, program, progress);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        work[i] = ScanFolder(folders[i], report.folders[i]);
-        pool.add(work[i]);
-    }
+    // The pool hands folders back by the order they were added in: handle i is folder i.
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        pool.add(ScanFolder(folders[i], report.folders[i]));
     pool.finish();
 
     IndexGraph graph;
@@ -263,12 +260,13 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
     WorkerProcess inspector(program);
     for (std::size_t i = 0; i < folders.size(); ++i) {
         FolderReport& folder = report.folders[i];
-        if (!pool.waitFor(work[i]) || IsCancelled(options))
+        const std::optional<FolderWork> work = pool.waitFor(i);
+        if (!work || IsCancelled(options))
             break;
         if (folder.error)
             folder.status = FolderStatus::Failed;
         else
-            WriteFolder(work[i], graph, origin, inspector, options, folder);
+            WriteFolder(*work, graph, origin, inspector, options, folder);
         if (options.folderDone)
             options.folderDone(folder);
         pool.report([&](ExportProgress& p) {
