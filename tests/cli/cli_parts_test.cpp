@@ -53,6 +53,7 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
         {"Tile_08", TileStatus::NoRootFile, {}, 0},
         {"Tile_09", TileStatus::LoadFailed, std::make_error_code(std::errc::io_error), 0},
         {"Tile_10", TileStatus::TimedOut, {}, 1500}};
+    first.recheckedTiles = {"A"};
     streamer.folder(first);
     ASSERT_FALSE(outLog.flushed.empty());
     EXPECT_EQ(outLog.flushed.back(),
@@ -63,7 +64,8 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
               "  Tile_09: root.osgb failed to load: " +
                   std::make_error_code(std::errc::io_error).message() +
                   "\n"
-                  "  Tile_10: root.osgb took longer than 1.5 s to load\n");
+                  "  Tile_10: root.osgb took longer than 1.5 s to load\n"
+                  "  A: reached its memory ceiling, checked again alone with more memory\n");
 
     FolderReport second;
     second.folder = "two";
@@ -167,6 +169,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
           TileStatus::UnsafeName, TileStatus::LinksBack})
         folder.leftOut.push_back({"t", reason, {}, 42});
     folder.leftOut[2].cause = std::make_error_code(std::errc::permission_denied);
+    folder.recheckedTiles = {"t", "u"};
     ExportReport report;
     report.folders = {folder};
     // Read back as the plain (key-sorted) kind, as a consumer would.
@@ -179,6 +182,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     EXPECT_EQ(reasons, (std::vector<std::string>{"no_root_file", "not_regular_file", "load_failed",
                                                  "reader_crashed", "timed_out", "out_of_memory",
                                                  "unsafe_name", "links_back"}));
+    EXPECT_EQ(run["folders"][0]["rechecked"], json({"t", "u"}));
     const json& leftOut = run["folders"][0]["left_out"];
     EXPECT_EQ(leftOut[4]["limit_ms"], 42);
     EXPECT_FALSE(leftOut[4].contains("limit_bytes"));
