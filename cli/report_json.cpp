@@ -127,6 +127,8 @@ json FolderJson(const FolderReport& folder) {
                   !IsValidUtf8(PathBytes(folder.firstListing));
     for (const std::string& entry : folder.entries)
         escape = escape || !IsValidUtf8(entry);
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        escape = escape || !IsValidUtf8(PathBytes(tile));
     const auto text = [escape](const std::string& bytes) {
         return escape ? EscapePathBytes(bytes) : bytes;
     };
@@ -151,6 +153,10 @@ json FolderJson(const FolderReport& folder) {
     for (const std::string& entry : folder.proxyLeaves)
         proxyLeaves.push_back(text(entry));
     object["proxy_leaves"] = std::move(proxyLeaves);
+    json rechecked = json::array();
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        rechecked.push_back(text(PathBytes(tile)));
+    object["rechecked"] = std::move(rechecked);
     json leftOut = json::array();
     for (const LeftOutSubfolder& skipped : folder.leftOut)
         leftOut.push_back(LeftOutJson(skipped));

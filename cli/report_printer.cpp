@@ -49,6 +49,9 @@ void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
     // One line per tile, so that grep finds it.
     for (const LeftOutSubfolder& skipped : folder.leftOut)
         out << "  " << DisplayPath(skipped.name) << ": " << DescribeLeftOut(skipped) << '\n';
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        out << "  " << DisplayPath(tile)
+            << ": reached its memory ceiling, checked again alone with more memory\n";
     for (const std::string& entry : folder.proxyLeaves)
         out << "  " << entry << ": bound unknown, entered as a proxy node that loads at once\n";
 }

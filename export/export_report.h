@@ -114,6 +114,9 @@ struct FolderReport {
     OriginSource originSource = OriginSource::None;
     std::filesystem::path originReport; // the report.txt read, unless originSource is None
     std::vector<LeftOutSubfolder> leftOut;
+    // The subfolders whose root.osgb reached its memory ceiling and was checked once more,
+    // alone, under a higher one; listed or left out by that second check. In name order.
+    std::vector<std::filesystem::path> recheckedTiles;
     std::vector<Problem> warnings;
     std::optional<Problem> error;
     std::filesystem::path firstListing; // for ListedTwice: the earlier listing, as listed

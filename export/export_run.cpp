@@ -80,9 +80,6 @@ FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
         else
             work.tiles.push_back(subfolder);
     }
-    work.outcomes.resize(work.tiles.size());
-    work.bounds.resize(work.tiles.size());
-    work.remaining = work.tiles.size();
     return work;
 }
 
@@ -117,6 +114,8 @@ std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report
     std::vector<PagedEntry> entries;
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         const LeftOutSubfolder& outcome = work.outcomes[i];
+        if (work.rechecked[i])
+            report.recheckedTiles.push_back(outcome.name);
         if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
             continue;
@@ -281,14 +280,11 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
     progress.folder = folders.front();
     const fs::path program =
         options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
-    std::vector<FolderWork> work(folders.size());
     TileCheckPool pool(options, program, progress);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        if (listedBefore(i))
-            continue;
-        work[i] = ScanFolder(folders[i], report.folders[i]);
-        pool.add(work[i]);
-    }
+    // The pool hands folders back by the order they were added in: handle i is folder i. A
+    // repeated listing is queued empty, so that its handle keeps its place.
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        pool.add(listedBefore(i) ? FolderWork{} : ScanFolder(folders[i], report.folders[i]));
     pool.finish();
 
     IndexGraph graph;
@@ -297,7 +293,8 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
     WorkerProcess inspector(program);
     for (std::size_t i = 0; i < folders.size(); ++i) {
         FolderReport& folder = report.folders[i];
-        if (!pool.waitFor(work[i]) || IsCancelled(options))
+        std::optional<FolderWork> work = pool.waitFor(i);
+        if (!work || IsCancelled(options))
             break;
         if (listedBefore(i)) {
             folder.folder = folders[i];
@@ -307,7 +304,7 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
         } else if (folder.error)
             folder.status = FolderStatus::Failed;
         else
-            WriteFolder(work[i], graph, origin, inspector, options, folder);
+            WriteFolder(*work, graph, origin, inspector, options, folder);
         if (options.folderDone)
             options.folderDone(folder);
         pool.report([&](ExportProgress& p) {

@@ -54,6 +54,9 @@ FolderText describeFolder(const FolderReport& folder) {
         text.error = ReportWording::problem(*folder.error);
     for (const Problem& warning : folder.warnings)
         text.warnings << ReportWording::problem(warning);
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        text.warnings << ReportWording::tr("子目录 %1 超出内存上限，已单独用更多内存重新检查")
+                             .arg(QStringFromPath(tile));
     text.leftOut.reserve(folder.leftOut.size());
     for (const LeftOutSubfolder& leftOut : folder.leftOut)
         text.leftOut.push_back(

@@ -55,6 +55,7 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
         {"Tile_09", TileStatus::LoadFailed, std::make_error_code(std::errc::io_error), 0, {}, {}},
         {"Tile_10", TileStatus::TimedOut, {}, 1500, {}, {}}};
     first.leftOut[0].loadFailure = LoadFailure::Truncated;
+    first.recheckedTiles = {"A"};
     streamer.folder(first);
     ASSERT_FALSE(outLog.flushed.empty());
     EXPECT_EQ(outLog.flushed.back(),
@@ -65,7 +66,8 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
               "  Tile_09: root.osgb failed to load: " +
                   std::make_error_code(std::errc::io_error).message() +
                   "\n"
-                  "  Tile_10: root.osgb took longer than 1.5 s to load\n");
+                  "  Tile_10: root.osgb took longer than 1.5 s to load\n"
+                  "  A: reached its memory ceiling, checked again alone with more memory\n");
 
     FolderReport second;
     second.folder = "two";
@@ -223,6 +225,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     folder.leftOut[2].cause = std::make_error_code(std::errc::permission_denied);
     folder.leftOut[9].loadFailure = LoadFailure::ReaderError;
     folder.leftOut[9].readerText = "read error";
+    folder.recheckedTiles = {"t", "u"};
     ExportReport report;
     report.folders = {folder};
     // Read back as the plain (key-sorted) kind, as a consumer would.
@@ -236,6 +239,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
               (std::vector<std::string>{"no_root_file", "not_regular_file", "load_failed",
                                         "reader_crashed", "timed_out", "out_of_memory",
                                         "unsafe_name", "links_back", "cycle", "load_failed"}));
+    EXPECT_EQ(run["folders"][0]["rechecked"], json({"t", "u"}));
     const json& leftOut = run["folders"][0]["left_out"];
     EXPECT_EQ(leftOut[4]["limit_ms"], 42);
     EXPECT_FALSE(leftOut[4].contains("limit_bytes"));

@@ -103,6 +103,22 @@ TEST(BrindleExport, PrintsEachFolderWithItsLeftOutTilesOnePerLineAndASummary) {
     EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").entries.size(), 2u);
 }
 
+// Real tiles are 64 KB and more, which switches reading ahead on; the biggest comes last.
+TEST(BrindleExport, ExportsAFolderOfRealSizeTiles) {
+    TempDir dir;
+    const std::vector<std::string> tiles{"A", "B", "C", "D"};
+    for (std::size_t i = 0; i < tiles.size(); ++i)
+        test::WriteSizedTile(dir / "block" / tiles[i], (std::uint64_t{100} + 200 * i) << 10,
+                             unsigned(i));
+    for (const char* jobs : {"1", "2", "4"}) {
+        const Outcome outcome = RunExport(dir, {"-j", jobs, (dir / "block").string()});
+        EXPECT_EQ(outcome.status, 0) << jobs << " jobs: " << outcome.err;
+        EXPECT_TRUE(Contains(outcome.out, "1 folder: 1 written; 4 entries, 0 left out\n"))
+            << outcome.out;
+        EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").loadedTiles, tiles.size());
+    }
+}
+
 TEST(BrindleExport, AFailedFolderExitsOneAndTheOthersAreStillWritten) {
     TempDir dir;
     test::WriteTile(dir / "good" / "A");

@@ -1,6 +1,7 @@
 #include "tests/export/test_fixtures.h"
 
 #include <osg/Geode>
+#include <osg/Geometry>
 #include <osg/MatrixTransform>
 #include <osg/ProxyNode>
 #include <osg/Shape>
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -36,6 +39,49 @@ void WriteTile(const fs::path& folder) {
     osg::ref_ptr<osg::Geode> geode = new osg::Geode;
     geode->addDrawable(new osg::ShapeDrawable(new osg::Box(osg::Vec3(), 1.0f)));
     ASSERT_TRUE(osgDB::writeNodeFile(*geode, (folder / "root.osgb").string()));
+}
+
+void WriteSizedTile(const fs::path& folder, std::uint64_t bytes, unsigned seed) {
+    fs::create_directories(folder);
+    // The file is the vertex array's bytes and a header of a few hundred bytes; random
+    // coordinates, so that no writer option could shrink it.
+    const std::uint64_t vertices = std::max<std::uint64_t>(1, bytes / sizeof(osg::Vec3) + 1);
+    std::mt19937 random(seed);
+    osg::ref_ptr<osg::Vec3Array> points = new osg::Vec3Array;
+    points->reserve(vertices);
+    for (std::uint64_t i = 0; i < vertices; ++i)
+        points->push_back(osg::Vec3(random() % 100000 / 1000.0f, random() % 100000 / 1000.0f,
+                                    random() % 10000 / 1000.0f));
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setVertexArray(points);
+    geometry->addPrimitiveSet(
+        new osg::DrawArrays(GL_POINTS, 0, static_cast<GLsizei>(points->size())));
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    geode->addDrawable(geometry);
+    const fs::path file = folder / "root.osgb";
+    ASSERT_TRUE(osgDB::writeNodeFile(*geode, file.string())) << file;
+    std::error_code ec;
+    const std::uintmax_t written = fs::file_size(file, ec);
+    ASSERT_FALSE(ec) << file;
+    // A tile short of its size would quietly test the small-tile path instead.
+    ASSERT_GE(written, bytes) << file;
+}
+
+void WriteHeavyTile(const fs::path& folder, std::uint64_t vertices) {
+    fs::create_directories(folder);
+    osg::ref_ptr<osg::Vec3Array> points = new osg::Vec3Array;
+    points->reserve(vertices);
+    for (std::uint64_t i = 0; i < vertices; ++i)
+        points->push_back(osg::Vec3(float(i % 4), float(i / 4 % 4), 0.0f));
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setVertexArray(points);
+    geometry->addPrimitiveSet(
+        new osg::DrawArrays(GL_POINTS, 0, static_cast<GLsizei>(points->size())));
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    geode->addDrawable(geometry);
+    const fs::path file = folder / "root.osgb";
+    const osg::ref_ptr<osgDB::Options> compressed = new osgDB::Options("Compressor=zlib");
+    ASSERT_TRUE(osgDB::writeNodeFile(*geode, file.string(), compressed.get())) << file;
 }
 
 void WriteText(const fs::path& file, const std::string& text) {

@@ -330,7 +330,12 @@ TEST(TileValidation, DamagedTilesFailWhereAPlainLoadFailsCrashesOrHangs) {
     const auto verdicts = Validate(dir.path(), false, ShortDeadlines());
     const std::map<std::string, TileStatus> byName(verdicts.begin(), verdicts.end());
     EXPECT_EQ(byName.at("huge_array_count"), TileStatus::OutOfMemory);
-    EXPECT_EQ(byName.at("huge_compressor_name"), TileStatus::OutOfMemory);
+    // A name of 2 GB fits under the second, higher ceiling where the machine has 4 GB of
+    // memory or more; the read then finds the file ends first, or runs past the deadline.
+    const TileStatus hugeName = byName.at("huge_compressor_name");
+    EXPECT_TRUE(hugeName == TileStatus::OutOfMemory || hugeName == TileStatus::LoadFailed ||
+                hugeName == TileStatus::TimedOut)
+        << int(hugeName);
     int crashedOrHung = 0;
     for (const auto& [name, load] : plain) {
         EXPECT_EQ(byName.at(name) == TileStatus::Valid, load == PlainLoad::Loaded)

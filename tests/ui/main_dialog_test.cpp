@@ -4,6 +4,7 @@
 #include "main_dialog.h"
 
 #include <osg/Geode>
+#include <osg/Geometry>
 #include <osg/Shape>
 #include <osg/ShapeDrawable>
 #include <osgDB/ReadFile>
@@ -56,6 +57,25 @@ bool writeTile(const QString& folder, const QString& tile) {
     osg::ref_ptr<osg::Geode> geode = new osg::Geode;
     geode->addDrawable(new osg::ShapeDrawable(new osg::Box(osg::Vec3(0, 0, 0), 1.0f)));
     return osgDB::writeNodeFile(*geode, (dir + QStringLiteral("/root.osgb")).toStdString());
+}
+
+// Writes `folder`/`tile`/root.osgb of at least `bytes`, as real tiles are: a point cloud of
+// fixed, varied coordinates, so that no writer option shrinks it.
+bool writeRealSizeTile(const QString& folder, const QString& tile, std::size_t bytes) {
+    const QString dir = folder + QLatin1Char('/') + tile;
+    if (!QDir().mkpath(dir))
+        return false;
+    osg::ref_ptr<osg::Vec3Array> points = new osg::Vec3Array;
+    for (std::size_t i = 0; i <= bytes / sizeof(osg::Vec3); ++i)
+        points->push_back(osg::Vec3(float(i * 7919 % 10007), float(i * 104729 % 1009), 0.5f));
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setVertexArray(points);
+    geometry->addPrimitiveSet(new osg::DrawArrays(GL_POINTS, 0, GLsizei(points->size())));
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    geode->addDrawable(geometry);
+    const QString file = dir + QStringLiteral("/root.osgb");
+    return osgDB::writeNodeFile(*geode, file.toStdString()) &&
+           QFileInfo(file).size() >= qint64(bytes);
 }
 
 QString makeDataFolder(const QTemporaryDir& temp, const QString& name) {
@@ -264,6 +284,7 @@ private slots:
     void aFolderIsListedOnce();
     void deleteNeedsSelection();
     void dropAddsFoldersOnly();
+    void realSizeTilesExport();
     void leftOutTilesShowResults();
     void failedRunReturnsToList();
     void runThatThrowsReturnsToList();
@@ -395,6 +416,33 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
             osgDB::readNodeFile((folder + QStringLiteral("/root.osgb")).toStdString());
         QVERIFY(index);
     }
+}
+
+// A folder of real-size tiles, the biggest last, through the dialog's own export.
+void MainDialogTest::realSizeTilesExport() {
+    QTemporaryDir temp;
+    const QString folder = temp.filePath(QStringLiteral("测区"));
+    // Two tiles: with two workers or more, both are taken before reading ahead starts.
+    const QStringList tiles{QStringLiteral("Tile_1"), QStringLiteral("Tile_2")};
+    for (int i = 0; i < tiles.size(); ++i)
+        QVERIFY(writeRealSizeTile(folder, tiles[i], std::size_t(80 + 300 * i) << 10));
+
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(oneAtATime({folder}));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("addButton")), Qt::LeftButton);
+    BoxReader done(QStringLiteral("exportSucceeded"), QStringLiteral("export_real_size"));
+    clickButton(dlg, QStringLiteral("okButton"));
+
+    QVERIFY(done.seen());
+    QCOMPARE(done.text, QStringLiteral("Brindle|导出成功"));
+    QCOMPARE(dlg.lastReport().folders.size(), size_t(1));
+    const brindle::FolderReport& report = dlg.lastReport().folders[0];
+    QVERIFY(report.status == brindle::FolderStatus::Written);
+    QCOMPARE(report.entries, (std::vector<std::string>{"Tile_1\\root.osgb", "Tile_2\\root.osgb"}));
+    QVERIFY(report.leftOut.empty());
+    QVERIFY(hasIndex(folder));
 }
 
 void MainDialogTest::chooserAnswers() {

@@ -141,6 +141,7 @@ void ReportTextTest::wholeReport() {
     written.originSource = brindle::OriginSource::ThisFolder;
     written.originReport = "/blocks/a/report.txt";
     written.leftOut = {leftOut("t3", brindle::TileStatus::NoRootFile)};
+    written.recheckedTiles = {"t2"};
     report.folders.push_back(written);
 
     brindle::ui::ReportText text = ReportWording::describe(report);
@@ -152,6 +153,9 @@ void ReportTextTest::wholeReport() {
     const QString plain = ReportWording::plainText(text);
     QVERIFY2(plain.contains(QStringLiteral("t3：无 root.osgb")), qPrintable(plain));
     QVERIFY2(plain.contains(QStringLiteral("未收录的子目录（1 个）")), qPrintable(plain));
+    QVERIFY2(
+        plain.contains(QStringLiteral("警告：子目录 t2 超出内存上限，已单独用更多内存重新检查")),
+        qPrintable(plain));
 
     brindle::FolderReport failed;
     failed.folder = "/blocks/b";

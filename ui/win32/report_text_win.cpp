@@ -63,6 +63,9 @@ FolderText DescribeFolder(const FolderReport& folder) {
         text.error = ReportWording::problem(*folder.error);
     for (const Problem& warning : folder.warnings)
         text.warnings.push_back(ReportWording::problem(warning));
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        text.warnings.push_back(
+            Fill(T("子目录 %1 超出内存上限，已单独用更多内存重新检查"), {tile.wstring()}));
     text.leftOut.reserve(folder.leftOut.size());
     for (const LeftOutSubfolder& leftOut : folder.leftOut)
         text.leftOut.emplace_back(leftOut.name.wstring(), ReportWording::leftOutReason(leftOut));

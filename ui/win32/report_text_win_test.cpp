@@ -73,6 +73,7 @@ TEST(Win32ReportText, WholeReportAsPlainText) {
     written.leftOut.push_back(LeftOut(L"坏瓦片", brindle::TileStatus::NoRootFile));
     written.warnings.push_back(
         {brindle::ProblemKind::ReportNoOrigin, L"C:/测区/甲/report.txt", {}});
+    written.recheckedTiles = {L"Tile_2"};
     brindle::FolderReport failed;
     failed.folder = L"C:/测区/乙";
     failed.status = brindle::FolderStatus::Failed;
@@ -91,6 +92,7 @@ TEST(Win32ReportText, WholeReportAsPlainText) {
           "  条目数：2\r\n"
           "  平移与来源：(512345.678, 3400000.3, 0)，来自本目录的 report.txt\r\n"
           "  警告：C:\\测区\\甲\\report.txt 的第二行没有原点坐标，平移未更新\r\n"
+          "  警告：子目录 Tile_2 超出内存上限，已单独用更多内存重新检查\r\n"
           "  未收录的子目录（1 个）：\r\n"
           "    坏瓦片：无 root.osgb\r\n"
           "\r\n"
