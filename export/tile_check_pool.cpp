@@ -162,7 +162,10 @@ void TileCheckPool::readAhead() {
         });
         if (ending_ || ahead_ >= jobs_.size())
             return;
+        // The workers may have taken every job since the wait; then there is none to read.
         ahead_ = std::max(ahead_, next_);
+        if (ahead_ >= jobs_.size())
+            continue;
         const Job job = jobs_[ahead_++];
         const fs::path file = job.folder->tiles[job.tile] / "root.osgb";
         lock.unlock();
