@@ -256,6 +256,7 @@ struct ViewSettings {
     std::int64_t spawnedAtNs = 0; // the parent's steady clock when it started this process
     int tileCount = 0;
     bool jpeg = false;
+    bool shuffled = false;
     int samples = 20;
     double closeLimitSeconds = 30;
     double farLimitSeconds = 90;
@@ -318,7 +319,7 @@ int ViewIndex(const ViewSettings& settings) {
         const int index = settings.samples > 1
                               ? i * (settings.tileCount - 1) / (settings.samples - 1)
                               : settings.tileCount / 2;
-        const BlockTile tile = BlockTileAt(block, index);
+        const BlockTile tile = BlockTileAt(block, settings.shuffled, index);
         loadedBefore += Survey(*scene).loaded[EntryKey(tile.entry)];
         LookDown(viewer, offset + tile.centre, HeightToSee(300.0));
         settledAll &= RenderUntilIdle(viewer, settings.closeLimitSeconds).idle;
@@ -351,7 +352,7 @@ using Results = std::map<std::string, double>;
 
 // Runs this program on `index` in a child process and collects what it reports.
 Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, bool jpeg,
-                  int samples) {
+                  bool shuffled, int samples) {
     int out[2];
     if (pipe(out) != 0) {
         throw std::runtime_error("pipe failed");
@@ -374,6 +375,9 @@ Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, bo
                                      std::to_string(samples)};
     if (jpeg) {
         args.emplace_back("--jpeg");
+    }
+    if (shuffled) {
+        args.emplace_back("--shuffled");
     }
     std::vector<char*> argv;
     for (std::string& arg : args) {
@@ -447,9 +451,10 @@ void PrintRow(const std::string& label, double proxy, double paged, const char* 
               << paged << unit << '\n';
 }
 
-int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool jpeg, int samples) {
+int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool jpeg, bool shuffled,
+            int samples) {
     const brindle::bench::ViewerBlock block =
-        brindle::bench::PrepareViewerBlock(dataRoot, tileCount, jpeg, std::cout);
+        brindle::bench::PrepareViewerBlock(dataRoot, tileCount, jpeg, shuffled, std::cout);
     const TileFiles files = MeasureTiles(block.folder);
     std::cout << "block " << block.folder.string() << ": " << files.count << " tiles, "
               << files.smallest / 1024 << " to " << files.largest / 1024 << " KB (mean "
@@ -457,9 +462,9 @@ int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool 
               << std::fixed << std::setprecision(0) << files.bytes / kMiB << " MB in all\n";
 
     std::cout << "viewing the proxy index ..." << std::endl;
-    const Results proxy = RunViewer(self, block.proxyIndex, tileCount, jpeg, samples);
+    const Results proxy = RunViewer(self, block.proxyIndex, tileCount, jpeg, shuffled, samples);
     std::cout << "viewing the paged index ..." << std::endl;
-    const Results paged = RunViewer(self, block.pagedIndex, tileCount, jpeg, samples);
+    const Results paged = RunViewer(self, block.pagedIndex, tileCount, jpeg, shuffled, samples);
 
     std::cout << '\n'
               << "  " << std::setw(34) << "" << std::setw(12) << "proxy" << std::setw(12) << "paged"
@@ -534,10 +539,13 @@ int main(int argc, char** argv) {
     int tileCount = 2000;
     int samples = 20;
     bool jpeg = false;
+    bool shuffled = false;
     ViewSettings view;
     app.add_option("--data", dataRoot, "folder for the generated block (kept between runs)");
     app.add_option("--tiles", tileCount, "tiles in the block")->check(CLI::Range(4, 998001));
     app.add_flag("--jpeg", jpeg, "tiles with larger textures embedded as JPEG");
+    app.add_flag("--shuffled", shuffled,
+                 "the same tiles named in random order rather than by their place on the grid");
     app.add_option("--samples", samples, "tiles checked for loading when approached")
         ->check(CLI::Range(1, 1000));
     app.add_option("--view", view.index, "(internal) view this index and report");
@@ -549,9 +557,11 @@ int main(int argc, char** argv) {
             view.tileCount = tileCount;
             view.samples = samples;
             view.jpeg = jpeg;
+            view.shuffled = shuffled;
             return ViewIndex(view);
         }
-        return Compare(fs::canonical("/proc/self/exe"), dataRoot, tileCount, jpeg, samples);
+        return Compare(fs::canonical("/proc/self/exe"), dataRoot, tileCount, jpeg, shuffled,
+                       samples);
     } catch (const std::exception& e) {
         std::cerr << "brindle-viewer-bench: " << e.what() << '\n';
         return 2;
