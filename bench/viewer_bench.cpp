@@ -12,6 +12,7 @@
 #include <osg/MatrixTransform>
 #include <osg/NodeVisitor>
 #include <osg/PagedLOD>
+#include <osg/Polytope>
 #include <osg/ProxyNode>
 #include <osgDB/DatabasePager>
 #include <osgDB/ReadFile>
@@ -205,6 +206,74 @@ double HeightToSee(double width) {
     return width / 2 / std::tan(kFieldOfViewDeg / 2 * kPi / 180);
 }
 
+// The close view: a square over the south-west corner holding a tenth of the block's area,
+// relative to the block's origin.
+struct CloseView {
+    osg::Vec2d centre;
+    double height = 0;
+};
+
+CloseView CloseViewOf(const SampleBlockOptions& block) {
+    const double blockWidth =
+        brindle::bench::BlockSide(block) * brindle::SampleTileParamsFor(block, 0).sizeMetres;
+    const double closeWidth = blockWidth / std::sqrt(10.0);
+    return {osg::Vec2d(closeWidth / 2, closeWidth / 2), HeightToSee(closeWidth)};
+}
+
+// Counts the bounds a cull traversal tests against the view, down to the index's paged and
+// proxy nodes and not into the tiles: how much of the tree a frame walks, which is what the
+// grouping of the paged index decides (the tiles loaded depend on each paged node alone).
+class CullTests {
+public:
+    explicit CullTests(const osg::Matrixd& viewProjection) {
+        frustum_.setToUnitFrustum();
+        frustum_.transformProvidingInverse(viewProjection);
+    }
+
+    std::size_t count(osg::Node& scene) {
+        tests_ = 0;
+        visit(scene, frustum_);
+        return tests_;
+    }
+
+private:
+    void visit(osg::Node& node, const osg::Polytope& frustum) {
+        ++tests_;
+        osg::Polytope view = frustum;
+        if (!view.contains(node.getBound()) || dynamic_cast<osg::PagedLOD*>(&node) ||
+            dynamic_cast<osg::ProxyNode*>(&node)) {
+            return;
+        }
+        if (auto* transform = dynamic_cast<osg::MatrixTransform*>(&node)) {
+            view.transformProvidingInverse(transform->getMatrix());
+        }
+        if (osg::Group* group = node.asGroup()) {
+            for (unsigned i = 0; i < group->getNumChildren(); ++i) {
+                visit(*group->getChild(i), view);
+            }
+        }
+    }
+
+    osg::Polytope frustum_;
+    std::size_t tests_ = 0;
+};
+
+// The bounds culling tests in the close view of the index at `file`, read without its tiles.
+std::size_t CloseViewCullTests(const fs::path& file, const SampleBlockOptions& block) {
+    const osg::ref_ptr<osg::Node> scene = osgDB::readRefNodeFile(file.string());
+    if (!scene) {
+        throw std::runtime_error("cannot read " + file.string());
+    }
+    const auto* transform = dynamic_cast<const osg::MatrixTransform*>(scene.get());
+    const osg::Vec3d origin = transform ? transform->getMatrix().getTrans() : osg::Vec3d();
+    const CloseView close = CloseViewOf(block);
+    const osg::Vec3d ground(origin.x() + close.centre.x(), origin.y() + close.centre.y(), 0);
+    const osg::Matrixd view =
+        osg::Matrixd::lookAt(ground + osg::Vec3d(0, 0, close.height), ground, osg::Vec3d(0, 1, 0));
+    return CullTests(view * osg::Matrixd::perspective(kFieldOfViewDeg, 1.0, 1.0, 1e5))
+        .count(*scene);
+}
+
 struct Settling {
     double seconds = 0;
     int frames = 0;
@@ -294,12 +363,8 @@ int ViewIndex(const ViewSettings& settings) {
     viewer.setSceneData(scene.get());
     Report("pbuffer", pbuffer);
 
-    // Close: a square over the south-west corner holding a tenth of the block's area.
-    const double blockWidth =
-        brindle::bench::BlockSide(block) * brindle::SampleTileParamsFor(block, 0).sizeMetres;
-    const double closeWidth = blockWidth / std::sqrt(10.0);
-    const osg::Vec2d closeCentre(closeWidth / 2, closeWidth / 2);
-    LookDown(viewer, offset + closeCentre, HeightToSee(closeWidth));
+    const CloseView closeView = CloseViewOf(block);
+    LookDown(viewer, offset + closeView.centre, closeView.height);
     viewer.realize();
     viewer.frame();
     Report("first_frame.seconds", SecondsSince(spawned));
@@ -337,6 +402,8 @@ int ViewIndex(const ViewSettings& settings) {
     Report("sweep.peak_mib", ReadProcessMemory().peakMiB);
 
     // Far: the whole block in view.
+    const double blockWidth =
+        brindle::bench::BlockSide(block) * brindle::SampleTileParamsFor(block, 0).sizeMetres;
     LookDown(viewer, offset + osg::Vec2d(blockWidth / 2, blockWidth / 2),
              HeightToSee(blockWidth * 1.1));
     const Settling far = RenderUntilIdle(viewer, settings.farLimitSeconds);
@@ -461,6 +528,10 @@ int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool 
               << files.bytes / std::max<std::size_t>(files.count, 1) / 1024 << " KB), "
               << std::fixed << std::setprecision(0) << files.bytes / kMiB << " MB in all\n";
 
+    std::cout << "culling the close view tests "
+              << CloseViewCullTests(block.pagedIndex, block.options)
+              << " bounds of the paged index (groups and paged nodes; " << tileCount << " tiles)"
+              << std::endl;
     std::cout << "viewing the proxy index ..." << std::endl;
     const Results proxy = RunViewer(self, block.proxyIndex, tileCount, jpeg, shuffled, samples);
     std::cout << "viewing the paged index ..." << std::endl;
