@@ -7,7 +7,7 @@
 #     build-fuzz/) for the origin report, the tile-check protocol and the binary scene header,
 #     each from its seed corpus in tests/fuzz/corpus/; crashes go to build-fuzz/artifacts/.
 # Environment: BRINDLE_FUZZ_SEED, BRINDLE_FUZZ_MUTANTS (200), BRINDLE_FUZZ_RUNS (20000 per
-# target, at most BRINDLE_FUZZ_SECONDS, 60, each).
+# target, at most BRINDLE_FUZZ_SECONDS, 30, each).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -15,7 +15,7 @@ started=$SECONDS
 seed="${BRINDLE_FUZZ_SEED:-$(date +%s)}"
 mutants="${BRINDLE_FUZZ_MUTANTS:-200}"
 runs="${BRINDLE_FUZZ_RUNS:-20000}"
-seconds="${BRINDLE_FUZZ_SECONDS:-60}"
+seconds="${BRINDLE_FUZZ_SECONDS:-30}"
 jobs="${BRINDLE_JOBS:-2}"
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}"
 launcher=()
