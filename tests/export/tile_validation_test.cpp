@@ -226,7 +226,8 @@ std::map<std::string, PlainLoad> LoadEachInChildProcess(const fs::path& block) {
         const pid_t child = fork();
         if (child == 0) {
             osg::setNotifyLevel(osg::FATAL);
-#ifndef __SANITIZE_ADDRESS__ // whose shadow memory alone is larger
+            // A sanitizer's shadow memory alone is larger than the limit.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
             const rlimit memory{rlim_t{3} << 30, rlim_t{3} << 30};
             setrlimit(RLIMIT_AS, &memory);
 #endif
