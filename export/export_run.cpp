@@ -40,15 +40,16 @@ bool IsSafeEntryName(const std::string& name) {
 
 // True when the subfolder is the listed folder itself or one of its ancestors, through a
 // link: listing it would make the index name itself, and a viewer would recurse without end.
-// Only a link can lead there, so only links cost more than one look.
-bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& canonicalFolder) {
-    std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(subfolder, ec)) || canonicalFolder.empty())
+// Only a link can lead there, so only links cost more than one look. Both paths are resolved
+// the same way, so they compare equal exactly when they name one folder.
+bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& resolvedFolder) {
+    if (resolvedFolder.empty() || !IsLink(subfolder))
         return false;
-    const fs::path target = fs::canonical(subfolder, ec);
+    std::error_code ec;
+    const fs::path target = ResolvedPath(subfolder, ec);
     if (ec)
         return false;
-    for (fs::path p = canonicalFolder;; p = p.parent_path()) {
+    for (fs::path p = resolvedFolder;; p = p.parent_path()) {
         if (p == target)
             return true;
         if (p == p.parent_path())
@@ -69,13 +70,13 @@ FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
         report.error = Problem{ProblemKind::FolderUnreadable, folder, ec};
         return work;
     }
-    const fs::path canonicalFolder = fs::canonical(folder, ec);
+    const fs::path resolvedFolder = ResolvedPath(folder, ec);
     work.ownIndex = LookAt(report.indexFile, ec);
     for (const fs::path& subfolder : subfolders) {
         const std::optional<std::string> name = NameText(subfolder.filename());
         if (!name || !IsSafeEntryName(*name))
             report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0, {}, {}});
-        else if (LeadsToAnAncestor(subfolder, canonicalFolder))
+        else if (LeadsToAnAncestor(subfolder, resolvedFolder))
             report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}, {}});
         else
             work.tiles.push_back(subfolder);

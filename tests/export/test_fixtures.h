@@ -51,6 +51,12 @@ struct IndexContents {
 
 IndexContents ReadIndex(const std::filesystem::path& file);
 
+// Makes `link` lead to `target`, a path absolute or relative to the link's folder; false when
+// the system lets no such link be made. On Windows a link to a folder is a junction (which
+// needs no privilege) where junctions can be made, else a symbolic link; under Wine, whose
+// calls make neither, it is a link of the host's, which Wine shows as a reparse point.
+bool MakeLink(const std::filesystem::path& target, const std::filesystem::path& link);
+
 // The file-format version in an .osgb header.
 unsigned OsgbFileVersion(const std::filesystem::path& file);
 
