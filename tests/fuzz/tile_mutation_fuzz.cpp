@@ -363,6 +363,8 @@ const char* Name(TileStatus status) {
         return "left out: unsafe name";
     case TileStatus::LinksBack:
         return "left out: links back";
+    case TileStatus::Cycle:
+        return "left out: names files that lead back to it";
     }
     return "?";
 }

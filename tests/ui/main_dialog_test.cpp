@@ -736,7 +736,9 @@ void MainDialogTest::resultsTellTheWholeStory() {
             {QStringLiteral("Tile_+%1_+000").arg(i, 3, 10, QLatin1Char('0')).toStdString(),
              i % 3 ? brindle::TileStatus::NoRootFile : brindle::TileStatus::TimedOut,
              {},
-             20000});
+             20000,
+             {},
+             {}});
     brindle::FolderReport second = writtenFolder("/survey/block_b");
     second.originSource = brindle::OriginSource::CarriedOver;
     second.originReport = first.originReport;
@@ -744,7 +746,7 @@ void MainDialogTest::resultsTellTheWholeStory() {
     second.warnings.push_back(
         {brindle::ProblemKind::ReportNoOrigin, "/survey/block_b/report.txt", {}});
     second.leftOut.push_back(
-        {"Tile_9", brindle::TileStatus::OutOfMemory, {}, std::uint64_t{512} << 20});
+        {"Tile_9", brindle::TileStatus::OutOfMemory, {}, std::uint64_t{512} << 20, {}, {}});
     brindle::FolderReport third;
     third.folder = "/survey/block_c";
     third.status = brindle::FolderStatus::Failed;
