@@ -12,6 +12,7 @@
 #include <osg/MatrixTransform>
 #include <osg/NodeVisitor>
 #include <osg/PagedLOD>
+#include <osg/Polytope>
 #include <osg/ProxyNode>
 #include <osgDB/DatabasePager>
 #include <osgDB/ReadFile>
@@ -205,6 +206,74 @@ double HeightToSee(double width) {
     return width / 2 / std::tan(kFieldOfViewDeg / 2 * kPi / 180);
 }
 
+// The close view: a square over the south-west corner holding a tenth of the block's area,
+// relative to the block's origin.
+struct CloseView {
+    osg::Vec2d centre;
+    double height = 0;
+};
+
+CloseView CloseViewOf(const SampleBlockOptions& block) {
+    const double blockWidth =
+        brindle::bench::BlockSide(block) * brindle::SampleTileParamsFor(block, 0).sizeMetres;
+    const double closeWidth = blockWidth / std::sqrt(10.0);
+    return {osg::Vec2d(closeWidth / 2, closeWidth / 2), HeightToSee(closeWidth)};
+}
+
+// Counts the bounds a cull traversal tests against the view, down to the index's paged and
+// proxy nodes and not into the tiles: how much of the tree a frame walks, which is what the
+// grouping of the paged index decides (the tiles loaded depend on each paged node alone).
+class CullTests {
+public:
+    explicit CullTests(const osg::Matrixd& viewProjection) {
+        frustum_.setToUnitFrustum();
+        frustum_.transformProvidingInverse(viewProjection);
+    }
+
+    std::size_t count(osg::Node& scene) {
+        tests_ = 0;
+        visit(scene, frustum_);
+        return tests_;
+    }
+
+private:
+    void visit(osg::Node& node, const osg::Polytope& frustum) {
+        ++tests_;
+        osg::Polytope view = frustum;
+        if (!view.contains(node.getBound()) || dynamic_cast<osg::PagedLOD*>(&node) ||
+            dynamic_cast<osg::ProxyNode*>(&node)) {
+            return;
+        }
+        if (auto* transform = dynamic_cast<osg::MatrixTransform*>(&node)) {
+            view.transformProvidingInverse(transform->getMatrix());
+        }
+        if (osg::Group* group = node.asGroup()) {
+            for (unsigned i = 0; i < group->getNumChildren(); ++i) {
+                visit(*group->getChild(i), view);
+            }
+        }
+    }
+
+    osg::Polytope frustum_;
+    std::size_t tests_ = 0;
+};
+
+// The bounds culling tests in the close view of the index at `file`, read without its tiles.
+std::size_t CloseViewCullTests(const fs::path& file, const SampleBlockOptions& block) {
+    const osg::ref_ptr<osg::Node> scene = osgDB::readRefNodeFile(file.string());
+    if (!scene) {
+        throw std::runtime_error("cannot read " + file.string());
+    }
+    const auto* transform = dynamic_cast<const osg::MatrixTransform*>(scene.get());
+    const osg::Vec3d origin = transform ? transform->getMatrix().getTrans() : osg::Vec3d();
+    const CloseView close = CloseViewOf(block);
+    const osg::Vec3d ground(origin.x() + close.centre.x(), origin.y() + close.centre.y(), 0);
+    const osg::Matrixd view =
+        osg::Matrixd::lookAt(ground + osg::Vec3d(0, 0, close.height), ground, osg::Vec3d(0, 1, 0));
+    return CullTests(view * osg::Matrixd::perspective(kFieldOfViewDeg, 1.0, 1.0, 1e5))
+        .count(*scene);
+}
+
 struct Settling {
     double seconds = 0;
     int frames = 0;
@@ -256,6 +325,7 @@ struct ViewSettings {
     std::int64_t spawnedAtNs = 0; // the parent's steady clock when it started this process
     int tileCount = 0;
     bool jpeg = false;
+    bool shuffled = false;
     int samples = 20;
     double closeLimitSeconds = 30;
     double farLimitSeconds = 90;
@@ -293,12 +363,8 @@ int ViewIndex(const ViewSettings& settings) {
     viewer.setSceneData(scene.get());
     Report("pbuffer", pbuffer);
 
-    // Close: a square over the south-west corner holding a tenth of the block's area.
-    const double blockWidth =
-        brindle::bench::BlockSide(block) * brindle::SampleTileParamsFor(block, 0).sizeMetres;
-    const double closeWidth = blockWidth / std::sqrt(10.0);
-    const osg::Vec2d closeCentre(closeWidth / 2, closeWidth / 2);
-    LookDown(viewer, offset + closeCentre, HeightToSee(closeWidth));
+    const CloseView closeView = CloseViewOf(block);
+    LookDown(viewer, offset + closeView.centre, closeView.height);
     viewer.realize();
     viewer.frame();
     Report("first_frame.seconds", SecondsSince(spawned));
@@ -318,7 +384,7 @@ int ViewIndex(const ViewSettings& settings) {
         const int index = settings.samples > 1
                               ? i * (settings.tileCount - 1) / (settings.samples - 1)
                               : settings.tileCount / 2;
-        const BlockTile tile = BlockTileAt(block, index);
+        const BlockTile tile = BlockTileAt(block, settings.shuffled, index);
         loadedBefore += Survey(*scene).loaded[EntryKey(tile.entry)];
         LookDown(viewer, offset + tile.centre, HeightToSee(300.0));
         settledAll &= RenderUntilIdle(viewer, settings.closeLimitSeconds).idle;
@@ -336,6 +402,8 @@ int ViewIndex(const ViewSettings& settings) {
     Report("sweep.peak_mib", ReadProcessMemory().peakMiB);
 
     // Far: the whole block in view.
+    const double blockWidth =
+        brindle::bench::BlockSide(block) * brindle::SampleTileParamsFor(block, 0).sizeMetres;
     LookDown(viewer, offset + osg::Vec2d(blockWidth / 2, blockWidth / 2),
              HeightToSee(blockWidth * 1.1));
     const Settling far = RenderUntilIdle(viewer, settings.farLimitSeconds);
@@ -351,7 +419,7 @@ using Results = std::map<std::string, double>;
 
 // Runs this program on `index` in a child process and collects what it reports.
 Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, bool jpeg,
-                  int samples) {
+                  bool shuffled, int samples) {
     int out[2];
     if (pipe(out) != 0) {
         throw std::runtime_error("pipe failed");
@@ -374,6 +442,9 @@ Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, bo
                                      std::to_string(samples)};
     if (jpeg) {
         args.emplace_back("--jpeg");
+    }
+    if (shuffled) {
+        args.emplace_back("--shuffled");
     }
     std::vector<char*> argv;
     for (std::string& arg : args) {
@@ -447,19 +518,24 @@ void PrintRow(const std::string& label, double proxy, double paged, const char* 
               << paged << unit << '\n';
 }
 
-int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool jpeg, int samples) {
+int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool jpeg, bool shuffled,
+            int samples) {
     const brindle::bench::ViewerBlock block =
-        brindle::bench::PrepareViewerBlock(dataRoot, tileCount, jpeg, std::cout);
+        brindle::bench::PrepareViewerBlock(dataRoot, tileCount, jpeg, shuffled, std::cout);
     const TileFiles files = MeasureTiles(block.folder);
     std::cout << "block " << block.folder.string() << ": " << files.count << " tiles, "
               << files.smallest / 1024 << " to " << files.largest / 1024 << " KB (mean "
               << files.bytes / std::max<std::size_t>(files.count, 1) / 1024 << " KB), "
               << std::fixed << std::setprecision(0) << files.bytes / kMiB << " MB in all\n";
 
+    std::cout << "culling the close view tests "
+              << CloseViewCullTests(block.pagedIndex, block.options)
+              << " bounds of the paged index (groups and paged nodes; " << tileCount << " tiles)"
+              << std::endl;
     std::cout << "viewing the proxy index ..." << std::endl;
-    const Results proxy = RunViewer(self, block.proxyIndex, tileCount, jpeg, samples);
+    const Results proxy = RunViewer(self, block.proxyIndex, tileCount, jpeg, shuffled, samples);
     std::cout << "viewing the paged index ..." << std::endl;
-    const Results paged = RunViewer(self, block.pagedIndex, tileCount, jpeg, samples);
+    const Results paged = RunViewer(self, block.pagedIndex, tileCount, jpeg, shuffled, samples);
 
     std::cout << '\n'
               << "  " << std::setw(34) << "" << std::setw(12) << "proxy" << std::setw(12) << "paged"
@@ -534,10 +610,13 @@ int main(int argc, char** argv) {
     int tileCount = 2000;
     int samples = 20;
     bool jpeg = false;
+    bool shuffled = false;
     ViewSettings view;
     app.add_option("--data", dataRoot, "folder for the generated block (kept between runs)");
     app.add_option("--tiles", tileCount, "tiles in the block")->check(CLI::Range(4, 998001));
     app.add_flag("--jpeg", jpeg, "tiles with larger textures embedded as JPEG");
+    app.add_flag("--shuffled", shuffled,
+                 "the same tiles named in random order rather than by their place on the grid");
     app.add_option("--samples", samples, "tiles checked for loading when approached")
         ->check(CLI::Range(1, 1000));
     app.add_option("--view", view.index, "(internal) view this index and report");
@@ -549,9 +628,11 @@ int main(int argc, char** argv) {
             view.tileCount = tileCount;
             view.samples = samples;
             view.jpeg = jpeg;
+            view.shuffled = shuffled;
             return ViewIndex(view);
         }
-        return Compare(fs::canonical("/proc/self/exe"), dataRoot, tileCount, jpeg, samples);
+        return Compare(fs::canonical("/proc/self/exe"), dataRoot, tileCount, jpeg, shuffled,
+                       samples);
     } catch (const std::exception& e) {
         std::cerr << "brindle-viewer-bench: " << e.what() << '\n';
         return 2;

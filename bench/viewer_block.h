@@ -17,6 +17,7 @@ struct ViewerBlock {
     std::filesystem::path proxyIndex; // folder/proxy.osgb
     std::filesystem::path pagedIndex; // folder/paged.osgb
     SampleBlockOptions options;
+    bool shuffled = false; // tiles named in no spatial order, see BlockTileAt
 };
 
 // The options of the benchmark's block of `tileCount` tiles: tiles of roughly 50 to 200 KB,
@@ -24,19 +25,24 @@ struct ViewerBlock {
 SampleBlockOptions ViewerBlockOptions(int tileCount, bool jpeg);
 
 // The block under `root`, generated and indexed both ways when missing, left incomplete by
-// an interrupted run or made with other options; a complete block is reused as is.
-// `log` receives a line per step taken. Throws std::runtime_error when a step fails.
+// an interrupted run or made with other options; complete tiles are reused as they are, and
+// the paged index is written again on every call, so that it is always the current
+// exporter's. A shuffled block holds the grid block's tiles (hard links where the file system
+// allows) under names in random order. `log` receives a line per step taken. Throws
+// std::runtime_error when a step fails.
 ViewerBlock PrepareViewerBlock(const std::filesystem::path& root, int tileCount, bool jpeg,
-                               std::ostream& log);
+                               bool shuffled, std::ostream& log);
 
 // One tile of the block, as the index names it and where it lies relative to the origin.
 struct BlockTile {
-    std::string entry; // "Tile_+CCC_+RRR\root.osgb"
+    std::string entry; // "Tile_+CCC_+RRR\root.osgb", or "Tile_+NNNNNN\root.osgb" shuffled
     osg::Vec2d centre;
 };
 
-// Tile `index` of a block written with `options`.
-BlockTile BlockTileAt(const SampleBlockOptions& options, int index);
+// Tile `index` of a block written with `options`. In a shuffled block tile `index` is named
+// by its place in a fixed random permutation of the indexes, so that name order says nothing
+// about where a tile lies, as with blocks whose tiles are numbered as they were produced.
+BlockTile BlockTileAt(const SampleBlockOptions& options, bool shuffled, int index);
 
 // The number of tiles along each side of the block's square grid.
 int BlockSide(const SampleBlockOptions& options);

@@ -111,6 +111,9 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CommandLi
     app.add_flag("--force", line.force,
                  "replace an existing root.osgb that holds scene data or cannot be read, and "
                  "write an index even when no subfolder loads");
+    app.add_flag("--verify", line.verify,
+                 "write nothing; check that every file each FOLDER's existing root.osgb names "
+                 "exists and loads (exit status 0 when all do, 1 otherwise)");
     app.add_flag("--strict", line.strict,
                  "exit with status 3 when subfolders were left out or warnings were given");
     app.add_option("--index", raw.index,

@@ -30,6 +30,7 @@ struct CommandLine {
     bool json = false;
     bool strict = false;
     bool force = false;
+    bool verify = false; // check the folders' existing indexes instead of writing new ones
     ProgressStyle progress = ProgressStyle::Auto;
     IndexKind index = IndexKind::Proxy;
 };

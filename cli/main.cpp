@@ -3,8 +3,10 @@
 #include "cli/progress_bar.h"
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
+#include "cli/report_wording.h"
 #include "export/export_run.h"
 #include "export/heap_reuse.h"
+#include "export/index_verify.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -171,12 +173,53 @@ std::filesystem::path FolderPath(const std::string& argument) {
 #endif
 }
 
+// --verify: each folder's verdict on stdout, its broken entries under it; what stopped a
+// folder's check on stderr.
+int RunVerify(const CommandLine& line, const std::vector<std::filesystem::path>& folders) {
+    InterruptHandler interrupt;
+    ExportOptions options = OptionsFor(line);
+    options.cancel = &interrupt.cancelFlag();
+    const std::vector<FolderVerification> results = VerifyFolderIndexes(folders, options);
+    bool allResolve = true;
+    for (const FolderVerification& folder : results) {
+        if (folder.folder.empty()) {
+            allResolve = false; // cancelled before its turn
+            break;
+        }
+        allResolve = allResolve && folder.allResolve();
+        if (folder.error) {
+            std::cerr << "brindle-export: " << DescribeVerifyProblem(*folder.error) << '\n';
+            continue;
+        }
+        const std::size_t broken = static_cast<std::size_t>(
+            std::count_if(folder.entries.begin(), folder.entries.end(),
+                          [](const IndexEntryCheck& e) { return e.status != TileStatus::Valid; }));
+        if (!line.quiet || broken > 0)
+            std::cout << DisplayPath(folder.indexFile) << ": " << folder.entries.size() - broken
+                      << " entries ok, " << broken << " broken\n";
+        for (const IndexEntryCheck& entry : folder.entries)
+            if (entry.status != TileStatus::Valid)
+                std::cout << "  " << DisplayPath(std::filesystem::path(entry.name)) << ": "
+                          << DescribeBrokenEntry(entry) << '\n';
+    }
+    std::cout.flush();
+    if (const int signal = interrupt.signal())
+        return 128 + signal;
+    return allResolve ? kExitWritten : kExitFailed;
+}
+
 int Run(const CommandLine& line) {
 #ifndef _WIN32
     // A closed stdout shows as a failed write, handled in Console, not as a signal.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     KeepFreedMemoryForReuse();
+    if (line.verify) {
+        std::vector<std::filesystem::path> folders;
+        for (const std::string& folder : line.folders)
+            folders.push_back(FolderPath(folder));
+        return RunVerify(line, folders);
+    }
 
     InterruptHandler interrupt;
     Console console(line, interrupt);

@@ -96,6 +96,12 @@ json LeftOutJson(const LeftOutSubfolder& leftOut) {
         PutPaths(object, {{"name", &leftOut.name}, {"root_file", &leftOut.rootFile}});
     object["reason"] = ReasonName(leftOut.reason);
     object["cause"] = CauseJson(leftOut.cause);
+    if (leftOut.reason == TileStatus::LoadFailed) {
+        const char* failure = LoadFailureName(leftOut.loadFailure);
+        object["load_failure"] = failure ? json(failure) : json(nullptr);
+        object["reader_message"] =
+            leftOut.readerText.empty() ? json(nullptr) : json(leftOut.readerText);
+    }
     if (leftOut.reason == TileStatus::TimedOut)
         object["limit_ms"] = leftOut.limit;
     if (leftOut.reason == TileStatus::OutOfMemory)
@@ -119,10 +125,13 @@ const char* IndexKindName(IndexKind kind) {
 json FolderJson(const FolderReport& folder) {
     json object;
     // The entries name subfolders, so they are paths too, escaped with the folder's own.
-    bool escape =
-        !IsValidUtf8(PathBytes(folder.folder)) || !IsValidUtf8(PathBytes(folder.indexFile));
+    bool escape = !IsValidUtf8(PathBytes(folder.folder)) ||
+                  !IsValidUtf8(PathBytes(folder.indexFile)) ||
+                  !IsValidUtf8(PathBytes(folder.firstListing));
     for (const std::string& entry : folder.entries)
         escape = escape || !IsValidUtf8(entry);
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        escape = escape || !IsValidUtf8(PathBytes(tile));
     const auto text = [escape](const std::string& bytes) {
         return escape ? EscapePathBytes(bytes) : bytes;
     };
@@ -131,6 +140,9 @@ json FolderJson(const FolderReport& folder) {
     if (escape)
         object["path_bytes_escaped"] = true;
     object["status"] = StatusName(folder.status);
+    object["first_listing"] = folder.status == FolderStatus::ListedTwice
+                                  ? json(text(PathBytes(folder.firstListing)))
+                                  : json(nullptr);
     object["error"] = folder.error ? ProblemJson(*folder.error) : json(nullptr);
     object["translation"] = {folder.translation.x(), folder.translation.y(),
                              folder.translation.z()};
@@ -156,6 +168,10 @@ json FolderJson(const FolderReport& folder) {
     for (const std::string& entry : folder.proxyLeaves)
         proxyLeaves.push_back(text(entry));
     object["proxy_leaves"] = std::move(proxyLeaves);
+    json rechecked = json::array();
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        rechecked.push_back(text(PathBytes(tile)));
+    object["rechecked"] = std::move(rechecked);
     json leftOut = json::array();
     for (const LeftOutSubfolder& skipped : folder.leftOut)
         leftOut.push_back(LeftOutJson(skipped));
@@ -168,11 +184,13 @@ json FolderJson(const FolderReport& folder) {
 }
 
 json TotalsJson(const ExportReport& report) {
-    std::size_t written = 0, failed = 0, cancelled = 0, entries = 0, leftOut = 0, warnings = 0;
+    std::size_t written = 0, failed = 0, cancelled = 0, listedTwice = 0, entries = 0, leftOut = 0,
+                warnings = 0;
     for (const FolderReport& folder : report.folders) {
         written += folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
         failed += folder.status == FolderStatus::Failed;
         cancelled += folder.status == FolderStatus::Cancelled;
+        listedTwice += folder.status == FolderStatus::ListedTwice;
         entries += folder.entries.size();
         leftOut += folder.leftOut.size();
         warnings += folder.warnings.size();
@@ -181,6 +199,7 @@ json TotalsJson(const ExportReport& report) {
             {"written", written},
             {"failed", failed},
             {"cancelled", cancelled},
+            {"listed_twice", listedTwice},
             {"entries", entries},
             {"left_out", leftOut},
             {"warnings", warnings}};
@@ -224,6 +243,8 @@ const char* StatusName(FolderStatus status) {
         return "failed";
     case FolderStatus::Cancelled:
         return "cancelled";
+    case FolderStatus::ListedTwice:
+        return "listed_twice";
     }
     return "unknown";
 }
@@ -248,10 +269,32 @@ const char* ReasonName(TileStatus reason) {
         return "unsafe_name";
     case TileStatus::LinksBack:
         return "links_back";
+    case TileStatus::Cycle:
+        return "cycle";
     case TileStatus::BlockNotWritten:
         return "block_not_written";
     }
     return "unknown";
+}
+
+const char* LoadFailureName(LoadFailure failure) {
+    switch (failure) {
+    case LoadFailure::None:
+        return nullptr;
+    case LoadFailure::EmptyFile:
+        return "empty_file";
+    case LoadFailure::NotAScene:
+        return "not_a_scene";
+    case LoadFailure::Truncated:
+        return "truncated";
+    case LoadFailure::UnknownCompressor:
+        return "unknown_compressor";
+    case LoadFailure::UnsupportedVersion:
+        return "unsupported_version";
+    case LoadFailure::ReaderError:
+        return "reader_error";
+    }
+    return nullptr;
 }
 
 const char* ProblemName(ProblemKind kind) {
@@ -282,6 +325,10 @@ const char* ProblemName(ProblemKind kind) {
         return "report_no_second_line";
     case ProblemKind::ReportNoOrigin:
         return "report_no_origin";
+    case ProblemKind::ReportOriginNotFinite:
+        return "report_origin_not_finite";
+    case ProblemKind::IndexNotFlushed:
+        return "index_not_flushed";
     case ProblemKind::NoTilesFound:
         return "no_tiles_found";
     case ProblemKind::NoTilesLooksLikeTile:

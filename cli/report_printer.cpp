@@ -49,6 +49,9 @@ void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
         out << " over " << Count(folder.blocks.size(), "block", "blocks");
     out << ": " << Count(folder.entries.size(), "entry", "entries") << ", translation ";
     PrintTranslation(folder.translation, out);
+    // A translation from another folder's report.txt is easy to take for this folder's own.
+    if (folder.originSource == OriginSource::CarriedOver)
+        out << " carried over from " << DisplayPath(folder.originReport.parent_path());
     if (folder.originSource == OriginSource::Blocks)
         out << " (each block carries its own)";
     if (!folder.srs.empty())
@@ -61,6 +64,9 @@ void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
     for (const auto& block : folder.blocks)
         out << "  block " << DisplayPath(block.filename()) << '\n';
     PrintLeftOutLines(folder, out);
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        out << "  " << DisplayPath(tile)
+            << ": reached its memory ceiling, checked again alone with more memory\n";
     for (const std::string& entry : folder.proxyLeaves)
         out << "  " << entry << ": bound unknown, entered as a proxy node that loads at once\n";
 }
@@ -83,6 +89,9 @@ void ReportStreamer::folder(const FolderReport& folder) {
         if (folder.error && folder.entries.empty())
             PrintLeftOutLines(folder, err_);
         break;
+    case FolderStatus::ListedTwice:
+        err_ << "brindle-export: warning: " << DescribeListedTwice(folder) << '\n';
+        break;
     case FolderStatus::Cancelled:
         break;
     }
@@ -93,12 +102,14 @@ void ReportStreamer::folder(const FolderReport& folder) {
 void ReportStreamer::summary(const ExportReport& report) {
     if (quiet_)
         return;
-    std::size_t written = 0, wouldWrite = 0, failed = 0, cancelled = 0, entries = 0, leftOut = 0;
+    std::size_t written = 0, wouldWrite = 0, failed = 0, cancelled = 0, listedTwice = 0,
+                entries = 0, leftOut = 0;
     for (const FolderReport& folder : report.folders) {
         written += folder.status == FolderStatus::Written;
         wouldWrite += folder.status == FolderStatus::DryRun;
         failed += folder.status == FolderStatus::Failed;
         cancelled += folder.status == FolderStatus::Cancelled;
+        listedTwice += folder.status == FolderStatus::ListedTwice;
         entries += folder.entries.size();
         leftOut += folder.leftOut.size();
     }
@@ -111,6 +122,8 @@ void ReportStreamer::summary(const ExportReport& report) {
         out_ << ", " << failed << " failed";
     if (cancelled > 0)
         out_ << ", " << cancelled << " cancelled";
+    if (listedTwice > 0)
+        out_ << ", " << listedTwice << " listed twice";
     out_ << "; " << Count(entries, "entry", "entries") << ", " << leftOut << " left out\n";
     out_.flush();
 }

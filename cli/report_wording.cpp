@@ -55,6 +55,28 @@ std::string DisplayPath(const std::filesystem::path& path) {
     return shown;
 }
 
+std::string DescribeLoadFailure(LoadFailure failure, const std::string& readerText) {
+    switch (failure) {
+    case LoadFailure::None:
+        break;
+    case LoadFailure::EmptyFile:
+        return "the file is empty";
+    case LoadFailure::NotAScene:
+        return "not an OpenSceneGraph scene file";
+    case LoadFailure::Truncated:
+        return "the file is cut short";
+    case LoadFailure::UnknownCompressor:
+        return "compressed with a method the reader does not have";
+    case LoadFailure::UnsupportedVersion:
+        return "written by a newer version of the reader";
+    case LoadFailure::ReaderError:
+        if (!readerText.empty())
+            return "the reader says \"" + readerText + "\"";
+        break;
+    }
+    return "the reader gave no reason";
+}
+
 std::string DescribeReasonBriefly(TileStatus reason) {
     switch (reason) {
     case TileStatus::Valid:
@@ -75,6 +97,8 @@ std::string DescribeReasonBriefly(TileStatus reason) {
         return "unsafe name";
     case TileStatus::LinksBack:
         return "leading back to the folder";
+    case TileStatus::Cycle:
+        return "naming itself in a cycle";
     case TileStatus::BlockNotWritten:
         return "block not written";
     }
@@ -90,6 +114,9 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
     case TileStatus::NotRegularFile:
         return RootName(leftOut) + " is not a regular file";
     case TileStatus::LoadFailed:
+        if (leftOut.loadFailure != LoadFailure::None)
+            return RootName(leftOut) + " failed to load: " +
+                   DescribeLoadFailure(leftOut.loadFailure, leftOut.readerText);
         return WithCause(RootName(leftOut) + " failed to load", leftOut.cause);
     case TileStatus::ReaderCrashed:
         return RootName(leftOut) + " crashed the reader";
@@ -101,6 +128,9 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
         return "its name holds a backslash or a control character";
     case TileStatus::LinksBack:
         return "it leads back to the listed folder";
+    case TileStatus::Cycle:
+        return RootName(leftOut) + " names files to load that lead back to themselves; a "
+                                   "viewer would load it without end";
     case TileStatus::BlockNotWritten:
         return "the block's own index was not written";
     }
@@ -138,8 +168,15 @@ std::string DescribeProblem(const Problem& problem) {
     case ProblemKind::ReportNoSecondLine:
         return path + ": has no second line with the origin; translation left unchanged";
     case ProblemKind::ReportNoOrigin:
-        return path + ": line 2 holds no origin of the form \"X: <x> Y: <y> Z: <z>\"; "
-                      "translation left unchanged";
+        return path + ": line 2 holds no origin of the form \"X: <x> Y: <y> Z: <z>\" (no "
+                      "capital Y, or no number where X or Y starts); translation left unchanged";
+    case ProblemKind::ReportOriginNotFinite:
+        return path + ": line 2 gives an X or Y that is infinite or not a number; translation "
+                      "left unchanged";
+    case ProblemKind::IndexNotFlushed:
+        return WithCause(path + ": written, but its folder could not be flushed to disk, so a "
+                                "power cut now could lose the new index",
+                         problem.cause);
     case ProblemKind::NoTilesFound:
         return path + ": no subfolder holds a root.osgb or <name>.osgb that loads, so no index "
                       "was written (use --force to write an empty one)";
@@ -165,6 +202,55 @@ std::string DescribeProblem(const Problem& problem) {
                       "unchanged";
     }
     return path;
+}
+
+std::string DescribeListedTwice(const FolderReport& folder) {
+    if (folder.firstListing == folder.folder)
+        return DisplayPath(folder.folder) + ": listed twice; exported once";
+    return DisplayPath(folder.folder) + ": the same folder as " + DisplayPath(folder.firstListing) +
+           ", listed earlier; exported once";
+}
+
+std::string DescribeBrokenEntry(const IndexEntryCheck& entry) {
+    switch (entry.status) {
+    case TileStatus::Valid:
+        return "loads";
+    case TileStatus::NoRootFile:
+        return "names a missing file";
+    case TileStatus::NotRegularFile:
+        return "names a folder or other file that is not a regular file";
+    case TileStatus::LoadFailed:
+        if (entry.loadFailure != LoadFailure::None)
+            return "failed to load: " + DescribeLoadFailure(entry.loadFailure, entry.readerText);
+        return WithCause("failed to load", entry.cause);
+    case TileStatus::ReaderCrashed:
+        return "crashed the reader";
+    case TileStatus::TimedOut:
+        return "took longer than " + Seconds(entry.limit) + " to load";
+    case TileStatus::OutOfMemory:
+        return "needed more than " + Megabytes(entry.limit) + " to load";
+    case TileStatus::Cycle:
+        return "names files to load that lead back to themselves";
+    case TileStatus::UnsafeName:
+    case TileStatus::LinksBack:
+    case TileStatus::BlockNotWritten:
+        break;
+    }
+    return "broken";
+}
+
+std::string DescribeVerifyProblem(const Problem& problem) {
+    const std::string path = DisplayPath(problem.path);
+    switch (problem.kind) {
+    case ProblemKind::ExistingUnreadable:
+        if (problem.cause == std::errc::no_such_file_or_directory)
+            return path + ": there is no index to check";
+        return WithCause(path + ": the index cannot be read", problem.cause);
+    case ProblemKind::ExistingHoldsScene:
+        return path + ": holds scene data, not an index";
+    default:
+        return DescribeProblem(problem);
+    }
 }
 
 } // namespace brindle

@@ -6,15 +6,36 @@
 
 namespace brindle {
 
+// The system calls the writer makes that tests make fail on demand; SystemFileCalls() gives
+// the real ones.
+struct AtomicFileCalls {
+#ifndef _WIN32
+    int (*fsync)(int fd) = nullptr;
+    int (*rename)(const char* from, const char* to) = nullptr;
+#endif
+};
+AtomicFileCalls SystemFileCalls();
+
+// What putting a file in place came to.
+struct ReplaceOutcome {
+    // The file was not put in place: the old one is untouched and nothing is left behind.
+    std::error_code error;
+    // The new file is in place, but its folder could not be flushed, so after a power cut
+    // the folder may still show the old file.
+    std::error_code notFlushed;
+};
+
 // Puts `bytes` in place as `target`, atomically: a reader sees the old file or the new one,
 // never a part. The bytes are on disk before the new file takes the old one's place, and the
 // folder's entry is on disk after. The new file keeps the permission bits of the file it
-// replaces. On failure the old file is untouched and nothing is left behind.
+// replaces; a new file gets the bits any new file gets (0666 less the umask, or the folder's
+// default ACL), which the system applies without the process-wide umask being touched.
 //
 // The bytes go to a file without a name where the file system offers one, so a process
 // killed mid-write leaves nothing; elsewhere to a temporary name no longer than the target's
 // own, so a target path that is valid can always be written.
-std::error_code ReplaceFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+ReplaceOutcome ReplaceFileAtomically(const std::filesystem::path& target, std::string_view bytes,
+                                     const AtomicFileCalls& calls = SystemFileCalls());
 
 // Whether `folder` takes new files, without writing any.
 std::error_code CheckFolderWritable(const std::filesystem::path& folder);

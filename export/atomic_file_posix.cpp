@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,14 +27,19 @@ std::error_code WriteAll(int fd, std::string_view bytes) {
     return {};
 }
 
-// The permission bits the new file gets: the old file's, or the usual ones for a new file.
-mode_t ModeFor(const fs::path& target) {
+// The permission bits the new file must get: the old file's. Nothing for a new file, which
+// keeps the bits open() gave it: reading the umask means setting it, and the umask is the
+// whole process's, so other threads would create files with the wrong bits meanwhile.
+std::optional<mode_t> ModeFor(const fs::path& target) {
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         return old.st_mode & 07777;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    return std::nullopt;
+}
+
+// Created private when the old file's bits follow, else as any new file is.
+mode_t CreationMode(const std::optional<mode_t>& mode) {
+    return mode ? 0600 : 0666;
 }
 
 std::string TemporaryName() {
@@ -43,28 +49,30 @@ std::string TemporaryName() {
     return name;
 }
 
-std::error_code FillAndSync(int fd, std::string_view bytes, mode_t mode) {
+std::error_code FillAndSync(int fd, std::string_view bytes, const std::optional<mode_t>& mode,
+                            const AtomicFileCalls& calls) {
     if (std::error_code ec = WriteAll(fd, bytes))
         return ec;
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+    if ((mode && ::fchmod(fd, *mode) != 0) || calls.fsync(fd) != 0)
         return LastPosixError();
     return {};
 }
 
-std::error_code SyncFolder(const fs::path& folder) {
+std::error_code SyncFolder(const fs::path& folder, const AtomicFileCalls& calls) {
     const FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0 || ::fsync(dir.get()) != 0)
+    if (dir.get() < 0 || calls.fsync(dir.get()) != 0)
         return LastPosixError();
     return {};
 }
 
 // Creates a named temporary file beside the target, filled and synced.
-std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view bytes, mode_t mode,
+std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view bytes,
+                                    const std::optional<mode_t>& mode, const AtomicFileCalls& calls,
                                     fs::path& temporary) {
     for (int attempt = 0;; ++attempt) {
         temporary = folder / TemporaryName();
         FileDescriptor file(
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, CreationMode(mode)));
         if (file.get() < 0) {
             if (errno == EEXIST && attempt < 16)
                 continue;
@@ -72,7 +80,7 @@ std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view byt
             temporary.clear();
             return ec;
         }
-        std::error_code ec = FillAndSync(file.get(), bytes, mode);
+        std::error_code ec = FillAndSync(file.get(), bytes, mode, calls);
         if (const std::error_code closed = file.close(); !ec)
             ec = closed;
         return ec;
@@ -82,14 +90,17 @@ std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view byt
 #ifdef O_TMPFILE
 // Writes the bytes into an unnamed file in `folder`, then gives it a temporary name, so a
 // process killed while writing leaves nothing. Reports ENOTSUP-like errors as `unsupported`.
-std::error_code WriteUnnamedThenLink(const fs::path& folder, std::string_view bytes, mode_t mode,
-                                     fs::path& temporary, bool& unsupported) {
-    FileDescriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+std::error_code WriteUnnamedThenLink(const fs::path& folder, std::string_view bytes,
+                                     const std::optional<mode_t>& mode,
+                                     const AtomicFileCalls& calls, fs::path& temporary,
+                                     bool& unsupported) {
+    FileDescriptor file(
+        ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, CreationMode(mode)));
     if (file.get() < 0) {
         unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
         return LastPosixError();
     }
-    if (std::error_code ec = FillAndSync(file.get(), bytes, mode))
+    if (std::error_code ec = FillAndSync(file.get(), bytes, mode, calls))
         return ec;
     const std::string self = "/proc/self/fd/" + std::to_string(file.get());
     for (int attempt = 0;; ++attempt) {
@@ -109,26 +120,38 @@ std::error_code WriteUnnamedThenLink(const fs::path& folder, std::string_view by
 
 } // namespace
 
-std::error_code ReplaceFileAtomically(const fs::path& target, std::string_view bytes) {
+AtomicFileCalls SystemFileCalls() {
+    AtomicFileCalls calls;
+    calls.fsync = ::fsync;
+    calls.rename = ::rename;
+    return calls;
+}
+
+ReplaceOutcome ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
+                                     const AtomicFileCalls& calls) {
     const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-    const mode_t mode = ModeFor(target);
+    const std::optional<mode_t> mode = ModeFor(target);
     fs::path temporary;
-    std::error_code ec;
+    ReplaceOutcome outcome;
+    std::error_code& ec = outcome.error;
     bool unsupported = true;
 #ifdef O_TMPFILE
     unsupported = false;
-    ec = WriteUnnamedThenLink(folder, bytes, mode, temporary, unsupported);
+    ec = WriteUnnamedThenLink(folder, bytes, mode, calls, temporary, unsupported);
 #endif
     if (unsupported)
-        ec = WriteNamedTemporary(folder, bytes, mode, temporary);
-    if (!ec && ::rename(temporary.c_str(), target.c_str()) != 0)
+        ec = WriteNamedTemporary(folder, bytes, mode, calls, temporary);
+    if (!ec && calls.rename(temporary.c_str(), target.c_str()) != 0)
         ec = LastPosixError();
     if (ec) {
         if (!temporary.empty())
             ::unlink(temporary.c_str());
-        return ec;
+        return outcome;
     }
-    return SyncFolder(folder);
+    // The new file is in place whatever the flush says; a failed flush only means the
+    // folder's entry may not have reached the disk yet.
+    outcome.notFlushed = SyncFolder(folder, calls);
+    return outcome;
 }
 
 std::error_code CheckFolderWritable(const fs::path& folder) {

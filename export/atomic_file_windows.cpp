@@ -45,7 +45,13 @@ std::error_code WriteTemporary(const fs::path& temporary, std::string_view bytes
 
 } // namespace
 
-std::error_code ReplaceFileAtomically(const fs::path& target, std::string_view bytes) {
+AtomicFileCalls SystemFileCalls() {
+    return {};
+}
+
+// MOVEFILE_WRITE_THROUGH returns once the move is on disk; there is no folder to flush after.
+ReplaceOutcome ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
+                                     const AtomicFileCalls&) {
     const fs::path folder = target.parent_path();
     fs::path temporary;
     std::error_code ec;
@@ -63,7 +69,7 @@ std::error_code ReplaceFileAtomically(const fs::path& target, std::string_view b
     }
     if (ec && ec.value() != ERROR_FILE_EXISTS)
         DeleteFileW(temporary.c_str());
-    return ec;
+    return {ec, {}};
 }
 
 std::error_code CheckFolderWritable(const fs::path& folder) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace brindle {
@@ -12,5 +14,19 @@ namespace brindle {
 // A header too damaged to find a compressor name in counts as uncompressed: the reader cannot
 // decompress it either.
 bool IsUncompressedBinaryFile(std::string_view bytes);
+
+// What the start of a file says about it as a scene file, the way the reader tells its
+// formats apart.
+struct SceneFileHeader {
+    enum class Format { NotAScene, Binary, Text, Xml };
+    Format format = Format::NotAScene;
+    // Binary: the bytes end before the header's compressor name does.
+    bool cut = false;
+    std::uint32_t version = 0;
+    std::string compressor;         // Binary: "0" when the content is not compressed
+    bool compressorUnknown = false; // Binary: the reader has no compressor of that name
+};
+
+SceneFileHeader ReadSceneFileHeader(std::string_view bytes);
 
 } // namespace brindle

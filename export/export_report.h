@@ -25,16 +25,31 @@ enum class TileStatus {
                      // "name\root.osgb" entry would turn into another path
     LinksBack,       // the subfolder is the listed folder or one of its ancestors, or its
                      // root.osgb is the listed folder's own index
+    Cycle,           // root.osgb names files to load at once, and following those names leads
+                     // back to a file already being loaded: a viewer would recurse without end
     BlockNotWritten, // a block of a folder of blocks whose own index was not written
+};
+
+// Why a root.osgb does not load, as far as its checker could tell.
+enum class LoadFailure : std::uint8_t {
+    None = 0,               // it loads, or the cause is the system's (`cause`)
+    EmptyFile = 1,          // the file holds no bytes
+    NotAScene = 2,          // it starts like no scene file the reader knows
+    Truncated = 3,          // its header or its content ends early
+    UnknownCompressor = 4,  // its header names a compressor the reader does not have
+    UnsupportedVersion = 5, // it was written by a newer reader, and this one cannot parse it
+    ReaderError = 6,        // none of the above; `readerText` holds the reader's own words
 };
 
 struct LeftOutSubfolder {
     // Built from any leading fields, as an aggregate would be.
     LeftOutSubfolder(std::filesystem::path name = {}, TileStatus reason = TileStatus::LoadFailed,
                      std::error_code cause = {}, std::uint64_t limit = 0,
-                     std::filesystem::path rootFile = {})
+                     std::filesystem::path rootFile = {},
+                     LoadFailure loadFailure = LoadFailure::None, std::string readerText = {})
         : name(std::move(name)), reason(reason), cause(cause), limit(limit),
-          rootFile(std::move(rootFile)) {}
+          rootFile(std::move(rootFile)), loadFailure(loadFailure),
+          readerText(std::move(readerText)) {}
 
     std::filesystem::path name; // the subfolder's name within the listed folder
     TileStatus reason = TileStatus::LoadFailed;
@@ -42,6 +57,8 @@ struct LeftOutSubfolder {
     std::uint64_t limit = 0; // the limit exceeded, for TimedOut and OutOfMemory
     // The tile's root file as found (root.osgb or <name>.osgb); empty when there was neither.
     std::filesystem::path rootFile;
+    LoadFailure loadFailure = LoadFailure::None; // for LoadFailed
+    std::string readerText; // for ReaderError: the reader's last message, when it gave one
 };
 
 // Everything that can go wrong with a folder, as kinds; presenters put them into words.
@@ -57,10 +74,14 @@ enum class ProblemKind {
     ExistingUnreadable, // `path` (the old index) could not be read, so it was kept
     NoTilesKeptIndex,   // no subfolder holds a loadable root.osgb; the old index `path` was kept
     // Warnings: the folder's index was written all the same.
-    ReportUnreadable,     // report.txt `path` cannot be read; `cause` says why
-    ReportNotRegularFile, // report.txt `path` is a folder, FIFO, device or socket
-    ReportNoSecondLine,   // report.txt `path` has no second line
-    ReportNoOrigin,       // line 2 of report.txt `path` holds no origin
+    ReportUnreadable,      // report.txt `path` cannot be read; `cause` says why
+    ReportNotRegularFile,  // report.txt `path` is a folder, FIFO, device or socket
+    ReportNoSecondLine,    // report.txt `path` has no second line
+    ReportNoOrigin,        // line 2 of report.txt `path` holds no origin: no capital Y, or no
+                           // number where X or Y should start
+    ReportOriginNotFinite, // line 2 of report.txt `path` reads as an infinite or NaN origin
+    IndexNotFlushed, // the index `path` is in place, but its folder's entry may not be on disk
+                     // yet: the folder could not be flushed (`cause` says why)
     // Errors: no subfolder of `path` holds a tile root that loads, so no index was written.
     // The subfolders left out say what was looked for in each.
     NoTilesFound,
@@ -102,6 +123,9 @@ enum class FolderStatus {
     DryRun,    // everything but the write was done, and the write is expected to succeed
     Failed,    // the index was not written (or, in a dry run, would not be); `error` says why
     Cancelled, // the run was cancelled before this folder's index was written
+    // The folder was listed earlier in the run, under this or another path (`firstListing`);
+    // its index is written there, once, and its report is that listing's.
+    ListedTwice,
 };
 
 struct FolderReport {
@@ -124,8 +148,12 @@ struct FolderReport {
     // A folder of blocks: the blocks its index names, in entry order.
     std::vector<std::filesystem::path> blocks;
     std::vector<LeftOutSubfolder> leftOut;
+    // The subfolders whose root.osgb reached its memory ceiling and was checked once more,
+    // alone, under a higher one; listed or left out by that second check. In name order.
+    std::vector<std::filesystem::path> recheckedTiles;
     std::vector<Problem> warnings;
     std::optional<Problem> error;
+    std::filesystem::path firstListing; // for ListedTwice: the earlier listing, as listed
 };
 
 struct ExportReport {
@@ -137,7 +165,7 @@ struct ExportReport {
 
     // True when every folder's index was written (or, in a dry run, would be).
     bool succeeded() const;
-    // True when it succeeded with nothing left out and no warnings.
+    // True when it succeeded with nothing left out, no warnings and no folder listed twice.
     bool spotless() const;
 };
 

@@ -2,6 +2,7 @@
 
 #include "export/atomic_file.h"
 #include "export/block_layout.h"
+#include "export/folder_identity.h"
 #include "export/index_graph.h"
 #include "export/index_writer.h"
 #include "export/metadata_xml.h"
@@ -44,15 +45,16 @@ bool IsSafeEntryName(const std::string& name) {
 
 // True when the subfolder is the listed folder itself or one of its ancestors, through a
 // link: listing it would make the index name itself, and a viewer would recurse without end.
-// Only a link can lead there, so only links cost more than one look.
-bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& canonicalFolder) {
-    std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(subfolder, ec)) || canonicalFolder.empty())
+// Only a link can lead there, so only links cost more than one look. Both paths are resolved
+// the same way, so they compare equal exactly when they name one folder.
+bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& resolvedFolder) {
+    if (resolvedFolder.empty() || !IsLink(subfolder))
         return false;
-    const fs::path target = fs::canonical(subfolder, ec);
+    std::error_code ec;
+    const fs::path target = ResolvedPath(subfolder, ec);
     if (ec)
         return false;
-    for (fs::path p = canonicalFolder;; p = p.parent_path()) {
+    for (fs::path p = resolvedFolder;; p = p.parent_path()) {
         if (p == target)
             return true;
         if (p == p.parent_path())
@@ -86,7 +88,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
         report.error = Problem{ProblemKind::FolderUnreadable, layout.tileFolder, ec};
         return;
     }
-    const fs::path canonicalFolder = fs::canonical(layout.tileFolder, ec);
+    const fs::path resolvedFolder = ResolvedPath(layout.tileFolder, ec);
     work.ownIndex = LookAt(report.indexFile, ec);
     for (const fs::path& subfolder : subfolders) {
         const std::optional<std::string> name = NameText(subfolder.filename());
@@ -94,7 +96,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
             report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0, {}});
             continue;
         }
-        if (LeadsToAnAncestor(subfolder, canonicalFolder)) {
+        if (LeadsToAnAncestor(subfolder, resolvedFolder)) {
             report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}});
             continue;
         }
@@ -111,9 +113,6 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
         work.tiles.push_back(subfolder);
         work.roots.push_back(root);
     }
-    work.outcomes.resize(work.tiles.size());
-    work.bounds.resize(work.tiles.size());
-    work.remaining = work.tiles.size();
 }
 
 // The translation carried from folder to folder, and the report it came from.
@@ -175,6 +174,8 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         LeftOutSubfolder outcome = work.outcomes[i];
         outcome.rootFile = work.roots[i].filename();
+        if (work.rechecked[i])
+            report.recheckedTiles.push_back(outcome.name);
         if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
             continue;
@@ -311,8 +312,34 @@ void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const
         return;
     }
     RemoveStaleTemporaryFiles(report.folder);
-    report.error = WriteIndexFile(graph.root(), report.indexFile);
+    const IndexWrite write = WriteIndexFile(graph.root(), report.indexFile);
+    report.error = write.error;
+    if (write.warning)
+        report.warnings.push_back(*write.warning);
     report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;
+}
+
+// The folder's own index may be another file now than when the folder was scanned: an
+// earlier folder of the run wrote it through a link, or something outside the run replaced
+// it. The tiles were checked against the file that was there then, so a tile whose root file
+// links to the new one passed; each kept tile is looked at again, and one that is now the
+// folder's own index is left out.
+void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
+    std::error_code ec;
+    const FileFacts own = LookAt(indexFile, ec);
+    // Without an identity from the system there is nothing to compare the tiles with.
+    if (ec || own.inode == 0 || SameFile(own, work.ownIndex))
+        return;
+    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
+        LeftOutSubfolder& outcome = work.outcomes[i];
+        if (outcome.reason != TileStatus::Valid)
+            continue;
+        const FileFacts tile = LookAt(work.roots[i], ec);
+        if (!ec && SameFile(tile, own)) {
+            outcome.reason = TileStatus::LinksBack;
+            outcome.cause.clear();
+        }
+    }
 }
 
 // Blocks inside blocks are followed this deep, and no deeper.
@@ -338,6 +365,15 @@ public:
                        std::vector<FolderReport>& out);
 
 private:
+    // A folder the run has exported (or failed to), listed or a block, as it was named then.
+    struct Exported {
+        fs::path folder;
+        FolderIdentity identity;
+        FolderStatus status;
+    };
+
+    // Where `folder` was exported earlier in the run, under this or another path, if it was.
+    const Exported* exportedBefore(const fs::path& folder) const;
     void writeFolder(FolderScan& scan, int depth, FolderReport& report,
                      std::vector<FolderReport>& out);
     void writeBlocks(const FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
@@ -351,7 +387,20 @@ private:
     // Examines existing root.osgb files before they are replaced; started only if one exists.
     WorkerProcess inspector_;
     std::shared_ptr<ProgressRelay> relay_ = std::make_shared<ProgressRelay>();
+    // A folder is exported once: a second write would replace the index the first wrote
+    // while the tiles were checked against the old one.
+    std::vector<Exported> exported_;
 };
+
+const Run::Exported* Run::exportedBefore(const fs::path& folder) const {
+    if (exported_.empty())
+        return nullptr;
+    const FolderIdentity wanted = IdentifyFolder(folder);
+    for (const Exported& earlier : exported_)
+        if (SameFolder(earlier.identity, wanted))
+            return &earlier;
+    return nullptr;
+}
 
 ExportOptions Run::poolOptions(bool nested) {
     ExportOptions pool = options_;
@@ -382,28 +431,58 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
     std::vector<FolderReport> reports(folders.size());
     if (folders.empty())
         return;
+    // A folder listed twice, or a block listed on its own as well, is exported once: where it
+    // comes first. A repeat known before the scan is not scanned; one that only turns out to
+    // be a repeat later (a block that a folder of blocks before it exported) is told so then.
+    const std::vector<std::size_t> firstListings = FirstListings(folders);
     ExportProgress progress;
     progress.folderCount = folders.size();
     progress.folder = folders.front();
     std::vector<FolderScan> scans(folders.size());
     const ExportOptions options = poolOptions(depth > 0);
     TileCheckPool pool(options, program_, progress);
+    // The pool hands folders back by the order they were added in: handle i is folder i. A
+    // repeated listing is queued empty, so that its handle keeps its place.
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        ScanFolder(folders[i], reports[i], scans[i]);
         reports[i].master = master;
-        pool.add(scans[i].work);
+        if (firstListings[i] != i || exportedBefore(folders[i])) {
+            pool.add(FolderWork{});
+            continue;
+        }
+        ScanFolder(folders[i], reports[i], scans[i]);
+        pool.add(std::move(scans[i].work));
     }
     pool.finish();
 
     std::size_t i = 0;
     for (; i < folders.size(); ++i) {
         FolderReport& folder = reports[i];
-        if (!pool.waitFor(scans[i].work) || IsCancelled(options_))
+        std::optional<FolderWork> work = pool.waitFor(i);
+        if (!work || IsCancelled(options_))
             break;
-        if (folder.error)
-            folder.status = FolderStatus::Failed;
-        else
-            writeFolder(scans[i], depth, folder, out);
+        scans[i].work = std::move(*work);
+        std::optional<fs::path> firstListing;
+        if (firstListings[i] != i)
+            firstListing = folders[firstListings[i]];
+        else if (const Exported* first = exportedBefore(folders[i]))
+            firstListing = first->folder;
+        if (firstListing) {
+            FolderReport repeat;
+            repeat.folder = folders[i];
+            repeat.indexFile = folders[i] / kRootFileName;
+            repeat.status = FolderStatus::ListedTwice;
+            repeat.firstListing = *firstListing;
+            repeat.master = master;
+            folder = std::move(repeat);
+        } else {
+            if (folder.error)
+                folder.status = FolderStatus::Failed;
+            else
+                writeFolder(scans[i], depth, folder, out);
+            // Cancelled within its blocks, it was not exported, and may still be later.
+            if (folder.status != FolderStatus::Cancelled)
+                exported_.push_back({folders[i], IdentifyFolder(folders[i]), folder.status});
+        }
         if (options_.folderDone)
             options_.folderDone(folder);
         out.push_back(std::move(folder));
@@ -420,6 +499,7 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
 void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
                       std::vector<FolderReport>& out) {
     report.index = options_.index;
+    LeaveOutLinksToNewIndex(scan.work, report.indexFile);
     // Where every tile that loads is an index over tile folders, those are blocks with
     // indexes of their own: naming them under this folder's translation would place them
     // twice. Among other tiles they stay tiles, as they always were. Only a root.osgb over
@@ -459,11 +539,14 @@ void Run::writeBlocks(const FolderScan& scan, const std::vector<fs::path>& block
         if (std::none_of(blocks.begin(), blocks.end(),
                          [&](const fs::path& b) { return b.filename() == subfolder.name; }))
             report.leftOut.push_back(subfolder);
-    for (std::size_t i = 0; i < scan.work.outcomes.size(); ++i)
+    for (std::size_t i = 0; i < scan.work.outcomes.size(); ++i) {
+        if (scan.work.rechecked[i])
+            report.recheckedTiles.push_back(scan.work.outcomes[i].name);
         if (scan.work.outcomes[i].reason != TileStatus::Valid) {
             report.leftOut.push_back(scan.work.outcomes[i]);
             report.leftOut.back().rootFile = scan.work.roots[i].filename();
         }
+    }
     const std::size_t first = out.size();
     exportFolders(blocks, report.folder, depth + 1, out);
     if (IsCancelled(options_)) {
@@ -477,7 +560,12 @@ void Run::writeBlocks(const FolderScan& scan, const std::vector<fs::path>& block
         if (block.master != report.folder)
             continue;
         const fs::path name = block.folder.filename();
-        if (block.status != FolderStatus::Written && block.status != FolderStatus::DryRun) {
+        // A block exported earlier in the run has its index from then.
+        FolderStatus status = block.status;
+        if (status == FolderStatus::ListedTwice)
+            if (const Exported* first = exportedBefore(block.folder))
+                status = first->status;
+        if (status != FolderStatus::Written && status != FolderStatus::DryRun) {
             report.leftOut.push_back({name, TileStatus::BlockNotWritten, {}, 0, {}});
             continue;
         }

@@ -36,6 +36,18 @@ struct TileLimits {
     std::uint64_t memoryCeilingFor(std::uint64_t fileSize) const;
 };
 
+// When the run asks the system to fetch tiles from disk ahead of their check. Small tiles
+// come in with the folder's first reads; large ones are worth the extra look.
+struct ReadAheadPolicy {
+    // Reading ahead starts once a tile of this size or larger is seen.
+    std::uint64_t worthReadingAhead = std::uint64_t{64} * 1024;
+    // How far ahead, in rounds of one tile per worker.
+    std::size_t rounds = 8;
+    // Tells the system the file will be read soon; empty for the system's own hint. Called
+    // from a thread of its own, one file at a time.
+    std::function<void(const std::filesystem::path& file)> hint;
+};
+
 struct ExportOptions {
     unsigned jobs = 0;   // worker processes checking tiles; 0 means one per hardware thread
     bool dryRun = false; // scan and validate, write nothing
@@ -51,7 +63,10 @@ struct ExportOptions {
     std::function<void(const FolderReport&)> folderDone;
     // Checked between subfolders; once set, the run stops and writes nothing more.
     const std::atomic<bool>* cancel = nullptr;
+    // A tile that reaches its memory ceiling is checked once more, alone, under a ceiling of
+    // half the machine's memory, at most 4 GB, before it is left out.
     TileLimits limits;
+    ReadAheadPolicy readAhead;
     // The tile-check worker program; empty means the one installed beside this program.
     std::filesystem::path workerProgram;
     // Asked, from the run's thread, whether to replace an existing root.osgb that the run

@@ -28,13 +28,20 @@ std::optional<std::string> SerialiseIndex(const osg::Node& node) {
     return std::move(out).str();
 }
 
-std::optional<Problem> WriteIndexFile(const osg::Node& node, const fs::path& target) {
+IndexWrite WriteIndexFile(const osg::Node& node, const fs::path& target,
+                          const AtomicFileCalls& calls) {
+    IndexWrite write;
     const std::optional<std::string> bytes = SerialiseIndex(node);
-    if (!bytes)
-        return Problem{ProblemKind::NoIndexWriter, target, {}};
-    if (const std::error_code ec = ReplaceFileAtomically(target, *bytes))
-        return Problem{ProblemKind::WriteFailed, target, ec};
-    return std::nullopt;
+    if (!bytes) {
+        write.error = Problem{ProblemKind::NoIndexWriter, target, {}};
+        return write;
+    }
+    const ReplaceOutcome outcome = ReplaceFileAtomically(target, *bytes, calls);
+    if (outcome.error)
+        write.error = Problem{ProblemKind::WriteFailed, target, outcome.error};
+    else if (outcome.notFlushed)
+        write.warning = Problem{ProblemKind::IndexNotFlushed, target, outcome.notFlushed};
+    return write;
 }
 
 } // namespace brindle

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/atomic_file.h"
 #include "export/export_report.h"
 
 #include <osg/Node>
@@ -18,9 +19,16 @@ constexpr int kIndexFileVersion = 80;
 // scene-graph library has no .osgb writer.
 std::optional<std::string> SerialiseIndex(const osg::Node& node);
 
-// Writes `node` as .osgb to `target` atomically (see ReplaceFileAtomically). On failure the
-// target is untouched, nothing is left behind and the returned problem names the file and
-// the cause.
-std::optional<Problem> WriteIndexFile(const osg::Node& node, const std::filesystem::path& target);
+// What writing an index came to: an error (the target is untouched and nothing is left
+// behind), or the index in place with perhaps a warning (IndexNotFlushed).
+struct IndexWrite {
+    std::optional<Problem> error;
+    std::optional<Problem> warning;
+};
+
+// Writes `node` as .osgb to `target` atomically (see ReplaceFileAtomically); each problem
+// names the file and the cause.
+IndexWrite WriteIndexFile(const osg::Node& node, const std::filesystem::path& target,
+                          const AtomicFileCalls& calls = SystemFileCalls());
 
 } // namespace brindle

@@ -38,17 +38,6 @@ bool SameFile(const FileFacts& a, const FileFacts& b) {
 
 #ifdef _WIN32
 
-FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
-    FileFacts facts;
-    const std::filesystem::file_status status = std::filesystem::status(path, ec);
-    facts.type = status.type();
-    if (facts.type == std::filesystem::file_type::not_found)
-        ec.clear();
-    if (!ec && facts.type == std::filesystem::file_type::regular)
-        facts.size = std::filesystem::file_size(path, ec);
-    return facts;
-}
-
 namespace {
 std::error_code LastError() {
     return {static_cast<int>(GetLastError()), std::system_category()};
@@ -56,7 +45,107 @@ std::error_code LastError() {
 bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
+
+// What a path leads to, opened only to read its attributes: a folder opens too (backup
+// semantics), links on the way are followed, and no other program's sharing mode refuses it.
+class AttributeHandle {
+public:
+    explicit AttributeHandle(const std::filesystem::path& path)
+        : handle_(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+    ~AttributeHandle() {
+        if (valid())
+            CloseHandle(handle_);
+    }
+    AttributeHandle(const AttributeHandle&) = delete;
+    AttributeHandle& operator=(const AttributeHandle&) = delete;
+
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
 } // namespace
+
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
+    namespace fs = std::filesystem;
+    ec.clear();
+    FileFacts facts;
+    const AttributeHandle file(path);
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        if (IsMissing(error))
+            facts.type = fs::file_type::not_found;
+        else
+            ec = {static_cast<int>(error), std::system_category()};
+        return facts;
+    }
+    switch (GetFileType(file.get())) {
+    case FILE_TYPE_DISK:
+        break;
+    case FILE_TYPE_CHAR:
+        facts.type = fs::file_type::character;
+        return facts;
+    case FILE_TYPE_PIPE:
+        facts.type = fs::file_type::fifo;
+        return facts;
+    default:
+        facts.type = fs::file_type::unknown;
+        return facts;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) {
+        ec = LastError();
+        return facts;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        facts.type = fs::file_type::directory;
+    } else {
+        facts.type = fs::file_type::regular;
+        facts.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    }
+    facts.device = info.dwVolumeSerialNumber;
+    facts.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return facts;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec) {
+    ec.clear();
+    const AttributeHandle file(path);
+    if (!file.valid()) {
+        ec = LastError();
+        return {};
+    }
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(file.get(), name.data(), static_cast<DWORD>(name.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            ec = LastError();
+            return {};
+        }
+        // Too small a buffer gives the length it needs, its terminating null included.
+        const bool fits = length < name.size();
+        name.resize(length);
+        if (fits)
+            break;
+    }
+    // The system's spelling lifts the length limit with a prefix ("\\?\C:\..." or
+    // "\\?\UNC\server\share\..."); without it the name reads as the paths it is compared with.
+    if (name.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        name.replace(0, 8, L"\\\\");
+    else if (name.compare(0, 4, L"\\\\?\\") == 0)
+        name.erase(0, 4);
+    return std::filesystem::path(name);
+}
 
 RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::error_code& ec) {
     close();
@@ -146,6 +235,15 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
     facts.device = static_cast<std::uint64_t>(info.st_dev);
     facts.inode = static_cast<std::uint64_t>(info.st_ino);
     return facts;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec));
+}
+
+std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec) {
+    return std::filesystem::canonical(path, ec);
 }
 
 RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::error_code& ec) {

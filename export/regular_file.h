@@ -21,6 +21,14 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec);
 // True when both name one and the same file, as far as the system tells.
 bool SameFile(const FileFacts& a, const FileFacts& b);
 
+// True when `path` itself leads elsewhere, looked at without following it: a symbolic link,
+// or on Windows any reparse point (a junction or mount point as well).
+bool IsLink(const std::filesystem::path& path);
+
+// The absolute path of what `path` names, with every link on the way followed, spelled as the
+// system spells it; empty, with `ec`, when it cannot be followed.
+std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec);
+
 // A regular file opened for reading, and nothing else: a path that names (or links to) a
 // folder, FIFO, device or socket is refused without blocking on it and without reading a
 // byte of it, even if it is swapped in between a look and the open.

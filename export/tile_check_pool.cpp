@@ -1,5 +1,7 @@
 #include "export/tile_check_pool.h"
 
+#include "export/physical_memory.h"
+
 #include <algorithm>
 #include <system_error>
 
@@ -31,14 +33,24 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
         break;
     case CheckVerdict::OutOfMemory:
         return Outcome(TileStatus::OutOfMemory, {}, request.memoryCeiling);
+    case CheckVerdict::Cycle:
+        return Outcome(TileStatus::Cycle);
     }
-    return Outcome(TileStatus::LoadFailed);
+    LeftOutSubfolder failed = Outcome(TileStatus::LoadFailed);
+    failed.loadFailure = reply.loadFailure;
+    failed.readerText = reply.readerText;
+    return failed;
 }
 
-// Once a tile of this size or larger is seen, tiles are fetched from disk ahead of their
-// check, this many rounds of workers ahead.
-constexpr std::uint64_t kWorthReadingAhead = std::uint64_t{64} * 1024;
-constexpr std::size_t kReadAheadRounds = 8;
+constexpr std::uint64_t kMostRecheckMemory = std::uint64_t{4} << 30;
+
+// Tells the system the tile's file will be read soon.
+void HintWillNeed(const fs::path& file) {
+    RegularFile tile;
+    std::error_code ignored;
+    if (tile.open(file, ignored) == RegularFile::Opened::Yes)
+        tile.adviseWillNeed();
+}
 
 } // namespace
 
@@ -66,12 +78,18 @@ BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, std::uint64_t size,
     return check;
 }
 
+std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory) {
+    return std::min(physicalMemory / 2, kMostRecheckMemory);
+}
+
 TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& program,
                              ExportProgress& progress)
-    : options_(options), progress_(progress) {
+    : options_(options), readAheadPolicy_(options.readAhead),
+      recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())), progress_(progress), queue_(0) {
     const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
     for (unsigned i = 0; i < std::max(1u, wanted); ++i)
         workers_.push_back(std::make_unique<WorkerProcess>(program));
+    queue_ = TileCheckQueue(readAheadPolicy_.rounds * workers_.size());
     // The workers start while the run's thread scans the folders.
     for (auto& worker : workers_)
         threads_.emplace_back([this, w = worker.get()] { work(*w); });
@@ -81,36 +99,54 @@ TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& progr
 TileCheckPool::~TileCheckPool() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
         ending_ = true;
         changed_.notify_all();
         aheadWanted_.notify_all();
+        gate_.notify_all();
     }
     for (std::thread& thread : threads_)
         thread.join();
 }
 
-void TileCheckPool::add(FolderWork& folder) {
+std::size_t TileCheckPool::add(FolderWork folder) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t t = 0; t < folder.tiles.size(); ++t)
-        jobs_.push_back({&folder, t});
-    progress_.subfolderCount += folder.tiles.size();
+    const std::size_t handle = folders_.size();
+    const std::size_t tiles = folder.tiles.size();
+    folder.roots.resize(tiles);
+    for (std::size_t i = 0; i < tiles; ++i)
+        if (folder.roots[i].empty())
+            folder.roots[i] = folder.tiles[i] / "root.osgb";
+    folder.outcomes.resize(tiles);
+    folder.bounds.resize(tiles);
+    folder.rechecked.assign(tiles, false);
+    folder.remaining = tiles;
+    folders_.push_back({std::move(folder), false});
+    queue_.add(handle, tiles);
+    progress_.subfolderCount += tiles;
     changed_.notify_all();
+    aheadWanted_.notify_one();
+    return handle;
 }
 
 void TileCheckPool::finish() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
+    queue_.close();
     scanned_ = true;
     notify();
     changed_.notify_all();
     aheadWanted_.notify_all();
 }
 
-bool TileCheckPool::waitFor(const FolderWork& folder) {
+std::optional<FolderWork> TileCheckPool::waitFor(std::size_t folder) {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return folder.remaining == 0 || stopped_; });
-    return folder.remaining == 0;
+    if (folder >= folders_.size())
+        return std::nullopt;
+    Folder& checked = folders_[folder];
+    done_.wait(lock, [&] { return checked.work.remaining == 0 || stopped_; });
+    if (checked.work.remaining != 0 || checked.handedBack)
+        return std::nullopt;
+    checked.handedBack = true;
+    return std::move(checked.work);
 }
 
 void TileCheckPool::report(const std::function<void(ExportProgress&)>& update) {
@@ -119,30 +155,46 @@ void TileCheckPool::report(const std::function<void(ExportProgress&)>& update) {
     notify();
 }
 
-std::optional<TileCheckPool::Job> TileCheckPool::next() {
+std::optional<TileCheckPool::Task> TileCheckPool::next() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return next_ < jobs_.size() || closed_; });
-    if (next_ == jobs_.size())
+    changed_.wait(lock, [&] { return queue_.canTake() || ending_; });
+    if (ending_)
         return std::nullopt;
-    if (readingAhead_)
+    const std::optional<TileCheckQueue::Job> job = queue_.take();
+    if (!job)
+        return std::nullopt;
+    if (queue_.canReadAhead())
         aheadWanted_.notify_one();
-    return jobs_[next_++];
+    const FolderWork& folder = folders_[job->folder].work;
+    // Holds back a new check while one runs alone.
+    gate_.wait(lock, [&] { return !checkingAlone_ || ending_; });
+    if (ending_)
+        return std::nullopt;
+    ++checking_;
+    return Task{*job, folder.tiles[job->tile], folder.roots[job->tile], folder.ownIndex};
 }
 
 void TileCheckPool::work(WorkerProcess& worker) {
     worker.start();
-    while (const std::optional<Job> job = next()) {
+    while (const std::optional<Task> task = next()) {
         if (IsCancelled(options_)) {
             stop();
+            const std::lock_guard<std::mutex> lock(mutex_);
+            --checking_;
+            gate_.notify_all();
             return;
         }
-        FolderWork& folder = *job->folder;
-        TileBound bound;
-        LeftOutSubfolder outcome = check(worker, folder.roots[job->tile], folder, bound);
-        outcome.name = folder.tiles[job->tile].filename();
+        Checked checked = check(worker, *task);
+        checked.outcome.name = task->tile.filename();
         const std::lock_guard<std::mutex> lock(mutex_);
-        folder.outcomes[job->tile] = std::move(outcome);
-        folder.bounds[job->tile] = bound;
+        --checking_;
+        gate_.notify_all();
+        FolderWork& folder = folders_[task->job.folder].work;
+        folder.outcomes[task->job.tile] = std::move(checked.outcome);
+        folder.bounds[task->job.tile] = checked.bound;
+        folder.rechecked[task->job.tile] = checked.rechecked;
+        if (checked.workersFailed)
+            folder.workersFailed = std::move(checked.workersFailed);
         ++progress_.subfoldersDone;
         notify();
         // The run's thread waits for whole folders; waking it for every tile would take
@@ -155,52 +207,86 @@ void TileCheckPool::work(WorkerProcess& worker) {
 void TileCheckPool::readAhead() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        aheadWanted_.wait(lock, [&] {
-            return ending_ || (closed_ && ahead_ >= jobs_.size()) ||
-                   (readingAhead_ && ahead_ < jobs_.size() &&
-                    ahead_ < next_ + kReadAheadRounds * workers_.size());
-        });
-        if (ending_ || ahead_ >= jobs_.size())
+        aheadWanted_.wait(
+            lock, [&] { return ending_ || queue_.doneReadingAhead() || queue_.canReadAhead(); });
+        if (ending_)
             return;
-        ahead_ = std::max(ahead_, next_);
-        // Every job may have been handed out meanwhile: nothing is left to read ahead.
-        if (ahead_ >= jobs_.size())
+        const std::optional<TileCheckQueue::Job> job = queue_.takeAhead();
+        if (!job) {
+            if (queue_.doneReadingAhead())
+                return;
             continue;
-        const Job job = jobs_[ahead_++];
-        const fs::path file = job.folder->roots[job.tile];
+        }
+        const Folder& folder = folders_[job->folder];
+        // A folder handed back has been checked whole; there is nothing left to fetch.
+        if (folder.handedBack)
+            continue;
+        const fs::path file = folder.work.roots[job->tile];
         lock.unlock();
-        RegularFile tile;
-        std::error_code ignored;
-        if (tile.open(file, ignored) == RegularFile::Opened::Yes)
-            tile.adviseWillNeed();
+        if (readAheadPolicy_.hint)
+            readAheadPolicy_.hint(file);
+        else
+            HintWillNeed(file);
         lock.lock();
     }
 }
 
-LeftOutSubfolder TileCheckPool::check(WorkerProcess& worker, const fs::path& probe,
-                                      FolderWork& folder, TileBound& bound) {
+TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& task) {
+    Checked checked;
+    const fs::path& probe = task.root;
     std::error_code ec;
     const FileFacts facts = LookAt(probe, ec);
-    if (ec)
-        return Outcome(TileStatus::LoadFailed, ec);
-    if (facts.type == fs::file_type::not_found)
-        return Outcome(TileStatus::NoRootFile);
-    if (facts.type != fs::file_type::regular)
-        return Outcome(TileStatus::NotRegularFile);
-    if (SameFile(facts, folder.ownIndex))
-        return Outcome(TileStatus::LinksBack);
-    if (facts.size >= kWorthReadingAhead && !readingAhead_) {
+    if (ec) {
+        checked.outcome = Outcome(TileStatus::LoadFailed, ec);
+        return checked;
+    }
+    if (facts.type == fs::file_type::not_found) {
+        checked.outcome = Outcome(TileStatus::NoRootFile);
+        return checked;
+    }
+    if (facts.type != fs::file_type::regular) {
+        checked.outcome = Outcome(TileStatus::NotRegularFile);
+        return checked;
+    }
+    if (SameFile(facts, task.ownIndex)) {
+        checked.outcome = Outcome(TileStatus::LinksBack);
+        return checked;
+    }
+    if (facts.size >= readAheadPolicy_.worthReadingAhead) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        readingAhead_ = true;
-        aheadWanted_.notify_one();
+        if (!queue_.readingAhead()) {
+            queue_.startReadingAhead();
+            aheadWanted_.notify_one();
+        }
     }
     const BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, options_);
-    const std::chrono::milliseconds deadline = bounded.deadline;
+    checked.outcome = exchange(worker, bounded.request, bounded.deadline, checked);
+    // A ceiling sized for the file can be too low for a valid tile that unpacks to much more
+    // (a small compressed file holding large textures). Before such a tile is left out it is
+    // checked once more under the most any one check may take, with no other check beside it
+    // so that the pool as a whole stays within that. A file whose size alone earned the
+    // highest ceiling the limits give is no such tile, and a second load of it would only
+    // cost its size again.
+    if (checked.outcome.reason != TileStatus::OutOfMemory ||
+        bounded.request.memoryCeiling >= options_.limits.memoryMax ||
+        recheckCeiling_ <= bounded.request.memoryCeiling)
+        return checked;
+    CheckRequest again = bounded.request;
+    again.memoryCeiling = recheckCeiling_;
+    alone([&] {
+        checked.rechecked = true;
+        checked.outcome = exchange(worker, again, bounded.deadline, checked);
+    });
+    return checked;
+}
+
+LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,
+                                         std::chrono::milliseconds deadline, Checked& checked) {
     CheckReply reply;
-    switch (worker.exchange(bounded.request, deadline, reply)) {
+    switch (worker.exchange(request, deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
-        bound = reply.bound;
-        return OutcomeOfReply(reply, bounded.request);
+        checked.bound = reply.bound;
+        return OutcomeOfReply(reply, request);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);
     case WorkerProcess::Outcome::TimedOut:
@@ -208,10 +294,34 @@ LeftOutSubfolder TileCheckPool::check(WorkerProcess& worker, const fs::path& pro
     case WorkerProcess::Outcome::Unavailable:
         break;
     }
-    const std::lock_guard<std::mutex> lock(mutex_);
-    folder.workersFailed =
+    checked.workersFailed =
         Problem{ProblemKind::WorkersUnavailable, WorkerProgramPath(), worker.startError()};
     return Outcome(TileStatus::LoadFailed, worker.startError());
+}
+
+bool TileCheckPool::alone(const std::function<void()>& check) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // This check's own place is given up while it waits, so that two that wait at once do
+    // not wait for each other; it is taken back before returning, to be given up as usual.
+    --checking_;
+    gate_.notify_all();
+    gate_.wait(lock, [&] { return !checkingAlone_ || ending_; });
+    if (ending_) {
+        ++checking_;
+        return false;
+    }
+    checkingAlone_ = true;
+    gate_.wait(lock, [&] { return checking_ == 0 || ending_; });
+    ++checking_;
+    const bool runs = !ending_;
+    if (runs) {
+        lock.unlock();
+        check();
+        lock.lock();
+    }
+    checkingAlone_ = false;
+    gate_.notify_all();
+    return runs;
 }
 
 void TileCheckPool::stop() {

@@ -3,12 +3,14 @@
 #include "export/export_run.h"
 #include "export/regular_file.h"
 #include "export/tile_check_protocol.h"
+#include "export/tile_check_queue.h"
 #include "export/worker_process.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -44,47 +46,73 @@ BoundedCheck MakeCheck(CheckKind kind, const std::filesystem::path& file, std::u
 struct FolderWork {
     FileFacts ownIndex; // the listed folder's root.osgb, which no tile may be
     std::vector<std::filesystem::path> tiles;
-    std::vector<std::filesystem::path> roots; // per tile, the file its scene starts from
-    std::vector<LeftOutSubfolder> outcomes;   // reason Valid for a tile that loads
-    std::vector<TileBound> bounds;            // for a paged index
+    // Per tile, the file its scene starts from, as the scan decided; a tile left without one
+    // starts from its root.osgb.
+    std::vector<std::filesystem::path> roots;
+    std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
+    std::vector<TileBound> bounds;          // for a paged index
+    std::vector<bool> rechecked;            // reached its memory ceiling and was checked again
     std::size_t remaining = 0;
     std::optional<Problem> workersFailed;
 };
 
+// The ceiling a tile that ran out of memory is checked under once more, alone: half the
+// machine's memory, at most 4 GB; 0 when the machine's memory is not known.
+std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory);
+
 // Checks the tiles of all folders on a pool of threads, each with a worker process of its
 // own, in list order, so that folders with few tiles each still keep every worker busy. The
-// run's thread adds folders as it scans them and waits for each in turn to write it.
+// run's thread adds folders as it scans them and takes each back, checked, in turn to write it.
 class TileCheckPool {
 public:
     TileCheckPool(const ExportOptions& options, const std::filesystem::path& program,
                   ExportProgress& progress);
 
+    // Stops handing out tiles and ends the workers once their checks in hand are done, without
+    // waiting for the rest of the queue.
     ~TileCheckPool();
 
     TileCheckPool(const TileCheckPool&) = delete;
     TileCheckPool& operator=(const TileCheckPool&) = delete;
 
     // Queues a folder's tiles as soon as it is scanned, so the workers need not wait for the
-    // scan of a large folder to end.
-    void add(FolderWork& folder);
+    // scan of a large folder to end. Returns the folder's handle: 0 for the first added, and
+    // one more for each after it.
+    std::size_t add(FolderWork folder);
 
     // Every folder is queued: progress can count the whole run, and threads end once the
     // queue is done.
     void finish();
 
-    // Waits until `folder` is checked; false when the run was cancelled first.
-    bool waitFor(const FolderWork& folder);
+    // Waits until the folder is checked and hands it back; nothing when the run was cancelled
+    // first, or when it was handed back before.
+    std::optional<FolderWork> waitFor(std::size_t folder);
 
     // Reports progress from the run's thread, in step with the pool's reports.
     void report(const std::function<void(ExportProgress&)>& update);
 
 private:
-    struct Job {
-        FolderWork* folder;
-        std::size_t tile;
+    // A tile to check, copied out of its folder so the check runs without the lock.
+    struct Task {
+        TileCheckQueue::Job job;
+        std::filesystem::path tile;
+        std::filesystem::path root; // the file the tile's scene starts from
+        FileFacts ownIndex;
     };
 
-    std::optional<Job> next();
+    struct Folder {
+        FolderWork work;
+        bool handedBack = false;
+    };
+
+    struct Checked {
+        LeftOutSubfolder outcome;
+        TileBound bound;
+        bool rechecked = false;
+        std::optional<Problem> workersFailed;
+    };
+
+    std::optional<Task> next();
 
     void work(WorkerProcess& worker);
 
@@ -95,8 +123,14 @@ private:
     // saves.
     void readAhead();
 
-    LeftOutSubfolder check(WorkerProcess& worker, const std::filesystem::path& root,
-                           FolderWork& folder, TileBound& bound);
+    Checked check(WorkerProcess& worker, const Task& task);
+    LeftOutSubfolder exchange(WorkerProcess& worker, const CheckRequest& request,
+                              std::chrono::milliseconds deadline, Checked& checked);
+
+    // Runs `check` with no other check of the pool running: waits for those in hand to end,
+    // and holds back the others until it is done. False, without running it, when the pool
+    // is ending.
+    bool alone(const std::function<void()>& check);
 
     std::filesystem::path WorkerProgramPath() const { return WorkerProgramFor(options_); }
 
@@ -105,18 +139,20 @@ private:
     void notify() const;
 
     const ExportOptions& options_;
+    const ReadAheadPolicy readAheadPolicy_;
+    const std::uint64_t recheckCeiling_;
     ExportProgress& progress_;
     std::vector<std::unique_ptr<WorkerProcess>> workers_;
-    std::vector<Job> jobs_; // every tile queued so far, in list order
-    std::size_t next_ = 0;  // the next job to hand out
-    std::size_t ahead_ = 0; // the next job whose tile has not been read ahead
+    std::deque<Folder> folders_; // every folder added, by handle
+    TileCheckQueue queue_;
     std::mutex mutex_;
     std::condition_variable changed_;     // the queue changed
     std::condition_variable done_;        // a folder is done, or the run stopped
     std::condition_variable aheadWanted_; // a tile may be read ahead, or the pool ends
-    bool closed_ = false;
+    std::condition_variable gate_;        // a check ended, or one that runs alone did
+    std::size_t checking_ = 0;            // checks running now
+    bool checkingAlone_ = false;          // a check runs alone, or waits to
     bool scanned_ = false;
-    std::atomic<bool> readingAhead_{false}; // set once a tile worth reading ahead is seen
     bool ending_ = false;
     bool stopped_ = false;
     std::vector<std::thread> threads_;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "export/export_report.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brindle {
 
@@ -15,6 +18,7 @@ namespace brindle {
 enum class CheckKind : std::uint8_t {
     Tile = 1,          // does the file load?
     ExistingIndex = 2, // is the file an index that may be replaced?
+    IndexEntries = 3,  // which files does the index name? (`firstEntry` onwards)
 };
 
 enum class ParseMode : std::uint8_t {
@@ -28,6 +32,7 @@ struct CheckRequest {
     std::uint64_t memoryCeiling = 0; // bytes the check may allocate; 0 for no ceiling
     double cpuSeconds = 0;           // processor time the check may take; 0 for no limit
     bool wantBound = false;          // Tile: also find the bound of what the file holds
+    std::uint32_t firstEntry = 0;    // IndexEntries: the first name wanted
     std::string path;                // UTF-8 on Windows, the path's own bytes elsewhere
 };
 
@@ -40,6 +45,7 @@ enum class CheckVerdict : std::uint8_t {
     OutOfMemory = 6,
     IsIndex = 7,    // ExistingIndex: it loads and holds only groups, transforms and references
     HoldsScene = 8, // ExistingIndex: it loads and holds drawables
+    Cycle = 9,      // Tile: the files it names to load at once lead back to a file on the way
 };
 
 // Where a tile's content lies, in the tile's own coordinates.
@@ -59,9 +65,16 @@ struct CheckReply {
     std::int32_t systemError = 0; // errno (or the Windows error code) for Unreadable
     bool retiring = false;        // the worker ends after this reply; start a new one
     TileBound bound;              // for a Tile that loads, when asked
+    LoadFailure loadFailure = LoadFailure::None; // for DoesNotLoad
+    std::string readerText;           // for ReaderError, at most kMaxReaderText bytes of UTF-8
+    std::uint32_t entryCount = 0;     // IndexEntries: how many names the index holds in all
+    std::vector<std::string> entries; // IndexEntries: names from `firstEntry`, as many as fit
 };
 
-constexpr std::size_t kReplySize = 48;
+constexpr std::size_t kReplySize = 4096;
+constexpr std::size_t kMaxReaderText = 320;
+// A longer entry name is sent cut to this length; no file system has such a path.
+constexpr std::size_t kMaxEntryName = 1024;
 constexpr std::size_t kRequestLengthSize = 4;
 constexpr std::size_t kMaxRequestLength = 1 << 16;
 
@@ -70,11 +83,19 @@ constexpr std::size_t kMaxRequestLength = 1 << 16;
 std::string RequestPathText(const std::filesystem::path& path);
 std::filesystem::path RequestPath(const CheckRequest& request);
 
+// Where a file name stored in a scene leads, read relative to `folder`, the folder of the file
+// that stores it. A backslash separates folders, as on Windows, where index files are made
+// and used.
+std::filesystem::path ResolveSceneFileName(const std::filesystem::path& folder,
+                                           const std::string& name);
+
 std::string EncodeRequest(const CheckRequest& request);
 // Reads the request's length from its first bytes; nothing when it is out of bounds.
 std::optional<std::size_t> DecodeRequestLength(std::string_view prefix);
 std::optional<CheckRequest> DecodeRequestBody(std::string_view body);
 
+// Encodes as many of `reply.entries` as fit; DecodeReply tells how many did. The reader's
+// text is cut to kMaxReaderText bytes, at a character's start.
 std::string EncodeReply(const CheckReply& reply);
 std::optional<CheckReply> DecodeReply(std::string_view bytes);
 

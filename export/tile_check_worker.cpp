@@ -42,11 +42,6 @@ namespace {
 int g_replyChannel = -1;
 char g_outOfMemoryReply[kReplySize];
 
-class SilentNotifyHandler : public osg::NotifyHandler {
-public:
-    void notify(osg::NotifySeverity, const char*) override {}
-};
-
 // Repeats a read or write until `size` bytes are moved; false at the end of the input, on an
 // error, or when a message breaks off.
 template <typename Transfer, typename Bytes>
@@ -120,12 +115,13 @@ int ServeTileChecks() {
     g_replyChannel = TakeReplyChannel();
     if (g_replyChannel < 0)
         return 1;
-    const osg::ref_ptr<osg::NotifyHandler> silent = new SilentNotifyHandler;
-    osg::setNotifyHandler(silent.get());
-    osg::setNotifyLevel(osg::FATAL);
+    // The reader's warnings are kept, not printed: the last one says why a tile failed.
+    const osg::ref_ptr<ReaderMessages> messages = new ReaderMessages;
+    osg::setNotifyHandler(messages.get());
+    osg::setNotifyLevel(osg::WARN);
     KeepFreedMemoryForReuse();
 
-    const TileValidator validator;
+    const TileValidator validator(messages.get());
     ProcessLimits limits;
     PrepareOutOfMemoryReply();
     std::set_new_handler(AnswerOutOfMemory);

@@ -11,12 +11,17 @@
 #include <osg/Group>
 #include <osg/Image>
 #include <osg/NodeVisitor>
+#include <osg/PagedLOD>
+#include <osg/ProxyNode>
+#include <osg/Version>
 #include <osgDB/Callbacks>
 #include <osgDB/ReadFile>
 #include <osgDB/Registry>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <system_error>
@@ -51,15 +56,37 @@ public:
     }
 };
 
-// Stops a tile's read at its own file: referenced images and scenes are not read.
+// Stops a tile's read at its own file: referenced images are not read, and referenced scenes
+// are refused, so that a proxy node gets no child for its names and the check follows them
+// itself.
 class SkipReferencesCallback : public osgDB::ReadFileCallback {
 public:
     osgDB::ReaderWriter::ReadResult readImage(const std::string&, const osgDB::Options*) override {
         return MakePlaceholderImage().get();
     }
     osgDB::ReaderWriter::ReadResult readNode(const std::string&, const osgDB::Options*) override {
-        return new osg::Group;
+        return osgDB::ReaderWriter::ReadResult::FILE_NOT_HANDLED;
     }
+};
+
+// Loads the file asked for as a viewer would, images included, but refuses the scenes it
+// references, which the check follows itself.
+class FirstSceneOnlyCallback : public osgDB::ReadFileCallback {
+public:
+    osgDB::ReaderWriter::ReadResult readNode(const std::string& file,
+                                             const osgDB::Options* options) override {
+        if (reading_)
+            return osgDB::ReaderWriter::ReadResult::FILE_NOT_HANDLED;
+        struct Reading {
+            explicit Reading(bool& flag) : flag_(flag) { flag_ = true; }
+            ~Reading() { flag_ = false; }
+            bool& flag_;
+        } reading(reading_);
+        return osgDB::Registry::instance()->readNodeImplementation(file, options);
+    }
+
+private:
+    bool reading_ = false;
 };
 
 // A tile's bytes, read with the size the file had when opened as the bound: a file that grows
@@ -81,6 +108,34 @@ private:
 // Files larger than this are parsed straight from the file rather than from memory, so a
 // huge (perhaps sparse) file costs no more than the reader's own needs.
 constexpr std::uint64_t kLargestInMemory = std::uint64_t{256} << 20;
+
+class ProxyNames : public osg::NodeVisitor {
+public:
+    explicit ProxyNames(bool onlyLoadedAtOnce)
+        : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN), onlyLoadedAtOnce_(onlyLoadedAtOnce) {}
+    void apply(osg::ProxyNode& proxy) override {
+        if (!onlyLoadedAtOnce_ ||
+            proxy.getLoadingExternalReferenceMode() == osg::ProxyNode::LOAD_IMMEDIATELY)
+            for (unsigned i = onlyLoadedAtOnce_ ? proxy.getNumChildren() : 0;
+                 i < proxy.getNumFileNames(); ++i)
+                add(proxy.getFileName(i));
+        traverse(proxy);
+    }
+    void apply(osg::PagedLOD& paged) override {
+        if (!onlyLoadedAtOnce_)
+            for (unsigned i = 0; i < paged.getNumFileNames(); ++i)
+                add(paged.getFileName(i));
+        traverse(paged);
+    }
+    std::vector<std::string> names;
+
+private:
+    void add(const std::string& name) {
+        if (!name.empty())
+            names.push_back(name);
+    }
+    bool onlyLoadedAtOnce_;
+};
 
 class IndexCheck : public osg::NodeVisitor {
 public:
@@ -110,9 +165,45 @@ CheckVerdict VerdictFor(RegularFile::Opened opened) {
     return CheckVerdict::Unreadable;
 }
 
+// Why a file the reader did not load failed, from what its bytes show; `ranPastEnd` when the
+// parse of an uncompressed binary file asked for bytes beyond its end.
+LoadFailure DiagnoseFailure(std::string_view bytes, bool ranPastEnd) {
+    if (bytes.empty())
+        return LoadFailure::EmptyFile;
+    const SceneFileHeader header = ReadSceneFileHeader(bytes);
+    if (header.format == SceneFileHeader::Format::NotAScene)
+        return LoadFailure::NotAScene;
+    if (header.format != SceneFileHeader::Format::Binary)
+        return LoadFailure::ReaderError;
+    if (header.cut)
+        return LoadFailure::Truncated;
+    if (header.compressorUnknown)
+        return LoadFailure::UnknownCompressor;
+    if (header.version > OPENSCENEGRAPH_SOVERSION)
+        return LoadFailure::UnsupportedVersion;
+    if (ranPastEnd)
+        return LoadFailure::Truncated;
+    return LoadFailure::ReaderError;
+}
+
+// The start of a file too large to read whole, enough for its header.
+constexpr std::size_t kHeaderBytes = 64 * 1024;
+
 } // namespace
 
-TileValidator::TileValidator() {
+void ReaderMessages::notify(osg::NotifySeverity severity, const char* message) {
+    if (severity > osg::WARN || !message)
+        return;
+    std::size_t size = std::strlen(message);
+    while (size > 0 && std::isspace(static_cast<unsigned char>(message[size - 1])))
+        --size;
+    if (size == 0)
+        return;
+    size_ = std::min(size, sizeof text_);
+    std::memcpy(text_, message, size_);
+}
+
+TileValidator::TileValidator(ReaderMessages* messages) : messages_(messages) {
     osgDB::Registry& registry = *osgDB::Registry::instance();
     tileReader_ = registry.getReaderWriterForExtension("osgb");
     options_ = CopyOfRegistryOptions();
@@ -122,6 +213,8 @@ TileValidator::TileValidator() {
     placeholderImages_ = new PlaceholderImageReader;
     auto& readers = registry.getReaderWriterList();
     readers.insert(readers.begin(), placeholderImages_);
+    fullOptions_ = CopyOfRegistryOptions();
+    fullOptions_->setReadFileCallback(new FirstSceneOnlyCallback);
 }
 
 TileValidator::~TileValidator() {
@@ -130,25 +223,133 @@ TileValidator::~TileValidator() {
 
 CheckReply TileValidator::check(const CheckRequest& request) const {
     CheckReply reply;
-    osg::ref_ptr<osg::Node> scene;
+    const std::filesystem::path file = RequestPath(request);
+    if (messages_)
+        messages_->clear();
+    Parsed parsed;
     try {
-        scene = read(RequestPath(request), request.mode, reply);
+        parsed = parse(file, request.mode);
     } catch (const std::bad_alloc&) {
         reply.verdict = CheckVerdict::OutOfMemory;
         return reply;
-    } catch (const std::exception&) {
-        // A cut file, read past its end.
-        scene = nullptr;
     }
-    if (reply.verdict != CheckVerdict::DoesNotLoad || !scene)
+    reply.verdict = parsed.verdict;
+    reply.systemError = parsed.systemError;
+    reply.loadFailure = parsed.failure;
+    if (reply.loadFailure == LoadFailure::ReaderError)
+        reply.readerText = !parsed.readerText.empty() ? parsed.readerText
+                           : messages_                ? messages_->text()
+                                                      : std::string();
+    if (!parsed.scene)
         return reply;
-    if (request.kind == CheckKind::Tile) {
+    reply.loadFailure = LoadFailure::None;
+    osg::Node& scene = *parsed.scene;
+    switch (request.kind) {
+    case CheckKind::Tile:
         reply.verdict = CheckVerdict::Loads;
         if (request.wantBound)
-            reply.bound = BoundOfTile(*scene);
-    } else
-        reply.verdict = IsIndexScene(*scene) ? CheckVerdict::IsIndex : CheckVerdict::HoldsScene;
+            reply.bound = BoundOfTile(scene);
+        try {
+            reply.verdict = followReferences(file, scene, request.mode);
+        } catch (const std::bad_alloc&) {
+            reply.verdict = CheckVerdict::OutOfMemory;
+        }
+        break;
+    case CheckKind::ExistingIndex:
+        reply.verdict = IsIndexScene(scene) ? CheckVerdict::IsIndex : CheckVerdict::HoldsScene;
+        break;
+    case CheckKind::IndexEntries: {
+        reply.verdict = IsIndexScene(scene) ? CheckVerdict::IsIndex : CheckVerdict::HoldsScene;
+        std::vector<std::string> names = IndexEntryNames(scene);
+        reply.entryCount = static_cast<std::uint32_t>(names.size());
+        if (request.firstEntry < names.size())
+            reply.entries.assign(std::make_move_iterator(names.begin() + request.firstEntry),
+                                 std::make_move_iterator(names.end()));
+        break;
+    }
+    }
     return reply;
+}
+
+// Walks the files named to load at once, depth first, keeping the files on the way from the
+// tile to the file in hand. A file whose names were all followed without meeting a cycle is
+// not followed again when another file names it.
+CheckVerdict TileValidator::followReferences(const std::filesystem::path& file, osg::Node& scene,
+                                             ParseMode mode) const {
+    struct Step {
+        FileFacts file;
+        std::filesystem::path folder;
+        std::vector<std::string> names;
+        std::size_t next = 0;
+    };
+    std::error_code ec;
+    std::vector<Step> way;
+    way.push_back({LookAt(file, ec), file.parent_path(), NamesToLoadAtOnce(scene)});
+    std::vector<FileFacts> done;
+    const auto among = [](const FileFacts& facts, const auto& files) {
+        return std::any_of(files.begin(), files.end(),
+                           [&](const auto& other) { return SameFile(facts, other); });
+    };
+    while (!way.empty()) {
+        Step& step = way.back();
+        if (step.next == step.names.size()) {
+            done.push_back(step.file);
+            way.pop_back();
+            continue;
+        }
+        const std::filesystem::path next =
+            ResolveSceneFileName(step.folder, step.names[step.next++]);
+        const FileFacts facts = LookAt(next, ec);
+        if (ec || facts.type != std::filesystem::file_type::regular)
+            continue;
+        std::vector<FileFacts> onTheWay;
+        for (const Step& s : way)
+            onTheWay.push_back(s.file);
+        if (among(facts, onTheWay))
+            return CheckVerdict::Cycle;
+        if (among(facts, done))
+            continue;
+        Parsed parsed = parse(next, mode);
+        if (!parsed.scene) {
+            done.push_back(facts);
+            continue;
+        }
+        std::vector<std::string> names = NamesToLoadAtOnce(*parsed.scene);
+        parsed.scene = nullptr;
+        way.push_back({facts, next.parent_path(), std::move(names)});
+    }
+    return CheckVerdict::Loads;
+}
+
+TileValidator::Parsed TileValidator::parse(const std::filesystem::path& file,
+                                           ParseMode mode) const {
+    if (mode == ParseMode::Fast)
+        return parseFast(file);
+    Parsed parsed;
+    RegularFile opened;
+    std::error_code ec;
+    const RegularFile::Opened how = opened.open(file, ec);
+    if (how != RegularFile::Opened::Yes) {
+        parsed.verdict = VerdictFor(how);
+        parsed.systemError = ec.value();
+        return parsed;
+    }
+    try {
+        parsed.scene = osgDB::readRefNodeFile(RequestPathText(file), fullOptions_.get());
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception&) {
+        parsed.scene = nullptr;
+    }
+    if (parsed.scene)
+        return parsed;
+    // Why it failed, as the fast parse tells it.
+    const Parsed fast = parseFast(file);
+    parsed.verdict = fast.verdict;
+    parsed.systemError = fast.systemError;
+    parsed.failure = fast.scene ? LoadFailure::ReaderError : fast.failure;
+    parsed.readerText = fast.readerText;
+    return parsed;
 }
 
 // Parsing from memory spares the reader a file-stream call for every value it reads. The
@@ -159,46 +360,88 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
 // and on some cut files that crashes or takes practically forever. In an uncompressed binary
 // file a read past the end can only mean damage, so the parse is stopped at the read after it
 // and the tile fails.
-osg::ref_ptr<osg::Node> TileValidator::read(const std::filesystem::path& file, ParseMode mode,
-                                            CheckReply& reply) const {
+TileValidator::Parsed TileValidator::parseFast(const std::filesystem::path& file) const {
+    Parsed parsed;
     RegularFile opened;
     std::error_code ec;
     const RegularFile::Opened how = opened.open(file, ec);
     if (how != RegularFile::Opened::Yes) {
-        reply.verdict = VerdictFor(how);
-        reply.systemError = ec.value();
-        return nullptr;
+        parsed.verdict = VerdictFor(how);
+        parsed.systemError = ec.value();
+        return parsed;
     }
-    if (mode == ParseMode::Full)
-        return osgDB::readRefNodeFile(RequestPathText(file),
-                                      osgDB::Registry::instance()->getOptions());
-    if (!tileReader_)
-        return nullptr;
+    if (opened.size() == 0) {
+        parsed.failure = LoadFailure::EmptyFile;
+        return parsed;
+    }
+    if (!tileReader_) {
+        parsed.failure = LoadFailure::ReaderError;
+        return parsed;
+    }
     osg::ref_ptr<osgDB::Options> options =
         static_cast<osgDB::Options*>(options_->clone(osg::CopyOp::SHALLOW_COPY));
     options->getDatabasePathList().push_front(RequestPathText(file.parent_path()));
     options->setPluginStringData("fileType", "Binary");
     if (opened.size() > kLargestInMemory) {
-        RegularFileStream stream(opened);
-        return tileReader_->readNode(stream, options.get()).getNode();
+        try {
+            RegularFileStream stream(opened);
+            osgDB::ReaderWriter::ReadResult result = tileReader_->readNode(stream, options.get());
+            parsed.scene = result.getNode();
+            parsed.readerText = result.message();
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception&) {
+            parsed.scene = nullptr;
+        }
+        if (!parsed.scene) {
+            std::string start(kHeaderBytes, '\0');
+            start.resize(opened.seek(0) ? opened.read(start.data(), start.size(), ec) : 0);
+            parsed.failure = DiagnoseFailure(start, false);
+        }
+        return parsed;
     }
     const FileBytes bytes(opened, ec);
     if (ec) {
-        reply.verdict = CheckVerdict::Unreadable;
-        reply.systemError = ec.value();
-        return nullptr;
+        parsed.verdict = CheckVerdict::Unreadable;
+        parsed.systemError = ec.value();
+        return parsed;
     }
     MemoryStream stream(bytes.view(),
                         IsUncompressedBinaryFile(bytes.view()) ? AtEnd::Stop : AtEnd::Fail);
-    osg::ref_ptr<osg::Node> scene = tileReader_->readNode(stream, options.get()).getNode();
+    try {
+        osgDB::ReaderWriter::ReadResult result = tileReader_->readNode(stream, options.get());
+        parsed.scene = result.getNode();
+        parsed.readerText = result.message();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception&) {
+        // A cut file, read past its end.
+        parsed.scene = nullptr;
+    }
     // A parse whose last read was the padded one past the end ends here.
-    return stream.ranPastEnd() ? nullptr : scene;
+    if (stream.ranPastEnd())
+        parsed.scene = nullptr;
+    if (!parsed.scene)
+        parsed.failure = DiagnoseFailure(bytes.view(), stream.ranPastEnd());
+    return parsed;
 }
 
 bool IsIndexScene(osg::Node& scene) {
     IndexCheck check;
     scene.accept(check);
     return !check.foundDrawables();
+}
+
+std::vector<std::string> NamesToLoadAtOnce(osg::Node& scene) {
+    ProxyNames names(true);
+    scene.accept(names);
+    return std::move(names.names);
+}
+
+std::vector<std::string> IndexEntryNames(osg::Node& scene) {
+    ProxyNames names(false);
+    scene.accept(names);
+    return std::move(names.names);
 }
 
 } // namespace brindle

@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the build needs when it is missing, then configures and builds into build/.
+# Installs what the build needs when it is missing, then configures and builds.
+# Usage: setup.sh [BUILD_DIR [CMAKE_OPTION...]]
+# The C++ library's assertions are on (every container access checked) unless an option turns
+# them off. Without arguments it builds build/, which ./test.sh and ./run.sh use; the
+# benchmarks build build-bench/ without the assertions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,5 +12,7 @@ packages=(cmake g++ make libopenscenegraph-dev libopenscenegraph161 openscenegra
           fontconfig qt6-translations-l10n zlib1g-dev libpugixml-dev)
 scripts/install-packages.sh "${packages[@]}"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
+dir="${1:-build}"
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBRINDLE_LIBSTDCXX_ASSERTIONS=ON "${@:2}" \
+  >/dev/null
+cmake --build "$dir" -j"$(nproc)"

@@ -1,5 +1,9 @@
 #include "folder_list.h"
 
+#include "path_text.h"
+
+#include "export/folder_identity.h"
+
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -22,11 +26,21 @@ void CFolderList::setHint(const QString& hint) {
     viewport()->update();
 }
 
-void CFolderList::addFolder(const QString& path) {
+bool CFolderList::addFolder(const QString& path) {
+    std::vector<std::filesystem::path> listed;
+    listed.reserve(static_cast<std::size_t>(count()));
+    for (int row = 0; row < count(); ++row)
+        listed.push_back(brindle::ui::PathFromQString(item(row)->data(PathRole).toString()));
+    if (const std::optional<std::size_t> row =
+            brindle::FindSameFolder(listed, brindle::ui::PathFromQString(path))) {
+        setCurrentRow(static_cast<int>(*row));
+        return false;
+    }
     auto* item = new QListWidgetItem(QDir::toNativeSeparators(path));
     item->setData(PathRole, path);
     item->setToolTip(QDir::toNativeSeparators(path));
     addItem(item);
+    return true;
 }
 
 QStringList CFolderList::folders() const {

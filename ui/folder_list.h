@@ -5,9 +5,9 @@
 
 class QMimeData;
 
-// The list of folders to export: kept sorted, takes folders dropped from a file manager and
-// shows a hint while it is empty. Each entry keeps the path exactly as it was given in its
-// item data; the text shown uses the system's separators.
+// The list of folders to export: kept sorted, each folder once, takes folders dropped from a
+// file manager and shows a hint while it is empty. Each entry keeps the path exactly as it was
+// given in its item data; the text shown uses the system's separators.
 class CFolderList : public QListWidget {
     Q_OBJECT
 public:
@@ -18,7 +18,9 @@ public:
     void setHint(const QString& hint);
     QString hint() const { return m_hint; }
 
-    void addFolder(const QString& path);
+    // Adds `path` unless the folder it names is listed already, under this or another
+    // spelling ("A/", a link to A): that entry is selected instead, and false returned.
+    bool addFolder(const QString& path);
     // The paths as given, top to bottom.
     QStringList folders() const;
 

@@ -23,6 +23,8 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <new>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -262,10 +264,20 @@ void CBrindleDlg::OnExport() {
 
     // Written by the worker, read only after join().
     brindle::ExportReport report;
+    std::optional<QString> failure; // why the run threw, in the user's words
     bool runOver = false;
     QEventLoop waitForRun;
     std::thread worker([&] {
-        report = m_runExport(folders, options);
+        // An exception must not leave this thread: that ends the program, list and all.
+        try {
+            report = m_runExport(folders, options);
+        } catch (const std::bad_alloc&) {
+            failure = brindle::ui::ReportWording::runOutOfMemory();
+        } catch (const std::exception& e) {
+            failure = brindle::ui::ReportWording::runFailedUnexpectedly(e.what());
+        } catch (...) {
+            failure = brindle::ui::ReportWording::runFailedUnexpectedly({});
+        }
         QMetaObject::invokeMethod(
             this,
             [&] {
@@ -286,6 +298,17 @@ void CBrindleDlg::OnExport() {
     worker.join();
     m_progress = nullptr;
 
+    if (failure) {
+        // No report to show; the list stays as it was, to try again.
+        m_lastReport = {};
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Brindle"), *failure, QMessageBox::Ok,
+                        this);
+        box.setObjectName(QStringLiteral("exportFailed"));
+        box.button(QMessageBox::Ok)->setText(tr("确定"));
+        widenForTitle(box);
+        box.exec();
+        return;
+    }
     m_lastReport = std::move(report);
     presentReport(m_lastReport);
 }

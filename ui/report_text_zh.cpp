@@ -38,8 +38,13 @@ FolderText describeFolder(const FolderReport& folder) {
     FolderText text;
     text.folder = NativePathText(folder.folder);
     text.status = ReportWording::status(folder.status);
-    text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
-    if (text.ok) {
+    // A repeat's index is its first listing's; it is told apart, not marked as failed.
+    text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun ||
+              folder.status == FolderStatus::ListedTwice;
+    if (folder.status == FolderStatus::ListedTwice)
+        text.warnings << ReportWording::tr("与 %1 是同一目录，只在那里导出一次")
+                             .arg(NativePathText(folder.firstListing));
+    else if (text.ok) {
         text.entries = QString::number(folder.entries.size());
         if (folder.index == IndexKind::Paged)
             text.entries =
@@ -58,6 +63,9 @@ FolderText describeFolder(const FolderReport& folder) {
         text.error = ReportWording::problem(*folder.error);
     for (const Problem& warning : folder.warnings)
         text.warnings << ReportWording::problem(warning);
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        text.warnings << ReportWording::tr("子目录 %1 超出内存上限，已单独用更多内存重新检查")
+                             .arg(QStringFromPath(tile));
     text.leftOut.reserve(folder.leftOut.size());
     for (const LeftOutSubfolder& leftOut : folder.leftOut)
         text.leftOut.push_back(
@@ -68,12 +76,14 @@ FolderText describeFolder(const FolderReport& folder) {
 }
 
 QString summarize(const ExportReport& report) {
-    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, leftOut = 0, warnings = 0;
+    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, listedTwice = 0, leftOut = 0,
+                warnings = 0;
     for (const FolderReport& folder : report.folders) {
         written += folder.status == FolderStatus::Written;
         dryRun += folder.status == FolderStatus::DryRun;
         failed += folder.status == FolderStatus::Failed;
         cancelled += folder.status == FolderStatus::Cancelled;
+        listedTwice += folder.status == FolderStatus::ListedTwice;
         leftOut += folder.leftOut.size();
         warnings += folder.warnings.size();
     }
@@ -88,6 +98,8 @@ QString summarize(const ExportReport& report) {
         parts << ReportWording::tr("%1 个目录失败").arg(failed);
     if (cancelled > 0)
         parts << ReportWording::tr("%1 个目录因取消未写入").arg(cancelled);
+    if (listedTwice > 0)
+        parts << ReportWording::tr("%1 个目录重复列出").arg(listedTwice);
     if (leftOut > 0)
         parts << ReportWording::tr("%1 个子目录未收录").arg(leftOut);
     if (warnings > 0)
@@ -156,6 +168,8 @@ QString ReportWording::status(FolderStatus status) {
         return tr("失败");
     case FolderStatus::Cancelled:
         return tr("已取消，未写入");
+    case FolderStatus::ListedTwice:
+        return tr("重复列出，未再导出");
     }
     return QString();
 }
@@ -169,6 +183,9 @@ QString ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
     case TileStatus::NotRegularFile:
         return tr("%1 不是普通文件").arg(rootName(leftOut));
     case TileStatus::LoadFailed:
+        if (leftOut.loadFailure != LoadFailure::None)
+            return tr("%1 无法加载（%2）")
+                .arg(rootName(leftOut), loadFailure(leftOut.loadFailure, leftOut.readerText));
         return leftOut.cause ? tr("%1 无法加载（%2）").arg(rootName(leftOut), cause(leftOut.cause))
                              : tr("%1 无法加载").arg(rootName(leftOut));
     case TileStatus::ReaderCrashed:
@@ -182,10 +199,34 @@ QString ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
         return tr("名称含反斜杠或控制字符");
     case TileStatus::LinksBack:
         return tr("指回所列目录");
+    case TileStatus::Cycle:
+        return tr("%1 引用的文件循环指回自身，查看器会无休止地加载").arg(rootName(leftOut));
     case TileStatus::BlockNotWritten:
         return tr("该分块的索引未写入");
     }
     return QString();
+}
+
+QString ReportWording::loadFailure(LoadFailure failure, const std::string& readerText) {
+    switch (failure) {
+    case LoadFailure::None:
+        break;
+    case LoadFailure::EmptyFile:
+        return tr("文件为空");
+    case LoadFailure::NotAScene:
+        return tr("不是 OSG 场景文件");
+    case LoadFailure::Truncated:
+        return tr("文件被截断");
+    case LoadFailure::UnknownCompressor:
+        return tr("未知的压缩方式");
+    case LoadFailure::UnsupportedVersion:
+        return tr("不支持的文件版本");
+    case LoadFailure::ReaderError:
+        if (!readerText.empty())
+            return QString::fromStdString(readerText);
+        break;
+    }
+    return tr("原因不明");
 }
 
 QString ReportWording::problem(const Problem& problem) {
@@ -222,6 +263,13 @@ QString ReportWording::problem(const Problem& problem) {
         return withCause(tr("%1 没有第二行，平移未更新").arg(path), problem.cause);
     case ProblemKind::ReportNoOrigin:
         return withCause(tr("%1 的第二行没有原点坐标，平移未更新").arg(path), problem.cause);
+    case ProblemKind::ReportOriginNotFinite:
+        return withCause(tr("%1 的第二行中 X 或 Y 为无穷大或非数值，平移未更新").arg(path),
+                         problem.cause);
+    case ProblemKind::IndexNotFlushed:
+        return withCause(
+            tr("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引").arg(path),
+            problem.cause);
     case ProblemKind::NoTilesFound:
         return withCause(
             tr("%1 中没有任何子目录含可加载的 root.osgb 或 <子目录名>.osgb，未写入索引").arg(path),
@@ -339,6 +387,17 @@ QString ReportWording::replaceQuestion(const Problem& why) {
     default:
         return tr("要替换 %1 吗？").arg(NativePathText(why.path));
     }
+}
+
+QString ReportWording::runOutOfMemory() {
+    return tr("导出时内存不足，未能完成。目录列表未改动，可关闭其他程序后再按“确定”重试。");
+}
+
+QString ReportWording::runFailedUnexpectedly(const std::string& what) {
+    const QString words = QString::fromLocal8Bit(what.data(), static_cast<int>(what.size()));
+    if (words.trimmed().isEmpty())
+        return tr("导出时发生意外错误，未能完成。目录列表未改动。");
+    return tr("导出时发生意外错误，未能完成：%1\n目录列表未改动。").arg(words);
 }
 
 } // namespace brindle::ui

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -20,10 +21,10 @@ struct LeftOutText {
 // One listed folder, in words: the top-level row of the results window and its details.
 struct FolderText {
     QString folder;      // the folder, as the system writes paths
-    QString status;      // written, dry run, failed, cancelled
+    QString status;      // written, dry run, failed, cancelled, listed twice
     QString entries;     // the number of index entries, empty when nothing was written
     QString translation; // the translation and where it came from, empty when not written
-    bool ok = false;     // the index was written (or would be, in a dry run)
+    bool ok = false;     // the index was written (or would be, in a dry run), or listed before
     QString error;       // why the index was not written, empty when it was
     QStringList warnings;
     std::vector<LeftOutText> leftOut;
@@ -54,12 +55,18 @@ public:
 
     static QString status(FolderStatus status);
     static QString leftOutReason(const LeftOutSubfolder& leftOut);
+    // Why a file does not load; the reader's own message as it gave it.
+    static QString loadFailure(LoadFailure failure, const std::string& readerText);
     static QString problem(const Problem& problem);
     static QString cause(const std::error_code& cause);
     static QString origin(const FolderReport& folder);
     static QString translation(const osg::Vec3d& translation);
     // The question asked before replacing an existing root.osgb (`why` as in confirmReplace).
     static QString replaceQuestion(const Problem& why);
+    // Why the run stopped short when it threw: out of memory, or an unexpected error and the
+    // exception's own words (`what`, in the system's encoding; empty when it had none).
+    static QString runOutOfMemory();
+    static QString runFailedUnexpectedly(const std::string& what);
 };
 
 } // namespace brindle::ui

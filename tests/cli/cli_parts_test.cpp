@@ -4,6 +4,7 @@
 #include "cli/progress_bar.h"
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
+#include "cli/report_wording.h"
 
 #include <gtest/gtest.h>
 
@@ -49,21 +50,24 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
     FolderReport first = WrittenFolder("one");
     first.translation.set(1.5, -2, 0);
     first.leftOut = {
-        {"Tile_07", TileStatus::LoadFailed, {}, 0},
-        {"Tile_08", TileStatus::NoRootFile, {}, 0},
-        {"Tile_09", TileStatus::LoadFailed, std::make_error_code(std::errc::io_error), 0},
-        {"Tile_10", TileStatus::TimedOut, {}, 1500}};
+        {"Tile_07", TileStatus::LoadFailed, {}, 0, {}, {}},
+        {"Tile_08", TileStatus::NoRootFile, {}, 0, {}, {}},
+        {"Tile_09", TileStatus::LoadFailed, std::make_error_code(std::errc::io_error), 0, {}, {}},
+        {"Tile_10", TileStatus::TimedOut, {}, 1500, {}, {}}};
+    first.leftOut[0].loadFailure = LoadFailure::Truncated;
+    first.recheckedTiles = {"A"};
     streamer.folder(first);
     ASSERT_FALSE(outLog.flushed.empty());
     EXPECT_EQ(outLog.flushed.back(),
               "wrote one/root.osgb: 1 entry, translation (1.500, -2.000, 0.000); left out 4: 1 "
               "no root file, 2 failed to load, 1 timed out\n"
-              "  Tile_07: root.osgb failed to load\n"
+              "  Tile_07: root.osgb failed to load: the file is cut short\n"
               "  Tile_08: no root.osgb or Tile_08.osgb in it\n"
               "  Tile_09: root.osgb failed to load: " +
                   std::make_error_code(std::errc::io_error).message() +
                   "\n"
-                  "  Tile_10: root.osgb took longer than 1.5 s to load\n");
+                  "  Tile_10: root.osgb took longer than 1.5 s to load\n"
+                  "  A: reached its memory ceiling, checked again alone with more memory\n");
 
     FolderReport second;
     second.folder = "two";
@@ -88,11 +92,42 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
                                        "1 entry, 4 left out\n"));
 }
 
+TEST(ReportStreamer, NamesTheFolderATranslationIsCarriedOverFrom) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, false);
+    FolderReport own = WrittenFolder("Block_A");
+    own.translation.set(10, 20, 0);
+    own.originSource = OriginSource::ThisFolder;
+    own.originReport = "Block_A/report.txt";
+    FolderReport carried = WrittenFolder("Block_B");
+    carried.translation.set(10, 20, 0);
+    carried.originSource = OriginSource::CarriedOver;
+    carried.originReport = "Block_A/report.txt";
+    streamer.folder(own);
+    streamer.folder(carried);
+    EXPECT_EQ(out.str(), "wrote Block_A/root.osgb: 1 entry, translation (10.000, 20.000, 0.000)\n"
+                         "wrote Block_B/root.osgb: 1 entry, translation (10.000, 20.000, 0.000) "
+                         "carried over from Block_A\n");
+}
+
+TEST(ReportStreamer, AnUnflushedIndexIsWrittenWithAWarning) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, false);
+    FolderReport folder = WrittenFolder("one");
+    folder.warnings = {
+        {ProblemKind::IndexNotFlushed, "one/root.osgb", std::make_error_code(std::errc::io_error)}};
+    streamer.folder(folder);
+    EXPECT_EQ(out.str().rfind("wrote one/root.osgb", 0), 0u);
+    EXPECT_EQ(err.str(), "brindle-export: warning: one/root.osgb: written, but its folder could "
+                         "not be flushed to disk, so a power cut now could lose the new index: " +
+                             std::make_error_code(std::errc::io_error).message() + "\n");
+}
+
 TEST(ReportStreamer, QuietPrintsOnlyErrorsAndWarnings) {
     std::ostringstream out, err;
     ReportStreamer streamer(out, err, true);
     FolderReport folder = WrittenFolder("one");
-    folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0}};
+    folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     folder.warnings = {{ProblemKind::ReportNoOrigin, "one/report.txt", {}}};
     streamer.folder(folder);
     streamer.summary(ExportReport{{folder}, false});
@@ -104,9 +139,30 @@ TEST(ReportStreamer, ControlCharactersInNamesCannotSplitALine) {
     std::ostringstream out, err;
     ReportStreamer streamer(out, err, false);
     FolderReport folder = WrittenFolder("one");
-    folder.leftOut = {{"bad\nname\x1b", TileStatus::UnsafeName, {}, 0}};
+    folder.leftOut = {{"bad\nname\x1b", TileStatus::UnsafeName, {}, 0, {}, {}}};
     streamer.folder(folder);
     EXPECT_TRUE(Contains(out.str(), "\n  bad\\x0Aname\\x1B: its name holds")) << out.str();
+}
+
+TEST(ReportStreamer, AFolderListedTwiceIsAWarningNamingItsFirstListing) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, true);
+    FolderReport again;
+    again.folder = "blocks/one/";
+    again.indexFile = "blocks/one/root.osgb";
+    again.status = FolderStatus::ListedTwice;
+    again.firstListing = "blocks/one";
+    streamer.folder(again);
+    EXPECT_EQ(err.str(), "brindle-export: warning: blocks/one/: the same folder as blocks/one, "
+                         "listed earlier; exported once\n");
+    again.folder = again.firstListing;
+    EXPECT_EQ(DescribeListedTwice(again), "blocks/one: listed twice; exported once");
+    EXPECT_EQ(out.str(), "") << "nothing was written for it";
+
+    std::ostringstream loud;
+    ReportStreamer summary(loud, err, false);
+    summary.summary(ExportReport{{WrittenFolder("blocks/one"), again}, false});
+    EXPECT_EQ(loud.str(), "2 folders: 1 written, 1 listed twice; 1 entry, 0 left out\n");
 }
 
 std::string Decode(const std::string& text) {
@@ -164,9 +220,13 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     for (const TileStatus reason :
          {TileStatus::NoRootFile, TileStatus::NotRegularFile, TileStatus::LoadFailed,
           TileStatus::ReaderCrashed, TileStatus::TimedOut, TileStatus::OutOfMemory,
-          TileStatus::UnsafeName, TileStatus::LinksBack})
-        folder.leftOut.push_back({"t", reason, {}, 42});
+          TileStatus::UnsafeName, TileStatus::LinksBack, TileStatus::Cycle, TileStatus::LoadFailed,
+          TileStatus::BlockNotWritten})
+        folder.leftOut.push_back({"t", reason, {}, 42, {}, {}});
     folder.leftOut[2].cause = std::make_error_code(std::errc::permission_denied);
+    folder.leftOut[9].loadFailure = LoadFailure::ReaderError;
+    folder.leftOut[9].readerText = "read error";
+    folder.recheckedTiles = {"t", "u"};
     ExportReport report;
     report.folders = {folder};
     // Read back as the plain (key-sorted) kind, as a consumer would.
@@ -178,7 +238,9 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
         reasons.push_back(leftOut["reason"].get<std::string>());
     EXPECT_EQ(reasons, (std::vector<std::string>{"no_root_file", "not_regular_file", "load_failed",
                                                  "reader_crashed", "timed_out", "out_of_memory",
-                                                 "unsafe_name", "links_back"}));
+                                                 "unsafe_name", "links_back", "cycle",
+                                                 "load_failed", "block_not_written"}));
+    EXPECT_EQ(run["folders"][0]["rechecked"], json({"t", "u"}));
     const json& leftOut = run["folders"][0]["left_out"];
     EXPECT_EQ(leftOut[4]["limit_ms"], 42);
     EXPECT_FALSE(leftOut[4].contains("limit_bytes"));
@@ -189,6 +251,19 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
               json({{"category", "generic"},
                     {"value", EACCES},
                     {"message", std::make_error_code(std::errc::permission_denied).message()}}));
+    // A system cause and a cause of the file's own are told apart.
+    EXPECT_EQ(leftOut[2]["load_failure"], nullptr);
+    EXPECT_EQ(leftOut[9]["load_failure"], "reader_error");
+    EXPECT_EQ(leftOut[9]["reader_message"], "read error");
+    EXPECT_EQ(leftOut[9]["cause"], nullptr);
+    EXPECT_FALSE(leftOut[8].contains("load_failure"));
+    for (const auto& [failure, name] : std::vector<std::pair<LoadFailure, std::string>>{
+             {LoadFailure::EmptyFile, "empty_file"},
+             {LoadFailure::NotAScene, "not_a_scene"},
+             {LoadFailure::Truncated, "truncated"},
+             {LoadFailure::UnknownCompressor, "unknown_compressor"},
+             {LoadFailure::UnsupportedVersion, "unsupported_version"}})
+        EXPECT_EQ(LoadFailureName(failure), name);
     EXPECT_EQ(run["options"], json({{"dry_run", true},
                                     {"force", true},
                                     {"index_kind", "proxy"},
@@ -199,16 +274,24 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
               json({{"kind", "none"}, {"report", nullptr}, {"from_folder", nullptr}}));
 
     std::vector<std::string> problems;
-    for (int kind = 0; kind <= static_cast<int>(ProblemKind::ReportNoOrigin); ++kind)
+    for (int kind = 0; kind <= static_cast<int>(ProblemKind::MetadataBadOrigin); ++kind)
         problems.push_back(ProblemName(static_cast<ProblemKind>(kind)));
     EXPECT_EQ(problems,
-              (std::vector<std::string>{
-                  "folder_missing", "not_a_folder", "folder_unreadable", "write_failed",
-                  "no_index_writer", "workers_unavailable", "existing_holds_scene",
-                  "existing_unreadable", "no_tiles_kept_index", "report_unreadable",
-                  "report_not_regular_file", "report_no_second_line", "report_no_origin"}));
+              (std::vector<std::string>{"folder_missing",           "not_a_folder",
+                                        "folder_unreadable",        "write_failed",
+                                        "no_index_writer",          "workers_unavailable",
+                                        "existing_holds_scene",     "existing_unreadable",
+                                        "no_tiles_kept_index",      "report_unreadable",
+                                        "report_not_regular_file",  "report_no_second_line",
+                                        "report_no_origin",         "report_origin_not_finite",
+                                        "index_not_flushed",        "no_tiles_found",
+                                        "no_tiles_looks_like_tile", "no_tiles_one_level_too_high",
+                                        "metadata_unreadable",      "metadata_not_regular_file",
+                                        "metadata_too_large",       "metadata_not_xml",
+                                        "metadata_no_origin",       "metadata_bad_origin"}));
     EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
     EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
+    EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");
 }
 
 ExportProgress Progress(std::size_t done, std::size_t count) {
@@ -267,7 +350,7 @@ TEST(Progress, TheBarShowsThePercentageAndTheTimeLeftAndClearsItsLine) {
 TEST(ExitStatus, FailureComesFirstThenStrictness) {
     ExportReport clean{{WrittenFolder("a")}, false};
     ExportReport gaps = clean;
-    gaps.folders[0].leftOut = {{"B", TileStatus::NoRootFile, {}, 0}};
+    gaps.folders[0].leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     ExportReport warned = clean;
     warned.folders[0].warnings = {{ProblemKind::ReportNoOrigin, "a/report.txt", {}}};
     ExportReport failed = gaps;

@@ -98,9 +98,25 @@ TEST(BrindleExport, PrintsEachFolderWithItsLeftOutTilesOnePerLineAndASummary) {
                                "2 no root file, 1 failed to load\n"
                                "  B: no root.osgb or B.osgb in it\n"
                                "  D: no root.osgb or D.osgb in it\n"
-                               "  E: root.osgb failed to load\n"
+                               "  E: root.osgb failed to load: not an OpenSceneGraph scene file\n"
                                "1 folder: 1 written; 2 entries, 3 left out\n");
     EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").entries.size(), 2u);
+}
+
+// Real tiles are 64 KB and more, which switches reading ahead on; the biggest comes last.
+TEST(BrindleExport, ExportsAFolderOfRealSizeTiles) {
+    TempDir dir;
+    const std::vector<std::string> tiles{"A", "B", "C", "D"};
+    for (std::size_t i = 0; i < tiles.size(); ++i)
+        test::WriteSizedTile(dir / "block" / tiles[i], (std::uint64_t{100} + 200 * i) << 10,
+                             unsigned(i));
+    for (const char* jobs : {"1", "2", "4"}) {
+        const Outcome outcome = RunExport(dir, {"-j", jobs, (dir / "block").string()});
+        EXPECT_EQ(outcome.status, 0) << jobs << " jobs: " << outcome.err;
+        EXPECT_TRUE(Contains(outcome.out, "1 folder: 1 written; 4 entries, 0 left out\n"))
+            << outcome.out;
+        EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").loadedTiles, tiles.size());
+    }
 }
 
 TEST(BrindleExport, AFailedFolderExitsOneAndTheOthersAreStillWritten) {
@@ -177,6 +193,32 @@ TEST(BrindleExport, StrictExitsThreeOnlyWhenAllIsWrittenButSomethingWasLeftOutOr
     EXPECT_EQ(warnedRun.status, 3);
     EXPECT_TRUE(Contains(warnedRun.err, "brindle-export: warning: ")) << warnedRun.err;
     EXPECT_EQ(RunExport(dir, {"--strict", gaps, absent}).status, 1) << "failure comes first";
+}
+
+TEST(BrindleExport, VerifyListsBrokenEntriesAndExitsOneOnlyWhenSomeEntryIsBroken) {
+    const TempDir dir;
+    for (const char* tile : {"T1", "T2", "T3"})
+        test::WriteTile(dir / "block" / tile);
+    const std::string block = (dir / "block").string();
+    ASSERT_EQ(RunExport(dir, {"-q", block}).status, 0);
+    const std::string index = test::ReadBytes(dir / "block" / "root.osgb");
+    const Outcome sound = RunExport(dir, {"--verify", block});
+    EXPECT_EQ(sound.status, 0) << sound.out << sound.err;
+    EXPECT_TRUE(Contains(sound.out, "3 entries ok, 0 broken")) << sound.out;
+
+    fs::remove(dir / "block" / "T2" / "root.osgb");
+    test::WriteText(dir / "block" / "T3" / "root.osgb", "not a scene");
+    const Outcome broken = RunExport(dir, {"--verify", block});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_TRUE(Contains(broken.out, "1 entries ok, 2 broken")) << broken.out;
+    EXPECT_TRUE(Contains(broken.out, "T2\\root.osgb: names a missing file")) << broken.out;
+    EXPECT_TRUE(Contains(broken.out, "T3\\root.osgb: failed to load: not an OpenSceneGraph"))
+        << broken.out;
+    EXPECT_EQ(test::ReadBytes(dir / "block" / "root.osgb"), index) << "nothing is written";
+
+    const Outcome noIndex = RunExport(dir, {"--verify", (dir / "block" / "T1").string()});
+    EXPECT_EQ(noIndex.status, 1);
+    EXPECT_TRUE(Contains(noIndex.err, "holds scene data, not an index")) << noIndex.err;
 }
 
 TEST(BrindleExport, UsageErrorsExitTwoAndSayWhatWasWrong) {
@@ -368,11 +410,56 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
                                    {"written", 2},
                                    {"failed", 1},
                                    {"cancelled", 0},
+                                   {"listed_twice", 0},
                                    {"entries", 3},
                                    {"left_out", 3},
                                    {"warnings", 1}}));
     EXPECT_EQ(run["cancelled"], false);
     EXPECT_EQ(run["succeeded"], false);
+    for (const json& folder : run["folders"])
+        EXPECT_TRUE(folder["first_listing"].is_null()) << folder.dump();
+}
+
+// dup/Twin/root.osgb is dup's own index through a link; dup listed twice around another
+// folder is written once, and an index naming Twin would have a reader load it in itself.
+TEST(BrindleExport, AFolderListedTwiceIsWrittenOnceAndSaidSo) {
+    TempDir dir;
+    test::WriteTile(dir / "dup" / "A");
+    test::WriteTile(dir / "big" / "A");
+    test::WriteTile(dir / "big" / "B");
+    const std::string dup = (dir / "dup").string();
+    const std::string big = (dir / "big").string();
+    ASSERT_EQ(RunExport(dir, {dup}).status, 0);
+    fs::create_directories(dir / "dup" / "Twin");
+    fs::create_symlink("../root.osgb", dir / "dup" / "Twin" / "root.osgb");
+
+    const Outcome outcome = RunExport(dir, {"-j", "1", dup, big, dup + "/"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "brindle-export: warning: " + dup + "/: the same folder as " + dup +
+                               ", listed earlier; exported once\n");
+    EXPECT_EQ(outcome.out, "wrote " + dup +
+                               "/root.osgb: 1 entry, translation (0.000, 0.000, 0.000); left out "
+                               "1: 1 leading back to the folder\n"
+                               "  Twin: it leads back to the listed folder\n"
+                               "wrote " +
+                               big +
+                               "/root.osgb: 2 entries, translation (0.000, 0.000, 0.000)\n"
+                               "3 folders: 2 written, 1 listed twice; 3 entries, 1 left out\n");
+    EXPECT_EQ(test::ReadIndex(dir / "dup" / "root.osgb").entries,
+              std::vector<std::string>{"A\\root.osgb"});
+    EXPECT_EQ(RunExport(dir, {"--strict", dup, dup}).status, 3) << "a repeat is worth a warning";
+
+    const json run = json::parse(RunExport(dir, {"--json", dup, big, dup}).out);
+    ASSERT_EQ(run["folders"].size(), 3u);
+    EXPECT_EQ(run["folders"][0]["status"], "written");
+    EXPECT_TRUE(run["folders"][0]["first_listing"].is_null());
+    EXPECT_EQ(run["folders"][2]["status"], "listed_twice");
+    EXPECT_EQ(run["folders"][2]["path"], dup);
+    EXPECT_EQ(run["folders"][2]["first_listing"], dup);
+    EXPECT_EQ(run["folders"][2]["entries"], json::array());
+    EXPECT_EQ(run["totals"]["written"], 2);
+    EXPECT_EQ(run["totals"]["listed_twice"], 1);
+    EXPECT_EQ(run["succeeded"], true);
 }
 
 TEST(BrindleExport, JsonCarriesPathsThatAreNotUtf8ByteForByte) {

@@ -7,9 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <chrono>
+#include <map>
 
 namespace brindle {
 namespace {
@@ -114,28 +113,73 @@ TEST(ExistingIndex, IndexesOfOtherShapesAndUnreadableFilesAreTreatedApart) {
     EXPECT_EQ(ReadBytes(garbled / "root.osgb"), "not a scene");
 }
 
+std::map<std::string, TileStatus> LeftOutReasons(const FolderReport& folder) {
+    std::map<std::string, TileStatus> reasons;
+    for (const LeftOutSubfolder& leftOut : folder.leftOut)
+        reasons[leftOut.name.string()] = leftOut.reason;
+    return reasons;
+}
+
+#ifndef _WIN32
+// Windows takes a backslash for a separator and allows no control character in a name, so
+// such subfolders exist only elsewhere.
 TEST(ExistingIndex, NamesThatWouldResolveElsewhereAreNotListed) {
     TempDir dir;
     const fs::path block = dir / "block";
     WriteTile(block / "A");
     WriteTile(block / "a\\..\\..\\x");
     WriteTile(block / "tab\there");
-    fs::create_directory_symlink(".", block / "Self");
-    fs::create_directory_symlink("..", block / "Parent");
-    fs::create_directories(block / "Twin");
-    ASSERT_TRUE(Export({block}).succeeded());
-    fs::create_symlink("../root.osgb", block / "Twin" / "root.osgb");
 
     const ExportReport report = Export({block});
     ASSERT_TRUE(report.succeeded());
     EXPECT_EQ(report.folders[0].entries, (Names{"A\\root.osgb"}));
-    std::map<std::string, TileStatus> reasons;
-    for (const LeftOutSubfolder& leftOut : report.folders[0].leftOut)
-        reasons[leftOut.name.string()] = leftOut.reason;
+    const auto reasons = LeftOutReasons(report.folders[0]);
+    EXPECT_EQ(reasons.size(), 2u);
     EXPECT_EQ(reasons.at("a\\..\\..\\x"), TileStatus::UnsafeName);
     EXPECT_EQ(reasons.at("tab\there"), TileStatus::UnsafeName);
+}
+#endif
+
+// Subfolders that lead back to the folder or above it: listing one would make the index name
+// itself, and a viewer would recurse without end. A link to a folder elsewhere is a tile
+// like any other.
+TEST(ExistingIndex, SubfoldersLeadingBackAreNotListed) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    WriteTile(block / "A");
+    WriteTile(dir / "other");
+    ASSERT_TRUE(test::MakeLink(".", block / "Self"));
+    ASSERT_TRUE(test::MakeLink("..", block / "Parent"));
+    ASSERT_TRUE(test::MakeLink(fs::path("..") / "other", block / "Other"));
+    ASSERT_TRUE(Export({block}).succeeded());
+    // The index under a second name: a hard link needs no privilege on any system.
+    fs::create_directories(block / "Hard");
+    fs::create_hard_link(block / "root.osgb", block / "Hard" / "root.osgb");
+
+    const ExportReport report = Export({block});
+    ASSERT_TRUE(report.succeeded());
+    EXPECT_EQ(report.folders[0].entries, (Names{"A\\root.osgb", "Other\\root.osgb"}));
+    const auto reasons = LeftOutReasons(report.folders[0]);
+    EXPECT_EQ(reasons.size(), 3u);
     EXPECT_EQ(reasons.at("Self"), TileStatus::LinksBack);
     EXPECT_EQ(reasons.at("Parent"), TileStatus::LinksBack);
+    EXPECT_EQ(reasons.at("Hard"), TileStatus::LinksBack);
+}
+
+TEST(ExistingIndex, ATileWhoseRootFileLinksToTheIndexIsNotListed) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    WriteTile(block / "A");
+    ASSERT_TRUE(Export({block}).succeeded());
+    fs::create_directories(block / "Twin");
+    if (!test::MakeLink(fs::path("..") / "root.osgb", block / "Twin" / "root.osgb"))
+        GTEST_SKIP() << "this system lets no symbolic link to a file be made";
+
+    const ExportReport report = Export({block});
+    ASSERT_TRUE(report.succeeded());
+    EXPECT_EQ(report.folders[0].entries, (Names{"A\\root.osgb"}));
+    const auto reasons = LeftOutReasons(report.folders[0]);
+    EXPECT_EQ(reasons.size(), 1u);
     EXPECT_EQ(reasons.at("Twin"), TileStatus::LinksBack);
 }
 
@@ -144,7 +188,10 @@ TEST(ExistingIndex, WritingKeepsTheModeCleansUpAndFitsLongPaths) {
     const fs::path block = dir / "block";
     WriteTile(block / "A");
     ASSERT_TRUE(Export({block}).succeeded());
+#ifndef _WIN32
+    // Windows keeps no mode bits beyond read-only.
     fs::permissions(block / "root.osgb", fs::perms(0640));
+#endif
     // Left by a run killed long ago, and by one still under way.
     WriteText(block / ".b-00ab12", "stale");
     WriteText(block / ".root.osgb.tmp-1f2e", "stale, older naming");
@@ -154,12 +201,20 @@ TEST(ExistingIndex, WritingKeepsTheModeCleansUpAndFitsLongPaths) {
     WriteText(block / ".b-00cd34", "recent");
 
     ASSERT_TRUE(Export({block}).succeeded());
+#ifndef _WIN32
     EXPECT_EQ(fs::status(block / "root.osgb").permissions(), fs::perms(0640));
+#endif
     EXPECT_EQ(FilesIn(block), (Names{".b-00cd34", "A", "root.osgb"}));
 
-    // A folder whose index path is just within the system's limit on path length.
+    // A folder whose index path is just within the system's limit on path length (on Windows,
+    // that of programs which do not declare themselves aware of long paths).
+#ifdef _WIN32
+    constexpr std::size_t kLongestPath = 259;
+#else
+    constexpr std::size_t kLongestPath = 4095;
+#endif
     fs::path deep = dir.path();
-    const std::size_t limit = 4095 - std::string("/T/root.osgb").size();
+    const std::size_t limit = kLongestPath - std::string("/T/root.osgb").size();
     while (deep.string().size() + 201 < limit)
         deep /= std::string(200, 'd');
     deep /= std::string(limit - deep.string().size() - 1, 'e');

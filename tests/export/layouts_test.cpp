@@ -261,7 +261,48 @@ TEST(FoldersOfBlocks, EachBlockIsPlacedOnceWhateverTheOrder) {
         const auto at = [&](const fs::path& f) { return ReportOf(report, f) - &report.folders[0]; };
         EXPECT_LT(at(project / "Block_C"), at(project));
         EXPECT_EQ(ReportOf(report, project / "Block_C")->master, project);
+        // A block listed on its own as well is exported once, where it comes first; its other
+        // listing is told as a repeat of that one.
+        std::size_t repeats = 0;
+        for (const fs::path& block :
+             {project / "Block_A", project / "Block_B", project / "Block_C"}) {
+            std::size_t written = 0;
+            for (const FolderReport& f : report.folders) {
+                if (f.folder != block)
+                    continue;
+                written += f.status == FolderStatus::Written;
+                if (f.status == FolderStatus::ListedTwice) {
+                    ++repeats;
+                    EXPECT_EQ(f.firstListing, block);
+                }
+            }
+            EXPECT_EQ(written, 1u) << block;
+        }
+        EXPECT_EQ(repeats, order.size() - 1);
     }
+}
+
+TEST(FoldersOfBlocks, ABlockThatFailedWhereItWasListedIsLeftOutOfItsFolderOfBlocks) {
+    TempDir dir;
+    const fs::path project = dir / "Project";
+    WriteBlock(project / "Block_A", 100);
+    WriteBlock(project / "Block_B", 200);
+    // Block_B's tiles do not load, so it gets no index: the folder of blocks, listed after it,
+    // must not name it, nor try it a second time.
+    WriteText(project / "Block_B" / "Tile_1" / "root.osgb", "not a scene");
+    WriteText(project / "Block_B" / "Tile_2" / "root.osgb", "not a scene");
+
+    const ExportReport report = Export({project / "Block_B", project});
+    ASSERT_EQ(report.folders.size(), 4u);
+    EXPECT_EQ(report.folders[0].status, FolderStatus::Failed);
+    EXPECT_EQ(report.folders[2].folder, project / "Block_B");
+    EXPECT_EQ(report.folders[2].status, FolderStatus::ListedTwice);
+    const FolderReport& master = report.folders[3];
+    EXPECT_EQ(master.folder, project);
+    EXPECT_EQ(master.entries, (Names{"Block_A\\root.osgb"}));
+    ASSERT_EQ(master.leftOut.size(), 1u);
+    EXPECT_EQ(master.leftOut[0].name, "Block_B");
+    EXPECT_EQ(master.leftOut[0].reason, TileStatus::BlockNotWritten);
 }
 
 } // namespace

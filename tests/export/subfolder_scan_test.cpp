@@ -16,12 +16,18 @@ std::vector<std::string> Names(const std::vector<fs::path>& paths) {
 
 TEST(ListSubfolders, ListsImmediateFoldersOnlySortedByName) {
     test::TempDir dir;
-    for (const char* name : {"b", "A", ".hidden", "a", "C", "b/deeper"})
+    for (const char* name : {"b", "A", ".hidden", "C", "b/deeper"})
         fs::create_directories(dir / name);
     test::WriteText(dir / "file.txt", "not a folder");
+    std::vector<std::string> expected{".hidden", "A", "b", "C"};
+#ifndef _WIN32
+    // Windows takes "a" for the name of the folder "A".
+    fs::create_directories(dir / "a");
+    expected.insert(expected.begin() + 2, "a");
+#endif
 
     const std::vector<fs::path> found = ListSubfolders(dir.path());
-    EXPECT_EQ(Names(found), (std::vector<std::string>{".hidden", "A", "a", "b", "C"}));
+    EXPECT_EQ(Names(found), expected);
     for (const fs::path& path : found) {
         EXPECT_TRUE(path.is_absolute());
         EXPECT_EQ(path.parent_path(), dir.path());

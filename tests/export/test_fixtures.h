@@ -2,6 +2,7 @@
 
 #include <osg/Vec3d>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,6 +27,16 @@ private:
 // Writes a small loadable scene to `folder`/root.osgb, creating the folder.
 void WriteTile(const std::filesystem::path& folder);
 
+// Writes a loadable tile of at least `bytes` and at most a few hundred bytes more to
+// `folder`/root.osgb, creating the folder: a point cloud drawn from `seed`, so the same
+// arguments give the same file. Real tiles are 64 KB and up, and the run treats them so.
+void WriteSizedTile(const std::filesystem::path& folder, std::uint64_t bytes, unsigned seed = 1);
+
+// Writes a loadable tile to `folder`/root.osgb, creating the folder, that is small on disk
+// but unpacks to much more: `vertices` points, 12 bytes each, on a small repeating grid,
+// compressed.
+void WriteHeavyTile(const std::filesystem::path& folder, std::uint64_t vertices);
+
 void WriteText(const std::filesystem::path& file, const std::string& text);
 std::string ReadBytes(const std::filesystem::path& file);
 
@@ -39,6 +50,12 @@ struct IndexContents {
 };
 
 IndexContents ReadIndex(const std::filesystem::path& file);
+
+// Makes `link` lead to `target`, a path absolute or relative to the link's folder; false when
+// the system lets no such link be made. On Windows a link to a folder is a junction (which
+// needs no privilege) where junctions can be made, else a symbolic link; under Wine, whose
+// calls make neither, it is a link of the host's, which Wine shows as a reparse point.
+bool MakeLink(const std::filesystem::path& target, const std::filesystem::path& link);
 
 // The file-format version in an .osgb header.
 unsigned OsgbFileVersion(const std::filesystem::path& file);

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <map>
 #include <thread>
@@ -41,12 +43,18 @@ TEST(TileIsolation, FilesThatAreNotRegularAreLeftOutWithoutBeingRead) {
     TempDir dir;
     const fs::path block = dir / "block";
     WriteTile(block / "A");
+    fs::create_directories(block / "Folder" / "root.osgb");
+    Names notRegular{"Folder"};
+#ifndef _WIN32
+    // A Windows file system holds no FIFOs, and its devices are no files to link to.
     fs::create_directories(block / "Fifo");
     ASSERT_EQ(mkfifo((block / "Fifo" / "root.osgb").c_str(), 0600), 0);
     fs::create_directories(block / "Zero");
     fs::create_symlink("/dev/zero", block / "Zero" / "root.osgb");
     fs::create_directories(block / "Random");
     fs::create_symlink("/dev/urandom", block / "Random" / "root.osgb");
+    notRegular.insert(notRegular.end(), {"Fifo", "Zero", "Random"});
+#endif
     // A sparse file of 1 GB: it must cost neither its size in memory nor the run.
     WriteText(block / "Sparse" / "root.osgb", "");
     fs::resize_file(block / "Sparse" / "root.osgb", std::uintmax_t{1} << 30);
@@ -56,8 +64,8 @@ TEST(TileIsolation, FilesThatAreNotRegularAreLeftOutWithoutBeingRead) {
     ASSERT_TRUE(report.succeeded());
     EXPECT_EQ(report.folders[0].entries, (Names{"A\\root.osgb", "Z\\root.osgb"}));
     const auto leftOut = LeftOutByName(report.folders[0]);
-    ASSERT_EQ(leftOut.size(), 4u);
-    for (const char* name : {"Fifo", "Zero", "Random"})
+    ASSERT_EQ(leftOut.size(), notRegular.size() + 1);
+    for (const std::string& name : notRegular)
         EXPECT_EQ(leftOut.at(name).reason, TileStatus::NotRegularFile) << name;
     // The reader takes a file of zeros for text and reads it whole, as a plain load does.
     const TileStatus sparse = leftOut.at("Sparse").reason;
@@ -66,6 +74,9 @@ TEST(TileIsolation, FilesThatAreNotRegularAreLeftOutWithoutBeingRead) {
 }
 
 TEST(TileIsolation, AWorkerThatDiesCostsOnlyItsTile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the stand-in worker is a shell script";
+#endif
     TempDir dir;
     for (const char* tile : {"A", "B", "C"})
         WriteTile(dir / "block" / tile);
@@ -84,6 +95,9 @@ TEST(TileIsolation, AWorkerThatDiesCostsOnlyItsTile) {
 }
 
 TEST(TileIsolation, AWorkerPastItsDeadlineIsReplaced) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the stand-in worker is a shell script";
+#endif
     TempDir dir;
     WriteTile(dir / "block" / "A");
     WriteTile(dir / "block" / "B");
@@ -149,6 +163,9 @@ TEST(TileIsolation, AMissingWorkerFailsTheFolderAndSaysWhich) {
 // Tiles are parsed in workers, so the process running the export keeps its scene-graph
 // library as it was: image reads return real images, and two runs do not meet.
 TEST(TileIsolation, RunsLeaveTheCallersReaderAlone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows build links no image reader to read the texture with";
+#endif
     TempDir dir;
     const fs::path image = dir / "texture.png";
     osg::ref_ptr<osg::Image> pixels = new osg::Image;

@@ -226,7 +226,8 @@ std::map<std::string, PlainLoad> LoadEachInChildProcess(const fs::path& block) {
         const pid_t child = fork();
         if (child == 0) {
             osg::setNotifyLevel(osg::FATAL);
-#ifndef __SANITIZE_ADDRESS__ // whose shadow memory alone is larger
+            // A sanitizer's shadow memory alone is larger than the limit.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
             const rlimit memory{rlim_t{3} << 30, rlim_t{3} << 30};
             setrlimit(RLIMIT_AS, &memory);
 #endif
@@ -330,7 +331,12 @@ TEST(TileValidation, DamagedTilesFailWhereAPlainLoadFailsCrashesOrHangs) {
     const auto verdicts = Validate(dir.path(), false, ShortDeadlines());
     const std::map<std::string, TileStatus> byName(verdicts.begin(), verdicts.end());
     EXPECT_EQ(byName.at("huge_array_count"), TileStatus::OutOfMemory);
-    EXPECT_EQ(byName.at("huge_compressor_name"), TileStatus::OutOfMemory);
+    // A name of 2 GB fits under the second, higher ceiling where the machine has 4 GB of
+    // memory or more; the read then finds the file ends first, or runs past the deadline.
+    const TileStatus hugeName = byName.at("huge_compressor_name");
+    EXPECT_TRUE(hugeName == TileStatus::OutOfMemory || hugeName == TileStatus::LoadFailed ||
+                hugeName == TileStatus::TimedOut)
+        << int(hugeName);
     int crashedOrHung = 0;
     for (const auto& [name, load] : plain) {
         EXPECT_EQ(byName.at(name) == TileStatus::Valid, load == PlainLoad::Loaded)
@@ -350,6 +356,126 @@ TEST(TileValidation, AnIndexThatResolvesToItselfDoesNotRecurse) {
     const auto verdicts = Validate(dir / "block", false);
     ASSERT_EQ(verdicts.size(), 1u);
     EXPECT_EQ(verdicts[0].second, TileStatus::Valid);
+}
+
+// What a dry run over `block` reports for each subfolder it leaves out, by name.
+std::map<std::string, LeftOutSubfolder> LeftOut(const fs::path& block, bool full,
+                                                const TileLimits& limits = ShortDeadlines()) {
+    ExportOptions options;
+    options.limits = limits;
+    options.dryRun = true;
+    options.fullValidation = full;
+    const ExportReport report = ExportFolderIndexes({block}, options);
+    std::map<std::string, LeftOutSubfolder> byName;
+    for (const LeftOutSubfolder& leftOut : report.folders.at(0).leftOut)
+        byName[leftOut.name.string()] = leftOut;
+    return byName;
+}
+
+TEST(TileValidation, AFailedLoadNamesItsCause) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    const std::string sound = test::ReadBytes(WriteRealisticTile(block / "sound"));
+    const auto write = [&](const std::string& name, const std::string& bytes) {
+        test::WriteText(block / name / "root.osgb", bytes);
+    };
+    write("empty", "");
+    write("text", "not a scene\n");
+    write("jpeg",
+          std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01", 13) + std::string(4000, '\x55'));
+    write("cut_header", sound.substr(0, 14));
+    write("cut_content", sound.substr(0, sound.size() / 2));
+    write("bogus_compressor", sound.substr(0, kCompressorOffset) + LittleEndian32(5) + "lzma9" +
+                                  Gzip(sound.substr(kCompressorOffset + 5)));
+    std::string bumped = sound;
+    bumped.replace(12, 4,
+                   LittleEndian32(test::OsgbFileVersion(block / "sound" / "root.osgb") + 40));
+    write("newer_version_sound", bumped);
+    // A newer writer's file this reader cannot parse is told from one cut short by its version.
+    write("newer_version_cut", bumped.substr(0, bumped.size() / 2));
+    // Only the reader can tell what is wrong inside a compressed stream.
+    const std::string zlib = Gzip(sound.substr(kCompressorOffset + 5));
+    write("compressed_cut", sound.substr(0, kCompressorOffset) + LittleEndian32(4) + "zlib" +
+                                zlib.substr(0, zlib.size() / 2));
+
+    const QuietReader quiet;
+    for (const bool full : {false, true}) {
+        SCOPED_TRACE(full ? "full" : "fast");
+        const auto leftOut = LeftOut(block, full);
+        EXPECT_EQ(leftOut.count("sound"), 0u);
+        EXPECT_EQ(leftOut.count("newer_version_sound"), 0u)
+            << "a newer version alone does not stop the reader";
+        const std::map<std::string, LoadFailure> expected = {
+            {"empty", LoadFailure::EmptyFile},
+            {"text", LoadFailure::NotAScene},
+            {"jpeg", LoadFailure::NotAScene},
+            {"cut_header", LoadFailure::Truncated},
+            {"cut_content", LoadFailure::Truncated},
+            {"bogus_compressor", LoadFailure::UnknownCompressor},
+            {"newer_version_cut", LoadFailure::UnsupportedVersion},
+            {"compressed_cut", LoadFailure::ReaderError},
+        };
+        for (const auto& [name, failure] : expected) {
+            // The reader itself may run on for ever over an uncompressed file cut short.
+            if (full && failure != LoadFailure::ReaderError && name.find("cut") != name.npos)
+                continue;
+            ASSERT_EQ(leftOut.count(name), 1u) << name;
+            EXPECT_EQ(leftOut.at(name).reason, TileStatus::LoadFailed) << name;
+            EXPECT_EQ(int(leftOut.at(name).loadFailure), int(failure)) << name;
+        }
+        const std::string& said = leftOut.at("compressed_cut").readerText;
+        EXPECT_FALSE(said.empty()) << "the reader's own words";
+        EXPECT_LE(said.size(), kMaxReaderText);
+        EXPECT_TRUE(leftOut.at("empty").readerText.empty());
+    }
+}
+
+// The index this tool writes, and any tile like it, makes a viewer load the files it names at
+// once, and those the files name in turn.
+TEST(TileValidation, FilesAnIndexTileNamesAreFollowedAndCyclesLeftOut) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    test::WriteTile(block / "plain");
+    // The reader's own search would find the index again for the missing name, for ever.
+    WriteIndexOver(block / "missing_child", {"T1\\root.osgb", "../plain/root.osgb"});
+    WriteIndexOver(block / "names_itself", {"root.osgb"});
+    WriteIndexOver(block / "loop_a", {"..\\loop_b\\root.osgb"});
+    WriteIndexOver(block / "loop_b", {"../loop_a/root.osgb"});
+    // A cycle through another name for the same file.
+    WriteIndexOver(block / "through_alias", {"alias.osgb"});
+    fs::create_hard_link(block / "through_alias" / "root.osgb",
+                         block / "through_alias" / "alias.osgb");
+    // Two ways to one file are no cycle.
+    test::WriteTile(block / "diamond" / "leaf");
+    WriteIndexOver(block / "diamond" / "left", {"../leaf/root.osgb"});
+    WriteIndexOver(block / "diamond", {"left/root.osgb", "left\\root.osgb", "leaf/root.osgb"});
+    // A named file that fails to load is left out of the view, not the tile out of the index.
+    test::WriteText(block / "broken_child" / "child.osgb", "not a scene");
+    WriteIndexOver(block / "broken_child", {"child.osgb"});
+    // A named file that exceeds the tile's memory ceiling takes the tile with it.
+    WriteIndexOver(block / "hungry_child", {"child.osgb"});
+    const std::string sound = test::ReadBytes(WriteRealisticTile(dir / "sound"));
+    const std::size_t array = sound.find("osg::Vec3Array");
+    ASSERT_NE(array, std::string::npos);
+    const std::size_t count = sound.find(LittleEndian32(25 * 25), array);
+    ASSERT_NE(count, std::string::npos);
+    std::string hungry = sound;
+    hungry.replace(count, 4, LittleEndian32(0x3fffffff));
+    test::WriteText(block / "hungry_child" / "child.osgb", hungry);
+
+    const QuietReader quiet;
+    for (const bool full : {false, true}) {
+        SCOPED_TRACE(full ? "full" : "fast");
+        const auto leftOut = LeftOut(block, full);
+        for (const char* name : {"plain", "missing_child", "diamond", "broken_child"})
+            EXPECT_EQ(leftOut.count(name), 0u) << name;
+        for (const char* name : {"names_itself", "loop_a", "loop_b", "through_alias"}) {
+            ASSERT_EQ(leftOut.count(name), 1u) << name;
+            EXPECT_EQ(leftOut.at(name).reason, TileStatus::Cycle) << name;
+        }
+        ASSERT_EQ(leftOut.count("hungry_child"), 1u);
+        EXPECT_EQ(leftOut.at("hungry_child").reason, TileStatus::OutOfMemory);
+    }
 }
 
 TEST(TileValidation, FullAndFastExportsWriteIdenticalFiles) {

@@ -5,6 +5,7 @@
 #include "results_dialog.h"
 
 #include <osg/Geode>
+#include <osg/Geometry>
 #include <osg/Shape>
 #include <osg/ShapeDrawable>
 #include <osgDB/ReadFile>
@@ -39,6 +40,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -55,6 +58,25 @@ bool writeTile(const QString& folder, const QString& tile) {
     osg::ref_ptr<osg::Geode> geode = new osg::Geode;
     geode->addDrawable(new osg::ShapeDrawable(new osg::Box(osg::Vec3(0, 0, 0), 1.0f)));
     return osgDB::writeNodeFile(*geode, (dir + QStringLiteral("/root.osgb")).toStdString());
+}
+
+// Writes `folder`/`tile`/root.osgb of at least `bytes`, as real tiles are: a point cloud of
+// fixed, varied coordinates, so that no writer option shrinks it.
+bool writeRealSizeTile(const QString& folder, const QString& tile, std::size_t bytes) {
+    const QString dir = folder + QLatin1Char('/') + tile;
+    if (!QDir().mkpath(dir))
+        return false;
+    osg::ref_ptr<osg::Vec3Array> points = new osg::Vec3Array;
+    for (std::size_t i = 0; i <= bytes / sizeof(osg::Vec3); ++i)
+        points->push_back(osg::Vec3(float(i * 7919 % 10007), float(i * 104729 % 1009), 0.5f));
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setVertexArray(points);
+    geometry->addPrimitiveSet(new osg::DrawArrays(GL_POINTS, 0, GLsizei(points->size())));
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    geode->addDrawable(geometry);
+    const QString file = dir + QStringLiteral("/root.osgb");
+    return osgDB::writeNodeFile(*geode, file.toStdString()) &&
+           QFileInfo(file).size() >= qint64(bytes);
 }
 
 QString makeDataFolder(const QTemporaryDir& temp, const QString& name) {
@@ -260,10 +282,13 @@ private slots:
     void layoutAndHint();
     void addSortsAndOkExportsInListOrder();
     void chooserAnswers();
+    void aFolderIsListedOnce();
     void deleteNeedsSelection();
     void dropAddsFoldersOnly();
+    void realSizeTilesExport();
     void leftOutTilesShowResults();
     void failedRunReturnsToList();
+    void runThatThrowsReturnsToList();
     void resultsTellTheWholeStory();
     void blocksShowUnderTheirFolder();
     void replaceIsAskedAndAnswered();
@@ -395,18 +420,96 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
     }
 }
 
+// A folder of real-size tiles, the biggest last, through the dialog's own export.
+void MainDialogTest::realSizeTilesExport() {
+    QTemporaryDir temp;
+    const QString folder = temp.filePath(QStringLiteral("测区"));
+    // Two tiles: with two workers or more, both are taken before reading ahead starts.
+    const QStringList tiles{QStringLiteral("Tile_1"), QStringLiteral("Tile_2")};
+    for (int i = 0; i < tiles.size(); ++i)
+        QVERIFY(writeRealSizeTile(folder, tiles[i], std::size_t(80 + 300 * i) << 10));
+
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(oneAtATime({folder}));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("addButton")), Qt::LeftButton);
+    BoxReader done(QStringLiteral("exportSucceeded"), QStringLiteral("export_real_size"));
+    clickButton(dlg, QStringLiteral("okButton"));
+
+    QVERIFY(done.seen());
+    QCOMPARE(done.text, QStringLiteral("Brindle|导出成功"));
+    QCOMPARE(dlg.lastReport().folders.size(), size_t(1));
+    const brindle::FolderReport& report = dlg.lastReport().folders[0];
+    QVERIFY(report.status == brindle::FolderStatus::Written);
+    QCOMPARE(report.entries, (std::vector<std::string>{"Tile_1\\root.osgb", "Tile_2\\root.osgb"}));
+    QVERIFY(report.leftOut.empty());
+    QVERIFY(hasIndex(folder));
+}
+
 void MainDialogTest::chooserAnswers() {
     CBrindleDlg dlg;
-    // A cancelled trip adds nothing; a trip may bring several folders; duplicates stay.
+    // A cancelled trip adds nothing; a trip may bring several folders.
     dlg.setFolderChooser(scriptedChooser(
-        {{QStringLiteral("/data/x")}, {}, {QStringLiteral("/data/y"), QStringLiteral("/data/x")}}));
+        {{QStringLiteral("/data/x")}, {}, {QStringLiteral("/data/y"), QStringLiteral("/data/z")}}));
     auto* add = dlg.findChild<QPushButton*>(QStringLiteral("addButton"));
     QTest::mouseClick(add, Qt::LeftButton);
     QTest::mouseClick(add, Qt::LeftButton);
     QCOMPARE(dlg.folders(), QStringList{QStringLiteral("/data/x")});
     QTest::mouseClick(add, Qt::LeftButton);
-    QCOMPARE(dlg.folders(), (QStringList{QStringLiteral("/data/x"), QStringLiteral("/data/x"),
-                                         QStringLiteral("/data/y")}));
+    QCOMPARE(dlg.folders(), (QStringList{QStringLiteral("/data/x"), QStringLiteral("/data/y"),
+                                         QStringLiteral("/data/z")}));
+}
+
+// Listing a folder twice would only export it twice: the list takes each folder once, however
+// it is spelled or reached, whether chosen or dropped, and shows the entry it already has.
+void MainDialogTest::aFolderIsListedOnce() {
+    QTemporaryDir temp;
+    const QString a = makeDataFolder(temp, QStringLiteral("测区 a"));
+    const QString b = makeDataFolder(temp, QStringLiteral("b"));
+    const QString link = temp.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(a, link));
+
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(scriptedChooser({{b},
+                                          {a},
+                                          {a + QStringLiteral("/")},
+                                          {link, b + QStringLiteral("/../b")},
+                                          {temp.filePath(QStringLiteral("b/tile_0/.."))}}));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    auto* add = dlg.findChild<QPushButton*>(QStringLiteral("addButton"));
+    auto* list = dlg.findChild<QListWidget*>(QStringLiteral("folderList"));
+    QTest::mouseClick(add, Qt::LeftButton);
+    QTest::mouseClick(add, Qt::LeftButton);
+    // In the list's own order, whatever its collation.
+    const QStringList both = dlg.folders();
+    QCOMPARE(both.size(), 2);
+    QVERIFY(both.contains(a) && both.contains(b));
+    const int rowOfA = both.indexOf(a);
+    list->clearSelection();
+    QTest::mouseClick(add, Qt::LeftButton);
+    QCOMPARE(dlg.folders(), both);
+    QCOMPARE(list->currentRow(), rowOfA);
+    QVERIFY2(list->item(rowOfA)->isSelected(), "the entry already listed is shown");
+    for (int trip = 0; trip < 2; ++trip)
+        QTest::mouseClick(add, Qt::LeftButton);
+    QCOMPARE(dlg.folders(), both);
+
+    // Dropped: the same folder again, and once more in the same drop, are not added.
+    const QString c = makeDataFolder(temp, QStringLiteral("c"));
+    QMimeData mixed;
+    mixed.setUrls({QUrl::fromLocalFile(link), QUrl::fromLocalFile(c),
+                   QUrl::fromLocalFile(c + QStringLiteral("/."))});
+    const QPoint at = list->viewport()->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &drop);
+    QVERIFY(drop.isAccepted());
+    QStringList three = dlg.folders();
+    QCOMPARE(three.size(), 3);
+    QVERIFY(three.contains(a) && three.contains(b) && three.contains(c));
 }
 
 void MainDialogTest::deleteNeedsSelection() {
@@ -574,6 +677,54 @@ void MainDialogTest::failedRunReturnsToList() {
     QVERIFY(hasIndex(good));
 }
 
+void MainDialogTest::runThatThrowsReturnsToList() {
+    QTemporaryDir temp;
+    const QString a = makeDataFolder(temp, QStringLiteral("a"));
+    const QString b = makeDataFolder(temp, QStringLiteral("b"));
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(oneAtATime({a, b}));
+    for (int i = 0; i < 2; ++i)
+        clickButton(dlg, QStringLiteral("addButton"));
+    const QStringList before = dlg.folders();
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+    struct Case {
+        QString name;
+        std::function<void()> fail;
+        QStringList said; // what the box must say
+    };
+    const Case cases[] = {
+        {QStringLiteral("out_of_memory"),
+         [] { throw std::bad_alloc(); },
+         {QStringLiteral("内存不足")}},
+        {QStringLiteral("exception"),
+         [] { throw std::runtime_error("tile index 7 out of range"); },
+         {QStringLiteral("意外错误"), QStringLiteral("tile index 7 out of range")}},
+        {QStringLiteral("not_an_exception"), [] { throw 42; }, {QStringLiteral("意外错误")}},
+    };
+    for (const Case& c : cases) {
+        dlg.setExportRunner([&c](const std::vector<std::filesystem::path>&,
+                                 const brindle::ExportOptions&) -> brindle::ExportReport {
+            c.fail();
+            return {};
+        });
+        BoxReader box(QStringLiteral("exportFailed"), QStringLiteral("run_threw_") + c.name);
+        ModalWatcher wrongly(QStringLiteral("exportSucceeded"),
+                             [](QWidget* w) { static_cast<QMessageBox*>(w)->accept(); });
+        clickButton(dlg, QStringLiteral("okButton"));
+        QVERIFY2(box.seen(), qPrintable(c.name));
+        QVERIFY(!wrongly.seen());
+        for (const QString& words : c.said)
+            QVERIFY2(box.text.contains(words), qPrintable(box.text));
+        QCOMPARE(box.buttons, 1);
+        // Back to the list as it was, ready for another OK.
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.folders(), before);
+        QVERIFY(dlg.lastReport().folders.empty());
+    }
+}
+
 void MainDialogTest::resultsTellTheWholeStory() {
     // A report as a large run gives it: hundreds of left-out tiles, an origin carried over,
     // a warning, and a folder that could not be written.
@@ -587,7 +738,9 @@ void MainDialogTest::resultsTellTheWholeStory() {
             {QStringLiteral("Tile_+%1_+000").arg(i, 3, 10, QLatin1Char('0')).toStdString(),
              i % 3 ? brindle::TileStatus::NoRootFile : brindle::TileStatus::TimedOut,
              {},
-             20000});
+             20000,
+             {},
+             {}});
     brindle::FolderReport second = writtenFolder("/survey/block_b");
     second.originSource = brindle::OriginSource::CarriedOver;
     second.originReport = first.originReport;
@@ -595,7 +748,7 @@ void MainDialogTest::resultsTellTheWholeStory() {
     second.warnings.push_back(
         {brindle::ProblemKind::ReportNoOrigin, "/survey/block_b/report.txt", {}});
     second.leftOut.push_back(
-        {"Tile_9", brindle::TileStatus::OutOfMemory, {}, std::uint64_t{512} << 20});
+        {"Tile_9", brindle::TileStatus::OutOfMemory, {}, std::uint64_t{512} << 20, {}, {}});
     brindle::FolderReport third;
     third.folder = "/survey/block_c";
     third.status = brindle::FolderStatus::Failed;
@@ -715,7 +868,8 @@ void MainDialogTest::pagedIndexIsOffered() {
         report.folders.push_back(writtenFolder(folders.at(0)));
         report.folders.back().index = options.index;
         report.folders.back().proxyLeaves = {"nested\\root.osgb"};
-        report.folders.back().leftOut.push_back({"Empty", brindle::TileStatus::NoRootFile, {}, 0});
+        report.folders.back().leftOut.push_back(
+            {"Empty", brindle::TileStatus::NoRootFile, {}, 0, {}, {}});
         return report;
     });
     dlg.show();

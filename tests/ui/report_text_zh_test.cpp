@@ -11,7 +11,7 @@ namespace {
 
 brindle::LeftOutSubfolder leftOut(const char* name, brindle::TileStatus reason,
                                   std::error_code cause = {}, std::uint64_t limit = 0) {
-    return {name, reason, cause, limit};
+    return {name, reason, cause, limit, {}, {}};
 }
 
 std::error_code errc(std::errc code) {
@@ -28,6 +28,7 @@ private slots:
     void problemsNameTheirPath();
     void originAndTranslation();
     void wholeReport();
+    void listedTwice();
     void replaceQuestions();
     void pathsSurviveTheRoundTrip();
 };
@@ -37,7 +38,8 @@ void ReportTextTest::leftOutReasons() {
     const TileStatus all[] = {TileStatus::NoRootFile, TileStatus::NotRegularFile,
                               TileStatus::LoadFailed, TileStatus::ReaderCrashed,
                               TileStatus::TimedOut,   TileStatus::OutOfMemory,
-                              TileStatus::UnsafeName, TileStatus::LinksBack};
+                              TileStatus::UnsafeName, TileStatus::LinksBack,
+                              TileStatus::Cycle,      TileStatus::BlockNotWritten};
     QSet<QString> seen;
     for (TileStatus status : all)
         seen.insert(ReportWording::leftOutReason(leftOut("t", status, {}, 1000)));
@@ -60,6 +62,22 @@ void ReportTextTest::leftOutReasons() {
              QStringLiteral("root.osgb 无法加载（权限不足）"));
     QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::LoadFailed)),
              QStringLiteral("root.osgb 无法加载"));
+    // A load that failed for a reason of the file's own names it; the reader's words verbatim.
+    const std::pair<brindle::LoadFailure, const char*> causes[] = {
+        {brindle::LoadFailure::EmptyFile, "文件为空"},
+        {brindle::LoadFailure::NotAScene, "不是 OSG 场景文件"},
+        {brindle::LoadFailure::Truncated, "文件被截断"},
+        {brindle::LoadFailure::UnknownCompressor, "未知的压缩方式"},
+        {brindle::LoadFailure::UnsupportedVersion, "不支持的文件版本"},
+        {brindle::LoadFailure::ReaderError, "Failed to decompress stream"},
+    };
+    for (const auto& [failure, words] : causes) {
+        brindle::LeftOutSubfolder failed = leftOut("t", TileStatus::LoadFailed);
+        failed.loadFailure = failure;
+        failed.readerText = "Failed to decompress stream";
+        QCOMPARE(ReportWording::leftOutReason(failed),
+                 QStringLiteral("root.osgb 无法加载（%1）").arg(QString::fromUtf8(words)));
+    }
 }
 
 void ReportTextTest::causesInChinese() {
@@ -88,6 +106,7 @@ void ReportTextTest::problemsNameTheirPath() {
         ProblemKind::ExistingUnreadable,     ProblemKind::NoTilesKeptIndex,
         ProblemKind::ReportUnreadable,       ProblemKind::ReportNotRegularFile,
         ProblemKind::ReportNoSecondLine,     ProblemKind::ReportNoOrigin,
+        ProblemKind::ReportOriginNotFinite,  ProblemKind::IndexNotFlushed,
         ProblemKind::NoTilesFound,           ProblemKind::NoTilesLooksLikeTile,
         ProblemKind::NoTilesOneLevelTooHigh, ProblemKind::MetadataUnreadable,
         ProblemKind::MetadataNotRegularFile, ProblemKind::MetadataTooLarge,
@@ -128,6 +147,7 @@ void ReportTextTest::wholeReport() {
     written.originSource = brindle::OriginSource::ThisFolder;
     written.originReport = "/blocks/a/report.txt";
     written.leftOut = {leftOut("t3", brindle::TileStatus::NoRootFile)};
+    written.recheckedTiles = {"t2"};
     report.folders.push_back(written);
 
     brindle::ui::ReportText text = ReportWording::describe(report);
@@ -139,6 +159,9 @@ void ReportTextTest::wholeReport() {
     const QString plain = ReportWording::plainText(text);
     QVERIFY2(plain.contains(QStringLiteral("t3：无 root.osgb")), qPrintable(plain));
     QVERIFY2(plain.contains(QStringLiteral("未收录的子目录（1 个）")), qPrintable(plain));
+    QVERIFY2(
+        plain.contains(QStringLiteral("警告：子目录 t2 超出内存上限，已单独用更多内存重新检查")),
+        qPrintable(plain));
 
     brindle::FolderReport failed;
     failed.folder = "/blocks/b";
@@ -162,6 +185,33 @@ void ReportTextTest::wholeReport() {
     QCOMPARE(text.headline, QStringLiteral("导出未完成"));
     QVERIFY2(text.summary.contains(QStringLiteral("1 个目录因取消未写入")),
              qPrintable(text.summary));
+}
+
+void ReportTextTest::listedTwice() {
+    brindle::ExportReport report;
+    brindle::FolderReport written;
+    written.folder = "/blocks/a";
+    written.status = brindle::FolderStatus::Written;
+    written.entries = {"t1\\root.osgb"};
+    brindle::FolderReport again;
+    again.folder = "/blocks/a/";
+    again.indexFile = "/blocks/a/root.osgb";
+    again.status = brindle::FolderStatus::ListedTwice;
+    again.firstListing = "/blocks/a";
+    report.folders = {written, again};
+
+    const brindle::ui::ReportText text = ReportWording::describe(report);
+    QVERIFY(text.succeeded);
+    QCOMPARE(text.summary, QStringLiteral("已写入 1 个目录，1 个目录重复列出。"));
+    const brindle::ui::FolderText& repeat = text.folders.at(1);
+    QCOMPARE(repeat.status, QStringLiteral("重复列出，未再导出"));
+    QVERIFY2(repeat.ok, "a repeat is no failure");
+    QVERIFY(repeat.entries.isEmpty() && repeat.translation.isEmpty() && repeat.error.isEmpty());
+    QCOMPARE(repeat.warnings,
+             QStringList{QStringLiteral("与 %1 是同一目录，只在那里导出一次")
+                             .arg(QDir::toNativeSeparators(QStringLiteral("/blocks/a")))});
+    QVERIFY2(ReportWording::plainText(text).contains(QStringLiteral("状态：重复列出，未再导出")),
+             qPrintable(ReportWording::plainText(text)));
 }
 
 void ReportTextTest::replaceQuestions() {

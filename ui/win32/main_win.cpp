@@ -5,6 +5,7 @@
 #include "resource.h"
 
 #include "export/export_run.h"
+#include "export/folder_identity.h"
 
 #include <windows.h>
 
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -158,7 +160,7 @@ struct RunShared {
     std::mutex mutex;
     std::optional<brindle::ExportProgress> progress; // the latest, not yet shown
     std::optional<brindle::ExportReport> report;     // set once, when the run is over
-    bool failed = false; // the run threw (out of memory); there is no report
+    std::wstring failure; // why the run threw, in words; there is no report then
 };
 
 class ExportRun {
@@ -171,7 +173,8 @@ public:
             m_worker.join();
     }
 
-    // Runs the export under a modal progress dialog; the report, or nothing if it failed.
+    // Runs the export under a modal progress dialog; the report, or nothing if it threw (then
+    // failure() says why).
     std::optional<brindle::ExportReport> runUnder(HWND owner) {
         DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner, &ExportRun::proc,
                         reinterpret_cast<LPARAM>(this));
@@ -179,6 +182,11 @@ public:
             m_worker.join();
         const std::lock_guard<std::mutex> lock(m_shared.mutex);
         return std::move(m_shared.report);
+    }
+
+    std::wstring failure() {
+        const std::lock_guard<std::mutex> lock(m_shared.mutex);
+        return m_shared.failure;
     }
 
 private:
@@ -221,16 +229,21 @@ private:
                    IDYES;
         };
         std::optional<brindle::ExportReport> report;
-        bool failed = false;
+        std::wstring failure;
+        // Whatever the run throws is told as what it is, not all as a lack of memory.
         try {
             report = brindle::ExportFolderIndexes(m_folders, options);
-        } catch (const std::exception&) {
-            failed = true;
+        } catch (const std::bad_alloc&) {
+            failure = ReportWording::runOutOfMemory();
+        } catch (const std::exception& e) {
+            failure = ReportWording::runFailedUnexpectedly(e.what());
+        } catch (...) {
+            failure = ReportWording::runFailedUnexpectedly({});
         }
         {
             const std::lock_guard<std::mutex> lock(m_shared.mutex);
             m_shared.report = std::move(report);
-            m_shared.failed = failed;
+            m_shared.failure = std::move(failure);
         }
         PostMessageW(m_dialog, WM_APP_DONE, 0, 0);
     }
@@ -454,14 +467,17 @@ private:
         DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUTBOX), m_dialog, AboutProc, 0);
     }
 
+    // The list box sorts the list itself. A folder already listed, under this or another
+    // spelling ("A\", a link to A), is not added again: its entry is selected instead.
     void addFolder(const std::wstring& folder) {
         if (folder.empty())
             return;
-        // The list is sorted by the list box itself; a folder listed twice would only be
-        // exported twice.
-        if (SendMessageW(list(), LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                         reinterpret_cast<LPARAM>(folder.c_str())) == LB_ERR)
+        if (const std::optional<std::size_t> listed = brindle::FindSameFolder(folders(), folder)) {
+            SendMessageW(list(), LB_SETCURSEL, static_cast<WPARAM>(*listed), 0);
+            updateDeleteButton();
+        } else {
             SendMessageW(list(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+        }
         m_lastFolder = folder;
     }
 
@@ -555,7 +571,7 @@ private:
         ExportRun run(listed, index);
         const std::optional<brindle::ExportReport> report = run.runUnder(m_dialog);
         if (!report) {
-            Message(m_dialog, T("导出时内存不足，未能完成。"), MB_OK | MB_ICONERROR);
+            Message(m_dialog, run.failure(), MB_OK | MB_ICONERROR);
             return;
         }
         present(*report);

@@ -50,8 +50,13 @@ FolderText DescribeFolder(const FolderReport& folder) {
     FolderText text;
     text.folder = NativePathText(folder.folder);
     text.status = ReportWording::status(folder.status);
-    text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
-    if (text.ok) {
+    // A repeat's index is its first listing's; it is told apart, not marked as failed.
+    text.ok = folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun ||
+              folder.status == FolderStatus::ListedTwice;
+    if (folder.status == FolderStatus::ListedTwice)
+        text.warnings.push_back(
+            Fill(T("与 %1 是同一目录，只在那里导出一次"), {NativePathText(folder.firstListing)}));
+    else if (text.ok) {
         text.entries = Number(folder.entries.size());
         if (folder.index == IndexKind::Paged)
             text.entries = folder.proxyLeaves.empty()
@@ -70,6 +75,9 @@ FolderText DescribeFolder(const FolderReport& folder) {
         text.error = ReportWording::problem(*folder.error);
     for (const Problem& warning : folder.warnings)
         text.warnings.push_back(ReportWording::problem(warning));
+    for (const std::filesystem::path& tile : folder.recheckedTiles)
+        text.warnings.push_back(
+            Fill(T("子目录 %1 超出内存上限，已单独用更多内存重新检查"), {tile.wstring()}));
     text.leftOut.reserve(folder.leftOut.size());
     for (const LeftOutSubfolder& leftOut : folder.leftOut)
         text.leftOut.emplace_back(leftOut.name.wstring(), ReportWording::leftOutReason(leftOut));
@@ -77,12 +85,14 @@ FolderText DescribeFolder(const FolderReport& folder) {
 }
 
 std::wstring Summarize(const ExportReport& report) {
-    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, leftOut = 0, warnings = 0;
+    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, listedTwice = 0, leftOut = 0,
+                warnings = 0;
     for (const FolderReport& folder : report.folders) {
         written += folder.status == FolderStatus::Written;
         dryRun += folder.status == FolderStatus::DryRun;
         failed += folder.status == FolderStatus::Failed;
         cancelled += folder.status == FolderStatus::Cancelled;
+        listedTwice += folder.status == FolderStatus::ListedTwice;
         leftOut += folder.leftOut.size();
         warnings += folder.warnings.size();
     }
@@ -97,6 +107,8 @@ std::wstring Summarize(const ExportReport& report) {
         parts.push_back(Fill(T("%1 个目录失败"), {Number(failed)}));
     if (cancelled > 0)
         parts.push_back(Fill(T("%1 个目录因取消未写入"), {Number(cancelled)}));
+    if (listedTwice > 0)
+        parts.push_back(Fill(T("%1 个目录重复列出"), {Number(listedTwice)}));
     if (leftOut > 0)
         parts.push_back(Fill(T("%1 个子目录未收录"), {Number(leftOut)}));
     if (warnings > 0)
@@ -120,6 +132,16 @@ std::wstring WideFromUtf8(const std::string& text) {
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
                         length);
+    return wide;
+}
+
+std::wstring WideFromCodePage(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
     return wide;
 }
 
@@ -219,6 +241,8 @@ std::wstring ReportWording::status(FolderStatus status) {
         return T("失败");
     case FolderStatus::Cancelled:
         return T("已取消，未写入");
+    case FolderStatus::ListedTwice:
+        return T("重复列出，未再导出");
     }
     return {};
 }
@@ -232,6 +256,9 @@ std::wstring ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
     case TileStatus::NotRegularFile:
         return Fill(T("%1 不是普通文件"), {RootName(leftOut)});
     case TileStatus::LoadFailed:
+        if (leftOut.loadFailure != LoadFailure::None)
+            return Fill(T("%1 无法加载（%2）"),
+                        {RootName(leftOut), loadFailure(leftOut.loadFailure, leftOut.readerText)});
         return leftOut.cause
                    ? Fill(T("%1 无法加载（%2）"), {RootName(leftOut), cause(leftOut.cause)})
                    : Fill(T("%1 无法加载"), {RootName(leftOut)});
@@ -247,10 +274,34 @@ std::wstring ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
         return T("名称含反斜杠或控制字符");
     case TileStatus::LinksBack:
         return T("指回所列目录");
+    case TileStatus::Cycle:
+        return Fill(T("%1 引用的文件循环指回自身，查看器会无休止地加载"), {RootName(leftOut)});
     case TileStatus::BlockNotWritten:
         return T("该分块的索引未写入");
     }
     return {};
+}
+
+std::wstring ReportWording::loadFailure(LoadFailure failure, const std::string& readerText) {
+    switch (failure) {
+    case LoadFailure::None:
+        break;
+    case LoadFailure::EmptyFile:
+        return T("文件为空");
+    case LoadFailure::NotAScene:
+        return T("不是 OSG 场景文件");
+    case LoadFailure::Truncated:
+        return T("文件被截断");
+    case LoadFailure::UnknownCompressor:
+        return T("未知的压缩方式");
+    case LoadFailure::UnsupportedVersion:
+        return T("不支持的文件版本");
+    case LoadFailure::ReaderError:
+        if (!readerText.empty())
+            return WideFromUtf8(readerText);
+        break;
+    }
+    return T("原因不明");
 }
 
 std::wstring ReportWording::problem(const Problem& problem) {
@@ -286,6 +337,10 @@ std::wstring ReportWording::problem(const Problem& problem) {
         return with("%1 没有第二行，平移未更新");
     case ProblemKind::ReportNoOrigin:
         return with("%1 的第二行没有原点坐标，平移未更新");
+    case ProblemKind::ReportOriginNotFinite:
+        return with("%1 的第二行中 X 或 Y 为无穷大或非数值，平移未更新");
+    case ProblemKind::IndexNotFlushed:
+        return with("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引");
     case ProblemKind::NoTilesFound:
         return with("%1 中没有任何子目录含可加载的 root.osgb 或 <子目录名>.osgb，未写入索引");
     case ProblemKind::NoTilesLooksLikeTile:
@@ -346,15 +401,18 @@ std::wstring ReportWording::cause(const std::error_code& cause) {
         if (cause == entry.condition)
             return T(entry.text);
     // Anything rarer in the system's own words, in the system's code page.
-    const std::string message = cause.message();
-    if (message.empty())
-        return {};
-    const int length = MultiByteToWideChar(CP_ACP, 0, message.data(),
-                                           static_cast<int>(message.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, message.data(), static_cast<int>(message.size()), wide.data(),
-                        length);
-    return wide;
+    return WideFromCodePage(cause.message());
+}
+
+std::wstring ReportWording::runOutOfMemory() {
+    return T("导出时内存不足，未能完成。目录列表未改动，可关闭其他程序后再按“确定”重试。");
+}
+
+std::wstring ReportWording::runFailedUnexpectedly(const std::string& what) {
+    const std::wstring words = WideFromCodePage(what);
+    if (words.find_first_not_of(L" \t\r\n") == std::wstring::npos)
+        return T("导出时发生意外错误，未能完成。目录列表未改动。");
+    return Fill(T("导出时发生意外错误，未能完成：%1\r\n目录列表未改动。"), {words});
 }
 
 std::wstring ReportWording::origin(const FolderReport& folder) {

@@ -49,16 +49,24 @@ public:
     static std::wstring leftOutGroup(std::size_t count);
     static std::wstring status(FolderStatus status);
     static std::wstring leftOutReason(const LeftOutSubfolder& leftOut);
+    // Why a file does not load; the reader's own message as it gave it.
+    static std::wstring loadFailure(LoadFailure failure, const std::string& readerText);
     static std::wstring problem(const Problem& problem);
     static std::wstring cause(const std::error_code& cause);
     static std::wstring origin(const FolderReport& folder);
     static std::wstring translation(const osg::Vec3d& translation);
     // The question asked before replacing an existing root.osgb.
     static std::wstring replaceQuestion(const Problem& why);
+    // Why the run stopped short when it threw: out of memory, or an unexpected error and the
+    // exception's own words (`what`, in the system's code page; empty when it had none).
+    static std::wstring runOutOfMemory();
+    static std::wstring runFailedUnexpectedly(const std::string& what);
 };
 
 // UTF-8 (the sources' literals, the index's entry names) as UTF-16.
 std::wstring WideFromUtf8(const std::string& text);
+// Text in the system's code page (the C library's and the system's messages) as UTF-16.
+std::wstring WideFromCodePage(const std::string& text);
 // A path as Windows writes it, with backslashes.
 std::wstring NativePathText(const std::filesystem::path& path);
 // `pattern` with %1, %2, ... replaced by `args` in one pass (a replacement is never rescanned).

@@ -22,7 +22,7 @@ std::wstring W(const char* utf8) {
 // the ANSI code page.
 brindle::LeftOutSubfolder LeftOut(const wchar_t* name, brindle::TileStatus reason,
                                   std::error_code cause = {}, std::uint64_t limit = 0) {
-    return {name, reason, cause, limit};
+    return {name, reason, cause, limit, {}, {}};
 }
 
 } // namespace
@@ -39,7 +39,8 @@ TEST(Win32ReportText, LeftOutReasonsAndCauses) {
     const TileStatus all[] = {TileStatus::NoRootFile, TileStatus::NotRegularFile,
                               TileStatus::LoadFailed, TileStatus::ReaderCrashed,
                               TileStatus::TimedOut,   TileStatus::OutOfMemory,
-                              TileStatus::UnsafeName, TileStatus::LinksBack};
+                              TileStatus::UnsafeName, TileStatus::LinksBack,
+                              TileStatus::Cycle,      TileStatus::BlockNotWritten};
     std::set<std::wstring> seen;
     for (TileStatus status : all)
         seen.insert(ReportWording::leftOutReason(LeftOut(L"t", status, {}, 1000)));
@@ -73,6 +74,7 @@ TEST(Win32ReportText, WholeReportAsPlainText) {
     written.leftOut.push_back(LeftOut(L"坏瓦片", brindle::TileStatus::NoRootFile));
     written.warnings.push_back(
         {brindle::ProblemKind::ReportNoOrigin, L"C:/测区/甲/report.txt", {}});
+    written.recheckedTiles = {L"Tile_2"};
     brindle::FolderReport failed;
     failed.folder = L"C:/测区/乙";
     failed.status = brindle::FolderStatus::Failed;
@@ -91,6 +93,7 @@ TEST(Win32ReportText, WholeReportAsPlainText) {
           "  条目数：2\r\n"
           "  平移与来源：(512345.678, 3400000.3, 0)，来自本目录的 report.txt\r\n"
           "  警告：C:\\测区\\甲\\report.txt 的第二行没有原点坐标，平移未更新\r\n"
+          "  警告：子目录 Tile_2 超出内存上限，已单独用更多内存重新检查\r\n"
           "  未收录的子目录（1 个）：\r\n"
           "    坏瓦片：无 root.osgb\r\n"
           "\r\n"
@@ -102,6 +105,34 @@ TEST(Win32ReportText, WholeReportAsPlainText) {
     report.folders.pop_back();
     EXPECT_EQ(ReportWording::describe(report).headline, W("导出成功"));
     EXPECT_EQ(ReportWording::describe({}).summary, W("没有列出目录。"));
+}
+
+TEST(Win32ReportText, AFolderListedTwiceNamesItsFirstListing) {
+    brindle::ExportReport report;
+    brindle::FolderReport written;
+    written.folder = L"C:/测区/甲";
+    written.status = brindle::FolderStatus::Written;
+    written.entries = {"Tile_1"};
+    brindle::FolderReport again;
+    again.folder = L"c:/测区/甲/";
+    again.status = brindle::FolderStatus::ListedTwice;
+    again.firstListing = L"C:/测区/甲";
+    report.folders = {written, again};
+
+    const std::wstring text = ReportWording::plainText(ReportWording::describe(report));
+    const std::wstring expected = W("导出成功\r\n"
+                                    "已写入 1 个目录，1 个目录重复列出。\r\n"
+                                    "\r\n"
+                                    "目录：C:\\测区\\甲\r\n"
+                                    "  状态：已写入\r\n"
+                                    "  条目数：1\r\n"
+                                    "  平移与来源：(0, 0, 0)，尚未读到 report.txt，使用零平移\r\n"
+                                    "\r\n"
+                                    "目录：c:\\测区\\甲\\\r\n"
+                                    "  状态：重复列出，未再导出\r\n"
+                                    "  警告：与 C:\\测区\\甲 是同一目录，只在那里导出一次\r\n");
+    EXPECT_EQ(text, expected);
+    EXPECT_TRUE(ReportWording::describe(report).folders.at(1).ok);
 }
 
 TEST(Win32ReportText, OriginsAndReplaceQuestions) {

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace brindle {
+
+// Which folder a path names, so that one folder under two spellings ("A", "A/", "./A", a
+// link to A) is told from two folders.
+struct FolderIdentity {
+    std::uint64_t device = 0; // with `inode`, as LookAt tells; both 0 where the system tells
+    std::uint64_t inode = 0;  // nothing (a missing path, a system without such identities)
+    // Absolute, lexically normal, with no trailing separator: what is compared when the
+    // system gives no identity.
+    std::filesystem::path normalPath;
+};
+
+FolderIdentity IdentifyFolder(const std::filesystem::path& folder);
+
+// True when both name one folder: the same file where the system identifies both, else the
+// same normal path (letter case aside on Windows, whose file systems ignore it).
+bool SameFolder(const FolderIdentity& a, const FolderIdentity& b);
+
+// For each of `folders`, the position of its first listing: its own position, or that of an
+// earlier entry naming the same folder.
+std::vector<std::size_t> FirstListings(const std::vector<std::filesystem::path>& folders);
+
+// The position in `listed` of the folder `folder` names, if it is there.
+std::optional<std::size_t> FindSameFolder(const std::vector<std::filesystem::path>& listed,
+                                          const std::filesystem::path& folder);
+
+} // namespace brindle

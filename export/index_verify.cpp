@@ -1,0 +1,205 @@
+#include "export/index_verify.h"
+
+#include "export/regular_file.h"
+#include "export/tile_check_protocol.h"
+#include "export/worker_process.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+struct Bounded {
+    CheckRequest request;
+    std::chrono::milliseconds deadline;
+};
+
+Bounded BoundedRequest(CheckKind kind, const fs::path& file, const ExportOptions& options) {
+    std::error_code ec;
+    const FileFacts facts = LookAt(file, ec);
+    const std::uint64_t size = facts.type == fs::file_type::regular ? facts.size : 0;
+    Bounded bounded;
+    bounded.deadline = options.limits.deadlineFor(size);
+    bounded.request.kind = kind;
+    bounded.request.mode =
+        options.fullValidation && kind == CheckKind::Tile ? ParseMode::Full : ParseMode::Fast;
+    bounded.request.memoryCeiling = options.limits.memoryCeilingFor(size);
+    bounded.request.cpuSeconds = 2.0 * static_cast<double>(bounded.deadline.count()) / 1000.0;
+    bounded.request.path = RequestPathText(file);
+    return bounded;
+}
+
+std::optional<Problem> FolderProblem(const fs::path& folder) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(folder, ec);
+    if (status.type() == fs::file_type::not_found)
+        return Problem{ProblemKind::FolderMissing, folder, {}};
+    if (ec)
+        return Problem{ProblemKind::FolderUnreadable, folder, ec};
+    if (!fs::is_directory(status))
+        return Problem{ProblemKind::NotAFolder, folder, {}};
+    return std::nullopt;
+}
+
+Problem IndexUnreadable(const fs::path& index, std::error_code cause = {}) {
+    return Problem{ProblemKind::ExistingUnreadable, index, cause};
+}
+
+// Asks a worker for the index's names, a reply's worth at a time.
+std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& folder,
+                                   const ExportOptions& options) {
+    Bounded bounded = BoundedRequest(CheckKind::IndexEntries, folder.indexFile, options);
+    for (;;) {
+        bounded.request.firstEntry = static_cast<std::uint32_t>(folder.entries.size());
+        CheckReply reply;
+        switch (worker.exchange(bounded.request, bounded.deadline, reply)) {
+        case WorkerProcess::Outcome::Replied:
+            break;
+        case WorkerProcess::Outcome::Crashed:
+        case WorkerProcess::Outcome::TimedOut:
+            return IndexUnreadable(folder.indexFile);
+        case WorkerProcess::Outcome::Unavailable:
+            return Problem{ProblemKind::WorkersUnavailable,
+                           options.workerProgram.empty() ? DefaultWorkerProgram()
+                                                         : options.workerProgram,
+                           worker.startError()};
+        }
+        switch (reply.verdict) {
+        case CheckVerdict::IsIndex:
+            break;
+        case CheckVerdict::HoldsScene:
+            return Problem{ProblemKind::ExistingHoldsScene, folder.indexFile, {}};
+        case CheckVerdict::Missing:
+            return IndexUnreadable(folder.indexFile,
+                                   std::make_error_code(std::errc::no_such_file_or_directory));
+        case CheckVerdict::NotRegular:
+            return IndexUnreadable(folder.indexFile,
+                                   std::make_error_code(std::errc::invalid_argument));
+        case CheckVerdict::Unreadable:
+            return IndexUnreadable(folder.indexFile, {reply.systemError, std::system_category()});
+        default:
+            return IndexUnreadable(folder.indexFile);
+        }
+        // A reply that brings nothing new while names remain would never end the listing.
+        if (reply.entries.empty() && folder.entries.size() < reply.entryCount)
+            return IndexUnreadable(folder.indexFile);
+        for (std::string& name : reply.entries)
+            folder.entries.push_back({name,
+                                      ResolveSceneFileName(folder.folder, name),
+                                      TileStatus::Valid,
+                                      {},
+                                      0,
+                                      LoadFailure::None,
+                                      {}});
+        if (folder.entries.size() >= reply.entryCount)
+            return std::nullopt;
+    }
+}
+
+void CheckEntry(WorkerProcess& worker, IndexEntryCheck& entry, const ExportOptions& options,
+                std::error_code& unavailable) {
+    const Bounded bounded = BoundedRequest(CheckKind::Tile, entry.file, options);
+    CheckReply reply;
+    switch (worker.exchange(bounded.request, bounded.deadline, reply)) {
+    case WorkerProcess::Outcome::Replied:
+        break;
+    case WorkerProcess::Outcome::Crashed:
+        entry.status = TileStatus::ReaderCrashed;
+        return;
+    case WorkerProcess::Outcome::TimedOut:
+        entry.status = TileStatus::TimedOut;
+        entry.limit = static_cast<std::uint64_t>(bounded.deadline.count());
+        return;
+    case WorkerProcess::Outcome::Unavailable:
+        entry.status = TileStatus::LoadFailed;
+        entry.cause = unavailable = worker.startError();
+        return;
+    }
+    switch (reply.verdict) {
+    case CheckVerdict::Loads:
+    case CheckVerdict::IsIndex:
+    case CheckVerdict::HoldsScene:
+        entry.status = TileStatus::Valid;
+        return;
+    case CheckVerdict::Missing:
+        entry.status = TileStatus::NoRootFile;
+        return;
+    case CheckVerdict::NotRegular:
+        entry.status = TileStatus::NotRegularFile;
+        return;
+    case CheckVerdict::Unreadable:
+        entry.status = TileStatus::LoadFailed;
+        entry.cause = {reply.systemError, std::system_category()};
+        return;
+    case CheckVerdict::OutOfMemory:
+        entry.status = TileStatus::OutOfMemory;
+        entry.limit = bounded.request.memoryCeiling;
+        return;
+    case CheckVerdict::Cycle:
+        entry.status = TileStatus::Cycle;
+        return;
+    case CheckVerdict::DoesNotLoad:
+        break;
+    }
+    entry.status = TileStatus::LoadFailed;
+    entry.loadFailure = reply.loadFailure;
+    entry.readerText = reply.readerText;
+}
+
+bool Cancelled(const ExportOptions& options) {
+    return options.cancel && options.cancel->load();
+}
+
+} // namespace
+
+bool FolderVerification::allResolve() const {
+    return !error && std::all_of(entries.begin(), entries.end(), [](const IndexEntryCheck& e) {
+        return e.status == TileStatus::Valid;
+    });
+}
+
+std::vector<FolderVerification> VerifyFolderIndexes(const std::vector<fs::path>& folders,
+                                                    const ExportOptions& options) {
+    std::vector<FolderVerification> results(folders.size());
+    const fs::path program =
+        options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
+    unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::unique_ptr<WorkerProcess>> workers;
+    workers.push_back(std::make_unique<WorkerProcess>(program));
+    for (std::size_t f = 0; f < folders.size() && !Cancelled(options); ++f) {
+        FolderVerification& folder = results[f];
+        folder.folder = folders[f];
+        folder.indexFile = folders[f] / "root.osgb";
+        folder.error = FolderProblem(folder.folder);
+        if (!folder.error)
+            folder.error = ListEntries(*workers.front(), folder, options);
+        if (folder.error) {
+            folder.entries.clear();
+            continue;
+        }
+        const std::size_t threads = std::min<std::size_t>(jobs, folder.entries.size());
+        while (workers.size() < threads)
+            workers.push_back(std::make_unique<WorkerProcess>(program));
+        std::atomic<std::size_t> next{0};
+        std::vector<std::error_code> unavailable(threads);
+        std::vector<std::thread> pool;
+        for (std::size_t t = 0; t < threads; ++t)
+            pool.emplace_back([&, t] {
+                for (std::size_t i = next++; i < folder.entries.size() && !Cancelled(options);
+                     i = next++)
+                    CheckEntry(*workers[t], folder.entries[i], options, unavailable[t]);
+            });
+        for (std::thread& thread : pool)
+            thread.join();
+        for (const std::error_code& ec : unavailable)
+            if (ec)
+                folder.error = Problem{ProblemKind::WorkersUnavailable, program, ec};
+    }
+    return results;
+}
+
+} // namespace brindle

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace brindle {
+
+// The tiles queued for checking, in list order, with two places in that order: the next job
+// to hand to a worker, and the next job whose tile is to be read ahead of its check. Reading
+// ahead is only worth it for jobs no worker has taken yet, so `next <= ahead <= size` always
+// holds: settle() moves `ahead` up to `next` after every step and checks the order.
+// It has no lock of its own; the pool guards it with its own.
+class TileCheckQueue {
+public:
+    struct Job {
+        std::size_t folder; // the folder's handle in the pool
+        std::size_t tile;   // the tile's place among the folder's tiles
+    };
+
+    // Reads ahead at most `window` jobs past the next one to hand out.
+    explicit TileCheckQueue(std::size_t window) : window_(window) {}
+
+    void add(std::size_t folder, std::size_t tiles);
+
+    // No job comes after those queued: once they are handed out, workers are told so.
+    void close() { closed_ = true; }
+    bool closed() const { return closed_; }
+
+    // True when take() has an answer now: a job, or, once closed, the end of the queue.
+    bool canTake() const { return next_ < jobs_.size() || closed_; }
+    // The next job for a worker; nothing when none is queued.
+    std::optional<Job> take();
+
+    // From now on tiles are read ahead (a tile worth it was seen).
+    void startReadingAhead() { readingAhead_ = true; }
+    bool readingAhead() const { return readingAhead_; }
+    // True when takeAhead() has a job: reading ahead, and a job no worker has taken lies
+    // within the window.
+    bool canReadAhead() const;
+    std::optional<Job> takeAhead();
+    // True when no job is left to read ahead and none will be queued.
+    bool doneReadingAhead() const { return closed_ && ahead_ == jobs_.size(); }
+
+    std::size_t size() const { return jobs_.size(); }
+    std::size_t next() const { return next_; }
+    std::size_t ahead() const { return ahead_; }
+
+private:
+    void settle();
+
+    std::vector<Job> jobs_;
+    std::size_t next_ = 0;
+    std::size_t ahead_ = 0;
+    std::size_t window_;
+    bool closed_ = false;
+    bool readingAhead_ = false;
+};
+
+} // namespace brindle
