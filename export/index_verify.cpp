@@ -1,6 +1,7 @@
 #include "export/index_verify.h"
 
 #include "export/regular_file.h"
+#include "export/tile_check_pool.h"
 #include "export/tile_check_protocol.h"
 #include "export/worker_process.h"
 
@@ -13,24 +14,13 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-struct Bounded {
-    CheckRequest request;
-    std::chrono::milliseconds deadline;
-};
-
-Bounded BoundedRequest(CheckKind kind, const fs::path& file, const ExportOptions& options) {
+// The check of `file` with the bounds its size earns; a file that is not regular is
+// checked with the bounds of an empty one, and the worker says what it is.
+BoundedCheck BoundedRequest(CheckKind kind, const fs::path& file, const ExportOptions& options) {
     std::error_code ec;
     const FileFacts facts = LookAt(file, ec);
     const std::uint64_t size = facts.type == fs::file_type::regular ? facts.size : 0;
-    Bounded bounded;
-    bounded.deadline = options.limits.deadlineFor(size);
-    bounded.request.kind = kind;
-    bounded.request.mode =
-        options.fullValidation && kind == CheckKind::Tile ? ParseMode::Full : ParseMode::Fast;
-    bounded.request.memoryCeiling = options.limits.memoryCeilingFor(size);
-    bounded.request.cpuSeconds = 2.0 * static_cast<double>(bounded.deadline.count()) / 1000.0;
-    bounded.request.path = RequestPathText(file);
-    return bounded;
+    return MakeCheck(kind, file, size, options);
 }
 
 std::optional<Problem> FolderProblem(const fs::path& folder) {
@@ -52,7 +42,7 @@ Problem IndexUnreadable(const fs::path& index, std::error_code cause = {}) {
 // Asks a worker for the index's names, a reply's worth at a time.
 std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& folder,
                                    const ExportOptions& options) {
-    Bounded bounded = BoundedRequest(CheckKind::IndexEntries, folder.indexFile, options);
+    BoundedCheck bounded = BoundedRequest(CheckKind::IndexEntries, folder.indexFile, options);
     for (;;) {
         bounded.request.firstEntry = static_cast<std::uint32_t>(folder.entries.size());
         CheckReply reply;
@@ -102,7 +92,7 @@ std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& fo
 
 void CheckEntry(WorkerProcess& worker, IndexEntryCheck& entry, const ExportOptions& options,
                 std::error_code& unavailable) {
-    const Bounded bounded = BoundedRequest(CheckKind::Tile, entry.file, options);
+    const BoundedCheck bounded = BoundedRequest(CheckKind::Tile, entry.file, options);
     CheckReply reply;
     switch (worker.exchange(bounded.request, bounded.deadline, reply)) {
     case WorkerProcess::Outcome::Replied:

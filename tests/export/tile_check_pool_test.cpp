@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 #include "export/physical_memory.h"
 #include "export/tile_check_pool.h"
+#include "export/tile_check_protocol.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
@@ -35,7 +36,7 @@ fs::path WriteServingWorker(const fs::path& dir, const std::string& onRequest) {
                           onRequest +
                           "\n"
                           "  printf \"$verdict$retiring\"\n"
-                          "  head -c 46 /dev/zero\n"
+                          "  head -c " + std::to_string(kReplySize - 2) + " /dev/zero\n"
                           "done\n");
     fs::permissions(script, fs::perms::owner_all);
     return script;
