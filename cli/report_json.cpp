@@ -90,7 +90,10 @@ json ProblemJson(const Problem& problem) {
 
 json LeftOutJson(const LeftOutSubfolder& leftOut) {
     json object;
-    PutPaths(object, {{"name", &leftOut.name}});
+    if (leftOut.rootFile.empty())
+        PutPaths(object, {{"name", &leftOut.name}});
+    else
+        PutPaths(object, {{"name", &leftOut.name}, {"root_file", &leftOut.rootFile}});
     object["reason"] = ReasonName(leftOut.reason);
     object["cause"] = CauseJson(leftOut.cause);
     if (leftOut.reason == TileStatus::LoadFailed) {
@@ -108,7 +111,7 @@ json LeftOutJson(const LeftOutSubfolder& leftOut) {
 
 json SourceJson(const FolderReport& folder) {
     json object = {{"kind", OriginName(folder.originSource)}};
-    const bool hasReport = folder.originSource != OriginSource::None;
+    const bool hasReport = !folder.originReport.empty();
     const fs::path fromFolder = folder.originReport.parent_path();
     PutPaths(object, {{"report", hasReport ? &folder.originReport : nullptr},
                       {"from_folder", hasReport ? &fromFolder : nullptr}});
@@ -144,6 +147,18 @@ json FolderJson(const FolderReport& folder) {
     object["translation"] = {folder.translation.x(), folder.translation.y(),
                              folder.translation.z()};
     object["translation_source"] = SourceJson(folder);
+    object["srs"] = folder.srs.empty() ? json(nullptr) : json(folder.srs);
+    json blocks = json::array();
+    for (const fs::path& block : folder.blocks) {
+        json item;
+        PutPaths(item, {{"path", &block}});
+        blocks.push_back(std::move(item));
+    }
+    object["blocks"] = std::move(blocks);
+    if (!folder.master.empty())
+        PutPaths(object["master"], {{"path", &folder.master}});
+    else
+        object["master"] = nullptr;
     json entries = json::array();
     for (const std::string& entry : folder.entries)
         entries.push_back(text(entry));
@@ -256,6 +271,8 @@ const char* ReasonName(TileStatus reason) {
         return "links_back";
     case TileStatus::Cycle:
         return "cycle";
+    case TileStatus::BlockNotWritten:
+        return "block_not_written";
     }
     return "unknown";
 }
@@ -312,6 +329,24 @@ const char* ProblemName(ProblemKind kind) {
         return "report_origin_not_finite";
     case ProblemKind::IndexNotFlushed:
         return "index_not_flushed";
+    case ProblemKind::NoTilesFound:
+        return "no_tiles_found";
+    case ProblemKind::NoTilesLooksLikeTile:
+        return "no_tiles_looks_like_tile";
+    case ProblemKind::NoTilesOneLevelTooHigh:
+        return "no_tiles_one_level_too_high";
+    case ProblemKind::MetadataUnreadable:
+        return "metadata_unreadable";
+    case ProblemKind::MetadataNotRegularFile:
+        return "metadata_not_regular_file";
+    case ProblemKind::MetadataTooLarge:
+        return "metadata_too_large";
+    case ProblemKind::MetadataNotXml:
+        return "metadata_not_xml";
+    case ProblemKind::MetadataNoOrigin:
+        return "metadata_no_origin";
+    case ProblemKind::MetadataBadOrigin:
+        return "metadata_bad_origin";
     }
     return "unknown";
 }
@@ -324,6 +359,10 @@ const char* OriginName(OriginSource source) {
         return "carried_over";
     case OriginSource::None:
         return "none";
+    case OriginSource::Metadata:
+        return "metadata";
+    case OriginSource::Blocks:
+        return "blocks";
     }
     return "unknown";
 }

@@ -35,20 +35,35 @@ void PrintLeftOutCounts(const FolderReport& folder, std::ostream& out) {
     }
 }
 
+void PrintLeftOutLines(const FolderReport& folder, std::ostream& out) {
+    // One line per tile, so that grep finds it.
+    for (const LeftOutSubfolder& skipped : folder.leftOut)
+        out << "  " << DisplayPath(skipped.name) << ": " << DescribeLeftOut(skipped) << '\n';
+}
+
 void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
     out << (folder.status == FolderStatus::DryRun ? "would write " : "wrote ")
         << DisplayPath(folder.indexFile)
-        << (folder.index == IndexKind::Paged ? " (paged index)" : "") << ": "
-        << Count(folder.entries.size(), "entry", "entries") << ", translation ";
+        << (folder.index == IndexKind::Paged ? " (paged index)" : "");
+    if (!folder.blocks.empty())
+        out << " over " << Count(folder.blocks.size(), "block", "blocks");
+    out << ": " << Count(folder.entries.size(), "entry", "entries") << ", translation ";
     PrintTranslation(folder.translation, out);
     // A translation from another folder's report.txt is easy to take for this folder's own.
     if (folder.originSource == OriginSource::CarriedOver)
         out << " carried over from " << DisplayPath(folder.originReport.parent_path());
+    if (folder.originSource == OriginSource::Blocks)
+        out << " (each block carries its own)";
+    if (!folder.srs.empty())
+        out << " in " << folder.srs;
     PrintLeftOutCounts(folder, out);
     out << '\n';
-    // One line per tile, so that grep finds it.
-    for (const LeftOutSubfolder& skipped : folder.leftOut)
-        out << "  " << DisplayPath(skipped.name) << ": " << DescribeLeftOut(skipped) << '\n';
+    // The tree: a block names the folder of blocks whose index names it, which follows.
+    if (!folder.master.empty())
+        out << "  block of " << DisplayPath(folder.master) << '\n';
+    for (const auto& block : folder.blocks)
+        out << "  block " << DisplayPath(block.filename()) << '\n';
+    PrintLeftOutLines(folder, out);
     for (const std::filesystem::path& tile : folder.recheckedTiles)
         out << "  " << DisplayPath(tile)
             << ": reached its memory ceiling, checked again alone with more memory\n";
@@ -70,6 +85,9 @@ void ReportStreamer::folder(const FolderReport& folder) {
     case FolderStatus::Failed:
         if (folder.error)
             err_ << "brindle-export: error: " << DescribeProblem(*folder.error) << '\n';
+        // A folder with nothing to list fails: what was looked for in each subfolder says why.
+        if (folder.error && folder.entries.empty())
+            PrintLeftOutLines(folder, err_);
         break;
     case FolderStatus::ListedTwice:
         err_ << "brindle-export: warning: " << DescribeListedTwice(folder) << '\n';

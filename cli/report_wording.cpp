@@ -23,6 +23,11 @@ std::string WithCause(std::string text, const std::error_code& cause) {
     return text;
 }
 
+// The root file named in a reason: the one found, else root.osgb.
+std::string RootName(const LeftOutSubfolder& leftOut) {
+    return leftOut.rootFile.empty() ? "root.osgb" : DisplayPath(leftOut.rootFile);
+}
+
 } // namespace
 
 std::string DescribeCause(const std::error_code& cause) {
@@ -77,9 +82,9 @@ std::string DescribeReasonBriefly(TileStatus reason) {
     case TileStatus::Valid:
         return "listed";
     case TileStatus::NoRootFile:
-        return "no root.osgb";
+        return "no root file";
     case TileStatus::NotRegularFile:
-        return "root.osgb not a regular file";
+        return "root file not a regular file";
     case TileStatus::LoadFailed:
         return "failed to load";
     case TileStatus::ReaderCrashed:
@@ -94,6 +99,8 @@ std::string DescribeReasonBriefly(TileStatus reason) {
         return "leading back to the folder";
     case TileStatus::Cycle:
         return "naming itself in a cycle";
+    case TileStatus::BlockNotWritten:
+        return "block not written";
     }
     return "left out";
 }
@@ -103,27 +110,29 @@ std::string DescribeLeftOut(const LeftOutSubfolder& leftOut) {
     case TileStatus::Valid:
         return "listed";
     case TileStatus::NoRootFile:
-        return "no root.osgb";
+        return "no root.osgb or " + DisplayPath(leftOut.name) + ".osgb in it";
     case TileStatus::NotRegularFile:
-        return "root.osgb is not a regular file";
+        return RootName(leftOut) + " is not a regular file";
     case TileStatus::LoadFailed:
         if (leftOut.loadFailure != LoadFailure::None)
-            return "root.osgb failed to load: " +
+            return RootName(leftOut) + " failed to load: " +
                    DescribeLoadFailure(leftOut.loadFailure, leftOut.readerText);
-        return WithCause("root.osgb failed to load", leftOut.cause);
+        return WithCause(RootName(leftOut) + " failed to load", leftOut.cause);
     case TileStatus::ReaderCrashed:
-        return "root.osgb crashed the reader";
+        return RootName(leftOut) + " crashed the reader";
     case TileStatus::TimedOut:
-        return "root.osgb took longer than " + Seconds(leftOut.limit) + " to load";
+        return RootName(leftOut) + " took longer than " + Seconds(leftOut.limit) + " to load";
     case TileStatus::OutOfMemory:
-        return "root.osgb needed more than " + Megabytes(leftOut.limit) + " to load";
+        return RootName(leftOut) + " needed more than " + Megabytes(leftOut.limit) + " to load";
     case TileStatus::UnsafeName:
         return "its name holds a backslash or a control character";
     case TileStatus::LinksBack:
         return "it leads back to the listed folder";
     case TileStatus::Cycle:
-        return "root.osgb names files to load that lead back to themselves; a viewer would "
-               "load it without end";
+        return RootName(leftOut) + " names files to load that lead back to themselves; a "
+                                   "viewer would load it without end";
+    case TileStatus::BlockNotWritten:
+        return "the block's own index was not written";
     }
     return "left out";
 }
@@ -144,7 +153,8 @@ std::string DescribeProblem(const Problem& problem) {
     case ProblemKind::WorkersUnavailable:
         return WithCause(path + ": the tile-check worker cannot be started", problem.cause);
     case ProblemKind::ExistingHoldsScene:
-        return path + ": holds scene data, not an index; kept (use --force to replace it)";
+        return path + ": is a model (scene data), not an index, so it was kept; this looks like "
+                      "a tile folder: list its parent folder instead";
     case ProblemKind::ExistingUnreadable:
         return WithCause(path + ": could not be read, so it was kept (use --force to replace it)",
                          problem.cause);
@@ -167,6 +177,29 @@ std::string DescribeProblem(const Problem& problem) {
         return WithCause(path + ": written, but its folder could not be flushed to disk, so a "
                                 "power cut now could lose the new index",
                          problem.cause);
+    case ProblemKind::NoTilesFound:
+        return path + ": no subfolder holds a root.osgb or <name>.osgb that loads, so no index "
+                      "was written (use --force to write an empty one)";
+    case ProblemKind::NoTilesLooksLikeTile:
+        return path + ": no subfolder holds a tile, and the folder holds .osgb files itself: it "
+                      "looks like a tile folder, one level too low; list its parent folder "
+                      "instead. No index was written";
+    case ProblemKind::NoTilesOneLevelTooHigh:
+        return path + ": no subfolder holds a tile, but their subfolders do: the folder is one "
+                      "level too high; list the folders inside it instead. No index was written";
+    case ProblemKind::MetadataUnreadable:
+        return WithCause(path + ": cannot be read; translation left unchanged", problem.cause);
+    case ProblemKind::MetadataNotRegularFile:
+        return path + ": not a regular file; translation left unchanged";
+    case ProblemKind::MetadataTooLarge:
+        return path + ": larger than 1 MB, so not a metadata file; translation left unchanged";
+    case ProblemKind::MetadataNotXml:
+        return path + ": not well-formed XML; translation left unchanged";
+    case ProblemKind::MetadataNoOrigin:
+        return path + ": has no <SRSOrigin>; translation left unchanged";
+    case ProblemKind::MetadataBadOrigin:
+        return path + ": <SRSOrigin> is not \"x,y,z\" in finite numbers; translation left "
+                      "unchanged";
     }
     return path;
 }
@@ -200,6 +233,7 @@ std::string DescribeBrokenEntry(const IndexEntryCheck& entry) {
         return "names files to load that lead back to themselves";
     case TileStatus::UnsafeName:
     case TileStatus::LinksBack:
+    case TileStatus::BlockNotWritten:
         break;
     }
     return "broken";

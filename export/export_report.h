@@ -7,25 +7,27 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace brindle {
 
 // What became of one subfolder: listed in its folder's index, or left out and why.
 enum class TileStatus {
-    Valid,          // its root.osgb is a regular file that loads
-    NoRootFile,     // there is no root.osgb directly in the subfolder
-    NotRegularFile, // root.osgb is (or links to) a folder, FIFO, device or socket; never opened
-    LoadFailed,     // root.osgb does not load (`cause` says why when it could not be read)
-    ReaderCrashed,  // the scene-graph reader crashed on it
-    TimedOut,       // the reader ran past the tile's deadline (`limit`, in milliseconds)
-    OutOfMemory,    // the reader wanted more than the tile's memory ceiling (`limit`, in bytes)
-    UnsafeName,     // the name holds a backslash or a control character, which the index's
-                    // "name\root.osgb" entry would turn into another path
-    LinksBack,      // the subfolder is the listed folder or one of its ancestors, or its
-                    // root.osgb is the listed folder's own index
-    Cycle,          // root.osgb names files to load at once, and following those names leads
-                    // back to a file already being loaded: a viewer would recurse without end
+    Valid,           // its root.osgb is a regular file that loads
+    NoRootFile,      // there is no root.osgb directly in the subfolder
+    NotRegularFile,  // root.osgb is (or links to) a folder, FIFO, device or socket; never opened
+    LoadFailed,      // root.osgb does not load (`cause` says why when it could not be read)
+    ReaderCrashed,   // the scene-graph reader crashed on it
+    TimedOut,        // the reader ran past the tile's deadline (`limit`, in milliseconds)
+    OutOfMemory,     // the reader wanted more than the tile's memory ceiling (`limit`, in bytes)
+    UnsafeName,      // the name holds a backslash or a control character, which the index's
+                     // "name\root.osgb" entry would turn into another path
+    LinksBack,       // the subfolder is the listed folder or one of its ancestors, or its
+                     // root.osgb is the listed folder's own index
+    Cycle,           // root.osgb names files to load at once, and following those names leads
+                     // back to a file already being loaded: a viewer would recurse without end
+    BlockNotWritten, // a block of a folder of blocks whose own index was not written
 };
 
 // Why a root.osgb does not load, as far as its checker could tell.
@@ -40,10 +42,21 @@ enum class LoadFailure : std::uint8_t {
 };
 
 struct LeftOutSubfolder {
+    // Built from any leading fields, as an aggregate would be.
+    LeftOutSubfolder(std::filesystem::path name = {}, TileStatus reason = TileStatus::LoadFailed,
+                     std::error_code cause = {}, std::uint64_t limit = 0,
+                     std::filesystem::path rootFile = {},
+                     LoadFailure loadFailure = LoadFailure::None, std::string readerText = {})
+        : name(std::move(name)), reason(reason), cause(cause), limit(limit),
+          rootFile(std::move(rootFile)), loadFailure(loadFailure),
+          readerText(std::move(readerText)) {}
+
     std::filesystem::path name; // the subfolder's name within the listed folder
     TileStatus reason = TileStatus::LoadFailed;
-    std::error_code cause;                       // the system's cause, where there is one
-    std::uint64_t limit = 0;                     // the limit exceeded, for TimedOut and OutOfMemory
+    std::error_code cause;   // the system's cause, where there is one
+    std::uint64_t limit = 0; // the limit exceeded, for TimedOut and OutOfMemory
+    // The tile's root file as found (root.osgb or <name>.osgb); empty when there was neither.
+    std::filesystem::path rootFile;
     LoadFailure loadFailure = LoadFailure::None; // for LoadFailed
     std::string readerText; // for ReaderError: the reader's last message, when it gave one
 };
@@ -69,6 +82,18 @@ enum class ProblemKind {
     ReportOriginNotFinite, // line 2 of report.txt `path` reads as an infinite or NaN origin
     IndexNotFlushed, // the index `path` is in place, but its folder's entry may not be on disk
                      // yet: the folder could not be flushed (`cause` says why)
+    // Errors: no subfolder of `path` holds a tile root that loads, so no index was written.
+    // The subfolders left out say what was looked for in each.
+    NoTilesFound,
+    NoTilesLooksLikeTile,   // ...and `path` holds .osgb files itself: it looks like a tile
+    NoTilesOneLevelTooHigh, // ...and subfolders of its subfolders hold tile roots
+    // Warnings: metadata.xml `path` gave no origin; the translation was left unchanged.
+    MetadataUnreadable,     // it cannot be read; `cause` says why
+    MetadataNotRegularFile, // it is a folder, FIFO, device or socket
+    MetadataTooLarge,       // it is far larger than any metadata file
+    MetadataNotXml,         // it does not parse as XML
+    MetadataNoOrigin,       // it has no SRSOrigin
+    MetadataBadOrigin,      // its SRSOrigin is not three finite numbers
 };
 
 // One error or warning: its kind, the file or folder concerned, and the system's cause.
@@ -83,6 +108,8 @@ enum class OriginSource {
     ThisFolder,  // this folder's report.txt
     CarriedOver, // the report.txt of an earlier folder of the run (`originReport` names it)
     None,        // no report read yet in this run: the identity
+    Metadata,    // metadata.xml beside this folder's tiles (`originReport` names it)
+    Blocks,      // a folder of blocks: the identity, since each block's index carries its own
 };
 
 // Which index a folder gets.
@@ -112,7 +139,14 @@ struct FolderReport {
     std::vector<std::string> proxyLeaves;
     osg::Vec3d translation; // the translation written (or that would be)
     OriginSource originSource = OriginSource::None;
-    std::filesystem::path originReport; // the report.txt read, unless originSource is None
+    // The report.txt or metadata.xml read, unless originSource is None or Blocks.
+    std::filesystem::path originReport;
+    // The spatial reference metadata.xml names ("EPSG:4547"), when the origin came from one.
+    std::string srs;
+    // A block exported for a folder of blocks: that folder, whose index names this one's.
+    std::filesystem::path master;
+    // A folder of blocks: the blocks its index names, in entry order.
+    std::vector<std::filesystem::path> blocks;
     std::vector<LeftOutSubfolder> leftOut;
     // The subfolders whose root.osgb reached its memory ceiling and was checked once more,
     // alone, under a higher one; listed or left out by that second check. In name order.
@@ -123,7 +157,9 @@ struct FolderReport {
 };
 
 struct ExportReport {
-    std::vector<FolderReport> folders; // one per listed folder, in list order
+    // One per listed folder, in list order; the blocks a folder of blocks exported come just
+    // before it, each naming it as its master.
+    std::vector<FolderReport> folders;
     // True when some folder was left unwritten because the run was cancelled.
     bool cancelled = false;
 

@@ -1,15 +1,20 @@
 #include "export/export_run.h"
 
 #include "export/atomic_file.h"
+#include "export/block_layout.h"
 #include "export/folder_identity.h"
 #include "export/index_graph.h"
 #include "export/index_writer.h"
+#include "export/metadata_xml.h"
 #include "export/origin_report.h"
 #include "export/regular_file.h"
 #include "export/subfolder_scan.h"
 #include "export/tile_check_pool.h"
+#include "export/tile_root.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
 
@@ -57,71 +62,128 @@ bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& resolvedFolder
     }
 }
 
-FolderWork ScanFolder(const fs::path& folder, FolderReport& report) {
-    report.folder = folder;
-    report.indexFile = folder / "root.osgb";
+// What the scan of one listed folder found, beyond the tiles the pool checks.
+struct FolderScan {
     FolderWork work;
+    std::string entryPrefix; // the path from the index to the tile folders
+    // Subfolders that are blocks by their layout alone (a production folder, a folder of tile
+    // folders) and have no tile root of their own.
+    std::vector<fs::path> blocks;
+    std::vector<LeftOutSubfolder> noRoot; // subfolders without a tile root
+    bool subfoldersHoldTiles = false;     // some subfolder's subfolders hold tile roots
+};
+
+void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) {
+    report.folder = folder;
+    report.indexFile = folder / kRootFileName;
+    FolderWork& work = scan.work;
     report.error = CheckIsFolder(folder);
     if (report.error)
-        return work;
+        return;
+    const TileLayout layout = LayoutOf(folder);
+    scan.entryPrefix = layout.entryPrefix;
     std::error_code ec;
-    const std::vector<fs::path> subfolders = ListSubfolders(folder, &ec);
+    const std::vector<fs::path> subfolders = ListSubfolders(layout.tileFolder, &ec);
     if (ec) {
-        report.error = Problem{ProblemKind::FolderUnreadable, folder, ec};
-        return work;
+        report.error = Problem{ProblemKind::FolderUnreadable, layout.tileFolder, ec};
+        return;
     }
-    const fs::path resolvedFolder = ResolvedPath(folder, ec);
+    const fs::path resolvedFolder = ResolvedPath(layout.tileFolder, ec);
     work.ownIndex = LookAt(report.indexFile, ec);
     for (const fs::path& subfolder : subfolders) {
         const std::optional<std::string> name = NameText(subfolder.filename());
-        if (!name || !IsSafeEntryName(*name))
-            report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0, {}, {}});
-        else if (LeadsToAnAncestor(subfolder, resolvedFolder))
-            report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}, {}});
-        else
-            work.tiles.push_back(subfolder);
+        if (!name || !IsSafeEntryName(*name)) {
+            report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0, {}});
+            continue;
+        }
+        if (LeadsToAnAncestor(subfolder, resolvedFolder)) {
+            report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}});
+            continue;
+        }
+        std::error_code rootError;
+        const fs::path root = FindTileRoot(subfolder, rootError);
+        if (root.empty()) {
+            const bool block = LooksLikeBlock(subfolder);
+            if (block)
+                scan.blocks.push_back(subfolder);
+            scan.subfoldersHoldTiles = scan.subfoldersHoldTiles || block;
+            scan.noRoot.push_back({subfolder.filename(), TileStatus::NoRootFile, {}, 0, {}});
+            continue;
+        }
+        work.tiles.push_back(subfolder);
+        work.roots.push_back(root);
     }
-    return work;
 }
 
 // The translation carried from folder to folder, and the report it came from.
 struct OriginState {
     fs::path report; // empty while none has been read
+    std::string srs; // as metadata.xml named it, when the translation came from one
 };
 
 void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
     const fs::path reportPath = report.folder / "report.txt";
+    bool found = false;
     std::error_code ec;
     if (fs::symlink_status(reportPath, ec).type() != fs::file_type::not_found && !ec) {
         const OriginReading reading = ReadBlockOrigin(reportPath);
         if (reading.origin) {
             graph.setTranslation(osg::Vec3d(reading.origin->x, reading.origin->y, 0.0));
-            state.report = reportPath;
+            state = {reportPath, {}};
+            found = true;
         } else if (reading.problem) {
             report.warnings.push_back(*reading.problem);
         }
     }
+    // A production folder's origin, where no report.txt gives one: all three coordinates.
+    if (!found) {
+        const fs::path metadataPath = MetadataFileFor(report.folder);
+        if (!metadataPath.empty()) {
+            const MetadataFileReading metadata = ReadMetadataXml(metadataPath);
+            if (metadata.reading.origin) {
+                graph.setTranslation(*metadata.reading.origin);
+                state = {metadataPath, metadata.reading.srs};
+                found = true;
+            } else if (metadata.problem) {
+                report.warnings.push_back(*metadata.problem);
+            }
+        }
+    }
     report.translation = graph.translation();
     report.originReport = state.report;
+    report.srs = state.srs;
     if (state.report.empty())
         report.originSource = OriginSource::None;
+    else if (!found)
+        report.originSource = OriginSource::CarriedOver;
     else
         report.originSource =
-            state.report == reportPath ? OriginSource::ThisFolder : OriginSource::CarriedOver;
+            state.report == reportPath ? OriginSource::ThisFolder : OriginSource::Metadata;
+}
+
+// The name a tile's root file has in its entry: root.osgb, or the tile folder's name.osgb.
+std::string RootFileText(const fs::path& root, const std::string& subfolderName) {
+    return root.filename() == kRootFileName ? std::string(kRootFileName) : subfolderName + ".osgb";
 }
 
 // Records the folder's entries and left-out subfolders; returns the entries with bounds.
-std::vector<PagedEntry> RecordTiles(const FolderWork& work, FolderReport& report) {
+std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report) {
+    const FolderWork& work = scan.work;
     std::vector<PagedEntry> entries;
+    report.leftOut.insert(report.leftOut.end(), scan.noRoot.begin(), scan.noRoot.end());
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
-        const LeftOutSubfolder& outcome = work.outcomes[i];
+        LeftOutSubfolder outcome = work.outcomes[i];
+        outcome.rootFile = work.roots[i].filename();
         if (work.rechecked[i])
             report.recheckedTiles.push_back(outcome.name);
         if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
             continue;
         }
-        entries.push_back({EntryFor(*NameText(outcome.name), report.index), work.bounds[i]});
+        const std::string name = *NameText(outcome.name);
+        entries.push_back(
+            {TileEntryFor(scan.entryPrefix, name, RootFileText(work.roots[i], name), report.index),
+             work.bounds[i]});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
             report.proxyLeaves.push_back(entries.back().name);
@@ -164,9 +226,20 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     }
 }
 
+// Asks the inspector whether `file` is an index; false for anything else, and when it cannot
+// tell (then the subfolder stays a tile, as it always was).
+bool IsIndexFile(WorkerProcess& inspector, const fs::path& file, const ExportOptions& options) {
+    const BoundedCheck check =
+        MakeCheck(CheckKind::ExistingIndex, file, FileSizeOrZero(file), options);
+    CheckReply reply;
+    return inspector.exchange(check.request, check.deadline, reply) ==
+               WorkerProcess::Outcome::Replied &&
+           reply.verdict == CheckVerdict::IsIndex;
+}
+
 // Why the folder's existing root.osgb must not be replaced by the new index, if it must not:
-// it is scene data (a tile folder listed by mistake), it cannot be read, or the new index
-// would list nothing where the old one may list a whole block. Only an index is replaced.
+// it is scene data (a tile folder listed by mistake) or it cannot be read. Only an index is
+// replaced.
 std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerProcess& inspector,
                                             const ExportOptions& options) {
     std::error_code ec;
@@ -178,17 +251,38 @@ std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerPr
     // A folder in the way is not overwritten; the write fails and says why.
     if (fs::is_directory(status))
         return std::nullopt;
-    if (report.entries.empty())
-        return Problem{ProblemKind::NoTilesKeptIndex, report.indexFile, {}};
     return VerdictOnExisting(inspector, report.indexFile, options);
 }
 
-std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, WorkerProcess& inspector,
+// Why a folder whose index would name nothing gets none, with the likeliest cause.
+Problem NoTilesProblem(const FolderScan& scan, const FolderReport& report) {
+    ProblemKind kind = ProblemKind::NoTilesFound;
+    if (HoldsOsgbFiles(report.folder))
+        kind = ProblemKind::NoTilesLooksLikeTile;
+    else if (scan.subfoldersHoldTiles)
+        kind = ProblemKind::NoTilesOneLevelTooHigh;
+    return Problem{kind, report.folder, {}};
+}
+
+bool Confirmed(const Problem& problem, const ExportOptions& options) {
+    return problem.kind != ProblemKind::WorkersUnavailable && options.confirmReplace &&
+           options.confirmReplace(problem);
+}
+
+std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const FolderScan* scan,
+                                            WorkerProcess& inspector,
                                             const ExportOptions& options) {
     std::optional<Problem> keep = ReasonToKeepExisting(report, inspector, options);
-    if (keep && keep->kind != ProblemKind::WorkersUnavailable && options.confirmReplace &&
-        options.confirmReplace(*keep))
+    if (keep && Confirmed(*keep, options))
         keep.reset();
+    // An index that names nothing opens as an empty scene, which reads as success; only
+    // --force (or the user, asked) writes one.
+    if (!keep && report.entries.empty()) {
+        keep = scan ? NoTilesProblem(*scan, report)
+                    : Problem{ProblemKind::NoTilesFound, report.folder, {}};
+        if (Confirmed(*keep, options))
+            keep.reset();
+    }
     if (keep || !options.dryRun)
         return keep;
     // What the write itself would find: no permission, a read-only disk, a folder in the way.
@@ -200,38 +294,11 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, WorkerPr
     return std::nullopt;
 }
 
-// The folder's own index may be another file now than when the folder was scanned: an
-// earlier folder of the run wrote it through a link, or something outside the run replaced
-// it. The tiles were checked against the file that was there then, so a tile whose root.osgb
-// links to the new one passed; each kept tile is looked at again, and one that is now the
-// folder's own index is left out.
-void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
-    std::error_code ec;
-    const FileFacts own = LookAt(indexFile, ec);
-    // Without an identity from the system there is nothing to compare the tiles with.
-    if (ec || own.inode == 0 || SameFile(own, work.ownIndex))
-        return;
-    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
-        LeftOutSubfolder& outcome = work.outcomes[i];
-        if (outcome.reason != TileStatus::Valid)
-            continue;
-        const FileFacts tile = LookAt(work.tiles[i] / "root.osgb", ec);
-        if (!ec && SameFile(tile, own)) {
-            outcome.reason = TileStatus::LinksBack;
-            outcome.cause.clear();
-        }
-    }
-}
-
-void WriteFolder(FolderWork& work, IndexGraph& graph, OriginState& origin, WorkerProcess& inspector,
-                 const ExportOptions& options, FolderReport& report) {
-    LeaveOutLinksToNewIndex(work, report.indexFile);
-    ApplyOrigin(graph, origin, report);
-    report.index = options.index;
-    const std::vector<PagedEntry> entries = RecordTiles(work, report);
-    report.error = work.workersFailed;
+// Writes `graph` as the folder's index once nothing stands in the way.
+void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const FolderScan* scan,
+                WorkerProcess& inspector, const ExportOptions& options, FolderReport& report) {
     if (!report.error)
-        report.error = ProblemBeforeWriting(report, inspector, options);
+        report.error = ProblemBeforeWriting(report, scan, inspector, options);
     if (report.error) {
         report.status = FolderStatus::Failed;
         return;
@@ -252,6 +319,273 @@ void WriteFolder(FolderWork& work, IndexGraph& graph, OriginState& origin, Worke
     report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;
 }
 
+// The folder's own index may be another file now than when the folder was scanned: an
+// earlier folder of the run wrote it through a link, or something outside the run replaced
+// it. The tiles were checked against the file that was there then, so a tile whose root file
+// links to the new one passed; each kept tile is looked at again, and one that is now the
+// folder's own index is left out.
+void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
+    std::error_code ec;
+    const FileFacts own = LookAt(indexFile, ec);
+    // Without an identity from the system there is nothing to compare the tiles with.
+    if (ec || own.inode == 0 || SameFile(own, work.ownIndex))
+        return;
+    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
+        LeftOutSubfolder& outcome = work.outcomes[i];
+        if (outcome.reason != TileStatus::Valid)
+            continue;
+        const FileFacts tile = LookAt(work.roots[i], ec);
+        if (!ec && SameFile(tile, own)) {
+            outcome.reason = TileStatus::LinksBack;
+            outcome.cause.clear();
+        }
+    }
+}
+
+// Blocks inside blocks are followed this deep, and no deeper.
+constexpr int kMaxBlockDepth = 3;
+
+// Progress from the pools of blocks exported along the way, told as part of the run's.
+struct ProgressRelay {
+    std::mutex mutex;
+    ExportProgress run; // as the run's own pool last told it
+    std::function<void(const ExportProgress&)> sink;
+};
+
+// One export run: folders listed, and the blocks of folders of blocks, exported in turn
+// with one translation carried over from folder to folder.
+class Run {
+public:
+    explicit Run(const ExportOptions& options)
+        : options_(options), program_(WorkerProgramFor(options)), inspector_(program_) {}
+
+    // Exports `folders` in order, appending their reports to `out`: a folder of blocks comes
+    // after its blocks. `master` is the folder of blocks they belong to, if any.
+    void exportFolders(const std::vector<fs::path>& folders, const fs::path& master, int depth,
+                       std::vector<FolderReport>& out);
+
+private:
+    // A folder the run has exported (or failed to), listed or a block, as it was named then.
+    struct Exported {
+        fs::path folder;
+        FolderIdentity identity;
+        FolderStatus status;
+    };
+
+    // Where `folder` was exported earlier in the run, under this or another path, if it was.
+    const Exported* exportedBefore(const fs::path& folder) const;
+    void writeFolder(FolderScan& scan, int depth, FolderReport& report,
+                     std::vector<FolderReport>& out);
+    void writeBlocks(const FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
+                     FolderReport& report, std::vector<FolderReport>& out);
+    ExportOptions poolOptions(bool nested);
+
+    const ExportOptions& options_;
+    fs::path program_;
+    IndexGraph graph_;
+    OriginState origin_;
+    // Examines existing root.osgb files before they are replaced; started only if one exists.
+    WorkerProcess inspector_;
+    std::shared_ptr<ProgressRelay> relay_ = std::make_shared<ProgressRelay>();
+    // A folder is exported once: a second write would replace the index the first wrote
+    // while the tiles were checked against the old one.
+    std::vector<Exported> exported_;
+};
+
+const Run::Exported* Run::exportedBefore(const fs::path& folder) const {
+    if (exported_.empty())
+        return nullptr;
+    const FolderIdentity wanted = IdentifyFolder(folder);
+    for (const Exported& earlier : exported_)
+        if (SameFolder(earlier.identity, wanted))
+            return &earlier;
+    return nullptr;
+}
+
+ExportOptions Run::poolOptions(bool nested) {
+    ExportOptions pool = options_;
+    if (!options_.progress)
+        return pool;
+    relay_->sink = options_.progress;
+    std::shared_ptr<ProgressRelay> relay = relay_;
+    if (!nested)
+        pool.progress = [relay](const ExportProgress& p) {
+            const std::lock_guard<std::mutex> lock(relay->mutex);
+            relay->run = p;
+            relay->sink(p);
+        };
+    else
+        pool.progress = [relay](const ExportProgress& p) {
+            const std::lock_guard<std::mutex> lock(relay->mutex);
+            ExportProgress told = relay->run;
+            told.subfoldersDone += p.subfoldersDone;
+            told.subfolderCount += p.subfolderCount;
+            told.folder = p.folder;
+            relay->sink(told);
+        };
+    return pool;
+}
+
+void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& master, int depth,
+                        std::vector<FolderReport>& out) {
+    std::vector<FolderReport> reports(folders.size());
+    if (folders.empty())
+        return;
+    // A folder listed twice, or a block listed on its own as well, is exported once: where it
+    // comes first. A repeat known before the scan is not scanned; one that only turns out to
+    // be a repeat later (a block that a folder of blocks before it exported) is told so then.
+    const std::vector<std::size_t> firstListings = FirstListings(folders);
+    ExportProgress progress;
+    progress.folderCount = folders.size();
+    progress.folder = folders.front();
+    std::vector<FolderScan> scans(folders.size());
+    const ExportOptions options = poolOptions(depth > 0);
+    TileCheckPool pool(options, program_, progress);
+    // The pool hands folders back by the order they were added in: handle i is folder i. A
+    // repeated listing is queued empty, so that its handle keeps its place.
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        reports[i].master = master;
+        if (firstListings[i] != i || exportedBefore(folders[i])) {
+            pool.add(FolderWork{});
+            continue;
+        }
+        ScanFolder(folders[i], reports[i], scans[i]);
+        pool.add(std::move(scans[i].work));
+    }
+    pool.finish();
+
+    std::size_t i = 0;
+    for (; i < folders.size(); ++i) {
+        FolderReport& folder = reports[i];
+        std::optional<FolderWork> work = pool.waitFor(i);
+        if (!work || IsCancelled(options_))
+            break;
+        scans[i].work = std::move(*work);
+        std::optional<fs::path> firstListing;
+        if (firstListings[i] != i)
+            firstListing = folders[firstListings[i]];
+        else if (const Exported* first = exportedBefore(folders[i]))
+            firstListing = first->folder;
+        if (firstListing) {
+            FolderReport repeat;
+            repeat.folder = folders[i];
+            repeat.indexFile = folders[i] / kRootFileName;
+            repeat.status = FolderStatus::ListedTwice;
+            repeat.firstListing = *firstListing;
+            repeat.master = master;
+            folder = std::move(repeat);
+        } else {
+            if (folder.error)
+                folder.status = FolderStatus::Failed;
+            else
+                writeFolder(scans[i], depth, folder, out);
+            // Cancelled within its blocks, it was not exported, and may still be later.
+            if (folder.status != FolderStatus::Cancelled)
+                exported_.push_back({folders[i], IdentifyFolder(folders[i]), folder.status});
+        }
+        if (options_.folderDone)
+            options_.folderDone(folder);
+        out.push_back(std::move(folder));
+        if (depth == 0)
+            pool.report([&](ExportProgress& p) {
+                p.foldersDone = i + 1;
+                p.folder = folders[std::min(i + 1, folders.size() - 1)];
+            });
+    }
+    for (; i < folders.size(); ++i)
+        out.push_back(std::move(reports[i]));
+}
+
+void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
+                      std::vector<FolderReport>& out) {
+    report.index = options_.index;
+    LeaveOutLinksToNewIndex(scan.work, report.indexFile);
+    // Where every tile that loads is an index over tile folders, those are blocks with
+    // indexes of their own: naming them under this folder's translation would place them
+    // twice. Among other tiles they stay tiles, as they always were. Only a root.osgb over
+    // a block's tiles can be such an index, and the look ends at the first true tile, so a
+    // folder of tiles costs one look more than it did.
+    const FolderWork& work = scan.work;
+    std::vector<fs::path> blocks = scan.blocks;
+    bool tiles = false;
+    for (std::size_t i = 0; i < work.tiles.size() && !tiles; ++i) {
+        if (work.outcomes[i].reason != TileStatus::Valid)
+            continue;
+        if (work.roots[i].filename() == kRootFileName && LooksLikeBlock(work.tiles[i]) &&
+            IsIndexFile(inspector_, work.roots[i], options_))
+            blocks.push_back(work.tiles[i]);
+        else
+            tiles = true;
+    }
+    if (!tiles && !blocks.empty() && depth < kMaxBlockDepth && !work.workersFailed) {
+        std::sort(blocks.begin(), blocks.end(), [](const fs::path& a, const fs::path& b) {
+            return SubfolderPathNameLess(a.filename(), b.filename());
+        });
+        writeBlocks(scan, blocks, depth, report, out);
+        return;
+    }
+    ApplyOrigin(graph_, origin_, report);
+    const std::vector<PagedEntry> entries = RecordTiles(scan, report);
+    report.error = work.workersFailed;
+    WriteIndex(graph_, entries, &scan, inspector_, options_, report);
+}
+
+// A folder of blocks: each block is exported as if listed, then the folder's index names
+// their indexes, untranslated.
+void Run::writeBlocks(const FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
+                      FolderReport& report, std::vector<FolderReport>& out) {
+    // What is neither a block nor a tile is left out, as in any folder.
+    for (const LeftOutSubfolder& subfolder : scan.noRoot)
+        if (std::none_of(blocks.begin(), blocks.end(),
+                         [&](const fs::path& b) { return b.filename() == subfolder.name; }))
+            report.leftOut.push_back(subfolder);
+    for (std::size_t i = 0; i < scan.work.outcomes.size(); ++i) {
+        if (scan.work.rechecked[i])
+            report.recheckedTiles.push_back(scan.work.outcomes[i].name);
+        if (scan.work.outcomes[i].reason != TileStatus::Valid) {
+            report.leftOut.push_back(scan.work.outcomes[i]);
+            report.leftOut.back().rootFile = scan.work.roots[i].filename();
+        }
+    }
+    const std::size_t first = out.size();
+    exportFolders(blocks, report.folder, depth + 1, out);
+    if (IsCancelled(options_)) {
+        report.status = FolderStatus::Cancelled;
+        return;
+    }
+    report.originSource = OriginSource::Blocks;
+    std::vector<PagedEntry> entries;
+    for (std::size_t i = first; i < out.size(); ++i) {
+        const FolderReport& block = out[i];
+        if (block.master != report.folder)
+            continue;
+        const fs::path name = block.folder.filename();
+        // A block exported earlier in the run has its index from then.
+        FolderStatus status = block.status;
+        if (status == FolderStatus::ListedTwice)
+            if (const Exported* first = exportedBefore(block.folder))
+                status = first->status;
+        if (status != FolderStatus::Written && status != FolderStatus::DryRun) {
+            report.leftOut.push_back({name, TileStatus::BlockNotWritten, {}, 0, {}});
+            continue;
+        }
+        PagedEntry entry;
+        entry.name = TileEntryFor({}, *NameText(name), kRootFileName, report.index);
+        entry.bound.kind = TileBound::Kind::Unknown;
+        entries.push_back(entry);
+        report.entries.push_back(entry.name);
+        report.blocks.push_back(block.folder);
+        if (report.index == IndexKind::Paged)
+            report.proxyLeaves.push_back(entry.name);
+    }
+    std::stable_sort(report.leftOut.begin(), report.leftOut.end(),
+                     [](const LeftOutSubfolder& a, const LeftOutSubfolder& b) {
+                         return SubfolderPathNameLess(a.name, b.name);
+                     });
+    IndexGraph graph;
+    WriteIndex(graph, entries, nullptr, inspector_, options_, report);
+}
+
 } // namespace
 
 std::chrono::milliseconds TileLimits::deadlineFor(std::uint64_t fileSize) const {
@@ -268,51 +602,10 @@ std::uint64_t TileLimits::memoryCeilingFor(std::uint64_t fileSize) const {
 ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
                                  const ExportOptions& options) {
     ExportReport report;
-    report.folders.resize(folders.size());
     if (folders.empty())
         return report;
-    // A folder listed twice is exported once, at its first listing: a second write would
-    // replace the index the first wrote while the tiles were checked against the old one.
-    const std::vector<std::size_t> firstListings = FirstListings(folders);
-    const auto listedBefore = [&](std::size_t i) { return firstListings[i] != i; };
-
-    ExportProgress progress;
-    progress.folderCount = folders.size();
-    progress.folder = folders.front();
-    const fs::path program =
-        options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
-    TileCheckPool pool(options, program, progress);
-    // The pool hands folders back by the order they were added in: handle i is folder i. A
-    // repeated listing is queued empty, so that its handle keeps its place.
-    for (std::size_t i = 0; i < folders.size(); ++i)
-        pool.add(listedBefore(i) ? FolderWork{} : ScanFolder(folders[i], report.folders[i]));
-    pool.finish();
-
-    IndexGraph graph;
-    OriginState origin;
-    // Examines existing root.osgb files before they are replaced; started only if one exists.
-    WorkerProcess inspector(program);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        FolderReport& folder = report.folders[i];
-        std::optional<FolderWork> work = pool.waitFor(i);
-        if (!work || IsCancelled(options))
-            break;
-        if (listedBefore(i)) {
-            folder.folder = folders[i];
-            folder.indexFile = folders[i] / "root.osgb";
-            folder.status = FolderStatus::ListedTwice;
-            folder.firstListing = folders[firstListings[i]];
-        } else if (folder.error)
-            folder.status = FolderStatus::Failed;
-        else
-            WriteFolder(*work, graph, origin, inspector, options, folder);
-        if (options.folderDone)
-            options.folderDone(folder);
-        pool.report([&](ExportProgress& p) {
-            p.foldersDone = i + 1;
-            p.folder = folders[std::min(i + 1, folders.size() - 1)];
-        });
-    }
+    Run run(options);
+    run.exportFolders(folders, {}, 0, report.folders);
     report.cancelled =
         std::any_of(report.folders.begin(), report.folders.end(),
                     [](const FolderReport& f) { return f.status == FolderStatus::Cancelled; });

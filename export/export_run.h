@@ -70,16 +70,18 @@ struct ExportOptions {
     // The tile-check worker program; empty means the one installed beside this program.
     std::filesystem::path workerProgram;
     // Asked, from the run's thread, whether to replace an existing root.osgb that the run
-    // would otherwise keep (`why` is ExistingHoldsScene, ExistingUnreadable or
-    // NoTilesKeptIndex); without it such a file is kept and the folder fails.
+    // would otherwise keep (`why` is ExistingHoldsScene or ExistingUnreadable), or to write an
+    // index that names nothing (`why` is one of the NoTiles kinds); without it such a file is
+    // kept, nothing is written, and the folder fails.
     std::function<bool(const Problem& why)> confirmReplace;
 };
 
 // Writes root.osgb into every folder in `folders`, in the order given: a translation by the
-// folder's report.txt origin (carried over from the last report read when the folder has
-// none) over a proxy naming each subfolder's root.osgb that loads. Tiles are parsed only in
-// worker processes. Never throws for bad input, never prints: what happened is in the
-// report, folder by folder.
+// folder's report.txt origin, or its metadata.xml's (carried over from the last one read when
+// the folder has neither), over a proxy naming each tile root that loads (see FindTileRoot
+// and LayoutOf). A folder holding only blocks has each block written first, then an
+// untranslated index over theirs. Tiles are parsed only in worker processes. Never throws
+// for bad input, never prints: what happened is in the report, folder by folder.
 ExportReport ExportFolderIndexes(const std::vector<std::filesystem::path>& folders,
                                  const ExportOptions& options = {});
 

@@ -112,6 +112,10 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     const std::lock_guard<std::mutex> lock(mutex_);
     const std::size_t handle = folders_.size();
     const std::size_t tiles = folder.tiles.size();
+    folder.roots.resize(tiles);
+    for (std::size_t i = 0; i < tiles; ++i)
+        if (folder.roots[i].empty())
+            folder.roots[i] = folder.tiles[i] / "root.osgb";
     folder.outcomes.resize(tiles);
     folder.bounds.resize(tiles);
     folder.rechecked.assign(tiles, false);
@@ -167,7 +171,7 @@ std::optional<TileCheckPool::Task> TileCheckPool::next() {
     if (ending_)
         return std::nullopt;
     ++checking_;
-    return Task{*job, folder.tiles[job->tile], folder.ownIndex};
+    return Task{*job, folder.tiles[job->tile], folder.roots[job->tile], folder.ownIndex};
 }
 
 void TileCheckPool::work(WorkerProcess& worker) {
@@ -217,7 +221,7 @@ void TileCheckPool::readAhead() {
         // A folder handed back has been checked whole; there is nothing left to fetch.
         if (folder.handedBack)
             continue;
-        const fs::path file = folder.work.tiles[job->tile] / "root.osgb";
+        const fs::path file = folder.work.roots[job->tile];
         lock.unlock();
         if (readAheadPolicy_.hint)
             readAheadPolicy_.hint(file);
@@ -229,7 +233,7 @@ void TileCheckPool::readAhead() {
 
 TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& task) {
     Checked checked;
-    const fs::path probe = task.tile / "root.osgb";
+    const fs::path& probe = task.root;
     std::error_code ec;
     const FileFacts facts = LookAt(probe, ec);
     if (ec) {

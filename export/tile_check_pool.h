@@ -46,6 +46,9 @@ BoundedCheck MakeCheck(CheckKind kind, const std::filesystem::path& file, std::u
 struct FolderWork {
     FileFacts ownIndex; // the listed folder's root.osgb, which no tile may be
     std::vector<std::filesystem::path> tiles;
+    // Per tile, the file its scene starts from, as the scan decided; a tile left without one
+    // starts from its root.osgb.
+    std::vector<std::filesystem::path> roots;
     std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
     std::vector<TileBound> bounds;          // for a paged index
     std::vector<bool> rechecked;            // reached its memory ceiling and was checked again
@@ -93,6 +96,7 @@ private:
     struct Task {
         TileCheckQueue::Job job;
         std::filesystem::path tile;
+        std::filesystem::path root; // the file the tile's scene starts from
         FileFacts ownIndex;
     };
 

@@ -16,6 +16,12 @@ QString shortNumber(double value) {
     return text;
 }
 
+// The tile's root file as found, else root.osgb.
+QString rootName(const LeftOutSubfolder& leftOut) {
+    return leftOut.rootFile.empty() ? QStringLiteral("root.osgb")
+                                    : QStringFromPath(leftOut.rootFile);
+}
+
 // The folder a file lies in, as the system writes it.
 QString folderOf(const std::filesystem::path& file) {
     return NativePathText(file.parent_path());
@@ -49,6 +55,9 @@ FolderText describeFolder(const FolderReport& folder) {
                           .arg(folder.proxyLeaves.size());
         text.translation = ReportWording::tr("%1，%2").arg(
             ReportWording::translation(folder.translation), ReportWording::origin(folder));
+        if (!folder.srs.empty())
+            text.translation = ReportWording::tr("%1，坐标系 %2")
+                                   .arg(text.translation, QString::fromStdString(folder.srs));
     }
     if (folder.error)
         text.error = ReportWording::problem(*folder.error);
@@ -61,6 +70,8 @@ FolderText describeFolder(const FolderReport& folder) {
     for (const LeftOutSubfolder& leftOut : folder.leftOut)
         text.leftOut.push_back(
             {QStringFromPath(leftOut.name), ReportWording::leftOutReason(leftOut)});
+    if (!folder.master.empty())
+        text.master = NativePathText(folder.master);
     return text;
 }
 
@@ -118,6 +129,8 @@ QString ReportWording::plainText(const ReportText& text) {
     QStringList lines{text.headline, text.summary};
     for (const FolderText& folder : text.folders) {
         lines << QString() << field.arg(columns[0], folder.folder);
+        if (!folder.master.isEmpty())
+            lines << QStringLiteral("  ") + tr("属于分块目录 %1").arg(folder.master);
         const QString indent = QStringLiteral("  ");
         lines << indent + field.arg(columns[1], folder.status);
         if (!folder.entries.isEmpty())
@@ -166,17 +179,17 @@ QString ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
     case TileStatus::Valid:
         return tr("有效");
     case TileStatus::NoRootFile:
-        return tr("无 root.osgb");
+        return tr("无 root.osgb，也无 %1.osgb").arg(QStringFromPath(leftOut.name));
     case TileStatus::NotRegularFile:
-        return tr("root.osgb 不是普通文件");
+        return tr("%1 不是普通文件").arg(rootName(leftOut));
     case TileStatus::LoadFailed:
         if (leftOut.loadFailure != LoadFailure::None)
-            return tr("root.osgb 无法加载（%1）")
-                .arg(loadFailure(leftOut.loadFailure, leftOut.readerText));
-        return leftOut.cause ? tr("root.osgb 无法加载（%1）").arg(cause(leftOut.cause))
-                             : tr("root.osgb 无法加载");
+            return tr("%1 无法加载（%2）")
+                .arg(rootName(leftOut), loadFailure(leftOut.loadFailure, leftOut.readerText));
+        return leftOut.cause ? tr("%1 无法加载（%2）").arg(rootName(leftOut), cause(leftOut.cause))
+                             : tr("%1 无法加载").arg(rootName(leftOut));
     case TileStatus::ReaderCrashed:
-        return tr("读取 root.osgb 时崩溃");
+        return tr("读取 %1 时崩溃").arg(rootName(leftOut));
     case TileStatus::TimedOut:
         return tr("加载超过 %1 秒").arg(shortNumber(static_cast<double>(leftOut.limit) / 1000.0));
     case TileStatus::OutOfMemory:
@@ -187,7 +200,9 @@ QString ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
     case TileStatus::LinksBack:
         return tr("指回所列目录");
     case TileStatus::Cycle:
-        return tr("root.osgb 引用的文件循环指回自身，查看器会无休止地加载");
+        return tr("%1 引用的文件循环指回自身，查看器会无休止地加载").arg(rootName(leftOut));
+    case TileStatus::BlockNotWritten:
+        return tr("该分块的索引未写入");
     }
     return QString();
 }
@@ -230,7 +245,11 @@ QString ReportWording::problem(const Problem& problem) {
     case ProblemKind::WorkersUnavailable:
         return withCause(tr("无法启动子目录检查程序 %1").arg(path), problem.cause);
     case ProblemKind::ExistingHoldsScene:
-        return withCause(tr("已有的 %1 含有场景数据，不是索引，未替换").arg(path), problem.cause);
+        return withCause(
+            tr("已有的 %1 "
+               "是模型数据，不是索引，已保留。此目录像是瓦片目录，请改为列出它的上一级目录")
+                .arg(path),
+            problem.cause);
     case ProblemKind::ExistingUnreadable:
         return withCause(tr("无法读取已有的 %1，未替换").arg(path), problem.cause);
     case ProblemKind::NoTilesKeptIndex:
@@ -251,6 +270,33 @@ QString ReportWording::problem(const Problem& problem) {
         return withCause(
             tr("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引").arg(path),
             problem.cause);
+    case ProblemKind::NoTilesFound:
+        return withCause(
+            tr("%1 中没有任何子目录含可加载的 root.osgb 或 <子目录名>.osgb，未写入索引").arg(path),
+            problem.cause);
+    case ProblemKind::NoTilesLooksLikeTile:
+        return withCause(tr("%1 中没有任何子目录含瓦片，但它自身含 .osgb 文件，像是瓦片目录"
+                            "（低了一级）；请改为列出它的上一级目录。未写入索引")
+                             .arg(path),
+                         problem.cause);
+    case ProblemKind::NoTilesOneLevelTooHigh:
+        return withCause(tr("%1 中没有任何子目录含瓦片，但再下一级的目录含瓦片，目录高了一级；"
+                            "请改为列出其中的目录。未写入索引")
+                             .arg(path),
+                         problem.cause);
+    case ProblemKind::MetadataUnreadable:
+        return withCause(tr("无法读取 %1，平移未更新").arg(path), problem.cause);
+    case ProblemKind::MetadataNotRegularFile:
+        return withCause(tr("%1 不是普通文件，平移未更新").arg(path), problem.cause);
+    case ProblemKind::MetadataTooLarge:
+        return withCause(tr("%1 超过 1 MB，不是元数据文件，平移未更新").arg(path), problem.cause);
+    case ProblemKind::MetadataNotXml:
+        return withCause(tr("%1 不是有效的 XML，平移未更新").arg(path), problem.cause);
+    case ProblemKind::MetadataNoOrigin:
+        return withCause(tr("%1 中没有 SRSOrigin，平移未更新").arg(path), problem.cause);
+    case ProblemKind::MetadataBadOrigin:
+        return withCause(tr("%1 的 SRSOrigin 不是三个有效数字，平移未更新").arg(path),
+                         problem.cause);
     }
     return path;
 }
@@ -299,9 +345,14 @@ QString ReportWording::origin(const FolderReport& folder) {
     case OriginSource::ThisFolder:
         return tr("来自本目录的 report.txt");
     case OriginSource::CarriedOver:
-        return tr("沿用目录 %1 的 report.txt").arg(folderOf(folder.originReport));
+        return tr("沿用目录 %1 的 %2")
+            .arg(folderOf(folder.originReport), QStringFromPath(folder.originReport.filename()));
     case OriginSource::None:
         return tr("尚未读到 report.txt，使用零平移");
+    case OriginSource::Metadata:
+        return tr("来自 %1").arg(NativePathText(folder.originReport));
+    case OriginSource::Blocks:
+        return tr("分块目录不平移，各分块的索引自带平移");
     }
     return QString();
 }
@@ -319,7 +370,14 @@ QString ReportWording::replaceQuestion(const Problem& why) {
     const QString folder = folderOf(why.path);
     switch (why.kind) {
     case ProblemKind::ExistingHoldsScene:
-        return tr("%1 中已有 root.osgb，它含有场景数据，不是索引。要替换它吗？").arg(folder);
+        return tr("%1 中已有 root.osgb，它是模型数据，不是索引。此目录像是瓦片目录，"
+                  "应改为列出它的上一级目录。替换会丢失这份模型数据，建议保留。要替换它吗？")
+            .arg(folder);
+    case ProblemKind::NoTilesFound:
+    case ProblemKind::NoTilesLooksLikeTile:
+    case ProblemKind::NoTilesOneLevelTooHigh:
+        return tr("%1 中没有任何子目录含可加载的瓦片。仍要写入一个空索引吗？")
+            .arg(NativePathText(why.path));
     case ProblemKind::NoTilesKeptIndex:
         return tr("%1 中没有任何子目录含可加载的 root.osgb。要用空索引替换已有的 root.osgb 吗？")
             .arg(folder);

@@ -28,6 +28,9 @@ struct FolderText {
     QString error;       // why the index was not written, empty when it was
     QStringList warnings;
     std::vector<LeftOutText> leftOut;
+    // A block of a folder of blocks: that folder, as `folder` writes it; the results window
+    // shows the block under it.
+    QString master;
 };
 
 // A whole run in words.

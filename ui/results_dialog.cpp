@@ -138,7 +138,21 @@ void CResultsDlg::fillTree() {
         }
         folders << item;
     }
-    m_tree->addTopLevelItems(folders);
+    // A block goes under the folder of blocks whose index names it; the blocks come before
+    // it in the report, so it is looked for among the later folders.
+    QList<QTreeWidgetItem*> topLevel;
+    for (int i = 0; i < folders.size(); ++i) {
+        const QString& master = m_text.folders[static_cast<std::size_t>(i)].master;
+        QTreeWidgetItem* parent = nullptr;
+        for (int j = i + 1; j < folders.size() && !master.isEmpty() && !parent; ++j)
+            if (m_text.folders[static_cast<std::size_t>(j)].folder == master)
+                parent = folders[j];
+        if (parent)
+            parent->insertChild(parent->childCount(), folders[i]);
+        else
+            topLevel << folders[i];
+    }
+    m_tree->addTopLevelItems(topLevel);
     // Spanning and expanding take effect only once the items are in the tree.
     for (QTreeWidgetItem* sentence : sentences) {
         sentence->setFirstColumnSpanned(true);

@@ -1,6 +1,6 @@
 # Settings for the Windows build cross-compiled with MinGW-w64 (scripts/windows/build.sh): the
 # programs link everything statically, so they run from any folder without DLLs beside them,
-# and find OpenSceneGraph, GoogleTest and CLI11 through the modules in this folder.
+# and find OpenSceneGraph, GoogleTest, CLI11 and pugixml through the modules in this folder.
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
 
 # Windows 7 is the oldest system the programs start on.

@@ -13,10 +13,22 @@ osg_prefix="$(scripts/windows/build-osg.sh)"
 packages=(googletest libcli11-dev nlohmann-json3-dev)
 scripts/install-packages.sh --no-install-recommends "${packages[@]}"
 
+# pugixml (metadata.xml) is compiled with the programs from Debian's source, fetched once;
+# build-osg.sh has set up the deb-src entries apt-get source needs.
+pugixml_cache="${BRINDLE_CACHE:-/var/cache/brindle}/pugixml-src"
+if ! compgen -G "$pugixml_cache/pugixml-*/src/pugixml.cpp" >/dev/null; then
+  rm -rf "$pugixml_cache"
+  mkdir -p "$pugixml_cache"
+  (cd "$pugixml_cache" && apt-get source -qq pugixml >&2)
+fi
+pugixml_src="$(compgen -G "$pugixml_cache/pugixml-*/src/pugixml.cpp" | head -n1)"
+pugixml_src="${pugixml_src%/src/pugixml.cpp}"
+
 cmake -S . -B build-windows \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
-  -DBRINDLE_OSG_PREFIX="$osg_prefix" >/dev/null
+  -DBRINDLE_OSG_PREFIX="$osg_prefix" \
+  -DBRINDLE_PUGIXML_SOURCE="$pugixml_src" >/dev/null
 nice -n 19 cmake --build build-windows --parallel "${BRINDLE_JOBS:-2}"
 
 # The package: the programs must stay together (the export starts brindle-tile-check.exe from

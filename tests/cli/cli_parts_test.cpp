@@ -60,9 +60,9 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
     ASSERT_FALSE(outLog.flushed.empty());
     EXPECT_EQ(outLog.flushed.back(),
               "wrote one/root.osgb: 1 entry, translation (1.500, -2.000, 0.000); left out 4: 1 "
-              "no root.osgb, 2 failed to load, 1 timed out\n"
+              "no root file, 2 failed to load, 1 timed out\n"
               "  Tile_07: root.osgb failed to load: the file is cut short\n"
-              "  Tile_08: no root.osgb\n"
+              "  Tile_08: no root.osgb or Tile_08.osgb in it\n"
               "  Tile_09: root.osgb failed to load: " +
                   std::make_error_code(std::errc::io_error).message() +
                   "\n"
@@ -220,7 +220,8 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     for (const TileStatus reason :
          {TileStatus::NoRootFile, TileStatus::NotRegularFile, TileStatus::LoadFailed,
           TileStatus::ReaderCrashed, TileStatus::TimedOut, TileStatus::OutOfMemory,
-          TileStatus::UnsafeName, TileStatus::LinksBack, TileStatus::Cycle, TileStatus::LoadFailed})
+          TileStatus::UnsafeName, TileStatus::LinksBack, TileStatus::Cycle, TileStatus::LoadFailed,
+          TileStatus::BlockNotWritten})
         folder.leftOut.push_back({"t", reason, {}, 42, {}, {}});
     folder.leftOut[2].cause = std::make_error_code(std::errc::permission_denied);
     folder.leftOut[9].loadFailure = LoadFailure::ReaderError;
@@ -235,10 +236,10 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     std::vector<std::string> reasons;
     for (const json& leftOut : run["folders"][0]["left_out"])
         reasons.push_back(leftOut["reason"].get<std::string>());
-    EXPECT_EQ(reasons,
-              (std::vector<std::string>{"no_root_file", "not_regular_file", "load_failed",
-                                        "reader_crashed", "timed_out", "out_of_memory",
-                                        "unsafe_name", "links_back", "cycle", "load_failed"}));
+    EXPECT_EQ(reasons, (std::vector<std::string>{"no_root_file", "not_regular_file", "load_failed",
+                                                 "reader_crashed", "timed_out", "out_of_memory",
+                                                 "unsafe_name", "links_back", "cycle",
+                                                 "load_failed", "block_not_written"}));
     EXPECT_EQ(run["folders"][0]["rechecked"], json({"t", "u"}));
     const json& leftOut = run["folders"][0]["left_out"];
     EXPECT_EQ(leftOut[4]["limit_ms"], 42);
@@ -273,14 +274,21 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
               json({{"kind", "none"}, {"report", nullptr}, {"from_folder", nullptr}}));
 
     std::vector<std::string> problems;
-    for (int kind = 0; kind <= static_cast<int>(ProblemKind::IndexNotFlushed); ++kind)
+    for (int kind = 0; kind <= static_cast<int>(ProblemKind::MetadataBadOrigin); ++kind)
         problems.push_back(ProblemName(static_cast<ProblemKind>(kind)));
-    EXPECT_EQ(problems, (std::vector<std::string>{
-                            "folder_missing", "not_a_folder", "folder_unreadable", "write_failed",
-                            "no_index_writer", "workers_unavailable", "existing_holds_scene",
-                            "existing_unreadable", "no_tiles_kept_index", "report_unreadable",
-                            "report_not_regular_file", "report_no_second_line", "report_no_origin",
-                            "report_origin_not_finite", "index_not_flushed"}));
+    EXPECT_EQ(problems,
+              (std::vector<std::string>{"folder_missing",           "not_a_folder",
+                                        "folder_unreadable",        "write_failed",
+                                        "no_index_writer",          "workers_unavailable",
+                                        "existing_holds_scene",     "existing_unreadable",
+                                        "no_tiles_kept_index",      "report_unreadable",
+                                        "report_not_regular_file",  "report_no_second_line",
+                                        "report_no_origin",         "report_origin_not_finite",
+                                        "index_not_flushed",        "no_tiles_found",
+                                        "no_tiles_looks_like_tile", "no_tiles_one_level_too_high",
+                                        "metadata_unreadable",      "metadata_not_regular_file",
+                                        "metadata_too_large",       "metadata_not_xml",
+                                        "metadata_no_origin",       "metadata_bad_origin"}));
     EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
     EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
     EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");

@@ -95,9 +95,9 @@ TEST(BrindleExport, PrintsEachFolderWithItsLeftOutTilesOnePerLineAndASummary) {
     const std::string index = (dir / "block" / "root.osgb").string();
     EXPECT_EQ(outcome.out, "wrote " + index +
                                ": 2 entries, translation (10.500, 20.000, 0.000); left out 3: "
-                               "2 no root.osgb, 1 failed to load\n"
-                               "  B: no root.osgb\n"
-                               "  D: no root.osgb\n"
+                               "2 no root file, 1 failed to load\n"
+                               "  B: no root.osgb or B.osgb in it\n"
+                               "  D: no root.osgb or D.osgb in it\n"
                                "  E: root.osgb failed to load: not an OpenSceneGraph scene file\n"
                                "1 folder: 1 written; 2 entries, 3 left out\n");
     EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").entries.size(), 2u);
@@ -129,6 +129,49 @@ TEST(BrindleExport, AFailedFolderExitsOneAndTheOthersAreStillWritten) {
               "brindle-export: error: " + (dir / "absent").string() + ": folder does not exist\n");
     EXPECT_TRUE(outcome.out.empty()) << "quiet prints errors only: " << outcome.out;
     EXPECT_TRUE(fs::exists(dir / "good" / "root.osgb"));
+}
+
+// A production layout listed one level too high: every tile folder is named after itself and
+// sits in Data. The folder of tile folders gets nothing written and exits 1, saying per
+// subfolder what was looked for; --force writes the empty index all the same.
+TEST(BrindleExport, AFolderWithNoTilesFailsAndSaysWhatWasLookedFor) {
+    TempDir dir;
+    fs::create_directories(dir / "block" / "Tile_+000_+000");
+    test::WriteText(dir / "block" / "Tile_+000_+000" / "Tile_+000_+000_L15.osgb", "");
+    const std::string block = (dir / "block").string();
+    const Outcome failed = RunExport(dir, {"--strict", block});
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    EXPECT_TRUE(Contains(failed.err, "no index was written")) << failed.err;
+    EXPECT_TRUE(Contains(failed.err, "  Tile_+000_+000: no root.osgb or Tile_+000_+000.osgb"))
+        << failed.err;
+    EXPECT_FALSE(fs::exists(dir / "block" / "root.osgb"));
+
+    const Outcome forced = RunExport(dir, {"--force", block});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_TRUE(fs::exists(dir / "block" / "root.osgb"));
+}
+
+TEST(BrindleExport, TheSpatialReferenceAndTheBlocksOfAFolderAreShown) {
+    TempDir dir;
+    test::WriteTile(dir / "Project" / "Block_A" / "Tile_1");
+    test::WriteText(dir / "Project" / "Block_A" / "metadata.xml",
+                    "<ModelMetadata version=\"1\"><SRS>EPSG:4547</SRS>"
+                    "<SRSOrigin>1,2,3</SRSOrigin></ModelMetadata>");
+    test::WriteTile(dir / "Project" / "Block_B" / "Tile_1");
+    const std::string project = (dir / "Project").string();
+    const Outcome text = RunExport(dir, {project});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(Contains(text.out, "translation (1.000, 2.000, 3.000) in EPSG:4547")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "  block of " + project + "\n")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "root.osgb over 2 blocks: 2 entries")) << text.out;
+
+    const json report = json::parse(RunExport(dir, {"--json", project}).out);
+    ASSERT_EQ(report["folders"].size(), 3u);
+    EXPECT_EQ(report["folders"][0]["srs"], "EPSG:4547");
+    EXPECT_EQ(report["folders"][0]["translation_source"]["kind"], "metadata");
+    EXPECT_EQ(report["folders"][0]["master"]["path"], project);
+    EXPECT_EQ(report["folders"][2]["blocks"].size(), 2u);
+    EXPECT_EQ(report["folders"][2]["translation_source"]["kind"], "blocks");
 }
 
 TEST(BrindleExport, StrictExitsThreeOnlyWhenAllIsWrittenButSomethingWasLeftOutOrWarned) {
@@ -251,8 +294,8 @@ TEST(BrindleExport, DryRunWritesNothing) {
     EXPECT_FALSE(fs::exists(dir / "block" / "root.osgb"));
 }
 
-// Disabled until the export run asks ExportOptions::confirmReplace: an existing root.osgb
-// holding a scene (not an index) is kept without --force and replaced with it.
+// An existing root.osgb holding a scene (not an index) is kept without --force, and the
+// message points at the likely mistake rather than at --force; --force replaces it.
 TEST(BrindleExport, ForceReplacesAnExistingSceneFile) {
     TempDir dir;
     test::WriteTile(dir / "block" / "A");
@@ -261,7 +304,9 @@ TEST(BrindleExport, ForceReplacesAnExistingSceneFile) {
 
     const Outcome kept = RunExport(dir, {(dir / "block").string()});
     EXPECT_EQ(kept.status, 1);
-    EXPECT_TRUE(Contains(kept.err, "--force")) << kept.err;
+    EXPECT_FALSE(Contains(kept.err, "--force")) << kept.err;
+    EXPECT_TRUE(Contains(kept.err, "is a model")) << kept.err;
+    EXPECT_TRUE(Contains(kept.err, "list its parent folder")) << kept.err;
     EXPECT_EQ(test::ReadBytes(dir / "block" / "root.osgb"), scene);
 
     const Outcome forced = RunExport(dir, {"--force", (dir / "block").string()});
@@ -331,6 +376,7 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
               json({{"name", "B"}, {"reason", "no_root_file"}, {"cause", nullptr}}));
     EXPECT_EQ(a["left_out"][1]["name"], "C");
     EXPECT_EQ(a["left_out"][1]["reason"], "load_failed");
+    EXPECT_EQ(a["left_out"][1]["root_file"], "root.osgb");
     EXPECT_FALSE(a["left_out"][1].contains("limit_ms"));
     EXPECT_EQ(a["warnings"], json::array());
 

@@ -82,7 +82,7 @@ TEST(ExistingIndex, AnIndexIsNotReplacedByOneListingNothing) {
 
     const ExportReport report = Export({block});
     ASSERT_TRUE(report.folders[0].error);
-    EXPECT_EQ(report.folders[0].error->kind, ProblemKind::NoTilesKeptIndex);
+    EXPECT_EQ(report.folders[0].error->kind, ProblemKind::NoTilesFound);
     EXPECT_EQ(ReadBytes(block / "root.osgb"), index);
 
     ASSERT_TRUE(Export({block}, true).succeeded());

@@ -65,18 +65,17 @@ TEST(ExportRun, EachFolderListsOnlyItsOwnTiles) {
     fs::create_directories(dir / "empty");
 
     const ExportReport report = Export({dir / "one", dir / "two", dir / "empty"});
-    ASSERT_TRUE(report.succeeded());
     EXPECT_EQ(ReadIndex(dir / "one" / "root.osgb").entries.size(), 3u);
     EXPECT_EQ(ReadIndex(dir / "two" / "root.osgb").entries, (Names{"Z\\root.osgb"}));
-    const test::IndexContents empty = ReadIndex(dir / "empty" / "root.osgb");
-    EXPECT_TRUE(empty.isTransformOverOneProxy);
-    EXPECT_TRUE(empty.entries.empty());
+    // An index naming nothing would open as an empty scene: the folder fails instead.
+    EXPECT_EQ(report.folders[2].status, FolderStatus::Failed);
+    EXPECT_FALSE(fs::exists(dir / "empty" / "root.osgb"));
 }
 
 TEST(ExportRun, TranslationCarriesOverToFoldersWithoutAReport) {
     TempDir dir;
     for (const char* folder : {"a", "b", "c", "d"})
-        fs::create_directories(dir / folder);
+        WriteTile(dir / folder / "T");
     WriteText(dir / "b" / "report.txt", "origin\nX: 3400000.3 Y: 512345.678 Z: 99\n");
     WriteText(dir / "d" / "report.txt", "origin\nX: -1 Y: 2 Z: 3\n");
 
@@ -93,7 +92,7 @@ TEST(ExportRun, TranslationCarriesOverToFoldersWithoutAReport) {
 TEST(ExportRun, AnUnusableReportWarnsAndKeepsTheTranslation) {
     TempDir dir;
     for (const char* folder : {"first", "oneline", "lower", "unreadable"})
-        fs::create_directories(dir / folder);
+        WriteTile(dir / folder / "T");
     WriteText(dir / "first" / "report.txt", "t\nX: 5 Y: 6 Z: 7\n");
     WriteText(dir / "oneline" / "report.txt", "X: 50 Y: 60 Z: 70");
     WriteText(dir / "lower" / "report.txt", "t\nx: 50 y: 60 z: 70\n");

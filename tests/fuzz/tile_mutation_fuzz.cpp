@@ -365,6 +365,8 @@ const char* Name(TileStatus status) {
         return "left out: links back";
     case TileStatus::Cycle:
         return "left out: names files that lead back to it";
+    case TileStatus::BlockNotWritten:
+        return "left out: block not written";
     }
     return "?";
 }

@@ -2,6 +2,7 @@
 #include "folder_chooser.h"
 #include "locale_zh.h"
 #include "main_dialog.h"
+#include "results_dialog.h"
 
 #include <osg/Geode>
 #include <osg/Geometry>
@@ -289,6 +290,7 @@ private slots:
     void failedRunReturnsToList();
     void runThatThrowsReturnsToList();
     void resultsTellTheWholeStory();
+    void blocksShowUnderTheirFolder();
     void replaceIsAskedAndAnswered();
     void replaceBoxKeepsByDefault();
     void cancellingTheRunStopsIt();
@@ -619,7 +621,7 @@ void MainDialogTest::leftOutTilesShowResults() {
     QCOMPARE(results.title, QStringLiteral("导出结果"));
     QVERIFY(results.titleShown);
     QCOMPARE(results.headline, QStringLiteral("导出成功"));
-    QVERIFY2(results.hasRow(QStringLiteral("empty_tile|无 root.osgb")),
+    QVERIFY2(results.hasRow(QStringLiteral("empty_tile|无 root.osgb，也无 empty_tile.osgb")),
              qPrintable(results.rows.join(u'\n')));
     QVERIFY2(results.hasRow(QStringLiteral("broken_tile|root.osgb 无法加载")),
              qPrintable(results.rows.join(u'\n')));
@@ -807,6 +809,47 @@ void MainDialogTest::resultsTellTheWholeStory() {
              qPrintable(copied));
     QVERIFY(dlg.isVisible());
     QCOMPARE(dlg.folders(), before);
+}
+
+void MainDialogTest::blocksShowUnderTheirFolder() {
+    // A folder of blocks comes after its blocks in the report; the window shows them under it.
+    brindle::ExportReport report;
+    brindle::FolderReport a = writtenFolder("/project/Block_A");
+    a.master = "/project";
+    a.originSource = brindle::OriginSource::Metadata;
+    a.originReport = "/project/Block_A/metadata.xml";
+    a.srs = "EPSG:4547";
+    brindle::FolderReport b = writtenFolder("/project/Block_B");
+    b.master = "/project";
+    brindle::FolderReport master = writtenFolder("/project");
+    master.originSource = brindle::OriginSource::Blocks;
+    master.blocks = {a.folder, b.folder};
+    report.folders = {a, b, master, writtenFolder("/other")};
+
+    CResultsDlg dialog(report);
+    auto* tree = dialog.findChild<QTreeWidget*>(QStringLiteral("resultsTree"));
+    QVERIFY(tree);
+    QCOMPARE(tree->topLevelItemCount(), 2);
+    QTreeWidgetItem* top = tree->topLevelItem(0);
+    QCOMPARE(top->text(0), QDir::toNativeSeparators(QStringLiteral("/project")));
+    QVERIFY2(top->text(3).contains(QStringLiteral("各分块的索引自带平移")),
+             qPrintable(top->text(3)));
+    QStringList children;
+    for (int i = 0; i < top->childCount(); ++i)
+        children << top->child(i)->text(0);
+    QVERIFY2(children.contains(QDir::toNativeSeparators(QStringLiteral("/project/Block_A"))),
+             qPrintable(children.join(u'|')));
+    QVERIFY2(children.contains(QDir::toNativeSeparators(QStringLiteral("/project/Block_B"))),
+             qPrintable(children.join(u'|')));
+    QTreeWidgetItem* blockA = nullptr;
+    for (int i = 0; i < top->childCount(); ++i)
+        if (top->child(i)->text(0).endsWith(QStringLiteral("Block_A")))
+            blockA = top->child(i);
+    QVERIFY(blockA);
+    QVERIFY2(blockA->text(3).contains(QStringLiteral("坐标系 EPSG:4547")),
+             qPrintable(blockA->text(3)));
+    QVERIFY2(dialog.reportText().contains(QStringLiteral("属于分块目录")),
+             qPrintable(dialog.reportText()));
 }
 
 void MainDialogTest::pagedIndexIsOffered() {

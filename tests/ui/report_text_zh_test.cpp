@@ -35,10 +35,11 @@ private slots:
 
 void ReportTextTest::leftOutReasons() {
     using brindle::TileStatus;
-    const TileStatus all[] = {
-        TileStatus::NoRootFile,    TileStatus::NotRegularFile, TileStatus::LoadFailed,
-        TileStatus::ReaderCrashed, TileStatus::TimedOut,       TileStatus::OutOfMemory,
-        TileStatus::UnsafeName,    TileStatus::LinksBack,      TileStatus::Cycle};
+    const TileStatus all[] = {TileStatus::NoRootFile, TileStatus::NotRegularFile,
+                              TileStatus::LoadFailed, TileStatus::ReaderCrashed,
+                              TileStatus::TimedOut,   TileStatus::OutOfMemory,
+                              TileStatus::UnsafeName, TileStatus::LinksBack,
+                              TileStatus::Cycle,      TileStatus::BlockNotWritten};
     QSet<QString> seen;
     for (TileStatus status : all)
         seen.insert(ReportWording::leftOutReason(leftOut("t", status, {}, 1000)));
@@ -47,7 +48,7 @@ void ReportTextTest::leftOutReasons() {
     QVERIFY(!seen.contains(QString()));
 
     QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::NoRootFile)),
-             QStringLiteral("无 root.osgb"));
+             QStringLiteral("无 root.osgb，也无 t.osgb"));
     QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::TimedOut, {}, 20000)),
              QStringLiteral("加载超过 20 秒"));
     QCOMPARE(ReportWording::leftOutReason(leftOut("t", TileStatus::TimedOut, {}, 2500)),
@@ -99,13 +100,18 @@ void ReportTextTest::causesInChinese() {
 void ReportTextTest::problemsNameTheirPath() {
     using brindle::ProblemKind;
     const ProblemKind all[] = {
-        ProblemKind::FolderMissing,         ProblemKind::NotAFolder,
-        ProblemKind::FolderUnreadable,      ProblemKind::WriteFailed,
-        ProblemKind::WorkersUnavailable,    ProblemKind::ExistingHoldsScene,
-        ProblemKind::ExistingUnreadable,    ProblemKind::NoTilesKeptIndex,
-        ProblemKind::ReportUnreadable,      ProblemKind::ReportNotRegularFile,
-        ProblemKind::ReportNoSecondLine,    ProblemKind::ReportNoOrigin,
-        ProblemKind::ReportOriginNotFinite, ProblemKind::IndexNotFlushed};
+        ProblemKind::FolderMissing,          ProblemKind::NotAFolder,
+        ProblemKind::FolderUnreadable,       ProblemKind::WriteFailed,
+        ProblemKind::WorkersUnavailable,     ProblemKind::ExistingHoldsScene,
+        ProblemKind::ExistingUnreadable,     ProblemKind::NoTilesKeptIndex,
+        ProblemKind::ReportUnreadable,       ProblemKind::ReportNotRegularFile,
+        ProblemKind::ReportNoSecondLine,     ProblemKind::ReportNoOrigin,
+        ProblemKind::ReportOriginNotFinite,  ProblemKind::IndexNotFlushed,
+        ProblemKind::NoTilesFound,           ProblemKind::NoTilesLooksLikeTile,
+        ProblemKind::NoTilesOneLevelTooHigh, ProblemKind::MetadataUnreadable,
+        ProblemKind::MetadataNotRegularFile, ProblemKind::MetadataTooLarge,
+        ProblemKind::MetadataNotXml,         ProblemKind::MetadataNoOrigin,
+        ProblemKind::MetadataBadOrigin};
     const std::filesystem::path path = "/数据/测区 1/report.txt";
     for (ProblemKind kind : all) {
         const QString text = ReportWording::problem({kind, path, {}});
@@ -213,7 +219,11 @@ void ReportTextTest::replaceQuestions() {
     QCOMPARE(
         ReportWording::replaceQuestion(
             {brindle::ProblemKind::ExistingHoldsScene, "/blocks/a/root.osgb", {}}),
-        QStringLiteral("%1 中已有 root.osgb，它含有场景数据，不是索引。要替换它吗？").arg(folder));
+        QStringLiteral("%1 中已有 root.osgb，它是模型数据，不是索引。此目录像是瓦片目录，"
+                       "应改为列出它的上一级目录。替换会丢失这份模型数据，建议保留。要替换它吗？")
+            .arg(folder));
+    QVERIFY(!ReportWording::problem({brindle::ProblemKind::ExistingHoldsScene, "/a/root.osgb", {}})
+                 .contains(QStringLiteral("替换")));
     QVERIFY(ReportWording::replaceQuestion(
                 {brindle::ProblemKind::NoTilesKeptIndex, "/blocks/a/root.osgb", {}})
                 .contains(QStringLiteral("空索引")));

@@ -1,5 +1,7 @@
 #include "report_text_win.h"
 
+#include <functional>
+
 #include <windows.h>
 
 #include <charconv>
@@ -26,6 +28,11 @@ std::wstring ShortNumber(double value) {
     if (result.size() > 2 && result.compare(result.size() - 2, 2, L".0") == 0)
         result.resize(result.size() - 2);
     return result;
+}
+
+// The tile's root file as found, else root.osgb.
+std::wstring RootName(const LeftOutSubfolder& leftOut) {
+    return leftOut.rootFile.empty() ? T("root.osgb") : NativePathText(leftOut.rootFile);
 }
 
 // The folder a file lies in, as the system writes it.
@@ -58,7 +65,12 @@ FolderText DescribeFolder(const FolderReport& folder) {
                                       {text.entries, Number(folder.proxyLeaves.size())});
         text.translation = Fill(T("%1，%2"), {ReportWording::translation(folder.translation),
                                               ReportWording::origin(folder)});
+        if (!folder.srs.empty())
+            text.translation =
+                Fill(T("%1，坐标系 %2"), {text.translation, WideFromUtf8(folder.srs)});
     }
+    if (!folder.master.empty())
+        text.master = NativePathText(folder.master);
     if (folder.error)
         text.error = ReportWording::problem(*folder.error);
     for (const Problem& warning : folder.warnings)
@@ -172,24 +184,43 @@ std::wstring ReportWording::plainText(const ReportText& text) {
     const std::wstring field = T("%1：%2");
     const std::wstring indent = L"  ";
     std::vector<std::wstring> lines{text.headline, text.summary};
-    for (const FolderText& folder : text.folders) {
-        lines.emplace_back();
-        lines.push_back(Fill(field, {T("目录"), folder.folder}));
-        lines.push_back(indent + Fill(field, {T("状态"), folder.status}));
-        if (!folder.entries.empty())
-            lines.push_back(indent + Fill(field, {T("条目数"), folder.entries}));
-        if (!folder.translation.empty())
-            lines.push_back(indent + Fill(field, {T("平移与来源"), folder.translation}));
-        if (!folder.error.empty())
-            lines.push_back(indent + Fill(field, {T("错误"), folder.error}));
-        for (const std::wstring& warning : folder.warnings)
-            lines.push_back(indent + Fill(field, {T("警告"), warning}));
-        if (!folder.leftOut.empty()) {
-            lines.push_back(indent + leftOutGroup(folder.leftOut.size()) + T("："));
-            for (const auto& [name, reason] : folder.leftOut)
-                lines.push_back(indent + indent + Fill(field, {name, reason}));
-        }
-    }
+    const auto& folders = text.folders;
+    // The folder of blocks that `i` belongs to: the first later folder its master names.
+    const auto masterOf = [&](std::size_t i) {
+        for (std::size_t j = i + 1; j < folders.size() && !folders[i].master.empty(); ++j)
+            if (folders[j].folder == folders[i].master)
+                return j;
+        return folders.size();
+    };
+    // A folder of blocks is followed by its blocks, indented one step further.
+    std::function<void(std::size_t, const std::wstring&)> addFolder =
+        [&](std::size_t i, const std::wstring& outer) {
+            const FolderText& folder = folders[i];
+            const std::wstring in = outer + indent;
+            lines.emplace_back();
+            lines.push_back(outer +
+                            Fill(field, {outer.empty() ? T("目录") : T("分块"), folder.folder}));
+            lines.push_back(in + Fill(field, {T("状态"), folder.status}));
+            if (!folder.entries.empty())
+                lines.push_back(in + Fill(field, {T("条目数"), folder.entries}));
+            if (!folder.translation.empty())
+                lines.push_back(in + Fill(field, {T("平移与来源"), folder.translation}));
+            if (!folder.error.empty())
+                lines.push_back(in + Fill(field, {T("错误"), folder.error}));
+            for (const std::wstring& warning : folder.warnings)
+                lines.push_back(in + Fill(field, {T("警告"), warning}));
+            if (!folder.leftOut.empty()) {
+                lines.push_back(in + leftOutGroup(folder.leftOut.size()) + T("："));
+                for (const auto& [name, reason] : folder.leftOut)
+                    lines.push_back(in + indent + Fill(field, {name, reason}));
+            }
+            for (std::size_t b = 0; b < i; ++b)
+                if (masterOf(b) == i)
+                    addFolder(b, in);
+        };
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        if (masterOf(i) == folders.size())
+            addFolder(i, {});
     std::wstring joined;
     for (const std::wstring& line : lines)
         joined += line + L"\r\n";
@@ -221,17 +252,18 @@ std::wstring ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
     case TileStatus::Valid:
         return T("有效");
     case TileStatus::NoRootFile:
-        return T("无 root.osgb");
+        return Fill(T("无 root.osgb，也无 %1.osgb"), {NativePathText(leftOut.name)});
     case TileStatus::NotRegularFile:
-        return T("root.osgb 不是普通文件");
+        return Fill(T("%1 不是普通文件"), {RootName(leftOut)});
     case TileStatus::LoadFailed:
         if (leftOut.loadFailure != LoadFailure::None)
-            return Fill(T("root.osgb 无法加载（%1）"),
-                        {loadFailure(leftOut.loadFailure, leftOut.readerText)});
-        return leftOut.cause ? Fill(T("root.osgb 无法加载（%1）"), {cause(leftOut.cause)})
-                             : T("root.osgb 无法加载");
+            return Fill(T("%1 无法加载（%2）"),
+                        {RootName(leftOut), loadFailure(leftOut.loadFailure, leftOut.readerText)});
+        return leftOut.cause
+                   ? Fill(T("%1 无法加载（%2）"), {RootName(leftOut), cause(leftOut.cause)})
+                   : Fill(T("%1 无法加载"), {RootName(leftOut)});
     case TileStatus::ReaderCrashed:
-        return T("读取 root.osgb 时崩溃");
+        return Fill(T("读取 %1 时崩溃"), {RootName(leftOut)});
     case TileStatus::TimedOut:
         return Fill(T("加载超过 %1 秒"),
                     {ShortNumber(static_cast<double>(leftOut.limit) / 1000.0)});
@@ -243,7 +275,9 @@ std::wstring ReportWording::leftOutReason(const LeftOutSubfolder& leftOut) {
     case TileStatus::LinksBack:
         return T("指回所列目录");
     case TileStatus::Cycle:
-        return T("root.osgb 引用的文件循环指回自身，查看器会无休止地加载");
+        return Fill(T("%1 引用的文件循环指回自身，查看器会无休止地加载"), {RootName(leftOut)});
+    case TileStatus::BlockNotWritten:
+        return T("该分块的索引未写入");
     }
     return {};
 }
@@ -289,7 +323,8 @@ std::wstring ReportWording::problem(const Problem& problem) {
     case ProblemKind::WorkersUnavailable:
         return with("无法启动子目录检查程序 %1");
     case ProblemKind::ExistingHoldsScene:
-        return with("已有的 %1 含有场景数据，不是索引，未替换");
+        return with(
+            "已有的 %1 是模型数据，不是索引，已保留。此目录像是瓦片目录，请改为列出它的上一级目录");
     case ProblemKind::ExistingUnreadable:
         return with("无法读取已有的 %1，未替换");
     case ProblemKind::NoTilesKeptIndex:
@@ -306,6 +341,26 @@ std::wstring ReportWording::problem(const Problem& problem) {
         return with("%1 的第二行中 X 或 Y 为无穷大或非数值，平移未更新");
     case ProblemKind::IndexNotFlushed:
         return with("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引");
+    case ProblemKind::NoTilesFound:
+        return with("%1 中没有任何子目录含可加载的 root.osgb 或 <子目录名>.osgb，未写入索引");
+    case ProblemKind::NoTilesLooksLikeTile:
+        return with("%1 中没有任何子目录含瓦片，但它自身含 .osgb 文件，像是瓦片目录"
+                    "（低了一级）；请改为列出它的上一级目录。未写入索引");
+    case ProblemKind::NoTilesOneLevelTooHigh:
+        return with("%1 中没有任何子目录含瓦片，但再下一级的目录含瓦片，目录高了一级；"
+                    "请改为列出其中的目录。未写入索引");
+    case ProblemKind::MetadataUnreadable:
+        return with("无法读取 %1，平移未更新");
+    case ProblemKind::MetadataNotRegularFile:
+        return with("%1 不是普通文件，平移未更新");
+    case ProblemKind::MetadataTooLarge:
+        return with("%1 超过 1 MB，不是元数据文件，平移未更新");
+    case ProblemKind::MetadataNotXml:
+        return with("%1 不是有效的 XML，平移未更新");
+    case ProblemKind::MetadataNoOrigin:
+        return with("%1 中没有 SRSOrigin，平移未更新");
+    case ProblemKind::MetadataBadOrigin:
+        return with("%1 的 SRSOrigin 不是三个有效数字，平移未更新");
     }
     return path;
 }
@@ -365,9 +420,14 @@ std::wstring ReportWording::origin(const FolderReport& folder) {
     case OriginSource::ThisFolder:
         return T("来自本目录的 report.txt");
     case OriginSource::CarriedOver:
-        return Fill(T("沿用目录 %1 的 report.txt"), {FolderOf(folder.originReport)});
+        return Fill(T("沿用目录 %1 的 %2"), {FolderOf(folder.originReport),
+                                             NativePathText(folder.originReport.filename())});
     case OriginSource::None:
         return T("尚未读到 report.txt，使用零平移");
+    case OriginSource::Metadata:
+        return Fill(T("来自 %1"), {NativePathText(folder.originReport)});
+    case OriginSource::Blocks:
+        return T("分块目录不平移，各分块的索引自带平移");
     }
     return {};
 }
@@ -388,7 +448,14 @@ std::wstring ReportWording::replaceQuestion(const Problem& why) {
     const std::wstring folder = FolderOf(why.path);
     switch (why.kind) {
     case ProblemKind::ExistingHoldsScene:
-        return Fill(T("%1 中已有 root.osgb，它含有场景数据，不是索引。要替换它吗？"), {folder});
+        return Fill(T("%1 中已有 root.osgb，它是模型数据，不是索引。此目录像是瓦片目录，"
+                      "应改为列出它的上一级目录。替换会丢失这份模型数据，建议保留。要替换它吗？"),
+                    {folder});
+    case ProblemKind::NoTilesFound:
+    case ProblemKind::NoTilesLooksLikeTile:
+    case ProblemKind::NoTilesOneLevelTooHigh:
+        return Fill(T("%1 中没有任何子目录含可加载的瓦片。仍要写入一个空索引吗？"),
+                    {NativePathText(why.path)});
     case ProblemKind::NoTilesKeptIndex:
         return Fill(
             T("%1 中没有任何子目录含可加载的 root.osgb。要用空索引替换已有的 root.osgb 吗？"),

@@ -26,6 +26,9 @@ struct FolderText {
     std::wstring error; // empty when the index was written
     std::vector<std::wstring> warnings;
     std::vector<std::pair<std::wstring, std::wstring>> leftOut; // name, reason
+    // A block of a folder of blocks: that folder, as `folder` writes it; the report shows
+    // the block under it.
+    std::wstring master;
 };
 
 // A whole run in words.

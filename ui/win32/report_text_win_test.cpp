@@ -39,7 +39,8 @@ TEST(Win32ReportText, LeftOutReasonsAndCauses) {
     const TileStatus all[] = {TileStatus::NoRootFile, TileStatus::NotRegularFile,
                               TileStatus::LoadFailed, TileStatus::ReaderCrashed,
                               TileStatus::TimedOut,   TileStatus::OutOfMemory,
-                              TileStatus::UnsafeName, TileStatus::LinksBack};
+                              TileStatus::UnsafeName, TileStatus::LinksBack,
+                              TileStatus::Cycle,      TileStatus::BlockNotWritten};
     std::set<std::wstring> seen;
     for (TileStatus status : all)
         seen.insert(ReportWording::leftOutReason(LeftOut(L"t", status, {}, 1000)));
@@ -152,5 +153,6 @@ TEST(Win32ReportText, OriginsAndReplaceQuestions) {
                 "要替换它吗？"));
     const brindle::Problem scene{brindle::ProblemKind::ExistingHoldsScene, L"D:/块/root.osgb", {}};
     EXPECT_EQ(ReportWording::replaceQuestion(scene),
-              W("D:\\块 中已有 root.osgb，它含有场景数据，不是索引。要替换它吗？"));
+              W("D:\\块 中已有 root.osgb，它是模型数据，不是索引。此目录像是瓦片目录，"
+                "应改为列出它的上一级目录。替换会丢失这份模型数据，建议保留。要替换它吗？"));
 }

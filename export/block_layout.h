@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace brindle {
+
+// Where a listed folder's tiles are, and how its index names them.
+struct TileLayout {
+    std::filesystem::path tileFolder; // the folder whose subfolders are the tiles
+    std::string entryPrefix;          // the path from the index to tileFolder; empty for itself
+};
+
+// A production folder: a metadata.xml beside a Data folder whose subfolders are the tiles.
+bool IsProductionFolder(const std::filesystem::path& folder);
+
+// The tiles of a production folder are in its Data folder; any other folder's are its own
+// subfolders.
+TileLayout LayoutOf(const std::filesystem::path& folder);
+
+// True when some subfolder of `folder` holds a tile root (see FindTileRoot). Reads one
+// listing, and looks into no more than `maxProbes` subfolders, so a folder of thousands of
+// tiles costs as little as one of a few.
+bool HoldsTileFolders(const std::filesystem::path& folder, std::size_t maxProbes = 8);
+
+// A block by its layout alone: a production folder, or a folder of tile folders.
+bool LooksLikeBlock(const std::filesystem::path& folder);
+
+// True when `folder` holds .osgb files of its own other than root.osgb (which may be an index),
+// as a tile folder does.
+bool HoldsOsgbFiles(const std::filesystem::path& folder);
+
+} // namespace brindle

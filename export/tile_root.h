@@ -1,0 +1,30 @@
+#pragma once
+
+#include "export/export_report.h"
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace brindle {
+
+// The name of the file a tile folder's scene starts from in the layout this tool has always
+// read, and the one its own index files take.
+inline const char* const kRootFileName = "root.osgb";
+
+// The file a tile folder's scene starts from: its root.osgb, or, where there is none, the
+// file named after the folder ("Tile_+000_+000/Tile_+000_+000.osgb"), as production layouts
+// name them. root.osgb wins where both exist, so a folder laid out the old way keeps its
+// entry. Empty when neither exists. Only looks: nothing is opened.
+std::filesystem::path FindTileRoot(const std::filesystem::path& tileFolder, std::error_code& ec);
+
+// "<name>.osgb" for a tile folder called <name>.
+std::filesystem::path NamedRootFile(const std::filesystem::path& tileFolder);
+
+// The entry an index of `kind` stores for a tile: `prefix` (a folder between the index and
+// the tile folders, or empty), the tile folder's name and the root file's name, joined by a
+// backslash in a proxy index and a slash in a paged one (see EntryFor).
+std::string TileEntryFor(const std::string& prefix, const std::string& subfolderName,
+                         const std::string& rootFileName, IndexKind kind);
+
+} // namespace brindle
