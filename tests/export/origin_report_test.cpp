@@ -118,7 +118,16 @@ std::pair<double, bool> CLibraryReads(const std::string& text) {
     return {value, end != text.c_str()};
 }
 
+// The parser is the same code everywhere; the oracle is a C library that reads numbers as C99
+// says. MinGW's does not (its atof and strtod disagree, and "-x" gives -0 where C99 gives 0).
+#ifdef _WIN32
+#define SKIP_WITHOUT_C99_ORACLE() GTEST_SKIP() << "this C library's strtod is not C99's"
+#else
+#define SKIP_WITHOUT_C99_ORACLE() static_cast<void>(0)
+#endif
+
 TEST(ParseLeadingNumber, ReadsGeneratedTextsAsAtofDoes) {
+    SKIP_WITHOUT_C99_ORACLE();
     NumberishText texts(20240611);
     for (int i = 0; i < 20000; ++i) {
         const std::string text = texts.next();
@@ -131,6 +140,7 @@ TEST(ParseLeadingNumber, ReadsGeneratedTextsAsAtofDoes) {
 }
 
 TEST(ParseOriginLine, ReadsGeneratedLinesAsAtofReadsTheirFields) {
+    SKIP_WITHOUT_C99_ORACLE();
     NumberishText texts(7);
     std::mt19937 random(11);
     const char* const labels[] = {"X: ", "X= ", "X:", "X", "Eas", "X :  "};

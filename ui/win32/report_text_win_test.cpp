@@ -95,7 +95,7 @@ TEST(Win32ReportText, WholeReportAsPlainText) {
           "  警告：C:\\测区\\甲\\report.txt 的第二行没有原点坐标，平移未更新\r\n"
           "  警告：子目录 Tile_2 超出内存上限，已单独用更多内存重新检查\r\n"
           "  未收录的子目录（1 个）：\r\n"
-          "    坏瓦片：无 root.osgb\r\n"
+          "    坏瓦片：无 root.osgb，也无 坏瓦片.osgb\r\n"
           "\r\n"
           "目录：C:\\测区\\乙\r\n"
           "  状态：失败\r\n"
