@@ -3,7 +3,12 @@
 # dialog when a display is present, or else writes a sample block and exports it.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/setup.sh >&2
+# Only the programs run here: the tests and benchmarks are ./test.sh's and ./bench.sh's.
+programs="brindle-export brindle-tile-check brindle-sample"
+if [ $# -eq 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  programs="$programs brindle"
+fi
+BRINDLE_TARGETS="$programs" scripts/setup.sh >&2
 
 if [ $# -gt 0 ]; then
   exec build/brindle-export "$@"

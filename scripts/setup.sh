@@ -3,7 +3,8 @@
 # Usage: setup.sh [BUILD_DIR [CMAKE_OPTION...]]
 # The C++ library's assertions are on (every container access checked) unless an option turns
 # them off. Without arguments it builds build/, which ./test.sh and ./run.sh use; the
-# benchmarks build build-bench/ without the assertions.
+# benchmarks build build-bench/ without the assertions. BRINDLE_TARGETS, when set, names the
+# only targets to build (./run.sh builds just the programs it runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,4 +16,8 @@ scripts/install-packages.sh "${packages[@]}"
 dir="${1:-build}"
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBRINDLE_LIBSTDCXX_ASSERTIONS=ON "${@:2}" \
   >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+targets=()
+for target in ${BRINDLE_TARGETS:-}; do
+  targets+=(--target "$target")
+done
+cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
