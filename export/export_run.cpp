@@ -22,18 +22,6 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-std::optional<Problem> CheckIsFolder(const fs::path& folder) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(folder, ec);
-    if (status.type() == fs::file_type::not_found)
-        return Problem{ProblemKind::FolderMissing, folder, {}};
-    if (ec)
-        return Problem{ProblemKind::FolderUnreadable, folder, ec};
-    if (!fs::is_directory(status))
-        return Problem{ProblemKind::NotAFolder, folder, {}};
-    return std::nullopt;
-}
-
 // A name the index's "name\root.osgb" entry carries faithfully: a backslash or a control
 // character in it would make every reader resolve the entry to some other path.
 bool IsSafeEntryName(const std::string& name) {
@@ -77,7 +65,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
     report.folder = folder;
     report.indexFile = folder / kRootFileName;
     FolderWork& work = scan.work;
-    report.error = CheckIsFolder(folder);
+    report.error = ProblemWithListedFolder(folder);
     if (report.error)
         return;
     const TileLayout layout = LayoutOf(folder);

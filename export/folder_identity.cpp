@@ -83,4 +83,16 @@ std::optional<std::size_t> FindSameFolder(const std::vector<fs::path>& listed,
     return std::nullopt;
 }
 
+std::optional<Problem> ProblemWithListedFolder(const fs::path& folder) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(folder, ec);
+    if (status.type() == fs::file_type::not_found)
+        return Problem{ProblemKind::FolderMissing, folder, {}};
+    if (ec)
+        return Problem{ProblemKind::FolderUnreadable, folder, ec};
+    if (!fs::is_directory(status))
+        return Problem{ProblemKind::NotAFolder, folder, {}};
+    return std::nullopt;
+}
+
 } // namespace brindle

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/export_report.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -31,5 +33,9 @@ std::vector<std::size_t> FirstListings(const std::vector<std::filesystem::path>&
 // The position in `listed` of the folder `folder` names, if it is there.
 std::optional<std::size_t> FindSameFolder(const std::vector<std::filesystem::path>& listed,
                                           const std::filesystem::path& folder);
+
+// Why a listed folder cannot be exported or checked, if it cannot: it is missing, it is not a
+// folder, or the system will not say what it is.
+std::optional<Problem> ProblemWithListedFolder(const std::filesystem::path& folder);
 
 } // namespace brindle

@@ -1,5 +1,6 @@
 #include "export/index_verify.h"
 
+#include "export/folder_identity.h"
 #include "export/regular_file.h"
 #include "export/tile_check_pool.h"
 #include "export/tile_check_protocol.h"
@@ -21,18 +22,6 @@ BoundedCheck BoundedRequest(CheckKind kind, const fs::path& file, const ExportOp
     const FileFacts facts = LookAt(file, ec);
     const std::uint64_t size = facts.type == fs::file_type::regular ? facts.size : 0;
     return MakeCheck(kind, file, size, options);
-}
-
-std::optional<Problem> FolderProblem(const fs::path& folder) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(folder, ec);
-    if (status.type() == fs::file_type::not_found)
-        return Problem{ProblemKind::FolderMissing, folder, {}};
-    if (ec)
-        return Problem{ProblemKind::FolderUnreadable, folder, ec};
-    if (!fs::is_directory(status))
-        return Problem{ProblemKind::NotAFolder, folder, {}};
-    return std::nullopt;
 }
 
 Problem IndexUnreadable(const fs::path& index, std::error_code cause = {}) {
@@ -164,7 +153,7 @@ std::vector<FolderVerification> VerifyFolderIndexes(const std::vector<fs::path>&
         FolderVerification& folder = results[f];
         folder.folder = folders[f];
         folder.indexFile = folders[f] / "root.osgb";
-        folder.error = FolderProblem(folder.folder);
+        folder.error = ProblemWithListedFolder(folder.folder);
         if (!folder.error)
             folder.error = ListEntries(*workers.front(), folder, options);
         if (folder.error) {
