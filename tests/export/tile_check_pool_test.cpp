@@ -36,7 +36,9 @@ fs::path WriteServingWorker(const fs::path& dir, const std::string& onRequest) {
                           onRequest +
                           "\n"
                           "  printf \"$verdict$retiring\"\n"
-                          "  head -c " + std::to_string(kReplySize - 2) + " /dev/zero\n"
+                          "  head -c " +
+                          std::to_string(kReplySize - 2) +
+                          " /dev/zero\n"
                           "done\n");
     fs::permissions(script, fs::perms::owner_all);
     return script;
