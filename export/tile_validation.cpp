@@ -321,19 +321,26 @@ CheckVerdict TileValidator::followReferences(const std::filesystem::path& file, 
     return CheckVerdict::Loads;
 }
 
+// Opens `file` for a parse; when it cannot be opened, `parsed` says why and false is returned.
+static bool OpenToParse(const std::filesystem::path& file, RegularFile& opened,
+                        TileValidator::Parsed& parsed) {
+    std::error_code ec;
+    const RegularFile::Opened how = opened.open(file, ec);
+    if (how == RegularFile::Opened::Yes)
+        return true;
+    parsed.verdict = VerdictFor(how);
+    parsed.systemError = ec.value();
+    return false;
+}
+
 TileValidator::Parsed TileValidator::parse(const std::filesystem::path& file,
                                            ParseMode mode) const {
     if (mode == ParseMode::Fast)
         return parseFast(file);
     Parsed parsed;
     RegularFile opened;
-    std::error_code ec;
-    const RegularFile::Opened how = opened.open(file, ec);
-    if (how != RegularFile::Opened::Yes) {
-        parsed.verdict = VerdictFor(how);
-        parsed.systemError = ec.value();
+    if (!OpenToParse(file, opened, parsed))
         return parsed;
-    }
     try {
         parsed.scene = osgDB::readRefNodeFile(RequestPathText(file), fullOptions_.get());
     } catch (const std::bad_alloc&) {
@@ -363,13 +370,8 @@ TileValidator::Parsed TileValidator::parse(const std::filesystem::path& file,
 TileValidator::Parsed TileValidator::parseFast(const std::filesystem::path& file) const {
     Parsed parsed;
     RegularFile opened;
-    std::error_code ec;
-    const RegularFile::Opened how = opened.open(file, ec);
-    if (how != RegularFile::Opened::Yes) {
-        parsed.verdict = VerdictFor(how);
-        parsed.systemError = ec.value();
+    if (!OpenToParse(file, opened, parsed))
         return parsed;
-    }
     if (opened.size() == 0) {
         parsed.failure = LoadFailure::EmptyFile;
         return parsed;
@@ -382,6 +384,7 @@ TileValidator::Parsed TileValidator::parseFast(const std::filesystem::path& file
         static_cast<osgDB::Options*>(options_->clone(osg::CopyOp::SHALLOW_COPY));
     options->getDatabasePathList().push_front(RequestPathText(file.parent_path()));
     options->setPluginStringData("fileType", "Binary");
+    std::error_code ec;
     if (opened.size() > kLargestInMemory) {
         try {
             RegularFileStream stream(opened);
