@@ -3,10 +3,11 @@
 #include "cli/progress_bar.h"
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
-#include "cli/report_wording.h"
 #include "export/export_run.h"
 #include "export/heap_reuse.h"
 #include "export/index_verify.h"
+#include "wording/report_wording.h"
+#include "wording/text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -188,19 +189,22 @@ int RunVerify(const CommandLine& line, const std::vector<std::filesystem::path>&
         }
         allResolve = allResolve && folder.allResolve();
         if (folder.error) {
-            std::cerr << "brindle-export: " << DescribeVerifyProblem(*folder.error) << '\n';
+            std::cerr << "brindle-export: "
+                      << wording::DescribeVerifyProblem(wording::Language::English, *folder.error)
+                      << '\n';
             continue;
         }
         const std::size_t broken = static_cast<std::size_t>(
             std::count_if(folder.entries.begin(), folder.entries.end(),
                           [](const IndexEntryCheck& e) { return e.status != TileStatus::Valid; }));
         if (!line.quiet || broken > 0)
-            std::cout << DisplayPath(folder.indexFile) << ": " << folder.entries.size() - broken
-                      << " entries ok, " << broken << " broken\n";
+            std::cout << wording::PathText(folder.indexFile) << ": "
+                      << folder.entries.size() - broken << " entries ok, " << broken << " broken\n";
         for (const IndexEntryCheck& entry : folder.entries)
             if (entry.status != TileStatus::Valid)
-                std::cout << "  " << DisplayPath(std::filesystem::path(entry.name)) << ": "
-                          << DescribeBrokenEntry(entry) << '\n';
+                std::cout << "  " << wording::PathText(std::filesystem::path(entry.name)) << ": "
+                          << wording::DescribeBrokenEntry(wording::Language::English, entry)
+                          << '\n';
     }
     std::cout.flush();
     if (const int signal = interrupt.signal())

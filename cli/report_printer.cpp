@@ -1,6 +1,7 @@
 #include "cli/report_printer.h"
 
-#include "cli/report_wording.h"
+#include "wording/report_wording.h"
+#include "wording/text.h"
 
 #include <iomanip>
 #include <map>
@@ -9,6 +10,17 @@
 
 namespace brindle {
 namespace {
+
+using wording::Language;
+using wording::PathText;
+
+// A folder of status ListedTwice: which listing it repeats.
+std::string DescribeListedTwice(const FolderReport& folder) {
+    if (folder.firstListing == folder.folder)
+        return PathText(folder.folder) + ": listed twice; exported once";
+    return PathText(folder.folder) + ": the same folder as " + PathText(folder.firstListing) +
+           ", listed earlier; exported once";
+}
 
 std::string Count(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + ' ' + (n == 1 ? one : many);
@@ -30,7 +42,8 @@ void PrintLeftOutCounts(const FolderReport& folder, std::ostream& out) {
     out << "; left out " << folder.leftOut.size() << ':';
     const char* separator = " ";
     for (const auto& [reason, count] : byReason) {
-        out << separator << count << ' ' << DescribeReasonBriefly(reason);
+        out << separator << count << ' '
+            << wording::DescribeReasonBriefly(Language::English, reason);
         separator = ", ";
     }
 }
@@ -38,20 +51,20 @@ void PrintLeftOutCounts(const FolderReport& folder, std::ostream& out) {
 void PrintLeftOutLines(const FolderReport& folder, std::ostream& out) {
     // One line per tile, so that grep finds it.
     for (const LeftOutSubfolder& skipped : folder.leftOut)
-        out << "  " << DisplayPath(skipped.name) << ": " << DescribeLeftOut(skipped) << '\n';
+        out << "  " << PathText(skipped.name) << ": "
+            << wording::DescribeLeftOut(Language::English, skipped) << '\n';
 }
 
 void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
     out << (folder.status == FolderStatus::DryRun ? "would write " : "wrote ")
-        << DisplayPath(folder.indexFile)
-        << (folder.index == IndexKind::Paged ? " (paged index)" : "");
+        << PathText(folder.indexFile) << (folder.index == IndexKind::Paged ? " (paged index)" : "");
     if (!folder.blocks.empty())
         out << " over " << Count(folder.blocks.size(), "block", "blocks");
     out << ": " << Count(folder.entries.size(), "entry", "entries") << ", translation ";
     PrintTranslation(folder.translation, out);
     // A translation from another folder's report.txt is easy to take for this folder's own.
     if (folder.originSource == OriginSource::CarriedOver)
-        out << " carried over from " << DisplayPath(folder.originReport.parent_path());
+        out << " carried over from " << PathText(folder.originReport.parent_path());
     if (folder.originSource == OriginSource::Blocks)
         out << " (each block carries its own)";
     if (!folder.srs.empty())
@@ -60,12 +73,12 @@ void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
     out << '\n';
     // The tree: a block names the folder of blocks whose index names it, which follows.
     if (!folder.master.empty())
-        out << "  block of " << DisplayPath(folder.master) << '\n';
+        out << "  block of " << PathText(folder.master) << '\n';
     for (const auto& block : folder.blocks)
-        out << "  block " << DisplayPath(block.filename()) << '\n';
+        out << "  block " << PathText(block.filename()) << '\n';
     PrintLeftOutLines(folder, out);
     for (const std::filesystem::path& tile : folder.recheckedTiles)
-        out << "  " << DisplayPath(tile)
+        out << "  " << PathText(tile)
             << ": reached its memory ceiling, checked again alone with more memory\n";
     for (const std::string& entry : folder.proxyLeaves)
         out << "  " << entry << ": bound unknown, entered as a proxy node that loads at once\n";
@@ -75,7 +88,8 @@ void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
 
 void ReportStreamer::folder(const FolderReport& folder) {
     for (const Problem& warning : folder.warnings)
-        err_ << "brindle-export: warning: " << DescribeProblem(warning) << '\n';
+        err_ << "brindle-export: warning: " << wording::DescribeProblem(Language::English, warning)
+             << '\n';
     switch (folder.status) {
     case FolderStatus::Written:
     case FolderStatus::DryRun:
@@ -84,7 +98,8 @@ void ReportStreamer::folder(const FolderReport& folder) {
         break;
     case FolderStatus::Failed:
         if (folder.error)
-            err_ << "brindle-export: error: " << DescribeProblem(*folder.error) << '\n';
+            err_ << "brindle-export: error: "
+                 << wording::DescribeProblem(Language::English, *folder.error) << '\n';
         // A folder with nothing to list fails: what was looked for in each subfolder says why.
         if (folder.error && folder.entries.empty())
             PrintLeftOutLines(folder, err_);
