@@ -117,29 +117,20 @@ void ReportStreamer::folder(const FolderReport& folder) {
 void ReportStreamer::summary(const ExportReport& report) {
     if (quiet_)
         return;
-    std::size_t written = 0, wouldWrite = 0, failed = 0, cancelled = 0, listedTwice = 0,
-                entries = 0, leftOut = 0;
-    for (const FolderReport& folder : report.folders) {
-        written += folder.status == FolderStatus::Written;
-        wouldWrite += folder.status == FolderStatus::DryRun;
-        failed += folder.status == FolderStatus::Failed;
-        cancelled += folder.status == FolderStatus::Cancelled;
-        listedTwice += folder.status == FolderStatus::ListedTwice;
-        entries += folder.entries.size();
-        leftOut += folder.leftOut.size();
-    }
-    out_ << Count(report.folders.size(), "folder", "folders") << ": ";
-    if (wouldWrite > 0)
-        out_ << wouldWrite << " would be written";
+    const ReportTotals totals = report.totals();
+    out_ << Count(totals.folders, "folder", "folders") << ": ";
+    if (totals.dryRun > 0)
+        out_ << totals.dryRun << " would be written";
     else
-        out_ << written << " written";
-    if (failed > 0)
-        out_ << ", " << failed << " failed";
-    if (cancelled > 0)
-        out_ << ", " << cancelled << " cancelled";
-    if (listedTwice > 0)
-        out_ << ", " << listedTwice << " listed twice";
-    out_ << "; " << Count(entries, "entry", "entries") << ", " << leftOut << " left out\n";
+        out_ << totals.written << " written";
+    if (totals.failed > 0)
+        out_ << ", " << totals.failed << " failed";
+    if (totals.cancelled > 0)
+        out_ << ", " << totals.cancelled << " cancelled";
+    if (totals.listedTwice > 0)
+        out_ << ", " << totals.listedTwice << " listed twice";
+    out_ << "; " << Count(totals.entries, "entry", "entries") << ", " << totals.leftOut
+         << " left out\n";
     out_.flush();
 }
 

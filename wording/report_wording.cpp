@@ -511,39 +511,29 @@ FolderText DescribeFolder(const FolderReport& folder) {
 }
 
 std::string Summarize(const ExportReport& report) {
-    std::size_t written = 0, dryRun = 0, failed = 0, cancelled = 0, listedTwice = 0, leftOut = 0,
-                warnings = 0;
-    for (const FolderReport& folder : report.folders) {
-        written += folder.status == FolderStatus::Written;
-        dryRun += folder.status == FolderStatus::DryRun;
-        failed += folder.status == FolderStatus::Failed;
-        cancelled += folder.status == FolderStatus::Cancelled;
-        listedTwice += folder.status == FolderStatus::ListedTwice;
-        leftOut += folder.leftOut.size();
-        warnings += folder.warnings.size();
-    }
-    if (report.folders.empty())
+    const ReportTotals totals = report.totals();
+    if (totals.folders == 0)
         return "没有列出目录。";
     std::vector<std::string> parts;
-    if (written > 0 || dryRun == 0)
-        parts.push_back(Fill("已写入 %1 个目录", {Count(written)}));
-    if (dryRun > 0)
-        parts.push_back(Fill("试运行 %1 个目录，未写入", {Count(dryRun)}));
-    if (failed > 0)
-        parts.push_back(Fill("%1 个目录失败", {Count(failed)}));
-    if (cancelled > 0)
-        parts.push_back(Fill("%1 个目录因取消未写入", {Count(cancelled)}));
-    if (listedTwice > 0)
-        parts.push_back(Fill("%1 个目录重复列出", {Count(listedTwice)}));
-    if (leftOut > 0)
-        parts.push_back(Fill("%1 个子目录未收录", {Count(leftOut)}));
-    if (warnings > 0)
-        parts.push_back(Fill("%1 条警告", {Count(warnings)}));
+    if (totals.written > 0 || totals.dryRun == 0)
+        parts.push_back(Fill("已写入 %1 个目录", {Count(totals.written)}));
+    if (totals.dryRun > 0)
+        parts.push_back(Fill("试运行 %1 个目录，未写入", {Count(totals.dryRun)}));
+    if (totals.failed > 0)
+        parts.push_back(Fill("%1 个目录失败", {Count(totals.failed)}));
+    if (totals.cancelled > 0)
+        parts.push_back(Fill("%1 个目录因取消未写入", {Count(totals.cancelled)}));
+    if (totals.listedTwice > 0)
+        parts.push_back(Fill("%1 个目录重复列出", {Count(totals.listedTwice)}));
+    if (totals.leftOut > 0)
+        parts.push_back(Fill("%1 个子目录未收录", {Count(totals.leftOut)}));
+    if (totals.warnings > 0)
+        parts.push_back(Fill("%1 条警告", {Count(totals.warnings)}));
     std::string summary;
     for (std::size_t i = 0; i < parts.size(); ++i)
         summary += (i > 0 ? "，" : "") + parts[i];
     summary += "。";
-    if (failed > 0 || cancelled > 0)
+    if (totals.failed > 0 || totals.cancelled > 0)
         summary += "排除原因后可再按“确定”重新导出。";
     return summary;
 }

@@ -296,6 +296,28 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");
 }
 
+TEST(ReportJson, TotalsCountADryRunAsWrittenAndEveryOtherStatusApart) {
+    FolderReport dryRun = WrittenFolder("a");
+    dryRun.status = FolderStatus::DryRun;
+    dryRun.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
+    dryRun.warnings = {{ProblemKind::ReportNoOrigin, "a/report.txt", {}}};
+    FolderReport failed;
+    failed.status = FolderStatus::Failed;
+    FolderReport again;
+    again.status = FolderStatus::ListedTwice;
+    ExportReport report;
+    report.folders = {WrittenFolder("w"), dryRun, failed, again, FolderReport{}};
+    const json run = json::parse(ReportJson(report, RunSettings{}).dump());
+    EXPECT_EQ(run["totals"], json({{"folders", 5},
+                                   {"written", 2},
+                                   {"failed", 1},
+                                   {"cancelled", 1},
+                                   {"listed_twice", 1},
+                                   {"entries", 2},
+                                   {"left_out", 1},
+                                   {"warnings", 1}}));
+}
+
 ExportProgress Progress(std::size_t done, std::size_t count) {
     ExportProgress progress;
     progress.folderCount = 3;
