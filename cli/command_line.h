@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/export_report.h"
+#include "wording/report_wording.h"
 
 #include <iosfwd>
 #include <optional>
@@ -37,9 +38,11 @@ struct CommandLine {
 
 // Parses the arguments into `line`. Returns the status to exit with when the program should
 // end here: after --help or --version (printed on `out`), or on a usage error (a line on
-// `err` naming the program and what was wrong).
+// `err` naming the program and what was wrong). Help and errors are in `language`; the
+// options keep their names.
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, CommandLine& line,
-                                    std::ostream& out, std::ostream& err);
+                                    std::ostream& out, std::ostream& err,
+                                    wording::Language language);
 
 // The exit status for a finished run, before signals and output errors are considered.
 int ExitStatusFor(const ExportReport& report, bool strict);

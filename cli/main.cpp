@@ -3,15 +3,15 @@
 #include "cli/progress_bar.h"
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
-#include "cli/report_wording.h"
+#include "cli/user_language.h"
 #include "export/export_run.h"
 #include "export/heap_reuse.h"
 #include "export/index_verify.h"
+#include "wording/command_line_wording.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -45,9 +45,9 @@ bool StdoutReaderGone(int writeErrno) {
 // terminal is taken in turns.
 class Console {
 public:
-    Console(const CommandLine& line, InterruptHandler& interrupt)
-        : line_(line), interrupt_(interrupt),
-          streamer_(std::cout, std::cerr, line.quiet || line.json) {
+    Console(const CommandLine& line, wording::Language language, InterruptHandler& interrupt)
+        : line_(line), language_(language), interrupt_(interrupt),
+          streamer_(std::cout, std::cerr, line.quiet || line.json, language) {
         const auto start = ProgressClock::now();
         ProgressStyle style = line.progress;
         if (style == ProgressStyle::Auto)
@@ -92,8 +92,9 @@ public:
             checkStdout();
         }
         if (const int signal = interrupt_.signal())
-            std::cerr << "brindle-export: " << (signal == SIGINT ? "interrupted" : "terminated")
-                      << "; " << WrittenSoFar(report) << '\n';
+            std::cerr << wording::StoppedLine(language_, signal == SIGINT, line_.dryRun,
+                                              report.totals().written)
+                      << '\n';
     }
 
     int exitStatus(const ExportReport& report) const {
@@ -119,22 +120,14 @@ private:
         const int writeErrno = errno;
         output_ = StdoutReaderGone(writeErrno) ? Output::Closed : Output::Failed;
         if (output_ == Output::Failed)
-            std::cerr << "brindle-export: cannot write to standard output: "
-                      << std::strerror(writeErrno) << "; stopping\n";
+            std::cerr << wording::OutputFailedLine(
+                             language_, std::error_code(writeErrno, std::generic_category()))
+                      << '\n';
         interrupt_.requestStop();
     }
 
-    std::string WrittenSoFar(const ExportReport& report) const {
-        if (line_.dryRun)
-            return "nothing was written";
-        const auto written =
-            std::count_if(report.folders.begin(), report.folders.end(),
-                          [](const FolderReport& f) { return f.status == FolderStatus::Written; });
-        return std::to_string(written) + (written == 1 ? " folder" : " folders") +
-               " written, the others keep their old index";
-    }
-
     const CommandLine& line_;
+    const wording::Language language_;
     InterruptHandler& interrupt_;
     ReportStreamer streamer_;
     std::unique_ptr<ProgressBar> bar_;
@@ -175,7 +168,8 @@ std::filesystem::path FolderPath(const std::string& argument) {
 
 // --verify: each folder's verdict on stdout, its broken entries under it; what stopped a
 // folder's check on stderr.
-int RunVerify(const CommandLine& line, const std::vector<std::filesystem::path>& folders) {
+int RunVerify(const CommandLine& line, wording::Language language,
+              const std::vector<std::filesystem::path>& folders) {
     InterruptHandler interrupt;
     ExportOptions options = OptionsFor(line);
     options.cancel = &interrupt.cancelFlag();
@@ -188,19 +182,21 @@ int RunVerify(const CommandLine& line, const std::vector<std::filesystem::path>&
         }
         allResolve = allResolve && folder.allResolve();
         if (folder.error) {
-            std::cerr << "brindle-export: " << DescribeVerifyProblem(*folder.error) << '\n';
+            std::cerr << wording::ProgramLine(
+                             wording::DescribeVerifyProblem(language, *folder.error))
+                      << '\n';
             continue;
         }
         const std::size_t broken = static_cast<std::size_t>(
             std::count_if(folder.entries.begin(), folder.entries.end(),
                           [](const IndexEntryCheck& e) { return e.status != TileStatus::Valid; }));
         if (!line.quiet || broken > 0)
-            std::cout << DisplayPath(folder.indexFile) << ": " << folder.entries.size() - broken
-                      << " entries ok, " << broken << " broken\n";
+            std::cout << wording::VerifyLine(language, folder.indexFile,
+                                             folder.entries.size() - broken, broken)
+                      << '\n';
         for (const IndexEntryCheck& entry : folder.entries)
             if (entry.status != TileStatus::Valid)
-                std::cout << "  " << DisplayPath(std::filesystem::path(entry.name)) << ": "
-                          << DescribeBrokenEntry(entry) << '\n';
+                std::cout << wording::BrokenEntryLine(language, entry) << '\n';
     }
     std::cout.flush();
     if (const int signal = interrupt.signal())
@@ -208,7 +204,7 @@ int RunVerify(const CommandLine& line, const std::vector<std::filesystem::path>&
     return allResolve ? kExitWritten : kExitFailed;
 }
 
-int Run(const CommandLine& line) {
+int Run(const CommandLine& line, wording::Language language) {
 #ifndef _WIN32
     // A closed stdout shows as a failed write, handled in Console, not as a signal.
     std::signal(SIGPIPE, SIG_IGN);
@@ -218,11 +214,11 @@ int Run(const CommandLine& line) {
         std::vector<std::filesystem::path> folders;
         for (const std::string& folder : line.folders)
             folders.push_back(FolderPath(folder));
-        return RunVerify(line, folders);
+        return RunVerify(line, language, folders);
     }
 
     InterruptHandler interrupt;
-    Console console(line, interrupt);
+    Console console(line, language, interrupt);
     ExportOptions options = OptionsFor(line);
     options.cancel = &interrupt.cancelFlag();
     options.folderDone = [&console](const FolderReport& folder) { console.folderDone(folder); };
@@ -249,9 +245,10 @@ int main(int argc, char** argv) {
     }
     brindle::PrintUtf8ToConsole();
 #endif
+    const brindle::wording::Language language = brindle::UserLanguage();
     brindle::CommandLine line;
     if (const std::optional<int> status =
-            brindle::ParseCommandLine(argc, argv, line, std::cout, std::cerr))
+            brindle::ParseCommandLine(argc, argv, line, std::cout, std::cerr, language))
         return *status;
-    return brindle::Run(line);
+    return brindle::Run(line, language);
 }

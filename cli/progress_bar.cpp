@@ -1,6 +1,6 @@
 #include "cli/progress_bar.h"
 
-#include "cli/report_wording.h"
+#include "wording/text.h"
 
 #include <ostream>
 
@@ -53,12 +53,13 @@ std::string DescribeTimeLeft(std::chrono::seconds left) {
 
 std::string DescribeProgress(const ExportProgress& progress,
                              const std::optional<std::chrono::seconds>& left) {
-    std::string text =
-        std::to_string(Percent(progress)) + "% (" + std::to_string(progress.subfoldersDone) + '/' +
-        std::to_string(progress.subfolderCount) + " tiles), folder " +
-        std::to_string(progress.foldersDone +
-                       (progress.foldersDone < progress.folderCount ? 1 : 0)) +
-        '/' + std::to_string(progress.folderCount) + ' ' + DisplayPath(progress.folder.filename());
+    std::string text = std::to_string(Percent(progress)) + "% (" +
+                       std::to_string(progress.subfoldersDone) + '/' +
+                       std::to_string(progress.subfolderCount) + " tiles), folder " +
+                       std::to_string(progress.foldersDone +
+                                      (progress.foldersDone < progress.folderCount ? 1 : 0)) +
+                       '/' + std::to_string(progress.folderCount) + ' ' +
+                       wording::PathText(progress.folder.filename());
     if (left)
         text += ", " + DescribeTimeLeft(*left);
     return text;

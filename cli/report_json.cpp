@@ -184,25 +184,16 @@ json FolderJson(const FolderReport& folder) {
 }
 
 json TotalsJson(const ExportReport& report) {
-    std::size_t written = 0, failed = 0, cancelled = 0, listedTwice = 0, entries = 0, leftOut = 0,
-                warnings = 0;
-    for (const FolderReport& folder : report.folders) {
-        written += folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
-        failed += folder.status == FolderStatus::Failed;
-        cancelled += folder.status == FolderStatus::Cancelled;
-        listedTwice += folder.status == FolderStatus::ListedTwice;
-        entries += folder.entries.size();
-        leftOut += folder.leftOut.size();
-        warnings += folder.warnings.size();
-    }
-    return {{"folders", report.folders.size()},
-            {"written", written},
-            {"failed", failed},
-            {"cancelled", cancelled},
-            {"listed_twice", listedTwice},
-            {"entries", entries},
-            {"left_out", leftOut},
-            {"warnings", warnings}};
+    const ReportTotals totals = report.totals();
+    // A dry run's folders count as written: "written" is what the run did or would do.
+    return {{"folders", totals.folders},
+            {"written", totals.written + totals.dryRun},
+            {"failed", totals.failed},
+            {"cancelled", totals.cancelled},
+            {"listed_twice", totals.listedTwice},
+            {"entries", totals.entries},
+            {"left_out", totals.leftOut},
+            {"warnings", totals.warnings}};
 }
 
 } // namespace

@@ -1,96 +1,59 @@
 #include "cli/report_printer.h"
 
-#include "cli/report_wording.h"
+#include "wording/command_line_wording.h"
 
-#include <iomanip>
-#include <map>
 #include <ostream>
 #include <string>
 
 namespace brindle {
 namespace {
 
-std::string Count(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + ' ' + (n == 1 ? one : many);
-}
+using wording::Language;
 
-void PrintTranslation(const osg::Vec3d& t, std::ostream& out) {
-    out << std::fixed << std::setprecision(3) << '(' << t.x() << ", " << t.y() << ", " << t.z()
-        << ')';
-    out.unsetf(std::ios::floatfield);
-}
-
-// "; left out 3: 2 no root.osgb, 1 failed to load", reasons in the order of TileStatus.
-void PrintLeftOutCounts(const FolderReport& folder, std::ostream& out) {
-    if (folder.leftOut.empty())
-        return;
-    std::map<TileStatus, std::size_t> byReason;
-    for (const LeftOutSubfolder& skipped : folder.leftOut)
-        ++byReason[skipped.reason];
-    out << "; left out " << folder.leftOut.size() << ':';
-    const char* separator = " ";
-    for (const auto& [reason, count] : byReason) {
-        out << separator << count << ' ' << DescribeReasonBriefly(reason);
-        separator = ", ";
-    }
-}
-
-void PrintLeftOutLines(const FolderReport& folder, std::ostream& out) {
+void PrintLeftOutLines(Language language, const FolderReport& folder, std::ostream& out) {
     // One line per tile, so that grep finds it.
     for (const LeftOutSubfolder& skipped : folder.leftOut)
-        out << "  " << DisplayPath(skipped.name) << ": " << DescribeLeftOut(skipped) << '\n';
+        out << wording::LeftOutLine(language, skipped) << '\n';
 }
 
-void PrintFolderLines(const FolderReport& folder, std::ostream& out) {
-    out << (folder.status == FolderStatus::DryRun ? "would write " : "wrote ")
-        << DisplayPath(folder.indexFile)
-        << (folder.index == IndexKind::Paged ? " (paged index)" : "");
-    if (!folder.blocks.empty())
-        out << " over " << Count(folder.blocks.size(), "block", "blocks");
-    out << ": " << Count(folder.entries.size(), "entry", "entries") << ", translation ";
-    PrintTranslation(folder.translation, out);
-    // A translation from another folder's report.txt is easy to take for this folder's own.
-    if (folder.originSource == OriginSource::CarriedOver)
-        out << " carried over from " << DisplayPath(folder.originReport.parent_path());
-    if (folder.originSource == OriginSource::Blocks)
-        out << " (each block carries its own)";
-    if (!folder.srs.empty())
-        out << " in " << folder.srs;
-    PrintLeftOutCounts(folder, out);
-    out << '\n';
+void PrintFolderLines(Language language, const FolderReport& folder, std::ostream& out) {
+    out << wording::FolderLine(language, folder) << '\n';
     // The tree: a block names the folder of blocks whose index names it, which follows.
     if (!folder.master.empty())
-        out << "  block of " << DisplayPath(folder.master) << '\n';
+        out << wording::BlockOfLine(language, folder.master) << '\n';
     for (const auto& block : folder.blocks)
-        out << "  block " << DisplayPath(block.filename()) << '\n';
-    PrintLeftOutLines(folder, out);
+        out << wording::BlockLine(language, block.filename()) << '\n';
+    PrintLeftOutLines(language, folder, out);
     for (const std::filesystem::path& tile : folder.recheckedTiles)
-        out << "  " << DisplayPath(tile)
-            << ": reached its memory ceiling, checked again alone with more memory\n";
+        out << wording::RecheckedLine(language, tile) << '\n';
     for (const std::string& entry : folder.proxyLeaves)
-        out << "  " << entry << ": bound unknown, entered as a proxy node that loads at once\n";
+        out << wording::ProxyLeafLine(language, entry) << '\n';
 }
 
 } // namespace
 
 void ReportStreamer::folder(const FolderReport& folder) {
     for (const Problem& warning : folder.warnings)
-        err_ << "brindle-export: warning: " << DescribeProblem(warning) << '\n';
+        err_ << wording::WarningLine(language_, wording::DescribeProblem(language_, warning))
+             << '\n';
     switch (folder.status) {
     case FolderStatus::Written:
     case FolderStatus::DryRun:
         if (!quiet_)
-            PrintFolderLines(folder, out_);
+            PrintFolderLines(language_, folder, out_);
         break;
     case FolderStatus::Failed:
         if (folder.error)
-            err_ << "brindle-export: error: " << DescribeProblem(*folder.error) << '\n';
+            err_ << wording::ErrorLine(language_,
+                                       wording::DescribeProblem(language_, *folder.error))
+                 << '\n';
         // A folder with nothing to list fails: what was looked for in each subfolder says why.
         if (folder.error && folder.entries.empty())
-            PrintLeftOutLines(folder, err_);
+            PrintLeftOutLines(language_, folder, err_);
         break;
     case FolderStatus::ListedTwice:
-        err_ << "brindle-export: warning: " << DescribeListedTwice(folder) << '\n';
+        err_ << wording::WarningLine(language_, wording::ListedTwiceLine(language_, folder))
+             << '\n';
         break;
     case FolderStatus::Cancelled:
         break;
@@ -102,29 +65,7 @@ void ReportStreamer::folder(const FolderReport& folder) {
 void ReportStreamer::summary(const ExportReport& report) {
     if (quiet_)
         return;
-    std::size_t written = 0, wouldWrite = 0, failed = 0, cancelled = 0, listedTwice = 0,
-                entries = 0, leftOut = 0;
-    for (const FolderReport& folder : report.folders) {
-        written += folder.status == FolderStatus::Written;
-        wouldWrite += folder.status == FolderStatus::DryRun;
-        failed += folder.status == FolderStatus::Failed;
-        cancelled += folder.status == FolderStatus::Cancelled;
-        listedTwice += folder.status == FolderStatus::ListedTwice;
-        entries += folder.entries.size();
-        leftOut += folder.leftOut.size();
-    }
-    out_ << Count(report.folders.size(), "folder", "folders") << ": ";
-    if (wouldWrite > 0)
-        out_ << wouldWrite << " would be written";
-    else
-        out_ << written << " written";
-    if (failed > 0)
-        out_ << ", " << failed << " failed";
-    if (cancelled > 0)
-        out_ << ", " << cancelled << " cancelled";
-    if (listedTwice > 0)
-        out_ << ", " << listedTwice << " listed twice";
-    out_ << "; " << Count(entries, "entry", "entries") << ", " << leftOut << " left out\n";
+    out_ << wording::SummaryLine(language_, report.totals()) << '\n';
     out_.flush();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/export_report.h"
+#include "wording/report_wording.h"
 
 #include <iosfwd>
 
@@ -9,11 +10,11 @@ namespace brindle {
 // Prints an export run's report as it goes: each folder's line (and its left-out subfolders,
 // one per line below it) on `out`, its warnings and error on `err`, both flushed before the
 // call returns so that a reader at the other end of a pipe sees the folder at once. Quiet
-// prints errors and warnings only.
+// prints errors and warnings only. The lines are in `language`.
 class ReportStreamer {
 public:
-    ReportStreamer(std::ostream& out, std::ostream& err, bool quiet)
-        : out_(out), err_(err), quiet_(quiet) {}
+    ReportStreamer(std::ostream& out, std::ostream& err, bool quiet, wording::Language language)
+        : out_(out), err_(err), quiet_(quiet), language_(language) {}
 
     // One final folder, as ExportOptions::folderDone hands it over.
     void folder(const FolderReport& folder);
@@ -24,6 +25,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     bool quiet_;
+    wording::Language language_;
 };
 
 } // namespace brindle

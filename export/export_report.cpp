@@ -18,4 +18,32 @@ bool ExportReport::spotless() const {
            });
 }
 
+ReportTotals ExportReport::totals() const {
+    ReportTotals totals;
+    totals.folders = folders.size();
+    for (const FolderReport& folder : folders) {
+        switch (folder.status) {
+        case FolderStatus::Written:
+            ++totals.written;
+            break;
+        case FolderStatus::DryRun:
+            ++totals.dryRun;
+            break;
+        case FolderStatus::Failed:
+            ++totals.failed;
+            break;
+        case FolderStatus::Cancelled:
+            ++totals.cancelled;
+            break;
+        case FolderStatus::ListedTwice:
+            ++totals.listedTwice;
+            break;
+        }
+        totals.entries += folder.entries.size();
+        totals.leftOut += folder.leftOut.size();
+        totals.warnings += folder.warnings.size();
+    }
+    return totals;
+}
+
 } // namespace brindle

@@ -156,6 +156,19 @@ struct FolderReport {
     std::filesystem::path firstListing; // for ListedTwice: the earlier listing, as listed
 };
 
+// How many folders a run's report holds in each status, and what they hold between them.
+struct ReportTotals {
+    std::size_t folders = 0;
+    std::size_t written = 0; // status Written
+    std::size_t dryRun = 0;  // status DryRun: would be written
+    std::size_t failed = 0;
+    std::size_t cancelled = 0;
+    std::size_t listedTwice = 0;
+    std::size_t entries = 0;  // index entries, over every folder
+    std::size_t leftOut = 0;  // subfolders left out, over every folder
+    std::size_t warnings = 0; // the folders' warnings (Problems), over every folder
+};
+
 struct ExportReport {
     // One per listed folder, in list order; the blocks a folder of blocks exported come just
     // before it, each naming it as its master.
@@ -167,6 +180,8 @@ struct ExportReport {
     bool succeeded() const;
     // True when it succeeded with nothing left out, no warnings and no folder listed twice.
     bool spotless() const;
+    // The counts every presenter of the report gives.
+    ReportTotals totals() const;
 };
 
 } // namespace brindle

@@ -60,14 +60,14 @@ for stage in "${stages[@]}"; do
   case "$stage" in
   address)
     echo "== building with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/"
-    build address build-asan export_tests cli_tests brindle_ui_tests brindle_ui_text_tests \
+    build address build-asan export_tests cli_tests brindle_ui_tests wording_tests \
       brindle-export brindle-sample brindle
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
     export LSAN_OPTIONS="suppressions=$root/scripts/sanitizer/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
     run export_tests build-asan/export_tests --gtest_brief=1
     run cli_tests build-asan/cli_tests --gtest_brief=1
-    run brindle_ui_text_tests env QT_QPA_PLATFORM=offscreen build-asan/brindle_ui_text_tests
+    run wording_tests build-asan/wording_tests --gtest_brief=1
     run brindle_ui_tests env QT_QPA_PLATFORM=offscreen FONTCONFIG_PATH=/etc/fonts \
       build-asan/brindle_ui_tests
     # Tiles of 64 KB to 3 MB, the sizes at which the run reads ahead of its workers. In the

@@ -4,7 +4,7 @@
 #include "folder_chooser.h"
 #include "folder_list.h"
 #include "path_text.h"
-#include "report_text_zh.h"
+#include "report_text.h"
 #include "results_dialog.h"
 
 #include <QAction>
@@ -203,8 +203,8 @@ bool CBrindleDlg::askReplace(const brindle::Problem& why) {
     // Over the progress dialog while it shows, so the question is not hidden behind it.
     QWidget* parent = m_progress ? static_cast<QWidget*>(m_progress) : this;
     QMessageBox box(QMessageBox::Question, QStringLiteral("Brindle"),
-                    brindle::ui::ReportWording::replaceQuestion(why), QMessageBox::NoButton,
-                    parent);
+                    brindle::ui::QText(brindle::wording::ReplaceQuestion(why)),
+                    QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("confirmReplace"));
     QPushButton* replace = box.addButton(tr("替换"), QMessageBox::AcceptRole);
     replace->setObjectName(QStringLiteral("replaceButton"));
@@ -272,11 +272,11 @@ void CBrindleDlg::OnExport() {
         try {
             report = m_runExport(folders, options);
         } catch (const std::bad_alloc&) {
-            failure = brindle::ui::ReportWording::runOutOfMemory();
+            failure = brindle::ui::QText(brindle::wording::RunOutOfMemory());
         } catch (const std::exception& e) {
-            failure = brindle::ui::ReportWording::runFailedUnexpectedly(e.what());
+            failure = brindle::ui::QText(brindle::wording::RunFailedUnexpectedly(e.what()));
         } catch (...) {
-            failure = brindle::ui::ReportWording::runFailedUnexpectedly({});
+            failure = brindle::ui::QText(brindle::wording::RunFailedUnexpectedly({}));
         }
         QMetaObject::invokeMethod(
             this,

@@ -1,5 +1,7 @@
 #include "results_dialog.h"
 
+#include "report_text.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QColor>
@@ -16,7 +18,8 @@
 
 #include <algorithm>
 
-using brindle::ui::ReportWording;
+using brindle::ui::QText;
+using brindle::ui::QTexts;
 
 namespace {
 
@@ -33,12 +36,12 @@ QTreeWidgetItem* addSentence(QTreeWidgetItem* folder, const QString& text, const
 } // namespace
 
 CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
-    : QDialog(parent), m_text(ReportWording::describe(report)) {
+    : QDialog(parent), m_text(brindle::wording::DescribeReport(report)) {
     setObjectName(QStringLiteral("exportResults"));
     setWindowTitle(tr("导出结果"));
     setSizeGripEnabled(true);
 
-    auto* headline = new QLabel(m_text.headline, this);
+    auto* headline = new QLabel(QText(m_text.headline), this);
     headline->setObjectName(QStringLiteral("resultsHeadline"));
     QFont large = headline->font();
     large.setPointSizeF(large.pointSizeF() * 1.4);
@@ -55,13 +58,13 @@ CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
                                        nullptr, this)
                         .pixmap(iconSize, iconSize));
 
-    auto* summary = new QLabel(m_text.summary, this);
+    auto* summary = new QLabel(QText(m_text.summary), this);
     summary->setObjectName(QStringLiteral("resultsSummary"));
     summary->setWordWrap(true);
 
     m_tree = new QTreeWidget(this);
     m_tree->setObjectName(QStringLiteral("resultsTree"));
-    m_tree->setHeaderLabels(ReportWording::columnTitles());
+    m_tree->setHeaderLabels(QTexts(brindle::wording::ColumnTitles()));
     // Thousands of rows of one line each: uniform heights keep scrolling cheap.
     m_tree->setUniformRowHeights(true);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -106,32 +109,35 @@ CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
 void CResultsDlg::fillTree() {
     QList<QTreeWidgetItem*> folders;
     QList<QTreeWidgetItem*> sentences;
-    for (const brindle::ui::FolderText& folder : m_text.folders) {
-        auto* item = new QTreeWidgetItem(
-            QStringList{folder.folder, folder.status, folder.entries, folder.translation});
-        item->setToolTip(0, folder.folder);
-        item->setToolTip(3, folder.translation);
+    for (const brindle::wording::FolderText& folder : m_text.folders) {
+        auto* item =
+            new QTreeWidgetItem(QStringList{QText(folder.folder), QText(folder.status),
+                                            QText(folder.entries), QText(folder.translation)});
+        item->setToolTip(0, item->text(0));
+        item->setToolTip(3, item->text(3));
         if (!folder.ok) {
             QFont bold = item->font(1);
             bold.setBold(true);
             item->setFont(1, bold);
             item->setForeground(1, QColor(0xb0, 0x00, 0x20));
         }
-        if (!folder.error.isEmpty())
-            sentences << addSentence(item, tr("错误：%1").arg(folder.error),
+        if (!folder.error.empty())
+            sentences << addSentence(item, tr("错误：%1").arg(QText(folder.error)),
                                      QColor(0xb0, 0x00, 0x20));
-        for (const QString& warning : folder.warnings)
-            sentences << addSentence(item, tr("警告：%1").arg(warning), QColor(0x8a, 0x5a, 0x00));
+        for (const std::string& warning : folder.warnings)
+            sentences << addSentence(item, tr("警告：%1").arg(QText(warning)),
+                                     QColor(0x8a, 0x5a, 0x00));
         if (!folder.leftOut.empty()) {
             auto* group = new QTreeWidgetItem(
-                item, QStringList{ReportWording::leftOutGroup(folder.leftOut.size())});
+                item, QStringList{QText(brindle::wording::LeftOutGroup(folder.leftOut.size()))});
             sentences << group;
             QList<QTreeWidgetItem*> rows;
             rows.reserve(static_cast<int>(folder.leftOut.size()));
-            for (const brindle::ui::LeftOutText& leftOut : folder.leftOut) {
-                auto* row = new QTreeWidgetItem(QStringList{leftOut.name, leftOut.reason});
-                row->setToolTip(0, leftOut.name);
-                row->setToolTip(1, leftOut.reason);
+            for (const brindle::wording::LeftOutText& leftOut : folder.leftOut) {
+                auto* row =
+                    new QTreeWidgetItem(QStringList{QText(leftOut.name), QText(leftOut.reason)});
+                row->setToolTip(0, row->text(0));
+                row->setToolTip(1, row->text(1));
                 rows << row;
             }
             group->addChildren(rows);
@@ -142,9 +148,9 @@ void CResultsDlg::fillTree() {
     // it in the report, so it is looked for among the later folders.
     QList<QTreeWidgetItem*> topLevel;
     for (int i = 0; i < folders.size(); ++i) {
-        const QString& master = m_text.folders[static_cast<std::size_t>(i)].master;
+        const std::string& master = m_text.folders[static_cast<std::size_t>(i)].master;
         QTreeWidgetItem* parent = nullptr;
-        for (int j = i + 1; j < folders.size() && !master.isEmpty() && !parent; ++j)
+        for (int j = i + 1; j < folders.size() && !master.empty() && !parent; ++j)
             if (m_text.folders[static_cast<std::size_t>(j)].folder == master)
                 parent = folders[j];
         if (parent)
@@ -184,16 +190,16 @@ void CResultsDlg::sizeColumns() {
     // Names in collapsed lists count too, so opening one does not cut them.
     const QFontMetrics metrics = m_tree->fontMetrics();
     int names = 0;
-    for (const brindle::ui::FolderText& folder : m_text.folders)
-        for (const brindle::ui::LeftOutText& leftOut : folder.leftOut)
-            names = std::max(names, metrics.horizontalAdvance(leftOut.name));
+    for (const brindle::wording::FolderText& folder : m_text.folders)
+        for (const brindle::wording::LeftOutText& leftOut : folder.leftOut)
+            names = std::max(names, metrics.horizontalAdvance(QText(leftOut.name)));
     const int nameColumn = names + 3 * m_tree->indentation() + 2 * metrics.averageCharWidth();
     m_tree->setColumnWidth(0, std::min(std::max(m_tree->columnWidth(0), nameColumn), 360));
     m_tree->setColumnWidth(1, std::min(m_tree->columnWidth(1), 280));
 }
 
 QString CResultsDlg::reportText() const {
-    return ReportWording::plainText(m_text);
+    return QText(brindle::wording::PlainText(m_text, brindle::wording::BlockLayout::Listed));
 }
 
 bool CResultsDlg::eventFilter(QObject* watched, QEvent* event) {

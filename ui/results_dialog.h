@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report_text_zh.h"
+#include "wording/report_wording.h"
 
 #include <QDialog>
 
@@ -27,7 +27,7 @@ private:
     void fillTree();
     void sizeColumns();
 
-    brindle::ui::ReportText m_text;
+    brindle::wording::ReportText m_text;
     QTreeWidget* m_tree = nullptr;
     bool m_columnsSized = false;
 };

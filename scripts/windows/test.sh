@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds Brindle for Windows (scripts/windows/build.sh) and tests it under Wine: the
-# export test suite and the dialog's wording tests, then brindle-export.exe end to end on a
-# sample block in folders whose names are Chinese and hold spaces. Its index files must be
-# byte-identical to those the Linux build writes for the same folders. Last, brindle.exe's
+# export test suite, the wording tests and the dialog's side of them, then brindle-export.exe
+# end to end on a sample block in folders whose names are Chinese and hold spaces. Its index
+# files must be byte-identical to those the Linux build writes for the same folders. Last, brindle.exe's
 # dialog must open on a virtual X server and close on Escape (dialog_smoke.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -45,7 +45,13 @@ if ! "$wine" build-windows/export_tests.exe --gtest_brief=1; then
   failed=1
 fi
 
-echo "== win32_ui_tests.exe (the dialog's wording) under Wine"
+echo "== wording_tests.exe (the report's sentences) under Wine"
+if ! "$wine" build-windows/wording_tests.exe --gtest_brief=1; then
+  echo "FAILED: wording_tests.exe" >&2
+  failed=1
+fi
+
+echo "== win32_ui_tests.exe (the dialog's side of the wording) under Wine"
 if ! "$wine" build-windows/win32_ui_tests.exe --gtest_brief=1; then
   echo "FAILED: win32_ui_tests.exe" >&2
   failed=1

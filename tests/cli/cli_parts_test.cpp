@@ -4,7 +4,7 @@
 #include "cli/progress_bar.h"
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
-#include "cli/report_wording.h"
+#include "cli/user_language.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ protected:
 TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
     FlushLog outLog, errLog;
     std::ostream out(&outLog), err(&errLog);
-    ReportStreamer streamer(out, err, false);
+    ReportStreamer streamer(out, err, false, wording::Language::English);
 
     FolderReport first = WrittenFolder("one");
     first.translation.set(1.5, -2, 0);
@@ -94,7 +94,7 @@ TEST(ReportStreamer, WritesAndFlushesEachFolderOnItsOwnCall) {
 
 TEST(ReportStreamer, NamesTheFolderATranslationIsCarriedOverFrom) {
     std::ostringstream out, err;
-    ReportStreamer streamer(out, err, false);
+    ReportStreamer streamer(out, err, false, wording::Language::English);
     FolderReport own = WrittenFolder("Block_A");
     own.translation.set(10, 20, 0);
     own.originSource = OriginSource::ThisFolder;
@@ -112,7 +112,7 @@ TEST(ReportStreamer, NamesTheFolderATranslationIsCarriedOverFrom) {
 
 TEST(ReportStreamer, AnUnflushedIndexIsWrittenWithAWarning) {
     std::ostringstream out, err;
-    ReportStreamer streamer(out, err, false);
+    ReportStreamer streamer(out, err, false, wording::Language::English);
     FolderReport folder = WrittenFolder("one");
     folder.warnings = {
         {ProblemKind::IndexNotFlushed, "one/root.osgb", std::make_error_code(std::errc::io_error)}};
@@ -125,7 +125,7 @@ TEST(ReportStreamer, AnUnflushedIndexIsWrittenWithAWarning) {
 
 TEST(ReportStreamer, QuietPrintsOnlyErrorsAndWarnings) {
     std::ostringstream out, err;
-    ReportStreamer streamer(out, err, true);
+    ReportStreamer streamer(out, err, true, wording::Language::English);
     FolderReport folder = WrittenFolder("one");
     folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     folder.warnings = {{ProblemKind::ReportNoOrigin, "one/report.txt", {}}};
@@ -137,7 +137,7 @@ TEST(ReportStreamer, QuietPrintsOnlyErrorsAndWarnings) {
 
 TEST(ReportStreamer, ControlCharactersInNamesCannotSplitALine) {
     std::ostringstream out, err;
-    ReportStreamer streamer(out, err, false);
+    ReportStreamer streamer(out, err, false, wording::Language::English);
     FolderReport folder = WrittenFolder("one");
     folder.leftOut = {{"bad\nname\x1b", TileStatus::UnsafeName, {}, 0, {}, {}}};
     streamer.folder(folder);
@@ -146,7 +146,7 @@ TEST(ReportStreamer, ControlCharactersInNamesCannotSplitALine) {
 
 TEST(ReportStreamer, AFolderListedTwiceIsAWarningNamingItsFirstListing) {
     std::ostringstream out, err;
-    ReportStreamer streamer(out, err, true);
+    ReportStreamer streamer(out, err, true, wording::Language::English);
     FolderReport again;
     again.folder = "blocks/one/";
     again.indexFile = "blocks/one/root.osgb";
@@ -155,12 +155,15 @@ TEST(ReportStreamer, AFolderListedTwiceIsAWarningNamingItsFirstListing) {
     streamer.folder(again);
     EXPECT_EQ(err.str(), "brindle-export: warning: blocks/one/: the same folder as blocks/one, "
                          "listed earlier; exported once\n");
-    again.folder = again.firstListing;
-    EXPECT_EQ(DescribeListedTwice(again), "blocks/one: listed twice; exported once");
     EXPECT_EQ(out.str(), "") << "nothing was written for it";
+    again.folder = again.firstListing;
+    std::ostringstream sameErr;
+    ReportStreamer same(out, sameErr, true, wording::Language::English);
+    same.folder(again);
+    EXPECT_EQ(sameErr.str(), "brindle-export: warning: blocks/one: listed twice; exported once\n");
 
     std::ostringstream loud;
-    ReportStreamer summary(loud, err, false);
+    ReportStreamer summary(loud, err, false, wording::Language::English);
     summary.summary(ExportReport{{WrittenFolder("blocks/one"), again}, false});
     EXPECT_EQ(loud.str(), "2 folders: 1 written, 1 listed twice; 1 entry, 0 left out\n");
 }
@@ -294,6 +297,53 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
     EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");
 }
 
+TEST(ReportJson, TotalsCountADryRunAsWrittenAndEveryOtherStatusApart) {
+    FolderReport dryRun = WrittenFolder("a");
+    dryRun.status = FolderStatus::DryRun;
+    dryRun.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
+    dryRun.warnings = {{ProblemKind::ReportNoOrigin, "a/report.txt", {}}};
+    FolderReport failed;
+    failed.status = FolderStatus::Failed;
+    FolderReport again;
+    again.status = FolderStatus::ListedTwice;
+    ExportReport report;
+    report.folders = {WrittenFolder("w"), dryRun, failed, again, FolderReport{}};
+    const json run = json::parse(ReportJson(report, RunSettings{}).dump());
+    EXPECT_EQ(run["totals"], json({{"folders", 5},
+                                   {"written", 2},
+                                   {"failed", 1},
+                                   {"cancelled", 1},
+                                   {"listed_twice", 1},
+                                   {"entries", 2},
+                                   {"left_out", 1},
+                                   {"warnings", 1}}));
+}
+
+TEST(ReportStreamer, SpeaksChineseWhenAsked) {
+    std::ostringstream out, err;
+    ReportStreamer streamer(out, err, false, wording::Language::Chinese);
+    FolderReport folder = WrittenFolder("one");
+    folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
+    folder.warnings = {{ProblemKind::ReportNoSecondLine, "one/report.txt", {}}};
+    streamer.folder(folder);
+    streamer.summary(ExportReport{{folder}, false});
+    EXPECT_EQ(out.str(), "已写入 one/root.osgb：1 个条目，平移 (0.000, 0.000, 0.000)；未收录 1 "
+                         "个：1 个无根文件\n"
+                         "  B：无 root.osgb，也无 B.osgb\n"
+                         "共 1 个目录：已写入 1 个；共 1 个条目，1 个子目录未收录\n");
+    EXPECT_EQ(err.str(), "brindle-export: 警告：one/report.txt 没有第二行，平移未更新\n");
+}
+
+TEST(UserLanguage, TheFirstLocaleVariableSetAndNotEmptyDecides) {
+    using wording::Language;
+    EXPECT_EQ(LanguageOfLocale(nullptr, nullptr, "zh_CN.UTF-8"), Language::Chinese);
+    EXPECT_EQ(LanguageOfLocale("", "", "zh_TW.Big5"), Language::Chinese);
+    EXPECT_EQ(LanguageOfLocale("", "zh_CN.UTF-8", "en_US.UTF-8"), Language::Chinese);
+    EXPECT_EQ(LanguageOfLocale("C", "zh_CN.UTF-8", "zh_CN.UTF-8"), Language::English);
+    EXPECT_EQ(LanguageOfLocale(nullptr, "en_GB.UTF-8", "zh_CN.UTF-8"), Language::English);
+    EXPECT_EQ(LanguageOfLocale(nullptr, nullptr, nullptr), Language::English);
+}
+
 ExportProgress Progress(std::size_t done, std::size_t count) {
     ExportProgress progress;
     progress.folderCount = 3;
@@ -371,8 +421,9 @@ TEST(ParseCommandLine, ReadsEveryOptionAndRejectsBadValuesInPlainWords) {
     const auto parse = [](std::vector<const char*> arguments, CommandLine& line, std::string& err) {
         arguments.insert(arguments.begin(), "brindle-export");
         std::ostringstream out, errStream;
-        const std::optional<int> status = ParseCommandLine(static_cast<int>(arguments.size()),
-                                                           arguments.data(), line, out, errStream);
+        const std::optional<int> status =
+            ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), line, out,
+                             errStream, wording::Language::English);
         err = errStream.str();
         return status;
     };

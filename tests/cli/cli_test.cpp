@@ -34,11 +34,15 @@ std::string Quote(const std::string& argument) {
     return quoted + "'";
 }
 
-// Runs the program to its end; `redirect` is appended to the shell command (e.g.
-// ">/dev/full"), in which case nothing is read from its standard output.
+// The program speaks English whatever the locale of the one running the tests.
+constexpr char kEnglish[] = "LC_ALL=C BRINDLE_LANG=";
+constexpr char kChinese[] = "LC_ALL= LC_MESSAGES= LANG=zh_CN.UTF-8 BRINDLE_LANG=";
+
+// Runs the program to its end under the `locale` variables; `redirect` is appended to the
+// shell command (e.g. ">/dev/full"), in which case nothing is read from its standard output.
 Outcome RunExport(const TempDir& dir, const std::vector<std::string>& arguments,
-                  const std::string& redirect = "") {
-    std::string command = Quote(BRINDLE_EXPORT_BIN);
+                  const std::string& redirect = "", const std::string& locale = kEnglish) {
+    std::string command = locale + " " + Quote(BRINDLE_EXPORT_BIN);
     for (const std::string& argument : arguments)
         command += " " + Quote(argument);
     const fs::path err = dir / "stderr.txt";
@@ -101,6 +105,38 @@ TEST(BrindleExport, PrintsEachFolderWithItsLeftOutTilesOnePerLineAndASummary) {
                                "  E: root.osgb failed to load: not an OpenSceneGraph scene file\n"
                                "1 folder: 1 written; 2 entries, 3 left out\n");
     EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").entries.size(), 2u);
+}
+
+TEST(BrindleExport, SpeaksChineseInAChineseLocale) {
+    TempDir dir;
+    test::WriteTile(dir / "block" / "A");
+    fs::create_directories(dir / "block" / "B");
+    const std::string block = (dir / "block").string();
+    const Outcome outcome =
+        RunExport(dir, {"-j", "1", block, (dir / "absent").string()}, "", kChinese);
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    EXPECT_TRUE(Contains(outcome.out, "已写入 " + block + "/root.osgb：1 个条目")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "\n  B：无 root.osgb，也无 B.osgb\n")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out,
+                         "共 2 个目录：已写入 1 个，1 个失败；共 1 个条目，1 个子目录未收录\n"))
+        << outcome.out;
+    EXPECT_EQ(outcome.err, "brindle-export: 错误：目录 " + (dir / "absent").string() + " 不存在\n");
+
+    const Outcome help = RunExport(dir, {"--help"}, "", kChinese);
+    EXPECT_EQ(help.status, 0);
+    for (const char* part :
+         {"用法: brindle-export [选项] FOLDER...", "位置参数:", "选项:", "-j,--jobs N",
+          "检查瓦片的工作进程数", "显示此帮助并退出", "退出状态：", "  3    使用 --strict 时"})
+        EXPECT_TRUE(Contains(help.out, part)) << part << "\n" << help.out;
+    EXPECT_FALSE(Contains(help.out, "Exit status")) << help.out;
+
+    const Outcome usage = RunExport(dir, {"-j", "abc", block}, "", kChinese);
+    EXPECT_EQ(usage.err, "brindle-export: --jobs 需要 1 到 1024 之间的整数，而不是 'abc'\n");
+    // LC_ALL comes first, and BRINDLE_LANG before the locale.
+    EXPECT_TRUE(
+        Contains(RunExport(dir, {"--help"}, "", "LC_ALL=C LANG=zh_CN.UTF-8").out, "Exit status"));
+    EXPECT_TRUE(
+        Contains(RunExport(dir, {"--help"}, "", "LC_ALL=C BRINDLE_LANG=zh").out, "退出状态"));
 }
 
 // Real tiles are 64 KB and more, which switches reading ahead on; the biggest comes last.
@@ -534,6 +570,8 @@ protected:
             dup2(err[1], STDERR_FILENO);
             for (const int fd : {out[0], out[1], err[0], err[1]})
                 close(fd);
+            setenv("LC_ALL", "C", 1);
+            unsetenv("BRINDLE_LANG");
             execv(argv[0], argv.data());
             _exit(127);
         }

@@ -2,6 +2,7 @@
 #include "folder_chooser.h"
 #include "locale_zh.h"
 #include "main_dialog.h"
+#include "path_text.h"
 #include "results_dialog.h"
 
 #include <osg/Geode>
@@ -299,6 +300,7 @@ private slots:
     void cancelWritesNothing();
     void aboutBoxKeepsList();
     void folderChooserIsChinese();
+    void pathsSurviveTheRoundTrip();
 };
 
 void MainDialogTest::initTestCase() {
@@ -1217,6 +1219,16 @@ void MainDialogTest::folderChooserIsChinese() {
         chosen << QFileInfo(folder).fileName();
     chosen.sort();
     QCOMPARE(chosen, (QStringList{QStringLiteral("block_a"), QStringLiteral("block_b")}));
+}
+
+void MainDialogTest::pathsSurviveTheRoundTrip() {
+    const QString name = QStringLiteral("测区/块 1/Tile_+001_é");
+    const std::filesystem::path path = brindle::ui::PathFromQString(name);
+    QCOMPARE(brindle::ui::QStringFromPath(path), name);
+#ifndef _WIN32
+    // On Linux the bytes on disk are the UTF-8 of the name.
+    QCOMPARE(QByteArray::fromStdString(path.string()), name.toUtf8());
+#endif
 }
 
 QTEST_MAIN(MainDialogTest)

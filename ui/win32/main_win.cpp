@@ -6,6 +6,7 @@
 
 #include "export/export_run.h"
 #include "export/folder_identity.h"
+#include "wording/text.h"
 
 #include <windows.h>
 
@@ -27,8 +28,6 @@
 
 namespace {
 
-using brindle::win32::Fill;
-using brindle::win32::ReportWording;
 using brindle::win32::WideFromUtf8;
 
 // Messages the export's thread posts (or sends) to the progress dialog.
@@ -234,11 +233,11 @@ private:
         try {
             report = brindle::ExportFolderIndexes(m_folders, options);
         } catch (const std::bad_alloc&) {
-            failure = ReportWording::runOutOfMemory();
+            failure = brindle::win32::RunOutOfMemory();
         } catch (const std::exception& e) {
-            failure = ReportWording::runFailedUnexpectedly(e.what());
+            failure = brindle::win32::RunFailedUnexpectedly(e.what());
         } catch (...) {
-            failure = ReportWording::runFailedUnexpectedly({});
+            failure = brindle::win32::RunFailedUnexpectedly({});
         }
         {
             const std::lock_guard<std::mutex> lock(m_shared.mutex);
@@ -255,7 +254,7 @@ private:
             return TRUE;
         case WM_APP_CONFIRM: {
             const auto& why = *reinterpret_cast<const brindle::Problem*>(lParam);
-            const int answer = Message(m_dialog, ReportWording::replaceQuestion(why),
+            const int answer = Message(m_dialog, brindle::win32::ReplaceQuestion(why),
                                        MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
             SetWindowLongPtrW(m_dialog, DWLP_MSGRESULT, answer);
             return TRUE;
@@ -294,11 +293,11 @@ private:
                             static_cast<LPARAM>(maximum));
         SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(done), 0);
         const std::size_t inHand = std::min(step->foldersDone + 1, step->folderCount);
-        const std::wstring text =
-            Fill(T("目录 %1/%2：%3\r\n已验证子目录 %4/%5"),
-                 {std::to_wstring(inHand), std::to_wstring(step->folderCount),
-                  brindle::win32::NativePathText(step->folder),
-                  std::to_wstring(step->subfoldersDone), std::to_wstring(step->subfolderCount)});
+        const std::wstring text = WideFromUtf8(brindle::wording::Fill(
+            "目录 %1/%2：%3\r\n已验证子目录 %4/%5",
+            {std::to_string(inHand), std::to_string(step->folderCount),
+             brindle::wording::PathText(step->folder), std::to_string(step->subfoldersDone),
+             std::to_string(step->subfolderCount)}));
         SetDlgItemTextW(m_dialog, IDC_PROGRESS_TEXT, text.c_str());
     }
 
@@ -583,7 +582,7 @@ private:
             EndDialog(m_dialog, IDOK);
             return;
         }
-        ResultsState results{ReportWording::plainText(ReportWording::describe(report)), {}};
+        ResultsState results{brindle::win32::ReportPlainText(report), {}};
         DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_RESULTS), m_dialog, ResultsProc,
                         reinterpret_cast<LPARAM>(&results));
         // Every index written: the job is done, whatever was left out. Otherwise the list

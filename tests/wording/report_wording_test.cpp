@@ -1,0 +1,303 @@
+// The report's sentences: the dialogs' Chinese and the command line's English, as the
+// wording library gives them, UTF-8 on every system.
+#include "wording/report_wording.h"
+#include "wording/text.h"
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <set>
+
+namespace brindle::wording {
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// `path` as the system writes it: with backslashes on Windows.
+std::string Native(std::string path) {
+#ifdef _WIN32
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+#endif
+    return path;
+}
+
+std::filesystem::path Utf8Path(const std::string& text) {
+    return std::filesystem::u8path(text);
+}
+
+LeftOutSubfolder LeftOut(const char* name, TileStatus reason, std::error_code cause = {},
+                         std::uint64_t limit = 0) {
+    return {Utf8Path(name), reason, cause, limit};
+}
+
+std::error_code Errc(std::errc code) {
+    return std::make_error_code(code);
+}
+
+const TileStatus kLeftOutReasons[] = {TileStatus::NoRootFile, TileStatus::NotRegularFile,
+                                      TileStatus::LoadFailed, TileStatus::ReaderCrashed,
+                                      TileStatus::TimedOut,   TileStatus::OutOfMemory,
+                                      TileStatus::UnsafeName, TileStatus::LinksBack,
+                                      TileStatus::Cycle,      TileStatus::BlockNotWritten};
+
+TEST(Text, FillReplacesEachPlaceholderOnce) {
+    // A replacement holding "%2" is not replaced again; unknown placeholders stay.
+    EXPECT_EQ(Fill("%1 / %2 / %3", {"a%2", "b"}), "a%2 / b / %3");
+    EXPECT_EQ(Fill("100%", {"x"}), "100%");
+    EXPECT_EQ(Fill("目录 %1 不存在", {"甲"}), "目录 甲 不存在");
+}
+
+TEST(Text, PathsAreUtf8WithTheSystemsSeparatorsAndNoControlCharacters) {
+    EXPECT_EQ(PathText(Utf8Path("测区/块 1/Tile_+001_é")), Native("测区/块 1/Tile_+001_é"));
+    EXPECT_EQ(PathText(Utf8Path("bad\nname\x1b\x7f")), "bad\\x0Aname\\x1B\\x7F");
+}
+
+TEST(Text, NumbersKeepTheirDigitsWhateverTheLocale) {
+    EXPECT_EQ(ShortNumber(20.0), "20");
+    EXPECT_EQ(ShortNumber(2.5), "2.5");
+    EXPECT_EQ(FixedNumber(-2, 3), "-2.000");
+    // Coordinates keep every digit and no more.
+    EXPECT_EQ(DescribeTranslation({512345.678901, -3.25, 0}), "(512345.678901, -3.25, 0)");
+    EXPECT_EQ(DescribeTranslation({0.1, -2.5e-7, 1e21}),
+              "(0.1, -0.00000025, 1000000000000000000000)");
+}
+
+TEST(ChineseWording, EveryLeftOutReasonHasItsOwnWords) {
+    for (const Language language : {Language::Chinese, Language::English}) {
+        std::set<std::string> seen, brief;
+        for (const TileStatus status : kLeftOutReasons) {
+            seen.insert(DescribeLeftOut(language, LeftOut("t", status, {}, 1000)));
+            brief.insert(DescribeReasonBriefly(language, status));
+        }
+        EXPECT_EQ(seen.size(), std::size(kLeftOutReasons));
+        EXPECT_EQ(brief.size(), std::size(kLeftOutReasons));
+        EXPECT_EQ(seen.count(""), 0u);
+    }
+    const auto chinese = [](const LeftOutSubfolder& leftOut) {
+        return DescribeLeftOut(Language::Chinese, leftOut);
+    };
+    EXPECT_EQ(chinese(LeftOut("t", TileStatus::NoRootFile)), "无 root.osgb，也无 t.osgb");
+    EXPECT_EQ(chinese(LeftOut("t", TileStatus::TimedOut, {}, 20000)), "加载超过 20 秒");
+    EXPECT_EQ(chinese(LeftOut("t", TileStatus::TimedOut, {}, 2500)), "加载超过 2.5 秒");
+    EXPECT_EQ(chinese(LeftOut("t", TileStatus::OutOfMemory, {}, std::uint64_t{256} << 20)),
+              "加载需要超过 256 MB 内存");
+    // A load that failed for a system reason says which.
+    EXPECT_EQ(chinese(LeftOut("t", TileStatus::LoadFailed, Errc(std::errc::permission_denied))),
+              "root.osgb 无法加载（权限不足）");
+    EXPECT_EQ(chinese(LeftOut("t", TileStatus::LoadFailed)), "root.osgb 无法加载");
+    // A load that failed for a reason of the file's own names it; the reader's words verbatim.
+    const std::pair<LoadFailure, const char*> causes[] = {
+        {LoadFailure::EmptyFile, "文件为空"},
+        {LoadFailure::NotAScene, "不是 OSG 场景文件"},
+        {LoadFailure::Truncated, "文件被截断"},
+        {LoadFailure::UnknownCompressor, "未知的压缩方式"},
+        {LoadFailure::UnsupportedVersion, "不支持的文件版本"},
+        {LoadFailure::ReaderError, "Failed to decompress stream"},
+    };
+    for (const auto& [failure, words] : causes) {
+        LeftOutSubfolder failed = LeftOut("t", TileStatus::LoadFailed);
+        failed.loadFailure = failure;
+        failed.readerText = "Failed to decompress stream";
+        EXPECT_EQ(chinese(failed), Fill("root.osgb 无法加载（%1）", {words}));
+    }
+}
+
+TEST(ChineseWording, CommonCausesInTheUsersWordsTheRestInTheSystems) {
+    const auto cause = [](const std::error_code& code) {
+        return DescribeCause(Language::Chinese, code);
+    };
+    EXPECT_EQ(cause(Errc(std::errc::no_such_file_or_directory)), "文件或目录不存在");
+    EXPECT_EQ(cause(Errc(std::errc::permission_denied)), "权限不足");
+    EXPECT_EQ(cause(Errc(std::errc::no_space_on_device)), "磁盘空间不足");
+    EXPECT_EQ(cause(Errc(std::errc::read_only_file_system)), "只读文件系统");
+    // The system's own numbering, as the export library reports it, maps the same way.
+#ifdef _WIN32
+    EXPECT_EQ(cause(std::error_code(ERROR_ACCESS_DENIED, std::system_category())), "权限不足");
+    EXPECT_EQ(cause(std::error_code(ERROR_PATH_NOT_FOUND, std::system_category())),
+              "文件或目录不存在");
+#else
+    EXPECT_EQ(cause(std::error_code(ENOSPC, std::system_category())), "磁盘空间不足");
+#endif
+    // A rare cause falls back to the system's words rather than to nothing.
+    const std::error_code rare = Errc(std::errc::broken_pipe);
+    EXPECT_EQ(cause(rare), SystemText(rare.message()));
+    EXPECT_FALSE(cause(rare).empty());
+    EXPECT_EQ(cause({}), "");
+    EXPECT_EQ(DescribeCause(Language::English, {}), "");
+}
+
+TEST(ChineseWording, EveryProblemNamesItsPathInEitherLanguage) {
+    const std::filesystem::path path = Utf8Path("/数据/测区 1/report.txt");
+    for (const Language language : {Language::Chinese, Language::English})
+        for (int kind = 0; kind <= static_cast<int>(ProblemKind::MetadataBadOrigin); ++kind) {
+            if (static_cast<ProblemKind>(kind) == ProblemKind::NoIndexWriter)
+                continue;
+            const std::string text =
+                DescribeProblem(language, {static_cast<ProblemKind>(kind), path, {}});
+            EXPECT_TRUE(Contains(text, Native("/数据/测区 1/report.txt"))) << text;
+        }
+    EXPECT_EQ(DescribeProblem(Language::Chinese, {ProblemKind::WriteFailed, "/d/root.osgb",
+                                                  Errc(std::errc::no_space_on_device)}),
+              Native("无法写入 /d/root.osgb") + "：磁盘空间不足");
+    EXPECT_FALSE(DescribeProblem(Language::Chinese, {ProblemKind::NoIndexWriter, {}, {}}).empty());
+}
+
+TEST(ChineseWording, OriginsAndReplaceQuestions) {
+    FolderReport folder;
+    folder.originSource = OriginSource::CarriedOver;
+    folder.originReport = Utf8Path("/块 一/report.txt");
+    EXPECT_EQ(DescribeOrigin(folder), Native("沿用目录 /块 一 的 report.txt"));
+    folder.originSource = OriginSource::None;
+    EXPECT_EQ(DescribeOrigin(folder), "尚未读到 report.txt，使用零平移");
+
+    const std::string blocks = Native("/blocks/a");
+    EXPECT_EQ(ReplaceQuestion({ProblemKind::ExistingHoldsScene, "/blocks/a/root.osgb", {}}),
+              blocks + " 中已有 root.osgb，它是模型数据，不是索引。此目录像是瓦片目录，"
+                       "应改为列出它的上一级目录。替换会丢失这份模型数据，建议保留。要替换它吗？");
+    EXPECT_FALSE(Contains(
+        DescribeProblem(Language::Chinese, {ProblemKind::ExistingHoldsScene, "/a/root.osgb", {}}),
+        "替换"));
+    EXPECT_TRUE(Contains(
+        ReplaceQuestion({ProblemKind::NoTilesKeptIndex, "/blocks/a/root.osgb", {}}), "空索引"));
+    EXPECT_EQ(ReplaceQuestion({ProblemKind::ExistingUnreadable, "/blocks/a/root.osgb", {}}),
+              blocks + " 中已有 root.osgb，但无法读取它（原因不明），不能确定它是不是索引。"
+                       "要替换它吗？");
+    EXPECT_TRUE(Contains(ReplaceQuestion({ProblemKind::ExistingUnreadable, "/blocks/a/root.osgb",
+                                          Errc(std::errc::permission_denied)}),
+                         "权限不足"));
+    EXPECT_EQ(RunFailedUnexpectedly(" \n"), "导出时发生意外错误，未能完成。目录列表未改动。");
+    EXPECT_EQ(RunFailedUnexpectedly("vector::reserve"),
+              "导出时发生意外错误，未能完成：vector::reserve\n目录列表未改动。");
+}
+
+FolderReport Written(const char* folder, std::vector<std::string> entries) {
+    FolderReport report;
+    report.folder = Utf8Path(folder);
+    report.status = FolderStatus::Written;
+    report.entries = std::move(entries);
+    return report;
+}
+
+TEST(ChineseWording, AWholeReportAndItsPlainText) {
+    ExportReport report;
+    FolderReport written = Written("/测区/甲", {"Tile_1", "Tile_2"});
+    written.translation = {512345.678, 3400000.3, 0};
+    written.originSource = OriginSource::ThisFolder;
+    written.leftOut.push_back(LeftOut("坏瓦片", TileStatus::NoRootFile));
+    written.warnings.push_back({ProblemKind::ReportNoOrigin, Utf8Path("/测区/甲/report.txt"), {}});
+    written.recheckedTiles = {"Tile_2"};
+    FolderReport failed;
+    failed.folder = Utf8Path("/测区/乙");
+    failed.status = FolderStatus::Failed;
+    failed.error = Problem{ProblemKind::FolderMissing, Utf8Path("/测区/乙"),
+                           Errc(std::errc::no_such_file_or_directory)};
+    report.folders = {written, failed};
+
+    const ReportText text = DescribeReport(report);
+    EXPECT_FALSE(text.succeeded);
+    // A folder that was not written shows no entries and no translation, only its error.
+    EXPECT_TRUE(text.folders.at(1).entries.empty() && text.folders.at(1).translation.empty());
+    EXPECT_EQ(PlainText(text, BlockLayout::Nested),
+              "导出未完成\n"
+              "已写入 1 个目录，1 个目录失败，1 个子目录未收录，1 条警告。"
+              "排除原因后可再按“确定”重新导出。\n"
+              "\n" +
+                  Native("目录：/测区/甲\n"
+                         "  状态：已写入\n"
+                         "  条目数：2\n"
+                         "  平移与来源：(512345.678, 3400000.3, 0)，来自本目录的 report.txt\n"
+                         "  警告：/测区/甲/report.txt 的第二行没有原点坐标，平移未更新\n"
+                         "  警告：子目录 Tile_2 超出内存上限，已单独用更多内存重新检查\n"
+                         "  未收录的子目录（1 个）：\n"
+                         "    坏瓦片：无 root.osgb，也无 坏瓦片.osgb\n"
+                         "\n"
+                         "目录：/测区/乙\n"
+                         "  状态：失败\n"
+                         "  错误：目录 /测区/乙 不存在：文件或目录不存在\n"));
+
+    report.folders.pop_back();
+    EXPECT_TRUE(DescribeReport(report).succeeded);
+    EXPECT_EQ(DescribeReport(report).headline, "导出成功");
+    EXPECT_EQ(DescribeReport(report).summary, "已写入 1 个目录，1 个子目录未收录，1 条警告。");
+    EXPECT_EQ(DescribeReport({}).summary, "没有列出目录。");
+
+    report.folders.push_back(failed);
+    report.folders.back().status = FolderStatus::Cancelled;
+    report.folders.back().error.reset();
+    report.cancelled = true;
+    EXPECT_EQ(DescribeReport(report).headline, "导出未完成");
+    EXPECT_TRUE(Contains(DescribeReport(report).summary, "1 个目录因取消未写入"));
+
+    FolderReport dryRun = Written("/测区/丙", {"Tile_1"});
+    dryRun.status = FolderStatus::DryRun;
+    EXPECT_EQ(DescribeReport(ExportReport{{dryRun}, false}).summary, "试运行 1 个目录，未写入。");
+}
+
+TEST(ChineseWording, AFolderListedTwiceNamesItsFirstListing) {
+    FolderReport again;
+    again.folder = Utf8Path("/测区/甲/");
+    again.status = FolderStatus::ListedTwice;
+    again.firstListing = Utf8Path("/测区/甲");
+    const ReportText text =
+        DescribeReport(ExportReport{{Written("/测区/甲", {"T"}), again}, false});
+    EXPECT_TRUE(text.succeeded);
+    EXPECT_TRUE(text.folders.at(1).ok) << "a repeat is no failure";
+    EXPECT_EQ(PlainText(text, BlockLayout::Nested),
+              "导出成功\n"
+              "已写入 1 个目录，1 个目录重复列出。\n"
+              "\n" +
+                  Native("目录：/测区/甲\n"
+                         "  状态：已写入\n"
+                         "  条目数：1\n"
+                         "  平移与来源：(0, 0, 0)，尚未读到 report.txt，使用零平移\n"
+                         "\n"
+                         "目录：/测区/甲/\n"
+                         "  状态：重复列出，未再导出\n"
+                         "  警告：与 /测区/甲 是同一目录，只在那里导出一次\n"));
+}
+
+TEST(ChineseWording, BlocksGoUnderTheirFolderOfBlocksOrNameIt) {
+    FolderReport block = Written("/测区/甲/块一", {"T"});
+    block.master = Utf8Path("/测区/甲");
+    block.index = IndexKind::Paged;
+    block.proxyLeaves = {"T"};
+    FolderReport blocks = Written("/测区/甲", {"块一"});
+    blocks.originSource = OriginSource::Blocks;
+    const ReportText text = DescribeReport(ExportReport{{block, blocks}, false});
+    EXPECT_EQ(text.folders.at(0).entries, "1（分页索引，其中 1 个范围未知，打开时即加载）");
+    const std::string nested = PlainText(text, BlockLayout::Nested);
+    EXPECT_LT(nested.find(Native("目录：/测区/甲\n")),
+              nested.find(Native("  分块：/测区/甲/块一\n")))
+        << nested;
+    const std::string listed = PlainText(text, BlockLayout::Listed);
+    EXPECT_LT(listed.find(Native("目录：/测区/甲/块一\n  属于分块目录 /测区/甲\n")),
+              listed.find(Native("目录：/测区/甲\n")))
+        << listed;
+}
+
+TEST(EnglishWording, VerifyWordsTellAMissingIndexFromAnUnreadableOne) {
+    EXPECT_EQ(
+        DescribeVerifyProblem(Language::English, {ProblemKind::ExistingUnreadable, "a/root.osgb",
+                                                  Errc(std::errc::no_such_file_or_directory)}),
+        Native("a/root.osgb") + ": there is no index to check");
+    EXPECT_EQ(
+        DescribeVerifyProblem(Language::English, {ProblemKind::ExistingUnreadable, "a/root.osgb",
+                                                  Errc(std::errc::permission_denied)}),
+        Native("a/root.osgb") +
+            ": the index cannot be read: " + Errc(std::errc::permission_denied).message());
+    IndexEntryCheck entry;
+    entry.status = TileStatus::TimedOut;
+    entry.limit = 1430;
+    EXPECT_EQ(DescribeBrokenEntry(Language::English, entry), "took longer than 1.5 s to load");
+    EXPECT_EQ(DescribeBrokenEntry(Language::Chinese, entry), "加载超过 1.4 秒");
+}
+
+} // namespace
+} // namespace brindle::wording

@@ -1,0 +1,311 @@
+#include "wording/command_line_wording.h"
+
+#include "wording/text.h"
+
+#include <map>
+
+namespace brindle::wording {
+namespace {
+
+constexpr char kProgram[] = "brindle-export: ";
+
+bool Chinese(Language language) {
+    return language == Language::Chinese;
+}
+
+std::string Count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + ' ' + (n == 1 ? one : many);
+}
+
+std::string Number(std::size_t n) {
+    return std::to_string(n);
+}
+
+std::string Translation(const osg::Vec3d& t) {
+    return '(' + FixedNumber(t.x(), 3) + ", " + FixedNumber(t.y(), 3) + ", " +
+           FixedNumber(t.z(), 3) + ')';
+}
+
+// "; left out 3: 2 no root file, 1 failed to load", reasons in the order of TileStatus.
+std::string LeftOutCounts(Language language, const FolderReport& folder) {
+    if (folder.leftOut.empty())
+        return {};
+    std::map<TileStatus, std::size_t> byReason;
+    for (const LeftOutSubfolder& skipped : folder.leftOut)
+        ++byReason[skipped.reason];
+    std::string text = Chinese(language) ? Fill("；未收录 %1 个：", {Number(folder.leftOut.size())})
+                                         : "; left out " + Number(folder.leftOut.size()) + ':';
+    const char* separator = Chinese(language) ? "" : " ";
+    for (const auto& [reason, count] : byReason) {
+        text += separator;
+        text += Chinese(language)
+                    ? Fill("%1 个%2", {Number(count), DescribeReasonBriefly(language, reason)})
+                    : Number(count) + ' ' + DescribeReasonBriefly(language, reason);
+        separator = Chinese(language) ? "，" : ", ";
+    }
+    return text;
+}
+
+} // namespace
+
+std::string FolderLine(Language language, const FolderReport& folder) {
+    const bool paged = folder.index == IndexKind::Paged;
+    if (Chinese(language)) {
+        std::string line = (folder.status == FolderStatus::DryRun ? "将写入 " : "已写入 ") +
+                           PathText(folder.indexFile) + (paged ? "（分页索引）" : "");
+        if (!folder.blocks.empty())
+            line += Fill("，含 %1 个分块", {Number(folder.blocks.size())});
+        line += Fill("：%1 个条目，平移 %2",
+                     {Number(folder.entries.size()), Translation(folder.translation)});
+        if (folder.originSource == OriginSource::CarriedOver)
+            line += Fill("，沿用目录 %1 的平移", {PathText(folder.originReport.parent_path())});
+        if (folder.originSource == OriginSource::Blocks)
+            line += "（各分块自带平移）";
+        if (!folder.srs.empty())
+            line += Fill("，坐标系 %1", {folder.srs});
+        return line + LeftOutCounts(language, folder);
+    }
+    std::string line = (folder.status == FolderStatus::DryRun ? "would write " : "wrote ") +
+                       PathText(folder.indexFile) + (paged ? " (paged index)" : "");
+    if (!folder.blocks.empty())
+        line += " over " + Count(folder.blocks.size(), "block", "blocks");
+    line += ": " + Count(folder.entries.size(), "entry", "entries") + ", translation " +
+            Translation(folder.translation);
+    // A translation from another folder's report.txt is easy to take for this folder's own.
+    if (folder.originSource == OriginSource::CarriedOver)
+        line += " carried over from " + PathText(folder.originReport.parent_path());
+    if (folder.originSource == OriginSource::Blocks)
+        line += " (each block carries its own)";
+    if (!folder.srs.empty())
+        line += " in " + folder.srs;
+    return line + LeftOutCounts(language, folder);
+}
+
+std::string BlockOfLine(Language language, const std::filesystem::path& master) {
+    return Chinese(language) ? Fill("  属于分块目录 %1", {PathText(master)})
+                             : "  block of " + PathText(master);
+}
+
+std::string BlockLine(Language language, const std::filesystem::path& block) {
+    return Chinese(language) ? Fill("  分块 %1", {PathText(block)}) : "  block " + PathText(block);
+}
+
+std::string LeftOutLine(Language language, const LeftOutSubfolder& leftOut) {
+    return "  " + PathText(leftOut.name) + (Chinese(language) ? "：" : ": ") +
+           DescribeLeftOut(language, leftOut);
+}
+
+std::string RecheckedLine(Language language, const std::filesystem::path& tile) {
+    return "  " + PathText(tile) +
+           (Chinese(language) ? "：超出内存上限，已单独用更多内存重新检查"
+                              : ": reached its memory ceiling, checked again alone with more "
+                                "memory");
+}
+
+std::string ProxyLeafLine(Language language, const std::string& entry) {
+    return "  " + entry +
+           (Chinese(language) ? "：范围未知，作为打开时即加载的代理节点收录"
+                              : ": bound unknown, entered as a proxy node that loads at once");
+}
+
+std::string ListedTwiceLine(Language language, const FolderReport& folder) {
+    const std::string path = PathText(folder.folder);
+    if (Chinese(language)) {
+        if (folder.firstListing == folder.folder)
+            return Fill("%1：重复列出，只导出一次", {path});
+        return Fill("%1：与 %2 是同一目录，只在那里导出一次",
+                    {path, PathText(folder.firstListing)});
+    }
+    if (folder.firstListing == folder.folder)
+        return path + ": listed twice; exported once";
+    return path + ": the same folder as " + PathText(folder.firstListing) +
+           ", listed earlier; exported once";
+}
+
+std::string WarningLine(Language language, const std::string& sentence) {
+    return kProgram + (Chinese(language) ? "警告：" : std::string("warning: ")) + sentence;
+}
+
+std::string ErrorLine(Language language, const std::string& sentence) {
+    return kProgram + (Chinese(language) ? "错误：" : std::string("error: ")) + sentence;
+}
+
+std::string SummaryLine(Language language, const ReportTotals& totals) {
+    if (Chinese(language)) {
+        std::string line = Fill("共 %1 个目录：", {Number(totals.folders)});
+        line += totals.dryRun > 0 ? Fill("试运行 %1 个，未写入", {Number(totals.dryRun)})
+                                  : Fill("已写入 %1 个", {Number(totals.written)});
+        if (totals.failed > 0)
+            line += Fill("，%1 个失败", {Number(totals.failed)});
+        if (totals.cancelled > 0)
+            line += Fill("，%1 个已取消", {Number(totals.cancelled)});
+        if (totals.listedTwice > 0)
+            line += Fill("，%1 个重复列出", {Number(totals.listedTwice)});
+        return line + Fill("；共 %1 个条目，%2 个子目录未收录",
+                           {Number(totals.entries), Number(totals.leftOut)});
+    }
+    std::string line = Count(totals.folders, "folder", "folders") + ": ";
+    if (totals.dryRun > 0)
+        line += Number(totals.dryRun) + " would be written";
+    else
+        line += Number(totals.written) + " written";
+    if (totals.failed > 0)
+        line += ", " + Number(totals.failed) + " failed";
+    if (totals.cancelled > 0)
+        line += ", " + Number(totals.cancelled) + " cancelled";
+    if (totals.listedTwice > 0)
+        line += ", " + Number(totals.listedTwice) + " listed twice";
+    return line + "; " + Count(totals.entries, "entry", "entries") + ", " + Number(totals.leftOut) +
+           " left out";
+}
+
+std::string VerifyLine(Language language, const std::filesystem::path& indexFile, std::size_t ok,
+                       std::size_t broken) {
+    if (Chinese(language))
+        return Fill("%1：%2 个条目正常，%3 个损坏",
+                    {PathText(indexFile), Number(ok), Number(broken)});
+    return PathText(indexFile) + ": " + Number(ok) + " entries ok, " + Number(broken) + " broken";
+}
+
+std::string BrokenEntryLine(Language language, const IndexEntryCheck& entry) {
+    return "  " + PathText(std::filesystem::path(entry.name)) + (Chinese(language) ? "：" : ": ") +
+           DescribeBrokenEntry(language, entry);
+}
+
+std::string ProgramLine(const std::string& sentence) {
+    return kProgram + sentence;
+}
+
+std::string StoppedLine(Language language, bool interrupted, bool dryRun, std::size_t written) {
+    if (Chinese(language))
+        return kProgram + std::string(interrupted ? "已中断；" : "已终止；") +
+               (dryRun ? std::string("未写入任何文件")
+                       : Fill("已写入 %1 个目录，其余目录保留原有索引", {Number(written)}));
+    return kProgram + std::string(interrupted ? "interrupted" : "terminated") + "; " +
+           (dryRun ? std::string("nothing was written")
+                   : Count(written, "folder", "folders") +
+                         " written, the others keep their old index");
+}
+
+std::string OutputFailedLine(Language language, const std::error_code& cause) {
+    if (Chinese(language))
+        return Fill("brindle-export: 无法写入标准输出：%1；停止", {DescribeCause(language, cause)});
+    return kProgram + std::string("cannot write to standard output: ") +
+           DescribeCause(language, cause) + "; stopping";
+}
+
+HelpText Help(Language language) {
+    HelpText help;
+    if (Chinese(language)) {
+        help.description = "在每个 FOLDER 中写入索引场景 root.osgb：按该目录 report.txt "
+                           "的原点平移，其下一个代理节点列出每个子目录中可加载的 root.osgb。";
+        help.footer = "退出状态：\n"
+                      "  0    每个目录的索引都已写入（--dry-run 时：都将写入）\n"
+                      "  1    有目录失败（其他目录仍会写入），或无法写入标准输出\n"
+                      "  2    用法错误\n"
+                      "  3    使用 --strict 时：每个目录都已写入，但有子目录未收录或有警告\n"
+                      "  130  被 SIGINT（Ctrl-C）中断；已写入的目录保持已写入\n"
+                      "  141  标准输出被读取方关闭（如 | head -1）\n"
+                      "  143  被 SIGTERM 终止；已写入的目录保持已写入\n";
+        help.folder = "含瓦片子目录的目录，按顺序导出";
+        help.jobs = "检查瓦片的工作进程数（默认：每个核心一个）";
+        help.dryRun = "扫描并检查一切，显示将写入的内容，但不写入任何文件";
+        help.force = "替换含模型数据或无法读取的已有 root.osgb；没有子目录可加载时也写入索引";
+        help.verify = "不写入；检查每个 FOLDER 已有的 root.osgb 指向的每个文件都存在且可加载"
+                      "（全部正常时退出状态为 0，否则为 1）";
+        help.strict = "有子目录未收录或有警告时，以状态 3 退出";
+        help.index = "proxy（一个代理节点；查看器一次加载全部瓦片）或 paged（每个瓦片一个分页"
+                     "节点；查看器只加载视野内的瓦片）；默认 proxy";
+        help.json = "以一个 JSON 文档输出本次运行，而不是逐行输出";
+        help.quiet = "只输出错误和警告";
+        help.progress = "auto（标准错误是终端时显示进度条）、bar、lines 或 none";
+        help.help = "显示此帮助并退出";
+        help.version = "显示版本信息并退出";
+        help.usage = "用法";
+        help.optionsInUsage = "选项";
+        help.options = "选项";
+        help.positionals = "位置参数";
+        help.required = "必需";
+        return help;
+    }
+    help.description = "Writes an index scene root.osgb into each FOLDER: a translation by the "
+                       "folder's report.txt origin over a proxy naming every subfolder's root.osgb "
+                       "that loads.";
+    help.footer =
+        "Exit status:\n"
+        "  0    every folder's index was written (with --dry-run: would be written)\n"
+        "  1    some folder failed (the others are still written), or standard output could\n"
+        "       not be written\n"
+        "  2    usage error\n"
+        "  3    with --strict: every folder was written, but subfolders were left out or\n"
+        "       warnings were given\n"
+        "  130  interrupted by SIGINT (Ctrl-C); folders already written stay written\n"
+        "  141  standard output was closed by its reader (e.g. | head -1)\n"
+        "  143  terminated by SIGTERM; folders already written stay written\n";
+    help.folder = "folders holding tile subfolders, exported in order";
+    help.jobs = "worker processes checking tiles (default: one per core)";
+    help.dryRun = "scan and check everything, print what would be written, write nothing";
+    help.force = "replace an existing root.osgb that holds scene data or cannot be read, and "
+                 "write an index even when no subfolder loads";
+    help.verify = "write nothing; check that every file each FOLDER's existing root.osgb names "
+                  "exists and loads (exit status 0 when all do, 1 otherwise)";
+    help.strict = "exit with status 3 when subfolders were left out or warnings were given";
+    help.index = "proxy (one proxy node; a viewer loads every tile at once) or paged (a paged "
+                 "node per tile; a viewer loads what is in view); default proxy";
+    help.json = "print the run as one JSON document instead of lines";
+    help.quiet = "print errors and warnings only";
+    help.progress = "auto (a bar when stderr is a terminal), bar, lines or none";
+    help.help = "Print this help message and exit";
+    help.version = "Display program version information and exit";
+    help.usage = "Usage";
+    help.optionsInUsage = "OPTIONS";
+    help.options = "Options";
+    help.positionals = "Positionals";
+    help.required = "REQUIRED";
+    return help;
+}
+
+std::string UsageLine(Language language, const std::string& problem, bool seeHelp) {
+    if (!seeHelp)
+        return kProgram + problem;
+    return kProgram + problem + (Chinese(language) ? "（见 --help）" : " (see --help)");
+}
+
+std::string NoFolderGiven(Language language) {
+    return Chinese(language) ? "请至少指定一个要导出的目录（FOLDER）"
+                             : "name at least one FOLDER to export";
+}
+
+std::string NoSuchOption(Language language, const std::string& option) {
+    return Chinese(language) ? Fill("没有选项 '%1'", {option})
+                             : "there is no option '" + option + "'";
+}
+
+std::string UnexpectedArgument(Language language, const std::string& argument) {
+    return Chinese(language) ? Fill("多余的参数 '%1'", {argument})
+                             : "unexpected argument '" + argument + "'";
+}
+
+std::string NeedsValue(Language language, const std::string& option) {
+    return Chinese(language) ? Fill("%1 需要一个值", {option}) : option + " needs a value";
+}
+
+std::string BadJobs(Language language, const std::string& value, unsigned maximum) {
+    return Chinese(language) ? Fill("--jobs 需要 1 到 %1 之间的整数，而不是 '%2'",
+                                    {std::to_string(maximum), value})
+                             : "--jobs takes a whole number from 1 to " + std::to_string(maximum) +
+                                   ", not '" + value + "'";
+}
+
+std::string BadIndexKind(Language language, const std::string& value) {
+    return Chinese(language) ? Fill("--index 只能是 proxy 或 paged，而不是 '%1'", {value})
+                             : "--index takes proxy or paged, not '" + value + "'";
+}
+
+std::string BadProgress(Language language, const std::string& value) {
+    return Chinese(language)
+               ? Fill("--progress 只能是 auto、bar、lines 或 none，而不是 '%1'", {value})
+               : "--progress takes auto, bar, lines or none, not '" + value + "'";
+}
+
+} // namespace brindle::wording

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "wording/report_wording.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+// brindle-export's own lines, in English or Chinese. No line carries its line end; the lines
+// under a folder's start with their two spaces of indent.
+namespace brindle::wording {
+
+// "wrote X: 2 entries, translation (10.500, 20.000, 0.000); left out 1: 1 no root file".
+std::string FolderLine(Language language, const FolderReport& folder);
+std::string BlockOfLine(Language language, const std::filesystem::path& master);
+std::string BlockLine(Language language, const std::filesystem::path& block);
+// One left-out subfolder, name first, so that grep finds it.
+std::string LeftOutLine(Language language, const LeftOutSubfolder& leftOut);
+std::string RecheckedLine(Language language, const std::filesystem::path& tile);
+std::string ProxyLeafLine(Language language, const std::string& entry);
+// A folder of status ListedTwice: which listing it repeats.
+std::string ListedTwiceLine(Language language, const FolderReport& folder);
+// "brindle-export: warning: <sentence>", "brindle-export: error: <sentence>".
+std::string WarningLine(Language language, const std::string& sentence);
+std::string ErrorLine(Language language, const std::string& sentence);
+// The line after the last folder: "3 folders: 2 written, 1 failed; 120 entries, 4 left out".
+std::string SummaryLine(Language language, const ReportTotals& totals);
+
+// --verify: a folder's verdict, and one broken entry under it.
+std::string VerifyLine(Language language, const std::filesystem::path& indexFile, std::size_t ok,
+                       std::size_t broken);
+std::string BrokenEntryLine(Language language, const IndexEntryCheck& entry);
+// "brindle-export: <sentence>", for what stops a folder's check.
+std::string ProgramLine(const std::string& sentence);
+
+// A run stopped by SIGINT (`interrupted`) or SIGTERM, and what it had written by then.
+std::string StoppedLine(Language language, bool interrupted, bool dryRun, std::size_t written);
+// Standard output could not be written (`cause` says why), so the run stops.
+std::string OutputFailedLine(Language language, const std::error_code& cause);
+
+// --help: the program's description, each option's, and the footer of exit statuses.
+struct HelpText {
+    std::string description;
+    std::string footer;
+    std::string folder, jobs, dryRun, force, verify, strict, index, json, quiet, progress;
+    std::string help, version;
+    // The help's own headings: "Usage", "OPTIONS" (in the usage line), "Options" (the group),
+    // "Positionals", "REQUIRED".
+    std::string usage, optionsInUsage, options, positionals, required;
+};
+HelpText Help(Language language);
+
+// Usage errors, each a line of its own: "brindle-export: <problem>" (and " (see --help)"
+// where the command line itself is malformed).
+std::string UsageLine(Language language, const std::string& problem, bool seeHelp);
+std::string NoFolderGiven(Language language);
+std::string NoSuchOption(Language language, const std::string& option);
+std::string UnexpectedArgument(Language language, const std::string& argument);
+std::string NeedsValue(Language language, const std::string& option);
+std::string BadJobs(Language language, const std::string& value, unsigned maximum);
+std::string BadIndexKind(Language language, const std::string& value);
+std::string BadProgress(Language language, const std::string& value);
+
+} // namespace brindle::wording

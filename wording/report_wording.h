@@ -1,0 +1,94 @@
+#pragma once
+
+#include "export/export_report.h"
+#include "export/index_verify.h"
+
+#include <osg/Vec3d>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+// The words for what an export run reports, for the Qt dialog, the Win32 dialog and the
+// command line alike. Plain C++: UTF-8 in, UTF-8 out, no toolkit. Paths are written as
+// PathText writes them.
+namespace brindle::wording {
+
+enum class Language { English, Chinese };
+
+// Why a subfolder was left out: "root.osgb failed to load: the file is cut short".
+std::string DescribeLeftOut(Language language, const LeftOutSubfolder& leftOut);
+// A few words for a reason, to follow a count: "2 no root file, 1 failed to load".
+std::string DescribeReasonBriefly(Language language, TileStatus reason);
+// Why a file does not load; the reader's own message as it gave it.
+std::string DescribeLoadFailure(Language language, LoadFailure failure,
+                                const std::string& readerText);
+// An error or warning, naming its path, with the system's cause when there is one.
+std::string DescribeProblem(Language language, const Problem& problem);
+// The system's cause: the common ones in the language's own words, the rest in the system's.
+// Empty when there is none.
+std::string DescribeCause(Language language, const std::error_code& cause);
+// --verify: why an index entry is broken, and why a folder's index could not be read.
+std::string DescribeBrokenEntry(Language language, const IndexEntryCheck& entry);
+std::string DescribeVerifyProblem(Language language, const Problem& problem);
+
+// The dialogs' account of a run. The dialogs speak Chinese.
+
+// One left-out subfolder as the results list it.
+struct LeftOutText {
+    std::string name;   // the subfolder's name
+    std::string reason; // why it is not in the index
+};
+
+// One listed folder, in words: the top-level row of the results and its details.
+struct FolderText {
+    std::string folder;      // the folder, as the system writes paths
+    std::string status;      // written, dry run, failed, cancelled, listed twice
+    std::string entries;     // the number of index entries, empty when nothing was written
+    std::string translation; // the translation and where it came from, empty when not written
+    bool ok = false;         // the index was written (or would be, in a dry run), or listed before
+    std::string error;       // why the index was not written, empty when it was
+    std::vector<std::string> warnings;
+    std::vector<LeftOutText> leftOut;
+    // A block of a folder of blocks: that folder, as `folder` writes it; the results show the
+    // block under it.
+    std::string master;
+};
+
+// A whole run in words.
+struct ReportText {
+    bool succeeded = false; // every folder written and not cancelled
+    std::string headline;   // one short phrase for the top of the window
+    std::string summary;    // one sentence of counts under it
+    std::vector<FolderText> folders;
+};
+
+ReportText DescribeReport(const ExportReport& report);
+
+// Where a block of a folder of blocks goes in the plain text of a report.
+enum class BlockLayout {
+    Listed, // in report order, with a line naming its folder of blocks
+    Nested, // under its folder of blocks, one step further in
+};
+// The report as plain text for the clipboard: headline, summary, then folder by folder; each
+// line ends in "\n".
+std::string PlainText(const ReportText& text, BlockLayout layout);
+
+// The titles of the results' four columns: folder, status, entries, translation.
+std::vector<std::string> ColumnTitles();
+// The heading of a folder's left-out subfolders.
+std::string LeftOutGroup(std::size_t count);
+
+std::string DescribeStatus(FolderStatus status);
+std::string DescribeOrigin(const FolderReport& folder);
+std::string DescribeTranslation(const osg::Vec3d& translation);
+// The question asked before replacing an existing root.osgb (`why` as in confirmReplace).
+std::string ReplaceQuestion(const Problem& why);
+// Why the run stopped short when it threw: out of memory, or an unexpected error and the
+// exception's own words (`what`, in the system's encoding; empty when it had none).
+std::string RunOutOfMemory();
+std::string RunFailedUnexpectedly(const std::string& what);
+
+} // namespace brindle::wording
