@@ -5,8 +5,8 @@
 #include "cli/report_printer.h"
 #include "cli/report_wording.h"
 #include "export/export_run.h"
-#include "export/heap_reuse.h"
 #include "export/index_verify.h"
+#include "export/system/heap_reuse.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "export/export_run.h"
-#include "export/index_writer.h"
-#include "export/subfolder_scan.h"
+#include "export/index/index_writer.h"
+#include "export/scan/subfolder_scan.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
