@@ -1,8 +1,8 @@
 #include "bench/in_process_validation.h"
 
 #include "bench/address_space_ceiling.h"
-#include "export/subfolder_scan.h"
-#include "export/tile_validation.h"
+#include "export/scan/subfolder_scan.h"
+#include "export/worker/tile_validation.h"
 
 #include <algorithm>
 #include <sys/resource.h>

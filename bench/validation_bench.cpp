@@ -10,7 +10,7 @@
 #include "bench/page_cache.h"
 #include "bench/small_tile_data.h"
 #include "bench/timings.h"
-#include "export/heap_reuse.h"
+#include "export/system/heap_reuse.h"
 
 #include <CLI/CLI.hpp>
 

@@ -5,8 +5,8 @@
 #include "cli/report_printer.h"
 #include "cli/user_language.h"
 #include "export/export_run.h"
-#include "export/heap_reuse.h"
 #include "export/index_verify.h"
+#include "export/system/heap_reuse.h"
 #include "wording/command_line_wording.h"
 
 #include <algorithm>

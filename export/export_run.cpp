@@ -1,16 +1,16 @@
 #include "export/export_run.h"
 
-#include "export/atomic_file.h"
-#include "export/block_layout.h"
-#include "export/folder_identity.h"
-#include "export/index_graph.h"
-#include "export/index_writer.h"
-#include "export/metadata_xml.h"
-#include "export/origin_report.h"
-#include "export/regular_file.h"
-#include "export/subfolder_scan.h"
+#include "export/fs/atomic_file.h"
+#include "export/fs/regular_file.h"
+#include "export/index/index_graph.h"
+#include "export/index/index_writer.h"
+#include "export/origin/origin_report.h"
+#include "export/scan/block_layout.h"
+#include "export/scan/folder_identity.h"
+#include "export/scan/metadata_xml.h"
+#include "export/scan/subfolder_scan.h"
+#include "export/scan/tile_root.h"
 #include "export/tile_check_pool.h"
-#include "export/tile_root.h"
 
 #include <algorithm>
 #include <memory>

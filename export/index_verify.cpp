@@ -1,10 +1,10 @@
 #include "export/index_verify.h"
 
-#include "export/folder_identity.h"
-#include "export/regular_file.h"
+#include "export/fs/regular_file.h"
+#include "export/isolation/worker_process.h"
+#include "export/protocol/tile_check_protocol.h"
+#include "export/scan/folder_identity.h"
 #include "export/tile_check_pool.h"
-#include "export/tile_check_protocol.h"
-#include "export/worker_process.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "export/tile_check_pool.h"
 
-#include "export/physical_memory.h"
+#include "export/system/physical_memory.h"
 
 #include <algorithm>
 #include <system_error>

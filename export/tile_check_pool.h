@@ -1,10 +1,10 @@
 #pragma once
 
 #include "export/export_run.h"
-#include "export/regular_file.h"
-#include "export/tile_check_protocol.h"
-#include "export/tile_check_queue.h"
-#include "export/worker_process.h"
+#include "export/fs/regular_file.h"
+#include "export/isolation/tile_check_queue.h"
+#include "export/isolation/worker_process.h"
+#include "export/protocol/tile_check_protocol.h"
 
 #include <atomic>
 #include <chrono>

@@ -2,7 +2,7 @@
 
 #include "path_text.h"
 
-#include "export/folder_identity.h"
+#include "export/scan/folder_identity.h"
 
 #include <QDir>
 #include <QDragEnterEvent>

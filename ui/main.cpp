@@ -1,6 +1,6 @@
 #include "app.h"
 
-#include "export/heap_reuse.h"
+#include "export/system/heap_reuse.h"
 
 int main(int argc, char** argv) {
     brindle::KeepFreedMemoryForReuse();

@@ -1,5 +1,5 @@
 #include "export/export_run.h"
-#include "export/regular_file.h"
+#include "export/fs/regular_file.h"
 #include "tests/export/test_fixtures.h"
 
 #include <osg/Geode>

@@ -1,7 +1,7 @@
 #include "export/export_run.h"
-#include "export/physical_memory.h"
+#include "export/protocol/tile_check_protocol.h"
+#include "export/system/physical_memory.h"
 #include "export/tile_check_pool.h"
-#include "export/tile_check_protocol.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 

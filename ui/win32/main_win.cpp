@@ -5,7 +5,7 @@
 #include "resource.h"
 
 #include "export/export_run.h"
-#include "export/folder_identity.h"
+#include "export/scan/folder_identity.h"
 #include "wording/text.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 // A binary scene's header is read from the tile itself, before the scene-graph reader sees
 // it: counts and lengths in it are whatever the file says.
-#include "export/binary_scene_header.h"
+#include "export/worker/binary_scene_header.h"
 
 #include <cstdint>
 #include <cstdlib>

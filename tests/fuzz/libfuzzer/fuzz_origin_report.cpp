@@ -2,7 +2,7 @@
 // what it gives must be what the origin line parser gives for the file's second line, cut
 // out here the simple way (the whole file decoded, then split), wherever the chunks happen to
 // split the text; and an origin that is not finite is never given.
-#include "export/origin_report.h"
+#include "export/origin/origin_report.h"
 
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
 // The tile-check protocol's decoders take bytes from another process, which may be a worker
 // dying mid-message. Whatever decodes must encode back to the same bytes (bar the reply's
 // padding), so that nothing read is silently changed on the way.
-#include "export/tile_check_protocol.h"
+#include "export/protocol/tile_check_protocol.h"
 
 #include <cstdint>
 #include <cstdlib>

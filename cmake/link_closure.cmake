@@ -1,0 +1,48 @@
+# brindle_forbid_link(PROGRAM LIBRARY): stops the configuration when PROGRAM links LIBRARY,
+# directly or through any of the libraries it links, and names the chain that does.
+#
+# Static libraries pass everything they link on to the program, their private dependencies
+# included, so the walk follows LINK_LIBRARIES of the targets built here and
+# INTERFACE_LINK_LIBRARIES of imported and interface ones.
+function(brindle_forbid_link program library)
+  set(pending ${program})
+  set(seen ${program})
+  set(via_${program} ${program})
+  while(pending)
+    list(POP_FRONT pending current)
+    get_target_property(type ${current} TYPE)
+    get_target_property(imported ${current} IMPORTED)
+    set(links "")
+    if(NOT imported AND NOT type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(direct ${current} LINK_LIBRARIES)
+      if(direct)
+        list(APPEND links ${direct})
+      endif()
+    endif()
+    get_target_property(interface ${current} INTERFACE_LINK_LIBRARIES)
+    if(interface)
+      list(APPEND links ${interface})
+    endif()
+    foreach(item IN LISTS links)
+      # A static library's private dependencies come as $<LINK_ONLY:name>.
+      string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" item "${item}")
+      if(NOT TARGET "${item}")
+        continue()
+      endif()
+      # An alias names the same library under another name.
+      get_target_property(aliased "${item}" ALIASED_TARGET)
+      if(aliased)
+        set(item ${aliased})
+      endif()
+      if(item IN_LIST seen)
+        continue()
+      endif()
+      set(via_${item} "${via_${current}} -> ${item}")
+      if(item STREQUAL library)
+        message(FATAL_ERROR "${program} must not link ${library}, but does: ${via_${item}}")
+      endif()
+      list(APPEND seen ${item})
+      list(APPEND pending ${item})
+    endforeach()
+  endwhile()
+endfunction()

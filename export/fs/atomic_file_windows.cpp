@@ -1,0 +1,82 @@
+#include "export/fs/atomic_file.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <random>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+std::error_code LastError() {
+    return {static_cast<int>(GetLastError()), std::system_category()};
+}
+
+std::wstring TemporaryName() {
+    std::random_device random;
+    wchar_t name[16];
+    std::swprintf(name, 16, L".b-%06x", static_cast<unsigned>(random() & 0xffffff));
+    return name;
+}
+
+std::error_code WriteTemporary(const fs::path& temporary, std::string_view bytes) {
+    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastError();
+    std::error_code ec;
+    while (!bytes.empty() && !ec) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr))
+            ec = LastError();
+        bytes.remove_prefix(written);
+    }
+    if (!ec && !FlushFileBuffers(file))
+        ec = LastError();
+    if (!CloseHandle(file) && !ec)
+        ec = LastError();
+    return ec;
+}
+
+} // namespace
+
+AtomicFileCalls SystemFileCalls() {
+    return {};
+}
+
+// MOVEFILE_WRITE_THROUGH returns once the move is on disk; there is no folder to flush after.
+ReplaceOutcome ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
+                                     const AtomicFileCalls&) {
+    const fs::path folder = target.parent_path();
+    fs::path temporary;
+    std::error_code ec;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporary = folder / TemporaryName();
+        ec = WriteTemporary(temporary, bytes);
+        if (ec.value() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (!ec) {
+        SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!MoveFileExW(temporary.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            ec = LastError();
+    }
+    if (ec && ec.value() != ERROR_FILE_EXISTS)
+        DeleteFileW(temporary.c_str());
+    return {ec, {}};
+}
+
+std::error_code CheckFolderWritable(const fs::path& folder) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LastError();
+    return {};
+}
+
+} // namespace brindle

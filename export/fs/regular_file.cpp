@@ -1,0 +1,317 @@
+#include "export/fs/regular_file.h"
+
+#include <utility>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace brindle {
+
+RegularFile::~RegularFile() {
+    close();
+}
+
+RegularFile::RegularFile(RegularFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, kClosed)), size_(other.size_) {}
+
+RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, kClosed);
+        size_ = other.size_;
+    }
+    return *this;
+}
+
+bool SameFile(const FileFacts& a, const FileFacts& b) {
+    return a.inode != 0 && a.device == b.device && a.inode == b.inode;
+}
+
+#ifdef _WIN32
+
+namespace {
+std::error_code LastError() {
+    return {static_cast<int>(GetLastError()), std::system_category()};
+}
+bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// What a path leads to, opened only to read its attributes: a folder opens too (backup
+// semantics), links on the way are followed, and no other program's sharing mode refuses it.
+class AttributeHandle {
+public:
+    explicit AttributeHandle(const std::filesystem::path& path)
+        : handle_(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+    ~AttributeHandle() {
+        if (valid())
+            CloseHandle(handle_);
+    }
+    AttributeHandle(const AttributeHandle&) = delete;
+    AttributeHandle& operator=(const AttributeHandle&) = delete;
+
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+} // namespace
+
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
+    namespace fs = std::filesystem;
+    ec.clear();
+    FileFacts facts;
+    const AttributeHandle file(path);
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        if (IsMissing(error))
+            facts.type = fs::file_type::not_found;
+        else
+            ec = {static_cast<int>(error), std::system_category()};
+        return facts;
+    }
+    switch (GetFileType(file.get())) {
+    case FILE_TYPE_DISK:
+        break;
+    case FILE_TYPE_CHAR:
+        facts.type = fs::file_type::character;
+        return facts;
+    case FILE_TYPE_PIPE:
+        facts.type = fs::file_type::fifo;
+        return facts;
+    default:
+        facts.type = fs::file_type::unknown;
+        return facts;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) {
+        ec = LastError();
+        return facts;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        facts.type = fs::file_type::directory;
+    } else {
+        facts.type = fs::file_type::regular;
+        facts.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    }
+    facts.device = info.dwVolumeSerialNumber;
+    facts.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return facts;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec) {
+    ec.clear();
+    const AttributeHandle file(path);
+    if (!file.valid()) {
+        ec = LastError();
+        return {};
+    }
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(file.get(), name.data(), static_cast<DWORD>(name.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            ec = LastError();
+            return {};
+        }
+        // Too small a buffer gives the length it needs, its terminating null included.
+        const bool fits = length < name.size();
+        name.resize(length);
+        if (fits)
+            break;
+    }
+    // The system's spelling lifts the length limit with a prefix ("\\?\C:\..." or
+    // "\\?\UNC\server\share\..."); without it the name reads as the paths it is compared with.
+    if (name.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        name.replace(0, 8, L"\\\\");
+    else if (name.compare(0, 4, L"\\\\?\\") == 0)
+        name.erase(0, 4);
+    return std::filesystem::path(name);
+}
+
+RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::error_code& ec) {
+    close();
+    ec.clear();
+    const HANDLE file = CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A folder cannot be opened without FILE_FLAG_BACKUP_SEMANTICS.
+        if (error == ERROR_ACCESS_DENIED &&
+            (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) &&
+            GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return Opened::NotRegular;
+        ec = {static_cast<int>(error), std::system_category()};
+        return IsMissing(error) ? Opened::Missing : Opened::Failed;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
+        close();
+        return Opened::NotRegular;
+    }
+    size_ = static_cast<std::uint64_t>(size.QuadPart);
+    return Opened::Yes;
+}
+
+std::size_t RegularFile::read(char* destination, std::size_t count, std::error_code& ec) {
+    std::size_t done = 0;
+    while (done < count) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+        DWORD got = 0;
+        if (!ReadFile(reinterpret_cast<HANDLE>(handle_), destination + done, chunk, &got,
+                      nullptr)) {
+            ec = LastError();
+            break;
+        }
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+bool RegularFile::seek(std::uint64_t offset) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN) != 0;
+}
+
+void RegularFile::adviseWillNeed() const {}
+
+void RegularFile::close() {
+    if (handle_ != kClosed)
+        CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, kClosed)));
+}
+
+#else
+
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
+    namespace fs = std::filesystem;
+    ec.clear();
+    FileFacts facts;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            facts.type = fs::file_type::not_found;
+        else
+            ec = {errno, std::generic_category()};
+        return facts;
+    }
+    if (S_ISREG(info.st_mode))
+        facts.type = fs::file_type::regular;
+    else if (S_ISDIR(info.st_mode))
+        facts.type = fs::file_type::directory;
+    else if (S_ISFIFO(info.st_mode))
+        facts.type = fs::file_type::fifo;
+    else if (S_ISSOCK(info.st_mode))
+        facts.type = fs::file_type::socket;
+    else if (S_ISCHR(info.st_mode))
+        facts.type = fs::file_type::character;
+    else if (S_ISBLK(info.st_mode))
+        facts.type = fs::file_type::block;
+    else
+        facts.type = fs::file_type::unknown;
+    facts.size = static_cast<std::uint64_t>(info.st_size);
+    facts.device = static_cast<std::uint64_t>(info.st_dev);
+    facts.inode = static_cast<std::uint64_t>(info.st_ino);
+    return facts;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec));
+}
+
+std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec) {
+    return std::filesystem::canonical(path, ec);
+}
+
+RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::error_code& ec) {
+    close();
+    ec.clear();
+    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        ec = {errno, std::generic_category()};
+        if (errno == ENOENT || errno == ENOTDIR)
+            return Opened::Missing;
+        // A FIFO without a writer, or a device that refuses readers.
+        if (errno == ENXIO || errno == ENODEV || errno == EISDIR) {
+            ec.clear();
+            return Opened::NotRegular;
+        }
+        return Opened::Failed;
+    }
+    handle_ = fd;
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        ec = {errno, std::generic_category()};
+        close();
+        return Opened::Failed;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close();
+        return Opened::NotRegular;
+    }
+    // Reads of a regular file never block anyway; clear the flag so none ever returns EAGAIN.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    return Opened::Yes;
+}
+
+std::size_t RegularFile::read(char* destination, std::size_t count, std::error_code& ec) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(static_cast<int>(handle_), destination + done, count - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ec = {errno, std::generic_category()};
+            break;
+        }
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+bool RegularFile::seek(std::uint64_t offset) {
+    return ::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+void RegularFile::adviseWillNeed() const {
+#ifdef POSIX_FADV_WILLNEED
+    if (handle_ != kClosed)
+        posix_fadvise(static_cast<int>(handle_), 0, 0, POSIX_FADV_WILLNEED);
+#endif
+}
+
+void RegularFile::close() {
+    if (handle_ != kClosed)
+        ::close(static_cast<int>(std::exchange(handle_, kClosed)));
+}
+
+#endif
+
+} // namespace brindle

@@ -1,0 +1,171 @@
+#include "export/isolation/worker_process.h"
+
+#include "export/fs/file_descriptor.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+// Sends everything; a socket, so a worker that died raises no SIGPIPE in the run.
+bool SendAll(int fd, const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+struct WorkerProcess::Process {
+    pid_t pid = -1;
+    FileDescriptor channel;
+};
+
+WorkerProcess::WorkerProcess(fs::path program) : program_(std::move(program)) {}
+
+WorkerProcess::~WorkerProcess() {
+    stop();
+}
+
+bool WorkerProcess::start() {
+    if (process_)
+        return true;
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        startError_ = LastPosixError();
+        return false;
+    }
+    FileDescriptor ours(fds[0]);
+    FileDescriptor theirs(fds[1]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, theirs.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, theirs.get(), STDOUT_FILENO);
+    // The reader's complaints about a damaged tile, and the C library's about a crash, would
+    // only garble the run's own output.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // The worker starts with default signal handling whatever the run has set up.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    // A group of its own: a Ctrl-C at the terminal is for the run, which cancels between
+    // tiles, not for the worker in the middle of one.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETPGROUP);
+
+    std::string programText = program_.string();
+    std::array<char*, 3> argv{programText.data(), const_cast<char*>("--serve"), nullptr};
+    pid_t pid = -1;
+    const int error =
+        posix_spawn(&pid, programText.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
+        startError_ = {error, std::generic_category()};
+        return false;
+    }
+    process_ = std::make_unique<Process>();
+    process_->pid = pid;
+    process_->channel.reset(ours.release());
+    return true;
+}
+
+void WorkerProcess::stop() {
+    if (!process_)
+        return;
+    // Closing the channel ends an idle worker; one stuck in a tile must be killed.
+    process_->channel.reset();
+    ::kill(process_->pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(process_->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    process_.reset();
+}
+
+WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
+                                               std::chrono::milliseconds deadline,
+                                               CheckReply& reply) {
+    if (!start())
+        return Outcome::Unavailable;
+    const int fd = process_->channel.get();
+    if (!SendAll(fd, EncodeRequest(request))) {
+        stop();
+        return Outcome::Crashed;
+    }
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    std::string bytes;
+    char buffer[kReplySize];
+    while (bytes.size() < kReplySize) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            stop();
+            return Outcome::TimedOut;
+        }
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = ::poll(
+            &ready, 1, static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60)));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled == 0)
+            continue;
+        const ssize_t n = polled < 0 ? -1 : ::recv(fd, buffer, kReplySize - bytes.size(), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            stop();
+            return Outcome::Crashed;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::optional<CheckReply> decoded = DecodeReply(bytes);
+    if (!decoded) {
+        stop();
+        return Outcome::Crashed;
+    }
+    reply = *decoded;
+    if (reply.retiring)
+        stop();
+    return Outcome::Replied;
+}
+
+fs::path WorkerProgramName() {
+    return "brindle-tile-check";
+}
+
+fs::path DefaultWorkerProgram() {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return WorkerProgramName();
+    return self.parent_path() / WorkerProgramName();
+}
+
+} // namespace brindle

@@ -1,0 +1,235 @@
+#include "export/protocol/tile_check_protocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace brindle {
+namespace {
+
+template <typename T> void Put(std::string& out, T value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    out.append(bytes, sizeof value);
+}
+
+template <typename T> bool Take(std::string_view& in, T& value) {
+    if (in.size() < sizeof value)
+        return false;
+    std::memcpy(&value, in.data(), sizeof value);
+    in.remove_prefix(sizeof value);
+    return true;
+}
+
+bool IsKnownVerdict(std::uint8_t value) {
+    return value >= static_cast<std::uint8_t>(CheckVerdict::Loads) &&
+           value <= static_cast<std::uint8_t>(CheckVerdict::Cycle);
+}
+
+// Where the reply's parts begin.
+constexpr std::size_t kEntryCountOffset = 48;
+constexpr std::size_t kTextOffset = kEntryCountOffset + 4;
+constexpr std::size_t kEntriesOffset = kTextOffset + 2 + kMaxReaderText;
+// The most names an index can be taken to hold: more than any folder has subfolders.
+constexpr std::uint32_t kMaxEntryCount = 1u << 24;
+
+// `text` cut to at most `size` bytes, at the start of a UTF-8 character.
+std::string_view CutAtCharacter(std::string_view text, std::size_t size) {
+    if (text.size() <= size)
+        return text;
+    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xc0) == 0x80)
+        --size;
+    return text.substr(0, size);
+}
+
+// The text with every byte that is not part of well-formed UTF-8, and every control
+// character, replaced by '?': what the worker sends is shown to people and put in JSON.
+std::string PrintableUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if (lead < 0x80) {
+            length = 1;
+            code = lead;
+        } else if (lead >= 0xc2 && lead <= 0xdf) {
+            length = 2;
+            code = lead & 0x1f;
+        } else if (lead >= 0xe0 && lead <= 0xef) {
+            length = 3;
+            code = lead & 0x0f;
+        } else if (lead >= 0xf0 && lead <= 0xf4) {
+            length = 4;
+            code = lead & 0x07;
+        }
+        bool valid = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xc0) == 0x80;
+            code = (code << 6) | (next & 0x3f);
+        }
+        // Overlong forms, surrogates and code points past the last are not UTF-8.
+        valid = valid && !(length == 3 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) &&
+                !(length == 4 && (code < 0x10000 || code > 0x10ffff));
+        if (!valid || code < 0x20 || code == 0x7f) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string RequestPathText(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return path.u8string();
+#else
+    return path.string();
+#endif
+}
+
+std::filesystem::path RequestPath(const CheckRequest& request) {
+#ifdef _WIN32
+    return std::filesystem::u8path(request.path);
+#else
+    return request.path;
+#endif
+}
+
+std::filesystem::path ResolveSceneFileName(const std::filesystem::path& folder,
+                                           const std::string& name) {
+#ifdef _WIN32
+    const std::filesystem::path path = std::filesystem::u8path(name);
+#else
+    std::string separated = name;
+    std::replace(separated.begin(), separated.end(), '\\', '/');
+    const std::filesystem::path path = separated;
+#endif
+    return path.is_absolute() ? path : folder / path;
+}
+
+std::string EncodeRequest(const CheckRequest& request) {
+    std::string body;
+    Put(body, static_cast<std::uint8_t>(request.kind));
+    Put(body, static_cast<std::uint8_t>(request.mode));
+    Put(body, request.memoryCeiling);
+    Put(body, request.cpuSeconds);
+    Put(body, static_cast<std::uint8_t>(request.wantBound ? 1 : 0));
+    Put(body, request.firstEntry);
+    body += request.path;
+    std::string message;
+    Put(message, static_cast<std::uint32_t>(body.size()));
+    return message + body;
+}
+
+std::optional<std::size_t> DecodeRequestLength(std::string_view prefix) {
+    std::uint32_t length = 0;
+    if (!Take(prefix, length) || length > kMaxRequestLength)
+        return std::nullopt;
+    return length;
+}
+
+std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
+    std::uint8_t kind = 0;
+    std::uint8_t mode = 0;
+    std::uint8_t wantBound = 0;
+    CheckRequest request;
+    if (!Take(body, kind) || !Take(body, mode) || !Take(body, request.memoryCeiling) ||
+        !Take(body, request.cpuSeconds) || !Take(body, wantBound) || wantBound > 1 ||
+        !Take(body, request.firstEntry))
+        return std::nullopt;
+    request.wantBound = wantBound == 1;
+    if (kind < static_cast<std::uint8_t>(CheckKind::Tile) ||
+        kind > static_cast<std::uint8_t>(CheckKind::IndexEntries))
+        return std::nullopt;
+    if (mode > static_cast<std::uint8_t>(ParseMode::Full))
+        return std::nullopt;
+    request.kind = static_cast<CheckKind>(kind);
+    request.mode = static_cast<ParseMode>(mode);
+    request.path = std::string(body);
+    return request;
+}
+
+std::string EncodeReply(const CheckReply& reply) {
+    std::string out;
+    Put(out, static_cast<std::uint8_t>(reply.verdict));
+    Put(out, static_cast<std::uint8_t>(reply.retiring ? 1 : 0));
+    Put(out, static_cast<std::uint8_t>(reply.loadFailure));
+    out.append(1, '\0');
+    Put(out, reply.systemError);
+    Put(out, static_cast<std::uint8_t>(reply.bound.kind));
+    out.append(7, '\0');
+    for (const double c : reply.bound.centre)
+        Put(out, c);
+    Put(out, reply.bound.radius);
+    Put(out, reply.entryCount);
+    const std::string_view text = CutAtCharacter(reply.readerText, kMaxReaderText);
+    Put(out, static_cast<std::uint16_t>(text.size()));
+    out += text;
+    out.resize(kEntriesOffset, '\0');
+    std::string names;
+    std::uint16_t fitted = 0;
+    for (const std::string& entry : reply.entries) {
+        const std::string_view name = std::string_view(entry).substr(0, kMaxEntryName);
+        if (kEntriesOffset + 2 + names.size() + 2 + name.size() > kReplySize)
+            break;
+        Put(names, static_cast<std::uint16_t>(name.size()));
+        names += name;
+        ++fitted;
+    }
+    Put(out, fitted);
+    out += names;
+    out.resize(kReplySize, '\0');
+    return out;
+}
+
+std::optional<CheckReply> DecodeReply(std::string_view bytes) {
+    std::uint8_t verdict = 0;
+    std::uint8_t retiring = 0;
+    std::uint8_t loadFailure = 0;
+    CheckReply reply;
+    if (bytes.size() != kReplySize || !Take(bytes, verdict) || !IsKnownVerdict(verdict) ||
+        !Take(bytes, retiring) || retiring > 1 || !Take(bytes, loadFailure) ||
+        loadFailure > static_cast<std::uint8_t>(LoadFailure::ReaderError))
+        return std::nullopt;
+    reply.loadFailure = static_cast<LoadFailure>(loadFailure);
+    bytes.remove_prefix(1);
+    reply.retiring = retiring == 1;
+    Take(bytes, reply.systemError);
+    std::uint8_t boundKind = 0;
+    Take(bytes, boundKind);
+    if (boundKind > static_cast<std::uint8_t>(TileBound::Kind::Unknown))
+        return std::nullopt;
+    reply.bound.kind = static_cast<TileBound::Kind>(boundKind);
+    bytes.remove_prefix(7);
+    for (double& c : reply.bound.centre)
+        Take(bytes, c);
+    Take(bytes, reply.bound.radius);
+    std::uint16_t textSize = 0;
+    if (!Take(bytes, reply.entryCount) || reply.entryCount > kMaxEntryCount ||
+        !Take(bytes, textSize) || textSize > kMaxReaderText)
+        return std::nullopt;
+    reply.readerText = PrintableUtf8(bytes.substr(0, textSize));
+    bytes.remove_prefix(kMaxReaderText);
+    std::uint16_t fitted = 0;
+    Take(bytes, fitted);
+    for (std::uint16_t i = 0; i < fitted; ++i) {
+        std::uint16_t size = 0;
+        if (!Take(bytes, size) || size > kMaxEntryName || size > bytes.size())
+            return std::nullopt;
+        reply.entries.emplace_back(bytes.substr(0, size));
+        bytes.remove_prefix(size);
+    }
+    if (reply.entries.size() > reply.entryCount)
+        return std::nullopt;
+    reply.verdict = static_cast<CheckVerdict>(verdict);
+    return reply;
+}
+
+} // namespace brindle

@@ -1,0 +1,148 @@
+#include "export/scan/metadata_xml.h"
+
+#include "export/fs/regular_file.h"
+
+#include <pugixml.hpp>
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+std::string_view Trimmed(std::string_view text) {
+    const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// "x,y,z" (or "x,y", for a Z of 0): each a finite number in the "C" locale's form.
+std::optional<osg::Vec3d> ParseOrigin(std::string_view text) {
+    std::vector<double> values;
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        const std::string_view field = Trimmed(text.substr(0, comma));
+        double value = 0;
+        const char* end = field.data() + field.size();
+        const std::from_chars_result parsed = std::from_chars(field.data(), end, value);
+        if (field.empty() || parsed.ec != std::errc() || parsed.ptr != end || !std::isfinite(value))
+            return std::nullopt;
+        values.push_back(value);
+        if (comma == std::string_view::npos)
+            break;
+        text.remove_prefix(comma + 1);
+        if (values.size() == 3)
+            return std::nullopt;
+    }
+    if (values.size() < 2)
+        return std::nullopt;
+    values.resize(3, 0.0);
+    return osg::Vec3d(values[0], values[1], values[2]);
+}
+
+} // namespace
+
+MetadataReading ParseMetadataXml(std::string_view bytes) {
+    MetadataReading reading;
+    if (bytes.size() > kMaxMetadataBytes) {
+        reading.problem = ProblemKind::MetadataTooLarge;
+        return reading;
+    }
+    pugi::xml_document document;
+    // No entity of a DTD is ever expanded, so a small file cannot grow into a large tree.
+    const pugi::xml_parse_result parsed =
+        document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8);
+    const pugi::xml_node root = document.document_element();
+    if (!parsed || !root) {
+        reading.problem = ProblemKind::MetadataNotXml;
+        return reading;
+    }
+    reading.srs = std::string(Trimmed(root.child("SRS").child_value()));
+    const pugi::xml_node origin = root.child("SRSOrigin");
+    if (!origin) {
+        reading.problem = ProblemKind::MetadataNoOrigin;
+        return reading;
+    }
+    reading.origin = ParseOrigin(origin.child_value());
+    if (!reading.origin)
+        reading.problem = ProblemKind::MetadataBadOrigin;
+    return reading;
+}
+
+MetadataFileReading ReadMetadataXml(const fs::path& file) {
+    MetadataFileReading result;
+    const auto fail = [&](ProblemKind kind, std::error_code cause = {}) {
+        result.reading.problem = kind;
+        result.problem = Problem{kind, file, cause};
+        return result;
+    };
+    RegularFile opened;
+    std::error_code ec;
+    switch (opened.open(file, ec)) {
+    case RegularFile::Opened::Yes:
+        break;
+    case RegularFile::Opened::NotRegular:
+        return fail(ProblemKind::MetadataNotRegularFile);
+    case RegularFile::Opened::Missing:
+    case RegularFile::Opened::Failed:
+        return fail(ProblemKind::MetadataUnreadable, ec);
+    }
+    // One byte more than allowed tells a file that is too large from one that just fits,
+    // whatever size the system claimed for it.
+    std::string bytes(kMaxMetadataBytes + 1, '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const std::size_t n = opened.read(bytes.data() + got, bytes.size() - got, ec);
+        if (ec)
+            return fail(ProblemKind::MetadataUnreadable, ec);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes.resize(got);
+    result.reading = ParseMetadataXml(bytes);
+    if (result.reading.problem)
+        result.problem = Problem{*result.reading.problem, file, {}};
+    return result;
+}
+
+bool IsDataFolderName(const fs::path& name) {
+    const auto& text = name.native();
+    static const char data[] = "data";
+    if (text.size() != 4)
+        return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto c = text[i];
+        if (c != data[i] && c != data[i] - 'a' + 'A')
+            return false;
+    }
+    return true;
+}
+
+fs::path MetadataFileFor(const fs::path& folder) {
+    std::error_code ec;
+    const auto present = [&](const fs::path& file) {
+        return fs::symlink_status(file, ec).type() != fs::file_type::not_found && !ec;
+    };
+    const fs::path own = folder / "metadata.xml";
+    if (present(own))
+        return own;
+    fs::path name = folder.filename();
+    fs::path parent = folder.parent_path();
+    if (name.empty()) { // "Production/Data/"
+        name = parent.filename();
+        parent = parent.parent_path();
+    }
+    if (IsDataFolderName(name) && present(parent / "metadata.xml"))
+        return parent / "metadata.xml";
+    return {};
+}
+
+} // namespace brindle

@@ -1,0 +1,83 @@
+#include "export/scan/subfolder_scan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
+namespace brindle {
+namespace fs = std::filesystem;
+
+bool SubfolderNameLess(const std::string& a, const std::string& b) {
+    const auto lower = [](unsigned char c) { return std::tolower(c); };
+    const bool differsInCase = !std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                                           [&](char l, char r) { return lower(l) == lower(r); });
+    if (differsInCase)
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [&](char l, char r) { return lower(l) < lower(r); });
+    return a < b;
+}
+
+#ifdef _WIN32
+std::optional<std::string> NameText(const fs::path& name) {
+    const std::wstring& wide = name.native();
+    std::string text;
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = wide[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 == wide.size() || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF)
+                return std::nullopt;
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return std::nullopt;
+        }
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+#else
+std::optional<std::string> NameText(const fs::path& name) {
+    return name.string();
+}
+#endif
+
+bool SubfolderPathNameLess(const fs::path& a, const fs::path& b) {
+    return SubfolderNameLess(NameText(a).value_or(std::string()),
+                             NameText(b).value_or(std::string()));
+}
+
+std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* error) {
+    std::vector<fs::path> subfolders;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(folder, ec);
+    fs::directory_iterator it(ec ? folder : absolute, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_directory(typeError))
+            subfolders.push_back(it->path());
+    }
+    if (ec) {
+        if (error)
+            *error = ec;
+        return {};
+    }
+    std::sort(subfolders.begin(), subfolders.end(), [](const fs::path& a, const fs::path& b) {
+        return SubfolderPathNameLess(a.filename(), b.filename());
+    });
+    return subfolders;
+}
+
+} // namespace brindle

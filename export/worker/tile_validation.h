@@ -1,0 +1,95 @@
+#pragma once
+
+#include "export/protocol/tile_check_protocol.h"
+
+#include <osg/Node>
+#include <osg/Notify>
+#include <osg/ref_ptr>
+#include <osgDB/Options>
+#include <osgDB/ReaderWriter>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// Keeps the reader's last warning or error, cut to kMaxReaderText bytes, so that a tile that
+// fails to load can say what the reader said. It allocates nothing: the reader may be out of
+// memory when it speaks.
+class ReaderMessages : public osg::NotifyHandler {
+public:
+    void notify(osg::NotifySeverity severity, const char* message) override;
+    void clear() { size_ = 0; }
+    std::string text() const { return std::string(text_, size_); }
+
+private:
+    char text_[kMaxReaderText];
+    std::size_t size_ = 0;
+};
+
+// Decides whether a scene file loads, and whether a loaded scene is an index, inside a
+// tile-check worker process. It changes the scene-graph library's process-wide reader list,
+// so only a worker, single-threaded, may create one.
+//
+// A tile loads when its own file parses; its textures cannot change that. So the fast check
+// parses every byte of the tile's file but decodes no image: while a fast validator exists,
+// images embedded as files decode to a 1x1 placeholder, and external images are not read at
+// all. The full check loads the tile as a viewer would. Both give the same answer, except
+// that the fast check stops parsing a damaged uncompressed file at its end, where the
+// library's reader would go on with garbage.
+//
+// A scene that names files to load at once (a proxy node, as an index has) is followed as a
+// viewer's plain load follows it, by both checks: every file it names is checked in turn, in
+// the same request and so under the same deadline and memory ceiling. A file that fails to
+// load there costs the tile nothing, as a viewer shows the tile without it; one that crashes
+// the reader or runs out of time or memory does. The names are resolved here, not by the
+// reader, whose search retries a name it cannot find as a bare file name in the referencing
+// file's folder, and so finds a missing "T1\root.osgb" named by an index called root.osgb
+// as the index itself, for ever. A name that names no regular file is skipped, as a viewer
+// skips a child it cannot load; a name that leads back to a file on the way is a cycle.
+class TileValidator {
+public:
+    // `messages`, when given, is the notify handler the process has installed.
+    explicit TileValidator(ReaderMessages* messages = nullptr);
+    ~TileValidator();
+    TileValidator(const TileValidator&) = delete;
+    TileValidator& operator=(const TileValidator&) = delete;
+
+    CheckReply check(const CheckRequest& request) const;
+
+    // What a parse of one file gave.
+    struct Parsed {
+        osg::ref_ptr<osg::Node> scene;
+        CheckVerdict verdict = CheckVerdict::DoesNotLoad;
+        std::int32_t systemError = 0;
+        LoadFailure failure = LoadFailure::None;
+        std::string readerText; // what the reader's result said, if anything
+    };
+
+private:
+    Parsed parse(const std::filesystem::path& file, ParseMode mode) const;
+    Parsed parseFast(const std::filesystem::path& file) const;
+    CheckVerdict followReferences(const std::filesystem::path& file, osg::Node& scene,
+                                  ParseMode mode) const;
+
+    ReaderMessages* messages_;
+    osg::ref_ptr<osgDB::Options> options_;
+    osg::ref_ptr<osgDB::Options> fullOptions_;
+    osg::ref_ptr<osgDB::ReaderWriter> tileReader_;
+    osg::ref_ptr<osgDB::ReaderWriter> placeholderImages_;
+};
+
+// True when `scene` holds no drawables: only groups, transforms and references to other
+// files, as an index does.
+bool IsIndexScene(osg::Node& scene);
+
+// The file names in `scene` that a plain load reads at once: those of its proxy nodes that
+// load immediately and have no child of their own in that place.
+std::vector<std::string> NamesToLoadAtOnce(osg::Node& scene);
+
+// Every file name an index scene holds, proxy and paged entries alike, in scene order.
+std::vector<std::string> IndexEntryNames(osg::Node& scene);
+
+} // namespace brindle

@@ -1,0 +1,165 @@
+#include "export/fs/atomic_file.h"
+#include "export/index/index_writer.h"
+#include "tests/export/test_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <osg/Group>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+std::atomic<int> umaskCalls{0};
+} // namespace
+
+// Every umask call in this program, the writer's included, comes here and is counted: reading
+// the umask means setting it for the whole process, so the writer must never call it.
+extern "C" mode_t umask(mode_t mask) noexcept {
+    ++umaskCalls;
+    return static_cast<mode_t>(::syscall(SYS_umask, mask));
+}
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteText;
+
+mode_t ModeOf(const fs::path& file) {
+    struct stat st {};
+    EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+    return st.st_mode & 07777;
+}
+
+// Sets the umask for one test and puts the old one back.
+class UmaskFor {
+public:
+    explicit UmaskFor(mode_t mask) : old_(::umask(mask)) {}
+    ~UmaskFor() { ::umask(old_); }
+    UmaskFor(const UmaskFor&) = delete;
+    UmaskFor& operator=(const UmaskFor&) = delete;
+
+private:
+    mode_t old_;
+};
+
+bool HoldsOnly(const fs::path& folder, const std::string& name) {
+    int count = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        ++count;
+        if (entry.path().filename() != name)
+            return false;
+    }
+    return count == 1;
+}
+
+int FailOnFolders(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
+int FailOnFiles(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
+int FailToRename(const char*, const char*) {
+    errno = EXDEV;
+    return -1;
+}
+
+TEST(ReplaceFileAtomically, GivesPermissionBitsWithoutTouchingTheUmask) {
+    TempDir dir;
+    const UmaskFor mask(027);
+    const int before = umaskCalls;
+    ASSERT_FALSE(ReplaceFileAtomically(dir / "new.osgb", "new").error);
+    EXPECT_EQ(ModeOf(dir / "new.osgb"), 0640u) << "a new file gets 0666 less the umask";
+
+    WriteText(dir / "old.osgb", "old");
+    ASSERT_EQ(::chmod((dir / "old.osgb").c_str(), 0604), 0);
+    ASSERT_FALSE(ReplaceFileAtomically(dir / "old.osgb", "replaced").error);
+    EXPECT_EQ(ModeOf(dir / "old.osgb"), 0604u) << "a replaced file keeps its bits";
+    EXPECT_EQ(ReadBytes(dir / "old.osgb"), "replaced");
+
+    EXPECT_EQ(umaskCalls - before, 0)
+        << "the umask is the whole process's: setting it, even to read it, changes the bits "
+           "of files other threads create meanwhile";
+}
+
+TEST(ReplaceFileAtomically, FailedFolderFlushLeavesTheNewFileInPlace) {
+    TempDir dir;
+    WriteText(dir / "root.osgb", "old");
+    AtomicFileCalls calls = SystemFileCalls();
+    calls.fsync = FailOnFolders;
+    const ReplaceOutcome outcome = ReplaceFileAtomically(dir / "root.osgb", "new", calls);
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.notFlushed, std::errc::io_error);
+    EXPECT_EQ(ReadBytes(dir / "root.osgb"), "new");
+    EXPECT_TRUE(HoldsOnly(dir.path(), "root.osgb"));
+}
+
+TEST(ReplaceFileAtomically, FailureBeforeTheRenameKeepsTheOldFile) {
+    struct Case {
+        const char* name;
+        int (*fsync)(int);
+        int (*rename)(const char*, const char*);
+        std::errc error;
+    };
+    const Case cases[] = {
+        {"file flush", FailOnFiles, ::rename, std::errc::io_error},
+        {"rename", ::fsync, FailToRename, std::errc::cross_device_link},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteText(dir / "root.osgb", "old");
+        AtomicFileCalls calls = SystemFileCalls();
+        calls.fsync = c.fsync;
+        calls.rename = c.rename;
+        const ReplaceOutcome outcome = ReplaceFileAtomically(dir / "root.osgb", "new", calls);
+        EXPECT_EQ(outcome.error, c.error) << c.name;
+        EXPECT_FALSE(outcome.notFlushed) << c.name;
+        EXPECT_EQ(ReadBytes(dir / "root.osgb"), "old") << c.name;
+        EXPECT_TRUE(HoldsOnly(dir.path(), "root.osgb")) << c.name << ": a temporary was left";
+    }
+}
+
+TEST(WriteIndexFile, AnUnflushedFolderIsAWarningNotAFailure) {
+    TempDir dir;
+    const fs::path index = dir / "root.osgb";
+    const osg::ref_ptr<osg::Group> node = new osg::Group;
+    AtomicFileCalls calls = SystemFileCalls();
+    calls.fsync = FailOnFolders;
+    const IndexWrite write = WriteIndexFile(*node, index, calls);
+    EXPECT_FALSE(write.error);
+    ASSERT_TRUE(write.warning);
+    EXPECT_EQ(write.warning->kind, ProblemKind::IndexNotFlushed);
+    EXPECT_EQ(write.warning->path, index);
+    EXPECT_EQ(write.warning->cause, std::errc::io_error);
+    EXPECT_TRUE(test::ReadIndex(index).loaded);
+
+    calls.rename = FailToRename;
+    const IndexWrite failed = WriteIndexFile(*node, index, calls);
+    ASSERT_TRUE(failed.error);
+    EXPECT_EQ(failed.error->kind, ProblemKind::WriteFailed);
+    EXPECT_FALSE(failed.warning);
+}
+
+} // namespace
+} // namespace brindle

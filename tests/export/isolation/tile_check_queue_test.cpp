@@ -1,0 +1,130 @@
+#include "export/isolation/tile_check_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace brindle {
+namespace {
+
+using Place = std::pair<std::size_t, std::size_t>; // folder, tile
+
+std::vector<Place> TakeAll(TileCheckQueue& queue) {
+    std::vector<Place> taken;
+    while (const auto job = queue.take())
+        taken.emplace_back(job->folder, job->tile);
+    return taken;
+}
+
+std::vector<Place> ReadAheadAll(TileCheckQueue& queue) {
+    std::vector<Place> read;
+    while (const auto job = queue.takeAhead())
+        read.emplace_back(job->folder, job->tile);
+    return read;
+}
+
+void ExpectInOrder(const TileCheckQueue& queue) {
+    EXPECT_LE(queue.next(), queue.ahead());
+    EXPECT_LE(queue.ahead(), queue.size());
+}
+
+TEST(TileCheckQueue, HandsOutJobsInListOrderAndEndsOnceClosed) {
+    TileCheckQueue queue(8);
+    EXPECT_FALSE(queue.canTake()) << "a worker waits while the queue is open and empty";
+    queue.add(0, 2);
+    queue.add(1, 0);
+    queue.add(2, 1);
+    EXPECT_TRUE(queue.canTake());
+    EXPECT_EQ(TakeAll(queue), (std::vector<Place>{{0, 0}, {0, 1}, {2, 0}}));
+    EXPECT_FALSE(queue.canTake());
+    queue.close();
+    EXPECT_TRUE(queue.canTake());
+    EXPECT_FALSE(queue.take());
+    EXPECT_THROW(queue.add(3, 1), std::logic_error);
+}
+
+TEST(TileCheckQueue, ClosedWhileEmptyEndsBothWorkersAndReadAhead) {
+    TileCheckQueue queue(8);
+    queue.startReadingAhead();
+    queue.close();
+    EXPECT_TRUE(queue.canTake());
+    EXPECT_FALSE(queue.take());
+    EXPECT_FALSE(queue.canReadAhead());
+    EXPECT_FALSE(queue.takeAhead());
+    EXPECT_TRUE(queue.doneReadingAhead());
+    ExpectInOrder(queue);
+}
+
+// A single big tile: the worker has taken it before its size turns reading ahead on.
+TEST(TileCheckQueue, OneJobTakenBeforeReadingAheadStartsLeavesNothingToRead) {
+    TileCheckQueue queue(8);
+    queue.add(0, 1);
+    ASSERT_TRUE(queue.take());
+    queue.startReadingAhead();
+    EXPECT_FALSE(queue.canReadAhead());
+    EXPECT_FALSE(queue.takeAhead());
+    ExpectInOrder(queue);
+    queue.close();
+    EXPECT_TRUE(queue.doneReadingAhead());
+}
+
+// The big tile comes last: every job is with a worker by the time it is seen.
+TEST(TileCheckQueue, BigJobLastLeavesNothingToRead) {
+    TileCheckQueue queue(8);
+    queue.add(0, 5);
+    queue.close();
+    EXPECT_EQ(TakeAll(queue).size(), 5u);
+    queue.startReadingAhead();
+    EXPECT_FALSE(queue.takeAhead());
+    EXPECT_EQ(queue.ahead(), queue.size());
+    EXPECT_TRUE(queue.doneReadingAhead());
+}
+
+// As many jobs as workers, or fewer: they are all taken at once.
+TEST(TileCheckQueue, NoMoreJobsThanWorkersLeavesNothingToRead) {
+    TileCheckQueue queue(8 * 4);
+    queue.add(0, 3);
+    queue.startReadingAhead();
+    for (int worker = 0; worker < 3; ++worker)
+        ASSERT_TRUE(queue.take());
+    EXPECT_FALSE(queue.canReadAhead());
+    EXPECT_FALSE(queue.takeAhead());
+    ExpectInOrder(queue);
+}
+
+TEST(TileCheckQueue, ReadsAheadOnlyJobsNoWorkerHasTakenWithinTheWindow) {
+    TileCheckQueue queue(3);
+    queue.add(0, 10);
+    EXPECT_FALSE(queue.takeAhead()) << "off until a tile worth it is seen";
+    queue.startReadingAhead();
+    ASSERT_TRUE(queue.take());
+    ASSERT_TRUE(queue.take());
+    EXPECT_EQ(ReadAheadAll(queue), (std::vector<Place>{{0, 2}, {0, 3}, {0, 4}}));
+    // Workers overtake the read-ahead: it carries on past them, never behind.
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(queue.take());
+    ExpectInOrder(queue);
+    EXPECT_EQ(ReadAheadAll(queue), (std::vector<Place>{{0, 6}, {0, 7}, {0, 8}}));
+}
+
+// Read-ahead caught up with every job queued, then the scan queued another folder.
+TEST(TileCheckQueue, AFolderQueuedAfterReadAheadCaughtUpIsReadAhead) {
+    TileCheckQueue queue(8);
+    queue.add(0, 2);
+    queue.startReadingAhead();
+    EXPECT_EQ(ReadAheadAll(queue).size(), 2u);
+    EXPECT_FALSE(queue.canReadAhead());
+    EXPECT_FALSE(queue.doneReadingAhead()) << "the queue is still open";
+    ASSERT_TRUE(queue.take());
+    ASSERT_TRUE(queue.take());
+    queue.add(1, 2);
+    EXPECT_EQ(ReadAheadAll(queue), (std::vector<Place>{{1, 0}, {1, 1}}));
+    queue.close();
+    EXPECT_TRUE(queue.doneReadingAhead());
+    EXPECT_EQ(TakeAll(queue), (std::vector<Place>{{1, 0}, {1, 1}}));
+    ExpectInOrder(queue);
+}
+
+} // namespace
+} // namespace brindle

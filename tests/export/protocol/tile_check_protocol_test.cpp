@@ -1,0 +1,100 @@
+#include "export/protocol/tile_check_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace brindle {
+namespace {
+
+CheckReply FailedReply(std::string text) {
+    CheckReply reply;
+    reply.verdict = CheckVerdict::DoesNotLoad;
+    reply.loadFailure = LoadFailure::ReaderError;
+    reply.readerText = std::move(text);
+    return reply;
+}
+
+TEST(TileCheckProtocol, ARepliesCauseTextAndEntriesSurviveTheTrip) {
+    CheckReply reply = FailedReply("read error (InputStream: Failed to decompress stream.)");
+    reply.entryCount = 3;
+    reply.entries = {"T1\\root.osgb", "", "T3/root.osgb"};
+    const std::string bytes = EncodeReply(reply);
+    ASSERT_EQ(bytes.size(), kReplySize);
+    const std::optional<CheckReply> decoded = DecodeReply(bytes);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->verdict, CheckVerdict::DoesNotLoad);
+    EXPECT_EQ(decoded->loadFailure, LoadFailure::ReaderError);
+    EXPECT_EQ(decoded->readerText, reply.readerText);
+    EXPECT_EQ(decoded->entryCount, 3u);
+    EXPECT_EQ(decoded->entries, reply.entries);
+
+    CheckReply cycle;
+    cycle.verdict = CheckVerdict::Cycle;
+    ASSERT_TRUE(DecodeReply(EncodeReply(cycle)));
+    EXPECT_EQ(DecodeReply(EncodeReply(cycle))->verdict, CheckVerdict::Cycle);
+}
+
+TEST(TileCheckProtocol, LongTextIsCutAtACharacterAndEntriesStopWhereTheReplyIsFull) {
+    // Three-byte characters, so that the limit falls inside one.
+    std::string text;
+    while (text.size() < 2 * kMaxReaderText)
+        text += "\xe6\x96\x87";
+    const std::optional<CheckReply> cut = DecodeReply(EncodeReply(FailedReply(text)));
+    ASSERT_TRUE(cut);
+    EXPECT_LE(cut->readerText.size(), kMaxReaderText);
+    EXPECT_GT(cut->readerText.size(), kMaxReaderText - 3);
+    EXPECT_EQ(cut->readerText.size() % 3, 0u);
+    EXPECT_EQ(text.compare(0, cut->readerText.size(), cut->readerText), 0);
+
+    CheckReply many;
+    many.verdict = CheckVerdict::IsIndex;
+    many.entries.assign(1000, std::string(40, 'a'));
+    many.entryCount = 1000;
+    const std::optional<CheckReply> some = DecodeReply(EncodeReply(many));
+    ASSERT_TRUE(some);
+    EXPECT_GT(some->entries.size(), 10u);
+    EXPECT_LT(some->entries.size(), 1000u);
+    EXPECT_EQ(some->entryCount, 1000u);
+}
+
+// A reply comes from another process, which may be damaged: bounds are checked, and text
+// that is not printable UTF-8 is made so.
+TEST(TileCheckProtocol, AHostileReplyIsRefusedOrMadeHarmless) {
+    const std::string sound = EncodeReply(FailedReply("abc"));
+    auto patched = [&](std::size_t offset, const std::string& bytes) {
+        std::string damaged = sound;
+        damaged.replace(offset, bytes.size(), bytes);
+        return damaged;
+    };
+    EXPECT_FALSE(DecodeReply(patched(2, "\x07"))) << "an unknown cause";
+    EXPECT_FALSE(DecodeReply(patched(0, "\x0a"))) << "an unknown verdict";
+    EXPECT_FALSE(DecodeReply(patched(52, "\xff\xff"))) << "text longer than its field";
+    EXPECT_FALSE(DecodeReply(patched(48, std::string("\x00\x00\x00\x7f", 4))))
+        << "an absurd entry count";
+    const std::size_t entries = 52 + 2 + kMaxReaderText;
+    EXPECT_FALSE(DecodeReply(patched(48, std::string("\x01\x00\x00\x00", 4)) // one entry...
+                                 .replace(entries, 4, std::string("\x01\x00\xff\xff", 4))))
+        << "a name running past the reply";
+    EXPECT_FALSE(DecodeReply(patched(entries, std::string("\x01\x00\x00\x00", 4))))
+        << "more names than the index holds";
+
+    const std::optional<CheckReply> dirty =
+        DecodeReply(EncodeReply(FailedReply("a\nb\xff\xc3(\x1b[31m\xe6\x96\x87")));
+    ASSERT_TRUE(dirty);
+    EXPECT_EQ(dirty->readerText, "a?b??"
+                                 "(?[31m\xe6\x96\x87");
+}
+
+TEST(TileCheckProtocol, SceneFileNamesResolveAgainstTheNamingFilesFolder) {
+    const std::filesystem::path folder = std::filesystem::path("base") / "block";
+    EXPECT_EQ(ResolveSceneFileName(folder, "T1\\root.osgb"), folder / "T1" / "root.osgb");
+    EXPECT_EQ(ResolveSceneFileName(folder, "T1/root.osgb"), folder / "T1" / "root.osgb");
+    EXPECT_EQ(ResolveSceneFileName(folder, "../x.osgb"), folder / ".." / "x.osgb");
+#ifndef _WIN32
+    EXPECT_EQ(ResolveSceneFileName(folder, "/abs/x.osgb"), std::filesystem::path("/abs/x.osgb"));
+#endif
+}
+
+} // namespace
+} // namespace brindle

@@ -1,0 +1,56 @@
+#include "export/scan/subfolder_scan.h"
+#include "tests/export/test_fixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+
+std::vector<std::string> Names(const std::vector<fs::path>& paths) {
+    std::vector<std::string> names;
+    for (const fs::path& path : paths)
+        names.push_back(path.filename().string());
+    return names;
+}
+
+TEST(ListSubfolders, ListsImmediateFoldersOnlySortedByName) {
+    test::TempDir dir;
+    for (const char* name : {"b", "A", ".hidden", "C", "b/deeper"})
+        fs::create_directories(dir / name);
+    test::WriteText(dir / "file.txt", "not a folder");
+    std::vector<std::string> expected{".hidden", "A", "b", "C"};
+#ifndef _WIN32
+    // Windows takes "a" for the name of the folder "A".
+    fs::create_directories(dir / "a");
+    expected.insert(expected.begin() + 2, "a");
+#endif
+
+    const std::vector<fs::path> found = ListSubfolders(dir.path());
+    EXPECT_EQ(Names(found), expected);
+    for (const fs::path& path : found) {
+        EXPECT_TRUE(path.is_absolute());
+        EXPECT_EQ(path.parent_path(), dir.path());
+    }
+}
+
+TEST(ListSubfolders, AnUnreadableFolderGivesNothingAndSaysWhy) {
+    test::TempDir dir;
+    const fs::path before = fs::current_path();
+    std::error_code error;
+    EXPECT_TRUE(ListSubfolders(dir / "missing", &error).empty());
+    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+    EXPECT_TRUE(ListSubfolders(dir.path()).empty());
+    EXPECT_EQ(fs::current_path(), before);
+}
+
+TEST(SubfolderNameLess, IgnoresCaseFirstThenComparesBytes) {
+    EXPECT_TRUE(SubfolderNameLess("Tile_01", "tile_02"));
+    EXPECT_TRUE(SubfolderNameLess("TILE", "tile"));
+    EXPECT_FALSE(SubfolderNameLess("tile", "TILE"));
+    EXPECT_TRUE(SubfolderNameLess("Tile", "Tile_"));
+    EXPECT_FALSE(SubfolderNameLess("Tile", "Tile"));
+}
+
+} // namespace
+} // namespace brindle
