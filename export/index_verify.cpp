@@ -54,12 +54,11 @@ std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& fo
             return Problem{ProblemKind::ExistingHoldsScene, folder.indexFile, {}};
         case CheckVerdict::Missing:
             return IndexUnreadable(folder.indexFile,
-                                   std::make_error_code(std::errc::no_such_file_or_directory));
+                                   SystemError(std::errc::no_such_file_or_directory));
         case CheckVerdict::NotRegular:
-            return IndexUnreadable(folder.indexFile,
-                                   std::make_error_code(std::errc::invalid_argument));
+            return IndexUnreadable(folder.indexFile, SystemError(std::errc::invalid_argument));
         case CheckVerdict::Unreadable:
-            return IndexUnreadable(folder.indexFile, {reply.systemError, std::system_category()});
+            return IndexUnreadable(folder.indexFile, reply.cause);
         default:
             return IndexUnreadable(folder.indexFile);
         }
@@ -112,7 +111,7 @@ void CheckEntry(WorkerProcess& worker, IndexEntryCheck& entry, const ExportOptio
         return;
     case CheckVerdict::Unreadable:
         entry.status = TileStatus::LoadFailed;
-        entry.cause = {reply.systemError, std::system_category()};
+        entry.cause = reply.cause;
         return;
     case CheckVerdict::OutOfMemory:
         entry.status = TileStatus::OutOfMemory;

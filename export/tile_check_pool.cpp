@@ -28,7 +28,7 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
     case CheckVerdict::NotRegular:
         return Outcome(TileStatus::NotRegularFile);
     case CheckVerdict::Unreadable:
-        return Outcome(TileStatus::LoadFailed, {reply.systemError, std::system_category()});
+        return Outcome(TileStatus::LoadFailed, reply.cause);
     case CheckVerdict::DoesNotLoad:
         break;
     case CheckVerdict::OutOfMemory:
