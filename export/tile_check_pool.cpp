@@ -295,7 +295,7 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
         break;
     }
     checked.workersFailed =
-        Problem{ProblemKind::WorkersUnavailable, WorkerProgramPath(), worker.startError()};
+        Problem{ProblemKind::WorkersUnavailable, workerProgramPath(), worker.startError()};
     return Outcome(TileStatus::LoadFailed, worker.startError());
 }
 

@@ -136,7 +136,7 @@ private:
     // is ending.
     bool alone(const std::function<void()>& check);
 
-    std::filesystem::path WorkerProgramPath() const { return WorkerProgramFor(options_); }
+    std::filesystem::path workerProgramPath() const { return WorkerProgramFor(options_); }
 
     void stop();
 
