@@ -51,7 +51,7 @@ public:
         const auto start = ProgressClock::now();
         ProgressStyle style = line.progress;
         if (style == ProgressStyle::Auto)
-            style = !line.quiet && ProgressBar::IsTerminal(stderr) ? ProgressStyle::Bar
+            style = !line.quiet && ProgressBar::isTerminal(stderr) ? ProgressStyle::Bar
                                                                    : ProgressStyle::None;
         if (style == ProgressStyle::Bar)
             bar_ = std::make_unique<ProgressBar>(std::cerr, start);

@@ -65,7 +65,7 @@ std::string DescribeProgress(const ExportProgress& progress,
     return text;
 }
 
-bool ProgressBar::IsTerminal(std::FILE* stream) {
+bool ProgressBar::isTerminal(std::FILE* stream) {
     return BRINDLE_ISATTY(BRINDLE_FILENO(stream)) != 0;
 }
 

@@ -46,7 +46,7 @@ public:
     void clear();
 
     // Whether `stream` is an interactive terminal worth drawing on.
-    static bool IsTerminal(std::FILE* stream);
+    static bool isTerminal(std::FILE* stream);
 
 private:
     std::ostream& terminal_;

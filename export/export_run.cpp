@@ -207,8 +207,7 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     case CheckVerdict::Loads:
         return Problem{ProblemKind::ExistingHoldsScene, index, {}};
     case CheckVerdict::Unreadable:
-        return Problem{
-            ProblemKind::ExistingUnreadable, index, {reply.systemError, std::system_category()}};
+        return Problem{ProblemKind::ExistingUnreadable, index, reply.cause};
     default:
         return Problem{ProblemKind::ExistingUnreadable, index, {}};
     }
@@ -235,7 +234,7 @@ std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerPr
     if (status.type() == fs::file_type::not_found)
         return std::nullopt;
     if (ec)
-        return Problem{ProblemKind::ExistingUnreadable, report.indexFile, ec};
+        return Problem{ProblemKind::ExistingUnreadable, report.indexFile, SystemError(ec)};
     // A folder in the way is not overwritten; the write fails and says why.
     if (fs::is_directory(status))
         return std::nullopt;
@@ -276,7 +275,7 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const Fo
     // What the write itself would find: no permission, a read-only disk, a folder in the way.
     if (fs::is_directory(report.indexFile))
         return Problem{ProblemKind::WriteFailed, report.indexFile,
-                       std::make_error_code(std::errc::is_a_directory)};
+                       SystemError(std::errc::is_a_directory)};
     if (const std::error_code ec = CheckFolderWritable(report.folder))
         return Problem{ProblemKind::WriteFailed, report.indexFile, ec};
     return std::nullopt;

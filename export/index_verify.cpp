@@ -54,12 +54,11 @@ std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& fo
             return Problem{ProblemKind::ExistingHoldsScene, folder.indexFile, {}};
         case CheckVerdict::Missing:
             return IndexUnreadable(folder.indexFile,
-                                   std::make_error_code(std::errc::no_such_file_or_directory));
+                                   SystemError(std::errc::no_such_file_or_directory));
         case CheckVerdict::NotRegular:
-            return IndexUnreadable(folder.indexFile,
-                                   std::make_error_code(std::errc::invalid_argument));
+            return IndexUnreadable(folder.indexFile, SystemError(std::errc::invalid_argument));
         case CheckVerdict::Unreadable:
-            return IndexUnreadable(folder.indexFile, {reply.systemError, std::system_category()});
+            return IndexUnreadable(folder.indexFile, reply.cause);
         default:
             return IndexUnreadable(folder.indexFile);
         }
@@ -98,35 +97,12 @@ void CheckEntry(WorkerProcess& worker, IndexEntryCheck& entry, const ExportOptio
         entry.cause = unavailable = worker.startError();
         return;
     }
-    switch (reply.verdict) {
-    case CheckVerdict::Loads:
-    case CheckVerdict::IsIndex:
-    case CheckVerdict::HoldsScene:
-        entry.status = TileStatus::Valid;
-        return;
-    case CheckVerdict::Missing:
-        entry.status = TileStatus::NoRootFile;
-        return;
-    case CheckVerdict::NotRegular:
-        entry.status = TileStatus::NotRegularFile;
-        return;
-    case CheckVerdict::Unreadable:
-        entry.status = TileStatus::LoadFailed;
-        entry.cause = {reply.systemError, std::system_category()};
-        return;
-    case CheckVerdict::OutOfMemory:
-        entry.status = TileStatus::OutOfMemory;
-        entry.limit = bounded.request.memoryCeiling;
-        return;
-    case CheckVerdict::Cycle:
-        entry.status = TileStatus::Cycle;
-        return;
-    case CheckVerdict::DoesNotLoad:
-        break;
-    }
-    entry.status = TileStatus::LoadFailed;
-    entry.loadFailure = reply.loadFailure;
-    entry.readerText = reply.readerText;
+    const LeftOutSubfolder outcome = OutcomeOfReply(reply, bounded.request);
+    entry.status = outcome.reason;
+    entry.cause = outcome.cause;
+    entry.limit = outcome.limit;
+    entry.loadFailure = outcome.loadFailure;
+    entry.readerText = outcome.readerText;
 }
 
 bool Cancelled(const ExportOptions& options) {

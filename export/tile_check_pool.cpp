@@ -17,31 +17,6 @@ LeftOutSubfolder Outcome(TileStatus status, std::error_code cause = {}, std::uin
     return outcome;
 }
 
-LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request) {
-    switch (reply.verdict) {
-    case CheckVerdict::Loads:
-    case CheckVerdict::IsIndex:
-    case CheckVerdict::HoldsScene:
-        return Outcome(TileStatus::Valid);
-    case CheckVerdict::Missing:
-        return Outcome(TileStatus::NoRootFile);
-    case CheckVerdict::NotRegular:
-        return Outcome(TileStatus::NotRegularFile);
-    case CheckVerdict::Unreadable:
-        return Outcome(TileStatus::LoadFailed, {reply.systemError, std::system_category()});
-    case CheckVerdict::DoesNotLoad:
-        break;
-    case CheckVerdict::OutOfMemory:
-        return Outcome(TileStatus::OutOfMemory, {}, request.memoryCeiling);
-    case CheckVerdict::Cycle:
-        return Outcome(TileStatus::Cycle);
-    }
-    LeftOutSubfolder failed = Outcome(TileStatus::LoadFailed);
-    failed.loadFailure = reply.loadFailure;
-    failed.readerText = reply.readerText;
-    return failed;
-}
-
 constexpr std::uint64_t kMostRecheckMemory = std::uint64_t{4} << 30;
 
 // Tells the system the tile's file will be read soon.
@@ -80,6 +55,31 @@ BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, std::uint64_t size,
 
 std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory) {
     return std::min(physicalMemory / 2, kMostRecheckMemory);
+}
+
+LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request) {
+    switch (reply.verdict) {
+    case CheckVerdict::Loads:
+    case CheckVerdict::IsIndex:
+    case CheckVerdict::HoldsScene:
+        return Outcome(TileStatus::Valid);
+    case CheckVerdict::Missing:
+        return Outcome(TileStatus::NoRootFile);
+    case CheckVerdict::NotRegular:
+        return Outcome(TileStatus::NotRegularFile);
+    case CheckVerdict::Unreadable:
+        return Outcome(TileStatus::LoadFailed, reply.cause);
+    case CheckVerdict::DoesNotLoad:
+        break;
+    case CheckVerdict::OutOfMemory:
+        return Outcome(TileStatus::OutOfMemory, {}, request.memoryCeiling);
+    case CheckVerdict::Cycle:
+        return Outcome(TileStatus::Cycle);
+    }
+    LeftOutSubfolder failed = Outcome(TileStatus::LoadFailed);
+    failed.loadFailure = reply.loadFailure;
+    failed.readerText = reply.readerText;
+    return failed;
 }
 
 TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& program,
@@ -295,7 +295,7 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
         break;
     }
     checked.workersFailed =
-        Problem{ProblemKind::WorkersUnavailable, WorkerProgramPath(), worker.startError()};
+        Problem{ProblemKind::WorkersUnavailable, workerProgramPath(), worker.startError()};
     return Outcome(TileStatus::LoadFailed, worker.startError());
 }
 

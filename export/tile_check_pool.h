@@ -60,6 +60,10 @@ struct FolderWork {
 // machine's memory, at most 4 GB; 0 when the machine's memory is not known.
 std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory);
 
+// What a worker's verdict on a tile check makes of the tile: Valid, or the reason it is left
+// out, with the cause, limit and reader's words that go with it.
+LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request);
+
 // Checks the tiles of all folders on a pool of threads, each with a worker process of its
 // own, in list order, so that folders with few tiles each still keep every worker busy. The
 // run's thread adds folders as it scans them and takes each back, checked, in turn to write it.
@@ -132,7 +136,7 @@ private:
     // is ending.
     bool alone(const std::function<void()>& check);
 
-    std::filesystem::path WorkerProgramPath() const { return WorkerProgramFor(options_); }
+    std::filesystem::path workerProgramPath() const { return WorkerProgramFor(options_); }
 
     void stop();
 

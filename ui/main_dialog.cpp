@@ -31,7 +31,7 @@ namespace {
 
 // A message box sizes itself to its text, and a short text left the title bar too narrow for
 // the title ("Br…le"); a strut across the box's grid keeps the whole title in sight.
-void widenForTitle(QMessageBox& box) {
+void WidenForTitle(QMessageBox& box) {
     const int width = std::max(360, box.fontMetrics().horizontalAdvance(box.windowTitle()) + 160);
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
@@ -213,7 +213,7 @@ bool CBrindleDlg::askReplace(const brindle::Problem& why) {
     // Keeping is the safe answer: Enter and Escape both keep the file.
     box.setDefaultButton(keep);
     box.setEscapeButton(keep);
-    widenForTitle(box);
+    WidenForTitle(box);
     box.exec();
     return box.clickedButton() == replace;
 }
@@ -305,7 +305,7 @@ void CBrindleDlg::OnExport() {
                         this);
         box.setObjectName(QStringLiteral("exportFailed"));
         box.button(QMessageBox::Ok)->setText(tr("确定"));
-        widenForTitle(box);
+        WidenForTitle(box);
         box.exec();
         return;
     }
@@ -319,7 +319,7 @@ void CBrindleDlg::presentReport(const brindle::ExportReport& report) {
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("exportSucceeded"));
         box.button(QMessageBox::Ok)->setText(tr("确定"));
-        widenForTitle(box);
+        WidenForTitle(box);
         box.exec();
         accept();
         return;

@@ -26,7 +26,7 @@ namespace {
 constexpr std::size_t kExpandedLeftOutMax = 50;
 
 // An error or warning: one sentence across the whole row, under its folder.
-QTreeWidgetItem* addSentence(QTreeWidgetItem* folder, const QString& text, const QColor& color) {
+QTreeWidgetItem* AddSentence(QTreeWidgetItem* folder, const QString& text, const QColor& color) {
     auto* item = new QTreeWidgetItem(folder, QStringList{text});
     item->setToolTip(0, text);
     item->setForeground(0, color);
@@ -122,10 +122,10 @@ void CResultsDlg::fillTree() {
             item->setForeground(1, QColor(0xb0, 0x00, 0x20));
         }
         if (!folder.error.empty())
-            sentences << addSentence(item, tr("错误：%1").arg(QText(folder.error)),
+            sentences << AddSentence(item, tr("错误：%1").arg(QText(folder.error)),
                                      QColor(0xb0, 0x00, 0x20));
         for (const std::string& warning : folder.warnings)
-            sentences << addSentence(item, tr("警告：%1").arg(QText(warning)),
+            sentences << AddSentence(item, tr("警告：%1").arg(QText(warning)),
                                      QColor(0x8a, 0x5a, 0x00));
         if (!folder.leftOut.empty()) {
             auto* group = new QTreeWidgetItem(

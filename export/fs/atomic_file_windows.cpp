@@ -1,5 +1,7 @@
 #include "export/fs/atomic_file.h"
 
+#include "export/fs/regular_file.h"
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -13,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::error_code LastError() {
-    return {static_cast<int>(GetLastError()), std::system_category()};
+    return SystemError(static_cast<int>(GetLastError()));
 }
 
 std::wstring TemporaryName() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/fs/regular_file.h"
+
 #include <cerrno>
 #include <system_error>
 #include <unistd.h>
@@ -9,7 +11,7 @@ namespace brindle {
 
 // The cause errno holds after a failed POSIX call.
 inline std::error_code LastPosixError() {
-    return {errno, std::generic_category()};
+    return SystemError(errno);
 }
 
 // Owns a POSIX file descriptor and closes it when done.

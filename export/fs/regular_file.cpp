@@ -8,6 +8,8 @@
 #endif
 #include <windows.h>
 #else
+#include "export/fs/file_descriptor.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,6 +34,22 @@ RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
     return *this;
 }
 
+std::error_code SystemError(int value) {
+    return {value, std::system_category()};
+}
+
+std::error_code SystemError(std::error_code cause) {
+#ifndef _WIN32
+    if (cause.category() == std::generic_category())
+        return SystemError(cause.value());
+#endif
+    return cause;
+}
+
+std::error_code SystemError(std::errc condition) {
+    return SystemError(std::make_error_code(condition));
+}
+
 bool SameFile(const FileFacts& a, const FileFacts& b) {
     return a.inode != 0 && a.device == b.device && a.inode == b.inode;
 }
@@ -40,7 +58,7 @@ bool SameFile(const FileFacts& a, const FileFacts& b) {
 
 namespace {
 std::error_code LastError() {
-    return {static_cast<int>(GetLastError()), std::system_category()};
+    return SystemError(static_cast<int>(GetLastError()));
 }
 bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -79,7 +97,7 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
         if (IsMissing(error))
             facts.type = fs::file_type::not_found;
         else
-            ec = {static_cast<int>(error), std::system_category()};
+            ec = SystemError(static_cast<int>(error));
         return facts;
     }
     switch (GetFileType(file.get())) {
@@ -160,7 +178,7 @@ RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::er
             (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) &&
             GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
             return Opened::NotRegular;
-        ec = {static_cast<int>(error), std::system_category()};
+        ec = SystemError(static_cast<int>(error));
         return IsMissing(error) ? Opened::Missing : Opened::Failed;
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
@@ -214,7 +232,7 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
         if (errno == ENOENT || errno == ENOTDIR)
             facts.type = fs::file_type::not_found;
         else
-            ec = {errno, std::generic_category()};
+            ec = LastPosixError();
         return facts;
     }
     if (S_ISREG(info.st_mode))
@@ -243,7 +261,9 @@ bool IsLink(const std::filesystem::path& path) {
 }
 
 std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec) {
-    return std::filesystem::canonical(path, ec);
+    std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    ec = SystemError(ec);
+    return resolved;
 }
 
 RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::error_code& ec) {
@@ -252,7 +272,7 @@ RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::er
     // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        ec = {errno, std::generic_category()};
+        ec = LastPosixError();
         if (errno == ENOENT || errno == ENOTDIR)
             return Opened::Missing;
         // A FIFO without a writer, or a device that refuses readers.
@@ -265,7 +285,7 @@ RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::er
     handle_ = fd;
     struct stat info {};
     if (fstat(fd, &info) != 0) {
-        ec = {errno, std::generic_category()};
+        ec = LastPosixError();
         close();
         return Opened::Failed;
     }
@@ -286,7 +306,7 @@ std::size_t RegularFile::read(char* destination, std::size_t count, std::error_c
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            ec = {errno, std::generic_category()};
+            ec = LastPosixError();
             break;
         }
         if (got == 0)

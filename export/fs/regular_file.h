@@ -7,6 +7,15 @@
 
 namespace brindle {
 
+// Every system cause the library returns is in the system category: the one Windows' own
+// calls give, and the one a tile-check worker's cause is read back in. On POSIX an errno
+// value means the same there as in the generic category, where std::filesystem and
+// std::make_error_code put theirs, so such a cause is moved over with its value. On Windows
+// an errno value is no Windows error number, and such a cause stays as it is.
+std::error_code SystemError(int value);
+std::error_code SystemError(std::error_code cause);
+std::error_code SystemError(std::errc condition);
+
 // What one look at a path tells, following links: its type, its size, and which file it is.
 struct FileFacts {
     std::filesystem::file_type type = std::filesystem::file_type::none;

@@ -88,7 +88,7 @@ bool WorkerProcess::start() {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
-        startError_ = {error, std::generic_category()};
+        startError_ = SystemError(error);
         return false;
     }
     process_ = std::make_unique<Process>();

@@ -1,5 +1,7 @@
 #include "export/protocol/tile_check_protocol.h"
 
+#include "export/fs/regular_file.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -162,7 +164,7 @@ std::string EncodeReply(const CheckReply& reply) {
     Put(out, static_cast<std::uint8_t>(reply.retiring ? 1 : 0));
     Put(out, static_cast<std::uint8_t>(reply.loadFailure));
     out.append(1, '\0');
-    Put(out, reply.systemError);
+    Put(out, static_cast<std::int32_t>(reply.cause.value()));
     Put(out, static_cast<std::uint8_t>(reply.bound.kind));
     out.append(7, '\0');
     for (const double c : reply.bound.centre)
@@ -201,7 +203,10 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     reply.loadFailure = static_cast<LoadFailure>(loadFailure);
     bytes.remove_prefix(1);
     reply.retiring = retiring == 1;
-    Take(bytes, reply.systemError);
+    std::int32_t systemError = 0;
+    Take(bytes, systemError);
+    if (systemError != 0)
+        reply.cause = SystemError(systemError);
     std::uint8_t boundKind = 0;
     Take(bytes, boundKind);
     if (boundKind > static_cast<std::uint8_t>(TileBound::Kind::Unknown))

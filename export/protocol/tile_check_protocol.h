@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace brindle {
@@ -62,9 +63,11 @@ struct TileBound {
 
 struct CheckReply {
     CheckVerdict verdict = CheckVerdict::DoesNotLoad;
-    std::int32_t systemError = 0; // errno (or the Windows error code) for Unreadable
-    bool retiring = false;        // the worker ends after this reply; start a new one
-    TileBound bound;              // for a Tile that loads, when asked
+    // For Unreadable: the system's cause. Its value (errno, or the Windows error code) is
+    // what is sent; it is read back in the system category.
+    std::error_code cause;
+    bool retiring = false; // the worker ends after this reply; start a new one
+    TileBound bound;       // for a Tile that loads, when asked
     LoadFailure loadFailure = LoadFailure::None; // for DoesNotLoad
     std::string readerText;           // for ReaderError, at most kMaxReaderText bytes of UTF-8
     std::uint32_t entryCount = 0;     // IndexEntries: how many names the index holds in all

@@ -89,7 +89,7 @@ std::optional<Problem> ProblemWithListedFolder(const fs::path& folder) {
     if (status.type() == fs::file_type::not_found)
         return Problem{ProblemKind::FolderMissing, folder, {}};
     if (ec)
-        return Problem{ProblemKind::FolderUnreadable, folder, ec};
+        return Problem{ProblemKind::FolderUnreadable, folder, SystemError(ec)};
     if (!fs::is_directory(status))
         return Problem{ProblemKind::NotAFolder, folder, {}};
     return std::nullopt;

@@ -1,5 +1,7 @@
 #include "export/scan/subfolder_scan.h"
 
+#include "export/fs/regular_file.h"
+
 #include <algorithm>
 #include <cctype>
 #include <system_error>
@@ -71,7 +73,7 @@ std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* er
     }
     if (ec) {
         if (error)
-            *error = ec;
+            *error = SystemError(ec);
         return {};
     }
     std::sort(subfolders.begin(), subfolders.end(), [](const fs::path& a, const fs::path& b) {

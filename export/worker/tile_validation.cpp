@@ -234,7 +234,7 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
         return reply;
     }
     reply.verdict = parsed.verdict;
-    reply.systemError = parsed.systemError;
+    reply.cause = parsed.cause;
     reply.loadFailure = parsed.failure;
     if (reply.loadFailure == LoadFailure::ReaderError)
         reply.readerText = !parsed.readerText.empty() ? parsed.readerText
@@ -329,7 +329,7 @@ static bool OpenToParse(const std::filesystem::path& file, RegularFile& opened,
     if (how == RegularFile::Opened::Yes)
         return true;
     parsed.verdict = VerdictFor(how);
-    parsed.systemError = ec.value();
+    parsed.cause = ec;
     return false;
 }
 
@@ -353,7 +353,7 @@ TileValidator::Parsed TileValidator::parse(const std::filesystem::path& file,
     // Why it failed, as the fast parse tells it.
     const Parsed fast = parseFast(file);
     parsed.verdict = fast.verdict;
-    parsed.systemError = fast.systemError;
+    parsed.cause = fast.cause;
     parsed.failure = fast.scene ? LoadFailure::ReaderError : fast.failure;
     parsed.readerText = fast.readerText;
     return parsed;
@@ -406,7 +406,7 @@ TileValidator::Parsed TileValidator::parseFast(const std::filesystem::path& file
     const FileBytes bytes(opened, ec);
     if (ec) {
         parsed.verdict = CheckVerdict::Unreadable;
-        parsed.systemError = ec.value();
+        parsed.cause = ec;
         return parsed;
     }
     MemoryStream stream(bytes.view(),

@@ -63,7 +63,7 @@ public:
     struct Parsed {
         osg::ref_ptr<osg::Node> scene;
         CheckVerdict verdict = CheckVerdict::DoesNotLoad;
-        std::int32_t systemError = 0;
+        std::error_code cause;
         LoadFailure failure = LoadFailure::None;
         std::string readerText; // what the reader's result said, if anything
     };

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -196,6 +198,60 @@ TEST(TileCheckPool, NoSecondCheckAboveTheHighestFirstCeiling) {
     EXPECT_EQ(report.folders[0].leftOut[0].reason, TileStatus::OutOfMemory);
     EXPECT_EQ(report.folders[0].leftOut[0].limit, options.limits.memoryMax);
     EXPECT_TRUE(report.folders[0].recheckedTiles.empty());
+}
+
+// One errno met by a worker (it could not read the tile) and by the run itself (it could not
+// look at a tile's root, nor at a listed folder) is one cause in the report: the same value in
+// the same category, so the JSON report names one category for it.
+TEST(TileCheckPool, ASystemCauseReadsTheSameFromAWorkerAndFromTheRun) {
+    TempDir dir;
+    // Every reply: Unreadable, with ELOOP as the system's error.
+    const std::int32_t error = ELOOP;
+    unsigned char bytes[sizeof error];
+    std::memcpy(bytes, &error, sizeof error);
+    std::string unreadable = "\\004\\000\\000\\000";
+    for (const unsigned char byte : bytes)
+        unreadable += "\\" + std::to_string(byte / 64) + std::to_string(byte / 8 % 8) +
+                      std::to_string(byte % 8);
+    const fs::path script = dir / "worker.sh";
+    WriteText(script, "#!/bin/sh\n"
+                      "while :; do\n"
+                      "  len=$(head -c 4 | od -An -tu4 | tr -d ' ')\n"
+                      "  [ -n \"$len\" ] || exit 0\n"
+                      "  head -c \"$len\" >/dev/null\n"
+                      "  printf '" +
+                          unreadable +
+                          "'\n"
+                          "  head -c " +
+                          std::to_string(kReplySize - 8) +
+                          " /dev/zero\n"
+                          "done\n");
+    fs::permissions(script, fs::perms::owner_all);
+    const fs::path block = dir / "block";
+    WriteTile(block / "Read");
+    fs::create_directories(block / "Looped");
+    fs::create_symlink("root.osgb", block / "Looped" / "root.osgb");
+    fs::create_directory_symlink("loop", dir / "loop");
+
+    ExportOptions options;
+    options.jobs = 1;
+    options.workerProgram = script;
+    const ExportReport report = ExportFolderIndexes({block, dir / "loop"}, options);
+    ASSERT_EQ(report.folders.size(), 2u);
+    const std::vector<LeftOutSubfolder>& leftOut = report.folders[0].leftOut;
+    ASSERT_EQ(leftOut.size(), 2u);
+    const LeftOutSubfolder& byRun = leftOut[0].name == "Looped" ? leftOut[0] : leftOut[1];
+    const LeftOutSubfolder& byWorker = leftOut[0].name == "Read" ? leftOut[0] : leftOut[1];
+    EXPECT_EQ(byWorker.reason, TileStatus::LoadFailed);
+    EXPECT_EQ(byRun.reason, TileStatus::LoadFailed);
+    EXPECT_EQ(byWorker.cause.value(), ELOOP);
+    EXPECT_EQ(byWorker.cause, std::errc::too_many_symbolic_link_levels);
+    EXPECT_EQ(byRun.cause, byWorker.cause)
+        << byRun.cause.category().name() << " against " << byWorker.cause.category().name();
+    ASSERT_TRUE(report.folders[1].error);
+    EXPECT_EQ(report.folders[1].error->kind, ProblemKind::FolderUnreadable);
+    EXPECT_EQ(report.folders[1].error->cause, byWorker.cause)
+        << report.folders[1].error->cause.category().name();
 }
 
 } // namespace
