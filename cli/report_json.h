@@ -18,7 +18,7 @@ struct RunSettings {
     IndexKind index = IndexKind::Proxy;
 };
 
-// The whole run as one JSON document (see the README's "Command line" section for its
+// The whole run as one JSON document (docs/json-report.md describes its
 // shape). Kinds are stable snake_case strings. Paths keep their bytes: an object holding a
 // path that is not valid UTF-8 gets "path_bytes_escaped": true, and then every path in that
 // object is written by EscapePathBytes.
