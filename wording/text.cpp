@@ -1,5 +1,7 @@
 #include "wording/text.h"
 
+#include "export/fs/utf8.h"
+
 #include <charconv>
 #include <cstdio>
 #include <system_error>
@@ -17,33 +19,17 @@ namespace {
 std::string Utf8FromUtf16(const std::wstring& wide) {
     std::string text;
     text.reserve(wide.size());
-    const auto put = [&text](char32_t c) {
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    };
     for (std::size_t i = 0; i < wide.size(); ++i) {
         const auto unit = static_cast<char32_t>(wide[i]);
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
             wide[i + 1] <= 0xDFFF) {
-            put(0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(wide[i + 1]) - 0xDC00));
+            AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) +
+                                 (static_cast<char32_t>(wide[i + 1]) - 0xDC00));
             ++i;
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            put(0xFFFD);
+            AppendUtf8(text, 0xFFFD);
         } else {
-            put(unit);
+            AppendUtf8(text, unit);
         }
     }
     return text;

@@ -1,6 +1,7 @@
 #include "export/origin/origin_report.h"
 
 #include "export/fs/regular_file.h"
+#include "export/fs/utf8.h"
 
 #include <algorithm>
 #include <charconv>
@@ -221,25 +222,10 @@ private:
     }
 
     Step addCodePoint(unsigned code) {
-        char bytes[4];
-        std::size_t count = 0;
-        if (code < 0x80) {
-            bytes[count++] = static_cast<char>(code);
-        } else if (code < 0x800) {
-            bytes[count++] = static_cast<char>(0xC0 | (code >> 6));
-            bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            bytes[count++] = static_cast<char>(0xE0 | (code >> 12));
-            bytes[count++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            bytes[count++] = static_cast<char>(0xF0 | (code >> 18));
-            bytes[count++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            bytes[count++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
-        }
-        for (std::size_t i = 0; i < count; ++i)
-            if (Step step = addChar(static_cast<unsigned char>(bytes[i])); step != Step::More)
+        std::string bytes;
+        AppendUtf8(bytes, code);
+        for (const char byte : bytes)
+            if (Step step = addChar(static_cast<unsigned char>(byte)); step != Step::More)
                 return step;
         return Step::More;
     }

@@ -1,6 +1,7 @@
 #include "export/scan/subfolder_scan.h"
 
 #include "export/fs/regular_file.h"
+#include "export/fs/utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,21 +33,7 @@ std::optional<std::string> NameText(const fs::path& name) {
         } else if (c >= 0xDC00 && c <= 0xDFFF) {
             return std::nullopt;
         }
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(text, c);
     }
     return text;
 }
