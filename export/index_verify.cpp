@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <thread>
 
 namespace brindle {
@@ -123,30 +122,31 @@ std::vector<FolderVerification> VerifyFolderIndexes(const std::vector<fs::path>&
     const fs::path program =
         options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
     unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::unique_ptr<WorkerProcess>> workers;
-    workers.push_back(std::make_unique<WorkerProcess>(program));
+    // Lists each index; it lives on this thread, which outlives it.
+    WorkerProcess lister(program);
     for (std::size_t f = 0; f < folders.size() && !Cancelled(options); ++f) {
         FolderVerification& folder = results[f];
         folder.folder = folders[f];
         folder.indexFile = folders[f] / "root.osgb";
         folder.error = ProblemWithListedFolder(folder.folder);
         if (!folder.error)
-            folder.error = ListEntries(*workers.front(), folder, options);
+            folder.error = ListEntries(lister, folder, options);
         if (folder.error) {
             folder.entries.clear();
             continue;
         }
         const std::size_t threads = std::min<std::size_t>(jobs, folder.entries.size());
-        while (workers.size() < threads)
-            workers.push_back(std::make_unique<WorkerProcess>(program));
         std::atomic<std::size_t> next{0};
         std::vector<std::error_code> unavailable(threads);
         std::vector<std::thread> pool;
+        // Each thread starts and ends its own worker: on Linux a worker ends with the thread
+        // that started it, so none may outlive its thread.
         for (std::size_t t = 0; t < threads; ++t)
             pool.emplace_back([&, t] {
+                WorkerProcess worker(program);
                 for (std::size_t i = next++; i < folder.entries.size() && !Cancelled(options);
                      i = next++)
-                    CheckEntry(*workers[t], folder.entries[i], options, unavailable[t]);
+                    CheckEntry(worker, folder.entries[i], options, unavailable[t]);
             });
         for (std::thread& thread : pool)
             thread.join();

@@ -12,7 +12,9 @@ namespace brindle {
 
 // One tile-check worker process, owned by one thread of the run. It is started on first use
 // and replaced after it dies, so a tile that crashes or hangs the reader costs one worker,
-// never the run. The worker ends with this object.
+// never the run. The worker ends with this object. On Linux it also ends with the thread that
+// started it (so that no worker outlives a run that died), so the thread that uses it must
+// outlive this object.
 class WorkerProcess {
 public:
     enum class Outcome {

@@ -55,6 +55,29 @@ TEST(VerifyFolderIndexes, ReportsEachEntryOfAnExistingIndexAndWritesNothing) {
     EXPECT_EQ(test::ReadBytes(block / "root.osgb"), index) << "the index is left as it was";
 }
 
+// The check threads end with each folder; a worker started by one of them must not be asked
+// for the next folder's entries after the system has ended it with its thread.
+TEST(VerifyFolderIndexes, EveryFolderOfARunIsCheckedByLiveWorkers) {
+    TempDir dir;
+    std::vector<fs::path> blocks;
+    for (const char* name : {"A", "B", "C"}) {
+        blocks.push_back(dir / name);
+        for (unsigned tile = 0; tile < 4; ++tile)
+            test::WriteSizedTile(blocks.back() / ("T" + std::to_string(tile)), 96 * 1024, tile);
+    }
+    ASSERT_TRUE(ExportFolderIndexes(blocks).succeeded());
+
+    ExportOptions options;
+    options.jobs = 2;
+    const std::vector<FolderVerification> results = VerifyFolderIndexes(blocks, options);
+    ASSERT_EQ(results.size(), blocks.size());
+    for (const FolderVerification& folder : results) {
+        EXPECT_EQ(folder.entries.size(), 4u) << folder.folder;
+        for (const IndexEntryCheck& entry : folder.entries)
+            EXPECT_EQ(entry.status, TileStatus::Valid) << entry.file;
+    }
+}
+
 TEST(VerifyFolderIndexes, ListsEveryEntryOfAnIndexLargerThanOneReply) {
     TempDir dir;
     const fs::path block = dir / "block";
