@@ -19,8 +19,11 @@ LeftOutSubfolder Outcome(TileStatus status, std::error_code cause = {}, std::uin
 
 constexpr std::uint64_t kMostRecheckMemory = std::uint64_t{4} << 30;
 
-// Tells the system the tile's file will be read soon.
+// Tells the system the tile's file will be read soon; where it takes no such hints, the file
+// is not even opened.
 void HintWillNeed(const fs::path& file) {
+    if (!RegularFile::kTakesHints)
+        return;
     RegularFile tile;
     std::error_code ignored;
     if (tile.open(file, ignored) == RegularFile::Opened::Yes)
@@ -235,7 +238,7 @@ TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& t
     Checked checked;
     const fs::path& probe = task.root;
     std::error_code ec;
-    const FileFacts facts = LookAt(probe, ec);
+    const FileFacts facts = LookAt(probe, ec, Look::TypeAndSize);
     if (ec) {
         checked.outcome = Outcome(TileStatus::LoadFailed, ec);
         return checked;
@@ -248,7 +251,10 @@ TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& t
         checked.outcome = Outcome(TileStatus::NotRegularFile);
         return checked;
     }
-    if (SameFile(facts, task.ownIndex)) {
+    // Only a file the size of the folder's own index can be that index; which file it is costs
+    // a second look on some systems.
+    if (task.ownIndex.inode != 0 && facts.size == task.ownIndex.size &&
+        SameFile(LookAt(probe, ec), task.ownIndex)) {
         checked.outcome = Outcome(TileStatus::LinksBack);
         return checked;
     }

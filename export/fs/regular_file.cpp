@@ -87,7 +87,7 @@ private:
 };
 } // namespace
 
-FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look look) {
     namespace fs = std::filesystem;
     ec.clear();
     FileFacts facts;
@@ -111,6 +111,18 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
         return facts;
     default:
         facts.type = fs::file_type::unknown;
+        return facts;
+    }
+    if (look == Look::TypeAndSize) {
+        FILE_STANDARD_INFO standard{};
+        if (!GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard,
+                                          sizeof standard)) {
+            ec = LastError();
+            return facts;
+        }
+        facts.type = standard.Directory ? fs::file_type::directory : fs::file_type::regular;
+        if (!standard.Directory)
+            facts.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
         return facts;
     }
     BY_HANDLE_FILE_INFORMATION info{};
@@ -223,7 +235,7 @@ void RegularFile::close() {
 
 #else
 
-FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec) {
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look) {
     namespace fs = std::filesystem;
     ec.clear();
     FileFacts facts;

@@ -24,8 +24,14 @@ struct FileFacts {
     std::uint64_t inode = 0;  // where the system tells no such identity
 };
 
+// What a look asks for besides the type and the size: which file it is. On Windows that is a
+// query of the file's volume as well, many times the cost of the rest (under Wine a round trip
+// to another process); without it `device` and `inode` are 0 there.
+enum class Look { WithIdentity, TypeAndSize };
+
 // Looks at `path` once. A missing path gives type not_found and no error.
-FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec);
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec,
+                 Look look = Look::WithIdentity);
 
 // True when both name one and the same file, as far as the system tells.
 bool SameFile(const FileFacts& a, const FileFacts& b);
@@ -66,6 +72,11 @@ public:
 
     // Tells the system the whole file will be read soon, where it takes such hints.
     void adviseWillNeed() const;
+#ifdef _WIN32
+    static constexpr bool kTakesHints = false;
+#else
+    static constexpr bool kTakesHints = true;
+#endif
 
 private:
     void close();

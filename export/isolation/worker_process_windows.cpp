@@ -234,7 +234,9 @@ bool WorkerProcess::start() {
     startup.StartupInfo.hStdError = nowhere.get();
     HANDLE inherited[3] = {pipe.theirs.get(), theirOutput.get(), nowhere.get()};
     InheritedHandles only;
-    DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
+    // No console: the worker talks only through the handles above, and a console of its own,
+    // even a hidden one, is a console host process started beside every worker.
+    DWORD flags = CREATE_SUSPENDED | DETACHED_PROCESS;
     if (only.prepare(inherited, 3)) {
         startup.lpAttributeList = only.list();
         flags |= EXTENDED_STARTUPINFO_PRESENT;

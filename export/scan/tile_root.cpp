@@ -17,7 +17,7 @@ fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec) {
     // says what is wrong with it rather than passing it over for a file the user never meant.
     for (const fs::path& candidate : {fs::path(kRootFileName), NamedRootFile(tileFolder)}) {
         const fs::path file = tileFolder / candidate;
-        const FileFacts facts = LookAt(file, ec);
+        const FileFacts facts = LookAt(file, ec, Look::TypeAndSize);
         if (ec)
             return file;
         if (facts.type != fs::file_type::not_found)

@@ -9,7 +9,8 @@ namespace brindle {
 // memory, and threads reading at once queue on the address-space lock. With this, a freed block
 // serves the next tile. It changes process-wide heap settings, so call it once at start-up from
 // the program (not from a library); where the C library offers no such settings it does
-// nothing.
+// nothing (on Windows the worker's own allocation functions keep freed blocks instead:
+// kept_blocks.h).
 void KeepFreedMemoryForReuse();
 
 } // namespace brindle

@@ -88,8 +88,8 @@ void ProcessLimits::limitNextCheck(std::uint64_t bytes, double cpuSeconds) {
     SetJobLimits(ThisProcessJob(), bytes > 0 ? PrivateBytes() + bytes : 0, time);
 }
 
+// The bounds are left in force: an idle worker uses neither, and the next check sets its own.
 bool ProcessLimits::endCheck() {
-    SetJobLimits(ThisProcessJob(), 0, 0);
     return PrivateBytes() <= startSize_ + kKeptAfterCheck;
 }
 
