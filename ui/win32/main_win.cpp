@@ -494,7 +494,7 @@ private:
             updateDeleteButton();
         } else {
             SendMessageW(list(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folder.c_str()));
-            count(folder);
+            countSubfolders(folder);
         }
         m_lastFolder = folder;
     }
@@ -502,7 +502,7 @@ private:
     // Counts the folder's subfolders, no further than one past the hint's threshold, on a
     // thread of its own: a folder on a network share can take seconds to list. A folder
     // listed again was counted before.
-    void count(const std::wstring& folder) {
+    void countSubfolders(const std::wstring& folder) {
         if (m_subfolderCounts.count(folder)) {
             updatePagedHint();
             return;
