@@ -1,11 +1,33 @@
 #!/usr/bin/env bash
-# Builds everything, then runs the validation benchmark. Arguments go to the benchmark, e.g.
-# ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1 ./bench.sh) for small data sets. The cold-cache
-# runs drop the system's page cache, which needs root; elsewhere they are skipped.
+# Builds everything, then runs the validation benchmark and the viewer benchmark
+# (./bench-viewer.sh: the proxy index against the paged index in an offscreen viewer).
+# Arguments go to the validation benchmark, e.g. ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1
+# ./bench.sh) for small data sets; --quick also gives the viewer benchmark a smaller block.
+# The cold-cache runs drop the system's page cache, which needs root; elsewhere they are
+# skipped. Each target is reported on a PASS or FAIL line; the exit status is 1 only when a
+# benchmark could not run.
 set -euo pipefail
 cd "$(dirname "$0")"
 # Its own build, without the assertions the test build checks containers with.
 scripts/setup.sh build-bench -DBRINDLE_LIBSTDCXX_ASSERTIONS=OFF >/dev/null
 # The exporter's peak memory is measured with GNU time.
 scripts/install-packages.sh time
-exec build-bench/brindle-bench "$@"
+viewer_args=()
+for arg in "$@"; do
+  if [[ $arg == --quick ]]; then
+    viewer_args+=(--quick)
+  fi
+done
+
+status=0
+build-bench/brindle-bench "$@" || status=1
+echo
+# The viewer benchmark exits with 1 when it misses a target, which its FAIL lines say, and
+# with 2 when it cannot run.
+viewer=0
+./bench-viewer.sh "${viewer_args[@]}" || viewer=$?
+if ((viewer > 1)); then
+  echo "bench.sh: the viewer benchmark did not run to its end (status $viewer)" >&2
+  status=1
+fi
+exit "$status"

@@ -8,17 +8,21 @@
 
 #include <osg/Camera>
 #include <osg/GL>
+#include <osg/Geometry>
 #include <osg/GraphicsContext>
+#include <osg/Image>
 #include <osg/MatrixTransform>
 #include <osg/NodeVisitor>
 #include <osg/PagedLOD>
 #include <osg/Polytope>
 #include <osg/ProxyNode>
+#include <osg/Texture>
 #include <osgDB/DatabasePager>
 #include <osgDB/ReadFile>
 #include <osgDB/Registry>
 #include <osgViewer/Viewer>
 
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +32,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -50,7 +55,7 @@ using brindle::bench::BlockTileAt;
 
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kFirstFrameTarget = 10.0; // the paged index's first frame, times sooner
+constexpr double kFirstFrameTarget = 30.0; // the paged index's first frame, times sooner
 constexpr double kMemoryTarget = 0.2;      // the paged index's peak memory, at most this share
 constexpr int kViewportPx = 800;
 constexpr double kFieldOfViewDeg = 30.0;
@@ -166,6 +171,99 @@ ProcessMemory ReadProcessMemory() {
     }
     return memory;
 }
+
+// Where the process's resident memory is: mapped files (the programs and libraries, the
+// rasteriser's code) against anonymous memory, and of the heap, what is allocated against
+// what is free but held.
+struct MemoryBreakdown {
+    double fileMiB = 0, anonMiB = 0;
+    double heapInUseMiB = 0, heapFreeMiB = 0;
+    std::map<std::string, double> fileMiBByName; // the mapped files by name
+};
+
+MemoryBreakdown ReadMemoryBreakdown() {
+    MemoryBreakdown breakdown;
+    std::ifstream smaps("/proc/self/smaps");
+    bool fileBacked = false;
+    std::string name;
+    for (std::string line; std::getline(smaps, line);) {
+        std::istringstream words(line);
+        std::string first;
+        words >> first;
+        if (first == "Rss:") {
+            double kib = 0;
+            words >> kib;
+            (fileBacked ? breakdown.fileMiB : breakdown.anonMiB) += kib / 1024.0;
+            if (fileBacked)
+                breakdown.fileMiBByName[name] += kib / 1024.0;
+        } else if (!first.empty() && first.back() != ':') {
+            // A mapping's header: address range, permissions, offset, device, inode, path.
+            std::string permissions, offset, device, inode, path;
+            words >> permissions >> offset >> device >> inode >> path;
+            fileBacked = !path.empty() && path.front() == '/';
+            name = fs::path(path).filename().string();
+        }
+    }
+    const struct mallinfo2 heap = mallinfo2();
+    breakdown.heapInUseMiB = static_cast<double>(heap.uordblks + heap.hblkhd) / kMiB;
+    breakdown.heapFreeMiB = static_cast<double>(heap.fordblks) / kMiB;
+    return breakdown;
+}
+
+// What the loaded tiles hold in the scene graph: image pixels (kept or released after their
+// upload) and vertex and index arrays. The renderer's copies of them are not counted here.
+class TileDataSize : public osg::NodeVisitor {
+public:
+    TileDataSize() : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN) {}
+
+    void apply(osg::Node& node) override {
+        visitStateSet(node.getStateSet());
+        traverse(node);
+    }
+    void apply(osg::Drawable& drawable) override {
+        visitStateSet(drawable.getStateSet());
+        if (osg::Geometry* geometry = drawable.asGeometry()) {
+            for (const osg::Array* array : geometry->getVertexAttribArrayList())
+                addArray(array);
+            addArray(geometry->getVertexArray());
+            addArray(geometry->getNormalArray());
+            addArray(geometry->getColorArray());
+            for (const osg::Array* array : geometry->getTexCoordArrayList())
+                addArray(array);
+            for (const auto& primitives : geometry->getPrimitiveSetList())
+                if (primitives.valid())
+                    arrayBytes += primitives->getTotalDataSize();
+        }
+    }
+
+    double imageBytes = 0, arrayBytes = 0;
+    std::size_t textures = 0, texturesReleased = 0;
+
+private:
+    void addArray(const osg::Array* array) {
+        if (array)
+            arrayBytes += array->getTotalDataSize();
+    }
+    void visitStateSet(const osg::StateSet* stateSet) {
+        if (!stateSet)
+            return;
+        for (const auto& attributes : stateSet->getTextureAttributeList())
+            for (const auto& attribute : attributes) {
+                const auto* texture =
+                    dynamic_cast<const osg::Texture*>(attribute.second.first.get());
+                if (!texture)
+                    continue;
+                ++textures;
+                bool held = false;
+                for (unsigned i = 0; i < texture->getNumImages(); ++i)
+                    if (const osg::Image* image = texture->getImage(i); image && image->data()) {
+                        imageBytes += image->getTotalSizeInBytesIncludingMipmaps();
+                        held = true;
+                    }
+                texturesReleased += !held;
+            }
+    }
+};
 
 // Makes sure a frame's pixels exist when frame() returns: the software rasteriser otherwise
 // defers the work to the next swap.
@@ -318,6 +416,31 @@ void ReportPhase(const std::string& phase, const Settling& settling, const TileR
     Report(phase + ".tiles_resident", static_cast<double>(Survey(scene).count()));
     Report(phase + ".peak_mib", memory.peakMiB);
     Report(phase + ".rss_mib", memory.currentMiB);
+    const MemoryBreakdown breakdown = ReadMemoryBreakdown();
+    Report(phase + ".file_rss_mib", breakdown.fileMiB);
+    Report(phase + ".anon_rss_mib", breakdown.anonMiB);
+    Report(phase + ".heap_in_use_mib", breakdown.heapInUseMiB);
+    Report(phase + ".heap_free_mib", breakdown.heapFreeMiB);
+    // The largest mapped files, for the record, and the software rasteriser's code among them:
+    // Mesa's driver and the compiler it generates its code with.
+    std::vector<std::pair<double, std::string>> files;
+    double rasteriserCode = 0;
+    for (const auto& [name, mib] : breakdown.fileMiBByName) {
+        files.emplace_back(mib, name);
+        if (name.rfind("libLLVM", 0) == 0 || name.find("_dri.so") != std::string::npos)
+            rasteriserCode += mib;
+    }
+    Report(phase + ".rasteriser_code_mib", rasteriserCode);
+    std::sort(files.rbegin(), files.rend());
+    files.resize(std::min<std::size_t>(files.size(), 6));
+    for (const auto& [mib, name] : files)
+        Report(phase + ".file_rss." + name, mib);
+    TileDataSize tiles;
+    scene.accept(tiles);
+    Report(phase + ".tile_images_mib", tiles.imageBytes / kMiB);
+    Report(phase + ".tile_arrays_mib", tiles.arrayBytes / kMiB);
+    Report(phase + ".textures", static_cast<double>(tiles.textures));
+    Report(phase + ".textures_released", static_cast<double>(tiles.texturesReleased));
 }
 
 struct ViewSettings {
@@ -327,6 +450,7 @@ struct ViewSettings {
     bool jpeg = false;
     bool shuffled = false;
     int samples = 20;
+    bool closeOnly = false; // stop after the close view
     double closeLimitSeconds = 30;
     double farLimitSeconds = 90;
 };
@@ -370,10 +494,31 @@ int ViewIndex(const ViewSettings& settings) {
     Report("first_frame.seconds", SecondsSince(spawned));
     Report("first_frame.tiles_read", static_cast<double>(reads->distinctTiles()));
     Report("first_frame.peak_mib", ReadProcessMemory().peakMiB);
+    {
+        const MemoryBreakdown breakdown = ReadMemoryBreakdown();
+        Report("first_frame.file_rss_mib", breakdown.fileMiB);
+        Report("first_frame.anon_rss_mib", breakdown.anonMiB);
+        Report("first_frame.heap_in_use_mib", breakdown.heapInUseMiB);
+    }
 
     const Settling close = RenderUntilIdle(viewer, settings.closeLimitSeconds);
     Report("close.complete_seconds", SecondsSince(spawned));
     ReportPhase("close", close, *reads, *scene);
+    {
+        // The same tiles held, none in view: what drawing them took is what the heap gives
+        // back, or keeps for the next frame's drawing.
+        LookDown(viewer, offset - osg::Vec2d(1e6, 1e6), closeView.height);
+        viewer.frame();
+        viewer.frame();
+        Report("close.heap_none_drawn_mib", ReadMemoryBreakdown().heapInUseMiB);
+        Report("close.tiles_resident_none_drawn", static_cast<double>(Survey(*scene).count()));
+        LookDown(viewer, offset + closeView.centre, closeView.height);
+        viewer.frame();
+    }
+    if (settings.closeOnly) {
+        std::cout.flush();
+        return 0;
+    }
 
     // Above each sample tile in turn, close enough to see it and its neighbours: its node must
     // hold the tile once the pager has settled.
@@ -507,10 +652,6 @@ TileFiles MeasureTiles(const fs::path& folder) {
     return files;
 }
 
-std::string Verdict(bool pass) {
-    return pass ? "PASS" : "FAIL";
-}
-
 void PrintRow(const std::string& label, double proxy, double paged, const char* unit,
               int precision) {
     std::cout << "  " << std::left << std::setw(34) << label << std::right << std::fixed
@@ -549,10 +690,20 @@ int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool 
     row("start to first frame", "first_frame.seconds", " s", 3);
     row("tiles read by the first frame", "first_frame.tiles_read", "  ", 0);
     row("peak RSS by the first frame", "first_frame.peak_mib", "MB", 1);
+    row("  heap allocated at the first frame", "first_frame.heap_in_use_mib", "MB", 1);
     row("start to close view complete", "close.complete_seconds", " s", 3);
     row("tiles read, close view", "close.tiles_read", "  ", 0);
     row("tiles in the graph, close view", "close.tiles_resident", "  ", 0);
     row("peak RSS through close view", "close.peak_mib", "MB", 1);
+    // What the close view's memory is, at its end.
+    row("  RSS of mapped files", "close.file_rss_mib", "MB", 1);
+    row("    of which the rasteriser's code", "close.rasteriser_code_mib", "MB", 1);
+    row("  RSS of anonymous memory", "close.anon_rss_mib", "MB", 1);
+    row("  heap allocated", "close.heap_in_use_mib", "MB", 1);
+    row("    of it with the view turned away", "close.heap_none_drawn_mib", "MB", 1);
+    row("  heap free but held", "close.heap_free_mib", "MB", 1);
+    row("  tile pixels in the graph", "close.tile_images_mib", "MB", 1);
+    row("  tile arrays in the graph", "close.tile_arrays_mib", "MB", 1);
     row("sample tiles loaded when above", "sweep.reached", "  ", 0);
     row("  of which loaded already", "sweep.loaded_before", "  ", 0);
     row("peak RSS through sweep", "sweep.peak_mib", "MB", 1);
@@ -581,20 +732,32 @@ int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool 
     const bool reachable = paged.at("sweep.reached") == samples;
     const bool firstFramePass = sooner >= kFirstFrameTarget;
     const bool memoryPass = memory <= kMemoryTarget;
-    std::cout << std::setprecision(2) << '\n'
-              << "first frame: paged " << sooner
-              << "x sooner than proxy (target >= " << kFirstFrameTarget
-              << "x): " << Verdict(firstFramePass) << '\n'
-              << "peak memory through the close view: paged/proxy " << memory
-              << " (target <= " << kMemoryTarget << "): " << Verdict(memoryPass) << '\n'
-              << "  above the process's size at the paged index's first frame (no tile drawn "
+    // The verdicts in ./bench.sh's form: a PASS or FAIL line per target.
+    const auto verdict = [](bool pass) { return pass ? "PASS " : "FAIL "; };
+    std::cout << std::fixed << std::setprecision(2) << '\n'
+              << verdict(firstFramePass) << "viewer: first frame of the paged index at least "
+              << std::setprecision(0) << kFirstFrameTarget << "x sooner than the proxy's ("
+              << std::setprecision(1) << sooner << "x; " << tileCount << " tiles)\n"
+              << verdict(memoryPass)
+              << "viewer: peak memory through the close view, paged/proxy at most "
+              << std::setprecision(2) << kMemoryTarget << " (" << memory << ": "
+              << std::setprecision(0) << paged.at("close.peak_mib") << " MB against "
+              << proxy.at("close.peak_mib") << " MB)\n"
+              << verdict(reachable) << "viewer: every sample tile loaded with the camera above it ("
+              << static_cast<int>(paged.at("sweep.reached")) << " of " << samples << ", "
+              << static_cast<int>(paged.at("sweep.loaded_before")) << " loaded before)\n"
+              << std::setprecision(2)
+              << "  close view above the paged viewer's size at its first frame (no tile drawn "
               << "yet): paged/proxy " << tileMemory << '\n'
-              << "reachability: " << static_cast<int>(paged.at("sweep.reached")) << " of "
-              << samples << " sample tiles loaded with the camera above them ("
-              << static_cast<int>(paged.at("sweep.loaded_before"))
-              << " already loaded before): " << Verdict(reachable) << '\n'
-              << "after the whole-block view: paged/proxy peak memory " << farMemory
+              << "  after the whole-block view: paged/proxy peak memory " << farMemory
               << " (no target: every tile is in view and above the load size)\n";
+    if (tileCount != brindle::bench::kViewerBlockTiles) {
+        // The viewer's own memory weighs more against a smaller proxy, and its start against
+        // a shorter read.
+        std::cout << "  note: the targets are set for the block of "
+                  << brindle::bench::kViewerBlockTiles << " tiles; this one has " << tileCount
+                  << '\n';
+    }
     if (paged.at("far.unresolved") > 0) {
         std::cout << "note: this platform's database pager found none of the paged index's "
                   << "backslash entries; the benchmark read them as Windows does\n";
@@ -607,13 +770,17 @@ int Compare(const fs::path& self, const fs::path& dataRoot, int tileCount, bool 
 int main(int argc, char** argv) {
     CLI::App app{"Compares a viewer opening the proxy and the paged index of one large block."};
     fs::path dataRoot = BRINDLE_VIEWER_DATA_DIR;
-    int tileCount = 2000;
+    int tileCount = brindle::bench::kViewerBlockTiles;
     int samples = 20;
+    bool quick = std::getenv("BRINDLE_BENCH_QUICK") != nullptr;
     bool jpeg = false;
     bool shuffled = false;
     ViewSettings view;
     app.add_option("--data", dataRoot, "folder for the generated block (kept between runs)");
     app.add_option("--tiles", tileCount, "tiles in the block")->check(CLI::Range(4, 998001));
+    app.add_flag("--quick", quick,
+                 "a block of " + std::to_string(brindle::bench::kViewerQuickBlockTiles) +
+                     " tiles unless --tiles says otherwise; also BRINDLE_BENCH_QUICK");
     app.add_flag("--jpeg", jpeg, "tiles with larger textures embedded as JPEG");
     app.add_flag("--shuffled", shuffled,
                  "the same tiles named in random order rather than by their place on the grid");
@@ -621,7 +788,10 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1000));
     app.add_option("--view", view.index, "(internal) view this index and report");
     app.add_option("--spawned-at", view.spawnedAtNs, "(internal) steady clock at the start");
+    app.add_flag("--close-only", view.closeOnly, "(internal) stop after the close view");
     CLI11_PARSE(app, argc, argv);
+    if (quick && app.count("--tiles") == 0)
+        tileCount = brindle::bench::kViewerQuickBlockTiles;
 
     try {
         if (!view.index.empty()) {

@@ -74,8 +74,12 @@ std::string TileName(const SampleBlockOptions& options, bool shuffled, int index
     return name;
 }
 
-fs::path BlockFolder(const fs::path& root, bool jpeg, bool shuffled) {
-    return root / (std::string(jpeg ? "block-jpeg" : "block") + (shuffled ? "-shuffled" : ""));
+// The benchmark's own block of kViewerBlockTiles is "block"; others carry their size, so that
+// a quick run does not replace it.
+fs::path BlockFolder(const fs::path& root, int tileCount, bool jpeg, bool shuffled) {
+    return root / (std::string(jpeg ? "block-jpeg" : "block") +
+                   (tileCount == kViewerBlockTiles ? "" : "-" + std::to_string(tileCount)) +
+                   (shuffled ? "-shuffled" : ""));
 }
 
 // Fills `folder` with the grid block's files, its tile folders renamed in shuffled order;
@@ -129,7 +133,7 @@ void PrepareTilesAndProxy(const fs::path& root, const ViewerBlock& block, std::o
         const bool jpeg = block.options.embedJpeg;
         ViewerBlock grid;
         grid.options = block.options;
-        grid.folder = BlockFolder(root, jpeg, false);
+        grid.folder = BlockFolder(root, block.options.tileCount, jpeg, false);
         PrepareTilesAndProxy(root, grid, log);
         log << "linking the tiles into " << block.folder.string() << " under shuffled names ..."
             << std::flush;
@@ -182,7 +186,7 @@ ViewerBlock PrepareViewerBlock(const fs::path& root, int tileCount, bool jpeg, b
     ViewerBlock block;
     block.options = ViewerBlockOptions(tileCount, jpeg);
     block.shuffled = shuffled;
-    block.folder = BlockFolder(root, jpeg, shuffled);
+    block.folder = BlockFolder(root, tileCount, jpeg, shuffled);
     block.proxyIndex = block.folder / "proxy.osgb";
     block.pagedIndex = block.folder / "paged.osgb";
     PrepareTilesAndProxy(root, block, log);

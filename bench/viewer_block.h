@@ -20,6 +20,10 @@ struct ViewerBlock {
     bool shuffled = false; // tiles named in no spatial order, see BlockTileAt
 };
 
+// The tiles of the benchmark's block; a quick run takes kViewerQuickBlockTiles.
+constexpr int kViewerBlockTiles = 2000;
+constexpr int kViewerQuickBlockTiles = 500;
+
 // The options of the benchmark's block of `tileCount` tiles: tiles of roughly 50 to 200 KB,
 // with raw textures, or with larger ones embedded as JPEG, as survey tiles mostly come.
 SampleBlockOptions ViewerBlockOptions(int tileCount, bool jpeg);

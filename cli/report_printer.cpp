@@ -28,6 +28,10 @@ void PrintFolderLines(Language language, const FolderReport& folder, std::ostrea
         out << wording::RecheckedLine(language, tile) << '\n';
     for (const std::string& entry : folder.proxyLeaves)
         out << wording::ProxyLeafLine(language, entry) << '\n';
+    // A viewer reads every tile of a proxy index before its first picture.
+    if (folder.index == IndexKind::Proxy && folder.blocks.empty() &&
+        folder.entries.size() > kPagedIndexAdvisedAbove)
+        out << wording::PagedIndexTipLine(language, folder.entries.size()) << '\n';
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <osg/Vec3d>
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -117,6 +118,11 @@ enum class IndexKind {
     Proxy, // one proxy node naming every tile; a viewer loads them all when it opens the index
     Paged, // a tree of paged nodes; a viewer loads the tiles in view and drops the others
 };
+
+// Above this many tiles a folder is better served by the paged index: a viewer opening a
+// proxy index reads every tile before its first picture. The dialogs and the command line
+// suggest the paged index for such folders.
+constexpr std::size_t kPagedIndexAdvisedAbove = 2000;
 
 enum class FolderStatus {
     Written,   // the index file was written

@@ -7,6 +7,8 @@
 #include "report_text.h"
 #include "results_dialog.h"
 
+#include "export/scan/subfolder_scan.h"
+
 #include <QAction>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -85,6 +87,10 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     indexKind->addWidget(m_proxyIndex);
     indexKind->addWidget(m_pagedIndex);
     indexKind->addStretch();
+    m_pagedHint = new QLabel(this);
+    m_pagedHint->setObjectName(QStringLiteral("pagedIndexHint"));
+    m_pagedHint->setWordWrap(true);
+    m_pagedHint->hide();
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();
@@ -94,6 +100,7 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top, 1);
     layout->addLayout(indexKind);
+    layout->addWidget(m_pagedHint);
     layout->addLayout(bottom);
 
     // There is no system menu to put About in, so it lives in the context menu and on F1.
@@ -112,11 +119,20 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     connect(m_list, &CFolderList::foldersDropped, this, &CBrindleDlg::addFolders);
     connect(m_list, &QListWidget::itemSelectionChanged, this,
             [this] { m_delete->setEnabled(!m_list->selectedItems().isEmpty()); });
+    connect(m_list->model(), &QAbstractItemModel::rowsInserted, this,
+            &CBrindleDlg::countNewFolders);
+    connect(m_list->model(), &QAbstractItemModel::rowsRemoved, this, &CBrindleDlg::updatePagedHint);
+    connect(m_proxyIndex, &QRadioButton::toggled, this, &CBrindleDlg::updatePagedHint);
 
     OnInitDialog();
 }
 
-CBrindleDlg::~CBrindleDlg() = default;
+CBrindleDlg::~CBrindleDlg() {
+    // A count stops between entries; its result, posted to this dialog, is dropped with it.
+    m_stopCounting = true;
+    for (std::thread& counter : m_counters)
+        counter.join();
+}
 
 void CBrindleDlg::OnInitDialog() {
     resize(600, 400);
@@ -161,6 +177,43 @@ void CBrindleDlg::addFolders(const QStringList& folders) {
             m_list->addFolder(folder);
             m_lastFolder = folder;
         }
+}
+
+void CBrindleDlg::countNewFolders() {
+    for (const QString& folder : folders()) {
+        if (folder.isEmpty() || m_subfolderCounts.count(folder))
+            continue;
+        m_subfolderCounts[folder] = std::nullopt;
+        m_counters.emplace_back([this, folder, path = brindle::ui::PathFromQString(folder)] {
+            const std::size_t count = brindle::CountSubfolders(
+                path, brindle::kPagedIndexAdvisedAbove + 1, &m_stopCounting);
+            QMetaObject::invokeMethod(
+                this,
+                [this, folder, count] {
+                    m_subfolderCounts[folder] = count;
+                    updatePagedHint();
+                    emit subfoldersCounted(folder);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    // A folder listed again was counted before.
+    updatePagedHint();
+}
+
+void CBrindleDlg::updatePagedHint() {
+    std::vector<std::filesystem::path> big;
+    if (m_proxyIndex->isChecked()) {
+        for (const QString& folder : folders()) {
+            const auto counted = m_subfolderCounts.find(folder);
+            if (counted != m_subfolderCounts.end() && counted->second &&
+                *counted->second > brindle::kPagedIndexAdvisedAbove)
+                big.push_back(brindle::ui::PathFromQString(folder));
+        }
+    }
+    if (!big.empty())
+        m_pagedHint->setText(brindle::ui::QText(brindle::wording::PagedIndexHint(big)));
+    m_pagedHint->setVisible(!big.empty());
 }
 
 void CBrindleDlg::OnAddFolder() {

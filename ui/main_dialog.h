@@ -7,11 +7,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
+#include <thread>
 #include <vector>
 
 class CFolderList;
+class QLabel;
 class QProgressDialog;
 class QPushButton;
 class QRadioButton;
@@ -41,6 +47,10 @@ public:
     // What the last OK produced; empty before the first.
     const brindle::ExportReport& lastReport() const { return m_lastReport; }
 
+signals:
+    // A listed folder's subfolders were counted, and the paged index's hint updated to match.
+    void subfoldersCounted(const QString& folder);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -56,6 +66,8 @@ private:
     void showProgress(const brindle::ExportProgress& progress);
     bool askReplace(const brindle::Problem& why);
     void presentReport(const brindle::ExportReport& report);
+    void countNewFolders();
+    void updatePagedHint();
 
     CFolderList* m_list = nullptr;
     QPushButton* m_ok = nullptr;
@@ -65,6 +77,14 @@ private:
     // Which index to write; no settings are kept, so each start offers the proxy index.
     QRadioButton* m_proxyIndex = nullptr;
     QRadioButton* m_pagedIndex = nullptr;
+    // Suggests the paged index while the proxy index is chosen for a folder of many tiles.
+    QLabel* m_pagedHint = nullptr;
+    // Each listed folder's subfolders, counted no further than one past the hint's threshold
+    // on a thread of its own (a folder on a network share can take seconds to list); empty
+    // while the count runs. Keyed by the path as listed.
+    std::map<QString, std::optional<std::size_t>> m_subfolderCounts;
+    std::vector<std::thread> m_counters;
+    std::atomic<bool> m_stopCounting{false};
     // Only set while a run is in progress; the worker's late messages find it null.
     QPointer<QProgressDialog> m_progress;
     FolderChooser m_chooseFolder;

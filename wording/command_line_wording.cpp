@@ -108,6 +108,16 @@ std::string ProxyLeafLine(Language language, const std::string& entry) {
                               : ": bound unknown, entered as a proxy node that loads at once");
 }
 
+std::string PagedIndexTipLine(Language language, std::size_t entries) {
+    return Chinese(language)
+               ? Fill("  提示：%1 个瓦片，宜用 "
+                      "--index=paged：查看器立即打开测区，只加载视野内的瓦片",
+                      {Number(entries)})
+               : "  tip: " + Number(entries) +
+                     " tiles; with --index=paged a viewer opens the block at once and loads only "
+                     "the tiles in view";
+}
+
 std::string ListedTwiceLine(Language language, const FolderReport& folder) {
     const std::string path = PathText(folder.folder);
     if (Chinese(language)) {

@@ -18,6 +18,9 @@ std::string BlockLine(Language language, const std::filesystem::path& block);
 std::string LeftOutLine(Language language, const LeftOutSubfolder& leftOut);
 std::string RecheckedLine(Language language, const std::filesystem::path& tile);
 std::string ProxyLeafLine(Language language, const std::string& entry);
+// Under a folder whose proxy index names more than kPagedIndexAdvisedAbove tiles: the paged
+// index would serve a viewer better.
+std::string PagedIndexTipLine(Language language, std::size_t entries);
 // A folder of status ListedTwice: which listing it repeats.
 std::string ListedTwiceLine(Language language, const FolderReport& folder);
 // "brindle-export: warning: <sentence>", "brindle-export: error: <sentence>".

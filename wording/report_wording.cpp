@@ -704,6 +704,21 @@ std::string ReplaceQuestion(const Problem& why) {
     }
 }
 
+std::string PagedIndexHint(const std::vector<std::filesystem::path>& bigFolders) {
+    // The folder's own name; the list above shows its whole path.
+    std::filesystem::path name = bigFolders.front();
+    if (!name.has_filename()) // "Block_A/"
+        name = name.parent_path();
+    const std::string shown = PathText(name.has_relative_path() ? name.filename() : name);
+    const std::string above = std::to_string(kPagedIndexAdvisedAbove);
+    if (bigFolders.size() == 1)
+        return Fill("提示：%1 有超过 %2 个子目录，建议选用分页索引，查看器只加载视野内的瓦片。",
+                    {shown, above});
+    return Fill("提示：%1 等 %3 个目录各有超过 %2 个子目录，建议选用分页索引，"
+                "查看器只加载视野内的瓦片。",
+                {shown, above, std::to_string(bigFolders.size())});
+}
+
 std::string RunOutOfMemory() {
     return "导出时内存不足，未能完成。目录列表未改动，可关闭其他程序后再按“确定”重试。";
 }

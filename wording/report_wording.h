@@ -86,6 +86,10 @@ std::string DescribeOrigin(const FolderReport& folder);
 std::string DescribeTranslation(const osg::Vec3d& translation);
 // The question asked before replacing an existing root.osgb (`why` as in confirmReplace).
 std::string ReplaceQuestion(const Problem& why);
+// The suggestion beside the index choice while the proxy index is chosen and listed folders
+// hold more than kPagedIndexAdvisedAbove subfolders each (`bigFolders`, as listed; at least
+// one): the first is named, the others counted.
+std::string PagedIndexHint(const std::vector<std::filesystem::path>& bigFolders);
 // Why the run stopped short when it threw: out of memory, or an unexpected error and the
 // exception's own words (`what`, in the system's encoding; empty when it had none).
 std::string RunOutOfMemory();

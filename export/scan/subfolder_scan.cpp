@@ -69,4 +69,24 @@ std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* er
     return subfolders;
 }
 
+std::size_t CountSubfolders(const fs::path& folder, std::size_t limit,
+                            const std::atomic<bool>* stop, std::error_code* error) {
+    std::size_t count = 0;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    for (; !ec && count < limit && it != fs::directory_iterator(); it.increment(ec)) {
+        if (stop && *stop)
+            break;
+        std::error_code typeError;
+        if (it->is_directory(typeError))
+            ++count;
+    }
+    if (ec) {
+        if (error)
+            *error = SystemError(ec);
+        return 0;
+    }
+    return count;
+}
+
 } // namespace brindle

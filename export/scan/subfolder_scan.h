@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,6 +16,15 @@ namespace brindle {
 // and, when `error` is given, the cause. The process's current directory is never changed.
 std::vector<std::filesystem::path> ListSubfolders(const std::filesystem::path& folder,
                                                   std::error_code* error = nullptr);
+
+// How many immediate subfolders `folder` holds, as ListSubfolders counts them, but no more
+// than `limit`: counting stops there, so that asking whether a folder of 10^5 tiles on a
+// network share holds more than a few thousand costs a bounded time. Counting also stops,
+// short, once `stop` (when given) is set. A folder that cannot be read counts 0 and, when
+// `error` is given, gives the cause.
+std::size_t CountSubfolders(const std::filesystem::path& folder, std::size_t limit,
+                            const std::atomic<bool>* stop = nullptr,
+                            std::error_code* error = nullptr);
 
 // The order ListSubfolders sorts names in.
 bool SubfolderNameLess(const std::string& a, const std::string& b);

@@ -110,6 +110,32 @@ TEST(ReportStreamer, NamesTheFolderATranslationIsCarriedOverFrom) {
                          "carried over from Block_A\n");
 }
 
+TEST(ReportStreamer, ABigProxyIndexGetsATipForThePagedIndex) {
+    const auto linesFor = [](FolderReport folder, wording::Language language) {
+        std::ostringstream out, err;
+        ReportStreamer(out, err, false, language).folder(folder);
+        return out.str();
+    };
+    FolderReport big = WrittenFolder("big");
+    big.entries.assign(kPagedIndexAdvisedAbove + 1, "T\\root.osgb");
+    EXPECT_EQ(linesFor(big, wording::Language::English),
+              "wrote big/root.osgb: 2001 entries, translation (0.000, 0.000, 0.000)\n"
+              "  tip: 2001 tiles; with --index=paged a viewer opens the block at once and loads "
+              "only the tiles in view\n");
+    EXPECT_TRUE(Contains(linesFor(big, wording::Language::Chinese),
+                         "\n  提示：2001 个瓦片，宜用 --index=paged"));
+
+    // Not at the threshold, not for a paged index, not over blocks.
+    FolderReport atThreshold = big;
+    atThreshold.entries.pop_back();
+    FolderReport paged = big;
+    paged.index = IndexKind::Paged;
+    FolderReport blocks = big;
+    blocks.blocks.assign(big.entries.size(), "Block");
+    for (const FolderReport& folder : {atThreshold, paged, blocks})
+        EXPECT_FALSE(Contains(linesFor(folder, wording::Language::English), "tip:"));
+}
+
 TEST(ReportStreamer, AnUnflushedIndexIsWrittenWithAWarning) {
     std::ostringstream out, err;
     ReportStreamer streamer(out, err, false, wording::Language::English);

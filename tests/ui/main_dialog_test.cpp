@@ -31,6 +31,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -297,6 +298,7 @@ private slots:
     void cancellingTheRunStopsIt();
     void emptyListSucceeds();
     void pagedIndexIsOffered();
+    void pagedIndexIsSuggestedForBigFolders();
     void cancelWritesNothing();
     void aboutBoxKeepsList();
     void folderChooserIsChinese();
@@ -887,6 +889,69 @@ void MainDialogTest::pagedIndexIsOffered() {
     QVERIFY(asked == brindle::IndexKind::Paged);
     QVERIFY2(entries.contains(QStringLiteral("分页索引")), qPrintable(entries));
     QVERIFY2(entries.contains(QStringLiteral("1 个范围未知")), qPrintable(entries));
+}
+
+namespace {
+
+// A folder of `count` empty subfolders, and a file that is not one.
+QString folderOfSubfolders(const QTemporaryDir& temp, const QString& name, int count) {
+    const QString folder = temp.filePath(name);
+    for (int i = 0; i < count; ++i)
+        QDir().mkpath(folder + QStringLiteral("/Tile_%1").arg(i));
+    QFile file(folder + QStringLiteral("/report.txt"));
+    file.open(QIODevice::WriteOnly);
+    return folder;
+}
+
+} // namespace
+
+void MainDialogTest::pagedIndexIsSuggestedForBigFolders() {
+    QTemporaryDir temp;
+    const QString big = folderOfSubfolders(temp, QStringLiteral("big"), 2001);
+    const QString atThreshold = folderOfSubfolders(temp, QStringLiteral("at_threshold"), 2000);
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(oneAtATime({atThreshold, big}));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    auto* hint = dlg.findChild<QLabel*>(QStringLiteral("pagedIndexHint"));
+    auto* proxy = dlg.findChild<QRadioButton*>(QStringLiteral("proxyIndex"));
+    auto* paged = dlg.findChild<QRadioButton*>(QStringLiteral("pagedIndex"));
+    QVERIFY(hint && proxy && paged);
+    QSignalSpy counted(&dlg, &CBrindleDlg::subfoldersCounted);
+
+    // 2,000 subfolders are not too many for the proxy index.
+    clickButton(dlg, QStringLiteral("addButton"));
+    QVERIFY(counted.wait(10000));
+    QCOMPARE(counted.takeFirst().at(0).toString(), atThreshold);
+    QVERIFY(!hint->isVisible());
+
+    // 2,001 are: the hint names the folder, under the index choice.
+    clickButton(dlg, QStringLiteral("addButton"));
+    QVERIFY(counted.wait(10000));
+    QCOMPARE(counted.takeFirst().at(0).toString(), big);
+    QVERIFY(hint->isVisible());
+    QCOMPARE(hint->text(), QStringLiteral("提示：big 有超过 2000 个子目录，建议选用分页索引，"
+                                          "查看器只加载视野内的瓦片。"));
+    QVERIFY(hint->y() > proxy->y());
+    QVERIFY(renders(*hint, hint->text()));
+    dlg.grab().save(screenshotPath(QStringLiteral("main_dialog_paged_hint")));
+
+    // Chosen already: nothing to suggest; back to the proxy index, the hint returns.
+    paged->click();
+    QVERIFY(!hint->isVisible());
+    proxy->click();
+    QVERIFY(hint->isVisible());
+
+    // The big folder removed, the hint goes; listed again, it comes back without a recount.
+    auto* list = dlg.findChild<QListWidget*>(QStringLiteral("folderList"));
+    list->setCurrentRow(static_cast<int>(dlg.folders().indexOf(big)));
+    clickButton(dlg, QStringLiteral("deleteButton"));
+    QCOMPARE(dlg.folders(), QStringList{atThreshold});
+    QVERIFY(!hint->isVisible());
+    dlg.setFolderChooser(oneAtATime({big}));
+    clickButton(dlg, QStringLiteral("addButton"));
+    QVERIFY(hint->isVisible());
+    QVERIFY(counted.isEmpty());
 }
 
 void MainDialogTest::replaceIsAskedAndAnswered() {

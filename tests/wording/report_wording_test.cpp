@@ -177,6 +177,17 @@ TEST(ChineseWording, OriginsAndReplaceQuestions) {
               "导出时发生意外错误，未能完成：vector::reserve\n目录列表未改动。");
 }
 
+TEST(ChineseWording, PagedIndexHintNamesTheFirstBigFolderAndCountsTheRest) {
+    EXPECT_EQ(PagedIndexHint({Utf8Path("/测区/甲")}),
+              "提示：甲 有超过 2000 个子目录，建议选用分页索引，查看器只加载视野内的瓦片。");
+    // A trailing separator still gives the folder's name; a root is shown whole.
+    EXPECT_TRUE(Contains(PagedIndexHint({Utf8Path("/测区/甲/")}), "提示：甲 有超过 2000 个"));
+    EXPECT_TRUE(Contains(PagedIndexHint({Utf8Path("/")}), Native("提示：/ 有超过")));
+    EXPECT_EQ(PagedIndexHint({Utf8Path("/测区/乙"), Utf8Path("/测区/甲"), Utf8Path("/丙")}),
+              "提示：乙 等 3 个目录各有超过 2000 个子目录，建议选用分页索引，"
+              "查看器只加载视野内的瓦片。");
+}
+
 FolderReport Written(const char* folder, std::vector<std::string> entries) {
     FolderReport report;
     report.folder = Utf8Path(folder);

@@ -6,6 +6,7 @@
 
 #include "export/export_run.h"
 #include "export/scan/folder_identity.h"
+#include "export/scan/subfolder_scan.h"
 #include "wording/text.h"
 
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -34,6 +36,8 @@ using brindle::win32::WideFromUtf8;
 constexpr UINT WM_APP_PROGRESS = WM_APP + 1; // a newer ExportProgress waits in RunShared
 constexpr UINT WM_APP_DONE = WM_APP + 2;     // the report waits in RunShared
 constexpr UINT WM_APP_CONFIRM = WM_APP + 3;  // sent: lParam is the Problem; returns IDYES/IDNO
+// Posted to the main dialog: a count of a listed folder's subfolders waits in its queue.
+constexpr UINT WM_APP_COUNTED = WM_APP + 4;
 
 std::wstring T(const char* utf8) {
     return WideFromUtf8(utf8);
@@ -384,6 +388,8 @@ public:
     explicit MainDialog(std::vector<std::wstring> initialFolders)
         : m_initialFolders(std::move(initialFolders)) {}
 
+    ~MainDialog() { stopCounting(); }
+
     static INT_PTR CALLBACK proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_INITDIALOG) {
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
@@ -432,6 +438,13 @@ private:
         case WM_DROPFILES:
             addDropped(reinterpret_cast<HDROP>(wParam));
             return TRUE;
+        case WM_APP_COUNTED:
+            takeCounts();
+            return TRUE;
+        case WM_DESTROY:
+            // No count may post to the window once it is gone.
+            stopCounting();
+            return FALSE;
         case WM_COMMAND:
             return command(LOWORD(wParam), HIWORD(wParam));
         }
@@ -449,6 +462,11 @@ private:
         case IDC_FOLDER_LIST:
             if (code == LBN_SELCHANGE || code == LBN_SELCANCEL)
                 updateDeleteButton();
+            return TRUE;
+        case IDC_PROXY_INDEX:
+        case IDC_PAGED_INDEX:
+            if (code == BN_CLICKED)
+                updatePagedHint();
             return TRUE;
         case IDOK:
             exportFolders();
@@ -476,8 +494,65 @@ private:
             updateDeleteButton();
         } else {
             SendMessageW(list(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+            countSubfolders(folder);
         }
         m_lastFolder = folder;
+    }
+
+    // Counts the folder's subfolders, no further than one past the hint's threshold, on a
+    // thread of its own: a folder on a network share can take seconds to list. A folder
+    // listed again was counted before.
+    void countSubfolders(const std::wstring& folder) {
+        if (m_subfolderCounts.count(folder)) {
+            updatePagedHint();
+            return;
+        }
+        m_subfolderCounts[folder] = std::nullopt;
+        m_counters.emplace_back([this, folder] {
+            const std::size_t counted = brindle::CountSubfolders(
+                folder, brindle::kPagedIndexAdvisedAbove + 1, &m_stopCounting);
+            {
+                const std::lock_guard<std::mutex> lock(m_countedMutex);
+                m_counted.emplace_back(folder, counted);
+            }
+            PostMessageW(m_dialog, WM_APP_COUNTED, 0, 0);
+        });
+    }
+
+    void takeCounts() {
+        std::vector<std::pair<std::wstring, std::size_t>> counted;
+        {
+            const std::lock_guard<std::mutex> lock(m_countedMutex);
+            counted.swap(m_counted);
+        }
+        for (auto& [folder, subfolders] : counted)
+            m_subfolderCounts[folder] = subfolders;
+        updatePagedHint();
+    }
+
+    void stopCounting() {
+        m_stopCounting = true;
+        for (std::thread& counter : m_counters)
+            if (counter.joinable())
+                counter.join();
+    }
+
+    // Suggests the paged index while the proxy index is chosen for a listed folder of many
+    // tiles.
+    void updatePagedHint() {
+        std::vector<std::filesystem::path> big;
+        if (IsDlgButtonChecked(m_dialog, IDC_PROXY_INDEX) == BST_CHECKED) {
+            for (const std::filesystem::path& folder : folders()) {
+                const auto counted = m_subfolderCounts.find(folder.native());
+                if (counted != m_subfolderCounts.end() && counted->second &&
+                    *counted->second > brindle::kPagedIndexAdvisedAbove)
+                    big.push_back(folder);
+            }
+        }
+        HWND hint = GetDlgItem(m_dialog, IDC_INDEX_HINT);
+        if (!big.empty())
+            SetWindowTextW(hint, brindle::win32::PagedIndexHint(big).c_str());
+        ShowWindow(hint, big.empty() ? SW_HIDE : SW_SHOW);
     }
 
     static int CALLBACK browseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
@@ -535,6 +610,7 @@ private:
         if (selected != LB_ERR)
             SendMessageW(list(), LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
         updateDeleteButton();
+        updatePagedHint();
     }
 
     void updateDeleteButton() {
@@ -595,6 +671,13 @@ private:
     HWND m_dialog = nullptr;
     Layout m_layout;
     std::wstring m_lastFolder; // for this session only
+    // Each listed folder's subfolders, counted as far as the hint needs; empty while the
+    // count runs. Counts are handed over through m_counted.
+    std::map<std::wstring, std::optional<std::size_t>> m_subfolderCounts;
+    std::vector<std::thread> m_counters;
+    std::atomic<bool> m_stopCounting{false};
+    std::mutex m_countedMutex;
+    std::vector<std::pair<std::wstring, std::size_t>> m_counted;
 };
 
 } // namespace

@@ -42,6 +42,10 @@ std::wstring ReplaceQuestion(const Problem& why) {
     return WideFromUtf8(wording::ReplaceQuestion(why));
 }
 
+std::wstring PagedIndexHint(const std::vector<std::filesystem::path>& bigFolders) {
+    return WideFromUtf8(wording::PagedIndexHint(bigFolders));
+}
+
 std::wstring RunOutOfMemory() {
     return WideFromUtf8(wording::RunOutOfMemory());
 }

@@ -44,6 +44,40 @@ TEST(ListSubfolders, AnUnreadableFolderGivesNothingAndSaysWhy) {
     EXPECT_EQ(fs::current_path(), before);
 }
 
+TEST(CountSubfolders, CountsWhatListSubfoldersListsUpToTheLimit) {
+    test::TempDir dir;
+    for (const char* name : {"a", "b", ".hidden", "c/deeper", "d", "e"})
+        fs::create_directories(dir / name);
+    test::WriteText(dir / "file.txt", "not a folder");
+    test::WriteText(dir / "a" / "root.osgb", "");
+    const std::size_t listed = ListSubfolders(dir.path()).size();
+    ASSERT_EQ(listed, 6u);
+
+    std::error_code error;
+    EXPECT_EQ(CountSubfolders(dir.path(), 100, nullptr, &error), listed);
+    EXPECT_FALSE(error);
+    // Exactly as many as there are, one short, and none asked for.
+    EXPECT_EQ(CountSubfolders(dir.path(), listed), listed);
+    EXPECT_EQ(CountSubfolders(dir.path(), listed - 1), listed - 1);
+    EXPECT_EQ(CountSubfolders(dir.path(), 0), 0u);
+}
+
+TEST(CountSubfolders, StopsWhenToldAndSaysWhyAFolderCannotBeCounted) {
+    test::TempDir dir;
+    for (const char* name : {"a", "b", "c"})
+        fs::create_directories(dir / name);
+    const std::atomic<bool> stop{true};
+    EXPECT_EQ(CountSubfolders(dir.path(), 100, &stop), 0u);
+
+    std::error_code error;
+    EXPECT_EQ(CountSubfolders(dir / "missing", 100, nullptr, &error), 0u);
+    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+    test::WriteText(dir / "file", "x");
+    error.clear();
+    EXPECT_EQ(CountSubfolders(dir / "file", 100, nullptr, &error), 0u);
+    EXPECT_TRUE(error);
+}
+
 TEST(SubfolderNameLess, IgnoresCaseFirstThenComparesBytes) {
     EXPECT_TRUE(SubfolderNameLess("Tile_01", "tile_02"));
     EXPECT_TRUE(SubfolderNameLess("TILE", "tile"));
