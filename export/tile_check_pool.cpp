@@ -90,7 +90,7 @@ TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& progr
     for (unsigned i = 0; i < std::max(1u, wanted); ++i)
         workers_.push_back(std::make_unique<WorkerProcess>(program));
     queue_ = TileCheckQueue(readAheadPolicy_.rounds * workers_.size());
-    // The workers start while the run's thread scans the folders.
+    // The workers' threads wait for tiles, or for startWorkers(), to start their workers.
     for (auto& worker : workers_)
         threads_.emplace_back([this, w = worker.get()] { work(*w); });
     threads_.emplace_back([this] { readAhead(); });
@@ -119,7 +119,10 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     folder.outcomes.resize(tiles);
     folder.bounds.resize(tiles);
     folder.rechecked.assign(tiles, false);
+    folder.rootFacts.resize(tiles);
+    folder.followsOthers.assign(tiles, false);
     folder.remaining = tiles;
+    workersWanted_ = workersWanted_ || tiles > 0;
     folders_.push_back({std::move(folder), false});
     queue_.add(handle, tiles);
     progress_.subfolderCount += tiles;
@@ -135,6 +138,18 @@ void TileCheckPool::finish() {
     notify();
     changed_.notify_all();
     aheadWanted_.notify_all();
+}
+
+void TileCheckPool::startWorkers() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    workersWanted_ = true;
+    changed_.notify_all();
+}
+
+bool TileCheckPool::workWanted() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return workersWanted_ || ending_ || queue_.closed(); });
+    return workersWanted_ && !ending_;
 }
 
 std::optional<FolderWork> TileCheckPool::waitFor(std::size_t folder) {
@@ -175,6 +190,8 @@ std::optional<TileCheckPool::Task> TileCheckPool::next() {
 }
 
 void TileCheckPool::work(WorkerProcess& worker) {
+    if (!workWanted())
+        return;
     worker.start();
     while (const std::optional<Task> task = next()) {
         if (IsCancelled(options_)) {
@@ -193,6 +210,8 @@ void TileCheckPool::work(WorkerProcess& worker) {
         folder.outcomes[task->job.tile] = std::move(checked.outcome);
         folder.bounds[task->job.tile] = checked.bound;
         folder.rechecked[task->job.tile] = checked.rechecked;
+        folder.rootFacts[task->job.tile] = checked.facts;
+        folder.followsOthers[task->job.tile] = checked.followsOthers;
         if (checked.workersFailed)
             folder.workersFailed = std::move(checked.workersFailed);
         ++progress_.subfoldersDone;
@@ -236,6 +255,7 @@ TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& t
     const fs::path& probe = task.root;
     std::error_code ec;
     const FileFacts facts = LookAt(probe, ec);
+    checked.facts = facts;
     if (ec) {
         checked.outcome = Outcome(TileStatus::LoadFailed, ec);
         return checked;
@@ -286,6 +306,7 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
     switch (worker.exchange(request, deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
         checked.bound = reply.bound;
+        checked.followsOthers = reply.followsOthers;
         return OutcomeOfReply(reply, request);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);

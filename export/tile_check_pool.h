@@ -52,6 +52,10 @@ struct FolderWork {
     std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
     std::vector<TileBound> bounds;          // for a paged index
     std::vector<bool> rechecked;            // reached its memory ceiling and was checked again
+    // The root file as it was just before its check, and whether the check followed files it
+    // names: a verdict is worth keeping only while the file stays so, and rests on it alone.
+    std::vector<FileFacts> rootFacts;
+    std::vector<bool> followsOthers;
     std::size_t remaining = 0;
     std::optional<Problem> workersFailed;
 };
@@ -88,6 +92,11 @@ public:
     // queue is done.
     void finish();
 
+    // Starts the workers now, before any tile is queued, as there will be tiles to check.
+    // Without it they start with the first folder added that has tiles, and a run with none
+    // to check starts none.
+    void startWorkers();
+
     // Waits until the folder is checked and hands it back; nothing when the run was cancelled
     // first, or when it was handed back before.
     std::optional<FolderWork> waitFor(std::size_t folder);
@@ -113,10 +122,15 @@ private:
         LeftOutSubfolder outcome;
         TileBound bound;
         bool rechecked = false;
+        FileFacts facts;
+        bool followsOthers = false;
         std::optional<Problem> workersFailed;
     };
 
     std::optional<Task> next();
+
+    // Waits until a worker is wanted; false when the pool ends, or its queue without any tile.
+    bool workWanted();
 
     void work(WorkerProcess& worker);
 
@@ -157,6 +171,7 @@ private:
     std::size_t checking_ = 0;            // checks running now
     bool checkingAlone_ = false;          // a check runs alone, or waits to
     bool scanned_ = false;
+    bool workersWanted_ = false;
     bool ending_ = false;
     bool stopped_ = false;
     std::vector<std::thread> threads_;
