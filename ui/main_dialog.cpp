@@ -7,6 +7,8 @@
 #include "report_text.h"
 #include "results_dialog.h"
 
+#include "export/cache/verdict_cache.h"
+
 #include <QAction>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -243,6 +245,7 @@ void CBrindleDlg::OnExport() {
 
     brindle::ExportOptions options;
     options.cancel = &cancel;
+    options.verdictCache = brindle::DefaultVerdictCacheFolder();
     options.index =
         m_pagedIndex->isChecked() ? brindle::IndexKind::Paged : brindle::IndexKind::Proxy;
     options.progress = [this](const brindle::ExportProgress& step) {
