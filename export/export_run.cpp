@@ -36,8 +36,8 @@ bool IsSafeEntryName(const std::string& name) {
 // link: listing it would make the index name itself, and a viewer would recurse without end.
 // Only a link can lead there, so only links cost more than one look. Both paths are resolved
 // the same way, so they compare equal exactly when they name one folder.
-bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& resolvedFolder) {
-    if (resolvedFolder.empty() || !IsLink(subfolder))
+bool LeadsToAnAncestor(const fs::path& subfolder, bool isLink, const fs::path& resolvedFolder) {
+    if (resolvedFolder.empty() || !isLink)
         return false;
     std::error_code ec;
     const fs::path target = ResolvedPath(subfolder, ec);
@@ -73,25 +73,31 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
     const TileLayout layout = LayoutOf(folder);
     scan.entryPrefix = layout.entryPrefix;
     std::error_code ec;
-    const std::vector<fs::path> subfolders = ListSubfolders(layout.tileFolder, &ec);
+    std::vector<bool> links;
+    std::vector<fs::path> subfolders = ListSubfolders(layout.tileFolder, &ec, &links);
     if (ec) {
         report.error = Problem{ProblemKind::FolderUnreadable, layout.tileFolder, ec};
         return;
     }
     const fs::path resolvedFolder = ResolvedPath(layout.tileFolder, ec);
     work.ownIndex = LookAt(report.indexFile, ec);
-    for (const fs::path& subfolder : subfolders) {
+    work.tiles.reserve(subfolders.size());
+    work.roots.reserve(subfolders.size());
+    work.rootFacts.reserve(subfolders.size());
+    for (std::size_t i = 0; i < subfolders.size(); ++i) {
+        fs::path& subfolder = subfolders[i];
         const std::optional<std::string> name = NameText(subfolder.filename());
         if (!name || !IsSafeEntryName(*name)) {
             report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0, {}});
             continue;
         }
-        if (LeadsToAnAncestor(subfolder, resolvedFolder)) {
+        if (LeadsToAnAncestor(subfolder, links[i], resolvedFolder)) {
             report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}});
             continue;
         }
         std::error_code rootError;
-        const fs::path root = FindTileRoot(subfolder, rootError);
+        FileFacts rootFacts;
+        fs::path root = FindTileRoot(subfolder, rootError, &rootFacts);
         if (root.empty()) {
             const bool block = LooksLikeBlock(subfolder);
             if (block)
@@ -100,8 +106,11 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
             scan.noRoot.push_back({subfolder.filename(), TileStatus::NoRootFile, {}, 0, {}});
             continue;
         }
-        work.tiles.push_back(subfolder);
-        work.roots.push_back(root);
+        // A block has thousands of subfolders: their paths are moved, not copied.
+        work.tiles.push_back(std::move(subfolder));
+        work.roots.push_back(std::move(root));
+        // What the cache compares its stamps with; each check takes its own look.
+        work.rootFacts.push_back(rootFacts);
     }
 }
 

@@ -11,9 +11,10 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-// The key of a tile's root file in its folder's cache: "<subfolder>/<root file>".
+// The key of a tile's root file in its folder's cache: "<subfolder>/<root file>", in the
+// protocol's text for paths.
 std::string TileKey(const fs::path& tile, const fs::path& root) {
-    return RequestPathText(tile.filename() / root.filename());
+    return RequestPathText(tile.filename()) + '/' + RequestPathText(root.filename());
 }
 
 // The folder's own index has a key no tile's can have: one without a folder.
@@ -102,6 +103,7 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     work.rootFacts.resize(tiles);
     work.followsOthers.assign(tiles, false);
     toCheck_.clear();
+    left.rootFacts.reserve(tiles);
     for (std::size_t i = 0; i < tiles; ++i) {
         std::optional<FileVerdicts> found;
         if (cache_.loaded())
@@ -110,8 +112,11 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
                       (!wantBound || !found->tile->loads ||
                        found->tile->bound.kind != TileBound::Kind::NotAsked);
         if (usable) {
+            // The scan's look, where it took one.
             std::error_code ec;
-            const FileFacts now = LookAt(work.roots[i], ec);
+            FileFacts now = work.rootFacts[i];
+            if (now.type == fs::file_type::none)
+                now = LookAt(work.roots[i], ec);
             // A root that is the folder's own index is the pool's to tell.
             usable = !ec && Unchanged(found->file, now) && !SameFile(now, work.ownIndex);
             if (usable)
@@ -121,6 +126,7 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
             toCheck_.push_back(i);
             left.tiles.push_back(work.tiles[i]);
             left.roots.push_back(work.roots[i]);
+            left.rootFacts.push_back(work.rootFacts[i]);
             continue;
         }
         fromCache_[i] = true;
