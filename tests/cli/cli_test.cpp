@@ -36,9 +36,12 @@ std::string Quote(const std::string& argument) {
     return quoted + "'";
 }
 
-// The program speaks English whatever the locale of the one running the tests.
-constexpr char kEnglish[] = "LC_ALL=C BRINDLE_LANG=";
-constexpr char kChinese[] = "LC_ALL= LC_MESSAGES= LANG=zh_CN.UTF-8 BRINDLE_LANG=";
+// The program speaks English whatever the locale of the one running the tests. It keeps no
+// verdicts either, having no cache folder, unless a test gives it one: a run then would
+// check only the tiles changed since the last, and say so.
+constexpr char kEnglish[] = "LC_ALL=C BRINDLE_LANG= XDG_CACHE_HOME= HOME=";
+constexpr char kChinese[] =
+    "LC_ALL= LC_MESSAGES= LANG=zh_CN.UTF-8 BRINDLE_LANG= XDG_CACHE_HOME= HOME=";
 
 // Runs the program to its end under the `locale` variables; `redirect` is appended to the
 // shell command (e.g. ">/dev/full"), in which case nothing is read from its standard output.
