@@ -52,8 +52,9 @@ struct FolderWork {
     std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
     std::vector<TileBound> bounds;          // for a paged index
     std::vector<bool> rechecked;            // reached its memory ceiling and was checked again
-    // The root file as it was just before its check, and whether the check followed files it
-    // names: a verdict is worth keeping only while the file stays so, and rests on it alone.
+    // The root file as the scan saw it, then as it was just before its check; and whether the
+    // check followed files it names. A verdict is worth keeping only while the file stays as
+    // it was before the check, and only when it rests on that file alone.
     std::vector<FileFacts> rootFacts;
     std::vector<bool> followsOthers;
     std::size_t remaining = 0;

@@ -314,7 +314,7 @@ TEST(CachedVerdicts, ACacheOfAnotherCheckerOrModeIsIgnored) {
     EXPECT_EQ(Export(block, limits).cached, 0u);
 
     // A worker program of another build: another file.
-    const fs::path copy = dir / WorkerProgramName();
+    const fs::path copy = dir.path() / WorkerProgramName();
     fs::copy_file(DefaultWorkerProgram(), copy);
     ExportOptions other = Cached(cache);
     other.workerProgram = copy;
