@@ -280,8 +280,8 @@ TEST(CachedVerdicts, ADamagedOrMissingCacheIsIgnoredAndReplaced) {
     const fs::path other = MakeBlock(dir / "other");
     LetSettle();
     Export(other, Cached(cache));
-    fs::copy_file(VerdictCacheFileFor(cache, fs::absolute(other)), file,
-                  fs::copy_options::overwrite_existing);
+    fs::remove(file);
+    fs::copy_file(VerdictCacheFileFor(cache, fs::absolute(other)), file);
     EXPECT_EQ(Export(block, Cached(cache)).cached, 0u);
 
     fs::remove_all(cache);
