@@ -4,6 +4,7 @@
 // measures the peak memory of the exporter and its workers. Run through ./bench.sh.
 #include "bench/address_space_ceiling.h"
 #include "bench/bench_data.h"
+#include "bench/cache_block.h"
 #include "bench/exporter_run.h"
 #include "bench/in_process_validation.h"
 #include "bench/index_listing.h"
@@ -46,6 +47,8 @@ constexpr double kIsolationTarget = 0.10;   // workers against threads, on the b
 constexpr double kSmallTilesTarget = 1.3;   // workers against threads, on small tiles
 constexpr double kColdTarget = 1.5;         // cold export against the cold read floor
 constexpr double kMemoryTargetMiB = 1536.0; // any one process of the run
+constexpr double kUnchangedTarget = 20.0;   // first run against an unchanged re-run, cached
+constexpr double kTouchedTarget = 10.0;     // first run against a re-run with 1% touched
 constexpr std::uint64_t kBaselineCeiling = std::uint64_t{2} << 30;
 constexpr int kMemoryRuns = 2; // sampled runs, apart from the timed ones
 
@@ -118,9 +121,14 @@ double TimeBaseline(const std::vector<fs::path>& probes, std::set<fs::path>& loa
     return SecondsSince(start);
 }
 
+// The runs check every tile unless `cached`: the verdict cache would otherwise answer for
+// all but the first.
 std::vector<std::string> ExportArguments(unsigned jobs, const std::vector<fs::path>& folders,
-                                         bool quiet = true) {
+                                         bool quiet = true, bool cached = false) {
     std::vector<std::string> args = {"-j", std::to_string(jobs)};
+    if (!cached) {
+        args.push_back("--no-cache");
+    }
     if (quiet) {
         args.insert(args.begin(), "-q");
     }
@@ -157,6 +165,8 @@ struct Settings {
     int runs = 5;
     int smallTiles = 10000;
     int coldRuns = 3;
+    int cacheTiles = 10000;
+    bool cacheOnly = false;
 };
 
 struct Data {
@@ -213,6 +223,9 @@ struct Results {
     double fullyColdExport = 0;
     double coldFloorMiB = 0;
     double memoryTreeMiB = 0, memoryExporterMiB = 0, memoryWorkersMiB = 0;
+    double cacheFirst = 0;
+    Timings cacheUnchanged, cacheTouched;
+    bool cacheIdentical = true;
 };
 
 void MeasureBlock(const Settings& settings, const Data& data, unsigned cores, Results& results) {
@@ -357,6 +370,69 @@ void MeasureColdCache(const Settings& settings, const Data& data, unsigned cores
               << " " << Fixed(results.fullyColdExport, 3) << " s (one run)\n";
 }
 
+// The verdict cache: a block of real-size tiles exported three ways, each after the one
+// before, the index of the last run left in place as a user's re-run finds it: the first run
+// with an empty cache, re-runs with nothing changed, and re-runs with the same 1% of the tiles
+// rewritten (their bytes the same, their stamps new).
+void MeasureVerdictCache(const Settings& settings, unsigned cores, Results& results) {
+    const fs::path block =
+        brindle::bench::PrepareCacheBlock(settings.dataRoot, settings.cacheTiles);
+    const std::vector<fs::path> tiles = brindle::bench::CacheBlockTiles(block);
+    const fs::path cache = settings.dataRoot / "verdict-cache";
+    const fs::path log = settings.dataRoot / "export-cache.log";
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    const std::vector<std::string> args = ExportArguments(cores, {block}, true, true);
+    std::string reference;
+    const auto exportOnce = [&](Timings* timings) {
+        const ExporterRun run = brindle::bench::RunExporter(args, log);
+        if (run.exitCode != 0) {
+            std::cerr << brindle::bench::ReadFileBytes(log);
+            throw std::runtime_error("brindle-export on the cache block exited with " +
+                                     std::to_string(run.exitCode));
+        }
+        const std::string index = brindle::bench::ReadFileBytes(block / "root.osgb");
+        if (reference.empty()) {
+            reference = index;
+        }
+        results.cacheIdentical = results.cacheIdentical && index == reference;
+        if (timings) {
+            timings->add(run.seconds, run.cpuSeconds);
+        }
+        return run.seconds;
+    };
+    std::uintmax_t bytes = 0;
+    for (const auto& tile : tiles) {
+        bytes += fs::file_size(tile);
+    }
+    brindle::bench::ReadFiles(tiles);
+    fs::remove_all(cache);
+    fs::remove(block / "root.osgb");
+    results.cacheFirst = exportOnce(nullptr);
+    for (int i = 0; i < settings.runs; ++i) {
+        exportOnce(&results.cacheUnchanged);
+    }
+    // The same tiles each time: a tile changed just before a run is checked, and its verdict
+    // is kept only once it has settled, so other tiles would add up.
+    std::vector<fs::path> touched;
+    for (std::size_t i = 0; i < tiles.size(); i += 100) {
+        touched.push_back(tiles[i]);
+    }
+    for (int i = 0; i < settings.runs; ++i) {
+        for (const auto& tile : touched) {
+            brindle::bench::Rewrite(tile);
+        }
+        exportOnce(&results.cacheTouched);
+    }
+    std::cout << "verdict cache, " << tiles.size() << " tiles of "
+              << Fixed(static_cast<double>(bytes) / static_cast<double>(tiles.size()) / 1024.0, 0)
+              << " KB on average (" << Fixed(static_cast<double>(bytes) / kMiB, 0)
+              << " MB), brindle-export -j " << cores << ": first run, empty cache "
+              << Fixed(results.cacheFirst, 2) << " s\n";
+    std::cout << "verdict cache, re-run unchanged: " << results.cacheUnchanged.describe() << "\n";
+    std::cout << "verdict cache, re-run with " << touched.size()
+              << " tiles rewritten: " << results.cacheTouched.describe() << "\n";
+}
+
 // The hostile tile's line among the left-out tiles of brindle-export's output.
 std::string HostileEntry(const std::string& output) {
     const std::size_t at = output.find("Hostile_Tile: ");
@@ -423,8 +499,26 @@ void PrintVerdicts(const Results& r, unsigned cores, std::size_t folders) {
     Verdict(r.inProcessAgrees, "in-process validation loads exactly the tiles the baseline loads");
 }
 
+void PrintCacheVerdicts(const Results& r) {
+    const double unchanged = r.cacheFirst / r.cacheUnchanged.best();
+    const double touched = r.cacheFirst / r.cacheTouched.best();
+    Verdict(unchanged >= kUnchangedTarget,
+            "verdict cache: unchanged re-run at least " + Fixed(kUnchangedTarget, 0) +
+                "x faster than the first run: " + Fixed(unchanged, 1) + "x");
+    Verdict(touched >= kTouchedTarget,
+            "verdict cache: re-run with 1% touched at least " + Fixed(kTouchedTarget, 0) +
+                "x faster than the first run: " + Fixed(touched, 1) + "x");
+    Verdict(r.cacheIdentical, "verdict cache: index byte-identical in every run");
+}
+
 int RunBench(const Settings& settings) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    if (settings.cacheOnly) {
+        Results results;
+        MeasureVerdictCache(settings, cores, results);
+        PrintCacheVerdicts(results);
+        return 0;
+    }
     const Data data = PrepareData(settings, cores);
     Results results;
     MeasureBlock(settings, data, cores, results);
@@ -432,8 +526,10 @@ int RunBench(const Settings& settings) {
     MeasureFixedCost(settings, data, cores);
     MeasureColdCache(settings, data, cores, results);
     MeasureMemory(settings, data, cores, results);
+    MeasureVerdictCache(settings, cores, results);
     std::cout << "load average at the end: " << LoadAverage() << "\n";
     PrintVerdicts(results, cores, data.block.size());
+    PrintCacheVerdicts(results);
     return 0;
 }
 
@@ -444,7 +540,8 @@ int main(int argc, char** argv) {
     Settings settings;
     bool quick = std::getenv("BRINDLE_BENCH_QUICK") != nullptr;
     app.add_flag("--quick", quick,
-                 "Small data sets (2 folders x 20 tiles, 2000 small tiles, 3 runs); also "
+                 "Small data sets (2 folders x 20 tiles, 2000 small tiles, 1000 tiles for the "
+                 "verdict cache, 3 runs); also "
                  "BRINDLE_BENCH_QUICK");
     app.add_option("--folders", settings.data.folders, "Block folders to generate")
         ->capture_default_str()
@@ -461,6 +558,11 @@ int main(int argc, char** argv) {
     app.add_option("--cold-runs", settings.coldRuns, "Timed cold runs of each; the best counts")
         ->capture_default_str()
         ->check(CLI::Range(1, 20));
+    app.add_option("--cache-tiles", settings.cacheTiles,
+                   "Real-size tiles in the verdict cache's block")
+        ->capture_default_str()
+        ->check(CLI::Range(100, 100000));
+    app.add_flag("--cache-only", settings.cacheOnly, "Measure the verdict cache only");
     app.add_option("--data", settings.dataRoot, "Where generated data is kept")
         ->capture_default_str();
     CLI11_PARSE(app, argc, argv);
@@ -478,6 +580,9 @@ int main(int argc, char** argv) {
         }
         if (app.count("--cold-runs") == 0) {
             settings.coldRuns = 1;
+        }
+        if (app.count("--cache-tiles") == 0) {
+            settings.cacheTiles = 1000;
         }
     }
     settings.data.threads = std::max(1u, std::thread::hardware_concurrency());

@@ -26,7 +26,7 @@ _brindle_export() {
         return
     fi
     if [[ "$cur" == -* ]]; then
-        COMPREPLY=($(compgen -W "-j --jobs --dry-run --verify --force --strict --json -q --quiet
+        COMPREPLY=($(compgen -W "-j --jobs --dry-run --verify --force --strict --no-cache --json -q --quiet
             --progress= --index= --version -h --help" -- "$cur"))
         [[ ${#COMPREPLY[@]} -eq 1 && "${COMPREPLY[0]}" == *= ]] && compopt -o nospace
         return

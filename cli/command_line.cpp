@@ -104,6 +104,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CommandLi
     app.add_flag("--force", line.force, help.force);
     app.add_flag("--verify", line.verify, help.verify);
     app.add_flag("--strict", line.strict, help.strict);
+    app.add_flag("--no-cache", line.noCache, help.noCache);
     app.add_option("--index", raw.index, help.index)->type_name("KIND");
     app.add_flag("--json", line.json, help.json);
     app.add_flag("-q,--quiet", line.quiet, help.quiet);

@@ -31,7 +31,8 @@ struct CommandLine {
     bool json = false;
     bool strict = false;
     bool force = false;
-    bool verify = false; // check the folders' existing indexes instead of writing new ones
+    bool verify = false;  // check the folders' existing indexes instead of writing new ones
+    bool noCache = false; // check every tile; keep no verdicts for the next run
     ProgressStyle progress = ProgressStyle::Auto;
     IndexKind index = IndexKind::Proxy;
 };

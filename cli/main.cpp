@@ -4,6 +4,7 @@
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
 #include "cli/user_language.h"
+#include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
 #include "export/index_verify.h"
 #include "export/system/heap_reuse.h"
@@ -141,6 +142,8 @@ ExportOptions OptionsFor(const CommandLine& line) {
     options.jobs = line.jobs;
     options.dryRun = line.dryRun;
     options.index = line.index;
+    if (!line.noCache)
+        options.verdictCache = DefaultVerdictCacheFolder();
     if (line.force)
         options.confirmReplace = [](const Problem&) { return true; };
     return options;
@@ -154,6 +157,7 @@ RunSettings SettingsFor(const CommandLine& line) {
     settings.force = line.force;
     settings.strict = line.strict;
     settings.index = line.index;
+    settings.verdictCache = !line.noCache;
     return settings;
 }
 

@@ -176,6 +176,7 @@ json FolderJson(const FolderReport& folder) {
     for (const LeftOutSubfolder& skipped : folder.leftOut)
         leftOut.push_back(LeftOutJson(skipped));
     object["left_out"] = std::move(leftOut);
+    object["cached_verdicts"] = folder.cachedVerdicts;
     json warnings = json::array();
     for (const Problem& warning : folder.warnings)
         warnings.push_back(ProblemJson(warning));
@@ -193,7 +194,8 @@ json TotalsJson(const ExportReport& report) {
             {"listed_twice", totals.listedTwice},
             {"entries", totals.entries},
             {"left_out", totals.leftOut},
-            {"warnings", totals.warnings}};
+            {"warnings", totals.warnings},
+            {"cached_verdicts", totals.cachedVerdicts}};
 }
 
 } // namespace
@@ -368,7 +370,8 @@ nlohmann::ordered_json ReportJson(const ExportReport& report, const RunSettings&
               {"dry_run", settings.dryRun},
               {"force", settings.force},
               {"strict", settings.strict},
-              {"index_kind", IndexKindName(settings.index)}}},
+              {"index_kind", IndexKindName(settings.index)},
+              {"verdict_cache", settings.verdictCache}}},
             {"folders", std::move(folders)},
             {"totals", TotalsJson(report)},
             {"cancelled", report.cancelled},

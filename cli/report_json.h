@@ -16,6 +16,7 @@ struct RunSettings {
     bool force = false;
     bool strict = false;
     IndexKind index = IndexKind::Proxy;
+    bool verdictCache = true; // false with --no-cache
 };
 
 // The whole run as one JSON document (docs/json-report.md describes its

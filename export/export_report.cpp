@@ -42,6 +42,7 @@ ReportTotals ExportReport::totals() const {
         totals.entries += folder.entries.size();
         totals.leftOut += folder.leftOut.size();
         totals.warnings += folder.warnings.size();
+        totals.cachedVerdicts += folder.cachedVerdicts;
     }
     return totals;
 }

@@ -160,6 +160,9 @@ struct FolderReport {
     std::vector<Problem> warnings;
     std::optional<Problem> error;
     std::filesystem::path firstListing; // for ListedTwice: the earlier listing, as listed
+    // Subfolders whose verdict came from the verdict cache, their root file unchanged since
+    // an earlier run checked it, instead of from a check in this run.
+    std::size_t cachedVerdicts = 0;
 };
 
 // How many folders a run's report holds in each status, and what they hold between them.
@@ -170,9 +173,10 @@ struct ReportTotals {
     std::size_t failed = 0;
     std::size_t cancelled = 0;
     std::size_t listedTwice = 0;
-    std::size_t entries = 0;  // index entries, over every folder
-    std::size_t leftOut = 0;  // subfolders left out, over every folder
-    std::size_t warnings = 0; // the folders' warnings (Problems), over every folder
+    std::size_t entries = 0;        // index entries, over every folder
+    std::size_t leftOut = 0;        // subfolders left out, over every folder
+    std::size_t warnings = 0;       // the folders' warnings (Problems), over every folder
+    std::size_t cachedVerdicts = 0; // subfolders' verdicts from the cache, over every folder
 };
 
 struct ExportReport {

@@ -1,5 +1,6 @@
 #include "export/export_run.h"
 
+#include "export/folder_verdicts.h"
 #include "export/fs/atomic_file.h"
 #include "export/fs/regular_file.h"
 #include "export/index/index_graph.h"
@@ -35,8 +36,8 @@ bool IsSafeEntryName(const std::string& name) {
 // link: listing it would make the index name itself, and a viewer would recurse without end.
 // Only a link can lead there, so only links cost more than one look. Both paths are resolved
 // the same way, so they compare equal exactly when they name one folder.
-bool LeadsToAnAncestor(const fs::path& subfolder, const fs::path& resolvedFolder) {
-    if (resolvedFolder.empty() || !IsLink(subfolder))
+bool LeadsToAnAncestor(const fs::path& subfolder, bool isLink, const fs::path& resolvedFolder) {
+    if (resolvedFolder.empty() || !isLink)
         return false;
     std::error_code ec;
     const fs::path target = ResolvedPath(subfolder, ec);
@@ -59,9 +60,10 @@ struct FolderScan {
     std::vector<fs::path> blocks;
     std::vector<LeftOutSubfolder> noRoot; // subfolders without a tile root
     bool subfoldersHoldTiles = false;     // some subfolder's subfolders hold tile roots
+    FolderVerdicts verdicts;              // the folder's verdict cache
 };
 
-void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) {
+void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, Look rootLook) {
     report.folder = folder;
     report.indexFile = folder / kRootFileName;
     FolderWork& work = scan.work;
@@ -71,25 +73,31 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
     const TileLayout layout = LayoutOf(folder);
     scan.entryPrefix = layout.entryPrefix;
     std::error_code ec;
-    const std::vector<fs::path> subfolders = ListSubfolders(layout.tileFolder, &ec);
+    std::vector<bool> links;
+    std::vector<fs::path> subfolders = ListSubfolders(layout.tileFolder, &ec, &links);
     if (ec) {
         report.error = Problem{ProblemKind::FolderUnreadable, layout.tileFolder, ec};
         return;
     }
     const fs::path resolvedFolder = ResolvedPath(layout.tileFolder, ec);
     work.ownIndex = LookAt(report.indexFile, ec);
-    for (const fs::path& subfolder : subfolders) {
+    work.tiles.reserve(subfolders.size());
+    work.roots.reserve(subfolders.size());
+    work.rootFacts.reserve(subfolders.size());
+    for (std::size_t i = 0; i < subfolders.size(); ++i) {
+        fs::path& subfolder = subfolders[i];
         const std::optional<std::string> name = NameText(subfolder.filename());
         if (!name || !IsSafeEntryName(*name)) {
             report.leftOut.push_back({subfolder.filename(), TileStatus::UnsafeName, {}, 0, {}});
             continue;
         }
-        if (LeadsToAnAncestor(subfolder, resolvedFolder)) {
+        if (LeadsToAnAncestor(subfolder, links[i], resolvedFolder)) {
             report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}});
             continue;
         }
         std::error_code rootError;
-        const fs::path root = FindTileRoot(subfolder, rootError);
+        FileFacts rootFacts;
+        fs::path root = FindTileRoot(subfolder, rootError, &rootFacts, rootLook);
         if (root.empty()) {
             const bool block = LooksLikeBlock(subfolder);
             if (block)
@@ -98,8 +106,11 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan) 
             scan.noRoot.push_back({subfolder.filename(), TileStatus::NoRootFile, {}, 0, {}});
             continue;
         }
-        work.tiles.push_back(subfolder);
-        work.roots.push_back(root);
+        // A block has thousands of subfolders: their paths are moved, not copied.
+        work.tiles.push_back(std::move(subfolder));
+        work.roots.push_back(std::move(root));
+        // What the cache compares its stamps with; each check takes its own look.
+        work.rootFacts.push_back(rootFacts);
     }
 }
 
@@ -184,10 +195,41 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
     return entries;
 }
 
+// What an existing index check's reply says of the file, when that rests on its bytes alone.
+ExistingVerdict LastingExistingVerdict(const CheckReply& reply) {
+    switch (reply.verdict) {
+    case CheckVerdict::IsIndex:
+        return ExistingVerdict::IsIndex;
+    case CheckVerdict::HoldsScene:
+        return ExistingVerdict::HoldsScene;
+    case CheckVerdict::DoesNotLoad:
+        return ExistingVerdict::DoesNotLoad;
+    default:
+        return ExistingVerdict::None;
+    }
+}
+
+std::optional<Problem> ProblemWithExisting(ExistingVerdict verdict, const fs::path& index) {
+    switch (verdict) {
+    case ExistingVerdict::IsIndex:
+    case ExistingVerdict::None:
+        break;
+    case ExistingVerdict::HoldsScene:
+        return Problem{ProblemKind::ExistingHoldsScene, index, {}};
+    case ExistingVerdict::DoesNotLoad:
+        return Problem{ProblemKind::ExistingUnreadable, index, {}};
+    }
+    return std::nullopt;
+}
+
 std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::path& index,
-                                         const ExportOptions& options) {
+                                         FolderVerdicts& verdicts, const ExportOptions& options) {
+    std::error_code ec;
+    const FileFacts before = LookAt(index, ec);
+    if (const std::optional<ExistingVerdict> known = verdicts.ownIndex(before))
+        return ProblemWithExisting(*known, index);
     const BoundedCheck check =
-        MakeCheck(CheckKind::ExistingIndex, index, FileSizeOrZero(index), options);
+        MakeCheck(CheckKind::ExistingIndex, index, ec ? 0 : before.size, options);
     CheckReply reply;
     switch (inspector.exchange(check.request, check.deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
@@ -199,6 +241,9 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
         return Problem{ProblemKind::WorkersUnavailable, WorkerProgramFor(options),
                        inspector.startError()};
     }
+    if (const ExistingVerdict lasting = LastingExistingVerdict(reply);
+        lasting != ExistingVerdict::None)
+        verdicts.keepOwnIndex(before, lasting);
     switch (reply.verdict) {
     case CheckVerdict::IsIndex:
     case CheckVerdict::Missing:
@@ -213,21 +258,26 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     }
 }
 
-// Asks the inspector whether `file` is an index; false for anything else, and when it cannot
-// tell (then the subfolder stays a tile, as it always was).
-bool IsIndexFile(WorkerProcess& inspector, const fs::path& file, const ExportOptions& options) {
+// Asks the cache, else the inspector, whether tile `tile`'s root `file` is an index; false for
+// anything else, and when it cannot tell (then the subfolder stays a tile, as it always was).
+bool IsIndexFile(WorkerProcess& inspector, const fs::path& file, std::size_t tile,
+                 FolderVerdicts& verdicts, const ExportOptions& options) {
+    if (const std::optional<ExistingVerdict> known = verdicts.tileAsIndex(tile))
+        return *known == ExistingVerdict::IsIndex;
     const BoundedCheck check =
         MakeCheck(CheckKind::ExistingIndex, file, FileSizeOrZero(file), options);
     CheckReply reply;
-    return inspector.exchange(check.request, check.deadline, reply) ==
-               WorkerProcess::Outcome::Replied &&
-           reply.verdict == CheckVerdict::IsIndex;
+    if (inspector.exchange(check.request, check.deadline, reply) != WorkerProcess::Outcome::Replied)
+        return false;
+    verdicts.keepTileAsIndex(tile, LastingExistingVerdict(reply));
+    return reply.verdict == CheckVerdict::IsIndex;
 }
 
 // Why the folder's existing root.osgb must not be replaced by the new index, if it must not:
 // it is scene data (a tile folder listed by mistake) or it cannot be read. Only an index is
 // replaced.
 std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerProcess& inspector,
+                                            FolderVerdicts& verdicts,
                                             const ExportOptions& options) {
     std::error_code ec;
     const fs::file_status status = fs::status(report.indexFile, ec);
@@ -238,7 +288,7 @@ std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerPr
     // A folder in the way is not overwritten; the write fails and says why.
     if (fs::is_directory(status))
         return std::nullopt;
-    return VerdictOnExisting(inspector, report.indexFile, options);
+    return VerdictOnExisting(inspector, report.indexFile, verdicts, options);
 }
 
 // Why a folder whose index would name nothing gets none, with the likeliest cause.
@@ -257,9 +307,9 @@ bool Confirmed(const Problem& problem, const ExportOptions& options) {
 }
 
 std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const FolderScan* scan,
-                                            WorkerProcess& inspector,
+                                            WorkerProcess& inspector, FolderVerdicts& verdicts,
                                             const ExportOptions& options) {
-    std::optional<Problem> keep = ReasonToKeepExisting(report, inspector, options);
+    std::optional<Problem> keep = ReasonToKeepExisting(report, inspector, verdicts, options);
     if (keep && Confirmed(*keep, options))
         keep.reset();
     // An index that names nothing opens as an empty scene, which reads as success; only
@@ -283,9 +333,10 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const Fo
 
 // Writes `graph` as the folder's index once nothing stands in the way.
 void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const FolderScan* scan,
-                WorkerProcess& inspector, const ExportOptions& options, FolderReport& report) {
+                WorkerProcess& inspector, FolderVerdicts& verdicts, const ExportOptions& options,
+                FolderReport& report) {
     if (!report.error)
-        report.error = ProblemBeforeWriting(report, scan, inspector, options);
+        report.error = ProblemBeforeWriting(report, scan, inspector, verdicts, options);
     if (report.error) {
         report.status = FolderStatus::Failed;
         return;
@@ -301,6 +352,8 @@ void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const
     RemoveStaleTemporaryFiles(report.folder);
     const IndexWrite write = WriteIndexFile(graph.root(), report.indexFile);
     report.error = write.error;
+    if (write.placed.type == fs::file_type::regular)
+        verdicts.keepWrittenIndex(write.placed);
     if (write.warning)
         report.warnings.push_back(*write.warning);
     report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;
@@ -344,7 +397,8 @@ struct ProgressRelay {
 class Run {
 public:
     explicit Run(const ExportOptions& options)
-        : options_(options), program_(WorkerProgramFor(options)), inspector_(program_) {}
+        : options_(options), program_(WorkerProgramFor(options)), inspector_(program_),
+          setting_(options.verdictCache.empty() ? 0 : VerdictSetting(options)) {}
 
     // Exports `folders` in order, appending their reports to `out`: a folder of blocks comes
     // after its blocks. `master` is the folder of blocks they belong to, if any.
@@ -363,8 +417,10 @@ private:
     const Exported* exportedBefore(const fs::path& folder) const;
     void writeFolder(FolderScan& scan, int depth, FolderReport& report,
                      std::vector<FolderReport>& out);
-    void writeBlocks(const FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
+    void writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
                      FolderReport& report, std::vector<FolderReport>& out);
+    // Reads the folder's verdict cache into `scan`, when the run keeps one.
+    void loadVerdicts(const fs::path& folder, FolderScan& scan) const;
     ExportOptions poolOptions(bool nested);
 
     const ExportOptions& options_;
@@ -377,7 +433,15 @@ private:
     // A folder is exported once: a second write would replace the index the first wrote
     // while the tiles were checked against the old one.
     std::vector<Exported> exported_;
+    std::uint64_t setting_; // what the verdicts cached for this run were taken under
 };
+
+void Run::loadVerdicts(const fs::path& folder, FolderScan& scan) const {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(folder, ec);
+    if (!ec)
+        scan.verdicts = FolderVerdicts(options_.verdictCache, absolute, setting_);
+}
 
 const Run::Exported* Run::exportedBefore(const fs::path& folder) const {
     if (exported_.empty())
@@ -428,6 +492,11 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
     std::vector<FolderScan> scans(folders.size());
     const ExportOptions options = poolOptions(depth > 0);
     TileCheckPool pool(options, program_, progress);
+    const bool caching = !options_.verdictCache.empty();
+    // Without a cache every tile is checked: the workers start while the scan runs. With one,
+    // they start as soon as a folder turns out to have no cache, or tiles to check.
+    if (!caching)
+        pool.startWorkers();
     // The pool hands folders back by the order they were added in: handle i is folder i. A
     // repeated listing is queued empty, so that its handle keeps its place.
     for (std::size_t i = 0; i < folders.size(); ++i) {
@@ -436,8 +505,18 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
             pool.add(FolderWork{});
             continue;
         }
-        ScanFolder(folders[i], reports[i], scans[i]);
-        pool.add(std::move(scans[i].work));
+        if (caching) {
+            loadVerdicts(folders[i], scans[i]);
+            if (!scans[i].verdicts.loaded())
+                pool.startWorkers();
+        }
+        ScanFolder(folders[i], reports[i], scans[i],
+                   options_.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity);
+        if (caching && !reports[i].error)
+            pool.add(
+                scans[i].verdicts.takeCached(scans[i].work, options_.index == IndexKind::Paged));
+        else
+            pool.add(std::move(scans[i].work));
     }
     pool.finish();
 
@@ -447,7 +526,7 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
         std::optional<FolderWork> work = pool.waitFor(i);
         if (!work || IsCancelled(options_))
             break;
-        scans[i].work = std::move(*work);
+        scans[i].work = scans[i].verdicts.merge(std::move(*work));
         std::optional<fs::path> firstListing;
         if (firstListings[i] != i)
             firstListing = folders[firstListings[i]];
@@ -462,10 +541,15 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
             repeat.master = master;
             folder = std::move(repeat);
         } else {
-            if (folder.error)
+            if (folder.error) {
                 folder.status = FolderStatus::Failed;
-            else
+            } else {
+                folder.cachedVerdicts = scans[i].verdicts.cachedTiles();
                 writeFolder(scans[i], depth, folder, out);
+                // A cache that cannot be written costs the next run time, and nothing else.
+                if (folder.status != FolderStatus::Cancelled)
+                    scans[i].verdicts.save(scans[i].work);
+            }
             // Cancelled within its blocks, it was not exported, and may still be later.
             if (folder.status != FolderStatus::Cancelled)
                 exported_.push_back({folders[i], IdentifyFolder(folders[i]), folder.status});
@@ -499,7 +583,7 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
         if (work.outcomes[i].reason != TileStatus::Valid)
             continue;
         if (work.roots[i].filename() == kRootFileName && LooksLikeBlock(work.tiles[i]) &&
-            IsIndexFile(inspector_, work.roots[i], options_))
+            IsIndexFile(inspector_, work.roots[i], i, scan.verdicts, options_))
             blocks.push_back(work.tiles[i]);
         else
             tiles = true;
@@ -514,12 +598,12 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
     ApplyOrigin(graph_, origin_, report);
     const std::vector<PagedEntry> entries = RecordTiles(scan, report);
     report.error = work.workersFailed;
-    WriteIndex(graph_, entries, &scan, inspector_, options_, report);
+    WriteIndex(graph_, entries, &scan, inspector_, scan.verdicts, options_, report);
 }
 
 // A folder of blocks: each block is exported as if listed, then the folder's index names
 // their indexes, untranslated.
-void Run::writeBlocks(const FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
+void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
                       FolderReport& report, std::vector<FolderReport>& out) {
     // What is neither a block nor a tile is left out, as in any folder.
     for (const LeftOutSubfolder& subfolder : scan.noRoot)
@@ -570,7 +654,7 @@ void Run::writeBlocks(const FolderScan& scan, const std::vector<fs::path>& block
                          return SubfolderPathNameLess(a.name, b.name);
                      });
     IndexGraph graph;
-    WriteIndex(graph, entries, nullptr, inspector_, options_, report);
+    WriteIndex(graph, entries, nullptr, inspector_, scan.verdicts, options_, report);
 }
 
 } // namespace
@@ -593,6 +677,8 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
         return report;
     Run run(options);
     run.exportFolders(folders, {}, 0, report.folders);
+    if (!options.verdictCache.empty())
+        TrimVerdictCache(options.verdictCache, kVerdictCacheBudget);
     report.cancelled =
         std::any_of(report.folders.begin(), report.folders.end(),
                     [](const FolderReport& f) { return f.status == FolderStatus::Cancelled; });

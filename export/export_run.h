@@ -69,6 +69,12 @@ struct ExportOptions {
     ReadAheadPolicy readAhead;
     // The tile-check worker program; empty means the one installed beside this program.
     std::filesystem::path workerProgram;
+    // Where the verdicts of earlier runs are kept, one file per listed folder (see
+    // DefaultVerdictCacheFolder in export/cache/verdict_cache.h); empty for no cache, so that
+    // every tile is checked. A tile whose root file is unchanged since a verdict on it that
+    // rests on its bytes alone is not checked again; the index written is the same either way.
+    // A cache that cannot be read or written costs only time.
+    std::filesystem::path verdictCache;
     // Asked, from the run's thread, whether to replace an existing root.osgb that the run
     // would otherwise keep (`why` is ExistingHoldsScene or ExistingUnreadable), or to write an
     // index that names nothing (`why` is one of the NoTiles kinds); without it such a file is

@@ -88,12 +88,14 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
 TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& program,
                              ExportProgress& progress)
     : options_(options), readAheadPolicy_(options.readAhead),
-      recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())), progress_(progress), queue_(0) {
+      recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())),
+      factsLook_(options.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity),
+      progress_(progress), queue_(0) {
     const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
     for (unsigned i = 0; i < std::max(1u, wanted); ++i)
         workers_.push_back(std::make_unique<WorkerProcess>(program));
     queue_ = TileCheckQueue(readAheadPolicy_.rounds * workers_.size());
-    // The workers start while the run's thread scans the folders.
+    // The workers' threads wait for tiles, or for startWorkers(), to start their workers.
     for (auto& worker : workers_)
         threads_.emplace_back([this, w = worker.get()] { work(*w); });
     threads_.emplace_back([this] { readAhead(); });
@@ -122,7 +124,10 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     folder.outcomes.resize(tiles);
     folder.bounds.resize(tiles);
     folder.rechecked.assign(tiles, false);
+    folder.rootFacts.resize(tiles);
+    folder.followsOthers.assign(tiles, false);
     folder.remaining = tiles;
+    workersWanted_ = workersWanted_ || tiles > 0;
     folders_.push_back({std::move(folder), false});
     queue_.add(handle, tiles);
     progress_.subfolderCount += tiles;
@@ -138,6 +143,18 @@ void TileCheckPool::finish() {
     notify();
     changed_.notify_all();
     aheadWanted_.notify_all();
+}
+
+void TileCheckPool::startWorkers() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    workersWanted_ = true;
+    changed_.notify_all();
+}
+
+bool TileCheckPool::workWanted() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return workersWanted_ || ending_ || queue_.closed(); });
+    return workersWanted_ && !ending_;
 }
 
 std::optional<FolderWork> TileCheckPool::waitFor(std::size_t folder) {
@@ -178,6 +195,8 @@ std::optional<TileCheckPool::Task> TileCheckPool::next() {
 }
 
 void TileCheckPool::work(WorkerProcess& worker) {
+    if (!workWanted())
+        return;
     worker.start();
     while (const std::optional<Task> task = next()) {
         if (IsCancelled(options_)) {
@@ -196,6 +215,8 @@ void TileCheckPool::work(WorkerProcess& worker) {
         folder.outcomes[task->job.tile] = std::move(checked.outcome);
         folder.bounds[task->job.tile] = checked.bound;
         folder.rechecked[task->job.tile] = checked.rechecked;
+        folder.rootFacts[task->job.tile] = checked.facts;
+        folder.followsOthers[task->job.tile] = checked.followsOthers;
         if (checked.workersFailed)
             folder.workersFailed = std::move(checked.workersFailed);
         ++progress_.subfoldersDone;
@@ -238,7 +259,8 @@ TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& t
     Checked checked;
     const fs::path& probe = task.root;
     std::error_code ec;
-    const FileFacts facts = LookAt(probe, ec, Look::TypeAndSize);
+    const FileFacts facts = LookAt(probe, ec, factsLook_);
+    checked.facts = facts;
     if (ec) {
         checked.outcome = Outcome(TileStatus::LoadFailed, ec);
         return checked;
@@ -292,6 +314,7 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
     switch (worker.exchange(request, deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
         checked.bound = reply.bound;
+        checked.followsOthers = reply.followsOthers;
         return OutcomeOfReply(reply, request);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);

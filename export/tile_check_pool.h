@@ -52,6 +52,11 @@ struct FolderWork {
     std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
     std::vector<TileBound> bounds;          // for a paged index
     std::vector<bool> rechecked;            // reached its memory ceiling and was checked again
+    // The root file as the scan saw it, then as it was just before its check; and whether the
+    // check followed files it names. A verdict is worth keeping only while the file stays as
+    // it was before the check, and only when it rests on that file alone.
+    std::vector<FileFacts> rootFacts;
+    std::vector<bool> followsOthers;
     std::size_t remaining = 0;
     std::optional<Problem> workersFailed;
 };
@@ -88,6 +93,11 @@ public:
     // queue is done.
     void finish();
 
+    // Starts the workers now, before any tile is queued, as there will be tiles to check.
+    // Without it they start with the first folder added that has tiles, and a run with none
+    // to check starts none.
+    void startWorkers();
+
     // Waits until the folder is checked and hands it back; nothing when the run was cancelled
     // first, or when it was handed back before.
     std::optional<FolderWork> waitFor(std::size_t folder);
@@ -113,10 +123,15 @@ private:
         LeftOutSubfolder outcome;
         TileBound bound;
         bool rechecked = false;
+        FileFacts facts;
+        bool followsOthers = false;
         std::optional<Problem> workersFailed;
     };
 
     std::optional<Task> next();
+
+    // Waits until a worker is wanted; false when the pool ends, or its queue without any tile.
+    bool workWanted();
 
     void work(WorkerProcess& worker);
 
@@ -145,6 +160,9 @@ private:
     const ExportOptions& options_;
     const ReadAheadPolicy readAheadPolicy_;
     const std::uint64_t recheckCeiling_;
+    // A verdict cache keys its entries by which file a tile is; without one the look need not
+    // ask, which on some systems costs many times the rest of it.
+    const Look factsLook_;
     ExportProgress& progress_;
     std::vector<std::unique_ptr<WorkerProcess>> workers_;
     std::deque<Folder> folders_; // every folder added, by handle
@@ -157,6 +175,7 @@ private:
     std::size_t checking_ = 0;            // checks running now
     bool checkingAlone_ = false;          // a check runs alone, or waits to
     bool scanned_ = false;
+    bool workersWanted_ = false;
     bool ending_ = false;
     bool stopped_ = false;
     std::vector<std::thread> threads_;

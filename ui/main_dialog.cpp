@@ -7,6 +7,7 @@
 #include "report_text.h"
 #include "results_dialog.h"
 
+#include "export/cache/verdict_cache.h"
 #include "export/scan/subfolder_scan.h"
 
 #include <QAction>
@@ -296,6 +297,7 @@ void CBrindleDlg::OnExport() {
 
     brindle::ExportOptions options;
     options.cancel = &cancel;
+    options.verdictCache = brindle::DefaultVerdictCacheFolder();
     options.index =
         m_pagedIndex->isChecked() ? brindle::IndexKind::Paged : brindle::IndexKind::Proxy;
     options.progress = [this](const brindle::ExportProgress& step) {

@@ -151,8 +151,11 @@ std::string SummaryLine(Language language, const ReportTotals& totals) {
             line += Fill("，%1 个已取消", {Number(totals.cancelled)});
         if (totals.listedTwice > 0)
             line += Fill("，%1 个重复列出", {Number(totals.listedTwice)});
-        return line + Fill("；共 %1 个条目，%2 个子目录未收录",
-                           {Number(totals.entries), Number(totals.leftOut)});
+        line += Fill("；共 %1 个条目，%2 个子目录未收录",
+                     {Number(totals.entries), Number(totals.leftOut)});
+        if (totals.cachedVerdicts > 0)
+            line += Fill("；其中 %1 个子目录的检查结果来自缓存", {Number(totals.cachedVerdicts)});
+        return line;
     }
     std::string line = Count(totals.folders, "folder", "folders") + ": ";
     if (totals.dryRun > 0)
@@ -165,8 +168,12 @@ std::string SummaryLine(Language language, const ReportTotals& totals) {
         line += ", " + Number(totals.cancelled) + " cancelled";
     if (totals.listedTwice > 0)
         line += ", " + Number(totals.listedTwice) + " listed twice";
-    return line + "; " + Count(totals.entries, "entry", "entries") + ", " + Number(totals.leftOut) +
-           " left out";
+    line += "; " + Count(totals.entries, "entry", "entries") + ", " + Number(totals.leftOut) +
+            " left out";
+    // Subfolders unchanged since an earlier run checked them were not checked again.
+    if (totals.cachedVerdicts > 0)
+        line += "; " + Count(totals.cachedVerdicts, "verdict", "verdicts") + " from the cache";
+    return line;
 }
 
 std::string VerifyLine(Language language, const std::filesystem::path& indexFile, std::size_t ok,
@@ -224,6 +231,7 @@ HelpText Help(Language language) {
         help.verify = "不写入；检查每个 FOLDER 已有的 root.osgb 指向的每个文件都存在且可加载"
                       "（全部正常时退出状态为 0，否则为 1）";
         help.strict = "有子目录未收录或有警告时，以状态 3 退出";
+        help.noCache = "不使用检查结果缓存：重新检查每个瓦片，也不为下次运行保存结果";
         help.index = "proxy（一个代理节点；查看器一次加载全部瓦片）或 paged（每个瓦片一个分页"
                      "节点；查看器只加载视野内的瓦片）；默认 proxy";
         help.json = "以一个 JSON 文档输出本次运行，而不是逐行输出";
@@ -260,6 +268,8 @@ HelpText Help(Language language) {
     help.verify = "write nothing; check that every file each FOLDER's existing root.osgb names "
                   "exists and loads (exit status 0 when all do, 1 otherwise)";
     help.strict = "exit with status 3 when subfolders were left out or warnings were given";
+    help.noCache = "check every tile again, without the verdicts cached by earlier runs, and "
+                   "keep none for the next";
     help.index = "proxy (one proxy node; a viewer loads every tile at once) or paged (a paged "
                  "node per tile; a viewer loads what is in view); default proxy";
     help.json = "print the run as one JSON document instead of lines";

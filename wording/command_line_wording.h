@@ -45,7 +45,7 @@ std::string OutputFailedLine(Language language, const std::error_code& cause);
 struct HelpText {
     std::string description;
     std::string footer;
-    std::string folder, jobs, dryRun, force, verify, strict, index, json, quiet, progress;
+    std::string folder, jobs, dryRun, force, verify, strict, noCache, index, json, quiet, progress;
     std::string help, version;
     // The help's own headings: "Usage", "OPTIONS" (in the usage line), "Options" (the group),
     // "Positionals", "REQUIRED".

@@ -529,6 +529,8 @@ std::string Summarize(const ExportReport& report) {
         parts.push_back(Fill("%1 个子目录未收录", {Count(totals.leftOut)}));
     if (totals.warnings > 0)
         parts.push_back(Fill("%1 条警告", {Count(totals.warnings)}));
+    if (totals.cachedVerdicts > 0)
+        parts.push_back(Fill("%1 个子目录的检查结果来自缓存", {Count(totals.cachedVerdicts)}));
     std::string summary;
     for (std::size_t i = 0; i < parts.size(); ++i)
         summary += (i > 0 ? "，" : "") + parts[i];

@@ -54,6 +54,12 @@ bool SameFile(const FileFacts& a, const FileFacts& b) {
     return a.inode != 0 && a.device == b.device && a.inode == b.inode;
 }
 
+bool Unchanged(const FileFacts& before, const FileFacts& now) {
+    return before.type == std::filesystem::file_type::regular && now.type == before.type &&
+           SameFile(before, now) && before.changed != 0 && now.size == before.size &&
+           now.modified == before.modified && now.changed == before.changed;
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -62,6 +68,12 @@ std::error_code LastError() {
 }
 bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A file time (100 ns steps since 1601) in nanoseconds since 1970; 0 stays 0, "not known".
+std::int64_t NanosecondsSince1970(const LARGE_INTEGER& time) {
+    constexpr std::int64_t k1601To1970 = 116444736000000000;
+    return time.QuadPart == 0 ? 0 : (time.QuadPart - k1601To1970) * 100;
 }
 
 // What a path leads to, opened only to read its attributes: a folder opens too (backup
@@ -138,6 +150,12 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look lo
     }
     facts.device = info.dwVolumeSerialNumber;
     facts.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    // The change time only this call tells; a system without it leaves both times 0.
+    FILE_BASIC_INFO times{};
+    if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &times, sizeof times)) {
+        facts.modified = NanosecondsSince1970(times.LastWriteTime);
+        facts.changed = NanosecondsSince1970(times.ChangeTime);
+    }
     return facts;
 }
 
@@ -264,6 +282,8 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look) {
     facts.size = static_cast<std::uint64_t>(info.st_size);
     facts.device = static_cast<std::uint64_t>(info.st_dev);
     facts.inode = static_cast<std::uint64_t>(info.st_ino);
+    facts.modified = std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+    facts.changed = std::int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec;
     return facts;
 }
 

@@ -16,12 +16,18 @@ std::error_code SystemError(int value);
 std::error_code SystemError(std::error_code cause);
 std::error_code SystemError(std::errc condition);
 
-// What one look at a path tells, following links: its type, its size, and which file it is.
+// What one look at a path tells, following links: its type, its size, which file it is, and
+// when it last changed.
 struct FileFacts {
     std::filesystem::file_type type = std::filesystem::file_type::none;
     std::uint64_t size = 0;
     std::uint64_t device = 0; // with `inode`, the same for two paths to one file; both 0
     std::uint64_t inode = 0;  // where the system tells no such identity
+    // Nanoseconds since 1970: when the file's bytes were last written (which anyone may set
+    // back by hand), and when the file last changed in any way, its bytes, its times or its
+    // links (which only the system sets). 0 where the system tells no such time.
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
 };
 
 // What a look asks for besides the type and the size: which file it is. On Windows that is a
@@ -35,6 +41,11 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec,
 
 // True when both name one and the same file, as far as the system tells.
 bool SameFile(const FileFacts& a, const FileFacts& b);
+
+// True when `now` is the file `before` was, a regular file unchanged since: same identity,
+// size, write time and change time. False whenever the system tells no identity or no change
+// time, since then a change could go unseen.
+bool Unchanged(const FileFacts& before, const FileFacts& now);
 
 // True when `path` itself leads elsewhere, looked at without following it: a symbolic link,
 // or on Windows any reparse point (a junction or mount point as well).

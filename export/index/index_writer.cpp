@@ -28,6 +28,29 @@ std::optional<std::string> SerialiseIndex(const osg::Node& node) {
     return std::move(out).str();
 }
 
+namespace {
+
+// `file` as it lies on disk, when it holds exactly `bytes` and did not change while it was
+// read; nothing otherwise. Whatever replaced the file meanwhile has another identity or stamp.
+FileFacts FactsIfHolding(const fs::path& file, std::string_view bytes) {
+    std::error_code ec;
+    const FileFacts before = LookAt(file, ec);
+    if (ec || before.size != bytes.size())
+        return {};
+    RegularFile opened;
+    if (opened.open(file, ec) != RegularFile::Opened::Yes || opened.size() != bytes.size())
+        return {};
+    std::string read(bytes.size(), '\0');
+    if (opened.read(read.data(), read.size(), ec) != read.size() || ec || read != bytes)
+        return {};
+    const FileFacts after = LookAt(file, ec);
+    if (ec || !Unchanged(before, after))
+        return {};
+    return before;
+}
+
+} // namespace
+
 IndexWrite WriteIndexFile(const osg::Node& node, const fs::path& target,
                           const AtomicFileCalls& calls) {
     IndexWrite write;
@@ -41,6 +64,8 @@ IndexWrite WriteIndexFile(const osg::Node& node, const fs::path& target,
         write.error = Problem{ProblemKind::WriteFailed, target, outcome.error};
     else if (outcome.notFlushed)
         write.warning = Problem{ProblemKind::IndexNotFlushed, target, outcome.notFlushed};
+    if (!outcome.error)
+        write.placed = FactsIfHolding(target, *bytes);
     return write;
 }
 

@@ -2,6 +2,7 @@
 
 #include "export/export_report.h"
 #include "export/fs/atomic_file.h"
+#include "export/fs/regular_file.h"
 
 #include <osg/Node>
 
@@ -24,6 +25,9 @@ std::optional<std::string> SerialiseIndex(const osg::Node& node);
 struct IndexWrite {
     std::optional<Problem> error;
     std::optional<Problem> warning;
+    // The index as it lies on disk once written, read back and found to hold exactly the
+    // bytes written; type none when it could not be told so.
+    FileFacts placed;
 };
 
 // Writes `node` as .osgb to `target` atomically (see ReplaceFileAtomically); each problem

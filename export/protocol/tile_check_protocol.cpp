@@ -163,7 +163,7 @@ std::string EncodeReply(const CheckReply& reply) {
     Put(out, static_cast<std::uint8_t>(reply.verdict));
     Put(out, static_cast<std::uint8_t>(reply.retiring ? 1 : 0));
     Put(out, static_cast<std::uint8_t>(reply.loadFailure));
-    out.append(1, '\0');
+    Put(out, static_cast<std::uint8_t>(reply.followsOthers ? 1 : 0));
     Put(out, static_cast<std::int32_t>(reply.cause.value()));
     Put(out, static_cast<std::uint8_t>(reply.bound.kind));
     out.append(7, '\0');
@@ -195,14 +195,16 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     std::uint8_t verdict = 0;
     std::uint8_t retiring = 0;
     std::uint8_t loadFailure = 0;
+    std::uint8_t followsOthers = 0;
     CheckReply reply;
     if (bytes.size() != kReplySize || !Take(bytes, verdict) || !IsKnownVerdict(verdict) ||
         !Take(bytes, retiring) || retiring > 1 || !Take(bytes, loadFailure) ||
-        loadFailure > static_cast<std::uint8_t>(LoadFailure::ReaderError))
+        loadFailure > static_cast<std::uint8_t>(LoadFailure::ReaderError) ||
+        !Take(bytes, followsOthers) || followsOthers > 1)
         return std::nullopt;
     reply.loadFailure = static_cast<LoadFailure>(loadFailure);
-    bytes.remove_prefix(1);
     reply.retiring = retiring == 1;
+    reply.followsOthers = followsOthers == 1;
     std::int32_t systemError = 0;
     Take(bytes, systemError);
     if (systemError != 0)

@@ -67,7 +67,9 @@ struct CheckReply {
     // what is sent; it is read back in the system category.
     std::error_code cause;
     bool retiring = false; // the worker ends after this reply; start a new one
-    TileBound bound;       // for a Tile that loads, when asked
+    // Tile: the file names other files to load at once, so the verdict rests on those too.
+    bool followsOthers = false;
+    TileBound bound;                             // for a Tile that loads, when asked
     LoadFailure loadFailure = LoadFailure::None; // for DoesNotLoad
     std::string readerText;           // for ReaderError, at most kMaxReaderText bytes of UTF-8
     std::uint32_t entryCount = 0;     // IndexEntries: how many names the index holds in all

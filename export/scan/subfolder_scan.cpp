@@ -5,7 +5,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <system_error>
+
+#ifndef _WIN32
+#include "export/fs/file_descriptor.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace brindle {
 namespace fs = std::filesystem;
@@ -48,24 +58,89 @@ bool SubfolderPathNameLess(const fs::path& a, const fs::path& b) {
                              NameText(b).value_or(std::string()));
 }
 
-std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* error) {
-    std::vector<fs::path> subfolders;
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(folder, ec);
-    fs::directory_iterator it(ec ? folder : absolute, ec);
+namespace {
+
+// A subfolder as listed; its name's text is made once, not at every comparison of the sort.
+struct Listed {
+    fs::path path;
+    std::string name;
+    bool link;
+};
+
+#ifdef _WIN32
+void ListInto(const fs::path& folder, bool wantLinks, std::vector<Listed>& listed,
+              std::error_code& ec) {
+    fs::directory_iterator it(folder, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code typeError;
-        if (it->is_directory(typeError))
-            subfolders.push_back(it->path());
+        if (!it->is_directory(typeError))
+            continue;
+        // A junction is a link too, which the listing does not tell.
+        const bool link = wantLinks && IsLink(it->path());
+        listed.push_back(
+            {it->path(), NameText(it->path().filename()).value_or(std::string()), link});
     }
+}
+#else
+// The listing's own types tell folders and links without a look at each entry, where the
+// file system gives them; a block has thousands of subfolders.
+void ListInto(const fs::path& folder, bool, std::vector<Listed>& listed, std::error_code& ec) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        ec = LastPosixError();
+        return;
+    }
+    const int dirFd = ::dirfd(dir);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            if (errno != 0)
+                ec = LastPosixError();
+            break;
+        }
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        bool directory = entry->d_type == DT_DIR;
+        bool link = entry->d_type == DT_LNK;
+        if (entry->d_type == DT_UNKNOWN || link) {
+            struct stat info {};
+            if (!link && ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+                link = S_ISLNK(info.st_mode);
+            directory = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        }
+        if (directory)
+            listed.push_back({folder / name, name, link});
+    }
+    ::closedir(dir);
+}
+#endif
+
+} // namespace
+
+std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* error,
+                                     std::vector<bool>* links) {
+    std::vector<Listed> listed;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(folder, ec);
+    ListInto(ec ? folder : absolute, links != nullptr, listed, ec);
     if (ec) {
         if (error)
             *error = SystemError(ec);
         return {};
     }
-    std::sort(subfolders.begin(), subfolders.end(), [](const fs::path& a, const fs::path& b) {
-        return SubfolderPathNameLess(a.filename(), b.filename());
-    });
+    std::sort(listed.begin(), listed.end(),
+              [](const Listed& a, const Listed& b) { return SubfolderNameLess(a.name, b.name); });
+    std::vector<fs::path> subfolders;
+    subfolders.reserve(listed.size());
+    if (links)
+        links->clear();
+    for (Listed& entry : listed) {
+        subfolders.push_back(std::move(entry.path));
+        if (links)
+            links->push_back(entry.link);
+    }
     return subfolders;
 }
 

@@ -14,8 +14,11 @@ namespace brindle {
 // then bytewise) so that the order is the same on every file system. Hidden folders are
 // included; files, "." and ".." never are. A folder that cannot be read yields an empty list
 // and, when `error` is given, the cause. The process's current directory is never changed.
+// `links`, when given, gets for each subfolder whether it is a link (as IsLink tells), from the
+// listing itself where the system gives it there.
 std::vector<std::filesystem::path> ListSubfolders(const std::filesystem::path& folder,
-                                                  std::error_code* error = nullptr);
+                                                  std::error_code* error = nullptr,
+                                                  std::vector<bool>* links = nullptr);
 
 // How many immediate subfolders `folder` holds, as ListSubfolders counts them, but no more
 // than `limit`: counting stops there, so that asking whether a folder of 10^5 tiles on a

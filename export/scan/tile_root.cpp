@@ -11,16 +11,20 @@ fs::path NamedRootFile(const fs::path& tileFolder) {
     return name;
 }
 
-fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec) {
+fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec, FileFacts* found,
+                      Look look) {
     ec.clear();
     // Anything by the name of root.osgb counts, even a folder or a FIFO: the tile check then
     // says what is wrong with it rather than passing it over for a file the user never meant.
-    for (const fs::path& candidate : {fs::path(kRootFileName), NamedRootFile(tileFolder)}) {
-        const fs::path file = tileFolder / candidate;
-        const FileFacts facts = LookAt(file, ec, Look::TypeAndSize);
-        if (ec)
-            return file;
-        if (facts.type != fs::file_type::not_found)
+    // The second name is made only when the first is missing: a block has thousands of tiles.
+    fs::path file = tileFolder / kRootFileName;
+    for (int candidate = 0; candidate < 2; ++candidate) {
+        if (candidate == 1)
+            file.replace_filename(NamedRootFile(tileFolder));
+        const FileFacts facts = LookAt(file, ec, look);
+        if (found)
+            *found = facts;
+        if (ec || facts.type != fs::file_type::not_found)
             return file;
     }
     return {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/export_report.h"
+#include "export/fs/regular_file.h"
 
 #include <filesystem>
 #include <string>
@@ -15,8 +16,10 @@ inline const char* const kRootFileName = "root.osgb";
 // The file a tile folder's scene starts from: its root.osgb, or, where there is none, the
 // file named after the folder ("Tile_+000_+000/Tile_+000_+000.osgb"), as production layouts
 // name them. root.osgb wins where both exist, so a folder laid out the old way keeps its
-// entry. Empty when neither exists. Only looks: nothing is opened.
-std::filesystem::path FindTileRoot(const std::filesystem::path& tileFolder, std::error_code& ec);
+// entry. Empty when neither exists. Only looks: nothing is opened. `facts`, when given, gets
+// what the look at the file found told; `look` says whether it asks which file it is.
+std::filesystem::path FindTileRoot(const std::filesystem::path& tileFolder, std::error_code& ec,
+                                   FileFacts* facts = nullptr, Look look = Look::TypeAndSize);
 
 // "<name>.osgb" for a tile folder called <name>.
 std::filesystem::path NamedRootFile(const std::filesystem::path& tileFolder);

@@ -250,7 +250,7 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
         if (request.wantBound)
             reply.bound = BoundOfTile(scene);
         try {
-            reply.verdict = followReferences(file, scene, request.mode);
+            reply.verdict = followReferences(file, scene, request.mode, reply.followsOthers);
         } catch (const std::bad_alloc&) {
             reply.verdict = CheckVerdict::OutOfMemory;
         }
@@ -275,7 +275,7 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
 // tile to the file in hand. A file whose names were all followed without meeting a cycle is
 // not followed again when another file names it.
 CheckVerdict TileValidator::followReferences(const std::filesystem::path& file, osg::Node& scene,
-                                             ParseMode mode) const {
+                                             ParseMode mode, bool& followsOthers) const {
     struct Step {
         FileFacts file;
         std::filesystem::path folder;
@@ -289,6 +289,7 @@ CheckVerdict TileValidator::followReferences(const std::filesystem::path& file, 
     std::error_code ec;
     std::vector<Step> way;
     way.push_back({LookAt(file, ec), file.parent_path(), std::move(names)});
+    followsOthers = true;
     std::vector<FileFacts> done;
     const auto among = [](const FileFacts& facts, const auto& files) {
         return std::any_of(files.begin(), files.end(),

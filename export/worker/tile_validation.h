@@ -71,8 +71,9 @@ public:
 private:
     Parsed parse(const std::filesystem::path& file, ParseMode mode) const;
     Parsed parseFast(const std::filesystem::path& file) const;
+    // Sets `followsOthers` when the scene names any file to load at once.
     CheckVerdict followReferences(const std::filesystem::path& file, osg::Node& scene,
-                                  ParseMode mode) const;
+                                  ParseMode mode, bool& followsOthers) const;
 
     ReaderMessages* messages_;
     osg::ref_ptr<osgDB::Options> options_;

@@ -194,6 +194,23 @@ TEST(ReportStreamer, AFolderListedTwiceIsAWarningNamingItsFirstListing) {
     EXPECT_EQ(loud.str(), "2 folders: 1 written, 1 listed twice; 1 entry, 0 left out\n");
 }
 
+// Only a run that took verdicts from the cache says so.
+TEST(ReportStreamer, TheSummarySaysHowManyVerdictsCameFromTheCache) {
+    FolderReport folder = WrittenFolder("one");
+    folder.cachedVerdicts = 1;
+    const ExportReport report{{folder, WrittenFolder("two")}, false};
+    for (const auto& [language, expected] :
+         {std::pair{wording::Language::English,
+                    "2 folders: 2 written; 2 entries, 0 left out; 1 verdict from the cache\n"},
+          std::pair{wording::Language::Chinese,
+                    "共 2 个目录：已写入 2 个；共 2 个条目，0 个子目录未收录；"
+                    "其中 1 个子目录的检查结果来自缓存\n"}}) {
+        std::ostringstream out, err;
+        ReportStreamer(out, err, false, language).summary(report);
+        EXPECT_EQ(out.str(), expected);
+    }
+}
+
 std::string Decode(const std::string& text) {
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -297,7 +314,8 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                     {"force", true},
                                     {"index_kind", "proxy"},
                                     {"jobs", 3},
-                                    {"strict", true}}));
+                                    {"strict", true},
+                                    {"verdict_cache", true}}));
     EXPECT_EQ(run["tool"]["version"], "9.9");
     EXPECT_EQ(run["folders"][0]["translation_source"],
               json({{"kind", "none"}, {"report", nullptr}, {"from_folder", nullptr}}));
@@ -328,6 +346,7 @@ TEST(ReportJson, TotalsCountADryRunAsWrittenAndEveryOtherStatusApart) {
     dryRun.status = FolderStatus::DryRun;
     dryRun.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     dryRun.warnings = {{ProblemKind::ReportNoOrigin, "a/report.txt", {}}};
+    dryRun.cachedVerdicts = 3;
     FolderReport failed;
     failed.status = FolderStatus::Failed;
     FolderReport again;
@@ -342,7 +361,9 @@ TEST(ReportJson, TotalsCountADryRunAsWrittenAndEveryOtherStatusApart) {
                                    {"listed_twice", 1},
                                    {"entries", 2},
                                    {"left_out", 1},
-                                   {"warnings", 1}}));
+                                   {"warnings", 1},
+                                   {"cached_verdicts", 3}}));
+    EXPECT_EQ(run["folders"][1]["cached_verdicts"], 3);
 }
 
 TEST(ReportStreamer, SpeaksChineseWhenAsked) {

@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <tuple>
 
 namespace brindle {
@@ -34,9 +36,12 @@ std::string Quote(const std::string& argument) {
     return quoted + "'";
 }
 
-// The program speaks English whatever the locale of the one running the tests.
-constexpr char kEnglish[] = "LC_ALL=C BRINDLE_LANG=";
-constexpr char kChinese[] = "LC_ALL= LC_MESSAGES= LANG=zh_CN.UTF-8 BRINDLE_LANG=";
+// The program speaks English whatever the locale of the one running the tests. It keeps no
+// verdicts either, having no cache folder, unless a test gives it one: a run then would
+// check only the tiles changed since the last, and say so.
+constexpr char kEnglish[] = "LC_ALL=C BRINDLE_LANG= XDG_CACHE_HOME= HOME=";
+constexpr char kChinese[] =
+    "LC_ALL= LC_MESSAGES= LANG=zh_CN.UTF-8 BRINDLE_LANG= XDG_CACHE_HOME= HOME=";
 
 // Runs the program to its end under the `locale` variables; `redirect` is appended to the
 // shell command (e.g. ">/dev/full"), in which case nothing is read from its standard output.
@@ -280,10 +285,43 @@ TEST(BrindleExport, UsageErrorsExitTwoAndSayWhatWasWrong) {
     const Outcome help = RunExport(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* listed :
-         {"--dry-run", "--json", "--strict", "--force", "--progress", "--index", "Exit status",
-          "  0 ", "  1 ", "  2 ", "  3 ", "  130 ", "  141 ", "  143 "})
+         {"--dry-run", "--json", "--strict", "--force", "--no-cache", "--progress", "--index",
+          "Exit status", "  0 ", "  1 ", "  2 ", "  3 ", "  130 ", "  141 ", "  143 "})
         EXPECT_TRUE(Contains(help.out, listed)) << listed;
     EXPECT_EQ(RunExport(dir, {"--version"}).status, 0);
+}
+
+// A run keeps its verdicts in the user's cache folder, and a re-run takes those of unchanged
+// tiles from there, a bad tile's included; --no-cache checks every tile again.
+TEST(BrindleExport, ReRunsTakeUnchangedTilesVerdictsFromTheCacheUnlessTold) {
+    TempDir dir;
+    test::WriteTile(dir / "block" / "A");
+    test::WriteTile(dir / "block" / "B");
+    test::WriteText(dir / "block" / "C" / "root.osgb", "not a scene");
+    // A tile changed less than a second before a run is checked, and not kept.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const std::string block = (dir / "block").string();
+    const std::string locale =
+        std::string(kEnglish) + " XDG_CACHE_HOME=" + Quote((dir / "cache").string());
+    const auto cached = [&](const std::vector<std::string>& options) {
+        std::vector<std::string> arguments = options;
+        arguments.push_back("--json");
+        arguments.push_back(block);
+        const Outcome outcome = RunExport(dir, arguments, "", locale);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        const json run = json::parse(outcome.out);
+        EXPECT_EQ(run["folders"][0]["entries"].size(), 2u);
+        EXPECT_EQ(run["folders"][0]["cached_verdicts"], run["totals"]["cached_verdicts"]);
+        return run["totals"]["cached_verdicts"].get<int>();
+    };
+    EXPECT_EQ(cached({}), 0);
+    EXPECT_FALSE(fs::is_empty(dir / "cache" / "brindle"));
+    EXPECT_EQ(cached({}), 3);
+    EXPECT_EQ(cached({"--no-cache"}), 0);
+    EXPECT_EQ(cached({}), 3);
+    const Outcome text = RunExport(dir, {block}, "", locale);
+    EXPECT_TRUE(Contains(text.out, "; 3 verdicts from the cache\n")) << text.out;
+    EXPECT_FALSE(Contains(RunExport(dir, {"--no-cache", block}, "", locale).out, "cache"));
 }
 
 TEST(BrindleExport, AFullStandardOutputExitsOneWithAMessage) {
@@ -393,7 +431,8 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
     EXPECT_EQ(run["tool"]["name"], "brindle-export");
     EXPECT_FALSE(run["tool"]["version"].get<std::string>().empty());
     EXPECT_EQ(run["options"], json::parse(R"({"jobs": 2, "dry_run": false, "force": false,
-                                              "strict": false, "index_kind": "proxy"})"));
+                                              "strict": false, "index_kind": "proxy",
+                                              "verdict_cache": true})"));
     ASSERT_EQ(run["folders"].size(), 3u);
 
     const json& a = run["folders"][0];
@@ -449,7 +488,8 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
                                    {"listed_twice", 0},
                                    {"entries", 3},
                                    {"left_out", 3},
-                                   {"warnings", 1}}));
+                                   {"warnings", 1},
+                                   {"cached_verdicts", 0}}));
     EXPECT_EQ(run["cancelled"], false);
     EXPECT_EQ(run["succeeded"], false);
     for (const json& folder : run["folders"])

@@ -238,6 +238,10 @@ TEST(ChineseWording, AWholeReportAndItsPlainText) {
     EXPECT_EQ(DescribeReport(report).headline, "导出成功");
     EXPECT_EQ(DescribeReport(report).summary, "已写入 1 个目录，1 个子目录未收录，1 条警告。");
     EXPECT_EQ(DescribeReport({}).summary, "没有列出目录。");
+    report.folders.back().cachedVerdicts = 2;
+    EXPECT_EQ(DescribeReport(report).summary,
+              "已写入 1 个目录，1 个子目录未收录，1 条警告，2 个子目录的检查结果来自缓存。");
+    report.folders.back().cachedVerdicts = 0;
 
     report.folders.push_back(failed);
     report.folders.back().status = FolderStatus::Cancelled;

@@ -4,6 +4,7 @@
 #include "report_text_win.h"
 #include "resource.h"
 
+#include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
 #include "export/scan/folder_identity.h"
 #include "export/scan/subfolder_scan.h"
@@ -215,6 +216,7 @@ private:
     void work() {
         brindle::ExportOptions options;
         options.index = m_index;
+        options.verdictCache = brindle::DefaultVerdictCacheFolder();
         options.cancel = &m_cancel;
         options.progress = [this](const brindle::ExportProgress& step) {
             {

@@ -16,11 +16,11 @@ void Check(bool condition) {
         std::abort();
 }
 
-// A reply's bytes with its padding (after the verdict and retiring flags, after the bound's
-// kind) cleared, as EncodeReply writes it.
+// A reply's bytes with its padding (after the bound's kind) cleared, as EncodeReply writes
+// it. The four bytes before the cause are all fields: the verdict, the retiring flag, the load
+// failure and whether the tile follows other files.
 std::string WithoutPadding(std::string_view bytes) {
     std::string cleared(bytes);
-    std::memset(cleared.data() + 2, 0, 2);
     std::memset(cleared.data() + 9, 0, 7);
     return cleared;
 }

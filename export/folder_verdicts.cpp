@@ -1,0 +1,212 @@
+#include "export/folder_verdicts.h"
+
+#include "export/scan/tile_root.h"
+
+#include <osg/Version>
+
+#include <algorithm>
+#include <utility>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+// The key of a tile's root file in its folder's cache: "<subfolder>/<root file>", in the
+// protocol's text for paths.
+std::string TileKey(const fs::path& tile, const fs::path& root) {
+    return RequestPathText(tile.filename()) + '/' + RequestPathText(root.filename());
+}
+
+// The folder's own index has a key no tile's can have: one without a folder.
+const std::string kOwnIndexKey = kRootFileName;
+
+std::int64_t NowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The verdict a check came to, when it rests on the tile's bytes alone: it loads, or it does
+// not for a reason in those bytes. Not what depends on the moment or the machine (a read
+// error, a crash, a deadline, a memory ceiling, a worker that could not start), nor what
+// depends on other files (the files it names, a link to the folder's own index).
+std::optional<TileVerdict> LastingVerdict(const FolderWork& work, std::size_t i) {
+    const LeftOutSubfolder& outcome = work.outcomes[i];
+    if (work.rechecked[i] || work.followsOthers[i])
+        return std::nullopt;
+    TileVerdict verdict;
+    if (outcome.reason == TileStatus::Valid) {
+        verdict.loads = true;
+    } else if (outcome.reason == TileStatus::LoadFailed && !outcome.cause &&
+               outcome.loadFailure != LoadFailure::None) {
+        verdict.loadFailure = outcome.loadFailure;
+        verdict.readerText = outcome.readerText;
+    } else {
+        return std::nullopt;
+    }
+    verdict.bound = work.bounds[i];
+    return verdict;
+}
+
+LeftOutSubfolder OutcomeOf(const TileVerdict& verdict, const fs::path& tile) {
+    LeftOutSubfolder outcome;
+    outcome.name = tile.filename();
+    if (verdict.loads) {
+        outcome.reason = TileStatus::Valid;
+        return outcome;
+    }
+    outcome.reason = TileStatus::LoadFailed;
+    outcome.loadFailure = verdict.loadFailure;
+    outcome.readerText = verdict.readerText;
+    return outcome;
+}
+
+} // namespace
+
+std::uint64_t VerdictSetting(const ExportOptions& options) {
+    SettingHash hash;
+    hash.add(BRINDLE_VERSION).add(osgGetVersion());
+    std::error_code ec;
+    const FileFacts worker = LookAt(WorkerProgramFor(options), ec);
+    hash.add(worker.device).add(worker.inode).add(worker.size);
+    hash.add(static_cast<std::uint64_t>(worker.modified));
+    hash.add(static_cast<std::uint64_t>(worker.changed));
+    hash.add(options.fullValidation ? 1 : 0);
+    const TileLimits& limits = options.limits;
+    hash.add(static_cast<std::uint64_t>(limits.deadlineBase.count()));
+    hash.add(limits.deadlineBytesPerSecond).add(limits.memoryBase);
+    hash.add(limits.memoryPerFileByte).add(limits.memoryMax);
+    return hash.value();
+}
+
+FolderVerdicts::FolderVerdicts(const fs::path& cacheFolder, const fs::path& folder,
+                               std::uint64_t setting)
+    : cache_(VerdictCache::Load(cacheFolder, folder, setting)),
+      settledBefore_(NowNanoseconds() -
+                     std::chrono::duration_cast<std::chrono::nanoseconds>(kSettleTime).count()),
+      enabled_(true) {}
+
+bool FolderVerdicts::settled(const FileFacts& file) const {
+    return std::max(file.modified, file.changed) < settledBefore_;
+}
+
+FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
+    const std::size_t tiles = work.tiles.size();
+    FolderWork left;
+    left.ownIndex = work.ownIndex;
+    fromCache_.assign(tiles, false);
+    tileVerdicts_.assign(tiles, {});
+    asIndex_.assign(tiles, ExistingVerdict::None);
+    work.outcomes.resize(tiles);
+    work.bounds.resize(tiles);
+    work.rechecked.assign(tiles, false);
+    work.rootFacts.resize(tiles);
+    work.followsOthers.assign(tiles, false);
+    toCheck_.clear();
+    left.rootFacts.reserve(tiles);
+    for (std::size_t i = 0; i < tiles; ++i) {
+        std::optional<FileVerdicts> found;
+        if (cache_.loaded())
+            found = cache_.find(TileKey(work.tiles[i], work.roots[i]));
+        bool usable = found && found->tile &&
+                      (!wantBound || !found->tile->loads ||
+                       found->tile->bound.kind != TileBound::Kind::NotAsked);
+        if (usable) {
+            // The scan's look, where it took one.
+            std::error_code ec;
+            FileFacts now = work.rootFacts[i];
+            if (now.type == fs::file_type::none)
+                now = LookAt(work.roots[i], ec);
+            // A root that is the folder's own index is the pool's to tell.
+            usable = !ec && Unchanged(found->file, now) && !SameFile(now, work.ownIndex);
+            if (usable)
+                work.rootFacts[i] = now;
+        }
+        if (!usable) {
+            toCheck_.push_back(i);
+            left.tiles.push_back(work.tiles[i]);
+            left.roots.push_back(work.roots[i]);
+            left.rootFacts.push_back(work.rootFacts[i]);
+            continue;
+        }
+        fromCache_[i] = true;
+        ++cached_;
+        asIndex_[i] = found->existing;
+        work.outcomes[i] = OutcomeOf(*found->tile, work.tiles[i]);
+        work.bounds[i] = wantBound ? found->tile->bound : TileBound{};
+        tileVerdicts_[i] = std::move(*found->tile);
+    }
+    whole_ = std::move(work);
+    return left;
+}
+
+FolderWork FolderVerdicts::merge(FolderWork checked) {
+    // A folder queued whole comes back as it is.
+    if (!enabled_ || toCheck_.size() == whole_.tiles.size())
+        return checked;
+    FolderWork whole = std::move(whole_);
+    whole.workersFailed = std::move(checked.workersFailed);
+    for (std::size_t k = 0; k < toCheck_.size() && k < checked.outcomes.size(); ++k) {
+        const std::size_t i = toCheck_[k];
+        whole.outcomes[i] = std::move(checked.outcomes[k]);
+        whole.bounds[i] = checked.bounds[k];
+        whole.rechecked[i] = checked.rechecked[k];
+        whole.rootFacts[i] = checked.rootFacts[k];
+        whole.followsOthers[i] = checked.followsOthers[k];
+    }
+    return whole;
+}
+
+std::optional<ExistingVerdict> FolderVerdicts::tileAsIndex(std::size_t tile) const {
+    if (tile >= asIndex_.size() || asIndex_[tile] == ExistingVerdict::None)
+        return std::nullopt;
+    return asIndex_[tile];
+}
+
+void FolderVerdicts::keepTileAsIndex(std::size_t tile, ExistingVerdict verdict) {
+    if (tile < asIndex_.size())
+        asIndex_[tile] = verdict;
+}
+
+std::optional<ExistingVerdict> FolderVerdicts::ownIndex(const FileFacts& now) {
+    if (!cache_.loaded())
+        return std::nullopt;
+    std::optional<FileVerdicts> found = cache_.find(kOwnIndexKey);
+    if (!found || found->existing == ExistingVerdict::None || !Unchanged(found->file, now))
+        return std::nullopt;
+    ownIndexKept_ = found;
+    return found->existing;
+}
+
+void FolderVerdicts::keepOwnIndex(const FileFacts& before, ExistingVerdict verdict) {
+    if (enabled_ && settled(before))
+        ownIndexKept_ = FileVerdicts{before, std::nullopt, verdict};
+}
+
+void FolderVerdicts::keepWrittenIndex(const FileFacts& written) {
+    if (enabled_)
+        ownIndexKept_ = FileVerdicts{written, std::nullopt, ExistingVerdict::IsIndex};
+}
+
+std::error_code FolderVerdicts::save(const FolderWork& work) {
+    if (!enabled_)
+        return {};
+    for (std::size_t i = 0; i < work.tiles.size() && i < work.outcomes.size(); ++i) {
+        FileVerdicts verdicts;
+        verdicts.file = work.rootFacts[i];
+        const bool cached = i < fromCache_.size() && fromCache_[i];
+        // A verdict from the cache was settled when kept; it is kept as it was.
+        if (cached)
+            verdicts.tile = tileVerdicts_[i];
+        else if (settled(verdicts.file))
+            verdicts.tile = LastingVerdict(work, i);
+        if (i < asIndex_.size() && (cached || settled(verdicts.file)))
+            verdicts.existing = asIndex_[i];
+        cache_.keep(TileKey(work.tiles[i], work.roots[i]), verdicts);
+    }
+    if (ownIndexKept_)
+        cache_.keep(kOwnIndexKey, *ownIndexKept_);
+    return cache_.save();
+}
+
+} // namespace brindle

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "export/cache/verdict_cache.h"
+#include "export/export_run.h"
+#include "export/tile_check_pool.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace brindle {
+
+// What decides the verdicts a cache may give back to this run: this program's version, the
+// worker program as it is on disk now, the parse mode and the limits a check runs under.
+std::uint64_t VerdictSetting(const ExportOptions& options);
+
+// A verdict is kept only for a file that had not changed for this long before the folder's
+// scan began: a file's times step by a clock tick, so a file written twice within one tick,
+// once before and once after its look, would show the same stamp both times.
+constexpr std::chrono::milliseconds kSettleTime{1000};
+
+// One listed folder's verdict cache through a run: read before the folder's scan, asked for
+// each tile before the tiles go to the pool and for an existing index before a worker is,
+// and written once the folder is done, with the verdicts of the files present now.
+class FolderVerdicts {
+public:
+    // No cache: nothing is found or kept.
+    FolderVerdicts() = default;
+    FolderVerdicts(const std::filesystem::path& cacheFolder, const std::filesystem::path& folder,
+                   std::uint64_t setting);
+
+    // True when the folder's cache file was read.
+    bool loaded() const { return cache_.loaded(); }
+
+    // Takes out of `work`, as scanned, every tile whose root file is unchanged since the
+    // cache's verdict on it (with its bound, when `wantBound`), and gives back the tiles left
+    // to check, in scan order.
+    FolderWork takeCached(FolderWork& work, bool wantBound);
+
+    // The folder's whole work again: the tiles checked put back among those from the cache,
+    // in scan order.
+    FolderWork merge(FolderWork checked);
+
+    // How many tiles' verdicts came from the cache.
+    std::size_t cachedTiles() const { return cached_; }
+
+    // Tile `tile`'s verdict as an existing index, when the cache has one for its root file
+    // as the check found it; and the verdict a worker gave this run.
+    std::optional<ExistingVerdict> tileAsIndex(std::size_t tile) const;
+    void keepTileAsIndex(std::size_t tile, ExistingVerdict verdict);
+
+    // The folder's own index: its verdict when the file is unchanged since the cache's (kept
+    // again, as it was), and the verdict a worker gave on the file as it was before it looked
+    // (`before`).
+    std::optional<ExistingVerdict> ownIndex(const FileFacts& now);
+    void keepOwnIndex(const FileFacts& before, ExistingVerdict verdict);
+    // The index the run wrote, as it lies on disk: an index, settled or not, since the run
+    // read it back.
+    void keepWrittenIndex(const FileFacts& written);
+
+    // Writes the verdicts on the tiles of `work` (the whole folder) and on its own index.
+    std::error_code save(const FolderWork& work);
+
+private:
+    bool settled(const FileFacts& file) const;
+
+    VerdictCache cache_;
+    std::int64_t settledBefore_ = 0; // nanoseconds since 1970
+    bool enabled_ = false;
+    FolderWork whole_;                      // the tiles from the cache, until merged
+    std::vector<std::size_t> toCheck_;      // the places of the tiles handed to the pool
+    std::vector<bool> fromCache_;           // per tile
+    std::vector<TileVerdict> tileVerdicts_; // per tile from the cache
+    std::vector<ExistingVerdict> asIndex_;  // per tile
+    std::size_t cached_ = 0;
+    std::optional<FileVerdicts> ownIndexKept_;
+};
+
+} // namespace brindle

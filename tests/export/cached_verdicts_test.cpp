@@ -1,0 +1,340 @@
+// The verdict cache through whole runs: a cache, warm, stale, damaged or gone, never changes
+// the index a run writes; it only spares the checks of tiles that did not change.
+#include "export/cache/verdict_cache.h"
+#include "export/export_run.h"
+#include "export/folder_verdicts.h"
+#include "export/isolation/worker_process.h"
+#include "tests/export/test_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <osg/ProxyNode>
+#include <osgDB/WriteFile>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteSizedTile;
+using test::WriteText;
+using test::WriteTile;
+
+constexpr std::uint64_t kRealTile = std::uint64_t{96} * 1024;
+constexpr std::size_t kGoodTiles = 4;
+
+// A block of real-size tiles, a small one, and one that is not a scene (a verdict the cache
+// keeps too), left to settle so that the cache may keep their verdicts.
+fs::path MakeBlock(const fs::path& block) {
+    for (std::size_t i = 0; i < kGoodTiles; ++i)
+        WriteSizedTile(block / ("T" + std::to_string(i)), kRealTile, static_cast<unsigned>(i + 1));
+    WriteTile(block / "Small");
+    fs::create_directories(block / "Broken");
+    WriteText(block / "Broken" / "root.osgb", std::string(70000, 'x'));
+    return block;
+}
+
+constexpr std::size_t kTiles = kGoodTiles + 2;
+
+void LetSettle() {
+    std::this_thread::sleep_for(kSettleTime + std::chrono::milliseconds(100));
+}
+
+ExportOptions Cached(const fs::path& cache, IndexKind index = IndexKind::Proxy) {
+    ExportOptions options;
+    options.jobs = 2;
+    options.verdictCache = cache;
+    options.index = index;
+    return options;
+}
+
+struct Outcome {
+    std::size_t cached = 0;
+    std::string index; // the bytes written
+    std::vector<std::string> entries;
+    std::vector<std::string> leftOut; // "name: reason/failure"
+};
+
+Outcome Export(const fs::path& block, const ExportOptions& options) {
+    const ExportReport report = ExportFolderIndexes({block}, options);
+    Outcome outcome;
+    EXPECT_TRUE(report.succeeded());
+    if (report.folders.empty())
+        return outcome;
+    const FolderReport& folder = report.folders.front();
+    outcome.cached = folder.cachedVerdicts;
+    EXPECT_EQ(report.totals().cachedVerdicts, folder.cachedVerdicts);
+    outcome.index = ReadBytes(block / "root.osgb");
+    outcome.entries = folder.entries;
+    for (const LeftOutSubfolder& left : folder.leftOut)
+        outcome.leftOut.push_back(left.name.string() + ": " +
+                                  std::to_string(static_cast<int>(left.reason)) + "/" +
+                                  std::to_string(static_cast<int>(left.loadFailure)));
+    return outcome;
+}
+
+void ExpectSameIndex(const Outcome& a, const Outcome& b) {
+    EXPECT_EQ(a.index, b.index);
+    EXPECT_EQ(a.entries, b.entries);
+    EXPECT_EQ(a.leftOut, b.leftOut);
+}
+
+fs::path OnlyCacheFile(const fs::path& cache) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(cache))
+        files.push_back(entry.path());
+    EXPECT_EQ(files.size(), 1u);
+    return files.empty() ? fs::path() : files.front();
+}
+
+TEST(CachedVerdicts, AnUnchangedBlockIsServedFromTheCacheAndWritesTheSameIndex) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    LetSettle();
+    ExportOptions none;
+    none.jobs = 2;
+    const Outcome reference = Export(block, none);
+    ASSERT_EQ(reference.entries.size(), kGoodTiles + 1);
+    ASSERT_EQ(reference.leftOut.size(), 1u);
+
+    const Outcome cold = Export(block, Cached(dir / "cache"));
+    EXPECT_EQ(cold.cached, 0u);
+    ExpectSameIndex(cold, reference);
+    const Outcome warm = Export(block, Cached(dir / "cache"));
+    EXPECT_EQ(warm.cached, kTiles) << "the broken tile's verdict is kept as well";
+    ExpectSameIndex(warm, reference);
+    // A dry run uses the cache too.
+    ExportOptions dry = Cached(dir / "cache");
+    dry.dryRun = true;
+    EXPECT_EQ(ExportFolderIndexes({block}, dry).folders.at(0).cachedVerdicts, kTiles);
+    // Without the cache, everything is checked again.
+    EXPECT_EQ(Export(block, none).cached, 0u);
+}
+
+// A proxy index asks no bounds; a paged one needs them, so tiles that load are checked again
+// once, and from then on serve both.
+TEST(CachedVerdicts, BoundsAreCheckedForWhenTheCacheHasNone) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    LetSettle();
+    ExportOptions pagedNone;
+    pagedNone.index = IndexKind::Paged;
+    const Outcome reference = Export(block, pagedNone);
+
+    EXPECT_EQ(Export(block, Cached(dir / "cache")).cached, 0u);
+    const Outcome paged = Export(block, Cached(dir / "cache", IndexKind::Paged));
+    EXPECT_EQ(paged.cached, 1u) << "only the broken tile's verdict needs no bound";
+    ExpectSameIndex(paged, reference);
+    const Outcome again = Export(block, Cached(dir / "cache", IndexKind::Paged));
+    EXPECT_EQ(again.cached, kTiles);
+    ExpectSameIndex(again, reference);
+    EXPECT_EQ(Export(block, Cached(dir / "cache")).cached, kTiles);
+}
+
+#ifndef _WIN32
+// Rewritten where it lies, same size, its write time set back by hand: only the change time
+// tells, and the tile, no longer a scene, must not be listed from the cache.
+TEST(CachedVerdicts, ATileRewrittenInPlaceWithItsTimesSetBackIsCheckedAgain) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    LetSettle();
+    const Outcome first = Export(block, Cached(dir / "cache"));
+    ASSERT_EQ(first.entries.size(), kGoodTiles + 1);
+    EXPECT_EQ(Export(block, Cached(dir / "cache")).cached, kTiles);
+
+    const fs::path tile = block / "T1" / "root.osgb";
+    struct stat before {};
+    ASSERT_EQ(::stat(tile.c_str(), &before), 0);
+    {
+        std::fstream rewrite(tile, std::ios::in | std::ios::out | std::ios::binary);
+        rewrite.write(std::string(static_cast<std::size_t>(before.st_size), 'x').data(),
+                      before.st_size);
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, tile.c_str(), times, 0), 0);
+    struct stat after {};
+    ASSERT_EQ(::stat(tile.c_str(), &after), 0);
+    ASSERT_EQ(after.st_ino, before.st_ino);
+    ASSERT_EQ(after.st_size, before.st_size);
+    ASSERT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+    const Outcome rerun = Export(block, Cached(dir / "cache"));
+    EXPECT_EQ(rerun.cached, kTiles - 1);
+    EXPECT_EQ(rerun.entries.size(), kGoodTiles);
+    EXPECT_EQ(rerun.leftOut.size(), 2u);
+    ExportOptions none;
+    ExpectSameIndex(rerun, Export(block, none));
+}
+
+// A worker program that notes each start in `log`, then is the real worker.
+fs::path CountingWorker(const fs::path& dir, const fs::path& log) {
+    const fs::path script = dir / "worker.sh";
+    WriteText(script, "#!/bin/sh\necho started >> '" + log.string() + "'\nexec '" +
+                          DefaultWorkerProgram().string() + "' \"$@\"\n");
+    fs::permissions(script, fs::perms::owner_all);
+    return script;
+}
+
+std::size_t Starts(const fs::path& log) {
+    const std::string text = ReadBytes(log);
+    fs::remove(log);
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The index the last run wrote, and every tile, are known: the re-run needs no worker at all,
+// and one changed tile needs one.
+TEST(CachedVerdicts, AReRunWithEveryVerdictCachedStartsNoWorker) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    const fs::path log = dir / "starts.log";
+    ExportOptions options = Cached(dir / "cache");
+    options.workerProgram = CountingWorker(dir.path(), log);
+    LetSettle();
+    Export(block, options);
+    EXPECT_GT(Starts(log), 0u);
+    // The index written is read back by the run; a second run examines nothing.
+    EXPECT_EQ(Export(block, options).cached, kTiles);
+    EXPECT_EQ(Starts(log), 0u);
+    EXPECT_EQ(Export(block, options).cached, kTiles);
+    EXPECT_EQ(Starts(log), 0u);
+    WriteTile(block / "New");
+    EXPECT_EQ(Export(block, options).cached, kTiles);
+    EXPECT_GT(Starts(log), 0u);
+}
+#endif
+
+// A tile whose root names other files to load rests on them: a file appearing there later
+// can change its verdict, so it is checked every run.
+TEST(CachedVerdicts, ATileNamingOtherFilesIsCheckedEveryRun) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    fs::create_directories(block / "Proxy");
+    osg::ref_ptr<osg::ProxyNode> proxy = new osg::ProxyNode;
+    proxy->setFileName(0, "later/root.osgb");
+    ASSERT_TRUE(osgDB::writeNodeFile(*proxy, (block / "Proxy" / "root.osgb").string()));
+    LetSettle();
+    Export(block, Cached(dir / "cache"));
+    const Outcome warm = Export(block, Cached(dir / "cache"));
+    EXPECT_EQ(warm.cached, kTiles);
+    EXPECT_EQ(warm.entries.size(), kGoodTiles + 2);
+    // Now what it names leads back to it.
+    fs::create_directories(block / "Proxy" / "later");
+    osg::ref_ptr<osg::ProxyNode> back = new osg::ProxyNode;
+    back->setFileName(0, "../root.osgb");
+    ASSERT_TRUE(osgDB::writeNodeFile(*back, (block / "Proxy" / "later" / "root.osgb").string()));
+    const Outcome rerun = Export(block, Cached(dir / "cache"));
+    EXPECT_EQ(rerun.entries.size(), kGoodTiles + 1);
+    ASSERT_EQ(rerun.leftOut.size(), 2u);
+    EXPECT_EQ(rerun.leftOut.back(),
+              "Proxy: " + std::to_string(static_cast<int>(TileStatus::Cycle)) + "/0");
+}
+
+// Whatever happened to the cache file, the run checks every tile, writes the index it would
+// have written without it, and leaves a sound cache file behind.
+TEST(CachedVerdicts, ADamagedOrMissingCacheIsIgnoredAndReplaced) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    const fs::path cache = dir / "cache";
+    LetSettle();
+    ExportOptions none;
+    const Outcome reference = Export(block, none);
+    Export(block, Cached(cache));
+    const fs::path file = OnlyCacheFile(cache);
+    const std::string sound = ReadBytes(file);
+    ASSERT_GT(sound.size(), 100u);
+
+    std::string flipped = sound;
+    flipped[sound.size() - 20] ^= 0x01;
+    std::string otherFormat = sound;
+    otherFormat[8] = 9;
+    const std::vector<std::pair<std::string, std::string>> damages = {
+        {"cut in half", sound.substr(0, sound.size() / 2)},
+        {"cut by one byte", sound.substr(0, sound.size() - 1)},
+        {"one byte longer", sound + "x"},
+        {"garbage", std::string(sound.size(), '\x5a')},
+        {"one bit flipped", flipped},
+        {"another format", otherFormat},
+        {"empty", ""},
+    };
+    for (const auto& [damage, bytes] : damages) {
+        SCOPED_TRACE(damage);
+        WriteText(file, bytes);
+        const Outcome rerun = Export(block, Cached(cache));
+        EXPECT_EQ(rerun.cached, 0u);
+        ExpectSameIndex(rerun, reference);
+        EXPECT_EQ(Export(block, Cached(cache)).cached, kTiles) << "replaced by the run";
+    }
+    // Another folder's cache under this folder's name (a hash that collides) is not its own.
+    const fs::path other = MakeBlock(dir / "other");
+    LetSettle();
+    Export(other, Cached(cache));
+    fs::remove(file);
+    fs::copy_file(VerdictCacheFileFor(cache, fs::absolute(other)), file);
+    EXPECT_EQ(Export(block, Cached(cache)).cached, 0u);
+
+    fs::remove_all(cache);
+    const Outcome gone = Export(block, Cached(cache));
+    EXPECT_EQ(gone.cached, 0u);
+    ExpectSameIndex(gone, reference);
+    // Not a file at all: ignored, and left as it is.
+    fs::remove(file);
+    fs::create_directories(file);
+    EXPECT_EQ(Export(block, Cached(cache)).cached, 0u);
+    EXPECT_EQ(Export(block, Cached(cache)).cached, 0u);
+    ExpectSameIndex(Export(block, Cached(cache)), reference);
+}
+
+// The verdicts of another checker or another kind of check are not this run's.
+TEST(CachedVerdicts, ACacheOfAnotherCheckerOrModeIsIgnored) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    const fs::path cache = dir / "cache";
+    LetSettle();
+    Export(block, Cached(cache));
+    ExportOptions full = Cached(cache);
+    full.fullValidation = true;
+    EXPECT_EQ(Export(block, full).cached, 0u);
+    EXPECT_EQ(Export(block, full).cached, kTiles);
+    EXPECT_EQ(Export(block, Cached(cache)).cached, 0u);
+
+    ExportOptions limits = Cached(cache);
+    limits.limits.memoryMax /= 2;
+    EXPECT_EQ(Export(block, limits).cached, 0u);
+
+    // A worker program of another build: another file.
+    const fs::path copy = dir.path() / WorkerProgramName();
+    fs::copy_file(DefaultWorkerProgram(), copy);
+    ExportOptions other = Cached(cache);
+    other.workerProgram = copy;
+    EXPECT_EQ(Export(block, other).cached, 0u);
+    EXPECT_EQ(Export(block, other).cached, kTiles);
+}
+
+// Tiles written just before the run may be written again within the same tick of the file
+// times; their verdicts wait for a later run.
+TEST(CachedVerdicts, TilesChangedJustBeforeTheRunAreNotKept) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    LetSettle();
+    WriteTile(block / "Small");
+    Export(block, Cached(dir / "cache"));
+    EXPECT_EQ(Export(block, Cached(dir / "cache")).cached, kTiles - 1);
+    LetSettle();
+    Export(block, Cached(dir / "cache"));
+    EXPECT_EQ(Export(block, Cached(dir / "cache")).cached, kTiles);
+}
+
+} // namespace
+} // namespace brindle
