@@ -112,13 +112,30 @@ void WorkerProcess::stop() {
 WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
                                                std::chrono::milliseconds deadline,
                                                CheckReply& reply) {
+    if (const std::optional<Outcome> failed = send({request}, deadline))
+        return *failed;
+    return receive(deadline, reply);
+}
+
+std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<CheckRequest>& requests,
+                                                          std::chrono::milliseconds) {
     if (!start())
         return Outcome::Unavailable;
-    const int fd = process_->channel.get();
-    if (!SendAll(fd, EncodeRequest(request))) {
+    std::string bytes;
+    for (const CheckRequest& request : requests)
+        bytes += EncodeRequest(request);
+    if (!SendAll(process_->channel.get(), bytes)) {
         stop();
         return Outcome::Crashed;
     }
+    return std::nullopt;
+}
+
+WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline,
+                                              CheckReply& reply) {
+    if (!process_)
+        return Outcome::Crashed;
+    const int fd = process_->channel.get();
     const auto until = std::chrono::steady_clock::now() + deadline;
     std::string bytes;
     char buffer[kReplySize];
