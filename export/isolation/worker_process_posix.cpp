@@ -36,6 +36,9 @@ bool SendAll(int fd, const std::string& bytes) {
 struct WorkerProcess::Process {
     pid_t pid = -1;
     FileDescriptor channel;
+    // Replies read but not yet received: a worker writes a batch's replies together, and one
+    // read takes as many as have come.
+    std::string replies;
 };
 
 WorkerProcess::WorkerProcess(fs::path program) : program_(std::move(program)) {}
@@ -137,23 +140,25 @@ WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline
         return Outcome::Crashed;
     const int fd = process_->channel.get();
     const auto until = std::chrono::steady_clock::now() + deadline;
-    std::string bytes;
-    char buffer[kReplySize];
+    std::string& bytes = process_->replies;
+    char buffer[16 * kReplySize];
     while (bytes.size() < kReplySize) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            stop();
-            return Outcome::TimedOut;
+        // What has come already is read without waiting; only an empty channel is polled.
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                stop();
+                return Outcome::TimedOut;
+            }
+            pollfd ready{fd, POLLIN, 0};
+            const int polled = ::poll(
+                &ready, 1, static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60)));
+            if (polled >= 0 || errno == EINTR)
+                continue;
+            n = -1;
         }
-        pollfd ready{fd, POLLIN, 0};
-        const int polled = ::poll(
-            &ready, 1, static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60)));
-        if (polled < 0 && errno == EINTR)
-            continue;
-        if (polled == 0)
-            continue;
-        const ssize_t n = polled < 0 ? -1 : ::recv(fd, buffer, kReplySize - bytes.size(), 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -162,7 +167,9 @@ WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline
         }
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    const std::optional<CheckReply> decoded = DecodeReply(bytes);
+    const std::optional<CheckReply> decoded =
+        DecodeReply(std::string_view(bytes).substr(0, kReplySize));
+    bytes.erase(0, kReplySize);
     if (!decoded) {
         stop();
         return Outcome::Crashed;
