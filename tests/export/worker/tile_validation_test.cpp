@@ -571,8 +571,9 @@ TEST(TileValidation, AHostileTileInABatchCostsOnlyItself) {
             verdicts[entry.substr(0, 3)] = TileStatus::Valid;
         for (const LeftOutSubfolder& leftOut : report.folders.at(0).leftOut) {
             verdicts[leftOut.name.string()] = leftOut.reason;
-            if (leftOut.reason == TileStatus::TimedOut)
+            if (leftOut.reason == TileStatus::TimedOut) {
                 EXPECT_EQ(leftOut.limit, 1000u) << "its own deadline, not the batch's";
+            }
         }
         EXPECT_EQ(verdicts, expected) << "crash, hang, out of memory at " << places[0] << ", "
                                       << places[1] << ", " << places[2];
