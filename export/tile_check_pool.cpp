@@ -30,6 +30,16 @@ void HintWillNeed(const fs::path& file) {
         tile.adviseWillNeed();
 }
 
+// Tiles too small to be worth reading ahead are small enough to share a send.
+BatchLimits BatchLimitsFor(const ReadAheadPolicy& readAhead) {
+    BatchLimits limits;
+    limits.smallTile = readAhead.worthReadingAhead;
+    return limits;
+}
+
+// A request's bytes beside its path: the length and the fixed fields.
+constexpr std::size_t kRequestFields = 32;
+
 } // namespace
 
 fs::path WorkerProgramFor(const ExportOptions& options) {
@@ -88,6 +98,7 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
 TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& program,
                              ExportProgress& progress)
     : options_(options), readAheadPolicy_(options.readAhead),
+      batchLimits_(BatchLimitsFor(options.readAhead)),
       recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())),
       factsLook_(options.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity),
       progress_(progress), queue_(0) {
@@ -175,30 +186,45 @@ void TileCheckPool::report(const std::function<void(ExportProgress&)>& update) {
     notify();
 }
 
-std::optional<TileCheckPool::Task> TileCheckPool::next() {
+std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return queue_.canTake() || ending_; });
     if (ending_)
-        return std::nullopt;
-    const std::optional<TileCheckQueue::Job> job = queue_.take();
-    if (!job)
-        return std::nullopt;
+        return {};
+    const std::vector<TileCheckQueue::Job> jobs =
+        queue_.take(BatchTake(queue_.waiting(), workers_.size(), most));
+    if (jobs.empty())
+        return {};
     if (queue_.canReadAhead())
         aheadWanted_.notify_one();
-    const FolderWork& folder = folders_[job->folder].work;
-    // Holds back a new check while one runs alone.
+    // Holds back new checks while one runs alone.
     gate_.wait(lock, [&] { return !checkingAlone_ || ending_; });
     if (ending_)
-        return std::nullopt;
+        return {};
     ++checking_;
-    return Task{*job, folder.tiles[job->tile], folder.roots[job->tile], folder.ownIndex};
+    std::vector<Task> tasks;
+    tasks.reserve(jobs.size());
+    for (const TileCheckQueue::Job& job : jobs) {
+        const FolderWork& folder = folders_[job.folder].work;
+        tasks.push_back(Task{job, folder.tiles[job.tile], folder.roots[job.tile], folder.ownIndex});
+    }
+    return tasks;
 }
 
 void TileCheckPool::work(WorkerProcess& worker) {
     if (!workWanted())
         return;
     worker.start();
-    while (const std::optional<Task> task = next()) {
+    // Tiles are taken one at a time until one turns out small, and several at once while
+    // they stay small.
+    bool small = false;
+    for (;;) {
+        const std::vector<Task> tasks = next(small ? batchLimits_.mostTiles : 1);
+        if (tasks.empty())
+            return;
+        std::vector<Checked> checked;
+        if (!IsCancelled(options_))
+            checked = check(worker, tasks, small);
         if (IsCancelled(options_)) {
             stop();
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -206,26 +232,39 @@ void TileCheckPool::work(WorkerProcess& worker) {
             gate_.notify_all();
             return;
         }
-        Checked checked = check(worker, *task);
-        checked.outcome.name = task->tile.filename();
         const std::lock_guard<std::mutex> lock(mutex_);
         --checking_;
         gate_.notify_all();
-        FolderWork& folder = folders_[task->job.folder].work;
-        folder.outcomes[task->job.tile] = std::move(checked.outcome);
-        folder.bounds[task->job.tile] = checked.bound;
-        folder.rechecked[task->job.tile] = checked.rechecked;
-        folder.rootFacts[task->job.tile] = checked.facts;
-        folder.followsOthers[task->job.tile] = checked.followsOthers;
-        if (checked.workersFailed)
-            folder.workersFailed = std::move(checked.workersFailed);
-        ++progress_.subfoldersDone;
+        if (ending_)
+            return;
+        bool folderDone = false;
+        for (std::size_t i = 0; i < tasks.size(); ++i) {
+            const TileCheckQueue::Job& job = tasks[i].job;
+            checked[i].outcome.name = tasks[i].tile.filename();
+            FolderWork& folder = folders_[job.folder].work;
+            folder.outcomes[job.tile] = std::move(checked[i].outcome);
+            folder.bounds[job.tile] = checked[i].bound;
+            folder.rechecked[job.tile] = checked[i].rechecked;
+            folder.rootFacts[job.tile] = checked[i].facts;
+            folder.followsOthers[job.tile] = checked[i].followsOthers;
+            if (checked[i].workersFailed)
+                folder.workersFailed = std::move(checked[i].workersFailed);
+            ++progress_.subfoldersDone;
+            folderDone |= --folder.remaining == 0;
+        }
         notify();
         // The run's thread waits for whole folders; waking it for every tile would take
         // a core from the checks for nothing.
-        if (--folder.remaining == 0)
+        if (folderDone)
             done_.notify_all();
     }
+}
+
+bool TileCheckPool::halted() {
+    if (IsCancelled(options_))
+        return true;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return ending_;
 }
 
 void TileCheckPool::readAhead() {
@@ -255,30 +294,30 @@ void TileCheckPool::readAhead() {
     }
 }
 
-TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& task) {
-    Checked checked;
+std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
+                                                   std::uint64_t& size) {
     const fs::path& probe = task.root;
     std::error_code ec;
     const FileFacts facts = LookAt(probe, ec, factsLook_);
     checked.facts = facts;
     if (ec) {
         checked.outcome = Outcome(TileStatus::LoadFailed, ec);
-        return checked;
+        return std::nullopt;
     }
     if (facts.type == fs::file_type::not_found) {
         checked.outcome = Outcome(TileStatus::NoRootFile);
-        return checked;
+        return std::nullopt;
     }
     if (facts.type != fs::file_type::regular) {
         checked.outcome = Outcome(TileStatus::NotRegularFile);
-        return checked;
+        return std::nullopt;
     }
     // Only a file the size of the folder's own index can be that index; which file it is costs
     // a second look on some systems.
     if (task.ownIndex.inode != 0 && facts.size == task.ownIndex.size &&
         SameFile(LookAt(probe, ec), task.ownIndex)) {
         checked.outcome = Outcome(TileStatus::LinksBack);
-        return checked;
+        return std::nullopt;
     }
     if (facts.size >= readAheadPolicy_.worthReadingAhead) {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -287,8 +326,89 @@ TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& t
             aheadWanted_.notify_one();
         }
     }
-    const BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, options_);
-    checked.outcome = exchange(worker, bounded.request, bounded.deadline, checked);
+    size = facts.size;
+    return MakeCheck(CheckKind::Tile, probe, facts.size, options_);
+}
+
+std::vector<TileCheckPool::Checked>
+TileCheckPool::check(WorkerProcess& worker, const std::vector<Task>& tasks, bool& small) {
+    std::vector<Checked> checked(tasks.size());
+    std::vector<Pending> pending;
+    std::vector<BatchItem> items;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        std::uint64_t size = 0;
+        if (std::optional<BoundedCheck> bounded = prepare(tasks[i], checked[i], size)) {
+            items.push_back({size, bounded->request.path.size() + kRequestFields});
+            pending.push_back({i, std::move(*bounded)});
+            small = size < batchLimits_.smallTile;
+        }
+    }
+    for (std::size_t first = 0; first < pending.size();) {
+        const std::size_t count = BatchRun(items, first, batchLimits_);
+        if (count == 1) {
+            const Pending& one = pending[first];
+            checked[one.task].outcome =
+                exchange(worker, one.check.request, one.check.deadline, checked[one.task]);
+        } else {
+            checkTogether(worker, pending, first, count, checked);
+        }
+        first += count;
+    }
+    if (halted())
+        return checked;
+    for (const Pending& one : pending)
+        recheck(worker, one.check, checked[one.task]);
+    return checked;
+}
+
+void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pending>& checks,
+                                  std::size_t first, std::size_t count,
+                                  std::vector<Checked>& checked) {
+    const std::size_t end = first + count;
+    std::size_t next = first;
+    // Rounds of one send each: a worker that retires after a reply leaves the rest of the
+    // run to its successor.
+    while (end - next > 1) {
+        std::vector<CheckRequest> requests;
+        for (std::size_t i = next; i < end; ++i)
+            requests.push_back(checks[i].check.request);
+        if (worker.send(requests, checks[next].check.deadline))
+            break;
+        bool failed = false;
+        while (next < end) {
+            if (halted())
+                return;
+            const Pending& one = checks[next];
+            CheckReply reply;
+            // Each reply is due one deadline after the one before it, and the worker may have
+            // held it back while it checked the next.
+            if (worker.receive(one.check.deadline + kMostReplyHold, reply) !=
+                WorkerProcess::Outcome::Replied) {
+                failed = true;
+                break;
+            }
+            checked[one.task].bound = reply.bound;
+            checked[one.task].followsOthers = reply.followsOthers;
+            checked[one.task].outcome = OutcomeOfReply(reply, one.check.request);
+            ++next;
+            if (reply.retiring)
+                break;
+        }
+        if (failed)
+            break;
+    }
+    // What is left is checked one tile at a time: after a crash or an overrun, the tile to
+    // blame is then the one whose own check fails.
+    for (; next < end; ++next) {
+        if (halted())
+            return;
+        const Pending& one = checks[next];
+        checked[one.task].outcome =
+            exchange(worker, one.check.request, one.check.deadline, checked[one.task]);
+    }
+}
+
+void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, Checked& checked) {
     // A ceiling sized for the file can be too low for a valid tile that unpacks to much more
     // (a small compressed file holding large textures). Before such a tile is left out it is
     // checked once more under the most any one check may take, with no other check beside it
@@ -298,14 +418,13 @@ TileCheckPool::Checked TileCheckPool::check(WorkerProcess& worker, const Task& t
     if (checked.outcome.reason != TileStatus::OutOfMemory ||
         bounded.request.memoryCeiling >= options_.limits.memoryMax ||
         recheckCeiling_ <= bounded.request.memoryCeiling)
-        return checked;
+        return;
     CheckRequest again = bounded.request;
     again.memoryCeiling = recheckCeiling_;
     alone([&] {
         checked.rechecked = true;
         checked.outcome = exchange(worker, again, bounded.deadline, checked);
     });
-    return checked;
 }
 
 LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,

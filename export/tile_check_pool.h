@@ -128,12 +128,17 @@ private:
         std::optional<Problem> workersFailed;
     };
 
-    std::optional<Task> next();
+    // Up to `most` consecutive tiles for one worker, fewer near the queue's end (see
+    // BatchTake); none once the pool ends or the queue is done.
+    std::vector<Task> next(std::size_t most);
 
     // Waits until a worker is wanted; false when the pool ends, or its queue without any tile.
     bool workWanted();
 
     void work(WorkerProcess& worker);
+
+    // True once the run is cancelled or the pool ends: the checks in hand are abandoned.
+    bool halted();
 
     // Asks the system to fetch the tiles of the next few rounds from disk while the workers
     // parse these, so that a cold run reads and parses at once. It has a thread of its own,
@@ -142,7 +147,24 @@ private:
     // saves.
     void readAhead();
 
-    Checked check(WorkerProcess& worker, const Task& task);
+    // A tile the run's own look settles (missing, not a regular file, the folder's own index)
+    // gets its outcome in `checked`; any other gets the check a worker is to make of it.
+    std::optional<BoundedCheck> prepare(const Task& task, Checked& checked, std::uint64_t& size);
+    // Checks the tiles taken at once. A run of small tiles goes to the worker in one send;
+    // when the worker crashes or overruns, the replies it gave stand and the rest of the run
+    // is checked one tile at a time, so a hostile tile costs only itself. `small` says
+    // whether the last tile with a check was small.
+    std::vector<Checked> check(WorkerProcess& worker, const std::vector<Task>& tasks, bool& small);
+    // Checks `count` tiles from `first` of `checks` with one send, as far as the worker lets.
+    struct Pending {
+        std::size_t task; // its place among the tasks taken
+        BoundedCheck check;
+    };
+    void checkTogether(WorkerProcess& worker, const std::vector<Pending>& checks, std::size_t first,
+                       std::size_t count, std::vector<Checked>& checked);
+    // Checks a tile that ran out of memory once more, alone, when a higher ceiling may let it
+    // load.
+    void recheck(WorkerProcess& worker, const BoundedCheck& bounded, Checked& checked);
     LeftOutSubfolder exchange(WorkerProcess& worker, const CheckRequest& request,
                               std::chrono::milliseconds deadline, Checked& checked);
 
@@ -159,6 +181,7 @@ private:
 
     const ExportOptions& options_;
     const ReadAheadPolicy readAheadPolicy_;
+    const BatchLimits batchLimits_;
     const std::uint64_t recheckCeiling_;
     // A verdict cache keys its entries by which file a tile is; without one the look need not
     // ask, which on some systems costs many times the rest of it.

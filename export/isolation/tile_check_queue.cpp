@@ -1,5 +1,6 @@
 #include "export/isolation/tile_check_queue.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace brindle {
@@ -20,6 +21,15 @@ std::optional<TileCheckQueue::Job> TileCheckQueue::take() {
     return job;
 }
 
+std::vector<TileCheckQueue::Job> TileCheckQueue::take(std::size_t most) {
+    const std::size_t count = std::min(most, jobs_.size() - next_);
+    std::vector<Job> taken(jobs_.begin() + static_cast<std::ptrdiff_t>(next_),
+                           jobs_.begin() + static_cast<std::ptrdiff_t>(next_ + count));
+    next_ += count;
+    settle();
+    return taken;
+}
+
 bool TileCheckQueue::canReadAhead() const {
     return readingAhead_ && ahead_ < jobs_.size() && ahead_ - next_ < window_;
 }
@@ -38,6 +48,32 @@ void TileCheckQueue::settle() {
         ahead_ = next_;
     if (next_ > ahead_ || ahead_ > jobs_.size())
         throw std::logic_error("tile-check queue: its places are out of order");
+}
+
+std::size_t BatchTake(std::size_t waiting, std::size_t workers, std::size_t most) {
+    return std::max<std::size_t>(1,
+                                 std::min(most, waiting / (2 * std::max<std::size_t>(1, workers))));
+}
+
+std::size_t BatchRun(const std::vector<BatchItem>& items, std::size_t first,
+                     const BatchLimits& limits) {
+    if (first >= items.size())
+        return 0;
+    std::size_t count = 0;
+    std::uint64_t bytes = 0;
+    std::size_t requestBytes = 0;
+    for (std::size_t i = first; i < items.size() && count < limits.mostTiles; ++i) {
+        const BatchItem& item = items[i];
+        if (item.fileSize >= limits.smallTile)
+            return count == 0 ? 1 : count;
+        if (count > 0 && (bytes + item.fileSize > limits.mostBytes ||
+                          requestBytes + item.requestBytes > limits.mostRequestBytes))
+            break;
+        bytes += item.fileSize;
+        requestBytes += item.requestBytes;
+        ++count;
+    }
+    return count;
 }
 
 } // namespace brindle

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace brindle {
 
@@ -31,8 +33,18 @@ public:
 
     // Starts the worker now if it is not running, so that its start-up overlaps other work.
     bool start();
+    // Sends one request and waits up to `deadline` for its reply.
     Outcome exchange(const CheckRequest& request, std::chrono::milliseconds deadline,
                      CheckReply& reply);
+    // Sends `requests` at once (starting the worker if need be), to be answered in order by
+    // as many calls of receive(). Nothing when they are sent; otherwise what became of the
+    // worker, which is then stopped (Unavailable: it could not be started). `deadline` bounds
+    // the send alone where the channel can make it wait.
+    std::optional<Outcome> send(const std::vector<CheckRequest>& requests,
+                                std::chrono::milliseconds deadline);
+    // Waits up to `deadline` for the next reply. A worker that crashes or overruns is stopped,
+    // and so is one whose reply says it retires: the replies it owed are lost.
+    Outcome receive(std::chrono::milliseconds deadline, CheckReply& reply);
     std::error_code startError() const { return startError_; }
 
 private:

@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace brindle {
 namespace fs = std::filesystem;
@@ -31,11 +33,19 @@ bool SendAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// What one read of replies may take.
+constexpr std::size_t kRepliesRead = 16 * kReplySize;
+
 } // namespace
 
 struct WorkerProcess::Process {
     pid_t pid = -1;
     FileDescriptor channel;
+    // Replies read but not yet received, from `repliesBegin` on: a worker writes a batch's
+    // replies together, and one read takes as many as have come.
+    std::vector<char> replies = std::vector<char>(kRepliesRead);
+    std::size_t repliesBegin = 0;
+    std::size_t repliesEnd = 0;
 };
 
 WorkerProcess::WorkerProcess(fs::path program) : program_(std::move(program)) {}
@@ -112,40 +122,68 @@ void WorkerProcess::stop() {
 WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
                                                std::chrono::milliseconds deadline,
                                                CheckReply& reply) {
+    if (const std::optional<Outcome> failed = send({request}, deadline))
+        return *failed;
+    return receive(deadline, reply);
+}
+
+std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<CheckRequest>& requests,
+                                                          std::chrono::milliseconds) {
     if (!start())
         return Outcome::Unavailable;
-    const int fd = process_->channel.get();
-    if (!SendAll(fd, EncodeRequest(request))) {
+    std::string bytes;
+    for (const CheckRequest& request : requests)
+        bytes += EncodeRequest(request);
+    if (!SendAll(process_->channel.get(), bytes)) {
         stop();
         return Outcome::Crashed;
     }
+    return std::nullopt;
+}
+
+WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline,
+                                              CheckReply& reply) {
+    if (!process_)
+        return Outcome::Crashed;
+    const int fd = process_->channel.get();
     const auto until = std::chrono::steady_clock::now() + deadline;
-    std::string bytes;
-    char buffer[kReplySize];
-    while (bytes.size() < kReplySize) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            stop();
-            return Outcome::TimedOut;
+    Process& process = *process_;
+    if (process.repliesEnd - process.repliesBegin < kReplySize) {
+        // A part of a reply left over goes to the front, leaving room for the rest.
+        std::memmove(process.replies.data(), process.replies.data() + process.repliesBegin,
+                     process.repliesEnd - process.repliesBegin);
+        process.repliesEnd -= process.repliesBegin;
+        process.repliesBegin = 0;
+    }
+    while (process.repliesEnd - process.repliesBegin < kReplySize) {
+        // What has come already is read without waiting; only an empty channel is polled.
+        ssize_t n = ::recv(fd, process.replies.data() + process.repliesEnd,
+                           process.replies.size() - process.repliesEnd, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                stop();
+                return Outcome::TimedOut;
+            }
+            pollfd ready{fd, POLLIN, 0};
+            const int polled = ::poll(
+                &ready, 1, static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60)));
+            if (polled >= 0 || errno == EINTR)
+                continue;
+            n = -1;
         }
-        pollfd ready{fd, POLLIN, 0};
-        const int polled = ::poll(
-            &ready, 1, static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60)));
-        if (polled < 0 && errno == EINTR)
-            continue;
-        if (polled == 0)
-            continue;
-        const ssize_t n = polled < 0 ? -1 : ::recv(fd, buffer, kReplySize - bytes.size(), 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             stop();
             return Outcome::Crashed;
         }
-        bytes.append(buffer, static_cast<std::size_t>(n));
+        process.repliesEnd += static_cast<std::size_t>(n);
     }
-    const std::optional<CheckReply> decoded = DecodeReply(bytes);
+    const std::optional<CheckReply> decoded =
+        DecodeReply(std::string_view(process.replies.data() + process.repliesBegin, kReplySize));
+    process.repliesBegin += kReplySize;
     if (!decoded) {
         stop();
         return Outcome::Crashed;

@@ -275,6 +275,13 @@ void WorkerProcess::stop() {
 WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
                                                std::chrono::milliseconds deadline,
                                                CheckReply& reply) {
+    if (const std::optional<Outcome> failed = send({request}, deadline))
+        return *failed;
+    return receive(deadline, reply);
+}
+
+std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<CheckRequest>& requests,
+                                                          std::chrono::milliseconds deadline) {
     if (!start())
         return Outcome::Unavailable;
     const HANDLE pipe = process_->pipe.get();
@@ -285,7 +292,9 @@ WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
         return wait == Wait::TimedOut ? Outcome::TimedOut : Outcome::Crashed;
     };
 
-    const std::string bytes = EncodeRequest(request);
+    std::string bytes;
+    for (const CheckRequest& request : requests)
+        bytes += EncodeRequest(request);
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         OVERLAPPED io{};
@@ -299,6 +308,20 @@ WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
             return failed(wait);
         sent += done;
     }
+    return std::nullopt;
+}
+
+WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline,
+                                              CheckReply& reply) {
+    if (!process_)
+        return Outcome::Crashed;
+    const HANDLE pipe = process_->pipe.get();
+    const HANDLE process = process_->process.get();
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    auto failed = [this](Wait wait) {
+        stop();
+        return wait == Wait::TimedOut ? Outcome::TimedOut : Outcome::Crashed;
+    };
 
     std::string answer(kReplySize, '\0');
     std::size_t received = 0;

@@ -2,6 +2,7 @@
 
 #include "export/export_report.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -14,7 +15,7 @@ namespace brindle {
 
 // The messages between the export run and its tile-check workers. A request is a length,
 // then its fields; a reply has a fixed size, so a worker that dies mid-reply is told from one
-// that answered.
+// that answered. The run may send several requests at once; they are answered in order.
 
 enum class CheckKind : std::uint8_t {
     Tile = 1,          // does the file load?
@@ -82,6 +83,10 @@ constexpr std::size_t kMaxReaderText = 320;
 constexpr std::size_t kMaxEntryName = 1024;
 constexpr std::size_t kRequestLengthSize = 4;
 constexpr std::size_t kMaxRequestLength = 1 << 16;
+// A worker holds the replies of checks that have more requests waiting behind them and writes
+// them together, but holds none longer than this after the check that follows it ends: the
+// run's deadline for a reply allows for it.
+constexpr std::chrono::milliseconds kMostReplyHold{30};
 
 // A request's path as the protocol carries it, and back: UTF-8 on Windows, the path's own
 // bytes elsewhere.

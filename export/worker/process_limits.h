@@ -23,6 +23,10 @@ private:
     std::uint64_t startPeak_ = 0; // the most memory held at once by then
     std::uint64_t addressSpaceLimit_ = ~std::uint64_t{0};
     double processorLimit_ = 0; // seconds of processor time allowed in all
+    // What the process may not exceed; read once, since each system call is paid per tile.
+    std::uint64_t addressSpaceHardLimit_ = ~std::uint64_t{0};
+    std::uint64_t processorHardLimit_ = ~std::uint64_t{0};
+    double processorUsed_ = -1; // seconds used when the last check ended; -1 before the first
 };
 
 // Makes the worker end with the process that started it, where the system can arrange that.

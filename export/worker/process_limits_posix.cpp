@@ -26,11 +26,19 @@ std::uint64_t AddressSpaceInUse() {
     return std::uint64_t{pages} * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-// The most memory the process has held at once, in bytes.
-std::uint64_t PeakResidentSize() {
+struct Usage {
+    std::uint64_t peakResident = 0; // the most memory the process has held at once, in bytes
+    double processorSeconds = 0;    // user and system
+};
+
+Usage UsageSoFar() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    return {static_cast<std::uint64_t>(usage.ru_maxrss) * 1024,
+            seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 double ProcessorSecondsUsed() {
@@ -39,11 +47,17 @@ double ProcessorSecondsUsed() {
     return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
-void SetSoftLimit(int resource, rlim_t value) {
+std::uint64_t HardLimit(int resource) {
     rlimit limit{};
-    if (getrlimit(resource, &limit) != 0)
-        return;
-    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? value : std::min(value, limit.rlim_max);
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_max == RLIM_INFINITY)
+        return ~std::uint64_t{0};
+    return static_cast<std::uint64_t>(limit.rlim_max);
+}
+
+void SetSoftLimit(int resource, std::uint64_t value, std::uint64_t hard) {
+    rlimit limit{};
+    limit.rlim_max = hard == ~std::uint64_t{0} ? RLIM_INFINITY : static_cast<rlim_t>(hard);
+    limit.rlim_cur = static_cast<rlim_t>(std::min(value, hard));
     setrlimit(resource, &limit);
 }
 
@@ -53,7 +67,9 @@ constexpr std::uint64_t kKeptAfterCheck = std::uint64_t{128} << 20;
 
 } // namespace
 
-ProcessLimits::ProcessLimits() : startSize_(AddressSpaceInUse()), startPeak_(PeakResidentSize()) {}
+ProcessLimits::ProcessLimits()
+    : startSize_(AddressSpaceInUse()), startPeak_(UsageSoFar().peakResident),
+      addressSpaceHardLimit_(HardLimit(RLIMIT_AS)), processorHardLimit_(HardLimit(RLIMIT_CPU)) {}
 
 // The bounds change only when they must: most tiles of a block are alike, and every system
 // call here is paid once per tile.
@@ -63,23 +79,28 @@ void ProcessLimits::limitNextCheck(std::uint64_t bytes, double cpuSeconds) {
     const std::uint64_t addressSpace =
         bytes > 0 ? startSize_ + kKeptAfterCheck + bytes : std::uint64_t{RLIM_INFINITY};
     if (addressSpace != addressSpaceLimit_) {
-        SetSoftLimit(RLIMIT_AS, static_cast<rlim_t>(addressSpace));
+        SetSoftLimit(RLIMIT_AS, addressSpace, addressSpaceHardLimit_);
         addressSpaceLimit_ = addressSpace;
     }
     // A hang that never returns to the run (an orphaned worker) still ends here. The limit is
     // reset once the time left falls below what this check may take, or exceeds twice that.
+    // The time the last check ended with stands for the time now: only the wait for this
+    // request came between.
     if (cpuSeconds > 0) {
-        const double used = ProcessorSecondsUsed();
+        const double used = processorUsed_ >= 0 ? processorUsed_ : ProcessorSecondsUsed();
         const double left = processorLimit_ - used;
         if (left < cpuSeconds + 1 || left > 2 * cpuSeconds + 2) {
             processorLimit_ = std::ceil(used + cpuSeconds + 1);
-            SetSoftLimit(RLIMIT_CPU, static_cast<rlim_t>(processorLimit_));
+            SetSoftLimit(RLIMIT_CPU, static_cast<std::uint64_t>(processorLimit_),
+                         processorHardLimit_);
         }
     }
 }
 
 bool ProcessLimits::endCheck() {
-    return PeakResidentSize() <= startPeak_ + kKeptAfterCheck;
+    const Usage usage = UsageSoFar();
+    processorUsed_ = usage.processorSeconds;
+    return usage.peakResident <= startPeak_ + kKeptAfterCheck;
 }
 
 void EndWithParent() {

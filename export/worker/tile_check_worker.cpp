@@ -8,14 +8,21 @@
 #include <osg/Notify>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 #define BRINDLE_READ _read
 #define BRINDLE_WRITE _write
 #define BRINDLE_DUP _dup
@@ -24,6 +31,7 @@
 #define BRINDLE_NULL_DEVICE "NUL"
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #define BRINDLE_READ ::read
 #define BRINDLE_WRITE ::write
@@ -36,14 +44,22 @@
 namespace brindle {
 namespace {
 
-// Where replies go, and the reply for a check that ran out of memory, encoded beforehand:
-// the new-handler below can allocate nothing and has no other way to reach them. This is a
-// worker process of its own, which serves one request at a time.
+// Replies held to be written together with later ones.
+struct HeldReplies {
+    std::vector<char> bytes; // room for kMostHeld replies, reserved before any check
+    std::size_t count = 0;
+};
+
+constexpr std::size_t kMostHeld = 64;
+
+// Where replies go, the replies held, and the reply for a check that ran out of memory,
+// encoded beforehand: the new-handler below can allocate nothing and has no other way to
+// reach them. This is a worker process of its own, which serves one request at a time.
 int g_replyChannel = -1;
+const HeldReplies* g_held = nullptr;
 char g_outOfMemoryReply[kReplySize];
 
-// Repeats a read or write until `size` bytes are moved; false at the end of the input, on an
-// error, or when a message breaks off.
+// Repeats a write until `size` bytes are moved; false on an error.
 template <typename Transfer, typename Bytes>
 bool TransferAll(Transfer transfer, int fd, Bytes* bytes, std::size_t size) {
     while (size > 0) {
@@ -62,13 +78,12 @@ bool WriteAll(int fd, const char* bytes, std::size_t size) {
     return TransferAll(BRINDLE_WRITE, fd, bytes, size);
 }
 
-bool ReadAll(int fd, char* bytes, std::size_t size) {
-    return TransferAll(BRINDLE_READ, fd, bytes, size);
-}
-
 // The memory ceiling was reached. Whatever the reader would do with the failure (catch it and
 // go on with garbage, or crash), the verdict is known now, so it is sent and the worker ends.
+// The replies held for earlier checks go first, so that each still answers its own request.
 [[noreturn]] void AnswerOutOfMemory() {
+    if (g_held && g_held->count > 0)
+        WriteAll(g_replyChannel, g_held->bytes.data(), g_held->count * kReplySize);
     WriteAll(g_replyChannel, g_outOfMemoryReply, kReplySize);
     std::_Exit(0);
 }
@@ -80,19 +95,67 @@ void PrepareOutOfMemoryReply() {
     EncodeReply(reply).copy(g_outOfMemoryReply, kReplySize);
 }
 
-std::optional<CheckRequest> NextRequest(int fd) {
-    char prefix[kRequestLengthSize];
-    if (!ReadAll(fd, prefix, sizeof prefix))
-        return std::nullopt;
-    const std::optional<std::size_t> length =
-        DecodeRequestLength(std::string_view(prefix, sizeof prefix));
-    if (!length)
-        return std::nullopt;
-    std::string body(*length, '\0');
-    if (!ReadAll(fd, body.data(), body.size()))
-        return std::nullopt;
-    return DecodeRequestBody(body);
+// True when the channel has bytes to read now.
+bool InputWaiting(int fd) {
+#ifdef _WIN32
+    DWORD available = 0;
+    const HANDLE pipe = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    return PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0;
+#else
+    pollfd ready{fd, POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0;
+#endif
 }
+
+// Reads requests through a buffer, so that the requests the run sends at once cost one read,
+// and so that the worker can tell whether another request is waiting.
+class RequestReader {
+public:
+    explicit RequestReader(int fd)
+        : fd_(fd), buffer_(2 * (kRequestLengthSize + kMaxRequestLength)) {}
+
+    std::optional<CheckRequest> next() {
+        if (!fill(kRequestLengthSize))
+            return std::nullopt;
+        const std::optional<std::size_t> length =
+            DecodeRequestLength(std::string_view(buffer_.data() + begin_, kRequestLengthSize));
+        if (!length || !fill(kRequestLengthSize + *length))
+            return std::nullopt;
+        const std::string_view body(buffer_.data() + begin_ + kRequestLengthSize, *length);
+        begin_ += kRequestLengthSize + *length;
+        return DecodeRequestBody(body);
+    }
+
+    // True when a request, or part of one, is waiting to be read.
+    bool waiting() const { return end_ > begin_ || InputWaiting(fd_); }
+
+private:
+    // Reads until `size` bytes from `begin_` are in the buffer.
+    bool fill(std::size_t size) {
+        if (end_ - begin_ >= size)
+            return true;
+        if (begin_ + size > buffer_.size()) {
+            std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        while (end_ - begin_ < size) {
+            const auto n = BRINDLE_READ(fd_, buffer_.data() + end_,
+                                        static_cast<unsigned>(buffer_.size() - end_));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            end_ += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    int fd_;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
 
 // Replies go to a copy of standard output; the original then points nowhere, so nothing the
 // libraries print can mix with them.
@@ -121,16 +184,33 @@ int ServeTileChecks() {
     osg::setNotifyLevel(osg::WARN);
     KeepFreedMemoryForReuse();
 
+    // Allocated before the limits take their measure of the process, and never grown.
+    HeldReplies held;
+    held.bytes.resize(kMostHeld * kReplySize);
+    g_held = &held;
+    RequestReader requests(0);
     const TileValidator validator(messages.get());
     ProcessLimits limits;
     PrepareOutOfMemoryReply();
     std::set_new_handler(AnswerOutOfMemory);
-    while (const std::optional<CheckRequest> request = NextRequest(0)) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point heldSince;
+    while (const std::optional<CheckRequest> request = requests.next()) {
         limits.limitNextCheck(request->memoryCeiling, request->cpuSeconds);
         CheckReply reply = validator.check(*request);
         reply.retiring = !limits.endCheck();
-        const std::string bytes = EncodeReply(reply);
-        if (!WriteAll(g_replyChannel, bytes.data(), bytes.size()) || reply.retiring)
+        EncodeReply(reply).copy(held.bytes.data() + held.count * kReplySize, kReplySize);
+        const Clock::time_point now = Clock::now();
+        if (++held.count == 1)
+            heldSince = now;
+        // The replies of a batch go out together, so the run wakes once for them, unless
+        // holding them would keep the run waiting long.
+        if (!reply.retiring && held.count < kMostHeld && requests.waiting() &&
+            now - heldSince < kMostReplyHold)
+            continue;
+        const bool written = WriteAll(g_replyChannel, held.bytes.data(), held.count * kReplySize);
+        held.count = 0;
+        if (!written || reply.retiring)
             return 0;
     }
     return 0;

@@ -126,5 +126,75 @@ TEST(TileCheckQueue, AFolderQueuedAfterReadAheadCaughtUpIsReadAhead) {
     ExpectInOrder(queue);
 }
 
+// Batches: a worker takes several consecutive jobs at once, fewer as the queue runs low.
+TEST(TileCheckQueue, ABatchTakesConsecutiveJobsAcrossFolders) {
+    TileCheckQueue queue(8);
+    queue.add(0, 3);
+    queue.add(1, 2);
+    const auto batch = queue.take(4);
+    ASSERT_EQ(batch.size(), 4u);
+    EXPECT_EQ(Place(batch[2].folder, batch[2].tile), Place(0, 2));
+    EXPECT_EQ(Place(batch[3].folder, batch[3].tile), Place(1, 0));
+    EXPECT_EQ(queue.waiting(), 1u);
+    EXPECT_EQ(queue.take(4).size(), 1u) << "the last job, however many are asked for";
+    EXPECT_TRUE(queue.take(4).empty());
+    ExpectInOrder(queue);
+}
+
+TEST(BatchTake, ShrinksNearTheQueuesEndSoNoWorkerIdles) {
+    EXPECT_EQ(BatchTake(10000, 2, 32), 32u);
+    // 100 jobs left for 2 workers: 25 each would leave one waiting for the other's last.
+    EXPECT_EQ(BatchTake(100, 2, 32), 25u);
+    EXPECT_EQ(BatchTake(9, 2, 32), 2u);
+    // As many jobs as workers, or fewer, or one: one at a time.
+    EXPECT_EQ(BatchTake(4, 4, 32), 1u);
+    EXPECT_EQ(BatchTake(3, 4, 32), 1u);
+    EXPECT_EQ(BatchTake(1, 1, 32), 1u);
+    EXPECT_EQ(BatchTake(0, 2, 32), 1u);
+    EXPECT_EQ(BatchTake(1000, 2, 1), 1u) << "a worker that takes one at a time";
+}
+
+std::vector<std::size_t> Runs(const std::vector<BatchItem>& items, const BatchLimits& limits) {
+    std::vector<std::size_t> runs;
+    for (std::size_t first = 0; first < items.size();) {
+        const std::size_t count = BatchRun(items, first, limits);
+        if (count == 0)
+            break;
+        runs.push_back(count);
+        first += count;
+    }
+    return runs;
+}
+
+TEST(BatchRun, SmallTilesShareASendWithinTheCountAndTheBytes) {
+    BatchLimits limits;
+    limits.mostTiles = 4;
+    limits.mostBytes = 10000;
+    limits.smallTile = 5000;
+    limits.mostRequestBytes = 1000;
+    const BatchItem small{2000, 100};
+    EXPECT_EQ(Runs(std::vector<BatchItem>(10, small), limits), (std::vector<std::size_t>{4, 4, 2}));
+    // The bytes run out before the count: five tiles of 2,000 bytes fill 10,000.
+    limits.mostTiles = 8;
+    EXPECT_EQ(Runs(std::vector<BatchItem>(12, small), limits), (std::vector<std::size_t>{5, 5, 2}));
+    // So do the requests' bytes: long paths.
+    EXPECT_EQ(Runs(std::vector<BatchItem>(7, BatchItem{100, 400}), limits),
+              (std::vector<std::size_t>{2, 2, 2, 1}));
+    // A tile that alone passes a limit still goes, by itself.
+    EXPECT_EQ(Runs({BatchItem{100, 5000}, small}, limits), (std::vector<std::size_t>{1, 1}));
+    EXPECT_EQ(Runs({small}, limits), (std::vector<std::size_t>{1}));
+    EXPECT_EQ(BatchRun({small}, 1, limits), 0u);
+}
+
+TEST(BatchRun, ALargeTileGoesAloneAndEndsTheRunBeforeIt) {
+    BatchLimits limits;
+    limits.smallTile = 5000;
+    const BatchItem small{2000, 100};
+    const BatchItem large{5000, 100};
+    EXPECT_EQ(Runs({small, small, small, large}, limits), (std::vector<std::size_t>{3, 1}));
+    EXPECT_EQ(Runs({large, small, small}, limits), (std::vector<std::size_t>{1, 2}));
+    EXPECT_EQ(Runs({small, large, large, small}, limits), (std::vector<std::size_t>{1, 1, 1, 1}));
+}
+
 } // namespace
 } // namespace brindle

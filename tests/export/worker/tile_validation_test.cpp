@@ -1,4 +1,5 @@
 #include "export/export_run.h"
+#include "export/isolation/tile_check_queue.h"
 #include "export/worker/tile_validation.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
@@ -19,6 +20,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -488,6 +490,94 @@ TEST(TileValidation, FullAndFastExportsWriteIdenticalFiles) {
     options.fullValidation = false;
     ASSERT_TRUE(ExportFolderIndexes({dir / "block"}, options).succeeded());
     EXPECT_EQ(test::ReadBytes(dir / "block" / "root.osgb"), full);
+}
+
+// Which tiles of a folder of `tiles` the only worker gets together in its second batch (its
+// first is one tile): the pool's rules, followed as the pool follows them.
+std::pair<std::size_t, std::size_t> SecondBatch(std::size_t tiles) {
+    const std::size_t first = 1;
+    return {first, BatchTake(tiles - first, 1, BatchLimits{}.mostTiles)};
+}
+
+// Small tiles go to a worker in batches. A tile in one that crashes the reader, hangs it or
+// runs out of memory costs only itself, wherever it lies in the batch: every other tile gets
+// its own verdict, and the hostile one its own reason.
+TEST(TileValidation, AHostileTileInABatchCostsOnlyItself) {
+    TempDir dir;
+    SampleTileParams params;
+    params.texturePx = 8;
+    params.gridCells = 12;
+    params.embedJpeg = true;
+    fs::create_directories(dir / "sound");
+    WriteSampleTile(dir / "sound" / "root.osgb", params);
+    const std::string sound = test::ReadBytes(dir / "sound" / "root.osgb");
+    // Loaded in full, a tile cut short crashes the reader (see the damaged tiles above).
+    const std::string crashes = sound.substr(0, sound.size() * 4 / 17);
+    const fs::path text = dir / "text" / "scene.osgt";
+    WriteScene(*osgDB::readRefNodeFile((dir / "sound" / "root.osgb").string()), text, "");
+    std::string hangs = test::ReadBytes(text);
+    const std::size_t drawables = hangs.find("Drawables 1 ");
+    ASSERT_NE(drawables, std::string::npos);
+    hangs.replace(drawables, 12, "Drawables 2147483647 ");
+    std::string outOfMemory = sound;
+    const std::size_t count =
+        outOfMemory.find(LittleEndian32(13 * 13), outOfMemory.find("osg::Vec3Array"));
+    ASSERT_NE(count, std::string::npos);
+    outOfMemory.replace(count, 4, LittleEndian32(0x3fffffff));
+    for (const std::size_t bytes : {sound.size(), crashes.size(), hangs.size(), outOfMemory.size()})
+        ASSERT_LT(bytes, BatchLimits{}.mostBytes / 32) << "tiles that do not share a send";
+
+    constexpr std::size_t kTiles = 41;
+    const auto [begin, size] = SecondBatch(kTiles);
+    ASSERT_GE(size, 3u);
+    const std::size_t first = begin;
+    const std::size_t middle = begin + size / 2;
+    const std::size_t last = begin + size - 1;
+    const std::vector<std::array<std::size_t, 3>> placements{
+        {first, middle, last}, {last, first, middle}, {middle, last, first}};
+    const std::array<TileStatus, 3> reasons{TileStatus::ReaderCrashed, TileStatus::TimedOut,
+                                            TileStatus::OutOfMemory};
+    const QuietReader quiet;
+    for (const auto& places : placements) {
+        const fs::path block = dir / ("block_" + std::to_string(places[0]));
+        std::map<std::string, TileStatus> expected;
+        for (std::size_t i = 0; i < kTiles; ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "T%02zu", i);
+            const fs::path root = block / name / "root.osgb";
+            expected[name] = TileStatus::Valid;
+            if (i == places[0])
+                test::WriteText(root, crashes);
+            else if (i == places[1])
+                test::WriteText(root, hangs);
+            else if (i == places[2])
+                test::WriteText(root, outOfMemory);
+            else
+                test::WriteText(root, sound);
+            for (std::size_t k = 0; k < 3; ++k) {
+                if (i == places[k])
+                    expected[name] = reasons[k];
+            }
+        }
+        ExportOptions options;
+        options.jobs = 1;
+        options.dryRun = true;
+        options.fullValidation = true;
+        options.limits.deadlineBase = std::chrono::seconds(1);
+        options.limits.deadlineBytesPerSecond = 0;
+        const ExportReport report = ExportFolderIndexes({block}, options);
+        std::map<std::string, TileStatus> verdicts;
+        for (const std::string& entry : report.folders.at(0).entries)
+            verdicts[entry.substr(0, 3)] = TileStatus::Valid;
+        for (const LeftOutSubfolder& leftOut : report.folders.at(0).leftOut) {
+            verdicts[leftOut.name.string()] = leftOut.reason;
+            if (leftOut.reason == TileStatus::TimedOut) {
+                EXPECT_EQ(leftOut.limit, 1000u) << "its own deadline, not the batch's";
+            }
+        }
+        EXPECT_EQ(verdicts, expected) << "crash, hang, out of memory at " << places[0] << ", "
+                                      << places[1] << ", " << places[2];
+    }
 }
 
 } // namespace
