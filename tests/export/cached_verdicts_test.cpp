@@ -241,6 +241,35 @@ TEST(CachedVerdicts, ATileNamingOtherFilesIsCheckedEveryRun) {
               "Proxy: " + std::to_string(static_cast<int>(TileStatus::Cycle)) + "/0");
 }
 
+// Small tiles go to a worker several at a time; a tile that names other files is passed over
+// by the cache there too.
+TEST(CachedVerdicts, ASmallTileNamingOtherFilesAmongSmallTilesIsCheckedEveryRun) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    for (int i = 0; i < 10; ++i) {
+        WriteTile(block / ("A" + std::to_string(i)));
+        WriteTile(block / ("C" + std::to_string(i)));
+    }
+    fs::create_directories(block / "B_Proxy");
+    osg::ref_ptr<osg::ProxyNode> proxy = new osg::ProxyNode;
+    proxy->setFileName(0, "later/root.osgb");
+    ASSERT_TRUE(osgDB::writeNodeFile(*proxy, (block / "B_Proxy" / "root.osgb").string()));
+    LetSettle();
+    ExportOptions options = Cached(dir / "cache");
+    options.jobs = 1;
+    Export(block, options);
+    EXPECT_EQ(Export(block, options).cached, 20u);
+    fs::create_directories(block / "B_Proxy" / "later");
+    osg::ref_ptr<osg::ProxyNode> back = new osg::ProxyNode;
+    back->setFileName(0, "../root.osgb");
+    ASSERT_TRUE(osgDB::writeNodeFile(*back, (block / "B_Proxy" / "later" / "root.osgb").string()));
+    const Outcome rerun = Export(block, options);
+    EXPECT_EQ(rerun.entries.size(), 20u);
+    EXPECT_EQ(rerun.leftOut,
+              std::vector<std::string>{
+                  "B_Proxy: " + std::to_string(static_cast<int>(TileStatus::Cycle)) + "/0"});
+}
+
 // Whatever happened to the cache file, the run checks every tile, writes the index it would
 // have written without it, and leaves a sound cache file behind.
 TEST(CachedVerdicts, ADamagedOrMissingCacheIsIgnoredAndReplaced) {
