@@ -1,5 +1,6 @@
 #include "export/scan/tile_root.h"
 
+#include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 
 namespace brindle {
@@ -17,10 +18,10 @@ fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec, FileFacts
     // Anything by the name of root.osgb counts, even a folder or a FIFO: the tile check then
     // says what is wrong with it rather than passing it over for a file the user never meant.
     // The second name is made only when the first is missing: a block has thousands of tiles.
-    fs::path file = tileFolder / kRootFileName;
+    fs::path file = JoinPath(tileFolder, kRootFileName);
     for (int candidate = 0; candidate < 2; ++candidate) {
         if (candidate == 1)
-            file.replace_filename(NamedRootFile(tileFolder));
+            file = JoinPath(tileFolder, NamedRootFile(tileFolder));
         const FileFacts facts = LookAt(file, ec, look);
         if (found)
             *found = facts;
