@@ -80,6 +80,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         return;
     }
     const fs::path resolvedFolder = ResolvedPath(layout.tileFolder, ec);
+    const OpenFolder tileFolder(layout.tileFolder);
     work.ownIndex = LookAt(report.indexFile, ec);
     work.tiles.reserve(subfolders.size());
     work.roots.reserve(subfolders.size());
@@ -97,7 +98,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         }
         std::error_code rootError;
         FileFacts rootFacts;
-        fs::path root = FindTileRoot(subfolder, rootError, &rootFacts, rootLook);
+        fs::path root = FindTileRoot(subfolder, rootError, &rootFacts, rootLook, &tileFolder);
         if (root.empty()) {
             const bool block = LooksLikeBlock(subfolder);
             if (block)

@@ -251,14 +251,26 @@ void RegularFile::close() {
         CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, kClosed)));
 }
 
+OpenFolder::OpenFolder(const std::filesystem::path&) {}
+
+OpenFolder::~OpenFolder() = default;
+
+FileFacts OpenFolder::lookAt(const wchar_t*, std::error_code& ec) const {
+    ec = SystemError(std::errc::function_not_supported);
+    return {};
+}
+
 #else
 
-FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look) {
+namespace {
+
+// What `::fstatat(folder, path, ...)` tells, following links, as a look.
+FileFacts LookAtRelative(int folder, const char* path, std::error_code& ec) {
     namespace fs = std::filesystem;
     ec.clear();
     FileFacts facts;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    if (::fstatat(folder, path, &info, 0) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             facts.type = fs::file_type::not_found;
         else
@@ -285,6 +297,24 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look) {
     facts.modified = std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
     facts.changed = std::int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec;
     return facts;
+}
+
+} // namespace
+
+FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look) {
+    return LookAtRelative(AT_FDCWD, path.c_str(), ec);
+}
+
+OpenFolder::OpenFolder(const std::filesystem::path& folder)
+    : handle_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+OpenFolder::~OpenFolder() {
+    if (handle_ >= 0)
+        ::close(handle_);
+}
+
+FileFacts OpenFolder::lookAt(const char* relative, std::error_code& ec) const {
+    return LookAtRelative(handle_, relative, ec);
 }
 
 bool IsLink(const std::filesystem::path& path) {

@@ -39,6 +39,27 @@ enum class Look { WithIdentity, TypeAndSize };
 FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec,
                  Look look = Look::WithIdentity);
 
+// A folder held open for looks at the files under it by their paths relative to it, so that
+// the system does not walk the folder's own path again at each look: a block's scan takes a
+// look a tile. POSIX only; on Windows, or when the folder cannot be opened, isOpen() is false
+// and the caller looks at the joined path instead.
+class OpenFolder {
+public:
+    explicit OpenFolder(const std::filesystem::path& folder);
+    ~OpenFolder();
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+
+    bool isOpen() const { return handle_ >= 0; }
+
+    // Looks at `relative` under the folder once, as LookAt looks at the joined path; only
+    // while isOpen().
+    FileFacts lookAt(const std::filesystem::path::value_type* relative, std::error_code& ec) const;
+
+private:
+    int handle_ = -1;
+};
+
 // True when both name one and the same file, as far as the system tells.
 bool SameFile(const FileFacts& a, const FileFacts& b);
 

@@ -59,6 +59,18 @@ IndexWrite WriteIndexFile(const osg::Node& node, const fs::path& target,
         write.error = Problem{ProblemKind::NoIndexWriter, target, {}};
         return write;
     }
+    // An index already in place with exactly these bytes is left as it is, as the re-run of an
+    // unchanged folder finds it: writing it again would change nothing but its identity and
+    // times, at the cost of a file, two flushes and a rename. Not through a link, which the
+    // write would replace with the file itself.
+    if (!IsLink(target)) {
+        const FileFacts existing = FactsIfHolding(target, *bytes);
+        if (existing.type == fs::file_type::regular) {
+            write.placed = existing;
+            write.alreadyInPlace = true;
+            return write;
+        }
+    }
     const ReplaceOutcome outcome = ReplaceFileAtomically(target, *bytes, calls);
     if (outcome.error)
         write.error = Problem{ProblemKind::WriteFailed, target, outcome.error};

@@ -28,10 +28,13 @@ struct IndexWrite {
     // The index as it lies on disk once written, read back and found to hold exactly the
     // bytes written; type none when it could not be told so.
     FileFacts placed;
+    // The target already held exactly these bytes, and was left untouched.
+    bool alreadyInPlace = false;
 };
 
-// Writes `node` as .osgb to `target` atomically (see ReplaceFileAtomically); each problem
-// names the file and the cause.
+// Writes `node` as .osgb to `target` atomically (see ReplaceFileAtomically), unless `target`
+// is a regular file, not a link, that holds exactly those bytes already; each problem names the
+// file and the cause.
 IndexWrite WriteIndexFile(const osg::Node& node, const std::filesystem::path& target,
                           const AtomicFileCalls& calls = SystemFileCalls());
 

@@ -1,5 +1,6 @@
 #include "export/scan/subfolder_scan.h"
 
+#include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 #include "export/fs/utf8.h"
 
@@ -60,12 +61,27 @@ bool SubfolderPathNameLess(const fs::path& a, const fs::path& b) {
 
 namespace {
 
-// A subfolder as listed; its name's text is made once, not at every comparison of the sort.
+// A subfolder as listed; its name's text, and that text in lower case, are made once, not at
+// every comparison of the sort.
 struct Listed {
+    Listed(fs::path p, std::string n, bool l) : path(std::move(p)), name(std::move(n)), link(l) {
+        lowered.reserve(name.size());
+        for (const char c : name)
+            lowered += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+
     fs::path path;
     std::string name;
     bool link;
+    std::string lowered;
 };
+
+// SubfolderNameLess, with each name lowered beforehand.
+bool ListedLess(const Listed& a, const Listed& b) {
+    if (a.lowered != b.lowered)
+        return a.lowered < b.lowered;
+    return a.name < b.name;
+}
 
 #ifdef _WIN32
 void ListInto(const fs::path& folder, bool wantLinks, std::vector<Listed>& listed,
@@ -77,8 +93,8 @@ void ListInto(const fs::path& folder, bool wantLinks, std::vector<Listed>& liste
             continue;
         // A junction is a link too, which the listing does not tell.
         const bool link = wantLinks && IsLink(it->path());
-        listed.push_back(
-            {it->path(), NameText(it->path().filename()).value_or(std::string()), link});
+        listed.emplace_back(it->path(), NameText(it->path().filename()).value_or(std::string()),
+                            link);
     }
 }
 #else
@@ -111,7 +127,7 @@ void ListInto(const fs::path& folder, bool, std::vector<Listed>& listed, std::er
             directory = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
         if (directory)
-            listed.push_back({folder / name, name, link});
+            listed.emplace_back(JoinPath(folder, name), name, link);
     }
     ::closedir(dir);
 }
@@ -130,8 +146,7 @@ std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* er
             *error = SystemError(ec);
         return {};
     }
-    std::sort(listed.begin(), listed.end(),
-              [](const Listed& a, const Listed& b) { return SubfolderNameLess(a.name, b.name); });
+    std::sort(listed.begin(), listed.end(), ListedLess);
     std::vector<fs::path> subfolders;
     subfolders.reserve(listed.size());
     if (links)

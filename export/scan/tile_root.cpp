@@ -1,5 +1,6 @@
 #include "export/scan/tile_root.h"
 
+#include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 
 namespace brindle {
@@ -11,21 +12,31 @@ fs::path NamedRootFile(const fs::path& tileFolder) {
     return name;
 }
 
-fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec, FileFacts* found,
-                      Look look) {
+fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec, FileFacts* found, Look look,
+                      const OpenFolder* parent) {
     ec.clear();
     // Anything by the name of root.osgb counts, even a folder or a FIFO: the tile check then
     // says what is wrong with it rather than passing it over for a file the user never meant.
     // The second name is made only when the first is missing: a block has thousands of tiles.
-    fs::path file = tileFolder / kRootFileName;
+    const bool relative = parent && parent->isOpen();
+    fs::path::string_type folderName, under;
+    if (relative)
+        folderName = tileFolder.filename().native();
     for (int candidate = 0; candidate < 2; ++candidate) {
-        if (candidate == 1)
-            file.replace_filename(NamedRootFile(tileFolder));
-        const FileFacts facts = LookAt(file, ec, look);
+        const fs::path name = candidate == 0 ? fs::path(kRootFileName) : NamedRootFile(tileFolder);
+        FileFacts facts;
+        if (relative) {
+            under = folderName;
+            under += fs::path::preferred_separator;
+            under += name.native();
+            facts = parent->lookAt(under.c_str(), ec);
+        } else {
+            facts = LookAt(JoinPath(tileFolder, name), ec, look);
+        }
         if (found)
             *found = facts;
         if (ec || facts.type != fs::file_type::not_found)
-            return file;
+            return JoinPath(tileFolder, name);
     }
     return {};
 }

@@ -18,8 +18,11 @@ inline const char* const kRootFileName = "root.osgb";
 // name them. root.osgb wins where both exist, so a folder laid out the old way keeps its
 // entry. Empty when neither exists. Only looks: nothing is opened. `facts`, when given, gets
 // what the look at the file found told; `look` says whether it asks which file it is.
+// `parent`, when given and open, is the folder `tileFolder` lies in, and the looks are taken
+// relative to it.
 std::filesystem::path FindTileRoot(const std::filesystem::path& tileFolder, std::error_code& ec,
-                                   FileFacts* facts = nullptr, Look look = Look::TypeAndSize);
+                                   FileFacts* facts = nullptr, Look look = Look::TypeAndSize,
+                                   const OpenFolder* parent = nullptr);
 
 // "<name>.osgb" for a tile folder called <name>.
 std::filesystem::path NamedRootFile(const std::filesystem::path& tileFolder);

@@ -122,6 +122,32 @@ TEST(CachedVerdicts, AnUnchangedBlockIsServedFromTheCacheAndWritesTheSameIndex) 
     EXPECT_EQ(Export(block, none).cached, 0u);
 }
 
+// A re-run whose index would be the same bytes leaves the index in place, the same file with
+// the same times, and says it written as before; one whose index changes replaces it.
+TEST(CachedVerdicts, AnUnchangedIndexIsLeftInPlaceAndAChangedOneReplaced) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    const fs::path index = block / "root.osgb";
+    LetSettle();
+    const Outcome first = Export(block, Cached(dir / "cache"));
+    std::error_code ec;
+    const FileFacts written = LookAt(index, ec);
+    ASSERT_FALSE(ec);
+
+    const ExportReport again = ExportFolderIndexes({block}, Cached(dir / "cache"));
+    ASSERT_EQ(again.folders.size(), 1u);
+    EXPECT_EQ(again.folders.front().status, FolderStatus::Written);
+    EXPECT_EQ(again.folders.front().cachedVerdicts, kTiles);
+    EXPECT_TRUE(Unchanged(written, LookAt(index, ec))) << "the same index was written again";
+    EXPECT_EQ(ReadBytes(index), first.index);
+
+    fs::remove_all(block / "Small");
+    const Outcome fewer = Export(block, Cached(dir / "cache"));
+    EXPECT_NE(fewer.index, first.index);
+    EXPECT_EQ(fewer.entries.size(), first.entries.size() - 1);
+    EXPECT_FALSE(SameFile(written, LookAt(index, ec)));
+}
+
 // A proxy index asks no bounds; a paged one needs them, so tiles that load are checked again
 // once, and from then on serve both.
 TEST(CachedVerdicts, BoundsAreCheckedForWhenTheCacheHasNone) {

@@ -154,11 +154,83 @@ TEST(WriteIndexFile, AnUnflushedFolderIsAWarningNotAFailure) {
     EXPECT_EQ(write.warning->cause, std::errc::io_error);
     EXPECT_TRUE(test::ReadIndex(index).loaded);
 
+    // Another index: the same bytes would be left in place without a rename.
+    node->setName("another");
     calls.rename = FailToRename;
     const IndexWrite failed = WriteIndexFile(*node, index, calls);
     ASSERT_TRUE(failed.error);
     EXPECT_EQ(failed.error->kind, ProblemKind::WriteFailed);
     EXPECT_FALSE(failed.warning);
+}
+
+int FailAlways(int) {
+    errno = EIO;
+    return -1;
+}
+
+struct stat StatOf(const fs::path& file) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(file.c_str(), &st), 0) << file;
+    return st;
+}
+
+bool SameStamps(const struct stat& a, const struct stat& b) {
+    return a.st_ino == b.st_ino && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// An index that holds the bytes already is left untouched: no flush, no rename, the same
+// file with the same times; any other file in its place is replaced as before.
+TEST(WriteIndexFile, LeavesAnIdenticalIndexInPlace) {
+    TempDir dir;
+    const fs::path index = dir / "root.osgb";
+    const osg::ref_ptr<osg::Group> node = new osg::Group;
+    node->setName("block");
+    ASSERT_FALSE(WriteIndexFile(*node, index).error);
+    const struct stat before = StatOf(index);
+
+    AtomicFileCalls failing = SystemFileCalls();
+    failing.fsync = FailAlways;
+    failing.rename = FailToRename;
+    const IndexWrite again = WriteIndexFile(*node, index, failing);
+    EXPECT_FALSE(again.error);
+    EXPECT_FALSE(again.warning);
+    EXPECT_TRUE(again.alreadyInPlace);
+    EXPECT_TRUE(SameStamps(before, StatOf(index)));
+    EXPECT_EQ(again.placed.inode, static_cast<std::uint64_t>(before.st_ino));
+    EXPECT_EQ(again.placed.type, fs::file_type::regular);
+    EXPECT_TRUE(HoldsOnly(dir.path(), "root.osgb"));
+
+    // A different index, and one of the same size that differs in a byte, are written.
+    const std::string bytes = ReadBytes(index);
+    std::string flipped = bytes;
+    flipped.back() = static_cast<char>(flipped.back() ^ 1);
+    WriteText(index, flipped);
+    const IndexWrite sameSize = WriteIndexFile(*node, index);
+    EXPECT_FALSE(sameSize.alreadyInPlace);
+    EXPECT_EQ(ReadBytes(index), bytes);
+    node->setName("other block");
+    const struct stat old = StatOf(index);
+    const IndexWrite changed = WriteIndexFile(*node, index);
+    EXPECT_FALSE(changed.error);
+    EXPECT_FALSE(changed.alreadyInPlace);
+    EXPECT_NE(StatOf(index).st_ino, old.st_ino);
+    EXPECT_EQ(changed.placed.inode, static_cast<std::uint64_t>(StatOf(index).st_ino));
+}
+
+// A link to a file that holds the bytes is replaced by the index itself, as it always was.
+TEST(WriteIndexFile, ReplacesALinkToAnIdenticalIndex) {
+    TempDir dir;
+    const osg::ref_ptr<osg::Group> node = new osg::Group;
+    ASSERT_FALSE(WriteIndexFile(*node, dir / "elsewhere.osgb").error);
+    const fs::path index = dir / "root.osgb";
+    fs::create_symlink("elsewhere.osgb", index);
+    const IndexWrite write = WriteIndexFile(*node, index);
+    EXPECT_FALSE(write.error);
+    EXPECT_FALSE(write.alreadyInPlace);
+    EXPECT_FALSE(fs::is_symlink(index));
+    EXPECT_EQ(ReadBytes(index), ReadBytes(dir / "elsewhere.osgb"));
 }
 
 } // namespace

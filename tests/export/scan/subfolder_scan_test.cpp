@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace brindle {
 namespace {
 namespace fs = std::filesystem;
@@ -31,6 +33,32 @@ TEST(ListSubfolders, ListsImmediateFoldersOnlySortedByName) {
     for (const fs::path& path : found) {
         EXPECT_TRUE(path.is_absolute());
         EXPECT_EQ(path.parent_path(), dir.path());
+    }
+}
+
+// The listing's own order and paths, against SubfolderNameLess and operator/ as oracles, over
+// names whose order with and without case differs: prefixes, digits, punctuation that sorts
+// between the cases, and bytes past ASCII.
+TEST(ListSubfolders, OrdersAsSubfolderNameLessAndJoinsAsTheLibrary) {
+    test::TempDir dir;
+    std::vector<std::string> names{"tile_10", "Tile_9", "TILE_1", "tile",
+                                   "Tile_",   "_tile",  "[b]",    "Zeta",
+                                   "alpha",   "ALPHA0", "a~",     "Tile_+001_-002"};
+#ifndef _WIN32
+    // Names differing only in case, and bytes no locale lowers, where the system keeps them.
+    for (const char* more : {"TILE", "Alpha", "tile_\xc3\xa9", "tile_\xc3\x89", "\xe5\x9d\x97"})
+        names.push_back(more);
+#endif
+    for (const std::string& name : names)
+        fs::create_directories(dir / name);
+    std::vector<std::string> expected = names;
+    std::sort(expected.begin(), expected.end(), SubfolderNameLess);
+
+    const std::vector<fs::path> found = ListSubfolders(dir.path());
+    EXPECT_EQ(Names(found), expected);
+    for (const fs::path& path : found) {
+        EXPECT_EQ(path, dir.path() / path.filename());
+        EXPECT_EQ(path.native(), (dir.path() / path.filename()).native());
     }
 }
 
