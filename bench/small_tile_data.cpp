@@ -1,11 +1,7 @@
 #include "bench/small_tile_data.h"
 
-#include "tools/sample_block.h"
+#include "bench/distinct_tiles.h"
 
-#include <fstream>
-#include <iomanip>
-#include <iterator>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -17,40 +13,13 @@ namespace {
 constexpr int kDistinctTiles = 16;
 constexpr const char* kCompleteMarker = ".complete";
 
-std::string ReadBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteBytes(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    out.close();
-    if (!out) {
-        throw std::runtime_error("cannot write " + file.string());
-    }
-}
-
 // Tiles of 2 to 8 KB: 4 to 10 grid cells a side, 8 to 20 px textures.
-std::vector<std::string> MakeDistinctTiles(const fs::path& scratch) {
-    std::vector<std::string> tiles;
-    for (int i = 0; i < kDistinctTiles; ++i) {
-        SampleTileParams params;
-        params.gridCells = 4 + i % 7;
-        params.texturePx = 8 + (i * 5) % 13;
-        params.seed = static_cast<unsigned>(1000 + i);
-        const fs::path file = scratch / ("tile_" + std::to_string(i) + ".osgb");
-        WriteSampleTile(file, params);
-        tiles.push_back(ReadBytes(file));
-        fs::remove(file);
-    }
-    return tiles;
-}
-
-std::string TileName(int index) {
-    std::ostringstream name;
-    name << "Tile_" << std::setw(5) << std::setfill('0') << index;
-    return name.str();
+SampleTileParams SmallTile(int i) {
+    SampleTileParams params;
+    params.gridCells = 4 + i % 7;
+    params.texturePx = 8 + (i * 5) % 13;
+    params.seed = static_cast<unsigned>(1000 + i);
+    return params;
 }
 
 } // namespace
@@ -70,9 +39,10 @@ std::vector<fs::path> PrepareSmallTileData(const fs::path& root, int tiles, int 
     }
     fs::remove_all(set);
     fs::create_directories(set);
-    const std::vector<std::string> distinct = MakeDistinctTiles(set);
+    const std::vector<std::string> distinct = MakeDistinctTiles(set, kDistinctTiles, SmallTile);
     for (int t = 0; t < tiles; ++t) {
-        const fs::path tile = folderPaths[static_cast<std::size_t>(t % folders)] / TileName(t);
+        const fs::path tile =
+            folderPaths[static_cast<std::size_t>(t % folders)] / NumberedTileName(t);
         fs::create_directories(tile);
         WriteBytes(tile / "root.osgb", distinct[static_cast<std::size_t>(t % kDistinctTiles)]);
     }
