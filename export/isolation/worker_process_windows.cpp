@@ -183,6 +183,28 @@ Wait FinishIo(HANDLE pipe, HANDLE process, OVERLAPPED& io, BOOL started,
     return outcome;
 }
 
+// Moves all `size` bytes through `pipe`, by as many overlapped reads or writes as it takes
+// (`transfer` starts one). One that moves nothing means the worker is gone.
+template <typename Transfer>
+Wait TransferAll(HANDLE pipe, HANDLE process, HANDLE event, char* bytes, std::size_t size,
+                 std::chrono::steady_clock::time_point until, Transfer transfer) {
+    std::size_t moved = 0;
+    while (moved < size) {
+        OVERLAPPED io{};
+        io.hEvent = event;
+        ResetEvent(event);
+        DWORD done = 0;
+        const BOOL started = transfer(pipe, bytes + moved, static_cast<DWORD>(size - moved), &io);
+        const Wait wait = FinishIo(pipe, process, io, started, until, done);
+        if (wait != Wait::Done)
+            return wait;
+        if (done == 0)
+            return Wait::Died;
+        moved += done;
+    }
+    return Wait::Done;
+}
+
 } // namespace
 
 struct WorkerProcess::Process {
@@ -295,19 +317,13 @@ std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<Chec
     std::string bytes;
     for (const CheckRequest& request : requests)
         bytes += EncodeRequest(request);
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        OVERLAPPED io{};
-        io.hEvent = process_->ioEvent.get();
-        ResetEvent(io.hEvent);
-        DWORD done = 0;
-        const BOOL started = WriteFile(pipe, bytes.data() + sent,
-                                       static_cast<DWORD>(bytes.size() - sent), nullptr, &io);
-        const Wait wait = FinishIo(pipe, process, io, started, until, done);
-        if (wait != Wait::Done)
-            return failed(wait);
-        sent += done;
-    }
+    const Wait wait =
+        TransferAll(pipe, process, process_->ioEvent.get(), bytes.data(), bytes.size(), until,
+                    [](HANDLE to, char* data, DWORD size, OVERLAPPED* io) {
+                        return WriteFile(to, data, size, nullptr, io);
+                    });
+    if (wait != Wait::Done)
+        return failed(wait);
     return std::nullopt;
 }
 
@@ -324,21 +340,13 @@ WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline
     };
 
     std::string answer(kReplySize, '\0');
-    std::size_t received = 0;
-    while (received < kReplySize) {
-        OVERLAPPED io{};
-        io.hEvent = process_->ioEvent.get();
-        ResetEvent(io.hEvent);
-        DWORD done = 0;
-        const BOOL started = ReadFile(pipe, answer.data() + received,
-                                      static_cast<DWORD>(kReplySize - received), nullptr, &io);
-        const Wait wait = FinishIo(pipe, process, io, started, until, done);
-        if (wait != Wait::Done)
-            return failed(wait);
-        if (done == 0)
-            return failed(Wait::Died);
-        received += done;
-    }
+    const Wait wait =
+        TransferAll(pipe, process, process_->ioEvent.get(), answer.data(), answer.size(), until,
+                    [](HANDLE from, char* data, DWORD size, OVERLAPPED* io) {
+                        return ReadFile(from, data, size, nullptr, io);
+                    });
+    if (wait != Wait::Done)
+        return failed(wait);
     const std::optional<CheckReply> decoded = DecodeReply(answer);
     if (!decoded) {
         stop();
