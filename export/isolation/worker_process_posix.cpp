@@ -131,9 +131,7 @@ std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<Chec
                                                           std::chrono::milliseconds) {
     if (!start())
         return Outcome::Unavailable;
-    std::string bytes;
-    for (const CheckRequest& request : requests)
-        bytes += EncodeRequest(request);
+    const std::string bytes = EncodeRequests(requests);
     if (!SendAll(process_->channel.get(), bytes)) {
         stop();
         return Outcome::Crashed;

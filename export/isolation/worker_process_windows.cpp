@@ -314,9 +314,7 @@ std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<Chec
         return wait == Wait::TimedOut ? Outcome::TimedOut : Outcome::Crashed;
     };
 
-    std::string bytes;
-    for (const CheckRequest& request : requests)
-        bytes += EncodeRequest(request);
+    std::string bytes = EncodeRequests(requests);
     const Wait wait =
         TransferAll(pipe, process, process_->ioEvent.get(), bytes.data(), bytes.size(), until,
                     [](HANDLE to, char* data, DWORD size, OVERLAPPED* io) {

@@ -116,6 +116,13 @@ std::filesystem::path ResolveSceneFileName(const std::filesystem::path& folder,
     return path.is_absolute() ? path : folder / path;
 }
 
+std::string EncodeRequests(const std::vector<CheckRequest>& requests) {
+    std::string bytes;
+    for (const CheckRequest& request : requests)
+        bytes += EncodeRequest(request);
+    return bytes;
+}
+
 std::string EncodeRequest(const CheckRequest& request) {
     std::string body;
     Put(body, static_cast<std::uint8_t>(request.kind));

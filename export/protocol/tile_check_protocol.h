@@ -100,6 +100,8 @@ std::filesystem::path ResolveSceneFileName(const std::filesystem::path& folder,
                                            const std::string& name);
 
 std::string EncodeRequest(const CheckRequest& request);
+// Several requests, one after another, as one batch is sent.
+std::string EncodeRequests(const std::vector<CheckRequest>& requests);
 // Reads the request's length from its first bytes; nothing when it is out of bounds.
 std::optional<std::size_t> DecodeRequestLength(std::string_view prefix);
 std::optional<CheckRequest> DecodeRequestBody(std::string_view body);
