@@ -1,5 +1,7 @@
 #include "bench/exporter_run.h"
 
+#include "export/system/large_pages.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -24,6 +26,28 @@ std::string ReadFileBytes(const fs::path& file) {
 
 namespace {
 
+// Set once this program has restarted itself: "-" when it was started without GLIBC_TUNABLES,
+// "=" and the value it had otherwise.
+constexpr const char* kStartTunables = "BRINDLE_BENCH_START_TUNABLES";
+
+// The environment this program was started with, for the exporter.
+std::vector<std::string> StartEnvironment() {
+    std::vector<std::string> entries;
+    const char* start = std::getenv(kStartTunables);
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (start && (text.rfind("GLIBC_TUNABLES=", 0) == 0 ||
+                      text.rfind(std::string(kStartTunables) + "=", 0) == 0)) {
+            continue;
+        }
+        entries.push_back(text);
+    }
+    if (start && start[0] == '=') {
+        entries.push_back(std::string("GLIBC_TUNABLES") + start);
+    }
+    return entries;
+}
+
 // The number after `field` in /usr/bin/time -v's report; 0 when it is not there.
 double TimeReportField(const std::string& report, const std::string& field) {
     const std::size_t at = report.find(field);
@@ -44,8 +68,14 @@ pid_t Spawn(std::vector<std::string> args, const fs::path& log) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<std::string> environment = StartEnvironment();
+    std::vector<char*> envp;
+    for (auto& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         throw std::runtime_error("cannot start " + args.front());
@@ -92,6 +122,32 @@ ExporterRun RunExporter(const std::vector<std::string>& arguments, const fs::pat
         throw std::runtime_error("/usr/bin/time reported no peak memory in " + timeReport.string());
     }
     return run;
+}
+
+int RunWithStartEnvironment(const std::vector<std::string>& arguments, const fs::path& log) {
+    const pid_t pid = Spawn(arguments, log);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) {
+        throw std::runtime_error("lost track of " + arguments.front());
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void RestartWithWorkersHeap(char** argv) {
+    if (std::getenv(kStartTunables)) {
+        return;
+    }
+    const char* tunables = std::getenv("GLIBC_TUNABLES");
+    std::vector<std::string> environment = brindle::EnvironmentWithLargePageHeap(environ);
+    environment.push_back(std::string(kStartTunables) + "=" +
+                          (tunables ? std::string("=") + tunables : std::string("-")));
+    std::vector<char*> envp;
+    for (auto& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    ::execve("/proc/self/exe", argv, envp.data());
+    // Not restarted: the bench runs on, in-process validation on the ordinary heap.
 }
 
 } // namespace brindle::bench

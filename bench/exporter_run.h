@@ -28,6 +28,16 @@ struct ExporterRun {
 ExporterRun RunExporter(const std::vector<std::string>& arguments, const std::filesystem::path& log,
                         bool sampleMemory = false);
 
+// Starts this program again, once, with the C library asked for large pages on its heaps, as
+// brindle-export's workers are: in-process validation then runs on the heap a worker has.
+// The exporter itself is run with the environment this program was started with.
+void RestartWithWorkersHeap(char** argv);
+
+// Runs `arguments` (the program first) with the environment this program was started with,
+// its output going to `log`; gives its exit status, or -1 when it did not exit.
+int RunWithStartEnvironment(const std::vector<std::string>& arguments,
+                            const std::filesystem::path& log);
+
 // The file's bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& file);
 

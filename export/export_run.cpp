@@ -82,6 +82,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
     const fs::path resolvedFolder = ResolvedPath(layout.tileFolder, ec);
     const OpenFolder tileFolder(layout.tileFolder);
     work.ownIndex = LookAt(report.indexFile, ec);
+    std::vector<FoundTileRoot> roots = FindTileRoots(subfolders, rootLook, &tileFolder);
     work.tiles.reserve(subfolders.size());
     work.roots.reserve(subfolders.size());
     work.rootFacts.reserve(subfolders.size());
@@ -96,9 +97,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
             report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}});
             continue;
         }
-        std::error_code rootError;
-        FileFacts rootFacts;
-        fs::path root = FindTileRoot(subfolder, rootError, &rootFacts, rootLook, &tileFolder);
+        fs::path& root = roots[i].root;
         if (root.empty()) {
             const bool block = LooksLikeBlock(subfolder);
             if (block)
@@ -111,7 +110,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         work.tiles.push_back(std::move(subfolder));
         work.roots.push_back(std::move(root));
         // What the cache compares its stamps with; each check takes its own look.
-        work.rootFacts.push_back(rootFacts);
+        work.rootFacts.push_back(roots[i].facts);
     }
 }
 
@@ -332,6 +331,39 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const Fo
     return std::nullopt;
 }
 
+// What decides the bytes of an index: its kind, translation and entries, and for a paged one
+// their bounds. Under one program and scene-graph library (which a folder's verdict cache is
+// kept under) indexes that hash alike are the same file.
+std::uint64_t IndexHash(IndexKind kind, const osg::Vec3d& translation,
+                        const std::vector<PagedEntry>& entries) {
+    SettingHash hash;
+    hash.add(static_cast<std::uint64_t>(kind)).add(entries.size());
+    for (const double c : {translation.x(), translation.y(), translation.z()})
+        hash.add(std::string_view(reinterpret_cast<const char*>(&c), sizeof c));
+    for (const PagedEntry& entry : entries) {
+        hash.add(entry.name);
+        if (kind != IndexKind::Paged)
+            continue;
+        hash.add(static_cast<std::uint64_t>(entry.bound.kind));
+        const double bound[4] = {entry.bound.centre[0], entry.bound.centre[1],
+                                 entry.bound.centre[2], entry.bound.radius};
+        hash.add(std::string_view(reinterpret_cast<const char*>(bound), sizeof bound));
+    }
+    return hash.value();
+}
+
+// True when the folder's index on disk is the one an earlier run wrote from the same entries
+// (`from`) and nothing has touched it since: it is left as it is, unread and unparsed. Not
+// through a link, which a write would replace with the file itself.
+bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderVerdicts& verdicts) {
+    std::error_code ec;
+    const FileFacts now = LookAt(index, ec);
+    if (ec || IsLink(index) || !verdicts.writtenIndexHolds(now, from))
+        return false;
+    verdicts.keepWrittenIndex(now, from);
+    return true;
+}
+
 // Writes `graph` as the folder's index once nothing stands in the way.
 void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const FolderScan* scan,
                 WorkerProcess& inspector, FolderVerdicts& verdicts, const ExportOptions& options,
@@ -342,19 +374,24 @@ void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const
         report.status = FolderStatus::Failed;
         return;
     }
-    if (options.index == IndexKind::Paged)
-        graph.setPagedEntries(entries);
-    else
-        graph.setEntries(report.entries);
     if (options.dryRun) {
         report.status = FolderStatus::DryRun;
         return;
     }
+    const std::uint64_t from = IndexHash(options.index, graph.translation(), entries);
+    if (IndexStandsAsWritten(report.indexFile, from, verdicts)) {
+        report.status = FolderStatus::Written;
+        return;
+    }
+    if (options.index == IndexKind::Paged)
+        graph.setPagedEntries(entries);
+    else
+        graph.setEntries(report.entries);
     RemoveStaleTemporaryFiles(report.folder);
     const IndexWrite write = WriteIndexFile(graph.root(), report.indexFile);
     report.error = write.error;
     if (write.placed.type == fs::file_type::regular)
-        verdicts.keepWrittenIndex(write.placed);
+        verdicts.keepWrittenIndex(write.placed, from);
     if (write.warning)
         report.warnings.push_back(*write.warning);
     report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;

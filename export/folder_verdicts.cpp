@@ -183,9 +183,17 @@ void FolderVerdicts::keepOwnIndex(const FileFacts& before, ExistingVerdict verdi
         ownIndexKept_ = FileVerdicts{before, std::nullopt, verdict};
 }
 
-void FolderVerdicts::keepWrittenIndex(const FileFacts& written) {
+void FolderVerdicts::keepWrittenIndex(const FileFacts& written, std::uint64_t from) {
     if (enabled_)
-        ownIndexKept_ = FileVerdicts{written, std::nullopt, ExistingVerdict::IsIndex};
+        ownIndexKept_ = FileVerdicts{written, std::nullopt, ExistingVerdict::IsIndex, from};
+}
+
+bool FolderVerdicts::writtenIndexHolds(const FileFacts& now, std::uint64_t from) const {
+    if (!cache_.loaded() || from == 0)
+        return false;
+    const std::optional<FileVerdicts> found = cache_.find(kOwnIndexKey);
+    return found && found->writtenFrom == from && Unchanged(found->file, now) &&
+           settled(found->file);
 }
 
 std::error_code FolderVerdicts::save(const FolderWork& work) {

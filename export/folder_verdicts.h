@@ -59,9 +59,12 @@ public:
     // (`before`).
     std::optional<ExistingVerdict> ownIndex(const FileFacts& now);
     void keepOwnIndex(const FileFacts& before, ExistingVerdict verdict);
-    // The index the run wrote, as it lies on disk: an index, settled or not, since the run
-    // read it back.
-    void keepWrittenIndex(const FileFacts& written);
+    // The index the run wrote, or left in place, as it lies on disk, and the hash of what it
+    // was written from (IndexHash): an index, settled or not, since the run read it back.
+    void keepWrittenIndex(const FileFacts& written, std::uint64_t from);
+    // True when the folder's own index, as it is `now`, is one an earlier run wrote from what
+    // hashes to `from`, untouched since and settled: writing again would give the same bytes.
+    bool writtenIndexHolds(const FileFacts& now, std::uint64_t from) const;
 
     // Writes the verdicts on the tiles of `work` (the whole folder) and on its own index.
     std::error_code save(const FolderWork& work);

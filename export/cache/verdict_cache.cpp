@@ -25,13 +25,14 @@ namespace {
 // The file's first bytes, and the version of the layout below. A file of another layout is
 // ignored whole.
 constexpr char kMagic[8] = {'B', 'r', 'i', 'n', 'd', 'l', 'e', 'V'};
-constexpr std::uint32_t kFormat = 1;
+constexpr std::uint32_t kFormat = 2;
 // magic, format, key length, setting, entry count, body size, body checksum
 constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 8 + 8 + 8 + 8;
 // device, inode, size, write time, change time; flags, load failure, existing verdict, bound
 constexpr std::size_t kStampSize = 5 * 8;
 constexpr std::size_t kFixedEntrySize = kStampSize + 4;
 constexpr std::size_t kBoundSize = 4 * 8;
+constexpr std::size_t kWrittenFromSize = 8;
 constexpr std::size_t kMaxName = 0xffff;
 constexpr std::size_t kMaxText = kMaxReaderText;
 const char kCacheExtension[] = ".verdicts";
@@ -40,6 +41,7 @@ enum EntryFlags : std::uint8_t {
     kHasTile = 1,
     kLoads = 2,
     kBoundAsked = 4,
+    kWrittenFrom = 8,
 };
 
 template <typename T> void Put(std::string& out, T value) {
@@ -86,7 +88,7 @@ std::size_t EntryLength(const char* at, const char* end) {
     const auto failure = static_cast<std::uint8_t>(p[kStampSize + 1]);
     const auto existing = static_cast<std::uint8_t>(p[kStampSize + 2]);
     const auto boundKind = static_cast<std::uint8_t>(p[kStampSize + 3]);
-    if (flags > (kHasTile | kLoads | kBoundAsked) ||
+    if (flags > (kHasTile | kLoads | kBoundAsked | kWrittenFrom) ||
         failure > static_cast<std::uint8_t>(LoadFailure::ReaderError) ||
         existing > static_cast<std::uint8_t>(ExistingVerdict::DoesNotLoad) ||
         boundKind > static_cast<std::uint8_t>(TileBound::Kind::Unknown))
@@ -96,6 +98,11 @@ std::size_t EntryLength(const char* at, const char* end) {
         if (left(p) < kBoundSize)
             return 0;
         p += kBoundSize;
+    }
+    if (flags & kWrittenFrom) {
+        if (left(p) < kWrittenFromSize)
+            return 0;
+        p += kWrittenFromSize;
     }
     if (failure == static_cast<std::uint8_t>(LoadFailure::ReaderError)) {
         if (left(p) < 2 || Get<std::uint16_t>(p) > kMaxText || left(p + 2) < Get<std::uint16_t>(p))
@@ -130,6 +137,8 @@ std::string Encode(std::string_view name, const FileVerdicts& verdicts) {
         if (failure == LoadFailure::ReaderError)
             text = std::string_view(tile->readerText).substr(0, kMaxText);
     }
+    if (verdicts.writtenFrom != 0)
+        flags |= kWrittenFrom;
     Put(out, flags);
     Put(out, static_cast<std::uint8_t>(failure));
     Put(out, static_cast<std::uint8_t>(verdicts.existing));
@@ -139,6 +148,8 @@ std::string Encode(std::string_view name, const FileVerdicts& verdicts) {
             Put(out, c);
         Put(out, bound.radius);
     }
+    if (flags & kWrittenFrom)
+        Put(out, verdicts.writtenFrom);
     if (failure == LoadFailure::ReaderError) {
         Put(out, static_cast<std::uint16_t>(text.size()));
         out += text;
@@ -250,19 +261,25 @@ std::optional<FileVerdicts> VerdictCache::decode(std::size_t offset) const {
     verdicts.existing = static_cast<ExistingVerdict>(p[2]);
     const auto boundKind = static_cast<TileBound::Kind>(p[3]);
     p += 4;
+    TileBound bound;
+    if (flags & kBoundAsked) {
+        bound.kind = boundKind;
+        for (double& c : bound.centre) {
+            c = Get<double>(p);
+            p += 8;
+        }
+        bound.radius = Get<double>(p);
+        p += 8;
+    }
+    if (flags & kWrittenFrom) {
+        verdicts.writtenFrom = Get<std::uint64_t>(p);
+        p += kWrittenFromSize;
+    }
     if (flags & kHasTile) {
         TileVerdict tile;
         tile.loads = (flags & kLoads) != 0;
         tile.loadFailure = failure;
-        if (flags & kBoundAsked) {
-            tile.bound.kind = boundKind;
-            for (double& c : tile.bound.centre) {
-                c = Get<double>(p);
-                p += 8;
-            }
-            tile.bound.radius = Get<double>(p);
-            p += 8;
-        }
+        tile.bound = bound;
         if (failure == LoadFailure::ReaderError)
             tile.readerText.assign(p + 2, Get<std::uint16_t>(p));
         // A verdict that says neither is no verdict.
@@ -276,7 +293,7 @@ std::optional<FileVerdicts> VerdictCache::decode(std::size_t offset) const {
 void VerdictCache::keep(std::string name, const FileVerdicts& verdicts) {
     if (file_.empty() || name.size() > kMaxName || verdicts.file.type != fs::file_type::regular ||
         verdicts.file.inode == 0 || verdicts.file.changed == 0 ||
-        (!verdicts.tile && verdicts.existing == ExistingVerdict::None))
+        (!verdicts.tile && verdicts.existing == ExistingVerdict::None && verdicts.writtenFrom == 0))
         return;
     if (verdicts.tile && verdicts.tile->loads == (verdicts.tile->loadFailure != LoadFailure::None))
         return;

@@ -39,6 +39,9 @@ struct FileVerdicts {
     FileFacts file;
     std::optional<TileVerdict> tile;
     ExistingVerdict existing = ExistingVerdict::None;
+    // For a folder's own index as this program wrote it, or left it in place: a hash of what
+    // it was written from (IndexHash); 0 for none.
+    std::uint64_t writtenFrom = 0;
 };
 
 // The verdicts of one listed folder's files, kept in a file of their own from run to run so

@@ -3,6 +3,11 @@
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <thread>
+
 namespace brindle {
 namespace fs = std::filesystem;
 
@@ -39,6 +44,95 @@ fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec, FileFacts
             return JoinPath(tileFolder, name);
     }
     return {};
+}
+
+namespace {
+
+// Where the last name of `path` begins, as path::filename() finds it.
+std::size_t NameStart(const fs::path::string_type& path) {
+#ifdef _WIN32
+    const std::size_t separator = path.find_last_of(L"\\/");
+#else
+    const std::size_t separator = path.find_last_of('/');
+#endif
+    return separator == fs::path::string_type::npos ? 0 : separator + 1;
+}
+
+} // namespace
+
+std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolders, Look look,
+                                         const OpenFolder* parent) {
+    // Below this many a thread costs more than it saves.
+    constexpr std::size_t kFoldersPerThread = 1024;
+    constexpr std::size_t kMostThreads = 4;
+    std::vector<FoundTileRoot> found(tileFolders.size());
+    // Which of the two names each folder's root has: 0, 1, or 2 for neither. The threads only
+    // look; the paths are made on this one afterwards, whose heap the run's data lives on.
+    std::vector<char> candidates(tileFolders.size(), 2);
+    const bool relative = parent && parent->isOpen();
+    const fs::path::string_type rootName = fs::path(kRootFileName).native();
+    const fs::path::string_type extension = fs::path(".osgb").native();
+    const auto findRange = [&](std::size_t begin, std::size_t end) {
+        fs::path::string_type under;
+        for (std::size_t i = begin; i < end; ++i) {
+            if (!relative) {
+                found[i].root =
+                    FindTileRoot(tileFolders[i], found[i].error, &found[i].facts, look, parent);
+                continue;
+            }
+            const fs::path::string_type& folder = tileFolders[i].native();
+            const std::size_t nameStart = NameStart(folder);
+            for (char candidate = 0; candidate < 2; ++candidate) {
+                under.assign(folder, nameStart);
+                under += fs::path::preferred_separator;
+                if (candidate == 0) {
+                    under += rootName;
+                } else {
+                    under.append(folder, nameStart);
+                    under += extension;
+                }
+                found[i].facts = parent->lookAt(under.c_str(), found[i].error);
+                if (found[i].error || found[i].facts.type != fs::file_type::not_found) {
+                    candidates[i] = candidate;
+                    break;
+                }
+            }
+        }
+    };
+    const std::size_t threads =
+        std::clamp<std::size_t>(std::min<std::size_t>(std::thread::hardware_concurrency(),
+                                                      tileFolders.size() / kFoldersPerThread),
+                                1, kMostThreads);
+    const std::size_t share = (tileFolders.size() + threads - 1) / threads;
+    std::vector<std::exception_ptr> failures(threads);
+    const auto findShare = [&](std::size_t t) {
+        try {
+            findRange(std::min(tileFolders.size(), t * share),
+                      std::min(tileFolders.size(), (t + 1) * share));
+        } catch (...) {
+            failures[t] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(threads);
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(findShare, t);
+        } catch (const std::system_error&) {
+            findShare(t); // no thread to be had: this one does the share
+        }
+    }
+    findShare(0);
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+    for (std::size_t i = 0; relative && i < found.size(); ++i)
+        if (candidates[i] < 2)
+            found[i].root = JoinPath(tileFolders[i], candidates[i] == 0 ? fs::path(kRootFileName)
+                                                                       : NamedRootFile(tileFolders[i]));
+    return found;
 }
 
 std::string TileEntryFor(const std::string& prefix, const std::string& subfolderName,

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace brindle {
 
@@ -23,6 +24,20 @@ inline const char* const kRootFileName = "root.osgb";
 std::filesystem::path FindTileRoot(const std::filesystem::path& tileFolder, std::error_code& ec,
                                    FileFacts* facts = nullptr, Look look = Look::TypeAndSize,
                                    const OpenFolder* parent = nullptr);
+
+// What FindTileRoot found for one tile folder.
+struct FoundTileRoot {
+    std::filesystem::path root; // empty when there is none
+    FileFacts facts;
+    std::error_code error;
+};
+
+// FindTileRoot for each of `tileFolders`, in their order. The looks at a big folder's tile
+// folders are shared out among a few threads: each is a system call that walks two names, and
+// together they are most of what a re-run of an unchanged block does (on a network drive each
+// also waits for the server).
+std::vector<FoundTileRoot> FindTileRoots(const std::vector<std::filesystem::path>& tileFolders,
+                                         Look look, const OpenFolder* parent);
 
 // "<name>.osgb" for a tile folder called <name>.
 std::filesystem::path NamedRootFile(const std::filesystem::path& tileFolder);

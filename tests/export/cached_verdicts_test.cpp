@@ -204,6 +204,58 @@ TEST(CachedVerdicts, ATileRewrittenInPlaceWithItsTimesSetBackIsCheckedAgain) {
     ExpectSameIndex(rerun, Export(block, none));
 }
 
+// An index that stood untouched since the run that wrote it is left unread when the new one
+// would be written from the same entries. Anything else it is written from (a tile, the
+// origin, the kind of index) and any write to it, even one that restores its size and times,
+// makes the run write it again.
+TEST(CachedVerdicts, AnIndexLeftStandingIsWrittenAgainOnceItsEntriesOriginOrFileChange) {
+    TempDir dir;
+    const fs::path block = MakeBlock(dir / "block");
+    const fs::path index = block / "root.osgb";
+    // Another block whose index has the same size: its tile names are as long.
+    const fs::path other = dir / "other";
+    for (std::size_t i = 0; i < kGoodTiles; ++i)
+        WriteTile(other / ("U" + std::to_string(i)));
+    WriteTile(other / "Tiny!");
+    LetSettle();
+    ExportOptions none;
+    const std::string otherIndex = Export(other, none).index;
+    const Outcome first = Export(block, Cached(dir / "cache"));
+    ASSERT_EQ(first.index.size(), otherIndex.size());
+    LetSettle();
+    std::error_code ec;
+    const FileFacts written = LookAt(index, ec);
+    EXPECT_EQ(Export(block, Cached(dir / "cache")).index, first.index);
+    EXPECT_TRUE(Unchanged(written, LookAt(index, ec)));
+
+    // The other block's index put in its place, the file's size and times as they were.
+    struct stat before {};
+    ASSERT_EQ(::stat(index.c_str(), &before), 0);
+    {
+        std::fstream rewrite(index, std::ios::in | std::ios::out | std::ios::binary);
+        rewrite.write(otherIndex.data(), static_cast<std::streamsize>(otherIndex.size()));
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, index.c_str(), times, 0), 0);
+    ASSERT_EQ(ReadBytes(index), otherIndex);
+    EXPECT_EQ(Export(block, Cached(dir / "cache")).index, first.index);
+
+    // A paged index from the same tiles; then the proxy index again.
+    LetSettle();
+    const Outcome paged = Export(block, Cached(dir / "cache", IndexKind::Paged));
+    EXPECT_NE(paged.index, first.index);
+    ExpectSameIndex(paged, Export(block, Cached(dir / "none", IndexKind::Paged)));
+    LetSettle();
+    EXPECT_EQ(Export(block, Cached(dir / "cache")).index, first.index);
+
+    // An origin.
+    LetSettle();
+    WriteText(block / "report.txt", "origin\nX: 3400000.25 Y: 500000.5 Z: 7\n");
+    const Outcome placed = Export(block, Cached(dir / "cache"));
+    EXPECT_NE(placed.index, first.index);
+    ExpectSameIndex(placed, Export(block, none));
+}
+
 // A worker program that notes each start in `log`, then is the real worker.
 fs::path CountingWorker(const fs::path& dir, const fs::path& log) {
     const fs::path script = dir / "worker.sh";
