@@ -169,6 +169,8 @@ std::string RootFileText(const fs::path& root, const std::string& subfolderName)
 std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report) {
     const FolderWork& work = scan.work;
     std::vector<PagedEntry> entries;
+    entries.reserve(work.outcomes.size());
+    report.entries.reserve(report.entries.size() + work.outcomes.size());
     report.leftOut.insert(report.leftOut.end(), scan.noRoot.begin(), scan.noRoot.end());
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         LeftOutSubfolder outcome = work.outcomes[i];

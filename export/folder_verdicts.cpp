@@ -103,11 +103,14 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     work.rootFacts.resize(tiles);
     work.followsOthers.assign(tiles, false);
     toCheck_.clear();
+    keys_.clear();
+    keys_.reserve(tiles);
     left.rootFacts.reserve(tiles);
     for (std::size_t i = 0; i < tiles; ++i) {
+        keys_.push_back(TileKey(work.tiles[i], work.roots[i]));
         std::optional<FileVerdicts> found;
         if (cache_.loaded())
-            found = cache_.find(TileKey(work.tiles[i], work.roots[i]));
+            found = cache_.find(keys_.back());
         bool usable = found && found->tile &&
                       (!wantBound || !found->tile->loads ||
                        found->tile->bound.kind != TileBound::Kind::NotAsked);
@@ -168,10 +171,18 @@ void FolderVerdicts::keepTileAsIndex(std::size_t tile, ExistingVerdict verdict) 
         asIndex_[tile] = verdict;
 }
 
+const std::optional<FileVerdicts>& FolderVerdicts::cachedOwnIndex() {
+    // Looked up once: its entry comes last, and a second look-up out of order would have the
+    // cache map every name.
+    if (!ownIndexRead_)
+        ownIndexRead_ = cache_.loaded() ? cache_.find(kOwnIndexKey) : std::nullopt;
+    return *ownIndexRead_;
+}
+
 std::optional<ExistingVerdict> FolderVerdicts::ownIndex(const FileFacts& now) {
     if (!cache_.loaded())
         return std::nullopt;
-    std::optional<FileVerdicts> found = cache_.find(kOwnIndexKey);
+    const std::optional<FileVerdicts>& found = cachedOwnIndex();
     if (!found || found->existing == ExistingVerdict::None || !Unchanged(found->file, now))
         return std::nullopt;
     ownIndexKept_ = found;
@@ -188,10 +199,10 @@ void FolderVerdicts::keepWrittenIndex(const FileFacts& written, std::uint64_t fr
         ownIndexKept_ = FileVerdicts{written, std::nullopt, ExistingVerdict::IsIndex, from};
 }
 
-bool FolderVerdicts::writtenIndexHolds(const FileFacts& now, std::uint64_t from) const {
+bool FolderVerdicts::writtenIndexHolds(const FileFacts& now, std::uint64_t from) {
     if (!cache_.loaded() || from == 0)
         return false;
-    const std::optional<FileVerdicts> found = cache_.find(kOwnIndexKey);
+    const std::optional<FileVerdicts>& found = cachedOwnIndex();
     return found && found->writtenFrom == from && Unchanged(found->file, now) &&
            settled(found->file);
 }
@@ -210,7 +221,10 @@ std::error_code FolderVerdicts::save(const FolderWork& work) {
             verdicts.tile = LastingVerdict(work, i);
         if (i < asIndex_.size() && (cached || settled(verdicts.file)))
             verdicts.existing = asIndex_[i];
-        cache_.keep(TileKey(work.tiles[i], work.roots[i]), verdicts);
+        // The keys the cache was asked with, where the work is the one it was asked for.
+        cache_.keep(keys_.size() == work.tiles.size() ? std::move(keys_[i])
+                                                      : TileKey(work.tiles[i], work.roots[i]),
+                    verdicts);
     }
     if (ownIndexKept_)
         cache_.keep(kOwnIndexKey, *ownIndexKept_);

@@ -64,24 +64,27 @@ public:
     void keepWrittenIndex(const FileFacts& written, std::uint64_t from);
     // True when the folder's own index, as it is `now`, is one an earlier run wrote from what
     // hashes to `from`, untouched since and settled: writing again would give the same bytes.
-    bool writtenIndexHolds(const FileFacts& now, std::uint64_t from) const;
+    bool writtenIndexHolds(const FileFacts& now, std::uint64_t from);
 
     // Writes the verdicts on the tiles of `work` (the whole folder) and on its own index.
     std::error_code save(const FolderWork& work);
 
 private:
     bool settled(const FileFacts& file) const;
+    const std::optional<FileVerdicts>& cachedOwnIndex();
 
     VerdictCache cache_;
     std::int64_t settledBefore_ = 0; // nanoseconds since 1970
     bool enabled_ = false;
     FolderWork whole_;                      // the tiles from the cache, until merged
     std::vector<std::size_t> toCheck_;      // the places of the tiles handed to the pool
+    std::vector<std::string> keys_;         // per tile: its key in the cache
     std::vector<bool> fromCache_;           // per tile
     std::vector<TileVerdict> tileVerdicts_; // per tile from the cache
     std::vector<ExistingVerdict> asIndex_;  // per tile
     std::size_t cached_ = 0;
     std::optional<FileVerdicts> ownIndexKept_;
+    std::optional<std::optional<FileVerdicts>> ownIndexRead_; // once looked up
 };
 
 } // namespace brindle

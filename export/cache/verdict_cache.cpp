@@ -112,8 +112,7 @@ std::size_t EntryLength(const char* at, const char* end) {
     return static_cast<std::size_t>(p - at);
 }
 
-std::string Encode(std::string_view name, const FileVerdicts& verdicts) {
-    std::string out;
+void EncodeInto(std::string& out, std::string_view name, const FileVerdicts& verdicts) {
     Put(out, static_cast<std::uint16_t>(name.size()));
     out += name;
     Put(out, verdicts.file.device);
@@ -154,7 +153,6 @@ std::string Encode(std::string_view name, const FileVerdicts& verdicts) {
         Put(out, static_cast<std::uint16_t>(text.size()));
         out += text;
     }
-    return out;
 }
 
 } // namespace
@@ -297,7 +295,10 @@ void VerdictCache::keep(std::string name, const FileVerdicts& verdicts) {
         return;
     if (verdicts.tile && verdicts.tile->loads == (verdicts.tile->loadFailure != LoadFailure::None))
         return;
-    kept_ += Encode(name, verdicts);
+    // A re-run keeps about what it read.
+    if (kept_.empty())
+        kept_.reserve(bytes_.size());
+    EncodeInto(kept_, name, verdicts);
     ++keptCount_;
 }
 
