@@ -206,7 +206,10 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
     tasks.reserve(jobs.size());
     for (const TileCheckQueue::Job& job : jobs) {
         const FolderWork& folder = folders_[job.folder].work;
-        tasks.push_back(Task{job, folder.tiles[job.tile], folder.roots[job.tile], folder.ownIndex});
+        tasks.push_back(Task{job, &folder.tiles[job.tile], &folder.roots[job.tile],
+                             job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile]
+                                                                : FileFacts{},
+                             folder.ownIndex});
     }
     return tasks;
 }
@@ -240,7 +243,7 @@ void TileCheckPool::work(WorkerProcess& worker) {
         bool folderDone = false;
         for (std::size_t i = 0; i < tasks.size(); ++i) {
             const TileCheckQueue::Job& job = tasks[i].job;
-            checked[i].outcome.name = tasks[i].tile.filename();
+            checked[i].outcome.name = tasks[i].tile->filename();
             FolderWork& folder = folders_[job.folder].work;
             folder.outcomes[job.tile] = std::move(checked[i].outcome);
             folder.bounds[job.tile] = checked[i].bound;
@@ -296,9 +299,14 @@ void TileCheckPool::readAhead() {
 
 std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
                                                    std::uint64_t& size) {
-    const fs::path& probe = task.root;
+    const fs::path& probe = *task.root;
     std::error_code ec;
-    const FileFacts facts = LookAt(probe, ec, factsLook_);
+    // The scan looked at the file a moment ago, with everything asked here: a second look
+    // would cost a system call that walks the whole path, for each tile. Stamps from that
+    // look are as good for the cache, being older than the check.
+    const bool scanTold = task.scanned.type != fs::file_type::none &&
+                          (factsLook_ == Look::TypeAndSize || task.scanned.inode != 0);
+    const FileFacts facts = scanTold ? task.scanned : LookAt(probe, ec, factsLook_);
     checked.facts = facts;
     if (ec) {
         checked.outcome = Outcome(TileStatus::LoadFailed, ec);

@@ -107,10 +107,13 @@ public:
 
 private:
     // A tile to check, copied out of its folder so the check runs without the lock.
+    // One tile to check. Its paths are its folder's own: a folder's work stays where it is
+    // until every one of its tiles is done.
     struct Task {
         TileCheckQueue::Job job;
-        std::filesystem::path tile;
-        std::filesystem::path root; // the file the tile's scene starts from
+        const std::filesystem::path* tile;
+        const std::filesystem::path* root; // the file the tile's scene starts from
+        FileFacts scanned;                 // what the scan's look at the root found, if it took one
         FileFacts ownIndex;
     };
 

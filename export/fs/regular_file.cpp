@@ -356,7 +356,8 @@ RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::er
         return Opened::NotRegular;
     }
     // Reads of a regular file never block anyway; clear the flag so none ever returns EAGAIN.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK is the only status flag the file was opened with, so no read of them first.
+    fcntl(fd, F_SETFL, 0);
     size_ = static_cast<std::uint64_t>(info.st_size);
     return Opened::Yes;
 }

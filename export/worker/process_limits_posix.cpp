@@ -76,8 +76,12 @@ ProcessLimits::ProcessLimits()
 void ProcessLimits::limitNextCheck(std::uint64_t bytes, double cpuSeconds) {
     // A worker never starts a check holding more than kKeptAfterCheck above its start (see
     // endCheck), so the ceiling needs no reading of what it holds now.
+    // Whole megabytes: the tiles of a block differ in size by a few bytes, and each new limit
+    // would cost a system call.
+    constexpr std::uint64_t kStep = std::uint64_t{1} << 20;
     const std::uint64_t addressSpace =
-        bytes > 0 ? startSize_ + kKeptAfterCheck + bytes : std::uint64_t{RLIM_INFINITY};
+        bytes > 0 ? startSize_ + kKeptAfterCheck + (bytes + kStep - 1) / kStep * kStep
+                  : std::uint64_t{RLIM_INFINITY};
     if (addressSpace != addressSpaceLimit_) {
         SetSoftLimit(RLIMIT_AS, addressSpace, addressSpaceHardLimit_);
         addressSpaceLimit_ = addressSpace;
