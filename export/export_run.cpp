@@ -260,12 +260,19 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     }
 }
 
-// Asks the cache, else the inspector, whether tile `tile`'s root `file` is an index; false for
-// anything else, and when it cannot tell (then the subfolder stays a tile, as it always was).
-bool IsIndexFile(WorkerProcess& inspector, const fs::path& file, std::size_t tile,
+// Asks the cache, else the tile's own check this run, else the inspector, whether the root of
+// tile `tile` (one that loads) is an index; false for anything else, and when it cannot tell
+// (then the subfolder stays a tile, as it always was).
+bool IsIndexFile(WorkerProcess& inspector, const FolderWork& work, std::size_t tile,
                  FolderVerdicts& verdicts, const ExportOptions& options) {
     if (const std::optional<ExistingVerdict> known = verdicts.tileAsIndex(tile))
         return *known == ExistingVerdict::IsIndex;
+    if (!verdicts.fromCache(tile) && tile < work.indexScenes.size()) {
+        const bool index = work.indexScenes[tile];
+        verdicts.keepTileAsIndex(tile, index ? ExistingVerdict::IsIndex : ExistingVerdict::HoldsScene);
+        return index;
+    }
+    const fs::path& file = work.roots[tile];
     const BoundedCheck check =
         MakeCheck(CheckKind::ExistingIndex, file, FileSizeOrZero(file), options);
     CheckReply reply;
@@ -623,7 +630,7 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
         if (work.outcomes[i].reason != TileStatus::Valid)
             continue;
         if (work.roots[i].filename() == kRootFileName && LooksLikeBlock(work.tiles[i]) &&
-            IsIndexFile(inspector_, work.roots[i], i, scan.verdicts, options_))
+            IsIndexFile(inspector_, work, i, scan.verdicts, options_))
             blocks.push_back(work.tiles[i]);
         else
             tiles = true;

@@ -102,6 +102,7 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     work.rechecked.assign(tiles, false);
     work.rootFacts.resize(tiles);
     work.followsOthers.assign(tiles, false);
+    work.indexScenes.assign(tiles, false);
     toCheck_.clear();
     keys_.clear();
     keys_.reserve(tiles);
@@ -156,6 +157,7 @@ FolderWork FolderVerdicts::merge(FolderWork checked) {
         whole.rechecked[i] = checked.rechecked[k];
         whole.rootFacts[i] = checked.rootFacts[k];
         whole.followsOthers[i] = checked.followsOthers[k];
+        whole.indexScenes[i] = checked.indexScenes[k];
     }
     return whole;
 }

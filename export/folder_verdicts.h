@@ -48,6 +48,8 @@ public:
 
     // How many tiles' verdicts came from the cache.
     std::size_t cachedTiles() const { return cached_; }
+    // True when tile `tile`'s verdict came from the cache rather than a check this run.
+    bool fromCache(std::size_t tile) const { return tile < fromCache_.size() && fromCache_[tile]; }
 
     // Tile `tile`'s verdict as an existing index, when the cache has one for its root file
     // as the check found it; and the verdict a worker gave this run.

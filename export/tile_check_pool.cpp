@@ -137,6 +137,7 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     folder.rechecked.assign(tiles, false);
     folder.rootFacts.resize(tiles);
     folder.followsOthers.assign(tiles, false);
+    folder.indexScenes.assign(tiles, false);
     folder.remaining = tiles;
     workersWanted_ = workersWanted_ || tiles > 0;
     folders_.push_back({std::move(folder), false});
@@ -250,6 +251,7 @@ void TileCheckPool::work(WorkerProcess& worker) {
             folder.rechecked[job.tile] = checked[i].rechecked;
             folder.rootFacts[job.tile] = checked[i].facts;
             folder.followsOthers[job.tile] = checked[i].followsOthers;
+            folder.indexScenes[job.tile] = checked[i].indexScene;
             if (checked[i].workersFailed)
                 folder.workersFailed = std::move(checked[i].workersFailed);
             ++progress_.subfoldersDone;
@@ -397,6 +399,7 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
             }
             checked[one.task].bound = reply.bound;
             checked[one.task].followsOthers = reply.followsOthers;
+            checked[one.task].indexScene = reply.indexScene;
             checked[one.task].outcome = OutcomeOfReply(reply, one.check.request);
             ++next;
             if (reply.retiring)
@@ -442,6 +445,7 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
     case WorkerProcess::Outcome::Replied:
         checked.bound = reply.bound;
         checked.followsOthers = reply.followsOthers;
+        checked.indexScene = reply.indexScene;
         return OutcomeOfReply(reply, request);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);

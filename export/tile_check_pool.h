@@ -57,6 +57,8 @@ struct FolderWork {
     // it was before the check, and only when it rests on that file alone.
     std::vector<FileFacts> rootFacts;
     std::vector<bool> followsOthers;
+    // Per tile that loads: it holds no drawables, as an index over tile folders does.
+    std::vector<bool> indexScenes;
     std::size_t remaining = 0;
     std::optional<Problem> workersFailed;
 };
@@ -128,6 +130,7 @@ private:
         bool rechecked = false;
         FileFacts facts;
         bool followsOthers = false;
+        bool indexScene = false;
         std::optional<Problem> workersFailed;
     };
 

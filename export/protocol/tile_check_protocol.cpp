@@ -173,7 +173,8 @@ std::string EncodeReply(const CheckReply& reply) {
     Put(out, static_cast<std::uint8_t>(reply.followsOthers ? 1 : 0));
     Put(out, static_cast<std::int32_t>(reply.cause.value()));
     Put(out, static_cast<std::uint8_t>(reply.bound.kind));
-    out.append(7, '\0');
+    Put(out, static_cast<std::uint8_t>(reply.indexScene ? 1 : 0));
+    out.append(6, '\0');
     for (const double c : reply.bound.centre)
         Put(out, c);
     Put(out, reply.bound.radius);
@@ -221,7 +222,12 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     if (boundKind > static_cast<std::uint8_t>(TileBound::Kind::Unknown))
         return std::nullopt;
     reply.bound.kind = static_cast<TileBound::Kind>(boundKind);
-    bytes.remove_prefix(7);
+    std::uint8_t indexScene = 0;
+    Take(bytes, indexScene);
+    if (indexScene > 1)
+        return std::nullopt;
+    reply.indexScene = indexScene == 1;
+    bytes.remove_prefix(6);
     for (double& c : reply.bound.centre)
         Take(bytes, c);
     Take(bytes, reply.bound.radius);

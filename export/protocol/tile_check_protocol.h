@@ -70,6 +70,9 @@ struct CheckReply {
     bool retiring = false; // the worker ends after this reply; start a new one
     // Tile: the file names other files to load at once, so the verdict rests on those too.
     bool followsOthers = false;
+    // Tile that loads: it holds no drawables, only groups, transforms and references, as an
+    // index over tile folders does.
+    bool indexScene = false;
     TileBound bound;                             // for a Tile that loads, when asked
     LoadFailure loadFailure = LoadFailure::None; // for DoesNotLoad
     std::string readerText;           // for ReaderError, at most kMaxReaderText bytes of UTF-8

@@ -140,11 +140,18 @@ private:
 class IndexCheck : public osg::NodeVisitor {
 public:
     IndexCheck() : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN) {}
+    // The walk ends at the first drawable: a tile's comes within a few nodes, and every tile
+    // is asked.
+    void apply(osg::Node& node) override {
+        if (!drawables_)
+            traverse(node);
+    }
     void apply(osg::Drawable&) override { drawables_ = true; }
     void apply(osg::Geode& geode) override {
         if (geode.getNumDrawables() > 0)
             drawables_ = true;
-        traverse(geode);
+        else
+            traverse(geode);
     }
     bool foundDrawables() const { return drawables_; }
 
@@ -247,6 +254,7 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
     switch (request.kind) {
     case CheckKind::Tile:
         reply.verdict = CheckVerdict::Loads;
+        reply.indexScene = IsIndexScene(scene);
         if (request.wantBound)
             reply.bound = BoundOfTile(scene);
         try {

@@ -271,6 +271,24 @@ std::size_t Starts(const fs::path& log) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
+// A tile that is itself an index over tile folders stays a tile among other tiles; its own
+// check tells it apart, so the run needs no worker beyond its pool's one to look at it again.
+TEST(CachedVerdicts, ATileThatIsAnIndexIsToldApartByItsOwnCheck) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    WriteTile(block / "Index_0" / "Sub_1");
+    WriteTile(block / "Index_0" / "Sub_2");
+    ExportOptions one;
+    one.jobs = 1;
+    ASSERT_TRUE(ExportFolderIndexes({block / "Index_0"}, one).succeeded());
+    WriteTile(block / "T1");
+    const fs::path log = dir / "starts.log";
+    one.workerProgram = CountingWorker(dir.path(), log);
+    const Outcome outcome = Export(block, one);
+    EXPECT_EQ(outcome.entries, (std::vector<std::string>{"Index_0\\root.osgb", "T1\\root.osgb"}));
+    EXPECT_EQ(Starts(log), 1u);
+}
+
 // The index the last run wrote, and every tile, are known: the re-run needs no worker at all,
 // and one changed tile needs one.
 TEST(CachedVerdicts, AReRunWithEveryVerdictCachedStartsNoWorker) {

@@ -33,6 +33,22 @@ TEST(TileCheckProtocol, ARepliesCauseTextAndEntriesSurviveTheTrip) {
     cycle.verdict = CheckVerdict::Cycle;
     ASSERT_TRUE(DecodeReply(EncodeReply(cycle)));
     EXPECT_EQ(DecodeReply(EncodeReply(cycle))->verdict, CheckVerdict::Cycle);
+
+    // A tile that is an index, with its bound: flags and the bound's numbers side by side.
+    CheckReply index;
+    index.verdict = CheckVerdict::Loads;
+    index.followsOthers = true;
+    index.indexScene = true;
+    index.bound = {TileBound::Kind::Known, {1.5, -2.25, 3e6}, 7.0};
+    const std::optional<CheckReply> told = DecodeReply(EncodeReply(index));
+    ASSERT_TRUE(told);
+    EXPECT_TRUE(told->followsOthers);
+    EXPECT_TRUE(told->indexScene);
+    EXPECT_FALSE(told->retiring);
+    EXPECT_EQ(told->bound.kind, TileBound::Kind::Known);
+    EXPECT_EQ(told->bound.centre[1], -2.25);
+    EXPECT_EQ(told->bound.radius, 7.0);
+    EXPECT_FALSE(DecodeReply(EncodeReply(cycle))->indexScene);
 }
 
 TEST(TileCheckProtocol, LongTextIsCutAtACharacterAndEntriesStopWhereTheReplyIsFull) {
@@ -69,6 +85,7 @@ TEST(TileCheckProtocol, AHostileReplyIsRefusedOrMadeHarmless) {
     };
     EXPECT_FALSE(DecodeReply(patched(2, "\x07"))) << "an unknown cause";
     EXPECT_FALSE(DecodeReply(patched(0, "\x0a"))) << "an unknown verdict";
+    EXPECT_FALSE(DecodeReply(patched(9, "\x02"))) << "a flag neither set nor clear";
     EXPECT_FALSE(DecodeReply(patched(52, "\xff\xff"))) << "text longer than its field";
     EXPECT_FALSE(DecodeReply(patched(48, std::string("\x00\x00\x00\x7f", 4))))
         << "an absurd entry count";
