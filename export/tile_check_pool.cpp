@@ -400,6 +400,7 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
             checked[one.task].bound = reply.bound;
             checked[one.task].followsOthers = reply.followsOthers;
             checked[one.task].indexScene = reply.indexScene;
+            checked[one.task].failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
             checked[one.task].outcome = OutcomeOfReply(reply, one.check.request);
             ++next;
             if (reply.retiring)
@@ -430,6 +431,14 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
         bounded.request.memoryCeiling >= options_.limits.memoryMax ||
         recheckCeiling_ <= bounded.request.memoryCeiling)
         return;
+    // One request for as much as the second ceiling allows, or more, would fail again at the
+    // same place of the same bytes: the tile claims more than any check may take (a damaged
+    // count, typically), and is told so without a second load, which would hold back every
+    // other check while it ran alone.
+    if (checked.failedAllocation >= recheckCeiling_) {
+        checked.outcome.limit = recheckCeiling_;
+        return;
+    }
     CheckRequest again = bounded.request;
     again.memoryCeiling = recheckCeiling_;
     alone([&] {
@@ -446,6 +455,7 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
         checked.bound = reply.bound;
         checked.followsOthers = reply.followsOthers;
         checked.indexScene = reply.indexScene;
+        checked.failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
         return OutcomeOfReply(reply, request);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);

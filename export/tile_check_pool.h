@@ -131,6 +131,7 @@ private:
         FileFacts facts;
         bool followsOthers = false;
         bool indexScene = false;
+        std::uint64_t failedAllocation = 0; // out of memory: the one request the heap refused
         std::optional<Problem> workersFailed;
     };
 

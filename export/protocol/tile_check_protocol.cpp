@@ -165,6 +165,13 @@ std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
     return request;
 }
 
+void SetFailedAllocation(char* encodedReply, std::uint64_t bytes) {
+    // After the verdict, the flags, the cause and the bound's kind.
+    constexpr std::size_t kOffset = 10;
+    const auto mib = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes >> 20, 0xffffffffu));
+    std::memcpy(encodedReply + kOffset, &mib, sizeof mib);
+}
+
 std::string EncodeReply(const CheckReply& reply) {
     std::string out;
     Put(out, static_cast<std::uint8_t>(reply.verdict));
@@ -174,7 +181,8 @@ std::string EncodeReply(const CheckReply& reply) {
     Put(out, static_cast<std::int32_t>(reply.cause.value()));
     Put(out, static_cast<std::uint8_t>(reply.bound.kind));
     Put(out, static_cast<std::uint8_t>(reply.indexScene ? 1 : 0));
-    out.append(6, '\0');
+    Put(out, reply.failedAllocationMiB);
+    out.append(2, '\0');
     for (const double c : reply.bound.centre)
         Put(out, c);
     Put(out, reply.bound.radius);
@@ -227,7 +235,8 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     if (indexScene > 1)
         return std::nullopt;
     reply.indexScene = indexScene == 1;
-    bytes.remove_prefix(6);
+    Take(bytes, reply.failedAllocationMiB);
+    bytes.remove_prefix(2);
     for (double& c : reply.bound.centre)
         Take(bytes, c);
     Take(bytes, reply.bound.radius);

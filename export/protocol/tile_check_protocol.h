@@ -73,6 +73,9 @@ struct CheckReply {
     // Tile that loads: it holds no drawables, only groups, transforms and references, as an
     // index over tile folders does.
     bool indexScene = false;
+    // OutOfMemory: the size of the one allocation that failed, in whole MiB (rounded down),
+    // when the worker knows it; 0 otherwise.
+    std::uint32_t failedAllocationMiB = 0;
     TileBound bound;                             // for a Tile that loads, when asked
     LoadFailure loadFailure = LoadFailure::None; // for DoesNotLoad
     std::string readerText;           // for ReaderError, at most kMaxReaderText bytes of UTF-8
@@ -81,6 +84,10 @@ struct CheckReply {
 };
 
 constexpr std::size_t kReplySize = 4096;
+
+// Writes the failed allocation's size into a reply encoded beforehand, in place: a worker out
+// of memory can allocate nothing.
+void SetFailedAllocation(char* encodedReply, std::uint64_t bytes);
 constexpr std::size_t kMaxReaderText = 320;
 // A longer entry name is sent cut to this length; no file system has such a path.
 constexpr std::size_t kMaxEntryName = 1024;

@@ -58,6 +58,7 @@ constexpr std::size_t kMostHeld = 64;
 int g_replyChannel = -1;
 const HeldReplies* g_held = nullptr;
 char g_outOfMemoryReply[kReplySize];
+std::size_t g_failedAllocation = 0;
 
 // Repeats a write until `size` bytes are moved; false on an error.
 template <typename Transfer, typename Bytes>
@@ -84,6 +85,7 @@ bool WriteAll(int fd, const char* bytes, std::size_t size) {
 [[noreturn]] void AnswerOutOfMemory() {
     if (g_held && g_held->count > 0)
         WriteAll(g_replyChannel, g_held->bytes.data(), g_held->count * kReplySize);
+    SetFailedAllocation(g_outOfMemoryReply, g_failedAllocation);
     WriteAll(g_replyChannel, g_outOfMemoryReply, kReplySize);
     std::_Exit(0);
 }
@@ -172,6 +174,10 @@ int TakeReplyChannel() {
 }
 
 } // namespace
+
+void NoteFailedAllocation(std::size_t bytes) noexcept {
+    g_failedAllocation = bytes;
+}
 
 int ServeTileChecks() {
     EndWithParent();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 namespace brindle {
 
 // The tile-check worker's main loop: reads requests from standard input and answers each on
@@ -7,5 +9,9 @@ namespace brindle {
 // library's messages are kept for replies instead of printed, anything else written to standard
 // output is sent nowhere, and the process ends with its parent. Returns the process's exit status.
 int ServeTileChecks();
+
+// Notes the size of an allocation the heap could not meet, for the out-of-memory reply: the
+// worker's allocation functions call it before the new-handler. It allocates nothing.
+void NoteFailedAllocation(std::size_t bytes) noexcept;
 
 } // namespace brindle

@@ -1,4 +1,5 @@
 #include "export/system/kept_blocks.h"
+#include "export/worker/tile_check_worker.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -78,6 +79,7 @@ void* operator new(std::size_t size) {
             return block;
         if (FreeOneKept())
             continue;
+        brindle::NoteFailedAllocation(size);
         const std::new_handler handler = std::get_new_handler();
         if (!handler)
             throw std::bad_alloc();

@@ -49,6 +49,21 @@ TEST(TileCheckProtocol, ARepliesCauseTextAndEntriesSurviveTheTrip) {
     EXPECT_EQ(told->bound.centre[1], -2.25);
     EXPECT_EQ(told->bound.radius, 7.0);
     EXPECT_FALSE(DecodeReply(EncodeReply(cycle))->indexScene);
+
+    // The size of a refused allocation, written into a reply encoded beforehand.
+    CheckReply outOfMemory;
+    outOfMemory.verdict = CheckVerdict::OutOfMemory;
+    outOfMemory.retiring = true;
+    std::string encoded = EncodeReply(outOfMemory);
+    SetFailedAllocation(encoded.data(), (std::uint64_t{24} << 30) + 5);
+    const std::optional<CheckReply> refused = DecodeReply(encoded);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->verdict, CheckVerdict::OutOfMemory);
+    EXPECT_TRUE(refused->retiring);
+    EXPECT_EQ(refused->failedAllocationMiB, 24u << 10);
+    EXPECT_EQ(refused->bound.kind, TileBound::Kind::NotAsked);
+    SetFailedAllocation(encoded.data(), ~std::uint64_t{0});
+    EXPECT_EQ(DecodeReply(encoded)->failedAllocationMiB, 0xffffffffu) << "held at the most";
 }
 
 TEST(TileCheckProtocol, LongTextIsCutAtACharacterAndEntriesStopWhereTheReplyIsFull) {
