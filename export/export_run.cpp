@@ -84,7 +84,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
     work.ownIndex = LookAt(report.indexFile, ec);
     std::vector<FoundTileRoot> roots = FindTileRoots(subfolders, rootLook, &tileFolder);
     work.tiles.reserve(subfolders.size());
-    work.roots.reserve(subfolders.size());
+    work.rootNames.reserve(subfolders.size());
     work.rootFacts.reserve(subfolders.size());
     for (std::size_t i = 0; i < subfolders.size(); ++i) {
         fs::path& subfolder = subfolders[i];
@@ -97,8 +97,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
             report.leftOut.push_back({subfolder.filename(), TileStatus::LinksBack, {}, 0, {}});
             continue;
         }
-        fs::path& root = roots[i].root;
-        if (root.empty()) {
+        if (!roots[i].found) {
             const bool block = LooksLikeBlock(subfolder);
             if (block)
                 scan.blocks.push_back(subfolder);
@@ -108,7 +107,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         }
         // A block has thousands of subfolders: their paths are moved, not copied.
         work.tiles.push_back(std::move(subfolder));
-        work.roots.push_back(std::move(root));
+        work.rootNames.push_back(roots[i].name);
         // What the cache compares its stamps with; each check takes its own look.
         work.rootFacts.push_back(roots[i].facts);
     }
@@ -161,8 +160,8 @@ void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
 }
 
 // The name a tile's root file has in its entry: root.osgb, or the tile folder's name.osgb.
-std::string RootFileText(const fs::path& root, const std::string& subfolderName) {
-    return root.filename() == kRootFileName ? std::string(kRootFileName) : subfolderName + ".osgb";
+std::string RootFileText(TileRootName root, const std::string& subfolderName) {
+    return root == TileRootName::Root ? std::string(kRootFileName) : subfolderName + ".osgb";
 }
 
 // Records the folder's entries and left-out subfolders; returns the entries with bounds.
@@ -174,7 +173,7 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
     report.leftOut.insert(report.leftOut.end(), scan.noRoot.begin(), scan.noRoot.end());
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         LeftOutSubfolder outcome = work.outcomes[i];
-        outcome.rootFile = work.roots[i].filename();
+        outcome.rootFile = work.rootFileName(i);
         if (work.rechecked[i])
             report.recheckedTiles.push_back(outcome.name);
         if (outcome.reason != TileStatus::Valid) {
@@ -183,7 +182,7 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
         }
         const std::string name = *NameText(outcome.name);
         entries.push_back(
-            {TileEntryFor(scan.entryPrefix, name, RootFileText(work.roots[i], name), report.index),
+            {TileEntryFor(scan.entryPrefix, name, RootFileText(work.rootNames[i], name), report.index),
              work.bounds[i]});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
@@ -272,7 +271,7 @@ bool IsIndexFile(WorkerProcess& inspector, const FolderWork& work, std::size_t t
         verdicts.keepTileAsIndex(tile, index ? ExistingVerdict::IsIndex : ExistingVerdict::HoldsScene);
         return index;
     }
-    const fs::path& file = work.roots[tile];
+    const fs::path file = work.root(tile);
     const BoundedCheck check =
         MakeCheck(CheckKind::ExistingIndex, file, FileSizeOrZero(file), options);
     CheckReply reply;
@@ -421,7 +420,7 @@ void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
         LeftOutSubfolder& outcome = work.outcomes[i];
         if (outcome.reason != TileStatus::Valid)
             continue;
-        const FileFacts tile = LookAt(work.roots[i], ec);
+        const FileFacts tile = LookAt(work.root(i), ec);
         if (!ec && SameFile(tile, own)) {
             outcome.reason = TileStatus::LinksBack;
             outcome.cause.clear();
@@ -629,7 +628,7 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
     for (std::size_t i = 0; i < work.tiles.size() && !tiles; ++i) {
         if (work.outcomes[i].reason != TileStatus::Valid)
             continue;
-        if (work.roots[i].filename() == kRootFileName && LooksLikeBlock(work.tiles[i]) &&
+        if (work.rootNames[i] == TileRootName::Root && LooksLikeBlock(work.tiles[i]) &&
             IsIndexFile(inspector_, work, i, scan.verdicts, options_))
             blocks.push_back(work.tiles[i]);
         else
@@ -662,7 +661,7 @@ void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int
             report.recheckedTiles.push_back(scan.work.outcomes[i].name);
         if (scan.work.outcomes[i].reason != TileStatus::Valid) {
             report.leftOut.push_back(scan.work.outcomes[i]);
-            report.leftOut.back().rootFile = scan.work.roots[i].filename();
+            report.leftOut.back().rootFile = scan.work.rootFileName(i);
         }
     }
     const std::size_t first = out.size();

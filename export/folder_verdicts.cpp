@@ -13,8 +13,15 @@ namespace {
 
 // The key of a tile's root file in its folder's cache: "<subfolder>/<root file>", in the
 // protocol's text for paths.
-std::string TileKey(const fs::path& tile, const fs::path& root) {
-    return RequestPathText(tile.filename()) + '/' + RequestPathText(root.filename());
+std::string TileKey(const FolderWork& work, std::size_t i) {
+    std::string name = RequestPathText(work.tiles[i].filename());
+    std::string key = name;
+    key += '/';
+    if (work.rootNames[i] == TileRootName::Root)
+        key += kRootFileName;
+    else
+        key += name + ".osgb";
+    return key;
 }
 
 // The folder's own index has a key no tile's can have: one without a folder.
@@ -108,7 +115,7 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     keys_.reserve(tiles);
     left.rootFacts.reserve(tiles);
     for (std::size_t i = 0; i < tiles; ++i) {
-        keys_.push_back(TileKey(work.tiles[i], work.roots[i]));
+        keys_.push_back(TileKey(work, i));
         std::optional<FileVerdicts> found;
         if (cache_.loaded())
             found = cache_.find(keys_.back());
@@ -120,7 +127,7 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
             std::error_code ec;
             FileFacts now = work.rootFacts[i];
             if (now.type == fs::file_type::none)
-                now = LookAt(work.roots[i], ec);
+                now = LookAt(work.root(i), ec);
             // A root that is the folder's own index is the pool's to tell.
             usable = !ec && Unchanged(found->file, now) && !SameFile(now, work.ownIndex);
             if (usable)
@@ -129,7 +136,7 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
         if (!usable) {
             toCheck_.push_back(i);
             left.tiles.push_back(work.tiles[i]);
-            left.roots.push_back(work.roots[i]);
+            left.rootNames.push_back(work.rootNames[i]);
             left.rootFacts.push_back(work.rootFacts[i]);
             continue;
         }
@@ -225,7 +232,7 @@ std::error_code FolderVerdicts::save(const FolderWork& work) {
             verdicts.existing = asIndex_[i];
         // The keys the cache was asked with, where the work is the one it was asked for.
         cache_.keep(keys_.size() == work.tiles.size() ? std::move(keys_[i])
-                                                      : TileKey(work.tiles[i], work.roots[i]),
+                                                      : TileKey(work, i),
                     verdicts);
     }
     if (ownIndexKept_)

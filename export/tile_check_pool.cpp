@@ -128,10 +128,7 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     const std::lock_guard<std::mutex> lock(mutex_);
     const std::size_t handle = folders_.size();
     const std::size_t tiles = folder.tiles.size();
-    folder.roots.resize(tiles);
-    for (std::size_t i = 0; i < tiles; ++i)
-        if (folder.roots[i].empty())
-            folder.roots[i] = folder.tiles[i] / "root.osgb";
+    folder.rootNames.resize(tiles, TileRootName::Root);
     folder.outcomes.resize(tiles);
     folder.bounds.resize(tiles);
     folder.rechecked.assign(tiles, false);
@@ -207,7 +204,7 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
     tasks.reserve(jobs.size());
     for (const TileCheckQueue::Job& job : jobs) {
         const FolderWork& folder = folders_[job.folder].work;
-        tasks.push_back(Task{job, &folder.tiles[job.tile], &folder.roots[job.tile],
+        tasks.push_back(Task{job, &folder.tiles[job.tile], folder.rootNames[job.tile],
                              job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile]
                                                                 : FileFacts{},
                              folder.ownIndex});
@@ -289,7 +286,7 @@ void TileCheckPool::readAhead() {
         // A folder handed back has been checked whole; there is nothing left to fetch.
         if (folder.handedBack)
             continue;
-        const fs::path file = folder.work.roots[job->tile];
+        const fs::path file = folder.work.root(job->tile);
         lock.unlock();
         if (readAheadPolicy_.hint)
             readAheadPolicy_.hint(file);
@@ -301,7 +298,7 @@ void TileCheckPool::readAhead() {
 
 std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
                                                    std::uint64_t& size) {
-    const fs::path& probe = *task.root;
+    const fs::path probe = TileRootPath(*task.tile, task.rootName);
     std::error_code ec;
     // The scan looked at the file a moment ago, with everything asked here: a second look
     // would cost a system call that walks the whole path, for each tile. Stamps from that

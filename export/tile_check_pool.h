@@ -5,6 +5,7 @@
 #include "export/isolation/tile_check_queue.h"
 #include "export/isolation/worker_process.h"
 #include "export/protocol/tile_check_protocol.h"
+#include "export/scan/tile_root.h"
 
 #include <atomic>
 #include <chrono>
@@ -46,9 +47,9 @@ BoundedCheck MakeCheck(CheckKind kind, const std::filesystem::path& file, std::u
 struct FolderWork {
     FileFacts ownIndex; // the listed folder's root.osgb, which no tile may be
     std::vector<std::filesystem::path> tiles;
-    // Per tile, the file its scene starts from, as the scan decided; a tile left without one
-    // starts from its root.osgb.
-    std::vector<std::filesystem::path> roots;
+    // Per tile, the name of the file its scene starts from, as the scan decided; a tile left
+    // without one starts from its root.osgb. Only names: a block's re-run needs few paths.
+    std::vector<TileRootName> rootNames;
     std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
     std::vector<TileBound> bounds;          // for a paged index
     std::vector<bool> rechecked;            // reached its memory ceiling and was checked again
@@ -61,6 +62,12 @@ struct FolderWork {
     std::vector<bool> indexScenes;
     std::size_t remaining = 0;
     std::optional<Problem> workersFailed;
+
+    // Tile `i`'s root file, and its name.
+    std::filesystem::path root(std::size_t i) const { return TileRootPath(tiles[i], rootNames[i]); }
+    std::filesystem::path rootFileName(std::size_t i) const {
+        return TileRootFileName(tiles[i], rootNames[i]);
+    }
 };
 
 // The ceiling a tile that ran out of memory is checked under once more, alone: half the
@@ -114,7 +121,7 @@ private:
     struct Task {
         TileCheckQueue::Job job;
         const std::filesystem::path* tile;
-        const std::filesystem::path* root; // the file the tile's scene starts from
+        TileRootName rootName; // of the file the tile's scene starts from
         FileFacts scanned;                 // what the scan's look at the root found, if it took one
         FileFacts ownIndex;
     };

@@ -46,6 +46,14 @@ fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec, FileFacts
     return {};
 }
 
+fs::path TileRootFileName(const fs::path& tileFolder, TileRootName name) {
+    return name == TileRootName::Root ? fs::path(kRootFileName) : NamedRootFile(tileFolder);
+}
+
+fs::path TileRootPath(const fs::path& tileFolder, TileRootName name) {
+    return JoinPath(tileFolder, TileRootFileName(tileFolder, name));
+}
+
 namespace {
 
 // Where the last name of `path` begins, as path::filename() finds it.
@@ -66,9 +74,6 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
     constexpr std::size_t kFoldersPerThread = 1024;
     constexpr std::size_t kMostThreads = 4;
     std::vector<FoundTileRoot> found(tileFolders.size());
-    // Which of the two names each folder's root has: 0, 1, or 2 for neither. The threads only
-    // look; the paths are made on this one afterwards, whose heap the run's data lives on.
-    std::vector<char> candidates(tileFolders.size(), 2);
     const bool relative = parent && parent->isOpen();
     const fs::path::string_type rootName = fs::path(kRootFileName).native();
     const fs::path::string_type extension = fs::path(".osgb").native();
@@ -76,8 +81,11 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
         fs::path::string_type under;
         for (std::size_t i = begin; i < end; ++i) {
             if (!relative) {
-                found[i].root =
+                const fs::path root =
                     FindTileRoot(tileFolders[i], found[i].error, &found[i].facts, look, parent);
+                found[i].found = !root.empty();
+                found[i].name = root.filename() == kRootFileName ? TileRootName::Root
+                                                                 : TileRootName::Named;
                 continue;
             }
             const fs::path::string_type& folder = tileFolders[i].native();
@@ -93,7 +101,8 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
                 }
                 found[i].facts = parent->lookAt(under.c_str(), found[i].error);
                 if (found[i].error || found[i].facts.type != fs::file_type::not_found) {
-                    candidates[i] = candidate;
+                    found[i].found = true;
+                    found[i].name = candidate == 0 ? TileRootName::Root : TileRootName::Named;
                     break;
                 }
             }
@@ -128,10 +137,6 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
     for (const std::exception_ptr& failure : failures)
         if (failure)
             std::rethrow_exception(failure);
-    for (std::size_t i = 0; relative && i < found.size(); ++i)
-        if (candidates[i] < 2)
-            found[i].root = JoinPath(tileFolders[i], candidates[i] == 0 ? fs::path(kRootFileName)
-                                                                       : NamedRootFile(tileFolders[i]));
     return found;
 }
 

@@ -3,6 +3,7 @@
 #include "export/export_report.h"
 #include "export/fs/regular_file.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -25,14 +26,26 @@ std::filesystem::path FindTileRoot(const std::filesystem::path& tileFolder, std:
                                    FileFacts* facts = nullptr, Look look = Look::TypeAndSize,
                                    const OpenFolder* parent = nullptr);
 
+// Which of its two names a tile folder's root file has.
+enum class TileRootName : std::uint8_t {
+    Root,  // root.osgb
+    Named, // <name>.osgb, after the tile folder
+};
+
+// The file name a tile folder's root has by `name`, and its path.
+std::filesystem::path TileRootFileName(const std::filesystem::path& tileFolder, TileRootName name);
+std::filesystem::path TileRootPath(const std::filesystem::path& tileFolder, TileRootName name);
+
 // What FindTileRoot found for one tile folder.
 struct FoundTileRoot {
-    std::filesystem::path root; // empty when there is none
+    bool found = false; // whether either name is there
+    TileRootName name = TileRootName::Root;
     FileFacts facts;
     std::error_code error;
 };
 
-// FindTileRoot for each of `tileFolders`, in their order. The looks at a big folder's tile
+// FindTileRoot for each of `tileFolders`, in their order, with the name it found rather than
+// the path, which is made where it is needed. The looks at a big folder's tile
 // folders are shared out among a few threads: each is a system call that walks two names, and
 // together they are most of what a re-run of an unchanged block does (on a network drive each
 // also waits for the server).
