@@ -16,12 +16,13 @@ void Check(bool condition) {
         std::abort();
 }
 
-// A reply's bytes with its padding (after the bound's kind) cleared, as EncodeReply writes
-// it. The four bytes before the cause are all fields: the verdict, the retiring flag, the load
-// failure and whether the tile follows other files.
+// A reply's bytes with its padding cleared, as EncodeReply writes it: the two bytes after the
+// bound's kind, the index flag and the refused allocation's size. The four bytes before the
+// cause are all fields: the verdict, the retiring flag, the load failure and whether the tile
+// follows other files.
 std::string WithoutPadding(std::string_view bytes) {
     std::string cleared(bytes);
-    std::memset(cleared.data() + 9, 0, 7);
+    std::memset(cleared.data() + 14, 0, 2);
     return cleared;
 }
 
