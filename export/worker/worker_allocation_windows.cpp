@@ -1,5 +1,5 @@
 #include "export/system/kept_blocks.h"
-#include "export/worker/tile_check_worker.h"
+#include "export/worker/worker_allocation.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -7,9 +7,8 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <new>
 
-// The worker program's allocation functions on Windows. glibc's heap is told to keep the
+// The worker's heap on Windows (worker_allocation.h). glibc's heap is told to keep the
 // large blocks it frees (heap_reuse.h); Windows' heap cannot be, so these keep them instead:
 // without them every tile pays the page faults of its buffers again. Each block starts with
 // a header giving its capacity, so that a freed block can be told large or small.
@@ -71,62 +70,20 @@ bool FreeOneKept() {
 
 } // namespace
 
-// When memory runs out, the kept blocks go first; then the new-handler is called, as the
-// standard's own allocation function does.
-void* operator new(std::size_t size) {
+namespace brindle {
+
+// When memory runs out, the kept blocks go first.
+void* AllocateWorkerBlock(std::size_t size) noexcept {
     for (;;) {
-        if (void* block = Allocate(size))
+        if (void* block = Allocate(size == 0 ? 1 : size))
             return block;
-        if (FreeOneKept())
-            continue;
-        brindle::NoteFailedAllocation(size);
-        const std::new_handler handler = std::get_new_handler();
-        if (!handler)
-            throw std::bad_alloc();
-        handler();
+        if (!FreeOneKept())
+            return nullptr;
     }
 }
 
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void operator delete(void* block) noexcept {
+void FreeWorkerBlock(void* block) noexcept {
     Free(block);
 }
 
-void operator delete[](void* block) noexcept {
-    Free(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept {
-    Free(block);
-}
-
-void operator delete[](void* block, std::size_t) noexcept {
-    Free(block);
-}
-
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-    Free(block);
-}
-
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
-    Free(block);
-}
+} // namespace brindle
