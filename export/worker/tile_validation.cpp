@@ -16,6 +16,7 @@
 #include <osg/Version>
 #include <osgDB/Callbacks>
 #include <osgDB/ReadFile>
+#include <osgDB/ObjectWrapper>
 #include <osgDB/Registry>
 
 #include <algorithm>
@@ -222,6 +223,10 @@ TileValidator::TileValidator(ReaderMessages* messages) : messages_(messages) {
     readers.insert(readers.begin(), placeholderImages_);
     fullOptions_ = CopyOfRegistryOptions();
     fullOptions_->setReadFileCallback(new FirstSceneOnlyCallback);
+    // The serializers' library is loaded at the first object read otherwise: a worker starts
+    // while the run still scans its folders, and loads it then instead of holding up its first
+    // tile.
+    registry.getObjectWrapperManager()->findWrapper("osg::Group");
 }
 
 TileValidator::~TileValidator() {
