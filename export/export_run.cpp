@@ -181,9 +181,9 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
             continue;
         }
         const std::string name = *NameText(outcome.name);
-        entries.push_back(
-            {TileEntryFor(scan.entryPrefix, name, RootFileText(work.rootNames[i], name), report.index),
-             work.bounds[i]});
+        entries.push_back({TileEntryFor(scan.entryPrefix, name,
+                                        RootFileText(work.rootNames[i], name), report.index),
+                           work.bounds[i]});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
             report.proxyLeaves.push_back(entries.back().name);
@@ -268,7 +268,8 @@ bool IsIndexFile(WorkerProcess& inspector, const FolderWork& work, std::size_t t
         return *known == ExistingVerdict::IsIndex;
     if (!verdicts.fromCache(tile) && tile < work.indexScenes.size()) {
         const bool index = work.indexScenes[tile];
-        verdicts.keepTileAsIndex(tile, index ? ExistingVerdict::IsIndex : ExistingVerdict::HoldsScene);
+        verdicts.keepTileAsIndex(tile,
+                                 index ? ExistingVerdict::IsIndex : ExistingVerdict::HoldsScene);
         return index;
     }
     const fs::path file = work.root(tile);

@@ -204,10 +204,10 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
     tasks.reserve(jobs.size());
     for (const TileCheckQueue::Job& job : jobs) {
         const FolderWork& folder = folders_[job.folder].work;
-        tasks.push_back(Task{job, &folder.tiles[job.tile], folder.rootNames[job.tile],
-                             job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile]
-                                                                : FileFacts{},
-                             folder.ownIndex});
+        tasks.push_back(
+            Task{job, &folder.tiles[job.tile], folder.rootNames[job.tile],
+                 job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile] : FileFacts{},
+                 folder.ownIndex});
     }
     return tasks;
 }

@@ -122,7 +122,7 @@ private:
         TileCheckQueue::Job job;
         const std::filesystem::path* tile;
         TileRootName rootName; // of the file the tile's scene starts from
-        FileFacts scanned;                 // what the scan's look at the root found, if it took one
+        FileFacts scanned;     // what the scan's look at the root found, if it took one
         FileFacts ownIndex;
     };
 

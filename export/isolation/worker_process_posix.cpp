@@ -10,10 +10,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <string>
 #include <utility>
 #include <vector>
 

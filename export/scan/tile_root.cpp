@@ -84,8 +84,8 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
                 const fs::path root =
                     FindTileRoot(tileFolders[i], found[i].error, &found[i].facts, look, parent);
                 found[i].found = !root.empty();
-                found[i].name = root.filename() == kRootFileName ? TileRootName::Root
-                                                                 : TileRootName::Named;
+                found[i].name =
+                    root.filename() == kRootFileName ? TileRootName::Root : TileRootName::Named;
                 continue;
             }
             const fs::path::string_type& folder = tileFolders[i].native();

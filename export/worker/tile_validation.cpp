@@ -15,8 +15,8 @@
 #include <osg/ProxyNode>
 #include <osg/Version>
 #include <osgDB/Callbacks>
-#include <osgDB/ReadFile>
 #include <osgDB/ObjectWrapper>
+#include <osgDB/ReadFile>
 #include <osgDB/Registry>
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-#include "export/worker/tile_check_worker.h"
 #include "export/worker/worker_allocation.h"
+#include "export/worker/tile_check_worker.h"
 
 #include <new>
 

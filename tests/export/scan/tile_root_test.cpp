@@ -45,8 +45,7 @@ TEST(FindTileRoots, FindsInABigFolderWhatEachLookFindsAlone) {
     // Relative to the folder held open where the system offers that, and by whole paths.
     const OpenFolder open(dir.path());
     for (const OpenFolder* parent : {&open, static_cast<const OpenFolder*>(nullptr)}) {
-        const std::vector<FoundTileRoot> found =
-            FindTileRoots(folders, Look::WithIdentity, parent);
+        const std::vector<FoundTileRoot> found = FindTileRoots(folders, Look::WithIdentity, parent);
         ASSERT_EQ(found.size(), folders.size());
         std::size_t roots = 0;
         for (std::size_t i = 0; i < folders.size(); ++i) {
