@@ -57,23 +57,25 @@ double TimeReportField(const std::string& report, const std::string& field) {
     return std::strtod(report.c_str() + at + field.size(), nullptr);
 }
 
-pid_t Spawn(std::vector<std::string> args, const fs::path& log) {
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (auto& arg : args) {
-        argv.push_back(arg.data());
+// The C strings of `strings`, ended by a null, for exec's arguments and environment.
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (auto& text : strings) {
+        pointers.push_back(text.data());
     }
-    argv.push_back(nullptr);
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+pid_t Spawn(std::vector<std::string> args, const fs::path& log) {
+    std::vector<char*> argv = Pointers(args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<std::string> environment = StartEnvironment();
-    std::vector<char*> envp;
-    for (auto& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp = Pointers(environment);
     pid_t pid = 0;
     const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -141,11 +143,7 @@ void RestartWithWorkersHeap(char** argv) {
     std::vector<std::string> environment = brindle::EnvironmentWithLargePageHeap(environ);
     environment.push_back(std::string(kStartTunables) + "=" +
                           (tunables ? std::string("=") + tunables : std::string("-")));
-    std::vector<char*> envp;
-    for (auto& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp = Pointers(environment);
     ::execve("/proc/self/exe", argv, envp.data());
     // Not restarted: the bench runs on, in-process validation on the ordinary heap.
 }

@@ -231,8 +231,10 @@ std::error_code FolderVerdicts::save(const FolderWork& work) {
         if (i < asIndex_.size() && (cached || settled(verdicts.file)))
             verdicts.existing = asIndex_[i];
         // The keys the cache was asked with, where the work is the one it was asked for.
-        cache_.keep(keys_.size() == work.tiles.size() ? std::move(keys_[i]) : TileKey(work, i),
-                    verdicts);
+        if (keys_.size() == work.tiles.size())
+            cache_.keep(keys_[i], verdicts);
+        else
+            cache_.keep(TileKey(work, i), verdicts);
     }
     if (ownIndexKept_)
         cache_.keep(kOwnIndexKey, *ownIndexKept_);

@@ -288,7 +288,7 @@ std::optional<FileVerdicts> VerdictCache::decode(std::size_t offset) const {
     return verdicts;
 }
 
-void VerdictCache::keep(std::string name, const FileVerdicts& verdicts) {
+void VerdictCache::keep(std::string_view name, const FileVerdicts& verdicts) {
     if (file_.empty() || name.size() > kMaxName || verdicts.file.type != fs::file_type::regular ||
         verdicts.file.inode == 0 || verdicts.file.changed == 0 ||
         (!verdicts.tile && verdicts.existing == ExistingVerdict::None && verdicts.writtenFrom == 0))

@@ -73,7 +73,7 @@ public:
 
     // Keeps `verdicts` for the next run. Nothing is kept for a file with no identity or no
     // change time from the system, or with nothing worth keeping.
-    void keep(std::string name, const FileVerdicts& verdicts);
+    void keep(std::string_view name, const FileVerdicts& verdicts);
 
     // Writes what was kept, atomically, unless it is what was read (then only the file's time
     // is renewed, as the least recently used files are the first dropped). No cache, no write.

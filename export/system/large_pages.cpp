@@ -39,6 +39,7 @@ void AdviseLargePagesForHeap(std::size_t bytes) {
     if (after <= start + kLargePage)
         return;
     // Only advice: where the system declines it, the heap keeps its ordinary pages.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): an address the heap holds, aligned to a page.
     ::madvise(reinterpret_cast<void*>(start), after - start, MADV_HUGEPAGE);
 #else
     (void)bytes;
