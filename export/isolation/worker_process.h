@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -50,6 +51,9 @@ public:
 private:
     struct Process;
     void stop();
+    // The reply in `bytes`, as received whole: a worker whose reply does not decode is taken
+    // for crashed, and one whose reply says it retires is stopped; both are stopped.
+    Outcome takeReply(std::string_view bytes, CheckReply& reply);
 
     std::filesystem::path program_;
     std::unique_ptr<Process> process_;

@@ -129,14 +129,6 @@ void WorkerProcess::stop() {
     process_.reset();
 }
 
-WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
-                                               std::chrono::milliseconds deadline,
-                                               CheckReply& reply) {
-    if (const std::optional<Outcome> failed = send({request}, deadline))
-        return *failed;
-    return receive(deadline, reply);
-}
-
 std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<CheckRequest>& requests,
                                                           std::chrono::milliseconds) {
     if (!start())
@@ -189,17 +181,9 @@ WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline
         }
         process.repliesEnd += static_cast<std::size_t>(n);
     }
-    const std::optional<CheckReply> decoded =
-        DecodeReply(std::string_view(process.replies.data() + process.repliesBegin, kReplySize));
+    const std::string_view bytes(process.replies.data() + process.repliesBegin, kReplySize);
     process.repliesBegin += kReplySize;
-    if (!decoded) {
-        stop();
-        return Outcome::Crashed;
-    }
-    reply = *decoded;
-    if (reply.retiring)
-        stop();
-    return Outcome::Replied;
+    return takeReply(bytes, reply);
 }
 
 fs::path WorkerProgramName() {

@@ -184,10 +184,11 @@ Wait FinishIo(HANDLE pipe, HANDLE process, OVERLAPPED& io, BOOL started,
 }
 
 // Moves all `size` bytes through `pipe`, by as many overlapped reads or writes as it takes
-// (`transfer` starts one). One that moves nothing means the worker is gone.
+// (`transfer` starts one), within `deadline`. One that moves nothing means the worker is gone.
 template <typename Transfer>
 Wait TransferAll(HANDLE pipe, HANDLE process, HANDLE event, char* bytes, std::size_t size,
-                 std::chrono::steady_clock::time_point until, Transfer transfer) {
+                 std::chrono::milliseconds deadline, Transfer transfer) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
     std::size_t moved = 0;
     while (moved < size) {
         OVERLAPPED io{};
@@ -203,6 +204,12 @@ Wait TransferAll(HANDLE pipe, HANDLE process, HANDLE event, char* bytes, std::si
         moved += done;
     }
     return Wait::Done;
+}
+
+// What a transfer that did not finish makes of the worker.
+WorkerProcess::Outcome OutcomeOf(Wait wait) {
+    return wait == Wait::TimedOut ? WorkerProcess::Outcome::TimedOut
+                                  : WorkerProcess::Outcome::Crashed;
 }
 
 } // namespace
@@ -294,66 +301,37 @@ void WorkerProcess::stop() {
     process_.reset();
 }
 
-WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
-                                               std::chrono::milliseconds deadline,
-                                               CheckReply& reply) {
-    if (const std::optional<Outcome> failed = send({request}, deadline))
-        return *failed;
-    return receive(deadline, reply);
-}
-
 std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<CheckRequest>& requests,
                                                           std::chrono::milliseconds deadline) {
     if (!start())
         return Outcome::Unavailable;
-    const HANDLE pipe = process_->pipe.get();
-    const HANDLE process = process_->process.get();
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    auto failed = [this](Wait wait) {
-        stop();
-        return wait == Wait::TimedOut ? Outcome::TimedOut : Outcome::Crashed;
-    };
-
     std::string bytes = EncodeRequests(requests);
-    const Wait wait =
-        TransferAll(pipe, process, process_->ioEvent.get(), bytes.data(), bytes.size(), until,
-                    [](HANDLE to, char* data, DWORD size, OVERLAPPED* io) {
-                        return WriteFile(to, data, size, nullptr, io);
-                    });
-    if (wait != Wait::Done)
-        return failed(wait);
-    return std::nullopt;
+    const Wait wait = TransferAll(process_->pipe.get(), process_->process.get(),
+                                  process_->ioEvent.get(), bytes.data(), bytes.size(), deadline,
+                                  [](HANDLE to, char* data, DWORD size, OVERLAPPED* io) {
+                                      return WriteFile(to, data, size, nullptr, io);
+                                  });
+    if (wait == Wait::Done)
+        return std::nullopt;
+    stop();
+    return OutcomeOf(wait);
 }
 
 WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline,
                                               CheckReply& reply) {
     if (!process_)
         return Outcome::Crashed;
-    const HANDLE pipe = process_->pipe.get();
-    const HANDLE process = process_->process.get();
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    auto failed = [this](Wait wait) {
-        stop();
-        return wait == Wait::TimedOut ? Outcome::TimedOut : Outcome::Crashed;
-    };
-
     std::string answer(kReplySize, '\0');
-    const Wait wait =
-        TransferAll(pipe, process, process_->ioEvent.get(), answer.data(), answer.size(), until,
-                    [](HANDLE from, char* data, DWORD size, OVERLAPPED* io) {
-                        return ReadFile(from, data, size, nullptr, io);
-                    });
-    if (wait != Wait::Done)
-        return failed(wait);
-    const std::optional<CheckReply> decoded = DecodeReply(answer);
-    if (!decoded) {
+    const Wait wait = TransferAll(process_->pipe.get(), process_->process.get(),
+                                  process_->ioEvent.get(), answer.data(), answer.size(), deadline,
+                                  [](HANDLE from, char* data, DWORD size, OVERLAPPED* io) {
+                                      return ReadFile(from, data, size, nullptr, io);
+                                  });
+    if (wait != Wait::Done) {
         stop();
-        return Outcome::Crashed;
+        return OutcomeOf(wait);
     }
-    reply = *decoded;
-    if (reply.retiring)
-        stop();
-    return Outcome::Replied;
+    return takeReply(answer, reply);
 }
 
 fs::path WorkerProgramName() {

@@ -44,13 +44,8 @@ nice -n 19 cmake --build build-windows --parallel "${BRINDLE_JOBS:-2}" --target 
 BRINDLE_TARGETS="brindle-export brindle-tile-check brindle-sample" \
   scripts/setup.sh build-bench -DBRINDLE_LIBSTDCXX_ASSERTIONS=OFF >/dev/null
 
-export WINEPREFIX="${BRINDLE_WINEPREFIX:-${BRINDLE_CACHE:-/var/cache/brindle}/wine-prefix}"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
-mkdir -p "$WINEPREFIX"
+# shellcheck source=scripts/windows/wine-env.sh
+source scripts/windows/wine-env.sh
 
 # The tiles, made once. A sample block's deliberately broken folders are removed: every
 # subfolder is a tile that loads.

@@ -18,15 +18,8 @@ else
   nice -n 19 scripts/setup.sh >/dev/null
 fi
 
-export WINEPREFIX="${BRINDLE_WINEPREFIX:-${BRINDLE_CACHE:-/var/cache/brindle}/wine-prefix}"
-export WINEDEBUG=-all
-# No .NET or browser engine: nothing here needs them, and Wine would offer to install them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine reads the command line in the locale's character set; the folder names are UTF-8.
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
-mkdir -p "$WINEPREFIX"
+# shellcheck source=scripts/windows/wine-env.sh
+source scripts/windows/wine-env.sh
 
 work="$(mktemp -d /tmp/brindle-wine-test.XXXXXX)"
 cleanup() {
