@@ -1,11 +1,13 @@
 #include "export/index/paged_index.h"
 
+#include <osg/LOD>
 #include <osg/PagedLOD>
 #include <osg/ProxyNode>
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 #include <tuple>
 
 namespace brindle {
@@ -27,12 +29,13 @@ osg::ref_ptr<osg::Node> MakeLeaf(const PagedEntry& entry) {
     return lod;
 }
 
-// A node of the tree being built, with the square it covers in the horizontal plane and the
-// first entry under it, which breaks ties so that equal places always sort alike.
+// A node of the tree being built, with the box it covers and the first entry under it, which breaks
+// ties so that equal places always sort alike.
 struct Placed {
     osg::ref_ptr<osg::Node> node;
     double minX, minY, maxX, maxY;
     std::size_t first;
+    double minZ = 0, maxZ = 0;
 
     // A NaN would break the sort's ordering; such a tile sorts after every other.
     static double Key(double v) { return std::isnan(v) ? HUGE_VAL : v; }
@@ -42,20 +45,69 @@ struct Placed {
 
 Placed PlaceLeaf(const PagedEntry& entry, std::size_t index) {
     const double r = std::isfinite(entry.bound.radius) ? std::max(entry.bound.radius, 0.0) : 0.0;
-    const double x = entry.bound.centre[0], y = entry.bound.centre[1];
-    return {MakeLeaf(entry), x - r, y - r, x + r, y + r, index};
+    const double x = entry.bound.centre[0], y = entry.bound.centre[1], z = entry.bound.centre[2];
+    Placed leaf{MakeLeaf(entry), x - r, y - r, x + r, y + r, index};
+    leaf.minZ = z - r;
+    leaf.maxZ = z + r;
+    return leaf;
 }
 
-Placed GroupOf(std::vector<Placed>::const_iterator begin, std::vector<Placed>::const_iterator end) {
-    Placed group{new osg::Group, begin->minX, begin->minY, begin->maxX, begin->maxY, begin->first};
+// The sphere a group stores: centred on the box of its tiles' spheres, and holding each of them. A
+// group left to compute its own would grow its sphere child by child, each step off towards the
+// child added, and the block's sphere would end up hundreds of metres beside the block: a viewer
+// centres its first view on that sphere.
+void EncloseChildren(Placed& group, std::vector<Placed>::const_iterator begin,
+                     std::vector<Placed>::const_iterator end) {
+    using Stored = osg::BoundingSphere::vec_type;
+    const osg::Vec3d boxCentre((group.minX + group.maxX) / 2, (group.minY + group.maxY) / 2,
+                               (group.minZ + group.maxZ) / 2);
+    // Measured from the centre as the file stores it, to the children's spheres as they are
+    // stored: far from the origin a float's rounding is a good part of a metre.
+    const osg::Vec3d centre(Stored{boxCentre});
+    // Two spheres hold every tile below: the one around the box of their spheres, and the one
+    // around the children's spheres. The first is the tighter over a block's many levels.
+    const double halfDiagonal =
+        osg::Vec3d(group.maxX - group.minX, group.maxY - group.minY, group.maxZ - group.minZ)
+            .length() /
+        2;
+    double aroundChildren = 0;
     for (auto it = begin; it != end; ++it) {
-        group.node->asGroup()->addChild(it->node.get());
+        const osg::BoundingSphere& child = it->node->getBound();
+        aroundChildren = std::max(aroundChildren,
+                                  (osg::Vec3d(child.center()) - centre).length() + child.radius());
+    }
+    const double radius = std::min(halfDiagonal + (centre - boxCentre).length(), aroundChildren);
+    using Radius = osg::BoundingSphere::value_type;
+    auto stored = static_cast<Radius>(radius);
+    if (stored < radius)
+        stored = std::nextafter(stored, std::numeric_limits<Radius>::max());
+    // A damaged tile's bound can hold no finite sphere: the group then computes its own.
+    if (!std::isfinite(stored) || !centre.valid())
+        return;
+    auto& lod = static_cast<osg::LOD&>(*group.node);
+    lod.setCenterMode(osg::LOD::USER_DEFINED_CENTER);
+    lod.setCenter(centre);
+    lod.setRadius(stored);
+}
+
+// A group is a level-of-detail node whose children are in view at every distance: a plain group
+// cannot store its sphere, and computes one from its children's instead.
+Placed GroupOf(std::vector<Placed>::const_iterator begin, std::vector<Placed>::const_iterator end) {
+    osg::ref_ptr<osg::LOD> node = new osg::LOD;
+    Placed group{node, begin->minX, begin->minY, begin->maxX, begin->maxY, begin->first};
+    group.minZ = begin->minZ;
+    group.maxZ = begin->maxZ;
+    for (auto it = begin; it != end; ++it) {
+        node->addChild(it->node.get(), 0.0f, FLT_MAX);
         group.minX = std::min(group.minX, it->minX);
         group.minY = std::min(group.minY, it->minY);
         group.maxX = std::max(group.maxX, it->maxX);
         group.maxY = std::max(group.maxY, it->maxY);
+        group.minZ = std::min(group.minZ, it->minZ);
+        group.maxZ = std::max(group.maxZ, it->maxZ);
         group.first = std::min(group.first, it->first);
     }
+    EncloseChildren(group, begin, end);
     return group;
 }
 

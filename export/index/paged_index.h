@@ -28,8 +28,9 @@ constexpr float kPagedLoadPixels = 4.0f;
 // horizontal plane): each group covers a compact patch of the block whatever the tiles'
 // names, so culling a view costs about the logarithm of the block's size. Equal places are
 // ordered by entry, so the same entries always give the same tree. Proxy leaves, which have
-// no place, keep their entry order in a branch of their own beside the paged ones. A group's
-// bound encloses its children's, as the scene graph computes it.
+// no place, keep their entry order in a branch of their own beside the paged ones. Each group of
+// placed leaves stores its own sphere, centred on the box of its tiles' spheres (a group left to
+// compute it would end up beside the block), so a viewer opens on the block's middle.
 osg::ref_ptr<osg::Group> BuildPagedTree(const std::vector<PagedEntry>& entries);
 
 } // namespace brindle

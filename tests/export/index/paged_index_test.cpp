@@ -3,6 +3,7 @@
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
+#include <osg/BoundingBox>
 #include <osg/MatrixTransform>
 #include <osg/PagedLOD>
 #include <osg/ProxyNode>
@@ -39,11 +40,13 @@ void CollectLeaves(osg::Node& node, std::vector<osg::ref_ptr<osg::Node>>& leaves
     osg::Group* group = node.asGroup();
     ASSERT_NE(group, nullptr) << node.className();
     EXPECT_LE(group->getNumChildren(), kPagedFanOut);
-    for (unsigned i = 0; i < group->getNumChildren(); ++i) {
-        EXPECT_TRUE(!checkBounds || Encloses(group->getBound(), group->getChild(i)->getBound()))
-            << "group bound misses child " << i;
+    const std::size_t first = leaves.size();
+    for (unsigned i = 0; i < group->getNumChildren(); ++i)
         CollectLeaves(*group->getChild(i), leaves, checkBounds);
-    }
+    // What a view culls by: each group's sphere holds every tile below it.
+    for (std::size_t i = first; checkBounds && i < leaves.size(); ++i)
+        EXPECT_TRUE(Encloses(group->getBound(), leaves[i]->getBound()))
+            << "group bound misses tile " << i;
 }
 
 TEST(PagedIndex, LeavesNameEachValidTileOnceWithinItsBound) {
@@ -285,6 +288,40 @@ TEST(PagedIndex, TilesOfUnknownBoundStayInEntryOrderBesideThePagedOnes) {
         order.push_back(entry.name);
     }
     EXPECT_EQ(LeafNames(*BuildPagedTree(unplaced)), order);
+}
+
+// A viewer centres its first view on the index's sphere: written and read back, the paged
+// index's must be the block's, as the proxy index's is once its tiles are loaded.
+TEST(PagedIndex, TheWholeIndexSphereIsTheBlocks) {
+    for (const unsigned seed : {0u, 11u}) {
+        const std::vector<PagedEntry> entries = GridEntries(40, 1200, seed);
+        osgDB::ReaderWriter* rw = osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
+        ASSERT_NE(rw, nullptr);
+        std::stringstream file;
+        ASSERT_TRUE(rw->writeNode(*BuildPagedTree(entries), file).success());
+        const osg::ref_ptr<osg::Node> paged = rw->readNode(file).getNode();
+        ASSERT_NE(paged, nullptr);
+
+        // The proxy index's sphere, as a viewer computes it over the loaded tiles in name order.
+        std::vector<PagedEntry> byName = entries;
+        std::sort(byName.begin(), byName.end(),
+                  [](const PagedEntry& a, const PagedEntry& b) { return a.name < b.name; });
+        osg::ref_ptr<osg::Group> proxy = new osg::Group;
+        osg::BoundingBoxd box;
+        for (const PagedEntry& entry : byName) {
+            const osg::Vec3d centre(entry.bound.centre[0], entry.bound.centre[1],
+                                    entry.bound.centre[2]);
+            osg::ref_ptr<osg::Node> tile = new osg::Node;
+            tile->setInitialBound(osg::BoundingSphere(centre, entry.bound.radius));
+            proxy->addChild(tile.get());
+            box.expandBy(osg::BoundingSphered(centre, entry.bound.radius));
+        }
+        const osg::BoundingSphere& sphere = paged->getBound();
+        const double offCentre = (osg::Vec3d(sphere.center()) - box.center()).length();
+        EXPECT_LT(offCentre, 0.01 * sphere.radius()) << "seed " << seed;
+        EXPECT_TRUE(Encloses(sphere, proxy->getBound())) << "seed " << seed;
+        EXPECT_LT(sphere.radius(), proxy->getBound().radius() * 1.05) << "seed " << seed;
+    }
 }
 
 TEST(PagedIndex, TheSameEntriesGiveTheSameFile) {
