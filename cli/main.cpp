@@ -89,8 +89,8 @@ public:
                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
                           << '\n'
                           << std::flush;
-            else
-                streamer_.summary(report);
+            // Quiet with --json: only the run's own warnings, on stderr.
+            streamer_.summary(report);
             checkStdout();
         }
         if (const int signal = interrupt_.signal())

@@ -340,6 +340,16 @@ const char* ProblemName(ProblemKind kind) {
         return "metadata_no_origin";
     case ProblemKind::MetadataBadOrigin:
         return "metadata_bad_origin";
+    case ProblemKind::CacheFolderIsLink:
+        return "cache_folder_is_link";
+    case ProblemKind::CacheFolderNotOwned:
+        return "cache_folder_not_owned";
+    case ProblemKind::CacheFolderOpenToOthers:
+        return "cache_folder_open_to_others";
+    case ProblemKind::CacheFolderUnusable:
+        return "cache_folder_unusable";
+    case ProblemKind::CacheNotWritten:
+        return "cache_not_written";
     }
     return "unknown";
 }
@@ -364,6 +374,9 @@ nlohmann::ordered_json ReportJson(const ExportReport& report, const RunSettings&
     json folders = json::array();
     for (const FolderReport& folder : report.folders)
         folders.push_back(FolderJson(folder));
+    json warnings = json::array();
+    for (const Problem& warning : report.warnings)
+        warnings.push_back(ProblemJson(warning));
     return {{"tool", {{"name", "brindle-export"}, {"version", settings.version}}},
             {"options",
              {{"jobs", settings.jobs},
@@ -373,6 +386,7 @@ nlohmann::ordered_json ReportJson(const ExportReport& report, const RunSettings&
               {"index_kind", IndexKindName(settings.index)},
               {"verdict_cache", settings.verdictCache}}},
             {"folders", std::move(folders)},
+            {"warnings", std::move(warnings)},
             {"totals", TotalsJson(report)},
             {"cancelled", report.cancelled},
             {"succeeded", report.succeeded()}};

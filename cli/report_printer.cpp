@@ -67,6 +67,11 @@ void ReportStreamer::folder(const FolderReport& folder) {
 }
 
 void ReportStreamer::summary(const ExportReport& report) {
+    // The run's own warnings are about no folder: they come once, at its end, even when quiet.
+    for (const Problem& warning : report.warnings)
+        err_ << wording::WarningLine(language_, wording::DescribeProblem(language_, warning))
+             << '\n';
+    err_.flush();
     if (quiet_)
         return;
     out_ << wording::SummaryLine(language_, report.totals()) << '\n';

@@ -18,7 +18,8 @@ public:
 
     // One final folder, as ExportOptions::folderDone hands it over.
     void folder(const FolderReport& folder);
-    // The line after the last folder: "3 folders: 2 written, 1 failed; 120 entries, 4 left out".
+    // The run's own warnings on `err`, then, unless quiet, the line after the last folder:
+    // "3 folders: 2 written, 1 failed; 120 entries, 4 left out".
     void summary(const ExportReport& report);
 
 private:

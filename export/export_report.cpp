@@ -12,7 +12,8 @@ bool ExportReport::succeeded() const {
 }
 
 bool ExportReport::spotless() const {
-    return succeeded() && std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
+    return succeeded() && warnings.empty() &&
+           std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
                return f.status != FolderStatus::ListedTwice && f.leftOut.empty() &&
                       f.warnings.empty();
            });

@@ -95,6 +95,15 @@ enum class ProblemKind {
     MetadataNotXml,         // it does not parse as XML
     MetadataNoOrigin,       // it has no SRSOrigin
     MetadataBadOrigin,      // its SRSOrigin is not three finite numbers
+    // Warnings of the run as a whole: the verdict cache folder `path` was not used, so every
+    // tile was checked and the next run will check them again.
+    CacheFolderIsLink,       // it is a symbolic link
+    CacheFolderNotOwned,     // it belongs to another user
+    CacheFolderOpenToOthers, // others may write into it
+    CacheFolderUnusable,     // it cannot be made or written to; `cause` says why
+    // A warning of the run: the verdict cache file `path` could not be written (`cause` says
+    // why), so the next run will check this run's tiles again.
+    CacheNotWritten,
 };
 
 // One error or warning: its kind, the file or folder concerned, and the system's cause.
@@ -185,10 +194,14 @@ struct ExportReport {
     std::vector<FolderReport> folders;
     // True when some folder was left unwritten because the run was cancelled.
     bool cancelled = false;
+    // The run's own warnings, about no folder in particular: the verdict cache could not be
+    // used or written. At most one of each.
+    std::vector<Problem> warnings;
 
     // True when every folder's index was written (or, in a dry run, would be).
     bool succeeded() const;
-    // True when it succeeded with nothing left out, no warnings and no folder listed twice.
+    // True when it succeeded with nothing left out, no warnings (the run's own included) and no
+    // folder listed twice.
     bool spotless() const;
     // The counts every presenter of the report gives.
     ReportTotals totals() const;

@@ -1,5 +1,6 @@
 #include "export/export_run.h"
 
+#include "export/cache/cache_folder.h"
 #include "export/folder_verdicts.h"
 #include "export/fs/atomic_file.h"
 #include "export/fs/regular_file.h"
@@ -452,6 +453,9 @@ public:
     void exportFolders(const std::vector<fs::path>& folders, const fs::path& master, int depth,
                        std::vector<FolderReport>& out);
 
+    // Why the verdicts of some folder could not be kept, the first time they could not.
+    const std::optional<Problem>& cacheNotWritten() const { return cacheNotWritten_; }
+
 private:
     // A folder the run has exported (or failed to), listed or a block, as it was named then.
     struct Exported {
@@ -469,6 +473,7 @@ private:
     // Reads the folder's verdict cache into `scan`, when the run keeps one.
     void loadVerdicts(const fs::path& folder, FolderScan& scan) const;
     ExportOptions poolOptions(bool nested);
+    void noteCacheWrite(std::error_code saved, const fs::path& folder);
 
     const ExportOptions& options_;
     fs::path program_;
@@ -481,7 +486,18 @@ private:
     // while the tiles were checked against the old one.
     std::vector<Exported> exported_;
     std::uint64_t setting_; // what the verdicts cached for this run were taken under
+    std::optional<Problem> cacheNotWritten_;
 };
+
+void Run::noteCacheWrite(std::error_code saved, const fs::path& folder) {
+    if (!saved || cacheNotWritten_)
+        return;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(folder, ec);
+    cacheNotWritten_ =
+        Problem{ProblemKind::CacheNotWritten,
+                VerdictCacheFileFor(options_.verdictCache, ec ? folder : absolute), saved};
+}
 
 void Run::loadVerdicts(const fs::path& folder, FolderScan& scan) const {
     std::error_code ec;
@@ -593,9 +609,10 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
             } else {
                 folder.cachedVerdicts = scans[i].verdicts.cachedTiles();
                 writeFolder(scans[i], depth, folder, out);
-                // A cache that cannot be written costs the next run time, and nothing else.
+                // A cache that cannot be written costs the next run time, and nothing else;
+                // the run says so once.
                 if (folder.status != FolderStatus::Cancelled)
-                    scans[i].verdicts.save(scans[i].work);
+                    noteCacheWrite(scans[i].verdicts.save(scans[i].work), folders[i]);
             }
             // Cancelled within its blocks, it was not exported, and may still be later.
             if (folder.status != FolderStatus::Cancelled)
@@ -704,6 +721,24 @@ void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int
     WriteIndex(graph, entries, nullptr, inspector_, scan.verdicts, options_, report);
 }
 
+// Why the run does not use the verdict cache folder `folder`, if it does not.
+std::optional<Problem> ProblemWithCacheFolder(const fs::path& folder) {
+    const CacheFolderCheck check = PrepareVerdictCacheFolder(folder);
+    switch (check.trust) {
+    case CacheFolderTrust::Usable:
+        return std::nullopt;
+    case CacheFolderTrust::IsLink:
+        return Problem{ProblemKind::CacheFolderIsLink, folder, {}};
+    case CacheFolderTrust::NotOwned:
+        return Problem{ProblemKind::CacheFolderNotOwned, folder, {}};
+    case CacheFolderTrust::OpenToOthers:
+        return Problem{ProblemKind::CacheFolderOpenToOthers, folder, {}};
+    case CacheFolderTrust::Unavailable:
+        break;
+    }
+    return Problem{ProblemKind::CacheFolderUnusable, folder, check.cause};
+}
+
 } // namespace
 
 std::chrono::milliseconds TileLimits::deadlineFor(std::uint64_t fileSize) const {
@@ -722,10 +757,24 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
     ExportReport report;
     if (folders.empty())
         return report;
-    Run run(options);
+    // A cache folder that is not safe to trust, or cannot be made, is not used: every tile is
+    // checked, as without a cache, and the run says why once.
+    ExportOptions checked;
+    const ExportOptions* used = &options;
+    if (!options.verdictCache.empty()) {
+        if (std::optional<Problem> unusable = ProblemWithCacheFolder(options.verdictCache)) {
+            report.warnings.push_back(std::move(*unusable));
+            checked = options;
+            checked.verdictCache.clear();
+            used = &checked;
+        }
+    }
+    Run run(*used);
     run.exportFolders(folders, {}, 0, report.folders);
-    if (!options.verdictCache.empty())
-        TrimVerdictCache(options.verdictCache, kVerdictCacheBudget);
+    if (run.cacheNotWritten())
+        report.warnings.push_back(*run.cacheNotWritten());
+    if (!used->verdictCache.empty())
+        TrimVerdictCache(used->verdictCache, kVerdictCacheBudget);
     report.cancelled =
         std::any_of(report.folders.begin(), report.folders.end(),
                     [](const FolderReport& f) { return f.status == FolderStatus::Cancelled; });

@@ -69,7 +69,7 @@ public:
     bool writtenIndexHolds(const FileFacts& now, std::uint64_t from);
 
     // Writes the verdicts on the tiles of `work` (the whole folder) and on its own index.
-    std::error_code save(const FolderWork& work);
+    [[nodiscard]] std::error_code save(const FolderWork& work);
 
 private:
     bool settled(const FileFacts& file) const;

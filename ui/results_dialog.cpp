@@ -58,7 +58,11 @@ CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
                                        nullptr, this)
                         .pixmap(iconSize, iconSize));
 
-    auto* summary = new QLabel(QText(m_text.summary), this);
+    // The run's own warnings (a verdict cache it could not use) belong to no folder's row.
+    QString summaryText = QText(m_text.summary);
+    for (const std::string& warning : m_text.warnings)
+        summaryText += QLatin1Char('\n') + tr("警告：%1").arg(QText(warning));
+    auto* summary = new QLabel(summaryText, this);
     summary->setObjectName(QStringLiteral("resultsSummary"));
     summary->setWordWrap(true);
 

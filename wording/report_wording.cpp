@@ -195,6 +195,21 @@ std::string EnglishProblem(const Problem& problem) {
     case ProblemKind::MetadataBadOrigin:
         return path + ": <SRSOrigin> is not \"x,y,z\" in finite numbers; translation left "
                       "unchanged";
+    case ProblemKind::CacheFolderIsLink:
+        return path + ": the verdict cache folder is a symbolic link, so it was not used; every "
+                      "tile was checked";
+    case ProblemKind::CacheFolderNotOwned:
+        return path + ": the verdict cache folder belongs to another user, so it was not used; "
+                      "every tile was checked";
+    case ProblemKind::CacheFolderOpenToOthers:
+        return path + ": others may write into the verdict cache folder, so it was not used; "
+                      "every tile was checked";
+    case ProblemKind::CacheFolderUnusable:
+        return withCause(path + ": the verdict cache folder cannot be used, so every tile was "
+                                "checked and re-runs will not be faster");
+    case ProblemKind::CacheNotWritten:
+        return withCause(path + ": the verdict cache cannot be written, so the next run will "
+                                "check these tiles again");
     }
     return path;
 }
@@ -386,6 +401,16 @@ std::string ChineseProblem(const Problem& problem) {
         return with("%1 中没有 SRSOrigin，平移未更新");
     case ProblemKind::MetadataBadOrigin:
         return with("%1 的 SRSOrigin 不是三个有效数字，平移未更新");
+    case ProblemKind::CacheFolderIsLink:
+        return with("校验缓存目录 %1 是符号链接，未使用；所有瓦片均已重新检查");
+    case ProblemKind::CacheFolderNotOwned:
+        return with("校验缓存目录 %1 属于其他用户，未使用；所有瓦片均已重新检查");
+    case ProblemKind::CacheFolderOpenToOthers:
+        return with("其他用户可写入校验缓存目录 %1，未使用；所有瓦片均已重新检查");
+    case ProblemKind::CacheFolderUnusable:
+        return with("无法使用校验缓存目录 %1，所有瓦片均已重新检查，再次导出不会加快");
+    case ProblemKind::CacheNotWritten:
+        return with("无法写入校验缓存 %1，下次导出将重新检查这些瓦片");
     }
     return path;
 }
@@ -581,6 +606,8 @@ ReportText DescribeReport(const ExportReport& report) {
     text.succeeded = report.succeeded() && !report.cancelled;
     text.headline = text.succeeded ? "导出成功" : "导出未完成";
     text.summary = Summarize(report);
+    for (const Problem& warning : report.warnings)
+        text.warnings.push_back(ChineseProblem(warning));
     text.folders.reserve(report.folders.size());
     for (const FolderReport& folder : report.folders)
         text.folders.push_back(DescribeFolder(folder));
@@ -591,6 +618,8 @@ std::string PlainText(const ReportText& text, BlockLayout layout) {
     const std::vector<std::string> columns = ColumnTitles();
     const std::string indent = "  ";
     std::vector<std::string> lines{text.headline, text.summary};
+    for (const std::string& warning : text.warnings)
+        lines.push_back(Field("警告", warning));
     const auto& folders = text.folders;
     // Nested: the folder of blocks that `i` belongs to, the first later folder its master
     // names; folders.size() for a folder that is no block, and for every folder when listed.

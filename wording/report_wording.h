@@ -62,6 +62,8 @@ struct ReportText {
     bool succeeded = false; // every folder written and not cancelled
     std::string headline;   // one short phrase for the top of the window
     std::string summary;    // one sentence of counts under it
+    // The run's own warnings, about no folder: the verdict cache could not be used or written.
+    std::vector<std::string> warnings;
     std::vector<FolderText> folders;
 };
 

@@ -1,5 +1,6 @@
 #include "export/cache/verdict_cache.h"
 
+#include "export/cache/cache_folder.h"
 #include "export/fs/atomic_file.h"
 
 #include <algorithm>
@@ -319,10 +320,27 @@ std::error_code VerdictCache::save() {
     std::error_code ec;
     if (out == bytes_) {
         fs::last_write_time(file_, fs::file_time_type::clock::now(), ec);
+#ifndef _WIN32
+        // Earlier versions left their cache files readable by others.
+        if (!ec)
+            fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write, ec);
+#endif
         return ec;
     }
-    fs::create_directories(file_.parent_path(), ec);
-    return ReplaceFileAtomically(file_, out).error;
+    // Looked at again before each write: the folder may have been swapped since the run began.
+    switch (const CacheFolderCheck folder = PrepareVerdictCacheFolder(file_.parent_path());
+            folder.trust) {
+    case CacheFolderTrust::Usable:
+        break;
+    case CacheFolderTrust::IsLink:
+        return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    case CacheFolderTrust::NotOwned:
+    case CacheFolderTrust::OpenToOthers:
+        return std::make_error_code(std::errc::permission_denied);
+    case CacheFolderTrust::Unavailable:
+        return folder.cause;
+    }
+    return ReplaceFileAtomically(file_, out, SystemFileCalls(), FileAccess::OwnerOnly).error;
 }
 
 fs::path DefaultVerdictCacheFolder() {

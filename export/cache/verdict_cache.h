@@ -77,7 +77,9 @@ public:
 
     // Writes what was kept, atomically, unless it is what was read (then only the file's time
     // is renewed, as the least recently used files are the first dropped). No cache, no write.
-    std::error_code save();
+    // The folder is made private where it is missing, and not written into where it may not
+    // be trusted (PrepareVerdictCacheFolder); the file is the user's alone.
+    [[nodiscard]] std::error_code save();
 
     const std::filesystem::path& file() const { return file_; }
 

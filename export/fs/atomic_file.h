@@ -25,6 +25,12 @@ struct ReplaceOutcome {
     std::error_code notFlushed;
 };
 
+// Who may read the file put in place.
+enum class FileAccess {
+    AsReplaced, // the bits of the file replaced; a new file gets what any new file gets
+    OwnerOnly,  // the owner alone (0600), from its creation on, whatever the file replaced had
+};
+
 // Puts `bytes` in place as `target`, atomically: a reader sees the old file or the new one,
 // never a part. The bytes are on disk before the new file takes the old one's place, and the
 // folder's entry is on disk after. The new file keeps the permission bits of the file it
@@ -34,8 +40,12 @@ struct ReplaceOutcome {
 // The bytes go to a file without a name where the file system offers one, so a process
 // killed mid-write leaves nothing; elsewhere to a temporary name no longer than the target's
 // own, so a target path that is valid can always be written.
-ReplaceOutcome ReplaceFileAtomically(const std::filesystem::path& target, std::string_view bytes,
-                                     const AtomicFileCalls& calls = SystemFileCalls());
+// With FileAccess::OwnerOnly the new file is the owner's alone on POSIX; Windows files in the
+// user's own profile folders are the user's already.
+[[nodiscard]] ReplaceOutcome ReplaceFileAtomically(const std::filesystem::path& target,
+                                                   std::string_view bytes,
+                                                   const AtomicFileCalls& calls = SystemFileCalls(),
+                                                   FileAccess access = FileAccess::AsReplaced);
 
 // Whether `folder` takes new files, without writing any.
 std::error_code CheckFolderWritable(const std::filesystem::path& folder);

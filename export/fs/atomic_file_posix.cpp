@@ -128,9 +128,10 @@ AtomicFileCalls SystemFileCalls() {
 }
 
 ReplaceOutcome ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
-                                     const AtomicFileCalls& calls) {
+                                     const AtomicFileCalls& calls, FileAccess access) {
     const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-    const std::optional<mode_t> mode = ModeFor(target);
+    const std::optional<mode_t> mode =
+        access == FileAccess::OwnerOnly ? std::optional<mode_t>(0600) : ModeFor(target);
     fs::path temporary;
     ReplaceOutcome outcome;
     std::error_code& ec = outcome.error;

@@ -53,7 +53,7 @@ AtomicFileCalls SystemFileCalls() {
 
 // MOVEFILE_WRITE_THROUGH returns once the move is on disk; there is no folder to flush after.
 ReplaceOutcome ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
-                                     const AtomicFileCalls&) {
+                                     const AtomicFileCalls&, FileAccess) {
     const fs::path folder = target.parent_path();
     fs::path temporary;
     std::error_code ec;

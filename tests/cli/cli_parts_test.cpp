@@ -156,7 +156,7 @@ TEST(ReportStreamer, QuietPrintsOnlyErrorsAndWarnings) {
     folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     folder.warnings = {{ProblemKind::ReportNoOrigin, "one/report.txt", {}}};
     streamer.folder(folder);
-    streamer.summary(ExportReport{{folder}, false});
+    streamer.summary(ExportReport{{folder}, false, {}});
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(err.str().rfind("brindle-export: warning: one/report.txt", 0), 0u);
 }
@@ -190,7 +190,7 @@ TEST(ReportStreamer, AFolderListedTwiceIsAWarningNamingItsFirstListing) {
 
     std::ostringstream loud;
     ReportStreamer summary(loud, err, false, wording::Language::English);
-    summary.summary(ExportReport{{WrittenFolder("blocks/one"), again}, false});
+    summary.summary(ExportReport{{WrittenFolder("blocks/one"), again}, false, {}});
     EXPECT_EQ(loud.str(), "2 folders: 1 written, 1 listed twice; 1 entry, 0 left out\n");
 }
 
@@ -198,7 +198,7 @@ TEST(ReportStreamer, AFolderListedTwiceIsAWarningNamingItsFirstListing) {
 TEST(ReportStreamer, TheSummarySaysHowManyVerdictsCameFromTheCache) {
     FolderReport folder = WrittenFolder("one");
     folder.cachedVerdicts = 1;
-    const ExportReport report{{folder, WrittenFolder("two")}, false};
+    const ExportReport report{{folder, WrittenFolder("two")}, false, {}};
     for (const auto& [language, expected] :
          {std::pair{wording::Language::English,
                     "2 folders: 2 written; 2 entries, 0 left out; 1 verdict from the cache\n"},
@@ -373,7 +373,7 @@ TEST(ReportStreamer, SpeaksChineseWhenAsked) {
     folder.leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     folder.warnings = {{ProblemKind::ReportNoSecondLine, "one/report.txt", {}}};
     streamer.folder(folder);
-    streamer.summary(ExportReport{{folder}, false});
+    streamer.summary(ExportReport{{folder}, false, {}});
     EXPECT_EQ(out.str(), "已写入 one/root.osgb：1 个条目，平移 (0.000, 0.000, 0.000)；未收录 1 "
                          "个：1 个无根文件\n"
                          "  B：无 root.osgb，也无 B.osgb\n"
@@ -445,7 +445,7 @@ TEST(Progress, TheBarShowsThePercentageAndTheTimeLeftAndClearsItsLine) {
 }
 
 TEST(ExitStatus, FailureComesFirstThenStrictness) {
-    ExportReport clean{{WrittenFolder("a")}, false};
+    ExportReport clean{{WrittenFolder("a")}, false, {}};
     ExportReport gaps = clean;
     gaps.folders[0].leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     ExportReport warned = clean;

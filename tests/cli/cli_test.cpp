@@ -324,6 +324,33 @@ TEST(BrindleExport, ReRunsTakeUnchangedTilesVerdictsFromTheCacheUnlessTold) {
     EXPECT_FALSE(Contains(RunExport(dir, {"--no-cache", block}, "", locale).out, "cache"));
 }
 
+// A cache that cannot be used is said once on stderr, and in the JSON, never passed over.
+TEST(BrindleExport, ACacheThatCannotBeUsedIsOneWarning) {
+    TempDir dir;
+    test::WriteTile(dir / "block" / "A");
+    test::WriteText(dir / "not-a-folder", "x");
+    const std::string locale =
+        std::string(kEnglish) + " XDG_CACHE_HOME=" + Quote((dir / "not-a-folder").string());
+    const std::string block = (dir / "block").string();
+    const Outcome text = RunExport(dir, {"-q", block}, "", locale);
+    EXPECT_EQ(text.status, 0) << text.err;
+    const std::string warning =
+        "brindle-export: warning: " + (dir / "not-a-folder" / "brindle").string() +
+        ": the verdict cache folder cannot be used";
+    EXPECT_TRUE(Contains(text.err, warning)) << text.err;
+    EXPECT_EQ(text.err.find("warning:"), text.err.rfind("warning:")) << text.err;
+    const Outcome strict = RunExport(dir, {"-q", "--strict", block}, "", locale);
+    EXPECT_EQ(strict.status, 3) << "a warning was given: " << strict.err;
+    EXPECT_EQ(RunExport(dir, {"-q", "--strict", "--no-cache", block}, "", locale).status, 0);
+
+    const Outcome document = RunExport(dir, {"--json", block}, "", locale);
+    EXPECT_EQ(document.status, 0) << document.err;
+    EXPECT_TRUE(Contains(document.err, warning)) << document.err;
+    const json run = json::parse(document.out);
+    ASSERT_EQ(run["warnings"].size(), 1u);
+    EXPECT_EQ(run["warnings"][0]["kind"], "cache_folder_unusable");
+}
+
 TEST(BrindleExport, AFullStandardOutputExitsOneWithAMessage) {
     TempDir dir;
     test::WriteTile(dir / "block" / "A");

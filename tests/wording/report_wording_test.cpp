@@ -252,7 +252,8 @@ TEST(ChineseWording, AWholeReportAndItsPlainText) {
 
     FolderReport dryRun = Written("/测区/丙", {"Tile_1"});
     dryRun.status = FolderStatus::DryRun;
-    EXPECT_EQ(DescribeReport(ExportReport{{dryRun}, false}).summary, "试运行 1 个目录，未写入。");
+    EXPECT_EQ(DescribeReport(ExportReport{{dryRun}, false, {}}).summary,
+              "试运行 1 个目录，未写入。");
 }
 
 TEST(ChineseWording, AFolderListedTwiceNamesItsFirstListing) {
@@ -261,7 +262,7 @@ TEST(ChineseWording, AFolderListedTwiceNamesItsFirstListing) {
     again.status = FolderStatus::ListedTwice;
     again.firstListing = Utf8Path("/测区/甲");
     const ReportText text =
-        DescribeReport(ExportReport{{Written("/测区/甲", {"T"}), again}, false});
+        DescribeReport(ExportReport{{Written("/测区/甲", {"T"}), again}, false, {}});
     EXPECT_TRUE(text.succeeded);
     EXPECT_TRUE(text.folders.at(1).ok) << "a repeat is no failure";
     EXPECT_EQ(PlainText(text, BlockLayout::Nested),
@@ -285,7 +286,7 @@ TEST(ChineseWording, BlocksGoUnderTheirFolderOfBlocksOrNameIt) {
     block.proxyLeaves = {"T"};
     FolderReport blocks = Written("/测区/甲", {"块一"});
     blocks.originSource = OriginSource::Blocks;
-    const ReportText text = DescribeReport(ExportReport{{block, blocks}, false});
+    const ReportText text = DescribeReport(ExportReport{{block, blocks}, false, {}});
     EXPECT_EQ(text.folders.at(0).entries, "1（分页索引，其中 1 个范围未知，打开时即加载）");
     const std::string nested = PlainText(text, BlockLayout::Nested);
     EXPECT_LT(nested.find(Native("目录：/测区/甲\n")),
