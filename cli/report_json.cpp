@@ -340,6 +340,8 @@ const char* ProblemName(ProblemKind kind) {
         return "metadata_no_origin";
     case ProblemKind::MetadataBadOrigin:
         return "metadata_bad_origin";
+    case ProblemKind::RootNamesDifferInCase:
+        return "root_names_differ_in_case";
     case ProblemKind::CacheFolderIsLink:
         return "cache_folder_is_link";
     case ProblemKind::CacheFolderNotOwned:

@@ -95,6 +95,9 @@ enum class ProblemKind {
     MetadataNotXml,         // it does not parse as XML
     MetadataNoOrigin,       // it has no SRSOrigin
     MetadataBadOrigin,      // its SRSOrigin is not three finite numbers
+    // A warning: the tile folder holds its root file under several names that differ only in
+    // letter case (as two copies from Windows can leave it); `path` is the one listed.
+    RootNamesDifferInCase,
     // Warnings of the run as a whole: the verdict cache folder `path` was not used, so every
     // tile was checked and the next run will check them again.
     CacheFolderIsLink,       // it is a symbolic link

@@ -3,6 +3,7 @@
 #include "export/cache/cache_folder.h"
 #include "export/folder_verdicts.h"
 #include "export/fs/atomic_file.h"
+#include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 #include "export/index/index_graph.h"
 #include "export/index/index_writer.h"
@@ -86,6 +87,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
     std::vector<FoundTileRoot> roots = FindTileRoots(subfolders, rootLook, &tileFolder);
     work.tiles.reserve(subfolders.size());
     work.rootNames.reserve(subfolders.size());
+    work.listedRoots.reserve(subfolders.size());
     work.rootFacts.reserve(subfolders.size());
     for (std::size_t i = 0; i < subfolders.size(); ++i) {
         fs::path& subfolder = subfolders[i];
@@ -109,6 +111,11 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         // A block has thousands of subfolders: their paths are moved, not copied.
         work.tiles.push_back(std::move(subfolder));
         work.rootNames.push_back(roots[i].name);
+        work.listedRoots.push_back(std::move(roots[i].listedName));
+        if (roots[i].caseTwins)
+            report.warnings.push_back({ProblemKind::RootNamesDifferInCase,
+                                       JoinPath(work.tiles.back(), work.listedRoots.back()),
+                                       {}});
         // What the cache compares its stamps with; each check takes its own look.
         work.rootFacts.push_back(roots[i].facts);
     }
@@ -182,9 +189,14 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
             continue;
         }
         const std::string name = *NameText(outcome.name);
-        entries.push_back({TileEntryFor(scan.entryPrefix, name,
-                                        RootFileText(work.rootNames[i], name), report.index),
-                           work.bounds[i]});
+        entries.push_back(
+            {TileEntryFor(
+                 scan.entryPrefix, name,
+                 work.listed(i)
+                     ? NameText(work.listedRoots[i]).value_or(RootFileText(work.rootNames[i], name))
+                     : RootFileText(work.rootNames[i], name),
+                 report.index),
+             work.bounds[i]});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
             report.proxyLeaves.push_back(entries.back().name);

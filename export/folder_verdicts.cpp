@@ -17,7 +17,9 @@ std::string TileKey(const FolderWork& work, std::size_t i) {
     std::string name = RequestPathText(work.tiles[i].filename());
     std::string key = name;
     key += '/';
-    if (work.rootNames[i] == TileRootName::Root)
+    if (work.listed(i))
+        key += RequestPathText(work.listedRoots[i]);
+    else if (work.rootNames[i] == TileRootName::Root)
         key += kRootFileName;
     else
         key += name + ".osgb";
@@ -137,6 +139,8 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
             toCheck_.push_back(i);
             left.tiles.push_back(work.tiles[i]);
             left.rootNames.push_back(work.rootNames[i]);
+            left.listedRoots.push_back(i < work.listedRoots.size() ? work.listedRoots[i]
+                                                                   : fs::path());
             left.rootFacts.push_back(work.rootFacts[i]);
             continue;
         }

@@ -129,6 +129,7 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     const std::size_t handle = folders_.size();
     const std::size_t tiles = folder.tiles.size();
     folder.rootNames.resize(tiles, TileRootName::Root);
+    folder.listedRoots.resize(tiles);
     folder.outcomes.resize(tiles);
     folder.bounds.resize(tiles);
     folder.rechecked.assign(tiles, false);
@@ -204,10 +205,10 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
     tasks.reserve(jobs.size());
     for (const TileCheckQueue::Job& job : jobs) {
         const FolderWork& folder = folders_[job.folder].work;
-        tasks.push_back(
-            Task{job, &folder.tiles[job.tile], folder.rootNames[job.tile],
-                 job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile] : FileFacts{},
-                 folder.ownIndex});
+        tasks.push_back(Task{
+            job, &folder.tiles[job.tile], folder.rootNames[job.tile], &folder.listedRoots[job.tile],
+            job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile] : FileFacts{},
+            folder.ownIndex});
     }
     return tasks;
 }
@@ -298,7 +299,8 @@ void TileCheckPool::readAhead() {
 
 std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
                                                    std::uint64_t& size) {
-    const fs::path probe = TileRootPath(*task.tile, task.rootName);
+    const fs::path probe = task.listedRoot->empty() ? TileRootPath(*task.tile, task.rootName)
+                                                    : JoinPath(*task.tile, *task.listedRoot);
     std::error_code ec;
     // The scan looked at the file a moment ago, with everything asked here: a second look
     // would cost a system call that walks the whole path, for each tile. Stamps from that

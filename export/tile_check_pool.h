@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/export_run.h"
+#include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 #include "export/isolation/tile_check_queue.h"
 #include "export/isolation/worker_process.h"
@@ -50,6 +51,9 @@ struct FolderWork {
     // Per tile, the name of the file its scene starts from, as the scan decided; a tile left
     // without one starts from its root.osgb. Only names: a block's re-run needs few paths.
     std::vector<TileRootName> rootNames;
+    // Per tile, the root file's name as it is on disk where its letter case differs from
+    // either name's (ROOT.OSGB); empty for every other tile, which is almost every tile.
+    std::vector<std::filesystem::path> listedRoots;
     std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
     std::vector<TileBound> bounds;          // for a paged index
     std::vector<bool> rechecked;            // reached its memory ceiling and was checked again
@@ -64,10 +68,14 @@ struct FolderWork {
     std::optional<Problem> workersFailed;
 
     // Tile `i`'s root file, and its name.
-    std::filesystem::path root(std::size_t i) const { return TileRootPath(tiles[i], rootNames[i]); }
-    std::filesystem::path rootFileName(std::size_t i) const {
-        return TileRootFileName(tiles[i], rootNames[i]);
+    std::filesystem::path root(std::size_t i) const {
+        return listed(i) ? JoinPath(tiles[i], listedRoots[i])
+                         : TileRootPath(tiles[i], rootNames[i]);
     }
+    std::filesystem::path rootFileName(std::size_t i) const {
+        return listed(i) ? listedRoots[i] : TileRootFileName(tiles[i], rootNames[i]);
+    }
+    bool listed(std::size_t i) const { return i < listedRoots.size() && !listedRoots[i].empty(); }
 };
 
 // The ceiling a tile that ran out of memory is checked under once more, alone: half the
@@ -121,8 +129,9 @@ private:
     struct Task {
         TileCheckQueue::Job job;
         const std::filesystem::path* tile;
-        TileRootName rootName; // of the file the tile's scene starts from
-        FileFacts scanned;     // what the scan's look at the root found, if it took one
+        TileRootName rootName;                   // of the file the tile's scene starts from
+        const std::filesystem::path* listedRoot; // its name on disk, when its case differs
+        FileFacts scanned; // what the scan's look at the root found, if it took one
         FileFacts ownIndex;
     };
 

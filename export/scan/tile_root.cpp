@@ -68,6 +68,47 @@ std::size_t NameStart(const fs::path::string_type& path) {
 
 } // namespace
 
+namespace {
+
+// ASCII letters folded, as Windows' file systems fold the names users copy from them.
+bool SameIgnoringCase(const fs::path::string_type& a, const fs::path::string_type& b) {
+    if (a.size() != b.size())
+        return false;
+    const auto lower = [](auto c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
+FoundTileRoot FindTileRootInAnyCase(const fs::path& tileFolder, Look look) {
+    FoundTileRoot found;
+    found.facts.type = fs::file_type::not_found;
+    const fs::path::string_type root = fs::path(kRootFileName).native();
+    const fs::path::string_type named = NamedRootFile(tileFolder).native();
+    std::vector<fs::path> roots, nameds;
+    std::error_code ec;
+    for (fs::directory_iterator it(tileFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        fs::path name = it->path().filename();
+        if (SameIgnoringCase(name.native(), root))
+            roots.push_back(std::move(name));
+        else if (SameIgnoringCase(name.native(), named))
+            nameds.push_back(std::move(name));
+    }
+    std::vector<fs::path>& taken = roots.empty() ? nameds : roots;
+    if (taken.empty())
+        return found;
+    std::sort(taken.begin(), taken.end());
+    found.found = true;
+    found.name = roots.empty() ? TileRootName::Named : TileRootName::Root;
+    found.listedName = taken.front();
+    found.caseTwins = taken.size() > 1;
+    found.facts = LookAt(JoinPath(tileFolder, found.listedName), found.error, look);
+    return found;
+}
+
 std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolders, Look look,
                                          const OpenFolder* parent) {
     // Below this many a thread costs more than it saves.
@@ -86,6 +127,8 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
                 found[i].found = !root.empty();
                 found[i].name =
                     root.filename() == kRootFileName ? TileRootName::Root : TileRootName::Named;
+                if (!found[i].found && !found[i].error)
+                    found[i] = FindTileRootInAnyCase(tileFolders[i], look);
                 continue;
             }
             const fs::path::string_type& folder = tileFolders[i].native();
@@ -106,6 +149,8 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
                     break;
                 }
             }
+            if (!found[i].found)
+                found[i] = FindTileRootInAnyCase(tileFolders[i], look);
         }
     };
     const std::size_t threads =

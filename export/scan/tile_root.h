@@ -18,7 +18,8 @@ inline const char* const kRootFileName = "root.osgb";
 // The file a tile folder's scene starts from: its root.osgb, or, where there is none, the
 // file named after the folder ("Tile_+000_+000/Tile_+000_+000.osgb"), as production layouts
 // name them. root.osgb wins where both exist, so a folder laid out the old way keeps its
-// entry. Empty when neither exists. Only looks: nothing is opened. `facts`, when given, gets
+// entry. Empty when neither exists (FindTileRootInAnyCase then looks for them in other letter
+// case). Only looks: nothing is opened. `facts`, when given, gets
 // what the look at the file found told; `look` says whether it asks which file it is.
 // `parent`, when given and open, is the folder `tileFolder` lies in, and the looks are taken
 // relative to it.
@@ -42,7 +43,21 @@ struct FoundTileRoot {
     TileRootName name = TileRootName::Root;
     FileFacts facts;
     std::error_code error;
+    // Where neither name is there as spelled, but the folder's listing holds one in other
+    // letter case (ROOT.OSGB, Tile_+000_+000.OSGB, as copies from Windows have them): that
+    // file's name as it is on disk; `name` says which of the two it is. Empty otherwise.
+    std::filesystem::path listedName;
+    // The listing held more than one file by that name in different cases; the one that sorts
+    // first bytewise was taken.
+    bool caseTwins = false;
 };
+
+// Looks through the listing of `tileFolder` for its root file in any letter case: a name that
+// is root.osgb ignoring case wins over one that is <folder>.osgb ignoring case. All
+// names count, whatever they are, as the scan's looks count them; the file found is looked at
+// as `look` says. Not found when neither is there.
+FoundTileRoot FindTileRootInAnyCase(const std::filesystem::path& tileFolder,
+                                    Look look = Look::TypeAndSize);
 
 // FindTileRoot for each of `tileFolders`, in their order, with the name it found rather than
 // the path, which is made where it is needed. The looks at a big folder's tile
