@@ -214,8 +214,9 @@ std::string OutputFailedLine(Language language, const std::error_code& cause) {
 HelpText Help(Language language) {
     HelpText help;
     if (Chinese(language)) {
-        help.description = "在每个 FOLDER 中写入索引场景 root.osgb：按该目录 report.txt "
-                           "的原点平移，其下一个代理节点列出每个子目录中可加载的 root.osgb。";
+        help.description = "在每个 FOLDER 中写入索引场景 root.osgb：按该目录 report.txt（或生产目录"
+                           " metadata.xml）的原点平移，其下一个代理节点列出每个子目录中可加载的"
+                           "瓦片根文件（root.osgb 或 <子目录名>.osgb）。";
         help.footer = "退出状态：\n"
                       "  0    每个目录的索引都已写入（--dry-run 时：都将写入）\n"
                       "  1    有目录失败（其他目录仍会写入），或无法写入标准输出\n"
@@ -247,8 +248,9 @@ HelpText Help(Language language) {
         return help;
     }
     help.description = "Writes an index scene root.osgb into each FOLDER: a translation by the "
-                       "folder's report.txt origin over a proxy naming every subfolder's root.osgb "
-                       "that loads.";
+                       "origin in the folder's report.txt (or a production folder's metadata.xml) "
+                       "over a proxy naming every subfolder's tile root (root.osgb or "
+                       "<subfolder>.osgb) that loads.";
     help.footer =
         "Exit status:\n"
         "  0    every folder's index was written (with --dry-run: would be written)\n"

@@ -129,9 +129,9 @@ TEST(BrindleExport, SpeaksChineseInAChineseLocale) {
 
     const Outcome help = RunExport(dir, {"--help"}, "", kChinese);
     EXPECT_EQ(help.status, 0);
-    for (const char* part :
-         {"用法: brindle-export [选项] FOLDER...", "位置参数:", "选项:", "-j,--jobs N",
-          "检查瓦片的工作进程数", "显示此帮助并退出", "退出状态：", "  3    使用 --strict 时"})
+    for (const char* part : {"用法: brindle-export [选项] FOLDER...", "位置参数:", "选项:",
+                             "-j,--jobs N", "检查瓦片的工作进程数", "显示此帮助并退出",
+                             "退出状态：", "  3    使用 --strict 时", "metadata.xml"})
         EXPECT_TRUE(Contains(help.out, part)) << part << "\n" << help.out;
     EXPECT_FALSE(Contains(help.out, "Exit status")) << help.out;
 
@@ -288,6 +288,10 @@ TEST(BrindleExport, UsageErrorsExitTwoAndSayWhatWasWrong) {
          {"--dry-run", "--json", "--strict", "--force", "--no-cache", "--progress", "--index",
           "Exit status", "  0 ", "  1 ", "  2 ", "  3 ", "  130 ", "  141 ", "  143 "})
         EXPECT_TRUE(Contains(help.out, listed)) << listed;
+    // The first lines say where the origin comes from: either file a block may have.
+    const std::string opening = help.out.substr(0, help.out.find("Options"));
+    for (const char* origin : {"report.txt", "metadata.xml", "<subfolder>.osgb"})
+        EXPECT_TRUE(Contains(opening, origin)) << origin << "\n" << opening;
     EXPECT_EQ(RunExport(dir, {"--version"}).status, 0);
 }
 
