@@ -8,6 +8,7 @@
 #include "results_dialog.h"
 
 #include "export/cache/verdict_cache.h"
+#include "export/scan/block_layout.h"
 #include "export/scan/subfolder_scan.h"
 
 #include <QAction>
@@ -186,7 +187,7 @@ void CBrindleDlg::countNewFolders() {
             continue;
         m_subfolderCounts[folder] = std::nullopt;
         m_counters.emplace_back([this, folder, path = brindle::ui::PathFromQString(folder)] {
-            const std::size_t count = brindle::CountSubfolders(
+            const std::size_t count = brindle::CountTileFolders(
                 path, brindle::kPagedIndexAdvisedAbove + 1, &m_stopCounting);
             QMetaObject::invokeMethod(
                 this,

@@ -1,5 +1,6 @@
 #include "wording/report_wording.h"
 
+#include "export/scan/metadata_xml.h"
 #include "wording/text.h"
 
 #include <functional>
@@ -741,11 +742,15 @@ std::string ReplaceQuestion(const Problem& why) {
 }
 
 std::string PagedIndexHint(const std::vector<std::filesystem::path>& bigFolders) {
-    // The folder's own name; the list above shows its whole path.
+    // The folder's own name; the list above shows its whole path. A production folder's Data
+    // folder is named with the production folder, as every block has a Data folder.
     std::filesystem::path name = bigFolders.front();
     if (!name.has_filename()) // "Block_A/"
         name = name.parent_path();
-    const std::string shown = PathText(name.has_relative_path() ? name.filename() : name);
+    std::filesystem::path own = name.has_relative_path() ? name.filename() : name;
+    if (IsDataFolderName(own) && name.parent_path().has_relative_path())
+        own = name.parent_path().filename() / own;
+    const std::string shown = PathText(own);
     const std::string above = std::to_string(kPagedIndexAdvisedAbove);
     if (bigFolders.size() == 1)
         return Fill("提示：%1 有超过 %2 个子目录，建议选用分页索引，查看器只加载视野内的瓦片。",

@@ -1,6 +1,7 @@
 #include "export/scan/block_layout.h"
 
 #include "export/scan/metadata_xml.h"
+#include "export/scan/subfolder_scan.h"
 #include "export/scan/tile_root.h"
 
 #include <system_error>
@@ -35,6 +36,11 @@ TileLayout LayoutOf(const fs::path& folder) {
     if (IsProductionFolder(folder))
         return {folder / "Data", "Data"};
     return {folder, {}};
+}
+
+std::size_t CountTileFolders(const fs::path& folder, std::size_t limit,
+                             const std::atomic<bool>* stop) {
+    return CountSubfolders(LayoutOf(folder).tileFolder, limit, stop);
 }
 
 bool HoldsTileFolders(const fs::path& folder, std::size_t maxProbes) {

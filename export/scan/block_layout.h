@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -11,6 +12,12 @@ struct TileLayout {
     std::filesystem::path tileFolder; // the folder whose subfolders are the tiles
     std::string entryPrefix;          // the path from the index to tileFolder; empty for itself
 };
+
+// How many tile folders the index of listed `folder` would look at, as CountSubfolders counts
+// them (no more than `limit`, stopping short once `stop` is set): its own subfolders, or those
+// of a production folder's Data folder. What the dialogs count to suggest the paged index.
+std::size_t CountTileFolders(const std::filesystem::path& folder, std::size_t limit,
+                             const std::atomic<bool>* stop = nullptr);
 
 // A production folder: a metadata.xml beside a Data folder whose subfolders are the tiles.
 bool IsProductionFolder(const std::filesystem::path& folder);

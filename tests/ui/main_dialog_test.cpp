@@ -952,6 +952,24 @@ void MainDialogTest::pagedIndexIsSuggestedForBigFolders() {
     clickButton(dlg, QStringLiteral("addButton"));
     QVERIFY(hint->isVisible());
     QVERIFY(counted.isEmpty());
+
+    // A production folder's tiles are in its Data folder: those are counted, and the hint names
+    // the folder listed.
+    const QString production = temp.filePath(QStringLiteral("production"));
+    folderOfSubfolders(temp, QStringLiteral("production/Data"), 2001);
+    QFile metadata(production + QStringLiteral("/metadata.xml"));
+    QVERIFY(metadata.open(QIODevice::WriteOnly));
+    metadata.close();
+    list->setCurrentRow(static_cast<int>(dlg.folders().indexOf(big)));
+    clickButton(dlg, QStringLiteral("deleteButton"));
+    QVERIFY(!hint->isVisible());
+    dlg.setFolderChooser(oneAtATime({production}));
+    clickButton(dlg, QStringLiteral("addButton"));
+    QVERIFY(counted.wait(10000));
+    QCOMPARE(counted.takeFirst().at(0).toString(), production);
+    QVERIFY(hint->isVisible());
+    QVERIFY2(hint->text().startsWith(QStringLiteral("提示：production 有超过 2000 个子目录")),
+             qPrintable(hint->text()));
 }
 
 void MainDialogTest::replaceIsAskedAndAnswered() {

@@ -182,6 +182,11 @@ TEST(ChineseWording, PagedIndexHintNamesTheFirstBigFolderAndCountsTheRest) {
               "提示：甲 有超过 2000 个子目录，建议选用分页索引，查看器只加载视野内的瓦片。");
     // A trailing separator still gives the folder's name; a root is shown whole.
     EXPECT_TRUE(Contains(PagedIndexHint({Utf8Path("/测区/甲/")}), "提示：甲 有超过 2000 个"));
+    // Every production folder has a Data folder: it is named with its production folder.
+    EXPECT_TRUE(Contains(PagedIndexHint({Utf8Path("/测区/甲/Data")}),
+                         Native("提示：甲/Data 有超过 2000 个")));
+    EXPECT_TRUE(Contains(PagedIndexHint({Utf8Path("/测区/甲/DATA/")}),
+                         Native("提示：甲/DATA 有超过 2000 个")));
     EXPECT_TRUE(Contains(PagedIndexHint({Utf8Path("/")}), Native("提示：/ 有超过")));
     EXPECT_EQ(PagedIndexHint({Utf8Path("/测区/乙"), Utf8Path("/测区/甲"), Utf8Path("/丙")}),
               "提示：乙 等 3 个目录各有超过 2000 个子目录，建议选用分页索引，"

@@ -6,6 +6,7 @@
 
 #include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
+#include "export/scan/block_layout.h"
 #include "export/scan/folder_identity.h"
 #include "export/scan/subfolder_scan.h"
 #include "wording/text.h"
@@ -511,7 +512,7 @@ private:
         }
         m_subfolderCounts[folder] = std::nullopt;
         m_counters.emplace_back([this, folder] {
-            const std::size_t counted = brindle::CountSubfolders(
+            const std::size_t counted = brindle::CountTileFolders(
                 folder, brindle::kPagedIndexAdvisedAbove + 1, &m_stopCounting);
             {
                 const std::lock_guard<std::mutex> lock(m_countedMutex);
