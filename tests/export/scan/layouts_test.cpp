@@ -140,8 +140,16 @@ TEST(MetadataXml, GivesAllThreeCoordinatesAndTheSpatialReference) {
     EXPECT_EQ(*good.origin, osg::Vec3d(512345.6, 3400000.3, 12.5));
     EXPECT_EQ(good.srs, "EPSG:4547");
     EXPECT_FALSE(good.problem);
+    // A plus sign, as report.txt takes it too.
+    const MetadataReading signed_ = ParseMetadataXml(Metadata("+512345.6, +3400000.3,-12.5"));
+    ASSERT_TRUE(signed_.origin);
+    EXPECT_EQ(*signed_.origin, osg::Vec3d(512345.6, 3400000.3, -12.5));
 
     const std::pair<std::string, ProblemKind> bad[] = {
+        {Metadata("+-1,2,3"), ProblemKind::MetadataBadOrigin},
+        {Metadata("++1,2,3"), ProblemKind::MetadataBadOrigin},
+        {Metadata("+,2,3"), ProblemKind::MetadataBadOrigin},
+        {Metadata("1,+ 2,3"), ProblemKind::MetadataBadOrigin},
         {"", ProblemKind::MetadataNotXml},
         {"X: 1 Y: 2 Z: 3", ProblemKind::MetadataNotXml},
         {"<ModelMetadata><SRSOrigin>1,2,3</SRSOrigin>", ProblemKind::MetadataNotXml},
