@@ -143,6 +143,7 @@ ExportOptions OptionsFor(const CommandLine& line) {
     options.jobs = line.jobs;
     options.dryRun = line.dryRun;
     options.index = line.index;
+    options.strict = line.strict;
     if (!line.noCache)
         options.verdictCache = DefaultVerdictCacheFolder();
     if (line.force)

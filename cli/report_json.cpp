@@ -85,6 +85,16 @@ json ProblemJson(const Problem& problem) {
     json object = {{"kind", ProblemName(problem.kind)}};
     PutPaths(object, {{"path", &problem.path}});
     object["cause"] = CauseJson(problem.cause);
+    if (!problem.srs.empty()) {
+        json list = json::array();
+        for (const SrsOf& srs : problem.srs) {
+            json item;
+            PutPaths(item, {{"of", &srs.of}});
+            item["srs"] = srs.srs;
+            list.push_back(std::move(item));
+        }
+        object["srs"] = std::move(list);
+    }
     return object;
 }
 
@@ -111,11 +121,30 @@ json LeftOutJson(const LeftOutSubfolder& leftOut) {
 
 json SourceJson(const FolderReport& folder) {
     json object = {{"kind", OriginName(folder.originSource)}};
-    const bool hasReport = !folder.originReport.empty();
+    const bool hasFile = !folder.originReport.empty();
+    // Only a metadata.xml gives an SRS (maybe an unknown one): the file is one or the other.
+    const bool metadata = hasFile && folder.srsKind != SrsKind::None;
     const fs::path fromFolder = folder.originReport.parent_path();
-    PutPaths(object, {{"report", hasReport ? &folder.originReport : nullptr},
-                      {"from_folder", hasReport ? &fromFolder : nullptr}});
+    PutPaths(object, {{"report", hasFile && !metadata ? &folder.originReport : nullptr},
+                      {"metadata", metadata ? &folder.originReport : nullptr},
+                      {"from_folder", hasFile ? &fromFolder : nullptr}});
     return object;
+}
+
+const char* SrsKindName(SrsKind kind) {
+    switch (kind) {
+    case SrsKind::None:
+        return nullptr;
+    case SrsKind::Projected:
+        return "projected";
+    case SrsKind::Geographic:
+        return "geographic";
+    case SrsKind::Enu:
+        return "enu";
+    case SrsKind::Unknown:
+        return "unknown";
+    }
+    return nullptr;
 }
 
 const char* IndexKindName(IndexKind kind) {
@@ -148,6 +177,9 @@ json FolderJson(const FolderReport& folder) {
                              folder.translation.z()};
     object["translation_source"] = SourceJson(folder);
     object["srs"] = folder.srs.empty() ? json(nullptr) : json(folder.srs);
+    const char* srsKind = SrsKindName(folder.srsKind);
+    object["srs_kind"] = srsKind ? json(srsKind) : json(nullptr);
+    object["local_frame"] = folder.localFrame();
     json blocks = json::array();
     for (const fs::path& block : folder.blocks) {
         json item;
@@ -352,6 +384,12 @@ const char* ProblemName(ProblemKind kind) {
         return "cache_folder_unusable";
     case ProblemKind::CacheNotWritten:
         return "cache_not_written";
+    case ProblemKind::MetadataGeographicSrs:
+        return "metadata_geographic_srs";
+    case ProblemKind::MetadataGeographicSrsForced:
+        return "metadata_geographic_srs_forced";
+    case ProblemKind::BlocksSrsDiffer:
+        return "blocks_srs_differ";
     }
     return "unknown";
 }

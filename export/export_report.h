@@ -107,13 +107,44 @@ enum class ProblemKind {
     // A warning of the run: the verdict cache file `path` could not be written (`cause` says
     // why), so the next run will check this run's tiles again.
     CacheNotWritten,
+    // Error: metadata.xml `path` names a geographic SRS (`srs`), in degrees, whose origin is
+    // no translation in metres; the old index was kept.
+    MetadataGeographicSrs,
+    // Warning: the same, and the origin was written as a translation all the same (--force,
+    // or the user, asked).
+    MetadataGeographicSrsForced,
+    // Warning (an error with `strict`): the blocks of the folder of blocks `path` are in
+    // different spatial references (`srs` names each block's), yet their indexes are
+    // combined as if they were in one.
+    BlocksSrsDiffer,
+};
+
+// A spatial reference a problem concerns, and the file or folder it is the one of.
+struct SrsOf {
+    std::filesystem::path of;
+    std::string srs; // as written there
 };
 
 // One error or warning: its kind, the file or folder concerned, and the system's cause.
 struct Problem {
+    // Built from any leading fields, as an aggregate would be.
+    Problem(ProblemKind kind = ProblemKind::WriteFailed, std::filesystem::path path = {},
+            std::error_code cause = {}, std::vector<SrsOf> srs = {})
+        : kind(kind), path(std::move(path)), cause(cause), srs(std::move(srs)) {}
+
     ProblemKind kind = ProblemKind::WriteFailed;
     std::filesystem::path path;
     std::error_code cause;
+    std::vector<SrsOf> srs; // for the kinds about spatial references
+};
+
+// What a spatial reference is, as far as the origin it comes with is concerned.
+enum class SrsKind {
+    None,       // no SRS was read: the origin came from a report.txt, or there is none
+    Projected,  // a projected or geocentric CRS, in metres: the origin is a translation
+    Geographic, // latitude and longitude, in degrees: the origin is no translation
+    Enu,        // "ENU:lat,lon": a local east-north-up frame about that point
+    Unknown,    // empty, unparsable, overlong, or a CRS of neither kind: taken as local
 };
 
 // Where the translation of a folder's index came from.
@@ -161,6 +192,11 @@ struct FolderReport {
     std::filesystem::path originReport;
     // The spatial reference metadata.xml names ("EPSG:4547"), when the origin came from one.
     std::string srs;
+    // What that spatial reference is; None when the origin came from no metadata.xml.
+    SrsKind srsKind = SrsKind::None;
+    // True when the tiles stay in a local frame (an ENU or unknown SRS): the index places
+    // them about the frame's own origin, not in any map's coordinates.
+    bool localFrame() const { return srsKind == SrsKind::Enu || srsKind == SrsKind::Unknown; }
     // A block exported for a folder of blocks: that folder, whose index names this one's.
     std::filesystem::path master;
     // A folder of blocks: the blocks its index names, in entry order.

@@ -8,6 +8,7 @@
 #include "export/index/index_graph.h"
 #include "export/index/index_writer.h"
 #include "export/origin/origin_report.h"
+#include "export/origin/spatial_reference.h"
 #include "export/scan/block_layout.h"
 #include "export/scan/folder_identity.h"
 #include "export/scan/metadata_xml.h"
@@ -125,9 +126,15 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
 struct OriginState {
     fs::path report; // empty while none has been read
     std::string srs; // as metadata.xml named it, when the translation came from one
+    SrsKind srsKind = SrsKind::None;
 };
 
-void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
+bool Confirmed(const Problem& problem, const ExportOptions& options);
+
+// Sets the folder's translation; returns the error that keeps its old index, if there is one:
+// an origin in degrees, which no translation in metres can be.
+std::optional<Problem> ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report,
+                                   const ExportOptions& options) {
     const fs::path reportPath = report.folder / "report.txt";
     bool found = false;
     std::error_code ec;
@@ -135,7 +142,7 @@ void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
         const OriginReading reading = ReadBlockOrigin(reportPath);
         if (reading.origin) {
             graph.setTranslation(osg::Vec3d(reading.origin->x, reading.origin->y, 0.0));
-            state = {reportPath, {}};
+            state = {reportPath, {}, SrsKind::None};
             found = true;
         } else if (reading.problem) {
             report.warnings.push_back(*reading.problem);
@@ -147,8 +154,21 @@ void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
         if (!metadataPath.empty()) {
             const MetadataFileReading metadata = ReadMetadataXml(metadataPath);
             if (metadata.reading.origin) {
+                const SrsKind kind = SpatialReferences().kindOf(metadata.reading.srs);
+                if (kind == SrsKind::Geographic) {
+                    Problem degrees{ProblemKind::MetadataGeographicSrs,
+                                    metadataPath,
+                                    {},
+                                    {{metadataPath, metadata.reading.srs}}};
+                    report.srs = metadata.reading.srs;
+                    report.srsKind = kind;
+                    if (!Confirmed(degrees, options))
+                        return degrees;
+                    degrees.kind = ProblemKind::MetadataGeographicSrsForced;
+                    report.warnings.push_back(degrees);
+                }
                 graph.setTranslation(*metadata.reading.origin);
-                state = {metadataPath, metadata.reading.srs};
+                state = {metadataPath, metadata.reading.srs, kind};
                 found = true;
             } else if (metadata.problem) {
                 report.warnings.push_back(*metadata.problem);
@@ -158,6 +178,7 @@ void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
     report.translation = graph.translation();
     report.originReport = state.report;
     report.srs = state.srs;
+    report.srsKind = state.srsKind;
     if (state.report.empty())
         report.originSource = OriginSource::None;
     else if (!found)
@@ -165,6 +186,7 @@ void ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report) {
     else
         report.originSource =
             state.report == reportPath ? OriginSource::ThisFolder : OriginSource::Metadata;
+    return std::nullopt;
 }
 
 // The name a tile's root file has in its entry: root.osgb, or the tile folder's name.osgb.
@@ -671,9 +693,11 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
         writeBlocks(scan, blocks, depth, report, out);
         return;
     }
-    ApplyOrigin(graph_, origin_, report);
+    const std::optional<Problem> originError = ApplyOrigin(graph_, origin_, report, options_);
     const std::vector<PagedEntry> entries = RecordTiles(scan, report);
     report.error = work.workersFailed;
+    if (!report.error)
+        report.error = originError;
     WriteIndex(graph_, entries, &scan, inspector_, scan.verdicts, options_, report);
 }
 
@@ -702,6 +726,7 @@ void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int
     }
     report.originSource = OriginSource::Blocks;
     std::vector<PagedEntry> entries;
+    std::vector<SrsOf> blockSrs;
     for (std::size_t i = first; i < out.size(); ++i) {
         const FolderReport& block = out[i];
         if (block.master != report.folder)
@@ -722,6 +747,8 @@ void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int
         entries.push_back(entry);
         report.entries.push_back(entry.name);
         report.blocks.push_back(block.folder);
+        if (block.srsKind != SrsKind::None)
+            blockSrs.push_back({block.folder, block.srs});
         if (report.index == IndexKind::Paged)
             report.proxyLeaves.push_back(entry.name);
     }
@@ -729,6 +756,12 @@ void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int
                      [](const LeftOutSubfolder& a, const LeftOutSubfolder& b) {
                          return SubfolderPathNameLess(a.name, b.name);
                      });
+    if (std::optional<Problem> differ = BlocksInDifferentSrs(report.folder, blockSrs)) {
+        if (options_.strict)
+            report.error = std::move(differ);
+        else
+            report.warnings.push_back(std::move(*differ));
+    }
     IndexGraph graph;
     WriteIndex(graph, entries, nullptr, inspector_, scan.verdicts, options_, report);
 }

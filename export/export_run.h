@@ -78,8 +78,12 @@ struct ExportOptions {
     // Asked, from the run's thread, whether to replace an existing root.osgb that the run
     // would otherwise keep (`why` is ExistingHoldsScene or ExistingUnreadable), or to write an
     // index that names nothing (`why` is one of the NoTiles kinds); without it such a file is
-    // kept, nothing is written, and the folder fails.
+    // kept, nothing is written, and the folder fails. Also asked (`why` is
+    // MetadataGeographicSrs) whether to write an origin in degrees as a translation.
     std::function<bool(const Problem& why)> confirmReplace;
+    // What is otherwise a warning and a doubtful index is an error, and the old index kept:
+    // blocks of a folder of blocks in different spatial references.
+    bool strict = false;
 };
 
 // Writes root.osgb into every folder in `folders`, in the order given: a translation by the

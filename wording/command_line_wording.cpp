@@ -63,6 +63,8 @@ std::string FolderLine(Language language, const FolderReport& folder) {
             line += "（各分块自带平移）";
         if (!folder.srs.empty())
             line += Fill("，坐标系 %1", {folder.srs});
+        if (folder.localFrame())
+            line += Fill("（%1）", {LocalFrameNote(language)});
         return line + LeftOutCounts(language, folder);
     }
     std::string line = (folder.status == FolderStatus::DryRun ? "would write " : "wrote ") +
@@ -78,6 +80,8 @@ std::string FolderLine(Language language, const FolderReport& folder) {
         line += " (each block carries its own)";
     if (!folder.srs.empty())
         line += " in " + folder.srs;
+    if (folder.localFrame())
+        line += " (" + LocalFrameNote(language) + ")";
     return line + LeftOutCounts(language, folder);
 }
 

@@ -48,6 +48,22 @@ std::string WithCause(Language language, std::string text, const std::error_code
     return text + ": " + DescribeCause(language, cause);
 }
 
+// The SRS a problem names first, and every block's with its name, as a list.
+std::string FirstSrs(const Problem& problem) {
+    return problem.srs.empty() ? std::string() : problem.srs.front().srs;
+}
+
+std::string SrsList(const Problem& problem, const char* between, const char* separator) {
+    std::string list;
+    for (const SrsOf& block : problem.srs) {
+        if (!list.empty())
+            list += separator;
+        list += PathText(block.of.filename()) + between +
+                (block.srs.empty() ? std::string("-") : block.srs);
+    }
+    return list;
+}
+
 // The sentences of the English command line.
 
 std::string EnglishLoadFailure(LoadFailure failure, const std::string& readerText) {
@@ -214,6 +230,17 @@ std::string EnglishProblem(const Problem& problem) {
     case ProblemKind::CacheNotWritten:
         return withCause(path + ": the verdict cache cannot be written, so the next run will "
                                 "check these tiles again");
+    case ProblemKind::MetadataGeographicSrs:
+        return path + ": SRS " + FirstSrs(problem) +
+               " is geographic (degrees), so <SRSOrigin> is no translation in metres; no index "
+               "was written (use --force to write it as one all the same)";
+    case ProblemKind::MetadataGeographicSrsForced:
+        return path + ": SRS " + FirstSrs(problem) +
+               " is geographic (degrees); <SRSOrigin> was written as a translation in metres "
+               "all the same, so the tiles may lie far from their place";
+    case ProblemKind::BlocksSrsDiffer:
+        return path + ": its blocks are in different spatial references (" +
+               SrsList(problem, ": ", "; ") + "), so their indexes do not line up when combined";
     }
     return path;
 }
@@ -417,6 +444,18 @@ std::string ChineseProblem(const Problem& problem) {
         return with("无法使用校验缓存目录 %1，所有瓦片均已重新检查，再次导出不会加快");
     case ProblemKind::CacheNotWritten:
         return with("无法写入校验缓存 %1，下次导出将重新检查这些瓦片");
+    case ProblemKind::MetadataGeographicSrs:
+        return Fill("%1 的坐标系 %2 是地理坐标系（单位为度），SRSOrigin 不能作为以米为单位的平移，"
+                    "未写入索引",
+                    {path, FirstSrs(problem)});
+    case ProblemKind::MetadataGeographicSrsForced:
+        return Fill(
+            "%1 的坐标系 %2 是地理坐标系（单位为度），但 SRSOrigin 仍按以米为单位的平移写入，"
+            "瓦片可能远离实际位置",
+            {path, FirstSrs(problem)});
+    case ProblemKind::BlocksSrsDiffer:
+        return Fill("%1 中各分块的坐标系不同（%2），合并后彼此对不齐",
+                    {path, SrsList(problem, "：", "；")});
     }
     return path;
 }
@@ -525,6 +564,9 @@ FolderText DescribeFolder(const FolderReport& folder) {
             Fill("%1，%2", {DescribeTranslation(folder.translation), DescribeOrigin(folder)});
         if (!folder.srs.empty())
             text.translation = Fill("%1，坐标系 %2", {text.translation, folder.srs});
+        if (folder.localFrame())
+            text.translation =
+                Fill("%1（%2）", {text.translation, LocalFrameNote(Language::Chinese)});
     }
     if (folder.error)
         text.error = ChineseProblem(*folder.error);
@@ -590,6 +632,12 @@ std::string DescribeLoadFailure(Language language, LoadFailure failure,
 
 std::string DescribeProblem(Language language, const Problem& problem) {
     return language == Language::Chinese ? ChineseProblem(problem) : EnglishProblem(problem);
+}
+
+std::string LocalFrameNote(Language language) {
+    return language == Language::Chinese ? "局部坐标系，保留自身坐标，未放到地图坐标中"
+                                         : "local frame: it stays in its own coordinates, not "
+                                           "placed in map coordinates";
 }
 
 std::string DescribeCause(Language language, const std::error_code& cause) {
@@ -736,6 +784,10 @@ std::string ReplaceQuestion(const Problem& why) {
     case ProblemKind::ExistingUnreadable:
         return Fill("%1 中已有 root.osgb，但无法读取它（%2），不能确定它是不是索引。要替换它吗？",
                     {folder, why.cause ? ChineseCause(why.cause) : "原因不明"});
+    case ProblemKind::MetadataGeographicSrs:
+        return Fill("%1 的坐标系 %2 是地理坐标系（单位为度），SRSOrigin 不是以米为单位的平移，"
+                    "按平移写入会使瓦片远离实际位置。仍要按平移写入索引吗？",
+                    {PathText(why.path), FirstSrs(why)});
     default:
         return Fill("要替换 %1 吗？", {PathText(why.path)});
     }

@@ -30,6 +30,8 @@ std::string DescribeProblem(Language language, const Problem& problem);
 // The system's cause: the common ones in the language's own words, the rest in the system's.
 // Empty when there is none.
 std::string DescribeCause(Language language, const std::error_code& cause);
+// Said of a folder whose tiles stay in a local frame (an ENU or unknown SRS).
+std::string LocalFrameNote(Language language);
 // --verify: why an index entry is broken, and why a folder's index could not be read.
 std::string DescribeBrokenEntry(Language language, const IndexEntryCheck& entry);
 std::string DescribeVerifyProblem(Language language, const Problem& problem);

@@ -23,12 +23,16 @@ std::string_view Trimmed(std::string_view text) {
     return text;
 }
 
-// "x,y,z" (or "x,y", for a Z of 0): each a finite number in the "C" locale's form.
+// "x,y,z" (or "x,y", for a Z of 0): each a finite number in the "C" locale's form, with
+// or without a sign.
 std::optional<osg::Vec3d> ParseOrigin(std::string_view text) {
     std::vector<double> values;
     for (;;) {
         const std::size_t comma = text.find(',');
-        const std::string_view field = Trimmed(text.substr(0, comma));
+        std::string_view field = Trimmed(text.substr(0, comma));
+        // from_chars takes no plus sign; survey software writes one now and then.
+        if (field.size() > 1 && field.front() == '+' && field[1] != '-' && field[1] != '+')
+            field.remove_prefix(1);
         double value = 0;
         const char* end = field.data() + field.size();
         const std::from_chars_result parsed = std::from_chars(field.data(), end, value);

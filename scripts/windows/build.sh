@@ -8,6 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 osg_prefix="$(scripts/windows/build-osg.sh)"
+# PROJ (and its SQLite) identify metadata.xml's SRS; built once, as OpenSceneGraph is.
+proj_prefix="$(scripts/windows/build-proj.sh)"
 
 # GoogleTest is compiled from Debian's sources, CLI11 is header-only.
 packages=(googletest libcli11-dev nlohmann-json3-dev)
@@ -28,25 +30,28 @@ cmake -S . -B build-windows \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
   -DBRINDLE_OSG_PREFIX="$osg_prefix" \
+  -DPROJ_DIR="$proj_prefix/lib/cmake/proj" \
   -DBRINDLE_PUGIXML_SOURCE="$pugixml_src" >/dev/null
 nice -n 19 cmake --build build-windows --parallel "${BRINDLE_JOBS:-2}"
 
 # The package: the programs must stay together (the export starts brindle-tile-check.exe from
-# beside itself). The read-me is for Notepad: UTF-8 with a byte-order mark, CRLF line ends.
+# beside itself, and PROJ reads proj.db from beside the programs). The read-me is for
+# Notepad: UTF-8 with a byte-order mark, CRLF line ends.
 version="$(sed -n 's/^project(Brindle VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
 package="build-windows/brindle-${version}-windows-x64.zip"
 staging="build-windows/package"
 rm -rf "$staging" "$package"
 mkdir -p "$staging"
 cp build-windows/brindle.exe build-windows/brindle-export.exe build-windows/brindle-tile-check.exe \
-  "$staging/"
+  build-windows/proj.db "$staging/"
 {
   printf '\xef\xbb\xbf'
   sed -e "s/@VERSION@/${version}/" -e 's/$/\r/' ui/win32/readme_zh.txt
 } >"$staging/自述.txt"
 # Python's zipfile marks the Chinese name as UTF-8, which Windows' Explorer honours; Info-ZIP
 # leaves it unmarked, and Explorer would read it in the local code page.
-python3 - "$staging" "$package" brindle.exe brindle-export.exe brindle-tile-check.exe 自述.txt <<'PY'
+python3 - "$staging" "$package" brindle.exe brindle-export.exe brindle-tile-check.exe proj.db \
+  自述.txt <<'PY'
 import pathlib, sys, zipfile
 staging, package, *names = sys.argv[1:]
 with zipfile.ZipFile(package, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:

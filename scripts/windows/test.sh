@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds Brindle for Windows (scripts/windows/build.sh) and tests it under Wine: the
 # export test suite, the wording tests and the dialog's side of them, then brindle-export.exe
-# end to end on a sample block in folders whose names are Chinese and hold spaces. Its index
+# end to end on a sample block in folders whose names are Chinese and hold spaces, and on
+# metadata.xml files whose SRS PROJ must identify. Its index
 # files must be byte-identical to those the Linux build writes for the same folders. Last, brindle.exe's
 # dialog must open on a virtual X server and close on Escape (dialog_smoke.sh).
 set -euo pipefail
@@ -80,7 +81,9 @@ build/brindle-export -q -j 2 "$blocks/区块 甲" "$blocks/区块 乙"
 # and starts its tile-check workers beside itself.
 programs="$work/程序 目录"
 mkdir -p "$programs"
-cp build-windows/brindle-export.exe build-windows/brindle-tile-check.exe "$programs/"
+# Taken from the package as shipped: with proj.db beside them, which PROJ reads.
+cp build-windows/package/brindle-export.exe build-windows/package/brindle-tile-check.exe \
+  build-windows/package/proj.db "$programs/"
 win_blocks="$work/windows/测试 数据"
 status=0
 "$wine" "$programs/brindle-export.exe" -j 2 "$(windows_path "$win_blocks/区块 甲")" \
@@ -98,6 +101,32 @@ for block in "区块 甲" "区块 乙"; do
   fi
   if ! cmp "$blocks/$block/root.osgb" "$win_blocks/$block/root.osgb"; then
     echo "FAILED: $block/root.osgb differs between the Linux and the Windows build" >&2
+    failed=1
+  fi
+done
+
+echo "== brindle-export.exe identifies metadata.xml's SRS"
+# Degrees are no translation: the folder fails naming its SRS. A projected CRS is told only
+# by PROJ with its database; unidentified, it would be called a local frame.
+for srs in EPSG:4326 EPSG:4547; do
+  folder="$work/windows/srs $srs"
+  cp -a "$blocks/区块 甲" "$folder"
+  rm -f "$folder/root.osgb" "$folder/report.txt"
+  printf '<ModelMetadata version="1"><SRS>%s</SRS><SRSOrigin>114.31,30.52,20</SRSOrigin></ModelMetadata>' \
+    "$srs" >"$folder/metadata.xml"
+  status=0
+  "$wine" "$programs/brindle-export.exe" -j 2 "$(windows_path "$folder")" >"$work/out-srs.txt" \
+    2>"$work/err-srs.txt" || status=$?
+  cat "$work/out-srs.txt" "$work/err-srs.txt"
+  if [[ $srs == EPSG:4326 ]]; then
+    if ((status != 1)) || ! grep -qF "SRS EPSG:4326 is geographic" "$work/err-srs.txt" ||
+      [[ -e "$folder/root.osgb" ]]; then
+      echo "FAILED: a geographic metadata.xml was not refused (exit $status)" >&2
+      failed=1
+    fi
+  elif ((status != 0)) || ! grep -qF "in EPSG:4547" "$work/out-srs.txt" ||
+    grep -qF "local frame" "$work/out-srs.txt"; then
+    echo "FAILED: EPSG:4547 was not identified as projected (exit $status)" >&2
     failed=1
   fi
 done

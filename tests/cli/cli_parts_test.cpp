@@ -317,25 +317,47 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                     {"strict", true},
                                     {"verdict_cache", true}}));
     EXPECT_EQ(run["tool"]["version"], "9.9");
-    EXPECT_EQ(run["folders"][0]["translation_source"],
-              json({{"kind", "none"}, {"report", nullptr}, {"from_folder", nullptr}}));
+    EXPECT_EQ(run["folders"][0]["translation_source"], json({{"kind", "none"},
+                                                             {"report", nullptr},
+                                                             {"metadata", nullptr},
+                                                             {"from_folder", nullptr}}));
 
     std::vector<std::string> problems;
-    for (int kind = 0; kind <= static_cast<int>(ProblemKind::MetadataBadOrigin); ++kind)
+    for (int kind = 0; kind <= static_cast<int>(ProblemKind::BlocksSrsDiffer); ++kind)
         problems.push_back(ProblemName(static_cast<ProblemKind>(kind)));
-    EXPECT_EQ(problems,
-              (std::vector<std::string>{"folder_missing",           "not_a_folder",
-                                        "folder_unreadable",        "write_failed",
-                                        "no_index_writer",          "workers_unavailable",
-                                        "existing_holds_scene",     "existing_unreadable",
-                                        "no_tiles_kept_index",      "report_unreadable",
-                                        "report_not_regular_file",  "report_no_second_line",
-                                        "report_no_origin",         "report_origin_not_finite",
-                                        "index_not_flushed",        "no_tiles_found",
-                                        "no_tiles_looks_like_tile", "no_tiles_one_level_too_high",
-                                        "metadata_unreadable",      "metadata_not_regular_file",
-                                        "metadata_too_large",       "metadata_not_xml",
-                                        "metadata_no_origin",       "metadata_bad_origin"}));
+    EXPECT_EQ(problems, (std::vector<std::string>{"folder_missing",
+                                                  "not_a_folder",
+                                                  "folder_unreadable",
+                                                  "write_failed",
+                                                  "no_index_writer",
+                                                  "workers_unavailable",
+                                                  "existing_holds_scene",
+                                                  "existing_unreadable",
+                                                  "no_tiles_kept_index",
+                                                  "report_unreadable",
+                                                  "report_not_regular_file",
+                                                  "report_no_second_line",
+                                                  "report_no_origin",
+                                                  "report_origin_not_finite",
+                                                  "index_not_flushed",
+                                                  "no_tiles_found",
+                                                  "no_tiles_looks_like_tile",
+                                                  "no_tiles_one_level_too_high",
+                                                  "metadata_unreadable",
+                                                  "metadata_not_regular_file",
+                                                  "metadata_too_large",
+                                                  "metadata_not_xml",
+                                                  "metadata_no_origin",
+                                                  "metadata_bad_origin",
+                                                  "root_names_differ_in_case",
+                                                  "cache_folder_is_link",
+                                                  "cache_folder_not_owned",
+                                                  "cache_folder_open_to_others",
+                                                  "cache_folder_unusable",
+                                                  "cache_not_written",
+                                                  "metadata_geographic_srs",
+                                                  "metadata_geographic_srs_forced",
+                                                  "blocks_srs_differ"}));
     EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
     EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
     EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");

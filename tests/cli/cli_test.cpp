@@ -209,10 +209,75 @@ TEST(BrindleExport, TheSpatialReferenceAndTheBlocksOfAFolderAreShown) {
     const json report = json::parse(RunExport(dir, {"--json", project}).out);
     ASSERT_EQ(report["folders"].size(), 3u);
     EXPECT_EQ(report["folders"][0]["srs"], "EPSG:4547");
-    EXPECT_EQ(report["folders"][0]["translation_source"]["kind"], "metadata");
+    const json& source = report["folders"][0]["translation_source"];
+    EXPECT_EQ(source["kind"], "metadata");
+    // The metadata file has a key of its own; "report" stays for report.txt.
+    EXPECT_EQ(source["metadata"], project + "/Block_A/metadata.xml");
+    EXPECT_EQ(source["report"], nullptr);
+    EXPECT_EQ(source["from_folder"], project + "/Block_A");
+    EXPECT_EQ(report["folders"][0]["srs_kind"], "projected");
+    EXPECT_EQ(report["folders"][0]["local_frame"], false);
     EXPECT_EQ(report["folders"][0]["master"]["path"], project);
     EXPECT_EQ(report["folders"][2]["blocks"].size(), 2u);
     EXPECT_EQ(report["folders"][2]["translation_source"]["kind"], "blocks");
+}
+
+std::string MetadataXml(const std::string& srs, const std::string& origin) {
+    return "<ModelMetadata version=\"1\"><SRS>" + srs + "</SRS><SRSOrigin>" + origin +
+           "</SRSOrigin></ModelMetadata>";
+}
+
+TEST(BrindleExport, SaysWhereTilesStayInTheirLocalFrameAndWhereDegreesAreNoTranslation) {
+    TempDir dir;
+    test::WriteTile(dir / "Enu" / "Tile_1");
+    test::WriteText(dir / "Enu" / "metadata.xml", MetadataXml("ENU:30.52,114.31", "0,0,0"));
+    const std::string enu = (dir / "Enu").string();
+    const Outcome text = RunExport(dir, {enu});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(Contains(text.out, "in ENU:30.52,114.31 (local frame")) << text.out;
+    const Outcome chinese = RunExport(dir, {enu}, "", kChinese);
+    EXPECT_TRUE(Contains(chinese.out, "局部坐标系")) << chinese.out;
+    const json report = json::parse(RunExport(dir, {"--json", enu}).out);
+    const json& folder = report["folders"][0];
+    EXPECT_EQ(folder["local_frame"], true);
+    EXPECT_EQ(folder["srs_kind"], "enu");
+    EXPECT_EQ(folder["translation_source"]["metadata"], enu + "/metadata.xml");
+    EXPECT_EQ(folder["translation_source"]["report"], nullptr);
+
+    test::WriteTile(dir / "Degrees" / "Tile_1");
+    test::WriteText(dir / "Degrees" / "metadata.xml", MetadataXml("EPSG:4326", "114.31,30.52,20"));
+    const std::string degrees = (dir / "Degrees").string();
+    const Outcome refused = RunExport(dir, {degrees});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(Contains(refused.err, degrees + "/metadata.xml: SRS EPSG:4326 is geographic"))
+        << refused.err;
+    EXPECT_FALSE(fs::exists(dir / "Degrees" / "root.osgb"));
+    const json failed = json::parse(RunExport(dir, {"--json", degrees}).out);
+    EXPECT_EQ(failed["folders"][0]["error"]["kind"], "metadata_geographic_srs");
+    EXPECT_EQ(failed["folders"][0]["error"]["srs"][0]["srs"], "EPSG:4326");
+    const Outcome forced = RunExport(dir, {"--force", degrees});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_TRUE(fs::exists(dir / "Degrees" / "root.osgb"));
+}
+
+TEST(BrindleExport, StrictRefusesToCombineBlocksInDifferentSpatialReferences) {
+    TempDir dir;
+    test::WriteTile(dir / "Project" / "Block_A" / "Tile_1");
+    test::WriteText(dir / "Project" / "Block_A" / "metadata.xml",
+                    MetadataXml("EPSG:4547", "512345.6,3400000.3,12.5"));
+    test::WriteTile(dir / "Project" / "Block_B" / "Tile_1");
+    test::WriteText(dir / "Project" / "Block_B" / "metadata.xml",
+                    MetadataXml("ENU:30.52,114.31", "0,0,0"));
+    const std::string project = (dir / "Project").string();
+    const Outcome warned = RunExport(dir, {project});
+    EXPECT_EQ(warned.status, 0) << warned.err;
+    EXPECT_TRUE(Contains(warned.out + warned.err, "Block_A: EPSG:4547; Block_B: ENU:30.52,114.31"))
+        << warned.out << warned.err;
+    EXPECT_TRUE(fs::exists(dir / "Project" / "root.osgb"));
+    fs::remove(dir / "Project" / "root.osgb");
+    const Outcome strict = RunExport(dir, {"--strict", project});
+    EXPECT_EQ(strict.status, 1) << strict.err;
+    EXPECT_FALSE(fs::exists(dir / "Project" / "root.osgb"));
 }
 
 TEST(BrindleExport, StrictExitsThreeOnlyWhenAllIsWrittenButSomethingWasLeftOutOrWarned) {
@@ -473,9 +538,10 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
     EXPECT_EQ(a["status"], "written");
     EXPECT_TRUE(a["error"].is_null());
     EXPECT_EQ(a["translation"], json::parse("[100.25, -7.0, 0.0]"));
-    EXPECT_EQ(
-        a["translation_source"],
-        json({{"kind", "this_folder"}, {"report", first + "/report.txt"}, {"from_folder", first}}));
+    EXPECT_EQ(a["translation_source"], json({{"kind", "this_folder"},
+                                             {"report", first + "/report.txt"},
+                                             {"metadata", nullptr},
+                                             {"from_folder", first}}));
     EXPECT_EQ(a["entries"], json::parse(R"(["A\\root.osgb"])"));
     ASSERT_EQ(a["left_out"].size(), 2u);
     EXPECT_EQ(a["left_out"][0],
@@ -504,6 +570,7 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
     EXPECT_EQ(c["translation"], json::parse("[100.25, -7.0, 0.0]"));
     EXPECT_EQ(c["translation_source"], json({{"kind", "carried_over"},
                                              {"report", first + "/report.txt"},
+                                             {"metadata", nullptr},
                                              {"from_folder", first}}));
     EXPECT_EQ(c["entries"].size(), 1u);
     EXPECT_EQ(c["left_out"], json::array());

@@ -136,7 +136,7 @@ TEST(ChineseWording, CommonCausesInTheUsersWordsTheRestInTheSystems) {
 TEST(ChineseWording, EveryProblemNamesItsPathInEitherLanguage) {
     const std::filesystem::path path = Utf8Path("/数据/测区 1/report.txt");
     for (const Language language : {Language::Chinese, Language::English})
-        for (int kind = 0; kind <= static_cast<int>(ProblemKind::MetadataBadOrigin); ++kind) {
+        for (int kind = 0; kind <= static_cast<int>(ProblemKind::BlocksSrsDiffer); ++kind) {
             if (static_cast<ProblemKind>(kind) == ProblemKind::NoIndexWriter)
                 continue;
             const std::string text =
@@ -301,6 +301,43 @@ TEST(ChineseWording, BlocksGoUnderTheirFolderOfBlocksOrNameIt) {
     EXPECT_LT(listed.find(Native("目录：/测区/甲/块一\n  属于分块目录 /测区/甲\n")),
               listed.find(Native("目录：/测区/甲\n")))
         << listed;
+}
+
+TEST(ChineseWording, SpatialReferencesAreNamedAndLocalFramesSaidSo) {
+    const std::filesystem::path metadata = Utf8Path("/测区/甲/metadata.xml");
+    const Problem degrees{
+        ProblemKind::MetadataGeographicSrs, metadata, {}, {{metadata, "EPSG:4326"}}};
+    for (const Language language : {Language::Chinese, Language::English})
+        EXPECT_TRUE(Contains(DescribeProblem(language, degrees), "EPSG:4326"));
+    EXPECT_TRUE(Contains(ReplaceQuestion(degrees), "EPSG:4326"));
+    EXPECT_TRUE(Contains(ReplaceQuestion(degrees), "地理坐标系"));
+    const Problem differ{
+        ProblemKind::BlocksSrsDiffer,
+        Utf8Path("/测区"),
+        {},
+        {{Utf8Path("/测区/甲"), "EPSG:4547"}, {Utf8Path("/测区/乙"), "ENU:30.52,114.31"}}};
+    EXPECT_TRUE(Contains(DescribeProblem(Language::Chinese, differ),
+                         "甲：EPSG:4547；乙：ENU:30.52,114.31"));
+    EXPECT_TRUE(Contains(DescribeProblem(Language::English, differ),
+                         "甲: EPSG:4547; 乙: ENU:30.52,114.31"));
+
+    const auto Translation = [](const FolderReport& folder) {
+        ExportReport report;
+        report.folders = {folder};
+        return DescribeReport(report).folders.at(0).translation;
+    };
+    // The dialog's results: an ENU or unknown frame is said to stay local, a projected one not.
+    FolderReport folder = Written("/测区/甲", {"Tile_1"});
+    folder.originSource = OriginSource::Metadata;
+    folder.originReport = metadata;
+    folder.srs = "ENU:30.52,114.31";
+    folder.srsKind = SrsKind::Enu;
+    EXPECT_TRUE(Contains(Translation(folder), LocalFrameNote(Language::Chinese)));
+    folder.srsKind = SrsKind::Unknown;
+    EXPECT_TRUE(Contains(Translation(folder), LocalFrameNote(Language::Chinese)));
+    folder.srs = "EPSG:4547";
+    folder.srsKind = SrsKind::Projected;
+    EXPECT_FALSE(Contains(Translation(folder), LocalFrameNote(Language::Chinese)));
 }
 
 TEST(EnglishWording, VerifyWordsTellAMissingIndexFromAnUnreadableOne) {

@@ -140,8 +140,16 @@ TEST(MetadataXml, GivesAllThreeCoordinatesAndTheSpatialReference) {
     EXPECT_EQ(*good.origin, osg::Vec3d(512345.6, 3400000.3, 12.5));
     EXPECT_EQ(good.srs, "EPSG:4547");
     EXPECT_FALSE(good.problem);
+    // A plus sign, as report.txt takes it too.
+    const MetadataReading signed_ = ParseMetadataXml(Metadata("+512345.6, +3400000.3,-12.5"));
+    ASSERT_TRUE(signed_.origin);
+    EXPECT_EQ(*signed_.origin, osg::Vec3d(512345.6, 3400000.3, -12.5));
 
     const std::pair<std::string, ProblemKind> bad[] = {
+        {Metadata("+-1,2,3"), ProblemKind::MetadataBadOrigin},
+        {Metadata("++1,2,3"), ProblemKind::MetadataBadOrigin},
+        {Metadata("+,2,3"), ProblemKind::MetadataBadOrigin},
+        {Metadata("1,+ 2,3"), ProblemKind::MetadataBadOrigin},
         {"", ProblemKind::MetadataNotXml},
         {"X: 1 Y: 2 Z: 3", ProblemKind::MetadataNotXml},
         {"<ModelMetadata><SRSOrigin>1,2,3</SRSOrigin>", ProblemKind::MetadataNotXml},
@@ -221,6 +229,147 @@ TEST(ProductionFolders, ListingTheFolderOrItsDataOpensTheBlockInPlace) {
     EXPECT_EQ(report.folders[0].translation, osg::Vec3d(1.5, 2.5, 0));
     EXPECT_EQ(report.folders[0].originSource, OriginSource::ThisFolder);
     EXPECT_TRUE(report.folders[0].srs.empty());
+}
+
+ExportReport ExportStrictly(const std::vector<fs::path>& folders) {
+    ExportOptions options;
+    options.jobs = 2;
+    options.strict = true;
+    return ExportFolderIndexes(folders, options);
+}
+
+TEST(ProductionFolders, AnOriginInDegreesIsNoTranslationUnlessForced) {
+    TempDir dir;
+    const fs::path production = dir / "Production";
+    WriteProduction(production);
+    ASSERT_TRUE(Export({production}).succeeded());
+    const std::string projectedIndex = ReadBytes(production / "root.osgb");
+
+    const fs::path metadata = production / "metadata.xml";
+    WriteText(metadata, Metadata("114.31,30.52,20", "EPSG:4326"));
+    ExportReport report = Export({production});
+    EXPECT_FALSE(report.succeeded());
+    const FolderReport& failed = report.folders.at(0);
+    EXPECT_EQ(failed.status, FolderStatus::Failed);
+    ASSERT_TRUE(failed.error);
+    EXPECT_EQ(failed.error->kind, ProblemKind::MetadataGeographicSrs);
+    EXPECT_EQ(failed.error->path, metadata);
+    ASSERT_EQ(failed.error->srs.size(), 1u);
+    EXPECT_EQ(failed.error->srs[0].srs, "EPSG:4326");
+    EXPECT_EQ(failed.srsKind, SrsKind::Geographic);
+    EXPECT_EQ(ReadBytes(production / "root.osgb"), projectedIndex) << "the old index is kept";
+
+    // CGCS2000's geographic CRS is in degrees as well; a dry run says so too.
+    WriteText(metadata, Metadata("114.31,30.52,20", "EPSG:4490"));
+    ExportOptions dry;
+    dry.jobs = 2;
+    dry.dryRun = true;
+    report = ExportFolderIndexes({production}, dry);
+    ASSERT_TRUE(report.folders.at(0).error);
+    EXPECT_EQ(report.folders[0].error->kind, ProblemKind::MetadataGeographicSrs);
+
+    // Forced, it is written as it always was, and the warning says what was done.
+    std::vector<ProblemKind> asked;
+    ExportOptions forced;
+    forced.jobs = 2;
+    forced.confirmReplace = [&](const Problem& why) {
+        asked.push_back(why.kind);
+        return true;
+    };
+    report = ExportFolderIndexes({production}, forced);
+    ASSERT_TRUE(report.succeeded());
+    EXPECT_EQ(asked, std::vector<ProblemKind>{ProblemKind::MetadataGeographicSrs});
+    const FolderReport& written = report.folders.at(0);
+    EXPECT_EQ(written.translation, osg::Vec3d(114.31, 30.52, 20));
+    ASSERT_EQ(written.warnings.size(), 1u);
+    EXPECT_EQ(written.warnings[0].kind, ProblemKind::MetadataGeographicSrsForced);
+    EXPECT_EQ(written.warnings[0].path, metadata);
+    EXPECT_EQ(ReadIndex(production / "root.osgb").translation, osg::Vec3d(114.31, 30.52, 20));
+}
+
+TEST(ProductionFolders, TheSpatialReferenceChangesWhatIsSaidNeverTheBytesWritten) {
+    TempDir dir;
+    // The same tiles and origin under a projected CRS, an ENU frame and no SRS at all.
+    const struct {
+        const char* name;
+        const char* srs;
+        SrsKind kind;
+    } cases[] = {{"Projected", "EPSG:4547", SrsKind::Projected},
+                 {"Enu", "ENU:30.52,114.31", SrsKind::Enu},
+                 {"None", "", SrsKind::Unknown},
+                 {"Garbage", "what is this", SrsKind::Unknown}};
+    std::string first;
+    for (const auto& c : cases) {
+        const fs::path production = dir / c.name;
+        WriteProduction(production);
+        WriteText(production / "metadata.xml", Metadata("512345.6,3400000.3,12.5", c.srs));
+        const ExportReport report = Export({production});
+        ASSERT_TRUE(report.succeeded()) << c.name;
+        const FolderReport& folder = report.folders.at(0);
+        EXPECT_EQ(folder.srsKind, c.kind) << c.name;
+        EXPECT_EQ(folder.localFrame(), c.kind != SrsKind::Projected) << c.name;
+        EXPECT_TRUE(folder.warnings.empty()) << c.name;
+        EXPECT_EQ(folder.translation, osg::Vec3d(512345.6, 3400000.3, 12.5)) << c.name;
+        const std::string bytes = ReadBytes(production / "root.osgb");
+        if (first.empty())
+            first = bytes;
+        EXPECT_EQ(bytes, first) << c.name;
+    }
+    // A report.txt origin names no SRS, and says nothing of frames.
+    const ExportReport plain = Export({dir / "Projected" / "Data"});
+    ASSERT_TRUE(plain.succeeded());
+    EXPECT_EQ(plain.folders[0].srsKind, SrsKind::Projected) << "Data finds its parent's metadata";
+    WriteText(dir / "Projected" / "Data" / "report.txt", "title\nX: 1 Y: 2 Z: 0\n");
+    const ExportReport reported = Export({dir / "Projected" / "Data"});
+    EXPECT_EQ(reported.folders.at(0).srsKind, SrsKind::None);
+    EXPECT_FALSE(reported.folders[0].localFrame());
+}
+
+TEST(FoldersOfBlocks, BlocksInDifferentSpatialReferencesAreCombinedOnlyWithAWarning) {
+    TempDir dir;
+    const fs::path project = dir / "Project";
+    WriteProduction(project / "Block_A"); // EPSG:4547
+    WriteProduction(project / "Block_B");
+    WriteText(project / "Block_B" / "metadata.xml", Metadata("0,0,0", "ENU:30.52,114.31"));
+
+    ExportReport report = Export({project});
+    ASSERT_TRUE(report.succeeded());
+    const FolderReport* master = ReportOf(report, project);
+    ASSERT_TRUE(master);
+    EXPECT_EQ(master->entries, (Names{"Block_A\\root.osgb", "Block_B\\root.osgb"}));
+    ASSERT_EQ(master->warnings.size(), 1u);
+    const Problem& differ = master->warnings[0];
+    EXPECT_EQ(differ.kind, ProblemKind::BlocksSrsDiffer);
+    EXPECT_EQ(differ.path, project);
+    ASSERT_EQ(differ.srs.size(), 2u);
+    EXPECT_EQ(differ.srs[0].of, project / "Block_A");
+    EXPECT_EQ(differ.srs[0].srs, "EPSG:4547");
+    EXPECT_EQ(differ.srs[1].of, project / "Block_B");
+    EXPECT_EQ(differ.srs[1].srs, "ENU:30.52,114.31");
+    EXPECT_TRUE(ReportOf(report, project / "Block_B")->localFrame());
+    EXPECT_FALSE(ReportOf(report, project / "Block_A")->localFrame());
+    const std::string combined = ReadBytes(project / "root.osgb");
+
+    // Strict, it is an error: the blocks are written, the folder of blocks keeps its index.
+    report = ExportStrictly({project});
+    EXPECT_FALSE(report.succeeded());
+    master = ReportOf(report, project);
+    ASSERT_TRUE(master && master->error);
+    EXPECT_EQ(master->error->kind, ProblemKind::BlocksSrsDiffer);
+    EXPECT_EQ(master->error->srs.size(), 2u);
+    EXPECT_EQ(master->status, FolderStatus::Failed);
+    EXPECT_EQ(ReportOf(report, project / "Block_A")->status, FolderStatus::Written);
+    EXPECT_EQ(ReadBytes(project / "root.osgb"), combined);
+    fs::remove(project / "root.osgb");
+    EXPECT_FALSE(ExportStrictly({project}).succeeded());
+    EXPECT_FALSE(fs::exists(project / "root.osgb")) << "no index without one before either";
+
+    // One CRS written two ways is one CRS: strict or not, no warning.
+    WriteText(project / "Block_B" / "metadata.xml",
+              Metadata("512345.6,3400000.3,12.5", " epsg:4547"));
+    report = ExportStrictly({project});
+    ASSERT_TRUE(report.succeeded());
+    EXPECT_TRUE(ReportOf(report, project)->warnings.empty());
 }
 
 void WriteBlock(const fs::path& block, double x) {

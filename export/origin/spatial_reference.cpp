@@ -1,0 +1,233 @@
+#include "export/origin/spatial_reference.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#ifdef BRINDLE_HAVE_PROJ
+#include <proj.h>
+#endif
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace brindle {
+namespace {
+
+std::string_view Trimmed(std::string_view text) {
+    const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::optional<double> FiniteNumber(std::string_view text) {
+    text = Trimmed(text);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const std::from_chars_result parsed = std::from_chars(text.data(), end, value);
+    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
+}
+
+#ifdef BRINDLE_HAVE_PROJ
+
+// PROJ objects, released with the context they were made in.
+struct ObjectDeleter {
+    void operator()(PJ* object) const { proj_destroy(object); }
+};
+using Object = std::unique_ptr<PJ, ObjectDeleter>;
+
+void IgnoreMessage(void*, int, const char*) {}
+
+// The folder the program lies in, where the Windows package puts proj.db; PROJ takes UTF-8.
+#ifdef _WIN32
+std::string ProgramFolder() {
+    std::wstring name(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (length == 0 || length >= name.size())
+        return {};
+    name.resize(length);
+    return std::filesystem::path(name).parent_path().u8string();
+}
+#endif
+
+// A PROJ string that names a projection but not a CRS ("+proj=longlat +datum=WGS84") is read
+// as the CRS it describes, as surveying software writes it.
+std::string AsCrsDefinition(std::string_view text) {
+    std::string definition(text);
+    if (StartsWithNoCase(text, "+proj=") && definition.find("+type=crs") == std::string::npos)
+        definition += " +type=crs";
+    return definition;
+}
+
+Object CreateCrs(PJ_CONTEXT* context, std::string_view text) {
+    text = Trimmed(text);
+    if (!context || text.empty() || text.size() > kMaxSrsTextBytes ||
+        text.find('\0') != std::string_view::npos)
+        return nullptr;
+    Object object(proj_create(context, AsCrsDefinition(text).c_str()));
+    if (object && !proj_is_crs(object.get()))
+        object.reset();
+    return object;
+}
+
+SrsKind KindOfCrs(PJ_CONTEXT* context, const PJ* crs, int depth) {
+    if (!crs || depth > 4)
+        return SrsKind::Unknown;
+    switch (proj_get_type(crs)) {
+    case PJ_TYPE_PROJECTED_CRS:
+    case PJ_TYPE_GEOCENTRIC_CRS:
+        return SrsKind::Projected;
+    case PJ_TYPE_GEOGRAPHIC_2D_CRS:
+    case PJ_TYPE_GEOGRAPHIC_3D_CRS:
+        return SrsKind::Geographic;
+    case PJ_TYPE_GEODETIC_CRS: {
+        // Geodetic in general: its axes tell degrees from metres.
+        const Object system(proj_crs_get_coordinate_system(context, crs));
+        if (!system)
+            return SrsKind::Unknown;
+        switch (proj_cs_get_type(context, system.get())) {
+        case PJ_CS_TYPE_ELLIPSOIDAL:
+            return SrsKind::Geographic;
+        case PJ_CS_TYPE_CARTESIAN:
+            return SrsKind::Projected;
+        default:
+            return SrsKind::Unknown;
+        }
+    }
+    case PJ_TYPE_COMPOUND_CRS: {
+        // The horizontal part decides; the vertical part is in metres either way.
+        const Object horizontal(proj_crs_get_sub_crs(context, crs, 0));
+        return KindOfCrs(context, horizontal.get(), depth + 1);
+    }
+    case PJ_TYPE_BOUND_CRS: {
+        const Object source(proj_get_source_crs(context, crs));
+        return KindOfCrs(context, source.get(), depth + 1);
+    }
+    default:
+        return SrsKind::Unknown;
+    }
+}
+
+// The same CRS, whatever the order of a geographic CRS's axes, or the same authority's code
+// for it: a WKT without axes (east, north by default) names EPSG:4547 (north, east) too.
+bool Equivalent(PJ_CONTEXT* context, const PJ* a, const PJ* b) {
+    if (proj_is_equivalent_to_with_ctx(context, a, b,
+                                       PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) != 0)
+        return true;
+    const char* authorityA = proj_get_id_auth_name(a, 0);
+    const char* authorityB = proj_get_id_auth_name(b, 0);
+    const char* codeA = proj_get_id_code(a, 0);
+    const char* codeB = proj_get_id_code(b, 0);
+    return authorityA && authorityB && codeA && codeB &&
+           std::string_view(authorityA) == authorityB && std::string_view(codeA) == codeB;
+}
+
+#endif
+
+} // namespace
+
+std::optional<EnuFrame> ParseEnuFrame(std::string_view text) {
+    text = Trimmed(text);
+    if (!StartsWithNoCase(text, "enu:"))
+        return std::nullopt;
+    text.remove_prefix(4);
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos)
+        return std::nullopt;
+    const std::optional<double> latitude = FiniteNumber(text.substr(0, comma));
+    const std::optional<double> longitude = FiniteNumber(text.substr(comma + 1));
+    if (!latitude || !longitude || std::abs(*latitude) > 90.0 || std::abs(*longitude) > 180.0)
+        return std::nullopt;
+    return EnuFrame{*latitude, *longitude};
+}
+
+void SpatialReferences::ContextDeleter::operator()(pj_ctx* context) const {
+#ifdef BRINDLE_HAVE_PROJ
+    proj_context_destroy(context);
+#else
+    (void)context;
+#endif
+}
+
+SpatialReferences::SpatialReferences() {
+#ifdef BRINDLE_HAVE_PROJ
+    context_.reset(proj_context_create());
+    if (!context_)
+        return;
+    // The library's messages would go to stderr; the export library never prints.
+    proj_log_func(context_.get(), nullptr, IgnoreMessage);
+    proj_context_set_enable_network(context_.get(), 0);
+#ifdef _WIN32
+    const std::string folder = ProgramFolder();
+    const char* paths[] = {folder.c_str()};
+    if (!folder.empty())
+        proj_context_set_search_paths(context_.get(), 1, paths);
+#endif
+#endif
+}
+
+SpatialReferences::~SpatialReferences() = default;
+
+SrsKind SpatialReferences::kindOf(std::string_view text) {
+    if (ParseEnuFrame(text))
+        return SrsKind::Enu;
+#ifdef BRINDLE_HAVE_PROJ
+    const Object crs = CreateCrs(context_.get(), text);
+    return KindOfCrs(context_.get(), crs.get(), 0);
+#else
+    return SrsKind::Unknown;
+#endif
+}
+
+bool SpatialReferences::same(std::string_view a, std::string_view b) {
+    const std::optional<EnuFrame> enuA = ParseEnuFrame(a);
+    const std::optional<EnuFrame> enuB = ParseEnuFrame(b);
+    if (enuA || enuB)
+        return enuA && enuB && enuA->latitude == enuB->latitude &&
+               enuA->longitude == enuB->longitude;
+#ifdef BRINDLE_HAVE_PROJ
+    const Object crsA = CreateCrs(context_.get(), a);
+    const Object crsB = CreateCrs(context_.get(), b);
+    if (crsA && crsB)
+        return Equivalent(context_.get(), crsA.get(), crsB.get());
+    if (crsA || crsB)
+        return false;
+#endif
+    return Trimmed(a) == Trimmed(b);
+}
+
+std::optional<Problem> BlocksInDifferentSrs(const std::filesystem::path& folder,
+                                            const std::vector<SrsOf>& blocks) {
+    if (blocks.size() < 2)
+        return std::nullopt;
+    SpatialReferences references;
+    // Blocks mostly share one SRS, written alike: the text decides before the library does.
+    const bool agree = std::all_of(blocks.begin() + 1, blocks.end(), [&](const SrsOf& block) {
+        return Trimmed(block.srs) == Trimmed(blocks.front().srs) ||
+               references.same(block.srs, blocks.front().srs);
+    });
+    if (agree)
+        return std::nullopt;
+    return Problem{ProblemKind::BlocksSrsDiffer, folder, {}, blocks};
+}
+
+} // namespace brindle
