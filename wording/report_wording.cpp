@@ -668,6 +668,31 @@ ReportText DescribeReport(const ExportReport& report) {
     return text;
 }
 
+std::string SuccessDetails(const ExportReport& report) {
+    // Enough to see at a glance where each index went and where it stands; the rest is what
+    // the results window is for.
+    constexpr std::size_t kFoldersShown = 5;
+    const ReportText text = DescribeReport(report);
+    std::string details = text.summary;
+    std::size_t shown = 0, listed = 0;
+    for (std::size_t i = 0; i < report.folders.size(); ++i) {
+        const FolderReport& folder = report.folders[i];
+        if (!folder.master.empty() || folder.status == FolderStatus::ListedTwice)
+            continue;
+        ++listed;
+        if (shown == kFoldersShown)
+            continue;
+        ++shown;
+        const FolderText& words = text.folders[i];
+        details += "\n" + Fill("%1：%2 个条目", {PathText(folder.indexFile), words.entries});
+        if (!words.translation.empty())
+            details += "，平移 " + words.translation;
+    }
+    if (listed > shown)
+        details += "\n" + Fill("另有 %1 个目录，详见“导出结果”。", {Count(listed - shown)});
+    return details;
+}
+
 std::string PlainText(const ReportText& text, BlockLayout layout) {
     const std::vector<std::string> columns = ColumnTitles();
     const std::string indent = "  ";

@@ -71,6 +71,10 @@ struct ReportText {
 
 ReportText DescribeReport(const ExportReport& report);
 
+// What the dialogs show under "导出成功" when everything went well: the counts, then each
+// listed folder's index with its entries and translation (the first few, when there are many).
+std::string SuccessDetails(const ExportReport& report);
+
 // Where a block of a folder of blocks goes in the plain text of a report.
 enum class BlockLayout {
     Listed, // in report order, with a line naming its folder of blocks

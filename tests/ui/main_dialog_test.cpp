@@ -165,6 +165,7 @@ public:
               auto* box = qobject_cast<QMessageBox*>(widget);
               QVERIFY(box);
               text = box->windowTitle() + QLatin1Char('|') + box->text();
+              details = box->informativeText();
               buttons = static_cast<int>(box->buttons().size());
               titleShown = titleFits(*box);
               box->grab().save(screenshotPath(screenshot));
@@ -174,6 +175,7 @@ public:
     bool seen() const { return m_watcher.seen(); }
 
     QString text;    // title|text
+    QString details; // the lines under the text
     int buttons = 0; // how many buttons the box had
     bool titleShown = false;
 
@@ -406,6 +408,12 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
     QVERIFY(done.seen());
     QVERIFY(!wrongly.seen());
     QCOMPARE(done.text, QStringLiteral("Brindle|导出成功"));
+    // Under it, what was done: the counts and each index with its entries and origin.
+    QVERIFY2(done.details.startsWith(QStringLiteral("已写入 3 个目录")), qPrintable(done.details));
+    for (const QString& folder : {a, b, c})
+        QVERIFY2(done.details.contains(folder + QStringLiteral("/root.osgb：")),
+                 qPrintable(done.details));
+    QVERIFY2(done.details.contains(QStringLiteral("个条目，平移 (")), qPrintable(done.details));
     QCOMPARE(done.buttons, 1);
     QVERIFY(done.titleShown);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));

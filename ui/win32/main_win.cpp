@@ -9,6 +9,7 @@
 #include "export/scan/block_layout.h"
 #include "export/scan/folder_identity.h"
 #include "export/scan/subfolder_scan.h"
+#include "wording/report_wording.h"
 #include "wording/text.h"
 
 #include <windows.h>
@@ -657,7 +658,10 @@ private:
 
     void present(const brindle::ExportReport& report) {
         if (report.spotless()) {
-            Message(m_dialog, T("导出成功"), MB_OK);
+            Message(m_dialog,
+                    T("导出成功") + L"\n\n" +
+                        brindle::win32::WideFromUtf8(brindle::wording::SuccessDetails(report)),
+                    MB_OK);
             EndDialog(m_dialog, IDOK);
             return;
         }
