@@ -374,8 +374,7 @@ void CBrindleDlg::presentReport(const brindle::ExportReport& report) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Brindle"), tr("导出成功"),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("exportSucceeded"));
-        box.setInformativeText(
-            brindle::ui::QText(brindle::wording::SuccessDetails(report)));
+        box.setInformativeText(brindle::ui::QText(brindle::wording::SuccessDetails(report)));
         box.button(QMessageBox::Ok)->setText(tr("确定"));
         WidenForTitle(box);
         box.exec();

@@ -33,6 +33,20 @@ QTreeWidgetItem* AddSentence(QTreeWidgetItem* folder, const QString& text, const
     return item;
 }
 
+// Breaks a long text after its commas into lines of about `width` characters.
+QString BrokenIntoLines(const QString& text, int width = 90) {
+    QString lines;
+    int lineStart = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        lines += text[i];
+        if (text[i] == QLatin1Char(',') && lines.size() - lineStart >= width) {
+            lines += QLatin1Char('\n');
+            lineStart = static_cast<int>(lines.size());
+        }
+    }
+    return lines;
+}
+
 } // namespace
 
 CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
@@ -128,6 +142,15 @@ void CResultsDlg::fillTree() {
         if (!folder.error.empty())
             sentences << AddSentence(item, tr("错误：%1").arg(QText(folder.error)),
                                      QColor(0xb0, 0x00, 0x20));
+        // The column shows the start of a long spatial reference; its own row shows it whole,
+        // broken into lines (a WKT runs to a thousand characters).
+        if (!folder.srs.empty()) {
+            const QString srs = BrokenIntoLines(QText(folder.srs));
+            sentences << AddSentence(item, tr("坐标系：%1").arg(srs),
+                                     palette().color(QPalette::Text));
+            if (srs.contains(QLatin1Char('\n')))
+                m_tree->setUniformRowHeights(false);
+        }
         for (const std::string& warning : folder.warnings)
             sentences << AddSentence(item, tr("警告：%1").arg(QText(warning)),
                                      QColor(0x8a, 0x5a, 0x00));

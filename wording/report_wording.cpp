@@ -567,6 +567,10 @@ FolderText DescribeFolder(const FolderReport& folder) {
         if (folder.localFrame())
             text.translation =
                 Fill("%1（%2）", {text.translation, LocalFrameNote(Language::Chinese)});
+        if (!folder.srs.empty())
+            text.srs = folder.localFrame()
+                           ? Fill("%1（%2）", {folder.srs, LocalFrameNote(Language::Chinese)})
+                           : folder.srs;
     }
     if (folder.error)
         text.error = ChineseProblem(*folder.error);

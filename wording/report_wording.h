@@ -50,8 +50,11 @@ struct FolderText {
     std::string status;      // written, dry run, failed, cancelled, listed twice
     std::string entries;     // the number of index entries, empty when nothing was written
     std::string translation; // the translation and where it came from, empty when not written
-    bool ok = false;         // the index was written (or would be, in a dry run), or listed before
-    std::string error;       // why the index was not written, empty when it was
+    // The spatial reference metadata.xml names, whole (a WKT can run to a thousand characters),
+    // with the local frame note where the tiles stay in theirs; empty when none was named.
+    std::string srs;
+    bool ok = false;   // the index was written (or would be, in a dry run), or listed before
+    std::string error; // why the index was not written, empty when it was
     std::vector<std::string> warnings;
     std::vector<LeftOutText> leftOut;
     // A block of a folder of blocks: that folder, as `folder` writes it; the results show the

@@ -860,6 +860,29 @@ void MainDialogTest::blocksShowUnderTheirFolder() {
     QVERIFY(blockA);
     QVERIFY2(blockA->text(3).contains(QStringLiteral("坐标系 EPSG:4547")),
              qPrintable(blockA->text(3)));
+    // A spatial reference too long for its column has a row of its own, whole.
+    QStringList sentences;
+    for (int i = 0; i < blockA->childCount(); ++i)
+        sentences << blockA->child(i)->text(0);
+    QVERIFY2(sentences.contains(QStringLiteral("坐标系：EPSG:4547")),
+             qPrintable(sentences.join(u'|')));
+    brindle::FolderReport wkt = writtenFolder("/survey/wkt");
+    wkt.originSource = brindle::OriginSource::Metadata;
+    wkt.originReport = "/survey/wkt/metadata.xml";
+    wkt.srs = "PROJCS[\"CGCS2000 / 3-degree Gauss-Kruger CM 114E\",GEOGCS[\"China Geodetic "
+              "Coordinate System 2000\",DATUM[\"China_2000\",SPHEROID[\"CGCS2000\",6378137,"
+              "298.257222101]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]],"
+              "PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"central_meridian\",114],"
+              "UNIT[\"metre\",1],AUTHORITY[\"EPSG\",\"4547\"]]";
+    CResultsDlg long_(brindle::ExportReport{{wkt}, false, {}});
+    auto* longTree = long_.findChild<QTreeWidget*>(QStringLiteral("resultsTree"));
+    QVERIFY(longTree && longTree->topLevelItem(0)->childCount() > 0);
+    QCOMPARE(longTree->topLevelItem(0)->child(0)->text(0).remove(QLatin1Char('\n')),
+             QStringLiteral("坐标系：") + QString::fromStdString(wkt.srs));
+    QVERIFY(longTree->topLevelItem(0)->child(0)->text(0).count(QLatin1Char('\n')) >= 2);
+    long_.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&long_));
+    long_.grab().save(screenshotPath(QStringLiteral("results_long_srs")));
     QVERIFY2(dialog.reportText().contains(QStringLiteral("属于分块目录")),
              qPrintable(dialog.reportText()));
 }
