@@ -27,28 +27,8 @@ int Percent(const ExportProgress& progress) {
 
 } // namespace
 
-std::optional<std::chrono::seconds> TimeLeftEstimate::at(const ExportProgress& progress,
-                                                         ProgressClock::time_point now) const {
-    if (progress.subfoldersDone == 0 || progress.subfoldersDone >= progress.subfolderCount)
-        return std::nullopt;
-    const double elapsed = std::chrono::duration<double>(now - start_).count();
-    const auto left = static_cast<double>(progress.subfolderCount - progress.subfoldersDone);
-    const double seconds = elapsed * left / static_cast<double>(progress.subfoldersDone);
-    return std::chrono::seconds(static_cast<long long>(seconds + 0.5));
-}
-
 std::string DescribeTimeLeft(std::chrono::seconds left) {
-    const long long s = left.count();
-    std::string text = "about ";
-    if (s < 60)
-        text += std::to_string(s) + " s";
-    else if (s < 600)
-        text += std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
-    else if (s < 3600)
-        text += std::to_string((s + 30) / 60) + " min";
-    else
-        text += std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
-    return text + " left";
+    return wording::DescribeTimeLeft(wording::Language::English, left);
 }
 
 std::string DescribeProgress(const ExportProgress& progress,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/export_run.h"
+#include "wording/time_left.h"
 
 #include <chrono>
 #include <cstdio>
@@ -9,20 +10,6 @@
 #include <string>
 
 namespace brindle {
-
-using ProgressClock = std::chrono::steady_clock;
-
-// The time a run has left, from the rate at which its tiles were checked so far.
-class TimeLeftEstimate {
-public:
-    explicit TimeLeftEstimate(ProgressClock::time_point start) : start_(start) {}
-    // Nothing until a tile is done.
-    std::optional<std::chrono::seconds> at(const ExportProgress& progress,
-                                           ProgressClock::time_point now) const;
-
-private:
-    ProgressClock::time_point start_;
-};
 
 // "about 12 s left", "about 2 min 5 s left", "about 1 h 10 min left".
 std::string DescribeTimeLeft(std::chrono::seconds left);

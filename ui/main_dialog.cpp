@@ -244,14 +244,9 @@ void CBrindleDlg::showProgress(const brindle::ExportProgress& progress) {
     const auto done = static_cast<int>(progress.subfoldersDone + progress.foldersDone);
     m_progress->setMaximum(maximum);
     m_progress->setValue(std::min(done, maximum));
-    // The folder in hand counts from 1; once all are written the last one stays named.
-    const std::size_t inHand = std::min(progress.foldersDone + 1, progress.folderCount);
-    m_progress->setLabelText(tr("目录 %1/%2：%3\n已验证子目录 %4/%5")
-                                 .arg(inHand)
-                                 .arg(progress.folderCount)
-                                 .arg(brindle::ui::NativePathText(progress.folder))
-                                 .arg(progress.subfoldersDone)
-                                 .arg(progress.subfolderCount));
+    m_progress->setLabelText(brindle::ui::QText(brindle::wording::ProgressText(
+        progress,
+        m_timeLeft ? m_timeLeft->at(progress, brindle::ProgressClock::now()) : std::nullopt)));
 }
 
 bool CBrindleDlg::askReplace(const brindle::Problem& why) {
@@ -289,6 +284,7 @@ void CBrindleDlg::OnExport() {
     progress.setMinimumDuration(0);
     progress.setMinimumWidth(460);
     m_progress = &progress;
+    m_timeLeft.emplace(brindle::ProgressClock::now());
 
     std::atomic<bool> cancel{false};
     connect(&progress, &QProgressDialog::canceled, this, [&cancel, &progress] {

@@ -2,6 +2,8 @@
 
 #include "export/export_run.h"
 
+#include "wording/time_left.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QString>
@@ -87,6 +89,8 @@ private:
     std::atomic<bool> m_stopCounting{false};
     // Only set while a run is in progress; the worker's late messages find it null.
     QPointer<QProgressDialog> m_progress;
+    // From the rate of the run in hand, for the progress dialog.
+    std::optional<brindle::TimeLeftEstimate> m_timeLeft;
     FolderChooser m_chooseFolder;
     ExportRunner m_runExport;
     ReplaceConfirmer m_confirmReplace;

@@ -1173,6 +1173,9 @@ void MainDialogTest::cancellingTheRunStopsIt() {
     QVERIFY2(firstLabel.startsWith(QStringLiteral("目录 1/2：/data/first")),
              qPrintable(firstLabel));
     QVERIFY2(lastLabel.startsWith(QStringLiteral("目录 2/2：/data/second")), qPrintable(lastLabel));
+    // Once some tiles are checked, the rate so far tells the time left; at the end, nothing.
+    QVERIFY2(firstLabel.contains(QStringLiteral("，预计还需约 ")), qPrintable(firstLabel));
+    QVERIFY2(!lastLabel.contains(QStringLiteral("预计")), qPrintable(lastLabel));
     QVERIFY(barMaximum > 0);
     QCOMPARE(barValue, barMaximum);
     QVERIFY(titleShown);

@@ -11,6 +11,7 @@
 #include "export/scan/subfolder_scan.h"
 #include "wording/report_wording.h"
 #include "wording/text.h"
+#include "wording/time_left.h"
 
 #include <windows.h>
 
@@ -300,17 +301,18 @@ private:
         SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETRANGE32, 0,
                             static_cast<LPARAM>(maximum));
         SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(done), 0);
-        const std::size_t inHand = std::min(step->foldersDone + 1, step->folderCount);
-        const std::wstring text = WideFromUtf8(brindle::wording::Fill(
-            "目录 %1/%2：%3\r\n已验证子目录 %4/%5",
-            {std::to_string(inHand), std::to_string(step->folderCount),
-             brindle::wording::PathText(step->folder), std::to_string(step->subfoldersDone),
-             std::to_string(step->subfolderCount)}));
+        std::wstring text = WideFromUtf8(brindle::wording::ProgressText(
+            *step, m_timeLeft.at(*step, brindle::ProgressClock::now())));
+        // Edit and static controls break lines at "\r\n".
+        for (std::size_t at = text.find(L'\n'); at != std::wstring::npos;
+             at = text.find(L'\n', at + 2))
+            text.insert(at, 1, L'\r');
         SetDlgItemTextW(m_dialog, IDC_PROGRESS_TEXT, text.c_str());
     }
 
     const std::vector<std::filesystem::path> m_folders;
     const brindle::IndexKind m_index;
+    const brindle::TimeLeftEstimate m_timeLeft{brindle::ProgressClock::now()};
     std::atomic<bool> m_cancel{false};
     RunShared m_shared;
     HWND m_dialog = nullptr;
