@@ -21,8 +21,21 @@ bool ExportReport::spotless() const {
 
 ReportTotals ExportReport::totals() const {
     ReportTotals totals;
-    totals.folders = folders.size();
     for (const FolderReport& folder : folders) {
+        totals.leftOut += folder.leftOut.size();
+        totals.warnings += folder.warnings.size();
+        totals.cachedVerdicts += folder.cachedVerdicts;
+        if (folder.originSource != OriginSource::Blocks)
+            totals.entries += folder.entries.size();
+        if (!folder.master.empty()) {
+            if (folder.status == FolderStatus::ListedTwice)
+                continue;
+            ++totals.blocks;
+            totals.blocksNotWritten +=
+                folder.status == FolderStatus::Failed || folder.status == FolderStatus::Cancelled;
+            continue;
+        }
+        ++totals.folders;
         switch (folder.status) {
         case FolderStatus::Written:
             ++totals.written;
@@ -40,10 +53,6 @@ ReportTotals ExportReport::totals() const {
             ++totals.listedTwice;
             break;
         }
-        totals.entries += folder.entries.size();
-        totals.leftOut += folder.leftOut.size();
-        totals.warnings += folder.warnings.size();
-        totals.cachedVerdicts += folder.cachedVerdicts;
     }
     return totals;
 }

@@ -213,15 +213,20 @@ struct FolderReport {
     std::size_t cachedVerdicts = 0;
 };
 
-// How many folders a run's report holds in each status, and what they hold between them.
+// How many listed folders a run's report holds in each status, and what they hold between
+// them. The blocks a folder of blocks exported are counted apart: they were not listed.
 struct ReportTotals {
-    std::size_t folders = 0;
+    std::size_t folders = 0; // listed
     std::size_t written = 0; // status Written
     std::size_t dryRun = 0;  // status DryRun: would be written
     std::size_t failed = 0;
     std::size_t cancelled = 0;
     std::size_t listedTwice = 0;
-    std::size_t entries = 0;        // index entries, over every folder
+    std::size_t blocks = 0;           // exported for a folder of blocks (not repeats)
+    std::size_t blocksNotWritten = 0; // of those, failed or cancelled
+    // Tiles listed in an index, over every folder; a folder of blocks names indexes, whose
+    // tiles are counted in their blocks.
+    std::size_t entries = 0;
     std::size_t leftOut = 0;        // subfolders left out, over every folder
     std::size_t warnings = 0;       // the folders' warnings (Problems), over every folder
     std::size_t cachedVerdicts = 0; // subfolders' verdicts from the cache, over every folder

@@ -63,10 +63,40 @@ struct FolderScan {
     std::vector<fs::path> blocks;
     std::vector<LeftOutSubfolder> noRoot; // subfolders without a tile root
     bool subfoldersHoldTiles = false;     // some subfolder's subfolders hold tile roots
-    FolderVerdicts verdicts;              // the folder's verdict cache
+    // A folder of blocks: `blocks` are exported as blocks, and `work` holds no tile.
+    bool ofBlocks = false;
+    FolderVerdicts verdicts; // the folder's verdict cache
 };
 
-void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, Look rootLook) {
+// Blocks inside blocks are followed this deep, and no deeper.
+constexpr int kMaxBlockDepth = 3;
+
+// Decides, from the scan alone, whether the folder is a folder of blocks: some subfolder is a
+// block, and every subfolder with a tile root is a block whose root.osgb is its index (one
+// beside tile folders of its own). Those indexes are then never checked as tiles: a check
+// would load the whole block within one tile's limits, and could not be kept. One true tile
+// makes the folder a block itself, in which the others stay tiles, as they always were; the
+// look ends there, so a block of many tiles costs a look at its first tile.
+void TakeOutBlocks(FolderScan& scan) {
+    FolderWork& work = scan.work;
+    for (std::size_t i = 0; i < work.tiles.size(); ++i)
+        if (work.rootNames[i] != TileRootName::Root || !LooksLikeBlock(work.tiles[i]))
+            return;
+    if (work.tiles.empty() && scan.blocks.empty())
+        return;
+    scan.ofBlocks = true;
+    for (fs::path& block : work.tiles)
+        scan.blocks.push_back(std::move(block));
+    std::sort(scan.blocks.begin(), scan.blocks.end(), [](const fs::path& a, const fs::path& b) {
+        return SubfolderPathNameLess(a.filename(), b.filename());
+    });
+    work.tiles.clear();
+    work.rootNames.clear();
+    work.rootFacts.clear();
+}
+
+void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, Look rootLook,
+                bool followBlocks) {
     report.folder = folder;
     report.indexFile = folder / kRootFileName;
     FolderWork& work = scan.work;
@@ -120,6 +150,8 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         // What the cache compares its stamps with; each check takes its own look.
         work.rootFacts.push_back(roots[i].facts);
     }
+    if (followBlocks)
+        TakeOutBlocks(scan);
 }
 
 // The translation carried from folder to folder, and the report it came from.
@@ -294,29 +326,6 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     }
 }
 
-// Asks the cache, else the tile's own check this run, else the inspector, whether the root of
-// tile `tile` (one that loads) is an index; false for anything else, and when it cannot tell
-// (then the subfolder stays a tile, as it always was).
-bool IsIndexFile(WorkerProcess& inspector, const FolderWork& work, std::size_t tile,
-                 FolderVerdicts& verdicts, const ExportOptions& options) {
-    if (const std::optional<ExistingVerdict> known = verdicts.tileAsIndex(tile))
-        return *known == ExistingVerdict::IsIndex;
-    if (!verdicts.fromCache(tile) && tile < work.indexScenes.size()) {
-        const bool index = work.indexScenes[tile];
-        verdicts.keepTileAsIndex(tile,
-                                 index ? ExistingVerdict::IsIndex : ExistingVerdict::HoldsScene);
-        return index;
-    }
-    const fs::path file = work.root(tile);
-    const BoundedCheck check =
-        MakeCheck(CheckKind::ExistingIndex, file, FileSizeOrZero(file), options);
-    CheckReply reply;
-    if (inspector.exchange(check.request, check.deadline, reply) != WorkerProcess::Outcome::Replied)
-        return false;
-    verdicts.keepTileAsIndex(tile, LastingExistingVerdict(reply));
-    return reply.verdict == CheckVerdict::IsIndex;
-}
-
 // Why the folder's existing root.osgb must not be replaced by the new index, if it must not:
 // it is scene data (a tile folder listed by mistake) or it cannot be read. Only an index is
 // replaced.
@@ -464,15 +473,38 @@ void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
     }
 }
 
-// Blocks inside blocks are followed this deep, and no deeper.
-constexpr int kMaxBlockDepth = 3;
-
 // Progress from the pools of blocks exported along the way, told as part of the run's.
 struct ProgressRelay {
     std::mutex mutex;
     ExportProgress run; // as the run's own pool last told it
     std::function<void(const ExportProgress&)> sink;
 };
+
+// `path` below `base`, component by component: what follows base, or nothing when `path` does
+// not lie within it.
+std::optional<fs::path> PathWithin(const fs::path& path, const fs::path& base) {
+    auto p = path.begin();
+    for (auto b = base.begin(); b != base.end(); ++b, ++p)
+        if (p == path.end() || *p != *b)
+            return std::nullopt;
+    fs::path rest;
+    for (; p != path.end(); ++p)
+        rest /= *p;
+    return rest;
+}
+
+// A listed folder as the run exports it, and as the user spelled it.
+struct Spelling {
+    fs::path normal;
+    fs::path spelled;
+};
+
+// A spelling without trailing separators or "." components, which name the folder before them.
+fs::path WithoutTrailingDots(fs::path path) {
+    while (path.has_relative_path() && (path.filename().empty() || path.filename() == "."))
+        path = path.parent_path();
+    return path;
+}
 
 // One export run: folders listed, and the blocks of folders of blocks, exported in turn
 // with one translation carried over from folder to folder.
@@ -482,15 +514,26 @@ public:
         : options_(options), program_(WorkerProgramFor(options)), inspector_(program_),
           setting_(options.verdictCache.empty() ? 0 : VerdictSetting(options)) {}
 
-    // Exports `folders` in order, appending their reports to `out`: a folder of blocks comes
-    // after its blocks. `master` is the folder of blocks they belong to, if any.
-    void exportFolders(const std::vector<fs::path>& folders, const fs::path& master, int depth,
-                       std::vector<FolderReport>& out);
+    // Exports the folders as listed, each under its one normal path (ListedFolderPath); their
+    // reports name them, and the files within them, as the user spelled them.
+    void exportListed(const std::vector<fs::path>& folders, std::vector<FolderReport>& out);
 
     // Why the verdicts of some folder could not be kept, the first time they could not.
     const std::optional<Problem>& cacheNotWritten() const { return cacheNotWritten_; }
 
 private:
+    // Exports `folders` in order, appending their reports to `out`: a folder of blocks comes
+    // after its blocks. `master` is the folder of blocks they belong to, if any. Gives each
+    // folder's outcome, in the order of `folders`.
+    struct FolderOutcome {
+        FolderStatus status = FolderStatus::Cancelled;
+        SrsKind srsKind = SrsKind::None;
+        std::string srs; // as its metadata.xml named it
+    };
+    std::vector<FolderOutcome> exportFolders(const std::vector<fs::path>& folders,
+                                             const fs::path& master, int depth,
+                                             std::vector<FolderReport>& out);
+
     // A folder the run has exported (or failed to), listed or a block, as it was named then.
     struct Exported {
         fs::path folder;
@@ -502,12 +545,22 @@ private:
     const Exported* exportedBefore(const fs::path& folder) const;
     void writeFolder(FolderScan& scan, int depth, FolderReport& report,
                      std::vector<FolderReport>& out);
-    void writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
-                     FolderReport& report, std::vector<FolderReport>& out);
+    void writeBlocks(FolderScan& scan, int depth, FolderReport& report,
+                     std::vector<FolderReport>& out);
     // Reads the folder's verdict cache into `scan`, when the run keeps one.
     void loadVerdicts(const fs::path& folder, FolderScan& scan) const;
+    // Keeps the lasting verdicts the pool reached on folder `handle` before the run was
+    // cancelled, with those the cache gave, so that the next run starts where this one stopped.
+    void keepVerdictsReached(TileCheckPool& pool, std::size_t handle, FolderScan& scan,
+                             std::optional<FolderWork> work, const fs::path& folder);
     ExportOptions poolOptions(bool nested);
     void noteCacheWrite(std::error_code saved, const fs::path& folder);
+
+    // The paths of `report` as the user spelled the folders they lie in; `own` is the listing
+    // the report is of, whose spelling wins where two listings name one folder. Its first
+    // listing is spelled where it is set, as that listing was.
+    void respell(FolderReport& report, const Spelling* own) const;
+    fs::path spelled(const fs::path& path, const Spelling* own) const;
 
     const ExportOptions& options_;
     fs::path program_;
@@ -521,6 +574,10 @@ private:
     std::vector<Exported> exported_;
     std::uint64_t setting_; // what the verdicts cached for this run were taken under
     std::optional<Problem> cacheNotWritten_;
+    // Per listed folder, in list order; and the parents the spellings name, for the files a
+    // folder's layout reads beside it (a production folder's metadata.xml).
+    std::vector<Spelling> listings_;
+    std::vector<Spelling> parents_;
 };
 
 void Run::noteCacheWrite(std::error_code saved, const fs::path& folder) {
@@ -533,11 +590,75 @@ void Run::noteCacheWrite(std::error_code saved, const fs::path& folder) {
                 VerdictCacheFileFor(options_.verdictCache, ec ? folder : absolute), saved};
 }
 
+void Run::exportListed(const std::vector<fs::path>& folders, std::vector<FolderReport>& out) {
+    std::vector<fs::path> normal;
+    normal.reserve(folders.size());
+    for (const fs::path& folder : folders) {
+        normal.push_back(ListedFolderPath(folder));
+        listings_.push_back({normal.back(), folder});
+        const fs::path trimmed = WithoutTrailingDots(folder);
+        const fs::path name = trimmed.filename();
+        if (!trimmed.parent_path().empty() && !name.empty() && name != "." && name != "..")
+            parents_.push_back({normal.back().parent_path(), trimmed.parent_path()});
+    }
+    exportFolders(normal, {}, 0, out);
+}
+
+fs::path Run::spelled(const fs::path& path, const Spelling* own) const {
+    if (path.empty())
+        return path;
+    const Spelling* best = nullptr;
+    fs::path rest;
+    std::size_t bestLength = 0;
+    const auto consider = [&](const Spelling& s) {
+        const std::optional<fs::path> within = PathWithin(path, s.normal);
+        const std::size_t length = s.normal.native().size();
+        if (within && (!best || length > bestLength)) {
+            best = &s;
+            rest = *within;
+            bestLength = length;
+        }
+    };
+    if (own)
+        consider(*own);
+    for (const Spelling& s : listings_)
+        consider(s);
+    for (const Spelling& s : parents_)
+        consider(s);
+    if (!best || best->normal == best->spelled)
+        return path;
+    return rest.empty() ? best->spelled : best->spelled / rest;
+}
+
+void Run::respell(FolderReport& report, const Spelling* own) const {
+    if (listings_.empty())
+        return;
+    report.folder = spelled(report.folder, own);
+    report.indexFile = spelled(report.indexFile, own);
+    report.originReport = spelled(report.originReport, own);
+    report.master = spelled(report.master, own);
+    for (fs::path& block : report.blocks)
+        block = spelled(block, own);
+    for (Problem& warning : report.warnings)
+        warning.path = spelled(warning.path, own);
+    if (report.error)
+        report.error->path = spelled(report.error->path, own);
+}
+
 void Run::loadVerdicts(const fs::path& folder, FolderScan& scan) const {
     std::error_code ec;
     const fs::path absolute = fs::absolute(folder, ec);
     if (!ec)
         scan.verdicts = FolderVerdicts(options_.verdictCache, absolute, setting_);
+}
+
+void Run::keepVerdictsReached(TileCheckPool& pool, std::size_t handle, FolderScan& scan,
+                              std::optional<FolderWork> work, const fs::path& folder) {
+    if (!work)
+        work = pool.takeChecked(handle);
+    if (!work || std::none_of(work->checked.begin(), work->checked.end(), [](bool c) { return c; }))
+        return;
+    noteCacheWrite(scan.verdicts.save(scan.verdicts.merge(std::move(*work))), folder);
 }
 
 const Run::Exported* Run::exportedBefore(const fs::path& folder) const {
@@ -574,18 +695,23 @@ ExportOptions Run::poolOptions(bool nested) {
     return pool;
 }
 
-void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& master, int depth,
-                        std::vector<FolderReport>& out) {
+std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& folders,
+                                                   const fs::path& master, int depth,
+                                                   std::vector<FolderReport>& out) {
     std::vector<FolderReport> reports(folders.size());
+    std::vector<FolderOutcome> outcomes(folders.size());
     if (folders.empty())
-        return;
+        return outcomes;
+    const auto ownSpelling = [&](std::size_t i) {
+        return depth == 0 && i < listings_.size() ? &listings_[i] : nullptr;
+    };
     // A folder listed twice, or a block listed on its own as well, is exported once: where it
     // comes first. A repeat known before the scan is not scanned; one that only turns out to
     // be a repeat later (a block that a folder of blocks before it exported) is told so then.
     const std::vector<std::size_t> firstListings = FirstListings(folders);
     ExportProgress progress;
     progress.folderCount = folders.size();
-    progress.folder = folders.front();
+    progress.folder = spelled(folders.front(), ownSpelling(0));
     std::vector<FolderScan> scans(folders.size());
     const ExportOptions options = poolOptions(depth > 0);
     TileCheckPool pool(options, program_, progress);
@@ -596,6 +722,7 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
         pool.startWorkers();
     // The pool hands folders back by the order they were added in: handle i is folder i. A
     // repeated listing is queued empty, so that its handle keeps its place.
+    std::vector<bool> queued(folders.size(), false);
     for (std::size_t i = 0; i < folders.size(); ++i) {
         reports[i].master = master;
         if (firstListings[i] != i || exportedBefore(folders[i])) {
@@ -608,7 +735,9 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
                 pool.startWorkers();
         }
         ScanFolder(folders[i], reports[i], scans[i],
-                   options_.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity);
+                   options_.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity,
+                   depth < kMaxBlockDepth);
+        queued[i] = !reports[i].error;
         if (caching && !reports[i].error)
             pool.add(
                 scans[i].verdicts.takeCached(scans[i].work, options_.index == IndexKind::Paged));
@@ -618,17 +747,20 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
     pool.finish();
 
     std::size_t i = 0;
+    std::optional<FolderWork> work;
     for (; i < folders.size(); ++i) {
         FolderReport& folder = reports[i];
-        std::optional<FolderWork> work = pool.waitFor(i);
+        work = pool.waitFor(i);
         if (!work || IsCancelled(options_))
             break;
         scans[i].work = scans[i].verdicts.merge(std::move(*work));
+        work.reset();
+        // The earlier listing as it was spelled there.
         std::optional<fs::path> firstListing;
         if (firstListings[i] != i)
-            firstListing = folders[firstListings[i]];
+            firstListing = spelled(folders[firstListings[i]], ownSpelling(firstListings[i]));
         else if (const Exported* first = exportedBefore(folders[i]))
-            firstListing = first->folder;
+            firstListing = spelled(first->folder, nullptr);
         if (firstListing) {
             FolderReport repeat;
             repeat.folder = folders[i];
@@ -652,50 +784,42 @@ void Run::exportFolders(const std::vector<fs::path>& folders, const fs::path& ma
             if (folder.status != FolderStatus::Cancelled)
                 exported_.push_back({folders[i], IdentifyFolder(folders[i]), folder.status});
         }
+        outcomes[i] = {folder.status, folder.srsKind, folder.srs};
+        respell(folder, ownSpelling(i));
         if (options_.folderDone)
             options_.folderDone(folder);
         out.push_back(std::move(folder));
         if (depth == 0)
             pool.report([&](ExportProgress& p) {
                 p.foldersDone = i + 1;
-                p.folder = folders[std::min(i + 1, folders.size() - 1)];
+                p.folder = spelled(folders[std::min(i + 1, folders.size() - 1)],
+                                   ownSpelling(std::min(i + 1, folders.size() - 1)));
             });
     }
-    for (; i < folders.size(); ++i)
+    // What was learned of the folders not written is kept all the same: an interrupted run of
+    // a large block may have checked most of its tiles.
+    for (std::size_t k = i; k < folders.size() && caching; ++k)
+        if (queued[k])
+            keepVerdictsReached(pool, k, scans[k], k == i ? std::move(work) : std::nullopt,
+                                folders[k]);
+    for (; i < folders.size(); ++i) {
+        respell(reports[i], ownSpelling(i));
         out.push_back(std::move(reports[i]));
+    }
+    return outcomes;
 }
 
 void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
                       std::vector<FolderReport>& out) {
     report.index = options_.index;
     LeaveOutLinksToNewIndex(scan.work, report.indexFile);
-    // Where every tile that loads is an index over tile folders, those are blocks with
-    // indexes of their own: naming them under this folder's translation would place them
-    // twice. Among other tiles they stay tiles, as they always were. Only a root.osgb over
-    // a block's tiles can be such an index, and the look ends at the first true tile, so a
-    // folder of tiles costs one look more than it did.
-    const FolderWork& work = scan.work;
-    std::vector<fs::path> blocks = scan.blocks;
-    bool tiles = false;
-    for (std::size_t i = 0; i < work.tiles.size() && !tiles; ++i) {
-        if (work.outcomes[i].reason != TileStatus::Valid)
-            continue;
-        if (work.rootNames[i] == TileRootName::Root && LooksLikeBlock(work.tiles[i]) &&
-            IsIndexFile(inspector_, work, i, scan.verdicts, options_))
-            blocks.push_back(work.tiles[i]);
-        else
-            tiles = true;
-    }
-    if (!tiles && !blocks.empty() && depth < kMaxBlockDepth && !work.workersFailed) {
-        std::sort(blocks.begin(), blocks.end(), [](const fs::path& a, const fs::path& b) {
-            return SubfolderPathNameLess(a.filename(), b.filename());
-        });
-        writeBlocks(scan, blocks, depth, report, out);
+    if (scan.ofBlocks) {
+        writeBlocks(scan, depth, report, out);
         return;
     }
     const std::optional<Problem> originError = ApplyOrigin(graph_, origin_, report, options_);
     const std::vector<PagedEntry> entries = RecordTiles(scan, report);
-    report.error = work.workersFailed;
+    report.error = scan.work.workersFailed;
     if (!report.error)
         report.error = originError;
     WriteIndex(graph_, entries, &scan, inspector_, scan.verdicts, options_, report);
@@ -703,23 +827,16 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
 
 // A folder of blocks: each block is exported as if listed, then the folder's index names
 // their indexes, untranslated.
-void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int depth,
-                      FolderReport& report, std::vector<FolderReport>& out) {
+void Run::writeBlocks(FolderScan& scan, int depth, FolderReport& report,
+                      std::vector<FolderReport>& out) {
+    const std::vector<fs::path>& blocks = scan.blocks;
     // What is neither a block nor a tile is left out, as in any folder.
     for (const LeftOutSubfolder& subfolder : scan.noRoot)
         if (std::none_of(blocks.begin(), blocks.end(),
                          [&](const fs::path& b) { return b.filename() == subfolder.name; }))
             report.leftOut.push_back(subfolder);
-    for (std::size_t i = 0; i < scan.work.outcomes.size(); ++i) {
-        if (scan.work.rechecked[i])
-            report.recheckedTiles.push_back(scan.work.outcomes[i].name);
-        if (scan.work.outcomes[i].reason != TileStatus::Valid) {
-            report.leftOut.push_back(scan.work.outcomes[i]);
-            report.leftOut.back().rootFile = scan.work.rootFileName(i);
-        }
-    }
-    const std::size_t first = out.size();
-    exportFolders(blocks, report.folder, depth + 1, out);
+    const std::vector<FolderOutcome> outcomes =
+        exportFolders(blocks, report.folder, depth + 1, out);
     if (IsCancelled(options_)) {
         report.status = FolderStatus::Cancelled;
         return;
@@ -727,15 +844,12 @@ void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int
     report.originSource = OriginSource::Blocks;
     std::vector<PagedEntry> entries;
     std::vector<SrsOf> blockSrs;
-    for (std::size_t i = first; i < out.size(); ++i) {
-        const FolderReport& block = out[i];
-        if (block.master != report.folder)
-            continue;
-        const fs::path name = block.folder.filename();
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const fs::path name = blocks[i].filename();
         // A block exported earlier in the run has its index from then.
-        FolderStatus status = block.status;
+        FolderStatus status = outcomes[i].status;
         if (status == FolderStatus::ListedTwice)
-            if (const Exported* first = exportedBefore(block.folder))
+            if (const Exported* first = exportedBefore(blocks[i]))
                 status = first->status;
         if (status != FolderStatus::Written && status != FolderStatus::DryRun) {
             report.leftOut.push_back({name, TileStatus::BlockNotWritten, {}, 0, {}});
@@ -746,9 +860,9 @@ void Run::writeBlocks(FolderScan& scan, const std::vector<fs::path>& blocks, int
         entry.bound.kind = TileBound::Kind::Unknown;
         entries.push_back(entry);
         report.entries.push_back(entry.name);
-        report.blocks.push_back(block.folder);
-        if (block.srsKind != SrsKind::None)
-            blockSrs.push_back({block.folder, block.srs});
+        report.blocks.push_back(blocks[i]);
+        if (outcomes[i].srsKind != SrsKind::None)
+            blockSrs.push_back({blocks[i], outcomes[i].srs});
         if (report.index == IndexKind::Paged)
             report.proxyLeaves.push_back(entry.name);
     }
@@ -815,7 +929,7 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
         }
     }
     Run run(*used);
-    run.exportFolders(folders, {}, 0, report.folders);
+    run.exportListed(folders, report.folders);
     if (run.cacheNotWritten())
         report.warnings.push_back(*run.cacheNotWritten());
     if (!used->verdictCache.empty())

@@ -112,6 +112,7 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     work.rootFacts.resize(tiles);
     work.followsOthers.assign(tiles, false);
     work.indexScenes.assign(tiles, false);
+    work.checked.assign(tiles, false);
     toCheck_.clear();
     keys_.clear();
     keys_.reserve(tiles);
@@ -169,6 +170,7 @@ FolderWork FolderVerdicts::merge(FolderWork checked) {
         whole.rootFacts[i] = checked.rootFacts[k];
         whole.followsOthers[i] = checked.followsOthers[k];
         whole.indexScenes[i] = checked.indexScenes[k];
+        whole.checked[i] = k < checked.checked.size() && checked.checked[k];
     }
     return whole;
 }
@@ -227,6 +229,9 @@ std::error_code FolderVerdicts::save(const FolderWork& work) {
         FileVerdicts verdicts;
         verdicts.file = work.rootFacts[i];
         const bool cached = i < fromCache_.size() && fromCache_[i];
+        // A tile a cancelled run did not reach has nothing to keep.
+        if (!cached && i < work.checked.size() && !work.checked[i])
+            continue;
         // A verdict from the cache was settled when kept; it is kept as it was.
         if (cached)
             verdicts.tile = tileVerdicts_[i];

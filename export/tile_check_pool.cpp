@@ -136,6 +136,7 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     folder.rootFacts.resize(tiles);
     folder.followsOthers.assign(tiles, false);
     folder.indexScenes.assign(tiles, false);
+    folder.checked.assign(tiles, false);
     folder.remaining = tiles;
     workersWanted_ = workersWanted_ || tiles > 0;
     folders_.push_back({std::move(folder), false});
@@ -177,6 +178,17 @@ std::optional<FolderWork> TileCheckPool::waitFor(std::size_t folder) {
         return std::nullopt;
     checked.handedBack = true;
     return std::move(checked.work);
+}
+
+std::optional<FolderWork> TileCheckPool::takeChecked(std::size_t folder) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (folder >= folders_.size() || folders_[folder].handedBack)
+        return std::nullopt;
+    const FolderWork& work = folders_[folder].work;
+    if (std::none_of(work.checked.begin(), work.checked.end(), [](bool c) { return c; }))
+        return std::nullopt;
+    folders_[folder].handedBack = true;
+    return work;
 }
 
 void TileCheckPool::report(const std::function<void(ExportProgress&)>& update) {
@@ -250,6 +262,7 @@ void TileCheckPool::work(WorkerProcess& worker) {
             folder.rootFacts[job.tile] = checked[i].facts;
             folder.followsOthers[job.tile] = checked[i].followsOthers;
             folder.indexScenes[job.tile] = checked[i].indexScene;
+            folder.checked[job.tile] = true;
             if (checked[i].workersFailed)
                 folder.workersFailed = std::move(checked[i].workersFailed);
             ++progress_.subfoldersDone;

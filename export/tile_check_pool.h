@@ -64,6 +64,9 @@ struct FolderWork {
     std::vector<bool> followsOthers;
     // Per tile that loads: it holds no drawables, as an index over tile folders does.
     std::vector<bool> indexScenes;
+    // Per tile: its check has ended and the fields above hold its outcome. All of them once
+    // the folder is handed back whole; some, when the run was cancelled first.
+    std::vector<bool> checked;
     std::size_t remaining = 0;
     std::optional<Problem> workersFailed;
 
@@ -118,6 +121,11 @@ public:
     // Waits until the folder is checked and hands it back; nothing when the run was cancelled
     // first, or when it was handed back before.
     std::optional<FolderWork> waitFor(std::size_t folder);
+
+    // The folder as far as it is checked, for a run cancelled before it was done (`checked`
+    // says which tiles have their outcome); nothing when no tile of it was checked, or when it
+    // was handed back. A copy: checks still in hand may hold on to the folder's paths.
+    std::optional<FolderWork> takeChecked(std::size_t folder);
 
     // Reports progress from the run's thread, in step with the pool's reports.
     void report(const std::function<void(ExportProgress&)>& update);

@@ -155,6 +155,10 @@ std::string SummaryLine(Language language, const ReportTotals& totals) {
             line += Fill("，%1 个已取消", {Number(totals.cancelled)});
         if (totals.listedTwice > 0)
             line += Fill("，%1 个重复列出", {Number(totals.listedTwice)});
+        if (totals.blocks > 0)
+            line += Fill("；含 %1 个分块", {Number(totals.blocks)});
+        if (totals.blocksNotWritten > 0)
+            line += Fill("，%1 个未写入", {Number(totals.blocksNotWritten)});
         line += Fill("；共 %1 个条目，%2 个子目录未收录",
                      {Number(totals.entries), Number(totals.leftOut)});
         if (totals.cachedVerdicts > 0)
@@ -172,6 +176,11 @@ std::string SummaryLine(Language language, const ReportTotals& totals) {
         line += ", " + Number(totals.cancelled) + " cancelled";
     if (totals.listedTwice > 0)
         line += ", " + Number(totals.listedTwice) + " listed twice";
+    // The blocks of folders of blocks, which the run exported without their being listed.
+    if (totals.blocks > 0)
+        line += "; " + Count(totals.blocks, "block", "blocks") + " within";
+    if (totals.blocksNotWritten > 0)
+        line += ", " + Number(totals.blocksNotWritten) + " not written";
     line += "; " + Count(totals.entries, "entry", "entries") + ", " + Number(totals.leftOut) +
             " left out";
     // Subfolders unchanged since an earlier run checked them were not checked again.

@@ -602,6 +602,10 @@ std::string Summarize(const ExportReport& report) {
         parts.push_back(Fill("%1 个目录因取消未写入", {Count(totals.cancelled)}));
     if (totals.listedTwice > 0)
         parts.push_back(Fill("%1 个目录重复列出", {Count(totals.listedTwice)}));
+    if (totals.blocks > 0)
+        parts.push_back(Fill("含 %1 个分块", {Count(totals.blocks)}));
+    if (totals.blocksNotWritten > 0)
+        parts.push_back(Fill("%1 个分块未写入", {Count(totals.blocksNotWritten)}));
     if (totals.leftOut > 0)
         parts.push_back(Fill("%1 个子目录未收录", {Count(totals.leftOut)}));
     if (totals.warnings > 0)

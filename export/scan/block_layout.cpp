@@ -43,15 +43,13 @@ std::size_t CountTileFolders(const fs::path& folder, std::size_t limit,
     return CountSubfolders(LayoutOf(folder).tileFolder, limit, stop);
 }
 
-bool HoldsTileFolders(const fs::path& folder, std::size_t maxProbes) {
+bool HoldsTileFolders(const fs::path& folder) {
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
-    std::size_t probes = 0;
-    for (; !ec && it != fs::directory_iterator() && probes < maxProbes; it.increment(ec)) {
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code typeError;
         if (!it->is_directory(typeError))
             continue;
-        ++probes;
         std::error_code rootError;
         if (!FindTileRoot(it->path(), rootError).empty() && !rootError)
             return true;

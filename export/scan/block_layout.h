@@ -26,10 +26,11 @@ bool IsProductionFolder(const std::filesystem::path& folder);
 // subfolders.
 TileLayout LayoutOf(const std::filesystem::path& folder);
 
-// True when some subfolder of `folder` holds a tile root (see FindTileRoot). Reads one
-// listing, and looks into no more than `maxProbes` subfolders, so a folder of thousands of
-// tiles costs as little as one of a few.
-bool HoldsTileFolders(const std::filesystem::path& folder, std::size_t maxProbes = 8);
+// True when some subfolder of `folder` holds a tile root (see FindTileRoot). Every subfolder
+// counts, whatever place the file system's listing gives it, so the answer is the same on
+// every copy of the folder; the look ends at the first tile root found, which in a block is
+// usually among the first entries of the listing's first read.
+bool HoldsTileFolders(const std::filesystem::path& folder);
 
 // A block by its layout alone: a production folder, or a folder of tile folders.
 bool LooksLikeBlock(const std::filesystem::path& folder);

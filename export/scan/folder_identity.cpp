@@ -38,7 +38,38 @@ bool SamePathText(const fs::path& a, const fs::path& b) {
 #endif
 }
 
+// `path` as the system resolves it, when it can say.
+std::optional<fs::path> Resolved(const fs::path& path) {
+    std::error_code ec;
+    fs::path resolved = fs::canonical(path, ec);
+    if (ec)
+        return std::nullopt;
+#ifdef _WIN32
+    // A path in the extended form reads differently from every other path the run builds.
+    if (resolved.native().rfind(L"\\\\?\\", 0) == 0)
+        return std::nullopt;
+#endif
+    return resolved;
+}
+
 } // namespace
+
+fs::path ListedFolderPath(const fs::path& folder) {
+    std::error_code ec;
+    fs::path path = fs::absolute(folder, ec);
+    if (ec)
+        return NormalPath(folder);
+    // A trailing separator or "." names the folder before it.
+    while (path.has_relative_path() && (path.filename().empty() || path.filename() == "."))
+        path = path.parent_path();
+    const fs::path name = path.filename();
+    if (!path.has_relative_path() || name == "..") {
+        const std::optional<fs::path> resolved = Resolved(path);
+        return resolved ? *resolved : NormalPath(path);
+    }
+    const std::optional<fs::path> parent = Resolved(path.parent_path());
+    return parent ? *parent / name : NormalPath(path);
+}
 
 FolderIdentity IdentifyFolder(const fs::path& folder) {
     FolderIdentity identity;

@@ -22,6 +22,13 @@ struct FolderIdentity {
 
 FolderIdentity IdentifyFolder(const std::filesystem::path& folder);
 
+// The one path a listed folder is exported under, however it was spelled: absolute, without
+// "." components or trailing separators, its parents as the system resolves them (links and
+// "..", which after a link is not what the text says). The folder's own name is kept as given,
+// even where it is a link: the layout reads that name ("Data"). Where the parents cannot be
+// resolved (a folder that is not there), the lexically normal absolute path.
+std::filesystem::path ListedFolderPath(const std::filesystem::path& folder);
+
 // True when both name one folder: the same file where the system identifies both, else the
 // same normal path (letter case aside on Windows, whose file systems ignore it).
 bool SameFolder(const FolderIdentity& a, const FolderIdentity& b);

@@ -636,6 +636,51 @@ TEST(BrindleExport, AFolderListedTwiceIsWrittenOnceAndSaidSo) {
     EXPECT_EQ(run["succeeded"], true);
 }
 
+// "." inside a production folder's Data is that Data: the origin of the metadata.xml beside
+// it, the same index bytes, and the line names the folder as it was typed.
+TEST(BrindleExport, DotInsideDataIsDataWithItsOrigin) {
+    TempDir dir;
+    const fs::path data = dir / "P" / "Data";
+    test::WriteTile(data / "Tile_+000_+000");
+    test::WriteText(dir / "P" / "metadata.xml",
+                    "<?xml version=\"1.0\"?>\n<ModelMetadata><SRS>EPSG:4547</SRS>"
+                    "<SRSOrigin>100.5,200.25,3</SRSOrigin></ModelMetadata>\n");
+    ASSERT_EQ(RunExport(dir, {data.string()}).status, 0);
+    const std::string reference = test::ReadBytes(data / "root.osgb");
+    fs::remove(data / "root.osgb");
+
+    const Outcome inside =
+        RunExport(dir, {"."}, "", "cd " + Quote(data.string()) + " && " + kEnglish);
+    EXPECT_EQ(inside.status, 0) << inside.err;
+    EXPECT_TRUE(
+        Contains(inside.out, "wrote ./root.osgb: 1 entry, translation (100.500, 200.250, 3.000)"))
+        << inside.out;
+    EXPECT_EQ(test::ReadBytes(data / "root.osgb"), reference);
+}
+
+// A folder of blocks is one folder listed; its blocks are counted apart, and its entries,
+// which name the blocks' indexes, are not counted as tiles again.
+TEST(BrindleExport, TheSummaryCountsAFolderOfBlocksAsOneFolder) {
+    TempDir dir;
+    for (const char* block : {"Block_A", "Block_B"})
+        for (const char* tile : {"T1", "T2", "T3"})
+            test::WriteTile(dir / "Project" / block / tile);
+    fs::create_directories(dir / "Project" / "Block_C" / "T1");
+    test::WriteText(dir / "Project" / "Block_C" / "T1" / "root.osgb", "not a scene");
+    test::WriteTile(dir / "Other" / "T1");
+
+    const Outcome english = RunExport(dir, {(dir / "Project").string(), (dir / "Other").string()});
+    EXPECT_EQ(english.status, 1) << "Block_C failed";
+    EXPECT_TRUE(Contains(english.out, "\n2 folders: 2 written; 3 blocks within, 1 not written; "
+                                      "7 entries, 2 left out\n"))
+        << english.out;
+    const Outcome chinese =
+        RunExport(dir, {(dir / "Project").string(), (dir / "Other").string()}, "", kChinese);
+    EXPECT_TRUE(Contains(chinese.out, "\n共 2 个目录：已写入 2 个；含 3 个分块，1 个未写入；"
+                                      "共 7 个条目，2 个子目录未收录\n"))
+        << chinese.out;
+}
+
 TEST(BrindleExport, JsonCarriesPathsThatAreNotUtf8ByteForByte) {
     TempDir dir;
     const std::string odd = "odd\xff%41";       // an invalid byte, and a '%' to keep apart

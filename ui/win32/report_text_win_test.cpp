@@ -43,7 +43,7 @@ TEST(Win32ReportText, TheWholeReportWithWideNamesAndWindowsLineEnds) {
 
     EXPECT_EQ(brindle::win32::ReportPlainText(report),
               W("导出成功\r\n"
-                "已写入 2 个目录，1 个子目录未收录。\r\n"
+                "已写入 1 个目录，含 1 个分块，1 个子目录未收录。\r\n"
                 "\r\n"
                 "目录：C:\\测区\\甲\r\n"
                 "  状态：已写入\r\n"
