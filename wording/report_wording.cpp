@@ -616,7 +616,7 @@ std::string Summarize(const ExportReport& report) {
     for (std::size_t i = 0; i < parts.size(); ++i)
         summary += (i > 0 ? "，" : "") + parts[i];
     summary += "。";
-    if (totals.failed > 0 || totals.cancelled > 0)
+    if (totals.failed > 0 || totals.cancelled > 0 || totals.blocksNotWritten > 0)
         summary += "排除原因后可再按“确定”重新导出。";
     return summary;
 }

@@ -261,6 +261,25 @@ TEST(ChineseWording, AWholeReportAndItsPlainText) {
               "试运行 1 个目录，未写入。");
 }
 
+// Three folders listed, one of them a folder of three blocks of which one failed: the blocks
+// the run exported on its own are counted apart, never as folders the user listed.
+TEST(ChineseWording, TheSummaryCountsListedFoldersAndTheBlocksWithinApart) {
+    ExportReport report;
+    for (const char* block : {"/测区/甲/A", "/测区/甲/B", "/测区/甲/C"}) {
+        report.folders.push_back(Written(block, {"Tile_1"}));
+        report.folders.back().master = Utf8Path("/测区/甲");
+    }
+    report.folders[2].status = FolderStatus::Failed;
+    report.folders[2].entries.clear();
+    report.folders.push_back(Written("/测区/甲", {"A\\root.osgb", "B\\root.osgb"}));
+    report.folders.back().originSource = OriginSource::Blocks;
+    report.folders.push_back(Written("/测区/乙", {"Tile_1"}));
+    report.folders.push_back(Written("/测区/丙", {"Tile_1"}));
+
+    EXPECT_EQ(DescribeReport(report).summary,
+              "已写入 3 个目录，含 3 个分块，1 个分块未写入。排除原因后可再按“确定”重新导出。");
+}
+
 TEST(ChineseWording, AFolderListedTwiceNamesItsFirstListing) {
     FolderReport again;
     again.folder = Utf8Path("/测区/甲/");
