@@ -68,13 +68,13 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
     return pointers;
 }
 
-pid_t Spawn(std::vector<std::string> args, const fs::path& log) {
+pid_t Spawn(std::vector<std::string> args, const fs::path& log,
+            std::vector<std::string> environment = StartEnvironment()) {
     std::vector<char*> argv = Pointers(args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<std::string> environment = StartEnvironment();
     std::vector<char*> envp = Pointers(environment);
     pid_t pid = 0;
     const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
@@ -85,28 +85,31 @@ pid_t Spawn(std::vector<std::string> args, const fs::path& log) {
     return pid;
 }
 
-} // namespace
+// `environment` with GLIBC_TUNABLES asking for large pages on every heap.
+std::vector<std::string> WithLargePageHeap(std::vector<std::string> environment) {
+    std::vector<char*> entries = Pointers(environment);
+    return brindle::EnvironmentWithLargePageHeap(entries.data());
+}
 
 // The peak memory comes from /usr/bin/time rather than from wait4 here: a child spawned from
 // this process inherits this process's high-water mark (the tiles it loaded) through exec,
-// while /usr/bin/time is small when it starts the exporter.
-ExporterRun RunExporter(const std::vector<std::string>& arguments, const fs::path& log,
-                        bool sampleMemory) {
+// while /usr/bin/time is small when it starts the program.
+ExporterRun RunTimed(const std::string& program, const std::vector<std::string>& arguments,
+                     const fs::path& log, bool sampleMemory, std::vector<std::string> environment) {
     const fs::path timeReport = log.string() + ".time";
-    std::vector<std::string> args = {"/usr/bin/time", "-v", "-o", timeReport.string(),
-                                     BRINDLE_EXPORT_PATH};
+    std::vector<std::string> args = {"/usr/bin/time", "-v", "-o", timeReport.string(), program};
     args.insert(args.end(), arguments.begin(), arguments.end());
 
     ExporterRun run;
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = Spawn(args, log);
+    const pid_t pid = Spawn(args, log, std::move(environment));
     std::optional<ProcessTreeSampler> sampler;
     if (sampleMemory) {
         sampler.emplace(pid, std::chrono::milliseconds(50));
     }
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) {
-        throw std::runtime_error("lost track of brindle-export");
+        throw std::runtime_error("lost track of " + program);
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (sampler) {
@@ -124,6 +127,18 @@ ExporterRun RunExporter(const std::vector<std::string>& arguments, const fs::pat
         throw std::runtime_error("/usr/bin/time reported no peak memory in " + timeReport.string());
     }
     return run;
+}
+
+} // namespace
+
+ExporterRun RunExporter(const std::vector<std::string>& arguments, const fs::path& log,
+                        bool sampleMemory) {
+    return RunTimed(BRINDLE_EXPORT_PATH, arguments, log, sampleMemory, StartEnvironment());
+}
+
+ExporterRun RunInProcessValidator(const std::vector<std::string>& arguments, const fs::path& log) {
+    return RunTimed(BRINDLE_VALIDATE_PATH, arguments, log, false,
+                    WithLargePageHeap(StartEnvironment()));
 }
 
 int RunWithStartEnvironment(const std::vector<std::string>& arguments, const fs::path& log) {

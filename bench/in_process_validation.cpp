@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t kCeilingPerThread = std::uint64_t{1} << 30;
-
 double ProcessorSeconds(const rusage& usage) {
     const auto seconds = [](const timeval& t) {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
@@ -36,17 +34,41 @@ std::vector<CheckRequest> ListRequests(const std::vector<fs::path>& folders) {
     std::vector<CheckRequest> requests;
     for (const fs::path& folder : folders) {
         for (const fs::path& subfolder : ListSubfolders(folder)) {
-            CheckRequest request;
-            request.kind = CheckKind::Tile;
-            request.mode = ParseMode::Fast;
-            request.path = RequestPathText(subfolder / "root.osgb");
-            requests.push_back(std::move(request));
+            requests.push_back(TileRequestFor(subfolder));
         }
     }
     return requests;
 }
 
 } // namespace
+
+CheckRequest TileRequestFor(const fs::path& subfolder) {
+    CheckRequest request;
+    request.kind = CheckKind::Tile;
+    request.mode = ParseMode::Fast;
+    request.path = RequestPathText(subfolder / "root.osgb");
+    return request;
+}
+
+std::vector<CheckVerdict> CheckOnThreads(const TileValidator& validator,
+                                         const std::vector<CheckRequest>& requests,
+                                         unsigned threads) {
+    std::vector<CheckVerdict> verdicts(requests.size(), CheckVerdict::DoesNotLoad);
+    std::atomic<std::size_t> next{0};
+    const auto checker = [&] {
+        for (std::size_t i = next++; i < requests.size(); i = next++) {
+            verdicts[i] = validator.check(requests[i]).verdict;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < std::max(1u, threads); ++t) {
+        pool.emplace_back(checker);
+    }
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    return verdicts;
+}
 
 InProcessRun ValidateInProcess(const std::vector<fs::path>& folders, unsigned threads) {
     threads = std::max(1u, threads);
@@ -56,20 +78,7 @@ InProcessRun ValidateInProcess(const std::vector<fs::path>& folders, unsigned th
     const rusage before = Usage();
     const auto start = std::chrono::steady_clock::now();
     const std::vector<CheckRequest> requests = ListRequests(folders);
-    std::vector<CheckVerdict> verdicts(requests.size(), CheckVerdict::DoesNotLoad);
-    std::atomic<std::size_t> next{0};
-    const auto checker = [&] {
-        for (std::size_t i = next++; i < requests.size(); i = next++) {
-            verdicts[i] = validator.check(requests[i]).verdict;
-        }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < threads; ++t) {
-        pool.emplace_back(checker);
-    }
-    for (std::thread& thread : pool) {
-        thread.join();
-    }
+    const std::vector<CheckVerdict> verdicts = CheckOnThreads(validator, requests, threads);
     InProcessRun run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const rusage after = Usage();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/worker/tile_validation.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -27,5 +29,18 @@ struct InProcessRun {
 // The validator changes the scene-graph library's process-wide reader list while it exists,
 // so no full load (osgDB::readNodeFile) may run in this process at the same time.
 InProcessRun ValidateInProcess(const std::vector<std::filesystem::path>& folders, unsigned threads);
+
+// The fast check of a tile folder's root.osgb, as the exporter asks its workers for it.
+CheckRequest TileRequestFor(const std::filesystem::path& subfolder);
+
+// Each request's verdict from `validator`, the requests taken in turn by a pool of `threads`
+// std::threads that share it.
+std::vector<CheckVerdict> CheckOnThreads(const TileValidator& validator,
+                                         const std::vector<CheckRequest>& requests,
+                                         unsigned threads);
+
+// The address space a thread checking tiles in process is given beyond what the process
+// holds: about what a worker's ceiling allows.
+constexpr std::uint64_t kCeilingPerThread = std::uint64_t{1} << 30;
 
 } // namespace brindle::bench
