@@ -463,7 +463,8 @@ void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
         return;
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         LeftOutSubfolder& outcome = work.outcomes[i];
-        if (outcome.reason != TileStatus::Valid)
+        // A link to an index is a cycle to the check, which cannot know whose index it is.
+        if (outcome.reason != TileStatus::Valid && outcome.reason != TileStatus::Cycle)
             continue;
         const FileFacts tile = LookAt(work.root(i), ec);
         if (!ec && SameFile(tile, own)) {

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace brindle {
@@ -65,21 +67,49 @@ std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& fo
         if (reply.entries.empty() && folder.entries.size() < reply.entryCount)
             return IndexUnreadable(folder.indexFile);
         for (std::string& name : reply.entries)
-            folder.entries.push_back({name,
-                                      ResolveSceneFileName(folder.folder, name),
-                                      TileStatus::Valid,
-                                      {},
-                                      0,
-                                      LoadFailure::None,
-                                      {}});
+            folder.entries.push_back(
+                {std::move(name), {}, TileStatus::Valid, {}, 0, LoadFailure::None, {}});
         if (folder.entries.size() >= reply.entryCount)
             return std::nullopt;
     }
 }
 
-void CheckEntry(WorkerProcess& worker, IndexEntryCheck& entry, const ExportOptions& options,
-                std::error_code& unavailable) {
-    const BoundedCheck bounded = BoundedRequest(CheckKind::Tile, entry.file, options);
+// How a viewer that opens the index reaches one of its entries.
+struct EntryReach {
+    std::string indexFile;            // the index, in its text form
+    FileFacts index;                  // what it is
+    SearchFolders searched;           // the folders the entry's name is searched in
+    std::optional<std::string> found; // the file the search opens
+};
+
+// Searches for the entry's name as the reader does when the viewer opens the index, and
+// names what it finds, or the plain place of the name when it finds nothing.
+EntryReach Reach(const FolderVerification& folder, IndexEntryCheck& entry) {
+    EntryReach reach;
+    std::error_code ec;
+    reach.indexFile = RequestPathText(fs::absolute(folder.indexFile, ec));
+    reach.index = LookAt(folder.indexFile, ec);
+    reach.searched = SearchFoldersForName(SearchFoldersOfFile(reach.indexFile), entry.name);
+    reach.found = FindSceneFile(entry.name, reach.searched);
+    entry.file = reach.found ? PathOfRequestText(*reach.found)
+                             : ResolveSceneFileName(folder.folder, entry.name);
+    return reach;
+}
+
+void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEntryCheck& entry,
+                const ExportOptions& options, std::error_code& unavailable) {
+    const EntryReach reach = Reach(folder, entry);
+    std::error_code ec;
+    if (reach.found && SameFile(LookAt(entry.file, ec), reach.index)) {
+        entry.status = TileStatus::Cycle;
+        return;
+    }
+    BoundedCheck bounded = BoundedRequest(CheckKind::Tile, entry.file, options);
+    if (reach.found) {
+        // The entry's own folder goes in front of these when it is read.
+        bounded.request.inheritedSearch = reach.searched;
+        bounded.request.filesAbove = {reach.indexFile};
+    }
     CheckReply reply;
     switch (worker.exchange(bounded.request, bounded.deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
@@ -146,7 +176,7 @@ std::vector<FolderVerification> VerifyFolderIndexes(const std::vector<fs::path>&
                 WorkerProcess worker(program);
                 for (std::size_t i = next++; i < folder.entries.size() && !Cancelled(options);
                      i = next++)
-                    CheckEntry(worker, folder.entries[i], options, unavailable[t]);
+                    CheckEntry(worker, folder, folder.entries[i], options, unavailable[t]);
             });
         for (std::thread& thread : pool)
             thread.join();

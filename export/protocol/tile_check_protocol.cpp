@@ -22,6 +22,28 @@ template <typename T> bool Take(std::string_view& in, T& value) {
     return true;
 }
 
+void PutTexts(std::string& out, const std::vector<std::string>& texts) {
+    Put(out, static_cast<std::uint16_t>(texts.size()));
+    for (const std::string& text : texts) {
+        Put(out, static_cast<std::uint16_t>(text.size()));
+        out += text;
+    }
+}
+
+bool TakeTexts(std::string_view& in, std::vector<std::string>& texts) {
+    std::uint16_t count = 0;
+    if (!Take(in, count))
+        return false;
+    for (std::uint16_t i = 0; i < count; ++i) {
+        std::uint16_t size = 0;
+        if (!Take(in, size) || size > in.size())
+            return false;
+        texts.emplace_back(in.substr(0, size));
+        in.remove_prefix(size);
+    }
+    return true;
+}
+
 bool IsKnownVerdict(std::uint8_t value) {
     return value >= static_cast<std::uint8_t>(CheckVerdict::Loads) &&
            value <= static_cast<std::uint8_t>(CheckVerdict::Cycle);
@@ -104,6 +126,14 @@ std::filesystem::path RequestPath(const CheckRequest& request) {
 #endif
 }
 
+std::filesystem::path PathOfRequestText(const std::string& text) {
+#ifdef _WIN32
+    return std::filesystem::u8path(text);
+#else
+    return text;
+#endif
+}
+
 std::filesystem::path ResolveSceneFileName(const std::filesystem::path& folder,
                                            const std::string& name) {
 #ifdef _WIN32
@@ -114,6 +144,118 @@ std::filesystem::path ResolveSceneFileName(const std::filesystem::path& folder,
     const std::filesystem::path path = separated;
 #endif
     return path.is_absolute() ? path : folder / path;
+}
+
+namespace {
+
+// The reader's own path arithmetic, on text: either slash ends a folder's name everywhere,
+// but only the system's own is written.
+#ifdef _WIN32
+constexpr char kNativeSeparator = '\\';
+constexpr char kForeignSeparator = '/';
+#else
+constexpr char kNativeSeparator = '/';
+constexpr char kForeignSeparator = '\\';
+#endif
+constexpr const char* kEitherSeparator = "/\\";
+
+std::string FolderOf(const std::string& name) {
+    const std::size_t slash = name.find_last_of(kEitherSeparator);
+    return slash == std::string::npos ? std::string() : name.substr(0, slash);
+}
+
+std::string BareFileName(const std::string& name) {
+    const std::size_t slash = name.find_last_of(kEitherSeparator);
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+bool IsAbsoluteName(const std::string& name) {
+    if (name.empty())
+        return false;
+    if (name[0] == '/')
+        return true;
+    if (name.size() < 2)
+        return false;
+    return (name[0] == '\\' && name[1] == '\\') || name[1] == ':';
+}
+
+std::string JoinNames(const std::string& left, const std::string& right) {
+    if (left.empty())
+        return right;
+    if (left.back() == kNativeSeparator)
+        return left + right;
+    if (left.back() == kForeignSeparator)
+        return left.substr(0, left.size() - 1) + kNativeSeparator + right;
+    return left + kNativeSeparator + right;
+}
+
+bool Exists(const std::string& name) {
+    std::error_code ec;
+    return std::filesystem::exists(PathOfRequestText(name), ec);
+}
+
+// The path with its links and dots resolved, when it leads anywhere; as it is otherwise.
+std::string RealPath(const std::string& name) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(PathOfRequestText(name), ec);
+    return ec ? name : RequestPathText(real);
+}
+
+bool NamesCurrentFolder(const std::string& folder) {
+    return folder.empty() || folder == ".";
+}
+
+std::optional<std::string> FindInFolders(std::string name, const SearchFolders& folders) {
+    std::replace(name.begin(), name.end(), kForeignSeparator, kNativeSeparator);
+    for (const std::string& folder : folders) {
+        if (NamesCurrentFolder(folder))
+            continue;
+        const std::string joined = JoinNames(folder, name);
+#ifdef _WIN32
+        // The reader passes over a path longer than the system's classic limit.
+        if (joined.size() > 260)
+            continue;
+#endif
+        const std::string real = RealPath(joined);
+        if (Exists(real))
+            return real;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+SearchFolders SearchFoldersOfFile(const std::string& file) {
+    return {FolderOf(file)};
+}
+
+SearchFolders SearchFoldersForName(const SearchFolders& folders, const std::string& name) {
+    SearchFolders searched;
+    searched.reserve(folders.size() + 1);
+    searched.push_back(folders.empty() ? FolderOf(name) : folders.front() + '/' + FolderOf(name));
+    searched.insert(searched.end(), folders.begin(), folders.end());
+    return searched;
+}
+
+SearchFolders SearchFoldersOfFound(const std::string& found, const SearchFolders& searched) {
+    SearchFolders folders;
+    folders.reserve(searched.size() + 1);
+    folders.push_back(FolderOf(found));
+    folders.insert(folders.end(), searched.begin(), searched.end());
+    return folders;
+}
+
+std::optional<std::string> FindSceneFile(const std::string& name, const SearchFolders& folders) {
+    if (name.empty())
+        return std::nullopt;
+    if (IsAbsoluteName(name) && Exists(name))
+        return name;
+    if (std::optional<std::string> found = FindInFolders(name, folders))
+        return found;
+    const std::string bare = BareFileName(name);
+    if (bare != name)
+        return FindInFolders(bare, folders);
+    return std::nullopt;
 }
 
 std::string EncodeRequests(const std::vector<CheckRequest>& requests) {
@@ -132,6 +274,12 @@ std::string EncodeRequest(const CheckRequest& request) {
     Put(body, static_cast<std::uint8_t>(request.wantBound ? 1 : 0));
     Put(body, request.firstEntry);
     body += request.path;
+    // How the file is reached follows the path, after a byte no path holds, when it is told.
+    if (!request.inheritedSearch.empty() || !request.filesAbove.empty()) {
+        body += '\0';
+        PutTexts(body, request.inheritedSearch);
+        PutTexts(body, request.filesAbove);
+    }
     std::string message;
     Put(message, static_cast<std::uint32_t>(body.size()));
     return message + body;
@@ -161,7 +309,14 @@ std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
         return std::nullopt;
     request.kind = static_cast<CheckKind>(kind);
     request.mode = static_cast<ParseMode>(mode);
-    request.path = std::string(body);
+    const std::size_t end = body.find('\0');
+    request.path = std::string(body.substr(0, end));
+    if (end == std::string_view::npos)
+        return request;
+    body.remove_prefix(end + 1);
+    if (!TakeTexts(body, request.inheritedSearch) || !TakeTexts(body, request.filesAbove) ||
+        !body.empty() || (request.inheritedSearch.empty() && request.filesAbove.empty()))
+        return std::nullopt;
     return request;
 }
 

@@ -36,6 +36,12 @@ struct CheckRequest {
     bool wantBound = false;          // Tile: also find the bound of what the file holds
     std::uint32_t firstEntry = 0;    // IndexEntries: the first name wanted
     std::string path;                // UTF-8 on Windows, the path's own bytes elsewhere
+    // Tile: how a viewer comes to load the file, when another file names it: the folders its
+    // load searches after the file's own (the database path the naming files left, first
+    // first), and the files already loading above it, a name reaching any of which is a
+    // cycle. Both in the path's text form.
+    std::vector<std::string> inheritedSearch;
+    std::vector<std::string> filesAbove;
 };
 
 enum class CheckVerdict : std::uint8_t {
@@ -103,11 +109,41 @@ constexpr std::chrono::milliseconds kMostReplyHold{30};
 std::string RequestPathText(const std::filesystem::path& path);
 std::filesystem::path RequestPath(const CheckRequest& request);
 
-// Where a file name stored in a scene leads, read relative to `folder`, the folder of the file
-// that stores it. A backslash separates folders, as on Windows, where index files are made
-// and used.
+std::filesystem::path PathOfRequestText(const std::string& text);
+
+// Where a file name stored in a scene leads when read plainly relative to `folder`, the folder
+// of the file that stores it: what is shown for a name no search finds. A backslash separates
+// folders, as on Windows, where index files are made and used.
 std::filesystem::path ResolveSceneFileName(const std::filesystem::path& folder,
                                            const std::string& name);
+
+// The folders the reader searches for the files a scene names, first first, as its options'
+// database path list holds them while that scene is read: the scene file's own folder, then
+// what the files that led to it left. Paths in their text form.
+using SearchFolders = std::vector<std::string>;
+
+// The folders a top-level load of `file` searches: its own folder.
+SearchFolders SearchFoldersOfFile(const std::string& file);
+
+// The folders searched for `name`, a name to load at once that a scene read with `folders`
+// stores: the reader puts the name's own folder, taken under the first folder, in front.
+SearchFolders SearchFoldersForName(const SearchFolders& folders, const std::string& name);
+
+// The folders the file found for a name searches, `searched` being those the name was found
+// with: its own folder goes in front.
+SearchFolders SearchFoldersOfFound(const std::string& found, const SearchFolders& searched);
+
+// The file the scene-graph reader's search opens for `name` with `folders`, or nothing when it
+// finds none: the name in each folder in turn, then, when the name has folders of its own, its
+// bare file name in each folder. The first path that exists is taken, whatever it is; a folder
+// or a device there makes the load fail. On systems where the backslash is no separator it is
+// read as one.
+//
+// The viewer's own settings are not ours to know: its data file path list is taken as empty,
+// and its current folder as holding none of the names, so a folder searched that names the
+// current one ("" or ".") is passed over and a relative name is found only in the folders.
+// The index's own folder enters the search as the folder of the index file the viewer opened.
+std::optional<std::string> FindSceneFile(const std::string& name, const SearchFolders& folders);
 
 std::string EncodeRequest(const CheckRequest& request);
 // Several requests, one after another, as one batch is sent.

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
@@ -263,7 +264,7 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
         if (request.wantBound)
             reply.bound = BoundOfTile(scene);
         try {
-            reply.verdict = followReferences(file, scene, request.mode, reply.followsOthers);
+            reply.verdict = followReferences(request, scene, reply.followsOthers);
         } catch (const std::bad_alloc&) {
             reply.verdict = CheckVerdict::OutOfMemory;
         }
@@ -284,57 +285,77 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
     return reply;
 }
 
-// Walks the files named to load at once, depth first, keeping the files on the way from the
-// tile to the file in hand. A file whose names were all followed without meeting a cycle is
-// not followed again when another file names it.
-CheckVerdict TileValidator::followReferences(const std::filesystem::path& file, osg::Node& scene,
-                                             ParseMode mode, bool& followsOthers) const {
+// Walks the files named to load at once, depth first, as a viewer's plain load walks them:
+// each name is searched for with the folders the files on the way leave on the search list,
+// and a file found is read with its own folder put in front. A file reached a second time
+// while it is still being read is a cycle: the reader would load it again, and again, until
+// its stack ran out. A file whose names were all followed without meeting a cycle is not
+// followed again when it is reached with the same search list.
+CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::Node& scene,
+                                             bool& followsOthers) const {
     struct Step {
         FileFacts file;
-        std::filesystem::path folder;
+        SearchFolders folders;
         std::vector<std::string> names;
         std::size_t next = 0;
+    };
+    struct Followed {
+        FileFacts file;
+        SearchFolders folders;
     };
     std::vector<std::string> names = NamesToLoadAtOnce(scene);
     // Most tiles name nothing to load at once, and need no look at their own file.
     if (names.empty())
         return CheckVerdict::Loads;
     std::error_code ec;
+    std::vector<FileFacts> above;
+    for (const std::string& file : request.filesAbove) {
+        const FileFacts facts = LookAt(PathOfRequestText(file), ec);
+        if (!ec)
+            above.push_back(facts);
+    }
+    SearchFolders folders = SearchFoldersOfFile(request.path);
+    folders.insert(folders.end(), request.inheritedSearch.begin(), request.inheritedSearch.end());
     std::vector<Step> way;
-    way.push_back({LookAt(file, ec), file.parent_path(), std::move(names)});
+    way.push_back({LookAt(RequestPath(request), ec), std::move(folders), std::move(names)});
     followsOthers = true;
-    std::vector<FileFacts> done;
-    const auto among = [](const FileFacts& facts, const auto& files) {
-        return std::any_of(files.begin(), files.end(),
-                           [&](const auto& other) { return SameFile(facts, other); });
+    std::vector<Followed> done;
+    const auto onTheWay = [&](const FileFacts& facts) {
+        const auto same = [&](const FileFacts& other) { return SameFile(facts, other); };
+        return std::any_of(above.begin(), above.end(), same) ||
+               std::any_of(way.begin(), way.end(), [&](const Step& s) { return same(s.file); });
     };
     while (!way.empty()) {
         Step& step = way.back();
         if (step.next == step.names.size()) {
-            done.push_back(step.file);
+            done.push_back({step.file, std::move(step.folders)});
             way.pop_back();
             continue;
         }
-        const std::filesystem::path next =
-            ResolveSceneFileName(step.folder, step.names[step.next++]);
+        const std::string& name = step.names[step.next++];
+        SearchFolders searched = SearchFoldersForName(step.folders, name);
+        const std::optional<std::string> found = FindSceneFile(name, searched);
+        if (!found)
+            continue;
+        const std::filesystem::path next = PathOfRequestText(*found);
         const FileFacts facts = LookAt(next, ec);
         if (ec || facts.type != std::filesystem::file_type::regular)
             continue;
-        std::vector<FileFacts> onTheWay;
-        for (const Step& s : way)
-            onTheWay.push_back(s.file);
-        if (among(facts, onTheWay))
+        if (onTheWay(facts))
             return CheckVerdict::Cycle;
-        if (among(facts, done))
+        SearchFolders nextFolders = SearchFoldersOfFound(*found, searched);
+        if (std::any_of(done.begin(), done.end(), [&](const Followed& f) {
+                return SameFile(facts, f.file) && f.folders == nextFolders;
+            }))
             continue;
-        Parsed parsed = parse(next, mode);
+        Parsed parsed = parse(next, request.mode);
         if (!parsed.scene) {
-            done.push_back(facts);
+            done.push_back({facts, std::move(nextFolders)});
             continue;
         }
-        std::vector<std::string> names = NamesToLoadAtOnce(*parsed.scene);
+        std::vector<std::string> nextNames = NamesToLoadAtOnce(*parsed.scene);
         parsed.scene = nullptr;
-        way.push_back({facts, next.parent_path(), std::move(names)});
+        way.push_back({facts, std::move(nextFolders), std::move(nextNames)});
     }
     return CheckVerdict::Loads;
 }

@@ -44,11 +44,12 @@ private:
 // viewer's plain load follows it, by both checks: every file it names is checked in turn, in
 // the same request and so under the same deadline and memory ceiling. A file that fails to
 // load there costs the tile nothing, as a viewer shows the tile without it; one that crashes
-// the reader or runs out of time or memory does. The names are resolved here, not by the
-// reader, whose search retries a name it cannot find as a bare file name in the referencing
-// file's folder, and so finds a missing "T1\root.osgb" named by an index called root.osgb
-// as the index itself, for ever. A name that names no regular file is skipped, as a viewer
-// skips a child it cannot load; a name that leads back to a file on the way is a cycle.
+// the reader or runs out of time or memory does. The names are searched for here, exactly as
+// the reader's search finds them, rather than by the reader, which would follow a cycle for
+// ever: its search retries a name it cannot find as a bare file name in the folders it has
+// searched, and so finds a missing "T1\root.osgb" named by an index called root.osgb as the
+// index itself. A name the search finds no regular file for is skipped, as a viewer skips a
+// child it cannot load; a name that leads back to a file on the way is a cycle.
 class TileValidator {
 public:
     // `messages`, when given, is the notify handler the process has installed.
@@ -72,8 +73,8 @@ private:
     Parsed parse(const std::filesystem::path& file, ParseMode mode) const;
     Parsed parseFast(const std::filesystem::path& file) const;
     // Sets `followsOthers` when the scene names any file to load at once.
-    CheckVerdict followReferences(const std::filesystem::path& file, osg::Node& scene,
-                                  ParseMode mode, bool& followsOthers) const;
+    CheckVerdict followReferences(const CheckRequest& request, osg::Node& scene,
+                                  bool& followsOthers) const;
 
     ReaderMessages* messages_;
     osg::ref_ptr<osgDB::Options> options_;

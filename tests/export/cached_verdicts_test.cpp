@@ -318,7 +318,7 @@ TEST(CachedVerdicts, ATileNamingOtherFilesIsCheckedEveryRun) {
     const fs::path block = MakeBlock(dir / "block");
     fs::create_directories(block / "Proxy");
     osg::ref_ptr<osg::ProxyNode> proxy = new osg::ProxyNode;
-    proxy->setFileName(0, "later/root.osgb");
+    proxy->setFileName(0, "later/tile.osgb");
     ASSERT_TRUE(osgDB::writeNodeFile(*proxy, (block / "Proxy" / "root.osgb").string()));
     LetSettle();
     Export(block, Cached(dir / "cache"));
@@ -329,7 +329,7 @@ TEST(CachedVerdicts, ATileNamingOtherFilesIsCheckedEveryRun) {
     fs::create_directories(block / "Proxy" / "later");
     osg::ref_ptr<osg::ProxyNode> back = new osg::ProxyNode;
     back->setFileName(0, "../root.osgb");
-    ASSERT_TRUE(osgDB::writeNodeFile(*back, (block / "Proxy" / "later" / "root.osgb").string()));
+    ASSERT_TRUE(osgDB::writeNodeFile(*back, (block / "Proxy" / "later" / "tile.osgb").string()));
     const Outcome rerun = Export(block, Cached(dir / "cache"));
     EXPECT_EQ(rerun.entries.size(), kGoodTiles + 1);
     ASSERT_EQ(rerun.leftOut.size(), 2u);
@@ -348,7 +348,7 @@ TEST(CachedVerdicts, ASmallTileNamingOtherFilesAmongSmallTilesIsCheckedEveryRun)
     }
     fs::create_directories(block / "B_Proxy");
     osg::ref_ptr<osg::ProxyNode> proxy = new osg::ProxyNode;
-    proxy->setFileName(0, "later/root.osgb");
+    proxy->setFileName(0, "later/tile.osgb");
     ASSERT_TRUE(osgDB::writeNodeFile(*proxy, (block / "B_Proxy" / "root.osgb").string()));
     LetSettle();
     ExportOptions options = Cached(dir / "cache");
@@ -358,7 +358,7 @@ TEST(CachedVerdicts, ASmallTileNamingOtherFilesAmongSmallTilesIsCheckedEveryRun)
     fs::create_directories(block / "B_Proxy" / "later");
     osg::ref_ptr<osg::ProxyNode> back = new osg::ProxyNode;
     back->setFileName(0, "../root.osgb");
-    ASSERT_TRUE(osgDB::writeNodeFile(*back, (block / "B_Proxy" / "later" / "root.osgb").string()));
+    ASSERT_TRUE(osgDB::writeNodeFile(*back, (block / "B_Proxy" / "later" / "tile.osgb").string()));
     const Outcome rerun = Export(block, options);
     EXPECT_EQ(rerun.entries.size(), 20u);
     EXPECT_EQ(rerun.leftOut,

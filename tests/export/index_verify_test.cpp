@@ -3,6 +3,8 @@
 #include "tests/export/test_fixtures.h"
 
 #include <osg/Notify>
+#include <osg/ProxyNode>
+#include <osgDB/WriteFile>
 
 #include <gtest/gtest.h>
 
@@ -36,7 +38,9 @@ TEST(VerifyFolderIndexes, ReportsEachEntryOfAnExistingIndexAndWritesNothing) {
     EXPECT_EQ(sound[0].entries.size(), 4u);
     EXPECT_TRUE(sound[0].allResolve());
 
-    // A deleted tile leaves its entry naming a missing file; a damaged one fails to load.
+    // A deleted tile leaves its entry naming a missing file, which the reader's search then
+    // finds under its bare name in the index's folder: the index itself, loaded without end.
+    // A damaged one fails to load.
     fs::remove(block / "T2" / "root.osgb");
     test::WriteText(block / "T3" / "root.osgb", "");
     fs::remove(block / "T4" / "root.osgb");
@@ -48,7 +52,8 @@ TEST(VerifyFolderIndexes, ReportsEachEntryOfAnExistingIndexAndWritesNothing) {
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries.at("T1\\root.osgb").status, TileStatus::Valid);
     EXPECT_EQ(entries.at("T1\\root.osgb").file, block / "T1" / "root.osgb");
-    EXPECT_EQ(entries.at("T2\\root.osgb").status, TileStatus::NoRootFile);
+    EXPECT_EQ(entries.at("T2\\root.osgb").status, TileStatus::Cycle);
+    EXPECT_TRUE(fs::equivalent(entries.at("T2\\root.osgb").file, block / "root.osgb"));
     EXPECT_EQ(entries.at("T3\\root.osgb").status, TileStatus::LoadFailed);
     EXPECT_EQ(entries.at("T3\\root.osgb").loadFailure, LoadFailure::EmptyFile);
     EXPECT_EQ(entries.at("T4\\root.osgb").status, TileStatus::NotRegularFile);
@@ -76,6 +81,47 @@ TEST(VerifyFolderIndexes, EveryFolderOfARunIsCheckedByLiveWorkers) {
         for (const IndexEntryCheck& entry : folder.entries)
             EXPECT_EQ(entry.status, TileStatus::Valid) << entry.file;
     }
+}
+
+void WriteProxyIndex(const fs::path& file, const std::vector<std::string>& names) {
+    osg::ref_ptr<osg::ProxyNode> proxy = new osg::ProxyNode;
+    for (unsigned i = 0; i < names.size(); ++i)
+        proxy->setFileName(i, names[i]);
+    fs::create_directories(file.parent_path());
+    ASSERT_TRUE(osgDB::writeNodeFile(*proxy, file.string()));
+}
+
+// Each entry is followed as a viewer that opens the index follows it: with the index's folder
+// still searched and the index itself on the way.
+TEST(VerifyFolderIndexes, EntriesAreFollowedFromTheIndexAsAViewerFollowsThem) {
+    TempDir dir;
+    const fs::path top = dir / "Top";
+    test::WriteTile(top / "Plain");
+    // An index tile copied alone: its names are missing under it, so the search finds its own
+    // bare name, itself.
+    WriteProxyIndex(top / "Tile" / "root.osgb", {"T1\\root.osgb", "T2\\root.osgb"});
+    // Its name is found only in the index's folder, and what it finds names it again.
+    WriteProxyIndex(top / "Reach" / "root.osgb", {"Sib\\tile.osgb"});
+    WriteProxyIndex(top / "Sib" / "tile.osgb", {"Reach\\root.osgb"});
+    // Found the same way, a tile.
+    WriteProxyIndex(top / "Far" / "root.osgb", {"Near\\tile.osgb", "Missing\\tile.osgb"});
+    test::WriteTile(top / "Near_tile");
+    fs::create_directories(top / "Near");
+    fs::copy_file(top / "Near_tile" / "root.osgb", top / "Near" / "tile.osgb");
+    WriteProxyIndex(top / "root.osgb", {"Plain\\root.osgb", "Tile\\root.osgb", "Reach\\root.osgb",
+                                        "Far\\root.osgb", "Missing\\tile.osgb"});
+
+    const std::vector<FolderVerification> result = VerifyFolderIndexes({top});
+    ASSERT_EQ(result.size(), 1u);
+    ASSERT_FALSE(result[0].error.has_value());
+    const auto entries = ByName(result[0]);
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(entries.at("Plain\\root.osgb").status, TileStatus::Valid);
+    EXPECT_EQ(entries.at("Tile\\root.osgb").status, TileStatus::Cycle);
+    EXPECT_EQ(entries.at("Reach\\root.osgb").status, TileStatus::Cycle);
+    EXPECT_EQ(entries.at("Far\\root.osgb").status, TileStatus::Valid);
+    EXPECT_EQ(entries.at("Missing\\tile.osgb").status, TileStatus::NoRootFile);
+    EXPECT_EQ(entries.at("Missing\\tile.osgb").file, top / "Missing" / "tile.osgb");
 }
 
 TEST(VerifyFolderIndexes, ListsEveryEntryOfAnIndexLargerThanOneReply) {

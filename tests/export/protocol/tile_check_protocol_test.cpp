@@ -118,6 +118,27 @@ TEST(TileCheckProtocol, AHostileReplyIsRefusedOrMadeHarmless) {
                                  "(?[31m\xe6\x96\x87");
 }
 
+TEST(TileCheckProtocol, HowARequestedFileIsReachedSurvivesTheTrip) {
+    CheckRequest request;
+    request.path = "block/Tile/root.osgb";
+    const std::string plain = EncodeRequest(request);
+    request.inheritedSearch = {"block/Tile", "block"};
+    request.filesAbove = {std::string("block/root\0.osgb", 16)};
+    const std::string reached = EncodeRequest(request);
+    EXPECT_EQ(plain.size(), kRequestLengthSize + 23 + request.path.size())
+        << "a request that tells no reach costs nothing more";
+    const std::optional<CheckRequest> decoded =
+        DecodeRequestBody(std::string_view(reached).substr(kRequestLengthSize));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->path, request.path);
+    EXPECT_EQ(decoded->inheritedSearch, request.inheritedSearch);
+    EXPECT_EQ(decoded->filesAbove, request.filesAbove);
+    const std::string body = plain.substr(kRequestLengthSize);
+    EXPECT_FALSE(DecodeRequestBody(body + std::string(5, '\0'))) << "an empty reach told";
+    EXPECT_FALSE(DecodeRequestBody(body + std::string("\0\1\0\x09\0ab", 8))) << "a cut folder";
+    EXPECT_FALSE(DecodeRequestBody(reached.substr(kRequestLengthSize) + "x")) << "bytes after it";
+}
+
 TEST(TileCheckProtocol, SceneFileNamesResolveAgainstTheNamingFilesFolder) {
     const std::filesystem::path folder = std::filesystem::path("base") / "block";
     EXPECT_EQ(ResolveSceneFileName(folder, "T1\\root.osgb"), folder / "T1" / "root.osgb");

@@ -6,6 +6,7 @@
 
 #include <osg/Geode>
 #include <osg/Geometry>
+#include <osg/PagedLOD>
 #include <osg/ProxyNode>
 #include <osg/Texture2D>
 #include <osgDB/ReadFile>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -61,6 +63,13 @@ void WriteTexturedTile(const fs::path& folder, const fs::path& imageFile, const 
     osg::ref_ptr<osg::Image> image = MakeImage(16);
     image->setFileName(imageFile.string());
     WriteScene(*MakeTexturedQuad(image.get()), folder / "root.osgb", "WriteImageHint=" + hint);
+}
+
+void WriteIndexFile(const fs::path& file, const std::vector<std::string>& children) {
+    osg::ref_ptr<osg::ProxyNode> proxy = new osg::ProxyNode;
+    for (unsigned i = 0; i < children.size(); ++i)
+        proxy->setFileName(i, children[i]);
+    WriteScene(*proxy, file, "");
 }
 
 void WriteIndexOver(const fs::path& folder, const std::vector<std::string>& children) {
@@ -352,12 +361,14 @@ TEST(TileValidation, DamagedTilesFailWhereAPlainLoadFailsCrashesOrHangs) {
         EXPECT_NE(plain.at("cut_" + std::to_string(i)), PlainLoad::Loaded) << i;
 }
 
-TEST(TileValidation, AnIndexThatResolvesToItselfDoesNotRecurse) {
+// The reader finds neither name in the index's folder, then finds the bare "root.osgb" there:
+// the index itself.
+TEST(TileValidation, AnIndexThatResolvesToItselfIsACycle) {
     TempDir dir;
     WriteIndexOver(dir / "block" / "index", {"missing/root.osgb", "index/root.osgb"});
     const auto verdicts = Validate(dir / "block", false);
     ASSERT_EQ(verdicts.size(), 1u);
-    EXPECT_EQ(verdicts[0].second, TileStatus::Valid);
+    EXPECT_EQ(verdicts[0].second, TileStatus::Cycle);
 }
 
 // What a dry run over `block` reports for each subfolder it leaves out, by name.
@@ -438,8 +449,10 @@ TEST(TileValidation, FilesAnIndexTileNamesAreFollowedAndCyclesLeftOut) {
     TempDir dir;
     const fs::path block = dir / "block";
     test::WriteTile(block / "plain");
-    // The reader's own search would find the index again for the missing name, for ever.
+    // The reader's search finds the index itself for the missing name, for ever.
     WriteIndexOver(block / "missing_child", {"T1\\root.osgb", "../plain/root.osgb"});
+    // A missing name whose bare file name names nothing is skipped.
+    WriteIndexOver(block / "missing_other", {"T1\\tile.osgb", "../plain/root.osgb"});
     WriteIndexOver(block / "names_itself", {"root.osgb"});
     WriteIndexOver(block / "loop_a", {"..\\loop_b\\root.osgb"});
     WriteIndexOver(block / "loop_b", {"../loop_a/root.osgb"});
@@ -469,14 +482,105 @@ TEST(TileValidation, FilesAnIndexTileNamesAreFollowedAndCyclesLeftOut) {
     for (const bool full : {false, true}) {
         SCOPED_TRACE(full ? "full" : "fast");
         const auto leftOut = LeftOut(block, full);
-        for (const char* name : {"plain", "missing_child", "diamond", "broken_child"})
+        for (const char* name : {"plain", "missing_other", "diamond", "broken_child"})
             EXPECT_EQ(leftOut.count(name), 0u) << name;
-        for (const char* name : {"names_itself", "loop_a", "loop_b", "through_alias"}) {
+        for (const char* name :
+             {"missing_child", "names_itself", "loop_a", "loop_b", "through_alias"}) {
             ASSERT_EQ(leftOut.count(name), 1u) << name;
             EXPECT_EQ(leftOut.at(name).reason, TileStatus::Cycle) << name;
         }
         ASSERT_EQ(leftOut.count("hungry_child"), 1u);
         EXPECT_EQ(leftOut.at("hungry_child").reason, TileStatus::OutOfMemory);
+    }
+}
+
+// Index tiles of the shapes whose names the reader's search resolves in its own way. A plain
+// load of each either finishes or recurses until it is killed or its stack runs out; the
+// check must call the first a tile that loads and the second a cycle.
+TEST(TileValidation, IndexTilesAreCyclesExactlyWhenAPlainLoadRecurses) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    // An index tile copied alone into a block: its names are missing under it, so the search
+    // falls back to the bare "root.osgb" in its own folder.
+    WriteIndexOver(block / "copied_alone", {"T1\\root.osgb", "T2\\root.osgb"});
+    // "b.osgb" is not beside a/tile.osgb, which names it, but in the folder that named a,
+    // which the search list still holds; b names a again. (The nested files are not called
+    // root.osgb, so that the tile folders are tiles, not blocks.)
+    WriteIndexOver(block / "through_search_list", {"a\\tile.osgb"});
+    WriteIndexFile(block / "through_search_list" / "a" / "tile.osgb", {"b.osgb"});
+    WriteIndexFile(block / "through_search_list" / "b.osgb", {"a\\tile.osgb"});
+    // The same reach, ending at a tile.
+    WriteIndexOver(block / "found_on_search_list", {"a\\tile.osgb"});
+    WriteIndexFile(block / "found_on_search_list" / "a" / "tile.osgb", {"b.osgb"});
+    test::WriteTile(dir / "spare");
+    fs::copy_file(dir / "spare" / "root.osgb", block / "found_on_search_list" / "b.osgb");
+    // Two files naming each other.
+    WriteIndexOver(block / "loop_a", {"..\\loop_b\\root.osgb"});
+    WriteIndexOver(block / "loop_b", {"../loop_a/root.osgb"});
+    // A sound index of indexes, two levels deep, named with backslashes.
+    WriteIndexOver(block / "nested", {"mid\\index.osgb"});
+    WriteIndexFile(block / "nested" / "mid" / "index.osgb",
+                   {"leaf\\deep\\tile.osgb", "missing\\x.osgb"});
+    fs::create_directories(block / "nested" / "mid" / "leaf" / "deep");
+    fs::copy_file(dir / "spare" / "root.osgb",
+                  block / "nested" / "mid" / "leaf" / "deep" / "tile.osgb");
+
+    const std::map<std::string, PlainLoad> plain = [&] {
+        const QuietReader quiet;
+        return LoadEachInChildProcess(block);
+    }();
+    const std::map<std::string, TileStatus> expected = {{"copied_alone", TileStatus::Cycle},
+                                                        {"through_search_list", TileStatus::Cycle},
+                                                        {"found_on_search_list", TileStatus::Valid},
+                                                        {"loop_a", TileStatus::Cycle},
+                                                        {"loop_b", TileStatus::Cycle},
+                                                        {"nested", TileStatus::Valid}};
+    ASSERT_EQ(plain.size(), expected.size());
+    for (const auto& [name, status] : expected) {
+        const bool recursed =
+            plain.at(name) == PlainLoad::Hung || plain.at(name) == PlainLoad::Crashed;
+        EXPECT_EQ(recursed, status == TileStatus::Cycle)
+            << name << " is a shape the test misjudged";
+    }
+    const QuietReader quiet;
+    for (const bool full : {false, true}) {
+        SCOPED_TRACE(full ? "full" : "fast");
+        std::map<std::string, TileStatus> checked;
+        for (const auto& [name, status] : Validate(block, full, ShortDeadlines()))
+            checked[name] = status;
+        EXPECT_EQ(checked, expected);
+    }
+}
+
+// A production tile's root is a paged node whose first child is its coarsest level and whose
+// ranges name finer files, which a viewer loads only when it comes close. Those files are
+// here pipes with no writer: a check that opened one would wait on it until its deadline.
+TEST(TileValidation, APagedTileLoadsWithoutItsFinerFilesBeingOpened) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    for (const char* tile : {"Tile_001", "Tile_002"}) {
+        const fs::path folder = block / tile;
+        fs::create_directories(folder / "Data");
+        osg::ref_ptr<osg::PagedLOD> root = new osg::PagedLOD;
+        root->addChild(MakeSampleTile(SampleTileParams{}).get(), 0.0f, 200.0f);
+        for (const char* finer : {"Data/L17.osgb", "Data\\L18.osgb"}) {
+            const unsigned child = root->getNumFileNames();
+            root->setFileName(child, finer);
+            root->setRange(child, 200.0f, 1e7f);
+        }
+        WriteScene(*root, folder / "root.osgb", "");
+        for (const char* finer : {"L17.osgb", "L18.osgb"})
+            ASSERT_EQ(mkfifo((folder / "Data" / finer).c_str(), 0600), 0);
+        // Were the finer names followed, the second would be found under its bare name too.
+        ASSERT_EQ(mkfifo((folder / "L18.osgb").c_str(), 0600), 0);
+    }
+    const QuietReader quiet;
+    for (const bool full : {false, true}) {
+        SCOPED_TRACE(full ? "full" : "fast");
+        const auto verdicts = Validate(block, full, ShortDeadlines());
+        ASSERT_EQ(verdicts.size(), 2u);
+        for (const auto& [name, status] : verdicts)
+            EXPECT_EQ(status, TileStatus::Valid) << name;
     }
 }
 
