@@ -226,6 +226,9 @@ void WriteDamagedTiles(const fs::path& block) {
 // How a plain load of a file ends. It runs in a child process, because on some damaged files
 // the reader crashes or never returns.
 enum class PlainLoad { Loaded, Failed, Crashed, Hung };
+// How a plain load's child says the load returned nothing, or threw.
+constexpr int kPlainLoadFailed = 3;
+constexpr int kPlainLoadThrew = 4;
 
 // Plain loads of every file at once, each in a child process given 5 s and 3 GB: a load that
 // needs more has exhausted the memory a tool may take.
@@ -243,9 +246,9 @@ std::map<std::string, PlainLoad> LoadEachInChildProcess(const fs::path& block) {
             setrlimit(RLIMIT_AS, &memory);
 #endif
             try {
-                _exit(osgDB::readRefNodeFile(file.string()) ? 0 : 1);
+                _exit(osgDB::readRefNodeFile(file.string()) ? 0 : kPlainLoadFailed);
             } catch (...) {
-                _exit(2);
+                _exit(kPlainLoadThrew);
             }
         }
         children[entry.path().filename().string()] = child;
@@ -263,8 +266,14 @@ std::map<std::string, PlainLoad> LoadEachInChildProcess(const fs::path& block) {
             loads[name] = PlainLoad::Hung;
         } else if (!WIFEXITED(status)) {
             loads[name] = PlainLoad::Crashed;
+        } else if (WEXITSTATUS(status) == 0) {
+            loads[name] = PlainLoad::Loaded;
+        } else if (WEXITSTATUS(status) == kPlainLoadFailed ||
+                   WEXITSTATUS(status) == kPlainLoadThrew) {
+            loads[name] = PlainLoad::Failed;
         } else {
-            loads[name] = WEXITSTATUS(status) == 0 ? PlainLoad::Loaded : PlainLoad::Failed;
+            // A sanitizer that catches the crash reports it and exits with its own status.
+            loads[name] = PlainLoad::Crashed;
         }
     }
     return loads;
