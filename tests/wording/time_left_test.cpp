@@ -13,20 +13,20 @@ TEST(ProgressText, TellsTheFolderTheTilesAndTheTimeLeftFromTheRateSoFar) {
     ExportProgress progress;
     progress.folderCount = 2;
     progress.subfolderCount = 300;
-    progress.folder = "/测区/甲";
+    progress.folder = "Block_A"; // a bare name: the same text on every system
     const ProgressClock::time_point start{};
     const TimeLeftEstimate estimate(start);
     EXPECT_EQ(ProgressText(progress, estimate.at(progress, start + seconds(3))),
-              "目录 1/2：/测区/甲\n已验证子目录 0/300")
+              "目录 1/2：Block_A\n已验证子目录 0/300")
         << "no rate before the first tile";
     progress.subfoldersDone = 100;
     // 100 tiles in 30 s: the other 200 take about 60 s.
     EXPECT_EQ(ProgressText(progress, estimate.at(progress, start + seconds(30))),
-              "目录 1/2：/测区/甲\n已验证子目录 100/300，预计还需约 1 分 0 秒");
+              "目录 1/2：Block_A\n已验证子目录 100/300，预计还需约 1 分 0 秒");
     progress.subfoldersDone = 300;
     progress.foldersDone = 2;
     EXPECT_EQ(ProgressText(progress, estimate.at(progress, start + seconds(90))),
-              "目录 2/2：/测区/甲\n已验证子目录 300/300");
+              "目录 2/2：Block_A\n已验证子目录 300/300");
 }
 
 TEST(DescribeTimeLeft, SaysSecondsMinutesAndHoursInEitherLanguage) {
