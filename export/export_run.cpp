@@ -474,6 +474,18 @@ void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
     }
 }
 
+// A viewer opens `indexFile`, or the index of a folder of blocks above it (`masters`,
+// innermost first), and comes down to the tiles from there: each index's folder joins the
+// search, and each index is loading above every tile.
+void SetWayDown(FolderWork& work, const fs::path& indexFile, const std::vector<fs::path>& masters) {
+    work.indexesAbove.push_back(RequestPathText(indexFile));
+    work.searchAbove.push_back(RequestPathText(indexFile.parent_path()));
+    for (const fs::path& master : masters) {
+        work.indexesAbove.push_back(RequestPathText(master));
+        work.searchAbove.push_back(RequestPathText(master.parent_path()));
+    }
+}
+
 // Progress from the pools of blocks exported along the way, told as part of the run's.
 struct ProgressRelay {
     std::mutex mutex;
@@ -575,6 +587,8 @@ private:
     std::vector<Exported> exported_;
     std::uint64_t setting_; // what the verdicts cached for this run were taken under
     std::optional<Problem> cacheNotWritten_;
+    // The indexes of the folders of blocks whose blocks are being exported, innermost first.
+    std::vector<fs::path> mastersAbove_;
     // Per listed folder, in list order; and the parents the spellings name, for the files a
     // folder's layout reads beside it (a production folder's metadata.xml).
     std::vector<Spelling> listings_;
@@ -738,6 +752,7 @@ std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& 
         ScanFolder(folders[i], reports[i], scans[i],
                    options_.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity,
                    depth < kMaxBlockDepth);
+        SetWayDown(scans[i].work, reports[i].indexFile, mastersAbove_);
         queued[i] = !reports[i].error;
         if (caching && !reports[i].error)
             pool.add(
@@ -836,8 +851,10 @@ void Run::writeBlocks(FolderScan& scan, int depth, FolderReport& report,
         if (std::none_of(blocks.begin(), blocks.end(),
                          [&](const fs::path& b) { return b.filename() == subfolder.name; }))
             report.leftOut.push_back(subfolder);
+    mastersAbove_.insert(mastersAbove_.begin(), report.indexFile);
     const std::vector<FolderOutcome> outcomes =
         exportFolders(blocks, report.folder, depth + 1, out);
+    mastersAbove_.erase(mastersAbove_.begin());
     if (IsCancelled(options_)) {
         report.status = FolderStatus::Cancelled;
         return;

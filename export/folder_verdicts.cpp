@@ -103,6 +103,8 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     const std::size_t tiles = work.tiles.size();
     FolderWork left;
     left.ownIndex = work.ownIndex;
+    left.indexesAbove = work.indexesAbove;
+    left.searchAbove = work.searchAbove;
     fromCache_.assign(tiles, false);
     tileVerdicts_.assign(tiles, {});
     asIndex_.assign(tiles, ExistingVerdict::None);

@@ -40,6 +40,15 @@ BatchLimits BatchLimitsFor(const ReadAheadPolicy& readAhead) {
 // A request's bytes beside its path: the length and the fixed fields.
 constexpr std::size_t kRequestFields = 32;
 
+// The bytes a request takes in a send, to within its fixed fields.
+std::size_t RequestBytes(const CheckRequest& request) {
+    std::size_t bytes = request.path.size() + kRequestFields;
+    for (const std::vector<std::string>* texts : {&request.inheritedSearch, &request.filesAbove})
+        for (const std::string& text : *texts)
+            bytes += text.size() + 2;
+    return bytes;
+}
+
 } // namespace
 
 fs::path WorkerProgramFor(const ExportOptions& options) {
@@ -220,7 +229,7 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
         tasks.push_back(Task{
             job, &folder.tiles[job.tile], folder.rootNames[job.tile], &folder.listedRoots[job.tile],
             job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile] : FileFacts{},
-            folder.ownIndex});
+            folder.ownIndex, &folder});
     }
     return tasks;
 }
@@ -349,7 +358,10 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
         }
     }
     size = facts.size;
-    return MakeCheck(CheckKind::Tile, probe, facts.size, options_);
+    BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, options_);
+    bounded.request.inheritedSearch = task.folder->searchAbove;
+    bounded.request.filesAbove = task.folder->indexesAbove;
+    return bounded;
 }
 
 std::vector<TileCheckPool::Checked>
@@ -360,7 +372,7 @@ TileCheckPool::check(WorkerProcess& worker, const std::vector<Task>& tasks, bool
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         std::uint64_t size = 0;
         if (std::optional<BoundedCheck> bounded = prepare(tasks[i], checked[i], size)) {
-            items.push_back({size, bounded->request.path.size() + kRequestFields});
+            items.push_back({size, RequestBytes(bounded->request)});
             pending.push_back({i, std::move(*bounded)});
             small = size < batchLimits_.smallTile;
         }

@@ -47,6 +47,12 @@ BoundedCheck MakeCheck(CheckKind kind, const std::filesystem::path& file, std::u
 // One listed folder's candidate tiles and, once checked, their outcomes.
 struct FolderWork {
     FileFacts ownIndex; // the listed folder's root.osgb, which no tile may be
+    // How a viewer comes to each tile: through the index this run writes into the folder, and
+    // the indexes of the folders of blocks above it, innermost first (their paths in the
+    // request's text form), searching the folders they leave. A tile whose names reach one of
+    // them, written yet or not, would load its own index again.
+    std::vector<std::string> indexesAbove;
+    std::vector<std::string> searchAbove;
     std::vector<std::filesystem::path> tiles;
     // Per tile, the name of the file its scene starts from, as the scan decided; a tile left
     // without one starts from its root.osgb. Only names: a block's re-run needs few paths.
@@ -141,6 +147,7 @@ private:
         const std::filesystem::path* listedRoot; // its name on disk, when its case differs
         FileFacts scanned; // what the scan's look at the root found, if it took one
         FileFacts ownIndex;
+        const FolderWork* folder; // for how a viewer comes to the tile
     };
 
     struct Folder {

@@ -205,7 +205,13 @@ bool NamesCurrentFolder(const std::string& folder) {
     return folder.empty() || folder == ".";
 }
 
-std::optional<std::string> FindInFolders(std::string name, const SearchFolders& folders) {
+bool AnySamePath(const std::string& path, const std::vector<std::string>& paths) {
+    return std::any_of(paths.begin(), paths.end(),
+                       [&](const std::string& other) { return SameFilePath(path, other); });
+}
+
+std::optional<std::string> FindInFolders(std::string name, const SearchFolders& folders,
+                                         const std::vector<std::string>& toBeWritten) {
     std::replace(name.begin(), name.end(), kForeignSeparator, kNativeSeparator);
     for (const std::string& folder : folders) {
         if (NamesCurrentFolder(folder))
@@ -217,7 +223,7 @@ std::optional<std::string> FindInFolders(std::string name, const SearchFolders& 
             continue;
 #endif
         const std::string real = RealPath(joined);
-        if (Exists(real))
+        if (Exists(real) || AnySamePath(real, toBeWritten))
             return real;
     }
     return std::nullopt;
@@ -245,16 +251,34 @@ SearchFolders SearchFoldersOfFound(const std::string& found, const SearchFolders
     return folders;
 }
 
-std::optional<std::string> FindSceneFile(const std::string& name, const SearchFolders& folders) {
+bool SameFilePath(const std::string& a, const std::string& b) {
+    const auto resolved = [](const std::string& text) {
+        std::error_code ec;
+        const std::filesystem::path path = PathOfRequestText(text);
+        const std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
+        std::string normal = RequestPathText((ec ? path : real).lexically_normal());
+#ifdef _WIN32
+        // The last part may not exist yet, so no look at the disk gives its case.
+        std::transform(normal.begin(), normal.end(), normal.begin(), [](unsigned char c) {
+            return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        });
+#endif
+        return normal;
+    };
+    return a == b || resolved(a) == resolved(b);
+}
+
+std::optional<std::string> FindSceneFile(const std::string& name, const SearchFolders& folders,
+                                         const std::vector<std::string>& toBeWritten) {
     if (name.empty())
         return std::nullopt;
-    if (IsAbsoluteName(name) && Exists(name))
+    if (IsAbsoluteName(name) && (Exists(name) || AnySamePath(name, toBeWritten)))
         return name;
-    if (std::optional<std::string> found = FindInFolders(name, folders))
+    if (std::optional<std::string> found = FindInFolders(name, folders, toBeWritten))
         return found;
     const std::string bare = BareFileName(name);
     if (bare != name)
-        return FindInFolders(bare, folders);
+        return FindInFolders(bare, folders, toBeWritten);
     return std::nullopt;
 }
 

@@ -39,7 +39,8 @@ struct CheckRequest {
     // Tile: how a viewer comes to load the file, when another file names it: the folders its
     // load searches after the file's own (the database path the naming files left, first
     // first), and the files already loading above it, a name reaching any of which is a
-    // cycle. Both in the path's text form.
+    // cycle. Both in the path's text form. A file above need not exist yet: an index the
+    // run is about to write is as good as there, since a viewer will find it.
     std::vector<std::string> inheritedSearch;
     std::vector<std::string> filesAbove;
 };
@@ -143,7 +144,15 @@ SearchFolders SearchFoldersOfFound(const std::string& found, const SearchFolders
 // and its current folder as holding none of the names, so a folder searched that names the
 // current one ("" or ".") is passed over and a relative name is found only in the folders.
 // The index's own folder enters the search as the folder of the index file the viewer opened.
-std::optional<std::string> FindSceneFile(const std::string& name, const SearchFolders& folders);
+//
+// `toBeWritten` are files taken as there though they are not yet: indexes that will be
+// written before any viewer reads the scene.
+std::optional<std::string> FindSceneFile(const std::string& name, const SearchFolders& folders,
+                                         const std::vector<std::string>& toBeWritten = {});
+
+// True when `a` and `b` are one path once dots and links are resolved as far as they exist,
+// as the file system compares names.
+bool SameFilePath(const std::string& a, const std::string& b);
 
 std::string EncodeRequest(const CheckRequest& request);
 // Several requests, one after another, as one batch is sent.

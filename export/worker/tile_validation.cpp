@@ -309,9 +309,13 @@ CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::N
         return CheckVerdict::Loads;
     std::error_code ec;
     std::vector<FileFacts> above;
+    // Indexes above that are yet to be written: a name reaching one is a cycle all the same.
+    std::vector<std::string> toBeWritten;
     for (const std::string& file : request.filesAbove) {
         const FileFacts facts = LookAt(PathOfRequestText(file), ec);
-        if (!ec)
+        if (facts.type == std::filesystem::file_type::not_found)
+            toBeWritten.push_back(file);
+        else if (!ec)
             above.push_back(facts);
     }
     SearchFolders folders = SearchFoldersOfFile(request.path);
@@ -334,9 +338,12 @@ CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::N
         }
         const std::string& name = step.names[step.next++];
         SearchFolders searched = SearchFoldersForName(step.folders, name);
-        const std::optional<std::string> found = FindSceneFile(name, searched);
+        const std::optional<std::string> found = FindSceneFile(name, searched, toBeWritten);
         if (!found)
             continue;
+        if (std::any_of(toBeWritten.begin(), toBeWritten.end(),
+                        [&](const std::string& file) { return SameFilePath(*found, file); }))
+            return CheckVerdict::Cycle;
         const std::filesystem::path next = PathOfRequestText(*found);
         const FileFacts facts = LookAt(next, ec);
         if (ec || facts.type != std::filesystem::file_type::regular)

@@ -308,8 +308,7 @@ std::vector<std::pair<std::string, TileStatus>> Validate(const fs::path& block, 
     const ExportReport report = ExportFolderIndexes({block}, options);
     std::vector<std::pair<std::string, TileStatus>> statuses;
     for (const std::string& entry : report.folders.at(0).entries)
-        statuses.emplace_back(entry.substr(0, entry.size() - std::string("\\root.osgb").size()),
-                              TileStatus::Valid);
+        statuses.emplace_back(entry.substr(0, entry.find('\\')), TileStatus::Valid);
     for (const LeftOutSubfolder& leftOut : report.folders.at(0).leftOut)
         statuses.emplace_back(leftOut.name.string(), leftOut.reason);
     std::sort(statuses.begin(), statuses.end());
@@ -559,6 +558,54 @@ TEST(TileValidation, IndexTilesAreCyclesExactlyWhenAPlainLoadRecurses) {
             checked[name] = status;
         EXPECT_EQ(checked, expected);
     }
+}
+
+// Tiles whose names reach the index the run is about to write: directly, or through the
+// reader's fallback to a bare "root.osgb", which finds the index in the block's folder (the
+// tile's own root being named after its folder), or the index of the folder of blocks above.
+// Before the index exists a check of the tile alone finds nothing there; a viewer opening the
+// index then recurses without end. They are cycles, and the index written loads.
+TEST(TileValidation, NamesReachingTheIndexAboutToBeWrittenAreCycles) {
+    TempDir dir;
+    const fs::path block = dir / "views" / "block";
+    test::WriteTile(block / "T1");
+    WriteIndexOver(block / "up", {"..\\root.osgb"});
+    WriteIndexFile(block / "named" / "named.osgb", {"gone\\root.osgb"});
+    const fs::path blocks = dir / "views" / "blocks";
+    test::WriteTile(blocks / "B1" / "T1");
+    WriteIndexFile(blocks / "B1" / "to_master" / "to_master.osgb", {"..\\..\\root.osgb"});
+    WriteIndexFile(blocks / "B1" / "to_block" / "to_block.osgb", {"gone\\root.osgb"});
+    test::WriteTile(blocks / "B2" / "T1");
+    const QuietReader quiet;
+    for (const bool full : {false, true}) {
+        SCOPED_TRACE(full ? "full" : "fast");
+        const std::map<std::string, TileStatus> expected = {
+            {"T1", TileStatus::Valid}, {"named", TileStatus::Cycle}, {"up", TileStatus::Cycle}};
+        std::map<std::string, TileStatus> checked;
+        for (const auto& [name, status] : Validate(block, full, ShortDeadlines()))
+            checked[name] = status;
+        EXPECT_EQ(checked, expected);
+    }
+    ExportOptions options;
+    options.limits = ShortDeadlines();
+    const ExportReport report = ExportFolderIndexes({block, blocks}, options);
+    ASSERT_EQ(report.folders.size(), 4u);
+    const auto leftOutOf = [&](const fs::path& folder) {
+        std::map<std::string, TileStatus> leftOut;
+        for (const FolderReport& written : report.folders)
+            if (written.folder == folder)
+                for (const LeftOutSubfolder& tile : written.leftOut)
+                    leftOut[tile.name.string()] = tile.reason;
+        return leftOut;
+    };
+    EXPECT_EQ(leftOutOf(block), (std::map<std::string, TileStatus>{{"named", TileStatus::Cycle},
+                                                                   {"up", TileStatus::Cycle}}));
+    EXPECT_EQ(leftOutOf(blocks / "B1"),
+              (std::map<std::string, TileStatus>{{"to_block", TileStatus::Cycle},
+                                                 {"to_master", TileStatus::Cycle}}));
+    const std::map<std::string, PlainLoad> plain = LoadEachInChildProcess(dir / "views");
+    EXPECT_EQ(plain.at("block"), PlainLoad::Loaded);
+    EXPECT_EQ(plain.at("blocks"), PlainLoad::Loaded);
 }
 
 // A production tile's root is a paged node whose first child is its coarsest level and whose
