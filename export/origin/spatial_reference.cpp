@@ -1,5 +1,7 @@
 #include "export/origin/spatial_reference.h"
 
+#include "export/text/plain_number.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -16,27 +18,6 @@
 
 namespace brindle {
 namespace {
-
-std::string_view Trimmed(std::string_view text) {
-    const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    while (!text.empty() && space(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && space(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-std::optional<double> FiniteNumber(std::string_view text) {
-    text = Trimmed(text);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    double value = 0;
-    const char* end = text.data() + text.size();
-    const std::from_chars_result parsed = std::from_chars(text.data(), end, value);
-    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != end || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size())
@@ -79,7 +60,7 @@ std::string AsCrsDefinition(std::string_view text) {
 }
 
 Object CreateCrs(PJ_CONTEXT* context, std::string_view text) {
-    text = Trimmed(text);
+    text = TrimmedSpace(text);
     if (!context || text.empty() || text.size() > kMaxSrsTextBytes ||
         text.find('\0') != std::string_view::npos)
         return nullptr;
@@ -146,15 +127,15 @@ bool Equivalent(PJ_CONTEXT* context, const PJ* a, const PJ* b) {
 } // namespace
 
 std::optional<EnuFrame> ParseEnuFrame(std::string_view text) {
-    text = Trimmed(text);
+    text = TrimmedSpace(text);
     if (!StartsWithNoCase(text, "enu:"))
         return std::nullopt;
     text.remove_prefix(4);
     const std::size_t comma = text.find(',');
     if (comma == std::string_view::npos)
         return std::nullopt;
-    const std::optional<double> latitude = FiniteNumber(text.substr(0, comma));
-    const std::optional<double> longitude = FiniteNumber(text.substr(comma + 1));
+    const std::optional<double> latitude = PlainFiniteNumber(text.substr(0, comma));
+    const std::optional<double> longitude = PlainFiniteNumber(text.substr(comma + 1));
     if (!latitude || !longitude || std::abs(*latitude) > 90.0 || std::abs(*longitude) > 180.0)
         return std::nullopt;
     return EnuFrame{*latitude, *longitude};
@@ -212,7 +193,7 @@ bool SpatialReferences::same(std::string_view a, std::string_view b) {
     if (crsA || crsB)
         return false;
 #endif
-    return Trimmed(a) == Trimmed(b);
+    return TrimmedSpace(a) == TrimmedSpace(b);
 }
 
 std::optional<Problem> BlocksInDifferentSrs(const std::filesystem::path& folder,
@@ -222,7 +203,7 @@ std::optional<Problem> BlocksInDifferentSrs(const std::filesystem::path& folder,
     SpatialReferences references;
     // Blocks mostly share one SRS, written alike: the text decides before the library does.
     const bool agree = std::all_of(blocks.begin() + 1, blocks.end(), [&](const SrsOf& block) {
-        return Trimmed(block.srs) == Trimmed(blocks.front().srs) ||
+        return TrimmedSpace(block.srs) == TrimmedSpace(blocks.front().srs) ||
                references.same(block.srs, blocks.front().srs);
     });
     if (agree)

@@ -1,6 +1,7 @@
 #include "export/scan/metadata_xml.h"
 
 #include "export/fs/regular_file.h"
+#include "export/text/plain_number.h"
 
 #include <pugixml.hpp>
 
@@ -14,31 +15,16 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-    const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    while (!text.empty() && space(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && space(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // "x,y,z" (or "x,y", for a Z of 0): each a finite number in the "C" locale's form, with
 // or without a sign.
 std::optional<osg::Vec3d> ParseOrigin(std::string_view text) {
     std::vector<double> values;
     for (;;) {
         const std::size_t comma = text.find(',');
-        std::string_view field = Trimmed(text.substr(0, comma));
-        // from_chars takes no plus sign; survey software writes one now and then.
-        if (field.size() > 1 && field.front() == '+' && field[1] != '-' && field[1] != '+')
-            field.remove_prefix(1);
-        double value = 0;
-        const char* end = field.data() + field.size();
-        const std::from_chars_result parsed = std::from_chars(field.data(), end, value);
-        if (field.empty() || parsed.ec != std::errc() || parsed.ptr != end || !std::isfinite(value))
+        const std::optional<double> value = PlainFiniteNumber(text.substr(0, comma));
+        if (!value)
             return std::nullopt;
-        values.push_back(value);
+        values.push_back(*value);
         if (comma == std::string_view::npos)
             break;
         text.remove_prefix(comma + 1);
@@ -68,7 +54,7 @@ MetadataReading ParseMetadataXml(std::string_view bytes) {
         reading.problem = ProblemKind::MetadataNotXml;
         return reading;
     }
-    reading.srs = std::string(Trimmed(root.child("SRS").child_value()));
+    reading.srs = std::string(TrimmedSpace(root.child("SRS").child_value()));
     const pugi::xml_node origin = root.child("SRSOrigin");
     if (!origin) {
         reading.problem = ProblemKind::MetadataNoOrigin;

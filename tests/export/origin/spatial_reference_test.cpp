@@ -48,6 +48,9 @@ TEST(SpatialReferences, TellProjectedFromGeographicFromLocalFrames) {
         {"ENU:91,114", SrsKind::Unknown},
         {"ENU:30.52", SrsKind::Unknown},
         {"ENU:30.52,114.31,5", SrsKind::Unknown},
+        // Numbers as a metadata.xml origin takes them: one sign, no more.
+        {"ENU:+-30.52,114.31", SrsKind::Unknown},
+        {"ENU:30.52,++114.31", SrsKind::Unknown},
         {"", SrsKind::Unknown},
         {"   ", SrsKind::Unknown},
         {"EPSG:999999", SrsKind::Unknown},
