@@ -194,7 +194,8 @@ std::string VerifyLine(Language language, const std::filesystem::path& indexFile
     if (Chinese(language))
         return Fill("%1：%2 个条目正常，%3 个损坏",
                     {PathText(indexFile), Number(ok), Number(broken)});
-    return PathText(indexFile) + ": " + Number(ok) + " entries ok, " + Number(broken) + " broken";
+    return PathText(indexFile) + ": " + Count(ok, "entry", "entries") + " ok, " + Number(broken) +
+           " broken";
 }
 
 std::string BrokenEntryLine(Language language, const IndexEntryCheck& entry) {

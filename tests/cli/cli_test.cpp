@@ -316,7 +316,7 @@ TEST(BrindleExport, VerifyListsBrokenEntriesAndExitsOneOnlyWhenSomeEntryIsBroken
     test::WriteText(dir / "block" / "T3" / "root.osgb", "not a scene");
     const Outcome broken = RunExport(dir, {"--verify", block});
     EXPECT_EQ(broken.status, 1);
-    EXPECT_TRUE(Contains(broken.out, "1 entries ok, 2 broken")) << broken.out;
+    EXPECT_TRUE(Contains(broken.out, "1 entry ok, 2 broken")) << broken.out;
     // A viewer's search, not finding T2's file, finds the bare "root.osgb" beside the index:
     // the index itself, for ever.
     EXPECT_TRUE(Contains(broken.out, "T2\\root.osgb: names files to load that lead back"))
