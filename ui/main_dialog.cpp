@@ -1,6 +1,7 @@
 #include "main_dialog.h"
 
 #include "about_dialog.h"
+#include "export_job.h"
 #include "folder_chooser.h"
 #include "folder_list.h"
 #include "path_text.h"
@@ -12,7 +13,6 @@
 #include "export/scan/subfolder_scan.h"
 
 #include <QAction>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -25,9 +25,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <atomic>
-#include <future>
-#include <new>
 #include <optional>
 #include <thread>
 
@@ -272,9 +269,14 @@ void CBrindleDlg::OnExport() {
     std::vector<std::filesystem::path> folders;
     for (const QString& folder : this->folders())
         folders.push_back(brindle::ui::PathFromQString(folder));
+    brindle::ExportOptions options;
+    options.verdictCache = brindle::DefaultVerdictCacheFolder();
+    options.index =
+        m_pagedIndex->isChecked() ? brindle::IndexKind::Paged : brindle::IndexKind::Proxy;
+    const auto folderCount = static_cast<int>(folders.size());
+    brindle::ui::ExportJob job(std::move(folders), std::move(options), m_runExport);
 
-    QProgressDialog progress(tr("正在导出…"), tr("取消"), 0, static_cast<int>(folders.size()),
-                             this);
+    QProgressDialog progress(tr("正在导出…"), tr("取消"), 0, folderCount, this);
     progress.setObjectName(QStringLiteral("exportProgress"));
     progress.setWindowTitle(tr("正在导出 - Brindle"));
     progress.setWindowModality(Qt::WindowModal);
@@ -286,82 +288,34 @@ void CBrindleDlg::OnExport() {
     m_progress = &progress;
     m_timeLeft.emplace(brindle::ProgressClock::now());
 
-    std::atomic<bool> cancel{false};
-    connect(&progress, &QProgressDialog::canceled, this, [&cancel, &progress] {
-        cancel = true;
+    connect(&progress, &QProgressDialog::canceled, &job, [&job, &progress] {
+        job.cancel();
         progress.setLabelText(tr("正在取消…"));
     });
-
-    brindle::ExportOptions options;
-    options.cancel = &cancel;
-    options.verdictCache = brindle::DefaultVerdictCacheFolder();
-    options.index =
-        m_pagedIndex->isChecked() ? brindle::IndexKind::Paged : brindle::IndexKind::Proxy;
-    options.progress = [this](const brindle::ExportProgress& step) {
-        QMetaObject::invokeMethod(
-            this, [this, step] { showProgress(step); }, Qt::QueuedConnection);
-    };
-    // The run's thread waits for the answer, asked on the GUI thread. Once the run is being
-    // cancelled nobody is asked, and the file is kept.
-    // The answer comes back through a promise rather than a blocking queued call, so that
-    // the hand-over is one thread checkers can see.
-    options.confirmReplace = [this, &cancel](const brindle::Problem& why) {
-        std::promise<bool> answer;
-        std::future<bool> reply = answer.get_future();
-        QMetaObject::invokeMethod(
-            this, [&] { answer.set_value(!cancel && m_confirmReplace(why)); },
-            Qt::QueuedConnection);
-        return reply.get();
-    };
-
-    // Written by the worker, read only after join().
-    brindle::ExportReport report;
-    std::optional<QString> failure; // why the run threw, in the user's words
-    bool runOver = false;
-    QEventLoop waitForRun;
-    std::thread worker([&] {
-        // An exception must not leave this thread: that ends the program, list and all.
-        try {
-            report = m_runExport(folders, options);
-        } catch (const std::bad_alloc&) {
-            failure = brindle::ui::QText(brindle::wording::RunOutOfMemory());
-        } catch (const std::exception& e) {
-            failure = brindle::ui::QText(brindle::wording::RunFailedUnexpectedly(e.what()));
-        } catch (...) {
-            failure = brindle::ui::QText(brindle::wording::RunFailedUnexpectedly({}));
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [&] {
-                runOver = true;
-                if (m_progress)
-                    m_progress->accept();
-                waitForRun.quit();
-            },
-            Qt::QueuedConnection);
-    });
+    connect(&job, &brindle::ui::ExportJob::progress, this, &CBrindleDlg::showProgress);
+    connect(&job, &brindle::ui::ExportJob::question, this,
+            [this, &job](const brindle::Problem& why) { job.answer(m_confirmReplace(why)); });
+    connect(&job, &brindle::ui::ExportJob::finished, &progress, &QProgressDialog::accept);
+    job.start();
     progress.exec();
     // Escape closes the progress dialog without the canceled signal; stop the run all the same.
-    cancel = true;
-    // Wait for the run with the event loop turning, not in join() alone: the run may still be
-    // asking its replace question, which is answered on this thread.
-    if (!runOver)
-        waitForRun.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
+    job.cancel();
+    job.waitForFinished();
     m_progress = nullptr;
 
-    if (failure) {
+    brindle::ui::ExportOutcome outcome = job.takeOutcome();
+    if (outcome.failure) {
         // No report to show; the list stays as it was, to try again.
         m_lastReport = {};
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Brindle"), *failure, QMessageBox::Ok,
-                        this);
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Brindle"), *outcome.failure,
+                        QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("exportFailed"));
         box.button(QMessageBox::Ok)->setText(tr("确定"));
         WidenForTitle(box);
         box.exec();
         return;
     }
-    m_lastReport = std::move(report);
+    m_lastReport = std::move(outcome.report);
     presentReport(m_lastReport);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export_job.h"
+
 #include "export/export_run.h"
 
 #include "wording/time_left.h"
@@ -32,8 +34,7 @@ public:
     // no folders means they changed their mind.
     using FolderChooser = std::function<QStringList(QWidget* parent, const QString& lastFolder)>;
     // Runs the export; replaceable so tests can watch or pace a run.
-    using ExportRunner = std::function<brindle::ExportReport(
-        const std::vector<std::filesystem::path>&, const brindle::ExportOptions&)>;
+    using ExportRunner = brindle::ui::ExportJob::Runner;
     // Asks, on the GUI thread, whether to replace the root.osgb that `why` is about.
     using ReplaceConfirmer = std::function<bool(const brindle::Problem& why)>;
 

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "export/export_run.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindle::win32 {
+
+// What a run under the progress dialog gave: its report, or, when it threw, why in words.
+struct RunOutcome {
+    std::optional<ExportReport> report;
+    std::wstring failure;
+};
+
+// Runs the export on a thread of its own under a modal progress dialog owned by `owner`: the
+// bar and the text follow the run, its Cancel button (or Escape, or the close box) stops it,
+// and the run's replace questions are asked over it (see AskReplace).
+RunOutcome RunExportUnderProgress(HWND owner, std::vector<std::filesystem::path> folders,
+                                  IndexKind index);
+
+} // namespace brindle::win32
