@@ -19,8 +19,7 @@ namespace {
 // The check of `file` with the bounds its size earns; a file that is not regular is
 // checked with the bounds of an empty one, and the worker says what it is.
 BoundedCheck BoundedRequest(CheckKind kind, const fs::path& file, const ExportOptions& options) {
-    std::error_code ec;
-    const FileFacts facts = LookAt(file, ec);
+    const FileFacts facts = LookAt(file).value_or({});
     const std::uint64_t size = facts.type == fs::file_type::regular ? facts.size : 0;
     return MakeCheck(kind, file, size, options);
 }
@@ -88,7 +87,7 @@ EntryReach Reach(const FolderVerification& folder, IndexEntryCheck& entry) {
     EntryReach reach;
     std::error_code ec;
     reach.indexFile = RequestPathText(fs::absolute(folder.indexFile, ec));
-    reach.index = LookAt(folder.indexFile, ec);
+    reach.index = LookAt(folder.indexFile).value_or({});
     reach.searched = SearchFoldersForName(SearchFoldersOfFile(reach.indexFile), entry.name);
     reach.found = FindSceneFile(entry.name, reach.searched);
     entry.file = reach.found ? PathOfRequestText(*reach.found)
@@ -99,8 +98,7 @@ EntryReach Reach(const FolderVerification& folder, IndexEntryCheck& entry) {
 void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEntryCheck& entry,
                 const ExportOptions& options, std::error_code& unavailable) {
     const EntryReach reach = Reach(folder, entry);
-    std::error_code ec;
-    if (reach.found && SameFile(LookAt(entry.file, ec), reach.index)) {
+    if (reach.found && SameFile(LookAt(entry.file).value_or({}), reach.index)) {
         entry.status = TileStatus::Cycle;
         return;
     }

@@ -25,8 +25,8 @@ void HintWillNeed(const fs::path& file) {
     if (!RegularFile::kTakesHints)
         return;
     RegularFile tile;
-    std::error_code ignored;
-    if (tile.open(file, ignored) == RegularFile::Opened::Yes)
+    if (const Result<RegularFile::Opened> opened = tile.open(file);
+        opened && *opened == RegularFile::Opened::Yes)
         tile.adviseWillNeed();
 }
 
@@ -314,16 +314,16 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
                                                    std::uint64_t& size) {
     const fs::path probe = task.listedRoot->empty() ? TileRootPath(*task.tile, task.rootName)
                                                     : JoinPath(*task.tile, *task.listedRoot);
-    std::error_code ec;
     // The scan looked at the file a moment ago, with everything asked here: a second look
     // would cost a system call that walks the whole path, for each tile. Stamps from that
     // look are as good for the cache, being older than the check.
     const bool scanTold = task.scanned.type != fs::file_type::none &&
                           (factsLook_ == Look::TypeAndSize || task.scanned.inode != 0);
-    const FileFacts facts = scanTold ? task.scanned : LookAt(probe, ec, factsLook_);
+    const Result<FileFacts> looked = scanTold ? task.scanned : LookAt(probe, factsLook_);
+    const FileFacts facts = looked.value_or({});
     checked.facts = facts;
-    if (ec) {
-        checked.outcome = Outcome(TileStatus::LoadFailed, ec);
+    if (!looked) {
+        checked.outcome = Outcome(TileStatus::LoadFailed, looked.error());
         return std::nullopt;
     }
     if (facts.type == fs::file_type::not_found) {
@@ -337,7 +337,7 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
     // Only a file the size of the folder's own index can be that index; which file it is costs
     // a second look on some systems.
     if (task.ownIndex.inode != 0 && facts.size == task.ownIndex.size &&
-        SameFile(LookAt(probe, ec), task.ownIndex)) {
+        SameFile(LookAt(probe).value_or({}), task.ownIndex)) {
         checked.outcome = Outcome(TileStatus::LinksBack);
         return std::nullopt;
     }
