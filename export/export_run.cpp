@@ -299,15 +299,17 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     const BoundedCheck check =
         MakeCheck(CheckKind::ExistingIndex, index, looked ? before.size : 0, options);
     CheckReply reply;
-    switch (inspector.exchange(check.request, check.deadline, reply)) {
+    const Result<WorkerProcess::Outcome> exchanged =
+        inspector.exchange(check.request, check.deadline, reply);
+    if (!exchanged)
+        return Problem{ProblemKind::WorkersUnavailable, WorkerProgramFor(options),
+                       exchanged.error()};
+    switch (*exchanged) {
     case WorkerProcess::Outcome::Replied:
         break;
     case WorkerProcess::Outcome::Crashed:
     case WorkerProcess::Outcome::TimedOut:
         return Problem{ProblemKind::ExistingUnreadable, index, {}};
-    case WorkerProcess::Outcome::Unavailable:
-        return Problem{ProblemKind::WorkersUnavailable, WorkerProgramFor(options),
-                       inspector.startError()};
     }
     if (const ExistingVerdict lasting = LastingExistingVerdict(reply);
         lasting != ExistingVerdict::None)

@@ -35,17 +35,19 @@ std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& fo
     for (;;) {
         bounded.request.firstEntry = static_cast<std::uint32_t>(folder.entries.size());
         CheckReply reply;
-        switch (worker.exchange(bounded.request, bounded.deadline, reply)) {
+        const Result<WorkerProcess::Outcome> exchanged =
+            worker.exchange(bounded.request, bounded.deadline, reply);
+        if (!exchanged)
+            return Problem{ProblemKind::WorkersUnavailable,
+                           options.workerProgram.empty() ? DefaultWorkerProgram()
+                                                         : options.workerProgram,
+                           exchanged.error()};
+        switch (*exchanged) {
         case WorkerProcess::Outcome::Replied:
             break;
         case WorkerProcess::Outcome::Crashed:
         case WorkerProcess::Outcome::TimedOut:
             return IndexUnreadable(folder.indexFile);
-        case WorkerProcess::Outcome::Unavailable:
-            return Problem{ProblemKind::WorkersUnavailable,
-                           options.workerProgram.empty() ? DefaultWorkerProgram()
-                                                         : options.workerProgram,
-                           worker.startError()};
         }
         switch (reply.verdict) {
         case CheckVerdict::IsIndex:
@@ -109,7 +111,14 @@ void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEn
         bounded.request.filesAbove = {reach.indexFile};
     }
     CheckReply reply;
-    switch (worker.exchange(bounded.request, bounded.deadline, reply)) {
+    const Result<WorkerProcess::Outcome> exchanged =
+        worker.exchange(bounded.request, bounded.deadline, reply);
+    if (!exchanged) {
+        entry.status = TileStatus::LoadFailed;
+        entry.cause = unavailable = exchanged.error();
+        return;
+    }
+    switch (*exchanged) {
     case WorkerProcess::Outcome::Replied:
         break;
     case WorkerProcess::Outcome::Crashed:
@@ -118,10 +127,6 @@ void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEn
     case WorkerProcess::Outcome::TimedOut:
         entry.status = TileStatus::TimedOut;
         entry.limit = static_cast<std::uint64_t>(bounded.deadline.count());
-        return;
-    case WorkerProcess::Outcome::Unavailable:
-        entry.status = TileStatus::LoadFailed;
-        entry.cause = unavailable = worker.startError();
         return;
     }
     const LeftOutSubfolder outcome = OutcomeOfReply(reply, bounded.request);

@@ -96,7 +96,7 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
 }
 
 TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& program,
-                             ExportProgress& progress)
+                             ExportProgress& progress, const WorkerStartCalls& startCalls)
     : options_(options), readAheadPolicy_(options.readAhead),
       batchLimits_(BatchLimitsFor(options.readAhead)),
       recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())),
@@ -104,7 +104,7 @@ TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& progr
       progress_(progress), queue_(0) {
     const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
     for (unsigned i = 0; i < std::max(1u, wanted); ++i)
-        workers_.push_back(std::make_unique<WorkerProcess>(program));
+        workers_.push_back(std::make_unique<WorkerProcess>(program, startCalls));
     queue_ = TileCheckQueue(readAheadPolicy_.rounds * workers_.size());
     // The workers' threads wait for tiles, or for startWorkers(), to start their workers.
     for (auto& worker : workers_)
@@ -228,7 +228,8 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
 void TileCheckPool::work(WorkerProcess& worker) {
     if (!workWanted())
         return;
-    worker.start();
+    // A worker that cannot start says so at its first check.
+    (void)worker.start();
     // Tiles are taken one at a time until one turns out small, and several at once while
     // they stay small.
     bool small = false;
@@ -394,7 +395,7 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
         std::vector<CheckRequest> requests;
         for (std::size_t i = next; i < end; ++i)
             requests.push_back(checks[i].check.request);
-        if (worker.send(requests, checks[next].check.deadline))
+        if (const auto sent = worker.send(requests, checks[next].check.deadline); !sent || *sent)
             break;
         bool failed = false;
         while (next < end) {
@@ -462,7 +463,13 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
 LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,
                                          std::chrono::milliseconds deadline, Checked& checked) {
     CheckReply reply;
-    switch (worker.exchange(request, deadline, reply)) {
+    const Result<WorkerProcess::Outcome> exchanged = worker.exchange(request, deadline, reply);
+    if (!exchanged) {
+        checked.workersFailed =
+            Problem{ProblemKind::WorkersUnavailable, workerProgramPath(), exchanged.error()};
+        return Outcome(TileStatus::LoadFailed, exchanged.error());
+    }
+    switch (*exchanged) {
     case WorkerProcess::Outcome::Replied:
         checked.bound = reply.bound;
         checked.followsOthers = reply.followsOthers;
@@ -472,13 +479,9 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);
     case WorkerProcess::Outcome::TimedOut:
-        return Outcome(TileStatus::TimedOut, {}, static_cast<std::uint64_t>(deadline.count()));
-    case WorkerProcess::Outcome::Unavailable:
         break;
     }
-    checked.workersFailed =
-        Problem{ProblemKind::WorkersUnavailable, workerProgramPath(), worker.startError()};
-    return Outcome(TileStatus::LoadFailed, worker.startError());
+    return Outcome(TileStatus::TimedOut, {}, static_cast<std::uint64_t>(deadline.count()));
 }
 
 bool TileCheckPool::alone(const std::function<void()>& check) {
