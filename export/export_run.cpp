@@ -42,10 +42,10 @@ bool IsSafeEntryName(const std::string& name) {
 bool LeadsToAnAncestor(const fs::path& subfolder, bool isLink, const fs::path& resolvedFolder) {
     if (resolvedFolder.empty() || !isLink)
         return false;
-    std::error_code ec;
-    const fs::path target = ResolvedPath(subfolder, ec);
-    if (ec)
+    const Result<fs::path> resolved = ResolvedPath(subfolder);
+    if (!resolved)
         return false;
+    const fs::path& target = *resolved;
     for (fs::path p = resolvedFolder;; p = p.parent_path()) {
         if (p == target)
             return true;
@@ -112,9 +112,9 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         report.error = Problem{ProblemKind::FolderUnreadable, layout.tileFolder, ec};
         return;
     }
-    const fs::path resolvedFolder = ResolvedPath(layout.tileFolder, ec);
+    const fs::path resolvedFolder = ResolvedPath(layout.tileFolder).value_or({});
     const OpenFolder tileFolder(layout.tileFolder);
-    work.ownIndex = LookAt(report.indexFile, ec);
+    work.ownIndex = LookAt(report.indexFile).value_or({});
     std::vector<FoundTileRoot> roots = FindTileRoots(subfolders, rootLook, &tileFolder);
     work.tiles.reserve(subfolders.size());
     work.rootNames.reserve(subfolders.size());
@@ -292,22 +292,24 @@ std::optional<Problem> ProblemWithExisting(ExistingVerdict verdict, const fs::pa
 
 std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::path& index,
                                          FolderVerdicts& verdicts, const ExportOptions& options) {
-    std::error_code ec;
-    const FileFacts before = LookAt(index, ec);
+    const Result<FileFacts> looked = LookAt(index);
+    const FileFacts before = looked.value_or({});
     if (const std::optional<ExistingVerdict> known = verdicts.ownIndex(before))
         return ProblemWithExisting(*known, index);
     const BoundedCheck check =
-        MakeCheck(CheckKind::ExistingIndex, index, ec ? 0 : before.size, options);
+        MakeCheck(CheckKind::ExistingIndex, index, looked ? before.size : 0, options);
     CheckReply reply;
-    switch (inspector.exchange(check.request, check.deadline, reply)) {
+    const Result<WorkerProcess::Outcome> exchanged =
+        inspector.exchange(check.request, check.deadline, reply);
+    if (!exchanged)
+        return Problem{ProblemKind::WorkersUnavailable, WorkerProgramFor(options),
+                       exchanged.error()};
+    switch (*exchanged) {
     case WorkerProcess::Outcome::Replied:
         break;
     case WorkerProcess::Outcome::Crashed:
     case WorkerProcess::Outcome::TimedOut:
         return Problem{ProblemKind::ExistingUnreadable, index, {}};
-    case WorkerProcess::Outcome::Unavailable:
-        return Problem{ProblemKind::WorkersUnavailable, WorkerProgramFor(options),
-                       inspector.startError()};
     }
     if (const ExistingVerdict lasting = LastingExistingVerdict(reply);
         lasting != ExistingVerdict::None)
@@ -379,8 +381,8 @@ std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const Fo
     if (fs::is_directory(report.indexFile))
         return Problem{ProblemKind::WriteFailed, report.indexFile,
                        SystemError(std::errc::is_a_directory)};
-    if (const std::error_code ec = CheckFolderWritable(report.folder))
-        return Problem{ProblemKind::WriteFailed, report.indexFile, ec};
+    if (const Status writable = CheckFolderWritable(report.folder); !writable)
+        return Problem{ProblemKind::WriteFailed, report.indexFile, writable.error()};
     return std::nullopt;
 }
 
@@ -409,11 +411,10 @@ std::uint64_t IndexHash(IndexKind kind, const osg::Vec3d& translation,
 // (`from`) and nothing has touched it since: it is left as it is, unread and unparsed. Not
 // through a link, which a write would replace with the file itself.
 bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderVerdicts& verdicts) {
-    std::error_code ec;
-    const FileFacts now = LookAt(index, ec);
-    if (ec || IsLink(index) || !verdicts.writtenIndexHolds(now, from))
+    const Result<FileFacts> now = LookAt(index);
+    if (!now || IsLink(index) || !verdicts.writtenIndexHolds(*now, from))
         return false;
-    verdicts.keepWrittenIndex(now, from);
+    verdicts.keepWrittenIndex(*now, from);
     return true;
 }
 
@@ -456,18 +457,18 @@ void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const
 // links to the new one passed; each kept tile is looked at again, and one that is now the
 // folder's own index is left out.
 void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
-    std::error_code ec;
-    const FileFacts own = LookAt(indexFile, ec);
+    const Result<FileFacts> looked = LookAt(indexFile);
     // Without an identity from the system there is nothing to compare the tiles with.
-    if (ec || own.inode == 0 || SameFile(own, work.ownIndex))
+    if (!looked || looked->inode == 0 || SameFile(*looked, work.ownIndex))
         return;
+    const FileFacts& own = *looked;
     for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
         LeftOutSubfolder& outcome = work.outcomes[i];
         // A link to an index is a cycle to the check, which cannot know whose index it is.
         if (outcome.reason != TileStatus::Valid && outcome.reason != TileStatus::Cycle)
             continue;
-        const FileFacts tile = LookAt(work.root(i), ec);
-        if (!ec && SameFile(tile, own)) {
+        const Result<FileFacts> tile = LookAt(work.root(i));
+        if (tile && SameFile(*tile, own)) {
             outcome.reason = TileStatus::LinksBack;
             outcome.cause.clear();
         }
@@ -900,8 +901,10 @@ void Run::writeBlocks(FolderScan& scan, int depth, FolderReport& report,
 
 // Why the run does not use the verdict cache folder `folder`, if it does not.
 std::optional<Problem> ProblemWithCacheFolder(const fs::path& folder) {
-    const CacheFolderCheck check = PrepareVerdictCacheFolder(folder);
-    switch (check.trust) {
+    const Result<CacheFolderTrust> trust = PrepareVerdictCacheFolder(folder);
+    if (!trust)
+        return Problem{ProblemKind::CacheFolderUnusable, folder, trust.error()};
+    switch (*trust) {
     case CacheFolderTrust::Usable:
         return std::nullopt;
     case CacheFolderTrust::IsLink:
@@ -910,10 +913,8 @@ std::optional<Problem> ProblemWithCacheFolder(const fs::path& folder) {
         return Problem{ProblemKind::CacheFolderNotOwned, folder, {}};
     case CacheFolderTrust::OpenToOthers:
         return Problem{ProblemKind::CacheFolderOpenToOthers, folder, {}};
-    case CacheFolderTrust::Unavailable:
-        break;
     }
-    return Problem{ProblemKind::CacheFolderUnusable, folder, check.cause};
+    return std::nullopt;
 }
 
 } // namespace

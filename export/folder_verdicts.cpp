@@ -75,8 +75,7 @@ LeftOutSubfolder OutcomeOf(const TileVerdict& verdict, const fs::path& tile) {
 std::uint64_t VerdictSetting(const ExportOptions& options) {
     SettingHash hash;
     hash.add(BRINDLE_VERSION).add(osgGetVersion());
-    std::error_code ec;
-    const FileFacts worker = LookAt(WorkerProgramFor(options), ec);
+    const FileFacts worker = LookAt(WorkerProgramFor(options)).value_or({});
     hash.add(worker.device).add(worker.inode).add(worker.size);
     hash.add(static_cast<std::uint64_t>(worker.modified));
     hash.add(static_cast<std::uint64_t>(worker.changed));
@@ -129,14 +128,13 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
                        found->tile->bound.kind != TileBound::Kind::NotAsked);
         if (usable) {
             // The scan's look, where it took one.
-            std::error_code ec;
-            FileFacts now = work.rootFacts[i];
-            if (now.type == fs::file_type::none)
-                now = LookAt(work.root(i), ec);
+            Result<FileFacts> now = work.rootFacts[i];
+            if (now->type == fs::file_type::none)
+                now = LookAt(work.root(i));
             // A root that is the folder's own index is the pool's to tell.
-            usable = !ec && Unchanged(found->file, now) && !SameFile(now, work.ownIndex);
+            usable = now && Unchanged(found->file, *now) && !SameFile(*now, work.ownIndex);
             if (usable)
-                work.rootFacts[i] = now;
+                work.rootFacts[i] = *now;
         }
         if (!usable) {
             toCheck_.push_back(i);
@@ -249,7 +247,7 @@ std::error_code FolderVerdicts::save(const FolderWork& work) {
     }
     if (ownIndexKept_)
         cache_.keep(kOwnIndexKey, *ownIndexKept_);
-    return cache_.save();
+    return cache_.save().error();
 }
 
 } // namespace brindle

@@ -19,8 +19,7 @@ namespace {
 // The check of `file` with the bounds its size earns; a file that is not regular is
 // checked with the bounds of an empty one, and the worker says what it is.
 BoundedCheck BoundedRequest(CheckKind kind, const fs::path& file, const ExportOptions& options) {
-    std::error_code ec;
-    const FileFacts facts = LookAt(file, ec);
+    const FileFacts facts = LookAt(file).value_or({});
     const std::uint64_t size = facts.type == fs::file_type::regular ? facts.size : 0;
     return MakeCheck(kind, file, size, options);
 }
@@ -36,17 +35,19 @@ std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& fo
     for (;;) {
         bounded.request.firstEntry = static_cast<std::uint32_t>(folder.entries.size());
         CheckReply reply;
-        switch (worker.exchange(bounded.request, bounded.deadline, reply)) {
+        const Result<WorkerProcess::Outcome> exchanged =
+            worker.exchange(bounded.request, bounded.deadline, reply);
+        if (!exchanged)
+            return Problem{ProblemKind::WorkersUnavailable,
+                           options.workerProgram.empty() ? DefaultWorkerProgram()
+                                                         : options.workerProgram,
+                           exchanged.error()};
+        switch (*exchanged) {
         case WorkerProcess::Outcome::Replied:
             break;
         case WorkerProcess::Outcome::Crashed:
         case WorkerProcess::Outcome::TimedOut:
             return IndexUnreadable(folder.indexFile);
-        case WorkerProcess::Outcome::Unavailable:
-            return Problem{ProblemKind::WorkersUnavailable,
-                           options.workerProgram.empty() ? DefaultWorkerProgram()
-                                                         : options.workerProgram,
-                           worker.startError()};
         }
         switch (reply.verdict) {
         case CheckVerdict::IsIndex:
@@ -88,7 +89,7 @@ EntryReach Reach(const FolderVerification& folder, IndexEntryCheck& entry) {
     EntryReach reach;
     std::error_code ec;
     reach.indexFile = RequestPathText(fs::absolute(folder.indexFile, ec));
-    reach.index = LookAt(folder.indexFile, ec);
+    reach.index = LookAt(folder.indexFile).value_or({});
     reach.searched = SearchFoldersForName(SearchFoldersOfFile(reach.indexFile), entry.name);
     reach.found = FindSceneFile(entry.name, reach.searched);
     entry.file = reach.found ? PathOfRequestText(*reach.found)
@@ -99,8 +100,7 @@ EntryReach Reach(const FolderVerification& folder, IndexEntryCheck& entry) {
 void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEntryCheck& entry,
                 const ExportOptions& options, std::error_code& unavailable) {
     const EntryReach reach = Reach(folder, entry);
-    std::error_code ec;
-    if (reach.found && SameFile(LookAt(entry.file, ec), reach.index)) {
+    if (reach.found && SameFile(LookAt(entry.file).value_or({}), reach.index)) {
         entry.status = TileStatus::Cycle;
         return;
     }
@@ -111,7 +111,14 @@ void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEn
         bounded.request.filesAbove = {reach.indexFile};
     }
     CheckReply reply;
-    switch (worker.exchange(bounded.request, bounded.deadline, reply)) {
+    const Result<WorkerProcess::Outcome> exchanged =
+        worker.exchange(bounded.request, bounded.deadline, reply);
+    if (!exchanged) {
+        entry.status = TileStatus::LoadFailed;
+        entry.cause = unavailable = exchanged.error();
+        return;
+    }
+    switch (*exchanged) {
     case WorkerProcess::Outcome::Replied:
         break;
     case WorkerProcess::Outcome::Crashed:
@@ -120,10 +127,6 @@ void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEn
     case WorkerProcess::Outcome::TimedOut:
         entry.status = TileStatus::TimedOut;
         entry.limit = static_cast<std::uint64_t>(bounded.deadline.count());
-        return;
-    case WorkerProcess::Outcome::Unavailable:
-        entry.status = TileStatus::LoadFailed;
-        entry.cause = unavailable = worker.startError();
         return;
     }
     const LeftOutSubfolder outcome = OutcomeOfReply(reply, bounded.request);

@@ -25,8 +25,8 @@ void HintWillNeed(const fs::path& file) {
     if (!RegularFile::kTakesHints)
         return;
     RegularFile tile;
-    std::error_code ignored;
-    if (tile.open(file, ignored) == RegularFile::Opened::Yes)
+    if (const Result<RegularFile::Opened> opened = tile.open(file);
+        opened && *opened == RegularFile::Opened::Yes)
         tile.adviseWillNeed();
 }
 
@@ -105,7 +105,7 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
 }
 
 TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& program,
-                             ExportProgress& progress)
+                             ExportProgress& progress, const WorkerStartCalls& startCalls)
     : options_(options), readAheadPolicy_(options.readAhead),
       batchLimits_(BatchLimitsFor(options.readAhead)),
       recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())),
@@ -113,7 +113,7 @@ TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& progr
       progress_(progress), queue_(0) {
     const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
     for (unsigned i = 0; i < std::max(1u, wanted); ++i)
-        workers_.push_back(std::make_unique<WorkerProcess>(program));
+        workers_.push_back(std::make_unique<WorkerProcess>(program, startCalls));
     queue_ = TileCheckQueue(readAheadPolicy_.rounds * workers_.size());
     // The workers' threads wait for tiles, or for startWorkers(), to start their workers.
     for (auto& worker : workers_)
@@ -237,7 +237,8 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
 void TileCheckPool::work(WorkerProcess& worker) {
     if (!workWanted())
         return;
-    worker.start();
+    // A worker that cannot start says so at its first check.
+    (void)worker.start();
     // Tiles are taken one at a time until one turns out small, and several at once while
     // they stay small.
     bool small = false;
@@ -323,16 +324,16 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
                                                    std::uint64_t& size) {
     const fs::path probe = task.listedRoot->empty() ? TileRootPath(*task.tile, task.rootName)
                                                     : JoinPath(*task.tile, *task.listedRoot);
-    std::error_code ec;
     // The scan looked at the file a moment ago, with everything asked here: a second look
     // would cost a system call that walks the whole path, for each tile. Stamps from that
     // look are as good for the cache, being older than the check.
     const bool scanTold = task.scanned.type != fs::file_type::none &&
                           (factsLook_ == Look::TypeAndSize || task.scanned.inode != 0);
-    const FileFacts facts = scanTold ? task.scanned : LookAt(probe, ec, factsLook_);
+    const Result<FileFacts> looked = scanTold ? task.scanned : LookAt(probe, factsLook_);
+    const FileFacts facts = looked.value_or({});
     checked.facts = facts;
-    if (ec) {
-        checked.outcome = Outcome(TileStatus::LoadFailed, ec);
+    if (!looked) {
+        checked.outcome = Outcome(TileStatus::LoadFailed, looked.error());
         return std::nullopt;
     }
     if (facts.type == fs::file_type::not_found) {
@@ -346,7 +347,7 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
     // Only a file the size of the folder's own index can be that index; which file it is costs
     // a second look on some systems.
     if (task.ownIndex.inode != 0 && facts.size == task.ownIndex.size &&
-        SameFile(LookAt(probe, ec), task.ownIndex)) {
+        SameFile(LookAt(probe).value_or({}), task.ownIndex)) {
         checked.outcome = Outcome(TileStatus::LinksBack);
         return std::nullopt;
     }
@@ -406,7 +407,7 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
         std::vector<CheckRequest> requests;
         for (std::size_t i = next; i < end; ++i)
             requests.push_back(checks[i].check.request);
-        if (worker.send(requests, checks[next].check.deadline))
+        if (const auto sent = worker.send(requests, checks[next].check.deadline); !sent || *sent)
             break;
         bool failed = false;
         while (next < end) {
@@ -474,7 +475,13 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
 LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,
                                          std::chrono::milliseconds deadline, Checked& checked) {
     CheckReply reply;
-    switch (worker.exchange(request, deadline, reply)) {
+    const Result<WorkerProcess::Outcome> exchanged = worker.exchange(request, deadline, reply);
+    if (!exchanged) {
+        checked.workersFailed =
+            Problem{ProblemKind::WorkersUnavailable, workerProgramPath(), exchanged.error()};
+        return Outcome(TileStatus::LoadFailed, exchanged.error());
+    }
+    switch (*exchanged) {
     case WorkerProcess::Outcome::Replied:
         checked.bound = reply.bound;
         checked.followsOthers = reply.followsOthers;
@@ -484,13 +491,9 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);
     case WorkerProcess::Outcome::TimedOut:
-        return Outcome(TileStatus::TimedOut, {}, static_cast<std::uint64_t>(deadline.count()));
-    case WorkerProcess::Outcome::Unavailable:
         break;
     }
-    checked.workersFailed =
-        Problem{ProblemKind::WorkersUnavailable, workerProgramPath(), worker.startError()};
-    return Outcome(TileStatus::LoadFailed, worker.startError());
+    return Outcome(TileStatus::TimedOut, {}, static_cast<std::uint64_t>(deadline.count()));
 }
 
 bool TileCheckPool::alone(const std::function<void()>& check) {

@@ -101,7 +101,8 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
 class TileCheckPool {
 public:
     TileCheckPool(const ExportOptions& options, const std::filesystem::path& program,
-                  ExportProgress& progress);
+                  ExportProgress& progress,
+                  const WorkerStartCalls& startCalls = SystemWorkerStartCalls());
 
     // Stops handing out tiles and ends the workers once their checks in hand are done, without
     // waiting for the rest of the queue.

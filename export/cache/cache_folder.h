@@ -1,7 +1,9 @@
 #pragma once
 
+#include "export/cache/cache_calls.h"
+#include "export/error/result.h"
+
 #include <filesystem>
-#include <system_error>
 
 namespace brindle {
 
@@ -13,17 +15,14 @@ enum class CacheFolderTrust {
     IsLink,       // the folder is a symbolic link, which could lead anywhere
     NotOwned,     // the folder belongs to another user
     OpenToOthers, // others may write into it, so its files may not be ours
-    Unavailable,  // it could not be made, looked at or written to: `cause` says why
-};
-
-struct CacheFolderCheck {
-    CacheFolderTrust trust = CacheFolderTrust::Unavailable;
-    std::error_code cause;
 };
 
 // Makes `folder` where it is missing, private from its creation on (0700 on POSIX), and tells
 // whether it may be used. A folder of the user's own that others may read but not write (as
-// earlier versions made it) is made private; one that others may write to is not used.
-[[nodiscard]] CacheFolderCheck PrepareVerdictCacheFolder(const std::filesystem::path& folder);
+// earlier versions made it) is made private; one that others may write to is not used. A
+// folder that cannot be made, looked at or written to is a failure with the system's cause.
+Result<CacheFolderTrust>
+PrepareVerdictCacheFolder(const std::filesystem::path& folder,
+                          const CacheWriteCalls& calls = SystemCacheCalls());
 
 } // namespace brindle

@@ -9,6 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -182,12 +187,13 @@ VerdictCache VerdictCache::Load(const fs::path& cacheFolder, const fs::path& fol
     cache.folderKey_ = FolderKey(folder);
     cache.setting_ = setting;
     RegularFile file;
-    std::error_code ec;
-    if (file.open(cache.file_, ec) != RegularFile::Opened::Yes || file.size() < kHeaderSize ||
+    const Result<RegularFile::Opened> opened = file.open(cache.file_);
+    if (!opened || *opened != RegularFile::Opened::Yes || file.size() < kHeaderSize ||
         file.size() > kVerdictCacheBudget)
         return cache;
     std::string bytes(static_cast<std::size_t>(file.size()), '\0');
-    if (file.read(bytes.data(), bytes.size(), ec) != bytes.size() || ec)
+    if (const Result<std::size_t> read = file.read(bytes.data(), bytes.size());
+        !read || *read != bytes.size())
         return cache;
     const char* at = bytes.data();
     const auto keyLength = Get<std::uint32_t>(at + 12);
@@ -303,7 +309,7 @@ void VerdictCache::keep(std::string_view name, const FileVerdicts& verdicts) {
     ++keptCount_;
 }
 
-std::error_code VerdictCache::save() {
+Status VerdictCache::save(const CacheWriteCalls& calls) {
     if (file_.empty())
         return {};
     std::string out;
@@ -317,19 +323,13 @@ std::error_code VerdictCache::save() {
     Put(out, Checksum(kept_));
     out += folderKey_;
     out += kept_;
-    std::error_code ec;
-    if (out == bytes_) {
-        fs::last_write_time(file_, fs::file_time_type::clock::now(), ec);
-#ifndef _WIN32
-        // Earlier versions left their cache files readable by others.
-        if (!ec)
-            fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write, ec);
-#endif
-        return ec;
-    }
+    if (out == bytes_)
+        return renew(calls);
     // Looked at again before each write: the folder may have been swapped since the run began.
-    switch (const CacheFolderCheck folder = PrepareVerdictCacheFolder(file_.parent_path());
-            folder.trust) {
+    const Result<CacheFolderTrust> folder = PrepareVerdictCacheFolder(file_.parent_path(), calls);
+    if (!folder)
+        return folder.error();
+    switch (*folder) {
     case CacheFolderTrust::Usable:
         break;
     case CacheFolderTrust::IsLink:
@@ -337,10 +337,26 @@ std::error_code VerdictCache::save() {
     case CacheFolderTrust::NotOwned:
     case CacheFolderTrust::OpenToOthers:
         return std::make_error_code(std::errc::permission_denied);
-    case CacheFolderTrust::Unavailable:
-        return folder.cause;
     }
-    return ReplaceFileAtomically(file_, out, SystemFileCalls(), FileAccess::OwnerOnly).error;
+    // A folder entry not yet flushed costs at worst the next run's reuse of these verdicts.
+    return ReplaceFileAtomically(file_, out, calls.file, FileAccess::OwnerOnly).error();
+}
+
+Status VerdictCache::renew(const CacheWriteCalls& calls) const {
+#ifdef _WIN32
+    (void)calls;
+    std::error_code ec;
+    fs::last_write_time(file_, fs::file_time_type::clock::now(), ec);
+    return ec;
+#else
+    const struct timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+    if (calls.utimensat(AT_FDCWD, file_.c_str(), now, 0) != 0)
+        return CacheCallError();
+    // Earlier versions left their cache files readable by others.
+    if (calls.chmod(file_.c_str(), 0600) != 0)
+        return CacheCallError();
+    return {};
+#endif
 }
 
 fs::path DefaultVerdictCacheFolder() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/cache/cache_calls.h"
+#include "export/error/result.h"
 #include "export/export_report.h"
 #include "export/fs/regular_file.h"
 #include "export/protocol/tile_check_protocol.h"
@@ -78,12 +80,16 @@ public:
     // Writes what was kept, atomically, unless it is what was read (then only the file's time
     // is renewed, as the least recently used files are the first dropped). No cache, no write.
     // The folder is made private where it is missing, and not written into where it may not
-    // be trusted (PrepareVerdictCacheFolder); the file is the user's alone.
-    [[nodiscard]] std::error_code save();
+    // be trusted (PrepareVerdictCacheFolder); the file is the user's alone. A write that
+    // fails leaves the file as it was.
+    Status save(const CacheWriteCalls& calls = SystemCacheCalls());
 
     const std::filesystem::path& file() const { return file_; }
 
 private:
+    // Renews the file's time, when what was kept is what was read.
+    Status renew(const CacheWriteCalls& calls) const;
+
     struct Read {
         std::string_view name;
         std::size_t offset; // of the entry's stamp in bytes_

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/error/result.h"
+
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -16,10 +18,9 @@ struct AtomicFileCalls {
 };
 AtomicFileCalls SystemFileCalls();
 
-// What putting a file in place came to.
-struct ReplaceOutcome {
-    // The file was not put in place: the old one is untouched and nothing is left behind.
-    std::error_code error;
+// A file put in place. A failure to put it there leaves the old one untouched and nothing
+// behind.
+struct FileReplaced {
     // The new file is in place, but its folder could not be flushed, so after a power cut
     // the folder may still show the old file.
     std::error_code notFlushed;
@@ -42,13 +43,13 @@ enum class FileAccess {
 // own, so a target path that is valid can always be written.
 // With FileAccess::OwnerOnly the new file is the owner's alone on POSIX; Windows files in the
 // user's own profile folders are the user's already.
-[[nodiscard]] ReplaceOutcome ReplaceFileAtomically(const std::filesystem::path& target,
-                                                   std::string_view bytes,
-                                                   const AtomicFileCalls& calls = SystemFileCalls(),
-                                                   FileAccess access = FileAccess::AsReplaced);
+Result<FileReplaced> ReplaceFileAtomically(const std::filesystem::path& target,
+                                           std::string_view bytes,
+                                           const AtomicFileCalls& calls = SystemFileCalls(),
+                                           FileAccess access = FileAccess::AsReplaced);
 
 // Whether `folder` takes new files, without writing any.
-std::error_code CheckFolderWritable(const std::filesystem::path& folder);
+Status CheckFolderWritable(const std::filesystem::path& folder);
 
 // Removes temporary files of this writer's naming in `folder` that are older than an hour:
 // left by a run that was killed where the file system has no unnamed files.

@@ -15,7 +15,7 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-std::error_code WriteAll(int fd, std::string_view bytes) {
+Status WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
@@ -49,16 +49,16 @@ std::string TemporaryName() {
     return name;
 }
 
-std::error_code FillAndSync(int fd, std::string_view bytes, const std::optional<mode_t>& mode,
-                            const AtomicFileCalls& calls) {
-    if (std::error_code ec = WriteAll(fd, bytes))
-        return ec;
+Status FillAndSync(int fd, std::string_view bytes, const std::optional<mode_t>& mode,
+                   const AtomicFileCalls& calls) {
+    if (const Status written = WriteAll(fd, bytes); !written)
+        return written;
     if ((mode && ::fchmod(fd, *mode) != 0) || calls.fsync(fd) != 0)
         return LastPosixError();
     return {};
 }
 
-std::error_code SyncFolder(const fs::path& folder, const AtomicFileCalls& calls) {
+Status SyncFolder(const fs::path& folder, const AtomicFileCalls& calls) {
     const FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || calls.fsync(dir.get()) != 0)
         return LastPosixError();
@@ -66,9 +66,9 @@ std::error_code SyncFolder(const fs::path& folder, const AtomicFileCalls& calls)
 }
 
 // Creates a named temporary file beside the target, filled and synced.
-std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view bytes,
-                                    const std::optional<mode_t>& mode, const AtomicFileCalls& calls,
-                                    fs::path& temporary) {
+Status WriteNamedTemporary(const fs::path& folder, std::string_view bytes,
+                           const std::optional<mode_t>& mode, const AtomicFileCalls& calls,
+                           fs::path& temporary) {
     for (int attempt = 0;; ++attempt) {
         temporary = folder / TemporaryName();
         FileDescriptor file(
@@ -80,28 +80,27 @@ std::error_code WriteNamedTemporary(const fs::path& folder, std::string_view byt
             temporary.clear();
             return ec;
         }
-        std::error_code ec = FillAndSync(file.get(), bytes, mode, calls);
-        if (const std::error_code closed = file.close(); !ec)
-            ec = closed;
-        return ec;
+        const Status filled = FillAndSync(file.get(), bytes, mode, calls);
+        if (const Status closed = file.close(); filled)
+            return closed;
+        return filled;
     }
 }
 
 #ifdef O_TMPFILE
 // Writes the bytes into an unnamed file in `folder`, then gives it a temporary name, so a
 // process killed while writing leaves nothing. Reports ENOTSUP-like errors as `unsupported`.
-std::error_code WriteUnnamedThenLink(const fs::path& folder, std::string_view bytes,
-                                     const std::optional<mode_t>& mode,
-                                     const AtomicFileCalls& calls, fs::path& temporary,
-                                     bool& unsupported) {
+Status WriteUnnamedThenLink(const fs::path& folder, std::string_view bytes,
+                            const std::optional<mode_t>& mode, const AtomicFileCalls& calls,
+                            fs::path& temporary, bool& unsupported) {
     FileDescriptor file(
         ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, CreationMode(mode)));
     if (file.get() < 0) {
         unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
         return LastPosixError();
     }
-    if (std::error_code ec = FillAndSync(file.get(), bytes, mode, calls))
-        return ec;
+    if (const Status filled = FillAndSync(file.get(), bytes, mode, calls); !filled)
+        return filled;
     const std::string self = "/proc/self/fd/" + std::to_string(file.get());
     for (int attempt = 0;; ++attempt) {
         temporary = folder / TemporaryName();
@@ -127,35 +126,33 @@ AtomicFileCalls SystemFileCalls() {
     return calls;
 }
 
-ReplaceOutcome ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
-                                     const AtomicFileCalls& calls, FileAccess access) {
+Result<FileReplaced> ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
+                                           const AtomicFileCalls& calls, FileAccess access) {
     const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
     const std::optional<mode_t> mode =
         access == FileAccess::OwnerOnly ? std::optional<mode_t>(0600) : ModeFor(target);
     fs::path temporary;
-    ReplaceOutcome outcome;
-    std::error_code& ec = outcome.error;
+    Status written;
     bool unsupported = true;
 #ifdef O_TMPFILE
     unsupported = false;
-    ec = WriteUnnamedThenLink(folder, bytes, mode, calls, temporary, unsupported);
+    written = WriteUnnamedThenLink(folder, bytes, mode, calls, temporary, unsupported);
 #endif
     if (unsupported)
-        ec = WriteNamedTemporary(folder, bytes, mode, calls, temporary);
-    if (!ec && calls.rename(temporary.c_str(), target.c_str()) != 0)
-        ec = LastPosixError();
-    if (ec) {
+        written = WriteNamedTemporary(folder, bytes, mode, calls, temporary);
+    if (written && calls.rename(temporary.c_str(), target.c_str()) != 0)
+        written = LastPosixError();
+    if (!written) {
         if (!temporary.empty())
             ::unlink(temporary.c_str());
-        return outcome;
+        return written.error();
     }
     // The new file is in place whatever the flush says; a failed flush only means the
     // folder's entry may not have reached the disk yet.
-    outcome.notFlushed = SyncFolder(folder, calls);
-    return outcome;
+    return FileReplaced{SyncFolder(folder, calls).error()};
 }
 
-std::error_code CheckFolderWritable(const fs::path& folder) {
+Status CheckFolderWritable(const fs::path& folder) {
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
         return LastPosixError();
     return {};

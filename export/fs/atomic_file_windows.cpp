@@ -52,8 +52,8 @@ AtomicFileCalls SystemFileCalls() {
 }
 
 // MOVEFILE_WRITE_THROUGH returns once the move is on disk; there is no folder to flush after.
-ReplaceOutcome ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
-                                     const AtomicFileCalls&, FileAccess) {
+Result<FileReplaced> ReplaceFileAtomically(const fs::path& target, std::string_view bytes,
+                                           const AtomicFileCalls&, FileAccess) {
     const fs::path folder = target.parent_path();
     fs::path temporary;
     std::error_code ec;
@@ -71,10 +71,12 @@ ReplaceOutcome ReplaceFileAtomically(const fs::path& target, std::string_view by
     }
     if (ec && ec.value() != ERROR_FILE_EXISTS)
         DeleteFileW(temporary.c_str());
-    return {ec, {}};
+    if (ec)
+        return ec;
+    return FileReplaced{};
 }
 
-std::error_code CheckFolderWritable(const fs::path& folder) {
+Status CheckFolderWritable(const fs::path& folder) {
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return LastError();

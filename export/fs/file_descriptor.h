@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/error/result.h"
 #include "export/fs/regular_file.h"
 
 #include <cerrno>
@@ -30,9 +31,11 @@ public:
         fd_ = fd;
     }
     // Closes now, so that a failure to close is seen.
-    std::error_code close() {
+    Status close() {
         const int fd = release();
-        return fd >= 0 && ::close(fd) != 0 ? LastPosixError() : std::error_code();
+        if (fd >= 0 && ::close(fd) != 0)
+            return LastPosixError();
+        return {};
     }
 
 private:

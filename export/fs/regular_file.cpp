@@ -66,7 +66,7 @@ namespace {
 std::error_code LastError() {
     return SystemError(static_cast<int>(GetLastError()));
 }
-bool IsMissing(DWORD error) {
+bool IsMissingError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
@@ -99,17 +99,20 @@ private:
 };
 } // namespace
 
-FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look look) {
+bool IsMissing(std::error_code cause) {
+    return cause.category() == std::system_category() &&
+           IsMissingError(static_cast<DWORD>(cause.value()));
+}
+
+Result<FileFacts> LookAt(const std::filesystem::path& path, Look look) {
     namespace fs = std::filesystem;
-    ec.clear();
     FileFacts facts;
     const AttributeHandle file(path);
     if (!file.valid()) {
         const DWORD error = GetLastError();
-        if (IsMissing(error))
-            facts.type = fs::file_type::not_found;
-        else
-            ec = SystemError(static_cast<int>(error));
+        if (!IsMissingError(error))
+            return SystemError(static_cast<int>(error));
+        facts.type = fs::file_type::not_found;
         return facts;
     }
     switch (GetFileType(file.get())) {
@@ -127,21 +130,16 @@ FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look lo
     }
     if (look == Look::TypeAndSize) {
         FILE_STANDARD_INFO standard{};
-        if (!GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard,
-                                          sizeof standard)) {
-            ec = LastError();
-            return facts;
-        }
+        if (!GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard))
+            return LastError();
         facts.type = standard.Directory ? fs::file_type::directory : fs::file_type::regular;
         if (!standard.Directory)
             facts.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
         return facts;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) {
-        ec = LastError();
-        return facts;
-    }
+    if (!GetFileInformationByHandle(file.get(), &info))
+        return LastError();
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         facts.type = fs::file_type::directory;
     } else {
@@ -164,22 +162,17 @@ bool IsLink(const std::filesystem::path& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec) {
-    ec.clear();
+Result<std::filesystem::path> ResolvedPath(const std::filesystem::path& path) {
     const AttributeHandle file(path);
-    if (!file.valid()) {
-        ec = LastError();
-        return {};
-    }
+    if (!file.valid())
+        return LastError();
     std::wstring name(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
             GetFinalPathNameByHandleW(file.get(), name.data(), static_cast<DWORD>(name.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            ec = LastError();
-            return {};
-        }
+        if (length == 0)
+            return LastError();
         // Too small a buffer gives the length it needs, its terminating null included.
         const bool fits = length < name.size();
         name.resize(length);
@@ -195,9 +188,8 @@ std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error
     return std::filesystem::path(name);
 }
 
-RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::error_code& ec) {
+Result<RegularFile::Opened> RegularFile::open(const std::filesystem::path& path) {
     close();
-    ec.clear();
     const HANDLE file = CreateFileW(
         path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -208,8 +200,7 @@ RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::er
             (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) &&
             GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
             return Opened::NotRegular;
-        ec = SystemError(static_cast<int>(error));
-        return IsMissing(error) ? Opened::Missing : Opened::Failed;
+        return SystemError(static_cast<int>(error));
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
     LARGE_INTEGER size{};
@@ -221,16 +212,13 @@ RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::er
     return Opened::Yes;
 }
 
-std::size_t RegularFile::read(char* destination, std::size_t count, std::error_code& ec) {
+Result<std::size_t> RegularFile::read(char* destination, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
         DWORD got = 0;
-        if (!ReadFile(reinterpret_cast<HANDLE>(handle_), destination + done, chunk, &got,
-                      nullptr)) {
-            ec = LastError();
-            break;
-        }
+        if (!ReadFile(reinterpret_cast<HANDLE>(handle_), destination + done, chunk, &got, nullptr))
+            return LastError();
         if (got == 0)
             break;
         done += got;
@@ -238,10 +226,12 @@ std::size_t RegularFile::read(char* destination, std::size_t count, std::error_c
     return done;
 }
 
-bool RegularFile::seek(std::uint64_t offset) {
+Status RegularFile::seek(std::uint64_t offset) {
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN) != 0;
+    if (!SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN))
+        return LastError();
+    return {};
 }
 
 void RegularFile::adviseWillNeed() const {}
@@ -255,9 +245,8 @@ OpenFolder::OpenFolder(const std::filesystem::path&) {}
 
 OpenFolder::~OpenFolder() = default;
 
-FileFacts OpenFolder::lookAt(const wchar_t*, std::error_code& ec) const {
-    ec = SystemError(std::errc::function_not_supported);
-    return {};
+Result<FileFacts> OpenFolder::lookAt(const wchar_t*) const {
+    return SystemError(std::errc::function_not_supported);
 }
 
 #else
@@ -265,16 +254,14 @@ FileFacts OpenFolder::lookAt(const wchar_t*, std::error_code& ec) const {
 namespace {
 
 // What `::fstatat(folder, path, ...)` tells, following links, as a look.
-FileFacts LookAtRelative(int folder, const char* path, std::error_code& ec) {
+Result<FileFacts> LookAtRelative(int folder, const char* path) {
     namespace fs = std::filesystem;
-    ec.clear();
     FileFacts facts;
     struct stat info {};
     if (::fstatat(folder, path, &info, 0) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            facts.type = fs::file_type::not_found;
-        else
-            ec = LastPosixError();
+        if (errno != ENOENT && errno != ENOTDIR)
+            return LastPosixError();
+        facts.type = fs::file_type::not_found;
         return facts;
     }
     if (S_ISREG(info.st_mode))
@@ -301,8 +288,12 @@ FileFacts LookAtRelative(int folder, const char* path, std::error_code& ec) {
 
 } // namespace
 
-FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec, Look) {
-    return LookAtRelative(AT_FDCWD, path.c_str(), ec);
+bool IsMissing(std::error_code cause) {
+    return cause == SystemError(ENOENT) || cause == SystemError(ENOTDIR);
+}
+
+Result<FileFacts> LookAt(const std::filesystem::path& path, Look) {
+    return LookAtRelative(AT_FDCWD, path.c_str());
 }
 
 OpenFolder::OpenFolder(const std::filesystem::path& folder)
@@ -313,8 +304,8 @@ OpenFolder::~OpenFolder() {
         ::close(handle_);
 }
 
-FileFacts OpenFolder::lookAt(const char* relative, std::error_code& ec) const {
-    return LookAtRelative(handle_, relative, ec);
+Result<FileFacts> OpenFolder::lookAt(const char* relative) const {
+    return LookAtRelative(handle_, relative);
 }
 
 bool IsLink(const std::filesystem::path& path) {
@@ -322,34 +313,30 @@ bool IsLink(const std::filesystem::path& path) {
     return std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec));
 }
 
-std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec) {
+Result<std::filesystem::path> ResolvedPath(const std::filesystem::path& path) {
+    std::error_code ec;
     std::filesystem::path resolved = std::filesystem::canonical(path, ec);
-    ec = SystemError(ec);
+    if (ec)
+        return SystemError(ec);
     return resolved;
 }
 
-RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::error_code& ec) {
+Result<RegularFile::Opened> RegularFile::open(const std::filesystem::path& path) {
     close();
-    ec.clear();
     // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        ec = LastPosixError();
-        if (errno == ENOENT || errno == ENOTDIR)
-            return Opened::Missing;
         // A FIFO without a writer, or a device that refuses readers.
-        if (errno == ENXIO || errno == ENODEV || errno == EISDIR) {
-            ec.clear();
+        if (errno == ENXIO || errno == ENODEV || errno == EISDIR)
             return Opened::NotRegular;
-        }
-        return Opened::Failed;
+        return LastPosixError();
     }
     handle_ = fd;
     struct stat info {};
     if (fstat(fd, &info) != 0) {
-        ec = LastPosixError();
+        const std::error_code cause = LastPosixError();
         close();
-        return Opened::Failed;
+        return cause;
     }
     if (!S_ISREG(info.st_mode)) {
         close();
@@ -362,16 +349,14 @@ RegularFile::Opened RegularFile::open(const std::filesystem::path& path, std::er
     return Opened::Yes;
 }
 
-std::size_t RegularFile::read(char* destination, std::size_t count, std::error_code& ec) {
+Result<std::size_t> RegularFile::read(char* destination, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
         const ssize_t got = ::read(static_cast<int>(handle_), destination + done, count - done);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            ec = LastPosixError();
-            break;
-        }
+        if (got < 0)
+            return LastPosixError();
         if (got == 0)
             break;
         done += static_cast<std::size_t>(got);
@@ -379,8 +364,10 @@ std::size_t RegularFile::read(char* destination, std::size_t count, std::error_c
     return done;
 }
 
-bool RegularFile::seek(std::uint64_t offset) {
-    return ::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+Status RegularFile::seek(std::uint64_t offset) {
+    if (::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0)
+        return LastPosixError();
+    return {};
 }
 
 void RegularFile::adviseWillNeed() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/error/result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -36,8 +38,7 @@ struct FileFacts {
 enum class Look { WithIdentity, TypeAndSize };
 
 // Looks at `path` once. A missing path gives type not_found and no error.
-FileFacts LookAt(const std::filesystem::path& path, std::error_code& ec,
-                 Look look = Look::WithIdentity);
+Result<FileFacts> LookAt(const std::filesystem::path& path, Look look = Look::WithIdentity);
 
 // A folder held open for looks at the files under it by their paths relative to it, so that
 // the system does not walk the folder's own path again at each look: a block's scan takes a
@@ -54,7 +55,7 @@ public:
 
     // Looks at `relative` under the folder once, as LookAt looks at the joined path; only
     // while isOpen().
-    FileFacts lookAt(const std::filesystem::path::value_type* relative, std::error_code& ec) const;
+    Result<FileFacts> lookAt(const std::filesystem::path::value_type* relative) const;
 
 private:
     int handle_ = -1;
@@ -73,15 +74,18 @@ bool Unchanged(const FileFacts& before, const FileFacts& now);
 bool IsLink(const std::filesystem::path& path);
 
 // The absolute path of what `path` names, with every link on the way followed, spelled as the
-// system spells it; empty, with `ec`, when it cannot be followed.
-std::filesystem::path ResolvedPath(const std::filesystem::path& path, std::error_code& ec);
+// system spells it.
+Result<std::filesystem::path> ResolvedPath(const std::filesystem::path& path);
+
+// True when `cause` says that a path, or a folder on its way, is not there.
+bool IsMissing(std::error_code cause);
 
 // A regular file opened for reading, and nothing else: a path that names (or links to) a
 // folder, FIFO, device or socket is refused without blocking on it and without reading a
 // byte of it, even if it is swapped in between a look and the open.
 class RegularFile {
 public:
-    enum class Opened { Yes, Missing, NotRegular, Failed };
+    enum class Opened { Yes, NotRegular };
 
     RegularFile() = default;
     ~RegularFile();
@@ -90,17 +94,19 @@ public:
     RegularFile(const RegularFile&) = delete;
     RegularFile& operator=(const RegularFile&) = delete;
 
-    // Opens `path`; `ec` holds the system's cause for Missing and Failed.
-    Opened open(const std::filesystem::path& path, std::error_code& ec);
+    // Opens `path`: Yes, or NotRegular for anything but a regular file (nothing stays open
+    // then). A path that is not there is a failure whose cause IsMissing() tells.
+    Result<Opened> open(const std::filesystem::path& path);
 
     bool isOpen() const { return handle_ != kClosed; }
     std::uint64_t size() const { return size_; }
 
-    // Reads up to `count` bytes; fewer only at the end of the file or on an error (`ec`).
-    std::size_t read(char* destination, std::size_t count, std::error_code& ec);
+    // Reads up to `count` bytes, fewer only at the end of the file. On a failure the bytes
+    // read before it are in `destination` but not counted.
+    Result<std::size_t> read(char* destination, std::size_t count);
 
-    // Moves the read position to `offset` from the start; false when the system refuses.
-    bool seek(std::uint64_t offset);
+    // Moves the read position to `offset` from the start.
+    Status seek(std::uint64_t offset);
 
     // Tells the system the whole file will be read soon, where it takes such hints.
     void adviseWillNeed() const;

@@ -33,20 +33,21 @@ namespace {
 // `file` as it lies on disk, when it holds exactly `bytes` and did not change while it was
 // read; nothing otherwise. Whatever replaced the file meanwhile has another identity or stamp.
 FileFacts FactsIfHolding(const fs::path& file, std::string_view bytes) {
-    std::error_code ec;
-    const FileFacts before = LookAt(file, ec);
-    if (ec || before.size != bytes.size())
+    const Result<FileFacts> before = LookAt(file);
+    if (!before || before->size != bytes.size())
         return {};
     RegularFile opened;
-    if (opened.open(file, ec) != RegularFile::Opened::Yes || opened.size() != bytes.size())
+    const Result<RegularFile::Opened> how = opened.open(file);
+    if (!how || *how != RegularFile::Opened::Yes || opened.size() != bytes.size())
         return {};
     std::string read(bytes.size(), '\0');
-    if (opened.read(read.data(), read.size(), ec) != read.size() || ec || read != bytes)
+    if (const Result<std::size_t> got = opened.read(read.data(), read.size());
+        !got || *got != read.size() || read != bytes)
         return {};
-    const FileFacts after = LookAt(file, ec);
-    if (ec || !Unchanged(before, after))
+    const Result<FileFacts> after = LookAt(file);
+    if (!after || !Unchanged(*before, *after))
         return {};
-    return before;
+    return *before;
 }
 
 } // namespace
@@ -71,12 +72,12 @@ IndexWrite WriteIndexFile(const osg::Node& node, const fs::path& target,
             return write;
         }
     }
-    const ReplaceOutcome outcome = ReplaceFileAtomically(target, *bytes, calls);
-    if (outcome.error)
-        write.error = Problem{ProblemKind::WriteFailed, target, outcome.error};
-    else if (outcome.notFlushed)
-        write.warning = Problem{ProblemKind::IndexNotFlushed, target, outcome.notFlushed};
-    if (!outcome.error)
+    const Result<FileReplaced> replaced = ReplaceFileAtomically(target, *bytes, calls);
+    if (!replaced)
+        write.error = Problem{ProblemKind::WriteFailed, target, replaced.error()};
+    else if (replaced->notFlushed)
+        write.warning = Problem{ProblemKind::IndexNotFlushed, target, replaced->notFlushed};
+    if (replaced)
         write.placed = FactsIfHolding(target, *bytes);
     return write;
 }

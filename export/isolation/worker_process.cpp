@@ -5,11 +5,14 @@
 
 namespace brindle {
 
-WorkerProcess::Outcome WorkerProcess::exchange(const CheckRequest& request,
-                                               std::chrono::milliseconds deadline,
-                                               CheckReply& reply) {
-    if (const std::optional<Outcome> failed = send({request}, deadline))
-        return *failed;
+Result<WorkerProcess::Outcome> WorkerProcess::exchange(const CheckRequest& request,
+                                                       std::chrono::milliseconds deadline,
+                                                       CheckReply& reply) {
+    const Result<std::optional<Outcome>> sent = send({request}, deadline);
+    if (!sent)
+        return sent.error();
+    if (*sent)
+        return **sent;
     return receive(deadline, reply);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/error/result.h"
+#include "export/isolation/worker_start_calls.h"
 #include "export/protocol/tile_check_protocol.h"
 
 #include <chrono>
@@ -17,36 +19,36 @@ namespace brindle {
 // and replaced after it dies, so a tile that crashes or hangs the reader costs one worker,
 // never the run. The worker ends with this object. On Linux it also ends with the thread that
 // started it (so that no worker outlives a run that died), so the thread that uses it must
-// outlive this object.
+// outlive this object. A worker that cannot be started is a failure of the call that needed
+// it, with the system's cause; each later call tries to start one again.
 class WorkerProcess {
 public:
     enum class Outcome {
-        Replied,     // `reply` holds the worker's answer
-        Crashed,     // the worker died before answering (a signal, an abort, an exit)
-        TimedOut,    // no answer before the deadline; the worker was killed
-        Unavailable, // the worker could not be started; `startError` says why
+        Replied,  // `reply` holds the worker's answer
+        Crashed,  // the worker died before answering (a signal, an abort, an exit)
+        TimedOut, // no answer before the deadline; the worker was killed
     };
 
-    explicit WorkerProcess(std::filesystem::path program);
+    explicit WorkerProcess(std::filesystem::path program,
+                           const WorkerStartCalls& calls = SystemWorkerStartCalls());
     ~WorkerProcess();
     WorkerProcess(const WorkerProcess&) = delete;
     WorkerProcess& operator=(const WorkerProcess&) = delete;
 
     // Starts the worker now if it is not running, so that its start-up overlaps other work.
-    bool start();
+    Status start();
     // Sends one request and waits up to `deadline` for its reply.
-    Outcome exchange(const CheckRequest& request, std::chrono::milliseconds deadline,
-                     CheckReply& reply);
+    Result<Outcome> exchange(const CheckRequest& request, std::chrono::milliseconds deadline,
+                             CheckReply& reply);
     // Sends `requests` at once (starting the worker if need be), to be answered in order by
     // as many calls of receive(). Nothing when they are sent; otherwise what became of the
-    // worker, which is then stopped (Unavailable: it could not be started). `deadline` bounds
-    // the send alone where the channel can make it wait.
-    std::optional<Outcome> send(const std::vector<CheckRequest>& requests,
-                                std::chrono::milliseconds deadline);
+    // worker, which is then stopped. `deadline` bounds the send alone where the channel can
+    // make it wait.
+    Result<std::optional<Outcome>> send(const std::vector<CheckRequest>& requests,
+                                        std::chrono::milliseconds deadline);
     // Waits up to `deadline` for the next reply. A worker that crashes or overruns is stopped,
     // and so is one whose reply says it retires: the replies it owed are lost.
     Outcome receive(std::chrono::milliseconds deadline, CheckReply& reply);
-    std::error_code startError() const { return startError_; }
 
 private:
     struct Process;
@@ -56,8 +58,8 @@ private:
     Outcome takeReply(std::string_view bytes, CheckReply& reply);
 
     std::filesystem::path program_;
+    WorkerStartCalls calls_;
     std::unique_ptr<Process> process_;
-    std::error_code startError_;
 };
 
 // The worker program installed beside the running executable.

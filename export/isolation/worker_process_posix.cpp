@@ -50,20 +50,26 @@ struct WorkerProcess::Process {
     std::size_t repliesEnd = 0;
 };
 
-WorkerProcess::WorkerProcess(fs::path program) : program_(std::move(program)) {}
+WorkerStartCalls SystemWorkerStartCalls() {
+    WorkerStartCalls calls;
+    calls.socketpair = ::socketpair;
+    calls.spawn = ::posix_spawn;
+    return calls;
+}
+
+WorkerProcess::WorkerProcess(fs::path program, const WorkerStartCalls& calls)
+    : program_(std::move(program)), calls_(calls) {}
 
 WorkerProcess::~WorkerProcess() {
     stop();
 }
 
-bool WorkerProcess::start() {
+Status WorkerProcess::start() {
     if (process_)
-        return true;
+        return {};
     int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        startError_ = LastPosixError();
-        return false;
-    }
+    if (calls_.socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        return LastPosixError();
     FileDescriptor ours(fds[0]);
     FileDescriptor theirs(fds[1]);
 
@@ -104,17 +110,15 @@ bool WorkerProcess::start() {
     envp.push_back(nullptr);
     pid_t pid = -1;
     const int error =
-        posix_spawn(&pid, programText.c_str(), &actions, &attributes, argv.data(), envp.data());
+        calls_.spawn(&pid, programText.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        startError_ = SystemError(error);
-        return false;
-    }
+    if (error != 0)
+        return SystemError(error);
     process_ = std::make_unique<Process>();
     process_->pid = pid;
     process_->channel.reset(ours.release());
-    return true;
+    return {};
 }
 
 void WorkerProcess::stop() {
@@ -129,16 +133,16 @@ void WorkerProcess::stop() {
     process_.reset();
 }
 
-std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<CheckRequest>& requests,
-                                                          std::chrono::milliseconds) {
-    if (!start())
-        return Outcome::Unavailable;
+Result<std::optional<WorkerProcess::Outcome>>
+WorkerProcess::send(const std::vector<CheckRequest>& requests, std::chrono::milliseconds) {
+    if (const Status started = start(); !started)
+        return started.error();
     const std::string bytes = EncodeRequests(requests);
     if (!SendAll(process_->channel.get(), bytes)) {
         stop();
-        return Outcome::Crashed;
+        return std::optional<Outcome>(Outcome::Crashed);
     }
-    return std::nullopt;
+    return std::optional<Outcome>();
 }
 
 WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline,

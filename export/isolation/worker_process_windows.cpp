@@ -221,39 +221,38 @@ struct WorkerProcess::Process {
     Handle ioEvent;
 };
 
-WorkerProcess::WorkerProcess(fs::path program) : program_(std::move(program)) {}
+WorkerStartCalls SystemWorkerStartCalls() {
+    return {};
+}
+
+WorkerProcess::WorkerProcess(fs::path program, const WorkerStartCalls& calls)
+    : program_(std::move(program)), calls_(calls) {}
 
 WorkerProcess::~WorkerProcess() {
     stop();
 }
 
-bool WorkerProcess::start() {
+Status WorkerProcess::start() {
     if (process_)
-        return true;
+        return {};
     auto process = std::make_unique<Process>();
     PipeEnds pipe;
-    if (!CreateWorkerPipe(this, pipe, startError_))
-        return false;
+    if (std::error_code error; !CreateWorkerPipe(this, pipe, error))
+        return error;
     process->ioEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!process->ioEvent) {
-        startError_ = LastError();
-        return false;
-    }
+    if (!process->ioEvent)
+        return LastError();
     HANDLE output = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), pipe.theirs.get(), GetCurrentProcess(), &output, 0,
-                         TRUE, DUPLICATE_SAME_ACCESS)) {
-        startError_ = LastError();
-        return false;
-    }
+                         TRUE, DUPLICATE_SAME_ACCESS))
+        return LastError();
     const Handle theirOutput(output);
     // The reader's complaints about a damaged tile would only garble the run's own output.
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     const Handle nowhere(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      &inheritable, OPEN_EXISTING, 0, nullptr));
-    if (!nowhere) {
-        startError_ = LastError();
-        return false;
-    }
+    if (!nowhere)
+        return LastError();
 
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
@@ -274,10 +273,8 @@ bool WorkerProcess::start() {
     std::wstring commandLine = L"\"" + program_.native() + L"\" --serve";
     PROCESS_INFORMATION created{};
     if (!CreateProcessW(program_.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
-                        nullptr, nullptr, &startup.StartupInfo, &created)) {
-        startError_ = LastError();
-        return false;
-    }
+                        nullptr, nullptr, &startup.StartupInfo, &created))
+        return LastError();
     process->process.reset(created.hProcess);
     const Handle thread(created.hThread);
     // Without a job (one the run is in may forbid it) the worker still ends with this object;
@@ -288,7 +285,7 @@ bool WorkerProcess::start() {
     ResumeThread(created.hThread);
     process->pipe.reset(pipe.ours.release());
     process_ = std::move(process);
-    return true;
+    return {};
 }
 
 void WorkerProcess::stop() {
@@ -301,10 +298,10 @@ void WorkerProcess::stop() {
     process_.reset();
 }
 
-std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<CheckRequest>& requests,
-                                                          std::chrono::milliseconds deadline) {
-    if (!start())
-        return Outcome::Unavailable;
+Result<std::optional<WorkerProcess::Outcome>>
+WorkerProcess::send(const std::vector<CheckRequest>& requests, std::chrono::milliseconds deadline) {
+    if (const Status started = start(); !started)
+        return started.error();
     std::string bytes = EncodeRequests(requests);
     const Wait wait = TransferAll(process_->pipe.get(), process_->process.get(),
                                   process_->ioEvent.get(), bytes.data(), bytes.size(), deadline,
@@ -312,9 +309,9 @@ std::optional<WorkerProcess::Outcome> WorkerProcess::send(const std::vector<Chec
                                       return WriteFile(to, data, size, nullptr, io);
                                   });
     if (wait == Wait::Done)
-        return std::nullopt;
+        return std::optional<Outcome>();
     stop();
-    return OutcomeOf(wait);
+    return std::optional<Outcome>(OutcomeOf(wait));
 }
 
 WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline,

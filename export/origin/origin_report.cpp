@@ -264,21 +264,21 @@ private:
 // Reads the file's second line, without its line end. Reads no further than that line.
 LineRead ReadSecondLine(const std::filesystem::path& path, std::string& line, std::error_code& ec) {
     RegularFile file;
-    switch (file.open(path, ec)) {
-    case RegularFile::Opened::Yes:
-        break;
-    case RegularFile::Opened::NotRegular:
-        return LineRead::NotRegular;
-    case RegularFile::Opened::Missing:
-    case RegularFile::Opened::Failed:
+    const Result<RegularFile::Opened> how = file.open(path);
+    ec = how.error();
+    if (!how)
         return LineRead::Unreadable;
-    }
+    if (*how == RegularFile::Opened::NotRegular)
+        return LineRead::NotRegular;
     SecondLineSplitter splitter;
     char chunk[4096];
     for (;;) {
-        const std::size_t got = file.read(chunk, sizeof chunk, ec);
-        if (ec)
+        const Result<std::size_t> read = file.read(chunk, sizeof chunk);
+        if (!read) {
+            ec = read.error();
             return LineRead::Unreadable;
+        }
+        const std::size_t got = *read;
         for (std::size_t i = 0; i < got; ++i) {
             switch (splitter.feed(chunk[i])) {
             case SecondLineSplitter::Step::More:

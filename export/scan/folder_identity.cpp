@@ -73,11 +73,9 @@ fs::path ListedFolderPath(const fs::path& folder) {
 
 FolderIdentity IdentifyFolder(const fs::path& folder) {
     FolderIdentity identity;
-    std::error_code ec;
-    const FileFacts facts = LookAt(folder, ec);
-    if (!ec && facts.inode != 0) {
-        identity.device = facts.device;
-        identity.inode = facts.inode;
+    if (const Result<FileFacts> facts = LookAt(folder); facts && facts->inode != 0) {
+        identity.device = facts->device;
+        identity.inode = facts->inode;
     }
     identity.normalPath = NormalPath(folder);
     return identity;

@@ -74,27 +74,22 @@ MetadataFileReading ReadMetadataXml(const fs::path& file) {
         return result;
     };
     RegularFile opened;
-    std::error_code ec;
-    switch (opened.open(file, ec)) {
-    case RegularFile::Opened::Yes:
-        break;
-    case RegularFile::Opened::NotRegular:
+    const Result<RegularFile::Opened> how = opened.open(file);
+    if (!how)
+        return fail(ProblemKind::MetadataUnreadable, how.error());
+    if (*how == RegularFile::Opened::NotRegular)
         return fail(ProblemKind::MetadataNotRegularFile);
-    case RegularFile::Opened::Missing:
-    case RegularFile::Opened::Failed:
-        return fail(ProblemKind::MetadataUnreadable, ec);
-    }
     // One byte more than allowed tells a file that is too large from one that just fits,
     // whatever size the system claimed for it.
     std::string bytes(kMaxMetadataBytes + 1, '\0');
     std::size_t got = 0;
     while (got < bytes.size()) {
-        const std::size_t n = opened.read(bytes.data() + got, bytes.size() - got, ec);
-        if (ec)
-            return fail(ProblemKind::MetadataUnreadable, ec);
-        if (n == 0)
+        const Result<std::size_t> n = opened.read(bytes.data() + got, bytes.size() - got);
+        if (!n)
+            return fail(ProblemKind::MetadataUnreadable, n.error());
+        if (*n == 0)
             break;
-        got += n;
+        got += *n;
     }
     bytes.resize(got);
     result.reading = ParseMetadataXml(bytes);

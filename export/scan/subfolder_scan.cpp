@@ -85,7 +85,7 @@ bool ListedLess(const Listed& a, const Listed& b) {
 
 #ifdef _WIN32
 void ListInto(const fs::path& folder, bool wantLinks, std::vector<Listed>& listed,
-              std::error_code& ec) {
+              std::error_code& ec, const FolderListingCalls&) {
     fs::directory_iterator it(folder, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code typeError;
@@ -100,8 +100,9 @@ void ListInto(const fs::path& folder, bool wantLinks, std::vector<Listed>& liste
 #else
 // The listing's own types tell folders and links without a look at each entry, where the
 // file system gives them; a block has thousands of subfolders.
-void ListInto(const fs::path& folder, bool, std::vector<Listed>& listed, std::error_code& ec) {
-    DIR* dir = ::opendir(folder.c_str());
+void ListInto(const fs::path& folder, bool, std::vector<Listed>& listed, std::error_code& ec,
+              const FolderListingCalls& calls) {
+    DIR* dir = calls.opendir(folder.c_str());
     if (!dir) {
         ec = LastPosixError();
         return;
@@ -109,7 +110,7 @@ void ListInto(const fs::path& folder, bool, std::vector<Listed>& listed, std::er
     const int dirFd = ::dirfd(dir);
     for (;;) {
         errno = 0;
-        const dirent* entry = ::readdir(dir);
+        const dirent* entry = calls.readdir(dir);
         if (!entry) {
             if (errno != 0)
                 ec = LastPosixError();
@@ -122,25 +123,41 @@ void ListInto(const fs::path& folder, bool, std::vector<Listed>& listed, std::er
         bool link = entry->d_type == DT_LNK;
         if (entry->d_type == DT_UNKNOWN || link) {
             struct stat info {};
-            if (!link && ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+            if (!link && calls.fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0)
                 link = S_ISLNK(info.st_mode);
-            directory = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+            directory = calls.fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
         if (directory)
             listed.emplace_back(JoinPath(folder, name), name, link);
     }
-    ::closedir(dir);
+    // A listing read to its end has nothing left to lose when its close fails.
+    calls.closedir(dir);
 }
 #endif
 
 } // namespace
 
+#ifdef _WIN32
+FolderListingCalls SystemListingCalls() {
+    return {};
+}
+#else
+FolderListingCalls SystemListingCalls() {
+    FolderListingCalls calls;
+    calls.opendir = ::opendir;
+    calls.readdir = ::readdir;
+    calls.closedir = ::closedir;
+    calls.fstatat = ::fstatat;
+    return calls;
+}
+#endif
+
 std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* error,
-                                     std::vector<bool>* links) {
+                                     std::vector<bool>* links, const FolderListingCalls& calls) {
     std::vector<Listed> listed;
     std::error_code ec;
     const fs::path absolute = fs::absolute(folder, ec);
-    ListInto(ec ? folder : absolute, links != nullptr, listed, ec);
+    ListInto(ec ? folder : absolute, links != nullptr, listed, ec, calls);
     if (ec) {
         if (error)
             *error = SystemError(ec);

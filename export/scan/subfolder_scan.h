@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/scan/folder_listing_calls.h"
+
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
@@ -16,9 +18,10 @@ namespace brindle {
 // and, when `error` is given, the cause. The process's current directory is never changed.
 // `links`, when given, gets for each subfolder whether it is a link (as IsLink tells), from the
 // listing itself where the system gives it there.
-std::vector<std::filesystem::path> ListSubfolders(const std::filesystem::path& folder,
-                                                  std::error_code* error = nullptr,
-                                                  std::vector<bool>* links = nullptr);
+std::vector<std::filesystem::path>
+ListSubfolders(const std::filesystem::path& folder, std::error_code* error = nullptr,
+               std::vector<bool>* links = nullptr,
+               const FolderListingCalls& calls = SystemListingCalls());
 
 // How many immediate subfolders `folder` holds, as ListSubfolders counts them, but no more
 // than `limit`: counting stops there, so that asking whether a folder of 10^5 tiles on a

@@ -29,15 +29,17 @@ fs::path FindTileRoot(const fs::path& tileFolder, std::error_code& ec, FileFacts
         folderName = tileFolder.filename().native();
     for (int candidate = 0; candidate < 2; ++candidate) {
         const fs::path name = candidate == 0 ? fs::path(kRootFileName) : NamedRootFile(tileFolder);
-        FileFacts facts;
+        std::optional<Result<FileFacts>> looked;
         if (relative) {
             under = folderName;
             under += fs::path::preferred_separator;
             under += name.native();
-            facts = parent->lookAt(under.c_str(), ec);
+            looked = parent->lookAt(under.c_str());
         } else {
-            facts = LookAt(JoinPath(tileFolder, name), ec, look);
+            looked = LookAt(JoinPath(tileFolder, name), look);
         }
+        ec = looked->error();
+        const FileFacts facts = looked->value_or({});
         if (found)
             *found = facts;
         if (ec || facts.type != fs::file_type::not_found)
@@ -105,7 +107,9 @@ FoundTileRoot FindTileRootInAnyCase(const fs::path& tileFolder, Look look) {
     found.name = roots.empty() ? TileRootName::Named : TileRootName::Root;
     found.listedName = taken.front();
     found.caseTwins = taken.size() > 1;
-    found.facts = LookAt(JoinPath(tileFolder, found.listedName), found.error, look);
+    const Result<FileFacts> looked = LookAt(JoinPath(tileFolder, found.listedName), look);
+    found.error = looked.error();
+    found.facts = looked.value_or({});
     return found;
 }
 
@@ -142,7 +146,9 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
                     under.append(folder, nameStart);
                     under += extension;
                 }
-                found[i].facts = parent->lookAt(under.c_str(), found[i].error);
+                const Result<FileFacts> looked = parent->lookAt(under.c_str());
+                found[i].error = looked.error();
+                found[i].facts = looked.value_or({});
                 if (found[i].error || found[i].facts.type != fs::file_type::not_found) {
                     found[i].found = true;
                     found[i].name = candidate == 0 ? TileRootName::Root : TileRootName::Named;

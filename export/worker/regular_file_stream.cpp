@@ -13,8 +13,8 @@ RegularFileStreamBuf::int_type RegularFileStreamBuf::underflow() {
     if (gptr() < egptr())
         return traits_type::to_int_type(*gptr());
     bufferStart_ += egptr() - eback();
-    std::error_code ec;
-    const std::size_t got = file_.read(buffer_.data(), buffer_.size(), ec);
+    // A read that fails ends the stream; the parse then fails as at any other end.
+    const std::size_t got = file_.read(buffer_.data(), buffer_.size()).value_or(0);
     setg(buffer_.data(), buffer_.data(), buffer_.data() + got);
     return got == 0 ? traits_type::eof() : traits_type::to_int_type(*gptr());
 }

@@ -97,8 +97,12 @@ private:
 class FileBytes {
 public:
     FileBytes(RegularFile& file, std::error_code& ec)
-        : data_(new char[static_cast<std::size_t>(file.size())]),
-          size_(file.read(data_.get(), static_cast<std::size_t>(file.size()), ec)) {}
+        : data_(new char[static_cast<std::size_t>(file.size())]) {
+        const Result<std::size_t> read =
+            file.read(data_.get(), static_cast<std::size_t>(file.size()));
+        ec = read.error();
+        size_ = read.value_or(0);
+    }
 
     std::string_view view() const { return {data_.get(), size_}; }
 
@@ -161,17 +165,11 @@ private:
     bool drawables_ = false;
 };
 
-CheckVerdict VerdictFor(RegularFile::Opened opened) {
-    switch (opened) {
-    case RegularFile::Opened::Missing:
-        return CheckVerdict::Missing;
-    case RegularFile::Opened::NotRegular:
-        return CheckVerdict::NotRegular;
-    case RegularFile::Opened::Failed:
-    case RegularFile::Opened::Yes:
-        break;
-    }
-    return CheckVerdict::Unreadable;
+CheckVerdict VerdictFor(const Result<RegularFile::Opened>& opened) {
+    if (!opened)
+        return IsMissing(opened.error()) ? CheckVerdict::Missing : CheckVerdict::Unreadable;
+    return *opened == RegularFile::Opened::NotRegular ? CheckVerdict::NotRegular
+                                                      : CheckVerdict::Unreadable;
 }
 
 // Why a file the reader did not load failed, from what its bytes show; `ranPastEnd` when the
@@ -307,21 +305,21 @@ CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::N
     // Most tiles name nothing to load at once, and need no look at their own file.
     if (names.empty())
         return CheckVerdict::Loads;
-    std::error_code ec;
     std::vector<FileFacts> above;
     // Indexes above that are yet to be written: a name reaching one is a cycle all the same.
     std::vector<std::string> toBeWritten;
     for (const std::string& file : request.filesAbove) {
-        const FileFacts facts = LookAt(PathOfRequestText(file), ec);
-        if (facts.type == std::filesystem::file_type::not_found)
+        const Result<FileFacts> facts = LookAt(PathOfRequestText(file));
+        if (facts && facts->type == std::filesystem::file_type::not_found)
             toBeWritten.push_back(file);
-        else if (!ec)
-            above.push_back(facts);
+        else if (facts)
+            above.push_back(*facts);
     }
     SearchFolders folders = SearchFoldersOfFile(request.path);
     folders.insert(folders.end(), request.inheritedSearch.begin(), request.inheritedSearch.end());
     std::vector<Step> way;
-    way.push_back({LookAt(RequestPath(request), ec), std::move(folders), std::move(names)});
+    way.push_back(
+        {LookAt(RequestPath(request)).value_or({}), std::move(folders), std::move(names)});
     followsOthers = true;
     std::vector<Followed> done;
     const auto onTheWay = [&](const FileFacts& facts) {
@@ -345,9 +343,10 @@ CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::N
                         [&](const std::string& file) { return SameFilePath(*found, file); }))
             return CheckVerdict::Cycle;
         const std::filesystem::path next = PathOfRequestText(*found);
-        const FileFacts facts = LookAt(next, ec);
-        if (ec || facts.type != std::filesystem::file_type::regular)
+        const Result<FileFacts> looked = LookAt(next);
+        if (!looked || looked->type != std::filesystem::file_type::regular)
             continue;
+        const FileFacts& facts = *looked;
         if (onTheWay(facts))
             return CheckVerdict::Cycle;
         SearchFolders nextFolders = SearchFoldersOfFound(*found, searched);
@@ -370,12 +369,11 @@ CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::N
 // Opens `file` for a parse; when it cannot be opened, `parsed` says why and false is returned.
 static bool OpenToParse(const std::filesystem::path& file, RegularFile& opened,
                         TileValidator::Parsed& parsed) {
-    std::error_code ec;
-    const RegularFile::Opened how = opened.open(file, ec);
-    if (how == RegularFile::Opened::Yes)
+    const Result<RegularFile::Opened> how = opened.open(file);
+    if (how && *how == RegularFile::Opened::Yes)
         return true;
     parsed.verdict = VerdictFor(how);
-    parsed.cause = ec;
+    parsed.cause = how.error();
     return false;
 }
 
@@ -444,7 +442,7 @@ TileValidator::Parsed TileValidator::parseFast(const std::filesystem::path& file
         }
         if (!parsed.scene) {
             std::string start(kHeaderBytes, '\0');
-            start.resize(opened.seek(0) ? opened.read(start.data(), start.size(), ec) : 0);
+            start.resize(opened.seek(0) ? opened.read(start.data(), start.size()).value_or(0) : 0);
             parsed.failure = DiagnoseFailure(start, false);
         }
         return parsed;

@@ -130,22 +130,23 @@ TEST(CachedVerdicts, AnUnchangedIndexIsLeftInPlaceAndAChangedOneReplaced) {
     const fs::path index = block / "root.osgb";
     LetSettle();
     const Outcome first = Export(block, Cached(dir / "cache"));
-    std::error_code ec;
-    const FileFacts written = LookAt(index, ec);
-    ASSERT_FALSE(ec);
+    const Result<FileFacts> looked = LookAt(index);
+    ASSERT_TRUE(looked);
+    const FileFacts written = *looked;
 
     const ExportReport again = ExportFolderIndexes({block}, Cached(dir / "cache"));
     ASSERT_EQ(again.folders.size(), 1u);
     EXPECT_EQ(again.folders.front().status, FolderStatus::Written);
     EXPECT_EQ(again.folders.front().cachedVerdicts, kTiles);
-    EXPECT_TRUE(Unchanged(written, LookAt(index, ec))) << "the same index was written again";
+    EXPECT_TRUE(Unchanged(written, LookAt(index).value_or({})))
+        << "the same index was written again";
     EXPECT_EQ(ReadBytes(index), first.index);
 
     fs::remove_all(block / "Small");
     const Outcome fewer = Export(block, Cached(dir / "cache"));
     EXPECT_NE(fewer.index, first.index);
     EXPECT_EQ(fewer.entries.size(), first.entries.size() - 1);
-    EXPECT_FALSE(SameFile(written, LookAt(index, ec)));
+    EXPECT_FALSE(SameFile(written, LookAt(index).value_or({})));
 }
 
 // A proxy index asks no bounds; a paged one needs them, so tiles that load are checked again
@@ -223,10 +224,9 @@ TEST(CachedVerdicts, AnIndexLeftStandingIsWrittenAgainOnceItsEntriesOriginOrFile
     const Outcome first = Export(block, Cached(dir / "cache"));
     ASSERT_EQ(first.index.size(), otherIndex.size());
     LetSettle();
-    std::error_code ec;
-    const FileFacts written = LookAt(index, ec);
+    const FileFacts written = LookAt(index).value_or({});
     EXPECT_EQ(Export(block, Cached(dir / "cache")).index, first.index);
-    EXPECT_TRUE(Unchanged(written, LookAt(index, ec)));
+    EXPECT_TRUE(Unchanged(written, LookAt(index).value_or({})));
 
     // The other block's index put in its place, the file's size and times as they were.
     struct stat before {};

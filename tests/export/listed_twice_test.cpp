@@ -37,8 +37,7 @@ void WriteLargeTile(const fs::path& folder, std::size_t bytes) {
 
 // The identity of the file at `path`, following links.
 FileFacts Facts(const fs::path& path) {
-    std::error_code ec;
-    return LookAt(path, ec);
+    return LookAt(path).value_or({});
 }
 
 struct RunLog {

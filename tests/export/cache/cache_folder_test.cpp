@@ -34,9 +34,8 @@ private:
 };
 
 FileVerdicts LoadsVerdict(const fs::path& file) {
-    std::error_code ec;
     FileVerdicts verdicts;
-    verdicts.file = LookAt(file, ec, Look::WithIdentity);
+    verdicts.file = LookAt(file, Look::WithIdentity).value_or({});
     verdicts.tile = TileVerdict{};
     verdicts.tile->loads = true;
     return verdicts;
@@ -48,14 +47,15 @@ TEST(VerdictCacheFolder, IsTheUsersAloneFromItsCreation) {
     TempDir dir;
     const Umask open(0);
     const fs::path folder = dir / "xdg" / "brindle";
-    const CacheFolderCheck made = PrepareVerdictCacheFolder(folder);
-    ASSERT_EQ(made.trust, CacheFolderTrust::Usable) << made.cause.message();
+    const Result<CacheFolderTrust> made = PrepareVerdictCacheFolder(folder);
+    ASSERT_TRUE(made) << made.error().message();
+    ASSERT_EQ(*made, CacheFolderTrust::Usable);
     EXPECT_EQ(ModeOf(folder), 0700u);
 
     test::WriteText(dir / "tile.osgb", "bytes");
     VerdictCache cache = VerdictCache::Load(folder, dir / "block", 1);
     cache.keep("T/root.osgb", LoadsVerdict(dir / "tile.osgb"));
-    ASSERT_FALSE(cache.save());
+    ASSERT_TRUE(cache.save().ok());
     EXPECT_EQ(ModeOf(cache.file()), 0600u);
 
     // A cache folder and file an earlier version left readable by others are made private.
@@ -63,12 +63,12 @@ TEST(VerdictCacheFolder, IsTheUsersAloneFromItsCreation) {
                                 fs::perms::others_read | fs::perms::others_exec);
     fs::permissions(cache.file(), fs::perms::owner_read | fs::perms::owner_write |
                                       fs::perms::group_read | fs::perms::others_read);
-    EXPECT_EQ(PrepareVerdictCacheFolder(folder).trust, CacheFolderTrust::Usable);
+    EXPECT_EQ(PrepareVerdictCacheFolder(folder).value_or({}), CacheFolderTrust::Usable);
     EXPECT_EQ(ModeOf(folder), 0700u);
     VerdictCache again = VerdictCache::Load(folder, dir / "block", 1);
     ASSERT_TRUE(again.loaded());
     again.keep("T/root.osgb", LoadsVerdict(dir / "tile.osgb"));
-    ASSERT_FALSE(again.save());
+    ASSERT_TRUE(again.save().ok());
     EXPECT_EQ(ModeOf(again.file()), 0600u);
 }
 
@@ -77,23 +77,23 @@ TEST(VerdictCacheFolder, OneOthersCouldHavePreparedIsNotUsed) {
     TempDir dir;
     fs::create_directories(dir / "elsewhere");
     fs::create_directory_symlink(dir / "elsewhere", dir / "link");
-    EXPECT_EQ(PrepareVerdictCacheFolder(dir / "link").trust, CacheFolderTrust::IsLink);
+    EXPECT_EQ(PrepareVerdictCacheFolder(dir / "link").value_or({}), CacheFolderTrust::IsLink);
 
     fs::create_directories(dir / "open");
     fs::permissions(dir / "open", fs::perms::all);
-    EXPECT_EQ(PrepareVerdictCacheFolder(dir / "open").trust, CacheFolderTrust::OpenToOthers);
+    EXPECT_EQ(PrepareVerdictCacheFolder(dir / "open").value_or({}), CacheFolderTrust::OpenToOthers);
     EXPECT_EQ(ModeOf(dir / "open"), 0777u) << "someone else's choice is not changed";
 
     test::WriteText(dir / "file", "x");
-    const CacheFolderCheck underFile = PrepareVerdictCacheFolder(dir / "file" / "brindle");
-    EXPECT_EQ(underFile.trust, CacheFolderTrust::Unavailable);
-    EXPECT_TRUE(underFile.cause);
+    const Result<CacheFolderTrust> underFile = PrepareVerdictCacheFolder(dir / "file" / "brindle");
+    EXPECT_FALSE(underFile);
+    EXPECT_TRUE(underFile.error());
 
     // Saving looks again: a cache whose folder became a link since it was loaded writes nothing.
     test::WriteText(dir / "tile.osgb", "bytes");
     VerdictCache cache = VerdictCache::Load(dir / "link", dir / "block", 1);
     cache.keep("T/root.osgb", LoadsVerdict(dir / "tile.osgb"));
-    EXPECT_TRUE(cache.save());
+    EXPECT_FALSE(cache.save());
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
 
     if (::geteuid() != 0)
@@ -101,7 +101,7 @@ TEST(VerdictCacheFolder, OneOthersCouldHavePreparedIsNotUsed) {
     fs::create_directories(dir / "theirs");
     fs::permissions(dir / "theirs", fs::perms::owner_all);
     ASSERT_EQ(::chown((dir / "theirs").c_str(), 65534, 65534), 0);
-    EXPECT_EQ(PrepareVerdictCacheFolder(dir / "theirs").trust, CacheFolderTrust::NotOwned);
+    EXPECT_EQ(PrepareVerdictCacheFolder(dir / "theirs").value_or({}), CacheFolderTrust::NotOwned);
 }
 
 // The run says once why its cache was not used or not written, and still exports.

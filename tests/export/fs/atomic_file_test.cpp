@@ -89,12 +89,12 @@ TEST(ReplaceFileAtomically, GivesPermissionBitsWithoutTouchingTheUmask) {
     TempDir dir;
     const UmaskFor mask(027);
     const int before = umaskCalls;
-    ASSERT_FALSE(ReplaceFileAtomically(dir / "new.osgb", "new").error);
+    ASSERT_TRUE(ReplaceFileAtomically(dir / "new.osgb", "new").ok());
     EXPECT_EQ(ModeOf(dir / "new.osgb"), 0640u) << "a new file gets 0666 less the umask";
 
     WriteText(dir / "old.osgb", "old");
     ASSERT_EQ(::chmod((dir / "old.osgb").c_str(), 0604), 0);
-    ASSERT_FALSE(ReplaceFileAtomically(dir / "old.osgb", "replaced").error);
+    ASSERT_TRUE(ReplaceFileAtomically(dir / "old.osgb", "replaced").ok());
     EXPECT_EQ(ModeOf(dir / "old.osgb"), 0604u) << "a replaced file keeps its bits";
     EXPECT_EQ(ReadBytes(dir / "old.osgb"), "replaced");
 
@@ -108,9 +108,9 @@ TEST(ReplaceFileAtomically, FailedFolderFlushLeavesTheNewFileInPlace) {
     WriteText(dir / "root.osgb", "old");
     AtomicFileCalls calls = SystemFileCalls();
     calls.fsync = FailOnFolders;
-    const ReplaceOutcome outcome = ReplaceFileAtomically(dir / "root.osgb", "new", calls);
-    EXPECT_FALSE(outcome.error);
-    EXPECT_EQ(outcome.notFlushed, std::errc::io_error);
+    const Result<FileReplaced> replaced = ReplaceFileAtomically(dir / "root.osgb", "new", calls);
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(replaced->notFlushed, std::errc::io_error);
     EXPECT_EQ(ReadBytes(dir / "root.osgb"), "new");
     EXPECT_TRUE(HoldsOnly(dir.path(), "root.osgb"));
 }
@@ -132,9 +132,10 @@ TEST(ReplaceFileAtomically, FailureBeforeTheRenameKeepsTheOldFile) {
         AtomicFileCalls calls = SystemFileCalls();
         calls.fsync = c.fsync;
         calls.rename = c.rename;
-        const ReplaceOutcome outcome = ReplaceFileAtomically(dir / "root.osgb", "new", calls);
-        EXPECT_EQ(outcome.error, c.error) << c.name;
-        EXPECT_FALSE(outcome.notFlushed) << c.name;
+        const Result<FileReplaced> replaced =
+            ReplaceFileAtomically(dir / "root.osgb", "new", calls);
+        EXPECT_EQ(replaced.error(), c.error) << c.name;
+        EXPECT_FALSE(replaced) << c.name;
         EXPECT_EQ(ReadBytes(dir / "root.osgb"), "old") << c.name;
         EXPECT_TRUE(HoldsOnly(dir.path(), "root.osgb")) << c.name << ": a temporary was left";
     }

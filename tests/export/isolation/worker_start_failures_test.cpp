@@ -1,0 +1,133 @@
+#include "export/isolation/worker_process.h"
+#include "export/tile_check_pool.h"
+#include "tests/export/test_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <set>
+#include <string>
+
+#include <spawn.h>
+#include <sys/socket.h>
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+using test::TempDir;
+using test::WriteTile;
+
+// Which call of a start fails: the calls are counted as they come, and the one whose number
+// is `failAt` fails (socketpair with EMFILE, the spawn with EAGAIN); 0 fails every one. The
+// calls are plain function pointers, so the count lives here.
+struct Failing {
+    int failAt = 0;
+    int seen = 0;
+    std::string failed;
+};
+Failing failing;
+
+Failing FailAt(int n) {
+    Failing at;
+    at.failAt = n;
+    return at;
+}
+
+bool FailsNow(const char* name) {
+    if (++failing.seen != failing.failAt && failing.failAt != 0)
+        return false;
+    failing.failed = name;
+    return true;
+}
+
+int Socketpair(int domain, int type, int protocol, int ends[2]) {
+    if (!FailsNow("socketpair"))
+        return ::socketpair(domain, type, protocol, ends);
+    errno = EMFILE;
+    return -1;
+}
+int Spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+          const posix_spawnattr_t* attributes, char* const argv[], char* const envp[]) {
+    return FailsNow("spawn") ? EAGAIN : ::posix_spawn(pid, path, actions, attributes, argv, envp);
+}
+
+WorkerStartCalls FailingCalls() {
+    WorkerStartCalls calls;
+    calls.socketpair = Socketpair;
+    calls.spawn = Spawn;
+    return calls;
+}
+
+// Each call of a worker's start fails in turn: the check that needed the worker fails with the
+// call's cause, at once, and the next check starts a worker and is answered.
+TEST(WorkerStart, AFailedCallFailsTheCheckWithItsCauseAndTheNextStartsAgain) {
+    TempDir dir;
+    WriteTile(dir / "A");
+    const BoundedCheck check = MakeCheck(CheckKind::Tile, dir / "A" / "root.osgb",
+                                         FileSizeOrZero(dir / "A" / "root.osgb"), ExportOptions());
+    std::set<std::string> failed;
+    for (failing = FailAt(1); failing.failAt < 8; failing = FailAt(failing.failAt + 1)) {
+        WorkerProcess worker(DefaultWorkerProgram(), FailingCalls());
+        CheckReply reply;
+        const Result<WorkerProcess::Outcome> first =
+            worker.exchange(check.request, check.deadline, reply);
+        if (failing.failed.empty()) {
+            ASSERT_TRUE(first) << first.error().message();
+            EXPECT_EQ(*first, WorkerProcess::Outcome::Replied);
+            break;
+        }
+        SCOPED_TRACE(failing.failed);
+        failed.insert(failing.failed);
+        ASSERT_FALSE(first);
+        EXPECT_EQ(first.error(), failing.failed == "socketpair"
+                                     ? std::errc::too_many_files_open
+                                     : std::errc::resource_unavailable_try_again);
+        const Result<WorkerProcess::Outcome> again =
+            worker.exchange(check.request, check.deadline, reply);
+        ASSERT_TRUE(again) << again.error().message();
+        EXPECT_EQ(*again, WorkerProcess::Outcome::Replied);
+        EXPECT_EQ(reply.verdict, CheckVerdict::Loads);
+    }
+    EXPECT_EQ(failed, (std::set<std::string>{"socketpair", "spawn"}));
+}
+
+// A pool none of whose workers can start hands every folder back, each tile left out for the
+// start's cause and the folder failed for want of workers; it does not wait for workers that
+// never come.
+TEST(WorkerStart, APoolWhoseWorkersCannotStartReportsItAndHandsTheFoldersBack) {
+    for (const char* call : {"socketpair", "spawn"}) {
+        SCOPED_TRACE(call);
+        TempDir dir;
+        ExportOptions options;
+        options.jobs = 2;
+        FolderWork work;
+        for (const char* name : {"A", "B", "C"}) {
+            WriteTile(dir / name);
+            work.tiles.push_back(dir / name);
+        }
+        work.rootNames.assign(work.tiles.size(), TileRootName::Root);
+        failing = FailAt(0);
+        WorkerStartCalls calls = FailingCalls();
+        if (std::string(call) == "socketpair")
+            calls.spawn = ::posix_spawn;
+        else
+            calls.socketpair = ::socketpair;
+        ExportProgress progress;
+        TileCheckPool pool(options, DefaultWorkerProgram(), progress, calls);
+        const std::size_t folder = pool.add(std::move(work));
+        pool.finish();
+        const std::optional<FolderWork> checked = pool.waitFor(folder);
+        ASSERT_TRUE(checked);
+        ASSERT_TRUE(checked->workersFailed);
+        EXPECT_EQ(checked->workersFailed->kind, ProblemKind::WorkersUnavailable);
+        EXPECT_EQ(checked->workersFailed->cause, std::string(call) == "socketpair"
+                                                     ? std::errc::too_many_files_open
+                                                     : std::errc::resource_unavailable_try_again);
+        ASSERT_EQ(checked->outcomes.size(), 3u);
+        for (const LeftOutSubfolder& outcome : checked->outcomes)
+            EXPECT_EQ(outcome.reason, TileStatus::LoadFailed);
+    }
+}
+
+} // namespace
+} // namespace brindle
