@@ -296,8 +296,9 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     const FileFacts before = LookAt(index, ec);
     if (const std::optional<ExistingVerdict> known = verdicts.ownIndex(before))
         return ProblemWithExisting(*known, index);
+    const CheckSettings settings = options.checkSettings();
     const BoundedCheck check =
-        MakeCheck(CheckKind::ExistingIndex, index, ec ? 0 : before.size, options);
+        MakeCheck(CheckKind::ExistingIndex, index, ec ? 0 : before.size, settings);
     CheckReply reply;
     switch (inspector.exchange(check.request, check.deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
@@ -306,8 +307,7 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     case WorkerProcess::Outcome::TimedOut:
         return Problem{ProblemKind::ExistingUnreadable, index, {}};
     case WorkerProcess::Outcome::Unavailable:
-        return Problem{ProblemKind::WorkersUnavailable, WorkerProgramFor(options),
-                       inspector.startError()};
+        return Problem{ProblemKind::WorkersUnavailable, settings.program(), inspector.startError()};
     }
     if (const ExistingVerdict lasting = LastingExistingVerdict(reply);
         lasting != ExistingVerdict::None)
@@ -512,8 +512,8 @@ fs::path WithoutTrailingDots(fs::path path) {
 class Run {
 public:
     explicit Run(const ExportOptions& options)
-        : options_(options), program_(WorkerProgramFor(options)), inspector_(program_),
-          setting_(options.verdictCache.empty() ? 0 : VerdictSetting(options)) {}
+        : options_(options), settings_(options.checkSettings()), inspector_(settings_.program()),
+          setting_(options.verdictCache.empty() ? 0 : VerdictSetting(settings_)) {}
 
     // Exports the folders as listed, each under its one normal path (ListedFolderPath); their
     // reports name them, and the files within them, as the user spelled them.
@@ -554,7 +554,9 @@ private:
     // cancelled, with those the cache gave, so that the next run starts where this one stopped.
     void keepVerdictsReached(TileCheckPool& pool, std::size_t handle, FolderScan& scan,
                              std::optional<FolderWork> work, const fs::path& folder);
-    ExportOptions poolOptions(bool nested);
+    // What the pool of a run's folders (or, `nested`, of a folder of blocks' blocks) tells of
+    // its progress, as the run's progress callback is to hear it.
+    std::function<void(const ExportProgress&)> progressRelay(bool nested);
     void noteCacheWrite(std::error_code saved, const fs::path& folder);
 
     // The paths of `report` as the user spelled the folders they lie in; `own` is the listing
@@ -564,7 +566,7 @@ private:
     fs::path spelled(const fs::path& path, const Spelling* own) const;
 
     const ExportOptions& options_;
-    fs::path program_;
+    const CheckSettings settings_;
     IndexGraph graph_;
     OriginState origin_;
     // Examines existing root.osgb files before they are replaced; started only if one exists.
@@ -672,28 +674,25 @@ const Run::Exported* Run::exportedBefore(const fs::path& folder) const {
     return nullptr;
 }
 
-ExportOptions Run::poolOptions(bool nested) {
-    ExportOptions pool = options_;
+std::function<void(const ExportProgress&)> Run::progressRelay(bool nested) {
     if (!options_.progress)
-        return pool;
+        return {};
     relay_->sink = options_.progress;
     std::shared_ptr<ProgressRelay> relay = relay_;
     if (!nested)
-        pool.progress = [relay](const ExportProgress& p) {
+        return [relay](const ExportProgress& p) {
             const std::lock_guard<std::mutex> lock(relay->mutex);
             relay->run = p;
             relay->sink(p);
         };
-    else
-        pool.progress = [relay](const ExportProgress& p) {
-            const std::lock_guard<std::mutex> lock(relay->mutex);
-            ExportProgress told = relay->run;
-            told.subfoldersDone += p.subfoldersDone;
-            told.subfolderCount += p.subfolderCount;
-            told.folder = p.folder;
-            relay->sink(told);
-        };
-    return pool;
+    return [relay](const ExportProgress& p) {
+        const std::lock_guard<std::mutex> lock(relay->mutex);
+        ExportProgress told = relay->run;
+        told.subfoldersDone += p.subfoldersDone;
+        told.subfolderCount += p.subfolderCount;
+        told.folder = p.folder;
+        relay->sink(told);
+    };
 }
 
 std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& folders,
@@ -714,9 +713,9 @@ std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& 
     progress.folderCount = folders.size();
     progress.folder = spelled(folders.front(), ownSpelling(0));
     std::vector<FolderScan> scans(folders.size());
-    const ExportOptions options = poolOptions(depth > 0);
-    TileCheckPool pool(options, program_, progress);
     const bool caching = !options_.verdictCache.empty();
+    TileCheckPool pool(settings_, caching ? Look::WithIdentity : Look::TypeAndSize, progress,
+                       progressRelay(depth > 0));
     // Without a cache every tile is checked: the workers start while the scan runs. With one,
     // they start as soon as a folder turns out to have no cache, or tiles to check.
     if (!caching)
@@ -752,7 +751,7 @@ std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& 
     for (; i < folders.size(); ++i) {
         FolderReport& folder = reports[i];
         work = pool.waitFor(i);
-        if (!work || IsCancelled(options_))
+        if (!work || settings_.cancelled())
             break;
         scans[i].work = scans[i].verdicts.merge(std::move(*work));
         work.reset();
@@ -838,7 +837,7 @@ void Run::writeBlocks(FolderScan& scan, int depth, FolderReport& report,
             report.leftOut.push_back(subfolder);
     const std::vector<FolderOutcome> outcomes =
         exportFolders(blocks, report.folder, depth + 1, out);
-    if (IsCancelled(options_)) {
+    if (settings_.cancelled()) {
         report.status = FolderStatus::Cancelled;
         return;
     }
@@ -901,15 +900,16 @@ std::optional<Problem> ProblemWithCacheFolder(const fs::path& folder) {
 
 } // namespace
 
-std::chrono::milliseconds TileLimits::deadlineFor(std::uint64_t fileSize) const {
-    const std::uint64_t perSize =
-        deadlineBytesPerSecond ? fileSize * 1000 / deadlineBytesPerSecond : 0;
-    return deadlineBase + std::chrono::milliseconds(perSize);
-}
-
-std::uint64_t TileLimits::memoryCeilingFor(std::uint64_t fileSize) const {
-    const std::uint64_t wanted = memoryBase + fileSize * memoryPerFileByte;
-    return std::min(wanted, memoryMax);
+CheckSettings ExportOptions::checkSettings() const {
+    CheckSettings settings;
+    settings.limits = limits;
+    settings.readAhead = readAhead;
+    settings.fullValidation = fullValidation;
+    settings.wantBound = index == IndexKind::Paged;
+    settings.jobs = jobs;
+    settings.workerProgram = workerProgram;
+    settings.cancel = cancel;
+    return settings;
 }
 
 ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,

@@ -72,16 +72,16 @@ LeftOutSubfolder OutcomeOf(const TileVerdict& verdict, const fs::path& tile) {
 
 } // namespace
 
-std::uint64_t VerdictSetting(const ExportOptions& options) {
+std::uint64_t VerdictSetting(const CheckSettings& settings) {
     SettingHash hash;
     hash.add(BRINDLE_VERSION).add(osgGetVersion());
     std::error_code ec;
-    const FileFacts worker = LookAt(WorkerProgramFor(options), ec);
+    const FileFacts worker = LookAt(settings.program(), ec);
     hash.add(worker.device).add(worker.inode).add(worker.size);
     hash.add(static_cast<std::uint64_t>(worker.modified));
     hash.add(static_cast<std::uint64_t>(worker.changed));
-    hash.add(options.fullValidation ? 1 : 0);
-    const TileLimits& limits = options.limits;
+    hash.add(settings.fullValidation ? 1 : 0);
+    const TileLimits& limits = settings.limits;
     hash.add(static_cast<std::uint64_t>(limits.deadlineBase.count()));
     hash.add(limits.deadlineBytesPerSecond).add(limits.memoryBase);
     hash.add(limits.memoryPerFileByte).add(limits.memoryMax);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "export/cache/verdict_cache.h"
-#include "export/export_run.h"
+#include "export/isolation/check_settings.h"
 #include "export/tile_check_pool.h"
 
 #include <chrono>
@@ -17,7 +17,7 @@ namespace brindle {
 
 // What decides the verdicts a cache may give back to this run: this program's version, the
 // worker program as it is on disk now, the parse mode and the limits a check runs under.
-std::uint64_t VerdictSetting(const ExportOptions& options);
+std::uint64_t VerdictSetting(const CheckSettings& settings);
 
 // A verdict is kept only for a file that had not changed for this long before the folder's
 // scan began: a file's times step by a clock tick, so a file written twice within one tick,

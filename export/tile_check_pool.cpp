@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <utility>
 
 namespace brindle {
 namespace fs = std::filesystem;
@@ -42,70 +43,19 @@ constexpr std::size_t kRequestFields = 32;
 
 } // namespace
 
-fs::path WorkerProgramFor(const ExportOptions& options) {
-    return options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
-}
-
-std::uint64_t FileSizeOrZero(const fs::path& file) {
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(file, ec);
-    return ec ? 0 : size;
-}
-
-BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, std::uint64_t size,
-                       const ExportOptions& options) {
-    BoundedCheck check;
-    check.deadline = options.limits.deadlineFor(size);
-    check.request.kind = kind;
-    check.request.mode =
-        options.fullValidation && kind == CheckKind::Tile ? ParseMode::Full : ParseMode::Fast;
-    check.request.memoryCeiling = options.limits.memoryCeilingFor(size);
-    check.request.cpuSeconds = 2.0 * static_cast<double>(check.deadline.count()) / 1000.0;
-    check.request.path = RequestPathText(file);
-    check.request.wantBound = kind == CheckKind::Tile && options.index == IndexKind::Paged;
-    return check;
-}
-
 std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory) {
     return std::min(physicalMemory / 2, kMostRecheckMemory);
 }
 
-LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request) {
-    switch (reply.verdict) {
-    case CheckVerdict::Loads:
-    case CheckVerdict::IsIndex:
-    case CheckVerdict::HoldsScene:
-        return Outcome(TileStatus::Valid);
-    case CheckVerdict::Missing:
-        return Outcome(TileStatus::NoRootFile);
-    case CheckVerdict::NotRegular:
-        return Outcome(TileStatus::NotRegularFile);
-    case CheckVerdict::Unreadable:
-        return Outcome(TileStatus::LoadFailed, reply.cause);
-    case CheckVerdict::DoesNotLoad:
-        break;
-    case CheckVerdict::OutOfMemory:
-        return Outcome(TileStatus::OutOfMemory, {}, request.memoryCeiling);
-    case CheckVerdict::Cycle:
-        return Outcome(TileStatus::Cycle);
-    }
-    LeftOutSubfolder failed = Outcome(TileStatus::LoadFailed);
-    failed.loadFailure = reply.loadFailure;
-    failed.readerText = reply.readerText;
-    return failed;
-}
-
-TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& program,
-                             ExportProgress& progress)
-    : options_(options), readAheadPolicy_(options.readAhead),
-      batchLimits_(BatchLimitsFor(options.readAhead)),
-      recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())),
-      factsLook_(options.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity),
-      progress_(progress), queue_(0) {
-    const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
-    for (unsigned i = 0; i < std::max(1u, wanted); ++i)
-        workers_.push_back(std::make_unique<WorkerProcess>(program));
-    queue_ = TileCheckQueue(readAheadPolicy_.rounds * workers_.size());
+TileCheckPool::TileCheckPool(CheckSettings settings, Look factsLook, ExportProgress& progress,
+                             std::function<void(const ExportProgress&)> told)
+    : settings_(std::move(settings)), program_(settings_.program()),
+      batchLimits_(BatchLimitsFor(settings_.readAhead)),
+      recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())), factsLook_(factsLook),
+      progress_(progress), told_(std::move(told)), queue_(0) {
+    for (unsigned i = 0; i < settings_.workerCount(); ++i)
+        workers_.push_back(std::make_unique<WorkerProcess>(program_));
+    queue_ = TileCheckQueue(settings_.readAhead.rounds * workers_.size());
     // The workers' threads wait for tiles, or for startWorkers(), to start their workers.
     for (auto& worker : workers_)
         threads_.emplace_back([this, w = worker.get()] { work(*w); });
@@ -237,9 +187,9 @@ void TileCheckPool::work(WorkerProcess& worker) {
         if (tasks.empty())
             return;
         std::vector<Checked> checked;
-        if (!IsCancelled(options_))
+        if (!settings_.cancelled())
             checked = check(worker, tasks, small);
-        if (IsCancelled(options_)) {
+        if (settings_.cancelled()) {
             stop();
             const std::lock_guard<std::mutex> lock(mutex_);
             --checking_;
@@ -277,7 +227,7 @@ void TileCheckPool::work(WorkerProcess& worker) {
 }
 
 bool TileCheckPool::halted() {
-    if (IsCancelled(options_))
+    if (settings_.cancelled())
         return true;
     const std::lock_guard<std::mutex> lock(mutex_);
     return ending_;
@@ -302,8 +252,8 @@ void TileCheckPool::readAhead() {
             continue;
         const fs::path file = folder.work.root(job->tile);
         lock.unlock();
-        if (readAheadPolicy_.hint)
-            readAheadPolicy_.hint(file);
+        if (settings_.readAhead.hint)
+            settings_.readAhead.hint(file);
         else
             HintWillNeed(file);
         lock.lock();
@@ -341,7 +291,7 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
         checked.outcome = Outcome(TileStatus::LinksBack);
         return std::nullopt;
     }
-    if (facts.size >= readAheadPolicy_.worthReadingAhead) {
+    if (facts.size >= settings_.readAhead.worthReadingAhead) {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!queue_.readingAhead()) {
             queue_.startReadingAhead();
@@ -349,7 +299,7 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
         }
     }
     size = facts.size;
-    return MakeCheck(CheckKind::Tile, probe, facts.size, options_);
+    return MakeCheck(CheckKind::Tile, probe, facts.size, settings_);
 }
 
 std::vector<TileCheckPool::Checked>
@@ -440,7 +390,7 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
     // highest ceiling the limits give is no such tile, and a second load of it would only
     // cost its size again.
     if (checked.outcome.reason != TileStatus::OutOfMemory ||
-        bounded.request.memoryCeiling >= options_.limits.memoryMax ||
+        bounded.request.memoryCeiling >= settings_.limits.memoryMax ||
         recheckCeiling_ <= bounded.request.memoryCeiling)
         return;
     // One request for as much as the second ceiling allows, or more, would fail again at the
@@ -476,8 +426,7 @@ LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckReque
     case WorkerProcess::Outcome::Unavailable:
         break;
     }
-    checked.workersFailed =
-        Problem{ProblemKind::WorkersUnavailable, workerProgramPath(), worker.startError()};
+    checked.workersFailed = Problem{ProblemKind::WorkersUnavailable, program_, worker.startError()};
     return Outcome(TileStatus::LoadFailed, worker.startError());
 }
 
@@ -513,7 +462,7 @@ void TileCheckPool::stop() {
 }
 
 void TileCheckPool::notify() const {
-    if (options_.progress && scanned_)
-        options_.progress(progress_);
+    if (told_ && scanned_)
+        told_(progress_);
 }
 } // namespace brindle

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "export/export_run.h"
+#include "export/export_progress.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
+#include "export/isolation/check_outcome.h"
+#include "export/isolation/check_settings.h"
 #include "export/isolation/tile_check_queue.h"
 #include "export/isolation/worker_process.h"
 #include "export/protocol/tile_check_protocol.h"
@@ -22,27 +24,6 @@
 #include <vector>
 
 namespace brindle {
-
-inline bool IsCancelled(const ExportOptions& options) {
-    return options.cancel && options.cancel->load();
-}
-
-// The worker program the run starts: the one named in the options, or the one installed
-// beside this program.
-std::filesystem::path WorkerProgramFor(const ExportOptions& options);
-
-std::uint64_t FileSizeOrZero(const std::filesystem::path& file);
-
-// A check of `file`, and how long to wait for it, with the bounds its size earns. The
-// processor-time limit is a backstop for a worker whose run is gone; the deadline normally
-// ends a hang first.
-struct BoundedCheck {
-    CheckRequest request;
-    std::chrono::milliseconds deadline;
-};
-
-BoundedCheck MakeCheck(CheckKind kind, const std::filesystem::path& file, std::uint64_t size,
-                       const ExportOptions& options);
 
 // One listed folder's candidate tiles and, once checked, their outcomes.
 struct FolderWork {
@@ -85,17 +66,15 @@ struct FolderWork {
 // machine's memory, at most 4 GB; 0 when the machine's memory is not known.
 std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory);
 
-// What a worker's verdict on a tile check makes of the tile: Valid, or the reason it is left
-// out, with the cause, limit and reader's words that go with it.
-LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request);
-
 // Checks the tiles of all folders on a pool of threads, each with a worker process of its
 // own, in list order, so that folders with few tiles each still keep every worker busy. The
 // run's thread adds folders as it scans them and takes each back, checked, in turn to write it.
 class TileCheckPool {
 public:
-    TileCheckPool(const ExportOptions& options, const std::filesystem::path& program,
-                  ExportProgress& progress);
+    // `progress` is the run's, which `told` is handed after each change the pool makes to it;
+    // `factsLook` is how much the look at each tile's root asks of the system.
+    TileCheckPool(CheckSettings settings, Look factsLook, ExportProgress& progress,
+                  std::function<void(const ExportProgress&)> told);
 
     // Stops handing out tiles and ends the workers once their checks in hand are done, without
     // waiting for the rest of the queue.
@@ -204,20 +183,19 @@ private:
     // is ending.
     bool alone(const std::function<void()>& check);
 
-    std::filesystem::path workerProgramPath() const { return WorkerProgramFor(options_); }
-
     void stop();
 
     void notify() const;
 
-    const ExportOptions& options_;
-    const ReadAheadPolicy readAheadPolicy_;
+    const CheckSettings settings_;
+    const std::filesystem::path program_;
     const BatchLimits batchLimits_;
     const std::uint64_t recheckCeiling_;
     // A verdict cache keys its entries by which file a tile is; without one the look need not
     // ask, which on some systems costs many times the rest of it.
     const Look factsLook_;
     ExportProgress& progress_;
+    const std::function<void(const ExportProgress&)> told_;
     std::vector<std::unique_ptr<WorkerProcess>> workers_;
     std::deque<Folder> folders_; // every folder added, by handle
     TileCheckQueue queue_;
