@@ -79,20 +79,18 @@ constexpr int kMaxBlockDepth = 3;
 // look ends there, so a block of many tiles costs a look at its first tile.
 void TakeOutBlocks(FolderScan& scan) {
     FolderWork& work = scan.work;
-    for (std::size_t i = 0; i < work.tiles.size(); ++i)
-        if (work.rootNames[i] != TileRootName::Root || !LooksLikeBlock(work.tiles[i]))
+    for (const TileCheck& tile : work.tiles)
+        if (tile.rootName != TileRootName::Root || !LooksLikeBlock(tile.folder))
             return;
     if (work.tiles.empty() && scan.blocks.empty())
         return;
     scan.ofBlocks = true;
-    for (fs::path& block : work.tiles)
-        scan.blocks.push_back(std::move(block));
+    for (TileCheck& block : work.tiles)
+        scan.blocks.push_back(std::move(block.folder));
     std::sort(scan.blocks.begin(), scan.blocks.end(), [](const fs::path& a, const fs::path& b) {
         return SubfolderPathNameLess(a.filename(), b.filename());
     });
     work.tiles.clear();
-    work.rootNames.clear();
-    work.rootFacts.clear();
 }
 
 void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, Look rootLook,
@@ -117,9 +115,6 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
     work.ownIndex = LookAt(report.indexFile, ec);
     std::vector<FoundTileRoot> roots = FindTileRoots(subfolders, rootLook, &tileFolder);
     work.tiles.reserve(subfolders.size());
-    work.rootNames.reserve(subfolders.size());
-    work.listedRoots.reserve(subfolders.size());
-    work.rootFacts.reserve(subfolders.size());
     for (std::size_t i = 0; i < subfolders.size(); ++i) {
         fs::path& subfolder = subfolders[i];
         const std::optional<std::string> name = NameText(subfolder.filename());
@@ -140,15 +135,15 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
             continue;
         }
         // A block has thousands of subfolders: their paths are moved, not copied.
-        work.tiles.push_back(std::move(subfolder));
-        work.rootNames.push_back(roots[i].name);
-        work.listedRoots.push_back(std::move(roots[i].listedName));
+        TileCheck& tile = work.tiles.emplace_back();
+        tile.folder = std::move(subfolder);
+        tile.rootName = roots[i].name;
+        tile.listedRoot = std::move(roots[i].listedName);
         if (roots[i].caseTwins)
-            report.warnings.push_back({ProblemKind::RootNamesDifferInCase,
-                                       JoinPath(work.tiles.back(), work.listedRoots.back()),
-                                       {}});
+            report.warnings.push_back(
+                {ProblemKind::RootNamesDifferInCase, JoinPath(tile.folder, tile.listedRoot), {}});
         // What the cache compares its stamps with; each check takes its own look.
-        work.rootFacts.push_back(roots[i].facts);
+        tile.result.facts = roots[i].facts;
     }
     if (followBlocks)
         TakeOutBlocks(scan);
@@ -230,13 +225,13 @@ std::string RootFileText(TileRootName root, const std::string& subfolderName) {
 std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report) {
     const FolderWork& work = scan.work;
     std::vector<PagedEntry> entries;
-    entries.reserve(work.outcomes.size());
-    report.entries.reserve(report.entries.size() + work.outcomes.size());
+    entries.reserve(work.tiles.size());
+    report.entries.reserve(report.entries.size() + work.tiles.size());
     report.leftOut.insert(report.leftOut.end(), scan.noRoot.begin(), scan.noRoot.end());
-    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
-        LeftOutSubfolder outcome = work.outcomes[i];
-        outcome.rootFile = work.rootFileName(i);
-        if (work.rechecked[i])
+    for (const TileCheck& tile : work.tiles) {
+        LeftOutSubfolder outcome =
+            tile.result.outcome.of(tile.folder.filename(), tile.rootFileName());
+        if (tile.result.rechecked)
             report.recheckedTiles.push_back(outcome.name);
         if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
@@ -246,11 +241,11 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
         entries.push_back(
             {TileEntryFor(
                  scan.entryPrefix, name,
-                 work.listed(i)
-                     ? NameText(work.listedRoots[i]).value_or(RootFileText(work.rootNames[i], name))
-                     : RootFileText(work.rootNames[i], name),
+                 tile.listed()
+                     ? NameText(tile.listedRoot).value_or(RootFileText(tile.rootName, name))
+                     : RootFileText(tile.rootName, name),
                  report.index),
-             work.bounds[i]});
+             tile.result.bound});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
             report.proxyLeaves.push_back(entries.back().name);
@@ -461,12 +456,12 @@ void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
     // Without an identity from the system there is nothing to compare the tiles with.
     if (ec || own.inode == 0 || SameFile(own, work.ownIndex))
         return;
-    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
-        LeftOutSubfolder& outcome = work.outcomes[i];
+    for (TileCheck& checked : work.tiles) {
+        TileOutcome& outcome = checked.result.outcome;
         // A link to an index is a cycle to the check, which cannot know whose index it is.
         if (outcome.reason != TileStatus::Valid && outcome.reason != TileStatus::Cycle)
             continue;
-        const FileFacts tile = LookAt(work.root(i), ec);
+        const FileFacts tile = LookAt(checked.root(), ec);
         if (!ec && SameFile(tile, own)) {
             outcome.reason = TileStatus::LinksBack;
             outcome.cause.clear();
@@ -659,7 +654,8 @@ void Run::keepVerdictsReached(TileCheckPool& pool, std::size_t handle, FolderSca
                               std::optional<FolderWork> work, const fs::path& folder) {
     if (!work)
         work = pool.takeChecked(handle);
-    if (!work || std::none_of(work->checked.begin(), work->checked.end(), [](bool c) { return c; }))
+    if (!work || std::none_of(work->tiles.begin(), work->tiles.end(),
+                              [](const TileCheck& tile) { return tile.result.checked; }))
         return;
     noteCacheWrite(scan.verdicts.save(scan.verdicts.merge(std::move(*work))), folder);
 }

@@ -2,7 +2,7 @@
 
 #include "export/cache/verdict_cache.h"
 #include "export/isolation/check_settings.h"
-#include "export/tile_check_pool.h"
+#include "export/tile_check.h"
 
 #include <chrono>
 #include <cstddef>
@@ -39,7 +39,7 @@ public:
 
     // Takes out of `work`, as scanned, every tile whose root file is unchanged since the
     // cache's verdict on it (with its bound, when `wantBound`), and gives back the tiles left
-    // to check, in scan order.
+    // to check, in scan order: moved out of `work`, until merge() puts them back.
     FolderWork takeCached(FolderWork& work, bool wantBound);
 
     // The folder's whole work again: the tiles checked put back among those from the cache,

@@ -125,7 +125,7 @@ void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEn
         entry.cause = unavailable = worker.startError();
         return;
     }
-    const LeftOutSubfolder outcome = OutcomeOfReply(reply, bounded.request);
+    const TileOutcome outcome = OutcomeOfReply(reply, bounded.request);
     entry.status = outcome.reason;
     entry.cause = outcome.cause;
     entry.limit = outcome.limit;

@@ -10,13 +10,7 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-LeftOutSubfolder Outcome(TileStatus status, std::error_code cause = {}, std::uint64_t limit = 0) {
-    LeftOutSubfolder outcome;
-    outcome.reason = status;
-    outcome.cause = cause;
-    outcome.limit = limit;
-    return outcome;
-}
+using Outcome = TileOutcome;
 
 constexpr std::uint64_t kMostRecheckMemory = std::uint64_t{4} << 30;
 
@@ -78,15 +72,6 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     const std::lock_guard<std::mutex> lock(mutex_);
     const std::size_t handle = folders_.size();
     const std::size_t tiles = folder.tiles.size();
-    folder.rootNames.resize(tiles, TileRootName::Root);
-    folder.listedRoots.resize(tiles);
-    folder.outcomes.resize(tiles);
-    folder.bounds.resize(tiles);
-    folder.rechecked.assign(tiles, false);
-    folder.rootFacts.resize(tiles);
-    folder.followsOthers.assign(tiles, false);
-    folder.indexScenes.assign(tiles, false);
-    folder.checked.assign(tiles, false);
     folder.remaining = tiles;
     workersWanted_ = workersWanted_ || tiles > 0;
     folders_.push_back({std::move(folder), false});
@@ -135,7 +120,8 @@ std::optional<FolderWork> TileCheckPool::takeChecked(std::size_t folder) {
     if (folder >= folders_.size() || folders_[folder].handedBack)
         return std::nullopt;
     const FolderWork& work = folders_[folder].work;
-    if (std::none_of(work.checked.begin(), work.checked.end(), [](bool c) { return c; }))
+    if (std::none_of(work.tiles.begin(), work.tiles.end(),
+                     [](const TileCheck& tile) { return tile.result.checked; }))
         return std::nullopt;
     folders_[folder].handedBack = true;
     return work;
@@ -167,10 +153,8 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
     tasks.reserve(jobs.size());
     for (const TileCheckQueue::Job& job : jobs) {
         const FolderWork& folder = folders_[job.folder].work;
-        tasks.push_back(Task{
-            job, &folder.tiles[job.tile], folder.rootNames[job.tile], &folder.listedRoots[job.tile],
-            job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile] : FileFacts{},
-            folder.ownIndex});
+        const TileCheck& tile = folder.tiles[job.tile];
+        tasks.push_back(Task{job, &tile, tile.result.facts, folder.ownIndex});
     }
     return tasks;
 }
@@ -204,15 +188,10 @@ void TileCheckPool::work(WorkerProcess& worker) {
         bool folderDone = false;
         for (std::size_t i = 0; i < tasks.size(); ++i) {
             const TileCheckQueue::Job& job = tasks[i].job;
-            checked[i].outcome.name = tasks[i].tile->filename();
             FolderWork& folder = folders_[job.folder].work;
-            folder.outcomes[job.tile] = std::move(checked[i].outcome);
-            folder.bounds[job.tile] = checked[i].bound;
-            folder.rechecked[job.tile] = checked[i].rechecked;
-            folder.rootFacts[job.tile] = checked[i].facts;
-            folder.followsOthers[job.tile] = checked[i].followsOthers;
-            folder.indexScenes[job.tile] = checked[i].indexScene;
-            folder.checked[job.tile] = true;
+            TileResult& result = folder.tiles[job.tile].result;
+            result = std::move(checked[i].result);
+            result.checked = true;
             if (checked[i].workersFailed)
                 folder.workersFailed = std::move(checked[i].workersFailed);
             ++progress_.subfoldersDone;
@@ -250,7 +229,7 @@ void TileCheckPool::readAhead() {
         // A folder handed back has been checked whole; there is nothing left to fetch.
         if (folder.handedBack)
             continue;
-        const fs::path file = folder.work.root(job->tile);
+        const fs::path file = folder.work.tiles[job->tile].root();
         lock.unlock();
         if (settings_.readAhead.hint)
             settings_.readAhead.hint(file);
@@ -262,8 +241,7 @@ void TileCheckPool::readAhead() {
 
 std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
                                                    std::uint64_t& size) {
-    const fs::path probe = task.listedRoot->empty() ? TileRootPath(*task.tile, task.rootName)
-                                                    : JoinPath(*task.tile, *task.listedRoot);
+    const fs::path probe = task.tile->root();
     std::error_code ec;
     // The scan looked at the file a moment ago, with everything asked here: a second look
     // would cost a system call that walks the whole path, for each tile. Stamps from that
@@ -271,24 +249,24 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
     const bool scanTold = task.scanned.type != fs::file_type::none &&
                           (factsLook_ == Look::TypeAndSize || task.scanned.inode != 0);
     const FileFacts facts = scanTold ? task.scanned : LookAt(probe, ec, factsLook_);
-    checked.facts = facts;
+    checked.result.facts = facts;
     if (ec) {
-        checked.outcome = Outcome(TileStatus::LoadFailed, ec);
+        checked.result.outcome = Outcome(TileStatus::LoadFailed, ec);
         return std::nullopt;
     }
     if (facts.type == fs::file_type::not_found) {
-        checked.outcome = Outcome(TileStatus::NoRootFile);
+        checked.result.outcome = Outcome(TileStatus::NoRootFile);
         return std::nullopt;
     }
     if (facts.type != fs::file_type::regular) {
-        checked.outcome = Outcome(TileStatus::NotRegularFile);
+        checked.result.outcome = Outcome(TileStatus::NotRegularFile);
         return std::nullopt;
     }
     // Only a file the size of the folder's own index can be that index; which file it is costs
     // a second look on some systems.
     if (task.ownIndex.inode != 0 && facts.size == task.ownIndex.size &&
         SameFile(LookAt(probe, ec), task.ownIndex)) {
-        checked.outcome = Outcome(TileStatus::LinksBack);
+        checked.result.outcome = Outcome(TileStatus::LinksBack);
         return std::nullopt;
     }
     if (facts.size >= settings_.readAhead.worthReadingAhead) {
@@ -319,7 +297,7 @@ TileCheckPool::check(WorkerProcess& worker, const std::vector<Task>& tasks, bool
         const std::size_t count = BatchRun(items, first, batchLimits_);
         if (count == 1) {
             const Pending& one = pending[first];
-            checked[one.task].outcome =
+            checked[one.task].result.outcome =
                 exchange(worker, one.check.request, one.check.deadline, checked[one.task]);
         } else {
             checkTogether(worker, pending, first, count, checked);
@@ -359,11 +337,8 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
                 failed = true;
                 break;
             }
-            checked[one.task].bound = reply.bound;
-            checked[one.task].followsOthers = reply.followsOthers;
-            checked[one.task].indexScene = reply.indexScene;
-            checked[one.task].failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
-            checked[one.task].outcome = OutcomeOfReply(reply, one.check.request);
+            checked[one.task].result.outcome =
+                takeReply(reply, one.check.request, checked[one.task]);
             ++next;
             if (reply.retiring)
                 break;
@@ -377,7 +352,7 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
         if (halted())
             return;
         const Pending& one = checks[next];
-        checked[one.task].outcome =
+        checked[one.task].result.outcome =
             exchange(worker, one.check.request, one.check.deadline, checked[one.task]);
     }
 }
@@ -389,7 +364,7 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
     // so that the pool as a whole stays within that. A file whose size alone earned the
     // highest ceiling the limits give is no such tile, and a second load of it would only
     // cost its size again.
-    if (checked.outcome.reason != TileStatus::OutOfMemory ||
+    if (checked.result.outcome.reason != TileStatus::OutOfMemory ||
         bounded.request.memoryCeiling >= settings_.limits.memoryMax ||
         recheckCeiling_ <= bounded.request.memoryCeiling)
         return;
@@ -398,27 +373,32 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
     // count, typically), and is told so without a second load, which would hold back every
     // other check while it ran alone.
     if (checked.failedAllocation >= recheckCeiling_) {
-        checked.outcome.limit = recheckCeiling_;
+        checked.result.outcome.limit = recheckCeiling_;
         return;
     }
     CheckRequest again = bounded.request;
     again.memoryCeiling = recheckCeiling_;
     alone([&] {
-        checked.rechecked = true;
-        checked.outcome = exchange(worker, again, bounded.deadline, checked);
+        checked.result.rechecked = true;
+        checked.result.outcome = exchange(worker, again, bounded.deadline, checked);
     });
 }
 
-LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,
-                                         std::chrono::milliseconds deadline, Checked& checked) {
+TileOutcome TileCheckPool::takeReply(const CheckReply& reply, const CheckRequest& request,
+                                     Checked& checked) {
+    checked.result.bound = reply.bound;
+    checked.result.followsOthers = reply.followsOthers;
+    checked.result.indexScene = reply.indexScene;
+    checked.failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
+    return OutcomeOfReply(reply, request);
+}
+
+TileOutcome TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,
+                                    std::chrono::milliseconds deadline, Checked& checked) {
     CheckReply reply;
     switch (worker.exchange(request, deadline, reply)) {
     case WorkerProcess::Outcome::Replied:
-        checked.bound = reply.bound;
-        checked.followsOthers = reply.followsOthers;
-        checked.indexScene = reply.indexScene;
-        checked.failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
-        return OutcomeOfReply(reply, request);
+        return takeReply(reply, request, checked);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);
     case WorkerProcess::Outcome::TimedOut:

@@ -3,17 +3,11 @@
 namespace brindle {
 namespace {
 
-LeftOutSubfolder Outcome(TileStatus status, std::error_code cause = {}, std::uint64_t limit = 0) {
-    LeftOutSubfolder outcome;
-    outcome.reason = status;
-    outcome.cause = cause;
-    outcome.limit = limit;
-    return outcome;
-}
+using Outcome = TileOutcome;
 
 } // namespace
 
-LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request) {
+TileOutcome OutcomeOfReply(const CheckReply& reply, const CheckRequest& request) {
     switch (reply.verdict) {
     case CheckVerdict::Loads:
     case CheckVerdict::IsIndex:
@@ -32,7 +26,7 @@ LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& req
     case CheckVerdict::Cycle:
         return Outcome(TileStatus::Cycle);
     }
-    LeftOutSubfolder failed = Outcome(TileStatus::LoadFailed);
+    TileOutcome failed = Outcome(TileStatus::LoadFailed);
     failed.loadFailure = reply.loadFailure;
     failed.readerText = reply.readerText;
     return failed;
