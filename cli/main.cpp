@@ -179,7 +179,8 @@ int RunVerify(const CommandLine& line, wording::Language language,
     InterruptHandler interrupt;
     ExportOptions options = OptionsFor(line);
     options.cancel = &interrupt.cancelFlag();
-    const std::vector<FolderVerification> results = VerifyFolderIndexes(folders, options);
+    const std::vector<FolderVerification> results =
+        VerifyFolderIndexes(folders, options.checkSettings());
     bool allResolve = true;
     for (const FolderVerification& folder : results) {
         if (folder.folder.empty()) {

@@ -79,20 +79,18 @@ constexpr int kMaxBlockDepth = 3;
 // look ends there, so a block of many tiles costs a look at its first tile.
 void TakeOutBlocks(FolderScan& scan) {
     FolderWork& work = scan.work;
-    for (std::size_t i = 0; i < work.tiles.size(); ++i)
-        if (work.rootNames[i] != TileRootName::Root || !LooksLikeBlock(work.tiles[i]))
+    for (const TileCheck& tile : work.tiles)
+        if (tile.rootName != TileRootName::Root || !LooksLikeBlock(tile.folder))
             return;
     if (work.tiles.empty() && scan.blocks.empty())
         return;
     scan.ofBlocks = true;
-    for (fs::path& block : work.tiles)
-        scan.blocks.push_back(std::move(block));
+    for (TileCheck& block : work.tiles)
+        scan.blocks.push_back(std::move(block.folder));
     std::sort(scan.blocks.begin(), scan.blocks.end(), [](const fs::path& a, const fs::path& b) {
         return SubfolderPathNameLess(a.filename(), b.filename());
     });
     work.tiles.clear();
-    work.rootNames.clear();
-    work.rootFacts.clear();
 }
 
 void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, Look rootLook,
@@ -117,9 +115,6 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
     work.ownIndex = LookAt(report.indexFile).value_or({});
     std::vector<FoundTileRoot> roots = FindTileRoots(subfolders, rootLook, &tileFolder);
     work.tiles.reserve(subfolders.size());
-    work.rootNames.reserve(subfolders.size());
-    work.listedRoots.reserve(subfolders.size());
-    work.rootFacts.reserve(subfolders.size());
     for (std::size_t i = 0; i < subfolders.size(); ++i) {
         fs::path& subfolder = subfolders[i];
         const std::optional<std::string> name = NameText(subfolder.filename());
@@ -140,15 +135,15 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
             continue;
         }
         // A block has thousands of subfolders: their paths are moved, not copied.
-        work.tiles.push_back(std::move(subfolder));
-        work.rootNames.push_back(roots[i].name);
-        work.listedRoots.push_back(std::move(roots[i].listedName));
+        TileCheck& tile = work.tiles.emplace_back();
+        tile.folder = std::move(subfolder);
+        tile.rootName = roots[i].name;
+        tile.listedRoot = std::move(roots[i].listedName);
         if (roots[i].caseTwins)
-            report.warnings.push_back({ProblemKind::RootNamesDifferInCase,
-                                       JoinPath(work.tiles.back(), work.listedRoots.back()),
-                                       {}});
+            report.warnings.push_back(
+                {ProblemKind::RootNamesDifferInCase, JoinPath(tile.folder, tile.listedRoot), {}});
         // What the cache compares its stamps with; each check takes its own look.
-        work.rootFacts.push_back(roots[i].facts);
+        tile.result.facts = roots[i].facts;
     }
     if (followBlocks)
         TakeOutBlocks(scan);
@@ -230,13 +225,13 @@ std::string RootFileText(TileRootName root, const std::string& subfolderName) {
 std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report) {
     const FolderWork& work = scan.work;
     std::vector<PagedEntry> entries;
-    entries.reserve(work.outcomes.size());
-    report.entries.reserve(report.entries.size() + work.outcomes.size());
+    entries.reserve(work.tiles.size());
+    report.entries.reserve(report.entries.size() + work.tiles.size());
     report.leftOut.insert(report.leftOut.end(), scan.noRoot.begin(), scan.noRoot.end());
-    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
-        LeftOutSubfolder outcome = work.outcomes[i];
-        outcome.rootFile = work.rootFileName(i);
-        if (work.rechecked[i])
+    for (const TileCheck& tile : work.tiles) {
+        LeftOutSubfolder outcome =
+            tile.result.outcome.of(tile.folder.filename(), tile.rootFileName());
+        if (tile.result.rechecked)
             report.recheckedTiles.push_back(outcome.name);
         if (outcome.reason != TileStatus::Valid) {
             report.leftOut.push_back(outcome);
@@ -246,11 +241,11 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
         entries.push_back(
             {TileEntryFor(
                  scan.entryPrefix, name,
-                 work.listed(i)
-                     ? NameText(work.listedRoots[i]).value_or(RootFileText(work.rootNames[i], name))
-                     : RootFileText(work.rootNames[i], name),
+                 tile.listed()
+                     ? NameText(tile.listedRoot).value_or(RootFileText(tile.rootName, name))
+                     : RootFileText(tile.rootName, name),
                  report.index),
-             work.bounds[i]});
+             tile.result.bound});
         report.entries.push_back(entries.back().name);
         if (report.index == IndexKind::Paged && entries.back().bound.kind != TileBound::Kind::Known)
             report.proxyLeaves.push_back(entries.back().name);
@@ -296,14 +291,14 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
     const FileFacts before = looked.value_or({});
     if (const std::optional<ExistingVerdict> known = verdicts.ownIndex(before))
         return ProblemWithExisting(*known, index);
+    const CheckSettings settings = options.checkSettings();
     const BoundedCheck check =
-        MakeCheck(CheckKind::ExistingIndex, index, looked ? before.size : 0, options);
+        MakeCheck(CheckKind::ExistingIndex, index, looked ? before.size : 0, settings);
     CheckReply reply;
     const Result<WorkerProcess::Outcome> exchanged =
         inspector.exchange(check.request, check.deadline, reply);
     if (!exchanged)
-        return Problem{ProblemKind::WorkersUnavailable, WorkerProgramFor(options),
-                       exchanged.error()};
+        return Problem{ProblemKind::WorkersUnavailable, settings.program(), exchanged.error()};
     switch (*exchanged) {
     case WorkerProcess::Outcome::Replied:
         break;
@@ -462,12 +457,12 @@ void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
     if (!looked || looked->inode == 0 || SameFile(*looked, work.ownIndex))
         return;
     const FileFacts& own = *looked;
-    for (std::size_t i = 0; i < work.outcomes.size(); ++i) {
-        LeftOutSubfolder& outcome = work.outcomes[i];
+    for (TileCheck& checked : work.tiles) {
+        TileOutcome& outcome = checked.result.outcome;
         // A link to an index is a cycle to the check, which cannot know whose index it is.
         if (outcome.reason != TileStatus::Valid && outcome.reason != TileStatus::Cycle)
             continue;
-        const Result<FileFacts> tile = LookAt(work.root(i));
+        const Result<FileFacts> tile = LookAt(checked.root());
         if (tile && SameFile(*tile, own)) {
             outcome.reason = TileStatus::LinksBack;
             outcome.cause.clear();
@@ -525,8 +520,8 @@ fs::path WithoutTrailingDots(fs::path path) {
 class Run {
 public:
     explicit Run(const ExportOptions& options)
-        : options_(options), program_(WorkerProgramFor(options)), inspector_(program_),
-          setting_(options.verdictCache.empty() ? 0 : VerdictSetting(options)) {}
+        : options_(options), settings_(options.checkSettings()), inspector_(settings_.program()),
+          setting_(options.verdictCache.empty() ? 0 : VerdictSetting(settings_)) {}
 
     // Exports the folders as listed, each under its one normal path (ListedFolderPath); their
     // reports name them, and the files within them, as the user spelled them.
@@ -567,7 +562,9 @@ private:
     // cancelled, with those the cache gave, so that the next run starts where this one stopped.
     void keepVerdictsReached(TileCheckPool& pool, std::size_t handle, FolderScan& scan,
                              std::optional<FolderWork> work, const fs::path& folder);
-    ExportOptions poolOptions(bool nested);
+    // What the pool of a run's folders (or, `nested`, of a folder of blocks' blocks) tells of
+    // its progress, as the run's progress callback is to hear it.
+    std::function<void(const ExportProgress&)> progressRelay(bool nested);
     void noteCacheWrite(std::error_code saved, const fs::path& folder);
 
     // The paths of `report` as the user spelled the folders they lie in; `own` is the listing
@@ -577,7 +574,7 @@ private:
     fs::path spelled(const fs::path& path, const Spelling* own) const;
 
     const ExportOptions& options_;
-    fs::path program_;
+    const CheckSettings settings_;
     IndexGraph graph_;
     OriginState origin_;
     // Examines existing root.osgb files before they are replaced; started only if one exists.
@@ -672,7 +669,8 @@ void Run::keepVerdictsReached(TileCheckPool& pool, std::size_t handle, FolderSca
                               std::optional<FolderWork> work, const fs::path& folder) {
     if (!work)
         work = pool.takeChecked(handle);
-    if (!work || std::none_of(work->checked.begin(), work->checked.end(), [](bool c) { return c; }))
+    if (!work || std::none_of(work->tiles.begin(), work->tiles.end(),
+                              [](const TileCheck& tile) { return tile.result.checked; }))
         return;
     noteCacheWrite(scan.verdicts.save(scan.verdicts.merge(std::move(*work))), folder);
 }
@@ -687,28 +685,25 @@ const Run::Exported* Run::exportedBefore(const fs::path& folder) const {
     return nullptr;
 }
 
-ExportOptions Run::poolOptions(bool nested) {
-    ExportOptions pool = options_;
+std::function<void(const ExportProgress&)> Run::progressRelay(bool nested) {
     if (!options_.progress)
-        return pool;
+        return {};
     relay_->sink = options_.progress;
     std::shared_ptr<ProgressRelay> relay = relay_;
     if (!nested)
-        pool.progress = [relay](const ExportProgress& p) {
+        return [relay](const ExportProgress& p) {
             const std::lock_guard<std::mutex> lock(relay->mutex);
             relay->run = p;
             relay->sink(p);
         };
-    else
-        pool.progress = [relay](const ExportProgress& p) {
-            const std::lock_guard<std::mutex> lock(relay->mutex);
-            ExportProgress told = relay->run;
-            told.subfoldersDone += p.subfoldersDone;
-            told.subfolderCount += p.subfolderCount;
-            told.folder = p.folder;
-            relay->sink(told);
-        };
-    return pool;
+    return [relay](const ExportProgress& p) {
+        const std::lock_guard<std::mutex> lock(relay->mutex);
+        ExportProgress told = relay->run;
+        told.subfoldersDone += p.subfoldersDone;
+        told.subfolderCount += p.subfolderCount;
+        told.folder = p.folder;
+        relay->sink(told);
+    };
 }
 
 std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& folders,
@@ -729,9 +724,9 @@ std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& 
     progress.folderCount = folders.size();
     progress.folder = spelled(folders.front(), ownSpelling(0));
     std::vector<FolderScan> scans(folders.size());
-    const ExportOptions options = poolOptions(depth > 0);
-    TileCheckPool pool(options, program_, progress);
     const bool caching = !options_.verdictCache.empty();
+    TileCheckPool pool(settings_, caching ? Look::WithIdentity : Look::TypeAndSize, progress,
+                       progressRelay(depth > 0));
     // Without a cache every tile is checked: the workers start while the scan runs. With one,
     // they start as soon as a folder turns out to have no cache, or tiles to check.
     if (!caching)
@@ -768,7 +763,7 @@ std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& 
     for (; i < folders.size(); ++i) {
         FolderReport& folder = reports[i];
         work = pool.waitFor(i);
-        if (!work || IsCancelled(options_))
+        if (!work || settings_.cancelled())
             break;
         scans[i].work = scans[i].verdicts.merge(std::move(*work));
         work.reset();
@@ -856,7 +851,7 @@ void Run::writeBlocks(FolderScan& scan, int depth, FolderReport& report,
     const std::vector<FolderOutcome> outcomes =
         exportFolders(blocks, report.folder, depth + 1, out);
     mastersAbove_.erase(mastersAbove_.begin());
-    if (IsCancelled(options_)) {
+    if (settings_.cancelled()) {
         report.status = FolderStatus::Cancelled;
         return;
     }
@@ -919,15 +914,16 @@ std::optional<Problem> ProblemWithCacheFolder(const fs::path& folder) {
 
 } // namespace
 
-std::chrono::milliseconds TileLimits::deadlineFor(std::uint64_t fileSize) const {
-    const std::uint64_t perSize =
-        deadlineBytesPerSecond ? fileSize * 1000 / deadlineBytesPerSecond : 0;
-    return deadlineBase + std::chrono::milliseconds(perSize);
-}
-
-std::uint64_t TileLimits::memoryCeilingFor(std::uint64_t fileSize) const {
-    const std::uint64_t wanted = memoryBase + fileSize * memoryPerFileByte;
-    return std::min(wanted, memoryMax);
+CheckSettings ExportOptions::checkSettings() const {
+    CheckSettings settings;
+    settings.limits = limits;
+    settings.readAhead = readAhead;
+    settings.fullValidation = fullValidation;
+    settings.wantBound = index == IndexKind::Paged;
+    settings.jobs = jobs;
+    settings.workerProgram = workerProgram;
+    settings.cancel = cancel;
+    return settings;
 }
 
 ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,

@@ -1,52 +1,15 @@
 #pragma once
 
+#include "export/export_progress.h"
 #include "export/export_report.h"
+#include "export/isolation/check_settings.h"
 
 #include <atomic>
-#include <chrono>
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <vector>
 
 namespace brindle {
-
-// Where a run stands; handed to the progress callback.
-struct ExportProgress {
-    std::size_t foldersDone = 0;
-    std::size_t folderCount = 0;
-    std::size_t subfoldersDone = 0; // validated so far, over all folders of the run
-    std::size_t subfolderCount = 0; // to validate, over all folders of the run
-    // The folder in hand: the first not yet written, or the last one once all are.
-    std::filesystem::path folder;
-};
-
-// The bounds a tile's check runs under; a tile that exceeds one is left out, and the worker
-// checking it is replaced. Both grow with the file: real tiles parse at hundreds of
-// megabytes a second in two to three times their size.
-struct TileLimits {
-    std::chrono::milliseconds deadlineBase{20000};
-    std::uint64_t deadlineBytesPerSecond = std::uint64_t{20} << 20;
-    std::uint64_t memoryBase = std::uint64_t{256} << 20;
-    std::uint64_t memoryPerFileByte = 8;
-    std::uint64_t memoryMax = std::uint64_t{1} << 30;
-
-    std::chrono::milliseconds deadlineFor(std::uint64_t fileSize) const;
-    std::uint64_t memoryCeilingFor(std::uint64_t fileSize) const;
-};
-
-// When the run asks the system to fetch tiles from disk ahead of their check. Small tiles
-// come in with the folder's first reads; large ones are worth the extra look.
-struct ReadAheadPolicy {
-    // Reading ahead starts once a tile of this size or larger is seen.
-    std::uint64_t worthReadingAhead = std::uint64_t{64} * 1024;
-    // How far ahead, in rounds of one tile per worker.
-    std::size_t rounds = 8;
-    // Tells the system the file will be read soon; empty for the system's own hint. Called
-    // from a thread of its own, one file at a time.
-    std::function<void(const std::filesystem::path& file)> hint;
-};
 
 struct ExportOptions {
     unsigned jobs = 0;   // worker processes checking tiles; 0 means one per hardware thread
@@ -84,6 +47,9 @@ struct ExportOptions {
     // What is otherwise a warning and a doubtful index is an error, and the old index kept:
     // blocks of a folder of blocks in different spatial references.
     bool strict = false;
+
+    // What the checks of a run with these options are made with.
+    CheckSettings checkSettings() const;
 };
 
 // Writes root.osgb into every folder in `folders`, in the order given: a translation by the

@@ -13,13 +13,13 @@ namespace {
 
 // The key of a tile's root file in its folder's cache: "<subfolder>/<root file>", in the
 // protocol's text for paths.
-std::string TileKey(const FolderWork& work, std::size_t i) {
-    std::string name = RequestPathText(work.tiles[i].filename());
+std::string TileKey(const TileCheck& tile) {
+    std::string name = RequestPathText(tile.folder.filename());
     std::string key = name;
     key += '/';
-    if (work.listed(i))
-        key += RequestPathText(work.listedRoots[i]);
-    else if (work.rootNames[i] == TileRootName::Root)
+    if (tile.listed())
+        key += RequestPathText(tile.listedRoot);
+    else if (tile.rootName == TileRootName::Root)
         key += kRootFileName;
     else
         key += name + ".osgb";
@@ -39,9 +39,9 @@ std::int64_t NowNanoseconds() {
 // not for a reason in those bytes. Not what depends on the moment or the machine (a read
 // error, a crash, a deadline, a memory ceiling, a worker that could not start), nor what
 // depends on other files (the files it names, a link to the folder's own index).
-std::optional<TileVerdict> LastingVerdict(const FolderWork& work, std::size_t i) {
-    const LeftOutSubfolder& outcome = work.outcomes[i];
-    if (work.rechecked[i] || work.followsOthers[i])
+std::optional<TileVerdict> LastingVerdict(const TileResult& result) {
+    const TileOutcome& outcome = result.outcome;
+    if (result.rechecked || result.followsOthers)
         return std::nullopt;
     TileVerdict verdict;
     if (outcome.reason == TileStatus::Valid) {
@@ -53,13 +53,12 @@ std::optional<TileVerdict> LastingVerdict(const FolderWork& work, std::size_t i)
     } else {
         return std::nullopt;
     }
-    verdict.bound = work.bounds[i];
+    verdict.bound = result.bound;
     return verdict;
 }
 
-LeftOutSubfolder OutcomeOf(const TileVerdict& verdict, const fs::path& tile) {
-    LeftOutSubfolder outcome;
-    outcome.name = tile.filename();
+TileOutcome OutcomeOf(const TileVerdict& verdict) {
+    TileOutcome outcome;
     if (verdict.loads) {
         outcome.reason = TileStatus::Valid;
         return outcome;
@@ -72,15 +71,15 @@ LeftOutSubfolder OutcomeOf(const TileVerdict& verdict, const fs::path& tile) {
 
 } // namespace
 
-std::uint64_t VerdictSetting(const ExportOptions& options) {
+std::uint64_t VerdictSetting(const CheckSettings& settings) {
     SettingHash hash;
     hash.add(BRINDLE_VERSION).add(osgGetVersion());
-    const FileFacts worker = LookAt(WorkerProgramFor(options)).value_or({});
+    const FileFacts worker = LookAt(settings.program()).value_or({});
     hash.add(worker.device).add(worker.inode).add(worker.size);
     hash.add(static_cast<std::uint64_t>(worker.modified));
     hash.add(static_cast<std::uint64_t>(worker.changed));
-    hash.add(options.fullValidation ? 1 : 0);
-    const TileLimits& limits = options.limits;
+    hash.add(settings.fullValidation ? 1 : 0);
+    const TileLimits& limits = settings.limits;
     hash.add(static_cast<std::uint64_t>(limits.deadlineBase.count()));
     hash.add(limits.deadlineBytesPerSecond).add(limits.memoryBase);
     hash.add(limits.memoryPerFileByte).add(limits.memoryMax);
@@ -107,19 +106,12 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     fromCache_.assign(tiles, false);
     tileVerdicts_.assign(tiles, {});
     asIndex_.assign(tiles, ExistingVerdict::None);
-    work.outcomes.resize(tiles);
-    work.bounds.resize(tiles);
-    work.rechecked.assign(tiles, false);
-    work.rootFacts.resize(tiles);
-    work.followsOthers.assign(tiles, false);
-    work.indexScenes.assign(tiles, false);
-    work.checked.assign(tiles, false);
     toCheck_.clear();
     keys_.clear();
     keys_.reserve(tiles);
-    left.rootFacts.reserve(tiles);
     for (std::size_t i = 0; i < tiles; ++i) {
-        keys_.push_back(TileKey(work, i));
+        TileCheck& tile = work.tiles[i];
+        keys_.push_back(TileKey(tile));
         std::optional<FileVerdicts> found;
         if (cache_.loaded())
             found = cache_.find(keys_.back());
@@ -128,28 +120,25 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
                        found->tile->bound.kind != TileBound::Kind::NotAsked);
         if (usable) {
             // The scan's look, where it took one.
-            Result<FileFacts> now = work.rootFacts[i];
+            Result<FileFacts> now = tile.result.facts;
             if (now->type == fs::file_type::none)
-                now = LookAt(work.root(i));
+                now = LookAt(tile.root());
             // A root that is the folder's own index is the pool's to tell.
             usable = now && Unchanged(found->file, *now) && !SameFile(*now, work.ownIndex);
             if (usable)
-                work.rootFacts[i] = *now;
+                tile.result.facts = *now;
         }
         if (!usable) {
+            // Moved, not copied: the tile comes back in merge(), where its place is kept.
             toCheck_.push_back(i);
-            left.tiles.push_back(work.tiles[i]);
-            left.rootNames.push_back(work.rootNames[i]);
-            left.listedRoots.push_back(i < work.listedRoots.size() ? work.listedRoots[i]
-                                                                   : fs::path());
-            left.rootFacts.push_back(work.rootFacts[i]);
+            left.tiles.push_back(std::move(tile));
             continue;
         }
         fromCache_[i] = true;
         ++cached_;
         asIndex_[i] = found->existing;
-        work.outcomes[i] = OutcomeOf(*found->tile, work.tiles[i]);
-        work.bounds[i] = wantBound ? found->tile->bound : TileBound{};
+        tile.result.outcome = OutcomeOf(*found->tile);
+        tile.result.bound = wantBound ? found->tile->bound : TileBound{};
         tileVerdicts_[i] = std::move(*found->tile);
     }
     whole_ = std::move(work);
@@ -162,16 +151,8 @@ FolderWork FolderVerdicts::merge(FolderWork checked) {
         return checked;
     FolderWork whole = std::move(whole_);
     whole.workersFailed = std::move(checked.workersFailed);
-    for (std::size_t k = 0; k < toCheck_.size() && k < checked.outcomes.size(); ++k) {
-        const std::size_t i = toCheck_[k];
-        whole.outcomes[i] = std::move(checked.outcomes[k]);
-        whole.bounds[i] = checked.bounds[k];
-        whole.rechecked[i] = checked.rechecked[k];
-        whole.rootFacts[i] = checked.rootFacts[k];
-        whole.followsOthers[i] = checked.followsOthers[k];
-        whole.indexScenes[i] = checked.indexScenes[k];
-        whole.checked[i] = k < checked.checked.size() && checked.checked[k];
-    }
+    for (std::size_t k = 0; k < toCheck_.size() && k < checked.tiles.size(); ++k)
+        whole.tiles[toCheck_[k]] = std::move(checked.tiles[k]);
     return whole;
 }
 
@@ -225,25 +206,26 @@ bool FolderVerdicts::writtenIndexHolds(const FileFacts& now, std::uint64_t from)
 std::error_code FolderVerdicts::save(const FolderWork& work) {
     if (!enabled_)
         return {};
-    for (std::size_t i = 0; i < work.tiles.size() && i < work.outcomes.size(); ++i) {
+    for (std::size_t i = 0; i < work.tiles.size(); ++i) {
+        const TileCheck& tile = work.tiles[i];
         FileVerdicts verdicts;
-        verdicts.file = work.rootFacts[i];
+        verdicts.file = tile.result.facts;
         const bool cached = i < fromCache_.size() && fromCache_[i];
         // A tile a cancelled run did not reach has nothing to keep.
-        if (!cached && i < work.checked.size() && !work.checked[i])
+        if (!cached && !tile.result.checked)
             continue;
         // A verdict from the cache was settled when kept; it is kept as it was.
         if (cached)
             verdicts.tile = tileVerdicts_[i];
         else if (settled(verdicts.file))
-            verdicts.tile = LastingVerdict(work, i);
+            verdicts.tile = LastingVerdict(tile.result);
         if (i < asIndex_.size() && (cached || settled(verdicts.file)))
             verdicts.existing = asIndex_[i];
         // The keys the cache was asked with, where the work is the one it was asked for.
         if (keys_.size() == work.tiles.size())
             cache_.keep(keys_[i], verdicts);
         else
-            cache_.keep(TileKey(work, i), verdicts);
+            cache_.keep(TileKey(tile), verdicts);
     }
     if (ownIndexKept_)
         cache_.keep(kOwnIndexKey, *ownIndexKept_);

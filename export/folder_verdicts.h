@@ -1,8 +1,8 @@
 #pragma once
 
 #include "export/cache/verdict_cache.h"
-#include "export/export_run.h"
-#include "export/tile_check_pool.h"
+#include "export/isolation/check_settings.h"
+#include "export/tile_check.h"
 
 #include <chrono>
 #include <cstddef>
@@ -17,7 +17,7 @@ namespace brindle {
 
 // What decides the verdicts a cache may give back to this run: this program's version, the
 // worker program as it is on disk now, the parse mode and the limits a check runs under.
-std::uint64_t VerdictSetting(const ExportOptions& options);
+std::uint64_t VerdictSetting(const CheckSettings& settings);
 
 // A verdict is kept only for a file that had not changed for this long before the folder's
 // scan began: a file's times step by a clock tick, so a file written twice within one tick,
@@ -39,7 +39,7 @@ public:
 
     // Takes out of `work`, as scanned, every tile whose root file is unchanged since the
     // cache's verdict on it (with its bound, when `wantBound`), and gives back the tiles left
-    // to check, in scan order.
+    // to check, in scan order: moved out of `work`, until merge() puts them back.
     FolderWork takeCached(FolderWork& work, bool wantBound);
 
     // The folder's whole work again: the tiles checked put back among those from the cache,

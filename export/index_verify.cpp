@@ -1,10 +1,11 @@
 #include "export/index_verify.h"
 
 #include "export/fs/regular_file.h"
+#include "export/isolation/check_outcome.h"
+#include "export/isolation/check_settings.h"
 #include "export/isolation/worker_process.h"
 #include "export/protocol/tile_check_protocol.h"
 #include "export/scan/folder_identity.h"
-#include "export/tile_check_pool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -18,10 +19,10 @@ namespace {
 
 // The check of `file` with the bounds its size earns; a file that is not regular is
 // checked with the bounds of an empty one, and the worker says what it is.
-BoundedCheck BoundedRequest(CheckKind kind, const fs::path& file, const ExportOptions& options) {
+BoundedCheck BoundedRequest(CheckKind kind, const fs::path& file, const CheckSettings& settings) {
     const FileFacts facts = LookAt(file).value_or({});
     const std::uint64_t size = facts.type == fs::file_type::regular ? facts.size : 0;
-    return MakeCheck(kind, file, size, options);
+    return MakeCheck(kind, file, size, settings);
 }
 
 Problem IndexUnreadable(const fs::path& index, std::error_code cause = {}) {
@@ -30,18 +31,15 @@ Problem IndexUnreadable(const fs::path& index, std::error_code cause = {}) {
 
 // Asks a worker for the index's names, a reply's worth at a time.
 std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& folder,
-                                   const ExportOptions& options) {
-    BoundedCheck bounded = BoundedRequest(CheckKind::IndexEntries, folder.indexFile, options);
+                                   const CheckSettings& settings) {
+    BoundedCheck bounded = BoundedRequest(CheckKind::IndexEntries, folder.indexFile, settings);
     for (;;) {
         bounded.request.firstEntry = static_cast<std::uint32_t>(folder.entries.size());
         CheckReply reply;
         const Result<WorkerProcess::Outcome> exchanged =
             worker.exchange(bounded.request, bounded.deadline, reply);
         if (!exchanged)
-            return Problem{ProblemKind::WorkersUnavailable,
-                           options.workerProgram.empty() ? DefaultWorkerProgram()
-                                                         : options.workerProgram,
-                           exchanged.error()};
+            return Problem{ProblemKind::WorkersUnavailable, settings.program(), exchanged.error()};
         switch (*exchanged) {
         case WorkerProcess::Outcome::Replied:
             break;
@@ -98,13 +96,13 @@ EntryReach Reach(const FolderVerification& folder, IndexEntryCheck& entry) {
 }
 
 void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEntryCheck& entry,
-                const ExportOptions& options, std::error_code& unavailable) {
+                const CheckSettings& settings, std::error_code& unavailable) {
     const EntryReach reach = Reach(folder, entry);
     if (reach.found && SameFile(LookAt(entry.file).value_or({}), reach.index)) {
         entry.status = TileStatus::Cycle;
         return;
     }
-    BoundedCheck bounded = BoundedRequest(CheckKind::Tile, entry.file, options);
+    BoundedCheck bounded = BoundedRequest(CheckKind::Tile, entry.file, settings);
     if (reach.found) {
         // The entry's own folder goes in front of these when it is read.
         bounded.request.inheritedSearch = reach.searched;
@@ -129,16 +127,12 @@ void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEn
         entry.limit = static_cast<std::uint64_t>(bounded.deadline.count());
         return;
     }
-    const LeftOutSubfolder outcome = OutcomeOfReply(reply, bounded.request);
+    const TileOutcome outcome = OutcomeOfReply(reply, bounded.request);
     entry.status = outcome.reason;
     entry.cause = outcome.cause;
     entry.limit = outcome.limit;
     entry.loadFailure = outcome.loadFailure;
     entry.readerText = outcome.readerText;
-}
-
-bool Cancelled(const ExportOptions& options) {
-    return options.cancel && options.cancel->load();
 }
 
 } // namespace
@@ -150,20 +144,19 @@ bool FolderVerification::allResolve() const {
 }
 
 std::vector<FolderVerification> VerifyFolderIndexes(const std::vector<fs::path>& folders,
-                                                    const ExportOptions& options) {
+                                                    const CheckSettings& settings) {
     std::vector<FolderVerification> results(folders.size());
-    const fs::path program =
-        options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
-    unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    const fs::path program = settings.program();
+    const unsigned jobs = settings.workerCount();
     // Lists each index; it lives on this thread, which outlives it.
     WorkerProcess lister(program);
-    for (std::size_t f = 0; f < folders.size() && !Cancelled(options); ++f) {
+    for (std::size_t f = 0; f < folders.size() && !settings.cancelled(); ++f) {
         FolderVerification& folder = results[f];
         folder.folder = folders[f];
         folder.indexFile = folders[f] / "root.osgb";
         folder.error = ProblemWithListedFolder(folder.folder);
         if (!folder.error)
-            folder.error = ListEntries(lister, folder, options);
+            folder.error = ListEntries(lister, folder, settings);
         if (folder.error) {
             folder.entries.clear();
             continue;
@@ -177,9 +170,9 @@ std::vector<FolderVerification> VerifyFolderIndexes(const std::vector<fs::path>&
         for (std::size_t t = 0; t < threads; ++t)
             pool.emplace_back([&, t] {
                 WorkerProcess worker(program);
-                for (std::size_t i = next++; i < folder.entries.size() && !Cancelled(options);
+                for (std::size_t i = next++; i < folder.entries.size() && !settings.cancelled();
                      i = next++)
-                    CheckEntry(worker, folder, folder.entries[i], options, unavailable[t]);
+                    CheckEntry(worker, folder, folder.entries[i], settings, unavailable[t]);
             });
         for (std::thread& thread : pool)
             thread.join();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "export/export_report.h"
-#include "export/export_run.h"
+#include "export/isolation/check_settings.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -41,10 +41,10 @@ struct FolderVerification {
 
 // Checks, for each folder, that every file its existing root.osgb names exists, is a regular
 // file and loads, with the export run's checks: each file is parsed in a worker process
-// under the limits in `options`, and the files it names to load at once are followed. Writes
-// nothing. Uses options.jobs, fullValidation, limits, workerProgram and cancel.
+// under the limits in `settings`, and the files it names to load at once are followed. Writes
+// nothing. Uses the settings' jobs, fullValidation, limits, workerProgram and cancel.
 std::vector<FolderVerification>
 VerifyFolderIndexes(const std::vector<std::filesystem::path>& folders,
-                    const ExportOptions& options = {});
+                    const CheckSettings& settings = {});
 
 } // namespace brindle

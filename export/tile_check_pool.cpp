@@ -4,18 +4,13 @@
 
 #include <algorithm>
 #include <system_error>
+#include <utility>
 
 namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-LeftOutSubfolder Outcome(TileStatus status, std::error_code cause = {}, std::uint64_t limit = 0) {
-    LeftOutSubfolder outcome;
-    outcome.reason = status;
-    outcome.cause = cause;
-    outcome.limit = limit;
-    return outcome;
-}
+using Outcome = TileOutcome;
 
 constexpr std::uint64_t kMostRecheckMemory = std::uint64_t{4} << 30;
 
@@ -51,70 +46,20 @@ std::size_t RequestBytes(const CheckRequest& request) {
 
 } // namespace
 
-fs::path WorkerProgramFor(const ExportOptions& options) {
-    return options.workerProgram.empty() ? DefaultWorkerProgram() : options.workerProgram;
-}
-
-std::uint64_t FileSizeOrZero(const fs::path& file) {
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(file, ec);
-    return ec ? 0 : size;
-}
-
-BoundedCheck MakeCheck(CheckKind kind, const fs::path& file, std::uint64_t size,
-                       const ExportOptions& options) {
-    BoundedCheck check;
-    check.deadline = options.limits.deadlineFor(size);
-    check.request.kind = kind;
-    check.request.mode =
-        options.fullValidation && kind == CheckKind::Tile ? ParseMode::Full : ParseMode::Fast;
-    check.request.memoryCeiling = options.limits.memoryCeilingFor(size);
-    check.request.cpuSeconds = 2.0 * static_cast<double>(check.deadline.count()) / 1000.0;
-    check.request.path = RequestPathText(file);
-    check.request.wantBound = kind == CheckKind::Tile && options.index == IndexKind::Paged;
-    return check;
-}
-
 std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory) {
     return std::min(physicalMemory / 2, kMostRecheckMemory);
 }
 
-LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request) {
-    switch (reply.verdict) {
-    case CheckVerdict::Loads:
-    case CheckVerdict::IsIndex:
-    case CheckVerdict::HoldsScene:
-        return Outcome(TileStatus::Valid);
-    case CheckVerdict::Missing:
-        return Outcome(TileStatus::NoRootFile);
-    case CheckVerdict::NotRegular:
-        return Outcome(TileStatus::NotRegularFile);
-    case CheckVerdict::Unreadable:
-        return Outcome(TileStatus::LoadFailed, reply.cause);
-    case CheckVerdict::DoesNotLoad:
-        break;
-    case CheckVerdict::OutOfMemory:
-        return Outcome(TileStatus::OutOfMemory, {}, request.memoryCeiling);
-    case CheckVerdict::Cycle:
-        return Outcome(TileStatus::Cycle);
-    }
-    LeftOutSubfolder failed = Outcome(TileStatus::LoadFailed);
-    failed.loadFailure = reply.loadFailure;
-    failed.readerText = reply.readerText;
-    return failed;
-}
-
-TileCheckPool::TileCheckPool(const ExportOptions& options, const fs::path& program,
-                             ExportProgress& progress, const WorkerStartCalls& startCalls)
-    : options_(options), readAheadPolicy_(options.readAhead),
-      batchLimits_(BatchLimitsFor(options.readAhead)),
-      recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())),
-      factsLook_(options.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity),
-      progress_(progress), queue_(0) {
-    const unsigned wanted = options.jobs ? options.jobs : std::thread::hardware_concurrency();
-    for (unsigned i = 0; i < std::max(1u, wanted); ++i)
-        workers_.push_back(std::make_unique<WorkerProcess>(program, startCalls));
-    queue_ = TileCheckQueue(readAheadPolicy_.rounds * workers_.size());
+TileCheckPool::TileCheckPool(CheckSettings settings, Look factsLook, ExportProgress& progress,
+                             std::function<void(const ExportProgress&)> told,
+                             const WorkerStartCalls& startCalls)
+    : settings_(std::move(settings)), program_(settings_.program()),
+      batchLimits_(BatchLimitsFor(settings_.readAhead)),
+      recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())), factsLook_(factsLook),
+      progress_(progress), told_(std::move(told)), queue_(0) {
+    for (unsigned i = 0; i < settings_.workerCount(); ++i)
+        workers_.push_back(std::make_unique<WorkerProcess>(program_, startCalls));
+    queue_ = TileCheckQueue(settings_.readAhead.rounds * workers_.size());
     // The workers' threads wait for tiles, or for startWorkers(), to start their workers.
     for (auto& worker : workers_)
         threads_.emplace_back([this, w = worker.get()] { work(*w); });
@@ -137,15 +82,6 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     const std::lock_guard<std::mutex> lock(mutex_);
     const std::size_t handle = folders_.size();
     const std::size_t tiles = folder.tiles.size();
-    folder.rootNames.resize(tiles, TileRootName::Root);
-    folder.listedRoots.resize(tiles);
-    folder.outcomes.resize(tiles);
-    folder.bounds.resize(tiles);
-    folder.rechecked.assign(tiles, false);
-    folder.rootFacts.resize(tiles);
-    folder.followsOthers.assign(tiles, false);
-    folder.indexScenes.assign(tiles, false);
-    folder.checked.assign(tiles, false);
     folder.remaining = tiles;
     workersWanted_ = workersWanted_ || tiles > 0;
     folders_.push_back({std::move(folder), false});
@@ -194,7 +130,8 @@ std::optional<FolderWork> TileCheckPool::takeChecked(std::size_t folder) {
     if (folder >= folders_.size() || folders_[folder].handedBack)
         return std::nullopt;
     const FolderWork& work = folders_[folder].work;
-    if (std::none_of(work.checked.begin(), work.checked.end(), [](bool c) { return c; }))
+    if (std::none_of(work.tiles.begin(), work.tiles.end(),
+                     [](const TileCheck& tile) { return tile.result.checked; }))
         return std::nullopt;
     folders_[folder].handedBack = true;
     return work;
@@ -226,10 +163,8 @@ std::vector<TileCheckPool::Task> TileCheckPool::next(std::size_t most) {
     tasks.reserve(jobs.size());
     for (const TileCheckQueue::Job& job : jobs) {
         const FolderWork& folder = folders_[job.folder].work;
-        tasks.push_back(Task{
-            job, &folder.tiles[job.tile], folder.rootNames[job.tile], &folder.listedRoots[job.tile],
-            job.tile < folder.rootFacts.size() ? folder.rootFacts[job.tile] : FileFacts{},
-            folder.ownIndex, &folder});
+        const TileCheck& tile = folder.tiles[job.tile];
+        tasks.push_back(Task{job, &tile, tile.result.facts, folder.ownIndex, &folder});
     }
     return tasks;
 }
@@ -247,9 +182,9 @@ void TileCheckPool::work(WorkerProcess& worker) {
         if (tasks.empty())
             return;
         std::vector<Checked> checked;
-        if (!IsCancelled(options_))
+        if (!settings_.cancelled())
             checked = check(worker, tasks, small);
-        if (IsCancelled(options_)) {
+        if (settings_.cancelled()) {
             stop();
             const std::lock_guard<std::mutex> lock(mutex_);
             --checking_;
@@ -264,15 +199,10 @@ void TileCheckPool::work(WorkerProcess& worker) {
         bool folderDone = false;
         for (std::size_t i = 0; i < tasks.size(); ++i) {
             const TileCheckQueue::Job& job = tasks[i].job;
-            checked[i].outcome.name = tasks[i].tile->filename();
             FolderWork& folder = folders_[job.folder].work;
-            folder.outcomes[job.tile] = std::move(checked[i].outcome);
-            folder.bounds[job.tile] = checked[i].bound;
-            folder.rechecked[job.tile] = checked[i].rechecked;
-            folder.rootFacts[job.tile] = checked[i].facts;
-            folder.followsOthers[job.tile] = checked[i].followsOthers;
-            folder.indexScenes[job.tile] = checked[i].indexScene;
-            folder.checked[job.tile] = true;
+            TileResult& result = folder.tiles[job.tile].result;
+            result = std::move(checked[i].result);
+            result.checked = true;
             if (checked[i].workersFailed)
                 folder.workersFailed = std::move(checked[i].workersFailed);
             ++progress_.subfoldersDone;
@@ -287,7 +217,7 @@ void TileCheckPool::work(WorkerProcess& worker) {
 }
 
 bool TileCheckPool::halted() {
-    if (IsCancelled(options_))
+    if (settings_.cancelled())
         return true;
     const std::lock_guard<std::mutex> lock(mutex_);
     return ending_;
@@ -310,10 +240,10 @@ void TileCheckPool::readAhead() {
         // A folder handed back has been checked whole; there is nothing left to fetch.
         if (folder.handedBack)
             continue;
-        const fs::path file = folder.work.root(job->tile);
+        const fs::path file = folder.work.tiles[job->tile].root();
         lock.unlock();
-        if (readAheadPolicy_.hint)
-            readAheadPolicy_.hint(file);
+        if (settings_.readAhead.hint)
+            settings_.readAhead.hint(file);
         else
             HintWillNeed(file);
         lock.lock();
@@ -322,8 +252,7 @@ void TileCheckPool::readAhead() {
 
 std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
                                                    std::uint64_t& size) {
-    const fs::path probe = task.listedRoot->empty() ? TileRootPath(*task.tile, task.rootName)
-                                                    : JoinPath(*task.tile, *task.listedRoot);
+    const fs::path probe = task.tile->root();
     // The scan looked at the file a moment ago, with everything asked here: a second look
     // would cost a system call that walks the whole path, for each tile. Stamps from that
     // look are as good for the cache, being older than the check.
@@ -331,27 +260,27 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
                           (factsLook_ == Look::TypeAndSize || task.scanned.inode != 0);
     const Result<FileFacts> looked = scanTold ? task.scanned : LookAt(probe, factsLook_);
     const FileFacts facts = looked.value_or({});
-    checked.facts = facts;
+    checked.result.facts = facts;
     if (!looked) {
-        checked.outcome = Outcome(TileStatus::LoadFailed, looked.error());
+        checked.result.outcome = Outcome(TileStatus::LoadFailed, looked.error());
         return std::nullopt;
     }
     if (facts.type == fs::file_type::not_found) {
-        checked.outcome = Outcome(TileStatus::NoRootFile);
+        checked.result.outcome = Outcome(TileStatus::NoRootFile);
         return std::nullopt;
     }
     if (facts.type != fs::file_type::regular) {
-        checked.outcome = Outcome(TileStatus::NotRegularFile);
+        checked.result.outcome = Outcome(TileStatus::NotRegularFile);
         return std::nullopt;
     }
     // Only a file the size of the folder's own index can be that index; which file it is costs
     // a second look on some systems.
     if (task.ownIndex.inode != 0 && facts.size == task.ownIndex.size &&
         SameFile(LookAt(probe).value_or({}), task.ownIndex)) {
-        checked.outcome = Outcome(TileStatus::LinksBack);
+        checked.result.outcome = Outcome(TileStatus::LinksBack);
         return std::nullopt;
     }
-    if (facts.size >= readAheadPolicy_.worthReadingAhead) {
+    if (facts.size >= settings_.readAhead.worthReadingAhead) {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!queue_.readingAhead()) {
             queue_.startReadingAhead();
@@ -359,7 +288,7 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
         }
     }
     size = facts.size;
-    BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, options_);
+    BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, settings_);
     bounded.request.inheritedSearch = task.folder->searchAbove;
     bounded.request.filesAbove = task.folder->indexesAbove;
     return bounded;
@@ -382,7 +311,7 @@ TileCheckPool::check(WorkerProcess& worker, const std::vector<Task>& tasks, bool
         const std::size_t count = BatchRun(items, first, batchLimits_);
         if (count == 1) {
             const Pending& one = pending[first];
-            checked[one.task].outcome =
+            checked[one.task].result.outcome =
                 exchange(worker, one.check.request, one.check.deadline, checked[one.task]);
         } else {
             checkTogether(worker, pending, first, count, checked);
@@ -422,11 +351,8 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
                 failed = true;
                 break;
             }
-            checked[one.task].bound = reply.bound;
-            checked[one.task].followsOthers = reply.followsOthers;
-            checked[one.task].indexScene = reply.indexScene;
-            checked[one.task].failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
-            checked[one.task].outcome = OutcomeOfReply(reply, one.check.request);
+            checked[one.task].result.outcome =
+                takeReply(reply, one.check.request, checked[one.task]);
             ++next;
             if (reply.retiring)
                 break;
@@ -440,7 +366,7 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
         if (halted())
             return;
         const Pending& one = checks[next];
-        checked[one.task].outcome =
+        checked[one.task].result.outcome =
             exchange(worker, one.check.request, one.check.deadline, checked[one.task]);
     }
 }
@@ -452,8 +378,8 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
     // so that the pool as a whole stays within that. A file whose size alone earned the
     // highest ceiling the limits give is no such tile, and a second load of it would only
     // cost its size again.
-    if (checked.outcome.reason != TileStatus::OutOfMemory ||
-        bounded.request.memoryCeiling >= options_.limits.memoryMax ||
+    if (checked.result.outcome.reason != TileStatus::OutOfMemory ||
+        bounded.request.memoryCeiling >= settings_.limits.memoryMax ||
         recheckCeiling_ <= bounded.request.memoryCeiling)
         return;
     // One request for as much as the second ceiling allows, or more, would fail again at the
@@ -461,33 +387,38 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
     // count, typically), and is told so without a second load, which would hold back every
     // other check while it ran alone.
     if (checked.failedAllocation >= recheckCeiling_) {
-        checked.outcome.limit = recheckCeiling_;
+        checked.result.outcome.limit = recheckCeiling_;
         return;
     }
     CheckRequest again = bounded.request;
     again.memoryCeiling = recheckCeiling_;
     alone([&] {
-        checked.rechecked = true;
-        checked.outcome = exchange(worker, again, bounded.deadline, checked);
+        checked.result.rechecked = true;
+        checked.result.outcome = exchange(worker, again, bounded.deadline, checked);
     });
 }
 
-LeftOutSubfolder TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,
-                                         std::chrono::milliseconds deadline, Checked& checked) {
+TileOutcome TileCheckPool::takeReply(const CheckReply& reply, const CheckRequest& request,
+                                     Checked& checked) {
+    checked.result.bound = reply.bound;
+    checked.result.followsOthers = reply.followsOthers;
+    checked.result.indexScene = reply.indexScene;
+    checked.failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
+    return OutcomeOfReply(reply, request);
+}
+
+TileOutcome TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,
+                                    std::chrono::milliseconds deadline, Checked& checked) {
     CheckReply reply;
     const Result<WorkerProcess::Outcome> exchanged = worker.exchange(request, deadline, reply);
     if (!exchanged) {
         checked.workersFailed =
-            Problem{ProblemKind::WorkersUnavailable, workerProgramPath(), exchanged.error()};
+            Problem{ProblemKind::WorkersUnavailable, program_, exchanged.error()};
         return Outcome(TileStatus::LoadFailed, exchanged.error());
     }
     switch (*exchanged) {
     case WorkerProcess::Outcome::Replied:
-        checked.bound = reply.bound;
-        checked.followsOthers = reply.followsOthers;
-        checked.indexScene = reply.indexScene;
-        checked.failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
-        return OutcomeOfReply(reply, request);
+        return takeReply(reply, request, checked);
     case WorkerProcess::Outcome::Crashed:
         return Outcome(TileStatus::ReaderCrashed);
     case WorkerProcess::Outcome::TimedOut:
@@ -528,7 +459,7 @@ void TileCheckPool::stop() {
 }
 
 void TileCheckPool::notify() const {
-    if (options_.progress && scanned_)
-        options_.progress(progress_);
+    if (told_ && scanned_)
+        told_(progress_);
 }
 } // namespace brindle

@@ -1,12 +1,14 @@
 #pragma once
 
-#include "export/export_run.h"
+#include "export/export_progress.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
+#include "export/isolation/check_outcome.h"
+#include "export/isolation/check_settings.h"
 #include "export/isolation/tile_check_queue.h"
 #include "export/isolation/worker_process.h"
 #include "export/protocol/tile_check_protocol.h"
-#include "export/scan/tile_root.h"
+#include "export/tile_check.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,85 +25,19 @@
 
 namespace brindle {
 
-inline bool IsCancelled(const ExportOptions& options) {
-    return options.cancel && options.cancel->load();
-}
-
-// The worker program the run starts: the one named in the options, or the one installed
-// beside this program.
-std::filesystem::path WorkerProgramFor(const ExportOptions& options);
-
-std::uint64_t FileSizeOrZero(const std::filesystem::path& file);
-
-// A check of `file`, and how long to wait for it, with the bounds its size earns. The
-// processor-time limit is a backstop for a worker whose run is gone; the deadline normally
-// ends a hang first.
-struct BoundedCheck {
-    CheckRequest request;
-    std::chrono::milliseconds deadline;
-};
-
-BoundedCheck MakeCheck(CheckKind kind, const std::filesystem::path& file, std::uint64_t size,
-                       const ExportOptions& options);
-
-// One listed folder's candidate tiles and, once checked, their outcomes.
-struct FolderWork {
-    FileFacts ownIndex; // the listed folder's root.osgb, which no tile may be
-    // How a viewer comes to each tile: through the index this run writes into the folder, and
-    // the indexes of the folders of blocks above it, innermost first (their paths in the
-    // request's text form), searching the folders they leave. A tile whose names reach one of
-    // them, written yet or not, would load its own index again.
-    std::vector<std::string> indexesAbove;
-    std::vector<std::string> searchAbove;
-    std::vector<std::filesystem::path> tiles;
-    // Per tile, the name of the file its scene starts from, as the scan decided; a tile left
-    // without one starts from its root.osgb. Only names: a block's re-run needs few paths.
-    std::vector<TileRootName> rootNames;
-    // Per tile, the root file's name as it is on disk where its letter case differs from
-    // either name's (ROOT.OSGB); empty for every other tile, which is almost every tile.
-    std::vector<std::filesystem::path> listedRoots;
-    std::vector<LeftOutSubfolder> outcomes; // reason Valid for a tile that loads
-    std::vector<TileBound> bounds;          // for a paged index
-    std::vector<bool> rechecked;            // reached its memory ceiling and was checked again
-    // The root file as the scan saw it, then as it was just before its check; and whether the
-    // check followed files it names. A verdict is worth keeping only while the file stays as
-    // it was before the check, and only when it rests on that file alone.
-    std::vector<FileFacts> rootFacts;
-    std::vector<bool> followsOthers;
-    // Per tile that loads: it holds no drawables, as an index over tile folders does.
-    std::vector<bool> indexScenes;
-    // Per tile: its check has ended and the fields above hold its outcome. All of them once
-    // the folder is handed back whole; some, when the run was cancelled first.
-    std::vector<bool> checked;
-    std::size_t remaining = 0;
-    std::optional<Problem> workersFailed;
-
-    // Tile `i`'s root file, and its name.
-    std::filesystem::path root(std::size_t i) const {
-        return listed(i) ? JoinPath(tiles[i], listedRoots[i])
-                         : TileRootPath(tiles[i], rootNames[i]);
-    }
-    std::filesystem::path rootFileName(std::size_t i) const {
-        return listed(i) ? listedRoots[i] : TileRootFileName(tiles[i], rootNames[i]);
-    }
-    bool listed(std::size_t i) const { return i < listedRoots.size() && !listedRoots[i].empty(); }
-};
-
 // The ceiling a tile that ran out of memory is checked under once more, alone: half the
 // machine's memory, at most 4 GB; 0 when the machine's memory is not known.
 std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory);
-
-// What a worker's verdict on a tile check makes of the tile: Valid, or the reason it is left
-// out, with the cause, limit and reader's words that go with it.
-LeftOutSubfolder OutcomeOfReply(const CheckReply& reply, const CheckRequest& request);
 
 // Checks the tiles of all folders on a pool of threads, each with a worker process of its
 // own, in list order, so that folders with few tiles each still keep every worker busy. The
 // run's thread adds folders as it scans them and takes each back, checked, in turn to write it.
 class TileCheckPool {
 public:
-    TileCheckPool(const ExportOptions& options, const std::filesystem::path& program,
-                  ExportProgress& progress,
+    // `progress` is the run's, which `told` is handed after each change the pool makes to it;
+    // `factsLook` is how much the look at each tile's root asks of the system.
+    TileCheckPool(CheckSettings settings, Look factsLook, ExportProgress& progress,
+                  std::function<void(const ExportProgress&)> told,
                   const WorkerStartCalls& startCalls = SystemWorkerStartCalls());
 
     // Stops handing out tiles and ends the workers once their checks in hand are done, without
@@ -129,23 +65,20 @@ public:
     // first, or when it was handed back before.
     std::optional<FolderWork> waitFor(std::size_t folder);
 
-    // The folder as far as it is checked, for a run cancelled before it was done (`checked`
-    // says which tiles have their outcome); nothing when no tile of it was checked, or when it
-    // was handed back. A copy: checks still in hand may hold on to the folder's paths.
+    // The folder as far as it is checked, for a run cancelled before it was done (each tile's
+    // `result.checked` says whether it has its outcome); nothing when no tile of it was checked, or
+    // when it was handed back. A copy: checks still in hand may hold on to the folder's paths.
     std::optional<FolderWork> takeChecked(std::size_t folder);
 
     // Reports progress from the run's thread, in step with the pool's reports.
     void report(const std::function<void(ExportProgress&)>& update);
 
 private:
-    // A tile to check, copied out of its folder so the check runs without the lock.
     // One tile to check. Its paths are its folder's own: a folder's work stays where it is
-    // until every one of its tiles is done.
+    // until every one of its tiles is done, and only this task's check writes its result.
     struct Task {
         TileCheckQueue::Job job;
-        const std::filesystem::path* tile;
-        TileRootName rootName;                   // of the file the tile's scene starts from
-        const std::filesystem::path* listedRoot; // its name on disk, when its case differs
+        const TileCheck* tile;
         FileFacts scanned; // what the scan's look at the root found, if it took one
         FileFacts ownIndex;
         const FolderWork* folder; // for how a viewer comes to the tile
@@ -157,12 +90,7 @@ private:
     };
 
     struct Checked {
-        LeftOutSubfolder outcome;
-        TileBound bound;
-        bool rechecked = false;
-        FileFacts facts;
-        bool followsOthers = false;
-        bool indexScene = false;
+        TileResult result;
         std::uint64_t failedAllocation = 0; // out of memory: the one request the heap refused
         std::optional<Problem> workersFailed;
     };
@@ -204,28 +132,30 @@ private:
     // Checks a tile that ran out of memory once more, alone, when a higher ceiling may let it
     // load.
     void recheck(WorkerProcess& worker, const BoundedCheck& bounded, Checked& checked);
-    LeftOutSubfolder exchange(WorkerProcess& worker, const CheckRequest& request,
-                              std::chrono::milliseconds deadline, Checked& checked);
+    // The facts a worker's reply gives of a tile, and the outcome it makes of it.
+    static TileOutcome takeReply(const CheckReply& reply, const CheckRequest& request,
+                                 Checked& checked);
+    TileOutcome exchange(WorkerProcess& worker, const CheckRequest& request,
+                         std::chrono::milliseconds deadline, Checked& checked);
 
     // Runs `check` with no other check of the pool running: waits for those in hand to end,
     // and holds back the others until it is done. False, without running it, when the pool
     // is ending.
     bool alone(const std::function<void()>& check);
 
-    std::filesystem::path workerProgramPath() const { return WorkerProgramFor(options_); }
-
     void stop();
 
     void notify() const;
 
-    const ExportOptions& options_;
-    const ReadAheadPolicy readAheadPolicy_;
+    const CheckSettings settings_;
+    const std::filesystem::path program_;
     const BatchLimits batchLimits_;
     const std::uint64_t recheckCeiling_;
     // A verdict cache keys its entries by which file a tile is; without one the look need not
     // ask, which on some systems costs many times the rest of it.
     const Look factsLook_;
     ExportProgress& progress_;
+    const std::function<void(const ExportProgress&)> told_;
     std::vector<std::unique_ptr<WorkerProcess>> workers_;
     std::deque<Folder> folders_; // every folder added, by handle
     TileCheckQueue queue_;

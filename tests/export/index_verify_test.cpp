@@ -32,7 +32,8 @@ TEST(VerifyFolderIndexes, ReportsEachEntryOfAnExistingIndexAndWritesNothing) {
 
     ExportOptions options;
     options.jobs = 2;
-    const std::vector<FolderVerification> sound = VerifyFolderIndexes({block}, options);
+    const std::vector<FolderVerification> sound =
+        VerifyFolderIndexes({block}, options.checkSettings());
     ASSERT_EQ(sound.size(), 1u);
     EXPECT_FALSE(sound[0].error.has_value());
     EXPECT_EQ(sound[0].entries.size(), 4u);
@@ -45,7 +46,8 @@ TEST(VerifyFolderIndexes, ReportsEachEntryOfAnExistingIndexAndWritesNothing) {
     test::WriteText(block / "T3" / "root.osgb", "");
     fs::remove(block / "T4" / "root.osgb");
     fs::create_directory(block / "T4" / "root.osgb");
-    const std::vector<FolderVerification> broken = VerifyFolderIndexes({block}, options);
+    const std::vector<FolderVerification> broken =
+        VerifyFolderIndexes({block}, options.checkSettings());
     ASSERT_EQ(broken.size(), 1u);
     EXPECT_FALSE(broken[0].allResolve());
     const auto entries = ByName(broken[0]);
@@ -74,7 +76,8 @@ TEST(VerifyFolderIndexes, EveryFolderOfARunIsCheckedByLiveWorkers) {
 
     ExportOptions options;
     options.jobs = 2;
-    const std::vector<FolderVerification> results = VerifyFolderIndexes(blocks, options);
+    const std::vector<FolderVerification> results =
+        VerifyFolderIndexes(blocks, options.checkSettings());
     ASSERT_EQ(results.size(), blocks.size());
     for (const FolderVerification& folder : results) {
         EXPECT_EQ(folder.entries.size(), 4u) << folder.folder;

@@ -63,8 +63,9 @@ WorkerStartCalls FailingCalls() {
 TEST(WorkerStart, AFailedCallFailsTheCheckWithItsCauseAndTheNextStartsAgain) {
     TempDir dir;
     WriteTile(dir / "A");
-    const BoundedCheck check = MakeCheck(CheckKind::Tile, dir / "A" / "root.osgb",
-                                         FileSizeOrZero(dir / "A" / "root.osgb"), ExportOptions());
+    const fs::path root = dir / "A" / "root.osgb";
+    const BoundedCheck check =
+        MakeCheck(CheckKind::Tile, root, fs::file_size(root), CheckSettings());
     std::set<std::string> failed;
     for (failing = FailAt(1); failing.failAt < 8; failing = FailAt(failing.failAt + 1)) {
         WorkerProcess worker(DefaultWorkerProgram(), FailingCalls());
@@ -98,14 +99,15 @@ TEST(WorkerStart, APoolWhoseWorkersCannotStartReportsItAndHandsTheFoldersBack) {
     for (const char* call : {"socketpair", "spawn"}) {
         SCOPED_TRACE(call);
         TempDir dir;
-        ExportOptions options;
-        options.jobs = 2;
+        CheckSettings settings;
+        settings.jobs = 2;
         FolderWork work;
         for (const char* name : {"A", "B", "C"}) {
             WriteTile(dir / name);
-            work.tiles.push_back(dir / name);
+            TileCheck tile;
+            tile.folder = dir / name;
+            work.tiles.push_back(std::move(tile));
         }
-        work.rootNames.assign(work.tiles.size(), TileRootName::Root);
         failing = FailAt(0);
         WorkerStartCalls calls = FailingCalls();
         if (std::string(call) == "socketpair")
@@ -113,7 +115,7 @@ TEST(WorkerStart, APoolWhoseWorkersCannotStartReportsItAndHandsTheFoldersBack) {
         else
             calls.socketpair = ::socketpair;
         ExportProgress progress;
-        TileCheckPool pool(options, DefaultWorkerProgram(), progress, calls);
+        TileCheckPool pool(settings, Look::TypeAndSize, progress, {}, calls);
         const std::size_t folder = pool.add(std::move(work));
         pool.finish();
         const std::optional<FolderWork> checked = pool.waitFor(folder);
@@ -123,9 +125,9 @@ TEST(WorkerStart, APoolWhoseWorkersCannotStartReportsItAndHandsTheFoldersBack) {
         EXPECT_EQ(checked->workersFailed->cause, std::string(call) == "socketpair"
                                                      ? std::errc::too_many_files_open
                                                      : std::errc::resource_unavailable_try_again);
-        ASSERT_EQ(checked->outcomes.size(), 3u);
-        for (const LeftOutSubfolder& outcome : checked->outcomes)
-            EXPECT_EQ(outcome.reason, TileStatus::LoadFailed);
+        ASSERT_EQ(checked->tiles.size(), 3u);
+        for (const TileCheck& tile : checked->tiles)
+            EXPECT_EQ(tile.result.outcome.reason, TileStatus::LoadFailed);
     }
 }
 

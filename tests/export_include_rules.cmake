@@ -1,0 +1,42 @@
+# Fails when the export library's files break its one-way include rules: run with
+#   cmake -DEXPORT_DIR=<repository>/export -P export_include_rules.cmake
+# - a file in a subfolder of export/ includes a header at the top of export/ other than the
+#   report's (export_report.h, export_progress.h), which every part may name: the subfolders
+#   are libraries below the run, and the run's headers would tie them back to it;
+# - export_run.h, the run's face to the presenters, is included in export/ by a file other
+#   than the run's own.
+cmake_minimum_required(VERSION 3.16)
+
+if(NOT DEFINED EXPORT_DIR)
+  message(FATAL_ERROR "export_include_rules.cmake needs -DEXPORT_DIR=...")
+endif()
+
+set(shared_headers export_report.h export_progress.h)
+set(run_files export_run.h export_run.cpp)
+
+file(GLOB_RECURSE files RELATIVE ${EXPORT_DIR} ${EXPORT_DIR}/*.h ${EXPORT_DIR}/*.cpp)
+if(NOT files)
+  message(FATAL_ERROR "no source file found in ${EXPORT_DIR}")
+endif()
+file(GLOB top_headers RELATIVE ${EXPORT_DIR} ${EXPORT_DIR}/*.h)
+
+set(broken "")
+foreach(file IN LISTS files)
+  file(STRINGS ${EXPORT_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"export/")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[^\"]*\"export/([^\"]*)\".*$" "\\1" included "${line}")
+    if(file MATCHES "/" AND included IN_LIST top_headers AND NOT included IN_LIST shared_headers)
+      list(APPEND broken "export/${file} includes export/${included}, a header above its library")
+    endif()
+    if(included STREQUAL "export_run.h" AND NOT file IN_LIST run_files)
+      list(APPEND broken "export/${file} includes export/export_run.h, which only the run may")
+    endif()
+  endforeach()
+endforeach()
+
+if(broken)
+  list(JOIN broken "\n  " text)
+  message(FATAL_ERROR "include rules broken:\n  ${text}")
+endif()
+list(LENGTH files count)
+message(STATUS "${count} files of export/ keep the include rules")
