@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make libopenscenegraph-dev libopenscenegraph161 openscenegraph
           libcli11-dev nlohmann-json3-dev libgtest-dev qt6-base-dev libgl-dev fonts-noto-cjk
-          fontconfig qt6-translations-l10n zlib1g-dev libpugixml-dev libproj-dev proj-data)
+          fontconfig qt6-translations-l10n zlib1g-dev libpugixml-dev libproj-dev proj-data
+          libmeshoptimizer-dev)
 scripts/install-packages.sh "${packages[@]}"
 
 dir="${1:-build}"

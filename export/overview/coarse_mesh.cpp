@@ -1,0 +1,289 @@
+#include "export/overview/coarse_mesh.h"
+
+#include <meshoptimizer.h>
+#include <osg/Geometry>
+#include <osg/Image>
+#include <osg/Texture2D>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace brindle {
+namespace {
+
+constexpr int kCells = kSummaryHeightSamples - 1;
+constexpr std::uint32_t kNoVertex = UINT32_MAX;
+// Below this area seen from above, in grid cells, a triangle stands on edge.
+constexpr double kNoArea = 1e-6;
+
+// The surface before and after simplification: positions in the block's frame, and the same
+// about the extent's centre, in floats small enough to keep the simplifier's precision.
+struct Surface {
+    std::vector<osg::Vec3d> positions;
+    std::vector<float> local; // x, y, z for each position
+    std::vector<std::uint32_t> indices;
+};
+
+Surface GridSurface(const TileSummary& summary) {
+    const Extent& e = summary.extent;
+    Surface surface;
+    std::vector<std::uint32_t> vertexOf(summary.heights.size(), kNoVertex);
+    for (int j = 0; j < kSummaryHeightSamples; ++j)
+        for (int i = 0; i < kSummaryHeightSamples; ++i) {
+            const float h = summary.Height(i, j);
+            if (!IsHeight(h))
+                continue;
+            vertexOf[TileSummary::HeightIndex(i, j)] =
+                static_cast<std::uint32_t>(surface.positions.size());
+            const osg::Vec3d p(e.minX + i * e.Width() / kCells, e.minY + j * e.Height() / kCells,
+                               h);
+            surface.positions.push_back(p);
+            for (const double v : {p.x() - e.CentreX(), p.y() - e.CentreY(), p.z()})
+                surface.local.push_back(static_cast<float>(v));
+        }
+    // Two triangles for each cell with four heights, counter-clockwise seen from above.
+    for (int j = 0; j < kCells; ++j)
+        for (int i = 0; i < kCells; ++i) {
+            const std::uint32_t a = vertexOf[TileSummary::HeightIndex(i, j)];
+            const std::uint32_t b = vertexOf[TileSummary::HeightIndex(i + 1, j)];
+            const std::uint32_t c = vertexOf[TileSummary::HeightIndex(i + 1, j + 1)];
+            const std::uint32_t d = vertexOf[TileSummary::HeightIndex(i, j + 1)];
+            if (a == kNoVertex || b == kNoVertex || c == kNoVertex || d == kNoVertex)
+                continue;
+            surface.indices.insert(surface.indices.end(), {a, b, c, a, c, d});
+        }
+    return surface;
+}
+
+// Whether simplified triangles still make the summary's height field within the bound: none
+// folded over or standing on edge seen from above, every sample of a cell the grid drew still
+// under one of them, and each such sample's height within the bound of the surface's. The
+// simplifier's own error measures distances to planes, which on steep ground lets the height
+// stray further than its bound: this is the measure that counts for a terrain's outline.
+bool KeepsHeightField(const Surface& surface, const std::vector<std::uint32_t>& triangles,
+                      const TileSummary& summary, const std::vector<bool>& drawn, double bound) {
+    const Extent& e = summary.extent;
+    const double toU = kCells / e.Width(), toV = kCells / e.Height();
+    std::vector<bool> covered(drawn.size(), false);
+    for (std::size_t t = 0; t + 2 < triangles.size(); t += 3) {
+        const osg::Vec3d& a = surface.positions[triangles[t]];
+        const osg::Vec3d& b = surface.positions[triangles[t + 1]];
+        const osg::Vec3d& c = surface.positions[triangles[t + 2]];
+        // In sample units, where a grid cell's area is 1.
+        const double au = (a.x() - e.minX) * toU, av = (a.y() - e.minY) * toV;
+        const double bu = (b.x() - e.minX) * toU, bv = (b.y() - e.minY) * toV;
+        const double cu = (c.x() - e.minX) * toU, cv = (c.y() - e.minY) * toV;
+        const double area = (bu - au) * (cv - av) - (cu - au) * (bv - av);
+        if (!(area > kNoArea))
+            return false;
+        const int iBegin = std::max(0, static_cast<int>(std::floor(std::min({au, bu, cu}))));
+        const int iEnd = std::min(kCells, static_cast<int>(std::ceil(std::max({au, bu, cu}))));
+        const int jBegin = std::max(0, static_cast<int>(std::floor(std::min({av, bv, cv}))));
+        const int jEnd = std::min(kCells, static_cast<int>(std::ceil(std::max({av, bv, cv}))));
+        for (int j = jBegin; j <= jEnd; ++j)
+            for (int i = iBegin; i <= iEnd; ++i) {
+                const double wa = ((bu - i) * (cv - j) - (cu - i) * (bv - j)) / area;
+                const double wb = ((cu - i) * (av - j) - (au - i) * (cv - j)) / area;
+                const double wc = 1 - wa - wb;
+                constexpr double kOnEdge = -1e-6;
+                if (wa < kOnEdge || wb < kOnEdge || wc < kOnEdge)
+                    continue;
+                const std::size_t sample = TileSummary::HeightIndex(i, j);
+                const float h = summary.heights[sample];
+                if (!IsHeight(h))
+                    return false; // spans a hole or reaches past the surface's edge
+                if (std::abs(wa * a.z() + wb * b.z() + wc * c.z() - h) > bound)
+                    return false;
+                covered[sample] = true;
+            }
+    }
+    for (std::size_t sample = 0; sample < drawn.size(); ++sample)
+        if (drawn[sample] && !covered[sample])
+            return false;
+    return true;
+}
+
+// The samples at the corners of the grid's triangles.
+std::vector<bool> DrawnSamples(const Surface& surface, const TileSummary& summary) {
+    const Extent& e = summary.extent;
+    std::vector<bool> drawn(summary.heights.size(), false);
+    for (const std::uint32_t index : surface.indices) {
+        const osg::Vec3d& p = surface.positions[index];
+        const int i = static_cast<int>(std::lround((p.x() - e.minX) / e.Width() * kCells));
+        const int j = static_cast<int>(std::lround((p.y() - e.minY) / e.Height() * kCells));
+        drawn[TileSummary::HeightIndex(i, j)] = true;
+    }
+    return drawn;
+}
+
+// A triangle's area seen from above, in grid cells: positive when counter-clockwise.
+double CellArea(const Surface& surface, const std::uint32_t* triangle, const Extent& e) {
+    const osg::Vec3d& a = surface.positions[triangle[0]];
+    const osg::Vec3d& b = surface.positions[triangle[1]];
+    const osg::Vec3d& c = surface.positions[triangle[2]];
+    return ((b.x() - a.x()) * (c.y() - a.y()) - (c.x() - a.x()) * (b.y() - a.y())) /
+           (e.Width() * e.Height()) * kCells * kCells;
+}
+
+// The simplifier, collapsing a vertex along the border, may leave a triangle standing on edge
+// there, three vertices in a line seen from above: it covers nothing, so it goes, and the skirt
+// hangs from the edge beside it.
+void DropTrianglesOnEdge(const Surface& surface, std::vector<std::uint32_t>& triangles,
+                         const Extent& e) {
+    std::size_t kept = 0;
+    for (std::size_t t = 0; t + 2 < triangles.size(); t += 3) {
+        if (std::abs(CellArea(surface, &triangles[t], e)) <= kNoArea)
+            continue;
+        std::copy(triangles.begin() + t, triangles.begin() + t + 3, triangles.begin() + kept);
+        kept += 3;
+    }
+    triangles.resize(kept);
+}
+
+// How many times the simplifier is asked again, each time with less error, before the grid is
+// kept as it is; and the error it is asked for first, as a part of the bound.
+constexpr int kSimplifyAttempts = 8;
+constexpr double kFirstError = 0.9;
+constexpr double kErrorStep = 0.7;
+
+void Simplify(Surface& surface, const TileSummary& summary, const CoarseMeshOptions& options) {
+    const std::size_t vertexCount = surface.positions.size();
+    const float scale = meshopt_simplifyScale(surface.local.data(), vertexCount, sizeof(float) * 3);
+    const double bound =
+        options.relativeError * std::max(summary.extent.Width(), summary.extent.Height());
+    if (!(scale > 0) || !(bound > 0))
+        return;
+    const std::vector<bool> drawn = DrawnSamples(surface, summary);
+    // The simplifier's error is relative to the mesh's own size, which the heights can make
+    // larger than the extent.
+    double error = kFirstError * bound / scale;
+    std::vector<std::uint32_t> simplified(surface.indices.size());
+    for (int attempt = 0; attempt < kSimplifyAttempts; ++attempt, error *= kErrorStep) {
+        // No target count: as few triangles as the error allows.
+        simplified.resize(surface.indices.size());
+        simplified.resize(meshopt_simplify(
+            simplified.data(), surface.indices.data(), surface.indices.size(), surface.local.data(),
+            vertexCount, sizeof(float) * 3, 0, static_cast<float>(error), 0, nullptr));
+        DropTrianglesOnEdge(surface, simplified, summary.extent);
+        if (KeepsHeightField(surface, simplified, summary, drawn, bound)) {
+            surface.indices = std::move(simplified);
+            return;
+        }
+    }
+}
+
+// The vertices the simplified triangles still use, renumbered in their first use's order.
+void DropUnusedVertices(Surface& surface) {
+    std::vector<std::uint32_t> renumbered(surface.positions.size(), kNoVertex);
+    std::vector<osg::Vec3d> positions;
+    for (std::uint32_t& index : surface.indices) {
+        if (renumbered[index] == kNoVertex) {
+            renumbered[index] = static_cast<std::uint32_t>(positions.size());
+            positions.push_back(surface.positions[index]);
+        }
+        index = renumbered[index];
+    }
+    surface.positions = std::move(positions);
+    surface.local.clear();
+}
+
+// The surface's open edges, each in the direction of its triangle: those no other triangle
+// shares, along the outer border and around holes.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> OpenEdges(const Surface& surface) {
+    std::map<std::pair<std::uint32_t, std::uint32_t>, int> uses;
+    for (std::size_t t = 0; t + 2 < surface.indices.size(); t += 3)
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = surface.indices[t + k], b = surface.indices[t + (k + 1) % 3];
+            ++uses[std::minmax(a, b)];
+        }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> open;
+    for (std::size_t t = 0; t + 2 < surface.indices.size(); t += 3)
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = surface.indices[t + k], b = surface.indices[t + (k + 1) % 3];
+            if (uses[std::minmax(a, b)] == 1)
+                open.emplace_back(a, b);
+        }
+    return open;
+}
+
+// A skirt quad below each open edge, facing out: its lower vertices are added to positions,
+// one below each edge vertex.
+std::vector<std::uint32_t> Skirts(Surface& surface, double depth) {
+    std::vector<std::uint32_t> below(surface.positions.size(), kNoVertex);
+    const auto lower = [&](std::uint32_t top) {
+        if (below[top] == kNoVertex) {
+            below[top] = static_cast<std::uint32_t>(surface.positions.size());
+            surface.positions.push_back(surface.positions[top] - osg::Vec3d(0, 0, depth));
+        }
+        return below[top];
+    };
+    std::vector<std::uint32_t> skirts;
+    for (const auto& [a, b] : OpenEdges(surface)) {
+        const std::uint32_t lowA = lower(a), lowB = lower(b);
+        skirts.insert(skirts.end(), {a, lowA, lowB, a, lowB, b});
+    }
+    return skirts;
+}
+
+osg::ref_ptr<osg::Texture2D> ColourTexture(const TileSummary& summary) {
+    osg::ref_ptr<osg::Image> image = new osg::Image;
+    image->allocateImage(kSummaryColourPixels, kSummaryColourPixels, 1, GL_RGB, GL_UNSIGNED_BYTE);
+    std::copy(summary.colour.begin(), summary.colour.end(), image->data());
+    osg::ref_ptr<osg::Texture2D> texture = new osg::Texture2D(image.get());
+    texture->setWrap(osg::Texture::WRAP_S, osg::Texture::CLAMP_TO_EDGE);
+    texture->setWrap(osg::Texture::WRAP_T, osg::Texture::CLAMP_TO_EDGE);
+    texture->setFilter(osg::Texture::MIN_FILTER, osg::Texture::LINEAR_MIPMAP_LINEAR);
+    texture->setFilter(osg::Texture::MAG_FILTER, osg::Texture::LINEAR);
+    return texture;
+}
+
+osg::ref_ptr<osg::Geometry> MeshGeometry(const Surface& surface,
+                                         const std::vector<std::uint32_t>& skirts,
+                                         const Extent& extent) {
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
+    osg::ref_ptr<osg::Vec2Array> uvs = new osg::Vec2Array;
+    for (const osg::Vec3d& p : surface.positions) {
+        vertices->push_back(osg::Vec3(p));
+        uvs->push_back(osg::Vec2(static_cast<float>((p.x() - extent.minX) / extent.Width()),
+                                 static_cast<float>((p.y() - extent.minY) / extent.Height())));
+    }
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setVertexArray(vertices.get());
+    geometry->setTexCoordArray(0, uvs.get(), osg::Array::BIND_PER_VERTEX);
+    osg::ref_ptr<osg::Vec4Array> white = new osg::Vec4Array;
+    white->push_back(osg::Vec4(1, 1, 1, 1));
+    geometry->setColorArray(white.get(), osg::Array::BIND_OVERALL);
+    for (const std::vector<std::uint32_t>* indices : {&surface.indices, &skirts})
+        geometry->addPrimitiveSet(
+            new osg::DrawElementsUInt(GL_TRIANGLES, indices->begin(), indices->end()));
+    return geometry;
+}
+
+} // namespace
+
+osg::ref_ptr<osg::Geode> BuildCoarseMesh(const TileSummary& summary,
+                                         const CoarseMeshOptions& options) {
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    const Extent& extent = summary.extent;
+    if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
+        return geode;
+    Surface surface = GridSurface(summary);
+    if (surface.indices.empty())
+        return geode;
+    Simplify(surface, summary, options);
+    DropUnusedVertices(surface);
+    const double depth = options.relativeSkirtDepth * std::max(extent.Width(), extent.Height());
+    const std::vector<std::uint32_t> skirts = Skirts(surface, depth);
+    osg::ref_ptr<osg::Geometry> geometry = MeshGeometry(surface, skirts, extent);
+    osg::StateSet* state = geometry->getOrCreateStateSet();
+    state->setTextureAttributeAndModes(0, ColourTexture(summary).get(), osg::StateAttribute::ON);
+    state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    geode->addDrawable(geometry.get());
+    return geode;
+}
+
+} // namespace brindle

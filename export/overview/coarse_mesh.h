@@ -1,0 +1,32 @@
+#pragma once
+
+#include "export/overview/tile_summary.h"
+
+#include <osg/Geode>
+#include <osg/ref_ptr>
+
+namespace brindle {
+
+struct CoarseMeshOptions {
+    // How far the simplified surface may stray from the summary's heights, as a part of the
+    // extent's longer side.
+    float relativeError = 1.0f / 512;
+    // How far the skirts hang below the surface's edges, as a part of the extent's longer side.
+    float relativeSkirtDepth = 1.0f / 128;
+};
+
+// The order of a coarse mesh's primitive sets: its surface, then its skirts.
+constexpr unsigned kCoarseSurface = 0;
+constexpr unsigned kCoarseSkirts = 1;
+
+// A summary's coarse mesh, in the block's frame: its height samples as one welded grid of
+// triangles, cells without four heights left out, simplified within the error bound; skirts
+// hang from every open edge, the outer ones and those around holes, so that the gaps between
+// neighbouring meshes simplified apart do not show. Its texture is the summary's colour image,
+// kept in the mesh (no file name), with coordinates running from 0 to 1 over the extent, the
+// skirts taking those of the edge they hang from. Unlit, as the tiles' own textures are. A
+// geode without drawables when no cell has four heights.
+osg::ref_ptr<osg::Geode> BuildCoarseMesh(const TileSummary& summary,
+                                         const CoarseMeshOptions& options = {});
+
+} // namespace brindle

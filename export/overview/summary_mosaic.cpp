@@ -1,0 +1,224 @@
+#include "export/overview/summary_mosaic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <optional>
+
+namespace brindle {
+namespace {
+
+constexpr int kHeightCells = kSummaryHeightSamples - 1;
+
+// A sample point computed from another extent's corner may miss an edge by a rounding.
+constexpr double kEdgeSlack = 1e-6;
+
+bool CanResampleFrom(const TileSummary* source) {
+    return source && source->extent.IsUsable() && source->extent.Width() > 0 &&
+           source->extent.Height() > 0;
+}
+
+// A point's place on a source's height samples, in samples.
+struct SamplePlace {
+    double u, v;
+};
+
+SamplePlace PlaceOnSamples(const TileSummary& source, double x, double y) {
+    const Extent& e = source.extent;
+    return SamplePlace{(x - e.minX) / e.Width() * kHeightCells,
+                       (y - e.minY) / e.Height() * kHeightCells};
+}
+
+// The source's height at a place inside it, interpolated between the samples around it; none
+// if a sample it leans on has no data.
+std::optional<double> InterpolatedHeight(const TileSummary& source, SamplePlace p) {
+    if (p.u < -kEdgeSlack || p.v < -kEdgeSlack || p.u > kHeightCells + kEdgeSlack ||
+        p.v > kHeightCells + kEdgeSlack)
+        return std::nullopt;
+    const double u = std::clamp(p.u, 0.0, double{kHeightCells});
+    const double v = std::clamp(p.v, 0.0, double{kHeightCells});
+    const int i = std::min(static_cast<int>(u), kHeightCells - 1);
+    const int j = std::min(static_cast<int>(v), kHeightCells - 1);
+    const double fu = u - i, fv = v - j;
+    double sum = 0;
+    for (int dj = 0; dj < 2; ++dj)
+        for (int di = 0; di < 2; ++di) {
+            const double weight = (di ? fu : 1 - fu) * (dj ? fv : 1 - fv);
+            if (weight == 0)
+                continue;
+            const float h = source.Height(i + di, j + dj);
+            if (!IsHeight(h))
+                return std::nullopt;
+            sum += weight * h;
+        }
+    return sum;
+}
+
+// A sample index, clamped one past either end so that a far point's index stays an int.
+int SampleBound(double index) {
+    return static_cast<int>(std::clamp(index, -1.0, double{kHeightCells + 1}));
+}
+
+// Adds the source's samples with data nearer than reach samples to a place to sum and count.
+void AddNearbyHeights(const TileSummary& source, SamplePlace p, double reach, double& sum,
+                      int& count) {
+    const int iBegin = SampleBound(std::ceil(p.u - reach + kEdgeSlack));
+    const int iEnd = SampleBound(std::floor(p.u + reach - kEdgeSlack));
+    const int jBegin = SampleBound(std::ceil(p.v - reach + kEdgeSlack));
+    const int jEnd = SampleBound(std::floor(p.v + reach - kEdgeSlack));
+    for (int j = std::max(jBegin, 0); j <= std::min(jEnd, kHeightCells); ++j)
+        for (int i = std::max(iBegin, 0); i <= std::min(iEnd, kHeightCells); ++i)
+            if (IsHeight(source.Height(i, j))) {
+                sum += source.Height(i, j);
+                ++count;
+            }
+}
+
+float HeightAt(const std::vector<const TileSummary*>& sources, double x, double y, double spacingX,
+               double spacingY) {
+    double sum = 0;
+    int count = 0;
+    for (const TileSummary* source : sources)
+        if (const auto h = InterpolatedHeight(*source, PlaceOnSamples(*source, x, y))) {
+            sum += *h;
+            ++count;
+        }
+    if (count == 0)
+        for (const TileSummary* source : sources) {
+            const Extent& e = source->extent;
+            // One of the result's sample spacings, in this source's samples, and never less
+            // than one of its own.
+            const double reach = std::max({1.0, spacingX / (e.Width() / kHeightCells),
+                                           spacingY / (e.Height() / kHeightCells)});
+            AddNearbyHeights(*source, PlaceOnSamples(*source, x, y), reach, sum, count);
+        }
+    return count ? static_cast<float>(sum / count) : kNoHeight;
+}
+
+void ResampleHeights(TileSummary& target, const std::vector<const TileSummary*>& sources) {
+    const Extent& e = target.extent;
+    const double spacingX = e.Width() / kHeightCells, spacingY = e.Height() / kHeightCells;
+    for (int j = 0; j < kSummaryHeightSamples; ++j)
+        for (int i = 0; i < kSummaryHeightSamples; ++i)
+            target.Height(i, j) =
+                HeightAt(sources, e.minX + i * spacingX, e.minY + j * spacingY, spacingX, spacingY);
+}
+
+// The source pixels that a target pixel overlaps along one axis, [from, to) in source pixels,
+// and the part of the target pixel each one fills: a box filter by area, whatever the ratio of
+// the two sizes.
+struct PixelSpan {
+    double from = 0, to = 0;
+    int begin = 0, end = 0;
+
+    double Share(int pixel) const {
+        return (std::min(to, pixel + 1.0) - std::max(from, static_cast<double>(pixel))) /
+               (to - from);
+    }
+};
+
+PixelSpan SpanOf(double from, double to) {
+    constexpr double kPixels = kSummaryColourPixels;
+    PixelSpan span{from, to};
+    span.begin = static_cast<int>(std::clamp(std::floor(from), 0.0, kPixels));
+    span.end = static_cast<int>(std::clamp(std::ceil(to), 0.0, kPixels));
+    return span;
+}
+
+// A box filter's sums over one target pixel.
+struct ColourSum {
+    double rgb[3] = {0, 0, 0};
+    double covered = 0;
+};
+
+void AddSourcePixels(const TileSummary& source, const Extent& box, ColourSum& sum) {
+    const Extent& e = source.extent;
+    const double scaleX = kSummaryColourPixels / e.Width();
+    const double scaleY = kSummaryColourPixels / e.Height();
+    const PixelSpan xs = SpanOf((box.minX - e.minX) * scaleX, (box.maxX - e.minX) * scaleX);
+    const PixelSpan ys = SpanOf((box.minY - e.minY) * scaleY, (box.maxY - e.minY) * scaleY);
+    for (int j = ys.begin; j < ys.end; ++j)
+        for (int i = xs.begin; i < xs.end; ++i) {
+            const double weight = xs.Share(i) * ys.Share(j) * source.Coverage(i, j) / 255.0;
+            const std::uint8_t* rgb = source.Colour(i, j);
+            for (int c = 0; c < 3; ++c)
+                sum.rgb[c] += weight * rgb[c];
+            sum.covered += weight;
+        }
+}
+
+std::uint8_t Byte(double value) {
+    return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+}
+
+void ResampleColours(TileSummary& target, const std::vector<const TileSummary*>& sources) {
+    const Extent& e = target.extent;
+    const double pixelX = e.Width() / kSummaryColourPixels;
+    const double pixelY = e.Height() / kSummaryColourPixels;
+    for (int j = 0; j < kSummaryColourPixels; ++j)
+        for (int i = 0; i < kSummaryColourPixels; ++i) {
+            const Extent box{e.minX + i * pixelX, e.minY + j * pixelY, e.minX + (i + 1) * pixelX,
+                             e.minY + (j + 1) * pixelY};
+            ColourSum sum;
+            for (const TileSummary* source : sources)
+                AddSourcePixels(*source, box, sum);
+            if (sum.covered <= 0)
+                continue;
+            std::uint8_t* rgb = target.Colour(i, j);
+            for (int c = 0; c < 3; ++c)
+                rgb[c] = Byte(sum.rgb[c] / sum.covered);
+            target.Coverage(i, j) = Byte(255 * std::min(1.0, sum.covered));
+        }
+}
+
+} // namespace
+
+TileSummary MergeSummaries(const Extent& extent, const std::vector<const TileSummary*>& sources) {
+    TileSummary target;
+    target.extent = extent;
+    if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
+        return target;
+    std::vector<const TileSummary*> usable;
+    std::copy_if(sources.begin(), sources.end(), std::back_inserter(usable), CanResampleFrom);
+    ResampleHeights(target, usable);
+    ResampleColours(target, usable);
+    return target;
+}
+
+Extent MosaicExtent(const SummaryQuadrants& children) {
+    // Per axis: the low side from the low children, the high side from the high ones, either
+    // from the other side's children when its own are missing.
+    double low[2] = {HUGE_VAL, HUGE_VAL}, high[2] = {-HUGE_VAL, -HUGE_VAL};
+    double lowFromHigh[2] = {HUGE_VAL, HUGE_VAL}, highFromLow[2] = {-HUGE_VAL, -HUGE_VAL};
+    for (std::size_t q = 0; q < children.size(); ++q) {
+        if (!CanResampleFrom(children[q]))
+            continue;
+        const Extent& e = children[q]->extent;
+        const double mins[2] = {e.minX, e.minY}, maxs[2] = {e.maxX, e.maxY};
+        const bool upper[2] = {(q & 1) != 0, (q & 2) != 0};
+        for (int axis = 0; axis < 2; ++axis) {
+            const double size = maxs[axis] - mins[axis];
+            if (upper[axis]) {
+                high[axis] = std::max(high[axis], maxs[axis]);
+                lowFromHigh[axis] = std::min(lowFromHigh[axis], mins[axis] - size);
+            } else {
+                low[axis] = std::min(low[axis], mins[axis]);
+                highFromLow[axis] = std::max(highFromLow[axis], maxs[axis] + size);
+            }
+        }
+    }
+    for (int axis = 0; axis < 2; ++axis) {
+        if (low[axis] == HUGE_VAL)
+            low[axis] = lowFromHigh[axis];
+        if (high[axis] == -HUGE_VAL)
+            high[axis] = highFromLow[axis];
+    }
+    return Extent{low[0], low[1], high[0], high[1]};
+}
+
+TileSummary MosaicSummaries(const SummaryQuadrants& children) {
+    return MergeSummaries(MosaicExtent(children),
+                          std::vector<const TileSummary*>(children.begin(), children.end()));
+}
+
+} // namespace brindle

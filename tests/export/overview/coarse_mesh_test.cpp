@@ -1,0 +1,252 @@
+#include "export/overview/coarse_mesh.h"
+
+#include <osg/Geometry>
+#include <osg/Image>
+#include <osg/Texture2D>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <set>
+#include <tuple>
+
+namespace brindle {
+namespace {
+
+constexpr int kSamples = kSummaryHeightSamples;
+
+TileSummary HeightSummary(const Extent& extent,
+                          const std::function<float(double, double)>& height) {
+    TileSummary summary;
+    summary.extent = extent;
+    for (int j = 0; j < kSamples; ++j)
+        for (int i = 0; i < kSamples; ++i)
+            summary.Height(i, j) = height(extent.minX + i * extent.Width() / (kSamples - 1),
+                                          extent.minY + j * extent.Height() / (kSamples - 1));
+    for (std::size_t p = 0; p < summary.colour.size(); ++p)
+        summary.colour[p] = static_cast<std::uint8_t>(p * 7 % 251);
+    return summary;
+}
+
+// A coarse mesh's parts, as a viewer would draw them.
+struct Mesh {
+    osg::ref_ptr<const osg::Geode> geode; // holds what the pointers below point to
+    const osg::Geometry* geometry = nullptr;
+    const osg::Vec3Array* vertices = nullptr;
+    const osg::Vec2Array* uvs = nullptr;
+    std::vector<unsigned> surface, skirts;
+};
+
+Mesh Parts(const osg::ref_ptr<osg::Geode>& built) {
+    Mesh mesh;
+    mesh.geode = built;
+    const osg::Geode& geode = *built;
+    EXPECT_EQ(geode.getNumDrawables(), 1u);
+    if (geode.getNumDrawables() != 1)
+        return mesh;
+    mesh.geometry = geode.getDrawable(0)->asGeometry();
+    EXPECT_NE(mesh.geometry, nullptr);
+    mesh.vertices = dynamic_cast<const osg::Vec3Array*>(mesh.geometry->getVertexArray());
+    mesh.uvs = dynamic_cast<const osg::Vec2Array*>(mesh.geometry->getTexCoordArray(0));
+    EXPECT_NE(mesh.vertices, nullptr);
+    EXPECT_NE(mesh.uvs, nullptr);
+    EXPECT_EQ(mesh.geometry->getNumPrimitiveSets(), 2u);
+    for (unsigned set : {kCoarseSurface, kCoarseSkirts}) {
+        const auto* elements =
+            dynamic_cast<const osg::DrawElementsUInt*>(mesh.geometry->getPrimitiveSet(set));
+        EXPECT_NE(elements, nullptr);
+        EXPECT_EQ(elements->getMode(), static_cast<GLenum>(GL_TRIANGLES));
+        EXPECT_EQ(elements->size() % 3, 0u);
+        for (const unsigned index : *elements)
+            EXPECT_LT(index, mesh.vertices->size());
+        (set == kCoarseSurface ? mesh.surface : mesh.skirts)
+            .assign(elements->begin(), elements->end());
+    }
+    return mesh;
+}
+
+// The surface's height under (x, y), from the triangle that holds it seen from above.
+std::optional<double> SurfaceHeight(const Mesh& mesh, double x, double y) {
+    for (std::size_t t = 0; t + 2 < mesh.surface.size(); t += 3) {
+        const osg::Vec3& a = (*mesh.vertices)[mesh.surface[t]];
+        const osg::Vec3& b = (*mesh.vertices)[mesh.surface[t + 1]];
+        const osg::Vec3& c = (*mesh.vertices)[mesh.surface[t + 2]];
+        const double det = (b.y() - c.y()) * (a.x() - c.x()) + (c.x() - b.x()) * (a.y() - c.y());
+        if (std::abs(det) < 1e-12)
+            continue;
+        const double wa = ((b.y() - c.y()) * (x - c.x()) + (c.x() - b.x()) * (y - c.y())) / det;
+        const double wb = ((c.y() - a.y()) * (x - c.x()) + (a.x() - c.x()) * (y - c.y())) / det;
+        const double wc = 1 - wa - wb;
+        if (wa >= -1e-6 && wb >= -1e-6 && wc >= -1e-6)
+            return wa * a.z() + wb * b.z() + wc * c.z();
+    }
+    return std::nullopt;
+}
+
+// Seen from above, the surface's triangles wind counter-clockwise, and none is folded over.
+void ExpectUpward(const Mesh& mesh) {
+    for (std::size_t t = 0; t + 2 < mesh.surface.size(); t += 3) {
+        const osg::Vec3& a = (*mesh.vertices)[mesh.surface[t]];
+        const osg::Vec3& b = (*mesh.vertices)[mesh.surface[t + 1]];
+        const osg::Vec3& c = (*mesh.vertices)[mesh.surface[t + 2]];
+        EXPECT_GT(((b - a) ^ (c - a)).z(), 0) << "triangle " << t / 3;
+    }
+}
+
+TEST(CoarseMesh, FlatSummarySimplifiesToAFewTrianglesWithSkirts) {
+    const Extent extent{1000, 2000, 1100, 2100};
+    const osg::ref_ptr<osg::Geode> geode =
+        BuildCoarseMesh(HeightSummary(extent, [](double, double) { return 5.0f; }));
+    const Mesh mesh = Parts(geode);
+    ASSERT_NE(mesh.vertices, nullptr);
+    EXPECT_GE(mesh.surface.size() / 3, 2u);
+    EXPECT_LE(mesh.surface.size() / 3, 8u);
+    ExpectUpward(mesh);
+    // Still the whole extent.
+    for (const auto& [x, y] : {std::pair{1000.0, 2000.0}, {1100, 2100}, {1050, 2050}, {1000, 2099}})
+        EXPECT_NEAR(SurfaceHeight(mesh, x, y).value_or(-1), 5, 1e-4) << x << " " << y;
+    // The four sides hang down, out of sight from above.
+    ASSERT_FALSE(mesh.skirts.empty());
+    double skirtLength = 0;
+    for (std::size_t t = 0; t + 2 < mesh.skirts.size(); t += 6) {
+        const osg::Vec3& top0 = (*mesh.vertices)[mesh.skirts[t]];
+        const osg::Vec3& low0 = (*mesh.vertices)[mesh.skirts[t + 1]];
+        const osg::Vec3& low1 = (*mesh.vertices)[mesh.skirts[t + 2]];
+        EXPECT_FLOAT_EQ(top0.z(), 5);
+        EXPECT_NEAR(low0.z(), 5 - 100.0 / 128, 1e-4);
+        EXPECT_NEAR(low1.z(), 5 - 100.0 / 128, 1e-4);
+        EXPECT_FLOAT_EQ(low0.x(), top0.x());
+        EXPECT_FLOAT_EQ(low0.y(), top0.y());
+        // On the border, facing out.
+        EXPECT_TRUE(top0.x() == 1000 || top0.x() == 1100 || top0.y() == 2000 || top0.y() == 2100);
+        const osg::Vec3 normal = (low0 - top0) ^ (low1 - top0);
+        const osg::Vec3 outward = top0 - osg::Vec3(1050, 2050, 5);
+        EXPECT_GT(normal * outward, 0);
+        skirtLength += (low1 - low0).length();
+    }
+    EXPECT_NEAR(skirtLength, 400, 1e-3);
+}
+
+TEST(CoarseMesh, BumpySummaryKeepsItsShapeWithinTheErrorBound) {
+    const Extent extent{-100, -100, 100, 100};
+    const auto height = [](double x, double y) {
+        return static_cast<float>(40 + 6 * std::sin(x / 17) * std::cos(y / 23) + 0.02 * x);
+    };
+    const TileSummary summary = HeightSummary(extent, height);
+    const CoarseMeshOptions options;
+    const Mesh mesh = Parts(BuildCoarseMesh(summary, options));
+    ASSERT_NE(mesh.vertices, nullptr);
+    const std::size_t full = 64 * 64 * 2;
+    EXPECT_LT(mesh.surface.size() / 3, full / 2);
+    EXPECT_GT(mesh.surface.size() / 3, 50u);
+    ExpectUpward(mesh);
+    const double bound = options.relativeError * 200;
+    double worst = 0;
+    for (int j = 0; j < kSamples; ++j)
+        for (int i = 0; i < kSamples; ++i) {
+            const double x = -100 + i * 200.0 / 64, y = -100 + j * 200.0 / 64;
+            const std::optional<double> z = SurfaceHeight(mesh, x, y);
+            ASSERT_TRUE(z.has_value()) << x << " " << y;
+            worst = std::max(worst, std::abs(*z - summary.Height(i, j)));
+        }
+    EXPECT_LE(worst, bound + 1e-4);
+    RecordProperty("triangles", static_cast<int>(mesh.surface.size() / 3));
+
+    // A looser bound, fewer triangles.
+    CoarseMeshOptions loose;
+    loose.relativeError = options.relativeError * 8;
+    EXPECT_LT(Parts(BuildCoarseMesh(summary, loose)).surface.size(), mesh.surface.size());
+}
+
+TEST(CoarseMesh, TextureCoordinatesFollowTheExtentAndTheImageIsEmbedded) {
+    const Extent extent{300, -50, 700, 150};
+    const TileSummary summary = HeightSummary(
+        extent, [](double x, double y) { return static_cast<float>(std::sin(x / 9) + y / 50); });
+    const Mesh mesh = Parts(BuildCoarseMesh(summary));
+    ASSERT_NE(mesh.uvs, nullptr);
+    ASSERT_EQ(mesh.uvs->size(), mesh.vertices->size());
+    std::set<std::tuple<float, float, float>> surfacePlaces;
+    for (const unsigned index : mesh.surface) {
+        const osg::Vec3& p = (*mesh.vertices)[index];
+        surfacePlaces.emplace(p.x(), p.y(), p.z());
+    }
+    // Welded: no two surface vertices in one place.
+    std::set<unsigned> surfaceVertices(mesh.surface.begin(), mesh.surface.end());
+    EXPECT_EQ(surfacePlaces.size(), surfaceVertices.size());
+    bool corner[4] = {};
+    for (std::size_t v = 0; v < mesh.vertices->size(); ++v) {
+        const osg::Vec3& p = (*mesh.vertices)[v];
+        const osg::Vec2& uv = (*mesh.uvs)[v];
+        ASSERT_GE(uv.x(), 0);
+        ASSERT_LE(uv.x(), 1);
+        ASSERT_GE(uv.y(), 0);
+        ASSERT_LE(uv.y(), 1);
+        // One function of the place over the whole mesh, skirts included: continuous.
+        EXPECT_NEAR(uv.x(), (p.x() - 300) / 400, 1e-6);
+        EXPECT_NEAR(uv.y(), (p.y() + 50) / 200, 1e-6);
+        if ((uv.x() == 0 || uv.x() == 1) && (uv.y() == 0 || uv.y() == 1))
+            corner[(uv.x() == 1) + 2 * (uv.y() == 1)] = true;
+    }
+    EXPECT_TRUE(corner[0] && corner[1] && corner[2] && corner[3]);
+
+    const osg::StateSet* state = mesh.geometry->getStateSet();
+    ASSERT_NE(state, nullptr);
+    const auto* texture = dynamic_cast<const osg::Texture2D*>(
+        state->getTextureAttribute(0, osg::StateAttribute::TEXTURE));
+    ASSERT_NE(texture, nullptr);
+    const osg::Image* image = texture->getImage();
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->s(), kSummaryColourPixels);
+    EXPECT_EQ(image->t(), kSummaryColourPixels);
+    EXPECT_EQ(image->getPixelFormat(), static_cast<GLenum>(GL_RGB));
+    EXPECT_TRUE(image->getFileName().empty());
+    ASSERT_EQ(image->getTotalSizeInBytes(), summary.colour.size());
+    EXPECT_TRUE(std::equal(summary.colour.begin(), summary.colour.end(), image->data()));
+}
+
+TEST(CoarseMesh, CellsWithoutHeightsHaveNoTrianglesAndHolesHaveSkirts) {
+    const Extent extent{0, 0, 64, 64};
+    // A hole from x 20 to 30 and y 10 to 40, and nothing west of x = 5; bumps elsewhere so that
+    // the simplifier keeps some detail.
+    const auto height = [](double x, double y) {
+        if (x < 5 || (x >= 20 && x <= 30 && y >= 10 && y <= 40))
+            return kNoHeight;
+        return static_cast<float>(std::sin(x / 3) * std::cos(y / 4));
+    };
+    const TileSummary summary = HeightSummary(extent, height);
+    const Mesh mesh = Parts(BuildCoarseMesh(summary));
+    ASSERT_FALSE(mesh.surface.empty());
+    ExpectUpward(mesh);
+    for (std::size_t t = 0; t + 2 < mesh.surface.size(); t += 3) {
+        osg::Vec3 centre;
+        for (int k = 0; k < 3; ++k)
+            centre += (*mesh.vertices)[mesh.surface[t + k]] / 3;
+        EXPECT_FALSE(centre.x() < 5) << centre.x();
+        EXPECT_FALSE(centre.x() > 19 && centre.x() < 31 && centre.y() > 9 && centre.y() < 41)
+            << centre.x() << " " << centre.y();
+    }
+    for (const osg::Vec3& p : *mesh.vertices)
+        EXPECT_TRUE(std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z()));
+    // Skirts around the hole as well as along the outer edges.
+    bool aroundHole = false;
+    for (const unsigned index : mesh.skirts) {
+        const osg::Vec3& p = (*mesh.vertices)[index];
+        aroundHole = aroundHole || (p.x() > 18 && p.x() < 32 && p.y() > 12 && p.y() < 38);
+    }
+    EXPECT_TRUE(aroundHole);
+
+    // No cell with four heights: no drawables; one sample alone makes none either.
+    TileSummary empty;
+    empty.extent = extent;
+    EXPECT_EQ(BuildCoarseMesh(empty)->getNumDrawables(), 0u);
+    empty.Height(3, 3) = 1;
+    EXPECT_EQ(BuildCoarseMesh(empty)->getNumDrawables(), 0u);
+    TileSummary damaged = summary;
+    damaged.extent.minX = std::nan("");
+    EXPECT_EQ(BuildCoarseMesh(damaged)->getNumDrawables(), 0u);
+}
+
+} // namespace
+} // namespace brindle
