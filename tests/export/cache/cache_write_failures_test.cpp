@@ -1,5 +1,6 @@
 #include "export/cache/cache_calls.h"
 #include "export/cache/verdict_cache.h"
+#include "tests/export/call_failure.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -19,26 +20,14 @@ namespace fs = std::filesystem;
 using test::ReadBytes;
 using test::TempDir;
 
-// Which call of a write fails: the calls are counted as they come, and the one whose number
-// is `failAt` fails with EIO. The calls are plain function pointers, so the count lives here.
-struct Failing {
-    int failAt = 0;
-    int seen = 0;
-    std::string failed;
-};
-Failing failing;
+using test::FailAt;
 
-// A count that fails the `n`th call.
-Failing FailAt(int n) {
-    Failing at;
-    at.failAt = n;
-    return at;
-}
+// Which call of a write fails, with EIO.
+test::CallFailure failing;
 
 bool FailsNow(const char* name) {
-    if (++failing.seen != failing.failAt)
+    if (!failing.failsNow(name))
         return false;
-    failing.failed = name;
     errno = EIO;
     return true;
 }

@@ -1,5 +1,6 @@
 #include "export/isolation/worker_process.h"
 #include "export/tile_check_pool.h"
+#include "tests/export/call_failure.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -17,27 +18,13 @@ namespace fs = std::filesystem;
 using test::TempDir;
 using test::WriteTile;
 
-// Which call of a start fails: the calls are counted as they come, and the one whose number
-// is `failAt` fails (socketpair with EMFILE, the spawn with EAGAIN); 0 fails every one. The
-// calls are plain function pointers, so the count lives here.
-struct Failing {
-    int failAt = 0;
-    int seen = 0;
-    std::string failed;
-};
-Failing failing;
+using test::FailAt;
 
-Failing FailAt(int n) {
-    Failing at;
-    at.failAt = n;
-    return at;
-}
+// Which call of a start fails: socketpair with EMFILE, the spawn with EAGAIN.
+test::CallFailure failing;
 
 bool FailsNow(const char* name) {
-    if (++failing.seen != failing.failAt && failing.failAt != 0)
-        return false;
-    failing.failed = name;
-    return true;
+    return failing.failsNow(name);
 }
 
 int Socketpair(int domain, int type, int protocol, int ends[2]) {
@@ -108,7 +95,7 @@ TEST(WorkerStart, APoolWhoseWorkersCannotStartReportsItAndHandsTheFoldersBack) {
             tile.folder = dir / name;
             work.tiles.push_back(std::move(tile));
         }
-        failing = FailAt(0);
+        failing = FailAt(test::CallFailure::kEveryCall);
         WorkerStartCalls calls = FailingCalls();
         if (std::string(call) == "socketpair")
             calls.spawn = ::posix_spawn;

@@ -1,4 +1,5 @@
 #include "export/scan/subfolder_scan.h"
+#include "tests/export/call_failure.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -14,27 +15,17 @@ namespace brindle {
 namespace {
 namespace fs = std::filesystem;
 
-// Which call of a listing fails: the calls are counted as they come, and the one whose number
-// is `failAt` fails with EIO. The calls are plain function pointers, so the count lives here.
-struct Failing {
-    int failAt = 0;
-    int seen = 0;
-    std::string failed;
+// Which call of a listing fails, with EIO; and how many listings were opened and closed.
+struct ListingFailure : test::CallFailure {
     int opened = 0;
     int closed = 0;
 };
-Failing failing;
-
-Failing FailAt(int n) {
-    Failing at;
-    at.failAt = n;
-    return at;
-}
+ListingFailure failing;
+const auto FailAt = test::FailAt<ListingFailure>;
 
 bool FailsNow(const char* name) {
-    if (++failing.seen != failing.failAt)
+    if (!failing.failsNow(name))
         return false;
-    failing.failed = name;
     errno = EIO;
     return true;
 }
