@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -23,7 +24,11 @@ using test::FailAt;
 // Which call of a start fails: socketpair with EMFILE, the spawn with EAGAIN.
 test::CallFailure failing;
 
+// A pool's workers start on threads of their own.
+std::mutex failingMutex;
+
 bool FailsNow(const char* name) {
+    const std::lock_guard<std::mutex> lock(failingMutex);
     return failing.failsNow(name);
 }
 
