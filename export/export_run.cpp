@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 
 #include "export/cache/cache_folder.h"
+#include "export/existing_index/existing_index_guard.h"
 #include "export/folder_verdicts.h"
 #include "export/fs/atomic_file.h"
 #include "export/fs/path_join.h"
@@ -258,89 +259,6 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
     return entries;
 }
 
-// What an existing index check's reply says of the file, when that rests on its bytes alone.
-ExistingVerdict LastingExistingVerdict(const CheckReply& reply) {
-    switch (reply.verdict) {
-    case CheckVerdict::IsIndex:
-        return ExistingVerdict::IsIndex;
-    case CheckVerdict::HoldsScene:
-        return ExistingVerdict::HoldsScene;
-    case CheckVerdict::DoesNotLoad:
-        return ExistingVerdict::DoesNotLoad;
-    default:
-        return ExistingVerdict::None;
-    }
-}
-
-std::optional<Problem> ProblemWithExisting(ExistingVerdict verdict, const fs::path& index) {
-    switch (verdict) {
-    case ExistingVerdict::IsIndex:
-    case ExistingVerdict::None:
-        break;
-    case ExistingVerdict::HoldsScene:
-        return Problem{ProblemKind::ExistingHoldsScene, index, {}};
-    case ExistingVerdict::DoesNotLoad:
-        return Problem{ProblemKind::ExistingUnreadable, index, {}};
-    }
-    return std::nullopt;
-}
-
-std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::path& index,
-                                         FolderVerdicts& verdicts, const ExportOptions& options) {
-    const Result<FileFacts> looked = LookAt(index);
-    const FileFacts before = looked.value_or({});
-    if (const std::optional<ExistingVerdict> known = verdicts.ownIndex(before))
-        return ProblemWithExisting(*known, index);
-    const CheckSettings settings = options.checkSettings();
-    const BoundedCheck check =
-        MakeCheck(CheckKind::ExistingIndex, index, looked ? before.size : 0, settings);
-    CheckReply reply;
-    const Result<WorkerProcess::Outcome> exchanged =
-        inspector.exchange(check.request, check.deadline, reply);
-    if (!exchanged)
-        return Problem{ProblemKind::WorkersUnavailable, settings.program(), exchanged.error()};
-    switch (*exchanged) {
-    case WorkerProcess::Outcome::Replied:
-        break;
-    case WorkerProcess::Outcome::Crashed:
-    case WorkerProcess::Outcome::TimedOut:
-        return Problem{ProblemKind::ExistingUnreadable, index, {}};
-    }
-    if (const ExistingVerdict lasting = LastingExistingVerdict(reply);
-        lasting != ExistingVerdict::None)
-        verdicts.keepOwnIndex(before, lasting);
-    switch (reply.verdict) {
-    case CheckVerdict::IsIndex:
-    case CheckVerdict::Missing:
-        return std::nullopt;
-    case CheckVerdict::HoldsScene:
-    case CheckVerdict::Loads:
-        return Problem{ProblemKind::ExistingHoldsScene, index, {}};
-    case CheckVerdict::Unreadable:
-        return Problem{ProblemKind::ExistingUnreadable, index, reply.cause};
-    default:
-        return Problem{ProblemKind::ExistingUnreadable, index, {}};
-    }
-}
-
-// Why the folder's existing root.osgb must not be replaced by the new index, if it must not:
-// it is scene data (a tile folder listed by mistake) or it cannot be read. Only an index is
-// replaced.
-std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerProcess& inspector,
-                                            FolderVerdicts& verdicts,
-                                            const ExportOptions& options) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(report.indexFile, ec);
-    if (status.type() == fs::file_type::not_found)
-        return std::nullopt;
-    if (ec)
-        return Problem{ProblemKind::ExistingUnreadable, report.indexFile, SystemError(ec)};
-    // A folder in the way is not overwritten; the write fails and says why.
-    if (fs::is_directory(status))
-        return std::nullopt;
-    return VerdictOnExisting(inspector, report.indexFile, verdicts, options);
-}
-
 // Why a folder whose index would name nothing gets none, with the likeliest cause.
 Problem NoTilesProblem(const FolderScan& scan, const FolderReport& report) {
     ProblemKind kind = ProblemKind::NoTilesFound;
@@ -359,7 +277,8 @@ bool Confirmed(const Problem& problem, const ExportOptions& options) {
 std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const FolderScan* scan,
                                             WorkerProcess& inspector, FolderVerdicts& verdicts,
                                             const ExportOptions& options) {
-    std::optional<Problem> keep = ReasonToKeepExisting(report, inspector, verdicts, options);
+    std::optional<Problem> keep =
+        ReasonToKeepExisting(report.indexFile, inspector, verdicts, options.checkSettings());
     if (keep && Confirmed(*keep, options))
         keep.reset();
     // An index that names nothing opens as an empty scene, which reads as success; only
