@@ -1,4 +1,4 @@
-#include "export/index_verify.h"
+#include "export/verify/index_verify.h"
 
 #include "export/existing_index/check_answer.h"
 #include "export/fs/regular_file.h"
