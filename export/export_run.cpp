@@ -150,6 +150,20 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         TakeOutBlocks(scan);
 }
 
+// A viewer opens `indexFile`, or the index of a folder of blocks above it (`masters`,
+// innermost first), and comes down to the tiles from there: each index's folder joins the
+// search, and each index is loading above every tile.
+void SetWayDown(FolderWork& work, const fs::path& indexFile, const std::vector<fs::path>& masters) {
+    work.indexesAbove.push_back(RequestPathText(indexFile));
+    work.searchAbove.push_back(RequestPathText(indexFile.parent_path()));
+    for (const fs::path& master : masters) {
+        work.indexesAbove.push_back(RequestPathText(master));
+        work.searchAbove.push_back(RequestPathText(master.parent_path()));
+    }
+}
+
+// What follows writes a planned folder: its origin, its entries, its index.
+
 // The translation carried from folder to folder, and the report it came from.
 struct OriginState {
     fs::path report; // empty while none has been read
@@ -389,18 +403,6 @@ void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
     }
 }
 
-// A viewer opens `indexFile`, or the index of a folder of blocks above it (`masters`,
-// innermost first), and comes down to the tiles from there: each index's folder joins the
-// search, and each index is loading above every tile.
-void SetWayDown(FolderWork& work, const fs::path& indexFile, const std::vector<fs::path>& masters) {
-    work.indexesAbove.push_back(RequestPathText(indexFile));
-    work.searchAbove.push_back(RequestPathText(indexFile.parent_path()));
-    for (const fs::path& master : masters) {
-        work.indexesAbove.push_back(RequestPathText(master));
-        work.searchAbove.push_back(RequestPathText(master.parent_path()));
-    }
-}
-
 // Progress from the pools of blocks exported along the way, told as part of the run's.
 struct ProgressRelay {
     std::mutex mutex;
@@ -434,6 +436,17 @@ fs::path WithoutTrailingDots(fs::path path) {
     return path;
 }
 
+// The report of a folder listed again after `firstListing`, as that listing was spelled.
+FolderReport RepeatReport(const fs::path& folder, fs::path firstListing, const fs::path& master) {
+    FolderReport repeat;
+    repeat.folder = folder;
+    repeat.indexFile = folder / kRootFileName;
+    repeat.status = FolderStatus::ListedTwice;
+    repeat.firstListing = std::move(firstListing);
+    repeat.master = master;
+    return repeat;
+}
+
 // One export run: folders listed, and the blocks of folders of blocks, exported in turn
 // with one translation carried over from folder to folder.
 class Run {
@@ -461,6 +474,38 @@ private:
     std::vector<FolderOutcome> exportFolders(const std::vector<fs::path>& folders,
                                              const fs::path& master, int depth,
                                              std::vector<FolderReport>& out);
+
+    // A list of folders as planned, for the writing: each folder's scan and its report so
+    // far, in list order.
+    struct FolderPlan {
+        FolderPlan(const std::vector<fs::path>& folders, const fs::path& master, int depth);
+        const std::vector<fs::path>& folders;
+        const fs::path& master;
+        int depth;
+        // Where each folder is listed first, by the system's identity of the folder.
+        std::vector<std::size_t> firstListings;
+        std::vector<FolderReport> reports;
+        std::vector<FolderScan> scans;
+        std::vector<bool> queued; // its tiles went to the pool to be checked
+        ExportProgress progress;  // the pool's, as it tells the run's callback
+    };
+    // The listing of folder `i` of a plan, when it is the run's own (a listed folder).
+    const Spelling* ownSpelling(const FolderPlan& plan, std::size_t i) const;
+
+    // Step one, planning: repeated listings set aside, each folder scanned, its tiles
+    // classified and their cached verdicts taken, and the rest queued in the pool.
+    void planFolders(FolderPlan& plan, TileCheckPool& pool);
+    void planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool);
+
+    // Step two, writing: folder by folder as the pool hands it back, its checked tiles
+    // merged with the cached ones, its origin, report and index written and its verdicts
+    // kept; and, once the run is cancelled, the verdicts reached for the rest.
+    std::vector<FolderOutcome> writeFolders(FolderPlan& plan, TileCheckPool& pool,
+                                            std::vector<FolderReport>& out);
+    FolderOutcome writePlanned(FolderPlan& plan, std::size_t i, std::vector<FolderReport>& out);
+    // The earlier listing folder `i` repeats, as it was spelled there, if it repeats one.
+    std::optional<fs::path> firstListingOf(const FolderPlan& plan, std::size_t i) const;
+    bool caching() const { return !options_.verdictCache.empty(); }
 
     // A folder the run has exported (or failed to), listed or a block, as it was named then.
     struct Exported {
@@ -625,119 +670,140 @@ std::function<void(const ExportProgress&)> Run::progressRelay(bool nested) {
     };
 }
 
+// A folder listed twice, or a block listed on its own as well, is exported once: where it
+// comes first. A repeat known before the scan is not scanned (planFolder); one that only turns
+// out to be a repeat later (a block that a folder of blocks before it exported) is told so
+// when its turn to be written comes (writePlanned).
 std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& folders,
                                                    const fs::path& master, int depth,
                                                    std::vector<FolderReport>& out) {
-    std::vector<FolderReport> reports(folders.size());
-    std::vector<FolderOutcome> outcomes(folders.size());
     if (folders.empty())
-        return outcomes;
-    const auto ownSpelling = [&](std::size_t i) {
-        return depth == 0 && i < listings_.size() ? &listings_[i] : nullptr;
-    };
-    // A folder listed twice, or a block listed on its own as well, is exported once: where it
-    // comes first. A repeat known before the scan is not scanned; one that only turns out to
-    // be a repeat later (a block that a folder of blocks before it exported) is told so then.
-    const std::vector<std::size_t> firstListings = FirstListings(folders);
-    ExportProgress progress;
-    progress.folderCount = folders.size();
-    progress.folder = spelled(folders.front(), ownSpelling(0));
-    std::vector<FolderScan> scans(folders.size());
-    const bool caching = !options_.verdictCache.empty();
-    TileCheckPool pool(settings_, caching ? Look::WithIdentity : Look::TypeAndSize, progress,
+        return {};
+    FolderPlan plan(folders, master, depth);
+    plan.progress.folder = spelled(folders.front(), ownSpelling(plan, 0));
+    TileCheckPool pool(settings_, caching() ? Look::WithIdentity : Look::TypeAndSize, plan.progress,
                        progressRelay(depth > 0));
+    planFolders(plan, pool);
+    return writeFolders(plan, pool, out);
+}
+
+Run::FolderPlan::FolderPlan(const std::vector<fs::path>& folders, const fs::path& master, int depth)
+    : folders(folders), master(master), depth(depth), firstListings(FirstListings(folders)),
+      reports(folders.size()), scans(folders.size()), queued(folders.size(), false) {
+    progress.folderCount = folders.size();
+}
+
+const Spelling* Run::ownSpelling(const FolderPlan& plan, std::size_t i) const {
+    return plan.depth == 0 && i < listings_.size() ? &listings_[i] : nullptr;
+}
+
+void Run::planFolders(FolderPlan& plan, TileCheckPool& pool) {
     // Without a cache every tile is checked: the workers start while the scan runs. With one,
     // they start as soon as a folder turns out to have no cache, or tiles to check.
-    if (!caching)
+    if (!caching())
         pool.startWorkers();
+    for (std::size_t i = 0; i < plan.folders.size(); ++i)
+        planFolder(plan, i, pool);
+    pool.finish();
+}
+
+void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
+    const fs::path& folder = plan.folders[i];
+    FolderReport& report = plan.reports[i];
+    FolderScan& scan = plan.scans[i];
+    report.master = plan.master;
     // The pool hands folders back by the order they were added in: handle i is folder i. A
     // repeated listing is queued empty, so that its handle keeps its place.
-    std::vector<bool> queued(folders.size(), false);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        reports[i].master = master;
-        if (firstListings[i] != i || exportedBefore(folders[i])) {
-            pool.add(FolderWork{});
-            continue;
-        }
-        if (caching) {
-            loadVerdicts(folders[i], scans[i]);
-            if (!scans[i].verdicts.loaded())
-                pool.startWorkers();
-        }
-        ScanFolder(folders[i], reports[i], scans[i],
-                   options_.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity,
-                   depth < kMaxBlockDepth);
-        SetWayDown(scans[i].work, reports[i].indexFile, mastersAbove_);
-        queued[i] = !reports[i].error;
-        if (caching && !reports[i].error)
-            pool.add(
-                scans[i].verdicts.takeCached(scans[i].work, options_.index == IndexKind::Paged));
-        else
-            pool.add(std::move(scans[i].work));
+    if (plan.firstListings[i] != i || exportedBefore(folder)) {
+        pool.add(FolderWork{});
+        return;
     }
-    pool.finish();
+    if (caching()) {
+        loadVerdicts(folder, scan);
+        if (!scan.verdicts.loaded())
+            pool.startWorkers();
+    }
+    ScanFolder(folder, report, scan, caching() ? Look::WithIdentity : Look::TypeAndSize,
+               plan.depth < kMaxBlockDepth);
+    SetWayDown(scan.work, report.indexFile, mastersAbove_);
+    plan.queued[i] = !report.error;
+    if (caching() && !report.error)
+        pool.add(scan.verdicts.takeCached(scan.work, options_.index == IndexKind::Paged));
+    else
+        pool.add(std::move(scan.work));
+}
 
+std::vector<Run::FolderOutcome> Run::writeFolders(FolderPlan& plan, TileCheckPool& pool,
+                                                  std::vector<FolderReport>& out) {
+    const std::size_t count = plan.folders.size();
+    std::vector<FolderOutcome> outcomes(count);
     std::size_t i = 0;
     std::optional<FolderWork> work;
-    for (; i < folders.size(); ++i) {
-        FolderReport& folder = reports[i];
+    for (; i < count; ++i) {
         work = pool.waitFor(i);
         if (!work || settings_.cancelled())
             break;
-        scans[i].work = scans[i].verdicts.merge(std::move(*work));
+        FolderScan& scan = plan.scans[i];
+        scan.work = scan.verdicts.merge(std::move(*work));
         work.reset();
-        // The earlier listing as it was spelled there.
-        std::optional<fs::path> firstListing;
-        if (firstListings[i] != i)
-            firstListing = spelled(folders[firstListings[i]], ownSpelling(firstListings[i]));
-        else if (const Exported* first = exportedBefore(folders[i]))
-            firstListing = spelled(first->folder, nullptr);
-        if (firstListing) {
-            FolderReport repeat;
-            repeat.folder = folders[i];
-            repeat.indexFile = folders[i] / kRootFileName;
-            repeat.status = FolderStatus::ListedTwice;
-            repeat.firstListing = *firstListing;
-            repeat.master = master;
-            folder = std::move(repeat);
-        } else {
-            if (folder.error) {
-                folder.status = FolderStatus::Failed;
-            } else {
-                folder.cachedVerdicts = scans[i].verdicts.cachedTiles();
-                writeFolder(scans[i], depth, folder, out);
-                // A cache that cannot be written costs the next run time, and nothing else;
-                // the run says so once.
-                if (folder.status != FolderStatus::Cancelled)
-                    noteCacheWrite(scans[i].verdicts.save(scans[i].work), folders[i]);
-            }
-            // Cancelled within its blocks, it was not exported, and may still be later.
-            if (folder.status != FolderStatus::Cancelled)
-                exported_.push_back({folders[i], IdentifyFolder(folders[i]), folder.status});
-        }
-        outcomes[i] = {folder.status, folder.srsKind, folder.srs};
-        respell(folder, ownSpelling(i));
-        if (options_.folderDone)
-            options_.folderDone(folder);
-        out.push_back(std::move(folder));
-        if (depth == 0)
+        outcomes[i] = writePlanned(plan, i, out);
+        if (plan.depth == 0)
             pool.report([&](ExportProgress& p) {
+                const std::size_t next = std::min(i + 1, count - 1);
                 p.foldersDone = i + 1;
-                p.folder = spelled(folders[std::min(i + 1, folders.size() - 1)],
-                                   ownSpelling(std::min(i + 1, folders.size() - 1)));
+                p.folder = spelled(plan.folders[next], ownSpelling(plan, next));
             });
     }
     // What was learned of the folders not written is kept all the same: an interrupted run of
     // a large block may have checked most of its tiles.
-    for (std::size_t k = i; k < folders.size() && caching; ++k)
-        if (queued[k])
-            keepVerdictsReached(pool, k, scans[k], k == i ? std::move(work) : std::nullopt,
-                                folders[k]);
-    for (; i < folders.size(); ++i) {
-        respell(reports[i], ownSpelling(i));
-        out.push_back(std::move(reports[i]));
+    for (std::size_t k = i; k < count && caching(); ++k)
+        if (plan.queued[k])
+            keepVerdictsReached(pool, k, plan.scans[k], k == i ? std::move(work) : std::nullopt,
+                                plan.folders[k]);
+    for (; i < count; ++i) {
+        respell(plan.reports[i], ownSpelling(plan, i));
+        out.push_back(std::move(plan.reports[i]));
     }
     return outcomes;
+}
+
+std::optional<fs::path> Run::firstListingOf(const FolderPlan& plan, std::size_t i) const {
+    const std::size_t first = plan.firstListings[i];
+    if (first != i)
+        return spelled(plan.folders[first], ownSpelling(plan, first));
+    if (const Exported* earlier = exportedBefore(plan.folders[i]))
+        return spelled(earlier->folder, nullptr);
+    return std::nullopt;
+}
+
+Run::FolderOutcome Run::writePlanned(FolderPlan& plan, std::size_t i,
+                                     std::vector<FolderReport>& out) {
+    FolderReport& folder = plan.reports[i];
+    const fs::path& path = plan.folders[i];
+    if (std::optional<fs::path> firstListing = firstListingOf(plan, i)) {
+        folder = RepeatReport(path, std::move(*firstListing), plan.master);
+    } else {
+        if (folder.error) {
+            folder.status = FolderStatus::Failed;
+        } else {
+            FolderScan& scan = plan.scans[i];
+            folder.cachedVerdicts = scan.verdicts.cachedTiles();
+            writeFolder(scan, plan.depth, folder, out);
+            // A cache that cannot be written costs the next run time, and nothing else; the
+            // run says so once.
+            if (folder.status != FolderStatus::Cancelled)
+                noteCacheWrite(scan.verdicts.save(scan.work), path);
+        }
+        // Cancelled within its blocks, it was not exported, and may still be later.
+        if (folder.status != FolderStatus::Cancelled)
+            exported_.push_back({path, IdentifyFolder(path), folder.status});
+    }
+    FolderOutcome outcome{folder.status, folder.srsKind, folder.srs};
+    respell(folder, ownSpelling(plan, i));
+    if (options_.folderDone)
+        options_.folderDone(folder);
+    out.push_back(std::move(folder));
+    return outcome;
 }
 
 void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
