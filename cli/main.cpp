@@ -6,9 +6,9 @@
 #include "cli/user_language.h"
 #include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
-#include "export/index_verify.h"
 #include "export/system/heap_reuse.h"
 #include "export/system/large_pages.h"
+#include "export/verify/index_verify.h"
 #include "wording/command_line_wording.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 
 #include "export/cache/cache_folder.h"
+#include "export/existing_index/existing_index_guard.h"
 #include "export/folder_verdicts.h"
 #include "export/fs/atomic_file.h"
 #include "export/fs/path_join.h"
@@ -149,6 +150,20 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         TakeOutBlocks(scan);
 }
 
+// A viewer opens `indexFile`, or the index of a folder of blocks above it (`masters`,
+// innermost first), and comes down to the tiles from there: each index's folder joins the
+// search, and each index is loading above every tile.
+void SetWayDown(FolderWork& work, const fs::path& indexFile, const std::vector<fs::path>& masters) {
+    work.indexesAbove.push_back(RequestPathText(indexFile));
+    work.searchAbove.push_back(RequestPathText(indexFile.parent_path()));
+    for (const fs::path& master : masters) {
+        work.indexesAbove.push_back(RequestPathText(master));
+        work.searchAbove.push_back(RequestPathText(master.parent_path()));
+    }
+}
+
+// What follows writes a planned folder: its origin, its entries, its index.
+
 // The translation carried from folder to folder, and the report it came from.
 struct OriginState {
     fs::path report; // empty while none has been read
@@ -258,89 +273,6 @@ std::vector<PagedEntry> RecordTiles(const FolderScan& scan, FolderReport& report
     return entries;
 }
 
-// What an existing index check's reply says of the file, when that rests on its bytes alone.
-ExistingVerdict LastingExistingVerdict(const CheckReply& reply) {
-    switch (reply.verdict) {
-    case CheckVerdict::IsIndex:
-        return ExistingVerdict::IsIndex;
-    case CheckVerdict::HoldsScene:
-        return ExistingVerdict::HoldsScene;
-    case CheckVerdict::DoesNotLoad:
-        return ExistingVerdict::DoesNotLoad;
-    default:
-        return ExistingVerdict::None;
-    }
-}
-
-std::optional<Problem> ProblemWithExisting(ExistingVerdict verdict, const fs::path& index) {
-    switch (verdict) {
-    case ExistingVerdict::IsIndex:
-    case ExistingVerdict::None:
-        break;
-    case ExistingVerdict::HoldsScene:
-        return Problem{ProblemKind::ExistingHoldsScene, index, {}};
-    case ExistingVerdict::DoesNotLoad:
-        return Problem{ProblemKind::ExistingUnreadable, index, {}};
-    }
-    return std::nullopt;
-}
-
-std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::path& index,
-                                         FolderVerdicts& verdicts, const ExportOptions& options) {
-    const Result<FileFacts> looked = LookAt(index);
-    const FileFacts before = looked.value_or({});
-    if (const std::optional<ExistingVerdict> known = verdicts.ownIndex(before))
-        return ProblemWithExisting(*known, index);
-    const CheckSettings settings = options.checkSettings();
-    const BoundedCheck check =
-        MakeCheck(CheckKind::ExistingIndex, index, looked ? before.size : 0, settings);
-    CheckReply reply;
-    const Result<WorkerProcess::Outcome> exchanged =
-        inspector.exchange(check.request, check.deadline, reply);
-    if (!exchanged)
-        return Problem{ProblemKind::WorkersUnavailable, settings.program(), exchanged.error()};
-    switch (*exchanged) {
-    case WorkerProcess::Outcome::Replied:
-        break;
-    case WorkerProcess::Outcome::Crashed:
-    case WorkerProcess::Outcome::TimedOut:
-        return Problem{ProblemKind::ExistingUnreadable, index, {}};
-    }
-    if (const ExistingVerdict lasting = LastingExistingVerdict(reply);
-        lasting != ExistingVerdict::None)
-        verdicts.keepOwnIndex(before, lasting);
-    switch (reply.verdict) {
-    case CheckVerdict::IsIndex:
-    case CheckVerdict::Missing:
-        return std::nullopt;
-    case CheckVerdict::HoldsScene:
-    case CheckVerdict::Loads:
-        return Problem{ProblemKind::ExistingHoldsScene, index, {}};
-    case CheckVerdict::Unreadable:
-        return Problem{ProblemKind::ExistingUnreadable, index, reply.cause};
-    default:
-        return Problem{ProblemKind::ExistingUnreadable, index, {}};
-    }
-}
-
-// Why the folder's existing root.osgb must not be replaced by the new index, if it must not:
-// it is scene data (a tile folder listed by mistake) or it cannot be read. Only an index is
-// replaced.
-std::optional<Problem> ReasonToKeepExisting(const FolderReport& report, WorkerProcess& inspector,
-                                            FolderVerdicts& verdicts,
-                                            const ExportOptions& options) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(report.indexFile, ec);
-    if (status.type() == fs::file_type::not_found)
-        return std::nullopt;
-    if (ec)
-        return Problem{ProblemKind::ExistingUnreadable, report.indexFile, SystemError(ec)};
-    // A folder in the way is not overwritten; the write fails and says why.
-    if (fs::is_directory(status))
-        return std::nullopt;
-    return VerdictOnExisting(inspector, report.indexFile, verdicts, options);
-}
-
 // Why a folder whose index would name nothing gets none, with the likeliest cause.
 Problem NoTilesProblem(const FolderScan& scan, const FolderReport& report) {
     ProblemKind kind = ProblemKind::NoTilesFound;
@@ -359,7 +291,8 @@ bool Confirmed(const Problem& problem, const ExportOptions& options) {
 std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const FolderScan* scan,
                                             WorkerProcess& inspector, FolderVerdicts& verdicts,
                                             const ExportOptions& options) {
-    std::optional<Problem> keep = ReasonToKeepExisting(report, inspector, verdicts, options);
+    std::optional<Problem> keep =
+        ReasonToKeepExisting(report.indexFile, inspector, verdicts, options.checkSettings());
     if (keep && Confirmed(*keep, options))
         keep.reset();
     // An index that names nothing opens as an empty scene, which reads as success; only
@@ -470,18 +403,6 @@ void LeaveOutLinksToNewIndex(FolderWork& work, const fs::path& indexFile) {
     }
 }
 
-// A viewer opens `indexFile`, or the index of a folder of blocks above it (`masters`,
-// innermost first), and comes down to the tiles from there: each index's folder joins the
-// search, and each index is loading above every tile.
-void SetWayDown(FolderWork& work, const fs::path& indexFile, const std::vector<fs::path>& masters) {
-    work.indexesAbove.push_back(RequestPathText(indexFile));
-    work.searchAbove.push_back(RequestPathText(indexFile.parent_path()));
-    for (const fs::path& master : masters) {
-        work.indexesAbove.push_back(RequestPathText(master));
-        work.searchAbove.push_back(RequestPathText(master.parent_path()));
-    }
-}
-
 // Progress from the pools of blocks exported along the way, told as part of the run's.
 struct ProgressRelay {
     std::mutex mutex;
@@ -515,6 +436,17 @@ fs::path WithoutTrailingDots(fs::path path) {
     return path;
 }
 
+// The report of a folder listed again after `firstListing`, as that listing was spelled.
+FolderReport RepeatReport(const fs::path& folder, fs::path firstListing, const fs::path& master) {
+    FolderReport repeat;
+    repeat.folder = folder;
+    repeat.indexFile = folder / kRootFileName;
+    repeat.status = FolderStatus::ListedTwice;
+    repeat.firstListing = std::move(firstListing);
+    repeat.master = master;
+    return repeat;
+}
+
 // One export run: folders listed, and the blocks of folders of blocks, exported in turn
 // with one translation carried over from folder to folder.
 class Run {
@@ -542,6 +474,38 @@ private:
     std::vector<FolderOutcome> exportFolders(const std::vector<fs::path>& folders,
                                              const fs::path& master, int depth,
                                              std::vector<FolderReport>& out);
+
+    // A list of folders as planned, for the writing: each folder's scan and its report so
+    // far, in list order.
+    struct FolderPlan {
+        FolderPlan(const std::vector<fs::path>& folders, const fs::path& master, int depth);
+        const std::vector<fs::path>& folders;
+        const fs::path& master;
+        int depth;
+        // Where each folder is listed first, by the system's identity of the folder.
+        std::vector<std::size_t> firstListings;
+        std::vector<FolderReport> reports;
+        std::vector<FolderScan> scans;
+        std::vector<bool> queued; // its tiles went to the pool to be checked
+        ExportProgress progress;  // the pool's, as it tells the run's callback
+    };
+    // The listing of folder `i` of a plan, when it is the run's own (a listed folder).
+    const Spelling* ownSpelling(const FolderPlan& plan, std::size_t i) const;
+
+    // Step one, planning: repeated listings set aside, each folder scanned, its tiles
+    // classified and their cached verdicts taken, and the rest queued in the pool.
+    void planFolders(FolderPlan& plan, TileCheckPool& pool);
+    void planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool);
+
+    // Step two, writing: folder by folder as the pool hands it back, its checked tiles
+    // merged with the cached ones, its origin, report and index written and its verdicts
+    // kept; and, once the run is cancelled, the verdicts reached for the rest.
+    std::vector<FolderOutcome> writeFolders(FolderPlan& plan, TileCheckPool& pool,
+                                            std::vector<FolderReport>& out);
+    FolderOutcome writePlanned(FolderPlan& plan, std::size_t i, std::vector<FolderReport>& out);
+    // The earlier listing folder `i` repeats, as it was spelled there, if it repeats one.
+    std::optional<fs::path> firstListingOf(const FolderPlan& plan, std::size_t i) const;
+    bool caching() const { return !options_.verdictCache.empty(); }
 
     // A folder the run has exported (or failed to), listed or a block, as it was named then.
     struct Exported {
@@ -706,119 +670,140 @@ std::function<void(const ExportProgress&)> Run::progressRelay(bool nested) {
     };
 }
 
+// A folder listed twice, or a block listed on its own as well, is exported once: where it
+// comes first. A repeat known before the scan is not scanned (planFolder); one that only turns
+// out to be a repeat later (a block that a folder of blocks before it exported) is told so
+// when its turn to be written comes (writePlanned).
 std::vector<Run::FolderOutcome> Run::exportFolders(const std::vector<fs::path>& folders,
                                                    const fs::path& master, int depth,
                                                    std::vector<FolderReport>& out) {
-    std::vector<FolderReport> reports(folders.size());
-    std::vector<FolderOutcome> outcomes(folders.size());
     if (folders.empty())
-        return outcomes;
-    const auto ownSpelling = [&](std::size_t i) {
-        return depth == 0 && i < listings_.size() ? &listings_[i] : nullptr;
-    };
-    // A folder listed twice, or a block listed on its own as well, is exported once: where it
-    // comes first. A repeat known before the scan is not scanned; one that only turns out to
-    // be a repeat later (a block that a folder of blocks before it exported) is told so then.
-    const std::vector<std::size_t> firstListings = FirstListings(folders);
-    ExportProgress progress;
-    progress.folderCount = folders.size();
-    progress.folder = spelled(folders.front(), ownSpelling(0));
-    std::vector<FolderScan> scans(folders.size());
-    const bool caching = !options_.verdictCache.empty();
-    TileCheckPool pool(settings_, caching ? Look::WithIdentity : Look::TypeAndSize, progress,
+        return {};
+    FolderPlan plan(folders, master, depth);
+    plan.progress.folder = spelled(folders.front(), ownSpelling(plan, 0));
+    TileCheckPool pool(settings_, caching() ? Look::WithIdentity : Look::TypeAndSize, plan.progress,
                        progressRelay(depth > 0));
+    planFolders(plan, pool);
+    return writeFolders(plan, pool, out);
+}
+
+Run::FolderPlan::FolderPlan(const std::vector<fs::path>& folders, const fs::path& master, int depth)
+    : folders(folders), master(master), depth(depth), firstListings(FirstListings(folders)),
+      reports(folders.size()), scans(folders.size()), queued(folders.size(), false) {
+    progress.folderCount = folders.size();
+}
+
+const Spelling* Run::ownSpelling(const FolderPlan& plan, std::size_t i) const {
+    return plan.depth == 0 && i < listings_.size() ? &listings_[i] : nullptr;
+}
+
+void Run::planFolders(FolderPlan& plan, TileCheckPool& pool) {
     // Without a cache every tile is checked: the workers start while the scan runs. With one,
     // they start as soon as a folder turns out to have no cache, or tiles to check.
-    if (!caching)
+    if (!caching())
         pool.startWorkers();
+    for (std::size_t i = 0; i < plan.folders.size(); ++i)
+        planFolder(plan, i, pool);
+    pool.finish();
+}
+
+void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
+    const fs::path& folder = plan.folders[i];
+    FolderReport& report = plan.reports[i];
+    FolderScan& scan = plan.scans[i];
+    report.master = plan.master;
     // The pool hands folders back by the order they were added in: handle i is folder i. A
     // repeated listing is queued empty, so that its handle keeps its place.
-    std::vector<bool> queued(folders.size(), false);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        reports[i].master = master;
-        if (firstListings[i] != i || exportedBefore(folders[i])) {
-            pool.add(FolderWork{});
-            continue;
-        }
-        if (caching) {
-            loadVerdicts(folders[i], scans[i]);
-            if (!scans[i].verdicts.loaded())
-                pool.startWorkers();
-        }
-        ScanFolder(folders[i], reports[i], scans[i],
-                   options_.verdictCache.empty() ? Look::TypeAndSize : Look::WithIdentity,
-                   depth < kMaxBlockDepth);
-        SetWayDown(scans[i].work, reports[i].indexFile, mastersAbove_);
-        queued[i] = !reports[i].error;
-        if (caching && !reports[i].error)
-            pool.add(
-                scans[i].verdicts.takeCached(scans[i].work, options_.index == IndexKind::Paged));
-        else
-            pool.add(std::move(scans[i].work));
+    if (plan.firstListings[i] != i || exportedBefore(folder)) {
+        pool.add(FolderWork{});
+        return;
     }
-    pool.finish();
+    if (caching()) {
+        loadVerdicts(folder, scan);
+        if (!scan.verdicts.loaded())
+            pool.startWorkers();
+    }
+    ScanFolder(folder, report, scan, caching() ? Look::WithIdentity : Look::TypeAndSize,
+               plan.depth < kMaxBlockDepth);
+    SetWayDown(scan.work, report.indexFile, mastersAbove_);
+    plan.queued[i] = !report.error;
+    if (caching() && !report.error)
+        pool.add(scan.verdicts.takeCached(scan.work, options_.index == IndexKind::Paged));
+    else
+        pool.add(std::move(scan.work));
+}
 
+std::vector<Run::FolderOutcome> Run::writeFolders(FolderPlan& plan, TileCheckPool& pool,
+                                                  std::vector<FolderReport>& out) {
+    const std::size_t count = plan.folders.size();
+    std::vector<FolderOutcome> outcomes(count);
     std::size_t i = 0;
     std::optional<FolderWork> work;
-    for (; i < folders.size(); ++i) {
-        FolderReport& folder = reports[i];
+    for (; i < count; ++i) {
         work = pool.waitFor(i);
         if (!work || settings_.cancelled())
             break;
-        scans[i].work = scans[i].verdicts.merge(std::move(*work));
+        FolderScan& scan = plan.scans[i];
+        scan.work = scan.verdicts.merge(std::move(*work));
         work.reset();
-        // The earlier listing as it was spelled there.
-        std::optional<fs::path> firstListing;
-        if (firstListings[i] != i)
-            firstListing = spelled(folders[firstListings[i]], ownSpelling(firstListings[i]));
-        else if (const Exported* first = exportedBefore(folders[i]))
-            firstListing = spelled(first->folder, nullptr);
-        if (firstListing) {
-            FolderReport repeat;
-            repeat.folder = folders[i];
-            repeat.indexFile = folders[i] / kRootFileName;
-            repeat.status = FolderStatus::ListedTwice;
-            repeat.firstListing = *firstListing;
-            repeat.master = master;
-            folder = std::move(repeat);
-        } else {
-            if (folder.error) {
-                folder.status = FolderStatus::Failed;
-            } else {
-                folder.cachedVerdicts = scans[i].verdicts.cachedTiles();
-                writeFolder(scans[i], depth, folder, out);
-                // A cache that cannot be written costs the next run time, and nothing else;
-                // the run says so once.
-                if (folder.status != FolderStatus::Cancelled)
-                    noteCacheWrite(scans[i].verdicts.save(scans[i].work), folders[i]);
-            }
-            // Cancelled within its blocks, it was not exported, and may still be later.
-            if (folder.status != FolderStatus::Cancelled)
-                exported_.push_back({folders[i], IdentifyFolder(folders[i]), folder.status});
-        }
-        outcomes[i] = {folder.status, folder.srsKind, folder.srs};
-        respell(folder, ownSpelling(i));
-        if (options_.folderDone)
-            options_.folderDone(folder);
-        out.push_back(std::move(folder));
-        if (depth == 0)
+        outcomes[i] = writePlanned(plan, i, out);
+        if (plan.depth == 0)
             pool.report([&](ExportProgress& p) {
+                const std::size_t next = std::min(i + 1, count - 1);
                 p.foldersDone = i + 1;
-                p.folder = spelled(folders[std::min(i + 1, folders.size() - 1)],
-                                   ownSpelling(std::min(i + 1, folders.size() - 1)));
+                p.folder = spelled(plan.folders[next], ownSpelling(plan, next));
             });
     }
     // What was learned of the folders not written is kept all the same: an interrupted run of
     // a large block may have checked most of its tiles.
-    for (std::size_t k = i; k < folders.size() && caching; ++k)
-        if (queued[k])
-            keepVerdictsReached(pool, k, scans[k], k == i ? std::move(work) : std::nullopt,
-                                folders[k]);
-    for (; i < folders.size(); ++i) {
-        respell(reports[i], ownSpelling(i));
-        out.push_back(std::move(reports[i]));
+    for (std::size_t k = i; k < count && caching(); ++k)
+        if (plan.queued[k])
+            keepVerdictsReached(pool, k, plan.scans[k], k == i ? std::move(work) : std::nullopt,
+                                plan.folders[k]);
+    for (; i < count; ++i) {
+        respell(plan.reports[i], ownSpelling(plan, i));
+        out.push_back(std::move(plan.reports[i]));
     }
     return outcomes;
+}
+
+std::optional<fs::path> Run::firstListingOf(const FolderPlan& plan, std::size_t i) const {
+    const std::size_t first = plan.firstListings[i];
+    if (first != i)
+        return spelled(plan.folders[first], ownSpelling(plan, first));
+    if (const Exported* earlier = exportedBefore(plan.folders[i]))
+        return spelled(earlier->folder, nullptr);
+    return std::nullopt;
+}
+
+Run::FolderOutcome Run::writePlanned(FolderPlan& plan, std::size_t i,
+                                     std::vector<FolderReport>& out) {
+    FolderReport& folder = plan.reports[i];
+    const fs::path& path = plan.folders[i];
+    if (std::optional<fs::path> firstListing = firstListingOf(plan, i)) {
+        folder = RepeatReport(path, std::move(*firstListing), plan.master);
+    } else {
+        if (folder.error) {
+            folder.status = FolderStatus::Failed;
+        } else {
+            FolderScan& scan = plan.scans[i];
+            folder.cachedVerdicts = scan.verdicts.cachedTiles();
+            writeFolder(scan, plan.depth, folder, out);
+            // A cache that cannot be written costs the next run time, and nothing else; the
+            // run says so once.
+            if (folder.status != FolderStatus::Cancelled)
+                noteCacheWrite(scan.verdicts.save(scan.work), path);
+        }
+        // Cancelled within its blocks, it was not exported, and may still be later.
+        if (folder.status != FolderStatus::Cancelled)
+            exported_.push_back({path, IdentifyFolder(path), folder.status});
+    }
+    FolderOutcome outcome{folder.status, folder.srsKind, folder.srs};
+    respell(folder, ownSpelling(plan, i));
+    if (options_.folderDone)
+        options_.folderDone(folder);
+    out.push_back(std::move(folder));
+    return outcome;
 }
 
 void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,

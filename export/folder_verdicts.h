@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/cache/verdict_cache.h"
+#include "export/existing_index/existing_index_guard.h"
 #include "export/isolation/check_settings.h"
 #include "export/tile_check.h"
 
@@ -27,7 +28,7 @@ constexpr std::chrono::milliseconds kSettleTime{1000};
 // One listed folder's verdict cache through a run: read before the folder's scan, asked for
 // each tile before the tiles go to the pool and for an existing index before a worker is,
 // and written once the folder is done, with the verdicts of the files present now.
-class FolderVerdicts {
+class FolderVerdicts : public OwnIndexVerdicts {
 public:
     // No cache: nothing is found or kept.
     FolderVerdicts() = default;
@@ -59,8 +60,8 @@ public:
     // The folder's own index: its verdict when the file is unchanged since the cache's (kept
     // again, as it was), and the verdict a worker gave on the file as it was before it looked
     // (`before`).
-    std::optional<ExistingVerdict> ownIndex(const FileFacts& now);
-    void keepOwnIndex(const FileFacts& before, ExistingVerdict verdict);
+    std::optional<ExistingVerdict> ownIndex(const FileFacts& now) override;
+    void keepOwnIndex(const FileFacts& before, ExistingVerdict verdict) override;
     // The index the run wrote, or left in place, as it lies on disk, and the hash of what it
     // was written from (IndexHash): an index, settled or not, since the run read it back.
     void keepWrittenIndex(const FileFacts& written, std::uint64_t from);

@@ -1,5 +1,6 @@
 #include "export/tile_check_pool.h"
 
+#include "export/existing_index/check_answer.h"
 #include "export/system/physical_memory.h"
 
 #include <algorithm>
@@ -410,21 +411,13 @@ TileOutcome TileCheckPool::takeReply(const CheckReply& reply, const CheckRequest
 TileOutcome TileCheckPool::exchange(WorkerProcess& worker, const CheckRequest& request,
                                     std::chrono::milliseconds deadline, Checked& checked) {
     CheckReply reply;
-    const Result<WorkerProcess::Outcome> exchanged = worker.exchange(request, deadline, reply);
-    if (!exchanged) {
-        checked.workersFailed =
-            Problem{ProblemKind::WorkersUnavailable, program_, exchanged.error()};
-        return Outcome(TileStatus::LoadFailed, exchanged.error());
-    }
-    switch (*exchanged) {
-    case WorkerProcess::Outcome::Replied:
+    const CheckAnswer answer = AnswerOf({CheckAsker::Tile, request, deadline, {}, program_},
+                                        worker.exchange(request, deadline, reply), reply);
+    if (answer.problem)
+        checked.workersFailed = answer.problem;
+    if (answer.replied)
         return takeReply(reply, request, checked);
-    case WorkerProcess::Outcome::Crashed:
-        return Outcome(TileStatus::ReaderCrashed);
-    case WorkerProcess::Outcome::TimedOut:
-        break;
-    }
-    return Outcome(TileStatus::TimedOut, {}, static_cast<std::uint64_t>(deadline.count()));
+    return answer.tile;
 }
 
 bool TileCheckPool::alone(const std::function<void()>& check) {

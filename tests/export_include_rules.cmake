@@ -4,7 +4,12 @@
 #   report's (export_report.h, export_progress.h), which every part may name: the subfolders
 #   are libraries below the run, and the run's headers would tie them back to it;
 # - export_run.h, the run's face to the presenters, is included in export/ by a file other
-#   than the run's own.
+#   than the run's own;
+# - a file outside verify/ includes a header of verify/: --verify is a face to the presenters
+#   as the run is, not a part anything in export/ builds on;
+# - a file in a subfolder other than existing_index/ and verify/ includes a header of
+#   existing_index/: the guard stands on the workers, the protocol and the cache, and the
+#   parts below it never on the guard.
 cmake_minimum_required(VERSION 3.16)
 
 if(NOT DEFINED EXPORT_DIR)
@@ -30,6 +35,13 @@ foreach(file IN LISTS files)
     endif()
     if(included STREQUAL "export_run.h" AND NOT file IN_LIST run_files)
       list(APPEND broken "export/${file} includes export/export_run.h, which only the run may")
+    endif()
+    if(included MATCHES "^verify/" AND NOT file MATCHES "^verify/")
+      list(APPEND broken "export/${file} includes export/${included}, which only --verify may")
+    endif()
+    if(included MATCHES "^existing_index/" AND file MATCHES "/"
+       AND NOT file MATCHES "^(existing_index|verify)/")
+      list(APPEND broken "export/${file} includes export/${included}, a part above its own")
     endif()
   endforeach()
 endforeach()

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "export/export_report.h"
-#include "export/index_verify.h"
+#include "export/verify/index_verify.h"
 
 #include <osg/Vec3d>
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -113,62 +114,68 @@ FoundTileRoot FindTileRootInAnyCase(const fs::path& tileFolder, Look look) {
     return found;
 }
 
-std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolders, Look look,
-                                         const OpenFolder* parent) {
-    // Below this many a thread costs more than it saves.
-    constexpr std::size_t kFoldersPerThread = 1024;
-    constexpr std::size_t kMostThreads = 4;
-    std::vector<FoundTileRoot> found(tileFolders.size());
-    const bool relative = parent && parent->isOpen();
-    const fs::path::string_type rootName = fs::path(kRootFileName).native();
+namespace {
+
+// Finds the root of the tile folder `folder` by its own path.
+FoundTileRoot FindRootByPath(const fs::path& folder, Look look, const OpenFolder* parent) {
+    FoundTileRoot found;
+    const fs::path root = FindTileRoot(folder, found.error, &found.facts, look, parent);
+    found.found = !root.empty();
+    found.name = root.filename() == kRootFileName ? TileRootName::Root : TileRootName::Named;
+    if (!found.found && !found.error)
+        found = FindTileRootInAnyCase(folder, look);
+    return found;
+}
+
+// The two names a tile's root file may have, in the system's own text.
+struct RootNames {
+    const fs::path::string_type root = fs::path(kRootFileName).native();
     const fs::path::string_type extension = fs::path(".osgb").native();
-    const auto findRange = [&](std::size_t begin, std::size_t end) {
-        fs::path::string_type under;
-        for (std::size_t i = begin; i < end; ++i) {
-            if (!relative) {
-                const fs::path root =
-                    FindTileRoot(tileFolders[i], found[i].error, &found[i].facts, look, parent);
-                found[i].found = !root.empty();
-                found[i].name =
-                    root.filename() == kRootFileName ? TileRootName::Root : TileRootName::Named;
-                if (!found[i].found && !found[i].error)
-                    found[i] = FindTileRootInAnyCase(tileFolders[i], look);
-                continue;
-            }
-            const fs::path::string_type& folder = tileFolders[i].native();
-            const std::size_t nameStart = NameStart(folder);
-            for (char candidate = 0; candidate < 2; ++candidate) {
-                under.assign(folder, nameStart);
-                under += fs::path::preferred_separator;
-                if (candidate == 0) {
-                    under += rootName;
-                } else {
-                    under.append(folder, nameStart);
-                    under += extension;
-                }
-                const Result<FileFacts> looked = parent->lookAt(under.c_str());
-                found[i].error = looked.error();
-                found[i].facts = looked.value_or({});
-                if (found[i].error || found[i].facts.type != fs::file_type::not_found) {
-                    found[i].found = true;
-                    found[i].name = candidate == 0 ? TileRootName::Root : TileRootName::Named;
-                    break;
-                }
-            }
-            if (!found[i].found)
-                found[i] = FindTileRootInAnyCase(tileFolders[i], look);
+};
+
+// Finds the root of the tile folder `folder` by its name in `parent`, the folder it lies in,
+// open: one look per name. `under` holds the name looked at, kept from call to call so that
+// a folder of many tiles spells them all in one buffer.
+FoundTileRoot FindRootInOpenFolder(const fs::path& folder, const OpenFolder& parent, Look look,
+                                   const RootNames& names, fs::path::string_type& under) {
+    FoundTileRoot found;
+    const fs::path::string_type& text = folder.native();
+    const std::size_t nameStart = NameStart(text);
+    for (char candidate = 0; candidate < 2; ++candidate) {
+        under.assign(text, nameStart);
+        under += fs::path::preferred_separator;
+        if (candidate == 0) {
+            under += names.root;
+        } else {
+            under.append(text, nameStart);
+            under += names.extension;
         }
-    };
-    const std::size_t threads =
-        std::clamp<std::size_t>(std::min<std::size_t>(std::thread::hardware_concurrency(),
-                                                      tileFolders.size() / kFoldersPerThread),
-                                1, kMostThreads);
-    const std::size_t share = (tileFolders.size() + threads - 1) / threads;
+        const Result<FileFacts> looked = parent.lookAt(under.c_str());
+        found.error = looked.error();
+        found.facts = looked.value_or({});
+        if (found.error || found.facts.type != fs::file_type::not_found) {
+            found.found = true;
+            found.name = candidate == 0 ? TileRootName::Root : TileRootName::Named;
+            return found;
+        }
+    }
+    return FindTileRootInAnyCase(folder, look);
+}
+
+// Calls `findRange` on `count` items in up to `mostThreads` shares of at least
+// `itemsPerThread`, each on a thread of its own but the first, which this thread takes; a
+// share no thread can be had for is taken here too. What a share throws is thrown here once
+// all are done.
+void InShares(std::size_t count, std::size_t itemsPerThread, std::size_t mostThreads,
+              const std::function<void(std::size_t, std::size_t)>& findRange) {
+    const std::size_t threads = std::clamp<std::size_t>(
+        std::min<std::size_t>(std::thread::hardware_concurrency(), count / itemsPerThread), 1,
+        mostThreads);
+    const std::size_t share = (count + threads - 1) / threads;
     std::vector<std::exception_ptr> failures(threads);
     const auto findShare = [&](std::size_t t) {
         try {
-            findRange(std::min(tileFolders.size(), t * share),
-                      std::min(tileFolders.size(), (t + 1) * share));
+            findRange(std::min(count, t * share), std::min(count, (t + 1) * share));
         } catch (...) {
             failures[t] = std::current_exception();
         }
@@ -188,6 +195,26 @@ std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolder
     for (const std::exception_ptr& failure : failures)
         if (failure)
             std::rethrow_exception(failure);
+}
+
+} // namespace
+
+std::vector<FoundTileRoot> FindTileRoots(const std::vector<fs::path>& tileFolders, Look look,
+                                         const OpenFolder* parent) {
+    // Below this many a thread costs more than it saves.
+    constexpr std::size_t kFoldersPerThread = 1024;
+    constexpr std::size_t kMostThreads = 4;
+    std::vector<FoundTileRoot> found(tileFolders.size());
+    const bool relative = parent && parent->isOpen();
+    const RootNames names;
+    InShares(tileFolders.size(), kFoldersPerThread, kMostThreads,
+             [&](std::size_t begin, std::size_t end) {
+                 fs::path::string_type under;
+                 for (std::size_t i = begin; i < end; ++i)
+                     found[i] = relative ? FindRootInOpenFolder(tileFolders[i], *parent, look,
+                                                                names, under)
+                                         : FindRootByPath(tileFolders[i], look, parent);
+             });
     return found;
 }
 

@@ -283,6 +283,51 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
     return reply;
 }
 
+namespace {
+
+// A file on the way down from the tile: the folders its names are searched in, and its names,
+// `next` the first not yet followed.
+struct Step {
+    FileFacts file;
+    SearchFolders folders;
+    std::vector<std::string> names;
+    std::size_t next = 0;
+};
+
+// A file whose names were all followed, with the search list it was reached with.
+struct Followed {
+    FileFacts file;
+    SearchFolders folders;
+};
+
+bool FollowedBefore(const std::vector<Followed>& done, const FileFacts& file,
+                    const SearchFolders& folders) {
+    return std::any_of(done.begin(), done.end(), [&](const Followed& f) {
+        return SameFile(file, f.file) && f.folders == folders;
+    });
+}
+
+// The files already loading above the tile, as its request names them.
+struct FilesAbove {
+    std::vector<FileFacts> onDisk;
+    // Indexes above that are yet to be written: a name reaching one is a cycle all the same.
+    std::vector<std::string> toBeWritten;
+};
+
+FilesAbove FilesAboveOf(const CheckRequest& request) {
+    FilesAbove above;
+    for (const std::string& file : request.filesAbove) {
+        const Result<FileFacts> facts = LookAt(PathOfRequestText(file));
+        if (facts && facts->type == std::filesystem::file_type::not_found)
+            above.toBeWritten.push_back(file);
+        else if (facts)
+            above.onDisk.push_back(*facts);
+    }
+    return above;
+}
+
+} // namespace
+
 // Walks the files named to load at once, depth first, as a viewer's plain load walks them:
 // each name is searched for with the folders the files on the way leave on the search list,
 // and a file found is read with its own folder put in front. A file reached a second time
@@ -291,30 +336,13 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
 // followed again when it is reached with the same search list.
 CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::Node& scene,
                                              bool& followsOthers) const {
-    struct Step {
-        FileFacts file;
-        SearchFolders folders;
-        std::vector<std::string> names;
-        std::size_t next = 0;
-    };
-    struct Followed {
-        FileFacts file;
-        SearchFolders folders;
-    };
     std::vector<std::string> names = NamesToLoadAtOnce(scene);
     // Most tiles name nothing to load at once, and need no look at their own file.
     if (names.empty())
         return CheckVerdict::Loads;
-    std::vector<FileFacts> above;
-    // Indexes above that are yet to be written: a name reaching one is a cycle all the same.
-    std::vector<std::string> toBeWritten;
-    for (const std::string& file : request.filesAbove) {
-        const Result<FileFacts> facts = LookAt(PathOfRequestText(file));
-        if (facts && facts->type == std::filesystem::file_type::not_found)
-            toBeWritten.push_back(file);
-        else if (facts)
-            above.push_back(*facts);
-    }
+    FilesAbove filesAbove = FilesAboveOf(request);
+    const std::vector<FileFacts>& above = filesAbove.onDisk;
+    const std::vector<std::string>& toBeWritten = filesAbove.toBeWritten;
     SearchFolders folders = SearchFoldersOfFile(request.path);
     folders.insert(folders.end(), request.inheritedSearch.begin(), request.inheritedSearch.end());
     std::vector<Step> way;
@@ -350,9 +378,7 @@ CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::N
         if (onTheWay(facts))
             return CheckVerdict::Cycle;
         SearchFolders nextFolders = SearchFoldersOfFound(*found, searched);
-        if (std::any_of(done.begin(), done.end(), [&](const Followed& f) {
-                return SameFile(facts, f.file) && f.folders == nextFolders;
-            }))
+        if (FollowedBefore(done, facts, nextFolders))
             continue;
         Parsed parsed = parse(next, request.mode);
         if (!parsed.scene) {

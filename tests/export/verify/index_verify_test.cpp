@@ -1,5 +1,5 @@
 #include "export/export_run.h"
-#include "export/index_verify.h"
+#include "export/verify/index_verify.h"
 #include "tests/export/test_fixtures.h"
 
 #include <osg/Notify>

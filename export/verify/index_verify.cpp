@@ -1,5 +1,6 @@
-#include "export/index_verify.h"
+#include "export/verify/index_verify.h"
 
+#include "export/existing_index/check_answer.h"
 #include "export/fs/regular_file.h"
 #include "export/isolation/check_outcome.h"
 #include "export/isolation/check_settings.h"
@@ -33,35 +34,15 @@ Problem IndexUnreadable(const fs::path& index, std::error_code cause = {}) {
 std::optional<Problem> ListEntries(WorkerProcess& worker, FolderVerification& folder,
                                    const CheckSettings& settings) {
     BoundedCheck bounded = BoundedRequest(CheckKind::IndexEntries, folder.indexFile, settings);
+    const fs::path program = settings.program();
     for (;;) {
         bounded.request.firstEntry = static_cast<std::uint32_t>(folder.entries.size());
         CheckReply reply;
-        const Result<WorkerProcess::Outcome> exchanged =
-            worker.exchange(bounded.request, bounded.deadline, reply);
-        if (!exchanged)
-            return Problem{ProblemKind::WorkersUnavailable, settings.program(), exchanged.error()};
-        switch (*exchanged) {
-        case WorkerProcess::Outcome::Replied:
-            break;
-        case WorkerProcess::Outcome::Crashed:
-        case WorkerProcess::Outcome::TimedOut:
-            return IndexUnreadable(folder.indexFile);
-        }
-        switch (reply.verdict) {
-        case CheckVerdict::IsIndex:
-            break;
-        case CheckVerdict::HoldsScene:
-            return Problem{ProblemKind::ExistingHoldsScene, folder.indexFile, {}};
-        case CheckVerdict::Missing:
-            return IndexUnreadable(folder.indexFile,
-                                   SystemError(std::errc::no_such_file_or_directory));
-        case CheckVerdict::NotRegular:
-            return IndexUnreadable(folder.indexFile, SystemError(std::errc::invalid_argument));
-        case CheckVerdict::Unreadable:
-            return IndexUnreadable(folder.indexFile, reply.cause);
-        default:
-            return IndexUnreadable(folder.indexFile);
-        }
+        const CheckAnswer answer = AnswerOf(
+            {CheckAsker::ListedIndex, bounded.request, bounded.deadline, folder.indexFile, program},
+            worker.exchange(bounded.request, bounded.deadline, reply), reply);
+        if (answer.problem)
+            return answer.problem;
         // A reply that brings nothing new while names remain would never end the listing.
         if (reply.entries.empty() && folder.entries.size() < reply.entryCount)
             return IndexUnreadable(folder.indexFile);
@@ -96,7 +77,8 @@ EntryReach Reach(const FolderVerification& folder, IndexEntryCheck& entry) {
 }
 
 void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEntryCheck& entry,
-                const CheckSettings& settings, std::error_code& unavailable) {
+                const CheckSettings& settings, const fs::path& program,
+                std::error_code& unavailable) {
     const EntryReach reach = Reach(folder, entry);
     if (reach.found && SameFile(LookAt(entry.file).value_or({}), reach.index)) {
         entry.status = TileStatus::Cycle;
@@ -109,25 +91,12 @@ void CheckEntry(WorkerProcess& worker, const FolderVerification& folder, IndexEn
         bounded.request.filesAbove = {reach.indexFile};
     }
     CheckReply reply;
-    const Result<WorkerProcess::Outcome> exchanged =
-        worker.exchange(bounded.request, bounded.deadline, reply);
-    if (!exchanged) {
-        entry.status = TileStatus::LoadFailed;
-        entry.cause = unavailable = exchanged.error();
-        return;
-    }
-    switch (*exchanged) {
-    case WorkerProcess::Outcome::Replied:
-        break;
-    case WorkerProcess::Outcome::Crashed:
-        entry.status = TileStatus::ReaderCrashed;
-        return;
-    case WorkerProcess::Outcome::TimedOut:
-        entry.status = TileStatus::TimedOut;
-        entry.limit = static_cast<std::uint64_t>(bounded.deadline.count());
-        return;
-    }
-    const TileOutcome outcome = OutcomeOfReply(reply, bounded.request);
+    const CheckAnswer answer =
+        AnswerOf({CheckAsker::Tile, bounded.request, bounded.deadline, entry.file, program},
+                 worker.exchange(bounded.request, bounded.deadline, reply), reply);
+    if (answer.problem)
+        unavailable = answer.problem->cause;
+    const TileOutcome& outcome = answer.tile;
     entry.status = outcome.reason;
     entry.cause = outcome.cause;
     entry.limit = outcome.limit;
@@ -172,7 +141,8 @@ std::vector<FolderVerification> VerifyFolderIndexes(const std::vector<fs::path>&
                 WorkerProcess worker(program);
                 for (std::size_t i = next++; i < folder.entries.size() && !settings.cancelled();
                      i = next++)
-                    CheckEntry(worker, folder, folder.entries[i], settings, unavailable[t]);
+                    CheckEntry(worker, folder, folder.entries[i], settings, program,
+                               unavailable[t]);
             });
         for (std::thread& thread : pool)
             thread.join();

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "export/cache/verdict_cache.h"
+#include "export/export_report.h"
+#include "export/fs/regular_file.h"
+#include "export/isolation/check_settings.h"
+#include "export/isolation/worker_process.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace brindle {
+
+// What earlier runs found of a folder's own root.osgb, as the guard asks it and keeps it:
+// a verdict on the file as it is `now`, when one holds; and the verdict a worker gave on the
+// file as it was `before` it looked.
+class OwnIndexVerdicts {
+public:
+    virtual std::optional<ExistingVerdict> ownIndex(const FileFacts& now) = 0;
+    virtual void keepOwnIndex(const FileFacts& before, ExistingVerdict verdict) = 0;
+
+protected:
+    ~OwnIndexVerdicts() = default;
+};
+
+// Why the folder's existing root.osgb (`indexFile`) must not be replaced by a new index, if
+// it must not: it is scene data (a tile folder listed by mistake) or it cannot be read. Only
+// an index is replaced; a missing file, or a folder in the way (which the write fails on, and
+// says why), is nothing to keep. The file is parsed by `inspector` under `settings`, unless
+// `verdicts` knows it unchanged; what the worker finds of its bytes is kept there.
+std::optional<Problem> ReasonToKeepExisting(const std::filesystem::path& indexFile,
+                                            WorkerProcess& inspector, OwnIndexVerdicts& verdicts,
+                                            const CheckSettings& settings);
+
+} // namespace brindle
