@@ -2,7 +2,7 @@
 
 #include "export/cache/cache_folder.h"
 #include "export/existing_index/existing_index_guard.h"
-#include "export/folder_verdicts.h"
+#include "export/folder_cache.h"
 #include "export/fs/atomic_file.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
@@ -66,7 +66,7 @@ struct FolderScan {
     bool subfoldersHoldTiles = false;     // some subfolder's subfolders hold tile roots
     // A folder of blocks: `blocks` are exported as blocks, and `work` holds no tile.
     bool ofBlocks = false;
-    FolderVerdicts verdicts; // the folder's verdict cache
+    FolderCache verdicts; // the folder's verdict cache
 };
 
 // Blocks inside blocks are followed this deep, and no deeper.
@@ -289,7 +289,7 @@ bool Confirmed(const Problem& problem, const ExportOptions& options) {
 }
 
 std::optional<Problem> ProblemBeforeWriting(const FolderReport& report, const FolderScan* scan,
-                                            WorkerProcess& inspector, FolderVerdicts& verdicts,
+                                            WorkerProcess& inspector, FolderCache& verdicts,
                                             const ExportOptions& options) {
     std::optional<Problem> keep =
         ReasonToKeepExisting(report.indexFile, inspector, verdicts, options.checkSettings());
@@ -338,7 +338,7 @@ std::uint64_t IndexHash(IndexKind kind, const osg::Vec3d& translation,
 // True when the folder's index on disk is the one an earlier run wrote from the same entries
 // (`from`) and nothing has touched it since: it is left as it is, unread and unparsed. Not
 // through a link, which a write would replace with the file itself.
-bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderVerdicts& verdicts) {
+bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderCache& verdicts) {
     const Result<FileFacts> now = LookAt(index);
     if (!now || IsLink(index) || !verdicts.writtenIndexHolds(*now, from))
         return false;
@@ -348,7 +348,7 @@ bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderVerdi
 
 // Writes `graph` as the folder's index once nothing stands in the way.
 void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const FolderScan* scan,
-                WorkerProcess& inspector, FolderVerdicts& verdicts, const ExportOptions& options,
+                WorkerProcess& inspector, FolderCache& verdicts, const ExportOptions& options,
                 FolderReport& report) {
     if (!report.error)
         report.error = ProblemBeforeWriting(report, scan, inspector, verdicts, options);
@@ -626,7 +626,7 @@ void Run::loadVerdicts(const fs::path& folder, FolderScan& scan) const {
     std::error_code ec;
     const fs::path absolute = fs::absolute(folder, ec);
     if (!ec)
-        scan.verdicts = FolderVerdicts(options_.verdictCache, absolute, setting_);
+        scan.verdicts = FolderCache(options_.verdictCache, absolute, setting_);
 }
 
 void Run::keepVerdictsReached(TileCheckPool& pool, std::size_t handle, FolderScan& scan,

@@ -96,7 +96,7 @@ std::size_t EntryLength(const char* at, const char* end) {
     const auto boundKind = static_cast<std::uint8_t>(p[kStampSize + 3]);
     if (flags > (kHasTile | kLoads | kBoundAsked | kWrittenFrom) ||
         failure > static_cast<std::uint8_t>(LoadFailure::ReaderError) ||
-        existing > static_cast<std::uint8_t>(ExistingVerdict::DoesNotLoad) ||
+        existing > static_cast<std::uint8_t>(ExistingFileKind::DoesNotLoad) ||
         boundKind > static_cast<std::uint8_t>(TileBound::Kind::Unknown))
         return 0;
     p += kFixedEntrySize;
@@ -118,7 +118,7 @@ std::size_t EntryLength(const char* at, const char* end) {
     return static_cast<std::size_t>(p - at);
 }
 
-void EncodeInto(std::string& out, std::string_view name, const FileVerdicts& verdicts) {
+void EncodeInto(std::string& out, std::string_view name, const CacheEntry& verdicts) {
     Put(out, static_cast<std::uint16_t>(name.size()));
     out += name;
     Put(out, verdicts.file.device);
@@ -130,7 +130,7 @@ void EncodeInto(std::string& out, std::string_view name, const FileVerdicts& ver
     LoadFailure failure = LoadFailure::None;
     TileBound bound;
     std::string_view text;
-    if (const std::optional<TileVerdict>& tile = verdicts.tile) {
+    if (const std::optional<KeptTileOutcome>& tile = verdicts.tile) {
         flags |= kHasTile;
         if (tile->loads)
             flags |= kLoads;
@@ -244,16 +244,16 @@ const VerdictCache::Read* VerdictCache::lookUp(std::string_view name) const {
     return &names_[found->second];
 }
 
-std::optional<FileVerdicts> VerdictCache::find(std::string_view name) const {
+std::optional<CacheEntry> VerdictCache::find(std::string_view name) const {
     const Read* read = lookUp(name);
     if (!read)
         return std::nullopt;
     return decode(read->offset);
 }
 
-std::optional<FileVerdicts> VerdictCache::decode(std::size_t offset) const {
+std::optional<CacheEntry> VerdictCache::decode(std::size_t offset) const {
     const char* p = bytes_.data() + offset;
-    FileVerdicts verdicts;
+    CacheEntry verdicts;
     verdicts.file.type = fs::file_type::regular;
     verdicts.file.device = Get<std::uint64_t>(p);
     verdicts.file.inode = Get<std::uint64_t>(p + 8);
@@ -263,7 +263,7 @@ std::optional<FileVerdicts> VerdictCache::decode(std::size_t offset) const {
     p += kStampSize;
     const auto flags = static_cast<std::uint8_t>(p[0]);
     const auto failure = static_cast<LoadFailure>(p[1]);
-    verdicts.existing = static_cast<ExistingVerdict>(p[2]);
+    verdicts.existing = static_cast<ExistingFileKind>(p[2]);
     const auto boundKind = static_cast<TileBound::Kind>(p[3]);
     p += 4;
     TileBound bound;
@@ -281,7 +281,7 @@ std::optional<FileVerdicts> VerdictCache::decode(std::size_t offset) const {
         p += kWrittenFromSize;
     }
     if (flags & kHasTile) {
-        TileVerdict tile;
+        KeptTileOutcome tile;
         tile.loads = (flags & kLoads) != 0;
         tile.loadFailure = failure;
         tile.bound = bound;
@@ -295,10 +295,11 @@ std::optional<FileVerdicts> VerdictCache::decode(std::size_t offset) const {
     return verdicts;
 }
 
-void VerdictCache::keep(std::string_view name, const FileVerdicts& verdicts) {
+void VerdictCache::keep(std::string_view name, const CacheEntry& verdicts) {
     if (file_.empty() || name.size() > kMaxName || verdicts.file.type != fs::file_type::regular ||
         verdicts.file.inode == 0 || verdicts.file.changed == 0 ||
-        (!verdicts.tile && verdicts.existing == ExistingVerdict::None && verdicts.writtenFrom == 0))
+        (!verdicts.tile && verdicts.existing == ExistingFileKind::None &&
+         verdicts.writtenFrom == 0))
         return;
     if (verdicts.tile && verdicts.tile->loads == (verdicts.tile->loadFailure != LoadFailure::None))
         return;

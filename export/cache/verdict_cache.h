@@ -20,7 +20,7 @@ namespace brindle {
 
 // What a worker found a file to be, as an index about to be replaced: the verdicts that rest
 // on the file's bytes alone.
-enum class ExistingVerdict : std::uint8_t {
+enum class ExistingFileKind : std::uint8_t {
     None = 0,        // not asked, or the answer rested on more than the file
     IsIndex = 1,     // it loads and holds only groups, transforms and references
     HoldsScene = 2,  // it loads and holds drawables
@@ -29,7 +29,7 @@ enum class ExistingVerdict : std::uint8_t {
 
 // A tile check's verdict that rests on the tile's own bytes alone: it loads, or it does not
 // for a reason those bytes give.
-struct TileVerdict {
+struct KeptTileOutcome {
     bool loads = false;
     LoadFailure loadFailure = LoadFailure::None; // when it does not load
     std::string readerText;                      // for ReaderError
@@ -37,10 +37,10 @@ struct TileVerdict {
 };
 
 // What the checks of one file came to, and the file as it was before they looked at it.
-struct FileVerdicts {
+struct CacheEntry {
     FileFacts file;
-    std::optional<TileVerdict> tile;
-    ExistingVerdict existing = ExistingVerdict::None;
+    std::optional<KeptTileOutcome> tile;
+    ExistingFileKind existing = ExistingFileKind::None;
     // For a folder's own index as this program wrote it, or left it in place: a hash of what
     // it was written from (IndexHash); 0 for none.
     std::uint64_t writtenFrom = 0;
@@ -71,11 +71,11 @@ public:
 
     // The verdicts read for `name`, with the file as it was before they were taken; they hold
     // only while Unchanged(found->file, the file now).
-    std::optional<FileVerdicts> find(std::string_view name) const;
+    std::optional<CacheEntry> find(std::string_view name) const;
 
     // Keeps `verdicts` for the next run. Nothing is kept for a file with no identity or no
     // change time from the system, or with nothing worth keeping.
-    void keep(std::string_view name, const FileVerdicts& verdicts);
+    void keep(std::string_view name, const CacheEntry& verdicts);
 
     // Writes what was kept, atomically, unless it is what was read (then only the file's time
     // is renewed, as the least recently used files are the first dropped). No cache, no write.
@@ -95,7 +95,7 @@ private:
         std::size_t offset; // of the entry's stamp in bytes_
     };
 
-    std::optional<FileVerdicts> decode(std::size_t offset) const;
+    std::optional<CacheEntry> decode(std::size_t offset) const;
     const Read* lookUp(std::string_view name) const;
 
     std::filesystem::path file_; // empty for no cache

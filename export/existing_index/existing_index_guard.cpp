@@ -9,38 +9,37 @@ namespace fs = std::filesystem;
 namespace {
 
 // What an existing index check's reply says of the file, when that rests on its bytes alone.
-ExistingVerdict LastingExistingVerdict(const CheckReply& reply) {
+ExistingFileKind LastingExistingKind(const CheckReply& reply) {
     switch (reply.verdict) {
     case CheckVerdict::IsIndex:
-        return ExistingVerdict::IsIndex;
+        return ExistingFileKind::IsIndex;
     case CheckVerdict::HoldsScene:
-        return ExistingVerdict::HoldsScene;
+        return ExistingFileKind::HoldsScene;
     case CheckVerdict::DoesNotLoad:
-        return ExistingVerdict::DoesNotLoad;
+        return ExistingFileKind::DoesNotLoad;
     default:
-        return ExistingVerdict::None;
+        return ExistingFileKind::None;
     }
 }
 
-std::optional<Problem> ProblemWithExisting(ExistingVerdict verdict, const fs::path& index) {
+std::optional<Problem> ProblemWithExisting(ExistingFileKind verdict, const fs::path& index) {
     switch (verdict) {
-    case ExistingVerdict::IsIndex:
-    case ExistingVerdict::None:
+    case ExistingFileKind::IsIndex:
+    case ExistingFileKind::None:
         break;
-    case ExistingVerdict::HoldsScene:
+    case ExistingFileKind::HoldsScene:
         return Problem{ProblemKind::ExistingHoldsScene, index, {}};
-    case ExistingVerdict::DoesNotLoad:
+    case ExistingFileKind::DoesNotLoad:
         return Problem{ProblemKind::ExistingUnreadable, index, {}};
     }
     return std::nullopt;
 }
 
 std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::path& index,
-                                         OwnIndexVerdicts& verdicts,
-                                         const CheckSettings& settings) {
+                                         OwnIndexMemory& verdicts, const CheckSettings& settings) {
     const Result<FileFacts> looked = LookAt(index);
     const FileFacts before = looked.value_or({});
-    if (const std::optional<ExistingVerdict> known = verdicts.ownIndex(before))
+    if (const std::optional<ExistingFileKind> known = verdicts.ownIndex(before))
         return ProblemWithExisting(*known, index);
     const BoundedCheck check =
         MakeCheck(CheckKind::ExistingIndex, index, looked ? before.size : 0, settings);
@@ -50,8 +49,8 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
         AnswerOf({CheckAsker::ReplacedIndex, check.request, check.deadline, index, program},
                  inspector.exchange(check.request, check.deadline, reply), reply);
     if (answer.replied)
-        if (const ExistingVerdict lasting = LastingExistingVerdict(reply);
-            lasting != ExistingVerdict::None)
+        if (const ExistingFileKind lasting = LastingExistingKind(reply);
+            lasting != ExistingFileKind::None)
             verdicts.keepOwnIndex(before, lasting);
     return answer.problem;
 }
@@ -59,7 +58,7 @@ std::optional<Problem> VerdictOnExisting(WorkerProcess& inspector, const fs::pat
 } // namespace
 
 std::optional<Problem> ReasonToKeepExisting(const fs::path& indexFile, WorkerProcess& inspector,
-                                            OwnIndexVerdicts& verdicts,
+                                            OwnIndexMemory& verdicts,
                                             const CheckSettings& settings) {
     std::error_code ec;
     const fs::file_status status = fs::status(indexFile, ec);

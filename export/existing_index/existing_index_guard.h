@@ -14,13 +14,13 @@ namespace brindle {
 // What earlier runs found of a folder's own root.osgb, as the guard asks it and keeps it:
 // a verdict on the file as it is `now`, when one holds; and the verdict a worker gave on the
 // file as it was `before` it looked.
-class OwnIndexVerdicts {
+class OwnIndexMemory {
 public:
-    virtual std::optional<ExistingVerdict> ownIndex(const FileFacts& now) = 0;
-    virtual void keepOwnIndex(const FileFacts& before, ExistingVerdict verdict) = 0;
+    virtual std::optional<ExistingFileKind> ownIndex(const FileFacts& now) = 0;
+    virtual void keepOwnIndex(const FileFacts& before, ExistingFileKind verdict) = 0;
 
 protected:
-    ~OwnIndexVerdicts() = default;
+    ~OwnIndexMemory() = default;
 };
 
 // Why the folder's existing root.osgb (`indexFile`) must not be replaced by a new index, if
@@ -29,7 +29,7 @@ protected:
 // says why), is nothing to keep. The file is parsed by `inspector` under `settings`, unless
 // `verdicts` knows it unchanged; what the worker finds of its bytes is kept there.
 std::optional<Problem> ReasonToKeepExisting(const std::filesystem::path& indexFile,
-                                            WorkerProcess& inspector, OwnIndexVerdicts& verdicts,
+                                            WorkerProcess& inspector, OwnIndexMemory& verdicts,
                                             const CheckSettings& settings);
 
 } // namespace brindle

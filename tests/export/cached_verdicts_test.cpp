@@ -2,7 +2,7 @@
 // the index a run writes; it only spares the checks of tiles that did not change.
 #include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
-#include "export/folder_verdicts.h"
+#include "export/folder_cache.h"
 #include "export/isolation/worker_process.h"
 #include "tests/export/test_fixtures.h"
 

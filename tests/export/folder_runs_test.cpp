@@ -2,7 +2,7 @@
 // listing order the file system chooses, one folder under several spellings, a run cancelled
 // halfway, and what the totals count.
 #include "export/export_run.h"
-#include "export/folder_verdicts.h"
+#include "export/folder_cache.h"
 #include "export/isolation/worker_process.h"
 #include "tests/export/test_fixtures.h"
 

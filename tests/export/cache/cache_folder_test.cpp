@@ -33,10 +33,10 @@ private:
     mode_t old_;
 };
 
-FileVerdicts LoadsVerdict(const fs::path& file) {
-    FileVerdicts verdicts;
+CacheEntry LoadsVerdict(const fs::path& file) {
+    CacheEntry verdicts;
     verdicts.file = LookAt(file, Look::WithIdentity).value_or({});
-    verdicts.tile = TileVerdict{};
+    verdicts.tile = KeptTileOutcome{};
     verdicts.tile->loads = true;
     return verdicts;
 }

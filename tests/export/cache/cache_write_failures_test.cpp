@@ -68,15 +68,15 @@ CacheWriteCalls FailingCalls() {
     return calls;
 }
 
-FileVerdicts Loads(std::uint64_t inode) {
-    FileVerdicts verdicts;
+CacheEntry Loads(std::uint64_t inode) {
+    CacheEntry verdicts;
     verdicts.file.type = fs::file_type::regular;
     verdicts.file.device = 7;
     verdicts.file.inode = inode;
     verdicts.file.size = 100 + inode;
     verdicts.file.modified = 5;
     verdicts.file.changed = 10;
-    verdicts.tile = TileVerdict{};
+    verdicts.tile = KeptTileOutcome{};
     verdicts.tile->loads = true;
     return verdicts;
 }

@@ -24,8 +24,8 @@ FileFacts Stamp(std::uint64_t inode, std::int64_t changed) {
     return facts;
 }
 
-TileVerdict Fails(LoadFailure failure, std::string text = {}) {
-    TileVerdict verdict;
+KeptTileOutcome Fails(LoadFailure failure, std::string text = {}) {
+    KeptTileOutcome verdict;
     verdict.loadFailure = failure;
     verdict.readerText = std::move(text);
     return verdict;
@@ -36,28 +36,28 @@ TileVerdict Fails(LoadFailure failure, std::string text = {}) {
 TEST(VerdictCache, KeepsEachVerdictWithItsStamp) {
     TempDir dir;
     const fs::path folder = dir / "block";
-    TileVerdict loads;
+    KeptTileOutcome loads;
     loads.loads = true;
     loads.bound.kind = TileBound::Kind::Known;
     loads.bound.centre[0] = 1.5;
     loads.bound.centre[2] = -3;
     loads.bound.radius = 42;
-    const std::vector<std::pair<std::string, FileVerdicts>> kept = {
-        {"A/root.osgb", {Stamp(1, 100), loads, ExistingVerdict::None}},
-        {"B/B.osgb", {Stamp(2, 200), Fails(LoadFailure::Truncated), ExistingVerdict::None}},
+    const std::vector<std::pair<std::string, CacheEntry>> kept = {
+        {"A/root.osgb", {Stamp(1, 100), loads, ExistingFileKind::None}},
+        {"B/B.osgb", {Stamp(2, 200), Fails(LoadFailure::Truncated), ExistingFileKind::None}},
         {"C/root.osgb",
          {Stamp(3, 300), Fails(LoadFailure::ReaderError, "no such \xe4\xb8\xad"),
-          ExistingVerdict::DoesNotLoad}},
-        {"root.osgb", {Stamp(4, 400), std::nullopt, ExistingVerdict::IsIndex}},
+          ExistingFileKind::DoesNotLoad}},
+        {"root.osgb", {Stamp(4, 400), std::nullopt, ExistingFileKind::IsIndex}},
     };
     VerdictCache cache = VerdictCache::Load(dir / "cache", folder, 9);
     EXPECT_FALSE(cache.loaded());
     for (const auto& [name, verdicts] : kept)
         cache.keep(name, verdicts);
     // Nothing to keep, no identity, no change time: not kept.
-    cache.keep("D/root.osgb", {Stamp(5, 500), std::nullopt, ExistingVerdict::None});
-    cache.keep("E/root.osgb", {Stamp(0, 600), loads, ExistingVerdict::None});
-    cache.keep("F/root.osgb", {Stamp(6, 0), loads, ExistingVerdict::None});
+    cache.keep("D/root.osgb", {Stamp(5, 500), std::nullopt, ExistingFileKind::None});
+    cache.keep("E/root.osgb", {Stamp(0, 600), loads, ExistingFileKind::None});
+    cache.keep("F/root.osgb", {Stamp(6, 0), loads, ExistingFileKind::None});
     ASSERT_TRUE(cache.save().ok());
 
     const VerdictCache read = VerdictCache::Load(dir / "cache", folder, 9);
@@ -66,7 +66,7 @@ TEST(VerdictCache, KeepsEachVerdictWithItsStamp) {
         EXPECT_FALSE(read.find(missing)) << missing;
     for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
         SCOPED_TRACE(it->first);
-        const std::optional<FileVerdicts> found = read.find(it->first);
+        const std::optional<CacheEntry> found = read.find(it->first);
         ASSERT_TRUE(found);
         EXPECT_TRUE(Unchanged(found->file, it->second.file));
         EXPECT_EQ(found->existing, it->second.existing);
@@ -113,7 +113,7 @@ TEST(VerdictCache, SavingWhatWasReadRewritesNothing) {
     const auto written = fs::last_write_time(file);
     const std::string bytes = test::ReadBytes(file);
     VerdictCache second = VerdictCache::Load(dir / "cache", dir / "block", 1);
-    const std::optional<FileVerdicts> found = second.find("A/root.osgb");
+    const std::optional<CacheEntry> found = second.find("A/root.osgb");
     ASSERT_TRUE(found);
     second.keep("A/root.osgb", *found);
     fs::last_write_time(file, written - std::chrono::hours(1));

@@ -28,12 +28,12 @@ constexpr std::chrono::milliseconds kSettleTime{1000};
 // One listed folder's verdict cache through a run: read before the folder's scan, asked for
 // each tile before the tiles go to the pool and for an existing index before a worker is,
 // and written once the folder is done, with the verdicts of the files present now.
-class FolderVerdicts : public OwnIndexVerdicts {
+class FolderCache : public OwnIndexMemory {
 public:
     // No cache: nothing is found or kept.
-    FolderVerdicts() = default;
-    FolderVerdicts(const std::filesystem::path& cacheFolder, const std::filesystem::path& folder,
-                   std::uint64_t setting);
+    FolderCache() = default;
+    FolderCache(const std::filesystem::path& cacheFolder, const std::filesystem::path& folder,
+                std::uint64_t setting);
 
     // True when the folder's cache file was read.
     bool loaded() const { return cache_.loaded(); }
@@ -54,14 +54,14 @@ public:
 
     // Tile `tile`'s verdict as an existing index, when the cache has one for its root file
     // as the check found it; and the verdict a worker gave this run.
-    std::optional<ExistingVerdict> tileAsIndex(std::size_t tile) const;
-    void keepTileAsIndex(std::size_t tile, ExistingVerdict verdict);
+    std::optional<ExistingFileKind> tileAsIndex(std::size_t tile) const;
+    void keepTileAsIndex(std::size_t tile, ExistingFileKind verdict);
 
     // The folder's own index: its verdict when the file is unchanged since the cache's (kept
     // again, as it was), and the verdict a worker gave on the file as it was before it looked
     // (`before`).
-    std::optional<ExistingVerdict> ownIndex(const FileFacts& now) override;
-    void keepOwnIndex(const FileFacts& before, ExistingVerdict verdict) override;
+    std::optional<ExistingFileKind> ownIndex(const FileFacts& now) override;
+    void keepOwnIndex(const FileFacts& before, ExistingFileKind verdict) override;
     // The index the run wrote, or left in place, as it lies on disk, and the hash of what it
     // was written from (IndexHash): an index, settled or not, since the run read it back.
     void keepWrittenIndex(const FileFacts& written, std::uint64_t from);
@@ -74,20 +74,20 @@ public:
 
 private:
     bool settled(const FileFacts& file) const;
-    const std::optional<FileVerdicts>& cachedOwnIndex();
+    const std::optional<CacheEntry>& cachedOwnIndex();
 
     VerdictCache cache_;
     std::int64_t settledBefore_ = 0; // nanoseconds since 1970
     bool enabled_ = false;
-    FolderWork whole_;                      // the tiles from the cache, until merged
-    std::vector<std::size_t> toCheck_;      // the places of the tiles handed to the pool
-    std::vector<std::string> keys_;         // per tile: its key in the cache
-    std::vector<bool> fromCache_;           // per tile
-    std::vector<TileVerdict> tileVerdicts_; // per tile from the cache
-    std::vector<ExistingVerdict> asIndex_;  // per tile
+    FolderWork whole_;                          // the tiles from the cache, until merged
+    std::vector<std::size_t> toCheck_;          // the places of the tiles handed to the pool
+    std::vector<std::string> keys_;             // per tile: its key in the cache
+    std::vector<bool> fromCache_;               // per tile
+    std::vector<KeptTileOutcome> tileVerdicts_; // per tile from the cache
+    std::vector<ExistingFileKind> asIndex_;     // per tile
     std::size_t cached_ = 0;
-    std::optional<FileVerdicts> ownIndexKept_;
-    std::optional<std::optional<FileVerdicts>> ownIndexRead_; // once looked up
+    std::optional<CacheEntry> ownIndexKept_;
+    std::optional<std::optional<CacheEntry>> ownIndexRead_; // once looked up
 };
 
 } // namespace brindle

@@ -1,4 +1,4 @@
-#include "export/folder_verdicts.h"
+#include "export/folder_cache.h"
 
 #include "export/scan/tile_root.h"
 
@@ -39,11 +39,11 @@ std::int64_t NowNanoseconds() {
 // not for a reason in those bytes. Not what depends on the moment or the machine (a read
 // error, a crash, a deadline, a memory ceiling, a worker that could not start), nor what
 // depends on other files (the files it names, a link to the folder's own index).
-std::optional<TileVerdict> LastingVerdict(const TileResult& result) {
+std::optional<KeptTileOutcome> LastingVerdict(const TileResult& result) {
     const TileOutcome& outcome = result.outcome;
     if (result.rechecked || result.followsOthers)
         return std::nullopt;
-    TileVerdict verdict;
+    KeptTileOutcome verdict;
     if (outcome.reason == TileStatus::Valid) {
         verdict.loads = true;
     } else if (outcome.reason == TileStatus::LoadFailed && !outcome.cause &&
@@ -57,7 +57,7 @@ std::optional<TileVerdict> LastingVerdict(const TileResult& result) {
     return verdict;
 }
 
-TileOutcome OutcomeOf(const TileVerdict& verdict) {
+TileOutcome OutcomeOf(const KeptTileOutcome& verdict) {
     TileOutcome outcome;
     if (verdict.loads) {
         outcome.reason = TileStatus::Valid;
@@ -86,18 +86,17 @@ std::uint64_t VerdictSetting(const CheckSettings& settings) {
     return hash.value();
 }
 
-FolderVerdicts::FolderVerdicts(const fs::path& cacheFolder, const fs::path& folder,
-                               std::uint64_t setting)
+FolderCache::FolderCache(const fs::path& cacheFolder, const fs::path& folder, std::uint64_t setting)
     : cache_(VerdictCache::Load(cacheFolder, folder, setting)),
       settledBefore_(NowNanoseconds() -
                      std::chrono::duration_cast<std::chrono::nanoseconds>(kSettleTime).count()),
       enabled_(true) {}
 
-bool FolderVerdicts::settled(const FileFacts& file) const {
+bool FolderCache::settled(const FileFacts& file) const {
     return std::max(file.modified, file.changed) < settledBefore_;
 }
 
-FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
+FolderWork FolderCache::takeCached(FolderWork& work, bool wantBound) {
     const std::size_t tiles = work.tiles.size();
     FolderWork left;
     left.ownIndex = work.ownIndex;
@@ -105,14 +104,14 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     left.searchAbove = work.searchAbove;
     fromCache_.assign(tiles, false);
     tileVerdicts_.assign(tiles, {});
-    asIndex_.assign(tiles, ExistingVerdict::None);
+    asIndex_.assign(tiles, ExistingFileKind::None);
     toCheck_.clear();
     keys_.clear();
     keys_.reserve(tiles);
     for (std::size_t i = 0; i < tiles; ++i) {
         TileCheck& tile = work.tiles[i];
         keys_.push_back(TileKey(tile));
-        std::optional<FileVerdicts> found;
+        std::optional<CacheEntry> found;
         if (cache_.loaded())
             found = cache_.find(keys_.back());
         bool usable = found && found->tile &&
@@ -145,7 +144,7 @@ FolderWork FolderVerdicts::takeCached(FolderWork& work, bool wantBound) {
     return left;
 }
 
-FolderWork FolderVerdicts::merge(FolderWork checked) {
+FolderWork FolderCache::merge(FolderWork checked) {
     // A folder queued whole comes back as it is.
     if (!enabled_ || toCheck_.size() == whole_.tiles.size())
         return checked;
@@ -156,18 +155,18 @@ FolderWork FolderVerdicts::merge(FolderWork checked) {
     return whole;
 }
 
-std::optional<ExistingVerdict> FolderVerdicts::tileAsIndex(std::size_t tile) const {
-    if (tile >= asIndex_.size() || asIndex_[tile] == ExistingVerdict::None)
+std::optional<ExistingFileKind> FolderCache::tileAsIndex(std::size_t tile) const {
+    if (tile >= asIndex_.size() || asIndex_[tile] == ExistingFileKind::None)
         return std::nullopt;
     return asIndex_[tile];
 }
 
-void FolderVerdicts::keepTileAsIndex(std::size_t tile, ExistingVerdict verdict) {
+void FolderCache::keepTileAsIndex(std::size_t tile, ExistingFileKind verdict) {
     if (tile < asIndex_.size())
         asIndex_[tile] = verdict;
 }
 
-const std::optional<FileVerdicts>& FolderVerdicts::cachedOwnIndex() {
+const std::optional<CacheEntry>& FolderCache::cachedOwnIndex() {
     // Looked up once: its entry comes last, and a second look-up out of order would have the
     // cache map every name.
     if (!ownIndexRead_)
@@ -175,40 +174,40 @@ const std::optional<FileVerdicts>& FolderVerdicts::cachedOwnIndex() {
     return *ownIndexRead_;
 }
 
-std::optional<ExistingVerdict> FolderVerdicts::ownIndex(const FileFacts& now) {
+std::optional<ExistingFileKind> FolderCache::ownIndex(const FileFacts& now) {
     if (!cache_.loaded())
         return std::nullopt;
-    const std::optional<FileVerdicts>& found = cachedOwnIndex();
-    if (!found || found->existing == ExistingVerdict::None || !Unchanged(found->file, now))
+    const std::optional<CacheEntry>& found = cachedOwnIndex();
+    if (!found || found->existing == ExistingFileKind::None || !Unchanged(found->file, now))
         return std::nullopt;
     ownIndexKept_ = found;
     return found->existing;
 }
 
-void FolderVerdicts::keepOwnIndex(const FileFacts& before, ExistingVerdict verdict) {
+void FolderCache::keepOwnIndex(const FileFacts& before, ExistingFileKind verdict) {
     if (enabled_ && settled(before))
-        ownIndexKept_ = FileVerdicts{before, std::nullopt, verdict};
+        ownIndexKept_ = CacheEntry{before, std::nullopt, verdict};
 }
 
-void FolderVerdicts::keepWrittenIndex(const FileFacts& written, std::uint64_t from) {
+void FolderCache::keepWrittenIndex(const FileFacts& written, std::uint64_t from) {
     if (enabled_)
-        ownIndexKept_ = FileVerdicts{written, std::nullopt, ExistingVerdict::IsIndex, from};
+        ownIndexKept_ = CacheEntry{written, std::nullopt, ExistingFileKind::IsIndex, from};
 }
 
-bool FolderVerdicts::writtenIndexHolds(const FileFacts& now, std::uint64_t from) {
+bool FolderCache::writtenIndexHolds(const FileFacts& now, std::uint64_t from) {
     if (!cache_.loaded() || from == 0)
         return false;
-    const std::optional<FileVerdicts>& found = cachedOwnIndex();
+    const std::optional<CacheEntry>& found = cachedOwnIndex();
     return found && found->writtenFrom == from && Unchanged(found->file, now) &&
            settled(found->file);
 }
 
-std::error_code FolderVerdicts::save(const FolderWork& work) {
+std::error_code FolderCache::save(const FolderWork& work) {
     if (!enabled_)
         return {};
     for (std::size_t i = 0; i < work.tiles.size(); ++i) {
         const TileCheck& tile = work.tiles[i];
-        FileVerdicts verdicts;
+        CacheEntry verdicts;
         verdicts.file = tile.result.facts;
         const bool cached = i < fromCache_.size() && fromCache_[i];
         // A tile a cancelled run did not reach has nothing to keep.
