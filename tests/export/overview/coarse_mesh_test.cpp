@@ -1,4 +1,5 @@
 #include "export/overview/coarse_mesh.h"
+#include "tests/export/overview/summary_fixtures.h"
 
 #include <osg/Geometry>
 #include <osg/Image>
@@ -21,10 +22,7 @@ TileSummary HeightSummary(const Extent& extent,
                           const std::function<float(double, double)>& height) {
     TileSummary summary;
     summary.extent = extent;
-    for (int j = 0; j < kSamples; ++j)
-        for (int i = 0; i < kSamples; ++i)
-            summary.Height(i, j) = height(extent.minX + i * extent.Width() / (kSamples - 1),
-                                          extent.minY + j * extent.Height() / (kSamples - 1));
+    test::SampleHeights(summary, height);
     for (std::size_t p = 0; p < summary.colour.size(); ++p)
         summary.colour[p] = static_cast<std::uint8_t>(p * 7 % 251);
     return summary;

@@ -1,4 +1,5 @@
 #include "export/overview/summary_mosaic.h"
+#include "tests/export/overview/summary_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -25,10 +26,7 @@ TileSummary MakeSummary(
     }) {
     TileSummary summary;
     summary.extent = extent;
-    for (int j = 0; j < kSamples; ++j)
-        for (int i = 0; i < kSamples; ++i)
-            summary.Height(i, j) = height(extent.minX + i * extent.Width() / (kSamples - 1),
-                                          extent.minY + j * extent.Height() / (kSamples - 1));
+    test::SampleHeights(summary, height);
     for (int j = 0; j < kPixels; ++j)
         for (int i = 0; i < kPixels; ++i) {
             const double x = extent.minX + (i + 0.5) * extent.Width() / kPixels;
