@@ -1,0 +1,397 @@
+#include "export/overview/scene_summary.h"
+
+#include "export/overview/coarse_mesh.h"
+
+#include <osg/Geode>
+#include <osg/Geometry>
+#include <osg/Image>
+#include <osg/LOD>
+#include <osg/MatrixTransform>
+#include <osg/PagedLOD>
+#include <osg/PositionAttitudeTransform>
+#include <osg/Texture2D>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPixels = kSummaryColourPixels;
+constexpr int kSamples = kSummaryHeightSamples;
+using Rgb = std::array<std::uint8_t, 3>;
+
+// A texture whose texel (column, row) has the colour `colour` gives it, rows from the bottom
+// as osg::Image keeps them.
+osg::ref_ptr<osg::Texture2D> MakeTexture(int s, int t, const std::function<Rgb(int, int)>& colour,
+                                         GLenum format = GL_RGB) {
+    osg::ref_ptr<osg::Image> image = new osg::Image;
+    image->allocateImage(s, t, 1, format, GL_UNSIGNED_BYTE);
+    const int bytes = format == GL_RGBA ? 4 : 3;
+    for (int row = 0; row < t; ++row)
+        for (int column = 0; column < s; ++column) {
+            const Rgb rgb = colour(column, row);
+            std::uint8_t* texel = image->data(column, row);
+            for (int k = 0; k < 3; ++k)
+                texel[k] = rgb[k];
+            if (bytes == 4)
+                texel[3] = 255;
+        }
+    return new osg::Texture2D(image.get());
+}
+
+Rgb QuadrantColour(int column, int row) {
+    return Rgb{static_cast<std::uint8_t>(40 + 60 * column),
+               static_cast<std::uint8_t>(20 + 70 * row),
+               static_cast<std::uint8_t>(column == row ? 200 : 10)};
+}
+
+// A flat quad over the extent at height z, as one triangle strip, its texture coordinates
+// running from 0 to 1 over it.
+osg::ref_ptr<osg::Geometry> Quad(const Extent& e, float z,
+                                 const osg::ref_ptr<osg::Texture2D>& texture = nullptr) {
+    osg::ref_ptr<osg::Geometry> quad = new osg::Geometry;
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
+    osg::ref_ptr<osg::Vec2Array> uvs = new osg::Vec2Array;
+    for (const auto& [u, v] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
+        vertices->push_back(osg::Vec3(static_cast<float>(u ? e.maxX : e.minX),
+                                      static_cast<float>(v ? e.maxY : e.minY), z));
+        uvs->push_back(osg::Vec2(static_cast<float>(u), static_cast<float>(v)));
+    }
+    quad->setVertexArray(vertices.get());
+    quad->setTexCoordArray(0, uvs.get());
+    quad->addPrimitiveSet(new osg::DrawArrays(GL_TRIANGLE_STRIP, 0, 4));
+    if (texture)
+        quad->getOrCreateStateSet()->setTextureAttributeAndModes(0, texture.get());
+    return quad;
+}
+
+// A plane z = f(x, y) over the extent, as indexed triangles on a grid of n x n cells.
+osg::ref_ptr<osg::Geometry> Plane(const Extent& e, int n,
+                                  const std::function<double(double, double)>& f) {
+    osg::ref_ptr<osg::Geometry> plane = new osg::Geometry;
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            const double x = e.minX + i * e.Width() / n, y = e.minY + j * e.Height() / n;
+            vertices->push_back(osg::Vec3(x, y, f(x, y)));
+        }
+    osg::ref_ptr<osg::DrawElementsUInt> triangles = new osg::DrawElementsUInt(GL_TRIANGLES);
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const unsigned a = j * (n + 1) + i, b = a + 1, c = a + n + 2, d = a + n + 1;
+            for (const unsigned v : {a, b, c, a, c, d})
+                triangles->push_back(v);
+        }
+    plane->setVertexArray(vertices.get());
+    plane->addPrimitiveSet(triangles.get());
+    return plane;
+}
+
+Rgb ColourAt(const TileSummary& summary, int i, int j) {
+    const std::uint8_t* c = summary.Colour(i, j);
+    return Rgb{c[0], c[1], c[2]};
+}
+
+int Covered(const TileSummary& summary) {
+    int covered = 0;
+    for (const std::uint8_t c : summary.coverage)
+        covered += c == 255;
+    return covered;
+}
+
+void ExpectFlat(const TileSummary& summary, float z) {
+    for (int j = 0; j < kSamples; ++j)
+        for (int i = 0; i < kSamples; ++i)
+            ASSERT_FLOAT_EQ(summary.Height(i, j), z) << i << " " << j;
+}
+
+void ExpectSame(const TileSummary& a, const TileSummary& b) {
+    EXPECT_EQ(a.extent.minX, b.extent.minX);
+    EXPECT_EQ(a.extent.maxY, b.extent.maxY);
+    EXPECT_EQ(a.colour, b.colour);
+    EXPECT_EQ(a.coverage, b.coverage);
+    for (std::size_t s = 0; s < a.heights.size(); ++s)
+        ASSERT_TRUE(a.heights[s] == b.heights[s] ||
+                    (!IsHeight(a.heights[s]) && !IsHeight(b.heights[s])))
+            << s;
+}
+
+const Extent kQuadExtent{500, 3000, 564, 3032};
+
+TEST(SceneSummary, ATexturedQuadCoversItsExtentWithItsTextureTheRightWayUp) {
+    for (const GLenum format : {GL_RGB, GL_RGBA}) {
+        SCOPED_TRACE(format == GL_RGB ? "RGB" : "RGBA");
+        const SceneSummary made =
+            SummariseScene(*Quad(kQuadExtent, 7.5f, MakeTexture(4, 4, QuadrantColour, format)));
+        ASSERT_TRUE(made.summary.has_value());
+        EXPECT_EQ(made.triangles, 2u);
+        EXPECT_EQ(made.skipped, 0u);
+        const TileSummary& summary = *made.summary;
+        EXPECT_DOUBLE_EQ(summary.extent.minX, 500);
+        EXPECT_DOUBLE_EQ(summary.extent.minY, 3000);
+        EXPECT_DOUBLE_EQ(summary.extent.maxX, 564);
+        EXPECT_DOUBLE_EQ(summary.extent.maxY, 3032);
+        EXPECT_EQ(Covered(summary), kPixels * kPixels);
+        ExpectFlat(summary, 7.5f);
+        // Each texel spans 64 x 64 pixels; the first row of pixels lies at minY, as does the
+        // image's first row.
+        for (int j = 0; j < kPixels; ++j)
+            for (int i = 0; i < kPixels; ++i)
+                ASSERT_EQ(ColourAt(summary, i, j), QuadrantColour(i / 64, j / 64)) << i << " " << j;
+    }
+}
+
+TEST(SceneSummary, UnsupportedImagesAndUntexturedSurfacesAreGrey) {
+    osg::ref_ptr<osg::Texture2D> floats = new osg::Texture2D;
+    osg::ref_ptr<osg::Image> image = new osg::Image;
+    image->allocateImage(2, 2, 1, GL_RGB, GL_FLOAT);
+    floats->setImage(image.get());
+    for (const osg::ref_ptr<osg::Texture2D>& texture : {floats, osg::ref_ptr<osg::Texture2D>()}) {
+        const SceneSummary made = SummariseScene(*Quad(kQuadExtent, 0, texture));
+        ASSERT_TRUE(made.summary.has_value());
+        EXPECT_EQ(Covered(*made.summary), kPixels * kPixels);
+        EXPECT_EQ(ColourAt(*made.summary, 100, 30), (Rgb{128, 128, 128}));
+    }
+}
+
+TEST(SceneSummary, ATiltedPlaneGivesItsHeightsAndTheTopmostSurfaceWins) {
+    const Extent extent{-20, 10, 44, 74};
+    const auto tilt = [](double x, double y) { return 0.25 * x - 0.5 * y + 100; };
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    geode->addDrawable(Plane(extent, 7, tilt).get());
+    // A red roof over the lower left quarter, above the plane everywhere, and a blue floor under
+    // all of it, below the plane everywhere: neither height nor colour of the floor shows.
+    geode->addDrawable(Quad(Extent{-20, 10, 12, 42}, 120,
+                            MakeTexture(1, 1,
+                                        [](int, int) {
+                                            return Rgb{255, 0, 0};
+                                        }))
+                           .get());
+    geode->addDrawable(Quad(extent, 0,
+                            MakeTexture(1, 1,
+                                        [](int, int) {
+                                            return Rgb{0, 0, 255};
+                                        }))
+                           .get());
+    const SceneSummary made = SummariseScene(*geode);
+    ASSERT_TRUE(made.summary.has_value());
+    const TileSummary& summary = *made.summary;
+    EXPECT_EQ(made.triangles, 7u * 7 * 2 + 4);
+    for (int j = 0; j < kSamples; ++j)
+        for (int i = 0; i < kSamples; ++i) {
+            const double x = -20 + i, y = 10 + j;
+            const double expected = x <= 12 && y <= 42 ? 120 : tilt(x, y);
+            ASSERT_NEAR(summary.Height(i, j), expected, 1e-4) << i << " " << j;
+        }
+    EXPECT_EQ(Covered(summary), kPixels * kPixels);
+    EXPECT_EQ(ColourAt(summary, 10, 10), (Rgb{255, 0, 0}));
+    EXPECT_EQ(ColourAt(summary, 200, 10), (Rgb{128, 128, 128}));
+    EXPECT_EQ(ColourAt(summary, 10, 200), (Rgb{128, 128, 128}));
+}
+
+// The finer file a production tile's range names is a pipe with no writer: were it opened,
+// the summary would wait on it forever.
+TEST(SceneSummary, APagedTileGivesItsInlineChildAndNeverOpensTheFilesItsRangesName) {
+    const fs::path dir = fs::temp_directory_path() /
+                         ("brindle-scene-summary-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir / "Data");
+    const fs::path finer = dir / "Data" / "Tile_L18.osgb";
+    ASSERT_EQ(mkfifo(finer.c_str(), 0600), 0);
+    const osg::ref_ptr<osg::Geometry> quad =
+        Quad(kQuadExtent, 3, MakeTexture(4, 4, QuadrantColour));
+    osg::ref_ptr<osg::PagedLOD> root = new osg::PagedLOD;
+    root->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
+    root->setDatabasePath(dir.string() + "/");
+    root->addChild(quad.get(), 0, 400);
+    root->setFileName(1, "Data/Tile_L18.osgb");
+    root->setRange(1, 400, 1e30f);
+    const SceneSummary paged = SummariseScene(*root);
+    const SceneSummary alone = SummariseScene(*quad);
+    fs::remove_all(dir);
+    ASSERT_TRUE(paged.summary.has_value());
+    ASSERT_TRUE(alone.summary.has_value());
+    ExpectSame(*paged.summary, *alone.summary);
+}
+
+TEST(SceneSummary, NestedTransformsAreApplied) {
+    // Scaled by 2 and turned a quarter about z, then moved: (x, y) -> (1000 - 2y, 2000 + 2x).
+    osg::ref_ptr<osg::PositionAttitudeTransform> turn = new osg::PositionAttitudeTransform;
+    turn->setScale(osg::Vec3d(2, 2, 2));
+    turn->setAttitude(osg::Quat(osg::PI_2, osg::Vec3d(0, 0, 1)));
+    turn->addChild(Quad(Extent{0, 0, 10, 20}, 4, MakeTexture(4, 4, QuadrantColour)).get());
+    osg::ref_ptr<osg::MatrixTransform> move =
+        new osg::MatrixTransform(osg::Matrixd::translate(1000, 2000, 50));
+    move->addChild(turn.get());
+    const SceneSummary made = SummariseScene(*move);
+    ASSERT_TRUE(made.summary.has_value());
+    const TileSummary& summary = *made.summary;
+    EXPECT_NEAR(summary.extent.minX, 960, 1e-9);
+    EXPECT_NEAR(summary.extent.maxX, 1000, 1e-9);
+    EXPECT_NEAR(summary.extent.minY, 2000, 1e-9);
+    EXPECT_NEAR(summary.extent.maxY, 2020, 1e-9);
+    EXPECT_NEAR(summary.Height(30, 30), 58, 1e-6);
+    EXPECT_EQ(Covered(summary), kPixels * kPixels);
+    // The texture's u now runs up the block's y, its v down the block's x.
+    EXPECT_EQ(ColourAt(summary, 255, 0), QuadrantColour(0, 0));
+    EXPECT_EQ(ColourAt(summary, 255, 255), QuadrantColour(3, 0));
+    EXPECT_EQ(ColourAt(summary, 0, 0), QuadrantColour(0, 3));
+}
+
+TEST(SceneSummary, ALevelOfDetailGivesItsCoarsestChild) {
+    for (const auto mode : {osg::LOD::DISTANCE_FROM_EYE_POINT, osg::LOD::PIXEL_SIZE_ON_SCREEN}) {
+        SCOPED_TRACE(mode);
+        const bool bySize = mode == osg::LOD::PIXEL_SIZE_ON_SCREEN;
+        osg::ref_ptr<osg::LOD> lod = new osg::LOD;
+        lod->setRangeMode(mode);
+        // The fine child first, the coarse one second: drawn near, or large on screen, the fine.
+        lod->addChild(Quad(kQuadExtent, 10).get(), bySize ? 300.0f : 0.0f, bySize ? 1e30f : 100.0f);
+        lod->addChild(Quad(kQuadExtent, 1).get(), bySize ? 0.0f : 100.0f, bySize ? 300.0f : 1e6f);
+        const SceneSummary made = SummariseScene(*lod);
+        ASSERT_TRUE(made.summary.has_value());
+        EXPECT_EQ(made.triangles, 2u);
+        ExpectFlat(*made.summary, 1);
+    }
+}
+
+TEST(SceneSummary, TrianglesWithoutFiniteCornersOrBeyondTheirVerticesAreSkipped) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const osg::ref_ptr<osg::Geometry> clean =
+        Quad(kQuadExtent, 2, MakeTexture(4, 4, QuadrantColour));
+    const osg::ref_ptr<osg::Geometry> odd = Quad(kQuadExtent, 2, MakeTexture(4, 4, QuadrantColour));
+    auto* vertices = static_cast<osg::Vec3Array*>(odd->getVertexArray());
+    vertices->push_back(osg::Vec3(nan, 3010, 2));
+    vertices->push_back(osg::Vec3(600, 3010, 2));
+    vertices->push_back(osg::Vec3(600, 3100, 2));
+    // One with a corner not a number, one past the vertices, one standing on edge, and a strip
+    // reaching past them.
+    osg::ref_ptr<osg::DrawElementsUShort> extra = new osg::DrawElementsUShort(GL_TRIANGLES);
+    for (const unsigned short v : {4, 5, 6, 5, 6, 99, 0, 1, 1})
+        extra->push_back(v);
+    odd->addPrimitiveSet(extra.get());
+    odd->addPrimitiveSet(new osg::DrawArrays(GL_TRIANGLE_STRIP, 6, 40));
+    const SceneSummary made = SummariseScene(*odd);
+    ASSERT_TRUE(made.summary.has_value());
+    EXPECT_EQ(made.triangles, 2u + 3 + 38);
+    EXPECT_EQ(made.skipped, 3u + 38);
+    ExpectSame(*made.summary, *SummariseScene(*clean).summary);
+
+    // Nothing but those: triangles, none to draw.
+    osg::ref_ptr<osg::Geometry> onlyOdd = new osg::Geometry;
+    onlyOdd->setVertexArray(vertices);
+    onlyOdd->addPrimitiveSet(extra.get());
+    const SceneSummary none = SummariseScene(*onlyOdd);
+    EXPECT_FALSE(none.summary.has_value());
+    EXPECT_EQ(none.reason, NoSummaryReason::AllDegenerate);
+    EXPECT_EQ(none.triangles, 3u);
+
+    // Empty arrays, or none.
+    osg::ref_ptr<osg::Geometry> empty = new osg::Geometry;
+    empty->setVertexArray(new osg::Vec3Array);
+    empty->addPrimitiveSet(new osg::DrawArrays(GL_TRIANGLES, 0, 3));
+    EXPECT_EQ(SummariseScene(*empty).reason, NoSummaryReason::AllDegenerate);
+    empty->setVertexArray(nullptr);
+    EXPECT_EQ(SummariseScene(*empty).reason, NoSummaryReason::AllDegenerate);
+}
+
+TEST(SceneSummary, ASceneWithoutTrianglesTooManyOrABadExtentGivesItsReason) {
+    osg::ref_ptr<osg::Group> group = new osg::Group;
+    group->addChild(new osg::Geode);
+    osg::ref_ptr<osg::Geometry> lines = new osg::Geometry;
+    lines->setVertexArray(new osg::Vec3Array(4));
+    lines->addPrimitiveSet(new osg::DrawArrays(GL_LINES, 0, 4));
+    group->addChild(lines.get());
+    const SceneSummary none = SummariseScene(*group);
+    EXPECT_FALSE(none.summary.has_value());
+    EXPECT_EQ(none.reason, NoSummaryReason::NoTriangles);
+    EXPECT_EQ(none.triangles, 0u);
+
+    SceneSummaryOptions few;
+    few.maxTriangles = 1;
+    const SceneSummary capped = SummariseScene(*Quad(kQuadExtent, 0), few);
+    EXPECT_FALSE(capped.summary.has_value());
+    EXPECT_EQ(capped.reason, NoSummaryReason::Capped);
+    few.maxTriangles = 2;
+    EXPECT_TRUE(SummariseScene(*Quad(kQuadExtent, 0), few).summary.has_value());
+
+    for (const Extent& bad : {Extent{1, 1, 0, 0}, Extent{0, 0, 0, 5},
+                              Extent{0, 0, std::numeric_limits<double>::infinity(), 5}}) {
+        SceneSummaryOptions options;
+        options.extent = bad;
+        EXPECT_EQ(SummariseScene(*Quad(kQuadExtent, 0), options).reason,
+                  NoSummaryReason::UnusableExtent);
+    }
+}
+
+TEST(SceneSummary, AGivenExtentIsSummarisedAsItLies) {
+    // The quad's right half and as much again beyond it.
+    SceneSummaryOptions options;
+    options.extent = Extent{532, 3000, 596, 3032};
+    const SceneSummary made =
+        SummariseScene(*Quad(kQuadExtent, 6, MakeTexture(4, 4, QuadrantColour)), options);
+    ASSERT_TRUE(made.summary.has_value());
+    const TileSummary& summary = *made.summary;
+    EXPECT_EQ(summary.extent.minX, 532);
+    EXPECT_EQ(summary.extent.maxX, 596);
+    EXPECT_EQ(Covered(summary), kPixels * kPixels / 2);
+    for (int j = 0; j < kPixels; ++j)
+        for (int i = 0; i < kPixels; ++i) {
+            ASSERT_EQ(summary.Coverage(i, j), i < 128 ? 255 : 0) << i << " " << j;
+            const Rgb expected = i < 128 ? QuadrantColour(2 + i / 64, j / 64) : Rgb{0, 0, 0};
+            ASSERT_EQ(ColourAt(summary, i, j), expected) << i << " " << j;
+        }
+    for (int j = 0; j < kSamples; ++j)
+        for (int i = 0; i < kSamples; ++i)
+            ASSERT_EQ(IsHeight(summary.Height(i, j)), i <= 32) << i << " " << j;
+}
+
+TEST(SceneSummary, ASceneSummaryMakesACoarseMesh) {
+    const Extent extent{100, 200, 164, 264};
+    const auto tilt = [](double x, double y) { return 0.1 * x + 0.3 * y; };
+    const osg::ref_ptr<osg::Geometry> plane = Plane(extent, 16, tilt);
+    plane->getOrCreateStateSet()->setTextureAttributeAndModes(
+        0, MakeTexture(4, 4, QuadrantColour).get());
+    osg::ref_ptr<osg::Vec2Array> uvs = new osg::Vec2Array;
+    for (const osg::Vec3& v : *static_cast<osg::Vec3Array*>(plane->getVertexArray()))
+        uvs->push_back(osg::Vec2((v.x() - 100) / 64, (v.y() - 200) / 64));
+    plane->setTexCoordArray(0, uvs.get());
+    const SceneSummary made = SummariseScene(*plane);
+    ASSERT_TRUE(made.summary.has_value());
+    const osg::ref_ptr<osg::Geode> mesh = BuildCoarseMesh(*made.summary);
+    ASSERT_EQ(mesh->getNumDrawables(), 1u);
+    const osg::Geometry* geometry = mesh->getDrawable(0)->asGeometry();
+    ASSERT_NE(geometry, nullptr);
+    const auto* vertices = dynamic_cast<const osg::Vec3Array*>(geometry->getVertexArray());
+    ASSERT_NE(vertices, nullptr);
+    const osg::PrimitiveSet* surface = geometry->getPrimitiveSet(kCoarseSurface);
+    ASSERT_NE(surface, nullptr);
+    // A plane simplifies to a handful of the grid's 8192 triangles, each corner on the plane.
+    EXPECT_GE(surface->getNumIndices(), 6u);
+    EXPECT_LE(surface->getNumIndices(), 3u * 32);
+    for (unsigned k = 0; k < surface->getNumIndices(); ++k) {
+        const osg::Vec3& v = (*vertices)[surface->index(k)];
+        EXPECT_NEAR(v.z(), tilt(v.x(), v.y()), 1e-3);
+    }
+    const auto* texture = dynamic_cast<const osg::Texture2D*>(
+        geometry->getStateSet()->getTextureAttribute(0, osg::StateAttribute::TEXTURE));
+    ASSERT_NE(texture, nullptr);
+    const osg::Image* image = texture->getImage();
+    ASSERT_NE(image, nullptr);
+    const std::uint8_t* corner = image->data(kPixels - 1, 0);
+    EXPECT_EQ((Rgb{corner[0], corner[1], corner[2]}), QuadrantColour(3, 0));
+}
+
+} // namespace
+} // namespace brindle
