@@ -272,7 +272,7 @@ TEST(SceneSummary, TrianglesWithoutFiniteCornersOrBeyondTheirVerticesAreSkipped)
         Quad(kQuadExtent, 2, MakeTexture(4, 4, QuadrantColour));
     const osg::ref_ptr<osg::Geometry> odd = Quad(kQuadExtent, 2, MakeTexture(4, 4, QuadrantColour));
     auto* vertices = static_cast<osg::Vec3Array*>(odd->getVertexArray());
-    vertices->push_back(osg::Vec3(nan, 3010, 2));
+    vertices->push_back(osg::Vec3(520, 3010, nan));
     vertices->push_back(osg::Vec3(600, 3010, 2));
     vertices->push_back(osg::Vec3(600, 3100, 2));
     // One with a corner not a number, one past the vertices, one standing on edge, and a strip
