@@ -25,6 +25,7 @@
 namespace brindle {
 namespace {
 namespace fs = std::filesystem;
+using test::CountingWorker;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteSizedTile;
@@ -254,15 +255,6 @@ TEST(CachedVerdicts, AnIndexLeftStandingIsWrittenAgainOnceItsEntriesOriginOrFile
     const Outcome placed = Export(block, Cached(dir / "cache"));
     EXPECT_NE(placed.index, first.index);
     ExpectSameIndex(placed, Export(block, none));
-}
-
-// A worker program that notes each start in `log`, then is the real worker.
-fs::path CountingWorker(const fs::path& dir, const fs::path& log) {
-    const fs::path script = dir / "worker.sh";
-    WriteText(script, "#!/bin/sh\necho started >> '" + log.string() + "'\nexec '" +
-                          DefaultWorkerProgram().string() + "' \"$@\"\n");
-    fs::permissions(script, fs::perms::owner_all);
-    return script;
 }
 
 std::size_t Starts(const fs::path& log) {

@@ -17,6 +17,7 @@
 namespace brindle {
 namespace {
 namespace fs = std::filesystem;
+using test::CountingWorker;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteText;
@@ -33,15 +34,6 @@ ExportOptions Options(const fs::path& cache = {}) {
     options.jobs = 2;
     options.verdictCache = cache;
     return options;
-}
-
-// A worker program that notes each start in `log`, then is the real worker.
-fs::path CountingWorker(const fs::path& dir, const fs::path& log) {
-    const fs::path script = dir / "worker.sh";
-    WriteText(script, "#!/bin/sh\necho started >> '" + log.string() + "'\nexec '" +
-                          DefaultWorkerProgram().string() + "' \"$@\"\n");
-    fs::permissions(script, fs::perms::owner_all);
-    return script;
 }
 
 std::size_t Starts(const fs::path& log) {

@@ -1,5 +1,7 @@
 #include "tests/export/test_fixtures.h"
 
+#include "export/isolation/worker_process.h"
+
 #include <osg/Geode>
 #include <osg/Geometry>
 #include <osg/MatrixTransform>
@@ -100,6 +102,14 @@ void WriteText(const fs::path& file, const std::string& text) {
     std::ofstream out(file, std::ios::binary);
     out << text;
     ASSERT_TRUE(out.good()) << file;
+}
+
+fs::path CountingWorker(const fs::path& dir, const fs::path& log) {
+    const fs::path script = dir / "worker.sh";
+    WriteText(script, "#!/bin/sh\necho started >> '" + log.string() + "'\nexec '" +
+                          DefaultWorkerProgram().string() + "' \"$@\"\n");
+    fs::permissions(script, fs::perms::owner_all);
+    return script;
 }
 
 std::string ReadBytes(const fs::path& file) {

@@ -40,6 +40,11 @@ void WriteHeavyTile(const std::filesystem::path& folder, std::uint64_t vertices)
 void WriteText(const std::filesystem::path& file, const std::string& text);
 std::string ReadBytes(const std::filesystem::path& file);
 
+// A worker program (a POSIX shell script in `dir`) that notes each start in `log`, then is the
+// real worker.
+std::filesystem::path CountingWorker(const std::filesystem::path& dir,
+                                     const std::filesystem::path& log);
+
 // What an index file read back with the scene-graph library holds.
 struct IndexContents {
     bool loaded = false;
