@@ -367,11 +367,13 @@ CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::N
         const std::optional<std::string> found = FindSceneFile(name, searched, toBeWritten);
         if (!found)
             continue;
-        if (std::any_of(toBeWritten.begin(), toBeWritten.end(),
-                        [&](const std::string& file) { return SameFilePath(*found, file); }))
-            return CheckVerdict::Cycle;
         const std::filesystem::path next = PathOfRequestText(*found);
         const Result<FileFacts> looked = LookAt(next);
+        // The search takes only files that exist, or indexes yet to be written.
+        if (looked && looked->type == std::filesystem::file_type::not_found &&
+            std::any_of(toBeWritten.begin(), toBeWritten.end(),
+                        [&](const std::string& file) { return SameFilePath(*found, file); }))
+            return CheckVerdict::Cycle;
         if (!looked || looked->type != std::filesystem::file_type::regular)
             continue;
         const FileFacts& facts = *looked;
