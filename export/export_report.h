@@ -117,6 +117,28 @@ enum class ProblemKind {
     // different spatial references (`srs` names each block's), yet their indexes are
     // combined as if they were in one.
     BlocksSrsDiffer,
+    // Error: the overview levels could not be written into `path`, the folder made for them
+    // (`cause` says why); the old index and its levels were kept.
+    OverviewNotWritten,
+    // Warning: the index is in place, but the folder `path` of overview levels it replaced
+    // could not be removed (`cause` says why); it is no index's now, and the next run removes it.
+    OldOverviewKept,
+};
+
+// Why the overview levels show nothing of a listed tile.
+enum class SummaryFailure {
+    NoSurface,   // its inline coarsest level draws no triangle seen from above
+    TooLarge,    // its inline content holds more than a summary reads
+    OutOfMemory, // making it reached the memory ceiling
+    Crashed,     // the worker making it crashed
+    TimedOut,    // making it took longer than the deadline
+    Unreadable,  // the tile could not be read again for it; `cause` says why
+};
+
+struct OverviewHole {
+    std::filesystem::path name; // the tile's subfolder within the listed folder
+    SummaryFailure reason = SummaryFailure::NoSurface;
+    std::error_code cause;
 };
 
 // A spatial reference a problem concerns, and the file or folder it is the one of.
@@ -160,6 +182,10 @@ enum class OriginSource {
 enum class IndexKind {
     Proxy, // one proxy node naming every tile; a viewer loads them all when it opens the index
     Paged, // a tree of paged nodes; a viewer loads the tiles in view and drops the others
+    // Paged coarse levels made from the tiles, above paged nodes naming the tiles: a viewer
+    // shows the whole block at once from afar and loads the tiles only up close. The levels
+    // are files of the program's own, in a folder of its own inside the listed folder.
+    Overview,
 };
 
 // Above this many tiles a folder is better served by the paged index: a viewer opening a
@@ -205,6 +231,9 @@ struct FolderReport {
     // The subfolders whose root.osgb reached its memory ceiling and was checked once more,
     // alone, under a higher one; listed or left out by that second check. In name order.
     std::vector<std::filesystem::path> recheckedTiles;
+    // Overview index: the listed tiles that the overview levels show nothing of, since no
+    // summary could be made of them, in name order. Up close each is still loaded.
+    std::vector<OverviewHole> overviewHoles;
     std::vector<Problem> warnings;
     std::optional<Problem> error;
     std::filesystem::path firstListing; // for ListedTwice: the earlier listing, as listed
