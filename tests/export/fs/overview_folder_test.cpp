@@ -120,9 +120,11 @@ TEST(IsOverviewFolder, NeedsOurNameAndOurExactMarkerInARealFolder) {
         GTEST_SKIP() << "no links here";
     EXPECT_FALSE(IsOverviewFolder(dir / "brindle-overview-9")) << "a link to one of ours";
     fs::create_directories(dir / "brindle-overview-10");
-    ASSERT_TRUE(MakeLink(ours / std::string(kOverviewMarkerName),
-                         dir / "brindle-overview-10" / std::string(kOverviewMarkerName)));
-    EXPECT_FALSE(IsOverviewFolder(dir / "brindle-overview-10")) << "a link as the marker";
+    // Windows makes links to files only with a privilege.
+    if (MakeLink(ours / std::string(kOverviewMarkerName),
+                 dir / "brindle-overview-10" / std::string(kOverviewMarkerName))) {
+        EXPECT_FALSE(IsOverviewFolder(dir / "brindle-overview-10")) << "a link as the marker";
+    }
 }
 
 // A removal takes our levels, the atomic write's leftovers and last the marker; anything else
