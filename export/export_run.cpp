@@ -111,6 +111,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         report.error = Problem{ProblemKind::FolderUnreadable, layout.tileFolder, ec};
         return;
     }
+    DropOverviewFolders(subfolders, &links);
     const fs::path resolvedFolder = ResolvedPath(layout.tileFolder).value_or({});
     const OpenFolder tileFolder(layout.tileFolder);
     work.ownIndex = LookAt(report.indexFile).value_or({});
