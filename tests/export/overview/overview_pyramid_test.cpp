@@ -222,7 +222,6 @@ TEST(OverviewPyramid, SparseBlockWritesItsNodesAndReachesEveryTileOnce) {
     EXPECT_EQ(walk.nodes.at(NodeFileName(1, 0, 0))->getChild(0)->asGeode()->getNumDrawables(), 1u);
 }
 
-// For each node file, its level and the paged node it holds; the file names of its children.
 TEST(OverviewPyramid, EachParentSwitchesToItsChildrenFartherAwayThanTheyDo) {
     Block block;
     for (int x = 0; x < 8; ++x)
