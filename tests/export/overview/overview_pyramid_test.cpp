@@ -167,7 +167,7 @@ void WalkDown(const fs::path& folder, const std::string& file, Walk& walk) {
 }
 
 TEST(OverviewPyramid, SparseBlockWritesItsNodesAndReachesEveryTileOnce) {
-    // Tiles in clusters far apart, a tile with no grid name placed by its bounds, and tiles
+    // Tiles in clusters far apart, tiles with no grid name placed by their bounds, and tiles
     // without summaries: one beside others in its level-1 node, one alone in its own.
     const std::vector<std::pair<int, int>> named = {{0, 0}, {1, 0}, {0, 1},  {1, 1},  {2, 1},
                                                     {7, 2}, {6, 6}, {13, 9}, {12, 14}};
@@ -175,6 +175,8 @@ TEST(OverviewPyramid, SparseBlockWritesItsNodesAndReachesEveryTileOnce) {
     for (const auto& [x, y] : named)
         block.Add(CellName(x, y), CellExtent(x, y), (x == 1 && y == 1) || (x == 13 && y == 9));
     block.Add("north annex", CellExtent(3, 12));
+    // A second tile over the first cell: the leaf holds both, and merges their summaries.
+    block.Add("first cell again", CellExtent(0, 0));
     block.Place();
     std::vector<std::pair<int, int>> cells = named;
     cells.emplace_back(3, 12);
