@@ -200,6 +200,7 @@ public:
         leafOf_.assign(entries_.size(), kNoNode);
         slotOf_.assign(entries_.size(), 0);
         added_.assign(entries_.size(), false);
+        named_.assign(entries_.size(), true);
         for (std::size_t n = 0; n < tree_.nodes.size(); ++n) {
             const OverviewNode& node = tree_.nodes[n];
             if (node.IsLeaf()) {
@@ -234,6 +235,12 @@ public:
             worker.join();
     }
 
+    Status LeaveOut(std::size_t tile) {
+        if (tile < named_.size())
+            named_[tile] = false;
+        return Add(tile, std::nullopt);
+    }
+
     Status Add(std::size_t tile, std::optional<TileSummary> summary) {
         if (tile >= entries_.size() || leafOf_[tile] == kNoNode || added_[tile])
             throw std::logic_error("an overview tile added twice or not in the tree");
@@ -259,7 +266,7 @@ public:
         if (tree_.IsEmpty())
             return top;
         const OverviewNode& root = tree_.nodes[tree_.Root()];
-        top.file = NodeFileName(root.level, root.x, root.y);
+        top.file = FileName(root.level, root.x, root.y);
         if (states_[tree_.Root()].box.valid())
             top.bound = StoredSphere(states_[tree_.Root()].box);
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -275,6 +282,10 @@ public:
     SummaryCount Summaries() const { return counter_->Count(); }
 
 private:
+    std::string FileName(int level, std::int64_t x, std::int64_t y) const {
+        return options_.namePrefix + NodeFileName(level, x, y);
+    }
+
     // Completes `node` and every ancestor whose last child it completes.
     void CompleteUpwards(std::size_t node) {
         for (;;) {
@@ -307,7 +318,7 @@ private:
                 state.box.expandBy(states_[node.children[q]].box);
         }
         NodeJob job;
-        job.file = folder_ / NodeFileName(node.level, node.x, node.y);
+        job.file = folder_ / FileName(node.level, node.x, node.y);
         if (any) {
             job.summary = Counted(MosaicSummaries(quadrants), counter_);
             state.box.expandBy(SurfaceBox(*job.summary, options_.mesh.relativeSkirtDepth));
@@ -353,10 +364,12 @@ private:
                 continue;
             const OverviewNode& below = tree_.nodes[child];
             if (below.IsLeaf())
-                for (const std::size_t tile : below.tiles)
-                    names.push_back(entries_[tile]);
+                for (const std::size_t tile : below.tiles) {
+                    if (named_[tile])
+                        names.push_back(entries_[tile]);
+                }
             else
-                names.push_back(NodeFileName(below.level, below.x, below.y));
+                names.push_back(FileName(below.level, below.x, below.y));
         }
         return names;
     }
@@ -427,6 +440,7 @@ private:
 
     const OverviewTree tree_;
     const std::vector<std::string> entries_;
+    std::vector<bool> named_; // by tile: its level-1 node names it
     const fs::path folder_;
     PyramidOptions options_;
     std::vector<NodeState> states_;
@@ -453,6 +467,10 @@ OverviewPyramid::OverviewPyramid(const OverviewTree& tree, std::vector<std::stri
                                          std::move(options))) {}
 
 OverviewPyramid::~OverviewPyramid() = default;
+
+Status OverviewPyramid::leaveOut(std::size_t tile) {
+    return builder_->LeaveOut(tile);
+}
 
 Status OverviewPyramid::addTile(std::size_t tile, std::optional<TileSummary> summary) {
     return builder_->Add(tile, std::move(summary));

@@ -25,6 +25,8 @@ struct PyramidOptions {
     // thread that adds the tiles. The files are the same whatever the count.
     unsigned threads = 1;
     NodeFileCalls files = SystemNodeFileCalls();
+    // Put before every node file's name, so that two pyramids can share a folder.
+    std::string namePrefix;
 };
 
 struct PyramidTop {
@@ -62,6 +64,8 @@ public:
     // written stops the pyramid: this and every later call give that failure's cause, and
     // failedFile() names the file.
     Status addTile(std::size_t tile, std::optional<TileSummary> summary);
+    // Tile t is not listed: no node names it, and it is a hole. Instead of addTile.
+    Status leaveOut(std::size_t tile);
 
     // After every tile: the top node's file, the block's bound and the counts; or the cause
     // of the first node file not written. Waits for the nodes still being built.
