@@ -71,6 +71,7 @@ struct OverviewBuild::Levels {
     std::vector<std::string> indexEntries; // by tile, as the index names it
     std::vector<std::string> names;        // the tiles' subfolder names, by tile
     std::vector<bool> onGrid;              // by tile: placed by its grid name
+    std::vector<bool> seen;                // by tile: its check has ended
     std::unique_ptr<OverviewPyramid> grid;
     std::vector<HeldTile> held;
     std::vector<OverviewHole> holes;
@@ -111,6 +112,7 @@ Result<std::shared_ptr<OverviewBuild>> OverviewBuild::Start(const fs::path& list
     }
     OverviewLayout layout = PlaceTiles(tiles);
     levels->onGrid.assign(work.tiles.size(), false);
+    levels->seen.assign(work.tiles.size(), false);
     for (const OverviewNode& node : layout.grid.nodes)
         for (const std::size_t tile : node.tiles)
             levels->onGrid[tile] = true;
@@ -126,6 +128,9 @@ void OverviewBuild::tileChecked(std::size_t tile, const TileResult& result, Summ
                                 std::shared_ptr<const TileSummary> summary) {
     Levels& levels = *levels_;
     const std::lock_guard<std::mutex> lock(levels.mutex);
+    if (tile >= levels.seen.size() || levels.seen[tile])
+        return;
+    levels.seen[tile] = true;
     const bool listed = result.outcome.reason == TileStatus::Valid;
     if (listed && !summary)
         levels.holes.push_back({levels.names[tile], FailureOf(state), {}});
@@ -147,6 +152,11 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
     const std::lock_guard<std::mutex> lock(levels.mutex);
     std::vector<std::string> tops;
     const std::string folderName = NameText(levels.folder.filename()).value_or(std::string());
+    // A tile whose check never ended here is not the levels' to name.
+    for (std::size_t tile = 0; tile < levels.seen.size() && levels.written; ++tile)
+        if (!levels.seen[tile] && levels.onGrid[tile])
+            levels.written = levels.grid->leaveOut(tile);
+    std::fill(levels.seen.begin(), levels.seen.end(), true);
     if (levels.grid && levels.written) {
         Result<PyramidTop> top = levels.grid->finish();
         if (!top)

@@ -198,6 +198,43 @@ TEST(OverviewIndex, LevelsAboveASparseBlockReachEveryListedTileOnceAndNothingEls
     EXPECT_EQ(tiles, listed);
 }
 
+// A production folder: metadata.xml beside Data/, the tiles inside it with capital names, as
+// copied from Windows. The levels go beside Data/, name the tiles through it, and a second run
+// finds the same tiles with the first run's levels in the folder.
+TEST(OverviewIndex, AProductionFolderGetsItsLevelsBesideItsDataAndARerunListsTheSame) {
+    TempDir dir;
+    const fs::path production = dir / "production";
+    std::set<std::string> listed;
+    for (int x = 0; x < 3; ++x)
+        for (int y = 0; y < 2; ++y) {
+            WriteGridTile(production / "Data", GridName(x, y), x, y);
+            listed.insert("Data/" + GridName(x, y) + "/" + GridName(x, y) + ".osgb");
+        }
+    WriteText(production / "metadata.xml",
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ModelMetadata version=\"1\">\n"
+              "  <SRS>EPSG:4547</SRS>\n  <SRSOrigin>512345.6,3400000.3,12.5</SRSOrigin>\n"
+              "</ModelMetadata>\n");
+    for (int run = 0; run < 2; ++run) {
+        const ExportReport report = ExportAs(production, IndexKind::Overview);
+        ASSERT_TRUE(report.succeeded()) << run;
+        const FolderReport& folder = report.folders.at(0);
+        EXPECT_EQ(folder.entries.size(), listed.size()) << run;
+        EXPECT_TRUE(folder.leftOut.empty()) << run;
+        EXPECT_TRUE(folder.overviewHoles.empty()) << run;
+        EXPECT_EQ(folder.originSource, OriginSource::Metadata) << run;
+        EXPECT_EQ(ReadIndex(production / "root.osgb").translation,
+                  osg::Vec3d(512345.6, 3400000.3, 12.5))
+            << run;
+        ASSERT_EQ(OverviewFolders(production).size(), 1u) << run;
+        const Reached reached = WalkIndex(production);
+        std::set<std::string> tiles;
+        for (const auto& [tile, times] : reached.tiles)
+            tiles.insert(tile);
+        EXPECT_EQ(tiles, listed) << run;
+        EXPECT_TRUE(reached.everyLevelLoaded) << run;
+    }
+}
+
 TEST(OverviewIndex, ARerunReplacesTheLevelsAndProxyRemovesThem) {
     TempDir dir;
     std::set<std::string> listed;
