@@ -14,7 +14,7 @@ _brindle_export() {
             COMPREPLY=($(compgen -W "auto bar lines none" -- "$cur"))
             return ;;
         --index)
-            COMPREPLY=($(compgen -W "proxy paged" -- "$cur"))
+            COMPREPLY=($(compgen -W "proxy paged overview" -- "$cur"))
             return ;;
     esac
     if [[ "$cur" == --progress=* ]]; then
@@ -22,7 +22,7 @@ _brindle_export() {
         return
     fi
     if [[ "$cur" == --index=* ]]; then
-        COMPREPLY=($(compgen -W "proxy paged" -- "${cur#--index=}"))
+        COMPREPLY=($(compgen -W "proxy paged overview" -- "${cur#--index=}"))
         return
     fi
     if [[ "$cur" == -* ]]; then

@@ -72,6 +72,8 @@ std::optional<std::string> Finish(wording::Language language, const RawLine& raw
         line.index = IndexKind::Proxy;
     else if (raw.index == "paged")
         line.index = IndexKind::Paged;
+    else if (raw.index == "overview")
+        line.index = IndexKind::Overview;
     else
         return wording::BadIndexKind(language, raw.index);
     const std::optional<ProgressStyle> progress = ProgressStyleNamed(raw.progress);

@@ -119,6 +119,14 @@ json LeftOutJson(const LeftOutSubfolder& leftOut) {
     return object;
 }
 
+json OverviewHoleJson(const OverviewHole& hole) {
+    json object;
+    PutPaths(object, {{"name", &hole.name}});
+    object["reason"] = SummaryFailureName(hole.reason);
+    object["cause"] = CauseJson(hole.cause);
+    return object;
+}
+
 json SourceJson(const FolderReport& folder) {
     json object = {{"kind", OriginName(folder.originSource)}};
     const bool hasFile = !folder.originReport.empty();
@@ -145,10 +153,6 @@ const char* SrsKindName(SrsKind kind) {
         return "unknown";
     }
     return nullptr;
-}
-
-const char* IndexKindName(IndexKind kind) {
-    return kind == IndexKind::Paged ? "paged" : "proxy";
 }
 
 json FolderJson(const FolderReport& folder) {
@@ -208,6 +212,10 @@ json FolderJson(const FolderReport& folder) {
     for (const LeftOutSubfolder& skipped : folder.leftOut)
         leftOut.push_back(LeftOutJson(skipped));
     object["left_out"] = std::move(leftOut);
+    json holes = json::array();
+    for (const OverviewHole& hole : folder.overviewHoles)
+        holes.push_back(OverviewHoleJson(hole));
+    object["overview_holes"] = std::move(holes);
     object["cached_verdicts"] = folder.cachedVerdicts;
     json warnings = json::array();
     for (const Problem& warning : folder.warnings)
@@ -302,6 +310,36 @@ const char* ReasonName(TileStatus reason) {
     return "unknown";
 }
 
+const char* SummaryFailureName(SummaryFailure reason) {
+    switch (reason) {
+    case SummaryFailure::NoSurface:
+        return "no_surface";
+    case SummaryFailure::TooLarge:
+        return "too_large";
+    case SummaryFailure::OutOfMemory:
+        return "out_of_memory";
+    case SummaryFailure::Crashed:
+        return "crashed";
+    case SummaryFailure::TimedOut:
+        return "timed_out";
+    case SummaryFailure::Unreadable:
+        return "unreadable";
+    }
+    return "unknown";
+}
+
+const char* IndexKindName(IndexKind kind) {
+    switch (kind) {
+    case IndexKind::Proxy:
+        return "proxy";
+    case IndexKind::Paged:
+        return "paged";
+    case IndexKind::Overview:
+        return "overview";
+    }
+    return "unknown";
+}
+
 const char* LoadFailureName(LoadFailure failure) {
     switch (failure) {
     case LoadFailure::None:
@@ -390,6 +428,10 @@ const char* ProblemName(ProblemKind kind) {
         return "metadata_geographic_srs_forced";
     case ProblemKind::BlocksSrsDiffer:
         return "blocks_srs_differ";
+    case ProblemKind::OverviewNotWritten:
+        return "overview_not_written";
+    case ProblemKind::OldOverviewKept:
+        return "old_overview_kept";
     }
     return "unknown";
 }

@@ -33,6 +33,8 @@ std::string EscapePathBytes(const std::string& bytes);
 
 const char* StatusName(FolderStatus status);
 const char* ReasonName(TileStatus reason);
+const char* SummaryFailureName(SummaryFailure reason);
+const char* IndexKindName(IndexKind kind);
 const char* ProblemName(ProblemKind kind);
 // Null for LoadFailure::None: the system's cause, if any, is in "cause".
 const char* LoadFailureName(LoadFailure failure);

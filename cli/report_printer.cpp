@@ -24,6 +24,8 @@ void PrintFolderLines(Language language, const FolderReport& folder, std::ostrea
     for (const auto& block : folder.blocks)
         out << wording::BlockLine(language, block.filename()) << '\n';
     PrintLeftOutLines(language, folder, out);
+    for (const OverviewHole& hole : folder.overviewHoles)
+        out << wording::OverviewHoleLine(language, hole) << '\n';
     for (const std::filesystem::path& tile : folder.recheckedTiles)
         out << wording::RecheckedLine(language, tile) << '\n';
     for (const std::string& entry : folder.proxyLeaves)

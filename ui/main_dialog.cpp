@@ -81,11 +81,15 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     m_proxyIndex->setChecked(true);
     m_pagedIndex = new QRadioButton(tr("分页索引（大测区：只加载视野内的瓦片）"), this);
     m_pagedIndex->setObjectName(QStringLiteral("pagedIndex"));
-    auto* indexKind = new QHBoxLayout;
-    indexKind->addWidget(new QLabel(tr("索引类型："), this));
-    indexKind->addWidget(m_proxyIndex);
-    indexKind->addWidget(m_pagedIndex);
-    indexKind->addStretch();
+    m_overviewIndex = new QRadioButton(tr("总览索引（超大测区：远看整体，近看加载瓦片）"), this);
+    m_overviewIndex->setObjectName(QStringLiteral("overviewIndex"));
+    // One choice a line: three side by side would widen the dialog past most screens' half.
+    auto* indexKind = new QGridLayout;
+    indexKind->addWidget(new QLabel(tr("索引类型："), this), 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    indexKind->addWidget(m_proxyIndex, 0, 1);
+    indexKind->addWidget(m_pagedIndex, 1, 1);
+    indexKind->addWidget(m_overviewIndex, 2, 1);
+    indexKind->setColumnStretch(2, 1);
     m_pagedHint = new QLabel(this);
     m_pagedHint->setObjectName(QStringLiteral("pagedIndexHint"));
     m_pagedHint->setWordWrap(true);
@@ -141,6 +145,7 @@ void CBrindleDlg::OnInitDialog() {
     setTabOrder(m_add, m_delete);
     setTabOrder(m_delete, m_proxyIndex);
     setTabOrder(m_proxyIndex, m_pagedIndex);
+    setTabOrder(m_pagedIndex, m_overviewIndex);
     m_ok->setDefault(true);
     m_ok->setFocus();
 }
@@ -215,6 +220,14 @@ void CBrindleDlg::updatePagedHint() {
     m_pagedHint->setVisible(!big.empty());
 }
 
+brindle::IndexKind CBrindleDlg::chosenIndex() const {
+    if (m_overviewIndex->isChecked())
+        return brindle::IndexKind::Overview;
+    if (m_pagedIndex->isChecked())
+        return brindle::IndexKind::Paged;
+    return brindle::IndexKind::Proxy;
+}
+
 void CBrindleDlg::OnAddFolder() {
     addFolders(m_chooseFolder(this, m_lastFolder));
 }
@@ -271,8 +284,7 @@ void CBrindleDlg::OnExport() {
         folders.push_back(brindle::ui::PathFromQString(folder));
     brindle::ExportOptions options;
     options.verdictCache = brindle::DefaultVerdictCacheFolder();
-    options.index =
-        m_pagedIndex->isChecked() ? brindle::IndexKind::Paged : brindle::IndexKind::Proxy;
+    options.index = chosenIndex();
     const auto folderCount = static_cast<int>(folders.size());
     brindle::ui::ExportJob job(std::move(folders), std::move(options), m_runExport);
 
@@ -320,7 +332,7 @@ void CBrindleDlg::OnExport() {
 }
 
 void CBrindleDlg::presentReport(const brindle::ExportReport& report) {
-    if (report.spotless()) {
+    if (brindle::wording::NothingToTell(report)) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Brindle"), tr("导出成功"),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("exportSucceeded"));

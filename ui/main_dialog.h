@@ -71,6 +71,7 @@ private:
     void presentReport(const brindle::ExportReport& report);
     void countNewFolders();
     void updatePagedHint();
+    brindle::IndexKind chosenIndex() const;
 
     CFolderList* m_list = nullptr;
     QPushButton* m_ok = nullptr;
@@ -80,7 +81,9 @@ private:
     // Which index to write; no settings are kept, so each start offers the proxy index.
     QRadioButton* m_proxyIndex = nullptr;
     QRadioButton* m_pagedIndex = nullptr;
-    // Suggests the paged index while the proxy index is chosen for a folder of many tiles.
+    QRadioButton* m_overviewIndex = nullptr;
+    // Suggests the overview (or paged) index while the proxy index is chosen for a folder of
+    // many tiles.
     QLabel* m_pagedHint = nullptr;
     // Each listed folder's subfolders, counted no further than one past the hint's threshold
     // on a thread of its own (a folder on a network share can take seconds to list); empty

@@ -47,6 +47,22 @@ QString BrokenIntoLines(const QString& text, int width = 90) {
     return lines;
 }
 
+// A heading row under a folder, and under it a row for each tile: its name, and why.
+QTreeWidgetItem* AddTileGroup(QTreeWidgetItem* folder, const std::string& heading,
+                              const std::vector<brindle::wording::LeftOutText>& tiles) {
+    auto* group = new QTreeWidgetItem(folder, QStringList{QText(heading)});
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<int>(tiles.size()));
+    for (const brindle::wording::LeftOutText& tile : tiles) {
+        auto* row = new QTreeWidgetItem(QStringList{QText(tile.name), QText(tile.reason)});
+        row->setToolTip(0, row->text(0));
+        row->setToolTip(1, row->text(1));
+        rows << row;
+    }
+    group->addChildren(rows);
+    return group;
+}
+
 } // namespace
 
 CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
@@ -154,21 +170,13 @@ void CResultsDlg::fillTree() {
         for (const std::string& warning : folder.warnings)
             sentences << AddSentence(item, tr("警告：%1").arg(QText(warning)),
                                      QColor(0x8a, 0x5a, 0x00));
-        if (!folder.leftOut.empty()) {
-            auto* group = new QTreeWidgetItem(
-                item, QStringList{QText(brindle::wording::LeftOutGroup(folder.leftOut.size()))});
-            sentences << group;
-            QList<QTreeWidgetItem*> rows;
-            rows.reserve(static_cast<int>(folder.leftOut.size()));
-            for (const brindle::wording::LeftOutText& leftOut : folder.leftOut) {
-                auto* row =
-                    new QTreeWidgetItem(QStringList{QText(leftOut.name), QText(leftOut.reason)});
-                row->setToolTip(0, row->text(0));
-                row->setToolTip(1, row->text(1));
-                rows << row;
-            }
-            group->addChildren(rows);
-        }
+        if (!folder.leftOut.empty())
+            sentences << AddTileGroup(item, brindle::wording::LeftOutGroup(folder.leftOut.size()),
+                                      folder.leftOut);
+        if (!folder.overviewHoles.empty())
+            sentences << AddTileGroup(
+                item, brindle::wording::OverviewHoleGroup(folder.overviewHoles.size()),
+                folder.overviewHoles);
         folders << item;
     }
     // A block goes under the folder of blocks whose index names it; the blocks come before
@@ -189,8 +197,8 @@ void CResultsDlg::fillTree() {
     // Spanning and expanding take effect only once the items are in the tree.
     for (QTreeWidgetItem* sentence : sentences) {
         sentence->setFirstColumnSpanned(true);
-        // A long list of left-out subfolders starts collapsed so the other folders stay in
-        // sight; its row gives the count.
+        // A long list of tiles (left out, or not in the overview) starts collapsed so the
+        // other folders stay in sight; its row gives the count.
         if (sentence->childCount() > 0)
             sentence->setExpanded(static_cast<std::size_t>(sentence->childCount()) <=
                                   kExpandedLeftOutMax);
@@ -217,9 +225,12 @@ void CResultsDlg::sizeColumns() {
     // Names in collapsed lists count too, so opening one does not cut them.
     const QFontMetrics metrics = m_tree->fontMetrics();
     int names = 0;
-    for (const brindle::wording::FolderText& folder : m_text.folders)
+    for (const brindle::wording::FolderText& folder : m_text.folders) {
         for (const brindle::wording::LeftOutText& leftOut : folder.leftOut)
             names = std::max(names, metrics.horizontalAdvance(QText(leftOut.name)));
+        for (const brindle::wording::LeftOutText& hole : folder.overviewHoles)
+            names = std::max(names, metrics.horizontalAdvance(QText(hole.name)));
+    }
     const int nameColumn = names + 3 * m_tree->indentation() + 2 * metrics.averageCharWidth();
     m_tree->setColumnWidth(0, std::min(std::max(m_tree->columnWidth(0), nameColumn), 360));
     m_tree->setColumnWidth(1, std::min(m_tree->columnWidth(1), 280));

@@ -46,13 +46,34 @@ std::string LeftOutCounts(Language language, const FolderReport& folder) {
     return text;
 }
 
+// "; 2 not in the overview".
+std::string OverviewHoleCount(Language language, const FolderReport& folder) {
+    if (folder.overviewHoles.empty())
+        return {};
+    const std::string count = Number(folder.overviewHoles.size());
+    return Chinese(language) ? Fill("；总览中缺少 %1 个瓦片", {count})
+                             : "; " + count + " not in the overview";
+}
+
+const char* IndexKindNote(Language language, IndexKind kind) {
+    switch (kind) {
+    case IndexKind::Proxy:
+        break;
+    case IndexKind::Paged:
+        return Chinese(language) ? "（分页索引）" : " (paged index)";
+    case IndexKind::Overview:
+        return Chinese(language) ? "（总览索引）" : " (overview index)";
+    }
+    return "";
+}
+
 } // namespace
 
 std::string FolderLine(Language language, const FolderReport& folder) {
-    const bool paged = folder.index == IndexKind::Paged;
+    const char* kind = IndexKindNote(language, folder.index);
     if (Chinese(language)) {
         std::string line = (folder.status == FolderStatus::DryRun ? "将写入 " : "已写入 ") +
-                           PathText(folder.indexFile) + (paged ? "（分页索引）" : "");
+                           PathText(folder.indexFile) + kind;
         if (!folder.blocks.empty())
             line += Fill("，含 %1 个分块", {Number(folder.blocks.size())});
         line += Fill("：%1 个条目，平移 %2",
@@ -65,10 +86,10 @@ std::string FolderLine(Language language, const FolderReport& folder) {
             line += Fill("，坐标系 %1", {folder.srs});
         if (folder.localFrame())
             line += Fill("（%1）", {LocalFrameNote(language)});
-        return line + LeftOutCounts(language, folder);
+        return line + LeftOutCounts(language, folder) + OverviewHoleCount(language, folder);
     }
     std::string line = (folder.status == FolderStatus::DryRun ? "would write " : "wrote ") +
-                       PathText(folder.indexFile) + (paged ? " (paged index)" : "");
+                       PathText(folder.indexFile) + kind;
     if (!folder.blocks.empty())
         line += " over " + Count(folder.blocks.size(), "block", "blocks");
     line += ": " + Count(folder.entries.size(), "entry", "entries") + ", translation " +
@@ -82,7 +103,7 @@ std::string FolderLine(Language language, const FolderReport& folder) {
         line += " in " + folder.srs;
     if (folder.localFrame())
         line += " (" + LocalFrameNote(language) + ")";
-    return line + LeftOutCounts(language, folder);
+    return line + LeftOutCounts(language, folder) + OverviewHoleCount(language, folder);
 }
 
 std::string BlockOfLine(Language language, const std::filesystem::path& master) {
@@ -97,6 +118,13 @@ std::string BlockLine(Language language, const std::filesystem::path& block) {
 std::string LeftOutLine(Language language, const LeftOutSubfolder& leftOut) {
     return "  " + PathText(leftOut.name) + (Chinese(language) ? "：" : ": ") +
            DescribeLeftOut(language, leftOut);
+}
+
+std::string OverviewHoleLine(Language language, const OverviewHole& hole) {
+    const std::string name = PathText(hole.name);
+    const std::string reason = DescribeOverviewHole(language, hole);
+    return Chinese(language) ? Fill("  总览中缺少 %1：%2", {name, reason})
+                             : "  " + name + " is not in the overview: " + reason;
 }
 
 std::string RecheckedLine(Language language, const std::filesystem::path& tile) {
@@ -114,12 +142,12 @@ std::string ProxyLeafLine(Language language, const std::string& entry) {
 
 std::string PagedIndexTipLine(Language language, std::size_t entries) {
     return Chinese(language)
-               ? Fill("  提示：%1 个瓦片，宜用 "
-                      "--index=paged：查看器立即打开测区，只加载视野内的瓦片",
+               ? Fill("  提示：%1 个瓦片，宜用 --index=overview：查看器立即显示整个测区，"
+                      "近看才加载瓦片；只看局部时可用 --index=paged",
                       {Number(entries)})
                : "  tip: " + Number(entries) +
-                     " tiles; with --index=paged a viewer opens the block at once and loads only "
-                     "the tiles in view";
+                     " tiles; with --index=overview a viewer shows the whole block at once and "
+                     "loads tiles up close; with --index=paged it loads only the tiles in view";
 }
 
 std::string ListedTwiceLine(Language language, const FolderReport& folder) {
@@ -247,8 +275,9 @@ HelpText Help(Language language) {
                       "（全部正常时退出状态为 0，否则为 1）";
         help.strict = "有子目录未收录或有警告时，以状态 3 退出";
         help.noCache = "不使用检查结果缓存：重新检查每个瓦片，也不为下次运行保存结果";
-        help.index = "proxy（一个代理节点；查看器一次加载全部瓦片）或 paged（每个瓦片一个分页"
-                     "节点；查看器只加载视野内的瓦片）；默认 proxy";
+        help.index = "proxy（一个代理节点；查看器一次加载全部瓦片）、paged（每个瓦片一个分页"
+                     "节点；查看器只加载视野内的瓦片）或 overview（瓦片之上加总览层级；查看器"
+                     "远看显示整个测区，近看才加载瓦片）；默认 proxy";
         help.json = "以一个 JSON 文档输出本次运行，而不是逐行输出";
         help.quiet = "只输出错误和警告";
         help.progress = "auto（标准错误是终端时显示进度条）、bar、lines 或 none";
@@ -286,8 +315,10 @@ HelpText Help(Language language) {
     help.strict = "exit with status 3 when subfolders were left out or warnings were given";
     help.noCache = "check every tile again, without the verdicts cached by earlier runs, and "
                    "keep none for the next";
-    help.index = "proxy (one proxy node; a viewer loads every tile at once) or paged (a paged "
-                 "node per tile; a viewer loads what is in view); default proxy";
+    help.index = "proxy (one proxy node; a viewer loads every tile at once), paged (a paged "
+                 "node per tile; a viewer loads what is in view) or overview (coarse levels "
+                 "above the tiles; a viewer shows the whole block from afar and loads tiles up "
+                 "close); default proxy";
     help.json = "print the run as one JSON document instead of lines";
     help.quiet = "print errors and warnings only";
     help.progress = "auto (a bar when stderr is a terminal), bar, lines or none";
@@ -334,8 +365,8 @@ std::string BadJobs(Language language, const std::string& value, unsigned maximu
 }
 
 std::string BadIndexKind(Language language, const std::string& value) {
-    return Chinese(language) ? Fill("--index 只能是 proxy 或 paged，而不是 '%1'", {value})
-                             : "--index takes proxy or paged, not '" + value + "'";
+    return Chinese(language) ? Fill("--index 只能是 proxy、paged 或 overview，而不是 '%1'", {value})
+                             : "--index takes proxy, paged or overview, not '" + value + "'";
 }
 
 std::string BadProgress(Language language, const std::string& value) {

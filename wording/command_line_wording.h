@@ -16,10 +16,12 @@ std::string BlockOfLine(Language language, const std::filesystem::path& master);
 std::string BlockLine(Language language, const std::filesystem::path& block);
 // One left-out subfolder, name first, so that grep finds it.
 std::string LeftOutLine(Language language, const LeftOutSubfolder& leftOut);
+// A listed tile the overview levels show nothing of, and why.
+std::string OverviewHoleLine(Language language, const OverviewHole& hole);
 std::string RecheckedLine(Language language, const std::filesystem::path& tile);
 std::string ProxyLeafLine(Language language, const std::string& entry);
-// Under a folder whose proxy index names more than kPagedIndexAdvisedAbove tiles: the paged
-// index would serve a viewer better.
+// Under a folder whose proxy index names more than kPagedIndexAdvisedAbove tiles: the overview
+// index would show a viewer the whole block, the paged one the tiles in view, sooner.
 std::string PagedIndexTipLine(Language language, std::size_t entries);
 // A folder of status ListedTwice: which listing it repeats.
 std::string ListedTwiceLine(Language language, const FolderReport& folder);

@@ -148,6 +148,24 @@ std::string EnglishLeftOut(const LeftOutSubfolder& leftOut) {
     return "left out";
 }
 
+std::string EnglishOverviewHole(const OverviewHole& hole) {
+    switch (hole.reason) {
+    case SummaryFailure::NoSurface:
+        return "its coarsest level draws no triangle seen from above";
+    case SummaryFailure::TooLarge:
+        return "its coarsest level holds more than an overview reads";
+    case SummaryFailure::OutOfMemory:
+        return "summarizing it reached the memory ceiling";
+    case SummaryFailure::Crashed:
+        return "the reader crashed while summarizing it";
+    case SummaryFailure::TimedOut:
+        return "summarizing it took too long";
+    case SummaryFailure::Unreadable:
+        return WithCause(Language::English, "it could not be read again", hole.cause);
+    }
+    return "no summary could be made of it";
+}
+
 std::string EnglishProblem(const Problem& problem) {
     const std::string path = PathText(problem.path);
     const auto withCause = [&problem](std::string text) {
@@ -241,6 +259,12 @@ std::string EnglishProblem(const Problem& problem) {
     case ProblemKind::BlocksSrsDiffer:
         return path + ": its blocks are in different spatial references (" +
                SrsList(problem, ": ", "; ") + "), so their indexes do not line up when combined";
+    case ProblemKind::OverviewNotWritten:
+        return withCause(path + ": the overview levels cannot be written; the existing index "
+                                "and its overview were kept");
+    case ProblemKind::OldOverviewKept:
+        return withCause(path + ": the old overview the new index replaced cannot be removed; "
+                                "no index uses it now, and the next run removes it");
     }
     return path;
 }
@@ -375,6 +399,24 @@ std::string ChineseLeftOut(const LeftOutSubfolder& leftOut) {
     return {};
 }
 
+std::string ChineseOverviewHole(const OverviewHole& hole) {
+    switch (hole.reason) {
+    case SummaryFailure::NoSurface:
+        return "最粗一级从上方看不到任何三角面";
+    case SummaryFailure::TooLarge:
+        return "最粗一级的数据量超出总览可读取的上限";
+    case SummaryFailure::OutOfMemory:
+        return "生成总览时内存超限";
+    case SummaryFailure::Crashed:
+        return "生成总览时读取程序崩溃";
+    case SummaryFailure::TimedOut:
+        return "生成总览超时";
+    case SummaryFailure::Unreadable:
+        return WithCause(Language::Chinese, "无法再次读取该瓦片", hole.cause);
+    }
+    return "无法生成总览";
+}
+
 std::string ChineseProblem(const Problem& problem) {
     const std::string path = PathText(problem.path);
     const auto with = [&](const char* sentence) {
@@ -456,6 +498,11 @@ std::string ChineseProblem(const Problem& problem) {
     case ProblemKind::BlocksSrsDiffer:
         return Fill("%1 中各分块的坐标系不同（%2），合并后彼此对不齐",
                     {path, SrsList(problem, "：", "；")});
+    case ProblemKind::OverviewNotWritten:
+        return with("无法在 %1 中写入总览层级，保留了原有索引及其总览");
+    case ProblemKind::OldOverviewKept:
+        return with("已写入新索引，但无法删除被替换的旧总览目录 %1；它已不属于任何索引，"
+                    "下次导出时会删除");
     }
     return path;
 }
@@ -560,6 +607,8 @@ FolderText DescribeFolder(const FolderReport& folder) {
                                ? Fill("%1（分页索引）", {text.entries})
                                : Fill("%1（分页索引，其中 %2 个范围未知，打开时即加载）",
                                       {text.entries, Count(folder.proxyLeaves.size())});
+        if (folder.index == IndexKind::Overview)
+            text.entries = Fill("%1（总览索引）", {text.entries});
         text.translation =
             Fill("%1，%2", {DescribeTranslation(folder.translation), DescribeOrigin(folder)});
         if (!folder.srs.empty())
@@ -582,9 +631,19 @@ FolderText DescribeFolder(const FolderReport& folder) {
     text.leftOut.reserve(folder.leftOut.size());
     for (const LeftOutSubfolder& leftOut : folder.leftOut)
         text.leftOut.push_back({PathText(leftOut.name), ChineseLeftOut(leftOut)});
+    text.overviewHoles.reserve(folder.overviewHoles.size());
+    for (const OverviewHole& hole : folder.overviewHoles)
+        text.overviewHoles.push_back({PathText(hole.name), ChineseOverviewHole(hole)});
     if (!folder.master.empty())
         text.master = PathText(folder.master);
     return text;
+}
+
+std::size_t OverviewHoleCount(const ExportReport& report) {
+    std::size_t holes = 0;
+    for (const FolderReport& folder : report.folders)
+        holes += folder.overviewHoles.size();
+    return holes;
 }
 
 std::string Summarize(const ExportReport& report) {
@@ -608,6 +667,8 @@ std::string Summarize(const ExportReport& report) {
         parts.push_back(Fill("%1 个分块未写入", {Count(totals.blocksNotWritten)}));
     if (totals.leftOut > 0)
         parts.push_back(Fill("%1 个子目录未收录", {Count(totals.leftOut)}));
+    if (const std::size_t holes = OverviewHoleCount(report); holes > 0)
+        parts.push_back(Fill("%1 个瓦片在总览中缺失", {Count(holes)}));
     if (totals.warnings > 0)
         parts.push_back(Fill("%1 条警告", {Count(totals.warnings)}));
     if (totals.cachedVerdicts > 0)
@@ -636,6 +697,10 @@ std::string DescribeLoadFailure(Language language, LoadFailure failure,
                                 const std::string& readerText) {
     return language == Language::Chinese ? ChineseLoadFailure(failure, readerText)
                                          : EnglishLoadFailure(failure, readerText);
+}
+
+std::string DescribeOverviewHole(Language language, const OverviewHole& hole) {
+    return language == Language::Chinese ? ChineseOverviewHole(hole) : EnglishOverviewHole(hole);
 }
 
 std::string DescribeProblem(Language language, const Problem& problem) {
@@ -674,6 +739,10 @@ ReportText DescribeReport(const ExportReport& report) {
     for (const FolderReport& folder : report.folders)
         text.folders.push_back(DescribeFolder(folder));
     return text;
+}
+
+bool NothingToTell(const ExportReport& report) {
+    return report.spotless() && OverviewHoleCount(report) == 0;
 }
 
 std::string SuccessDetails(const ExportReport& report) {
@@ -740,6 +809,11 @@ std::string PlainText(const ReportText& text, BlockLayout layout) {
             for (const LeftOutText& leftOut : folder.leftOut)
                 lines.push_back(in + indent + Field(leftOut.name, leftOut.reason));
         }
+        if (!folder.overviewHoles.empty()) {
+            lines.push_back(in + OverviewHoleGroup(folder.overviewHoles.size()) + "：");
+            for (const LeftOutText& hole : folder.overviewHoles)
+                lines.push_back(in + indent + Field(hole.name, hole.reason));
+        }
         for (std::size_t b = 0; b < i; ++b)
             if (masterOf(b) == i)
                 addFolder(b, in);
@@ -759,6 +833,10 @@ std::vector<std::string> ColumnTitles() {
 
 std::string LeftOutGroup(std::size_t count) {
     return Fill("未收录的子目录（%1 个）", {Count(count)});
+}
+
+std::string OverviewHoleGroup(std::size_t count) {
+    return Fill("总览中缺少的瓦片（%1 个，近看时仍会加载）", {Count(count)});
 }
 
 std::string DescribeStatus(FolderStatus status) {
@@ -838,10 +916,11 @@ std::string PagedIndexHint(const std::vector<std::filesystem::path>& bigFolders)
     const std::string shown = PathText(own);
     const std::string above = std::to_string(kPagedIndexAdvisedAbove);
     if (bigFolders.size() == 1)
-        return Fill("提示：%1 有超过 %2 个子目录，建议选用分页索引，查看器只加载视野内的瓦片。",
+        return Fill("提示：%1 有超过 %2 个子目录，建议选用总览索引，远看整个测区，近看加载瓦片；"
+                    "只看局部时也可选分页索引。",
                     {shown, above});
-    return Fill("提示：%1 等 %3 个目录各有超过 %2 个子目录，建议选用分页索引，"
-                "查看器只加载视野内的瓦片。",
+    return Fill("提示：%1 等 %3 个目录各有超过 %2 个子目录，建议选用总览索引，远看整个测区，"
+                "近看加载瓦片；只看局部时也可选分页索引。",
                 {shown, above, std::to_string(bigFolders.size())});
 }
 

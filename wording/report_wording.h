@@ -25,6 +25,9 @@ std::string DescribeReasonBriefly(Language language, TileStatus reason);
 // Why a file does not load; the reader's own message as it gave it.
 std::string DescribeLoadFailure(Language language, LoadFailure failure,
                                 const std::string& readerText);
+// Why the overview levels show nothing of a listed tile: "its coarsest level draws no triangle
+// seen from above".
+std::string DescribeOverviewHole(Language language, const OverviewHole& hole);
 // An error or warning, naming its path, with the system's cause when there is one.
 std::string DescribeProblem(Language language, const Problem& problem);
 // The system's cause: the common ones in the language's own words, the rest in the system's.
@@ -57,6 +60,8 @@ struct FolderText {
     std::string error; // why the index was not written, empty when it was
     std::vector<std::string> warnings;
     std::vector<LeftOutText> leftOut;
+    // Overview index: the listed tiles its coarse levels show nothing of, and why.
+    std::vector<LeftOutText> overviewHoles;
     // A block of a folder of blocks: that folder, as `folder` writes it; the results show the
     // block under it.
     std::string master;
@@ -73,6 +78,10 @@ struct ReportText {
 };
 
 ReportText DescribeReport(const ExportReport& report);
+
+// True when a run leaves the dialogs nothing to tell but "导出成功": it was spotless, and
+// every overview it wrote shows every tile it lists.
+bool NothingToTell(const ExportReport& report);
 
 // What the dialogs show under "导出成功" when everything went well: the counts, then each
 // listed folder's index with its entries and translation (the first few, when there are many).
@@ -91,6 +100,8 @@ std::string PlainText(const ReportText& text, BlockLayout layout);
 std::vector<std::string> ColumnTitles();
 // The heading of a folder's left-out subfolders.
 std::string LeftOutGroup(std::size_t count);
+// The heading of the tiles a folder's overview shows nothing of.
+std::string OverviewHoleGroup(std::size_t count);
 
 std::string DescribeStatus(FolderStatus status);
 std::string DescribeOrigin(const FolderReport& folder);
@@ -99,7 +110,8 @@ std::string DescribeTranslation(const osg::Vec3d& translation);
 std::string ReplaceQuestion(const Problem& why);
 // The suggestion beside the index choice while the proxy index is chosen and listed folders
 // hold more than kPagedIndexAdvisedAbove subfolders each (`bigFolders`, as listed; at least
-// one): the first is named, the others counted.
+// one): the overview index to see the whole block, the paged one to look about it. The first
+// folder is named, the others counted.
 std::string PagedIndexHint(const std::vector<std::filesystem::path>& bigFolders);
 // Why the run stopped short when it threw: out of memory, or an unexpected error and the
 // exception's own words (`what`, in the system's encoding; empty when it had none).

@@ -110,30 +110,75 @@ TEST(ReportStreamer, NamesTheFolderATranslationIsCarriedOverFrom) {
                          "carried over from Block_A\n");
 }
 
-TEST(ReportStreamer, ABigProxyIndexGetsATipForThePagedIndex) {
-    const auto linesFor = [](FolderReport folder, wording::Language language) {
-        std::ostringstream out, err;
-        ReportStreamer(out, err, false, language).folder(folder);
-        return out.str();
-    };
+std::string LinesFor(const FolderReport& folder, wording::Language language) {
+    std::ostringstream out, err;
+    ReportStreamer(out, err, false, language).folder(folder);
+    return out.str();
+}
+
+TEST(ReportStreamer, ABigProxyIndexGetsATipForTheOverviewAndThePagedIndex) {
     FolderReport big = WrittenFolder("big");
     big.entries.assign(kPagedIndexAdvisedAbove + 1, "T\\root.osgb");
-    EXPECT_EQ(linesFor(big, wording::Language::English),
-              "wrote big/root.osgb: 2001 entries, translation (0.000, 0.000, 0.000)\n"
-              "  tip: 2001 tiles; with --index=paged a viewer opens the block at once and loads "
-              "only the tiles in view\n");
-    EXPECT_TRUE(Contains(linesFor(big, wording::Language::Chinese),
-                         "\n  提示：2001 个瓦片，宜用 --index=paged"));
+    const std::string english = LinesFor(big, wording::Language::English);
+    EXPECT_EQ(english.rfind("wrote big/root.osgb: 2001 entries, translation (0.000, 0.000, "
+                            "0.000)\n  tip: 2001 tiles; with --index=overview ",
+                            0),
+              0u)
+        << english;
+    EXPECT_TRUE(Contains(english, "--index=paged")) << english;
+    EXPECT_EQ(std::count(english.begin(), english.end(), '\n'), 2) << english;
+    const std::string chinese = LinesFor(big, wording::Language::Chinese);
+    EXPECT_TRUE(Contains(chinese, "\n  提示：2001 个瓦片，宜用 --index=overview")) << chinese;
+    EXPECT_TRUE(Contains(chinese, "--index=paged")) << chinese;
 
-    // Not at the threshold, not for a paged index, not over blocks.
+    // Not at the threshold, not for a paged or overview index, not over blocks.
     FolderReport atThreshold = big;
     atThreshold.entries.pop_back();
     FolderReport paged = big;
     paged.index = IndexKind::Paged;
+    FolderReport overview = big;
+    overview.index = IndexKind::Overview;
     FolderReport blocks = big;
     blocks.blocks.assign(big.entries.size(), "Block");
-    for (const FolderReport& folder : {atThreshold, paged, blocks})
-        EXPECT_FALSE(Contains(linesFor(folder, wording::Language::English), "tip:"));
+    for (const FolderReport& folder : {atThreshold, paged, overview, blocks})
+        EXPECT_FALSE(Contains(LinesFor(folder, wording::Language::English), "tip:"));
+}
+
+TEST(ReportStreamer, AnOverviewIndexIsNamedAndItsHolesListedAfterTheLeftOut) {
+    FolderReport folder = WrittenFolder("block");
+    folder.index = IndexKind::Overview;
+    folder.leftOut = {{"Tile_09", TileStatus::NoRootFile, {}, 0, {}, {}}};
+    folder.overviewHoles = {{"Tile_03", SummaryFailure::NoSurface, {}},
+                            {"Tile_05", SummaryFailure::Unreadable,
+                             std::make_error_code(std::errc::permission_denied)}};
+    folder.recheckedTiles = {"Tile_07"};
+
+    const std::string english = LinesFor(folder, wording::Language::English);
+    std::istringstream lines(english);
+    std::vector<std::string> line(6);
+    for (std::string& each : line)
+        std::getline(lines, each);
+    EXPECT_EQ(line[0].rfind("wrote block/root.osgb (overview index): 1 entry", 0), 0u) << english;
+    EXPECT_TRUE(Contains(line[0], "; left out 1: 1 no root file; 2 not in the overview"))
+        << english;
+    EXPECT_EQ(line[1].rfind("  Tile_09: ", 0), 0u) << english;
+    // Each hole on its own line, its name first and its reason after, the system's cause too.
+    EXPECT_EQ(line[2].rfind("  Tile_03 ", 0), 0u) << english;
+    EXPECT_TRUE(Contains(line[2], "overview") && Contains(line[2], "triangle")) << english;
+    EXPECT_EQ(line[3].rfind("  Tile_05 ", 0), 0u) << english;
+    EXPECT_TRUE(Contains(line[3], std::make_error_code(std::errc::permission_denied).message()))
+        << english;
+    EXPECT_EQ(line[4].rfind("  Tile_07: ", 0), 0u) << english;
+
+    const std::string chinese = LinesFor(folder, wording::Language::Chinese);
+    EXPECT_TRUE(Contains(chinese, "已写入 block/root.osgb（总览索引）：1 个条目")) << chinese;
+    EXPECT_TRUE(Contains(chinese, "；总览中缺少 2 个瓦片\n")) << chinese;
+    EXPECT_TRUE(Contains(chinese, "\n  总览中缺少 Tile_03：")) << chinese;
+    EXPECT_TRUE(Contains(chinese, "\n  总览中缺少 Tile_05：")) << chinese;
+    EXPECT_TRUE(Contains(chinese, "权限不足")) << chinese;
+    EXPECT_LT(chinese.find("Tile_09"), chinese.find("Tile_03")) << chinese;
+    for (const char* english : {"overview", "triangle", "read", "Permission"})
+        EXPECT_FALSE(Contains(chinese, english)) << english << "\n" << chinese;
 }
 
 TEST(ReportStreamer, AnUnflushedIndexIsWrittenWithAWarning) {
@@ -323,7 +368,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                                              {"from_folder", nullptr}}));
 
     std::vector<std::string> problems;
-    for (int kind = 0; kind <= static_cast<int>(ProblemKind::BlocksSrsDiffer); ++kind)
+    for (int kind = 0; kind <= static_cast<int>(ProblemKind::OldOverviewKept); ++kind)
         problems.push_back(ProblemName(static_cast<ProblemKind>(kind)));
     EXPECT_EQ(problems, (std::vector<std::string>{"folder_missing",
                                                   "not_a_folder",
@@ -357,10 +402,51 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                                   "cache_not_written",
                                                   "metadata_geographic_srs",
                                                   "metadata_geographic_srs_forced",
-                                                  "blocks_srs_differ"}));
+                                                  "blocks_srs_differ",
+                                                  "overview_not_written",
+                                                  "old_overview_kept"}));
     EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
     EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
     EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");
+}
+
+TEST(ReportJson, AnOverviewsHolesAreListedWithTheirReasonsAndCauses) {
+    FolderReport folder = WrittenFolder("one");
+    folder.index = IndexKind::Overview;
+    for (const SummaryFailure reason :
+         {SummaryFailure::NoSurface, SummaryFailure::TooLarge, SummaryFailure::OutOfMemory,
+          SummaryFailure::Crashed, SummaryFailure::TimedOut, SummaryFailure::Unreadable})
+        folder.overviewHoles.push_back({"t", reason, {}});
+    folder.overviewHoles.back().cause = std::make_error_code(std::errc::io_error);
+    folder.overviewHoles.push_back({"bad\xff", SummaryFailure::NoSurface, {}});
+    ExportReport report;
+    report.folders = {folder, WrittenFolder("two")};
+    RunSettings settings;
+    settings.index = IndexKind::Overview;
+    const json run = json::parse(ReportJson(report, settings).dump());
+
+    EXPECT_EQ(run["options"]["index_kind"], "overview");
+    EXPECT_EQ(run["folders"][0]["index_kind"], "overview");
+    EXPECT_EQ(run["folders"][1]["index_kind"], "proxy");
+    EXPECT_EQ(run["folders"][1]["overview_holes"], json::array());
+    const json& holes = run["folders"][0]["overview_holes"];
+    ASSERT_TRUE(holes.is_array());
+    ASSERT_EQ(holes.size(), 7u);
+    std::vector<std::string> reasons;
+    for (const json& hole : holes)
+        reasons.push_back(hole["reason"].get<std::string>());
+    EXPECT_EQ(reasons,
+              (std::vector<std::string>{"no_surface", "too_large", "out_of_memory", "crashed",
+                                        "timed_out", "unreadable", "no_surface"}));
+    EXPECT_EQ(holes[0], json({{"name", "t"}, {"reason", "no_surface"}, {"cause", nullptr}}));
+    EXPECT_EQ(holes[5]["cause"],
+              json({{"category", "generic"},
+                    {"value", EIO},
+                    {"message", std::make_error_code(std::errc::io_error).message()}}));
+    // A name that is not UTF-8 is escaped, as every path in the report is.
+    EXPECT_EQ(holes[6]["name"], "bad%FF");
+    EXPECT_EQ(holes[6]["path_bytes_escaped"], true);
+    EXPECT_FALSE(holes[0].contains("path_bytes_escaped"));
 }
 
 TEST(ReportJson, TotalsCountADryRunAsWrittenAndEveryOtherStatusApart) {
@@ -507,6 +593,15 @@ TEST(ParseCommandLine, ReadsEveryOptionAndRejectsBadValuesInPlainWords) {
     EXPECT_TRUE(line.dryRun && line.force && line.strict && line.json);
     EXPECT_EQ(line.progress, ProgressStyle::Lines);
     EXPECT_EQ(line.folders, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(line.index, IndexKind::Proxy);
+    for (const auto& [name, kind] : std::vector<std::pair<const char*, IndexKind>>{
+             {"--index=proxy", IndexKind::Proxy},
+             {"--index=paged", IndexKind::Paged},
+             {"--index=overview", IndexKind::Overview}}) {
+        CommandLine chosen;
+        EXPECT_EQ(parse({name, "a"}, chosen, err), std::nullopt) << err;
+        EXPECT_EQ(chosen.index, kind) << name;
+    }
 
     for (const auto& [arguments, message] :
          std::vector<std::pair<std::vector<const char*>, std::string>>{
@@ -514,6 +609,7 @@ TEST(ParseCommandLine, ReadsEveryOptionAndRejectsBadValuesInPlainWords) {
              {{"-j", "-1", "a"}, "--jobs takes a whole number from 1 to 1024, not '-1'"},
              {{"-j", "", "a"}, "--jobs takes a whole number from 1 to 1024, not ''"},
              {{"--progress", "loud", "a"}, "--progress takes auto, bar, lines or none, not 'loud'"},
+             {{"--index", "tree", "a"}, "--index takes proxy, paged or overview, not 'tree'"},
              {{}, "name at least one FOLDER to export (see --help)"},
              {{"--colour", "a"}, "there is no option '--colour' (see --help)"}}) {
         CommandLine ignored;

@@ -3,6 +3,7 @@
 #include "locale_zh.h"
 #include "main_dialog.h"
 #include "path_text.h"
+#include "report_text.h"
 #include "results_dialog.h"
 
 #include <osg/Geode>
@@ -300,6 +301,7 @@ private slots:
     void cancellingTheRunStopsIt();
     void emptyListSucceeds();
     void pagedIndexIsOffered();
+    void overviewIndexIsOfferedAndItsHolesShown();
     void pagedIndexIsSuggestedForBigFolders();
     void cancelWritesNothing();
     void aboutBoxKeepsList();
@@ -347,6 +349,17 @@ void MainDialogTest::layoutAndHint() {
     // focus once enabled.)
     auto* proxy = dlg.findChild<QRadioButton*>(QStringLiteral("proxyIndex"));
     auto* paged = dlg.findChild<QRadioButton*>(QStringLiteral("pagedIndex"));
+    auto* overview = dlg.findChild<QRadioButton*>(QStringLiteral("overviewIndex"));
+    QVERIFY(proxy && paged && overview);
+    // The three choices, one under the other above OK, each label whole within the dialog.
+    QVERIFY(paged->y() > proxy->y() && overview->y() > paged->y());
+    QVERIFY(ok->y() > overview->geometry().bottom());
+    for (QRadioButton* kind : {proxy, paged, overview}) {
+        QVERIFY2(renders(*kind, kind->text()), qPrintable(kind->text()));
+        QVERIFY2(kind->mapTo(&dlg, QPoint(kind->width(), 0)).x() <= dlg.width(),
+                 qPrintable(kind->text()));
+        QVERIFY(kind->width() > kind->fontMetrics().horizontalAdvance(kind->text()));
+    }
     list->addItem(QStringLiteral("/data/x"));
     list->item(0)->setSelected(true);
     QList<QWidget*> chain;
@@ -356,7 +369,7 @@ void MainDialogTest::layoutAndHint() {
             chain << w;
         w = w->nextInFocusChain();
     } while (w != ok && chain.size() < 20);
-    QCOMPARE(chain, (QList<QWidget*>{ok, cancel, list, add, del, proxy, paged}));
+    QCOMPARE(chain, (QList<QWidget*>{ok, cancel, list, add, del, proxy, paged, overview}));
 
     // The empty list shows its hint in the middle; a listed folder takes its place.
     delete list->takeItem(0);
@@ -922,6 +935,80 @@ void MainDialogTest::pagedIndexIsOffered() {
     QVERIFY2(entries.contains(QStringLiteral("1 个范围未知")), qPrintable(entries));
 }
 
+void MainDialogTest::overviewIndexIsOfferedAndItsHolesShown() {
+    CBrindleDlg dlg;
+    dlg.setFolderChooser(oneAtATime({QStringLiteral("/survey/a")}));
+    clickButton(dlg, QStringLiteral("addButton"));
+    auto* overview = dlg.findChild<QRadioButton*>(QStringLiteral("overviewIndex"));
+    QVERIFY(overview);
+    QVERIFY(!overview->isChecked());
+    overview->click();
+    brindle::IndexKind asked = brindle::IndexKind::Proxy;
+    dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
+                            const brindle::ExportOptions& options) {
+        asked = options.index;
+        brindle::ExportReport report;
+        report.folders.push_back(writtenFolder(folders.at(0)));
+        report.folders.back().index = options.index;
+        // Every tile listed, nothing else amiss: the holes alone must bring up the results.
+        report.folders.back().overviewHoles = {
+            {"Tile_flat", brindle::SummaryFailure::NoSurface, {}},
+            {"Tile_locked", brindle::SummaryFailure::Unreadable,
+             std::make_error_code(std::errc::permission_denied)}};
+        return report;
+    });
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    const brindle::OverviewHole flat{"Tile_flat", brindle::SummaryFailure::NoSurface, {}};
+    const QString flatReason = brindle::ui::QText(
+        brindle::wording::DescribeOverviewHole(brindle::wording::Language::Chinese, flat));
+    {
+        ModalWatcher success(QStringLiteral("exportSucceeded"), [](QWidget* w) { w->close(); });
+        ResultsReader results(QStringLiteral("results_overview_holes"));
+        clickButton(dlg, QStringLiteral("okButton"));
+        QVERIFY(!success.seen());
+        QVERIFY(results.seen());
+        QVERIFY(asked == brindle::IndexKind::Overview);
+        const QString rows = results.rows.join(u'\n');
+        QVERIFY2(results.hasRow(QStringLiteral("|已写入|1（总览索引）|")), qPrintable(rows));
+        QVERIFY2(results.hasRow(QStringLiteral("总览中缺少的瓦片（2 个")), qPrintable(rows));
+        QVERIFY2(results.hasRow(QStringLiteral("Tile_flat|") + flatReason), qPrintable(rows));
+        QVERIFY2(results.hasRow(QStringLiteral("Tile_locked|")), qPrintable(rows));
+        QVERIFY2(results.hasRow(QStringLiteral("权限不足")), qPrintable(rows));
+        QVERIFY2(results.summary.contains(QStringLiteral("2 个瓦片在总览中缺失")),
+                 qPrintable(results.summary));
+    }
+    // The index was written: the dialog's work is done.
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+
+    // The old levels that could not be removed are a warning of the folder's, like any other.
+    CBrindleDlg again;
+    again.setFolderChooser(oneAtATime({QStringLiteral("/survey/a")}));
+    clickButton(again, QStringLiteral("addButton"));
+    again.findChild<QRadioButton*>(QStringLiteral("overviewIndex"))->click();
+    again.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
+                              const brindle::ExportOptions& options) {
+        brindle::ExportReport report;
+        report.folders.push_back(writtenFolder(folders.at(0)));
+        report.folders.back().index = options.index;
+        report.folders.back().warnings.push_back(
+            {brindle::ProblemKind::OldOverviewKept, folders.at(0) / "old_levels",
+             std::make_error_code(std::errc::permission_denied)});
+        return report;
+    });
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    ResultsReader results(QStringLiteral("results_old_overview_kept"));
+    clickButton(again, QStringLiteral("okButton"));
+    QVERIFY(results.seen());
+    const QString warning = QStringLiteral("警告：") +
+                            brindle::ui::QText(brindle::wording::DescribeProblem(
+                                brindle::wording::Language::Chinese,
+                                {brindle::ProblemKind::OldOverviewKept, "/survey/a/old_levels",
+                                 std::make_error_code(std::errc::permission_denied)}));
+    QVERIFY2(results.hasRow(warning), qPrintable(results.rows.join(u'\n')));
+}
+
 namespace {
 
 // A folder of `count` empty subfolders, and a file that is not one.
@@ -961,13 +1048,20 @@ void MainDialogTest::pagedIndexIsSuggestedForBigFolders() {
     QVERIFY(counted.wait(10000));
     QCOMPARE(counted.takeFirst().at(0).toString(), big);
     QVERIFY(hint->isVisible());
-    QCOMPARE(hint->text(), QStringLiteral("提示：big 有超过 2000 个子目录，建议选用分页索引，"
-                                          "查看器只加载视野内的瓦片。"));
+    QCOMPARE(hint->text(),
+             QStringLiteral("提示：big 有超过 2000 个子目录，建议选用总览索引，远看整个测区，"
+                            "近看加载瓦片；只看局部时也可选分页索引。"));
     QVERIFY(hint->y() > proxy->y());
     QVERIFY(renders(*hint, hint->text()));
     dlg.grab().save(screenshotPath(QStringLiteral("main_dialog_paged_hint")));
 
     // Chosen already: nothing to suggest; back to the proxy index, the hint returns.
+    auto* overview = dlg.findChild<QRadioButton*>(QStringLiteral("overviewIndex"));
+    QVERIFY(overview);
+    overview->click();
+    QVERIFY(!hint->isVisible());
+    proxy->click();
+    QVERIFY(hint->isVisible());
     paged->click();
     QVERIFY(!hint->isVisible());
     proxy->click();

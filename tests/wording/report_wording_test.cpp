@@ -136,7 +136,7 @@ TEST(ChineseWording, CommonCausesInTheUsersWordsTheRestInTheSystems) {
 TEST(ChineseWording, EveryProblemNamesItsPathInEitherLanguage) {
     const std::filesystem::path path = Utf8Path("/数据/测区 1/report.txt");
     for (const Language language : {Language::Chinese, Language::English})
-        for (int kind = 0; kind <= static_cast<int>(ProblemKind::BlocksSrsDiffer); ++kind) {
+        for (int kind = 0; kind <= static_cast<int>(ProblemKind::OldOverviewKept); ++kind) {
             if (static_cast<ProblemKind>(kind) == ProblemKind::NoIndexWriter)
                 continue;
             const std::string text =
@@ -147,6 +147,61 @@ TEST(ChineseWording, EveryProblemNamesItsPathInEitherLanguage) {
                                                   Errc(std::errc::no_space_on_device)}),
               Native("无法写入 /d/root.osgb") + "：磁盘空间不足");
     EXPECT_FALSE(DescribeProblem(Language::Chinese, {ProblemKind::NoIndexWriter, {}, {}}).empty());
+}
+
+const SummaryFailure kSummaryFailures[] = {SummaryFailure::NoSurface,   SummaryFailure::TooLarge,
+                                           SummaryFailure::OutOfMemory, SummaryFailure::Crashed,
+                                           SummaryFailure::TimedOut,    SummaryFailure::Unreadable};
+
+// Words of the English sentences that have no place in the Chinese ones.
+bool HasEnglishWords(const std::string& text) {
+    for (const char* word : {"overview", "summar", "triangle", "reader", "read ", "memory", "could",
+                             "not", "index", "Permission", "the "})
+        if (Contains(text, word))
+            return true;
+    return false;
+}
+
+TEST(ChineseWording, TheOverviewsHolesAndProblemsHaveWordsOfTheirOwnInEitherLanguage) {
+    for (const Language language : {Language::Chinese, Language::English}) {
+        std::set<std::string> seen;
+        for (const SummaryFailure reason : kSummaryFailures) {
+            const std::string words = DescribeOverviewHole(language, {"Tile_1", reason, {}});
+            EXPECT_FALSE(words.empty());
+            if (language == Language::Chinese) {
+                EXPECT_FALSE(HasEnglishWords(words)) << words;
+            }
+            seen.insert(words);
+        }
+        EXPECT_EQ(seen.size(), std::size(kSummaryFailures));
+    }
+    // A tile that could not be read again says why, in the user's words.
+    const OverviewHole denied{"Tile_1", SummaryFailure::Unreadable,
+                              Errc(std::errc::permission_denied)};
+    EXPECT_TRUE(Contains(DescribeOverviewHole(Language::Chinese, denied), "权限不足"));
+    EXPECT_TRUE(Contains(DescribeOverviewHole(Language::English, denied),
+                         Errc(std::errc::permission_denied).message()));
+
+    // Both problems name their folder and the system's cause, and differ from each other.
+    const std::filesystem::path levels = Utf8Path("/测区/甲/总览");
+    for (const Language language : {Language::Chinese, Language::English}) {
+        std::set<std::string> seen;
+        for (const ProblemKind kind :
+             {ProblemKind::OverviewNotWritten, ProblemKind::OldOverviewKept}) {
+            const std::string text =
+                DescribeProblem(language, {kind, levels, Errc(std::errc::no_space_on_device)});
+            EXPECT_TRUE(Contains(text, Native("/测区/甲/总览"))) << text;
+            if (language == Language::Chinese) {
+                EXPECT_TRUE(Contains(text, "磁盘空间不足")) << text;
+                EXPECT_TRUE(Contains(text, "总览")) << text;
+                EXPECT_FALSE(HasEnglishWords(text)) << text;
+            } else {
+                EXPECT_TRUE(Contains(text, "overview")) << text;
+            }
+            seen.insert(text);
+        }
+        EXPECT_EQ(seen.size(), 2u);
+    }
 }
 
 TEST(ChineseWording, OriginsAndReplaceQuestions) {
@@ -178,8 +233,10 @@ TEST(ChineseWording, OriginsAndReplaceQuestions) {
 }
 
 TEST(ChineseWording, PagedIndexHintNamesTheFirstBigFolderAndCountsTheRest) {
+    // The overview index shows the whole block; the paged one still fits a look about it.
     EXPECT_EQ(PagedIndexHint({Utf8Path("/测区/甲")}),
-              "提示：甲 有超过 2000 个子目录，建议选用分页索引，查看器只加载视野内的瓦片。");
+              "提示：甲 有超过 2000 个子目录，建议选用总览索引，远看整个测区，近看加载瓦片；"
+              "只看局部时也可选分页索引。");
     // A trailing separator still gives the folder's name; a root is shown whole.
     EXPECT_TRUE(Contains(PagedIndexHint({Utf8Path("/测区/甲/")}), "提示：甲 有超过 2000 个"));
     // Every production folder has a Data folder: it is named with its production folder.
@@ -189,8 +246,8 @@ TEST(ChineseWording, PagedIndexHintNamesTheFirstBigFolderAndCountsTheRest) {
                          Native("提示：甲/DATA 有超过 2000 个")));
     EXPECT_TRUE(Contains(PagedIndexHint({Utf8Path("/")}), Native("提示：/ 有超过")));
     EXPECT_EQ(PagedIndexHint({Utf8Path("/测区/乙"), Utf8Path("/测区/甲"), Utf8Path("/丙")}),
-              "提示：乙 等 3 个目录各有超过 2000 个子目录，建议选用分页索引，"
-              "查看器只加载视野内的瓦片。");
+              "提示：乙 等 3 个目录各有超过 2000 个子目录，建议选用总览索引，远看整个测区，"
+              "近看加载瓦片；只看局部时也可选分页索引。");
 }
 
 FolderReport Written(const char* folder, std::vector<std::string> entries) {
@@ -259,6 +316,37 @@ TEST(ChineseWording, AWholeReportAndItsPlainText) {
     dryRun.status = FolderStatus::DryRun;
     EXPECT_EQ(DescribeReport(ExportReport{{dryRun}, false, {}}).summary,
               "试运行 1 个目录，未写入。");
+}
+
+TEST(ChineseWording, AnOverviewsHolesAreListedAfterTheLeftOutAndMakeTheRunWorthTelling) {
+    FolderReport folder = Written("/测区/甲", {"Tile_1", "Tile_2", "Tile_3"});
+    folder.index = IndexKind::Overview;
+    ExportReport report{{folder}, false, {}};
+    EXPECT_TRUE(NothingToTell(report));
+    EXPECT_EQ(DescribeReport(report).folders.at(0).entries, "3（总览索引）");
+
+    report.folders[0].leftOut.push_back(LeftOut("坏瓦片", TileStatus::NoRootFile));
+    report.folders[0].overviewHoles = {{"Tile_2", SummaryFailure::NoSurface, {}},
+                                       {"Tile_3", SummaryFailure::TimedOut, {}}};
+    const ReportText text = DescribeReport(report);
+    ASSERT_EQ(text.folders.at(0).overviewHoles.size(), 2u);
+    EXPECT_EQ(text.folders[0].overviewHoles[0].name, "Tile_2");
+    EXPECT_EQ(text.folders[0].overviewHoles[0].reason,
+              DescribeOverviewHole(Language::Chinese, report.folders[0].overviewHoles[0]));
+    EXPECT_TRUE(Contains(text.summary, "2 个瓦片在总览中缺失")) << text.summary;
+    const std::string plain = PlainText(text, BlockLayout::Listed);
+    const std::size_t leftOut = plain.find("坏瓦片："), group = plain.find(OverviewHoleGroup(2));
+    ASSERT_NE(group, std::string::npos) << plain;
+    EXPECT_LT(leftOut, group) << plain;
+    EXPECT_TRUE(Contains(plain.substr(group), "\n    Tile_2：")) << plain;
+    EXPECT_TRUE(Contains(plain.substr(group), "\n    Tile_3：")) << plain;
+    EXPECT_FALSE(HasEnglishWords(plain)) << plain;
+
+    // Holes alone, every tile listed and nothing else amiss: the run is spotless, yet the
+    // dialogs must show them.
+    report.folders[0].leftOut.clear();
+    EXPECT_TRUE(report.spotless());
+    EXPECT_FALSE(NothingToTell(report));
 }
 
 // Three folders listed, one of them a folder of three blocks of which one failed: the blocks

@@ -63,7 +63,7 @@ private:
             }
         }
         SetIcons(dialog);
-        CheckRadioButton(dialog, IDC_PROXY_INDEX, IDC_PAGED_INDEX, IDC_PROXY_INDEX);
+        CheckRadioButton(dialog, IDC_PROXY_INDEX, IDC_OVERVIEW_INDEX, IDC_PROXY_INDEX);
         DragAcceptFiles(dialog, TRUE);
         m_layout.capture(dialog, IDC_FOLDER_LIST);
         for (const std::wstring& folder : m_initialFolders)
@@ -117,6 +117,7 @@ private:
             return TRUE;
         case IDC_PROXY_INDEX:
         case IDC_PAGED_INDEX:
+        case IDC_OVERVIEW_INDEX:
             if (code == BN_CLICKED)
                 updatePagedHint();
             return TRUE;
@@ -187,8 +188,8 @@ private:
                 counter.join();
     }
 
-    // Suggests the paged index while the proxy index is chosen for a listed folder of many
-    // tiles.
+    // Suggests the overview (or paged) index while the proxy index is chosen for a listed
+    // folder of many tiles.
     void updatePagedHint() {
         std::vector<std::filesystem::path> big;
         if (IsDlgButtonChecked(m_dialog, IDC_PROXY_INDEX) == BST_CHECKED) {
@@ -289,11 +290,7 @@ private:
         // An empty list runs too: it writes nothing and ends in "导出成功", as the dialog
         // always has.
         const std::vector<std::filesystem::path> listed = folders();
-        const brindle::IndexKind index =
-            IsDlgButtonChecked(m_dialog, IDC_PAGED_INDEX) == BST_CHECKED
-                ? brindle::IndexKind::Paged
-                : brindle::IndexKind::Proxy;
-        const RunOutcome run = RunExportUnderProgress(m_dialog, listed, index);
+        const RunOutcome run = RunExportUnderProgress(m_dialog, listed, chosenIndex());
         if (!run.report) {
             Message(m_dialog, run.failure, MB_OK | MB_ICONERROR);
             return;
@@ -301,8 +298,16 @@ private:
         present(*run.report);
     }
 
+    brindle::IndexKind chosenIndex() const {
+        if (IsDlgButtonChecked(m_dialog, IDC_OVERVIEW_INDEX) == BST_CHECKED)
+            return brindle::IndexKind::Overview;
+        if (IsDlgButtonChecked(m_dialog, IDC_PAGED_INDEX) == BST_CHECKED)
+            return brindle::IndexKind::Paged;
+        return brindle::IndexKind::Proxy;
+    }
+
     void present(const brindle::ExportReport& report) {
-        if (report.spotless()) {
+        if (brindle::wording::NothingToTell(report)) {
             Message(m_dialog,
                     T("导出成功") + L"\n\n" +
                         WideFromUtf8(brindle::wording::SuccessDetails(report)),

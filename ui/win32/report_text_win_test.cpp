@@ -65,5 +65,6 @@ TEST(Win32ReportText, MessagesEndTheirLinesAsWindowsDoes) {
                   {brindle::ProblemKind::WriteFailed, L"D:/块/root.osgb", {}}),
               W("要替换 D:\\块\\root.osgb 吗？"));
     EXPECT_EQ(brindle::win32::PagedIndexHint({L"D:\\测区\\甲\\"}),
-              W("提示：甲 有超过 2000 个子目录，建议选用分页索引，查看器只加载视野内的瓦片。"));
+              W("提示：甲 有超过 2000 个子目录，建议选用总览索引，远看整个测区，近看加载瓦片；"
+                "只看局部时也可选分页索引。"));
 }
