@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 namespace brindle {
@@ -55,6 +56,43 @@ std::string LevelEntryFor(const std::string& prefix, const TileCheck& tile) {
            NameText(tile.rootFileName()).value_or(std::string());
 }
 
+// What a tile's part in the levels rests on besides its name and entry: its root file as the
+// verdict cache knows it, its verdict, and how its summary came out.
+std::uint64_t TileStamp(const TileResult& result, SummaryState state) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    const auto add = [&hash](std::uint64_t value) {
+        for (int i = 0; i < 8; ++i) {
+            hash ^= (value >> (8 * i)) & 0xff;
+            hash *= 0x100000001b3ull;
+        }
+    };
+    const FileFacts& facts = result.facts;
+    add(facts.size);
+    add(static_cast<std::uint64_t>(facts.modified));
+    add(static_cast<std::uint64_t>(facts.changed));
+    add(facts.device);
+    add(facts.inode);
+    add(static_cast<std::uint64_t>(result.outcome.reason));
+    add(static_cast<std::uint64_t>(state));
+    return hash;
+}
+
+// The manifest of the newest overview folder of ours in `listed` but `made`: the levels a
+// re-run may take unchanged nodes from.
+std::pair<fs::path, std::shared_ptr<const OverviewManifest>> PreviousLevels(const fs::path& listed,
+                                                                            const fs::path& made) {
+    const std::vector<fs::path> folders = OverviewFolders(listed);
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        if (folder->filename() == made.filename())
+            continue;
+        std::optional<OverviewManifest> manifest = ReadManifest(*folder);
+        if (!manifest)
+            return {};
+        return {*folder, std::make_shared<const OverviewManifest>(std::move(*manifest))};
+    }
+    return {};
+}
+
 } // namespace
 
 // A tile whose name places it nowhere on the grid is held until the end, when what its check
@@ -63,6 +101,7 @@ struct HeldTile {
     std::size_t tile = 0;
     std::optional<Extent> extent;
     std::shared_ptr<const TileSummary> summary;
+    std::uint64_t stamp = 0;
 };
 
 struct OverviewBuild::Levels {
@@ -73,6 +112,9 @@ struct OverviewBuild::Levels {
     std::vector<bool> onGrid;              // by tile: placed by its grid name
     std::vector<bool> seen;                // by tile: its check has ended
     std::unique_ptr<OverviewPyramid> grid;
+    fs::path previousFolder;
+    std::shared_ptr<const OverviewManifest> previous;
+    OverviewManifest manifest; // of every pyramid finished
     std::vector<HeldTile> held;
     std::vector<OverviewHole> holes;
     Status written; // until a node of the levels could not be written
@@ -116,8 +158,11 @@ Result<std::shared_ptr<OverviewBuild>> OverviewBuild::Start(const fs::path& list
     for (const OverviewNode& node : layout.grid.nodes)
         for (const std::size_t tile : node.tiles)
             levels->onGrid[tile] = true;
+    std::tie(levels->previousFolder, levels->previous) = PreviousLevels(listed, levels->folder);
     PyramidOptions options;
     options.threads = levels->threads;
+    options.previousFolder = levels->previousFolder;
+    options.previous = levels->previous;
     if (!layout.grid.IsEmpty())
         levels->grid = std::make_unique<OverviewPyramid>(layout.grid, levels->entries,
                                                          levels->folder, options);
@@ -132,19 +177,20 @@ void OverviewBuild::tileChecked(std::size_t tile, const TileResult& result, Summ
         return;
     levels.seen[tile] = true;
     const bool listed = result.outcome.reason == TileStatus::Valid;
+    const std::uint64_t stamp = TileStamp(result, state);
     if (listed && !summary)
         levels.holes.push_back({levels.names[tile], FailureOf(state), {}});
     if (!levels.onGrid[tile]) {
         if (listed)
-            levels.held.push_back({tile, ExtentOfBound(result.bound), std::move(summary)});
+            levels.held.push_back({tile, ExtentOfBound(result.bound), std::move(summary), stamp});
         return;
     }
     if (!levels.written)
         return;
-    levels.written = listed
-                         ? levels.grid->addTile(tile, summary ? std::optional<TileSummary>(*summary)
-                                                              : std::nullopt)
-                         : levels.grid->leaveOut(tile);
+    levels.written =
+        listed ? levels.grid->addTile(
+                     tile, summary ? std::optional<TileSummary>(*summary) : std::nullopt, stamp)
+               : levels.grid->leaveOut(tile, stamp);
 }
 
 Result<std::vector<std::string>> OverviewBuild::finish() {
@@ -155,7 +201,7 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
     // A tile whose check never ended here is not the levels' to name.
     for (std::size_t tile = 0; tile < levels.seen.size() && levels.written; ++tile)
         if (!levels.seen[tile] && levels.onGrid[tile])
-            levels.written = levels.grid->leaveOut(tile);
+            levels.written = levels.grid->leaveOut(tile, TileStamp({}, SummaryState::NotMade));
     std::fill(levels.seen.begin(), levels.seen.end(), true);
     if (levels.grid && levels.written) {
         Result<PyramidTop> top = levels.grid->finish();
@@ -163,6 +209,7 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
             levels.written = top.error();
         else
             tops.push_back(folderName + '\\' + top->file);
+        levels.manifest.nodes = levels.grid->manifest().nodes;
     }
     if (!levels.written)
         return levels.written.error();
@@ -180,11 +227,14 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
         PyramidOptions options;
         options.threads = levels.threads;
         options.namePrefix = "B";
+        options.previousFolder = levels.previousFolder;
+        options.previous = levels.previous;
         OverviewPyramid bounds(layout.bounds, entries, levels.folder, options);
         for (std::size_t i = 0; i < levels.held.size() && levels.written; ++i) {
             const HeldTile& held = levels.held[i];
             levels.written = bounds.addTile(
-                i, held.summary ? std::optional<TileSummary>(*held.summary) : std::nullopt);
+                i, held.summary ? std::optional<TileSummary>(*held.summary) : std::nullopt,
+                held.stamp);
         }
         // A tile that lies nowhere known is still reached from the levels' top.
         for (const UnplacedTile& unplaced : layout.unplaced)
@@ -196,10 +246,15 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
                 levels.written = top.error();
             else
                 tops.push_back(folderName + '\\' + top->file);
+            const OverviewManifest ofBounds = bounds.manifest();
+            levels.manifest.nodes.insert(ofBounds.nodes.begin(), ofBounds.nodes.end());
         }
     }
     if (!levels.written)
         return levels.written.error();
+    // Last before the index names the levels. A manifest not written costs the next run the
+    // time of a whole build, and nothing else.
+    (void)WriteManifest(levels.folder, levels.manifest);
     std::sort(levels.holes.begin(), levels.holes.end(),
               [](const OverviewHole& a, const OverviewHole& b) {
                   return SubfolderPathNameLess(a.name, b.name);

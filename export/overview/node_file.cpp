@@ -89,10 +89,48 @@ Status CreateWhole(const fs::path& file, std::string_view bytes) {
 }
 #endif
 
+// A node file is a few hundred kilobytes; beyond this one of ours is not taken as it is.
+constexpr std::uint64_t kMaxReusedBytes = 256ull << 20;
+
+// The earlier file's bytes, read whole from a regular file, for a copy where no link can be made.
+Result<std::string> ReadNodeFile(const fs::path& from) {
+    RegularFile file;
+    const Result<RegularFile::Opened> opened = file.open(from);
+    if (!opened)
+        return opened.error();
+    if (*opened != RegularFile::Opened::Yes || file.size() > kMaxReusedBytes)
+        return SystemError(std::errc::not_supported);
+    // One byte more than its size, so that a file grown since the open is seen.
+    std::string bytes(static_cast<std::size_t>(file.size()) + 1, '\0');
+    const Result<std::size_t> read = file.read(bytes.data(), bytes.size());
+    if (!read)
+        return read.error();
+    if (*read != file.size())
+        return SystemError(std::errc::not_supported);
+    bytes.resize(*read);
+    return bytes;
+}
+
+Status ReuseWhole(const fs::path& from, const fs::path& file) {
+    // Only a regular file itself is taken: a link put in our folder leads nowhere of ours.
+    std::error_code ec;
+    if (fs::symlink_status(from, ec).type() != fs::file_type::regular || ec)
+        return SystemError(std::errc::not_supported);
+    fs::create_hard_link(from, file, ec);
+    if (!ec)
+        return {};
+    if (ec == std::errc::file_exists)
+        return SystemError(ec);
+    const Result<std::string> bytes = ReadNodeFile(from);
+    if (!bytes)
+        return bytes.error();
+    return CreateWhole(file, *bytes);
+}
+
 } // namespace
 
 NodeFileCalls SystemNodeFileCalls() {
-    return NodeFileCalls{CreateWhole};
+    return NodeFileCalls{CreateWhole, ReuseWhole};
 }
 
 std::string NodeFileName(int level, std::int64_t x, std::int64_t y) {

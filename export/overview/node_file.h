@@ -26,9 +26,14 @@ struct NodeFileCalls {
     // Creates `file`, which must not exist yet, holding exactly `bytes`. A failure leaves no
     // file of that name behind that this call created.
     std::function<Status(const std::filesystem::path& file, std::string_view bytes)> create;
+    // Puts the node file `from`, one an earlier run wrote, in place as `file`, which must not
+    // exist yet, with the same bytes. A failure leaves no file of that name behind.
+    std::function<Status(const std::filesystem::path& from, const std::filesystem::path& file)>
+        reuse;
 };
 // Creates the file exclusively and writes it whole. Not flushed to disk: a pyramid is many
-// small files, and a flush each would cost a disk round trip per file.
+// small files, and a flush each would cost a disk round trip per file. An earlier node file is
+// hard-linked, or where the system will not link it, copied with a bounded read.
 NodeFileCalls SystemNodeFileCalls();
 
 // The file name of the overview node of `level` at cell (x, y) of its level: "L3_1_2.osgb".

@@ -8,12 +8,14 @@
 #include <osg/Image>
 #include <osg/PagedLOD>
 #include <osg/Texture2D>
+#include <osg/Version>
 
 #include <algorithm>
 #include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <mutex>
@@ -124,6 +126,47 @@ void NameTexturesForEmbedding(osg::Geode& mesh) {
     }
 }
 
+// A 64-bit FNV-1a hash: subtree hashes tell a node that changed from one that did not, between
+// runs on one machine, and need no more than that.
+class SubtreeHash {
+public:
+    SubtreeHash& add(std::string_view bytes) {
+        add(static_cast<std::uint64_t>(bytes.size()));
+        for (const char c : bytes)
+            addByte(static_cast<unsigned char>(c));
+        return *this;
+    }
+    SubtreeHash& add(std::uint64_t value) {
+        for (int i = 0; i < 8; ++i)
+            addByte(static_cast<unsigned char>(value >> (8 * i)));
+        return *this;
+    }
+    std::uint64_t value() const { return hash_; }
+
+private:
+    void addByte(unsigned char byte) {
+        hash_ ^= byte;
+        hash_ *= 0x100000001b3ull;
+    }
+    std::uint64_t hash_ = 0xcbf29ce484222325ull;
+};
+
+std::uint64_t FloatBits(float value) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// What shapes every node besides its tiles: the options and the code that builds them.
+std::uint64_t ShapeHash(const PyramidOptions& options) {
+    SubtreeHash hash;
+    hash.add(BRINDLE_VERSION).add(osgGetVersion()).add(options.namePrefix);
+    hash.add(FloatBits(options.mesh.relativeError)).add(FloatBits(options.mesh.relativeSkirtDepth));
+    hash.add(static_cast<std::uint64_t>(options.jpegQuality));
+    hash.add(static_cast<std::uint64_t>(kNodeFileVersion));
+    return hash.value();
+}
+
 // Everything a node file is made from, settled before it is built, so that the file is the
 // same whichever thread builds it and when.
 struct NodeJob {
@@ -131,6 +174,8 @@ struct NodeJob {
     SummaryPtr summary; // none for a node whose tiles are all holes
     osg::BoundingBoxd box;
     std::vector<std::string> children; // file names relative to the node's own file
+    fs::path previous; // the earlier pyramid's file of the same subtree, taken instead; or none
+    std::uint64_t hash = 0;
 };
 
 osg::ref_ptr<osg::PagedLOD> NodeGraph(const NodeJob& job, const CoarseMeshOptions& options) {
@@ -167,8 +212,11 @@ osg::ref_ptr<osg::PagedLOD> NodeGraph(const NodeJob& job, const CoarseMeshOption
 struct NodeState {
     std::size_t remaining = 0; // children, or a leaf's tiles, not done yet
     std::array<SummaryPtr, 4> children;
-    std::vector<SummaryPtr> tiles; // a leaf's, in the order of its tiles
-    osg::BoundingBoxd box;         // once done: of the node's surface and all below it
+    std::vector<SummaryPtr> tiles;     // a leaf's, in the order of its tiles
+    osg::BoundingBoxd box;             // once done: of the node's surface and all below it
+    std::vector<std::uint64_t> stamps; // a leaf's tiles' stamps, in the order of its tiles
+    std::array<std::uint64_t, 4> childHashes{};
+    std::uint64_t hash = 0; // once done: of everything its subtree rests on
 };
 
 // The tree as the pyramid builds it: a tree that is one leaf gets a level-1 node above it.
@@ -194,7 +242,7 @@ public:
             PyramidOptions options)
         : tree_(WithNodeAboveLeaf(tree)), entries_(std::move(entries)), folder_(std::move(folder)),
           options_(std::move(options)), states_(tree_.nodes.size()),
-          counter_(std::make_shared<SummaryCounter>()) {
+          counter_(std::make_shared<SummaryCounter>()), shape_(ShapeHash(options_)) {
         if (!options_.files.create)
             options_.files = SystemNodeFileCalls();
         leafOf_.assign(entries_.size(), kNoNode);
@@ -206,6 +254,7 @@ public:
             if (node.IsLeaf()) {
                 states_[n].remaining = node.tiles.size();
                 states_[n].tiles.resize(node.tiles.size());
+                states_[n].stamps.resize(node.tiles.size());
                 for (std::size_t slot = 0; slot < node.tiles.size(); ++slot) {
                     const std::size_t tile = node.tiles[slot];
                     if (tile >= entries_.size())
@@ -235,13 +284,13 @@ public:
             worker.join();
     }
 
-    Status LeaveOut(std::size_t tile) {
+    Status LeaveOut(std::size_t tile, std::uint64_t stamp) {
         if (tile < named_.size())
             named_[tile] = false;
-        return Add(tile, std::nullopt);
+        return Add(tile, std::nullopt, stamp);
     }
 
-    Status Add(std::size_t tile, std::optional<TileSummary> summary) {
+    Status Add(std::size_t tile, std::optional<TileSummary> summary, std::uint64_t stamp) {
         if (tile >= entries_.size() || leafOf_[tile] == kNoNode || added_[tile])
             throw std::logic_error("an overview tile added twice or not in the tree");
         if (const Status failed = Failure(); !failed)
@@ -249,6 +298,7 @@ public:
         added_[tile] = true;
         --tilesLeft_;
         const std::size_t leaf = leafOf_[tile];
+        states_[leaf].stamps[slotOf_[tile]] = stamp;
         if (summary && HasArea(summary->extent))
             states_[leaf].tiles[slotOf_[tile]] = Counted(std::move(*summary), counter_);
         if (--states_[leaf].remaining == 0)
@@ -272,7 +322,13 @@ public:
         const std::lock_guard<std::mutex> lock(mutex_);
         top.nodeFiles = filesWritten_;
         top.bytes = bytesWritten_;
+        top.reusedFiles = filesReused_;
         return top;
+    }
+
+    OverviewManifest Manifest() const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return written_;
     }
 
     fs::path FailedFile() const {
@@ -297,6 +353,7 @@ private:
             const auto quadrant = static_cast<std::size_t>(
                 std::find(siblings.begin(), siblings.end(), node) - siblings.begin());
             states_[parent].children[quadrant] = summary;
+            states_[parent].childHashes[quadrant] = states_[node].hash;
             if (--states_[parent].remaining != 0)
                 return;
             node = parent;
@@ -308,7 +365,7 @@ private:
         const OverviewNode& node = tree_.nodes[index];
         NodeState& state = states_[index];
         if (node.IsLeaf())
-            return CompleteLeaf(state);
+            return CompleteLeaf(node, state);
         SummaryQuadrants quadrants{};
         bool any = false;
         for (std::size_t q = 0; q < 4; ++q) {
@@ -318,20 +375,58 @@ private:
                 state.box.expandBy(states_[node.children[q]].box);
         }
         NodeJob job;
-        job.file = folder_ / FileName(node.level, node.x, node.y);
+        const std::string name = FileName(node.level, node.x, node.y);
+        job.file = folder_ / name;
+        state.hash = NodeHash(node, state);
+        if (options_.previous) {
+            const auto before = options_.previous->nodes.find(name);
+            if (before != options_.previous->nodes.end() && before->second == state.hash)
+                job.previous = options_.previousFolder / name;
+        }
         if (any) {
             job.summary = Counted(MosaicSummaries(quadrants), counter_);
             state.box.expandBy(SurfaceBox(*job.summary, options_.mesh.relativeSkirtDepth));
         }
         state.children = {};
         job.box = state.box;
+        job.hash = state.hash;
         job.children = ChildNames(node);
         SummaryPtr summary = job.summary;
         Submit(std::move(job));
         return summary;
     }
 
-    SummaryPtr CompleteLeaf(NodeState& state) {
+    // Of the node's place, its children's names and hashes and, at level 1, its tiles' entries
+    // and stamps: equal only where everything the node's file is made from is.
+    std::uint64_t NodeHash(const OverviewNode& node, const NodeState& state) const {
+        SubtreeHash hash;
+        hash.add(shape_).add(static_cast<std::uint64_t>(node.level));
+        hash.add(static_cast<std::uint64_t>(node.x)).add(static_cast<std::uint64_t>(node.y));
+        for (std::size_t q = 0; q < 4; ++q) {
+            const std::size_t child = node.children[q];
+            if (child == kNoNode) {
+                hash.add(std::uint64_t{0});
+                continue;
+            }
+            const OverviewNode& below = tree_.nodes[child];
+            hash.add(std::uint64_t{1}).add(FileName(below.level, below.x, below.y));
+            hash.add(state.childHashes[q]);
+        }
+        return hash.value();
+    }
+
+    // A leaf's tiles as its level-1 node names and shows them.
+    std::uint64_t LeafHash(const OverviewNode& leaf, const NodeState& state) const {
+        SubtreeHash hash;
+        for (std::size_t slot = 0; slot < leaf.tiles.size(); ++slot) {
+            const std::size_t tile = leaf.tiles[slot];
+            hash.add(entries_[tile]).add(named_[tile] ? 1 : 0).add(state.stamps[slot]);
+        }
+        return hash.value();
+    }
+
+    SummaryPtr CompleteLeaf(const OverviewNode& leaf, NodeState& state) {
+        state.hash = LeafHash(leaf, state);
         std::vector<const TileSummary*> sources;
         Extent extent;
         for (const SummaryPtr& tile : state.tiles) {
@@ -414,8 +509,24 @@ private:
         idle_.wait(lock, [this] { return queue_.empty() && building_ == 0; });
     }
 
+    // Takes the earlier pyramid's file of the same subtree; false when it cannot, and the node
+    // is built after all.
+    bool Reuse(const NodeJob& job) {
+        if (job.previous.empty() || !options_.files.reuse ||
+            !options_.files.reuse(job.previous, job.file))
+            return false;
+        std::error_code ec;
+        const std::uintmax_t size = fs::file_size(job.file, ec);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ++filesWritten_;
+        ++filesReused_;
+        bytesWritten_ += ec ? 0 : size;
+        written_.nodes[job.file.filename().string()] = job.hash;
+        return true;
+    }
+
     void Build(const NodeJob& job) {
-        if (!Failure())
+        if (!Failure() || Reuse(job))
             return;
         const osg::ref_ptr<osg::PagedLOD> graph = NodeGraph(job, options_.mesh);
         const std::optional<std::string> bytes = SerialiseNodeFile(*graph, options_.jpegQuality);
@@ -431,6 +542,7 @@ private:
         }
         ++filesWritten_;
         bytesWritten_ += bytes->size();
+        written_.nodes[job.file.filename().string()] = job.hash;
     }
 
     Status Failure() const {
@@ -456,8 +568,10 @@ private:
     bool closing_ = false;
     std::error_code failure_;
     fs::path failedFile_;
-    std::size_t filesWritten_ = 0;
+    std::size_t filesWritten_ = 0, filesReused_ = 0;
     std::uint64_t bytesWritten_ = 0;
+    OverviewManifest written_;
+    const std::uint64_t shape_;
     std::vector<std::thread> workers_;
 };
 
@@ -468,12 +582,17 @@ OverviewPyramid::OverviewPyramid(const OverviewTree& tree, std::vector<std::stri
 
 OverviewPyramid::~OverviewPyramid() = default;
 
-Status OverviewPyramid::leaveOut(std::size_t tile) {
-    return builder_->LeaveOut(tile);
+Status OverviewPyramid::leaveOut(std::size_t tile, std::uint64_t stamp) {
+    return builder_->LeaveOut(tile, stamp);
 }
 
-Status OverviewPyramid::addTile(std::size_t tile, std::optional<TileSummary> summary) {
-    return builder_->Add(tile, std::move(summary));
+Status OverviewPyramid::addTile(std::size_t tile, std::optional<TileSummary> summary,
+                                std::uint64_t stamp) {
+    return builder_->Add(tile, std::move(summary), stamp);
+}
+
+OverviewManifest OverviewPyramid::manifest() const {
+    return builder_->Manifest();
 }
 
 Result<PyramidTop> OverviewPyramid::finish() {

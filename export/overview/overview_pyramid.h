@@ -3,6 +3,7 @@
 #include "export/error/result.h"
 #include "export/overview/coarse_mesh.h"
 #include "export/overview/node_file.h"
+#include "export/overview/overview_manifest.h"
 #include "export/overview/overview_tree.h"
 #include "export/overview/tile_summary.h"
 
@@ -27,13 +28,18 @@ struct PyramidOptions {
     NodeFileCalls files = SystemNodeFileCalls();
     // Put before every node file's name, so that two pyramids can share a folder.
     std::string namePrefix;
+    // An earlier pyramid of the block: a node whose subtree hashes as this manifest says is not
+    // built again but taken from this folder as it is.
+    std::filesystem::path previousFolder;
+    std::shared_ptr<const OverviewManifest> previous;
 };
 
 struct PyramidTop {
     std::string file;          // the top node's file within the pyramid's folder
     osg::BoundingSphere bound; // the block's, as the top node stores it; invalid if unknown
     std::size_t nodeFiles = 0;
-    std::uint64_t bytes = 0; // of all node files together
+    std::uint64_t bytes = 0;     // of all node files together
+    std::size_t reusedFiles = 0; // of nodeFiles, those taken from the earlier pyramid
 };
 
 // How many tile and node summaries a pyramid holds at once.
@@ -62,10 +68,11 @@ public:
     // Tile t's summary, or none: the overview shows nothing of it, a hole, while the level-1
     // node still names its file. Any order, each tile once, from one thread. A node file not
     // written stops the pyramid: this and every later call give that failure's cause, and
-    // failedFile() names the file.
-    Status addTile(std::size_t tile, std::optional<TileSummary> summary);
+    // failedFile() names the file. `stamp`: a hash of what the tile's part in the levels rests
+    // on (its root file's stamp, its verdict), which goes into its nodes' subtree hashes.
+    Status addTile(std::size_t tile, std::optional<TileSummary> summary, std::uint64_t stamp = 0);
     // Tile t is not listed: no node names it, and it is a hole. Instead of addTile.
-    Status leaveOut(std::size_t tile);
+    Status leaveOut(std::size_t tile, std::uint64_t stamp = 0);
 
     // After every tile: the top node's file, the block's bound and the counts; or the cause
     // of the first node file not written. Waits for the nodes still being built.
@@ -73,6 +80,8 @@ public:
 
     // The node file whose failure stopped the pyramid; empty while none did.
     std::filesystem::path failedFile() const;
+    // After finish(): every node file and its subtree's hash, for a later run to reuse them.
+    OverviewManifest manifest() const;
     SummaryCount summaries() const;
 
 private:

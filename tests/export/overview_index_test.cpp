@@ -300,5 +300,134 @@ TEST(OverviewIndex, AnInterruptedOrFailedBuildLeavesTheOldIndexAndLevelsWorking)
 #endif
 }
 
+#ifndef _WIN32
+// The node files of the block's one overview folder, by name: which file each is (a node taken
+// from an earlier run is that run's file, linked) and its bytes.
+struct LevelFile {
+    ino_t inode = 0;
+    std::string bytes;
+};
+std::map<std::string, LevelFile> LevelFiles(const fs::path& block) {
+    std::map<std::string, LevelFile> files;
+    const std::vector<fs::path> ours = OverviewFolders(block);
+    if (ours.size() != 1)
+        return files;
+    for (const auto& entry : fs::directory_iterator(ours[0])) {
+        if (entry.path().extension() != ".osgb")
+            continue;
+        struct stat facts {};
+        if (::stat(entry.path().c_str(), &facts) == 0)
+            files[entry.path().filename().string()] = {facts.st_ino, test::ReadBytes(entry.path())};
+    }
+    return files;
+}
+
+// A 4 x 4 grid: a level-1 node over each 2 x 2 quarter, the top above them.
+fs::path WriteFullGrid(const fs::path& dir) {
+    const fs::path block = dir / "grid";
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            WriteGridTile(block, GridName(x, y), x, y);
+    return block;
+}
+
+void ExpectEveryTileReachedOnce(const fs::path& block, std::size_t tiles) {
+    const Reached reached = WalkIndex(block);
+    EXPECT_TRUE(reached.everyLevelLoaded);
+    EXPECT_EQ(reached.tiles.size(), tiles);
+    for (const auto& [tile, times] : reached.tiles)
+        EXPECT_EQ(times, 1) << tile;
+}
+
+// A re-run takes every node whose tiles did not change from the levels before it, as they
+// are, and rewrites only those above a tile that did; the new levels still reach every tile.
+TEST(OverviewIndex, ARerunRewritesOnlyTheNodesAboveTouchedTiles) {
+    TempDir dir;
+    const fs::path block = WriteFullGrid(dir.path());
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::map<std::string, LevelFile> first = LevelFiles(block);
+    ASSERT_EQ(first.size(), 5u);
+    ASSERT_TRUE(fs::is_regular_file(OverviewFolders(block).at(0) / "brindle-overview.manifest"));
+
+    // Nothing touched: every node is the earlier file, with the same bytes.
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::map<std::string, LevelFile> untouched = LevelFiles(block);
+    ASSERT_EQ(untouched.size(), first.size());
+    for (const auto& [name, file] : first) {
+        EXPECT_EQ(untouched.at(name).inode, file.inode) << name;
+        EXPECT_EQ(untouched.at(name).bytes, file.bytes) << name;
+    }
+    ExpectEveryTileReachedOnce(block, 16);
+
+    // Tile (0, 0) rewritten: its level-1 node and the top are new, the other three stay.
+    const std::string touched = GridName(0, 0);
+    fs::remove(block / touched / (touched + ".osgb"));
+    SampleTileParams params;
+    params.texturePx = 64;
+    params.gridCells = 8;
+    params.sizeMetres = 50;
+    params.seed = 4242;
+    params.pagedRoot = true;
+    WriteSampleTile(block / touched / (touched + ".osgb"), params);
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::map<std::string, LevelFile> after = LevelFiles(block);
+    ASSERT_EQ(after.size(), first.size());
+    std::set<std::string> rewritten;
+    for (const auto& [name, file] : first)
+        if (after.at(name).inode != file.inode)
+            rewritten.insert(name);
+        else
+            EXPECT_EQ(after.at(name).bytes, file.bytes) << name;
+    EXPECT_EQ(rewritten, (std::set<std::string>{"L1_0_0.osgb", "L2_0_0.osgb"}));
+    EXPECT_NE(after.at("L1_0_0.osgb").bytes, first.at("L1_0_0.osgb").bytes);
+    ExpectEveryTileReachedOnce(block, 16);
+}
+
+// A manifest that is not as the program writes it is no guide: every node is built again.
+TEST(OverviewIndex, ADamagedManifestRebuildsEveryNode) {
+    TempDir dir;
+    const fs::path block = WriteFullGrid(dir.path());
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::map<std::string, LevelFile> first = LevelFiles(block);
+    const fs::path manifest = OverviewFolders(block).at(0) / "brindle-overview.manifest";
+    std::string text = test::ReadBytes(manifest);
+    ASSERT_GT(text.size(), 40u);
+    text.resize(text.size() - 3); // cut short mid-line
+    fs::remove(manifest);
+    WriteText(manifest, text);
+
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::map<std::string, LevelFile> after = LevelFiles(block);
+    ASSERT_EQ(after.size(), first.size());
+    for (const auto& [name, file] : first) {
+        EXPECT_NE(after.at(name).inode, file.inode) << name;
+        EXPECT_EQ(after.at(name).bytes, file.bytes) << name;
+    }
+    ExpectEveryTileReachedOnce(block, 16);
+}
+
+// A re-run cancelled after it took nodes from the levels before it leaves those levels whole.
+TEST(OverviewIndex, AnInterruptedRerunLeavesTheOldLevelsWhole) {
+    TempDir dir;
+    const fs::path block = WriteFullGrid(dir.path());
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::map<std::string, LevelFile> first = LevelFiles(block);
+    const std::string index = test::ReadBytes(block / "root.osgb");
+    std::atomic<bool> cancel{false};
+    const ExportReport cancelled =
+        ExportAs(block, IndexKind::Overview, &cancel, [&](const ExportProgress& progress) {
+            if (progress.subfoldersDone >= 12)
+                cancel = true;
+        });
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_EQ(test::ReadBytes(block / "root.osgb"), index);
+    const std::map<std::string, LevelFile> after = LevelFiles(block);
+    ASSERT_EQ(after.size(), first.size());
+    for (const auto& [name, file] : first)
+        EXPECT_EQ(after.at(name).bytes, file.bytes) << name;
+    ExpectEveryTileReachedOnce(block, 16);
+}
+#endif
+
 } // namespace
 } // namespace brindle

@@ -1,3 +1,4 @@
+#include "export/overview/overview_manifest.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/overview/summary_mosaic.h"
 #include "export/overview/tile_placement.h"
@@ -283,11 +284,13 @@ struct Captured {
     std::mutex mutex;
     std::map<fs::path, std::string> files;
     NodeFileCalls Calls() {
-        return NodeFileCalls{[this](const fs::path& file, std::string_view bytes) -> Status {
+        NodeFileCalls calls;
+        calls.create = [this](const fs::path& file, std::string_view bytes) -> Status {
             const std::lock_guard<std::mutex> lock(mutex);
             files[file] = std::string(bytes);
             return {};
-        }};
+        };
+        return calls;
     }
 };
 
@@ -473,6 +476,28 @@ TEST(NodeFileCalls, CreateNeverReplacesAFile) {
     const fs::path other = folder.path() / "L1_1_0.osgb";
     ASSERT_TRUE(SystemNodeFileCalls().create(other, "new bytes"));
     EXPECT_EQ(fs::file_size(other), 9u);
+}
+
+// A manifest reads back as written; any line not as written makes the whole of it no guide.
+TEST(OverviewManifest, ReadsBackAsWrittenAndADamagedOneIsNone) {
+    OverviewManifest manifest;
+    manifest.nodes["L1_0_0.osgb"] = 0x0123456789abcdefull;
+    manifest.nodes["BL2_-1_3.osgb"] = 7;
+    const std::string text = ManifestText(manifest);
+    const std::optional<OverviewManifest> back = ParseManifest(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->nodes, manifest.nodes);
+    EXPECT_TRUE(ParseManifest(ManifestText({})));
+
+    const std::string first = "brindle-overview-manifest 1\n";
+    for (const std::string& damaged : std::vector<std::string>{
+             "", text.substr(0, text.size() - 1), "brindle-overview-manifest 2\n",
+             first + "0123456789abcdef L1_0_0.osgb\n0123456789abcdef L1_0_0.osgb\n",
+             first + "0123456789ABCDEF L1_0_0.osgb\n", first + "0123456789abcde L1_0_0.osgb\n",
+             first + "0123456789abcdef ../root.osgb\n", first + "0123456789abcdef L1_0_0.txt\n",
+             first + "0123456789abcdef \n",
+             first + std::string("0123456789abcdef L1\0.osgb\n", 26)})
+        EXPECT_FALSE(ParseManifest(damaged)) << damaged;
 }
 
 } // namespace
