@@ -9,8 +9,9 @@ namespace brindle {
 
 struct CoarseMeshOptions {
     // How far the simplified surface may stray from the summary's heights, as a part of the
-    // extent's longer side.
-    float relativeError = 1.0f / 512;
+    // extent's longer side: about one of its texels. Where a node gives way to its children a
+    // texel covers about a pixel, so the stray stays within one.
+    float relativeError = 1.0f / 256;
     // How far the skirts hang below the surface's edges, as a part of the extent's longer side.
     float relativeSkirtDepth = 1.0f / 128;
 };

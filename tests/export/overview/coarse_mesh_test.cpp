@@ -53,7 +53,7 @@ Mesh Parts(const osg::ref_ptr<osg::Geode>& built) {
     EXPECT_EQ(mesh.geometry->getNumPrimitiveSets(), 2u);
     for (unsigned set : {kCoarseSurface, kCoarseSkirts}) {
         const auto* elements =
-            dynamic_cast<const osg::DrawElementsUInt*>(mesh.geometry->getPrimitiveSet(set));
+            dynamic_cast<const osg::DrawElementsUShort*>(mesh.geometry->getPrimitiveSet(set));
         EXPECT_NE(elements, nullptr);
         EXPECT_EQ(elements->getMode(), static_cast<GLenum>(GL_TRIANGLES));
         EXPECT_EQ(elements->size() % 3, 0u);
