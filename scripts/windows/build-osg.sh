@@ -5,11 +5,13 @@
 # once, into a cache folder outside the work tree. Later runs find the stamp and return at once.
 #
 # Prints nothing but progress on stderr; the install prefix is
-#   ${BRINDLE_CACHE:-/var/cache/brindle}/osg-<version>-mingw/prefix
+#   ${BRINDLE_CACHE:-/var/cache/brindle}/osg-<version>-images-mingw/prefix
 set -euo pipefail
 
 osg_version=3.6.5
-cache="${BRINDLE_CACHE:-/var/cache/brindle}/osg-${osg_version}-mingw"
+# The folder names the image plugins: a build without them, by an older copy of this script,
+# keeps a folder of its own rather than taking this one over.
+cache="${BRINDLE_CACHE:-/var/cache/brindle}/osg-${osg_version}-images-mingw"
 log_name="build-osg"
 # shellcheck source=scripts/windows/cross-lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/cross-lib.sh"
