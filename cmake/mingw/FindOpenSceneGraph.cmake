@@ -1,9 +1,23 @@
 # The static OpenSceneGraph that scripts/windows/build-osg.sh builds for the MinGW cross build:
-# only the libraries, the native format's plugin and its serializers. Sets what CMake's own
-# FindOpenSceneGraph sets (OPENSCENEGRAPH_INCLUDE_DIRS, OPENSCENEGRAPH_LIBRARIES), so the
-# targets need not know which build they are in.
+# only the libraries, the native format's plugin and its serializers, and the jpeg and png
+# plugins with the JPEG and PNG libraries they encode and decode textures with. Sets what
+# CMake's own FindOpenSceneGraph sets (OPENSCENEGRAPH_INCLUDE_DIRS, OPENSCENEGRAPH_LIBRARIES),
+# so the targets need not know which build they are in.
 set(BRINDLE_OSG_PREFIX "$ENV{BRINDLE_OSG_PREFIX}" CACHE PATH
     "install prefix of the static OpenSceneGraph built by scripts/windows/build-osg.sh")
+
+# In link order: each library after those that use it. They are cached once found: when the
+# prefix moves (a build of other libraries, in a cache folder of its own), they are looked for
+# again there.
+set(_osg_libraries osgdb_osg osgdb_serializers_osg osgdb_jpeg osgdb_png osgDB osgUtil osg
+    OpenThreads jpeg png16)
+if(NOT "${BRINDLE_OSG_PREFIX}" STREQUAL "${_BRINDLE_OSG_PREFIX_SEARCHED}")
+  unset(OPENSCENEGRAPH_INCLUDE_DIR CACHE)
+  foreach(_lib ${_osg_libraries})
+    unset(BRINDLE_OSG_${_lib} CACHE)
+  endforeach()
+  set(_BRINDLE_OSG_PREFIX_SEARCHED "${BRINDLE_OSG_PREFIX}" CACHE INTERNAL "")
+endif()
 
 find_path(OPENSCENEGRAPH_INCLUDE_DIR osg/Version
           PATHS ${BRINDLE_OSG_PREFIX}/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
@@ -17,8 +31,6 @@ if(OPENSCENEGRAPH_INCLUDE_DIR)
   set(OPENSCENEGRAPH_VERSION ${_osg_MAJOR}.${_osg_MINOR}.${_osg_PATCH})
 endif()
 
-# In link order: each library after those that use it.
-set(_osg_libraries osgdb_osg osgdb_serializers_osg osgDB osgUtil osg OpenThreads)
 set(_osg_library_paths)
 foreach(_lib ${_osg_libraries})
   find_library(BRINDLE_OSG_${_lib} NAMES ${_lib}
@@ -41,7 +53,7 @@ if(OpenSceneGraph_FOUND AND NOT TARGET brindle_static_osg)
   # zlib last: osgDB's compressor needs it.
   target_link_libraries(brindle_static_osg INTERFACE opengl32 z)
   # A static build has no plugin folder to search: each program registers the native
-  # format's reader and writer itself. The source goes into every program that links the
+  # format's reader and writer and the image plugins itself. The source goes into every program that links the
   # libraries (a static library's copy is never pulled in, since nothing refers to it).
   target_sources(brindle_static_osg INTERFACE ${CMAKE_CURRENT_LIST_DIR}/static_osg_plugins.cpp)
 endif()

@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
 # Builds the static OpenSceneGraph libraries Brindle needs on Windows (OpenThreads, osg,
-# osgUtil, osgDB, the osg plugin and the osg serializers) with MinGW-w64, once, into a cache
-# folder outside the work tree. Later runs find the stamp and return at once.
+# osgUtil, osgDB, the osg plugin and the osg serializers, and the jpeg and png plugins that
+# encode and decode textures, over the libraries build-image-libs.sh builds) with MinGW-w64,
+# once, into a cache folder outside the work tree. Later runs find the stamp and return at once.
 #
 # Prints nothing but progress on stderr; the install prefix is
-#   ${BRINDLE_CACHE:-/var/cache/brindle}/osg-<version>-mingw/prefix
+#   ${BRINDLE_CACHE:-/var/cache/brindle}/osg-<version>-images-mingw/prefix
 set -euo pipefail
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-repo="$(cd "$here/../.." && pwd)"
-toolchain="$repo/cmake/mingw-w64-x86_64.cmake"
-
 osg_version=3.6.5
-cache="${BRINDLE_CACHE:-/var/cache/brindle}/osg-${osg_version}-mingw"
-prefix="$cache/prefix"
-stamp="$cache/stamp"
-jobs="${BRINDLE_JOBS:-2}"
+# The folder names the image plugins: a build without them, by an older copy of this script,
+# keeps a folder of its own rather than taking this one over.
+cache="${BRINDLE_CACHE:-/var/cache/brindle}/osg-${osg_version}-images-mingw"
+log_name="build-osg"
+# shellcheck source=scripts/windows/cross-lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/cross-lib.sh"
+
+if ! image_prefix="$("$repo/scripts/windows/build-image-libs.sh")"; then
+  log "the JPEG and PNG libraries were not built"
+  exit 1
+fi
 
 # Everything that shapes the libraries goes into the stamp, so a change rebuilds them.
 cxx_flags="-D_WIN32_WINNT=0x0601 -std=gnu++14"
@@ -27,11 +31,18 @@ cmake_options=(
   -DBUILD_OSG_EXAMPLES=OFF
   -DBUILD_OSG_PLUGINS_BY_DEFAULT=OFF
   -DBUILD_OSG_PLUGIN_OSG=ON
+  -DBUILD_OSG_PLUGIN_JPEG=ON
+  -DBUILD_OSG_PLUGIN_PNG=ON
   -DOSG_USE_UTF8_FILENAME=ON
   -DOSG_DETERMINE_WIN_VERSION=OFF
   # Tiles are often zlib-compressed: the reader needs zlib, linked in statically.
-  -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include
-  -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a
+  "-DZLIB_INCLUDE_DIR=/usr/$triplet/include"
+  "-DZLIB_LIBRARY=/usr/$triplet/lib/libz.a"
+  # Textures: embedded JPEG and PNG images are encoded and decoded by the plugins.
+  -DJPEG_INCLUDE_DIR="$image_prefix/include"
+  -DJPEG_LIBRARY="$image_prefix/lib/libjpeg.a"
+  -DPNG_PNG_INCLUDE_DIR="$image_prefix/include"
+  -DPNG_LIBRARY="$image_prefix/lib/libpng16.a"
   # CMake's try-run cannot probe the atomics when cross-compiling; MinGW has both.
   -D_OPENTHREADS_ATOMIC_USE_GCC_BUILTINS=1
   -D_OPENTHREADS_ATOMIC_USE_WIN32_INTERLOCKED=1
@@ -39,69 +50,25 @@ cmake_options=(
   -D_OPENTHREADS_ATOMIC_USE_SUN=0
   -D_OPENTHREADS_ATOMIC_USE_BSD_ATOMIC=0
 )
-targets=(OpenThreads osg osgUtil osgDB osgdb_osg osgdb_serializers_osg)
-stamp_key="osg ${osg_version}; ${cxx_flags}; ${cmake_options[*]}; ${targets[*]}; $(sha256sum "$toolchain" | cut -c1-16)"
+targets=(OpenThreads osg osgUtil osgDB osgdb_osg osgdb_serializers_osg osgdb_jpeg osgdb_png)
+# What the prefix's lib/ holds: the targets' archives and the image libraries.
+libraries=("${targets[@]}" jpeg png16)
+stamp_key="osg ${osg_version}; ${cxx_flags}; ${cmake_options[*]}; ${libraries[*]}; $(cat "$(dirname "$image_prefix")/stamp"); ${toolchain_key}"
 
-if [[ -f "$stamp" && "$(cat "$stamp")" == "$stamp_key" ]]; then
+if stamp_matches "$stamp_key"; then
   echo "$prefix"
   exit 0
 fi
 
-log() { echo "build-osg: $*" >&2; }
-
-as_root() {
-  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
-}
-
-packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 cmake make dpkg-dev xz-utils)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-
-# apt-get source needs a deb-src entry for the configured Debian archive: the same URIs and
-# suites as its deb entry.
-have_src() {
-  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/
-}
-updated=0
-if ! have_src; then
-  log "adding deb-src entries for the Debian archive"
-  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
-    sed -e 's/^Types:.*$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-      as_root tee /etc/apt/sources.list.d/brindle-src.sources >/dev/null
-  elif [[ -f /etc/apt/sources.list ]]; then
-    sed -n -e 's/^deb /deb-src /p' /etc/apt/sources.list |
-      as_root tee /etc/apt/sources.list.d/brindle-src.list >/dev/null
-  else
-    log "no Debian apt sources found"; exit 1
-  fi
-  as_root apt-get update -qq
-  updated=1
-fi
-if ((${#missing[@]})); then
-  log "installing ${missing[*]}"
-  ((updated)) || as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    -o Dpkg::Use-Pty=0 \
-    "${missing[@]}" >/dev/null
-fi
-
+set_up_cross_build
 mkdir -p "$cache"
-src="$(find "$cache/src" -maxdepth 1 -type d -name "openscenegraph-${osg_version}*" 2>/dev/null | head -n1 || true)"
-if [[ -z "$src" ]]; then
-  log "fetching the OpenSceneGraph source"
-  rm -rf "$cache/src"
-  mkdir -p "$cache/src"
-  # The package lists may predate the deb-src entry; then they are fetched once more.
-  (cd "$cache/src" && apt-get source -qq openscenegraph >&2) ||
-    { as_root apt-get update -qq && (cd "$cache/src" && apt-get source -qq openscenegraph >&2); }
-  src="$(find "$cache/src" -maxdepth 1 -type d -name "openscenegraph-${osg_version}*" | head -n1)"
-  [[ -n "$src" ]] || { log "apt-get source gave no openscenegraph-${osg_version}"; exit 1; }
-fi
+src="$(fetch_source openscenegraph "openscenegraph-${osg_version}*" "$cache/src")"
 
 build="$cache/build"
-rm -rf "$build" "$prefix"
+rm -rf "$prefix"
+# The build folder is kept: what changed is rebuilt, the rest is not (a plugin more costs a
+# minute, not the ten a whole build takes). Its settings are not: every one is given again.
+rm -f "$build/CMakeCache.txt"
 log "configuring in $build"
 cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_CXX_FLAGS="$cxx_flags" "${cmake_options[@]}" >"$cache/configure.log" 2>&1 ||
@@ -118,10 +85,11 @@ for dir in OpenThreads osg osgDB osgUtil; do
   [[ -d "$build/include/$dir" ]] && cp -r "$build/include/$dir" "$prefix/include/"
 done
 find "$build" -name '*.a' -exec cp {} "$prefix/lib/" \;
-for lib in OpenThreads osg osgUtil osgDB osgdb_osg osgdb_serializers_osg; do
+# The plugins' own libraries go with them, so a program links all from one folder.
+cp "$image_prefix/lib/libjpeg.a" "$image_prefix/lib/libpng16.a" "$prefix/lib/"
+for lib in "${libraries[@]}"; do
   [[ -f "$prefix/lib/lib$lib.a" ]] || { log "lib$lib.a was not built"; exit 1; }
 done
 
-echo "$stamp_key" >"$stamp"
-log "installed into $prefix"
+write_stamp "$stamp_key"
 echo "$prefix"

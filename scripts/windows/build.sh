@@ -10,6 +10,8 @@ cd "$(dirname "$0")/../.."
 osg_prefix="$(scripts/windows/build-osg.sh)"
 # PROJ (and its SQLite) identify metadata.xml's SRS; built once, as OpenSceneGraph is.
 proj_prefix="$(scripts/windows/build-proj.sh)"
+# meshoptimizer simplifies the overview's coarse meshes.
+meshoptimizer_prefix="$(scripts/windows/build-meshoptimizer.sh)"
 
 # GoogleTest is compiled from Debian's sources, CLI11 is header-only.
 packages=(googletest libcli11-dev nlohmann-json3-dev)
@@ -31,6 +33,7 @@ cmake -S . -B build-windows \
   -DCMAKE_BUILD_TYPE=Release \
   -DBRINDLE_OSG_PREFIX="$osg_prefix" \
   -DPROJ_DIR="$proj_prefix/lib/cmake/proj" \
+  -Dmeshoptimizer_DIR="$meshoptimizer_prefix/lib/cmake/meshoptimizer" \
   -DBRINDLE_PUGIXML_SOURCE="$pugixml_src" >/dev/null
 nice -n 19 cmake --build build-windows --parallel "${BRINDLE_JOBS:-2}"
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds Brindle for Windows (scripts/windows/build.sh) and tests it under Wine: the
-# export test suite, the wording tests and the dialog's side of them, then brindle-export.exe
+# export test suite, the overview's tests (its textures embedded as JPEG and PNG among them),
+# the wording tests and the dialog's side of them, then brindle-export.exe
 # end to end on a sample block in folders whose names are Chinese and hold spaces, and on
 # metadata.xml files whose SRS PROJ must identify. Its index
 # files must be byte-identical to those the Linux build writes for the same folders. Last, brindle.exe's
@@ -36,6 +37,12 @@ failed=0
 echo "== export_tests.exe under Wine"
 if ! "$wine" build-windows/export_tests.exe --gtest_brief=1; then
   echo "FAILED: export_tests.exe" >&2
+  failed=1
+fi
+
+echo "== overview_tests.exe (the overview's building blocks, embedded textures) under Wine"
+if ! "$wine" build-windows/overview_tests.exe --gtest_brief=1; then
+  echo "FAILED: overview_tests.exe" >&2
   failed=1
 fi
 

@@ -15,7 +15,7 @@
 #include <set>
 
 #ifndef _WIN32
-#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace brindle {
