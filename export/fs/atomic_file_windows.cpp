@@ -45,6 +45,28 @@ std::error_code WriteTemporary(const fs::path& temporary, std::string_view bytes
     return ec;
 }
 
+// A file another program has open for a moment (a virus scanner, a search indexer, a viewer
+// closing it) refuses to be replaced; the move is tried again for about a second before the
+// write fails with that refusal.
+bool HeldByAnother(const std::error_code& ec) {
+    return ec.value() == ERROR_SHARING_VIOLATION || ec.value() == ERROR_LOCK_VIOLATION ||
+           ec.value() == ERROR_ACCESS_DENIED;
+}
+
+std::error_code MoveIntoPlace(const fs::path& temporary, const fs::path& target) {
+    constexpr int kAttempts = 12;
+    std::error_code ec;
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(temporary.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return {};
+        ec = LastError();
+        if (attempt == kAttempts || !HeldByAnother(ec))
+            return ec;
+        Sleep(static_cast<DWORD>(10 * attempt));
+    }
+}
+
 } // namespace
 
 AtomicFileCalls SystemFileCalls() {
@@ -65,9 +87,7 @@ Result<FileReplaced> ReplaceFileAtomically(const fs::path& target, std::string_v
     }
     if (!ec) {
         SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!MoveFileExW(temporary.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            ec = LastError();
+        ec = MoveIntoPlace(temporary, target);
     }
     if (ec && ec.value() != ERROR_FILE_EXISTS)
         DeleteFileW(temporary.c_str());
