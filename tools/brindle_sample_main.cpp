@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
     app.add_option("--seed", options.seed, "Seed for the pseudo-random content")
         ->capture_default_str();
     app.add_flag("--jpeg", options.embedJpeg, "Embed textures as JPEG instead of raw pixels");
+    app.add_flag("--paged-root", options.pagedRoot,
+                 "Make each tile's root a paged node over its mesh, as production tiles are");
     app.add_option("--min-texture", options.minTexturePx, "Smallest texture edge in pixels")
         ->capture_default_str()
         ->check(CLI::Range(1, 8192));

@@ -3,6 +3,7 @@
 #include <osg/Geode>
 #include <osg/Geometry>
 #include <osg/Image>
+#include <osg/PagedLOD>
 #include <osg/Texture2D>
 #include <osgDB/Options>
 #include <osgDB/ReadFile>
@@ -209,6 +210,7 @@ SampleTileParams SampleTileParamsFor(const SampleBlockOptions& options, int inde
     params.offset = osg::Vec2d((index % side) * kTileSizeMetres, (index / side) * kTileSizeMetres);
     params.seed = rng();
     params.embedJpeg = options.embedJpeg;
+    params.pagedRoot = options.pagedRoot;
     return params;
 }
 
@@ -239,6 +241,21 @@ osg::ref_ptr<osg::Node> MakeSampleTile(const SampleTileParams& params) {
     return geode;
 }
 
+namespace {
+
+// A production tile's root: the mesh inline, shown from afar, and a finer level in a file of
+// its own, loaded up close.
+osg::ref_ptr<osg::Node> PagedRootOver(osg::Node& mesh, const fs::path& file) {
+    osg::ref_ptr<osg::PagedLOD> root = new osg::PagedLOD;
+    root->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
+    root->addChild(&mesh, 0.0f, 400.0f);
+    root->setFileName(1, file.stem().string() + "_L1.osgb");
+    root->setRange(1, 400.0f, 1e30f);
+    return root;
+}
+
+} // namespace
+
 void WriteSampleTile(const fs::path& file, const SampleTileParams& params) {
     const osg::ref_ptr<osg::Node> tile = MakeSampleTile(params);
     osg::ref_ptr<osgDB::Options> options = new osgDB::Options("WriteImageHint=IncludeData");
@@ -261,7 +278,8 @@ void WriteSampleTile(const fs::path& file, const SampleTileParams& params) {
         options->setDatabasePath(file.parent_path().string());
     }
 
-    const bool written = osgDB::writeNodeFile(*tile, file.string(), options.get());
+    const bool written = osgDB::writeNodeFile(
+        *(params.pagedRoot ? PagedRootOver(*tile, file) : tile), file.string(), options.get());
     if (!jpeg.empty()) {
         std::error_code ignored;
         fs::remove(jpeg, ignored);

@@ -22,6 +22,9 @@ struct SampleBlockOptions {
     // Textures go into the .osgb as JPEG file bytes (needs the jpeg plugin) instead of raw
     // pixels; real survey tiles are usually written that way, and they load differently.
     bool embedJpeg = false;
+    // Each tile's root is a paged node, as production tiles come: its mesh inline as the
+    // coarsest level, and a finer level named in a file that is not written.
+    bool pagedRoot = false;
     double originX = 512345.678;
     double originY = 3400000.3;
     double originZ = 12.5;
@@ -42,6 +45,7 @@ struct SampleTileParams {
     osg::Vec2d offset; // south-west corner, relative to the block origin
     unsigned seed = 1;
     bool embedJpeg = false;
+    bool pagedRoot = false; // see SampleBlockOptions::pagedRoot
 };
 
 // The parameters WriteSampleBlock uses for tile `index` of a block with these options.
