@@ -274,6 +274,8 @@ void WritePpm(const osg::Image& image, const fs::path& file) {
 int ViewIndex(const ViewSettings& settings) {
     const Clock::time_point spawned{std::chrono::nanoseconds(settings.spawnedAtNs)};
     const SampleBlockOptions block = brindle::bench::OverviewBlockOptions(settings.tileCount);
+    // The finer levels the tiles name are not written: their misses are counted, not shown.
+    osg::setNotifyLevel(osg::FATAL);
     const osg::ref_ptr<FileReads> reads = new FileReads;
     osgDB::Registry::instance()->setReadFileCallback(reads.get());
 
@@ -383,8 +385,8 @@ Results ParseResults(const std::string& text) {
     return results;
 }
 
-Results RunViewer(const fs::path& self, const fs::path& index, const fs::path& image,
-                  int tileCount, bool closeSamples) {
+Results RunViewer(const fs::path& self, const fs::path& index, const fs::path& image, int tileCount,
+                  bool closeSamples) {
     int out[2];
     if (pipe(out) != 0) {
         throw std::runtime_error("pipe failed");
@@ -396,9 +398,14 @@ Results RunViewer(const fs::path& self, const fs::path& index, const fs::path& i
     posix_spawn_file_actions_addclose(&actions, out[1]);
     const auto spawnedAt =
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch());
-    std::vector<std::string> args = {self.string(), "--view",  index.string(),
-                                     "--image",     image.string(), "--spawned-at",
-                                     std::to_string(spawnedAt.count()), "--tiles",
+    std::vector<std::string> args = {self.string(),
+                                     "--view",
+                                     index.string(),
+                                     "--image",
+                                     image.string(),
+                                     "--spawned-at",
+                                     std::to_string(spawnedAt.count()),
+                                     "--tiles",
                                      std::to_string(tileCount)};
     if (closeSamples) {
         args.emplace_back("--close-samples");
@@ -600,18 +607,17 @@ void KeepIndexAs(const fs::path& folder, const std::string& name) {
 
 void ForgetVerdicts(const fs::path& folder) {
     std::error_code ec;
-    fs::remove(brindle::VerdictCacheFileFor(brindle::DefaultVerdictCacheFolder(),
-                                            fs::absolute(folder)),
-               ec);
+    fs::remove(
+        brindle::VerdictCacheFileFor(brindle::DefaultVerdictCacheFolder(), fs::absolute(folder)),
+        ec);
 }
 
 // Marks every hundredth tile changed, as a survey's touched-up tiles are.
 void TouchTiles(const brindle::bench::OverviewBlock& block) {
     const auto now = fs::file_time_type::clock::now();
     for (int i = 0; i < block.options.tileCount; i += 100) {
-        fs::last_write_time(block.folder / brindle::bench::OverviewTileName(block.options, i) /
-                                "root.osgb",
-                            now);
+        fs::last_write_time(
+            block.folder / brindle::bench::OverviewTileName(block.options, i) / "root.osgb", now);
     }
 }
 
@@ -667,7 +673,7 @@ int Compare(const fs::path& self, const fs::path& dataRoot, const std::vector<in
 
     Results proxy;
     double psnr = 0, blockShare = 0;
-    bool proxyViewed = false;
+    bool proxyViewed = false, psnrMeasured = false;
     for (Scale& scale : scales) {
         const fs::path folder = scale.block.folder;
         const fs::path log = dataRoot / (folder.filename().string() + "-export.log");
@@ -686,6 +692,11 @@ int Compare(const fs::path& self, const fs::path& dataRoot, const std::vector<in
             if (scale.paged.exitCode == 0) {
                 KeepIndexAs(folder, "paged.osgb");
             }
+        }
+        const fs::path proxyImage = dataRoot / (folder.filename().string() + "-proxy-far.ppm");
+        if (isMain && fs::exists(folder / "proxy.osgb")) {
+            proxy = ProxyView(self, dataRoot, scale, folder / "proxy.osgb", proxyImage);
+            proxyViewed = true;
         }
         std::cout << "  timing the overview index, first build ..." << std::endl;
         ForgetVerdicts(folder);
@@ -707,11 +718,9 @@ int Compare(const fs::path& self, const fs::path& dataRoot, const std::vector<in
         const fs::path image = dataRoot / (folder.filename().string() + "-overview-far.ppm");
         scale.far = RunViewer(self, folder / "root.osgb", image, scale.tiles, true);
         scale.viewed = true;
-        if (isMain && fs::exists(folder / "proxy.osgb")) {
-            const fs::path proxyImage = dataRoot / (folder.filename().string() + "-proxy-far.ppm");
-            proxy = ProxyView(self, dataRoot, scale, folder / "proxy.osgb", proxyImage);
+        if (isMain && proxyViewed) {
             psnr = BlockPsnr(PpmPixels(proxyImage), PpmPixels(image), blockShare);
-            proxyViewed = true;
+            psnrMeasured = true;
         }
     }
 
@@ -724,22 +733,20 @@ int Compare(const fs::path& self, const fs::path& dataRoot, const std::vector<in
             continue;
         }
         std::cout << std::setprecision(0) << "far view reads " << s.far.at("far.tile_files")
-                  << " tile files and " << s.far.at("far.overview_files")
-                  << " overview files in " << s.far.at("far.passes") << " culls; first frame "
-                  << std::setprecision(3) << s.far.at("first_frame.seconds") << " s, far view "
-                  << s.far.at("far.seconds") << " s, peak anonymous " << std::setprecision(1)
-                  << s.far.at("far.anon_peak_mib") << " MB; pyramid " << s.bytes.pyramidFiles
-                  << " files, " << s.bytes.pyramid / 1024 << " KB against tiles' "
-                  << s.bytes.tiles / 1024 << " KB; overview built in " << std::setprecision(2)
-                  << s.overview.seconds << " s\n";
+                  << " tile files and " << s.far.at("far.overview_files") << " overview files in "
+                  << s.far.at("far.passes") << " culls; first frame " << std::setprecision(3)
+                  << s.far.at("first_frame.seconds") << " s, far view " << s.far.at("far.seconds")
+                  << " s, peak anonymous " << std::setprecision(1) << s.far.at("far.anon_peak_mib")
+                  << " MB; pyramid " << s.bytes.pyramidFiles << " files, " << s.bytes.pyramid / 1024
+                  << " KB against tiles' " << s.bytes.tiles / 1024 << " KB; overview built in "
+                  << std::setprecision(2) << s.overview.seconds << " s\n";
     }
     if (proxyViewed) {
         std::cout << std::setprecision(3) << "  proxy index, " << mainTiles
                   << " tiles: first frame " << proxy.at("first_frame.seconds") << " s, "
                   << std::setprecision(0) << proxy.at("far.tile_files")
                   << " tile files read, peak anonymous " << std::setprecision(1)
-                  << proxy.at("far.anon_peak_mib") << " MB; block pixels "
-                  << std::setprecision(1) << 100 * blockShare << "% of the picture\n";
+                  << proxy.at("far.anon_peak_mib") << " MB\n";
     }
     std::cout << '\n';
 
@@ -773,37 +780,40 @@ int Compare(const fs::path& self, const fs::path& dataRoot, const std::vector<in
         line(tileFiles == 0 && overviewFiles <= kFarOverviewFiles, text.str());
     }
     if (main && main != largest && main->viewed && largest->viewed) {
-        const double growth =
-            largest->far.at("far.overview_files") / std::max(1.0, main->far.at("far.overview_files"));
+        const double growth = largest->far.at("far.overview_files") /
+                              std::max(1.0, main->far.at("far.overview_files"));
         text.str("");
         text << std::setprecision(2) << "far view at " << largest->tiles
              << " tiles reads no more than " << kOverviewFilesGrowth << "x the overview files at "
              << main->tiles << " (" << growth << "x)";
         line(growth <= kOverviewFilesGrowth, text.str());
     }
-    if (main && main->viewed && proxyViewed) {
+    if (main && main->viewed && psnrMeasured) {
         const double share = main->far.at("far.anon_peak_mib") / proxy.at("far.anon_peak_mib");
         const double sooner = proxy.at("first_frame.seconds") / main->far.at("first_frame.seconds");
         text.str("");
-        text << std::setprecision(3) << "far view peak anonymous memory at most "
-             << kAnonymousShare << " of the proxy index's (" << share << ": "
-             << std::setprecision(1) << main->far.at("far.anon_peak_mib") << " MB against "
-             << proxy.at("far.anon_peak_mib") << " MB; " << mainTiles << " tiles)";
+        text << std::setprecision(3) << "far view peak anonymous memory at most " << kAnonymousShare
+             << " of the proxy index's (" << share << ": " << std::setprecision(1)
+             << main->far.at("far.anon_peak_mib") << " MB against " << proxy.at("far.anon_peak_mib")
+             << " MB; " << mainTiles << " tiles)";
         line(share <= kAnonymousShare, text.str());
         text.str("");
         text << std::setprecision(0) << "first frame at least " << kFirstFrameSooner
-             << "x sooner than the proxy index's (" << std::setprecision(1) << sooner << "x: "
-             << std::setprecision(3) << main->far.at("first_frame.seconds") << " s against "
-             << proxy.at("first_frame.seconds") << " s; " << mainTiles << " tiles)";
+             << "x sooner than the proxy index's (" << std::setprecision(1) << sooner
+             << "x: " << std::setprecision(3) << main->far.at("first_frame.seconds")
+             << " s against " << proxy.at("first_frame.seconds") << " s; " << mainTiles
+             << " tiles)";
         line(sooner >= kFirstFrameSooner, text.str());
         text.str("");
         text << std::setprecision(0) << "far view looks like the block: PSNR against the proxy "
              << "index's picture at least " << kPsnrDb << " dB (" << std::setprecision(1) << psnr
-             << " dB over the block's pixels; " << mainTiles << " tiles)";
+             << " dB over the block's pixels, " << std::setprecision(0) << 100 * blockShare
+             << "% of the picture; " << mainTiles << " tiles)";
         line(psnr >= kPsnrDb, text.str());
     } else {
         line(false, "far view against the proxy index: not measured (no overview or proxy "
-                    "index of the " + std::to_string(mainTiles) + "-tile block)");
+                    "index of the " +
+                        std::to_string(mainTiles) + "-tile block)");
     }
     if (main && main->overview.exitCode == 0 && main->paged.exitCode == 0) {
         const double ratio = main->overview.seconds / main->paged.seconds;
@@ -811,8 +821,8 @@ int Compare(const fs::path& self, const fs::path& dataRoot, const std::vector<in
         const double faster = main->overview.seconds / main->rerun.seconds;
         text.str("");
         text << std::setprecision(2) << "writing the overview index takes at most "
-             << kBuildTimeRatio << "x the paged index's without cache (" << ratio << "x: "
-             << main->overview.seconds << " s against " << main->paged.seconds << " s; "
+             << kBuildTimeRatio << "x the paged index's without cache (" << ratio
+             << "x: " << main->overview.seconds << " s against " << main->paged.seconds << " s; "
              << mainTiles << " tiles)";
         line(ratio <= kBuildTimeRatio, text.str());
         text.str("");
@@ -823,24 +833,25 @@ int Compare(const fs::path& self, const fs::path& dataRoot, const std::vector<in
         line(share <= kPyramidBytesShare, text.str());
         text.str("");
         text << std::setprecision(0) << "a re-run with 1% of the tiles touched at least "
-             << kRerunFaster << "x faster than the first build (" << std::setprecision(1)
-             << faster << "x: " << std::setprecision(2) << main->rerun.seconds << " s against "
+             << kRerunFaster << "x faster than the first build (" << std::setprecision(1) << faster
+             << "x: " << std::setprecision(2) << main->rerun.seconds << " s against "
              << main->overview.seconds << " s" << (main->rerun.exitCode != 0 ? ", failed" : "")
              << ')';
         line(faster >= kRerunFaster && main->rerun.exitCode == 0, text.str());
     } else {
         line(false, "writing the overview index against the paged index: not measured (an "
-                    "export of the " + std::to_string(mainTiles) + "-tile block failed)");
+                    "export of the " +
+                        std::to_string(mainTiles) + "-tile block failed)");
     }
     for (const Scale& s : scales) {
         if (!s.viewed) {
             continue;
         }
         text.str("");
-        text << "every tile reached from the overview (" << s.walk.tiles.size() << " of "
-             << s.tiles << " through " << s.walk.nodeFiles << " node files, "
-             << s.walk.unreadable << " unreadable; camera above " << s.far.at("close.reached")
-             << " of " << s.far.at("close.samples") << " sample tiles read them)";
+        text << "every tile reached from the overview (" << s.walk.tiles.size() << " of " << s.tiles
+             << " through " << s.walk.nodeFiles << " node files, " << s.walk.unreadable
+             << " unreadable; camera above " << s.far.at("close.reached") << " of "
+             << s.far.at("close.samples") << " sample tiles read them)";
         std::size_t named = 0;
         for (int i = 0; i < s.tiles; ++i) {
             named += s.walk.tiles.count(brindle::bench::OverviewTileName(s.block.options, i));
@@ -869,8 +880,8 @@ int main(int argc, char** argv) {
     app.add_option("--tiles", view.tileCount, "(internal) tiles in the viewed block");
     app.add_flag("--close-samples", view.closeSamples, "(internal) come close to sample tiles");
     CLI11_PARSE(app, argc, argv);
-    const std::vector<int> sizes = quick ? std::vector<int>{100, 400, 1600}
-                                         : std::vector<int>{1000, 10000, 100000};
+    const std::vector<int> sizes =
+        quick ? std::vector<int>{100, 400, 1600} : std::vector<int>{1000, 10000, 100000};
     const int mainTiles = sizes[1];
 
     try {
