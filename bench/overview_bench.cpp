@@ -327,8 +327,8 @@ int ViewIndex(const ViewSettings& settings) {
     Report("first_frame.seconds", SecondsSince(spawned));
     Report("first_frame.tile_files", static_cast<double>(reads->tileFiles()));
     Report("first_frame.overview_files", static_cast<double>(reads->overviewFiles()));
-    loads->loadRequested();
-    const int passes = SettleSynchronously(viewer, *loads, anonPeak);
+    // The first frame's requests are loaded after the next cull, which asks for them again.
+    const int passes = 1 + SettleSynchronously(viewer, *loads, anonPeak);
     capture->image = new osg::Image;
     capture->image->allocateImage(kWidthPx, kHeightPx, 1, GL_RGB, GL_UNSIGNED_BYTE);
     viewer.frame();
