@@ -10,6 +10,7 @@
 #include "export/index/index_writer.h"
 #include "export/origin/origin_report.h"
 #include "export/origin/spatial_reference.h"
+#include "export/overview_index.h"
 #include "export/scan/block_layout.h"
 #include "export/scan/folder_identity.h"
 #include "export/scan/metadata_xml.h"
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 namespace brindle {
 namespace fs = std::filesystem;
@@ -67,6 +69,8 @@ struct FolderScan {
     // A folder of blocks: `blocks` are exported as blocks, and `work` holds no tile.
     bool ofBlocks = false;
     FolderCache verdicts; // the folder's verdict cache
+    // Overview index: its levels, built as the tiles are checked.
+    std::shared_ptr<OverviewBuild> overview;
 };
 
 // Blocks inside blocks are followed this deep, and no deeper.
@@ -111,6 +115,7 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         report.error = Problem{ProblemKind::FolderUnreadable, layout.tileFolder, ec};
         return;
     }
+    DropOverviewFolders(subfolders, &links);
     const fs::path resolvedFolder = ResolvedPath(layout.tileFolder).value_or({});
     const OpenFolder tileFolder(layout.tileFolder);
     work.ownIndex = LookAt(report.indexFile).value_or({});
@@ -347,9 +352,12 @@ bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderCache
 }
 
 // Writes `graph` as the folder's index once nothing stands in the way.
+//
+// An overview index names its levels' tops (`tops`) instead of the tiles: the levels name
+// those.
 void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const FolderScan* scan,
                 WorkerProcess& inspector, FolderCache& verdicts, const ExportOptions& options,
-                FolderReport& report) {
+                FolderReport& report, const std::vector<std::string>* tops = nullptr) {
     if (!report.error)
         report.error = ProblemBeforeWriting(report, scan, inspector, verdicts, options);
     if (report.error) {
@@ -360,12 +368,19 @@ void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const
         report.status = FolderStatus::DryRun;
         return;
     }
-    const std::uint64_t from = IndexHash(options.index, graph.translation(), entries);
+    std::vector<PagedEntry> named;
+    if (tops)
+        for (const std::string& top : *tops)
+            named.push_back({top, {}});
+    const std::uint64_t from =
+        IndexHash(options.index, graph.translation(), tops ? named : entries);
     if (IndexStandsAsWritten(report.indexFile, from, verdicts)) {
         report.status = FolderStatus::Written;
         return;
     }
-    if (options.index == IndexKind::Paged)
+    if (tops)
+        graph.setEntries(*tops);
+    else if (options.index == IndexKind::Paged)
         graph.setPagedEntries(entries);
     else
         graph.setEntries(report.entries);
@@ -496,6 +511,8 @@ private:
     // classified and their cached verdicts taken, and the rest queued in the pool.
     void planFolders(FolderPlan& plan, TileCheckPool& pool);
     void planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool);
+    // Starts the folder's overview levels, to be built as its tiles are checked.
+    void startOverview(FolderScan& scan, FolderReport& report);
 
     // Step two, writing: folder by folder as the pool hands it back, its checked tiles
     // merged with the cached ones, its origin, report and index written and its verdicts
@@ -520,6 +537,9 @@ private:
                      std::vector<FolderReport>& out);
     void writeBlocks(FolderScan& scan, int depth, FolderReport& report,
                      std::vector<FolderReport>& out);
+    // Finishes the folder's overview levels and writes the index over them.
+    void writeOverview(FolderScan& scan, const std::vector<PagedEntry>& entries,
+                       FolderReport& report);
     // Reads the folder's verdict cache into `scan`, when the run keeps one.
     void loadVerdicts(const fs::path& folder, FolderScan& scan) const;
     // Keeps the lasting verdicts the pool reached on folder `handle` before the run was
@@ -707,6 +727,18 @@ void Run::planFolders(FolderPlan& plan, TileCheckPool& pool) {
     pool.finish();
 }
 
+void Run::startOverview(FolderScan& scan, FolderReport& report) {
+    Result<std::shared_ptr<OverviewBuild>> started = OverviewBuild::Start(
+        report.folder, scan.entryPrefix, scan.work,
+        std::max(1u, settings_.jobs ? settings_.jobs : std::thread::hardware_concurrency()));
+    if (!started) {
+        report.error = Problem{ProblemKind::OverviewNotWritten, report.folder, started.error()};
+        return;
+    }
+    scan.overview = std::move(*started);
+    scan.work.summaries = scan.overview;
+}
+
 void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
     const fs::path& folder = plan.folders[i];
     FolderReport& report = plan.reports[i];
@@ -726,8 +758,12 @@ void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
     ScanFolder(folder, report, scan, caching() ? Look::WithIdentity : Look::TypeAndSize,
                plan.depth < kMaxBlockDepth);
     SetWayDown(scan.work, report.indexFile, mastersAbove_);
+    if (options_.index == IndexKind::Overview && !options_.dryRun && !report.error &&
+        !scan.ofBlocks && !scan.work.tiles.empty())
+        startOverview(scan, report);
     plan.queued[i] = !report.error;
-    if (caching() && !report.error)
+    // The levels want every tile's summary, which no verdict kept holds.
+    if (caching() && !report.error && !scan.overview)
         pool.add(scan.verdicts.takeCached(scan.work, options_.index == IndexKind::Paged));
     else
         pool.add(std::move(scan.work));
@@ -819,7 +855,32 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
     report.error = scan.work.workersFailed;
     if (!report.error)
         report.error = originError;
+    if (scan.overview) {
+        writeOverview(scan, entries, report);
+        return;
+    }
     WriteIndex(graph_, entries, &scan, inspector_, scan.verdicts, options_, report);
+    // Back from an overview index, its levels are no index's any more.
+    if (report.status == FolderStatus::Written && !options_.dryRun)
+        for (Problem& kept : RemoveOtherOverviews(report.folder))
+            report.warnings.push_back(std::move(kept));
+}
+
+void Run::writeOverview(FolderScan& scan, const std::vector<PagedEntry>& entries,
+                        FolderReport& report) {
+    const std::shared_ptr<OverviewBuild> overview = std::move(scan.overview);
+    Result<std::vector<std::string>> tops = overview->finish();
+    report.overviewHoles = overview->holes();
+    if (!tops && !report.error)
+        report.error = Problem{ProblemKind::OverviewNotWritten, overview->folder(), tops.error()};
+    WriteIndex(graph_, entries, &scan, inspector_, scan.verdicts, options_, report,
+               tops ? &*tops : nullptr);
+    if (report.status != FolderStatus::Written)
+        return;
+    // The new index names the new levels only; the old ones go once it is in place.
+    overview->commit();
+    for (Problem& kept : RemoveOtherOverviews(report.folder, overview->folder()))
+        report.warnings.push_back(std::move(kept));
 }
 
 // A folder of blocks: each block is exported as if listed, then the folder's index names
@@ -904,7 +965,8 @@ CheckSettings ExportOptions::checkSettings() const {
     settings.limits = limits;
     settings.readAhead = readAhead;
     settings.fullValidation = fullValidation;
-    settings.wantBound = index == IndexKind::Paged;
+    // Tiles without a grid name take their place on an overview by their bounds.
+    settings.wantBound = index == IndexKind::Paged || index == IndexKind::Overview;
     settings.jobs = jobs;
     settings.workerProgram = workerProgram;
     settings.cancel = cancel;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,18 @@ struct TileCheck {
     }
 };
 
+// Takes the summaries of a folder's tiles for its overview levels as their checks end, so that
+// none need be held until the folder is done.
+class SummarySink {
+public:
+    virtual ~SummarySink() = default;
+    // Called once for each tile of the folder, `tile` its place in FolderWork::tiles, as soon
+    // as its check has ended, before the folder is handed back; from any of the pool's
+    // threads, and from two at once. `summary` is there when the state is Made.
+    virtual void tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
+                             std::shared_ptr<const TileSummary> summary) = 0;
+};
+
 // One listed folder's candidate tiles and, once checked, their outcomes.
 struct FolderWork {
     FileFacts ownIndex; // the listed folder's root.osgb, which no tile may be
@@ -63,6 +76,8 @@ struct FolderWork {
     std::vector<TileCheck> tiles;
     std::size_t remaining = 0; // tiles whose check has not ended
     std::optional<Problem> workersFailed;
+    // For an overview index: where each tile's summary goes. Tiles are summarised only then.
+    std::shared_ptr<SummarySink> summaries;
 };
 
 } // namespace brindle

@@ -192,9 +192,16 @@ void TileCheckPool::work(WorkerProcess& worker) {
             gate_.notify_all();
             return;
         }
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            --checking_;
+            gate_.notify_all();
+            if (ending_)
+                return;
+        }
+        // A folder waits for its summaries to be taken before it can be handed back.
+        passSummaries(tasks, checked);
         const std::lock_guard<std::mutex> lock(mutex_);
-        --checking_;
-        gate_.notify_all();
         if (ending_)
             return;
         bool folderDone = false;
@@ -292,6 +299,7 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
     BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, settings_);
     bounded.request.inheritedSearch = task.folder->searchAbove;
     bounded.request.filesAbove = task.folder->indexesAbove;
+    bounded.request.wantSummary = task.folder->summaries != nullptr;
     return bounded;
 }
 
@@ -372,6 +380,18 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
     }
 }
 
+void TileCheckPool::passSummaries(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        // The folder stays where it is while any of its tiles is in hand.
+        const std::shared_ptr<SummarySink>& sink = tasks[i].folder->summaries;
+        if (!sink)
+            continue;
+        checked[i].result.checked = true;
+        sink->tileChecked(tasks[i].job.tile, checked[i].result, checked[i].summaryState,
+                          std::move(checked[i].summary));
+    }
+}
+
 void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, Checked& checked) {
     // A ceiling sized for the file can be too low for a valid tile that unpacks to much more
     // (a small compressed file holding large textures). Before such a tile is left out it is
@@ -405,6 +425,8 @@ TileOutcome TileCheckPool::takeReply(const CheckReply& reply, const CheckRequest
     checked.result.followsOthers = reply.followsOthers;
     checked.result.indexScene = reply.indexScene;
     checked.failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
+    checked.summaryState = reply.summaryState;
+    checked.summary = reply.summary;
     return OutcomeOfReply(reply, request);
 }
 

@@ -91,6 +91,8 @@ private:
 
     struct Checked {
         TileResult result;
+        SummaryState summaryState = SummaryState::NotMade;
+        std::shared_ptr<const TileSummary> summary;
         std::uint64_t failedAllocation = 0; // out of memory: the one request the heap refused
         std::optional<Problem> workersFailed;
     };
@@ -129,6 +131,8 @@ private:
     };
     void checkTogether(WorkerProcess& worker, const std::vector<Pending>& checks, std::size_t first,
                        std::size_t count, std::vector<Checked>& checked);
+    // Hands the summaries of tiles just checked to their folders' sinks, without the lock.
+    static void passSummaries(const std::vector<Task>& tasks, std::vector<Checked>& checked);
     // Checks a tile that ran out of memory once more, alone, when a higher ceiling may let it
     // load.
     void recheck(WorkerProcess& worker, const BoundedCheck& bounded, Checked& checked);

@@ -145,31 +145,30 @@ WorkerProcess::send(const std::vector<CheckRequest>& requests, std::chrono::mill
     return std::optional<Outcome>();
 }
 
-WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline,
-                                              CheckReply& reply) {
-    if (!process_)
-        return Outcome::Crashed;
-    const int fd = process_->channel.get();
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    Process& process = *process_;
-    if (process.repliesEnd - process.repliesBegin < kReplySize) {
+namespace {
+
+// Reads from the channel until `size` bytes from `repliesBegin` are in, or the deadline passes
+// or the worker is gone: nothing, or what became of it.
+std::optional<WorkerProcess::Outcome> FillReplies(int fd, std::vector<char>& replies,
+                                                  std::size_t& begin, std::size_t& end,
+                                                  std::size_t size,
+                                                  std::chrono::steady_clock::time_point until) {
+    if (end - begin < size) {
         // A part of a reply left over goes to the front, leaving room for the rest.
-        std::memmove(process.replies.data(), process.replies.data() + process.repliesBegin,
-                     process.repliesEnd - process.repliesBegin);
-        process.repliesEnd -= process.repliesBegin;
-        process.repliesBegin = 0;
+        std::memmove(replies.data(), replies.data() + begin, end - begin);
+        end -= begin;
+        begin = 0;
+        if (replies.size() < size)
+            replies.resize(size);
     }
-    while (process.repliesEnd - process.repliesBegin < kReplySize) {
+    while (end - begin < size) {
         // What has come already is read without waiting; only an empty channel is polled.
-        ssize_t n = ::recv(fd, process.replies.data() + process.repliesEnd,
-                           process.replies.size() - process.repliesEnd, MSG_DONTWAIT);
+        ssize_t n = ::recv(fd, replies.data() + end, replies.size() - end, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 until - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                stop();
-                return Outcome::TimedOut;
-            }
+            if (left.count() <= 0)
+                return WorkerProcess::Outcome::TimedOut;
             pollfd ready{fd, POLLIN, 0};
             const int polled = ::poll(
                 &ready, 1, static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60)));
@@ -179,14 +178,37 @@ WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            stop();
-            return Outcome::Crashed;
-        }
-        process.repliesEnd += static_cast<std::size_t>(n);
+        if (n <= 0)
+            return WorkerProcess::Outcome::Crashed;
+        end += static_cast<std::size_t>(n);
     }
-    const std::string_view bytes(process.replies.data() + process.repliesBegin, kReplySize);
-    process.repliesBegin += kReplySize;
+    return std::nullopt;
+}
+
+} // namespace
+
+WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline,
+                                              CheckReply& reply) {
+    if (!process_)
+        return Outcome::Crashed;
+    const int fd = process_->channel.get();
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    Process& process = *process_;
+    std::optional<Outcome> failed = FillReplies(fd, process.replies, process.repliesBegin,
+                                                process.repliesEnd, kReplySize, until);
+    const std::size_t size =
+        kReplySize + (failed ? 0
+                             : ReplyTrailerSize(std::string_view(
+                                   process.replies.data() + process.repliesBegin, kReplySize)));
+    if (!failed && size > kReplySize)
+        failed =
+            FillReplies(fd, process.replies, process.repliesBegin, process.repliesEnd, size, until);
+    if (failed) {
+        stop();
+        return *failed;
+    }
+    const std::string_view bytes(process.replies.data() + process.repliesBegin, size);
+    process.repliesBegin += size;
     return takeReply(bytes, reply);
 }
 

@@ -318,12 +318,23 @@ WorkerProcess::Outcome WorkerProcess::receive(std::chrono::milliseconds deadline
                                               CheckReply& reply) {
     if (!process_)
         return Outcome::Crashed;
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    const auto read = [this, until](char* data, std::size_t size) {
+        const auto left = std::max(std::chrono::milliseconds(0),
+                                   std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       until - std::chrono::steady_clock::now()));
+        return TransferAll(process_->pipe.get(), process_->process.get(), process_->ioEvent.get(),
+                           data, size, left,
+                           [](HANDLE from, char* bytes, DWORD count, OVERLAPPED* io) {
+                               return ReadFile(from, bytes, count, nullptr, io);
+                           });
+    };
     std::string answer(kReplySize, '\0');
-    const Wait wait = TransferAll(process_->pipe.get(), process_->process.get(),
-                                  process_->ioEvent.get(), answer.data(), answer.size(), deadline,
-                                  [](HANDLE from, char* data, DWORD size, OVERLAPPED* io) {
-                                      return ReadFile(from, data, size, nullptr, io);
-                                  });
+    Wait wait = read(answer.data(), answer.size());
+    if (const std::size_t trailer = ReplyTrailerSize(answer); wait == Wait::Done && trailer > 0) {
+        answer.resize(kReplySize + trailer);
+        wait = read(answer.data() + kReplySize, trailer);
+    }
     if (wait != Wait::Done) {
         stop();
         return OutcomeOf(wait);

@@ -55,6 +55,52 @@ constexpr std::size_t kTextOffset = kEntryCountOffset + 4;
 constexpr std::size_t kEntriesOffset = kTextOffset + 2 + kMaxReaderText;
 // The most names an index can be taken to hold: more than any folder has subfolders.
 constexpr std::uint32_t kMaxEntryCount = 1u << 24;
+// The byte after the failed allocation's size.
+constexpr std::size_t kSummaryStateOffset = 14;
+
+// The request's flags in one byte.
+constexpr std::uint8_t kWantBound = 1;
+constexpr std::uint8_t kWantSummary = 2;
+
+bool IsKnownSummaryState(std::uint8_t value) {
+    return value <= static_cast<std::uint8_t>(SummaryState::Crashed);
+}
+
+template <typename T> void PutAll(std::string& out, const std::vector<T>& values) {
+    out.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+}
+
+template <typename T> bool TakeAll(std::string_view& in, std::vector<T>& values) {
+    const std::size_t size = values.size() * sizeof(T);
+    if (in.size() < size)
+        return false;
+    std::memcpy(values.data(), in.data(), size);
+    in.remove_prefix(size);
+    return true;
+}
+
+void PutSummary(std::string& out, const TileSummary& summary) {
+    for (const double bound :
+         {summary.extent.minX, summary.extent.minY, summary.extent.maxX, summary.extent.maxY})
+        Put(out, bound);
+    PutAll(out, summary.heights);
+    PutAll(out, summary.colour);
+    PutAll(out, summary.coverage);
+}
+
+// A summary whose extent a worker gone wrong may have made anything of is refused, so that
+// nothing downstream meets an extent without area. Heights that are not finite mean none.
+std::shared_ptr<const TileSummary> TakeSummary(std::string_view in) {
+    auto summary = std::make_shared<TileSummary>();
+    Extent& extent = summary->extent;
+    if (!Take(in, extent.minX) || !Take(in, extent.minY) || !Take(in, extent.maxX) ||
+        !Take(in, extent.maxY) || !TakeAll(in, summary->heights) || !TakeAll(in, summary->colour) ||
+        !TakeAll(in, summary->coverage))
+        return nullptr;
+    if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
+        return nullptr;
+    return summary;
+}
 
 // `text` cut to at most `size` bytes, at the start of a UTF-8 character.
 std::string_view CutAtCharacter(std::string_view text, std::size_t size) {
@@ -295,7 +341,8 @@ std::string EncodeRequest(const CheckRequest& request) {
     Put(body, static_cast<std::uint8_t>(request.mode));
     Put(body, request.memoryCeiling);
     Put(body, request.cpuSeconds);
-    Put(body, static_cast<std::uint8_t>(request.wantBound ? 1 : 0));
+    Put(body, static_cast<std::uint8_t>((request.wantBound ? kWantBound : 0) |
+                                        (request.wantSummary ? kWantSummary : 0)));
     Put(body, request.firstEntry);
     body += request.path;
     // How the file is reached follows the path, after a byte no path holds, when it is told.
@@ -319,13 +366,14 @@ std::optional<std::size_t> DecodeRequestLength(std::string_view prefix) {
 std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
     std::uint8_t kind = 0;
     std::uint8_t mode = 0;
-    std::uint8_t wantBound = 0;
+    std::uint8_t wants = 0;
     CheckRequest request;
     if (!Take(body, kind) || !Take(body, mode) || !Take(body, request.memoryCeiling) ||
-        !Take(body, request.cpuSeconds) || !Take(body, wantBound) || wantBound > 1 ||
-        !Take(body, request.firstEntry))
+        !Take(body, request.cpuSeconds) || !Take(body, wants) ||
+        wants > (kWantBound | kWantSummary) || !Take(body, request.firstEntry))
         return std::nullopt;
-    request.wantBound = wantBound == 1;
+    request.wantBound = (wants & kWantBound) != 0;
+    request.wantSummary = (wants & kWantSummary) != 0;
     if (kind < static_cast<std::uint8_t>(CheckKind::Tile) ||
         kind > static_cast<std::uint8_t>(CheckKind::IndexEntries))
         return std::nullopt;
@@ -342,6 +390,21 @@ std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
         !body.empty() || (request.inheritedSearch.empty() && request.filesAbove.empty()))
         return std::nullopt;
     return request;
+}
+
+std::size_t ReplyTrailerSize(std::string_view head) {
+    if (head.size() <= kSummaryStateOffset)
+        return 0;
+    return static_cast<std::uint8_t>(head[kSummaryStateOffset]) ==
+                   static_cast<std::uint8_t>(SummaryState::Made)
+               ? kSummaryBytes
+               : 0;
+}
+
+void SetSummaryState(char* encodedReply, SummaryState state) {
+    if (state == SummaryState::Made)
+        state = SummaryState::NotMade;
+    encodedReply[kSummaryStateOffset] = static_cast<char>(state);
 }
 
 void SetFailedAllocation(char* encodedReply, std::uint64_t bytes) {
@@ -361,7 +424,12 @@ std::string EncodeReply(const CheckReply& reply) {
     Put(out, static_cast<std::uint8_t>(reply.bound.kind));
     Put(out, static_cast<std::uint8_t>(reply.indexScene ? 1 : 0));
     Put(out, reply.failedAllocationMiB);
-    out.append(2, '\0');
+    const bool withSummary = reply.summaryState == SummaryState::Made && reply.summary;
+    Put(out,
+        static_cast<std::uint8_t>(withSummary                                ? SummaryState::Made
+                                  : reply.summaryState == SummaryState::Made ? SummaryState::NotMade
+                                                                             : reply.summaryState));
+    out.append(1, '\0');
     for (const double c : reply.bound.centre)
         Put(out, c);
     Put(out, reply.bound.radius);
@@ -383,6 +451,8 @@ std::string EncodeReply(const CheckReply& reply) {
     Put(out, fitted);
     out += names;
     out.resize(kReplySize, '\0');
+    if (withSummary)
+        PutSummary(out, *reply.summary);
     return out;
 }
 
@@ -392,8 +462,12 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     std::uint8_t loadFailure = 0;
     std::uint8_t followsOthers = 0;
     CheckReply reply;
-    if (bytes.size() != kReplySize || !Take(bytes, verdict) || !IsKnownVerdict(verdict) ||
-        !Take(bytes, retiring) || retiring > 1 || !Take(bytes, loadFailure) ||
+    if (bytes.size() < kReplySize || bytes.size() != kReplySize + ReplyTrailerSize(bytes))
+        return std::nullopt;
+    const std::string_view trailer = bytes.substr(kReplySize);
+    bytes = bytes.substr(0, kReplySize);
+    if (!Take(bytes, verdict) || !IsKnownVerdict(verdict) || !Take(bytes, retiring) ||
+        retiring > 1 || !Take(bytes, loadFailure) ||
         loadFailure > static_cast<std::uint8_t>(LoadFailure::ReaderError) ||
         !Take(bytes, followsOthers) || followsOthers > 1)
         return std::nullopt;
@@ -415,7 +489,14 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
         return std::nullopt;
     reply.indexScene = indexScene == 1;
     Take(bytes, reply.failedAllocationMiB);
-    bytes.remove_prefix(2);
+    std::uint8_t summaryState = 0;
+    Take(bytes, summaryState);
+    if (!IsKnownSummaryState(summaryState))
+        return std::nullopt;
+    reply.summaryState = static_cast<SummaryState>(summaryState);
+    if (reply.summaryState == SummaryState::Made && !(reply.summary = TakeSummary(trailer)))
+        reply.summaryState = SummaryState::NoSurface;
+    bytes.remove_prefix(1);
     for (double& c : reply.bound.centre)
         Take(bytes, c);
     Take(bytes, reply.bound.radius);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "export/export_report.h"
+#include "export/overview/tile_summary.h"
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +17,8 @@ namespace brindle {
 
 // The messages between the export run and its tile-check workers. A request is a length,
 // then its fields; a reply has a fixed size, so a worker that dies mid-reply is told from one
-// that answered. The run may send several requests at once; they are answered in order.
+// that answered, and says itself whether a tile's summary of a fixed size follows it. The run
+// may send several requests at once; they are answered in order.
 
 enum class CheckKind : std::uint8_t {
     Tile = 1,          // does the file load?
@@ -34,8 +37,11 @@ struct CheckRequest {
     std::uint64_t memoryCeiling = 0; // bytes the check may allocate; 0 for no ceiling
     double cpuSeconds = 0;           // processor time the check may take; 0 for no limit
     bool wantBound = false;          // Tile: also find the bound of what the file holds
-    std::uint32_t firstEntry = 0;    // IndexEntries: the first name wanted
-    std::string path;                // UTF-8 on Windows, the path's own bytes elsewhere
+    // Tile: also summarise what a file that loads holds inline, seen from above, for overview
+    // levels. Images embedded in the file are decoded for it, even in a fast parse.
+    bool wantSummary = false;
+    std::uint32_t firstEntry = 0; // IndexEntries: the first name wanted
+    std::string path;             // UTF-8 on Windows, the path's own bytes elsewhere
     // Tile: how a viewer comes to load the file, when another file names it: the folders its
     // load searches after the file's own (the database path the naming files left, first
     // first), and the files already loading above it, a name reaching any of which is a
@@ -69,6 +75,17 @@ struct TileBound {
     double radius = 0;
 };
 
+// What became of a summary asked for. A summary that cannot be made never changes the tile's
+// verdict: the worker answers with the verdict whatever happens while it summarises.
+enum class SummaryState : std::uint8_t {
+    NotMade = 0,     // not asked for, or the tile does not load
+    Made = 1,        // it follows the reply
+    NoSurface = 2,   // the inline content draws no triangle seen from above
+    TooLarge = 3,    // the inline content holds more than a summary reads
+    OutOfMemory = 4, // the memory ceiling was reached while summarising
+    Crashed = 5,     // the summary crashed the worker, which then ended
+};
+
 struct CheckReply {
     CheckVerdict verdict = CheckVerdict::DoesNotLoad;
     // For Unreadable: the system's cause. Its value (errno, or the Windows error code) is
@@ -88,9 +105,20 @@ struct CheckReply {
     std::string readerText;           // for ReaderError, at most kMaxReaderText bytes of UTF-8
     std::uint32_t entryCount = 0;     // IndexEntries: how many names the index holds in all
     std::vector<std::string> entries; // IndexEntries: names from `firstEntry`, as many as fit
+    SummaryState summaryState = SummaryState::NotMade;
+    std::shared_ptr<const TileSummary> summary; // when Made
 };
 
 constexpr std::size_t kReplySize = 4096;
+// A summary's bytes after its reply: the extent, the heights, the colours, the coverage.
+constexpr std::size_t kSummaryBytes =
+    4 * sizeof(double) +
+    std::size_t{kSummaryHeightSamples} * kSummaryHeightSamples * sizeof(float) +
+    std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 4;
+// How many bytes follow the fixed part of a reply whose first kReplySize bytes are `head`.
+std::size_t ReplyTrailerSize(std::string_view head);
+// Sets, in a reply encoded beforehand, what became of its summary, and that no summary follows.
+void SetSummaryState(char* encodedReply, SummaryState state);
 
 // Writes the failed allocation's size into a reply encoded beforehand, in place: a worker out
 // of memory can allocate nothing.
@@ -162,7 +190,8 @@ std::optional<std::size_t> DecodeRequestLength(std::string_view prefix);
 std::optional<CheckRequest> DecodeRequestBody(std::string_view body);
 
 // Encodes as many of `reply.entries` as fit; DecodeReply tells how many did. The reader's
-// text is cut to kMaxReaderText bytes, at a character's start.
+// text is cut to kMaxReaderText bytes, at a character's start. The summary, when made, is
+// encoded after the fixed part; `bytes` to DecodeReply is then both.
 std::string EncodeReply(const CheckReply& reply);
 std::optional<CheckReply> DecodeReply(std::string_view bytes);
 

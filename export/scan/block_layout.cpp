@@ -1,5 +1,6 @@
 #include "export/scan/block_layout.h"
 
+#include "export/fs/overview_folder.h"
 #include "export/scan/metadata_xml.h"
 #include "export/scan/subfolder_scan.h"
 #include "export/scan/tile_root.h"
@@ -48,7 +49,7 @@ bool HoldsTileFolders(const fs::path& folder) {
     fs::directory_iterator it(folder, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code typeError;
-        if (!it->is_directory(typeError))
+        if (!it->is_directory(typeError) || IsOverviewFolder(it->path()))
             continue;
         std::error_code rootError;
         if (!FindTileRoot(it->path(), rootError).empty() && !rootError)

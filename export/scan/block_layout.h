@@ -27,9 +27,10 @@ bool IsProductionFolder(const std::filesystem::path& folder);
 TileLayout LayoutOf(const std::filesystem::path& folder);
 
 // True when some subfolder of `folder` holds a tile root (see FindTileRoot). Every subfolder
-// counts, whatever place the file system's listing gives it, so the answer is the same on
-// every copy of the folder; the look ends at the first tile root found, which in a block is
-// usually among the first entries of the listing's first read.
+// but an overview folder of ours (IsOverviewFolder) counts, whatever place the file system's
+// listing gives it, so the answer is the same on every copy of the folder; the look ends at the
+// first tile root found, which in a block is usually among the first entries of the listing's first
+// read.
 bool HoldsTileFolders(const std::filesystem::path& folder);
 
 // A block by its layout alone: a production folder, or a folder of tile folders.

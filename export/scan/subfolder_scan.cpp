@@ -1,5 +1,6 @@
 #include "export/scan/subfolder_scan.h"
 
+#include "export/fs/overview_folder.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 #include "export/fs/utf8.h"
@@ -174,6 +175,25 @@ std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* er
             links->push_back(entry.link);
     }
     return subfolders;
+}
+
+void DropOverviewFolders(std::vector<fs::path>& subfolders, std::vector<bool>* links) {
+    const auto ours = [](const fs::path& subfolder) { return IsOverviewFolder(subfolder); };
+    // A block of 10^5 tiles rarely holds one: nothing is moved until one is found.
+    std::size_t kept = 0;
+    while (kept < subfolders.size() && !ours(subfolders[kept]))
+        ++kept;
+    for (std::size_t i = kept; i < subfolders.size(); ++i) {
+        if (ours(subfolders[i]))
+            continue;
+        subfolders[kept] = std::move(subfolders[i]);
+        if (links)
+            (*links)[kept] = (*links)[i];
+        ++kept;
+    }
+    subfolders.resize(kept);
+    if (links)
+        links->resize(kept);
 }
 
 std::size_t CountSubfolders(const fs::path& folder, std::size_t limit,

@@ -23,6 +23,12 @@ ListSubfolders(const std::filesystem::path& folder, std::error_code* error = nul
                std::vector<bool>* links = nullptr,
                const FolderListingCalls& calls = SystemListingCalls());
 
+// Takes the overview folders of ours (IsOverviewFolder) out of `subfolders`, as ListSubfolders
+// gave them, and their places out of `links` when given: such a folder is no tile, no block
+// and no subfolder left out. Only names of our pattern cost a look, at our marker.
+void DropOverviewFolders(std::vector<std::filesystem::path>& subfolders,
+                         std::vector<bool>* links = nullptr);
+
 // How many immediate subfolders `folder` holds, as ListSubfolders counts them, but no more
 // than `limit`: counting stops there, so that asking whether a folder of 10^5 tiles on a
 // network share holds more than a few thousand costs a bounded time. Counting also stops,

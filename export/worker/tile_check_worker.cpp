@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -59,6 +60,8 @@ int g_replyChannel = -1;
 const HeldReplies* g_held = nullptr;
 char g_outOfMemoryReply[kReplySize];
 std::size_t g_failedAllocation = 0;
+// While a tile that loads is summarised: its verdict, should the summary crash the worker.
+char g_crashReply[kReplySize];
 
 // Repeats a write until `size` bytes are moved; false on an error.
 template <typename Transfer, typename Bytes>
@@ -90,11 +93,95 @@ bool WriteAll(int fd, const char* bytes, std::size_t size) {
     std::_Exit(0);
 }
 
+// The summary crashed: the tile's verdict is known all the same, so it is sent, saying so,
+// and the worker ends, as it would have died.
+[[noreturn]] void AnswerSummaryCrash() {
+    if (g_held && g_held->count > 0)
+        WriteAll(g_replyChannel, g_held->bytes.data(), g_held->count * kReplySize);
+    WriteAll(g_replyChannel, g_crashReply, kReplySize);
+    std::_Exit(0);
+}
+
+#ifdef _WIN32
+LONG WINAPI AnswerSummaryException(EXCEPTION_POINTERS*) {
+    AnswerSummaryCrash();
+}
+#else
+void AnswerSummarySignal(int) {
+    AnswerSummaryCrash();
+}
+constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+#endif
+
+// Answers with the tile's verdict, instead of only a crash or an exhausted heap, should its
+// summary fail so, for as long as it lives.
+class SummaryGuard {
+public:
+    explicit SummaryGuard(const CheckReply& verdict) {
+        CheckReply reply = verdict;
+        reply.retiring = true;
+        reply.summaryState = SummaryState::OutOfMemory;
+        EncodeReply(reply).copy(g_outOfMemoryReply, kReplySize);
+        reply.summaryState = SummaryState::Crashed;
+        EncodeReply(reply).copy(g_crashReply, kReplySize);
+#ifdef _WIN32
+        previous_ = SetUnhandledExceptionFilter(AnswerSummaryException);
+#else
+        struct sigaction action {};
+        action.sa_handler = AnswerSummarySignal;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(kCrashSignals); ++i)
+            sigaction(kCrashSignals[i], &action, &previous_[i]);
+#endif
+    }
+    ~SummaryGuard();
+    SummaryGuard(const SummaryGuard&) = delete;
+    SummaryGuard& operator=(const SummaryGuard&) = delete;
+
+private:
+#ifdef _WIN32
+    LPTOP_LEVEL_EXCEPTION_FILTER previous_;
+#else
+    struct sigaction previous_[std::size(kCrashSignals)];
+#endif
+};
+
 void PrepareOutOfMemoryReply() {
     CheckReply reply;
     reply.verdict = CheckVerdict::OutOfMemory;
     reply.retiring = true;
     EncodeReply(reply).copy(g_outOfMemoryReply, kReplySize);
+}
+
+SummaryGuard::~SummaryGuard() {
+#ifdef _WIN32
+    SetUnhandledExceptionFilter(previous_);
+#else
+    for (std::size_t i = 0; i < std::size(kCrashSignals); ++i)
+        sigaction(kCrashSignals[i], &previous_[i], nullptr);
+#endif
+    PrepareOutOfMemoryReply();
+}
+
+SceneSummary SummariseWhole(const osg::Node& scene, const CheckRequest&) {
+    return SummariseScene(scene);
+}
+
+SummaryState StateOf(const SceneSummary& made) {
+    if (made.summary)
+        return SummaryState::Made;
+    return made.reason == NoSummaryReason::Capped ? SummaryState::TooLarge
+                                                  : SummaryState::NoSurface;
+}
+
+// Adds the summary of a tile that loads to its reply.
+void Summarise(const osg::Node& scene, const CheckRequest& request, SummariseTile summarise,
+               CheckReply& reply) {
+    const SummaryGuard guard(reply);
+    SceneSummary made = summarise(scene, request);
+    reply.summaryState = StateOf(made);
+    if (made.summary)
+        reply.summary = std::make_shared<const TileSummary>(std::move(*made.summary));
 }
 
 // True when the channel has bytes to read now.
@@ -179,7 +266,9 @@ void NoteFailedAllocation(std::size_t bytes) noexcept {
     g_failedAllocation = bytes;
 }
 
-int ServeTileChecks() {
+int ServeTileChecks(SummariseTile summarise) {
+    if (!summarise)
+        summarise = SummariseWhole;
     EndWithParent();
     g_replyChannel = TakeReplyChannel();
     if (g_replyChannel < 0)
@@ -203,19 +292,31 @@ int ServeTileChecks() {
     Clock::time_point heldSince;
     while (const std::optional<CheckRequest> request = requests.next()) {
         limits.limitNextCheck(request->memoryCeiling, request->cpuSeconds);
-        CheckReply reply = validator.check(*request);
+        CheckReply reply;
+        {
+            osg::ref_ptr<osg::Node> scene;
+            reply = validator.check(*request, request->wantSummary ? &scene : nullptr);
+            if (scene && reply.verdict == CheckVerdict::Loads)
+                Summarise(*scene, *request, summarise, reply);
+        }
         reply.retiring = !limits.endCheck();
-        EncodeReply(reply).copy(held.bytes.data() + held.count * kReplySize, kReplySize);
+        const std::string encoded = EncodeReply(reply);
+        // A reply with a summary is too large to hold: it goes now, after those held.
+        const bool large = encoded.size() > kReplySize;
+        if (!large)
+            encoded.copy(held.bytes.data() + held.count * kReplySize, kReplySize);
         const Clock::time_point now = Clock::now();
-        if (++held.count == 1)
+        if (!large && ++held.count == 1)
             heldSince = now;
         // The replies of a batch go out together, so the run wakes once for them, unless
         // holding them would keep the run waiting long.
-        if (!reply.retiring && held.count < kMostHeld && requests.waiting() &&
+        if (!large && !reply.retiring && held.count < kMostHeld && requests.waiting() &&
             now - heldSince < kMostReplyHold)
             continue;
-        const bool written = WriteAll(g_replyChannel, held.bytes.data(), held.count * kReplySize);
+        bool written = WriteAll(g_replyChannel, held.bytes.data(), held.count * kReplySize);
         held.count = 0;
+        if (large)
+            written = written && WriteAll(g_replyChannel, encoded.data(), encoded.size());
         if (!written || reply.retiring)
             return 0;
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "export/overview/scene_summary.h"
+#include "export/protocol/tile_check_protocol.h"
+
 #include <cstddef>
 
 namespace brindle {
@@ -8,7 +11,12 @@ namespace brindle {
 // standard output until the input ends. Sets up the process for it first: the scene-graph
 // library's messages are kept for replies instead of printed, anything else written to standard
 // output is sent nowhere, and the process ends with its parent. Returns the process's exit status.
-int ServeTileChecks();
+//
+// A tile that loads is summarised, when asked, by `summarise` (SummariseScene by default: tests
+// give one that fails). Whatever becomes of the summary, even a crash, the tile's verdict is
+// answered.
+using SummariseTile = SceneSummary (*)(const osg::Node& scene, const CheckRequest& request);
+int ServeTileChecks(SummariseTile summarise = nullptr);
 
 // Notes the size of an allocation the heap could not meet, for the out-of-memory reply: the
 // worker's allocation functions call it before the new-handler. It allocates nothing.

@@ -232,14 +232,37 @@ TileValidator::~TileValidator() {
     osgDB::Registry::instance()->removeReaderWriter(placeholderImages_.get());
 }
 
-CheckReply TileValidator::check(const CheckRequest& request) const {
+namespace {
+
+// Lets the images a fast parse meets decode for as long as it lives: the placeholder reader
+// steps out of the registry's list, and back to its head after.
+class ImagesDecoded {
+public:
+    explicit ImagesDecoded(osgDB::ReaderWriter* placeholder) : placeholder_(placeholder) {
+        osgDB::Registry::instance()->removeReaderWriter(placeholder_.get());
+    }
+    ~ImagesDecoded() {
+        auto& readers = osgDB::Registry::instance()->getReaderWriterList();
+        readers.insert(readers.begin(), placeholder_);
+    }
+    ImagesDecoded(const ImagesDecoded&) = delete;
+    ImagesDecoded& operator=(const ImagesDecoded&) = delete;
+
+private:
+    osg::ref_ptr<osgDB::ReaderWriter> placeholder_;
+};
+
+} // namespace
+
+CheckReply TileValidator::check(const CheckRequest& request,
+                                osg::ref_ptr<osg::Node>* keptScene) const {
     CheckReply reply;
     const std::filesystem::path file = RequestPath(request);
     if (messages_)
         messages_->clear();
     Parsed parsed;
     try {
-        parsed = parse(file, request.mode);
+        parsed = parse(file, request.mode, keptScene && request.kind == CheckKind::Tile);
     } catch (const std::bad_alloc&) {
         reply.verdict = CheckVerdict::OutOfMemory;
         return reply;
@@ -266,6 +289,8 @@ CheckReply TileValidator::check(const CheckRequest& request) const {
         } catch (const std::bad_alloc&) {
             reply.verdict = CheckVerdict::OutOfMemory;
         }
+        if (keptScene && reply.verdict == CheckVerdict::Loads)
+            *keptScene = parsed.scene;
         break;
     case CheckKind::ExistingIndex:
         reply.verdict = IsIndexScene(scene) ? CheckVerdict::IsIndex : CheckVerdict::HoldsScene;
@@ -382,7 +407,7 @@ CheckVerdict TileValidator::followReferences(const CheckRequest& request, osg::N
         SearchFolders nextFolders = SearchFoldersOfFound(*found, searched);
         if (FollowedBefore(done, facts, nextFolders))
             continue;
-        Parsed parsed = parse(next, request.mode);
+        Parsed parsed = parse(next, request.mode, false);
         if (!parsed.scene) {
             done.push_back({facts, std::move(nextFolders)});
             continue;
@@ -405,8 +430,12 @@ static bool OpenToParse(const std::filesystem::path& file, RegularFile& opened,
     return false;
 }
 
-TileValidator::Parsed TileValidator::parse(const std::filesystem::path& file,
-                                           ParseMode mode) const {
+TileValidator::Parsed TileValidator::parse(const std::filesystem::path& file, ParseMode mode,
+                                           bool withImages) const {
+    if (mode == ParseMode::Fast && withImages) {
+        const ImagesDecoded decoded(placeholderImages_.get());
+        return parseFast(file);
+    }
     if (mode == ParseMode::Fast)
         return parseFast(file);
     Parsed parsed;

@@ -58,7 +58,8 @@ public:
     TileValidator(const TileValidator&) = delete;
     TileValidator& operator=(const TileValidator&) = delete;
 
-    CheckReply check(const CheckRequest& request) const;
+    // `scene`, when given, receives the scene of a tile that loads, for the caller to summarise.
+    CheckReply check(const CheckRequest& request, osg::ref_ptr<osg::Node>* scene = nullptr) const;
 
     // What a parse of one file gave.
     struct Parsed {
@@ -70,7 +71,8 @@ public:
     };
 
 private:
-    Parsed parse(const std::filesystem::path& file, ParseMode mode) const;
+    // `withImages`: images embedded in the file are decoded, even in a fast parse.
+    Parsed parse(const std::filesystem::path& file, ParseMode mode, bool withImages) const;
     Parsed parseFast(const std::filesystem::path& file) const;
     // Sets `followsOthers` when the scene names any file to load at once.
     CheckVerdict followReferences(const CheckRequest& request, osg::Node& scene,

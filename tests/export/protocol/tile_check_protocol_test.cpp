@@ -118,6 +118,71 @@ TEST(TileCheckProtocol, AHostileReplyIsRefusedOrMadeHarmless) {
                                  "(?[31m\xe6\x96\x87");
 }
 
+// A summary travels after its reply, which says whether one follows: a worker that dies in the
+// middle of one is told from one that answered, and a summary whose extent a damaged worker
+// made unusable is dropped without the verdict it came with.
+TEST(TileCheckProtocol, ASummaryFollowsItsReplyWholeOrTheReplyIsRefused) {
+    auto summary = std::make_shared<TileSummary>();
+    summary->extent = Extent{10, 20, 110, 70};
+    summary->Height(3, 4) = 12.5f;
+    summary->Colour(255, 0)[2] = 200;
+    summary->Coverage(255, 0) = 255;
+    CheckReply reply;
+    reply.verdict = CheckVerdict::Loads;
+    reply.summaryState = SummaryState::Made;
+    reply.summary = summary;
+    const std::string bytes = EncodeReply(reply);
+    ASSERT_EQ(bytes.size(), kReplySize + kSummaryBytes);
+    EXPECT_EQ(ReplyTrailerSize(bytes.substr(0, kReplySize)), kSummaryBytes);
+    const std::optional<CheckReply> decoded = DecodeReply(bytes);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->summaryState, SummaryState::Made);
+    EXPECT_EQ(decoded->summary->extent.maxY, 70);
+    // Bit for bit: a sample without height is a NaN, which equals nothing.
+    EXPECT_EQ(std::memcmp(decoded->summary->heights.data(), summary->heights.data(),
+                          summary->heights.size() * sizeof(float)),
+              0);
+    EXPECT_EQ(decoded->summary->Height(3, 4), 12.5f);
+    EXPECT_EQ(decoded->summary->colour, summary->colour);
+    EXPECT_EQ(decoded->summary->coverage, summary->coverage);
+
+    EXPECT_FALSE(DecodeReply(bytes.substr(0, bytes.size() - 1))) << "a summary cut short";
+    EXPECT_FALSE(DecodeReply(bytes.substr(0, kReplySize))) << "a summary missing";
+    EXPECT_FALSE(DecodeReply(bytes + "x")) << "bytes after it";
+    std::string state = bytes.substr(0, kReplySize);
+    state[14] = '\x09';
+    EXPECT_FALSE(DecodeReply(state)) << "an unknown summary state";
+
+    summary->extent = Extent{10, 20, 10, 70};
+    const std::optional<CheckReply> flat = DecodeReply(EncodeReply(reply));
+    ASSERT_TRUE(flat);
+    EXPECT_EQ(flat->verdict, CheckVerdict::Loads);
+    EXPECT_EQ(flat->summaryState, SummaryState::NoSurface);
+    EXPECT_FALSE(flat->summary);
+
+    // A reply encoded beforehand, for a crash or an exhausted heap, says so and carries none.
+    std::string prepared = bytes.substr(0, kReplySize);
+    SetSummaryState(prepared.data(), SummaryState::Crashed);
+    EXPECT_EQ(ReplyTrailerSize(prepared), 0u);
+    ASSERT_TRUE(DecodeReply(prepared));
+    EXPECT_EQ(DecodeReply(prepared)->summaryState, SummaryState::Crashed);
+
+    CheckRequest request;
+    request.path = "T/root.osgb";
+    request.wantSummary = true;
+    std::optional<CheckRequest> asked =
+        DecodeRequestBody(EncodeRequest(request).substr(kRequestLengthSize));
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(asked->wantSummary);
+    EXPECT_FALSE(asked->wantBound);
+    request.wantBound = true;
+    request.wantSummary = false;
+    asked = DecodeRequestBody(EncodeRequest(request).substr(kRequestLengthSize));
+    ASSERT_TRUE(asked);
+    EXPECT_FALSE(asked->wantSummary);
+    EXPECT_TRUE(asked->wantBound);
+}
+
 TEST(TileCheckProtocol, HowARequestedFileIsReachedSurvivesTheTrip) {
     CheckRequest request;
     request.path = "block/Tile/root.osgb";

@@ -1,0 +1,238 @@
+#include "export/fs/overview_folder.h"
+
+#include "export/fs/atomic_file.h"
+#include "export/fs/path_join.h"
+#include "export/fs/regular_file.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::string_view kNamePrefix = "brindle-overview-";
+constexpr std::size_t kMaxDigits = 9;
+constexpr std::uint32_t kMaxNumber = 999999999;
+// Names taken in the moment between the listing and the folder's making; more than this many
+// means something keeps making them, and the making gives up.
+constexpr int kMaxAttempts = 64;
+
+// The number in a name of our pattern; nothing for any other name.
+std::optional<std::uint32_t> OverviewFolderNumber(const fs::path& name) {
+    const auto& text = name.native();
+    if (text.size() <= kNamePrefix.size() || text.size() > kNamePrefix.size() + kMaxDigits)
+        return std::nullopt;
+    for (std::size_t i = 0; i < kNamePrefix.size(); ++i)
+        if (text[i] != kNamePrefix[i])
+            return std::nullopt;
+    if (text[kNamePrefix.size()] == '0')
+        return std::nullopt;
+    std::uint32_t number = 0;
+    for (std::size_t i = kNamePrefix.size(); i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+        number = number * 10 + static_cast<std::uint32_t>(text[i] - '0');
+    }
+    return number;
+}
+
+fs::path OverviewFolderName(std::uint32_t number) {
+    return fs::path(std::string(kNamePrefix) + std::to_string(number));
+}
+
+fs::path MarkerPath(const fs::path& folder) {
+    return JoinPath(folder, fs::path(std::string(kOverviewMarkerName)));
+}
+
+// True when `file` is our marker: a regular file itself, holding our line and nothing more.
+bool HoldsOurMarker(const fs::path& file) {
+    if (IsLink(file))
+        return false;
+    RegularFile marker;
+    const Result<RegularFile::Opened> opened = marker.open(file);
+    if (!opened || *opened != RegularFile::Opened::Yes ||
+        marker.size() != kOverviewMarkerText.size())
+        return false;
+    // One byte more than the line, so that a file grown since the open is seen.
+    std::string bytes(kOverviewMarkerText.size() + 1, '\0');
+    const Result<std::size_t> read = marker.read(bytes.data(), bytes.size());
+    return read && *read == kOverviewMarkerText.size() &&
+           std::string_view(bytes.data(), *read) == kOverviewMarkerText;
+}
+
+// A file the levels' writing puts in an overview folder: a level, or a temporary file of the
+// atomic write that a killed run left.
+bool IsFileOfOurs(const fs::path& name) {
+    if (name.extension() == ".osgb")
+        return true;
+    // The temporary names are plain ASCII; no other name is spelled out (which on Windows
+    // could fail for a name no narrow string carries).
+    const auto& text = name.native();
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](auto c) { return c > 0 && c < 0x80; });
+    return ascii && IsTemporaryFileName(name.string());
+}
+
+Status MakeFolder(const fs::path& folder) {
+    std::error_code ec;
+    if (fs::create_directory(folder, ec))
+        return {};
+    // A folder already there is no error to the standard library; to us it is a name taken.
+    if (!ec || ec == std::errc::file_exists)
+        return SystemError(std::errc::file_exists);
+    return SystemError(ec);
+}
+
+Status WriteFile(const fs::path& file, std::string_view bytes) {
+    // A folder entry not yet flushed is still in place: the marker is whole.
+    const Result<FileReplaced> replaced = ReplaceFileAtomically(file, bytes);
+    if (!replaced)
+        return replaced.error();
+    return {};
+}
+
+Status ListNames(const fs::path& folder, std::vector<fs::path>& names) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename());
+    if (ec)
+        return SystemError(ec);
+    return {};
+}
+
+Status Remove(const fs::path& path) {
+    std::error_code ec;
+    // Gone already is gone: what the removal wanted.
+    fs::remove(path, ec);
+    if (ec)
+        return SystemError(ec);
+    return {};
+}
+
+} // namespace
+
+OverviewFolderCalls SystemOverviewFolderCalls() {
+    OverviewFolderCalls calls;
+    calls.makeFolder = MakeFolder;
+    calls.writeFile = WriteFile;
+    calls.listNames = ListNames;
+    calls.remove = Remove;
+    return calls;
+}
+
+bool HasOverviewFolderName(const fs::path& name) {
+    return OverviewFolderNumber(name).has_value();
+}
+
+bool IsOverviewFolder(const fs::path& folder) {
+    if (!HasOverviewFolderName(folder.filename()) || IsLink(folder))
+        return false;
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(folder, ec)) || ec)
+        return false;
+    return HoldsOurMarker(MarkerPath(folder));
+}
+
+Result<fs::path> MakeOverviewFolder(const fs::path& listed, const OverviewFolderCalls& calls) {
+    std::vector<fs::path> names;
+    if (const Status listing = calls.listNames(listed, names); !listing)
+        return listing.error();
+    std::uint32_t highest = 0;
+    for (const fs::path& name : names)
+        highest = std::max(highest, OverviewFolderNumber(name).value_or(0));
+    std::optional<fs::path> made;
+    for (int attempt = 0; attempt < kMaxAttempts && !made; ++attempt) {
+        if (highest >= kMaxNumber)
+            return SystemError(std::errc::file_exists);
+        const fs::path folder = JoinPath(listed, OverviewFolderName(++highest));
+        const Status making = calls.makeFolder(folder);
+        if (making)
+            made = folder;
+        else if (making.error() != std::errc::file_exists)
+            return making.error();
+    }
+    if (!made)
+        return SystemError(std::errc::file_exists);
+    if (const Status marked = calls.writeFile(MarkerPath(*made), kOverviewMarkerText); !marked) {
+        // A failed atomic write leaves nothing behind, so the folder is empty and goes again;
+        // if it cannot, an empty folder is all that is left.
+        (void)calls.remove(*made);
+        return marked.error();
+    }
+    return std::move(*made);
+}
+
+std::vector<fs::path> OverviewFolders(const fs::path& listed, std::error_code* error,
+                                      const OverviewFolderCalls& calls) {
+    std::vector<fs::path> names;
+    if (const Status listing = calls.listNames(listed, names); !listing) {
+        if (error)
+            *error = listing.error();
+        return {};
+    }
+    std::vector<std::pair<std::uint32_t, fs::path>> ours;
+    for (const fs::path& name : names) {
+        const std::optional<std::uint32_t> number = OverviewFolderNumber(name);
+        if (!number)
+            continue;
+        fs::path folder = JoinPath(listed, name);
+        if (IsOverviewFolder(folder))
+            ours.emplace_back(*number, std::move(folder));
+    }
+    std::sort(ours.begin(), ours.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<fs::path> folders;
+    folders.reserve(ours.size());
+    for (auto& entry : ours)
+        folders.push_back(std::move(entry.second));
+    return folders;
+}
+
+Status RemoveOverviewFolder(const fs::path& folder, const OverviewFolderCalls& calls) {
+    if (!IsOverviewFolder(folder)) {
+        std::error_code ec;
+        if (fs::symlink_status(folder, ec).type() != fs::file_type::not_found)
+            return SystemError(std::errc::operation_not_permitted);
+        // A folder gone already: the cause the system gives for it, which IsMissing tells.
+        RegularFile marker;
+        const Result<RegularFile::Opened> opened = marker.open(MarkerPath(folder));
+        return opened ? SystemError(std::errc::no_such_file_or_directory) : opened.error();
+    }
+    std::vector<fs::path> names;
+    if (const Status listing = calls.listNames(folder, names); !listing)
+        return listing;
+    bool othersInside = false;
+    for (const fs::path& name : names) {
+        if (name == fs::path(std::string(kOverviewMarkerName)))
+            continue;
+        const fs::path path = JoinPath(folder, name);
+        std::error_code ec;
+        // Looked at as itself: a link, whatever it leads to, is no file of ours.
+        const bool regular = fs::symlink_status(path, ec).type() == fs::file_type::regular;
+        if (!regular || ec || !IsFileOfOurs(name)) {
+            othersInside = true;
+            continue;
+        }
+        if (const Status removed = calls.remove(path); !removed)
+            return removed;
+    }
+    if (othersInside)
+        return SystemError(std::errc::directory_not_empty);
+    if (const Status removed = calls.remove(MarkerPath(folder)); !removed)
+        return removed;
+    // The folder's own removal needs leave of the listed folder, which its files' did not: a
+    // folder left behind empty is marked again, so that it stays ours, out of the scan's way,
+    // for the next run to remove.
+    const Status removed = calls.remove(folder);
+    if (!removed)
+        (void)calls.writeFile(MarkerPath(folder), kOverviewMarkerText);
+    return removed;
+}
+
+} // namespace brindle

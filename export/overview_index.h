@@ -1,0 +1,56 @@
+#pragma once
+
+#include "export/error/result.h"
+#include "export/export_report.h"
+#include "export/tile_check.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// One folder's overview levels, built while its tiles are checked: each summary goes into the
+// levels as it comes, so that only the levels' frontier is held, never every tile's. The levels
+// are written into a new folder of ours inside the listed folder; until commit() the folder is
+// removed again when this ends, so a failed or cancelled run leaves the old index and its levels
+// as they were.
+class OverviewBuild final : public SummarySink {
+public:
+    // Makes the levels' folder inside `listed` for the tiles of `work`, whose folders the index
+    // names with `entryPrefix` before them (as the scan's layout says; empty when the tile
+    // folders are the listed folder's own). `threads`: how many build the levels' nodes.
+    static Result<std::shared_ptr<OverviewBuild>> Start(const std::filesystem::path& listed,
+                                                        const std::string& entryPrefix,
+                                                        const FolderWork& work, unsigned threads);
+    ~OverviewBuild() override;
+
+    void tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
+                     std::shared_ptr<const TileSummary> summary) override;
+
+    // Once every tile is in: the names, relative to the listed folder, by which the index
+    // reaches the levels' tops; or why the levels could not be written (OverviewNotWritten).
+    Result<std::vector<std::string>> finish();
+
+    // The listed tiles the levels show nothing of, in name order.
+    std::vector<OverviewHole> holes() const;
+
+    // The levels' folder is the index's now: it stays.
+    void commit();
+    const std::filesystem::path& folder() const;
+
+    struct Levels;
+
+private:
+    explicit OverviewBuild(std::unique_ptr<Levels> levels);
+    std::unique_ptr<Levels> levels_;
+};
+
+// Removes the folders of overview levels of ours inside `listed`, but `keep`: an index just
+// written names no other. What could not be removed is a warning (OldOverviewKept), the next
+// run's to remove.
+std::vector<Problem> RemoveOtherOverviews(const std::filesystem::path& listed,
+                                          const std::filesystem::path& keep = {});
+
+} // namespace brindle

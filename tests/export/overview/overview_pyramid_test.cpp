@@ -1,0 +1,479 @@
+#include "export/overview/overview_pyramid.h"
+#include "export/overview/summary_mosaic.h"
+#include "export/overview/tile_placement.h"
+#include "tests/export/overview/summary_fixtures.h"
+
+#include <osg/Geode>
+#include <osg/Image>
+#include <osg/PagedLOD>
+#include <osg/Texture2D>
+#include <osgDB/ReadFile>
+#include <osgDB/ReaderWriter>
+#include <osgDB/Registry>
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <sstream>
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr double kCellSize = 100;
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::random_device random;
+        path_ = fs::temp_directory_path() / ("brindle-pyramid-" + std::to_string(random()));
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string CellName(int x, int y) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Tile_%+04d_%+04d", x, y);
+    return name;
+}
+
+std::string EntryFor(const std::string& name) {
+    return "../" + name + "/" + name + ".osgb";
+}
+
+Extent CellExtent(int x, int y) {
+    return Extent{x * kCellSize, y * kCellSize, (x + 1) * kCellSize, (y + 1) * kCellSize};
+}
+
+// A summary of a gently rolling surface over the extent, its colour a pattern a JPEG keeps.
+TileSummary RollingSummary(const Extent& extent) {
+    TileSummary summary;
+    summary.extent = extent;
+    test::SampleHeights(summary, [](double x, double y) {
+        return static_cast<float>(20 + 5 * std::sin(x / 70) + 3 * std::cos(y / 90));
+    });
+    for (int j = 0; j < kSummaryColourPixels; ++j)
+        for (int i = 0; i < kSummaryColourPixels; ++i) {
+            std::uint8_t* rgb = summary.Colour(i, j);
+            rgb[0] = static_cast<std::uint8_t>(i);
+            rgb[1] = static_cast<std::uint8_t>(j);
+            rgb[2] = static_cast<std::uint8_t>(((i / 32 + j / 32) % 2) * 200);
+            summary.Coverage(i, j) = 255;
+        }
+    return summary;
+}
+
+// A block as the run gives it to the pyramid: tiles named by their cells (or not), placed,
+// their entries relative to the pyramid's folder inside the listed folder.
+struct Block {
+    std::vector<OverviewTile> tiles;
+    std::vector<std::string> entries;
+    std::set<std::size_t> holes; // tiles given no summary
+    OverviewTree tree;
+
+    void Add(const std::string& name, const Extent& extent, bool hole = false) {
+        if (hole)
+            holes.insert(tiles.size());
+        tiles.push_back(OverviewTile{name, extent});
+        entries.push_back(EntryFor(name));
+    }
+    void Place() {
+        OverviewLayout layout = PlaceTiles(tiles);
+        ASSERT_TRUE(layout.unplaced.empty());
+        ASSERT_TRUE(layout.bounds.IsEmpty());
+        tree = std::move(layout.grid);
+    }
+    std::optional<TileSummary> SummaryOf(std::size_t tile) const {
+        if (holes.count(tile) != 0)
+            return std::nullopt;
+        return RollingSummary(*tiles[tile].extent);
+    }
+};
+
+// The node files the cells give, worked out from the cells alone: at each level the cells
+// halved, up to the one node that holds them all.
+std::set<std::string> ExpectedNodeFiles(const std::vector<std::pair<int, int>>& cells) {
+    int minX = INT32_MAX, minY = INT32_MAX;
+    for (const auto& [x, y] : cells)
+        minX = std::min(minX, x), minY = std::min(minY, y);
+    std::set<std::string> files;
+    for (int level = 1;; ++level) {
+        std::set<std::pair<int, int>> nodes;
+        for (const auto& [x, y] : cells)
+            nodes.insert({(x - minX) >> level, (y - minY) >> level});
+        for (const auto& [x, y] : nodes)
+            files.insert(NodeFileName(level, x, y));
+        if (nodes.size() == 1)
+            return files;
+    }
+}
+
+std::set<std::string> FilesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+Status FeedInOrder(OverviewPyramid& pyramid, const Block& block) {
+    for (std::size_t t = 0; t < block.tiles.size(); ++t)
+        if (const Status added = pyramid.addTile(t, block.SummaryOf(t)); !added)
+            return added;
+    return {};
+}
+
+// What a walk down the node files found.
+struct Walk {
+    std::map<std::string, int> entries; // tile entries reached, and how often
+    std::map<std::string, int> files;   // node files read, and how often
+    std::map<std::string, osg::ref_ptr<osg::PagedLOD>> nodes;
+};
+
+bool IsNodeFile(const std::string& name) {
+    return name.rfind("L", 0) == 0 && name.find('/') == std::string::npos;
+}
+
+void WalkDown(const fs::path& folder, const std::string& file, Walk& walk) {
+    ++walk.files[file];
+    const osg::ref_ptr<osg::Node> read = osgDB::readRefNodeFile((folder / file).string());
+    auto* lod = dynamic_cast<osg::PagedLOD*>(read.get());
+    ASSERT_NE(lod, nullptr) << file;
+    walk.nodes[file] = lod;
+    ASSERT_EQ(lod->getNumChildren(), 1u) << file;
+    ASSERT_NE(dynamic_cast<osg::Geode*>(lod->getChild(0)), nullptr) << file;
+    for (unsigned i = 1; i < lod->getNumFileNames(); ++i) {
+        const std::string& name = lod->getFileName(i);
+        if (IsNodeFile(name))
+            WalkDown(folder, name, walk);
+        else
+            ++walk.entries[name];
+    }
+}
+
+TEST(OverviewPyramid, SparseBlockWritesItsNodesAndReachesEveryTileOnce) {
+    // Tiles in clusters far apart, tiles with no grid name placed by their bounds, and tiles
+    // without summaries: one beside others in its level-1 node, one alone in its own.
+    const std::vector<std::pair<int, int>> named = {{0, 0}, {1, 0}, {0, 1},  {1, 1},  {2, 1},
+                                                    {7, 2}, {6, 6}, {13, 9}, {12, 14}};
+    Block block;
+    for (const auto& [x, y] : named)
+        block.Add(CellName(x, y), CellExtent(x, y), (x == 1 && y == 1) || (x == 13 && y == 9));
+    block.Add("north annex", CellExtent(3, 12));
+    // A second tile over the first cell: the leaf holds both, and merges their summaries.
+    block.Add("first cell again", CellExtent(0, 0));
+    block.Place();
+    std::vector<std::pair<int, int>> cells = named;
+    cells.emplace_back(3, 12);
+
+    TempFolder folder;
+    OverviewPyramid pyramid(block.tree, block.entries, folder.path());
+    ASSERT_TRUE(FeedInOrder(pyramid, block));
+    const Result<PyramidTop> top = pyramid.finish();
+    ASSERT_TRUE(top) << top.error().message();
+
+    const std::set<std::string> expected = ExpectedNodeFiles(cells);
+    EXPECT_EQ(FilesIn(folder.path()), expected);
+    EXPECT_EQ(top->nodeFiles, expected.size());
+    EXPECT_EQ(top->file, NodeFileName(4, 0, 0));
+    std::uint64_t bytes = 0;
+    for (const std::string& file : expected)
+        bytes += fs::file_size(folder.path() / file);
+    EXPECT_EQ(top->bytes, bytes);
+
+    Walk walk;
+    WalkDown(folder.path(), top->file, walk);
+    std::map<std::string, int> everyTileOnce;
+    for (const std::string& entry : block.entries)
+        everyTileOnce[entry] = 1;
+    EXPECT_EQ(walk.entries, everyTileOnce);
+    EXPECT_EQ(walk.files.size(), expected.size());
+    for (const auto& [file, times] : walk.files)
+        EXPECT_EQ(times, 1) << file;
+
+    // The top's sphere holds the whole block, as the run's index will store it.
+    ASSERT_TRUE(top->bound.valid());
+    for (const auto& [x, y] : cells)
+        for (const double h : {15.0, 28.0}) {
+            const Extent e = CellExtent(x, y);
+            for (const osg::Vec3d corner :
+                 {osg::Vec3d(e.minX, e.minY, h), osg::Vec3d(e.maxX, e.maxY, h)})
+                EXPECT_LE((corner - osg::Vec3d(top->bound.center())).length(), top->bound.radius());
+        }
+
+    // The level-1 node whose one tile has no summary shows nothing, yet names the tile.
+    const osg::PagedLOD& lonely = *walk.nodes.at(NodeFileName(1, 6, 4));
+    EXPECT_EQ(lonely.getChild(0)->asGeode()->getNumDrawables(), 0u);
+    EXPECT_EQ(lonely.getFileName(1), EntryFor(CellName(13, 9)));
+    // The one beside tiles with summaries shows theirs.
+    EXPECT_EQ(walk.nodes.at(NodeFileName(1, 0, 0))->getChild(0)->asGeode()->getNumDrawables(), 1u);
+}
+
+TEST(OverviewPyramid, EachParentSwitchesToItsChildrenFartherAwayThanTheyDo) {
+    Block block;
+    for (int x = 0; x < 8; ++x)
+        for (int y = 0; y < 8; ++y)
+            if ((x + 2 * y) % 5 != 0)
+                block.Add(CellName(x, y), CellExtent(x, y));
+    block.Place();
+    TempFolder folder;
+    OverviewPyramid pyramid(block.tree, block.entries, folder.path());
+    ASSERT_TRUE(FeedInOrder(pyramid, block));
+    const Result<PyramidTop> top = pyramid.finish();
+    ASSERT_TRUE(top);
+    Walk walk;
+    WalkDown(folder.path(), top->file, walk);
+    ASSERT_EQ(walk.nodes.size(), 1u + 4 + 16);
+
+    // The distance at which a node switches to its children, in units that are the same for
+    // every node: its sphere's diameter over the pixel size it switches at.
+    const auto switchDistance = [](const osg::PagedLOD& lod) {
+        return 2 * lod.getRadius() / lod.getMaxRange(0);
+    };
+    for (const auto& [file, lod] : walk.nodes) {
+        EXPECT_EQ(lod->getRangeMode(), osg::LOD::PIXEL_SIZE_ON_SCREEN) << file;
+        EXPECT_EQ(lod->getCenterMode(), osg::LOD::USER_DEFINED_CENTER) << file;
+        // Read from its file, a node finds the names it stores in the file's own folder.
+        EXPECT_EQ(fs::path(lod->getDatabasePath()) / "x", folder.path() / "x") << file;
+        const float switchAt = lod->getMaxRange(0);
+        EXPECT_EQ(lod->getMinRange(0), 0.0f) << file;
+        // The mesh's 256 texels across its extent are about a pixel each when it gives way.
+        const double side = file.rfind("L1_", 0) == 0   ? 2 * kCellSize
+                            : file.rfind("L2_", 0) == 0 ? 4 * kCellSize
+                                                        : 8 * kCellSize;
+        const double texelsOnScreen = switchAt * side / (2 * lod->getRadius());
+        EXPECT_NEAR(texelsOnScreen, 256, 1) << file;
+        for (unsigned i = 1; i < lod->getNumFileNames(); ++i) {
+            EXPECT_EQ(lod->getMinRange(i), switchAt) << file;
+            EXPECT_EQ(lod->getMaxRange(i), FLT_MAX) << file;
+            const std::string& child = lod->getFileName(i);
+            if (!IsNodeFile(child))
+                continue;
+            const osg::PagedLOD& below = *walk.nodes.at(child);
+            EXPECT_GT(switchDistance(*lod), 1.8 * switchDistance(below)) << file << " " << child;
+        }
+        // The sphere is known before anything is loaded, and holds the mesh it shows.
+        const osg::Geode& mesh = *lod->getChild(0)->asGeode();
+        ASSERT_EQ(mesh.getNumDrawables(), 1u) << file;
+        const osg::BoundingBox box = mesh.getDrawable(0)->getBoundingBox();
+        for (unsigned c = 0; c < 8; ++c)
+            EXPECT_LE((osg::Vec3d(box.corner(c)) - osg::Vec3d(lod->getCenter())).length(),
+                      lod->getRadius() * (1 + 1e-6))
+                << file;
+    }
+}
+
+// The node files a pyramid writes, captured in memory.
+struct Captured {
+    std::mutex mutex;
+    std::map<fs::path, std::string> files;
+    NodeFileCalls Calls() {
+        return NodeFileCalls{[this](const fs::path& file, std::string_view bytes) -> Status {
+            const std::lock_guard<std::mutex> lock(mutex);
+            files[file] = std::string(bytes);
+            return {};
+        }};
+    }
+};
+
+osg::ref_ptr<osg::Node> ReadFromMemory(const std::string& bytes) {
+    osgDB::ReaderWriter* reader = osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
+    if (!reader)
+        return nullptr;
+    std::istringstream in(bytes, std::ios::in | std::ios::binary);
+    return reader->readNode(in).getNode();
+}
+
+TEST(OverviewPyramid, TextureIsEmbeddedAsJpeg) {
+    // One tile: its pyramid is one level-1 node above it, which is the top.
+    Block block;
+    block.Add(CellName(3, 4), CellExtent(3, 4));
+    block.Place();
+    // A file of the name the texture is stored under, in the working folder, where the
+    // binary writer looks first for the file to embed.
+    TempFolder working;
+    std::ofstream(working.path() / kEmbeddedJpegName) << "not a picture";
+    const fs::path before = fs::current_path();
+    fs::current_path(working.path());
+
+    Captured captured;
+    PyramidOptions options;
+    options.files = captured.Calls();
+    OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+    ASSERT_TRUE(FeedInOrder(pyramid, block));
+    const Result<PyramidTop> top = pyramid.finish();
+    fs::current_path(before);
+    ASSERT_TRUE(top);
+    EXPECT_EQ(top->file, NodeFileName(1, 0, 0));
+    ASSERT_EQ(captured.files.size(), 1u);
+    const std::string& bytes = captured.files.at(fs::path("levels") / top->file);
+    constexpr std::size_t kRawRgb = std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 3;
+    EXPECT_LT(bytes.size(), kRawRgb / 4);
+
+    const osg::ref_ptr<osg::Node> read = ReadFromMemory(bytes);
+    auto* lod = dynamic_cast<osg::PagedLOD*>(read.get());
+    ASSERT_NE(lod, nullptr);
+    // No folder stored: the tiles' names are relative to the file's own folder.
+    EXPECT_EQ(lod->getDatabasePath(), "");
+    ASSERT_EQ(lod->getNumFileNames(), 2u);
+    EXPECT_EQ(lod->getFileName(1), block.entries[0]);
+    const osg::Geode* mesh = lod->getChild(0)->asGeode();
+    ASSERT_EQ(mesh->getNumDrawables(), 1u);
+    const osg::StateSet* state = mesh->getDrawable(0)->getStateSet();
+    ASSERT_NE(state, nullptr);
+    const auto* texture = dynamic_cast<const osg::Texture2D*>(
+        state->getTextureAttribute(0, osg::StateAttribute::TEXTURE));
+    ASSERT_NE(texture, nullptr);
+    const osg::Image* image = texture->getImage();
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->getFileName(), kEmbeddedJpegName);
+    ASSERT_EQ(image->s(), kSummaryColourPixels);
+    ASSERT_EQ(image->t(), kSummaryColourPixels);
+    ASSERT_EQ(image->getPixelFormat(), static_cast<GLenum>(GL_RGB));
+    // The pixels decoded are those of the node's summary, the tile's in its lower left
+    // quadrant, within what a JPEG of quality 80 loses.
+    const TileSummary tile = RollingSummary(CellExtent(3, 4));
+    const TileSummary summary = MosaicSummaries({&tile, nullptr, nullptr, nullptr});
+    double difference = 0;
+    for (int j = 0; j < kSummaryColourPixels; ++j)
+        for (int i = 0; i < kSummaryColourPixels; ++i)
+            for (int c = 0; c < 3; ++c)
+                difference += std::abs(int{image->data(i, j)[c]} - int{summary.Colour(i, j)[c]});
+    EXPECT_LT(difference / kRawRgb, 4.0);
+}
+
+TEST(OverviewPyramid, SameFilesWhateverTheThreadCount) {
+    Block block;
+    for (int x = 0; x < 12; ++x)
+        for (int y = 0; y < 10; ++y)
+            if ((x * 7 + y * 3) % 4 != 0)
+                block.Add(CellName(x, y), CellExtent(x, y), (x * y) % 9 == 4);
+    block.Place();
+    std::map<fs::path, std::string> firstFiles;
+    for (const unsigned threads : {1u, 3u}) {
+        Captured captured;
+        PyramidOptions options;
+        options.threads = threads;
+        options.files = captured.Calls();
+        OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+        ASSERT_TRUE(FeedInOrder(pyramid, block));
+        const Result<PyramidTop> top = pyramid.finish();
+        ASSERT_TRUE(top);
+        EXPECT_EQ(top->nodeFiles, captured.files.size());
+        if (threads == 1) {
+            firstFiles = captured.files;
+            EXPECT_GT(firstFiles.size(), 20u);
+        } else {
+            EXPECT_TRUE(captured.files == firstFiles);
+        }
+    }
+}
+
+TEST(OverviewPyramid, FailedWriteStopsThePyramidWithItsFileAndCause) {
+    Block block;
+    for (int x = 0; x < 6; ++x)
+        for (int y = 0; y < 6; ++y)
+            block.Add(CellName(x, y), CellExtent(x, y));
+    block.Place();
+    for (const unsigned threads : {1u, 2u}) {
+        int written = 0, afterFailure = 0;
+        bool failed = false;
+        std::mutex mutex;
+        PyramidOptions options;
+        options.threads = threads;
+        const fs::path full = fs::path("levels") / NodeFileName(1, 1, 0);
+        options.files.create = [&](const fs::path& file, std::string_view) -> Status {
+            const std::lock_guard<std::mutex> lock(mutex);
+            afterFailure += failed ? 1 : 0;
+            if (file == full) {
+                failed = true;
+                return std::error_code(ENOSPC, std::system_category());
+            }
+            ++written;
+            return {};
+        };
+        OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+        Status status;
+        std::size_t t = 0;
+        for (; t < block.tiles.size() && status; ++t)
+            status = pyramid.addTile(t, block.SummaryOf(t));
+        if (status) {
+            ASSERT_EQ(t, block.tiles.size());
+            const Result<PyramidTop> top = pyramid.finish();
+            ASSERT_FALSE(top);
+            status = top.error();
+        } else {
+            // Every later tile is turned away with the same cause.
+            if (t < block.tiles.size()) {
+                EXPECT_EQ(pyramid.addTile(t, block.SummaryOf(t)).error(), status.error());
+            }
+        }
+        EXPECT_EQ(status.error(), std::error_code(ENOSPC, std::system_category()));
+        EXPECT_EQ(pyramid.failedFile(), full);
+        if (threads == 1) {
+            EXPECT_EQ(afterFailure, 0);
+        }
+        EXPECT_LT(written, 13); // of the 9 + 4 + 1 nodes, not all
+    }
+}
+
+TEST(OverviewPyramid, SummariesHeldStayAtTheFrontierOfTilesFedColumnByColumn) {
+    constexpr int kSide = 64;
+    Block block;
+    for (int x = 0; x < kSide; ++x)
+        for (int y = 0; y < kSide; ++y)
+            block.Add(CellName(x, y), CellExtent(x, y));
+    block.Place();
+    PyramidOptions options;
+    std::size_t files = 0;
+    options.files.create = [&](const fs::path&, std::string_view) -> Status {
+        ++files;
+        return {};
+    };
+    OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+    TileSummary flat;
+    for (std::size_t t = 0; t < block.tiles.size(); ++t) {
+        flat.extent = *block.tiles[t].extent;
+        std::fill(flat.heights.begin(), flat.heights.end(), 10.0f);
+        ASSERT_TRUE(pyramid.addTile(t, flat));
+    }
+    ASSERT_TRUE(pyramid.finish());
+    EXPECT_EQ(files, 1365u); // 32^2 + 16^2 + ... + 1
+    // A column of leaves waiting for the next, half a column of level-1 nodes waiting for
+    // theirs, and so on up: about two columns, not the block.
+    EXPECT_LE(pyramid.summaries().peak, 2u * kSide + 8);
+    EXPECT_EQ(pyramid.summaries().live, 0u);
+}
+
+TEST(NodeFileCalls, CreateNeverReplacesAFile) {
+    TempFolder folder;
+    const fs::path file = folder.path() / "L1_0_0.osgb";
+    std::ofstream(file) << "kept";
+    const Status created = SystemNodeFileCalls().create(file, "new bytes");
+    EXPECT_EQ(created.error(), std::error_code(EEXIST, std::system_category()));
+    std::ifstream in(file);
+    std::string kept;
+    in >> kept;
+    EXPECT_EQ(kept, "kept");
+    const fs::path other = folder.path() / "L1_1_0.osgb";
+    ASSERT_TRUE(SystemNodeFileCalls().create(other, "new bytes"));
+    EXPECT_EQ(fs::file_size(other), 9u);
+}
+
+} // namespace
+} // namespace brindle

@@ -1,0 +1,304 @@
+#include "export/export_run.h"
+#include "export/fs/overview_folder.h"
+#include "tests/export/test_fixtures.h"
+#include "tools/sample_block.h"
+
+#include <osg/PagedLOD>
+#include <osg/ProxyNode>
+#include <osgDB/ReadFile>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <set>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+using test::ReadIndex;
+using test::TempDir;
+using test::WriteText;
+
+using Names = std::vector<std::string>;
+
+ExportReport ExportAs(const fs::path& folder, IndexKind kind,
+                      const std::atomic<bool>* cancel = nullptr,
+                      std::function<void(const ExportProgress&)> progress = {}) {
+    ExportOptions options;
+    options.jobs = 2;
+    options.index = kind;
+    options.cancel = cancel;
+    options.progress = std::move(progress);
+    return ExportFolderIndexes({folder}, options);
+}
+
+// A production tile at grid cell (x, y) of a block of 50 m tiles.
+void WriteGridTile(const fs::path& block, const std::string& name, int x, int y) {
+    SampleTileParams params;
+    params.texturePx = 64;
+    params.gridCells = 8;
+    params.sizeMetres = 50;
+    params.offset = osg::Vec2d(50.0 * x, 50.0 * y);
+    params.seed = static_cast<unsigned>(100 * x + y + 1);
+    params.pagedRoot = true;
+    fs::create_directories(block / name);
+    WriteSampleTile(block / name / (name + ".osgb"), params);
+}
+
+std::string GridName(int x, int y) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Tile_%+04d_%+04d", x, y);
+    return name;
+}
+
+// What a viewer that comes close to everything reaches from an index: every file named by a
+// proxy or a paged range below it, read as the pager reads them. The levels' own files are
+// followed; the files they reach outside the levels' folder are the tiles, counted by path.
+struct Reached {
+    std::map<std::string, int> tiles; // by path relative to the block, '/'-separated
+    std::size_t levelFiles = 0;
+    bool everyLevelLoaded = true;
+    bool coarserAbove = true; // each level switches to what is below it sooner than its parent
+};
+
+std::string Relative(const fs::path& file, const fs::path& block) {
+    return fs::relative(fs::weakly_canonical(file), fs::weakly_canonical(block)).generic_string();
+}
+
+void Walk(const fs::path& file, const fs::path& block, Reached& reached, float parentSwitch);
+
+void WalkNode(osg::Node& node, const fs::path& folder, const fs::path& block, Reached& reached,
+              float parentSwitch) {
+    if (auto* paged = dynamic_cast<osg::PagedLOD*>(&node)) {
+        float switchAt = 0;
+        for (unsigned i = 0; i < paged->getNumFileNames(); ++i)
+            if (!paged->getFileName(i).empty())
+                switchAt = std::max(switchAt, paged->getMinRange(i));
+        if (parentSwitch > 0 && switchAt > 0 && !(switchAt > parentSwitch))
+            reached.coarserAbove = false;
+        for (unsigned i = 0; i < paged->getNumFileNames(); ++i) {
+            const std::string& name = paged->getFileName(i);
+            if (!name.empty())
+                Walk(folder / name, block, reached, switchAt);
+        }
+    } else if (auto* proxy = dynamic_cast<osg::ProxyNode*>(&node)) {
+        for (unsigned i = 0; i < proxy->getNumFileNames(); ++i) {
+            std::string name = proxy->getFileName(i);
+            std::replace(name.begin(), name.end(), '\\', '/');
+            Walk(folder / name, block, reached, parentSwitch);
+        }
+        return;
+    }
+    if (osg::Group* group = node.asGroup())
+        for (unsigned i = 0; i < group->getNumChildren(); ++i)
+            WalkNode(*group->getChild(i), folder, block, reached, parentSwitch);
+}
+
+void Walk(const fs::path& file, const fs::path& block, Reached& reached, float parentSwitch) {
+    const std::string relative = Relative(file, block);
+    if (relative.rfind("brindle-overview-", 0) != 0) {
+        ++reached.tiles[relative];
+        return;
+    }
+    ++reached.levelFiles;
+    const osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(file.string());
+    if (!node) {
+        reached.everyLevelLoaded = false;
+        return;
+    }
+    WalkNode(*node, file.parent_path(), block, reached, parentSwitch);
+}
+
+Reached WalkIndex(const fs::path& block) {
+    Reached reached;
+    const osg::ref_ptr<osg::Node> root =
+        osgDB::readRefNodeFile((block / "root.osgb").string(), new osgDB::Options);
+    if (root) {
+        // The index itself is not followed by its loader here: its proxies are walked by name.
+        WalkNode(*root, block, block, reached, 0);
+    } else {
+        reached.everyLevelLoaded = false;
+    }
+    return reached;
+}
+
+std::vector<fs::path> Entries(const fs::path& folder) {
+    std::vector<fs::path> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A sparse block: a 4 x 3 grid with holes, a tile whose name is no grid name, one that does
+// not load, and one of points only, which loads but has nothing to see from above.
+fs::path WriteSparseBlock(const fs::path& dir, std::set<std::string>& listed) {
+    const fs::path block = dir / "block";
+    for (const auto& [x, y] : std::vector<std::pair<int, int>>{
+             {0, 0}, {1, 0}, {3, 0}, {0, 1}, {2, 1}, {3, 2}, {-1, 2}}) {
+        WriteGridTile(block, GridName(x, y), x, y);
+        listed.insert(GridName(x, y) + "/" + GridName(x, y) + ".osgb");
+    }
+    {
+        SampleTileParams params;
+        params.offset = osg::Vec2d(400, 400);
+        params.pagedRoot = true;
+        fs::create_directories(block / "Extra");
+        WriteSampleTile(block / "Extra" / "root.osgb", params);
+        listed.insert("Extra/root.osgb");
+    }
+    WriteText(block / "Broken" / "root.osgb", "not a scene");
+    test::WriteSizedTile(block / "Points", 64 << 10);
+    listed.insert("Points/root.osgb");
+    return block;
+}
+
+TEST(OverviewIndex, LevelsAboveASparseBlockReachEveryListedTileOnceAndNothingElse) {
+    TempDir dir;
+    std::set<std::string> listed;
+    const fs::path block = WriteSparseBlock(dir.path(), listed);
+
+    const ExportReport report = ExportAs(block, IndexKind::Overview);
+    ASSERT_TRUE(report.succeeded());
+    const FolderReport& folder = report.folders.at(0);
+    EXPECT_EQ(folder.status, FolderStatus::Written);
+    EXPECT_EQ(folder.entries.size(), listed.size());
+    ASSERT_EQ(folder.leftOut.size(), 1u);
+    EXPECT_EQ(folder.leftOut[0].name, "Broken");
+    // The points draw nothing from above: a hole in the levels, yet listed and reached.
+    ASSERT_EQ(folder.overviewHoles.size(), 1u);
+    EXPECT_EQ(folder.overviewHoles[0].name, "Points");
+    EXPECT_EQ(folder.overviewHoles[0].reason, SummaryFailure::NoSurface);
+
+    // Into the block go the index and one folder of ours, nothing else.
+    const std::vector<fs::path> ours = OverviewFolders(block);
+    ASSERT_EQ(ours.size(), 1u);
+    std::vector<fs::path> expected{"Broken", "Extra", "Points", "root.osgb", ours[0].filename()};
+    for (const std::string& tile : listed)
+        if (tile.rfind("Tile_", 0) == 0)
+            expected.push_back(tile.substr(0, tile.find('/')));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(block), expected);
+
+    const Reached reached = WalkIndex(block);
+    EXPECT_TRUE(reached.everyLevelLoaded);
+    EXPECT_TRUE(reached.coarserAbove);
+    EXPECT_GT(reached.levelFiles, 1u);
+    std::set<std::string> tiles;
+    for (const auto& [tile, times] : reached.tiles) {
+        EXPECT_EQ(times, 1) << tile;
+        tiles.insert(tile);
+    }
+    EXPECT_EQ(tiles, listed);
+}
+
+// A production folder: metadata.xml beside Data/, the tiles inside it with capital names, as
+// copied from Windows. The levels go beside Data/, name the tiles through it, and a second run
+// finds the same tiles with the first run's levels in the folder.
+TEST(OverviewIndex, AProductionFolderGetsItsLevelsBesideItsDataAndARerunListsTheSame) {
+    TempDir dir;
+    const fs::path production = dir / "production";
+    std::set<std::string> listed;
+    for (int x = 0; x < 3; ++x)
+        for (int y = 0; y < 2; ++y) {
+            WriteGridTile(production / "Data", GridName(x, y), x, y);
+            listed.insert("Data/" + GridName(x, y) + "/" + GridName(x, y) + ".osgb");
+        }
+    WriteText(production / "metadata.xml",
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ModelMetadata version=\"1\">\n"
+              "  <SRS>EPSG:4547</SRS>\n  <SRSOrigin>512345.6,3400000.3,12.5</SRSOrigin>\n"
+              "</ModelMetadata>\n");
+    for (int run = 0; run < 2; ++run) {
+        const ExportReport report = ExportAs(production, IndexKind::Overview);
+        ASSERT_TRUE(report.succeeded()) << run;
+        const FolderReport& folder = report.folders.at(0);
+        EXPECT_EQ(folder.entries.size(), listed.size()) << run;
+        EXPECT_TRUE(folder.leftOut.empty()) << run;
+        EXPECT_TRUE(folder.overviewHoles.empty()) << run;
+        EXPECT_EQ(folder.originSource, OriginSource::Metadata) << run;
+        EXPECT_EQ(ReadIndex(production / "root.osgb").translation,
+                  osg::Vec3d(512345.6, 3400000.3, 12.5))
+            << run;
+        ASSERT_EQ(OverviewFolders(production).size(), 1u) << run;
+        const Reached reached = WalkIndex(production);
+        std::set<std::string> tiles;
+        for (const auto& [tile, times] : reached.tiles)
+            tiles.insert(tile);
+        EXPECT_EQ(tiles, listed) << run;
+        EXPECT_TRUE(reached.everyLevelLoaded) << run;
+    }
+}
+
+TEST(OverviewIndex, ARerunReplacesTheLevelsAndProxyRemovesThem) {
+    TempDir dir;
+    std::set<std::string> listed;
+    const fs::path block = WriteSparseBlock(dir.path(), listed);
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::vector<fs::path> first = OverviewFolders(block);
+    ASSERT_EQ(first.size(), 1u);
+
+    // A folder merely named like ours is the user's: never a tile, never removed.
+    fs::create_directories(block / "brindle-overview-7");
+    WriteText(block / "brindle-overview-7" / "notes.txt", "mine");
+
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::vector<fs::path> second = OverviewFolders(block);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second[0], first[0]);
+    EXPECT_FALSE(fs::exists(first[0]));
+    EXPECT_EQ(WalkIndex(block).tiles.size(), listed.size());
+
+    const ExportReport proxy = ExportAs(block, IndexKind::Proxy);
+    ASSERT_TRUE(proxy.succeeded());
+    EXPECT_TRUE(proxy.folders[0].warnings.empty());
+    EXPECT_TRUE(OverviewFolders(block).empty());
+    EXPECT_TRUE(fs::exists(block / "brindle-overview-7" / "notes.txt"));
+    EXPECT_EQ(ReadIndex(block / "root.osgb").entries.size(), listed.size());
+}
+
+TEST(OverviewIndex, AnInterruptedOrFailedBuildLeavesTheOldIndexAndLevelsWorking) {
+    TempDir dir;
+    std::set<std::string> listed;
+    const fs::path block = WriteSparseBlock(dir.path(), listed);
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::string before = test::ReadBytes(block / "root.osgb");
+    const std::vector<fs::path> old = OverviewFolders(block);
+    ASSERT_EQ(old.size(), 1u);
+
+    // Cancelled once some tiles are in: the new levels go, the old stay as they were.
+    std::atomic<bool> cancel{false};
+    const ExportReport cancelled =
+        ExportAs(block, IndexKind::Overview, &cancel, [&](const ExportProgress& progress) {
+            if (progress.subfoldersDone >= 3)
+                cancel = true;
+        });
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_EQ(test::ReadBytes(block / "root.osgb"), before);
+    EXPECT_EQ(OverviewFolders(block), old);
+    EXPECT_EQ(WalkIndex(block).tiles.size(), listed.size());
+
+#ifndef _WIN32
+    // No room for new levels: the folder fails, saying where, and nothing is touched.
+    if (::geteuid() != 0) {
+        fs::permissions(block, fs::perms::owner_write, fs::perm_options::remove);
+        const ExportReport failed = ExportAs(block, IndexKind::Overview);
+        fs::permissions(block, fs::perms::owner_write, fs::perm_options::add);
+        ASSERT_EQ(failed.folders.size(), 1u);
+        EXPECT_EQ(failed.folders[0].status, FolderStatus::Failed);
+        ASSERT_TRUE(failed.folders[0].error);
+        EXPECT_EQ(failed.folders[0].error->kind, ProblemKind::OverviewNotWritten);
+        EXPECT_TRUE(failed.folders[0].error->cause);
+        EXPECT_EQ(test::ReadBytes(block / "root.osgb"), before);
+        EXPECT_EQ(OverviewFolders(block), old);
+    }
+#endif
+}
+
+} // namespace
+} // namespace brindle
