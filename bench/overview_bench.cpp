@@ -7,6 +7,7 @@
 #include "bench/exporter_run.h"
 #include "bench/overview_block.h"
 #include "export/cache/verdict_cache.h"
+#include "export/export_run.h"
 
 #include <CLI/CLI.hpp>
 
@@ -81,6 +82,12 @@ std::string ForwardSlashes(std::string path) {
     return path;
 }
 
+// The file a read names, its ".." resolved: the overview's files name the tiles relative to
+// the overview's folder.
+std::string NormalPath(const std::string& path) {
+    return fs::path(ForwardSlashes(path)).lexically_normal().generic_string();
+}
+
 bool IsOverviewFile(const std::string& path) {
     return path.find("brindle-overview-") != std::string::npos;
 }
@@ -95,15 +102,16 @@ public:
     osgDB::ReaderWriter::ReadResult readNode(const std::string& file,
                                              const osgDB::Options* options) override {
         const std::string path = ForwardSlashes(file);
+        const std::string normal = NormalPath(file);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (index_.empty()) {
-                index_ = path;
-            } else if (IsOverviewFile(path)) {
-                overview_.insert(path);
+                index_ = normal;
+            } else if (IsOverviewFile(normal)) {
+                overview_.insert(normal);
             } else {
-                tiles_.insert(path);
-                tileFolders_.insert(fs::path(path).parent_path().filename().string());
+                tiles_.insert(normal);
+                tileFolders_.insert(fs::path(normal).parent_path().filename().string());
             }
         }
         osgDB::ReaderWriter::ReadResult result = osgDB::ReadFileCallback::readNode(file, options);
@@ -261,6 +269,11 @@ int SettleSynchronously(osgViewer::Viewer& viewer, SynchronousLoads& loads, doub
     return passes;
 }
 
+fs::path UnlitPicture(const fs::path& picture) {
+    fs::path unlit = picture;
+    return unlit.replace_extension(".unlit.ppm");
+}
+
 void WritePpm(const osg::Image& image, const fs::path& file) {
     std::ofstream out(file, std::ios::binary);
     out << "P6\n" << image.s() << ' ' << image.t() << "\n255\n";
@@ -292,12 +305,6 @@ int ViewIndex(const ViewSettings& settings) {
     const osg::Vec3d origin = transform ? transform->getMatrix().getTrans() : osg::Vec3d();
     const osg::Vec2d offset(origin.x(), origin.y());
 
-    // The textures as they are: the overview's coarse meshes and the tiles are lit alike then.
-    osg::ref_ptr<osg::Group> top = new osg::Group;
-    top->addChild(scene.get());
-    top->getOrCreateStateSet()->setMode(GL_LIGHTING,
-                                        osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
-
     osgViewer::Viewer viewer;
     viewer.setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
     const osg::ref_ptr<SynchronousLoads> loads = new SynchronousLoads;
@@ -314,7 +321,7 @@ int ViewIndex(const ViewSettings& settings) {
     camera->setComputeNearFarMode(osg::CullSettings::DO_NOT_COMPUTE_NEAR_FAR);
     const osg::ref_ptr<CapturePixels> capture = new CapturePixels;
     camera->setFinalDrawCallback(capture.get());
-    viewer.setSceneData(top.get());
+    viewer.setSceneData(scene.get());
 
     // The far view: the whole block in the picture's height, with a margin.
     const double blockWidth = brindle::bench::OverviewBlockSide(block) *
@@ -341,6 +348,13 @@ int ViewIndex(const ViewSettings& settings) {
     Report("far.failed_loads", static_cast<double>(loads->failed()));
     Report("far.anon_peak_mib", anonPeak);
     WritePpm(*capture->image, settings.image);
+    // The same view with the textures as they are, unlit: the overview's meshes draw unlit,
+    // the tiles as the viewer lights them, so this picture tells colours from lighting.
+    scene->getOrCreateStateSet()->setMode(GL_LIGHTING,
+                                          osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
+    viewer.frame();
+    WritePpm(*capture->image, UnlitPicture(settings.image));
+    scene->getOrCreateStateSet()->removeMode(GL_LIGHTING);
     capture->image = nullptr;
 
     if (settings.closeSamples) {
@@ -532,27 +546,37 @@ struct OverviewWalk {
 
 class NamedFiles : public osg::NodeVisitor {
 public:
-    NamedFiles() : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN) {}
+    // Names relative to no database path are relative to `folder`, the file's own, as its
+    // reader resolves them.
+    explicit NamedFiles(std::string folder)
+        : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN), folder_(std::move(folder)) {}
     void apply(osg::PagedLOD& lod) override {
         for (unsigned i = 0; i < lod.getNumFileNames(); ++i) {
             if (!lod.getFileName(i).empty()) {
-                files.push_back(ForwardSlashes(lod.getDatabasePath() + lod.getFileName(i)));
+                files.push_back(Resolve(lod.getDatabasePath(), lod.getFileName(i)));
             }
         }
         traverse(lod);
     }
     void apply(osg::ProxyNode& proxy) override {
         for (unsigned i = 0; i < proxy.getNumFileNames(); ++i) {
-            files.push_back(ForwardSlashes(proxy.getDatabasePath() + proxy.getFileName(i)));
+            files.push_back(Resolve(proxy.getDatabasePath(), proxy.getFileName(i)));
         }
         traverse(proxy);
     }
     std::vector<std::string> files;
+
+private:
+    std::string Resolve(const std::string& databasePath, const std::string& name) const {
+        return NormalPath((databasePath.empty() ? folder_ + '/' : databasePath) + name);
+    }
+    std::string folder_;
 };
 
 OverviewWalk WalkOverview(const fs::path& index) {
     OverviewWalk walk;
-    std::deque<std::string> pending = {index.string()};
+    const std::string root = NormalPath(index.string());
+    std::deque<std::string> pending = {root};
     std::set<std::string> seen;
     while (!pending.empty()) {
         const std::string file = pending.front();
@@ -560,17 +584,17 @@ OverviewWalk WalkOverview(const fs::path& index) {
         if (!seen.insert(file).second) {
             continue;
         }
-        if (file != index.string() && !IsOverviewFile(file)) {
+        if (file != root && !IsOverviewFile(file)) {
             walk.tiles.insert(fs::path(file).parent_path().filename().string());
             continue;
         }
         const osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(file);
-        walk.nodeFiles += file != index.string();
+        walk.nodeFiles += file != root;
         if (!node) {
             ++walk.unreadable;
             continue;
         }
-        NamedFiles named;
+        NamedFiles named(fs::path(file).parent_path().string());
         node->accept(named);
         pending.insert(pending.end(), named.files.begin(), named.files.end());
     }
@@ -585,15 +609,49 @@ struct IndexBuild {
     int exitCode = -1;
 };
 
-IndexBuild Export(const fs::path& folder, const std::string& kind, bool noCache,
-                  const fs::path& log) {
+// The exporter's status for a command line it does not take.
+constexpr int kExitUsage = 2;
+
+// How the indexes are written: by brindle-export, or, where its command line does not offer
+// the overview index yet, by this program calling the export library as brindle-export does
+// (its `--export` mode), for both kinds alike.
+struct Exporter {
+    fs::path self;
+    bool library = false;
+};
+
+IndexBuild Export(const Exporter& exporter, const fs::path& folder, const std::string& kind,
+                  bool noCache, const fs::path& log) {
     std::vector<std::string> args = {"--index=" + kind, "--jobs", "2", "--quiet"};
     if (noCache) {
         args.emplace_back("--no-cache");
     }
     args.push_back(folder.string());
-    const brindle::bench::ExporterRun run = brindle::bench::RunExporter(args, log);
-    return {true, run.seconds, run.exitCode};
+    if (!exporter.library) {
+        const brindle::bench::ExporterRun run = brindle::bench::RunExporter(args, log);
+        return {true, run.seconds, run.exitCode};
+    }
+    std::vector<std::string> command = {exporter.self.string(), "--export", kind, folder.string()};
+    if (noCache) {
+        command.emplace_back("--no-cache");
+    }
+    const Clock::time_point start = Clock::now();
+    const int status = brindle::bench::RunWithStartEnvironment(command, log);
+    return {true, SecondsSince(start), status};
+}
+
+// The `--export` mode: the folder's index of `kind` written as brindle-export writes it with
+// two jobs, the verdict cache used unless `noCache`.
+int ExportWithLibrary(const std::string& kind, const fs::path& folder, bool noCache) {
+    brindle::ExportOptions options;
+    options.jobs = 2;
+    options.index = kind == "overview" ? brindle::IndexKind::Overview
+                    : kind == "paged"  ? brindle::IndexKind::Paged
+                                       : brindle::IndexKind::Proxy;
+    if (!noCache) {
+        options.verdictCache = brindle::DefaultVerdictCacheFolder();
+    }
+    return brindle::ExportFolderIndexes({folder}, options).succeeded() ? 0 : 1;
 }
 
 // Moves the folder's root.osgb aside as `name`, so that the next export finds no index of
@@ -647,7 +705,8 @@ Results ProxyView(const fs::path& self, const fs::path& dataRoot, const Scale& s
     const std::string stamp =
         ReadText(dataRoot / (scale.block.folder.filename().string() + "-complete.txt"));
     const std::string cached = ReadText(cache);
-    if (!stamp.empty() && cached.rfind(stamp, 0) == 0 && fs::exists(image)) {
+    if (!stamp.empty() && cached.rfind(stamp, 0) == 0 && fs::exists(image) &&
+        fs::exists(UnlitPicture(image))) {
         std::cout << "reusing the proxy index's far view measured before (" << cache.string()
                   << ")\n";
         return ParseResults(cached.substr(stamp.size()));
@@ -677,8 +736,9 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         scales.push_back(std::move(scale));
     }
 
+    Exporter exporter{self, false};
     Results proxy;
-    double psnr = 0, blockShare = 0;
+    double psnr = 0, unlitPsnr = 0, blockShare = 0;
     bool proxyViewed = false, psnrMeasured = false;
     for (Scale& scale : scales) {
         const fs::path folder = scale.block.folder;
@@ -689,12 +749,12 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         if (isMain) {
             if (!fs::exists(folder / "proxy.osgb")) {
                 std::cout << "  writing the proxy index ..." << std::endl;
-                if (Export(folder, "proxy", false, log).exitCode == 0) {
+                if (Export(exporter, folder, "proxy", false, log).exitCode == 0) {
                     KeepIndexAs(folder, "proxy.osgb");
                 }
             }
             std::cout << "  timing the paged index, no verdict cache ..." << std::endl;
-            scale.paged = Export(folder, "paged", true, log);
+            scale.paged = Export(exporter, folder, "paged", true, log);
             if (scale.paged.exitCode == 0) {
                 KeepIndexAs(folder, "paged.osgb");
             }
@@ -711,7 +771,24 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         if (ForgetVerdicts(folder)) {
             std::cout << "  (the verdicts cached for the block dropped first)" << std::endl;
         }
-        scale.overview = Export(folder, "overview", false, log);
+        scale.overview = Export(exporter, folder, "overview", false, log);
+        if (scale.overview.exitCode == kExitUsage && !exporter.library) {
+            std::cout << "  brindle-export does not take --index=overview: both kinds are "
+                      << "timed through the export library from here on" << std::endl;
+            exporter.library = true;
+            if (isMain) {
+                fs::remove(folder / "paged.osgb");
+                scale.paged = Export(exporter, folder, "paged", true, log);
+                if (scale.paged.exitCode == 0) {
+                    KeepIndexAs(folder, "paged.osgb");
+                }
+                std::cout << "  paged index written in " << std::fixed << std::setprecision(2)
+                          << scale.paged.seconds << " s (status " << scale.paged.exitCode << ')'
+                          << std::endl;
+            }
+            ForgetVerdicts(folder);
+            scale.overview = Export(exporter, folder, "overview", false, log);
+        }
         if (scale.overview.exitCode != 0) {
             std::cout << "  the exporter did not write the overview index (status "
                       << scale.overview.exitCode << "; see " << log.string() << ")\n";
@@ -721,7 +798,7 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
             TouchTiles(scale.block);
             std::cout << "  timing the overview index again, 1% of the tiles touched ..."
                       << std::endl;
-            scale.rerun = Export(folder, "overview", false, log);
+            scale.rerun = Export(exporter, folder, "overview", false, log);
         }
         scale.bytes = MeasureBlock(folder);
         scale.walk = WalkOverview(folder / "root.osgb");
@@ -731,6 +808,9 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         scale.viewed = true;
         if (isMain && proxyViewed) {
             psnr = BlockPsnr(PpmPixels(proxyImage), PpmPixels(image), blockShare);
+            double unlitShare = 0;
+            unlitPsnr = BlockPsnr(PpmPixels(UnlitPicture(proxyImage)),
+                                  PpmPixels(UnlitPicture(image)), unlitShare);
             psnrMeasured = true;
         }
     }
@@ -823,8 +903,10 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         text << std::setprecision(0) << "far view looks like the block: PSNR against the proxy "
              << "index's picture at least " << kPsnrDb << " dB (" << std::setprecision(1) << psnr
              << " dB over the block's pixels, " << std::setprecision(0) << 100 * blockShare
-             << "% of the picture; " << mainTiles << " tiles)";
+             << "% of the picture; " << mainTiles << " tiles; as the viewer lights them)";
         line(psnr >= kPsnrDb, text.str());
+        std::cout << std::setprecision(1) << "  the same pictures drawn unlit: PSNR " << unlitPsnr
+                  << " dB (the overview's meshes are unlit, the tiles lit)\n";
     } else {
         line(false, "far view against the proxy index: not measured (no overview or proxy "
                     "index of the " +
@@ -886,6 +968,11 @@ int main(int argc, char** argv) {
     bool quick = std::getenv("BRINDLE_BENCH_QUICK") != nullptr;
     bool generateOnly = false;
     ViewSettings view;
+    std::vector<std::string> exportArgs;
+    bool noCache = false;
+    app.add_option("--export", exportArgs, "(internal) KIND FOLDER: write the folder's index")
+        ->expected(2);
+    app.add_flag("--no-cache", noCache, "(internal) with --export: no verdict cache");
     app.add_option("--data", dataRoot, "folder for the generated blocks (kept between runs)");
     app.add_flag("--quick", quick, "blocks of 100, 400 and 1,600 tiles; also BRINDLE_BENCH_QUICK");
     app.add_flag("--generate-only", generateOnly, "write the blocks and stop");
@@ -902,6 +989,9 @@ int main(int argc, char** argv) {
     try {
         if (!view.index.empty()) {
             return ViewIndex(view);
+        }
+        if (exportArgs.size() == 2) {
+            return ExportWithLibrary(exportArgs[0], exportArgs[1], noCache);
         }
         if (generateOnly) {
             for (const int tiles : sizes) {
