@@ -806,6 +806,11 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         const fs::path image = dataRoot / (folder.filename().string() + "-overview-far.ppm");
         scale.far = RunViewer(self, folder / "root.osgb", image, scale.tiles, true);
         scale.viewed = true;
+        std::cout << "  overview built in " << scale.overview.seconds
+                  << " s; far view: " << scale.far.at("far.tile_files") << " tile files, "
+                  << scale.far.at("far.overview_files") << " overview files, peak anonymous "
+                  << scale.far.at("far.anon_peak_mib") << " MB; " << scale.walk.tiles.size()
+                  << " tiles reached by the walk" << std::endl;
         if (isMain && proxyViewed) {
             psnr = BlockPsnr(PpmPixels(proxyImage), PpmPixels(image), blockShare);
             double unlitShare = 0;
