@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything, then runs the validation benchmark and the viewer benchmark
-# (./bench-viewer.sh: the proxy index against the paged index in an offscreen viewer).
+# Builds everything, then runs the validation benchmark, the viewer benchmark
+# (./bench-viewer.sh: the proxy index against the paged index in an offscreen viewer) and the
+# overview benchmark (./bench-overview.sh: the overview index's far view, building and close
+# views against the proxy and paged indexes).
 # Arguments go to the validation benchmark, e.g. ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1
-# ./bench.sh) for small data sets; --quick also gives the viewer benchmark a smaller block.
+# ./bench.sh) for small data sets; --quick also gives the viewer and overview benchmarks
+# smaller blocks.
 # The cold-cache runs drop the system's page cache, which needs root; elsewhere they are
 # skipped. Each target is reported on a PASS or FAIL line; the exit status is 1 only when a
 # benchmark could not run.
@@ -28,6 +31,14 @@ viewer=0
 ./bench-viewer.sh "${viewer_args[@]}" || viewer=$?
 if ((viewer > 1)); then
   echo "bench.sh: the viewer benchmark did not run to its end (status $viewer)" >&2
+  status=1
+fi
+echo
+# The overview benchmark likewise: 1 for a missed target, 2 when it cannot run.
+overview=0
+./bench-overview.sh "${viewer_args[@]}" || overview=$?
+if ((overview > 1)); then
+  echo "bench.sh: the overview benchmark did not run to its end (status $overview)" >&2
   status=1
 fi
 exit "$status"
