@@ -98,6 +98,10 @@ Status WriteFile(const fs::path& file, std::string_view bytes) {
 }
 
 Status ListNames(const fs::path& folder, std::vector<fs::path>& names) {
+    // The look gives the system's own cause for a folder that is not there, which the
+    // standard library's listing, on Windows, does not.
+    if (const Result<FileFacts> looked = LookAt(folder); !looked)
+        return looked.error();
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename());
@@ -214,7 +218,8 @@ Status RemoveOverviewFolder(const fs::path& folder, const OverviewFolderCalls& c
         const fs::path path = JoinPath(folder, name);
         std::error_code ec;
         // Looked at as itself: a link, whatever it leads to, is no file of ours.
-        const bool regular = fs::symlink_status(path, ec).type() == fs::file_type::regular;
+        const bool regular =
+            fs::symlink_status(path, ec).type() == fs::file_type::regular && !IsLink(path);
         if (!regular || ec || !IsFileOfOurs(name)) {
             othersInside = true;
             continue;

@@ -468,7 +468,12 @@ TEST(NodeFileCalls, CreateNeverReplacesAFile) {
     const fs::path file = folder.path() / "L1_0_0.osgb";
     std::ofstream(file) << "kept";
     const Status created = SystemNodeFileCalls().create(file, "new bytes");
-    EXPECT_EQ(created.error(), std::error_code(EEXIST, std::system_category()));
+#ifdef _WIN32
+    constexpr int kFileExists = 80; // ERROR_FILE_EXISTS
+#else
+    constexpr int kFileExists = EEXIST;
+#endif
+    EXPECT_EQ(created.error(), std::error_code(kFileExists, std::system_category()));
     std::ifstream in(file);
     std::string kept;
     in >> kept;
