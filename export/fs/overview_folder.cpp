@@ -97,11 +97,20 @@ Status WriteFile(const fs::path& file, std::string_view bytes) {
     return {};
 }
 
+// The system's own cause for a path that is not there, as IsMissing tells it: the standard
+// library's listing gives another on Windows.
+std::error_code MissingCause(const fs::path& path) {
+    RegularFile probe;
+    const Result<RegularFile::Opened> opened = probe.open(path);
+    return opened ? SystemError(std::errc::no_such_file_or_directory) : opened.error();
+}
+
 Status ListNames(const fs::path& folder, std::vector<fs::path>& names) {
-    // The look gives the system's own cause for a folder that is not there, which the
-    // standard library's listing, on Windows, does not.
-    if (const Result<FileFacts> looked = LookAt(folder); !looked)
+    const Result<FileFacts> looked = LookAt(folder);
+    if (!looked)
         return looked.error();
+    if (looked->type == fs::file_type::not_found)
+        return MissingCause(folder);
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename());
@@ -204,9 +213,7 @@ Status RemoveOverviewFolder(const fs::path& folder, const OverviewFolderCalls& c
         if (fs::symlink_status(folder, ec).type() != fs::file_type::not_found)
             return SystemError(std::errc::operation_not_permitted);
         // A folder gone already: the cause the system gives for it, which IsMissing tells.
-        RegularFile marker;
-        const Result<RegularFile::Opened> opened = marker.open(MarkerPath(folder));
-        return opened ? SystemError(std::errc::no_such_file_or_directory) : opened.error();
+        return MissingCause(MarkerPath(folder));
     }
     std::vector<fs::path> names;
     if (const Status listing = calls.listNames(folder, names); !listing)
