@@ -88,8 +88,9 @@ void PutSummary(std::string& out, const TileSummary& summary) {
     PutAll(out, summary.coverage);
 }
 
-// A summary whose extent a worker gone wrong may have made anything of is refused, so that
-// nothing downstream meets an extent without area. Heights that are not finite mean none.
+// A summary whose extent a worker gone wrong may have made anything of is refused, as any
+// reply that does not decode, so that nothing downstream meets an extent without area.
+// Heights that are not finite mean none.
 std::shared_ptr<const TileSummary> TakeSummary(std::string_view in) {
     auto summary = std::make_shared<TileSummary>();
     Extent& extent = summary->extent;
@@ -495,7 +496,7 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
         return std::nullopt;
     reply.summaryState = static_cast<SummaryState>(summaryState);
     if (reply.summaryState == SummaryState::Made && !(reply.summary = TakeSummary(trailer)))
-        reply.summaryState = SummaryState::NoSurface;
+        return std::nullopt;
     bytes.remove_prefix(1);
     for (double& c : reply.bound.centre)
         Take(bytes, c);

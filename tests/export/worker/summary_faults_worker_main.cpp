@@ -10,11 +10,9 @@
 namespace {
 
 brindle::SceneSummary FailingSummary(const osg::Node& scene, const brindle::CheckRequest& request) {
-    if (request.path.find("crash") != std::string::npos) {
-        volatile int* nowhere = nullptr;
-        *nowhere = 1;
+    // Raised, not made by a bad access, which a sanitized build would catch before it.
+    if (request.path.find("crash") != std::string::npos)
         std::raise(SIGSEGV);
-    }
     if (request.path.find("hungry") != std::string::npos) {
         std::vector<std::vector<char>> held;
         for (;;)

@@ -16,13 +16,13 @@ void Check(bool condition) {
         std::abort();
 }
 
-// A reply's bytes with its padding cleared, as EncodeReply writes it: the two bytes after the
-// bound's kind, the index flag and the refused allocation's size. The four bytes before the
-// cause are all fields: the verdict, the retiring flag, the load failure and whether the tile
-// follows other files.
+// A reply's bytes with its padding cleared, as EncodeReply writes it: the byte after the
+// summary's state, which follows the bound's kind, the index flag and the refused
+// allocation's size. The four bytes before the cause are all fields: the verdict, the
+// retiring flag, the load failure and whether the tile follows other files.
 std::string WithoutPadding(std::string_view bytes) {
     std::string cleared(bytes);
-    std::memset(cleared.data() + 14, 0, 2);
+    cleared[15] = '\0';
     return cleared;
 }
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(DecodeRequestLength(encoded) == bytes.size() || bytes.size() > kMaxRequestLength);
     }
     if (const auto reply = DecodeReply(bytes)) {
-        Check(size == kReplySize);
+        Check(size == kReplySize + ReplyTrailerSize(bytes.substr(0, kReplySize)));
         Check(EncodeReply(*reply) == WithoutPadding(bytes));
     }
     return 0;
