@@ -117,8 +117,7 @@ void Walk(const fs::path& file, const fs::path& block, Reached& reached, float p
 
 Reached WalkIndex(const fs::path& block) {
     Reached reached;
-    const osg::ref_ptr<osg::Node> root =
-        osgDB::readRefNodeFile((block / "root.osgb").string(), new osgDB::Options);
+    const osg::ref_ptr<osg::Node> root = osgDB::readRefNodeFile((block / "root.osgb").string());
     if (root) {
         // The index itself is not followed by its loader here: its proxies are walked by name.
         WalkNode(*root, block, block, reached, 0);
