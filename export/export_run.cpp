@@ -513,6 +513,9 @@ private:
     void planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool);
     // Starts the folder's overview levels, to be built as its tiles are checked.
     void startOverview(FolderScan& scan, FolderReport& report);
+    // The folder's tiles to check for its overview: those whose cached verdicts the levels
+    // cannot do with.
+    FolderWork takeCachedForOverview(FolderScan& scan);
 
     // Step two, writing: folder by folder as the pool hands it back, its checked tiles
     // merged with the cached ones, its origin, report and index written and its verdicts
@@ -762,11 +765,27 @@ void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
         !scan.ofBlocks && !scan.work.tiles.empty())
         startOverview(scan, report);
     plan.queued[i] = !report.error;
-    // The levels want every tile's summary, which no verdict kept holds.
-    if (caching() && !report.error && !scan.overview)
+    if (caching() && !report.error && scan.overview)
+        pool.add(takeCachedForOverview(scan));
+    else if (caching() && !report.error)
         pool.add(scan.verdicts.takeCached(scan.work, options_.index == IndexKind::Paged));
     else
         pool.add(std::move(scan.work));
+}
+
+FolderWork Run::takeCachedForOverview(FolderScan& scan) {
+    FolderCache& verdicts = scan.verdicts;
+    verdicts.lookUp(scan.work, true);
+    std::vector<bool> cached(scan.work.tiles.size());
+    for (std::size_t t = 0; t < cached.size(); ++t)
+        cached[t] = verdicts.fromCache(t);
+    // The tiles beside a changed one are read again: the node above them is new, and is made
+    // from their summaries, which no verdict kept holds.
+    for (const std::size_t again : scan.overview->settleUnchanged(scan.work, cached, settings_))
+        verdicts.checkAgain(again);
+    FolderWork left = verdicts.takeUnknown(scan.work);
+    scan.overview->checkedAt(verdicts.placesChecked());
+    return left;
 }
 
 std::vector<Run::FolderOutcome> Run::writeFolders(FolderPlan& plan, TileCheckPool& pool,

@@ -97,15 +97,16 @@ bool FolderCache::settled(const FileFacts& file) const {
 }
 
 FolderWork FolderCache::takeCached(FolderWork& work, bool wantBound) {
+    lookUp(work, wantBound);
+    return takeUnknown(work);
+}
+
+void FolderCache::lookUp(FolderWork& work, bool wantBound) {
     const std::size_t tiles = work.tiles.size();
-    FolderWork left;
-    left.ownIndex = work.ownIndex;
-    left.indexesAbove = work.indexesAbove;
-    left.searchAbove = work.searchAbove;
     fromCache_.assign(tiles, false);
     tileVerdicts_.assign(tiles, {});
     asIndex_.assign(tiles, ExistingFileKind::None);
-    toCheck_.clear();
+    cached_ = 0;
     keys_.clear();
     keys_.reserve(tiles);
     for (std::size_t i = 0; i < tiles; ++i) {
@@ -127,18 +128,39 @@ FolderWork FolderCache::takeCached(FolderWork& work, bool wantBound) {
             if (usable)
                 tile.result.facts = *now;
         }
-        if (!usable) {
-            // Moved, not copied: the tile comes back in merge(), where its place is kept.
-            toCheck_.push_back(i);
-            left.tiles.push_back(std::move(tile));
+        if (!usable)
             continue;
-        }
         fromCache_[i] = true;
         ++cached_;
         asIndex_[i] = found->existing;
         tile.result.outcome = OutcomeOf(*found->tile);
         tile.result.bound = wantBound ? found->tile->bound : TileBound{};
         tileVerdicts_[i] = std::move(*found->tile);
+    }
+}
+
+void FolderCache::checkAgain(std::size_t tile) {
+    if (tile >= fromCache_.size() || !fromCache_[tile])
+        return;
+    fromCache_[tile] = false;
+    --cached_;
+    asIndex_[tile] = ExistingFileKind::None;
+    tileVerdicts_[tile] = {};
+}
+
+FolderWork FolderCache::takeUnknown(FolderWork& work) {
+    FolderWork left;
+    left.ownIndex = work.ownIndex;
+    left.indexesAbove = work.indexesAbove;
+    left.searchAbove = work.searchAbove;
+    left.summaries = work.summaries;
+    toCheck_.clear();
+    for (std::size_t i = 0; i < work.tiles.size(); ++i) {
+        if (i < fromCache_.size() && fromCache_[i])
+            continue;
+        // Moved, not copied: the tile comes back in merge(), where its place is kept.
+        toCheck_.push_back(i);
+        left.tiles.push_back(std::move(work.tiles[i]));
     }
     whole_ = std::move(work);
     return left;

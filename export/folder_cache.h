@@ -42,6 +42,16 @@ public:
     // cache's verdict on it (with its bound, when `wantBound`), and gives back the tiles left
     // to check, in scan order: moved out of `work`, until merge() puts them back.
     FolderWork takeCached(FolderWork& work, bool wantBound);
+    // takeCached() in two steps, so that some tiles can be checked again in between: puts
+    // the cache's verdicts into `work` in place; then gives back, moved out of it, the tiles
+    // left to check.
+    void lookUp(FolderWork& work, bool wantBound);
+    FolderWork takeUnknown(FolderWork& work);
+    // Between the two: tile `tile` is checked after all, its verdict from the cache unused.
+    void checkAgain(std::size_t tile);
+    // Which tiles of the folder's whole work the one takeCached() gave back holds: its tile k
+    // is the work's tile placesChecked()[k].
+    const std::vector<std::size_t>& placesChecked() const { return toCheck_; }
 
     // The folder's whole work again: the tiles checked put back among those from the cache,
     // in scan order.

@@ -5,6 +5,7 @@
 #include "export/overview/tile_placement.h"
 #include "export/scan/subfolder_scan.h"
 #include "export/scan/tile_root.h"
+#include "export/tile_check_pool.h"
 
 #include <algorithm>
 #include <mutex>
@@ -93,6 +94,26 @@ std::pair<fs::path, std::shared_ptr<const OverviewManifest>> PreviousLevels(cons
     return {};
 }
 
+// A summary that a later run may count on: one that the tile's bytes decide, not the machine's
+// memory or a crash.
+bool LastingSummary(SummaryState state) {
+    return state != SummaryState::OutOfMemory && state != SummaryState::Crashed;
+}
+
+// The tile's stamp as its check would give it, when its verdict from the cache and the stamp
+// the earlier levels kept for it say it is unchanged.
+std::optional<KnownTile> KnownFromBefore(const TileResult& cached, const OverviewManifest& before,
+                                         const std::string& entry) {
+    const auto kept = before.tiles.find(entry);
+    if (kept == before.tiles.end() ||
+        kept->second.summaryState > static_cast<std::uint8_t>(SummaryState::Crashed))
+        return std::nullopt;
+    const auto state = static_cast<SummaryState>(kept->second.summaryState);
+    if (!LastingSummary(state) || TileStamp(cached, state) != kept->second.stamp)
+        return std::nullopt;
+    return KnownTile{kept->second.stamp, cached.outcome.reason == TileStatus::Valid};
+}
+
 } // namespace
 
 // A tile whose name places it nowhere on the grid is held until the end, when what its check
@@ -120,12 +141,47 @@ struct OverviewBuild::Levels {
     Status written; // until a node of the levels could not be written
     bool committed = false;
     unsigned threads = 1;
+    std::vector<std::size_t> places; // by the pool's tile: the work's; empty for the same
+    // The earlier levels' nodes read back for their summaries, by settleUnchanged()'s list.
+    std::vector<bool> nodeSummaryGiven;
+    ExportProgress nodeProgress;
+    std::unique_ptr<TileCheckPool> nodePool; // after `grid`, so that it ends first
     std::mutex mutex;
+
+    void nodeRead(std::size_t wanted, SummaryState state,
+                  std::shared_ptr<const TileSummary> summary) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (wanted >= nodeSummaryGiven.size() || nodeSummaryGiven[wanted])
+            return;
+        nodeSummaryGiven[wanted] = true;
+        if (written)
+            written = grid->addNodeSummary(wanted, state == SummaryState::Made && summary
+                                                       ? std::optional<TileSummary>(*summary)
+                                                       : std::nullopt);
+    }
 };
+
+namespace {
+
+// Takes the summaries of the earlier levels' nodes as the workers read them back.
+class NodeSummaries final : public SummarySink {
+public:
+    explicit NodeSummaries(OverviewBuild::Levels& levels) : levels_(levels) {}
+    void tileChecked(std::size_t wanted, const TileResult& /*result*/, SummaryState state,
+                     std::shared_ptr<const TileSummary> summary) override {
+        levels_.nodeRead(wanted, state, std::move(summary));
+    }
+
+private:
+    OverviewBuild::Levels& levels_;
+};
+
+} // namespace
 
 OverviewBuild::OverviewBuild(std::unique_ptr<Levels> levels) : levels_(std::move(levels)) {}
 
 OverviewBuild::~OverviewBuild() {
+    levels_->nodePool.reset();
     if (!levels_->committed) {
         levels_->grid.reset();
         (void)RemoveOverviewFolder(levels_->folder);
@@ -169,15 +225,72 @@ Result<std::shared_ptr<OverviewBuild>> OverviewBuild::Start(const fs::path& list
     return std::shared_ptr<OverviewBuild>(new OverviewBuild(std::move(levels)));
 }
 
-void OverviewBuild::tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
+std::vector<std::size_t> OverviewBuild::settleUnchanged(const FolderWork& work,
+                                                        const std::vector<bool>& cached,
+                                                        const CheckSettings& settings) {
+    Levels& levels = *levels_;
+    const std::lock_guard<std::mutex> lock(levels.mutex);
+    const std::size_t count = std::min(work.tiles.size(), levels.seen.size());
+    std::vector<std::optional<KnownTile>> known(levels.seen.size());
+    for (std::size_t t = 0; t < count && levels.previous; ++t)
+        if (t < cached.size() && cached[t] && levels.onGrid[t])
+            known[t] = KnownFromBefore(work.tiles[t].result, *levels.previous, levels.entries[t]);
+    SettledLevels settled;
+    if (levels.grid && levels.previous)
+        settled = levels.grid->settleUnchanged(known);
+    std::vector<std::size_t> again;
+    for (std::size_t t = 0; t < count; ++t) {
+        if (t < settled.tiles.size() && settled.tiles[t]) {
+            levels.seen[t] = true;
+            const ManifestTile& kept = levels.previous->tiles.at(levels.entries[t]);
+            levels.manifest.tiles[levels.entries[t]] = kept;
+            const auto state = static_cast<SummaryState>(kept.summaryState);
+            if (known[t]->listed && state != SummaryState::Made)
+                levels.holes.push_back({levels.names[t], FailureOf(state), {}});
+        } else if (t < cached.size() && cached[t]) {
+            again.push_back(t);
+        }
+    }
+    if (settled.summariesWanted.empty())
+        return again;
+    // Read back in workers as any file of the folder is: the levels' files are on the user's
+    // disk, where anything may have become of them. Only the inline level is read.
+    CheckSettings reading = settings;
+    reading.fullValidation = false;
+    levels.nodeSummaryGiven.assign(settled.summariesWanted.size(), false);
+    levels.nodePool = std::make_unique<TileCheckPool>(
+        std::move(reading), Look::TypeAndSize, levels.nodeProgress, [](const ExportProgress&) {});
+    FolderWork nodes;
+    for (const std::string& name : settled.summariesWanted) {
+        TileCheck node;
+        node.folder = levels.folder;
+        node.listedRoot = fs::path(name);
+        nodes.tiles.push_back(std::move(node));
+    }
+    nodes.summaries = std::make_shared<NodeSummaries>(levels);
+    levels.nodePool->add(std::move(nodes));
+    levels.nodePool->finish();
+    return again;
+}
+
+void OverviewBuild::checkedAt(std::vector<std::size_t> places) {
+    const std::lock_guard<std::mutex> lock(levels_->mutex);
+    levels_->places = std::move(places);
+}
+
+void OverviewBuild::tileChecked(std::size_t checked, const TileResult& result, SummaryState state,
                                 std::shared_ptr<const TileSummary> summary) {
     Levels& levels = *levels_;
     const std::lock_guard<std::mutex> lock(levels.mutex);
+    std::size_t tile = checked;
+    if (!levels.places.empty())
+        tile = checked < levels.places.size() ? levels.places[checked] : levels.seen.size();
     if (tile >= levels.seen.size() || levels.seen[tile])
         return;
     levels.seen[tile] = true;
     const bool listed = result.outcome.reason == TileStatus::Valid;
     const std::uint64_t stamp = TileStamp(result, state);
+    levels.manifest.tiles[levels.entries[tile]] = {stamp, static_cast<std::uint8_t>(state)};
     if (listed && !summary)
         levels.holes.push_back({levels.names[tile], FailureOf(state), {}});
     if (!levels.onGrid[tile]) {
@@ -195,7 +308,15 @@ void OverviewBuild::tileChecked(std::size_t tile, const TileResult& result, Summ
 
 Result<std::vector<std::string>> OverviewBuild::finish() {
     Levels& levels = *levels_;
+    // Not under the lock, which the pool's threads take to hand the summaries in.
+    if (levels.nodePool)
+        (void)levels.nodePool->waitFor(0);
+    levels.nodePool.reset();
     const std::lock_guard<std::mutex> lock(levels.mutex);
+    // A node whose read never ended shows nothing in the node above it.
+    for (std::size_t k = 0; k < levels.nodeSummaryGiven.size() && levels.written; ++k)
+        if (!levels.nodeSummaryGiven[k])
+            levels.written = levels.grid->addNodeSummary(k, std::nullopt);
     std::vector<std::string> tops;
     const std::string folderName = NameText(levels.folder.filename()).value_or(std::string());
     // A tile whose check never ended here is not the levels' to name.

@@ -2,6 +2,7 @@
 
 #include "export/error/result.h"
 #include "export/export_report.h"
+#include "export/isolation/check_settings.h"
 #include "export/tile_check.h"
 
 #include <filesystem>
@@ -25,6 +26,19 @@ public:
                                                         const std::string& entryPrefix,
                                                         const FolderWork& work, unsigned threads);
     ~OverviewBuild() override;
+
+    // For a re-run, before any check: takes every node of the earlier levels whose tiles all
+    // have the stamps they had then, by their verdicts from the cache (`cached`, by tile of
+    // `work`, the folder's whole work), so that those tiles need no summary. Returns the cached
+    // tiles whose check must come again all the same, for their summaries: those beside a tile
+    // that changed. The taken nodes a new node is built over are read back in workers of their
+    // own, under `settings`.
+    std::vector<std::size_t> settleUnchanged(const FolderWork& work,
+                                             const std::vector<bool>& cached,
+                                             const CheckSettings& settings);
+    // The tiles the pool checks are these of the folder's work, by their place in the pool's:
+    // its tile k is the work's tile places[k]. Without it, the pool checks the whole work.
+    void checkedAt(std::vector<std::size_t> places);
 
     void tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
                      std::shared_ptr<const TileSummary> summary) override;

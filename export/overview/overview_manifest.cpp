@@ -6,7 +6,7 @@
 #include "export/fs/regular_file.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 
 namespace brindle {
 
@@ -14,9 +14,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kFirstLine = "brindle-overview-manifest 1";
+// Nodes: "N <hash> <six box coordinates> <file name>"; tiles: "T <stamp> <state> <name>".
+// Numbers in hexadecimal, the coordinates as their bits, so that they read back exactly
+// whatever the locale.
+constexpr std::string_view kFirstLine = "brindle-overview-manifest 2";
 constexpr std::size_t kHashDigits = 16;
+constexpr std::size_t kStateDigits = 2;
 constexpr std::size_t kMaxNameLength = 128;
+constexpr std::size_t kMaxTileNameLength = 4096;
 
 // A node file name as the pyramid makes them: plain ASCII, no separator, ending in .osgb.
 bool IsNodeFileName(std::string_view name) {
@@ -30,9 +35,12 @@ bool IsNodeFileName(std::string_view name) {
     });
 }
 
-std::optional<std::uint64_t> ParseHash(std::string_view digits) {
-    if (digits.size() != kHashDigits)
-        return std::nullopt;
+bool IsTileName(std::string_view name) {
+    return !name.empty() && name.size() <= kMaxTileNameLength &&
+           name.find('\n') == std::string_view::npos;
+}
+
+std::optional<std::uint64_t> ParseHex(std::string_view digits) {
     std::uint64_t value = 0;
     for (const char c : digits) {
         int digit = 0;
@@ -47,6 +55,57 @@ std::optional<std::uint64_t> ParseHash(std::string_view digits) {
     return value;
 }
 
+void AppendHex(std::string& text, std::uint64_t value, std::size_t digits) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (std::size_t i = digits; i-- > 0;)
+        text += kDigits[(value >> (4 * i)) & 0xf];
+}
+
+// Takes the next field of `digits` hexadecimal digits and the space after it off `line`.
+std::optional<std::uint64_t> TakeHex(std::string_view& line, std::size_t digits) {
+    if (line.size() < digits + 1 || line[digits] != ' ')
+        return std::nullopt;
+    const std::optional<std::uint64_t> value = ParseHex(line.substr(0, digits));
+    line.remove_prefix(digits + 1);
+    return value;
+}
+
+std::uint64_t Bits(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+double FromBits(std::uint64_t bits) {
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+bool ParseNodeLine(std::string_view line, OverviewManifest& manifest) {
+    ManifestNode node;
+    const std::optional<std::uint64_t> hash = TakeHex(line, kHashDigits);
+    if (!hash)
+        return false;
+    node.hash = *hash;
+    for (double& coordinate : node.box) {
+        const std::optional<std::uint64_t> bits = TakeHex(line, kHashDigits);
+        if (!bits)
+            return false;
+        coordinate = FromBits(*bits);
+    }
+    return IsNodeFileName(line) && manifest.nodes.emplace(std::string(line), node).second;
+}
+
+bool ParseTileLine(std::string_view line, OverviewManifest& manifest) {
+    const std::optional<std::uint64_t> stamp = TakeHex(line, kHashDigits);
+    const std::optional<std::uint64_t> state = stamp ? TakeHex(line, kStateDigits) : std::nullopt;
+    if (!state || !IsTileName(line))
+        return false;
+    const ManifestTile tile{*stamp, static_cast<std::uint8_t>(*state)};
+    return manifest.tiles.emplace(std::string(line), tile).second;
+}
+
 fs::path ManifestPath(const fs::path& folder) {
     return JoinPath(folder, fs::path(std::string(kOverviewManifestName)));
 }
@@ -56,10 +115,23 @@ fs::path ManifestPath(const fs::path& folder) {
 std::string ManifestText(const OverviewManifest& manifest) {
     std::string text(kFirstLine);
     text += '\n';
-    for (const auto& [name, hash] : manifest.nodes) {
-        char digits[kHashDigits + 1];
-        std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
-        text.append(digits).append(" ").append(name).append("\n");
+    for (const auto& [name, node] : manifest.nodes) {
+        text += "N ";
+        AppendHex(text, node.hash, kHashDigits);
+        for (const double coordinate : node.box) {
+            text += ' ';
+            AppendHex(text, Bits(coordinate), kHashDigits);
+        }
+        text.append(" ").append(name).append("\n");
+    }
+    for (const auto& [name, tile] : manifest.tiles) {
+        if (!IsTileName(name))
+            continue;
+        text += "T ";
+        AppendHex(text, tile.stamp, kHashDigits);
+        text += ' ';
+        AppendHex(text, tile.summaryState, kStateDigits);
+        text.append(" ").append(name).append("\n");
     }
     return text;
 }
@@ -76,12 +148,12 @@ std::optional<OverviewManifest> ParseManifest(std::string_view text) {
             return std::nullopt; // cut short
         const std::string_view line = text.substr(at, end - at);
         at = end + 1;
-        if (line.size() < kHashDigits + 2 || line[kHashDigits] != ' ')
+        if (line.size() < 2 || line[1] != ' ')
             return std::nullopt;
-        const std::optional<std::uint64_t> hash = ParseHash(line.substr(0, kHashDigits));
-        const std::string_view name = line.substr(kHashDigits + 1);
-        if (!hash || !IsNodeFileName(name) ||
-            !manifest.nodes.emplace(std::string(name), *hash).second)
+        const bool parsed = line[0] == 'N'   ? ParseNodeLine(line.substr(2), manifest)
+                            : line[0] == 'T' ? ParseTileLine(line.substr(2), manifest)
+                                             : false;
+        if (!parsed)
             return std::nullopt;
     }
     return manifest;

@@ -2,6 +2,7 @@
 
 #include "export/error/result.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -11,16 +12,44 @@
 
 namespace brindle {
 
-// What an overview folder's levels were made from: for each node file, a hash of everything its
-// subtree rests on (the tiles' names, their root files' stamps and verdicts, and the options
-// that shape the levels). A later run whose node comes to the same hash takes the file as it is.
-struct OverviewManifest {
-    std::map<std::string, std::uint64_t> nodes; // by node file name
+// One node file of an overview folder as its run wrote it: a hash of everything its subtree
+// rests on (the tiles' names, their root files' stamps and verdicts, and the options that
+// shape the levels), and the box its subtree's surface takes up (min x, y, z, max x, y, z in
+// the block's frame; min above max where nothing below it has a surface).
+struct ManifestNode {
+    std::uint64_t hash = 0;
+    std::array<double, 6> box{};
+
+    bool operator==(const ManifestNode& other) const {
+        return hash == other.hash && box == other.box;
+    }
 };
 
-// Beyond this a manifest is taken for damaged: a block of 10^5 tiles needs a few megabytes.
+// One tile as the levels show it: the stamp of what its part rests on, and how its summary
+// came out (a SummaryState), so that a later run which finds the stamp unchanged knows the
+// tile without reading it.
+struct ManifestTile {
+    std::uint64_t stamp = 0;
+    std::uint8_t summaryState = 0;
+
+    bool operator==(const ManifestTile& other) const {
+        return stamp == other.stamp && summaryState == other.summaryState;
+    }
+};
+
+// What an overview folder's levels were made from. A later run whose node comes to the same
+// hash takes the file as it is; one whose tiles all come to the stamps kept here takes the
+// node without reading those tiles again.
+struct OverviewManifest {
+    std::map<std::string, ManifestNode> nodes; // by node file name
+    std::map<std::string, ManifestTile> tiles; // by the name the level-1 nodes give the tile
+};
+
+// Beyond this a manifest is taken for damaged: a block of 10^5 tiles needs some ten megabytes.
 constexpr std::uint64_t kMaxManifestBytes = 64ull << 20;
 
+// The manifest as text. A tile whose name holds a line break is left out: a later run reads
+// that tile again.
 std::string ManifestText(const OverviewManifest& manifest);
 
 // The manifest in `text`, or nothing when any line of it is not as ManifestText writes it: a

@@ -11,6 +11,7 @@
 #include <osg/Version>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cfloat>
 #include <cmath>
@@ -84,6 +85,15 @@ osg::BoundingBoxd SurfaceBox(const TileSummary& summary, double relativeSkirtDep
         return {};
     const double skirt = relativeSkirtDepth * std::max(e.Width(), e.Height());
     return osg::BoundingBoxd(e.minX, e.minY, lowest - skirt, e.maxX, e.maxY, highest);
+}
+
+std::array<double, 6> BoxArray(const osg::BoundingBoxd& box) {
+    return {box.xMin(), box.yMin(), box.zMin(), box.xMax(), box.yMax(), box.zMax()};
+}
+
+osg::BoundingBoxd BoxOf(const ManifestNode& node) {
+    const std::array<double, 6>& b = node.box;
+    return osg::BoundingBoxd(b[0], b[1], b[2], b[3], b[4], b[5]);
 }
 
 // The sphere a node stores around its box: centred as the file stores centres, its radius
@@ -307,7 +317,7 @@ public:
     }
 
     Result<PyramidTop> Finish() {
-        if (tilesLeft_ != 0)
+        if (tilesLeft_ != 0 || summariesLeft_ != 0)
             throw std::logic_error("an overview pyramid finished before all its tiles");
         WaitForQueue();
         if (const Status failed = Failure(); !failed)
@@ -337,27 +347,165 @@ public:
     }
     SummaryCount Summaries() const { return counter_->Count(); }
 
+    SettledLevels Settle(const std::vector<std::optional<KnownTile>>& known) {
+        SettledLevels settled;
+        settled.tiles.assign(entries_.size(), false);
+        if (!options_.previous || options_.previousFolder.empty() || !options_.files.reuse ||
+            known.size() != entries_.size())
+            return settled;
+        const std::vector<std::optional<std::uint64_t>> hashes = KnownHashes(known);
+        // From the top down, so that the highest unchanged node of each branch is taken, with
+        // everything below it.
+        std::vector<bool> taken(tree_.nodes.size(), false);
+        for (std::size_t n = tree_.nodes.size(); n-- > 0;) {
+            const OverviewNode& node = tree_.nodes[n];
+            if (node.parent != kNoNode && taken[node.parent]) {
+                taken[n] = true;
+                for (const std::size_t tile : node.tiles)
+                    SettleTile(tile, known[tile]->listed, settled);
+                continue;
+            }
+            if (node.IsLeaf() || !hashes[n])
+                continue;
+            const auto before = options_.previous->nodes.find(FileName(node.level, node.x, node.y));
+            if (before == options_.previous->nodes.end() || before->second.hash != *hashes[n])
+                continue;
+            const std::optional<std::size_t> files = TakeSubtree(n);
+            if (!files)
+                continue;
+            taken[n] = true;
+            settled.nodeFiles += *files;
+            states_[n].hash = *hashes[n];
+            states_[n].box = BoxOf(before->second);
+            if (node.parent != kNoNode) {
+                wanted_.push_back(n);
+                settled.summariesWanted.push_back(before->first);
+                ++summariesLeft_;
+            }
+        }
+        return settled;
+    }
+
+    Status AddNodeSummary(std::size_t wanted, std::optional<TileSummary> summary) {
+        if (wanted >= wanted_.size() || wanted_[wanted] == kNoNode)
+            throw std::logic_error("an overview node summary given twice or not wanted");
+        if (const Status failed = Failure(); !failed)
+            return failed;
+        const std::size_t node = wanted_[wanted];
+        wanted_[wanted] = kNoNode;
+        --summariesLeft_;
+        SummaryPtr counted;
+        if (summary && HasArea(summary->extent)) {
+            counted = Counted(std::move(*summary), counter_);
+        } else {
+            // Its file may be damaged: the next run builds it again.
+            const OverviewNode& taken = tree_.nodes[node];
+            const std::lock_guard<std::mutex> lock(mutex_);
+            written_.nodes.erase(FileName(taken.level, taken.x, taken.y));
+        }
+        if (const std::size_t parent = HandUp(node, std::move(counted)); parent != kNoNode)
+            CompleteUpwards(parent);
+        return Failure();
+    }
+
 private:
     std::string FileName(int level, std::int64_t x, std::int64_t y) const {
         return options_.namePrefix + NodeFileName(level, x, y);
     }
 
+    // Each node's hash as it will come out, where every tile below it is known already.
+    std::vector<std::optional<std::uint64_t>>
+    KnownHashes(const std::vector<std::optional<KnownTile>>& known) const {
+        std::vector<std::optional<std::uint64_t>> hashes(tree_.nodes.size());
+        // Children come before their parents.
+        for (std::size_t n = 0; n < tree_.nodes.size(); ++n) {
+            const OverviewNode& node = tree_.nodes[n];
+            if (node.IsLeaf()) {
+                SubtreeHash hash;
+                bool all = true;
+                for (const std::size_t tile : node.tiles) {
+                    all = all && known[tile].has_value();
+                    if (all)
+                        AddTileToLeafHash(hash, tile, known[tile]->listed, known[tile]->stamp);
+                }
+                if (all)
+                    hashes[n] = hash.value();
+                continue;
+            }
+            std::array<std::uint64_t, 4> children{};
+            bool all = true;
+            for (std::size_t q = 0; q < 4 && all; ++q)
+                if (node.children[q] != kNoNode) {
+                    all = hashes[node.children[q]].has_value();
+                    children[q] = all ? *hashes[node.children[q]] : 0;
+                }
+            if (all)
+                hashes[n] = NodeHash(node, children);
+        }
+        return hashes;
+    }
+
+    void SettleTile(std::size_t tile, bool listed, SettledLevels& settled) {
+        settled.tiles[tile] = true;
+        named_[tile] = listed;
+        added_[tile] = true;
+        --tilesLeft_;
+    }
+
+    // Puts the files of the node and every node below it in place from the earlier pyramid, as
+    // they are: how many, or nothing when one could not be, and then none is left.
+    std::optional<std::size_t> TakeSubtree(std::size_t top) {
+        std::vector<std::size_t> below{top};
+        std::vector<fs::path> made;
+        std::uint64_t bytes = 0;
+        OverviewManifest takenNodes;
+        for (std::size_t i = 0; i < below.size(); ++i) {
+            const OverviewNode& node = tree_.nodes[below[i]];
+            for (const std::size_t child : node.children)
+                if (child != kNoNode && !tree_.nodes[child].IsLeaf())
+                    below.push_back(child);
+            const std::string name = FileName(node.level, node.x, node.y);
+            const auto before = options_.previous->nodes.find(name);
+            const bool put = before != options_.previous->nodes.end() &&
+                             options_.files.reuse(options_.previousFolder / name, folder_ / name);
+            if (!put) {
+                for (const fs::path& file : made) {
+                    std::error_code ignored;
+                    fs::remove(file, ignored);
+                }
+                return std::nullopt;
+            }
+            made.push_back(folder_ / name);
+            takenNodes.nodes.insert(*before);
+            std::error_code ec;
+            const std::uintmax_t size = fs::file_size(made.back(), ec);
+            bytes += ec ? 0 : size;
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        filesWritten_ += made.size();
+        filesReused_ += made.size();
+        bytesWritten_ += bytes;
+        written_.nodes.insert(takenNodes.nodes.begin(), takenNodes.nodes.end());
+        return made.size();
+    }
+
     // Completes `node` and every ancestor whose last child it completes.
     void CompleteUpwards(std::size_t node) {
-        for (;;) {
-            const SummaryPtr summary = Complete(node);
-            const std::size_t parent = tree_.nodes[node].parent;
-            if (parent == kNoNode)
-                return;
-            const auto& siblings = tree_.nodes[parent].children;
-            const auto quadrant = static_cast<std::size_t>(
-                std::find(siblings.begin(), siblings.end(), node) - siblings.begin());
-            states_[parent].children[quadrant] = summary;
-            states_[parent].childHashes[quadrant] = states_[node].hash;
-            if (--states_[parent].remaining != 0)
-                return;
-            node = parent;
-        }
+        while (node != kNoNode)
+            node = HandUp(node, Complete(node));
+    }
+
+    // Gives the node's summary to its parent: the parent, when that was its last child to come.
+    std::size_t HandUp(std::size_t node, SummaryPtr summary) {
+        const std::size_t parent = tree_.nodes[node].parent;
+        if (parent == kNoNode)
+            return kNoNode;
+        const auto& siblings = tree_.nodes[parent].children;
+        const auto quadrant = static_cast<std::size_t>(
+            std::find(siblings.begin(), siblings.end(), node) - siblings.begin());
+        states_[parent].children[quadrant] = std::move(summary);
+        states_[parent].childHashes[quadrant] = states_[node].hash;
+        return --states_[parent].remaining == 0 ? parent : kNoNode;
     }
 
     // The node's summary, handed to its parent; a node of level 1 and up goes to be built.
@@ -377,10 +525,10 @@ private:
         NodeJob job;
         const std::string name = FileName(node.level, node.x, node.y);
         job.file = folder_ / name;
-        state.hash = NodeHash(node, state);
+        state.hash = NodeHash(node, state.childHashes);
         if (options_.previous) {
             const auto before = options_.previous->nodes.find(name);
-            if (before != options_.previous->nodes.end() && before->second == state.hash)
+            if (before != options_.previous->nodes.end() && before->second.hash == state.hash)
                 job.previous = options_.previousFolder / name;
         }
         if (any) {
@@ -398,7 +546,8 @@ private:
 
     // Of the node's place, its children's names and hashes and, at level 1, its tiles' entries
     // and stamps: equal only where everything the node's file is made from is.
-    std::uint64_t NodeHash(const OverviewNode& node, const NodeState& state) const {
+    std::uint64_t NodeHash(const OverviewNode& node,
+                           const std::array<std::uint64_t, 4>& childHashes) const {
         SubtreeHash hash;
         hash.add(shape_).add(static_cast<std::uint64_t>(node.level));
         hash.add(static_cast<std::uint64_t>(node.x)).add(static_cast<std::uint64_t>(node.y));
@@ -410,7 +559,7 @@ private:
             }
             const OverviewNode& below = tree_.nodes[child];
             hash.add(std::uint64_t{1}).add(FileName(below.level, below.x, below.y));
-            hash.add(state.childHashes[q]);
+            hash.add(childHashes[q]);
         }
         return hash.value();
     }
@@ -420,9 +569,14 @@ private:
         SubtreeHash hash;
         for (std::size_t slot = 0; slot < leaf.tiles.size(); ++slot) {
             const std::size_t tile = leaf.tiles[slot];
-            hash.add(entries_[tile]).add(named_[tile] ? 1 : 0).add(state.stamps[slot]);
+            AddTileToLeafHash(hash, tile, named_[tile], state.stamps[slot]);
         }
         return hash.value();
+    }
+
+    void AddTileToLeafHash(SubtreeHash& hash, std::size_t tile, bool listed,
+                           std::uint64_t stamp) const {
+        hash.add(entries_[tile]).add(std::uint64_t{listed ? 1u : 0u}).add(stamp);
     }
 
     SummaryPtr CompleteLeaf(const OverviewNode& leaf, NodeState& state) {
@@ -521,7 +675,7 @@ private:
         ++filesWritten_;
         ++filesReused_;
         bytesWritten_ += ec ? 0 : size;
-        written_.nodes[job.file.filename().string()] = job.hash;
+        written_.nodes[job.file.filename().string()] = {job.hash, BoxArray(job.box)};
         return true;
     }
 
@@ -542,7 +696,7 @@ private:
         }
         ++filesWritten_;
         bytesWritten_ += bytes->size();
-        written_.nodes[job.file.filename().string()] = job.hash;
+        written_.nodes[job.file.filename().string()] = {job.hash, BoxArray(job.box)};
     }
 
     Status Failure() const {
@@ -559,6 +713,8 @@ private:
     std::vector<std::size_t> leafOf_, slotOf_;
     std::vector<bool> added_;
     std::size_t tilesLeft_ = 0;
+    std::vector<std::size_t> wanted_; // the nodes whose summaries addNodeSummary() takes
+    std::size_t summariesLeft_ = 0;
     std::shared_ptr<SummaryCounter> counter_;
 
     mutable std::mutex mutex_;
@@ -589,6 +745,14 @@ Status OverviewPyramid::leaveOut(std::size_t tile, std::uint64_t stamp) {
 Status OverviewPyramid::addTile(std::size_t tile, std::optional<TileSummary> summary,
                                 std::uint64_t stamp) {
     return builder_->Add(tile, std::move(summary), stamp);
+}
+
+SettledLevels OverviewPyramid::settleUnchanged(const std::vector<std::optional<KnownTile>>& known) {
+    return builder_->Settle(known);
+}
+
+Status OverviewPyramid::addNodeSummary(std::size_t wanted, std::optional<TileSummary> summary) {
+    return builder_->AddNodeSummary(wanted, std::move(summary));
 }
 
 OverviewManifest OverviewPyramid::manifest() const {

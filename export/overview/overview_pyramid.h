@@ -42,6 +42,22 @@ struct PyramidTop {
     std::size_t reusedFiles = 0; // of nodeFiles, those taken from the earlier pyramid
 };
 
+// A tile whose part in the levels is known before its check: the stamp addTile would be given
+// for it, and whether it is listed (added) or left out.
+struct KnownTile {
+    std::uint64_t stamp = 0;
+    bool listed = false;
+};
+
+// What settleUnchanged() took from the earlier pyramid, and what it leaves to the caller.
+struct SettledLevels {
+    std::vector<bool> tiles; // by tile: under a node taken whole, and not to be added
+    // The taken nodes a new node is built over: their files, in the pyramid's folder now, whose
+    // summaries addNodeSummary() takes by their place in this list.
+    std::vector<std::string> summariesWanted;
+    std::size_t nodeFiles = 0; // the earlier pyramid's files taken
+};
+
 // How many tile and node summaries a pyramid holds at once.
 struct SummaryCount {
     std::size_t live = 0;
@@ -74,8 +90,19 @@ public:
     // Tile t is not listed: no node names it, and it is a hole. Instead of addTile.
     Status leaveOut(std::size_t tile, std::uint64_t stamp = 0);
 
-    // After every tile: the top node's file, the block's bound and the counts; or the cause
-    // of the first node file not written. Waits for the nodes still being built.
+    // Before any tile, for a re-run: every subtree whose tiles are all known (`known`, by tile)
+    // and whose top comes to the hash the earlier pyramid's manifest gives it is taken from that
+    // pyramid whole, its files put in place now; its tiles are then not added. A subtree whose
+    // files cannot all be put in place is built from its tiles after all.
+    SettledLevels settleUnchanged(const std::vector<std::optional<KnownTile>>& known);
+    // The summary of settleUnchanged()'s wanted node `wanted`, as its file shows it; none when
+    // it could not be read back, and then the node above shows nothing of it, and the manifest
+    // does not offer the node to the next run. Each once, from the thread that adds the tiles.
+    Status addNodeSummary(std::size_t wanted, std::optional<TileSummary> summary);
+
+    // After every tile and wanted summary: the top node's file, the block's bound and the
+    // counts; or the cause of the first node file not written. Waits for the nodes still being
+    // built.
     Result<PyramidTop> finish();
 
     // The node file whose failure stopped the pyramid; empty while none did.

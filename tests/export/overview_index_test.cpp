@@ -1,18 +1,23 @@
 #include "export/export_run.h"
+#include "export/folder_cache.h"
 #include "export/fs/overview_folder.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
+#include <osg/Geode>
 #include <osg/PagedLOD>
 #include <osg/ProxyNode>
+#include <osg/Texture2D>
 #include <osgDB/ReadFile>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <map>
 #include <set>
+#include <thread>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -29,8 +34,10 @@ using Names = std::vector<std::string>;
 
 ExportReport ExportAs(const fs::path& folder, IndexKind kind,
                       const std::atomic<bool>* cancel = nullptr,
-                      std::function<void(const ExportProgress&)> progress = {}) {
+                      std::function<void(const ExportProgress&)> progress = {},
+                      const fs::path& verdictCache = {}) {
     ExportOptions options;
+    options.verdictCache = verdictCache;
     options.jobs = 2;
     options.index = kind;
     options.cancel = cancel;
@@ -379,6 +386,139 @@ TEST(OverviewIndex, ARerunRewritesOnlyTheNodesAboveTouchedTiles) {
             EXPECT_EQ(after.at(name).bytes, file.bytes) << name;
     EXPECT_EQ(rewritten, (std::set<std::string>{"L1_0_0.osgb", "L2_0_0.osgb"}));
     EXPECT_NE(after.at("L1_0_0.osgb").bytes, first.at("L1_0_0.osgb").bytes);
+    ExpectEveryTileReachedOnce(block, 16);
+}
+
+// Verdicts are kept only on files that have not changed for a while.
+void LetSettle() {
+    std::this_thread::sleep_for(kSettleTime + std::chrono::milliseconds(100));
+}
+
+void RewriteGridTile(const fs::path& block, int x, int y, unsigned seed) {
+    const std::string name = GridName(x, y);
+    fs::remove(block / name / (name + ".osgb"));
+    SampleTileParams params;
+    params.texturePx = 64;
+    params.gridCells = 8;
+    params.sizeMetres = 50;
+    params.offset = osg::Vec2d(50.0 * x, 50.0 * y);
+    params.seed = seed;
+    params.pagedRoot = true;
+    WriteSampleTile(block / name / (name + ".osgb"), params);
+}
+
+// The mean brightness of each quadrant (q = dx + 2 * dy) of a node file's coarse texture.
+std::array<double, 4> QuadrantBrightness(const fs::path& nodeFile) {
+    std::array<double, 4> mean{};
+    const osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(nodeFile.string());
+    auto* lod = dynamic_cast<osg::PagedLOD*>(node.get());
+    osg::Geode* mesh = lod && lod->getNumChildren() > 0 ? lod->getChild(0)->asGeode() : nullptr;
+    if (mesh == nullptr || mesh->getNumDrawables() == 0)
+        return mean;
+    const osg::StateSet* state = mesh->getDrawable(0)->getStateSet();
+    const auto* texture = state ? dynamic_cast<const osg::Texture2D*>(
+                                      state->getTextureAttribute(0, osg::StateAttribute::TEXTURE))
+                                : nullptr;
+    const osg::Image* image = texture ? texture->getImage() : nullptr;
+    if (image == nullptr || image->getPixelFormat() != GL_RGB)
+        return mean;
+    const int size = image->s();
+    std::array<std::size_t, 4> counts{};
+    for (int row = 0; row < image->t(); ++row)
+        for (int column = 0; column < size; ++column) {
+            const unsigned char* pixel = image->data(column, row);
+            const std::size_t q = (column >= size / 2 ? 1 : 0) + (row >= image->t() / 2 ? 2 : 0);
+            mean[q] += (pixel[0] + pixel[1] + pixel[2]) / 3.0;
+            ++counts[q];
+        }
+    for (std::size_t q = 0; q < 4; ++q)
+        mean[q] /= std::max<std::size_t>(counts[q], 1);
+    return mean;
+}
+
+// With the verdict cache a re-run reads only the tiles it has to: none when nothing changed,
+// and beside a touched tile only its level-1 node's tiles. The nodes above it are made with
+// the untouched nodes' pictures read back from their files; the holes stay told.
+TEST(OverviewIndex, ACachedRerunReadsOnlyTheTilesBesideATouchedOne) {
+    TempDir dir;
+    const fs::path cache = dir.path() / "cache";
+    const fs::path block = WriteFullGrid(dir.path());
+    fs::remove_all(block / GridName(3, 3));
+    test::WriteSizedTile(block / GridName(3, 3), 64 << 10); // points only: a hole
+    LetSettle();
+    const auto expectOneHole = [&](const ExportReport& report) {
+        ASSERT_EQ(report.folders.size(), 1u);
+        ASSERT_EQ(report.folders[0].overviewHoles.size(), 1u);
+        EXPECT_EQ(report.folders[0].overviewHoles[0].name, fs::path(GridName(3, 3)));
+        EXPECT_EQ(report.folders[0].overviewHoles[0].reason, SummaryFailure::NoSurface);
+    };
+    const ExportReport built = ExportAs(block, IndexKind::Overview, nullptr, {}, cache);
+    ASSERT_TRUE(built.succeeded());
+    expectOneHole(built);
+    const std::map<std::string, LevelFile> first = LevelFiles(block);
+    ASSERT_EQ(first.size(), 5u);
+
+    const ExportReport untouched = ExportAs(block, IndexKind::Overview, nullptr, {}, cache);
+    ASSERT_TRUE(untouched.succeeded());
+    EXPECT_EQ(untouched.folders[0].cachedVerdicts, 16u);
+    expectOneHole(untouched);
+    for (const auto& [name, file] : LevelFiles(block))
+        EXPECT_EQ(file.inode, first.at(name).inode) << name;
+    ExpectEveryTileReachedOnce(block, 16);
+
+    RewriteGridTile(block, 0, 0, 4242);
+    const ExportReport touched = ExportAs(block, IndexKind::Overview, nullptr, {}, cache);
+    ASSERT_TRUE(touched.succeeded());
+    EXPECT_EQ(touched.folders[0].cachedVerdicts, 12u); // the touched tile and its three siblings
+    expectOneHole(touched);
+    const std::map<std::string, LevelFile> after = LevelFiles(block);
+    ASSERT_EQ(after.size(), first.size());
+    std::set<std::string> rewritten;
+    for (const auto& [name, file] : after)
+        if (file.inode != first.at(name).inode)
+            rewritten.insert(name);
+    EXPECT_EQ(rewritten, (std::set<std::string>{"L1_0_0.osgb", "L2_0_0.osgb"}));
+    ExpectEveryTileReachedOnce(block, 16);
+    // The top shows the untouched quarters as before, from their nodes' files.
+    const fs::path levels = OverviewFolders(block).at(0);
+    const std::array<double, 4> top = QuadrantBrightness(levels / "L2_0_0.osgb");
+    WriteFullGrid(dir.path() / "fresh");
+    fs::remove_all(dir.path() / "fresh" / "grid" / GridName(3, 3));
+    test::WriteSizedTile(dir.path() / "fresh" / "grid" / GridName(3, 3), 64 << 10);
+    RewriteGridTile(dir.path() / "fresh" / "grid", 0, 0, 4242);
+    ASSERT_TRUE(ExportAs(dir.path() / "fresh" / "grid", IndexKind::Overview).succeeded());
+    const std::array<double, 4> fresh =
+        QuadrantBrightness(OverviewFolders(dir.path() / "fresh" / "grid").at(0) / "L2_0_0.osgb");
+    for (std::size_t q = 0; q < 4; ++q) {
+        EXPECT_GT(top[q], 10.0) << q;
+        EXPECT_NEAR(top[q], fresh[q], 4.0) << q;
+    }
+}
+
+// A node taken whole whose file no longer reads back leaves its quarter of the node above
+// blank for now; the next run builds it again from its tiles.
+TEST(OverviewIndex, ATakenNodeThatDoesNotReadBackIsBuiltAgainNextRun) {
+    TempDir dir;
+    const fs::path cache = dir.path() / "cache";
+    const fs::path block = WriteFullGrid(dir.path());
+    LetSettle();
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview, nullptr, {}, cache).succeeded());
+    const fs::path damaged = OverviewFolders(block).at(0) / "L1_1_1.osgb";
+    fs::remove(damaged);
+    WriteText(damaged, "no longer a node");
+
+    RewriteGridTile(block, 0, 0, 4242);
+    LetSettle(); // so that the next run takes the touched tile's verdict from the cache
+    const ExportReport touched = ExportAs(block, IndexKind::Overview, nullptr, {}, cache);
+    ASSERT_TRUE(touched.succeeded());
+    EXPECT_EQ(touched.folders[0].cachedVerdicts, 12u);
+    EXPECT_EQ(test::ReadBytes(OverviewFolders(block).at(0) / "L1_1_1.osgb"), "no longer a node");
+
+    const ExportReport next = ExportAs(block, IndexKind::Overview, nullptr, {}, cache);
+    ASSERT_TRUE(next.succeeded());
+    EXPECT_EQ(next.folders[0].cachedVerdicts, 12u); // the damaged node's four tiles
+    const fs::path rebuilt = OverviewFolders(block).at(0) / "L1_1_1.osgb";
+    EXPECT_TRUE(osgDB::readRefNodeFile(rebuilt.string()));
     ExpectEveryTileReachedOnce(block, 16);
 }
 

@@ -15,8 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <random>
@@ -486,22 +488,41 @@ TEST(NodeFileCalls, CreateNeverReplacesAFile) {
 // A manifest reads back as written; any line not as written makes the whole of it no guide.
 TEST(OverviewManifest, ReadsBackAsWrittenAndADamagedOneIsNone) {
     OverviewManifest manifest;
-    manifest.nodes["L1_0_0.osgb"] = 0x0123456789abcdefull;
-    manifest.nodes["BL2_-1_3.osgb"] = 7;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    manifest.nodes["L1_0_0.osgb"] = {0x0123456789abcdefull, {-0.1, 1e300, -0.0, 3, nan, 5}};
+    manifest.nodes["BL2_-1_3.osgb"] = {7, {FLT_MAX, FLT_MAX, FLT_MAX, -FLT_MAX, -FLT_MAX, 0}};
+    manifest.tiles["../Tile_+000_+000/Tile_+000_+000.osgb"] = {0xfedcba9876543210ull, 1};
+    manifest.tiles["../Data/瓦片 1/瓦片 1.osgb"] = {0, 5};
+    manifest.tiles["../a\nb/a.osgb"] = {1, 1}; // no line of its own: read again next time
     const std::string text = ManifestText(manifest);
     const std::optional<OverviewManifest> back = ParseManifest(text);
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->nodes, manifest.nodes);
+    ASSERT_EQ(back->nodes.size(), 2u);
+    EXPECT_EQ(back->nodes.at("BL2_-1_3.osgb"), manifest.nodes.at("BL2_-1_3.osgb"));
+    const ManifestNode& first = back->nodes.at("L1_0_0.osgb");
+    EXPECT_EQ(first.hash, 0x0123456789abcdefull);
+    EXPECT_TRUE(std::signbit(first.box[2]));
+    EXPECT_TRUE(std::isnan(first.box[4]));
+    EXPECT_EQ(first.box[1], 1e300);
+    manifest.tiles.erase("../a\nb/a.osgb");
+    EXPECT_EQ(back->tiles, manifest.tiles);
     EXPECT_TRUE(ParseManifest(ManifestText({})));
 
-    const std::string first = "brindle-overview-manifest 1\n";
+    const std::string head = "brindle-overview-manifest 2\n";
+    const std::string box = " 0000000000000000 0000000000000000 0000000000000000 "
+                            "0000000000000000 0000000000000000 0000000000000000 ";
+    const std::string node = "N 0123456789abcdef" + box;
+    EXPECT_TRUE(ParseManifest(head + node + "L1_0_0.osgb\n"));
     for (const std::string& damaged : std::vector<std::string>{
-             "", text.substr(0, text.size() - 1), "brindle-overview-manifest 2\n",
-             first + "0123456789abcdef L1_0_0.osgb\n0123456789abcdef L1_0_0.osgb\n",
-             first + "0123456789ABCDEF L1_0_0.osgb\n", first + "0123456789abcde L1_0_0.osgb\n",
-             first + "0123456789abcdef ../root.osgb\n", first + "0123456789abcdef L1_0_0.txt\n",
-             first + "0123456789abcdef \n",
-             first + std::string("0123456789abcdef L1\0.osgb\n", 26)})
+             "", text.substr(0, text.size() - 1), "brindle-overview-manifest 1\n" + node.substr(2),
+             head + node + "L1_0_0.osgb\n" + node + "L1_0_0.osgb\n",
+             head + "N 0123456789ABCDEF" + box + "L1_0_0.osgb\n",
+             head + "N 0123456789abcde" + box + "L1_0_0.osgb\n",
+             head + "N 0123456789abcdef" + box.substr(17) + "L1_0_0.osgb\n",
+             head + node + "../root.osgb\n", head + node + "L1_0_0.txt\n", head + node + "\n",
+             head + node + std::string("L1\0.osgb\n", 9), head + "X 0123456789abcdef 01 a\n",
+             head + "T 0123456789abcdef 1 ../a/a.osgb\n", head + "T 0123456789abcdef 01 \n",
+             head + "T 0123456789abcdef 01 a\nT 0123456789abcdef 02 a\n"})
         EXPECT_FALSE(ParseManifest(damaged)) << damaged;
 }
 
