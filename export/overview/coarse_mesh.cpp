@@ -145,9 +145,11 @@ void DropTrianglesOnEdge(const Surface& surface, std::vector<std::uint32_t>& tri
 }
 
 // How many times the simplifier is asked again, each time with less error, before the grid is
-// kept as it is; and the error it is asked for first, as a part of the bound.
-constexpr int kSimplifyAttempts = 8;
-constexpr double kFirstError = 0.9;
+// kept as it is; and the error it is asked for first, as a part of the bound. Its error is a
+// distance to planes, which lets heights stray further: on rough ground a mesh is rarely kept
+// above a third of the bound, so the first try starts below half of it.
+constexpr int kSimplifyAttempts = 6;
+constexpr double kFirstError = 0.45;
 constexpr double kErrorStep = 0.7;
 
 void Simplify(Surface& surface, const TileSummary& summary, const CoarseMeshOptions& options) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 #include <optional>
+#include <vector>
 
 namespace brindle {
 namespace {
@@ -131,20 +132,49 @@ struct ColourSum {
     double covered = 0;
 };
 
-void AddSourcePixels(const TileSummary& source, const Extent& box, ColourSum& sum) {
+// The span of source pixels each target pixel overlaps along one axis, for the target's
+// pixels from `targetMin`, `pixel` wide, over a source's from `sourceMin`, `scale` pixels a
+// unit.
+std::vector<PixelSpan> SpansAlong(double targetMin, double pixel, double sourceMin, double scale) {
+    std::vector<PixelSpan> spans(kSummaryColourPixels);
+    for (int i = 0; i < kSummaryColourPixels; ++i) {
+        const double from = targetMin + i * pixel, to = targetMin + (i + 1) * pixel;
+        spans[static_cast<std::size_t>(i)] =
+            SpanOf((from - sourceMin) * scale, (to - sourceMin) * scale);
+    }
+    return spans;
+}
+
+// Adds the source's pixels to the sums of the target pixels they fall in: source by source,
+// so that a target pixel's spans are worked out once per source, and only where it overlaps.
+void AddSourcePixels(const TileSummary& source, const Extent& target,
+                     std::vector<ColourSum>& sums) {
     const Extent& e = source.extent;
     const double scaleX = kSummaryColourPixels / e.Width();
     const double scaleY = kSummaryColourPixels / e.Height();
-    const PixelSpan xs = SpanOf((box.minX - e.minX) * scaleX, (box.maxX - e.minX) * scaleX);
-    const PixelSpan ys = SpanOf((box.minY - e.minY) * scaleY, (box.maxY - e.minY) * scaleY);
-    for (int j = ys.begin; j < ys.end; ++j)
-        for (int i = xs.begin; i < xs.end; ++i) {
-            const double weight = xs.Share(i) * ys.Share(j) * source.Coverage(i, j) / 255.0;
-            const std::uint8_t* rgb = source.Colour(i, j);
-            for (int c = 0; c < 3; ++c)
-                sum.rgb[c] += weight * rgb[c];
-            sum.covered += weight;
+    const std::vector<PixelSpan> columns =
+        SpansAlong(target.minX, target.Width() / kSummaryColourPixels, e.minX, scaleX);
+    const std::vector<PixelSpan> rows =
+        SpansAlong(target.minY, target.Height() / kSummaryColourPixels, e.minY, scaleY);
+    for (int tj = 0; tj < kSummaryColourPixels; ++tj) {
+        const PixelSpan& ys = rows[static_cast<std::size_t>(tj)];
+        if (ys.begin >= ys.end)
+            continue;
+        for (int ti = 0; ti < kSummaryColourPixels; ++ti) {
+            const PixelSpan& xs = columns[static_cast<std::size_t>(ti)];
+            if (xs.begin >= xs.end)
+                continue;
+            ColourSum& sum = sums[TileSummary::PixelIndex(ti, tj)];
+            for (int j = ys.begin; j < ys.end; ++j)
+                for (int i = xs.begin; i < xs.end; ++i) {
+                    const double weight = xs.Share(i) * ys.Share(j) * source.Coverage(i, j) / 255.0;
+                    const std::uint8_t* rgb = source.Colour(i, j);
+                    for (int c = 0; c < 3; ++c)
+                        sum.rgb[c] += weight * rgb[c];
+                    sum.covered += weight;
+                }
         }
+    }
 }
 
 std::uint8_t Byte(double value) {
@@ -152,16 +182,12 @@ std::uint8_t Byte(double value) {
 }
 
 void ResampleColours(TileSummary& target, const std::vector<const TileSummary*>& sources) {
-    const Extent& e = target.extent;
-    const double pixelX = e.Width() / kSummaryColourPixels;
-    const double pixelY = e.Height() / kSummaryColourPixels;
+    std::vector<ColourSum> sums(target.coverage.size());
+    for (const TileSummary* source : sources)
+        AddSourcePixels(*source, target.extent, sums);
     for (int j = 0; j < kSummaryColourPixels; ++j)
         for (int i = 0; i < kSummaryColourPixels; ++i) {
-            const Extent box{e.minX + i * pixelX, e.minY + j * pixelY, e.minX + (i + 1) * pixelX,
-                             e.minY + (j + 1) * pixelY};
-            ColourSum sum;
-            for (const TileSummary* source : sources)
-                AddSourcePixels(*source, box, sum);
+            const ColourSum& sum = sums[TileSummary::PixelIndex(i, j)];
             if (sum.covered <= 0)
                 continue;
             std::uint8_t* rgb = target.Colour(i, j);
