@@ -26,6 +26,7 @@ struct Surface {
     std::vector<osg::Vec3d> positions;
     std::vector<float> local; // x, y, z for each position
     std::vector<std::uint32_t> indices;
+    std::vector<osg::Vec3> normals; // for each position, when lit
 };
 
 Surface GridSurface(const TileSummary& summary) {
@@ -220,6 +221,9 @@ std::vector<std::uint32_t> Skirts(Surface& surface, double depth) {
         if (below[top] == kNoVertex) {
             below[top] = static_cast<std::uint32_t>(surface.positions.size());
             surface.positions.push_back(surface.positions[top] - osg::Vec3d(0, 0, depth));
+            // Lit as the edge it hangs from, so that it shades as the surface beside it.
+            if (!surface.normals.empty())
+                surface.normals.push_back(surface.normals[top]);
         }
         return below[top];
     };
@@ -229,6 +233,25 @@ std::vector<std::uint32_t> Skirts(Surface& surface, double depth) {
         skirts.insert(skirts.end(), {a, lowA, lowB, a, lowB, b});
     }
     return skirts;
+}
+
+// Each vertex's normal: the mean of its triangles' faces, weighted by their areas, so that the
+// simplified surface shades smoothly; straight up where it has none.
+std::vector<osg::Vec3> SurfaceNormals(const Surface& surface) {
+    std::vector<osg::Vec3d> sums(surface.positions.size());
+    for (std::size_t t = 0; t + 2 < surface.indices.size(); t += 3) {
+        const std::uint32_t* corner = &surface.indices[t];
+        const osg::Vec3d& a = surface.positions[corner[0]];
+        const osg::Vec3d face =
+            (surface.positions[corner[1]] - a) ^ (surface.positions[corner[2]] - a);
+        for (int k = 0; k < 3; ++k)
+            sums[corner[k]] += face;
+    }
+    std::vector<osg::Vec3> normals;
+    normals.reserve(sums.size());
+    for (osg::Vec3d& sum : sums)
+        normals.push_back(sum.normalize() > 0 ? osg::Vec3(sum) : osg::Vec3(0, 0, 1));
+    return normals;
 }
 
 osg::ref_ptr<osg::Texture2D> ColourTexture(const TileSummary& summary) {
@@ -259,6 +282,11 @@ osg::ref_ptr<osg::Geometry> MeshGeometry(const Surface& surface,
     osg::ref_ptr<osg::Vec4Array> white = new osg::Vec4Array;
     white->push_back(osg::Vec4(1, 1, 1, 1));
     geometry->setColorArray(white.get(), osg::Array::BIND_OVERALL);
+    if (!surface.normals.empty()) {
+        osg::ref_ptr<osg::Vec3Array> normals =
+            new osg::Vec3Array(surface.normals.begin(), surface.normals.end());
+        geometry->setNormalArray(normals.get(), osg::Array::BIND_PER_VERTEX);
+    }
     // A summary's grid and skirts stay far below 65,536 vertices: two bytes an index halve
     // what the indices cost a node file.
     for (const std::vector<std::uint32_t>* indices : {&surface.indices, &skirts}) {
@@ -284,12 +312,16 @@ osg::ref_ptr<osg::Geode> BuildCoarseMesh(const TileSummary& summary,
         return geode;
     Simplify(surface, summary, options);
     DropUnusedVertices(surface);
+    if (summary.lit)
+        surface.normals = SurfaceNormals(surface);
     const double depth = options.relativeSkirtDepth * std::max(extent.Width(), extent.Height());
     const std::vector<std::uint32_t> skirts = Skirts(surface, depth);
     osg::ref_ptr<osg::Geometry> geometry = MeshGeometry(surface, skirts, extent);
     osg::StateSet* state = geometry->getOrCreateStateSet();
     state->setTextureAttributeAndModes(0, ColourTexture(summary).get(), osg::StateAttribute::ON);
-    state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    // Lit or not as the tiles below are; lighting is the viewer's to turn on.
+    if (!summary.lit)
+        state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
     geode->addDrawable(geometry.get());
     return geode;
 }

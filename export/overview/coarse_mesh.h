@@ -25,7 +25,8 @@ constexpr unsigned kCoarseSkirts = 1;
 // hang from every open edge, the outer ones and those around holes, so that the gaps between
 // neighbouring meshes simplified apart do not show. Its texture is the summary's colour image,
 // kept in the mesh (no file name), with coordinates running from 0 to 1 over the extent, the
-// skirts taking those of the edge they hang from. Unlit, as the tiles' own textures are. A
+// skirts taking those of the edge they hang from. Unlit where the summary is, as tiles that turn
+// their lighting off are drawn; lit where it is lit, with normals from the simplified surface. A
 // geode without drawables when no cell has four heights.
 osg::ref_ptr<osg::Geode> BuildCoarseMesh(const TileSummary& summary,
                                          const CoarseMeshOptions& options = {});

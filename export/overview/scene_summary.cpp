@@ -115,6 +115,25 @@ struct SceneTriangle {
     std::array<osg::Vec3d, 3> corners;
     std::array<osg::Vec2d, 3> uvs;
     const TextureSampler* texture = &kFlatGrey;
+    bool lit = true; // the viewer's lighting is on where it falls
+};
+
+// Whether the viewer's lighting is on where a walk is, as its state sets decide: on unless
+// one turns it off, an override above winning over what is set below unless that is protected.
+struct Lighting {
+    bool on = true;
+    bool overridden = false;
+
+    Lighting Under(const osg::StateSet* state) const {
+        if (state == nullptr)
+            return *this;
+        const osg::StateAttribute::GLModeValue mode = state->getMode(GL_LIGHTING);
+        if ((mode & osg::StateAttribute::INHERIT) != 0 ||
+            (overridden && (mode & osg::StateAttribute::PROTECTED) == 0))
+            return *this;
+        return Lighting{(mode & osg::StateAttribute::ON) != 0,
+                        overridden || (mode & osg::StateAttribute::OVERRIDE) != 0};
+    }
 };
 
 using TriangleSink = std::function<void(const SceneTriangle&)>;
@@ -248,10 +267,13 @@ private:
             return;
         }
         const std::size_t texturesBefore = textures_.size();
+        const Lighting outer = lighting_;
         PushTexture(node.getStateSet());
+        lighting_ = lighting_.Under(node.getStateSet());
         ++depth_;
         visit();
         --depth_;
+        lighting_ = outer;
         textures_.resize(texturesBefore);
     }
 
@@ -308,6 +330,7 @@ private:
         ++triangles_;
         const std::array<unsigned, 3> indices{a, b, c};
         SceneTriangle triangle;
+        triangle.lit = lighting_.on;
         for (int k = 0; k < 3; ++k) {
             const std::optional<osg::Vec3d> vertex = Vertex(geometry.getVertexArray(), indices[k]);
             if (!vertex) {
@@ -339,6 +362,7 @@ private:
     TriangleSink sink_;
     osg::Matrixd matrix_;
     std::vector<std::unique_ptr<TextureSampler>> textures_;
+    Lighting lighting_;
     int depth_ = 0;
     std::size_t visits_ = 0;
     std::size_t triangles_ = 0, skipped_ = 0;
@@ -409,6 +433,8 @@ public:
     void Draw(const SceneTriangle& triangle) {
         if (overworked())
             return;
+        ++drawn_;
+        lit_ += triangle.lit ? 1 : 0;
         const CoverTest cover(triangle);
         double x0 = triangle.corners[0].x(), x1 = x0, y0 = triangle.corners[0].y(), y1 = y0;
         for (const osg::Vec3d& c : triangle.corners) {
@@ -450,6 +476,7 @@ public:
         for (std::size_t s = 0; s < highest_.size(); ++s)
             if (std::isfinite(highest_[s]))
                 summary_.heights[s] = static_cast<float>(highest_[s]);
+        summary_.lit = drawn_ > 0 && 2 * lit_ >= drawn_;
         return std::move(summary_);
     }
 
@@ -462,6 +489,7 @@ private:
     double sampleX_, sampleY_, pixelX_, pixelY_;
     std::vector<double> top_, highest_;
     std::size_t work_ = 0;
+    std::size_t drawn_ = 0, lit_ = 0; // triangles
     TileSummary summary_;
 };
 

@@ -39,7 +39,8 @@ struct SceneSummary {
 // at a level-of-detail node only the children meant for the farthest views; transforms are
 // applied. Each height sample is the highest surface over it, each colour pixel the texture
 // of the topmost surface over its centre (a flat grey where that texture is not one of
-// unsigned bytes in RGB or RGBA). Over a given extent, what no triangle covers is left without
+// unsigned bytes in RGB or RGBA); it is lit when most triangles are drawn with the lighting
+// on. Over a given extent, what no triangle covers is left without
 // height, black and uncovered. Never throws; odd triangles are skipped.
 SceneSummary SummariseScene(const osg::Node& scene, const SceneSummaryOptions& options = {});
 

@@ -208,6 +208,9 @@ TileSummary MergeSummaries(const Extent& extent, const std::vector<const TileSum
     std::copy_if(sources.begin(), sources.end(), std::back_inserter(usable), CanResampleFrom);
     ResampleHeights(target, usable);
     ResampleColours(target, usable);
+    const auto lit = std::count_if(usable.begin(), usable.end(),
+                                   [](const TileSummary* source) { return source->lit; });
+    target.lit = !usable.empty() && 2 * static_cast<std::size_t>(lit) >= usable.size();
     return target;
 }
 

@@ -37,6 +37,10 @@ struct TileSummary {
     // How much of each pixel the tile covers: 0, nothing, to 255, all of it.
     std::vector<std::uint8_t> coverage =
         std::vector<std::uint8_t>(std::size_t{kSummaryColourPixels} * kSummaryColourPixels);
+    // Drawn lit: most of its triangles leave the viewer's lighting on, as a tile does unless
+    // its state turns it off. A lit summary's mesh is lit too, so that it shows as bright as
+    // the tiles it stands for.
+    bool lit = false;
 
     static std::size_t HeightIndex(int i, int j) {
         return static_cast<std::size_t>(j) * kSummaryHeightSamples + static_cast<std::size_t>(i);

@@ -86,6 +86,7 @@ void PutSummary(std::string& out, const TileSummary& summary) {
     PutAll(out, summary.heights);
     PutAll(out, summary.colour);
     PutAll(out, summary.coverage);
+    out += summary.lit ? '\1' : '\0';
 }
 
 // A summary whose extent a worker gone wrong may have made anything of is refused, as any
@@ -98,6 +99,10 @@ std::shared_ptr<const TileSummary> TakeSummary(std::string_view in) {
         !Take(in, extent.maxY) || !TakeAll(in, summary->heights) || !TakeAll(in, summary->colour) ||
         !TakeAll(in, summary->coverage))
         return nullptr;
+    std::uint8_t lit = 0;
+    if (!Take(in, lit) || lit > 1)
+        return nullptr;
+    summary->lit = lit == 1;
     if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
         return nullptr;
     return summary;

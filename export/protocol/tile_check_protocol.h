@@ -114,7 +114,7 @@ constexpr std::size_t kReplySize = 4096;
 constexpr std::size_t kSummaryBytes =
     4 * sizeof(double) +
     std::size_t{kSummaryHeightSamples} * kSummaryHeightSamples * sizeof(float) +
-    std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 4;
+    std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 4 + 1;
 // How many bytes follow the fixed part of a reply whose first kReplySize bytes are `head`.
 std::size_t ReplyTrailerSize(std::string_view head);
 // Sets, in a reply encoded beforehand, what became of its summary, and that no summary follows.

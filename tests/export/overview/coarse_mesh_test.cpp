@@ -127,6 +127,38 @@ TEST(CoarseMesh, FlatSummarySimplifiesToAFewTrianglesWithSkirts) {
     EXPECT_NEAR(skirtLength, 400, 1e-3);
 }
 
+// A lit summary's mesh leaves the lighting to the viewer and shades as its surface slopes, its
+// skirts as the edge they hang from; an unlit one turns the lighting off and has no normals.
+TEST(CoarseMesh, ALitSummaryGetsNormalsAndAnUnlitOneTurnsTheLightingOff) {
+    const Extent extent{0, 0, 100, 100};
+    TileSummary summary = HeightSummary(extent, [](double x, double) { return 0.5 * x; });
+    const auto lighting = [](const osg::Geode& geode) {
+        const osg::StateSet* state = geode.getDrawable(0)->getStateSet();
+        return state ? state->getMode(GL_LIGHTING)
+                     : osg::StateAttribute::GLModeValue{osg::StateAttribute::INHERIT};
+    };
+    const osg::ref_ptr<osg::Geode> unlit = BuildCoarseMesh(summary);
+    ASSERT_EQ(unlit->getNumDrawables(), 1u);
+    EXPECT_EQ(lighting(*unlit), osg::StateAttribute::OFF);
+    EXPECT_EQ(unlit->getDrawable(0)->asGeometry()->getNormalArray(), nullptr);
+
+    summary.lit = true;
+    const osg::ref_ptr<osg::Geode> lit = BuildCoarseMesh(summary);
+    ASSERT_EQ(lit->getNumDrawables(), 1u);
+    EXPECT_EQ(lighting(*lit), osg::StateAttribute::INHERIT);
+    const osg::Geometry* geometry = lit->getDrawable(0)->asGeometry();
+    const auto* normals = dynamic_cast<const osg::Vec3Array*>(geometry->getNormalArray());
+    ASSERT_NE(normals, nullptr);
+    ASSERT_EQ(geometry->getNormalBinding(), osg::Array::BIND_PER_VERTEX);
+    const Mesh mesh = Parts(lit);
+    ASSERT_EQ(normals->size(), mesh.vertices->size());
+    // The plane rises half a metre a metre along x: every normal leans back against it.
+    const osg::Vec3 slope = osg::Vec3(-0.5f, 0, 1) / osg::Vec3(-0.5f, 0, 1).length();
+    for (const std::vector<unsigned>* part : {&mesh.surface, &mesh.skirts})
+        for (const unsigned v : *part)
+            EXPECT_NEAR((*normals)[v] * slope, 1.0, 1e-4) << v;
+}
+
 TEST(CoarseMesh, BumpySummaryKeepsItsShapeWithinTheErrorBound) {
     const Extent extent{-100, -100, 100, 100};
     const auto height = [](double x, double y) {

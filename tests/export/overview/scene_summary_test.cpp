@@ -157,6 +157,45 @@ TEST(SceneSummary, ATexturedQuadCoversItsExtentWithItsTextureTheRightWayUp) {
     }
 }
 
+// A tile is lit unless its state turns the viewer's lighting off where most of it is drawn;
+// an override above wins over what is set below, unless that is protected.
+TEST(SceneSummary, ItIsLitAsMostOfItsTrianglesAreDrawn) {
+    const auto group = [](std::initializer_list<osg::ref_ptr<osg::Node>> children) {
+        osg::ref_ptr<osg::Group> made = new osg::Group;
+        for (const osg::ref_ptr<osg::Node>& child : children)
+            made->addChild(child.get());
+        return made;
+    };
+    const auto setLighting = [](osg::Node& node, osg::StateAttribute::GLModeValue mode) {
+        node.getOrCreateStateSet()->setMode(GL_LIGHTING, mode);
+    };
+    const auto lit = [](const osg::Node& scene) {
+        const SceneSummary made = SummariseScene(scene);
+        return made.summary.has_value() && made.summary->lit;
+    };
+    EXPECT_TRUE(lit(*Quad(kQuadExtent, 1)));
+
+    osg::ref_ptr<osg::Geometry> off = Quad(kQuadExtent, 1);
+    setLighting(*off, osg::StateAttribute::OFF);
+    EXPECT_FALSE(lit(*group({off})));
+    // One lit quad beside two unlit ones: most of it is unlit.
+    EXPECT_FALSE(lit(*group({off, Quad(kQuadExtent, 2), off})));
+    EXPECT_TRUE(lit(*group({off, Quad(kQuadExtent, 2)})));
+
+    osg::ref_ptr<osg::Group> forcedOn = group({off});
+    setLighting(*forcedOn, osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE);
+    EXPECT_TRUE(lit(*forcedOn));
+    osg::ref_ptr<osg::Geometry> protectedOff = Quad(kQuadExtent, 1);
+    setLighting(*protectedOff, osg::StateAttribute::OFF | osg::StateAttribute::PROTECTED);
+    osg::ref_ptr<osg::Group> overridden = group({protectedOff});
+    setLighting(*overridden, osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE);
+    EXPECT_FALSE(lit(*overridden));
+    // What a child sets is its own: the sibling after it is lit again.
+    osg::ref_ptr<osg::Group> offGroup = group({Quad(kQuadExtent, 1)});
+    setLighting(*offGroup, osg::StateAttribute::OFF);
+    EXPECT_TRUE(lit(*group({offGroup, Quad(kQuadExtent, 2), Quad(kQuadExtent, 3)})));
+}
+
 TEST(SceneSummary, UnsupportedImagesAndUntexturedSurfacesAreGrey) {
     osg::ref_ptr<osg::Texture2D> floats = new osg::Texture2D;
     osg::ref_ptr<osg::Image> image = new osg::Image;

@@ -1,6 +1,7 @@
 #include "export/overview/summary_mosaic.h"
 #include "tests/export/overview/summary_fixtures.h"
 
+#include <array>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -208,6 +209,27 @@ TEST(SummaryMosaic, MissingChildrenStayEmpty) {
         ASSERT_FALSE(IsHeight(h));
     for (const std::uint8_t c : none.coverage)
         ASSERT_EQ(c, 0);
+}
+
+// A node is lit as at least half the children it is made from are; a damaged one has no say.
+TEST(SummaryMosaic, ANodeIsLitAsMostOfItsChildrenAre) {
+    const auto flat = [](double, double) { return 1.0f; };
+    const auto grey = [](double, double) { return Rgb{90, 90, 90}; };
+    std::array<TileSummary, 4> children;
+    for (int q = 0; q < 4; ++q)
+        children[static_cast<std::size_t>(q)] = MakeSummary(Quarter(q), flat, grey);
+    const auto mosaic = [&] {
+        return MosaicSummaries({&children[0], &children[1], &children[2], &children[3]});
+    };
+    EXPECT_FALSE(mosaic().lit);
+    children[0].lit = true;
+    EXPECT_FALSE(mosaic().lit);
+    children[3].lit = true;
+    EXPECT_TRUE(mosaic().lit);
+    children[1].extent.maxX = std::nan("");
+    children[2].extent.maxX = std::nan("");
+    children[3].lit = false;
+    EXPECT_TRUE(mosaic().lit);
 }
 
 // Two tiles in one cell, offset and finer than it: each lands where it lies.

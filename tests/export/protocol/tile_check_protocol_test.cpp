@@ -127,6 +127,7 @@ TEST(TileCheckProtocol, ASummaryFollowsItsReplyWholeOrTheReplyIsRefused) {
     summary->Height(3, 4) = 12.5f;
     summary->Colour(255, 0)[2] = 200;
     summary->Coverage(255, 0) = 255;
+    summary->lit = true;
     CheckReply reply;
     reply.verdict = CheckVerdict::Loads;
     reply.summaryState = SummaryState::Made;
@@ -145,6 +146,13 @@ TEST(TileCheckProtocol, ASummaryFollowsItsReplyWholeOrTheReplyIsRefused) {
     EXPECT_EQ(decoded->summary->Height(3, 4), 12.5f);
     EXPECT_EQ(decoded->summary->colour, summary->colour);
     EXPECT_EQ(decoded->summary->coverage, summary->coverage);
+    EXPECT_TRUE(decoded->summary->lit);
+    std::string lighting = bytes;
+    lighting.back() = '\x02';
+    EXPECT_FALSE(DecodeReply(lighting)) << "lit neither yes nor no";
+    lighting.back() = '\x00';
+    ASSERT_TRUE(DecodeReply(lighting));
+    EXPECT_FALSE(DecodeReply(lighting)->summary->lit);
 
     EXPECT_FALSE(DecodeReply(bytes.substr(0, bytes.size() - 1))) << "a summary cut short";
     EXPECT_FALSE(DecodeReply(bytes.substr(0, kReplySize))) << "a summary missing";
