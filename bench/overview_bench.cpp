@@ -22,6 +22,7 @@
 #include <osgDB/DatabasePager>
 #include <osgDB/ReadFile>
 #include <osgDB/Registry>
+#include <osgDB/WriteFile>
 #include <osgViewer/Viewer>
 
 #include <spawn.h>
@@ -348,8 +349,8 @@ int ViewIndex(const ViewSettings& settings) {
     Report("far.failed_loads", static_cast<double>(loads->failed()));
     Report("far.anon_peak_mib", anonPeak);
     WritePpm(*capture->image, settings.image);
-    // The same view with the textures as they are, unlit: the overview's meshes draw unlit,
-    // the tiles as the viewer lights them, so this picture tells colours from lighting.
+    // The same view with the textures as they are, unlit: this picture tells the colours apart
+    // from the lighting.
     scene->getOrCreateStateSet()->setMode(GL_LIGHTING,
                                           osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
     viewer.frame();
@@ -723,6 +724,19 @@ Results ProxyView(const fs::path& self, const fs::path& dataRoot, const Scale& s
     return proxy;
 }
 
+// The viewer's own memory in the far view: the same view of an index that names nothing.
+double ViewerOwnMiB(const fs::path& self, const fs::path& dataRoot, const Scale& scale) {
+    const fs::path empty = dataRoot / "empty-index.osgb";
+    const osg::ref_ptr<osg::MatrixTransform> nothing = new osg::MatrixTransform;
+    if (!osgDB::writeNodeFile(*nothing, empty.string())) {
+        return 0;
+    }
+    std::cout << "  viewing an index of nothing, for the viewer's own memory ..." << std::endl;
+    const Results own = RunViewer(self, empty, dataRoot / "empty-far.ppm", scale.tiles, false);
+    const auto peak = own.find("far.anon_peak_mib");
+    return peak == own.end() ? 0 : peak->second;
+}
+
 int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<int>& sizes,
             int mainTiles) {
     // Absolute, as the verdict cache names folders.
@@ -738,7 +752,7 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
 
     Exporter exporter{self, false};
     Results proxy;
-    double psnr = 0, unlitPsnr = 0, blockShare = 0;
+    double psnr = 0, unlitPsnr = 0, blockShare = 0, viewerOwn = 0;
     bool proxyViewed = false, psnrMeasured = false;
     for (Scale& scale : scales) {
         const fs::path folder = scale.block.folder;
@@ -766,6 +780,7 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         if (isMain && fs::exists(folder / "proxy.osgb")) {
             proxy = ProxyView(self, dataRoot, scale, folder / "proxy.osgb", proxyImage);
             proxyViewed = true;
+            viewerOwn = ViewerOwnMiB(self, dataRoot, scale);
         }
         std::cout << "  timing the overview index, first build ..." << std::endl;
         if (ForgetVerdicts(folder)) {
@@ -897,6 +912,14 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
              << main->far.at("far.anon_peak_mib") << " MB against " << proxy.at("far.anon_peak_mib")
              << " MB; " << mainTiles << " tiles)";
         line(share <= kAnonymousShare, text.str());
+        if (viewerOwn > 0) {
+            const double overviewNet = main->far.at("far.anon_peak_mib") - viewerOwn;
+            const double proxyNet = proxy.at("far.anon_peak_mib") - viewerOwn;
+            std::cout << std::setprecision(1) << "  of which the viewer's own, nothing in view: "
+                      << viewerOwn << " MB; beyond it the overview holds " << overviewNet
+                      << " MB, the proxy index " << proxyNet << " MB (" << std::setprecision(3)
+                      << overviewNet / proxyNet << ")\n";
+        }
         text.str("");
         text << std::setprecision(0) << "first frame at least " << kFirstFrameSooner
              << "x sooner than the proxy index's (" << std::setprecision(1) << sooner
@@ -911,7 +934,7 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
              << "% of the picture; " << mainTiles << " tiles; as the viewer lights them)";
         line(psnr >= kPsnrDb, text.str());
         std::cout << std::setprecision(1) << "  the same pictures drawn unlit: PSNR " << unlitPsnr
-                  << " dB (the overview's meshes are unlit, the tiles lit)\n";
+                  << " dB (colours alone)\n";
     } else {
         line(false, "far view against the proxy index: not measured (no overview or proxy "
                     "index of the " +
