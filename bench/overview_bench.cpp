@@ -8,6 +8,7 @@
 #include "bench/overview_block.h"
 #include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
+#include "export/overview_index.h"
 
 #include <CLI/CLI.hpp>
 
@@ -785,6 +786,10 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         std::cout << "  timing the overview index, first build ..." << std::endl;
         if (ForgetVerdicts(folder)) {
             std::cout << "  (the verdicts cached for the block dropped first)" << std::endl;
+        }
+        // Nor any levels an earlier run left, which a build takes unchanged nodes from.
+        for (const brindle::Problem& kept : brindle::RemoveOtherOverviews(folder)) {
+            std::cout << "  (could not remove " << kept.path.string() << ")" << std::endl;
         }
         scale.overview = Export(exporter, folder, "overview", false, log);
         if (scale.overview.exitCode == kExitUsage && !exporter.library) {

@@ -277,6 +277,10 @@ osg::ref_ptr<osg::Geometry> MeshGeometry(const Surface& surface,
                                  static_cast<float>((p.y() - extent.minY) / extent.Height())));
     }
     osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    // Drawn from buffers, which hold the vertices once: a display list of the same mesh holds
+    // each triangle's corners apart, several times the memory in a viewer.
+    geometry->setUseDisplayList(false);
+    geometry->setUseVertexBufferObjects(true);
     geometry->setVertexArray(vertices.get());
     geometry->setTexCoordArray(0, uvs.get(), osg::Array::BIND_PER_VERTEX);
     osg::ref_ptr<osg::Vec4Array> white = new osg::Vec4Array;

@@ -1,13 +1,13 @@
 #include "export/export_run.h"
 #include "export/folder_cache.h"
 #include "export/fs/overview_folder.h"
+#include "tests/export/overview/summary_fixtures.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
 #include <osg/Geode>
 #include <osg/PagedLOD>
 #include <osg/ProxyNode>
-#include <osg/Texture2D>
 #include <osgDB/ReadFile>
 
 #include <gtest/gtest.h>
@@ -472,14 +472,9 @@ std::array<double, 4> QuadrantBrightness(const fs::path& nodeFile) {
     std::array<double, 4> mean{};
     const osg::ref_ptr<osg::Node> node = osgDB::readRefNodeFile(nodeFile.string());
     auto* lod = dynamic_cast<osg::PagedLOD*>(node.get());
-    osg::Geode* mesh = lod && lod->getNumChildren() > 0 ? lod->getChild(0)->asGeode() : nullptr;
-    if (mesh == nullptr || mesh->getNumDrawables() == 0)
-        return mean;
-    const osg::StateSet* state = mesh->getDrawable(0)->getStateSet();
-    const auto* texture = state ? dynamic_cast<const osg::Texture2D*>(
-                                      state->getTextureAttribute(0, osg::StateAttribute::TEXTURE))
-                                : nullptr;
-    const osg::Image* image = texture ? texture->getImage() : nullptr;
+    const osg::Geode* mesh =
+        lod && lod->getNumChildren() > 0 ? lod->getChild(0)->asGeode() : nullptr;
+    const osg::Image* image = test::FirstTextureImage(mesh);
     if (image == nullptr || image->getPixelFormat() != GL_RGB)
         return mean;
     const int size = image->s();

@@ -139,6 +139,9 @@ TEST(CoarseMesh, ALitSummaryGetsNormalsAndAnUnlitOneTurnsTheLightingOff) {
     };
     const osg::ref_ptr<osg::Geode> unlit = BuildCoarseMesh(summary);
     ASSERT_EQ(unlit->getNumDrawables(), 1u);
+    // Drawn from buffers, not compiled into a display list.
+    EXPECT_FALSE(unlit->getDrawable(0)->getUseDisplayList());
+    EXPECT_TRUE(unlit->getDrawable(0)->getUseVertexBufferObjects());
     EXPECT_EQ(lighting(*unlit), osg::StateAttribute::OFF);
     EXPECT_EQ(unlit->getDrawable(0)->asGeometry()->getNormalArray(), nullptr);
 

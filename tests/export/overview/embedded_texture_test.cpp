@@ -3,6 +3,8 @@
 // go through the scene-graph library's image plugins, which a static build (Windows) has only
 // when it links them in: without them the writer embeds an empty image and the reader gives
 // none back, silently. These tests encode and decode through the plugins entirely in memory.
+#include "tests/export/overview/summary_fixtures.h"
+
 #include <osg/Geode>
 #include <osg/Geometry>
 #include <osg/Image>
@@ -86,14 +88,7 @@ osg::ref_ptr<osg::Image> ReadTexture(const std::string& bytes) {
     osgDB::ReaderWriter::ReadResult read = NativeFormat().readNode(in);
     EXPECT_TRUE(read.validNode()) << read.message();
     osg::ref_ptr<osg::Node> node = read.takeNode();
-    const osg::Geode* geode = node ? node->asGeode() : nullptr;
-    if (geode == nullptr || geode->getNumDrawables() == 0)
-        return nullptr;
-    const osg::StateSet* state = geode->getDrawable(0)->getStateSet();
-    const auto* texture = state ? dynamic_cast<const osg::Texture2D*>(
-                                      state->getTextureAttribute(0, osg::StateAttribute::TEXTURE))
-                                : nullptr;
-    return texture ? const_cast<osg::Image*>(texture->getImage()) : nullptr;
+    return const_cast<osg::Image*>(test::FirstTextureImage(node ? node->asGeode() : nullptr));
 }
 
 // The largest difference of any channel between the decoded image and the gradient.

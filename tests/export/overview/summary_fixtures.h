@@ -2,6 +2,10 @@
 
 #include "export/overview/tile_summary.h"
 
+#include <osg/Geode>
+#include <osg/Image>
+#include <osg/Texture2D>
+
 #include <functional>
 
 namespace brindle::test {
@@ -16,6 +20,18 @@ inline void SampleHeights(TileSummary& summary,
         for (int i = 0; i < kSamples; ++i)
             summary.Height(i, j) = height(extent.minX + i * extent.Width() / (kSamples - 1),
                                           extent.minY + j * extent.Height() / (kSamples - 1));
+}
+
+// The image of the first texture of the geode's first drawable, as a coarse mesh holds it;
+// null where there is none.
+inline const osg::Image* FirstTextureImage(const osg::Geode* geode) {
+    if (geode == nullptr || geode->getNumDrawables() == 0)
+        return nullptr;
+    const osg::StateSet* state = geode->getDrawable(0)->getStateSet();
+    const auto* texture = state ? dynamic_cast<const osg::Texture2D*>(
+                                      state->getTextureAttribute(0, osg::StateAttribute::TEXTURE))
+                                : nullptr;
+    return texture ? texture->getImage() : nullptr;
 }
 
 } // namespace brindle::test
