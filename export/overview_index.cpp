@@ -149,7 +149,7 @@ struct OverviewBuild::Levels {
     std::mutex mutex;
 
     void nodeRead(std::size_t wanted, SummaryState state,
-                  std::shared_ptr<const TileSummary> summary) {
+                  const std::shared_ptr<const TileSummary>& summary) {
         const std::lock_guard<std::mutex> lock(mutex);
         if (wanted >= nodeSummaryGiven.size() || nodeSummaryGiven[wanted])
             return;
@@ -169,7 +169,7 @@ public:
     explicit NodeSummaries(OverviewBuild::Levels& levels) : levels_(levels) {}
     void tileChecked(std::size_t wanted, const TileResult& /*result*/, SummaryState state,
                      std::shared_ptr<const TileSummary> summary) override {
-        levels_.nodeRead(wanted, state, std::move(summary));
+        levels_.nodeRead(wanted, state, summary);
     }
 
 private:
