@@ -725,6 +725,17 @@ Results ProxyView(const fs::path& self, const fs::path& dataRoot, const Scale& s
     return proxy;
 }
 
+// Writes the paged index without the verdict cache, timed, and keeps it as paged.osgb.
+IndexBuild TimePagedIndex(const Exporter& exporter, const fs::path& folder, const fs::path& log) {
+    const IndexBuild paged = Export(exporter, folder, "paged", true, log);
+    if (paged.exitCode == 0) {
+        KeepIndexAs(folder, "paged.osgb");
+    }
+    std::cout << "  paged index written in " << std::fixed << std::setprecision(2) << paged.seconds
+              << " s (status " << paged.exitCode << ')' << std::endl;
+    return paged;
+}
+
 // The viewer's own memory in the far view: the same view of an index that names nothing.
 double ViewerOwnMiB(const fs::path& self, const fs::path& dataRoot, const Scale& scale) {
     const fs::path empty = dataRoot / "empty-index.osgb";
@@ -769,13 +780,7 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
                 }
             }
             std::cout << "  timing the paged index, no verdict cache ..." << std::endl;
-            scale.paged = Export(exporter, folder, "paged", true, log);
-            if (scale.paged.exitCode == 0) {
-                KeepIndexAs(folder, "paged.osgb");
-            }
-            std::cout << "  paged index written in " << std::fixed << std::setprecision(2)
-                      << scale.paged.seconds << " s (status " << scale.paged.exitCode << ')'
-                      << std::endl;
+            scale.paged = TimePagedIndex(exporter, folder, log);
         }
         const fs::path proxyImage = dataRoot / (folder.filename().string() + "-proxy-far.ppm");
         if (isMain && fs::exists(folder / "proxy.osgb")) {
@@ -798,13 +803,7 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
             exporter.library = true;
             if (isMain) {
                 fs::remove(folder / "paged.osgb");
-                scale.paged = Export(exporter, folder, "paged", true, log);
-                if (scale.paged.exitCode == 0) {
-                    KeepIndexAs(folder, "paged.osgb");
-                }
-                std::cout << "  paged index written in " << std::fixed << std::setprecision(2)
-                          << scale.paged.seconds << " s (status " << scale.paged.exitCode << ')'
-                          << std::endl;
+                scale.paged = TimePagedIndex(exporter, folder, log);
             }
             ForgetVerdicts(folder);
             scale.overview = Export(exporter, folder, "overview", false, log);
@@ -920,8 +919,9 @@ int Compare(const fs::path& self, const fs::path& dataFolder, const std::vector<
         if (viewerOwn > 0) {
             const double overviewNet = main->far.at("far.anon_peak_mib") - viewerOwn;
             const double proxyNet = proxy.at("far.anon_peak_mib") - viewerOwn;
-            std::cout << std::setprecision(1) << "  of which the viewer's own, nothing in view: "
-                      << viewerOwn << " MB; beyond it the overview holds " << overviewNet
+            std::cout << std::setprecision(1)
+                      << "  of which the viewer's own, nothing in view: " << viewerOwn
+                      << " MB; beyond it the overview holds " << overviewNet
                       << " MB, the proxy index " << proxyNet << " MB (" << std::setprecision(3)
                       << overviewNet / proxyNet << ")\n";
         }

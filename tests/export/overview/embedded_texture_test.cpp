@@ -58,15 +58,6 @@ osg::ref_ptr<osg::Image> MakeGradient(GLenum pixelFormat, const std::string& fil
     return image;
 }
 
-osg::ref_ptr<osg::Geode> TexturedQuad(osg::Image* image) {
-    osg::ref_ptr<osg::Geometry> quad =
-        osg::createTexturedQuadGeometry(osg::Vec3(), osg::Vec3(1, 0, 0), osg::Vec3(0, 1, 0));
-    quad->getOrCreateStateSet()->setTextureAttributeAndModes(0, new osg::Texture2D(image));
-    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
-    geode->addDrawable(quad.get());
-    return geode;
-}
-
 osgDB::ReaderWriter& NativeFormat() {
     osgDB::ReaderWriter* format = osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
     if (format == nullptr)
@@ -103,7 +94,8 @@ int LargestDifference(const osg::Image& decoded, int channels) {
 }
 
 TEST(EmbeddedTexture, JpegIsEncodedIntoTheSceneAndDecodedBack) {
-    const std::string bytes = WriteEmbedded(*TexturedQuad(MakeGradient(GL_RGB, "coarse.jpg")));
+    const std::string bytes =
+        WriteEmbedded(*test::TexturedQuad(MakeGradient(GL_RGB, "coarse.jpg")));
     // The start of a JPEG stream: the image went through the encoder, not in as raw pixels.
     EXPECT_NE(bytes.find("\xFF\xD8\xFF"), std::string::npos);
 
@@ -118,7 +110,7 @@ TEST(EmbeddedTexture, JpegIsEncodedIntoTheSceneAndDecodedBack) {
 }
 
 TEST(EmbeddedTexture, PngIsEncodedIntoTheSceneAndDecodedBackExactly) {
-    const std::string bytes = WriteEmbedded(*TexturedQuad(MakeGradient(GL_RGBA, "tile.png")));
+    const std::string bytes = WriteEmbedded(*test::TexturedQuad(MakeGradient(GL_RGBA, "tile.png")));
     EXPECT_NE(bytes.find("\x89PNG"), std::string::npos);
 
     const osg::ref_ptr<osg::Image> decoded = ReadTexture(bytes);

@@ -3,6 +3,7 @@
 #include "export/overview/tile_summary.h"
 
 #include <osg/Geode>
+#include <osg/Geometry>
 #include <osg/Image>
 #include <osg/Texture2D>
 
@@ -20,6 +21,16 @@ inline void SampleHeights(TileSummary& summary,
         for (int i = 0; i < kSamples; ++i)
             summary.Height(i, j) = height(extent.minX + i * extent.Width() / (kSamples - 1),
                                           extent.minY + j * extent.Height() / (kSamples - 1));
+}
+
+// A unit quad in the xy plane, textured with `image`.
+inline osg::ref_ptr<osg::Geode> TexturedQuad(osg::Image* image) {
+    osg::ref_ptr<osg::Geometry> quad =
+        osg::createTexturedQuadGeometry(osg::Vec3(), osg::Vec3(1, 0, 0), osg::Vec3(0, 1, 0));
+    quad->getOrCreateStateSet()->setTextureAttributeAndModes(0, new osg::Texture2D(image));
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    geode->addDrawable(quad.get());
+    return geode;
 }
 
 // The image of the first texture of the geode's first drawable, as a coarse mesh holds it;

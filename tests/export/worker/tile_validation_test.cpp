@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 #include "export/isolation/tile_check_queue.h"
 #include "export/worker/tile_validation.h"
+#include "tests/export/overview/summary_fixtures.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
@@ -44,15 +45,6 @@ osg::ref_ptr<osg::Image> MakeImage(int size) {
     return image;
 }
 
-osg::ref_ptr<osg::Geode> MakeTexturedQuad(osg::Image* image) {
-    osg::ref_ptr<osg::Geometry> quad =
-        osg::createTexturedQuadGeometry(osg::Vec3(), osg::Vec3(1, 0, 0), osg::Vec3(0, 1, 0));
-    quad->getOrCreateStateSet()->setTextureAttributeAndModes(0, new osg::Texture2D(image));
-    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
-    geode->addDrawable(quad.get());
-    return geode;
-}
-
 void WriteScene(const osg::Node& node, const fs::path& file, const std::string& options) {
     fs::create_directories(file.parent_path());
     const osg::ref_ptr<osgDB::Options> writeOptions = new osgDB::Options(options);
@@ -62,7 +54,7 @@ void WriteScene(const osg::Node& node, const fs::path& file, const std::string& 
 void WriteTexturedTile(const fs::path& folder, const fs::path& imageFile, const std::string& hint) {
     osg::ref_ptr<osg::Image> image = MakeImage(16);
     image->setFileName(imageFile.string());
-    WriteScene(*MakeTexturedQuad(image.get()), folder / "root.osgb", "WriteImageHint=" + hint);
+    WriteScene(*test::TexturedQuad(image.get()), folder / "root.osgb", "WriteImageHint=" + hint);
 }
 
 void WriteIndexFile(const fs::path& file, const std::vector<std::string>& children) {
