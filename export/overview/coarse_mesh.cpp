@@ -283,9 +283,9 @@ osg::ref_ptr<osg::Geometry> MeshGeometry(const Surface& surface,
     geometry->setUseVertexBufferObjects(true);
     geometry->setVertexArray(vertices.get());
     geometry->setTexCoordArray(0, uvs.get(), osg::Array::BIND_PER_VERTEX);
-    osg::ref_ptr<osg::Vec4Array> white = new osg::Vec4Array;
-    white->push_back(osg::Vec4(1, 1, 1, 1));
-    geometry->setColorArray(white.get(), osg::Array::BIND_OVERALL);
+    // No colours of its own: like a tile, which has none, it takes the colour a viewer gives
+    // such geometry (a scene graph's default material, 0.8 grey), and so shows as bright as
+    // the tiles. A colour set here would also stay current for the tiles drawn after it.
     if (!surface.normals.empty()) {
         osg::ref_ptr<osg::Vec3Array> normals =
             new osg::Vec3Array(surface.normals.begin(), surface.normals.end());

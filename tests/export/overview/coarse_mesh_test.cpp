@@ -144,6 +144,9 @@ TEST(CoarseMesh, ALitSummaryGetsNormalsAndAnUnlitOneTurnsTheLightingOff) {
     EXPECT_TRUE(unlit->getDrawable(0)->getUseVertexBufferObjects());
     EXPECT_EQ(lighting(*unlit), osg::StateAttribute::OFF);
     EXPECT_EQ(unlit->getDrawable(0)->asGeometry()->getNormalArray(), nullptr);
+    // A tile has no colours, so a viewer tints it with its default material; a mesh with a
+    // colour of its own would show brighter than the tiles, lit or not.
+    EXPECT_EQ(unlit->getDrawable(0)->asGeometry()->getColorArray(), nullptr);
 
     summary.lit = true;
     const osg::ref_ptr<osg::Geode> lit = BuildCoarseMesh(summary);
@@ -153,6 +156,7 @@ TEST(CoarseMesh, ALitSummaryGetsNormalsAndAnUnlitOneTurnsTheLightingOff) {
     const auto* normals = dynamic_cast<const osg::Vec3Array*>(geometry->getNormalArray());
     ASSERT_NE(normals, nullptr);
     ASSERT_EQ(geometry->getNormalBinding(), osg::Array::BIND_PER_VERTEX);
+    EXPECT_EQ(geometry->getColorArray(), nullptr);
     const Mesh mesh = Parts(lit);
     ASSERT_EQ(normals->size(), mesh.vertices->size());
     // The plane rises half a metre a metre along x: every normal leans back against it.
