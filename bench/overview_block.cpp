@@ -22,8 +22,9 @@ constexpr int kProgressEvery = 500;
 std::string StampFor(const SampleBlockOptions& o) {
     std::ostringstream out;
     out << "tiles " << o.tileCount << " texture " << o.minTexturePx << '-' << o.maxTexturePx
-        << (o.embedJpeg ? " jpeg" : " raw") << (o.pagedRoot ? " paged-root" : "") << " grid "
-        << o.minGridCells << '-' << o.maxGridCells << " seed " << o.seed << '\n';
+        << (o.embedJpeg ? " jpeg" : " raw") << (o.pagedRoot ? " paged-root" : "")
+        << (o.seamless ? " seamless" : "") << " grid " << o.minGridCells << '-' << o.maxGridCells
+        << " seed " << o.seed << '\n';
     return out.str();
 }
 
@@ -121,6 +122,7 @@ SampleBlockOptions OverviewBlockOptions(int tileCount) {
     options.tileCount = tileCount;
     options.embedJpeg = true;
     options.pagedRoot = true;
+    options.seamless = true;
     options.seed = 11;
     if (tileCount <= 10000) {
         options.minTexturePx = 64;

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <iterator>
 #include <random>
@@ -87,12 +88,32 @@ osg::ref_ptr<osg::Image> MakeTextureImage(int px, std::mt19937& rng) {
     return image;
 }
 
+// The terrain's height at vertex (i, j) of a tile's grid: the tile's own hills, or those of
+// the block's one terrain, whose waves are as long as a tile's and which runs on across the
+// tile's edges into its neighbours.
+std::function<double(int, int)> TerrainHeight(const SampleTileParams& params, std::mt19937& rng) {
+    const int n = params.gridCells;
+    if (!params.seamless) {
+        const WaveField field(rng);
+        const double relief = 2.0 + 6.0 * DrawUnit(rng);
+        return [field, relief, n](int i, int j) {
+            return relief * field(double(i) / n, double(j) / n);
+        };
+    }
+    std::mt19937 terrain(params.terrainSeed);
+    const WaveField field(terrain);
+    const double relief = 2.0 + 6.0 * DrawUnit(terrain);
+    const double size = params.sizeMetres;
+    const osg::Vec2d cells = params.offset / size;
+    return [field, relief, n, cells](int i, int j) {
+        return relief * field(cells.x() + double(i) / n, cells.y() + double(j) / n);
+    };
+}
+
 osg::ref_ptr<osg::Geometry> MakeTerrainMesh(const SampleTileParams& params, std::mt19937& rng) {
-    const WaveField field(rng);
     const int n = params.gridCells;
     const double step = params.sizeMetres / n;
-    const double relief = 2.0 + 6.0 * DrawUnit(rng);
-    const auto height = [&](int i, int j) { return relief * field(double(i) / n, double(j) / n); };
+    const std::function<double(int, int)> height = TerrainHeight(params, rng);
 
     osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
     osg::ref_ptr<osg::Vec3Array> normals = new osg::Vec3Array;
@@ -211,6 +232,8 @@ SampleTileParams SampleTileParamsFor(const SampleBlockOptions& options, int inde
     params.seed = rng();
     params.embedJpeg = options.embedJpeg;
     params.pagedRoot = options.pagedRoot;
+    params.seamless = options.seamless;
+    params.terrainSeed = options.seed;
     return params;
 }
 

@@ -25,6 +25,10 @@ struct SampleBlockOptions {
     // Each tile's root is a paged node, as production tiles come: its mesh inline as the
     // coarsest level, and a finer level named in a file that is not written.
     bool pagedRoot = false;
+    // The tiles are cut from one terrain, as a production block's are: neighbours meet along
+    // their shared edges, where otherwise each tile's hills end at its own heights and a view
+    // from afar sees through the cracks between them.
+    bool seamless = false;
     double originX = 512345.678;
     double originY = 3400000.3;
     double originZ = 12.5;
@@ -46,6 +50,9 @@ struct SampleTileParams {
     unsigned seed = 1;
     bool embedJpeg = false;
     bool pagedRoot = false; // see SampleBlockOptions::pagedRoot
+    // With SampleBlockOptions::seamless: the block's terrain, the same for all its tiles.
+    bool seamless = false;
+    unsigned terrainSeed = 1;
 };
 
 // The parameters WriteSampleBlock uses for tile `index` of a block with these options.

@@ -9,6 +9,8 @@
 #include <osg/Texture2D>
 #include <osgDB/ReadFile>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <set>
 #include <stdexcept>
@@ -205,3 +207,45 @@ TEST_F(SampleBlockTest, RefusesNonEmptyFolderAndBadOptions) {
 }
 
 } // namespace
+
+namespace {
+
+// The heights of tile `left`'s vertices on its east edge against those of its east neighbour's
+// vertices on its west edge, where the two lie at the same place; the largest difference.
+double LargestStepAcrossTheEdge(const SampleBlockOptions& options, int left, int& shared) {
+    const auto vertices = [&](int index) {
+        const osg::ref_ptr<osg::Node> tile =
+            brindle::MakeSampleTile(brindle::SampleTileParamsFor(options, index));
+        const osg::Geometry* geometry = FirstGeometry(tile.get());
+        return osg::ref_ptr<const osg::Vec3Array>(
+            dynamic_cast<const osg::Vec3Array*>(geometry->getVertexArray()));
+    };
+    const osg::ref_ptr<const osg::Vec3Array> west = vertices(left);
+    const osg::ref_ptr<const osg::Vec3Array> east = vertices(left + 1);
+    double largest = 0;
+    shared = 0;
+    for (const osg::Vec3& a : *west)
+        for (const osg::Vec3& b : *east)
+            if (std::abs(a.x() - b.x()) < 1e-3 && std::abs(a.y() - b.y()) < 1e-3) {
+                ++shared;
+                largest = std::max(largest, double(std::abs(a.z() - b.z())));
+            }
+    return largest;
+}
+
+} // namespace
+
+TEST_F(SampleBlockTest, SeamlessTilesMeetTheirNeighboursAlongTheirEdges) {
+    SampleBlockOptions options = SmallOptions();
+    options.tileCount = 9;
+    options.seamless = true;
+    int shared = 0;
+    // Tiles 0, 1 and 2 make the grid's first row; 3, 4 and 5 its second.
+    for (const int left : {0, 1, 3, 4}) {
+        EXPECT_LT(LargestStepAcrossTheEdge(options, left, shared), 1e-4) << left;
+        EXPECT_GE(shared, 2) << left; // at least the two corners
+    }
+    // Without it each tile's hills are its own, and the edges do not meet.
+    options.seamless = false;
+    EXPECT_GT(LargestStepAcrossTheEdge(options, 0, shared), 1e-2);
+}
