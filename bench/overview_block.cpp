@@ -65,6 +65,14 @@ int TilesWritten(const fs::path& progress, const std::string& stamp) {
 void WriteTiles(const OverviewBlock& block, int first, int jobs, const fs::path& progress,
                 const std::string& stamp) {
     const int count = block.options.tileCount;
+    if (first < count) {
+        // The first tile alone: the scene graph's plugins load on their first use, and two
+        // threads loading one at once can each find it missing.
+        const fs::path tile = block.folder / OverviewTileName(block.options, first);
+        fs::create_directories(tile);
+        WriteSampleTile(tile / "root.osgb", SampleTileParamsFor(block.options, first));
+        ++first;
+    }
     std::atomic<int> next{first};
     std::mutex mutex;
     std::string failure;
