@@ -22,12 +22,13 @@ namespace fs = std::filesystem;
 using test::TempDir;
 
 constexpr int kSide = 8; // held tiles on a side of the block
+constexpr int kTiles = kSide * kSide;
 constexpr double kTileMetres = 50;
 
 // The held tiles' arrival order scatters them over the block, as checks that end in any
 // order do: tile i lies at cell Cell(i).
 int Cell(int i) {
-    return (i * 29) % (kSide * kSide);
+    return (i * 29) % kTiles;
 }
 
 std::string HeldName(int i) {
@@ -35,7 +36,8 @@ std::string HeldName(int i) {
 }
 
 Extent ExtentOf(int i) {
-    const double x = kTileMetres * (Cell(i) % kSide), y = kTileMetres * (Cell(i) / kSide);
+    const int column = Cell(i) % kSide, row = Cell(i) / kSide;
+    const double x = kTileMetres * column, y = kTileMetres * row;
     return {x, y, x + kTileMetres, y + kTileMetres};
 }
 
@@ -45,7 +47,7 @@ TileSummary SummaryOf(int i) {
     for (std::size_t k = 0; k < summary.heights.size(); ++k)
         summary.heights[k] = static_cast<float>(i) + std::sin(static_cast<float>(k) * 0.01f);
     for (std::size_t k = 0; k < summary.colour.size(); ++k)
-        summary.colour[k] = static_cast<std::uint8_t>(i * 7 + k % 251);
+        summary.colour[k] = static_cast<std::uint8_t>(static_cast<std::size_t>(i) * 7 + k % 251);
     std::fill(summary.coverage.begin(), summary.coverage.end(), std::uint8_t{255});
     summary.lit = i % 2 == 0;
     return summary;
@@ -66,17 +68,17 @@ TileResult ListedAt(const Extent& extent) {
 // bound only its references could tell.
 FolderWork HeldWork(const fs::path& block) {
     FolderWork work;
-    for (int i = 0; i <= kSide * kSide; ++i) {
+    for (int i = 0; i <= kTiles; ++i) {
         TileCheck tile;
-        tile.folder = block / HeldName(i);
+        tile.folder = block / fs::u8path(HeldName(i));
         work.tiles.push_back(std::move(tile));
     }
     return work;
 }
-constexpr std::size_t kUnplaced = kSide * kSide;
+constexpr std::size_t kUnplaced = kTiles;
 
 void HandInAll(OverviewBuild& build) {
-    for (int i = 0; i < kSide * kSide; ++i)
+    for (int i = 0; i < kTiles; ++i)
         build.tileChecked(static_cast<std::size_t>(i), ListedAt(ExtentOf(i)), SummaryState::Made,
                           std::make_shared<const TileSummary>(SummaryOf(i)));
     TileResult nowhere;
@@ -97,7 +99,9 @@ std::map<std::string, std::string> NodeFiles(const fs::path& folder) {
 std::map<std::string, std::string> LevelsFromMemory(const fs::path& folder) {
     std::vector<OverviewTile> tiles;
     std::vector<std::string> entries;
-    for (int i = 0; i < kSide * kSide; ++i) {
+    tiles.reserve(kTiles);
+    entries.reserve(kTiles);
+    for (int i = 0; i < kTiles; ++i) {
         tiles.push_back({std::string(), ExtentOf(i)});
         entries.push_back("../" + HeldName(i) + "/root.osgb");
     }
@@ -106,7 +110,7 @@ std::map<std::string, std::string> LevelsFromMemory(const fs::path& folder) {
     PyramidOptions options;
     options.namePrefix = "B";
     OverviewPyramid pyramid(layout.bounds, entries, folder, options);
-    for (int i = 0; i < kSide * kSide; ++i)
+    for (int i = 0; i < kTiles; ++i)
         EXPECT_TRUE(pyramid.addTile(static_cast<std::size_t>(i), SummaryOf(i)));
     EXPECT_TRUE(pyramid.finish());
     return NodeFiles(folder);
@@ -135,7 +139,7 @@ TEST(HeldTiles, WaitOnDiskAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
     HandInAll(build);
     const fs::path held = build.folder() / std::string(kHeldSummariesName);
     ASSERT_TRUE(fs::is_regular_file(held));
-    EXPECT_EQ(fs::file_size(held), std::uint64_t{kSide * kSide} * kSummaryBytes);
+    EXPECT_EQ(fs::file_size(held), std::uint64_t{kTiles} * kSummaryBytes);
 
     const Result<std::vector<std::string>> tops = build.finish();
     ASSERT_TRUE(tops);
@@ -146,6 +150,7 @@ TEST(HeldTiles, WaitOnDiskAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
     EXPECT_EQ(made.size(), 21u); // 16 + 4 + 1 nodes over an 8 x 8 block
     EXPECT_TRUE(made == LevelsFromMemory(dir / "memory"));
     std::vector<std::string> expected;
+    expected.reserve(made.size() + 2);
     for (const auto& file : made)
         expected.push_back(file.first);
     expected.emplace_back(kOverviewManifestName);
@@ -157,7 +162,7 @@ TEST(HeldTiles, WaitOnDiskAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
     const SummaryCount count = build.summaries();
     EXPECT_EQ(count.live, 0u);
     EXPECT_GE(count.peak, 4u);
-    EXPECT_LE(count.peak, 12u) << "of " << kSide * kSide;
+    EXPECT_LE(count.peak, 12u) << "of " << kTiles;
 }
 
 test::CallFailure failing;
