@@ -207,5 +207,23 @@ TEST(HeldTiles, ASummaryNotWrittenFailsTheLevelsAndLeavesNothing) {
     }
 }
 
+// A build that ends before finish(), as a cancelled run's does, takes its held summaries
+// with its folder: nothing of it stays in the block.
+TEST(HeldTiles, ABuildStoppedMidwayLeavesNoFolderBehind) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    fs::create_directories(block);
+    const FolderWork work = HeldWork(block);
+    Result<std::shared_ptr<OverviewBuild>> started = OverviewBuild::Start(block, "", work, 1);
+    ASSERT_TRUE(started);
+    std::shared_ptr<OverviewBuild> build = std::move(*started);
+    for (int i = 0; i < 3; ++i)
+        build->tileChecked(static_cast<std::size_t>(i), ListedAt(ExtentOf(i)), SummaryState::Made,
+                           std::make_shared<const TileSummary>(SummaryOf(i)));
+    ASSERT_TRUE(fs::exists(build->folder() / std::string(kHeldSummariesName)));
+    build.reset();
+    EXPECT_TRUE(fs::is_empty(block));
+}
+
 } // namespace
 } // namespace brindle
