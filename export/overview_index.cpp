@@ -1,6 +1,8 @@
 #include "export/overview_index.h"
 
 #include "export/fs/overview_folder.h"
+#include "export/fs/path_join.h"
+#include "export/fs/regular_file.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/overview/tile_placement.h"
 #include "export/scan/subfolder_scan.h"
@@ -8,6 +10,7 @@
 #include "export/tile_check_pool.h"
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <tuple>
@@ -114,15 +117,54 @@ std::optional<KnownTile> KnownFromBefore(const TileResult& cached, const Overvie
     return KnownTile{kept->second.stamp, cached.outcome.reason == TileStatus::Valid};
 }
 
+// The tree's tiles, each subtree's together: depth first from the root, the quadrants in
+// their order, so that a node's last child comes soon after its first and what the pyramid
+// holds at once is a branch's frontier, a few summaries a level.
+std::vector<std::size_t> TilesBranchByBranch(const OverviewTree& tree) {
+    std::vector<std::size_t> order;
+    if (tree.IsEmpty())
+        return order;
+    // Not by recursion: a tree is as deep as its grid is wide, in bits.
+    std::vector<std::size_t> stack{tree.Root()};
+    while (!stack.empty()) {
+        const OverviewNode& node = tree.nodes[stack.back()];
+        stack.pop_back();
+        order.insert(order.end(), node.tiles.begin(), node.tiles.end());
+        for (auto child = node.children.rbegin(); child != node.children.rend(); ++child)
+            if (*child != kNoNode)
+                stack.push_back(*child);
+    }
+    return order;
+}
+
+// Removes a file of ours as its scope ends, whichever way it is left. A file that will not go
+// stays in our folder, which goes with it.
+class RemovedAtEnd {
+public:
+    explicit RemovedAtEnd(fs::path file) : file_(std::move(file)) {}
+    ~RemovedAtEnd() {
+        std::error_code ec;
+        fs::remove(file_, ec);
+    }
+    RemovedAtEnd(const RemovedAtEnd&) = delete;
+    RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
+
+private:
+    fs::path file_;
+};
+
+constexpr std::size_t kNoRecord = std::numeric_limits<std::size_t>::max();
+
 } // namespace
 
 // A tile whose name places it nowhere on the grid is held until the end, when what its check
-// found tells where it lies.
+// found tells where it lies. Its summary waits on disk, in the held summaries' file: held in
+// memory, a block of such tiles would take hundreds of kilobytes a tile.
 struct HeldTile {
     std::size_t tile = 0;
-    std::optional<Extent> extent;
-    std::shared_ptr<const TileSummary> summary;
+    std::optional<Extent> extent; // its summary's, else its bound's
     std::uint64_t stamp = 0;
+    std::size_t record = kNoRecord; // its summary's place in the held summaries' file
 };
 
 struct OverviewBuild::Levels {
@@ -137,6 +179,8 @@ struct OverviewBuild::Levels {
     std::shared_ptr<const OverviewManifest> previous;
     OverviewManifest manifest; // of every pyramid finished
     std::vector<HeldTile> held;
+    AppendFileCalls heldFileCalls;
+    std::size_t heldRecords = 0; // summaries in the held summaries' file
     std::vector<OverviewHole> holes;
     Status written; // until a node of the levels could not be written
     bool committed = false;
@@ -146,7 +190,63 @@ struct OverviewBuild::Levels {
     std::vector<bool> nodeSummaryGiven;
     ExportProgress nodeProgress;
     std::unique_ptr<TileCheckPool> nodePool; // after `grid`, so that it ends first
+    SummaryCount boundsSummaries;            // the bounds pyramid's, once finished
     std::mutex mutex;
+
+    fs::path heldFile() const {
+        return JoinPath(folder, fs::path(std::string(kHeldSummariesName)));
+    }
+
+    // Keeps a listed tile without a grid name for finish(), its summary on disk. A summary
+    // that cannot be written fails the levels as a node file not written does.
+    void hold(std::size_t tile, const TileBound& bound, const TileSummary* summary,
+              std::uint64_t stamp) {
+        HeldTile tileHeld{
+            tile, summary ? std::optional<Extent>(summary->extent) : ExtentOfBound(bound), stamp};
+        if (summary && written) {
+            written = writeHeld(*summary);
+            if (written)
+                tileHeld.record = heldRecords++;
+        }
+        held.push_back(tileHeld);
+    }
+
+    Status writeHeld(const TileSummary& summary) {
+        if (heldRecords == 0)
+            if (const Status created = heldFileCalls.create(heldFile()); !created)
+                return created;
+        return heldFileCalls.append(heldFile(), EncodeSummary(summary));
+    }
+
+    // Held tile `record`'s summary, read back whole from the held summaries' file.
+    static Result<TileSummary> readHeld(RegularFile& file, std::size_t record, std::string& bytes) {
+        if (const Status sought = file.seek(std::uint64_t{record} * kSummaryBytes); !sought)
+            return sought.error();
+        bytes.resize(kSummaryBytes);
+        const Result<std::size_t> read = file.read(bytes.data(), bytes.size());
+        if (!read)
+            return read.error();
+        // Short or not a summary: the file is no longer the one written.
+        std::optional<TileSummary> summary =
+            *read == kSummaryBytes ? DecodeSummary(bytes) : std::nullopt;
+        if (!summary)
+            return SystemError(std::errc::io_error);
+        return std::move(*summary);
+    }
+
+    Status openHeld(RegularFile& file) const {
+        const Result<RegularFile::Opened> opened = file.open(heldFile());
+        if (!opened)
+            return opened.error();
+        if (*opened != RegularFile::Opened::Yes ||
+            file.size() != std::uint64_t{heldRecords} * kSummaryBytes)
+            return SystemError(std::errc::io_error);
+        return {};
+    }
+
+    // The tiles without grid names, in levels of their own placed by where they lie, their
+    // summaries added branch by branch, each read back just before.
+    Status buildHeld(std::vector<std::string>& tops, const std::string& folderName);
 
     void nodeRead(std::size_t wanted, SummaryState state,
                   const std::shared_ptr<const TileSummary>& summary) {
@@ -188,16 +288,16 @@ OverviewBuild::~OverviewBuild() {
     }
 }
 
-Result<std::shared_ptr<OverviewBuild>> OverviewBuild::Start(const fs::path& listed,
-                                                            const std::string& entryPrefix,
-                                                            const FolderWork& work,
-                                                            unsigned threads) {
+Result<std::shared_ptr<OverviewBuild>>
+OverviewBuild::Start(const fs::path& listed, const std::string& entryPrefix, const FolderWork& work,
+                     unsigned threads, AppendFileCalls heldFileCalls) {
     Result<fs::path> made = MakeOverviewFolder(listed);
     if (!made)
         return made.error();
     auto levels = std::make_unique<Levels>();
     levels->folder = std::move(*made);
     levels->threads = std::max(1u, threads);
+    levels->heldFileCalls = std::move(heldFileCalls);
     std::vector<OverviewTile> tiles;
     tiles.reserve(work.tiles.size());
     for (const TileCheck& tile : work.tiles) {
@@ -295,7 +395,7 @@ void OverviewBuild::tileChecked(std::size_t checked, const TileResult& result, S
         levels.holes.push_back({levels.names[tile], FailureOf(state), {}});
     if (!levels.onGrid[tile]) {
         if (listed)
-            levels.held.push_back({tile, ExtentOfBound(result.bound), std::move(summary), stamp});
+            levels.hold(tile, result.bound, summary.get(), stamp);
         return;
     }
     if (!levels.written)
@@ -306,6 +406,60 @@ void OverviewBuild::tileChecked(std::size_t checked, const TileResult& result, S
                : levels.grid->leaveOut(tile, stamp);
 }
 
+Status OverviewBuild::Levels::buildHeld(std::vector<std::string>& tops,
+                                        const std::string& folderName) {
+    std::vector<OverviewTile> tiles;
+    std::vector<std::string> heldEntries;
+    for (const HeldTile& tile : held) {
+        tiles.push_back({std::string(), tile.extent});
+        heldEntries.push_back(entries[tile.tile]);
+    }
+    const OverviewLayout layout = PlaceTiles(tiles);
+    // A tile that lies nowhere known is still reached from the levels' top.
+    for (const UnplacedTile& unplaced : layout.unplaced)
+        tops.push_back(indexEntries[held[unplaced.tile].tile]);
+    if (layout.bounds.IsEmpty())
+        return {};
+    RegularFile file;
+    if (heldRecords > 0)
+        if (const Status opened = openHeld(file); !opened)
+            return opened;
+    PyramidOptions options;
+    options.threads = threads;
+    options.namePrefix = "B";
+    options.previousFolder = previousFolder;
+    options.previous = previous;
+    OverviewPyramid bounds(layout.bounds, std::move(heldEntries), folder, options);
+    std::string bytes;
+    Status building;
+    for (const std::size_t i : TilesBranchByBranch(layout.bounds)) {
+        std::optional<TileSummary> summary;
+        if (held[i].record != kNoRecord) {
+            Result<TileSummary> read = readHeld(file, held[i].record, bytes);
+            if (!read) {
+                building = read.error();
+                break;
+            }
+            summary = std::move(*read);
+        }
+        building = bounds.addTile(i, std::move(summary), held[i].stamp);
+        if (!building)
+            break;
+    }
+    if (building) {
+        Result<PyramidTop> top = bounds.finish();
+        if (!top)
+            building = top.error();
+        else
+            tops.push_back(folderName + '\\' + top->file);
+        const OverviewManifest ofBounds = bounds.manifest();
+        manifest.nodes.insert(ofBounds.nodes.begin(), ofBounds.nodes.end());
+    }
+    boundsSummaries = bounds.summaries();
+    held.clear();
+    return building;
+}
+
 Result<std::vector<std::string>> OverviewBuild::finish() {
     Levels& levels = *levels_;
     // Not under the lock, which the pool's threads take to hand the summaries in.
@@ -313,6 +467,9 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
         (void)levels.nodePool->waitFor(0);
     levels.nodePool.reset();
     const std::lock_guard<std::mutex> lock(levels.mutex);
+    // Whatever comes of the levels, the held summaries are read back by the end of this, or
+    // never.
+    const RemovedAtEnd heldRemoved(levels.heldFile());
     // A node whose read never ended shows nothing in the node above it.
     for (std::size_t k = 0; k < levels.nodeSummaryGiven.size() && levels.written; ++k)
         if (!levels.nodeSummaryGiven[k])
@@ -334,43 +491,8 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
     }
     if (!levels.written)
         return levels.written.error();
-    if (!levels.held.empty()) {
-        // Placed by where they lie, in levels of their own beside the grid's.
-        std::vector<OverviewTile> tiles;
-        for (const HeldTile& held : levels.held)
-            tiles.push_back({std::string(), held.summary
-                                                ? std::optional<Extent>(held.summary->extent)
-                                                : held.extent});
-        const OverviewLayout layout = PlaceTiles(tiles);
-        std::vector<std::string> entries;
-        for (const HeldTile& held : levels.held)
-            entries.push_back(levels.entries[held.tile]);
-        PyramidOptions options;
-        options.threads = levels.threads;
-        options.namePrefix = "B";
-        options.previousFolder = levels.previousFolder;
-        options.previous = levels.previous;
-        OverviewPyramid bounds(layout.bounds, entries, levels.folder, options);
-        for (std::size_t i = 0; i < levels.held.size() && levels.written; ++i) {
-            const HeldTile& held = levels.held[i];
-            levels.written = bounds.addTile(
-                i, held.summary ? std::optional<TileSummary>(*held.summary) : std::nullopt,
-                held.stamp);
-        }
-        // A tile that lies nowhere known is still reached from the levels' top.
-        for (const UnplacedTile& unplaced : layout.unplaced)
-            tops.push_back(levels.indexEntries[levels.held[unplaced.tile].tile]);
-        levels.held.clear();
-        if (levels.written && !layout.bounds.IsEmpty()) {
-            Result<PyramidTop> top = bounds.finish();
-            if (!top)
-                levels.written = top.error();
-            else
-                tops.push_back(folderName + '\\' + top->file);
-            const OverviewManifest ofBounds = bounds.manifest();
-            levels.manifest.nodes.insert(ofBounds.nodes.begin(), ofBounds.nodes.end());
-        }
-    }
+    if (!levels.held.empty())
+        levels.written = levels.buildHeld(tops, folderName);
     if (!levels.written)
         return levels.written.error();
     // Last before the index names the levels. A manifest not written costs the next run the
@@ -381,6 +503,17 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
                   return SubfolderPathNameLess(a.name, b.name);
               });
     return tops;
+}
+
+SummaryCount OverviewBuild::summaries() const {
+    const std::lock_guard<std::mutex> lock(levels_->mutex);
+    SummaryCount count = levels_->boundsSummaries;
+    if (levels_->grid) {
+        const SummaryCount grid = levels_->grid->summaries();
+        count.live += grid.live;
+        count.peak = std::max(count.peak, grid.peak);
+    }
+    return count;
 }
 
 std::vector<OverviewHole> OverviewBuild::holes() const {

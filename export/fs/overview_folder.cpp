@@ -67,9 +67,10 @@ bool HoldsOurMarker(const fs::path& file) {
 }
 
 // A file the levels' writing puts in an overview folder: a level, or a temporary file of the
-// atomic write that a killed run left.
+// build or the atomic write that a killed run left.
 bool IsFileOfOurs(const fs::path& name) {
-    if (name.extension() == ".osgb" || name == fs::path(std::string(kOverviewManifestName)))
+    if (name.extension() == ".osgb" || name == fs::path(std::string(kOverviewManifestName)) ||
+        name == fs::path(std::string(kHeldSummariesName)))
         return true;
     // The temporary names are plain ASCII; no other name is spelled out (which on Windows
     // could fail for a name no narrow string carries).

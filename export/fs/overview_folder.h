@@ -36,6 +36,9 @@ inline constexpr std::string_view kOverviewMarkerText =
     "Brindle overview levels; removed by Brindle when no index names them.\n";
 // What the levels were made from, for a later run to take the unchanged ones as they are.
 inline constexpr std::string_view kOverviewManifestName = "brindle-overview.manifest";
+// The summaries of the tiles without grid names, kept on disk while the build waits for
+// where they lie; no node file's name (every one ends in .osgb), and gone by the build's end.
+inline constexpr std::string_view kHeldSummariesName = "held-summaries.tmp";
 
 // True when `name` (a file name, not a path) has our folders' pattern: "brindle-overview-" and
 // a number of 1 to 9 digits without leading zeros. Looks at the text alone, so that the scan
@@ -64,11 +67,11 @@ OverviewFolders(const std::filesystem::path& listed, std::error_code* error = nu
                 const OverviewFolderCalls& calls = SystemOverviewFolderCalls());
 
 // Removes an overview folder of ours, and only what we put in it: regular files named *.osgb,
-// the manifest, the atomic write's temporary files, and last the marker, so that a removal cut
-// short leaves a folder still known as ours (one that cannot go once empty gets its marker back).
-// No link is followed and no subfolder entered. Fails, leaving the folder and its marker, when
-// `folder` is not ours (std::errc::operation_not_permitted), when anything else is inside
-// (std::errc::directory_not_empty), or when a call fails (its cause).
+// the manifest, the held summaries, the atomic write's temporary files, and last the marker, so
+// that a removal cut short leaves a folder still known as ours (one that cannot go once empty gets
+// its marker back). No link is followed and no subfolder entered. Fails, leaving the folder and its
+// marker, when `folder` is not ours (std::errc::operation_not_permitted), when anything else is
+// inside (std::errc::directory_not_empty), or when a call fails (its cause).
 Status RemoveOverviewFolder(const std::filesystem::path& folder,
                             const OverviewFolderCalls& calls = SystemOverviewFolderCalls());
 

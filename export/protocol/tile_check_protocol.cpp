@@ -79,35 +79,6 @@ template <typename T> bool TakeAll(std::string_view& in, std::vector<T>& values)
     return true;
 }
 
-void PutSummary(std::string& out, const TileSummary& summary) {
-    for (const double bound :
-         {summary.extent.minX, summary.extent.minY, summary.extent.maxX, summary.extent.maxY})
-        Put(out, bound);
-    PutAll(out, summary.heights);
-    PutAll(out, summary.colour);
-    PutAll(out, summary.coverage);
-    out += summary.lit ? '\1' : '\0';
-}
-
-// A summary whose extent a worker gone wrong may have made anything of is refused, as any
-// reply that does not decode, so that nothing downstream meets an extent without area.
-// Heights that are not finite mean none.
-std::shared_ptr<const TileSummary> TakeSummary(std::string_view in) {
-    auto summary = std::make_shared<TileSummary>();
-    Extent& extent = summary->extent;
-    if (!Take(in, extent.minX) || !Take(in, extent.minY) || !Take(in, extent.maxX) ||
-        !Take(in, extent.maxY) || !TakeAll(in, summary->heights) || !TakeAll(in, summary->colour) ||
-        !TakeAll(in, summary->coverage))
-        return nullptr;
-    std::uint8_t lit = 0;
-    if (!Take(in, lit) || lit > 1)
-        return nullptr;
-    summary->lit = lit == 1;
-    if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
-        return nullptr;
-    return summary;
-}
-
 // `text` cut to at most `size` bytes, at the start of a UTF-8 character.
 std::string_view CutAtCharacter(std::string_view text, std::size_t size) {
     if (text.size() <= size)
@@ -161,6 +132,38 @@ std::string PrintableUtf8(std::string_view text) {
 }
 
 } // namespace
+
+std::string EncodeSummary(const TileSummary& summary) {
+    std::string out;
+    out.reserve(kSummaryBytes);
+    for (const double bound :
+         {summary.extent.minX, summary.extent.minY, summary.extent.maxX, summary.extent.maxY})
+        Put(out, bound);
+    PutAll(out, summary.heights);
+    PutAll(out, summary.colour);
+    PutAll(out, summary.coverage);
+    out += summary.lit ? '\1' : '\0';
+    return out;
+}
+
+// A summary whose extent a worker gone wrong may have made anything of is refused, as any
+// reply that does not decode, so that nothing downstream meets an extent without area.
+// Heights that are not finite mean none.
+std::optional<TileSummary> DecodeSummary(std::string_view in) {
+    std::optional<TileSummary> summary(std::in_place);
+    Extent& extent = summary->extent;
+    if (!Take(in, extent.minX) || !Take(in, extent.minY) || !Take(in, extent.maxX) ||
+        !Take(in, extent.maxY) || !TakeAll(in, summary->heights) || !TakeAll(in, summary->colour) ||
+        !TakeAll(in, summary->coverage))
+        return std::nullopt;
+    std::uint8_t lit = 0;
+    if (!Take(in, lit) || lit > 1)
+        return std::nullopt;
+    summary->lit = lit == 1;
+    if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
+        return std::nullopt;
+    return summary;
+}
 
 std::string RequestPathText(const std::filesystem::path& path) {
 #ifdef _WIN32
@@ -458,7 +461,7 @@ std::string EncodeReply(const CheckReply& reply) {
     out += names;
     out.resize(kReplySize, '\0');
     if (withSummary)
-        PutSummary(out, *reply.summary);
+        out += EncodeSummary(*reply.summary);
     return out;
 }
 
@@ -500,8 +503,12 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     if (!IsKnownSummaryState(summaryState))
         return std::nullopt;
     reply.summaryState = static_cast<SummaryState>(summaryState);
-    if (reply.summaryState == SummaryState::Made && !(reply.summary = TakeSummary(trailer)))
-        return std::nullopt;
+    if (reply.summaryState == SummaryState::Made) {
+        std::optional<TileSummary> summary = DecodeSummary(trailer);
+        if (!summary)
+            return std::nullopt;
+        reply.summary = std::make_shared<const TileSummary>(std::move(*summary));
+    }
     bytes.remove_prefix(1);
     for (double& c : reply.bound.centre)
         Take(bytes, c);

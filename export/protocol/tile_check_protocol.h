@@ -115,6 +115,11 @@ constexpr std::size_t kSummaryBytes =
     4 * sizeof(double) +
     std::size_t{kSummaryHeightSamples} * kSummaryHeightSamples * sizeof(float) +
     std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 4 + 1;
+// A summary as its kSummaryBytes bytes, as a reply carries it (and the overview's held tiles
+// keep it on disk), and back: nothing for bytes too few or a summary no tile can have (an
+// extent without area, a flag neither 0 nor 1).
+std::string EncodeSummary(const TileSummary& summary);
+std::optional<TileSummary> DecodeSummary(std::string_view bytes);
 // How many bytes follow the fixed part of a reply whose first kReplySize bytes are `head`.
 std::size_t ReplyTrailerSize(std::string_view head);
 // Sets, in a reply encoded beforehand, what became of its summary, and that no summary follows.

@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 #include "export/folder_cache.h"
 #include "export/fs/overview_folder.h"
+#include "export/protocol/tile_check_protocol.h"
 #include "tests/export/overview/summary_fixtures.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
@@ -20,6 +21,8 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -576,6 +579,77 @@ TEST(OverviewIndex, ATakenNodeThatDoesNotReadBackIsBuiltAgainNextRun) {
     EXPECT_TRUE(osgDB::readRefNodeFile(rebuilt.string()));
     ExpectEveryTileReachedOnce(block, 16);
 }
+
+#ifndef _WIN32
+// Files this process writes may grow to `bytes` and no further while it lives, as on a disk
+// that fills: a write past it fails (EFBIG) instead of ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        signal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = before_;
+        limit.rlim_cur = bytes;
+        set_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &before_);
+        std::signal(SIGXFSZ, signal_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return set_; }
+
+private:
+    rlimit before_{};
+    void (*signal_)(int) = SIG_DFL;
+    bool set_ = false;
+};
+
+// Tiles whose names are no grid names have their summaries written to disk as they come: a
+// disk that fills meanwhile fails the levels, and the run says so for the folder, keeps its
+// index and levels, and still has every tile's verdict.
+TEST(OverviewIndex, HeldSummariesThatFindNoRoomFailTheFolderAndKeepItsIndex) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    std::set<std::string> listed;
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = "东区" + std::to_string(i);
+        WriteGridTile(block, name, i % 3, i / 3);
+        listed.insert(name);
+    }
+    WriteText(block / "坏块" / "root.osgb", "not a scene");
+    ASSERT_TRUE(ExportAs(block, IndexKind::Overview).succeeded());
+    const std::string before = test::ReadBytes(block / "root.osgb");
+    const std::vector<fs::path> old = OverviewFolders(block);
+    ASSERT_EQ(old.size(), 1u);
+    const std::map<std::string, std::string> levels = LevelBytes(block);
+
+    ExportReport failed;
+    {
+        // Room for the marker and three summaries of the six.
+        const FileSizeLimit limit(3 * kSummaryBytes + 1000);
+        ASSERT_TRUE(limit.set());
+        failed = ExportAs(block, IndexKind::Overview);
+    }
+    ASSERT_EQ(failed.folders.size(), 1u);
+    const FolderReport& folder = failed.folders[0];
+    EXPECT_EQ(folder.status, FolderStatus::Failed);
+    ASSERT_TRUE(folder.error);
+    EXPECT_EQ(folder.error->kind, ProblemKind::OverviewNotWritten);
+    EXPECT_EQ(folder.error->cause, SystemError(EFBIG));
+    std::set<std::string> entries;
+    for (const std::string& entry : folder.entries)
+        entries.insert(entry.substr(0, entry.find('\\')));
+    EXPECT_EQ(entries, listed);
+    ASSERT_EQ(folder.leftOut.size(), 1u);
+    EXPECT_EQ(folder.leftOut[0].name, fs::path("坏块"));
+    EXPECT_EQ(test::ReadBytes(block / "root.osgb"), before);
+    EXPECT_EQ(OverviewFolders(block), old);
+    EXPECT_EQ(LevelBytes(block), levels);
+    EXPECT_EQ(WalkIndex(block).tiles.size(), listed.size());
+}
+#endif
 
 } // namespace
 } // namespace brindle

@@ -132,9 +132,10 @@ TEST(IsOverviewFolder, NeedsOurNameAndOurExactMarkerInARealFolder) {
 // inside stays, and with it the folder, still ours, and the call says why.
 TEST(RemoveOverviewFolder, RemovesOnlyWhatWePutThereAndNeverAUsersFile) {
     TempDir dir;
-    const fs::path clean = OurFolderByHand(
-        dir.path(), "brindle-overview-1",
-        {"L0.osgb", "L1_0_1.osgb", ".b-0a1b2c", std::string(kOverviewManifestName)});
+    const fs::path clean =
+        OurFolderByHand(dir.path(), "brindle-overview-1",
+                        {"L0.osgb", "L1_0_1.osgb", ".b-0a1b2c", std::string(kOverviewManifestName),
+                         std::string(kHeldSummariesName)});
     ASSERT_TRUE(RemoveOverviewFolder(clean));
     EXPECT_FALSE(fs::exists(clean));
 
