@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <utility>
 #include <vector>
@@ -164,6 +165,7 @@ void Simplify(Surface& surface, const TileSummary& summary, const CoarseMeshOpti
     // The simplifier's error is relative to the mesh's own size, which the heights can make
     // larger than the extent.
     double error = kFirstError * bound / scale;
+    const std::size_t budget = std::size_t{3} * options.mostTriangles;
     std::vector<std::uint32_t> simplified(surface.indices.size());
     for (int attempt = 0; attempt < kSimplifyAttempts; ++attempt, error *= kErrorStep) {
         // No target count: as few triangles as the error allows.
@@ -172,7 +174,29 @@ void Simplify(Surface& surface, const TileSummary& summary, const CoarseMeshOpti
             simplified.data(), surface.indices.data(), surface.indices.size(), surface.local.data(),
             vertexCount, sizeof(float) * 3, 0, static_cast<float>(error), 0, nullptr));
         DropTrianglesOnEdge(surface, simplified, summary.extent);
+        if (simplified.size() > budget)
+            break; // less error only keeps more
         if (KeepsHeightField(surface, simplified, summary, drawn, bound)) {
+            surface.indices = std::move(simplified);
+            return;
+        }
+    }
+    // Ground too rough for the bound at this size: the mesh that strays least in its budget,
+    // neither folded nor holed seen from above. The simplifier keeps from folding what it sees
+    // in three dimensions, so when steep ground folds, it is shown the ground ever flatter.
+    if (surface.indices.size() <= budget)
+        return;
+    constexpr double kNoBound = std::numeric_limits<double>::infinity();
+    for (const float flattening : {1.0f, 0.25f, 0.0f}) {
+        std::vector<float> flattened = surface.local;
+        for (std::size_t z = 2; z < flattened.size(); z += 3)
+            flattened[z] *= flattening;
+        simplified.resize(surface.indices.size());
+        simplified.resize(meshopt_simplify(simplified.data(), surface.indices.data(),
+                                           surface.indices.size(), flattened.data(), vertexCount,
+                                           sizeof(float) * 3, budget, 1.0f, 0, nullptr));
+        DropTrianglesOnEdge(surface, simplified, summary.extent);
+        if (KeepsHeightField(surface, simplified, summary, drawn, kNoBound)) {
             surface.indices = std::move(simplified);
             return;
         }

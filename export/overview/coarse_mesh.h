@@ -5,6 +5,8 @@
 #include <osg/Geode>
 #include <osg/ref_ptr>
 
+#include <cstddef>
+
 namespace brindle {
 
 struct CoarseMeshOptions {
@@ -12,6 +14,10 @@ struct CoarseMeshOptions {
     // extent's longer side: about one of its texels. Where a node gives way to its children a
     // texel covers about a pixel, so the stray stays within one.
     float relativeError = 1.0f / 256;
+    // Where no mesh keeps within that bound in fewer, the mesh may stray further so as to keep
+    // to this many triangles: what a view of the whole block draws, and a software renderer
+    // holds, goes with the triangles, and from afar the heights show little.
+    std::size_t mostTriangles = 4096;
     // How far the skirts hang below the surface's edges, as a part of the extent's longer side.
     float relativeSkirtDepth = 1.0f / 128;
 };

@@ -197,6 +197,36 @@ TEST(CoarseMesh, BumpySummaryKeepsItsShapeWithinTheErrorBound) {
     EXPECT_LT(Parts(BuildCoarseMesh(summary, loose)).surface.size(), mesh.surface.size());
 }
 
+TEST(CoarseMesh, GroundTooRoughForTheBoundKeepsToTheTriangleBudgetAndStillCoversItsExtent) {
+    const Extent extent{0, 0, 640, 640};
+    // Hills a few samples across, ten metres high: no mesh in the budget keeps within 2.5 m.
+    const auto height = [](double x, double y) {
+        return static_cast<float>(10 * std::sin(x / 7.3) * std::cos(y / 5.1) +
+                                  5 * std::sin(x / 3.1 + y / 4.7));
+    };
+    const TileSummary summary = HeightSummary(extent, height);
+    CoarseMeshOptions unlimited;
+    unlimited.mostTriangles = 64 * 64 * 2;
+    const Mesh full = Parts(BuildCoarseMesh(summary, unlimited));
+    ASSERT_GT(full.surface.size() / 3, 4096u) << "the ground must be too rough for the test";
+
+    CoarseMeshOptions options;
+    options.mostTriangles = 1000;
+    const Mesh mesh = Parts(BuildCoarseMesh(summary, options));
+    ASSERT_NE(mesh.vertices, nullptr);
+    EXPECT_LE(mesh.surface.size() / 3, 1000u);
+    EXPECT_GT(mesh.surface.size() / 3, 500u);
+    ExpectUpward(mesh);
+    // Every sample still lies under the surface, within the hills' height of it.
+    for (int j = 0; j < kSamples; j += 3)
+        for (int i = 0; i < kSamples; i += 3) {
+            const double x = i * 640.0 / 64, y = j * 640.0 / 64;
+            const std::optional<double> z = SurfaceHeight(mesh, x, y);
+            ASSERT_TRUE(z.has_value()) << x << " " << y;
+            EXPECT_LE(std::abs(*z - summary.Height(i, j)), 30.0) << x << " " << y;
+        }
+}
+
 TEST(CoarseMesh, TextureCoordinatesFollowTheExtentAndTheImageIsEmbedded) {
     const Extent extent{300, -50, 700, 150};
     const TileSummary summary = HeightSummary(
