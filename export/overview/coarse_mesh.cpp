@@ -140,7 +140,8 @@ void DropTrianglesOnEdge(const Surface& surface, std::vector<std::uint32_t>& tri
     for (std::size_t t = 0; t + 2 < triangles.size(); t += 3) {
         if (std::abs(CellArea(surface, &triangles[t], e)) <= kNoArea)
             continue;
-        std::copy(triangles.begin() + t, triangles.begin() + t + 3, triangles.begin() + kept);
+        for (std::size_t k = 0; k < 3; ++k)
+            triangles[kept + k] = triangles[t + k];
         kept += 3;
     }
     triangles.resize(kept);
