@@ -235,7 +235,8 @@ json TotalsJson(const ExportReport& report) {
             {"entries", totals.entries},
             {"left_out", totals.leftOut},
             {"warnings", totals.warnings},
-            {"cached_verdicts", totals.cachedVerdicts}};
+            {"cached_verdicts", totals.cachedVerdicts},
+            {"overview_holes", totals.overviewHoles}};
 }
 
 } // namespace

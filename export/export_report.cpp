@@ -15,7 +15,7 @@ bool ExportReport::spotless() const {
     return succeeded() && warnings.empty() &&
            std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
                return f.status != FolderStatus::ListedTwice && f.leftOut.empty() &&
-                      f.warnings.empty();
+                      f.warnings.empty() && f.overviewHoles.empty();
            });
 }
 
@@ -24,6 +24,7 @@ ReportTotals ExportReport::totals() const {
     for (const FolderReport& folder : folders) {
         totals.leftOut += folder.leftOut.size();
         totals.warnings += folder.warnings.size();
+        totals.overviewHoles += folder.overviewHoles.size();
         totals.cachedVerdicts += folder.cachedVerdicts;
         if (folder.originSource != OriginSource::Blocks)
             totals.entries += folder.entries.size();

@@ -259,6 +259,7 @@ struct ReportTotals {
     std::size_t leftOut = 0;        // subfolders left out, over every folder
     std::size_t warnings = 0;       // the folders' warnings (Problems), over every folder
     std::size_t cachedVerdicts = 0; // subfolders' verdicts from the cache, over every folder
+    std::size_t overviewHoles = 0;  // listed tiles the overview levels show nothing of
 };
 
 struct ExportReport {

@@ -447,6 +447,7 @@ TEST(ReportJson, AnOverviewsHolesAreListedWithTheirReasonsAndCauses) {
     EXPECT_EQ(holes[6]["name"], "bad%FF");
     EXPECT_EQ(holes[6]["path_bytes_escaped"], true);
     EXPECT_FALSE(holes[0].contains("path_bytes_escaped"));
+    EXPECT_EQ(run["totals"]["overview_holes"], 7);
 }
 
 TEST(ReportJson, TotalsCountADryRunAsWrittenAndEveryOtherStatusApart) {
@@ -470,7 +471,8 @@ TEST(ReportJson, TotalsCountADryRunAsWrittenAndEveryOtherStatusApart) {
                                    {"entries", 2},
                                    {"left_out", 1},
                                    {"warnings", 1},
-                                   {"cached_verdicts", 3}}));
+                                   {"cached_verdicts", 3},
+                                   {"overview_holes", 0}}));
     EXPECT_EQ(run["folders"][1]["cached_verdicts"], 3);
 }
 
@@ -558,6 +560,9 @@ TEST(ExitStatus, FailureComesFirstThenStrictness) {
     gaps.folders[0].leftOut = {{"B", TileStatus::NoRootFile, {}, 0, {}, {}}};
     ExportReport warned = clean;
     warned.folders[0].warnings = {{ProblemKind::ReportNoOrigin, "a/report.txt", {}}};
+    // A listed tile the overview shows nothing of is worth telling, as a warning is.
+    ExportReport holed = clean;
+    holed.folders[0].overviewHoles = {{"C", SummaryFailure::Crashed, {}}};
     ExportReport failed = gaps;
     failed.folders.push_back(FolderReport{});
     failed.folders.back().status = FolderStatus::Failed;
@@ -566,6 +571,8 @@ TEST(ExitStatus, FailureComesFirstThenStrictness) {
     EXPECT_EQ(ExitStatusFor(gaps, false), 0);
     EXPECT_EQ(ExitStatusFor(gaps, true), 3);
     EXPECT_EQ(ExitStatusFor(warned, true), 3);
+    EXPECT_EQ(ExitStatusFor(holed, false), 0);
+    EXPECT_EQ(ExitStatusFor(holed, true), 3);
     EXPECT_EQ(ExitStatusFor(failed, true), 1);
     ExportReport cancelled = clean;
     cancelled.cancelled = true;

@@ -590,7 +590,8 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
                                    {"entries", 3},
                                    {"left_out", 3},
                                    {"warnings", 1},
-                                   {"cached_verdicts", 0}}));
+                                   {"cached_verdicts", 0},
+                                   {"overview_holes", 0}}));
     EXPECT_EQ(run["cancelled"], false);
     EXPECT_EQ(run["succeeded"], false);
     for (const json& folder : run["folders"])
