@@ -15,7 +15,7 @@ bool ExportReport::spotless() const {
     return succeeded() && warnings.empty() &&
            std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
                return f.status != FolderStatus::ListedTwice && f.leftOut.empty() &&
-                      f.warnings.empty() && f.overviewHoles.empty();
+                      f.warnings.empty();
            });
 }
 
