@@ -279,10 +279,42 @@ std::vector<osg::Vec3> SurfaceNormals(const Surface& surface) {
     return normals;
 }
 
-osg::ref_ptr<osg::Texture2D> ColourTexture(const TileSummary& summary) {
+// The light a viewer gives every side of a lit surface, as a part of what a light straight at it
+// gives: a scene graph's default light model's.
+constexpr double kAmbient = 0.1;
+
+// How much darker a lit mesh's colours are drawn than its summary's, so that, lit from above,
+// it shows as its tiles do: their finer normals take less light than its smoother ones. The
+// mean upward part of its normals over its surface seen from above, against the summary's.
+double ShadeFactor(const Surface& surface, const TileSummary& summary) {
+    double weighted = 0, area = 0;
+    for (std::size_t t = 0; t + 2 < surface.indices.size(); t += 3) {
+        const std::uint32_t* corner = &surface.indices[t];
+        const osg::Vec3d& a = surface.positions[corner[0]];
+        const osg::Vec3d face =
+            (surface.positions[corner[1]] - a) ^ (surface.positions[corner[2]] - a);
+        const double projected = std::abs(face.z());
+        double up = 0;
+        for (int k = 0; k < 3; ++k)
+            up += std::clamp(static_cast<double>(surface.normals[corner[k]].z()), 0.0, 1.0) / 3;
+        weighted += projected * up;
+        area += projected;
+    }
+    if (!(area > 0))
+        return 1.0;
+    return std::clamp((kAmbient + summary.shade) / (kAmbient + weighted / area), 0.0, 1.0);
+}
+
+osg::ref_ptr<osg::Texture2D> ColourTexture(const TileSummary& summary, double factor) {
     osg::ref_ptr<osg::Image> image = new osg::Image;
     image->allocateImage(kSummaryColourPixels, kSummaryColourPixels, 1, GL_RGB, GL_UNSIGNED_BYTE);
-    std::copy(summary.colour.begin(), summary.colour.end(), image->data());
+    if (factor < 1.0)
+        std::transform(summary.colour.begin(), summary.colour.end(), image->data(),
+                       [factor](std::uint8_t c) {
+                           return static_cast<std::uint8_t>(std::lround(c * factor));
+                       });
+    else
+        std::copy(summary.colour.begin(), summary.colour.end(), image->data());
     osg::ref_ptr<osg::Texture2D> texture = new osg::Texture2D(image.get());
     texture->setWrap(osg::Texture::WRAP_S, osg::Texture::CLAMP_TO_EDGE);
     texture->setWrap(osg::Texture::WRAP_T, osg::Texture::CLAMP_TO_EDGE);
@@ -341,13 +373,17 @@ osg::ref_ptr<osg::Geode> BuildCoarseMesh(const TileSummary& summary,
         return geode;
     Simplify(surface, summary, options);
     DropUnusedVertices(surface);
-    if (summary.lit)
+    double factor = 1.0;
+    if (summary.lit) {
         surface.normals = SurfaceNormals(surface);
+        factor = ShadeFactor(surface, summary);
+    }
     const double depth = options.relativeSkirtDepth * std::max(extent.Width(), extent.Height());
     const std::vector<std::uint32_t> skirts = Skirts(surface, depth);
     osg::ref_ptr<osg::Geometry> geometry = MeshGeometry(surface, skirts, extent);
     osg::StateSet* state = geometry->getOrCreateStateSet();
-    state->setTextureAttributeAndModes(0, ColourTexture(summary).get(), osg::StateAttribute::ON);
+    state->setTextureAttributeAndModes(0, ColourTexture(summary, factor).get(),
+                                       osg::StateAttribute::ON);
     // Lit or not as the tiles below are; lighting is the viewer's to turn on.
     if (!summary.lit)
         state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);

@@ -116,6 +116,9 @@ struct SceneTriangle {
     std::array<osg::Vec2d, 3> uvs;
     const TextureSampler* texture = &kFlatGrey;
     bool lit = true; // the viewer's lighting is on where it falls
+    // At each corner, the upward part of the normal it is drawn with: what a light from
+    // straight above gives it.
+    std::array<double, 3> upness{1, 1, 1};
 };
 
 // Whether the viewer's lighting is on where a walk is, as its state sets decide: on unless
@@ -347,6 +350,7 @@ private:
             ++skipped_;
             return;
         }
+        TakeUpness(geometry, indices, triangle);
         const auto* uvs = dynamic_cast<const osg::Vec2Array*>(geometry.getTexCoordArray(0));
         const bool textured =
             !textures_.empty() && uvs != nullptr && std::max({a, b, c}) < uvs->size();
@@ -356,6 +360,32 @@ private:
                 triangle.uvs[k] = osg::Vec2d((*uvs)[indices[k]]);
         }
         sink_(triangle);
+    }
+
+    // The normals the geometry gives its corners, turned as the corners are; without them, the
+    // face's, taken as facing up, as ground does.
+    void TakeUpness(const osg::Geometry& geometry, const std::array<unsigned, 3>& indices,
+                    SceneTriangle& triangle) const {
+        const auto* normals = dynamic_cast<const osg::Vec3Array*>(geometry.getNormalArray());
+        const bool perVertex = normals != nullptr &&
+                               geometry.getNormalBinding() == osg::Geometry::BIND_PER_VERTEX &&
+                               std::max({indices[0], indices[1], indices[2]}) < normals->size();
+        if (perVertex) {
+            for (int k = 0; k < 3; ++k) {
+                osg::Vec3d normal =
+                    osg::Matrixd::transform3x3(osg::Vec3d((*normals)[indices[k]]), matrix_);
+                const double length = normal.length();
+                triangle.upness[k] = std::isfinite(length) && length > 0
+                                         ? std::clamp(normal.z() / length, 0.0, 1.0)
+                                         : 1.0;
+            }
+            return;
+        }
+        const std::array<osg::Vec3d, 3>& c = triangle.corners;
+        const osg::Vec3d face = (c[1] - c[0]) ^ (c[2] - c[0]);
+        const double length = face.length();
+        const double up = length > 0 ? std::abs(face.z()) / length : 1.0;
+        triangle.upness = {up, up, up};
     }
 
     std::size_t maxTriangles_;
@@ -469,6 +499,10 @@ public:
                     triangle.uvs[0] * w[0] + triangle.uvs[1] * w[1] + triangle.uvs[2] * w[2];
                 triangle.texture->Sample(uv, summary_.Colour(i, j));
                 summary_.Coverage(i, j) = 255;
+                upness_[TileSummary::PixelIndex(i, j)] =
+                    std::clamp(w[0] * triangle.upness[0] + w[1] * triangle.upness[1] +
+                                   w[2] * triangle.upness[2],
+                               0.0, 1.0);
             }
     }
 
@@ -477,6 +511,14 @@ public:
             if (std::isfinite(highest_[s]))
                 summary_.heights[s] = static_cast<float>(highest_[s]);
         summary_.lit = drawn_ > 0 && 2 * lit_ >= drawn_;
+        double upness = 0;
+        std::size_t covered = 0;
+        for (std::size_t p = 0; p < upness_.size(); ++p)
+            if (summary_.coverage[p] != 0) {
+                upness += upness_[p];
+                ++covered;
+            }
+        summary_.shade = covered > 0 ? static_cast<float>(upness / covered) : 1.0f;
         return std::move(summary_);
     }
 
@@ -488,6 +530,8 @@ private:
     Extent extent_;
     double sampleX_, sampleY_, pixelX_, pixelY_;
     std::vector<double> top_, highest_;
+    std::vector<double> upness_ =
+        std::vector<double>(std::size_t{kSummaryColourPixels} * kSummaryColourPixels, 1.0);
     std::size_t work_ = 0;
     std::size_t drawn_ = 0, lit_ = 0; // triangles
     TileSummary summary_;

@@ -197,6 +197,20 @@ void ResampleColours(TileSummary& target, const std::vector<const TileSummary*>&
         }
 }
 
+// The sources' shades, each as much as it covers of its own extent's area.
+float MeanShade(const std::vector<const TileSummary*>& sources) {
+    double weighted = 0, weights = 0;
+    for (const TileSummary* source : sources) {
+        double covered = 0;
+        for (const std::uint8_t c : source->coverage)
+            covered += c;
+        const double weight = covered * source->extent.Width() * source->extent.Height();
+        weighted += weight * source->shade;
+        weights += weight;
+    }
+    return weights > 0 ? static_cast<float>(std::clamp(weighted / weights, 0.0, 1.0)) : 1.0f;
+}
+
 } // namespace
 
 TileSummary MergeSummaries(const Extent& extent, const std::vector<const TileSummary*>& sources) {
@@ -211,6 +225,7 @@ TileSummary MergeSummaries(const Extent& extent, const std::vector<const TileSum
     const auto lit = std::count_if(usable.begin(), usable.end(),
                                    [](const TileSummary* source) { return source->lit; });
     target.lit = !usable.empty() && 2 * static_cast<std::size_t>(lit) >= usable.size();
+    target.shade = MeanShade(usable);
     return target;
 }
 

@@ -41,6 +41,11 @@ struct TileSummary {
     // its state turns it off. A lit summary's mesh is lit too, so that it shows as bright as
     // the tiles it stands for.
     bool lit = false;
+    // How much of a light from straight above its surface takes, on average over what covers
+    // it: the mean upward part of the normals it is drawn with, 1 for level ground. A viewer's
+    // headlight lights a tile so, seen from above; a coarse mesh, smoother than the tile, would
+    // take more and show brighter.
+    float shade = 1.0f;
 
     static std::size_t HeightIndex(int i, int j) {
         return static_cast<std::size_t>(j) * kSummaryHeightSamples + static_cast<std::size_t>(i);

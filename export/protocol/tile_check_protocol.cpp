@@ -143,6 +143,7 @@ std::string EncodeSummary(const TileSummary& summary) {
     PutAll(out, summary.colour);
     PutAll(out, summary.coverage);
     out += summary.lit ? '\1' : '\0';
+    Put(out, summary.shade);
     return out;
 }
 
@@ -160,6 +161,8 @@ std::optional<TileSummary> DecodeSummary(std::string_view in) {
     if (!Take(in, lit) || lit > 1)
         return std::nullopt;
     summary->lit = lit == 1;
+    if (!Take(in, summary->shade) || !(summary->shade >= 0.0f && summary->shade <= 1.0f))
+        return std::nullopt;
     if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
         return std::nullopt;
     return summary;

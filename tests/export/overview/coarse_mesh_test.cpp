@@ -166,6 +166,32 @@ TEST(CoarseMesh, ALitSummaryGetsNormalsAndAnUnlitOneTurnsTheLightingOff) {
             EXPECT_NEAR((*normals)[v] * slope, 1.0, 1e-4) << v;
 }
 
+// Lit from above, a tile whose finer normals take half the light shows darker than a level
+// mesh would: the mesh's colours are darkened to match, as much as its own normals fall short
+// of the tile's, the viewer's ambient light counted. Unlit, the light does not matter.
+TEST(CoarseMesh, ALitMeshIsDarkenedAsItsTilesFinerNormalsAre) {
+    const Extent extent{0, 0, 100, 100};
+    TileSummary summary = HeightSummary(extent, [](double, double) { return 3.0f; });
+    std::fill(summary.colour.begin(), summary.colour.end(), std::uint8_t{200});
+    const auto firstByte = [](const TileSummary& s) {
+        const osg::ref_ptr<osg::Geode> mesh = BuildCoarseMesh(s);
+        const osg::Image* image = test::FirstTextureImage(mesh.get());
+        return image ? int(image->data()[0]) : -1;
+    };
+    summary.shade = 0.5f;
+    EXPECT_EQ(firstByte(summary), 200) << "unlit";
+    summary.lit = true;
+    EXPECT_EQ(firstByte(summary), static_cast<int>(std::lround(200 * 0.6 / 1.1)));
+    summary.shade = 1.0f;
+    EXPECT_EQ(firstByte(summary), 200) << "level ground as level as its mesh";
+    // A slope of 45 degrees, as its tiles are: its mesh takes as little light as they do.
+    TileSummary slope = HeightSummary(extent, [](double x, double) { return float(x); });
+    std::fill(slope.colour.begin(), slope.colour.end(), std::uint8_t{200});
+    slope.lit = true;
+    slope.shade = static_cast<float>(std::sqrt(0.5));
+    EXPECT_NEAR(firstByte(slope), 200, 1);
+}
+
 TEST(CoarseMesh, BumpySummaryKeepsItsShapeWithinTheErrorBound) {
     const Extent extent{-100, -100, 100, 100};
     const auto height = [](double x, double y) {

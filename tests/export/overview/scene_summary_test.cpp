@@ -244,6 +244,36 @@ TEST(SceneSummary, ATiltedPlaneGivesItsHeightsAndTheTopmostSurfaceWins) {
     EXPECT_EQ(ColourAt(summary, 10, 200), (Rgb{128, 128, 128}));
 }
 
+// What light from above a tile takes: its normals where it has them, turned with it, else its
+// faces'; a summary's shade is their upward part over what it covers.
+TEST(SceneSummary, ItsShadeIsTheUpwardPartOfTheNormalsItIsDrawnWith) {
+    const Extent extent{0, 0, 40, 40};
+    const auto shade = [](const osg::Node& scene) {
+        const SceneSummary made = SummariseScene(scene);
+        return made.summary ? made.summary->shade : -1.0f;
+    };
+    // Level ground without normals; rising one in one along x (faces 45 degrees up).
+    EXPECT_NEAR(shade(*Quad(extent, 5)), 1.0, 1e-6);
+    EXPECT_NEAR(shade(*Plane(extent, 4, [](double x, double) { return x; })), std::sqrt(0.5), 1e-5);
+    // Level ground drawn with normals leaning 60 degrees from up, on the left half straight up.
+    osg::ref_ptr<osg::Geometry> leaning = Quad(extent, 5);
+    osg::ref_ptr<osg::Vec3Array> normals = new osg::Vec3Array;
+    for (const float x : {0.0f, 1.0f, 0.0f, 1.0f})
+        normals->push_back(x == 0 ? osg::Vec3(0, 0, 1) : osg::Vec3(std::sqrt(3.0f) / 2, 0, 0.5f));
+    leaning->setNormalArray(normals.get(), osg::Array::BIND_PER_VERTEX);
+    // Across the quad the upward part runs from 1 to 0.5: 0.75 on average.
+    EXPECT_NEAR(shade(*leaning), 0.75, 0.01);
+    // Turned upside down by a transform, its normals point down: no light from above.
+    osg::ref_ptr<osg::MatrixTransform> flipped =
+        new osg::MatrixTransform(osg::Matrixd::rotate(osg::PI, osg::Vec3d(1, 0, 0)));
+    osg::ref_ptr<osg::Geometry> up = Quad(extent, 5);
+    osg::ref_ptr<osg::Vec3Array> ups = new osg::Vec3Array(4);
+    std::fill(ups->begin(), ups->end(), osg::Vec3(0, 0, 1));
+    up->setNormalArray(ups.get(), osg::Array::BIND_PER_VERTEX);
+    flipped->addChild(up.get());
+    EXPECT_NEAR(shade(*flipped), 0.0, 1e-6);
+}
+
 // The finer file a production tile's range names is a pipe with no writer: were it opened,
 // the summary would wait on it forever. Windows has no pipes among its files: there it is a
 // scene of its own, higher and of another colour, which would change the summary were it read.

@@ -232,6 +232,28 @@ TEST(SummaryMosaic, ANodeIsLitAsMostOfItsChildrenAre) {
     EXPECT_TRUE(mosaic().lit);
 }
 
+// A node's shade is its children's, each as much as it covers; a damaged one has no say.
+TEST(SummaryMosaic, ANodesShadeIsItsChildrensByWhatTheyCover) {
+    const auto flat = [](double, double) { return 1.0f; };
+    const auto grey = [](double, double) { return Rgb{90, 90, 90}; };
+    std::array<TileSummary, 4> children;
+    for (int q = 0; q < 4; ++q)
+        children[static_cast<std::size_t>(q)] = MakeSummary(Quarter(q), flat, grey);
+    const auto mosaic = [&] {
+        return MosaicSummaries({&children[0], &children[1], &children[2], &children[3]});
+    };
+    EXPECT_FLOAT_EQ(mosaic().shade, 1.0f);
+    children[0].shade = 0.2f;
+    children[1].shade = 0.6f;
+    EXPECT_NEAR(mosaic().shade, (0.2 + 0.6 + 1 + 1) / 4, 1e-6);
+    // Half of child 0 covered: it weighs half as much as the others.
+    std::fill(children[0].coverage.begin(),
+              children[0].coverage.begin() + children[0].coverage.size() / 2, 0);
+    EXPECT_NEAR(mosaic().shade, (0.5 * 0.2 + 0.6 + 1 + 1) / 3.5, 1e-6);
+    children[1].extent.maxX = std::nan("");
+    EXPECT_NEAR(mosaic().shade, (0.5 * 0.2 + 1 + 1) / 2.5, 1e-6);
+}
+
 // Two tiles in one cell, offset and finer than it: each lands where it lies.
 TEST(SummaryMosaic, MergesSourcesOfAnyPlaceAndSize) {
     const TileSummary west = MakeSummary(

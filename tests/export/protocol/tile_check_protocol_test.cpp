@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 namespace brindle {
 namespace {
@@ -128,6 +129,7 @@ TEST(TileCheckProtocol, ASummaryFollowsItsReplyWholeOrTheReplyIsRefused) {
     summary->Colour(255, 0)[2] = 200;
     summary->Coverage(255, 0) = 255;
     summary->lit = true;
+    summary->shade = 0.625f;
     CheckReply reply;
     reply.verdict = CheckVerdict::Loads;
     reply.summaryState = SummaryState::Made;
@@ -147,12 +149,19 @@ TEST(TileCheckProtocol, ASummaryFollowsItsReplyWholeOrTheReplyIsRefused) {
     EXPECT_EQ(decoded->summary->colour, summary->colour);
     EXPECT_EQ(decoded->summary->coverage, summary->coverage);
     EXPECT_TRUE(decoded->summary->lit);
+    EXPECT_EQ(decoded->summary->shade, 0.625f);
+    const std::size_t litByte = bytes.size() - 1 - sizeof(float);
     std::string lighting = bytes;
-    lighting.back() = '\x02';
+    lighting[litByte] = '\x02';
     EXPECT_FALSE(DecodeReply(lighting)) << "lit neither yes nor no";
-    lighting.back() = '\x00';
+    lighting[litByte] = '\x00';
     ASSERT_TRUE(DecodeReply(lighting));
     EXPECT_FALSE(DecodeReply(lighting)->summary->lit);
+    for (const float shade : {-0.5f, 1.5f, std::numeric_limits<float>::quiet_NaN()}) {
+        summary->shade = shade;
+        EXPECT_FALSE(DecodeReply(EncodeReply(reply))) << "a shade of " << shade;
+    }
+    summary->shade = 0.625f;
 
     EXPECT_FALSE(DecodeReply(bytes.substr(0, bytes.size() - 1))) << "a summary cut short";
     EXPECT_FALSE(DecodeReply(bytes.substr(0, kReplySize))) << "a summary missing";
