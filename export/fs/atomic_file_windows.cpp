@@ -2,10 +2,7 @@
 
 #include "export/fs/regular_file.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "export/fs/windows_handle.h"
 
 #include <cstdio>
 #include <random>
@@ -13,10 +10,6 @@
 namespace brindle {
 namespace fs = std::filesystem;
 namespace {
-
-std::error_code LastError() {
-    return SystemError(static_cast<int>(GetLastError()));
-}
 
 std::wstring TemporaryName() {
     std::random_device random;
@@ -29,19 +22,12 @@ std::error_code WriteTemporary(const fs::path& temporary, std::string_view bytes
     const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return LastError();
-    std::error_code ec;
-    while (!bytes.empty() && !ec) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr))
-            ec = LastError();
-        bytes.remove_prefix(written);
-    }
+        return LastWindowsError();
+    std::error_code ec = WriteAllTo(file, bytes);
     if (!ec && !FlushFileBuffers(file))
-        ec = LastError();
+        ec = LastWindowsError();
     if (!CloseHandle(file) && !ec)
-        ec = LastError();
+        ec = LastWindowsError();
     return ec;
 }
 
@@ -60,7 +46,7 @@ std::error_code MoveIntoPlace(const fs::path& temporary, const fs::path& target)
         if (MoveFileExW(temporary.c_str(), target.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return {};
-        ec = LastError();
+        ec = LastWindowsError();
         if (attempt == kAttempts || !HeldByAnother(ec))
             return ec;
         Sleep(static_cast<DWORD>(10 * attempt));
@@ -99,7 +85,7 @@ Result<FileReplaced> ReplaceFileAtomically(const fs::path& target, std::string_v
 Status CheckFolderWritable(const fs::path& folder) {
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return LastError();
+        return LastWindowsError();
     return {};
 }
 

@@ -11,10 +11,7 @@
 #include <sstream>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "export/fs/windows_handle.h"
 #else
 #include "export/fs/file_descriptor.h"
 
@@ -39,25 +36,14 @@ public:
 };
 
 #ifdef _WIN32
-std::error_code LastError() {
-    return SystemError(static_cast<int>(GetLastError()));
-}
-
 Status CreateWhole(const fs::path& file, std::string_view bytes) {
     const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return LastError();
-    std::error_code ec;
-    while (!bytes.empty() && !ec) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr))
-            ec = LastError();
-        bytes.remove_prefix(written);
-    }
+        return LastWindowsError();
+    std::error_code ec = WriteAllTo(handle, bytes);
     if (!CloseHandle(handle) && !ec)
-        ec = LastError();
+        ec = LastWindowsError();
     if (ec)
         DeleteFileW(file.c_str());
     return ec;

@@ -211,13 +211,19 @@ TEST(SummaryMosaic, MissingChildrenStayEmpty) {
         ASSERT_EQ(c, 0);
 }
 
-// A node is lit as at least half the children it is made from are; a damaged one has no say.
-TEST(SummaryMosaic, ANodeIsLitAsMostOfItsChildrenAre) {
+// Four level grey children, one a quadrant.
+std::array<TileSummary, 4> LevelGreyQuarters() {
     const auto flat = [](double, double) { return 1.0f; };
     const auto grey = [](double, double) { return Rgb{90, 90, 90}; };
     std::array<TileSummary, 4> children;
     for (int q = 0; q < 4; ++q)
         children[static_cast<std::size_t>(q)] = MakeSummary(Quarter(q), flat, grey);
+    return children;
+}
+
+// A node is lit as at least half the children it is made from are; a damaged one has no say.
+TEST(SummaryMosaic, ANodeIsLitAsMostOfItsChildrenAre) {
+    std::array<TileSummary, 4> children = LevelGreyQuarters();
     const auto mosaic = [&] {
         return MosaicSummaries({&children[0], &children[1], &children[2], &children[3]});
     };
@@ -234,11 +240,7 @@ TEST(SummaryMosaic, ANodeIsLitAsMostOfItsChildrenAre) {
 
 // A node's shade is its children's, each as much as it covers; a damaged one has no say.
 TEST(SummaryMosaic, ANodesShadeIsItsChildrensByWhatTheyCover) {
-    const auto flat = [](double, double) { return 1.0f; };
-    const auto grey = [](double, double) { return Rgb{90, 90, 90}; };
-    std::array<TileSummary, 4> children;
-    for (int q = 0; q < 4; ++q)
-        children[static_cast<std::size_t>(q)] = MakeSummary(Quarter(q), flat, grey);
+    std::array<TileSummary, 4> children = LevelGreyQuarters();
     const auto mosaic = [&] {
         return MosaicSummaries({&children[0], &children[1], &children[2], &children[3]});
     };
