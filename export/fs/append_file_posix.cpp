@@ -19,18 +19,6 @@ Status CreateEmpty(const fs::path& file) {
     return fd.close();
 }
 
-Status WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return LastPosixError();
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return {};
-}
-
 Status AppendWhole(const fs::path& file, std::string_view bytes) {
     // Non-blocking, so that a FIFO swapped in is refused below instead of waited on.
     FileDescriptor fd(
@@ -42,7 +30,7 @@ Status AppendWhole(const fs::path& file, std::string_view bytes) {
         return LastPosixError();
     if (!S_ISREG(facts.st_mode))
         return SystemError(std::errc::not_supported);
-    Status status = WriteAll(fd.get(), bytes);
+    Status status = WriteAllTo(fd.get(), bytes);
     if (const Status closed = fd.close(); status)
         status = closed;
     return status;

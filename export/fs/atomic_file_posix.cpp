@@ -15,18 +15,6 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-Status WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return LastPosixError();
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return {};
-}
-
 // The permission bits the new file must get: the old file's. Nothing for a new file, which
 // keeps the bits open() gave it: reading the umask means setting it, and the umask is the
 // whole process's, so other threads would create files with the wrong bits meanwhile.
@@ -51,7 +39,7 @@ std::string TemporaryName() {
 
 Status FillAndSync(int fd, std::string_view bytes, const std::optional<mode_t>& mode,
                    const AtomicFileCalls& calls) {
-    if (const Status written = WriteAll(fd, bytes); !written)
+    if (const Status written = WriteAllTo(fd, bytes); !written)
         return written;
     if ((mode && ::fchmod(fd, *mode) != 0) || calls.fsync(fd) != 0)
         return LastPosixError();

@@ -4,6 +4,8 @@
 #include "export/fs/regular_file.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <string_view>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -13,6 +15,19 @@ namespace brindle {
 // The cause errno holds after a failed POSIX call.
 inline std::error_code LastPosixError() {
     return SystemError(errno);
+}
+
+// Writes every byte to `fd`, again where a signal cut a write short.
+inline Status WriteAllTo(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return LastPosixError();
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
 }
 
 // Owns a POSIX file descriptor and closes it when done.

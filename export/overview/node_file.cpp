@@ -49,24 +49,11 @@ Status CreateWhole(const fs::path& file, std::string_view bytes) {
     return ec;
 }
 #else
-Status WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return LastPosixError();
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return {};
-}
-
 Status CreateWhole(const fs::path& file, std::string_view bytes) {
     FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd.get() < 0)
         return LastPosixError();
-    Status status = WriteAll(fd.get(), bytes);
+    Status status = WriteAllTo(fd.get(), bytes);
     if (const Status closed = fd.close(); status)
         status = closed;
     if (!status)
