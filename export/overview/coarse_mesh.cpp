@@ -155,6 +155,18 @@ constexpr int kSimplifyAttempts = 6;
 constexpr double kFirstError = 0.45;
 constexpr double kErrorStep = 0.7;
 
+// The surface's triangles simplified over `positions` (its own, or flattened) to `target`
+// indices or `error`, whichever comes first, less those standing on the extent's edge.
+void SimplifyInto(std::vector<std::uint32_t>& simplified, const Surface& surface,
+                  const std::vector<float>& positions, std::size_t target, float error,
+                  const Extent& extent) {
+    simplified.resize(surface.indices.size());
+    simplified.resize(meshopt_simplify(
+        simplified.data(), surface.indices.data(), surface.indices.size(), positions.data(),
+        surface.positions.size(), sizeof(float) * 3, target, error, 0, nullptr));
+    DropTrianglesOnEdge(surface, simplified, extent);
+}
+
 void Simplify(Surface& surface, const TileSummary& summary, const CoarseMeshOptions& options) {
     const std::size_t vertexCount = surface.positions.size();
     const float scale = meshopt_simplifyScale(surface.local.data(), vertexCount, sizeof(float) * 3);
@@ -170,11 +182,8 @@ void Simplify(Surface& surface, const TileSummary& summary, const CoarseMeshOpti
     std::vector<std::uint32_t> simplified(surface.indices.size());
     for (int attempt = 0; attempt < kSimplifyAttempts; ++attempt, error *= kErrorStep) {
         // No target count: as few triangles as the error allows.
-        simplified.resize(surface.indices.size());
-        simplified.resize(meshopt_simplify(
-            simplified.data(), surface.indices.data(), surface.indices.size(), surface.local.data(),
-            vertexCount, sizeof(float) * 3, 0, static_cast<float>(error), 0, nullptr));
-        DropTrianglesOnEdge(surface, simplified, summary.extent);
+        SimplifyInto(simplified, surface, surface.local, 0, static_cast<float>(error),
+                     summary.extent);
         if (simplified.size() > budget)
             break; // less error only keeps more
         if (KeepsHeightField(surface, simplified, summary, drawn, bound)) {
@@ -192,11 +201,7 @@ void Simplify(Surface& surface, const TileSummary& summary, const CoarseMeshOpti
         std::vector<float> flattened = surface.local;
         for (std::size_t z = 2; z < flattened.size(); z += 3)
             flattened[z] *= flattening;
-        simplified.resize(surface.indices.size());
-        simplified.resize(meshopt_simplify(simplified.data(), surface.indices.data(),
-                                           surface.indices.size(), flattened.data(), vertexCount,
-                                           sizeof(float) * 3, budget, 1.0f, 0, nullptr));
-        DropTrianglesOnEdge(surface, simplified, summary.extent);
+        SimplifyInto(simplified, surface, flattened, budget, 1.0f, summary.extent);
         if (KeepsHeightField(surface, simplified, summary, drawn, kNoBound)) {
             surface.indices = std::move(simplified);
             return;
@@ -260,17 +265,21 @@ std::vector<std::uint32_t> Skirts(Surface& surface, double depth) {
     return skirts;
 }
 
+// Triangle t's face normal, as long as twice its area.
+osg::Vec3d Face(const Surface& surface, std::size_t t) {
+    const std::uint32_t* corner = &surface.indices[t];
+    const osg::Vec3d& a = surface.positions[corner[0]];
+    return (surface.positions[corner[1]] - a) ^ (surface.positions[corner[2]] - a);
+}
+
 // Each vertex's normal: the mean of its triangles' faces, weighted by their areas, so that the
 // simplified surface shades smoothly; straight up where it has none.
 std::vector<osg::Vec3> SurfaceNormals(const Surface& surface) {
     std::vector<osg::Vec3d> sums(surface.positions.size());
     for (std::size_t t = 0; t + 2 < surface.indices.size(); t += 3) {
-        const std::uint32_t* corner = &surface.indices[t];
-        const osg::Vec3d& a = surface.positions[corner[0]];
-        const osg::Vec3d face =
-            (surface.positions[corner[1]] - a) ^ (surface.positions[corner[2]] - a);
-        for (int k = 0; k < 3; ++k)
-            sums[corner[k]] += face;
+        const osg::Vec3d face = Face(surface, t);
+        for (std::size_t k = 0; k < 3; ++k)
+            sums[surface.indices[t + k]] += face;
     }
     std::vector<osg::Vec3> normals;
     normals.reserve(sums.size());
@@ -289,14 +298,12 @@ constexpr double kAmbient = 0.1;
 double ShadeFactor(const Surface& surface, const TileSummary& summary) {
     double weighted = 0, area = 0;
     for (std::size_t t = 0; t + 2 < surface.indices.size(); t += 3) {
-        const std::uint32_t* corner = &surface.indices[t];
-        const osg::Vec3d& a = surface.positions[corner[0]];
-        const osg::Vec3d face =
-            (surface.positions[corner[1]] - a) ^ (surface.positions[corner[2]] - a);
-        const double projected = std::abs(face.z());
+        const double projected = std::abs(Face(surface, t).z());
         double up = 0;
-        for (int k = 0; k < 3; ++k)
-            up += std::clamp(static_cast<double>(surface.normals[corner[k]].z()), 0.0, 1.0) / 3;
+        for (std::size_t k = 0; k < 3; ++k)
+            up += std::clamp(static_cast<double>(surface.normals[surface.indices[t + k]].z()), 0.0,
+                             1.0) /
+                  3;
         weighted += projected * up;
         area += projected;
     }
