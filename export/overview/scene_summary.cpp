@@ -399,35 +399,6 @@ private:
     bool capped_ = false;
 };
 
-// Where a triangle covers a point seen from above: the point's barycentric weights.
-class CoverTest {
-public:
-    explicit CoverTest(const SceneTriangle& triangle)
-        : c_(triangle.corners), det_(AreaFromAbove(triangle.corners)) {}
-
-    // False where the point lies outside; edges count as inside, so that the triangles of a
-    // surface leave no sample between them.
-    bool Weights(double x, double y, std::array<double, 3>& w) const {
-        w[1] = ((x - c_[0].x()) * (c_[2].y() - c_[0].y()) -
-                (c_[2].x() - c_[0].x()) * (y - c_[0].y())) /
-               det_;
-        w[2] = ((c_[1].x() - c_[0].x()) * (y - c_[0].y()) -
-                (x - c_[0].x()) * (c_[1].y() - c_[0].y())) /
-               det_;
-        w[0] = 1 - w[1] - w[2];
-        constexpr double kOnEdge = -1e-9;
-        return w[0] >= kOnEdge && w[1] >= kOnEdge && w[2] >= kOnEdge;
-    }
-
-    double Height(const std::array<double, 3>& w) const {
-        return w[0] * c_[0].z() + w[1] * c_[1].z() + w[2] * c_[2].z();
-    }
-
-private:
-    const std::array<osg::Vec3d, 3>& c_;
-    double det_;
-};
-
 // The cells of a regular grid that a span may hold: points first + i * step, i in [0, count).
 struct Span {
     int first = 0, last = -1; // inclusive
@@ -441,6 +412,79 @@ Span CellsWithin(double low, double high, double origin, double step, double off
     span.last = static_cast<int>(std::min(to, static_cast<double>(count - 1)));
     return span;
 }
+
+// A grid index as an int within [low, high]; one that is not a number is `otherwise`.
+int IndexWithin(double index, int low, int high, int otherwise) {
+    if (std::isnan(index))
+        return otherwise;
+    return static_cast<int>(std::clamp(index, static_cast<double>(low), static_cast<double>(high)));
+}
+
+// Where a triangle covers a point seen from above: the point's barycentric weights. Each is a
+// linear function of the point's offset from the first corner, worked out once: a triangle is
+// tested at many points.
+class CoverTest {
+public:
+    explicit CoverTest(const SceneTriangle& triangle) : c_(triangle.corners) {
+        const double det = AreaFromAbove(c_);
+        alongX_[1] = (c_[2].y() - c_[0].y()) / det;
+        alongY_[1] = -(c_[2].x() - c_[0].x()) / det;
+        alongX_[2] = -(c_[1].y() - c_[0].y()) / det;
+        alongY_[2] = (c_[1].x() - c_[0].x()) / det;
+        alongX_[0] = -alongX_[1] - alongX_[2];
+        alongY_[0] = -alongY_[1] - alongY_[2];
+    }
+
+    // False where the point lies outside; edges count as inside, so that the triangles of a
+    // surface leave no sample between them.
+    bool Weights(double x, double y, std::array<double, 3>& w) const {
+        const double dx = x - c_[0].x(), dy = y - c_[0].y();
+        w[1] = alongX_[1] * dx + alongY_[1] * dy;
+        w[2] = alongX_[2] * dx + alongY_[2] * dy;
+        w[0] = 1 - w[1] - w[2];
+        return w[0] >= kOnEdge && w[1] >= kOnEdge && w[2] >= kOnEdge;
+    }
+
+    double Height(const std::array<double, 3>& w) const {
+        return w[0] * c_[0].z() + w[1] * c_[1].z() + w[2] * c_[2].z();
+    }
+
+    // The part of `row`, a span of a grid's points at x = origin + (i + offset) * step, all at
+    // this y, that may lie inside: between the edges' crossings of the row, with one point
+    // more on either side against rounding. Those points still need their test.
+    Span Narrowed(Span row, double y, double origin, double step, double offset) const {
+        if (row.first > row.last)
+            return row;
+        const double dy = y - c_[0].y();
+        // In offsets along x from the first corner.
+        double from = -HUGE_VAL, to = HUGE_VAL;
+        for (int k = 0; k < 3; ++k) {
+            // Weight k is `at` + alongX_[k] * dx at offset dx.
+            const double at = (k == 0 ? 1.0 : 0.0) + alongY_[k] * dy;
+            if (alongX_[k] > 0)
+                from = std::max(from, (kOnEdge - at) / alongX_[k]);
+            else if (alongX_[k] < 0)
+                to = std::min(to, (kOnEdge - at) / alongX_[k]);
+            else if (!(at >= kOnEdge))
+                return Span{};
+        }
+        const double base = (c_[0].x() - origin) / step - offset;
+        const int low = row.first - 1, high = row.last + 1;
+        Span narrowed;
+        narrowed.first = std::max(
+            row.first, IndexWithin(std::floor(base + from / step) - 1, low, high, row.first));
+        narrowed.last =
+            std::min(row.last, IndexWithin(std::ceil(base + to / step) + 1, low, high, row.last));
+        return narrowed;
+    }
+
+private:
+    static constexpr double kOnEdge = -1e-9;
+
+    const std::array<osg::Vec3d, 3>& c_;
+    // How each weight changes with a point's x, and with its y.
+    double alongX_[3] = {}, alongY_[3] = {};
+};
 
 // Draws triangles into a summary from above: the highest at each height sample, the topmost
 // at each colour pixel's centre.
@@ -474,21 +518,25 @@ public:
         std::array<double, 3> w{};
         const Span si = CellsWithin(x0, x1, extent_.minX, sampleX_, 0, kSummaryHeightSamples);
         const Span sj = CellsWithin(y0, y1, extent_.minY, sampleY_, 0, kSummaryHeightSamples);
-        for (int j = sj.first; j <= sj.last; ++j)
-            for (int i = si.first; i <= si.last; ++i) {
+        for (int j = sj.first; j <= sj.last; ++j) {
+            const double y = extent_.minY + j * sampleY_;
+            const Span row = cover.Narrowed(si, y, extent_.minX, sampleX_, 0);
+            for (int i = row.first; i <= row.last; ++i) {
                 ++work_;
-                if (!cover.Weights(extent_.minX + i * sampleX_, extent_.minY + j * sampleY_, w))
+                if (!cover.Weights(extent_.minX + i * sampleX_, y, w))
                     continue;
                 double& highest = highest_[TileSummary::HeightIndex(i, j)];
                 highest = std::max(highest, cover.Height(w));
             }
+        }
         const Span pi = CellsWithin(x0, x1, extent_.minX, pixelX_, 0.5, kSummaryColourPixels);
         const Span pj = CellsWithin(y0, y1, extent_.minY, pixelY_, 0.5, kSummaryColourPixels);
-        for (int j = pj.first; j <= pj.last; ++j)
-            for (int i = pi.first; i <= pi.last; ++i) {
+        for (int j = pj.first; j <= pj.last; ++j) {
+            const double y = extent_.minY + (j + 0.5) * pixelY_;
+            const Span row = cover.Narrowed(pi, y, extent_.minX, pixelX_, 0.5);
+            for (int i = row.first; i <= row.last; ++i) {
                 ++work_;
-                if (!cover.Weights(extent_.minX + (i + 0.5) * pixelX_,
-                                   extent_.minY + (j + 0.5) * pixelY_, w))
+                if (!cover.Weights(extent_.minX + (i + 0.5) * pixelX_, y, w))
                     continue;
                 const double z = cover.Height(w);
                 double& top = top_[TileSummary::PixelIndex(i, j)];
@@ -504,6 +552,7 @@ public:
                                    w[2] * triangle.upness[2],
                                0.0, 1.0);
             }
+        }
     }
 
     TileSummary Finish() {
@@ -518,7 +567,8 @@ public:
                 upness += upness_[p];
                 ++covered;
             }
-        summary_.shade = covered > 0 ? static_cast<float>(upness / covered) : 1.0f;
+        summary_.shade =
+            covered > 0 ? static_cast<float>(upness / static_cast<double>(covered)) : 1.0f;
         return std::move(summary_);
     }
 

@@ -436,6 +436,93 @@ TEST(SceneSummary, AGivenExtentIsSummarisedAsItLies) {
             ASSERT_EQ(IsHeight(summary.Height(i, j)), i <= 32) << i << " " << j;
 }
 
+// Slivers at every angle and winding, some reaching past the extent: every pixel centre and
+// height sample clearly inside a triangle takes the highest one there, and every point clearly
+// outside all of them stays empty. Points within a hair of an edge may go either way.
+TEST(SceneSummary, ThinTrianglesCoverExactlyThePointsInsideThem) {
+    const Extent extent{1000, 2000, 1064, 2032};
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> x(990, 1074), y(1990, 2042), z(0, 50), nudge(-3, 3);
+    struct Corners {
+        osg::Vec3d a, b, c;
+    };
+    std::vector<Corners> triangles;
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
+    for (int t = 0; t < 60; ++t) {
+        const osg::Vec3d a(x(random), y(random), z(random));
+        const osg::Vec3d b(x(random), y(random), a.z());
+        // The third corner near the line through the other two: long, thin, either winding.
+        const double along = std::uniform_real_distribution<double>(0, 1)(random);
+        const osg::Vec3d c(a.x() + along * (b.x() - a.x()) + nudge(random),
+                           a.y() + along * (b.y() - a.y()) + nudge(random), a.z());
+        triangles.push_back({a, b, c});
+        for (const osg::Vec3d& corner : {a, b, c})
+            vertices->push_back(osg::Vec3(corner));
+    }
+    osg::ref_ptr<osg::Geometry> soup = new osg::Geometry;
+    soup->setVertexArray(vertices.get());
+    soup->addPrimitiveSet(new osg::DrawArrays(GL_TRIANGLES, 0, 180));
+    // The corners as the scene holds them, in floats.
+    for (std::size_t t = 0; t < triangles.size(); ++t)
+        triangles[t] = {osg::Vec3d((*vertices)[3 * t]), osg::Vec3d((*vertices)[3 * t + 1]),
+                        osg::Vec3d((*vertices)[3 * t + 2])};
+
+    SceneSummaryOptions options;
+    options.extent = extent;
+    const SceneSummary made = SummariseScene(*soup, options);
+    ASSERT_TRUE(made.summary.has_value());
+    const TileSummary& summary = *made.summary;
+
+    // The highest triangle clearly over a point, and whether any comes near it at all.
+    constexpr double kHair = 1e-6;
+    const auto over = [&](double px, double py, double& highest, bool& near) {
+        highest = -HUGE_VAL;
+        near = false;
+        for (const Corners& t : triangles) {
+            const double det = (t.b.x() - t.a.x()) * (t.c.y() - t.a.y()) -
+                               (t.c.x() - t.a.x()) * (t.b.y() - t.a.y());
+            if (std::abs(det) < 1e-3)
+                continue;
+            const double wb =
+                ((px - t.a.x()) * (t.c.y() - t.a.y()) - (t.c.x() - t.a.x()) * (py - t.a.y())) / det;
+            const double wc =
+                ((t.b.x() - t.a.x()) * (py - t.a.y()) - (px - t.a.x()) * (t.b.y() - t.a.y())) / det;
+            const double least = std::min({1 - wb - wc, wb, wc});
+            if (least > -kHair)
+                near = true;
+            if (least > kHair)
+                highest = std::max(highest, t.a.z());
+        }
+    };
+    int inside = 0;
+    for (int j = 0; j < kPixels; ++j)
+        for (int i = 0; i < kPixels; ++i) {
+            double highest = 0;
+            bool near = false;
+            over(extent.minX + (i + 0.5) * extent.Width() / kPixels,
+                 extent.minY + (j + 0.5) * extent.Height() / kPixels, highest, near);
+            if (std::isfinite(highest)) {
+                ++inside;
+                ASSERT_EQ(summary.Coverage(i, j), 255) << i << " " << j;
+            } else if (!near) {
+                ASSERT_EQ(summary.Coverage(i, j), 0) << i << " " << j;
+            }
+        }
+    EXPECT_GT(inside, 1000);
+    for (int j = 0; j < kSamples; ++j)
+        for (int i = 0; i < kSamples; ++i) {
+            double highest = 0;
+            bool near = false;
+            over(extent.minX + i * extent.Width() / (kSamples - 1),
+                 extent.minY + j * extent.Height() / (kSamples - 1), highest, near);
+            if (std::isfinite(highest)) {
+                ASSERT_FLOAT_EQ(summary.Height(i, j), static_cast<float>(highest)) << i << " " << j;
+            } else if (!near) {
+                ASSERT_FALSE(IsHeight(summary.Height(i, j))) << i << " " << j;
+            }
+        }
+}
+
 TEST(SceneSummary, ASceneSummaryMakesACoarseMesh) {
     const Extent extent{100, 200, 164, 264};
     const auto tilt = [](double x, double y) { return 0.1 * x + 0.3 * y; };
