@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
 #include <optional>
 #include <vector>
@@ -132,17 +133,38 @@ struct ColourSum {
     double covered = 0;
 };
 
-// The span of source pixels each target pixel overlaps along one axis, for the target's
-// pixels from `targetMin`, `pixel` wide, over a source's from `sourceMin`, `scale` pixels a
-// unit.
-std::vector<PixelSpan> SpansAlong(double targetMin, double pixel, double sourceMin, double scale) {
-    std::vector<PixelSpan> spans(kSummaryColourPixels);
+// Along one axis, for each target pixel, the source pixels it overlaps and their shares of it,
+// worked out once for every row or column of the other axis.
+struct AxisShares {
+    std::vector<std::size_t> from; // for each target pixel, and one past the last: into these
+    std::vector<int> pixels;
+    std::vector<double> shares;
+
+    bool Empty(int target) const {
+        return from[static_cast<std::size_t>(target)] == from[static_cast<std::size_t>(target) + 1];
+    }
+};
+
+// The shares for the target's pixels from `targetMin`, `pixel` wide, over a source's from
+// `sourceMin`, `scale` pixels a unit.
+AxisShares SharesAlong(double targetMin, double pixel, double sourceMin, double scale) {
+    // Below this a share is a rounding of the pixels' edges, not an overlap: a target pixel
+    // exactly two source pixels wide would otherwise reach into a third.
+    constexpr double kNoShare = 1e-9;
+    AxisShares axis;
+    axis.from.reserve(kSummaryColourPixels + 1);
     for (int i = 0; i < kSummaryColourPixels; ++i) {
         const double from = targetMin + i * pixel, to = targetMin + (i + 1) * pixel;
-        spans[static_cast<std::size_t>(i)] =
-            SpanOf((from - sourceMin) * scale, (to - sourceMin) * scale);
+        const PixelSpan span = SpanOf((from - sourceMin) * scale, (to - sourceMin) * scale);
+        axis.from.push_back(axis.shares.size());
+        for (int source = span.begin; source < span.end; ++source)
+            if (const double share = span.Share(source); share > kNoShare) {
+                axis.pixels.push_back(source);
+                axis.shares.push_back(share);
+            }
     }
-    return spans;
+    axis.from.push_back(axis.shares.size());
+    return axis;
 }
 
 // Adds the source's pixels to the sums of the target pixels they fall in: source by source,
@@ -152,33 +174,41 @@ void AddSourcePixels(const TileSummary& source, const Extent& target,
     const Extent& e = source.extent;
     const double scaleX = kSummaryColourPixels / e.Width();
     const double scaleY = kSummaryColourPixels / e.Height();
-    const std::vector<PixelSpan> columns =
-        SpansAlong(target.minX, target.Width() / kSummaryColourPixels, e.minX, scaleX);
-    const std::vector<PixelSpan> rows =
-        SpansAlong(target.minY, target.Height() / kSummaryColourPixels, e.minY, scaleY);
+    const AxisShares columns =
+        SharesAlong(target.minX, target.Width() / kSummaryColourPixels, e.minX, scaleX);
+    const AxisShares rows =
+        SharesAlong(target.minY, target.Height() / kSummaryColourPixels, e.minY, scaleY);
     for (int tj = 0; tj < kSummaryColourPixels; ++tj) {
-        const PixelSpan& ys = rows[static_cast<std::size_t>(tj)];
-        if (ys.begin >= ys.end)
+        if (rows.Empty(tj))
             continue;
         for (int ti = 0; ti < kSummaryColourPixels; ++ti) {
-            const PixelSpan& xs = columns[static_cast<std::size_t>(ti)];
-            if (xs.begin >= xs.end)
+            if (columns.Empty(ti))
                 continue;
-            ColourSum& sum = sums[TileSummary::PixelIndex(ti, tj)];
-            for (int j = ys.begin; j < ys.end; ++j)
-                for (int i = xs.begin; i < xs.end; ++i) {
-                    const double weight = xs.Share(i) * ys.Share(j) * source.Coverage(i, j) / 255.0;
+            const auto tjIndex = static_cast<std::size_t>(tj);
+            const auto tiIndex = static_cast<std::size_t>(ti);
+            // Summed apart and added once, with coverage as the byte it is and divided once.
+            ColourSum add;
+            for (std::size_t y = rows.from[tjIndex]; y < rows.from[tjIndex + 1]; ++y) {
+                const int j = rows.pixels[y];
+                const double shareY = rows.shares[y];
+                for (std::size_t x = columns.from[tiIndex]; x < columns.from[tiIndex + 1]; ++x) {
+                    const int i = columns.pixels[x];
+                    const std::uint8_t coverage = source.Coverage(i, j);
+                    if (coverage == 0)
+                        continue;
+                    const double weight = columns.shares[x] * shareY * coverage;
                     const std::uint8_t* rgb = source.Colour(i, j);
                     for (int c = 0; c < 3; ++c)
-                        sum.rgb[c] += weight * rgb[c];
-                    sum.covered += weight;
+                        add.rgb[c] += weight * rgb[c];
+                    add.covered += weight;
                 }
+            }
+            ColourSum& sum = sums[TileSummary::PixelIndex(ti, tj)];
+            for (int c = 0; c < 3; ++c)
+                sum.rgb[c] += add.rgb[c] / 255;
+            sum.covered += add.covered / 255;
         }
     }
-}
-
-std::uint8_t Byte(double value) {
-    return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
 }
 
 void ResampleColours(TileSummary& target, const std::vector<const TileSummary*>& sources) {
@@ -192,8 +222,8 @@ void ResampleColours(TileSummary& target, const std::vector<const TileSummary*>&
                 continue;
             std::uint8_t* rgb = target.Colour(i, j);
             for (int c = 0; c < 3; ++c)
-                rgb[c] = Byte(sum.rgb[c] / sum.covered);
-            target.Coverage(i, j) = Byte(255 * std::min(1.0, sum.covered));
+                rgb[c] = RoundedByte(sum.rgb[c] / sum.covered);
+            target.Coverage(i, j) = RoundedByte(255 * std::min(1.0, sum.covered));
         }
 }
 
@@ -201,10 +231,12 @@ void ResampleColours(TileSummary& target, const std::vector<const TileSummary*>&
 float MeanShade(const std::vector<const TileSummary*>& sources) {
     double weighted = 0, weights = 0;
     for (const TileSummary* source : sources) {
-        double covered = 0;
+        // In whole numbers, which add up exactly and many at a time.
+        std::uint64_t covered = 0;
         for (const std::uint8_t c : source->coverage)
             covered += c;
-        const double weight = covered * source->extent.Width() * source->extent.Height();
+        const double weight =
+            static_cast<double>(covered) * source->extent.Width() * source->extent.Height();
         weighted += weight * source->shade;
         weights += weight;
     }

@@ -287,5 +287,16 @@ TEST(SummaryMosaic, MergesSourcesOfAnyPlaceAndSize) {
     EXPECT_EQ(merged.Colour(250, 5)[1], 200);
 }
 
+TEST(RoundedByte, RoundsHalvesUpAndKeepsWithinAByte) {
+    EXPECT_EQ(RoundedByte(0.5), 1);
+    EXPECT_EQ(RoundedByte(0.49999999999999994), 0);
+    EXPECT_EQ(RoundedByte(127.5), 128);
+    EXPECT_EQ(RoundedByte(254.4999), 254);
+    EXPECT_EQ(RoundedByte(254.5), 255);
+    EXPECT_EQ(RoundedByte(1e9), 255);
+    EXPECT_EQ(RoundedByte(-0.4), 0);
+    EXPECT_EQ(RoundedByte(std::nan("")), 0);
+}
+
 } // namespace
 } // namespace brindle
