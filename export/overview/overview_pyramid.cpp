@@ -112,12 +112,12 @@ osg::BoundingSphere StoredSphere(const osg::BoundingBoxd& box) {
 }
 
 // The pixel size of a node's sphere on screen up to which its coarse mesh shows: while the
-// mesh's texels across the extent are at most about a pixel each. The sphere's diameter is
-// larger than the extent's side by the same factor at every level, so a parent, twice its
-// child's size, switches to its children twice as far away.
-float SwitchPixels(const osg::BoundingSphere& sphere, const Extent& extent) {
+// mesh's texels across the extent cover at most `texelPixels` pixels each. The sphere's
+// diameter is larger than the extent's side by the same factor at every level, so a parent,
+// twice its child's size, switches to its children twice as far away.
+float SwitchPixels(const osg::BoundingSphere& sphere, const Extent& extent, double texelPixels) {
     const double side = std::max(extent.Width(), extent.Height());
-    return static_cast<float>(kSummaryColourPixels * 2.0 * sphere.radius() / side);
+    return static_cast<float>(texelPixels * kSummaryColourPixels * 2.0 * sphere.radius() / side);
 }
 
 // The coarse mesh's textures are stored inside the node file, as JPEG, under a name that is
@@ -172,7 +172,7 @@ std::uint64_t ShapeHash(const PyramidOptions& options) {
     SubtreeHash hash;
     hash.add(BRINDLE_VERSION).add(osgGetVersion()).add(options.namePrefix);
     hash.add(FloatBits(options.mesh.relativeError)).add(FloatBits(options.mesh.relativeSkirtDepth));
-    hash.add(static_cast<std::uint64_t>(options.jpegQuality));
+    hash.add(static_cast<std::uint64_t>(options.jpegQuality)).add(FloatBits(options.texelPixels));
     hash.add(static_cast<std::uint64_t>(kNodeFileVersion));
     return hash.value();
 }
@@ -188,14 +188,14 @@ struct NodeJob {
     std::uint64_t hash = 0;
 };
 
-osg::ref_ptr<osg::PagedLOD> NodeGraph(const NodeJob& job, const CoarseMeshOptions& options) {
-    osg::ref_ptr<osg::Geode> mesh = job.summary ? BuildCoarseMesh(*job.summary, options)
+osg::ref_ptr<osg::PagedLOD> NodeGraph(const NodeJob& job, const PyramidOptions& options) {
+    osg::ref_ptr<osg::Geode> mesh = job.summary ? BuildCoarseMesh(*job.summary, options.mesh)
                                                 : osg::ref_ptr<osg::Geode>(new osg::Geode);
     NameTexturesForEmbedding(*mesh);
     osg::ref_ptr<osg::PagedLOD> lod = new osg::PagedLOD;
     if (job.box.valid() && job.summary && HasArea(job.summary->extent)) {
         const osg::BoundingSphere sphere = StoredSphere(job.box);
-        const float switchAt = SwitchPixels(sphere, job.summary->extent);
+        const float switchAt = SwitchPixels(sphere, job.summary->extent, options.texelPixels);
         lod->setCenterMode(osg::LOD::USER_DEFINED_CENTER);
         lod->setCenter(sphere.center());
         lod->setRadius(sphere.radius());
@@ -682,7 +682,7 @@ private:
     void Build(const NodeJob& job) {
         if (!Failure() || Reuse(job))
             return;
-        const osg::ref_ptr<osg::PagedLOD> graph = NodeGraph(job, options_.mesh);
+        const osg::ref_ptr<osg::PagedLOD> graph = NodeGraph(job, options_);
         const std::optional<std::string> bytes = SerialiseNodeFile(*graph, options_.jpegQuality);
         const Status written = bytes ? options_.files.create(job.file, *bytes)
                                      : Status(SystemError(std::errc::not_supported));

@@ -21,6 +21,11 @@ namespace brindle {
 
 struct PyramidOptions {
     CoarseMeshOptions mesh;
+    // How many pixels on screen a node's texel may cover before its children show. A level's
+    // nodes all give way at one size, so what a view shows has texels between half this and
+    // this: at the square root of two, within that factor of a pixel either way. At one, a view
+    // would hold up to four times the texels its pixels need, and as many times the memory.
+    float texelPixels = 1.41421356f;
     int jpegQuality = 80;
     // Nodes are built (mesh, JPEG, write) on this many threads; 0 and 1 build them on the
     // thread that adds the tiles. The files are the same whatever the count.

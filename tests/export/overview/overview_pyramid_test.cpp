@@ -255,12 +255,13 @@ TEST(OverviewPyramid, EachParentSwitchesToItsChildrenFartherAwayThanTheyDo) {
         EXPECT_EQ(fs::path(lod->getDatabasePath()) / "x", folder.path() / "x") << file;
         const float switchAt = lod->getMaxRange(0);
         EXPECT_EQ(lod->getMinRange(0), 0.0f) << file;
-        // The mesh's 256 texels across its extent are about a pixel each when it gives way.
+        // The mesh's 256 texels across its extent cover as many pixels each as the options
+        // say when it gives way.
         const double side = file.rfind("L1_", 0) == 0   ? 2 * kCellSize
                             : file.rfind("L2_", 0) == 0 ? 4 * kCellSize
                                                         : 8 * kCellSize;
         const double texelsOnScreen = switchAt * side / (2 * lod->getRadius());
-        EXPECT_NEAR(texelsOnScreen, 256, 1) << file;
+        EXPECT_NEAR(texelsOnScreen, 256 * PyramidOptions{}.texelPixels, 1) << file;
         for (unsigned i = 1; i < lod->getNumFileNames(); ++i) {
             EXPECT_EQ(lod->getMinRange(i), switchAt) << file;
             EXPECT_EQ(lod->getMaxRange(i), FLT_MAX) << file;
