@@ -519,6 +519,8 @@ public:
         const Span si = CellsWithin(x0, x1, extent_.minX, sampleX_, 0, kSummaryHeightSamples);
         const Span sj = CellsWithin(y0, y1, extent_.minY, sampleY_, 0, kSummaryHeightSamples);
         for (int j = sj.first; j <= sj.last; ++j) {
+            // A row costs work too, whether or not any of its points lies inside.
+            ++work_;
             const double y = extent_.minY + j * sampleY_;
             const Span row = cover.Narrowed(si, y, extent_.minX, sampleX_, 0);
             for (int i = row.first; i <= row.last; ++i) {
@@ -532,6 +534,7 @@ public:
         const Span pi = CellsWithin(x0, x1, extent_.minX, pixelX_, 0.5, kSummaryColourPixels);
         const Span pj = CellsWithin(y0, y1, extent_.minY, pixelY_, 0.5, kSummaryColourPixels);
         for (int j = pj.first; j <= pj.last; ++j) {
+            ++work_;
             const double y = extent_.minY + (j + 0.5) * pixelY_;
             const Span row = cover.Narrowed(pi, y, extent_.minX, pixelX_, 0.5);
             for (int i = row.first; i <= row.last; ++i) {

@@ -414,6 +414,24 @@ TEST(SceneSummary, ASceneWithoutTrianglesTooManyOrABadExtentGivesItsReason) {
     }
 }
 
+// A surface drawn a few times over is summarised; one drawn hundreds of times over, as a
+// damaged or hostile tile may be, costs its worker a bounded amount of work and gives no
+// summary.
+TEST(SceneSummary, LayersUponLayersAreCappedByTheirWork) {
+    const auto layers = [](int count) {
+        osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+        for (int layer = 0; layer < count; ++layer)
+            geode->addDrawable(Quad(kQuadExtent, static_cast<float>(layer)).get());
+        return geode;
+    };
+    const SceneSummary some = SummariseScene(*layers(300));
+    ASSERT_TRUE(some.summary.has_value());
+    ExpectFlat(*some.summary, 299);
+    const SceneSummary many = SummariseScene(*layers(600));
+    EXPECT_FALSE(many.summary.has_value());
+    EXPECT_EQ(many.reason, NoSummaryReason::Capped);
+}
+
 TEST(SceneSummary, AGivenExtentIsSummarisedAsItLies) {
     // The quad's right half and as much again beyond it.
     SceneSummaryOptions options;
