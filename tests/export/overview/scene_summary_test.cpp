@@ -491,11 +491,11 @@ TEST(SceneSummary, ThinTrianglesCoverExactlyThePointsInsideThem) {
     ASSERT_TRUE(made.summary.has_value());
     const TileSummary& summary = *made.summary;
 
-    // The highest triangle clearly over a point, and whether any comes near it at all.
+    // The highest triangle clearly over a point, and whether any touches it at all.
     constexpr double kHair = 1e-6;
-    const auto over = [&](double px, double py, double& highest, bool& near) {
+    const auto over = [&](double px, double py, double& highest, bool& touched) {
         highest = -HUGE_VAL;
-        near = false;
+        touched = false;
         for (const Corners& t : triangles) {
             const double det = (t.b.x() - t.a.x()) * (t.c.y() - t.a.y()) -
                                (t.c.x() - t.a.x()) * (t.b.y() - t.a.y());
@@ -507,7 +507,7 @@ TEST(SceneSummary, ThinTrianglesCoverExactlyThePointsInsideThem) {
                 ((t.b.x() - t.a.x()) * (py - t.a.y()) - (px - t.a.x()) * (t.b.y() - t.a.y())) / det;
             const double least = std::min({1 - wb - wc, wb, wc});
             if (least > -kHair)
-                near = true;
+                touched = true;
             if (least > kHair)
                 highest = std::max(highest, t.a.z());
         }
@@ -516,13 +516,13 @@ TEST(SceneSummary, ThinTrianglesCoverExactlyThePointsInsideThem) {
     for (int j = 0; j < kPixels; ++j)
         for (int i = 0; i < kPixels; ++i) {
             double highest = 0;
-            bool near = false;
+            bool touched = false;
             over(extent.minX + (i + 0.5) * extent.Width() / kPixels,
-                 extent.minY + (j + 0.5) * extent.Height() / kPixels, highest, near);
+                 extent.minY + (j + 0.5) * extent.Height() / kPixels, highest, touched);
             if (std::isfinite(highest)) {
                 ++inside;
                 ASSERT_EQ(summary.Coverage(i, j), 255) << i << " " << j;
-            } else if (!near) {
+            } else if (!touched) {
                 ASSERT_EQ(summary.Coverage(i, j), 0) << i << " " << j;
             }
         }
@@ -530,12 +530,12 @@ TEST(SceneSummary, ThinTrianglesCoverExactlyThePointsInsideThem) {
     for (int j = 0; j < kSamples; ++j)
         for (int i = 0; i < kSamples; ++i) {
             double highest = 0;
-            bool near = false;
+            bool touched = false;
             over(extent.minX + i * extent.Width() / (kSamples - 1),
-                 extent.minY + j * extent.Height() / (kSamples - 1), highest, near);
+                 extent.minY + j * extent.Height() / (kSamples - 1), highest, touched);
             if (std::isfinite(highest)) {
                 ASSERT_FLOAT_EQ(summary.Height(i, j), static_cast<float>(highest)) << i << " " << j;
-            } else if (!near) {
+            } else if (!touched) {
                 ASSERT_FALSE(IsHeight(summary.Height(i, j))) << i << " " << j;
             }
         }
