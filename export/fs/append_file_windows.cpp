@@ -2,8 +2,6 @@
 
 #include "export/fs/regular_file.h"
 
-#include <algorithm>
-
 #include "export/fs/windows_handle.h"
 
 namespace brindle {

@@ -510,52 +510,33 @@ public:
         ++drawn_;
         lit_ += triangle.lit ? 1 : 0;
         const CoverTest cover(triangle);
-        double x0 = triangle.corners[0].x(), x1 = x0, y0 = triangle.corners[0].y(), y1 = y0;
+        const double x = triangle.corners[0].x(), y = triangle.corners[0].y();
+        Extent box{x, y, x, y};
         for (const osg::Vec3d& c : triangle.corners) {
-            x0 = std::min(x0, c.x()), x1 = std::max(x1, c.x());
-            y0 = std::min(y0, c.y()), y1 = std::max(y1, c.y());
+            box.minX = std::min(box.minX, c.x()), box.maxX = std::max(box.maxX, c.x());
+            box.minY = std::min(box.minY, c.y()), box.maxY = std::max(box.maxY, c.y());
         }
-        std::array<double, 3> w{};
-        const Span si = CellsWithin(x0, x1, extent_.minX, sampleX_, 0, kSummaryHeightSamples);
-        const Span sj = CellsWithin(y0, y1, extent_.minY, sampleY_, 0, kSummaryHeightSamples);
-        for (int j = sj.first; j <= sj.last; ++j) {
-            // A row costs work too, whether or not any of its points lies inside.
-            ++work_;
-            const double y = extent_.minY + j * sampleY_;
-            const Span row = cover.Narrowed(si, y, extent_.minX, sampleX_, 0);
-            for (int i = row.first; i <= row.last; ++i) {
-                ++work_;
-                if (!cover.Weights(extent_.minX + i * sampleX_, y, w))
-                    continue;
-                double& highest = highest_[TileSummary::HeightIndex(i, j)];
-                highest = std::max(highest, cover.Height(w));
-            }
-        }
-        const Span pi = CellsWithin(x0, x1, extent_.minX, pixelX_, 0.5, kSummaryColourPixels);
-        const Span pj = CellsWithin(y0, y1, extent_.minY, pixelY_, 0.5, kSummaryColourPixels);
-        for (int j = pj.first; j <= pj.last; ++j) {
-            ++work_;
-            const double y = extent_.minY + (j + 0.5) * pixelY_;
-            const Span row = cover.Narrowed(pi, y, extent_.minX, pixelX_, 0.5);
-            for (int i = row.first; i <= row.last; ++i) {
-                ++work_;
-                if (!cover.Weights(extent_.minX + (i + 0.5) * pixelX_, y, w))
-                    continue;
-                const double z = cover.Height(w);
-                double& top = top_[TileSummary::PixelIndex(i, j)];
-                if (!(z > top))
-                    continue;
-                top = z;
-                const osg::Vec2d uv =
-                    triangle.uvs[0] * w[0] + triangle.uvs[1] * w[1] + triangle.uvs[2] * w[2];
-                triangle.texture->Sample(uv, summary_.Colour(i, j));
-                summary_.Coverage(i, j) = 255;
-                upness_[TileSummary::PixelIndex(i, j)] =
-                    std::clamp(w[0] * triangle.upness[0] + w[1] * triangle.upness[1] +
-                                   w[2] * triangle.upness[2],
-                               0.0, 1.0);
-            }
-        }
+        ForEachCovered(cover, box, sampleX_, sampleY_, 0, kSummaryHeightSamples,
+                       [&](int i, int j, const std::array<double, 3>& w) {
+                           double& highest = highest_[TileSummary::HeightIndex(i, j)];
+                           highest = std::max(highest, cover.Height(w));
+                       });
+        ForEachCovered(cover, box, pixelX_, pixelY_, 0.5, kSummaryColourPixels,
+                       [&](int i, int j, const std::array<double, 3>& w) {
+                           const double z = cover.Height(w);
+                           double& top = top_[TileSummary::PixelIndex(i, j)];
+                           if (!(z > top))
+                               return;
+                           top = z;
+                           const osg::Vec2d uv = triangle.uvs[0] * w[0] + triangle.uvs[1] * w[1] +
+                                                 triangle.uvs[2] * w[2];
+                           triangle.texture->Sample(uv, summary_.Colour(i, j));
+                           summary_.Coverage(i, j) = 255;
+                           upness_[TileSummary::PixelIndex(i, j)] =
+                               std::clamp(w[0] * triangle.upness[0] + w[1] * triangle.upness[1] +
+                                              w[2] * triangle.upness[2],
+                                          0.0, 1.0);
+                       });
     }
 
     TileSummary Finish() {
@@ -576,6 +557,28 @@ public:
     }
 
 private:
+    // Hands `visit` each point of a grid over the extent (points at its low corner plus
+    // (i + offset, j + offset) steps, `count` a side) that the triangle covers, with its
+    // weights, within `box`, the triangle's own. Each row and each point tested is work, whether
+    // or not any lies inside.
+    template <typename Visit>
+    void ForEachCovered(const CoverTest& cover, const Extent& box, double stepX, double stepY,
+                        double offset, int count, Visit&& visit) {
+        const Span columns = CellsWithin(box.minX, box.maxX, extent_.minX, stepX, offset, count);
+        const Span rows = CellsWithin(box.minY, box.maxY, extent_.minY, stepY, offset, count);
+        std::array<double, 3> w{};
+        for (int j = rows.first; j <= rows.last; ++j) {
+            ++work_;
+            const double y = extent_.minY + (j + offset) * stepY;
+            const Span row = cover.Narrowed(columns, y, extent_.minX, stepX, offset);
+            for (int i = row.first; i <= row.last; ++i) {
+                ++work_;
+                if (cover.Weights(extent_.minX + (i + offset) * stepX, y, w))
+                    visit(i, j, w);
+            }
+        }
+    }
+
     static constexpr std::size_t kMaxWork =
         kMaxCoverDepth * (std::size_t{kSummaryColourPixels} * kSummaryColourPixels +
                           std::size_t{kSummaryHeightSamples} * kSummaryHeightSamples);

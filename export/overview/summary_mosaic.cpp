@@ -181,10 +181,10 @@ void AddSourcePixels(const TileSummary& source, const Extent& target,
     for (int tj = 0; tj < kSummaryColourPixels; ++tj) {
         if (rows.Empty(tj))
             continue;
+        const auto tjIndex = static_cast<std::size_t>(tj);
         for (int ti = 0; ti < kSummaryColourPixels; ++ti) {
             if (columns.Empty(ti))
                 continue;
-            const auto tjIndex = static_cast<std::size_t>(tj);
             const auto tiIndex = static_cast<std::size_t>(ti);
             // Summed apart and added once, with coverage as the byte it is and divided once.
             ColourSum add;
