@@ -11,12 +11,18 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make libopenscenegraph-dev libopenscenegraph161 openscenegraph
           libcli11-dev nlohmann-json3-dev libgtest-dev qt6-base-dev libgl-dev fonts-noto-cjk
           fontconfig qt6-translations-l10n zlib1g-dev libpugixml-dev libproj-dev proj-data
-          libmeshoptimizer-dev)
+          libmeshoptimizer-dev ccache)
 scripts/install-packages.sh "${packages[@]}"
 
 dir="${1:-build}"
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBRINDLE_LIBSTDCXX_ASSERTIONS=ON "${@:2}" \
-  >/dev/null
+# Checkouts of the same tree share their compiled objects through ccache, where it is there.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBRINDLE_LIBSTDCXX_ASSERTIONS=ON \
+  "${launcher[@]}" "${@:2}" >/dev/null
 targets=()
 for target in ${BRINDLE_TARGETS:-}; do
   targets+=(--target "$target")
