@@ -4,6 +4,7 @@
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
 #include "cli/user_language.h"
+#include "cli/verify_json.h"
 #include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
 #include "export/system/heap_reuse.h"
@@ -172,7 +173,28 @@ std::filesystem::path FolderPath(const std::string& argument) {
 #endif
 }
 
-// --verify: each folder's verdict on stdout, its broken entries under it; what stopped a
+void PrintVerifyProblem(wording::Language language, const FolderVerification& folder) {
+    if (folder.error)
+        std::cerr << wording::ProgramLine(wording::DescribeVerifyProblem(language, *folder.error))
+                  << '\n';
+}
+
+// Each folder's verdict, its broken entries under it; what stopped its check in its turn.
+void PrintVerifyLines(const CommandLine& line, wording::Language language,
+                      const std::vector<FolderVerification>& results) {
+    for (const FolderVerification& folder : results) {
+        PrintVerifyProblem(language, folder);
+        if (folder.folder.empty() || folder.error)
+            continue;
+        if (!line.quiet || folder.broken() > 0)
+            std::cout << wording::VerifyLine(language, folder) << '\n';
+        for (const IndexEntryCheck& entry : folder.entries)
+            if (entry.status != TileStatus::Valid)
+                std::cout << wording::BrokenEntryLine(language, entry) << '\n';
+    }
+}
+
+// --verify: each folder's verdict on stdout, or with --json one document; what stopped a
 // folder's check on stderr.
 int RunVerify(const CommandLine& line, wording::Language language,
               const std::vector<std::filesystem::path>& folders) {
@@ -181,33 +203,23 @@ int RunVerify(const CommandLine& line, wording::Language language,
     options.cancel = &interrupt.cancelFlag();
     const std::vector<FolderVerification> results =
         VerifyFolderIndexes(folders, options.checkSettings());
-    bool allResolve = true;
-    for (const FolderVerification& folder : results) {
-        if (folder.folder.empty()) {
-            allResolve = false; // cancelled before its turn
-            break;
-        }
-        allResolve = allResolve && folder.allResolve();
-        if (folder.error) {
-            std::cerr << wording::ProgramLine(
-                             wording::DescribeVerifyProblem(language, *folder.error))
-                      << '\n';
-            continue;
-        }
-        const std::size_t broken = static_cast<std::size_t>(
-            std::count_if(folder.entries.begin(), folder.entries.end(),
-                          [](const IndexEntryCheck& e) { return e.status != TileStatus::Valid; }));
-        if (!line.quiet || broken > 0)
-            std::cout << wording::VerifyLine(language, folder.indexFile,
-                                             folder.entries.size() - broken, broken)
-                      << '\n';
-        for (const IndexEntryCheck& entry : folder.entries)
-            if (entry.status != TileStatus::Valid)
-                std::cout << wording::BrokenEntryLine(language, entry) << '\n';
+    if (line.json) {
+        for (const FolderVerification& folder : results)
+            PrintVerifyProblem(language, folder);
+        std::cout << VerifyJson(results, BRINDLE_VERSION, interrupt.signal() != 0)
+                         .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << '\n';
+    } else {
+        PrintVerifyLines(line, language, results);
     }
     std::cout.flush();
     if (const int signal = interrupt.signal())
         return 128 + signal;
+    // A folder not reached before an interrupt has no verdict.
+    const bool allResolve =
+        std::all_of(results.begin(), results.end(), [](const FolderVerification& folder) {
+            return !folder.folder.empty() && folder.allResolve();
+        });
     return allResolve ? kExitWritten : kExitFailed;
 }
 

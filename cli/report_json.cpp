@@ -58,7 +58,8 @@ void AppendPercent(std::string& out, unsigned char byte) {
     out += escaped;
 }
 
-// Puts the paths named into `object`, each under its key; escaped when any is not UTF-8.
+} // namespace
+
 void PutPaths(json& object, std::initializer_list<std::pair<const char*, const fs::path*>> paths) {
     bool escape = false;
     for (const auto& [key, path] : paths)
@@ -97,6 +98,8 @@ json ProblemJson(const Problem& problem) {
     }
     return object;
 }
+
+namespace {
 
 json LeftOutJson(const LeftOutSubfolder& leftOut) {
     json object;

@@ -4,7 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <system_error>
+#include <utility>
 
 namespace brindle {
 
@@ -24,6 +28,15 @@ struct RunSettings {
 // path that is not valid UTF-8 gets "path_bytes_escaped": true, and then every path in that
 // object is written by EscapePathBytes.
 nlohmann::ordered_json ReportJson(const ExportReport& report, const RunSettings& settings);
+
+// Puts the paths named into `object`, each under its key (null for no path); escaped, with
+// "path_bytes_escaped": true, when any is not UTF-8.
+void PutPaths(nlohmann::ordered_json& object,
+              std::initializer_list<std::pair<const char*, const std::filesystem::path*>> paths);
+// A system cause as {category, value, message}; null for none.
+nlohmann::ordered_json CauseJson(const std::error_code& cause);
+// A problem as {kind, path, cause}, and the SRSs it names where it names any.
+nlohmann::ordered_json ProblemJson(const Problem& problem);
 
 bool IsValidUtf8(const std::string& bytes);
 

@@ -217,17 +217,32 @@ std::string SummaryLine(Language language, const ReportTotals& totals) {
     return line;
 }
 
-std::string VerifyLine(Language language, const std::filesystem::path& indexFile, std::size_t ok,
-                       std::size_t broken) {
+std::string VerifyLine(Language language, const FolderVerification& folder) {
+    const std::string index = PathText(folder.indexFile);
+    const std::size_t broken = folder.broken();
+    const std::size_t ok = folder.entries.size() - broken;
+    const std::size_t levels = folder.levelFiles();
+    if (levels == 0) {
+        if (Chinese(language))
+            return Fill("%1：%2 个条目正常，%3 个损坏", {index, Number(ok), Number(broken)});
+        return index + ": " + Count(ok, "entry", "entries") + " ok, " + Number(broken) + " broken";
+    }
+    // An overview: the level files and the tiles below them, each counted once.
+    const std::size_t levelsOk = levels - folder.brokenLevelFiles();
+    const std::size_t tilesOk = ok - levelsOk;
     if (Chinese(language))
-        return Fill("%1：%2 个条目正常，%3 个损坏",
-                    {PathText(indexFile), Number(ok), Number(broken)});
-    return PathText(indexFile) + ": " + Count(ok, "entry", "entries") + " ok, " + Number(broken) +
-           " broken";
+        return Fill("%1：%2 个总览层级文件和 %3 个瓦片正常，%4 个损坏",
+                    {index, Number(levelsOk), Number(tilesOk), Number(broken)});
+    return index + ": " + Count(levelsOk, "level file", "level files") + " and " +
+           Count(tilesOk, "tile", "tiles") + " ok, " + Number(broken) + " broken";
 }
 
 std::string BrokenEntryLine(Language language, const IndexEntryCheck& entry) {
-    return "  " + PathText(std::filesystem::path(entry.name)) + (Chinese(language) ? "：" : ": ") +
+    const std::string separator = Chinese(language) ? "：" : ": ";
+    std::string line = "  ";
+    if (!entry.namedBy.empty())
+        line += PathText(entry.namedBy) + " -> ";
+    return line + PathText(std::filesystem::path(entry.name)) + separator +
            DescribeBrokenEntry(language, entry);
 }
 
@@ -271,8 +286,8 @@ HelpText Help(Language language) {
         help.jobs = "检查瓦片的工作进程数（默认：每个核心一个）";
         help.dryRun = "扫描并检查一切，显示将写入的内容，但不写入任何文件";
         help.force = "替换含模型数据或无法读取的已有 root.osgb；没有子目录可加载时也写入索引";
-        help.verify = "不写入；检查每个 FOLDER 已有的 root.osgb 指向的每个文件都存在且可加载"
-                      "（全部正常时退出状态为 0，否则为 1）";
+        help.verify = "不写入；检查每个 FOLDER 已有的 root.osgb 指向的每个文件（总览索引则一直查到"
+                      "其下每个层级文件和瓦片）都存在且可加载（全部正常时退出状态为 0，否则为 1）";
         help.strict = "有子目录未收录或有警告时，以状态 3 退出";
         help.noCache = "不使用检查结果缓存：重新检查每个瓦片，也不为下次运行保存结果";
         help.index = "proxy（一个代理节点；查看器一次加载全部瓦片）、paged（每个瓦片一个分页"
@@ -311,7 +326,8 @@ HelpText Help(Language language) {
     help.force = "replace an existing root.osgb that holds scene data or cannot be read, and "
                  "write an index even when no subfolder loads";
     help.verify = "write nothing; check that every file each FOLDER's existing root.osgb names "
-                  "exists and loads (exit status 0 when all do, 1 otherwise)";
+                  "(for an overview, every level file and tile below it) exists and loads "
+                  "(exit status 0 when all do, 1 otherwise)";
     help.strict = "exit with status 3 when subfolders were left out or warnings were given";
     help.noCache = "check every tile again, without the verdicts cached by earlier runs, and "
                    "keep none for the next";

@@ -31,9 +31,10 @@ std::string ErrorLine(Language language, const std::string& sentence);
 // The line after the last folder: "3 folders: 2 written, 1 failed; 120 entries, 4 left out".
 std::string SummaryLine(Language language, const ReportTotals& totals);
 
-// --verify: a folder's verdict, and one broken entry under it.
-std::string VerifyLine(Language language, const std::filesystem::path& indexFile, std::size_t ok,
-                       std::size_t broken);
+// --verify: a folder's verdict, "B/root.osgb: 3 entries ok, 1 broken", for an overview
+// "B/root.osgb: 5 level files and 12 tiles ok, 1 broken", and one broken entry under it, as
+// "  T2\root.osgb: <reason>", one a level file names as "  <level file> -> <name>: <reason>".
+std::string VerifyLine(Language language, const FolderVerification& folder);
 std::string BrokenEntryLine(Language language, const IndexEntryCheck& entry);
 // "brindle-export: <sentence>", for what stops a folder's check.
 std::string ProgramLine(const std::string& sentence);

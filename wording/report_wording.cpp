@@ -270,6 +270,8 @@ std::string EnglishProblem(const Problem& problem) {
 }
 
 std::string EnglishBrokenEntry(const IndexEntryCheck& entry) {
+    if (entry.tooDeep)
+        return "names levels deeper than any overview has";
     switch (entry.status) {
     case TileStatus::Valid:
         return "loads";
@@ -545,6 +547,8 @@ std::string ChineseCause(const std::error_code& cause) {
 }
 
 std::string ChineseBrokenEntry(const IndexEntryCheck& entry) {
+    if (entry.tooDeep)
+        return "引用的总览层级比任何总览都深";
     switch (entry.status) {
     case TileStatus::Valid:
         return "可以加载";

@@ -462,6 +462,15 @@ TEST(EnglishWording, VerifyWordsTellAMissingIndexFromAnUnreadableOne) {
     entry.limit = 1430;
     EXPECT_EQ(DescribeBrokenEntry(Language::English, entry), "took longer than 1.5 s to load");
     EXPECT_EQ(DescribeBrokenEntry(Language::Chinese, entry), "加载超过 1.4 秒");
+    // A level file cut off for depth is told from one that leads back to itself.
+    entry.status = TileStatus::Cycle;
+    const std::string cycle = DescribeBrokenEntry(Language::English, entry);
+    const std::string cycleChinese = DescribeBrokenEntry(Language::Chinese, entry);
+    entry.tooDeep = true;
+    EXPECT_NE(DescribeBrokenEntry(Language::English, entry), cycle);
+    EXPECT_TRUE(Contains(DescribeBrokenEntry(Language::English, entry), "deeper"));
+    EXPECT_NE(DescribeBrokenEntry(Language::Chinese, entry), cycleChinese);
+    EXPECT_TRUE(Contains(DescribeBrokenEntry(Language::Chinese, entry), "总览层级"));
 }
 
 } // namespace
