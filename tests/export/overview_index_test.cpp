@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 #include "export/folder_cache.h"
 #include "export/fs/overview_folder.h"
+#include "export/overview/held_summary_codec.h"
 #include "export/protocol/tile_check_protocol.h"
 #include "tests/export/overview/summary_fixtures.h"
 #include "tests/export/test_fixtures.h"
@@ -609,7 +610,7 @@ private:
     bool set_ = false;
 };
 
-// Tiles whose names are no grid names have their summaries written to disk as they come: a
+// Tiles whose names are no grid names have their summaries written to scratch as they come: a
 // disk that fills meanwhile fails the levels, and the run says so for the folder, keeps its
 // index and levels, and still has every tile's verdict.
 TEST(OverviewIndex, HeldSummariesThatFindNoRoomFailTheFolderAndKeepItsIndex) {
@@ -630,8 +631,9 @@ TEST(OverviewIndex, HeldSummariesThatFindNoRoomFailTheFolderAndKeepItsIndex) {
 
     ExportReport failed;
     {
-        // Room for the marker and three summaries of the six.
-        const FileSizeLimit limit(3 * kSummaryBytes + 1000);
+        // Room for the marker and a summary or two of the six, which take 9 KB and more each
+        // for their heights alone.
+        const FileSizeLimit limit(kHeldSummaryMaxBytes + 1000);
         ASSERT_TRUE(limit.set());
         failed = ExportAs(block, IndexKind::Overview);
     }
