@@ -1,5 +1,6 @@
 #include "export/fs/scratch_file.h"
 
+#include "export/fs/regular_file.h"
 #include "export/fs/windows_handle.h"
 
 #include <algorithm>
