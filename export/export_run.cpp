@@ -731,9 +731,12 @@ void Run::planFolders(FolderPlan& plan, TileCheckPool& pool) {
 }
 
 void Run::startOverview(FolderScan& scan, FolderReport& report) {
+    // The held summaries wait in the cache folder where there is one: the system's temporary
+    // folder is often memory.
     Result<std::shared_ptr<OverviewBuild>> started = OverviewBuild::Start(
         report.folder, scan.entryPrefix, scan.work,
-        std::max(1u, settings_.jobs ? settings_.jobs : std::thread::hardware_concurrency()));
+        std::max(1u, settings_.jobs ? settings_.jobs : std::thread::hardware_concurrency()),
+        SystemScratchFileCalls(), options_.verdictCache);
     if (!started) {
         report.error = Problem{ProblemKind::OverviewNotWritten, report.folder, started.error()};
         return;

@@ -3,6 +3,7 @@
 #include "export/fs/overview_folder.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
+#include "export/overview/held_summary_codec.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/overview/tile_placement.h"
 #include "export/scan/subfolder_scan.h"
@@ -10,7 +11,6 @@
 #include "export/tile_check_pool.h"
 
 #include <algorithm>
-#include <limits>
 #include <mutex>
 #include <optional>
 #include <tuple>
@@ -137,34 +137,18 @@ std::vector<std::size_t> TilesBranchByBranch(const OverviewTree& tree) {
     return order;
 }
 
-// Removes a file of ours as its scope ends, whichever way it is left. A file that will not go
-// stays in our folder, which goes with it.
-class RemovedAtEnd {
-public:
-    explicit RemovedAtEnd(fs::path file) : file_(std::move(file)) {}
-    ~RemovedAtEnd() {
-        std::error_code ec;
-        fs::remove(file_, ec);
-    }
-    RemovedAtEnd(const RemovedAtEnd&) = delete;
-    RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
-
-private:
-    fs::path file_;
-};
-
-constexpr std::size_t kNoRecord = std::numeric_limits<std::size_t>::max();
-
 } // namespace
 
 // A tile whose name places it nowhere on the grid is held until the end, when what its check
-// found tells where it lies. Its summary waits on disk, in the held summaries' file: held in
-// memory, a block of such tiles would take hundreds of kilobytes a tile.
+// found tells where it lies. Its summary waits in a scratch file outside the user's folder,
+// compressed to at most kHeldSummaryMaxBytes: held in memory, a block of such tiles would take
+// hundreds of kilobytes a tile.
 struct HeldTile {
     std::size_t tile = 0;
     std::optional<Extent> extent; // its summary's, else its bound's
     std::uint64_t stamp = 0;
-    std::size_t record = kNoRecord; // its summary's place in the held summaries' file
+    std::uint64_t offset = 0; // its summary's place in the scratch file
+    std::size_t bytes = 0;    // and its size there; none without a summary
 };
 
 struct OverviewBuild::Levels {
@@ -179,8 +163,10 @@ struct OverviewBuild::Levels {
     std::shared_ptr<const OverviewManifest> previous;
     OverviewManifest manifest; // of every pyramid finished
     std::vector<HeldTile> held;
-    AppendFileCalls heldFileCalls;
-    std::size_t heldRecords = 0; // summaries in the held summaries' file
+    ScratchFileCalls heldFileCalls;
+    fs::path scratchFolder;
+    std::unique_ptr<ScratchFile> heldFile; // once a summary is held
+    std::uint64_t heldBytes = 0;           // written to it
     std::vector<OverviewHole> holes;
     Status written; // until a node of the levels could not be written
     bool committed = false;
@@ -193,55 +179,44 @@ struct OverviewBuild::Levels {
     SummaryCount boundsSummaries;            // the bounds pyramid's, once finished
     std::mutex mutex;
 
-    fs::path heldFile() const {
-        return JoinPath(folder, fs::path(std::string(kHeldSummariesName)));
-    }
-
-    // Keeps a listed tile without a grid name for finish(), its summary on disk. A summary
-    // that cannot be written fails the levels as a node file not written does.
+    // Keeps a listed tile without a grid name for finish(), its summary in the scratch file. A
+    // summary that cannot be written fails the levels as a node file not written does.
     void hold(std::size_t tile, const TileBound& bound, const TileSummary* summary,
               std::uint64_t stamp) {
         HeldTile tileHeld{
             tile, summary ? std::optional<Extent>(summary->extent) : ExtentOfBound(bound), stamp};
         if (summary && written) {
-            written = writeHeld(*summary);
-            if (written)
-                tileHeld.record = heldRecords++;
+            const std::optional<std::string> bytes = EncodeHeldSummary(*summary);
+            written = bytes ? writeHeld(*bytes) : Status(SystemError(std::errc::not_supported));
+            if (written) {
+                tileHeld.offset = heldBytes;
+                tileHeld.bytes = bytes->size();
+                heldBytes += bytes->size();
+            }
         }
         held.push_back(tileHeld);
     }
 
-    Status writeHeld(const TileSummary& summary) {
-        if (heldRecords == 0)
-            if (const Status created = heldFileCalls.create(heldFile()); !created)
-                return created;
-        return heldFileCalls.append(heldFile(), EncodeSummary(summary));
+    Status writeHeld(std::string_view bytes) {
+        if (!heldFile) {
+            Result<std::unique_ptr<ScratchFile>> made = heldFileCalls.create(scratchFolder);
+            if (!made)
+                return made.error();
+            heldFile = std::move(*made);
+        }
+        return heldFileCalls.append(*heldFile, bytes);
     }
 
-    // Held tile `record`'s summary, read back whole from the held summaries' file.
-    static Result<TileSummary> readHeld(RegularFile& file, std::size_t record, std::string& bytes) {
-        if (const Status sought = file.seek(std::uint64_t{record} * kSummaryBytes); !sought)
-            return sought.error();
-        bytes.resize(kSummaryBytes);
-        const Result<std::size_t> read = file.read(bytes.data(), bytes.size());
-        if (!read)
+    // A held tile's summary, read back whole from the scratch file.
+    Result<TileSummary> readHeld(const HeldTile& tile, std::string& bytes) const {
+        bytes.resize(tile.bytes);
+        if (const Status read = heldFile->readAt(tile.offset, bytes.data(), bytes.size()); !read)
             return read.error();
-        // Short or not a summary: the file is no longer the one written.
-        std::optional<TileSummary> summary =
-            *read == kSummaryBytes ? DecodeSummary(bytes) : std::nullopt;
+        // Not a summary: the file is no longer the one written.
+        std::optional<TileSummary> summary = DecodeHeldSummary(bytes);
         if (!summary)
             return SystemError(std::errc::io_error);
         return std::move(*summary);
-    }
-
-    Status openHeld(RegularFile& file) const {
-        const Result<RegularFile::Opened> opened = file.open(heldFile());
-        if (!opened)
-            return opened.error();
-        if (*opened != RegularFile::Opened::Yes ||
-            file.size() != std::uint64_t{heldRecords} * kSummaryBytes)
-            return SystemError(std::errc::io_error);
-        return {};
     }
 
     // The tiles without grid names, in levels of their own placed by where they lie, their
@@ -290,7 +265,8 @@ OverviewBuild::~OverviewBuild() {
 
 Result<std::shared_ptr<OverviewBuild>>
 OverviewBuild::Start(const fs::path& listed, const std::string& entryPrefix, const FolderWork& work,
-                     unsigned threads, AppendFileCalls heldFileCalls) {
+                     unsigned threads, ScratchFileCalls heldFileCalls,
+                     const fs::path& scratchFolder) {
     Result<fs::path> made = MakeOverviewFolder(listed);
     if (!made)
         return made.error();
@@ -298,6 +274,8 @@ OverviewBuild::Start(const fs::path& listed, const std::string& entryPrefix, con
     levels->folder = std::move(*made);
     levels->threads = std::max(1u, threads);
     levels->heldFileCalls = std::move(heldFileCalls);
+    std::error_code ec;
+    levels->scratchFolder = scratchFolder.empty() ? fs::temp_directory_path(ec) : scratchFolder;
     std::vector<OverviewTile> tiles;
     tiles.reserve(work.tiles.size());
     for (const TileCheck& tile : work.tiles) {
@@ -420,10 +398,6 @@ Status OverviewBuild::Levels::buildHeld(std::vector<std::string>& tops,
         tops.push_back(indexEntries[held[unplaced.tile].tile]);
     if (layout.bounds.IsEmpty())
         return {};
-    RegularFile file;
-    if (heldRecords > 0)
-        if (const Status opened = openHeld(file); !opened)
-            return opened;
     PyramidOptions options;
     options.threads = threads;
     options.namePrefix = "B";
@@ -434,8 +408,8 @@ Status OverviewBuild::Levels::buildHeld(std::vector<std::string>& tops,
     Status building;
     for (const std::size_t i : TilesBranchByBranch(layout.bounds)) {
         std::optional<TileSummary> summary;
-        if (held[i].record != kNoRecord) {
-            Result<TileSummary> read = readHeld(file, held[i].record, bytes);
+        if (held[i].bytes > 0) {
+            Result<TileSummary> read = readHeld(held[i], bytes);
             if (!read) {
                 building = read.error();
                 break;
@@ -467,9 +441,6 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
         (void)levels.nodePool->waitFor(0);
     levels.nodePool.reset();
     const std::lock_guard<std::mutex> lock(levels.mutex);
-    // Whatever comes of the levels, the held summaries are read back by the end of this, or
-    // never.
-    const RemovedAtEnd heldRemoved(levels.heldFile());
     // A node whose read never ended shows nothing in the node above it.
     for (std::size_t k = 0; k < levels.nodeSummaryGiven.size() && levels.written; ++k)
         if (!levels.nodeSummaryGiven[k])
@@ -493,6 +464,8 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
         return levels.written.error();
     if (!levels.held.empty())
         levels.written = levels.buildHeld(tops, folderName);
+    // Whatever came of the levels, the held summaries are read back by now, or never.
+    levels.heldFile.reset();
     if (!levels.written)
         return levels.written.error();
     // Last before the index names the levels. A manifest not written costs the next run the

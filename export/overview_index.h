@@ -2,7 +2,7 @@
 
 #include "export/error/result.h"
 #include "export/export_report.h"
-#include "export/fs/append_file.h"
+#include "export/fs/scratch_file.h"
 #include "export/isolation/check_settings.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/tile_check.h"
@@ -24,12 +24,14 @@ public:
     // Makes the levels' folder inside `listed` for the tiles of `work`, whose folders the index
     // names with `entryPrefix` before them (as the scan's layout says; empty when the tile
     // folders are the listed folder's own). `threads`: how many build the levels' nodes.
-    // `heldFileCalls` write the summaries of the tiles without grid names, which wait on disk
-    // in the levels' folder until finish() places them.
+    // `heldFileCalls` write the summaries of the tiles without grid names, which wait until
+    // finish() places them in a scratch file on the disk of `scratchFolder` (the system's
+    // temporary folder when empty), never in the user's.
     static Result<std::shared_ptr<OverviewBuild>>
     Start(const std::filesystem::path& listed, const std::string& entryPrefix,
           const FolderWork& work, unsigned threads,
-          AppendFileCalls heldFileCalls = SystemAppendFileCalls());
+          ScratchFileCalls heldFileCalls = SystemScratchFileCalls(),
+          const std::filesystem::path& scratchFolder = {});
     ~OverviewBuild() override;
 
     // For a re-run, before any check: takes every node of the earlier levels whose tiles all
@@ -53,7 +55,7 @@ public:
     Result<std::vector<std::string>> finish();
 
     // How many tile and node summaries the levels held in memory at once, in either pyramid;
-    // the peak is the whole build's once finish() is done. A held tile's summary is on disk.
+    // the peak is the whole build's once finish() is done. A held tile's summary is in scratch.
     SummaryCount summaries() const;
 
     // The listed tiles the levels show nothing of, in name order.

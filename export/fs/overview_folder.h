@@ -36,8 +36,9 @@ inline constexpr std::string_view kOverviewMarkerText =
     "Brindle overview levels; removed by Brindle when no index names them.\n";
 // What the levels were made from, for a later run to take the unchanged ones as they are.
 inline constexpr std::string_view kOverviewManifestName = "brindle-overview.manifest";
-// The summaries of the tiles without grid names, kept on disk while the build waits for
-// where they lie; no node file's name (every one ends in .osgb), and gone by the build's end.
+// Where earlier versions kept the summaries of the tiles without grid names while the build
+// waited for where they lie (now in a scratch file outside the block): a run of theirs that was
+// killed left it, and a removal still takes it.
 inline constexpr std::string_view kHeldSummariesName = "held-summaries.tmp";
 
 // True when `name` (a file name, not a path) has our folders' pattern: "brindle-overview-" and

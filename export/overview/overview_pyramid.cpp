@@ -1,6 +1,7 @@
 #include "export/overview/overview_pyramid.h"
 
 #include "export/fs/regular_file.h"
+#include "export/overview/node_bound.h"
 #include "export/overview/summary_mosaic.h"
 
 #include <osg/BoundingBox>
@@ -68,47 +69,6 @@ SummaryPtr Counted(TileSummary summary, const std::shared_ptr<SummaryCounter>& c
 
 bool HasArea(const Extent& extent) {
     return extent.IsUsable() && extent.Width() > 0 && extent.Height() > 0;
-}
-
-// What a summary's surface takes up: its extent, from below its skirts to its highest sample;
-// invalid where it has no height.
-osg::BoundingBoxd SurfaceBox(const TileSummary& summary, double relativeSkirtDepth) {
-    float lowest = std::numeric_limits<float>::infinity();
-    float highest = -lowest;
-    for (const float h : summary.heights)
-        if (IsHeight(h)) {
-            lowest = std::min(lowest, h);
-            highest = std::max(highest, h);
-        }
-    const Extent& e = summary.extent;
-    if (lowest > highest || !HasArea(e))
-        return {};
-    const double skirt = relativeSkirtDepth * std::max(e.Width(), e.Height());
-    return osg::BoundingBoxd(e.minX, e.minY, lowest - skirt, e.maxX, e.maxY, highest);
-}
-
-std::array<double, 6> BoxArray(const osg::BoundingBoxd& box) {
-    return {box.xMin(), box.yMin(), box.zMin(), box.xMax(), box.yMax(), box.zMax()};
-}
-
-osg::BoundingBoxd BoxOf(const ManifestNode& node) {
-    const std::array<double, 6>& b = node.box;
-    return osg::BoundingBoxd(b[0], b[1], b[2], b[3], b[4], b[5]);
-}
-
-// The sphere a node stores around its box: centred as the file stores centres, its radius
-// rounded up to hold every corner.
-osg::BoundingSphere StoredSphere(const osg::BoundingBoxd& box) {
-    using Stored = osg::BoundingSphere::vec_type;
-    using Radius = osg::BoundingSphere::value_type;
-    const Stored centre(box.center());
-    double radius = 0;
-    for (unsigned corner = 0; corner < 8; ++corner)
-        radius = std::max(radius, (box.corner(corner) - osg::Vec3d(centre)).length());
-    auto stored = static_cast<Radius>(radius);
-    if (stored < radius)
-        stored = std::nextafter(stored, std::numeric_limits<Radius>::max());
-    return osg::BoundingSphere(centre, stored);
 }
 
 // The pixel size of a node's sphere on screen up to which its coarse mesh shows: while the
@@ -531,10 +491,9 @@ private:
             if (before != options_.previous->nodes.end() && before->second.hash == state.hash)
                 job.previous = options_.previousFolder / name;
         }
-        if (any) {
+        if (any)
             job.summary = Counted(MosaicSummaries(quadrants), counter_);
-            state.box.expandBy(SurfaceBox(*job.summary, options_.mesh.relativeSkirtDepth));
-        }
+        state.box = NodeBox(state.box, job.summary.get(), options_.mesh.relativeSkirtDepth);
         state.children = {};
         job.box = state.box;
         job.hash = state.hash;
@@ -586,7 +545,7 @@ private:
         for (const SummaryPtr& tile : state.tiles) {
             if (!tile)
                 continue;
-            state.box.expandBy(SurfaceBox(*tile, 0));
+            state.box.expandBy(TileBox(*tile));
             const Extent& e = tile->extent;
             extent = sources.empty()
                          ? e

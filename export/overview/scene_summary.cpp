@@ -1,5 +1,7 @@
 #include "export/overview/scene_summary.h"
 
+#include "export/overview/corner_spread.h"
+
 #include <osg/Geometry>
 #include <osg/Image>
 #include <osg/LOD>
@@ -625,6 +627,21 @@ SceneSummary Failed(NoSummaryReason reason, const WalkOutcome& walk) {
     return result;
 }
 
+// The box of the corners that are the tile's: a walk of its own, since which those are is known
+// only once every corner is.
+Extent ExtentWithoutStrays(const osg::Node& scene, std::size_t maxTriangles,
+                           const CornerSpread& spread) {
+    if (!spread.strays())
+        return ExtentOf(spread.box());
+    osg::BoundingBoxd kept;
+    WalkInline(scene, maxTriangles, [&](const SceneTriangle& triangle) {
+        for (const osg::Vec3d& corner : triangle.corners)
+            if (spread.holds(corner))
+                kept.expandBy(corner);
+    });
+    return ExtentOf(kept);
+}
+
 } // namespace
 
 SceneSummary SummariseScene(const osg::Node& scene, const SceneSummaryOptions& options) {
@@ -632,15 +649,15 @@ SceneSummary SummariseScene(const osg::Node& scene, const SceneSummaryOptions& o
     if (options.extent) {
         extent = *options.extent;
     } else {
-        osg::BoundingBoxd box;
+        CornerSpread spread;
         const WalkOutcome measured =
             WalkInline(scene, options.maxTriangles, [&](const SceneTriangle& triangle) {
                 for (const osg::Vec3d& corner : triangle.corners)
-                    box.expandBy(corner);
+                    spread.add(corner);
             });
         if (measured.failure)
             return Failed(*measured.failure, measured);
-        extent = ExtentOf(box);
+        extent = ExtentWithoutStrays(scene, options.maxTriangles, spread);
     }
     if (!HasArea(extent))
         return Failed(NoSummaryReason::UnusableExtent, WalkOutcome{});

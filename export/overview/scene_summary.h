@@ -21,7 +21,8 @@ enum class NoSummaryReason {
 
 struct SceneSummaryOptions {
     // The extent to summarise over, in the frame of the scene's root; by default the box of
-    // the triangles seen from above.
+    // the triangles' corners seen from above, less those that stray far from the rest
+    // (CornerSpread).
     std::optional<Extent> extent;
     // Beyond this many triangles the scene gives no summary rather than part of one.
     std::size_t maxTriangles = 2'000'000;

@@ -1,10 +1,17 @@
-// The overview's tiles without grid names: their summaries wait on disk until the build's end,
-// and are placed then, branch by branch, as if they had been held in memory.
+// The overview's tiles without grid names: their summaries wait in scratch outside the block
+// until the build's end, and are placed then, branch by branch, as if they had been held in
+// memory.
 #include "export/fs/overview_folder.h"
 #include "export/overview/tile_placement.h"
 #include "export/overview_index.h"
 #include "tests/export/call_failure.h"
 #include "tests/export/test_fixtures.h"
+
+#include <osg/Geode>
+#include <osg/PagedLOD>
+#include <osg/Texture2D>
+#include <osgDB/ReaderWriter>
+#include <osgDB/Registry>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +20,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,14 +49,26 @@ Extent ExtentOf(int i) {
     return {x, y, x + kTileMetres, y + kTileMetres};
 }
 
+// Heights of a rolling surface, and colours of fields and their edges with a grain, as a
+// photograph's are; all of the tile covered but its first column, which a tile that does not
+// reach its extent's edge leaves.
 TileSummary SummaryOf(int i) {
     TileSummary summary;
     summary.extent = ExtentOf(i);
     for (std::size_t k = 0; k < summary.heights.size(); ++k)
         summary.heights[k] = static_cast<float>(i) + std::sin(static_cast<float>(k) * 0.01f);
-    for (std::size_t k = 0; k < summary.colour.size(); ++k)
-        summary.colour[k] = static_cast<std::uint8_t>(static_cast<std::size_t>(i) * 7 + k % 251);
-    std::fill(summary.coverage.begin(), summary.coverage.end(), std::uint8_t{255});
+    for (int j = 0; j < kSummaryColourPixels; ++j)
+        for (int x = 0; x < kSummaryColourPixels; ++x) {
+            const int field = (x / 40 + j / 56 + i) % 3;
+            const int grain = static_cast<int>((x * 7919 + j * 104729 + i) % 17) - 8;
+            std::uint8_t* rgb = summary.Colour(x, j);
+            rgb[0] = static_cast<std::uint8_t>(60 + 50 * field + grain);
+            rgb[1] = static_cast<std::uint8_t>(90 + 30 * field + grain);
+            rgb[2] = static_cast<std::uint8_t>(40 + 20 * field + grain);
+            summary.Coverage(x, j) = x == 0 ? 0 : 255;
+        }
+    for (int j = 0; j < kSummaryColourPixels; ++j)
+        std::fill_n(summary.Colour(0, j), 3, std::uint8_t{0});
     summary.lit = i % 2 == 0;
     return summary;
 }
@@ -124,22 +144,55 @@ std::vector<std::string> Names(const fs::path& folder) {
     return names;
 }
 
-// The held summaries go to disk as they come, and the levels made from them are those the
-// summaries held in memory made, byte for byte, while the pyramid holds a branch's frontier,
-// not the block; a tile that lies nowhere is reached from the top. Nothing but the levels
-// stays in our folder.
-TEST(HeldTiles, WaitOnDiskAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
+// A node file's texture, as a viewer decodes it.
+osg::ref_ptr<osg::Image> NodeTexture(const std::string& bytes) {
+    std::istringstream in(bytes);
+    osgDB::ReaderWriter* reader = osgDB::Registry::instance()->getReaderWriterForExtension("osgb");
+    if (reader == nullptr)
+        return nullptr;
+    const osg::ref_ptr<osg::Node> node = reader->readNode(in).getNode();
+    auto* lod = dynamic_cast<osg::PagedLOD*>(node.get());
+    const osg::Geode* mesh =
+        lod && lod->getNumChildren() > 0 ? lod->getChild(0)->asGeode() : nullptr;
+    if (mesh == nullptr || mesh->getNumDrawables() == 0 || !mesh->getDrawable(0)->getStateSet())
+        return nullptr;
+    const auto* texture = dynamic_cast<const osg::Texture2D*>(
+        mesh->getDrawable(0)->getStateSet()->getTextureAttribute(0, osg::StateAttribute::TEXTURE));
+    return texture ? const_cast<osg::Image*>(texture->getImage()) : nullptr;
+}
+
+double Psnr(const osg::Image& a, const osg::Image& b) {
+    if (a.s() != b.s() || a.t() != b.t() || a.getTotalSizeInBytes() != b.getTotalSizeInBytes())
+        return 0;
+    double squares = 0;
+    for (std::size_t k = 0; k < a.getTotalSizeInBytes(); ++k) {
+        const double d = double(a.data()[k]) - double(b.data()[k]);
+        squares += d * d;
+    }
+    const double mean = squares / static_cast<double>(a.getTotalSizeInBytes());
+    return mean == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mean);
+}
+
+// The held summaries wait in scratch as they come, nowhere in the block and under no name even
+// in the scratch folder, and the levels made from them are those the summaries held in memory
+// make, but for the colours' second JPEG, while the pyramid holds a branch's frontier, not the
+// block; a tile that lies nowhere is reached from the top. Nothing but the levels stays in our
+// folder.
+TEST(HeldTiles, WaitInScratchAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
     TempDir dir;
     const fs::path block = dir / "block";
+    const fs::path scratch = dir / "scratch";
     fs::create_directories(block);
+    fs::create_directories(scratch);
     const FolderWork work = HeldWork(block);
-    Result<std::shared_ptr<OverviewBuild>> started = OverviewBuild::Start(block, "", work, 1);
+    Result<std::shared_ptr<OverviewBuild>> started =
+        OverviewBuild::Start(block, "", work, 1, SystemScratchFileCalls(), scratch);
     ASSERT_TRUE(started);
     OverviewBuild& build = **started;
     HandInAll(build);
-    const fs::path held = build.folder() / std::string(kHeldSummariesName);
-    ASSERT_TRUE(fs::is_regular_file(held));
-    EXPECT_EQ(fs::file_size(held), std::uint64_t{kTiles} * kSummaryBytes);
+    EXPECT_EQ(Names(build.folder()), std::vector<std::string>{std::string(kOverviewMarkerName)});
+    EXPECT_EQ(Names(block), std::vector<std::string>{build.folder().filename().string()});
+    EXPECT_TRUE(fs::is_empty(scratch));
 
     const Result<std::vector<std::string>> tops = build.finish();
     ASSERT_TRUE(tops);
@@ -148,7 +201,16 @@ TEST(HeldTiles, WaitOnDiskAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
                                                folderName + "\\BL3_0_0.osgb"}));
     const std::map<std::string, std::string> made = NodeFiles(build.folder());
     EXPECT_EQ(made.size(), 21u); // 16 + 4 + 1 nodes over an 8 x 8 block
-    EXPECT_TRUE(made == LevelsFromMemory(dir / "memory"));
+    const std::map<std::string, std::string> memory = LevelsFromMemory(dir / "memory");
+    ASSERT_EQ(made.size(), memory.size());
+    for (const auto& [name, bytes] : made) {
+        const auto inMemory = memory.find(name);
+        ASSERT_NE(inMemory, memory.end()) << name;
+        const osg::ref_ptr<osg::Image> spilled = NodeTexture(bytes);
+        const osg::ref_ptr<osg::Image> kept = NodeTexture(inMemory->second);
+        ASSERT_TRUE(spilled && kept) << name;
+        EXPECT_GE(Psnr(*spilled, *kept), 38.0) << name;
+    }
     std::vector<std::string> expected;
     expected.reserve(made.size() + 2);
     for (const auto& file : made)
@@ -157,6 +219,7 @@ TEST(HeldTiles, WaitOnDiskAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
     expected.emplace_back(kOverviewMarkerName);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Names(build.folder()), expected);
+    EXPECT_TRUE(fs::is_empty(scratch));
 
     // At most a level-1 node's four tiles, and as many a level up, waiting on their siblings.
     const SummaryCount count = build.summaries();
@@ -168,15 +231,17 @@ TEST(HeldTiles, WaitOnDiskAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
 test::CallFailure failing;
 const std::error_code kNoRoom = SystemError(ENOSPC);
 
-AppendFileCalls FailingCalls() {
-    const AppendFileCalls real = SystemAppendFileCalls();
-    return AppendFileCalls{
-        [real](const fs::path& file) {
-            return failing.failsNow("create") ? Status(kNoRoom) : real.create(file);
-        },
-        [real](const fs::path& file, std::string_view bytes) {
-            return failing.failsNow("append") ? Status(kNoRoom) : real.append(file, bytes);
-        }};
+ScratchFileCalls FailingCalls() {
+    const ScratchFileCalls real = SystemScratchFileCalls();
+    return ScratchFileCalls{[real](const fs::path& folder) -> Result<std::unique_ptr<ScratchFile>> {
+                                if (failing.failsNow("create"))
+                                    return kNoRoom;
+                                return real.create(folder);
+                            },
+                            [real](ScratchFile& file, std::string_view bytes) {
+                                return failing.failsNow("append") ? Status(kNoRoom)
+                                                                  : real.append(file, bytes);
+                            }};
 }
 
 // A held summary that cannot be written fails the levels with its cause, as a node file not
@@ -198,7 +263,6 @@ TEST(HeldTiles, ASummaryNotWrittenFailsTheLevelsAndLeavesNothing) {
         const Result<std::vector<std::string>> tops = build->finish();
         ASSERT_FALSE(tops) << failAt;
         EXPECT_EQ(tops.error(), kNoRoom) << failAt;
-        EXPECT_FALSE(fs::exists(build->folder() / std::string(kHeldSummariesName))) << failAt;
         EXPECT_TRUE(NodeFiles(build->folder()).empty()) << failAt;
         const fs::path levels = build->folder();
         build.reset();
@@ -207,8 +271,8 @@ TEST(HeldTiles, ASummaryNotWrittenFailsTheLevelsAndLeavesNothing) {
     }
 }
 
-// A build that ends before finish(), as a cancelled run's does, takes its held summaries
-// with its folder: nothing of it stays in the block.
+// A build that ends before finish(), as a cancelled run's does, leaves nothing of it in the
+// block, and its held summaries were never there.
 TEST(HeldTiles, ABuildStoppedMidwayLeavesNoFolderBehind) {
     TempDir dir;
     const fs::path block = dir / "block";
@@ -220,7 +284,7 @@ TEST(HeldTiles, ABuildStoppedMidwayLeavesNoFolderBehind) {
     for (int i = 0; i < 3; ++i)
         build->tileChecked(static_cast<std::size_t>(i), ListedAt(ExtentOf(i)), SummaryState::Made,
                            std::make_shared<const TileSummary>(SummaryOf(i)));
-    ASSERT_TRUE(fs::exists(build->folder() / std::string(kHeldSummariesName)));
+    EXPECT_EQ(Names(build->folder()), std::vector<std::string>{std::string(kOverviewMarkerName)});
     build.reset();
     EXPECT_TRUE(fs::is_empty(block));
 }

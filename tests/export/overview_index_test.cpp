@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 #include "export/folder_cache.h"
 #include "export/fs/overview_folder.h"
+#include "export/overview/held_summary_codec.h"
 #include "export/protocol/tile_check_protocol.h"
 #include "tests/export/overview/summary_fixtures.h"
 #include "tests/export/test_fixtures.h"
@@ -74,43 +75,46 @@ struct Reached {
     std::map<std::string, int> tiles; // by path relative to the block, '/'-separated
     std::size_t levelFiles = 0;
     bool everyLevelLoaded = true;
-    bool coarserAbove = true; // each level switches to what is below it sooner than its parent
+    // Each level switches to what is below it nearer than its parent does: at a distance as
+    // its sphere's diameter over the pixels it switches at.
+    bool coarserAbove = true;
 };
 
 std::string Relative(const fs::path& file, const fs::path& block) {
     return fs::relative(fs::weakly_canonical(file), fs::weakly_canonical(block)).generic_string();
 }
 
-void Walk(const fs::path& file, const fs::path& block, Reached& reached, float parentSwitch);
+void Walk(const fs::path& file, const fs::path& block, Reached& reached, float parentReach);
 
 void WalkNode(osg::Node& node, const fs::path& folder, const fs::path& block, Reached& reached,
-              float parentSwitch) {
+              float parentReach) {
     if (auto* paged = dynamic_cast<osg::PagedLOD*>(&node)) {
         float switchAt = 0;
         for (unsigned i = 0; i < paged->getNumFileNames(); ++i)
             if (!paged->getFileName(i).empty())
                 switchAt = std::max(switchAt, paged->getMinRange(i));
-        if (parentSwitch > 0 && switchAt > 0 && !(switchAt > parentSwitch))
+        const float reach = switchAt > 0 ? 2 * paged->getRadius() / switchAt : 0;
+        if (parentReach > 0 && reach > 0 && !(reach < parentReach))
             reached.coarserAbove = false;
         for (unsigned i = 0; i < paged->getNumFileNames(); ++i) {
             const std::string& name = paged->getFileName(i);
             if (!name.empty())
-                Walk(folder / name, block, reached, switchAt);
+                Walk(folder / name, block, reached, reach);
         }
     } else if (auto* proxy = dynamic_cast<osg::ProxyNode*>(&node)) {
         for (unsigned i = 0; i < proxy->getNumFileNames(); ++i) {
             std::string name = proxy->getFileName(i);
             std::replace(name.begin(), name.end(), '\\', '/');
-            Walk(folder / name, block, reached, parentSwitch);
+            Walk(folder / name, block, reached, parentReach);
         }
         return;
     }
     if (osg::Group* group = node.asGroup())
         for (unsigned i = 0; i < group->getNumChildren(); ++i)
-            WalkNode(*group->getChild(i), folder, block, reached, parentSwitch);
+            WalkNode(*group->getChild(i), folder, block, reached, parentReach);
 }
 
-void Walk(const fs::path& file, const fs::path& block, Reached& reached, float parentSwitch) {
+void Walk(const fs::path& file, const fs::path& block, Reached& reached, float parentReach) {
     const std::string relative = Relative(file, block);
     if (relative.rfind("brindle-overview-", 0) != 0) {
         ++reached.tiles[relative];
@@ -122,7 +126,7 @@ void Walk(const fs::path& file, const fs::path& block, Reached& reached, float p
         reached.everyLevelLoaded = false;
         return;
     }
-    WalkNode(*node, file.parent_path(), block, reached, parentSwitch);
+    WalkNode(*node, file.parent_path(), block, reached, parentReach);
 }
 
 Reached WalkIndex(const fs::path& block) {
@@ -606,7 +610,7 @@ private:
     bool set_ = false;
 };
 
-// Tiles whose names are no grid names have their summaries written to disk as they come: a
+// Tiles whose names are no grid names have their summaries written to scratch as they come: a
 // disk that fills meanwhile fails the levels, and the run says so for the folder, keeps its
 // index and levels, and still has every tile's verdict.
 TEST(OverviewIndex, HeldSummariesThatFindNoRoomFailTheFolderAndKeepItsIndex) {
@@ -627,8 +631,9 @@ TEST(OverviewIndex, HeldSummariesThatFindNoRoomFailTheFolderAndKeepItsIndex) {
 
     ExportReport failed;
     {
-        // Room for the marker and three summaries of the six.
-        const FileSizeLimit limit(3 * kSummaryBytes + 1000);
+        // Room for the marker and a summary or two of the six, which take 9 KB and more each
+        // for their heights alone.
+        const FileSizeLimit limit(kHeldSummaryMaxBytes + 1000);
         ASSERT_TRUE(limit.set());
         failed = ExportAs(block, IndexKind::Overview);
     }
