@@ -18,6 +18,11 @@
 #endif
 
 namespace brindle {
+
+#ifndef BRINDLE_HAVE_PROJ
+class ProjLibrary {}; // none in a build without PROJ
+#endif
+
 namespace {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
