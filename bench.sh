@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything, then runs the validation benchmark, the viewer benchmark
-# (./bench-viewer.sh: the proxy index against the paged index in an offscreen viewer) and the
+# (./bench-viewer.sh: the proxy index against the paged index in an offscreen viewer), the
 # overview benchmark (./bench-overview.sh: the overview index's far view, building and close
-# views against the proxy and paged indexes).
+# views against the proxy and paged indexes) and the start-up benchmark (./bench-startup.sh:
+# brindle-export's start against the worker's, an unchanged re-run against the first run).
 # Arguments go to the validation benchmark, e.g. ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1
 # ./bench.sh) for small data sets; --quick also gives the viewer and overview benchmarks
 # smaller blocks.
@@ -39,6 +40,14 @@ overview=0
 ./bench-overview.sh "${viewer_args[@]}" || overview=$?
 if ((overview > 1)); then
   echo "bench.sh: the overview benchmark did not run to its end (status $overview)" >&2
+  status=1
+fi
+echo
+# The start-up benchmark: its FAIL lines say a missed target; 2 when it cannot run.
+startup=0
+./bench-startup.sh "${viewer_args[@]}" || startup=$?
+if ((startup > 1)); then
+  echo "bench.sh: the start-up benchmark did not run to its end (status $startup)" >&2
   status=1
 fi
 exit "$status"

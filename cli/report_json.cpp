@@ -430,6 +430,8 @@ const char* ProblemName(ProblemKind kind) {
         return "metadata_geographic_srs";
     case ProblemKind::MetadataGeographicSrsForced:
         return "metadata_geographic_srs_forced";
+    case ProblemKind::SrsLibraryMissing:
+        return "srs_library_missing";
     case ProblemKind::BlocksSrsDiffer:
         return "blocks_srs_differ";
     case ProblemKind::OverviewNotWritten:

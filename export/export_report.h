@@ -113,6 +113,10 @@ enum class ProblemKind {
     // Warning: the same, and the origin was written as a translation all the same (--force,
     // or the user, asked).
     MetadataGeographicSrsForced,
+    // Error: the projection library `path` (the name the system's loader looks for) cannot be
+    // loaded, so the SRS metadata.xml names (`srs`, with the file) cannot be identified; the
+    // old index was kept.
+    SrsLibraryMissing,
     // Warning (an error with `strict`): the blocks of the folder of blocks `path` are in
     // different spatial references (`srs` names each block's), yet their indexes are
     // combined as if they were in one.

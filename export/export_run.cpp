@@ -1,6 +1,7 @@
 #include "export/export_run.h"
 
 #include "export/cache/cache_folder.h"
+#include "export/cache/srs_kind_cache.h"
 #include "export/existing_index/existing_index_guard.h"
 #include "export/folder_cache.h"
 #include "export/fs/atomic_file.h"
@@ -179,9 +180,9 @@ struct OriginState {
 bool Confirmed(const Problem& problem, const ExportOptions& options);
 
 // Sets the folder's translation; returns the error that keeps its old index, if there is one:
-// an origin in degrees, which no translation in metres can be.
+// an origin in degrees, which no translation in metres can be, or an SRS that cannot be told.
 std::optional<Problem> ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report,
-                                   const ExportOptions& options) {
+                                   const ExportOptions& options, SpatialReferences& references) {
     const fs::path reportPath = report.folder / "report.txt";
     bool found = false;
     std::error_code ec;
@@ -201,7 +202,16 @@ std::optional<Problem> ApplyOrigin(IndexGraph& graph, OriginState& state, Folder
         if (!metadataPath.empty()) {
             const MetadataFileReading metadata = ReadMetadataXml(metadataPath);
             if (metadata.reading.origin) {
-                const SrsKind kind = SpatialReferences().kindOf(metadata.reading.srs);
+                const std::optional<SrsKind> identified = references.identify(metadata.reading.srs);
+                if (!identified) {
+                    report.srs = metadata.reading.srs;
+                    report.srsKind = SrsKind::Unknown;
+                    return Problem{ProblemKind::SrsLibraryMissing,
+                                   references.library(),
+                                   {},
+                                   {{metadataPath, metadata.reading.srs}}};
+                }
+                const SrsKind kind = *identified;
                 if (kind == SrsKind::Geographic) {
                     Problem degrees{ProblemKind::MetadataGeographicSrs,
                                     metadataPath,
@@ -466,8 +476,9 @@ FolderReport RepeatReport(const fs::path& folder, fs::path firstListing, const f
 // with one translation carried over from folder to folder.
 class Run {
 public:
-    explicit Run(const ExportOptions& options)
-        : options_(options), settings_(options.checkSettings()), inspector_(settings_.program()),
+    Run(const ExportOptions& options, SpatialReferences& references)
+        : options_(options), references_(references), settings_(options.checkSettings()),
+          inspector_(settings_.program()),
           setting_(options.verdictCache.empty() ? 0 : VerdictSetting(settings_)) {}
 
     // Exports the folders as listed, each under its one normal path (ListedFolderPath); their
@@ -561,6 +572,8 @@ private:
     fs::path spelled(const fs::path& path, const Spelling* own) const;
 
     const ExportOptions& options_;
+    // Asked from the run's thread alone; the projection library is loaded at its first need.
+    SpatialReferences& references_;
     const CheckSettings settings_;
     IndexGraph graph_;
     OriginState origin_;
@@ -872,7 +885,8 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
         writeBlocks(scan, depth, report, out);
         return;
     }
-    const std::optional<Problem> originError = ApplyOrigin(graph_, origin_, report, options_);
+    const std::optional<Problem> originError =
+        ApplyOrigin(graph_, origin_, report, options_, references_);
     const std::vector<PagedEntry> entries = RecordTiles(scan, report);
     report.error = scan.work.workersFailed;
     if (!report.error)
@@ -952,7 +966,8 @@ void Run::writeBlocks(FolderScan& scan, int depth, FolderReport& report,
                      [](const LeftOutSubfolder& a, const LeftOutSubfolder& b) {
                          return SubfolderPathNameLess(a.name, b.name);
                      });
-    if (std::optional<Problem> differ = BlocksInDifferentSrs(report.folder, blockSrs)) {
+    if (std::optional<Problem> differ =
+            BlocksInDifferentSrs(report.folder, blockSrs, references_)) {
         if (options_.strict)
             report.error = std::move(differ);
         else
@@ -1012,8 +1027,16 @@ ExportReport ExportFolderIndexes(const std::vector<fs::path>& folders,
             used = &checked;
         }
     }
-    Run run(*used);
+    // What earlier runs found the SRSs to be: a re-run over known ones never loads PROJ.
+    SrsKindCache srsKinds = SrsKindCache::Load(used->verdictCache, ProjLibraryName());
+    SpatialReferences references;
+    for (const auto& [text, kind] : srsKinds.kinds())
+        references.remember(text, kind);
+    Run run(*used, references);
     run.exportListed(folders, report.folders);
+    srsKinds.keep(references.learnt());
+    // Like the verdicts, the kinds only save time: one not kept is identified again.
+    (void)srsKinds.save();
     if (run.cacheNotWritten())
         report.warnings.push_back(*run.cacheNotWritten());
     if (!used->verdictCache.empty())

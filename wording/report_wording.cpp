@@ -53,6 +53,11 @@ std::string FirstSrs(const Problem& problem) {
     return problem.srs.empty() ? std::string() : problem.srs.front().srs;
 }
 
+// The file whose SRS a problem names first.
+std::string SrsFile(const Problem& problem) {
+    return problem.srs.empty() ? std::string() : PathText(problem.srs.front().of);
+}
+
 std::string SrsList(const Problem& problem, const char* between, const char* separator) {
     std::string list;
     for (const SrsOf& block : problem.srs) {
@@ -256,6 +261,11 @@ std::string EnglishProblem(const Problem& problem) {
         return path + ": SRS " + FirstSrs(problem) +
                " is geographic (degrees); <SRSOrigin> was written as a translation in metres "
                "all the same, so the tiles may lie far from their place";
+    case ProblemKind::SrsLibraryMissing:
+        return path + ": the projection library cannot be loaded, so SRS " + FirstSrs(problem) +
+               " of " + SrsFile(problem) +
+               " cannot be identified; no index was written (install PROJ, which provides " + path +
+               ")";
     case ProblemKind::BlocksSrsDiffer:
         return path + ": its blocks are in different spatial references (" +
                SrsList(problem, ": ", "; ") + "), so their indexes do not line up when combined";
@@ -497,6 +507,10 @@ std::string ChineseProblem(const Problem& problem) {
             "%1 的坐标系 %2 是地理坐标系（单位为度），但 SRSOrigin 仍按以米为单位的平移写入，"
             "瓦片可能远离实际位置",
             {path, FirstSrs(problem)});
+    case ProblemKind::SrsLibraryMissing:
+        return Fill("无法加载投影库 %1，无法识别 %2 中的坐标系 %3，未写入索引（请安装提供 %1 "
+                    "的 PROJ）",
+                    {path, SrsFile(problem), FirstSrs(problem)});
     case ProblemKind::BlocksSrsDiffer:
         return Fill("%1 中各分块的坐标系不同（%2），合并后彼此对不齐",
                     {path, SrsList(problem, "：", "；")});

@@ -7,16 +7,22 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #ifdef BRINDLE_HAVE_PROJ
-#include <proj.h>
+#include "export/origin/proj_library.h"
 #endif
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 namespace brindle {
+
+#ifndef BRINDLE_HAVE_PROJ
+class ProjLibrary {}; // none in a build without PROJ
+#endif
+
 namespace {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -32,9 +38,14 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 // PROJ objects, released with the context they were made in.
 struct ObjectDeleter {
-    void operator()(PJ* object) const { proj_destroy(object); }
+    const ProjCalls* proj = nullptr;
+    void operator()(PJ* object) const { proj->destroy(object); }
 };
 using Object = std::unique_ptr<PJ, ObjectDeleter>;
+
+Object Own(const ProjCalls& proj, PJ* object) {
+    return Object(object, ObjectDeleter{&proj});
+}
 
 void IgnoreMessage(void*, int, const char*) {}
 
@@ -59,21 +70,26 @@ std::string AsCrsDefinition(std::string_view text) {
     return definition;
 }
 
-Object CreateCrs(PJ_CONTEXT* context, std::string_view text) {
+// The texts no CRS is made of: none, or one the library is not to be handed.
+bool NoCrsText(std::string_view text) {
     text = TrimmedSpace(text);
-    if (!context || text.empty() || text.size() > kMaxSrsTextBytes ||
-        text.find('\0') != std::string_view::npos)
-        return nullptr;
-    Object object(proj_create(context, AsCrsDefinition(text).c_str()));
-    if (object && !proj_is_crs(object.get()))
+    return text.empty() || text.size() > kMaxSrsTextBytes ||
+           text.find('\0') != std::string_view::npos;
+}
+
+Object CreateCrs(const ProjCalls& proj, PJ_CONTEXT* context, std::string_view text) {
+    if (!context || NoCrsText(text))
+        return Own(proj, nullptr);
+    Object object = Own(proj, proj.create(context, AsCrsDefinition(TrimmedSpace(text)).c_str()));
+    if (object && !proj.is_crs(object.get()))
         object.reset();
     return object;
 }
 
-SrsKind KindOfCrs(PJ_CONTEXT* context, const PJ* crs, int depth) {
+SrsKind KindOfCrs(const ProjCalls& proj, PJ_CONTEXT* context, const PJ* crs, int depth) {
     if (!crs || depth > 4)
         return SrsKind::Unknown;
-    switch (proj_get_type(crs)) {
+    switch (proj.get_type(crs)) {
     case PJ_TYPE_PROJECTED_CRS:
     case PJ_TYPE_GEOCENTRIC_CRS:
         return SrsKind::Projected;
@@ -82,10 +98,10 @@ SrsKind KindOfCrs(PJ_CONTEXT* context, const PJ* crs, int depth) {
         return SrsKind::Geographic;
     case PJ_TYPE_GEODETIC_CRS: {
         // Geodetic in general: its axes tell degrees from metres.
-        const Object system(proj_crs_get_coordinate_system(context, crs));
+        const Object system = Own(proj, proj.crs_get_coordinate_system(context, crs));
         if (!system)
             return SrsKind::Unknown;
-        switch (proj_cs_get_type(context, system.get())) {
+        switch (proj.cs_get_type(context, system.get())) {
         case PJ_CS_TYPE_ELLIPSOIDAL:
             return SrsKind::Geographic;
         case PJ_CS_TYPE_CARTESIAN:
@@ -96,12 +112,12 @@ SrsKind KindOfCrs(PJ_CONTEXT* context, const PJ* crs, int depth) {
     }
     case PJ_TYPE_COMPOUND_CRS: {
         // The horizontal part decides; the vertical part is in metres either way.
-        const Object horizontal(proj_crs_get_sub_crs(context, crs, 0));
-        return KindOfCrs(context, horizontal.get(), depth + 1);
+        const Object horizontal = Own(proj, proj.crs_get_sub_crs(context, crs, 0));
+        return KindOfCrs(proj, context, horizontal.get(), depth + 1);
     }
     case PJ_TYPE_BOUND_CRS: {
-        const Object source(proj_get_source_crs(context, crs));
-        return KindOfCrs(context, source.get(), depth + 1);
+        const Object source = Own(proj, proj.get_source_crs(context, crs));
+        return KindOfCrs(proj, context, source.get(), depth + 1);
     }
     default:
         return SrsKind::Unknown;
@@ -110,14 +126,14 @@ SrsKind KindOfCrs(PJ_CONTEXT* context, const PJ* crs, int depth) {
 
 // The same CRS, whatever the order of a geographic CRS's axes, or the same authority's code
 // for it: a WKT without axes (east, north by default) names EPSG:4547 (north, east) too.
-bool Equivalent(PJ_CONTEXT* context, const PJ* a, const PJ* b) {
-    if (proj_is_equivalent_to_with_ctx(context, a, b,
+bool Equivalent(const ProjCalls& proj, PJ_CONTEXT* context, const PJ* a, const PJ* b) {
+    if (proj.is_equivalent_to_with_ctx(context, a, b,
                                        PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) != 0)
         return true;
-    const char* authorityA = proj_get_id_auth_name(a, 0);
-    const char* authorityB = proj_get_id_auth_name(b, 0);
-    const char* codeA = proj_get_id_code(a, 0);
-    const char* codeB = proj_get_id_code(b, 0);
+    const char* authorityA = proj.get_id_auth_name(a, 0);
+    const char* authorityB = proj.get_id_auth_name(b, 0);
+    const char* codeA = proj.get_id_code(a, 0);
+    const char* codeB = proj.get_id_code(b, 0);
     return authorityA && authorityB && codeA && codeB &&
            std::string_view(authorityA) == authorityB && std::string_view(codeA) == codeB;
 }
@@ -141,39 +157,82 @@ std::optional<EnuFrame> ParseEnuFrame(std::string_view text) {
     return EnuFrame{*latitude, *longitude};
 }
 
+const char* ProjLibraryName() {
+#ifdef BRINDLE_PROJ_LIBRARY
+    return BRINDLE_PROJ_LIBRARY;
+#else
+    return "PROJ";
+#endif
+}
+
 void SpatialReferences::ContextDeleter::operator()(pj_ctx* context) const {
 #ifdef BRINDLE_HAVE_PROJ
-    proj_context_destroy(context);
+    library->calls().context_destroy(context);
 #else
     (void)context;
 #endif
 }
 
-SpatialReferences::SpatialReferences() {
+SpatialReferences::SpatialReferences(std::string library) : libraryName_(std::move(library)) {}
+
+SpatialReferences::~SpatialReferences() = default;
+
+void SpatialReferences::remember(std::string text, SrsKind kind) {
+    known_.insert_or_assign(std::move(text), kind);
+}
+
+pj_ctx* SpatialReferences::context() {
 #ifdef BRINDLE_HAVE_PROJ
-    context_.reset(proj_context_create());
+    if (tried_)
+        return context_.get();
+    tried_ = true;
+    std::string why;
+    library_ = ProjLibrary::Load(libraryName_, why);
+    if (!library_) {
+        missing_ = why;
+        return nullptr;
+    }
+#ifdef BRINDLE_PROJ_LIBRARY
+    loaded_ = true;
+#endif
+    const ProjCalls& proj = library_->calls();
+    context_ = std::unique_ptr<pj_ctx, ContextDeleter>(proj.context_create(),
+                                                       ContextDeleter{library_.get()});
     if (!context_)
-        return;
+        return nullptr;
     // The library's messages would go to stderr; the export library never prints.
-    proj_log_func(context_.get(), nullptr, IgnoreMessage);
-    proj_context_set_enable_network(context_.get(), 0);
+    proj.log_func(context_.get(), nullptr, IgnoreMessage);
+    proj.context_set_enable_network(context_.get(), 0);
 #ifdef _WIN32
     const std::string folder = ProgramFolder();
     const char* paths[] = {folder.c_str()};
     if (!folder.empty())
-        proj_context_set_search_paths(context_.get(), 1, paths);
+        proj.context_set_search_paths(context_.get(), 1, paths);
 #endif
+    return context_.get();
+#else
+    return nullptr;
 #endif
 }
 
-SpatialReferences::~SpatialReferences() = default;
-
-SrsKind SpatialReferences::kindOf(std::string_view text) {
+std::optional<SrsKind> SpatialReferences::identify(std::string_view text) {
     if (ParseEnuFrame(text))
         return SrsKind::Enu;
 #ifdef BRINDLE_HAVE_PROJ
-    const Object crs = CreateCrs(context_.get(), text);
-    return KindOfCrs(context_.get(), crs.get(), 0);
+    // A text no CRS is made of needs no library to say so.
+    if (NoCrsText(text))
+        return SrsKind::Unknown;
+    if (const auto known = known_.find(text); known != known_.end())
+        return known->second;
+    pj_ctx* const proj = context();
+    if (!proj)
+        return missing_ ? std::nullopt : std::optional<SrsKind>(SrsKind::Unknown);
+    const ProjCalls& calls = library_->calls();
+    const Object crs = CreateCrs(calls, proj, text);
+    const SrsKind kind = KindOfCrs(calls, proj, crs.get(), 0);
+    known_.emplace(text, kind);
+    learnt_.emplace_back(text, kind);
+    return kind;
 #else
     return SrsKind::Unknown;
 #endif
@@ -186,12 +245,15 @@ bool SpatialReferences::same(std::string_view a, std::string_view b) {
         return enuA && enuB && enuA->latitude == enuB->latitude &&
                enuA->longitude == enuB->longitude;
 #ifdef BRINDLE_HAVE_PROJ
-    const Object crsA = CreateCrs(context_.get(), a);
-    const Object crsB = CreateCrs(context_.get(), b);
-    if (crsA && crsB)
-        return Equivalent(context_.get(), crsA.get(), crsB.get());
-    if (crsA || crsB)
-        return false;
+    if (pj_ctx* const proj = (NoCrsText(a) && NoCrsText(b)) ? nullptr : context()) {
+        const ProjCalls& calls = library_->calls();
+        const Object crsA = CreateCrs(calls, proj, a);
+        const Object crsB = CreateCrs(calls, proj, b);
+        if (crsA && crsB)
+            return Equivalent(calls, proj, crsA.get(), crsB.get());
+        if (crsA || crsB)
+            return false;
+    }
 #endif
     return TrimmedSpace(a) == TrimmedSpace(b);
 }
@@ -201,6 +263,14 @@ std::optional<Problem> BlocksInDifferentSrs(const std::filesystem::path& folder,
     if (blocks.size() < 2)
         return std::nullopt;
     SpatialReferences references;
+    return BlocksInDifferentSrs(folder, blocks, references);
+}
+
+std::optional<Problem> BlocksInDifferentSrs(const std::filesystem::path& folder,
+                                            const std::vector<SrsOf>& blocks,
+                                            SpatialReferences& references) {
+    if (blocks.size() < 2)
+        return std::nullopt;
     // Blocks mostly share one SRS, written alike: the text decides before the library does.
     const bool agree = std::all_of(blocks.begin() + 1, blocks.end(), [&](const SrsOf& block) {
         return TrimmedSpace(block.srs) == TrimmedSpace(blocks.front().srs) ||

@@ -402,6 +402,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                                   "cache_not_written",
                                                   "metadata_geographic_srs",
                                                   "metadata_geographic_srs_forced",
+                                                  "srs_library_missing",
                                                   "blocks_srs_differ",
                                                   "overview_not_written",
                                                   "old_overview_kept"}));

@@ -427,6 +427,16 @@ TEST(ChineseWording, SpatialReferencesAreNamedAndLocalFramesSaidSo) {
                          "甲：EPSG:4547；乙：ENU:30.52,114.31"));
     EXPECT_TRUE(Contains(DescribeProblem(Language::English, differ),
                          "甲: EPSG:4547; 乙: ENU:30.52,114.31"));
+    // A projection library that cannot be loaded is named, with the SRS it was needed for.
+    const Problem missing{
+        ProblemKind::SrsLibraryMissing, "libproj.so.25", {}, {{metadata, "EPSG:4547"}}};
+    for (const Language language : {Language::Chinese, Language::English}) {
+        const std::string said = DescribeProblem(language, missing);
+        EXPECT_TRUE(Contains(said, "libproj.so.25")) << said;
+        EXPECT_TRUE(Contains(said, "EPSG:4547")) << said;
+        EXPECT_TRUE(Contains(said, PathText(metadata))) << said;
+    }
+    EXPECT_TRUE(Contains(DescribeProblem(Language::Chinese, missing), "无法加载投影库"));
 
     const auto Translation = [](const FolderReport& folder) {
         ExportReport report;
