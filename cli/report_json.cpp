@@ -438,6 +438,8 @@ const char* ProblemName(ProblemKind kind) {
         return "overview_not_written";
     case ProblemKind::OldOverviewKept:
         return "old_overview_kept";
+    case ProblemKind::FolderBusy:
+        return "folder_busy";
     }
     return "unknown";
 }

@@ -127,6 +127,9 @@ enum class ProblemKind {
     // Warning: the index is in place, but the folder `path` of overview levels it replaced
     // could not be removed (`cause` says why); it is no index's now, and the next run removes it.
     OldOverviewKept,
+    // Error: another run is writing the folder `path` and holds its lock; this run wrote
+    // nothing into it and removed nothing from it.
+    FolderBusy,
 };
 
 // Why the overview levels show nothing of a listed tile.

@@ -12,6 +12,7 @@
 #include "export/origin/origin_report.h"
 #include "export/origin/spatial_reference.h"
 #include "export/overview_index.h"
+#include "export/run_locks.h"
 #include "export/scan/block_layout.h"
 #include "export/scan/folder_identity.h"
 #include "export/scan/metadata_xml.h"
@@ -72,6 +73,9 @@ struct FolderScan {
     FolderCache verdicts; // the folder's verdict cache
     // Overview index: its levels, built as the tiles are checked.
     std::shared_ptr<OverviewBuild> overview;
+    // The folder's lock, from before its scan until what its new index no longer names is
+    // removed; none in a dry run, which writes nothing.
+    std::shared_ptr<FolderLock> lock;
 };
 
 // Blocks inside blocks are followed this deep, and no deeper.
@@ -591,6 +595,7 @@ private:
     // folder's layout reads beside it (a production folder's metadata.xml).
     std::vector<Spelling> listings_;
     std::vector<Spelling> parents_;
+    RunLocks locks_;
 };
 
 void Run::noteCacheWrite(std::error_code saved, const fs::path& folder) {
@@ -769,6 +774,14 @@ void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
         pool.add(FolderWork{});
         return;
     }
+    if (!options_.dryRun)
+        if (std::optional<Problem> busy = locks_.take(folder, scan.lock)) {
+            report.folder = folder;
+            report.indexFile = folder / kRootFileName;
+            report.error = std::move(busy);
+            pool.add(FolderWork{});
+            return;
+        }
     if (caching()) {
         loadVerdicts(folder, scan);
         if (!scan.verdicts.loaded())
@@ -865,6 +878,8 @@ Run::FolderOutcome Run::writePlanned(FolderPlan& plan, std::size_t i,
             if (folder.status != FolderStatus::Cancelled)
                 noteCacheWrite(scan.verdicts.save(scan.work), path);
         }
+        // Written and tidied: the folder is another run's to write.
+        plan.scans[i].lock.reset();
         // Cancelled within its blocks, it was not exported, and may still be later.
         if (folder.status != FolderStatus::Cancelled)
             exported_.push_back({path, IdentifyFolder(path), folder.status});

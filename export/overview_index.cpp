@@ -167,6 +167,7 @@ struct OverviewBuild::Levels {
     fs::path scratchFolder;
     std::unique_ptr<ScratchFile> heldFile; // once a summary is held
     std::uint64_t heldBytes = 0;           // written to it
+    OverviewFolderCalls folderCalls;
     std::vector<OverviewHole> holes;
     Status written; // until a node of the levels could not be written
     bool committed = false;
@@ -259,19 +260,20 @@ OverviewBuild::~OverviewBuild() {
     levels_->nodePool.reset();
     if (!levels_->committed) {
         levels_->grid.reset();
-        (void)RemoveOverviewFolder(levels_->folder);
+        (void)RemoveOverviewFolder(levels_->folder, levels_->folderCalls);
     }
 }
 
 Result<std::shared_ptr<OverviewBuild>>
 OverviewBuild::Start(const fs::path& listed, const std::string& entryPrefix, const FolderWork& work,
                      unsigned threads, ScratchFileCalls heldFileCalls,
-                     const fs::path& scratchFolder) {
-    Result<fs::path> made = MakeOverviewFolder(listed);
+                     const fs::path& scratchFolder, OverviewFolderCalls folderCalls) {
+    Result<fs::path> made = MakeOverviewFolder(listed, folderCalls);
     if (!made)
         return made.error();
     auto levels = std::make_unique<Levels>();
     levels->folder = std::move(*made);
+    levels->folderCalls = folderCalls;
     levels->threads = std::max(1u, threads);
     levels->heldFileCalls = std::move(heldFileCalls);
     std::error_code ec;
@@ -471,6 +473,10 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
     // Last before the index names the levels. A manifest not written costs the next run the
     // time of a whole build, and nothing else.
     (void)WriteManifest(levels.folder, levels.manifest);
+    // On disk before any index names them: after a power cut, an index naming levels that
+    // never reached the disk would show holes for good.
+    if (const Status flushed = levels.folderCalls.flushFolder(levels.folder); !flushed)
+        return flushed.error();
     std::sort(levels.holes.begin(), levels.holes.end(),
               [](const OverviewHole& a, const OverviewHole& b) {
                   return SubfolderPathNameLess(a.name, b.name);
@@ -502,6 +508,9 @@ const fs::path& OverviewBuild::folder() const {
 }
 
 std::vector<Problem> RemoveOtherOverviews(const fs::path& listed, const fs::path& keep) {
+    // Empty but for our marker at most: one that will not go now is out of the scan's way, and
+    // the next run's to remove.
+    (void)RemoveUnfinishedOverviewFolders(listed);
     std::vector<Problem> kept;
     for (const fs::path& folder : OverviewFolders(listed)) {
         if (!keep.empty() && folder.filename() == keep.filename())

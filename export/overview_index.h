@@ -2,6 +2,7 @@
 
 #include "export/error/result.h"
 #include "export/export_report.h"
+#include "export/fs/overview_folder.h"
 #include "export/fs/scratch_file.h"
 #include "export/isolation/check_settings.h"
 #include "export/overview/overview_pyramid.h"
@@ -31,7 +32,8 @@ public:
     Start(const std::filesystem::path& listed, const std::string& entryPrefix,
           const FolderWork& work, unsigned threads,
           ScratchFileCalls heldFileCalls = SystemScratchFileCalls(),
-          const std::filesystem::path& scratchFolder = {});
+          const std::filesystem::path& scratchFolder = {},
+          OverviewFolderCalls folderCalls = SystemOverviewFolderCalls());
     ~OverviewBuild() override;
 
     // For a re-run, before any check: takes every node of the earlier levels whose tiles all
@@ -52,6 +54,7 @@ public:
 
     // Once every tile is in: the names, relative to the listed folder, by which the index
     // reaches the levels' tops; or why the levels could not be written (OverviewNotWritten).
+    // The levels are on disk by then, so that an index may name them.
     Result<std::vector<std::string>> finish();
 
     // How many tile and node summaries the levels held in memory at once, in either pyramid;
@@ -74,7 +77,7 @@ private:
 
 // Removes the folders of overview levels of ours inside `listed`, but `keep`: an index just
 // written names no other. What could not be removed is a warning (OldOverviewKept), the next
-// run's to remove.
+// run's to remove. Folders a killed run left before they were ours by name go as well.
 std::vector<Problem> RemoveOtherOverviews(const std::filesystem::path& listed,
                                           const std::filesystem::path& keep = {});
 

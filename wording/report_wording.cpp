@@ -275,6 +275,8 @@ std::string EnglishProblem(const Problem& problem) {
     case ProblemKind::OldOverviewKept:
         return withCause(path + ": the old overview the new index replaced cannot be removed; "
                                 "no index uses it now, and the next run removes it");
+    case ProblemKind::FolderBusy:
+        return path + ": another run is exporting this folder, so this run left it as it was";
     }
     return path;
 }
@@ -519,6 +521,8 @@ std::string ChineseProblem(const Problem& problem) {
     case ProblemKind::OldOverviewKept:
         return with("已写入新索引，但无法删除被替换的旧总览目录 %1；它已不属于任何索引，"
                     "下次导出时会删除");
+    case ProblemKind::FolderBusy:
+        return with("另一个导出正在处理 %1，本次导出未改动该目录");
     }
     return path;
 }

@@ -1,6 +1,7 @@
 #include "export/fs/overview_folder.h"
 
 #include "export/fs/atomic_file.h"
+#include "export/fs/folder_publish.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 
@@ -42,8 +43,27 @@ std::optional<std::uint32_t> OverviewFolderNumber(const fs::path& name) {
     return number;
 }
 
+constexpr std::string_view kUnfinishedSuffix = ".tmp";
+
+// The number in a name of our temporary pattern; nothing for any other name.
+std::optional<std::uint32_t> UnfinishedFolderNumber(const fs::path& name) {
+    const auto& text = name.native();
+    if (text.size() <= kUnfinishedSuffix.size())
+        return std::nullopt;
+    const std::size_t stem = text.size() - kUnfinishedSuffix.size();
+    for (std::size_t i = 0; i < kUnfinishedSuffix.size(); ++i)
+        if (text[stem + i] != kUnfinishedSuffix[i])
+            return std::nullopt;
+    return OverviewFolderNumber(fs::path(text.substr(0, stem)));
+}
+
 fs::path OverviewFolderName(std::uint32_t number) {
     return fs::path(std::string(kNamePrefix) + std::to_string(number));
+}
+
+fs::path UnfinishedFolderName(std::uint32_t number) {
+    return fs::path(std::string(kNamePrefix) + std::to_string(number) +
+                    std::string(kUnfinishedSuffix));
 }
 
 fs::path MarkerPath(const fs::path& folder) {
@@ -129,6 +149,28 @@ Status Remove(const fs::path& path) {
     return {};
 }
 
+// True when `folder` is a folder itself, not a link.
+bool IsRealFolder(const fs::path& folder) {
+    std::error_code ec;
+    return !IsLink(folder) && fs::is_directory(fs::symlink_status(folder, ec)) && !ec;
+}
+
+// Takes the folder of ours that `made` is, under its temporary name, to its own name `named`.
+Status GiveOwnName(const fs::path& made, const fs::path& named, const OverviewFolderCalls& calls) {
+    if (const Status marked = calls.writeFile(MarkerPath(made), kOverviewMarkerText); !marked) {
+        // A failed atomic write leaves nothing behind, so the folder is empty and goes again;
+        // if it cannot, an empty folder of the temporary name is all that is left.
+        (void)calls.remove(made);
+        return marked;
+    }
+    const Status renamed = calls.renameFolder(made, named);
+    if (!renamed) {
+        (void)calls.remove(MarkerPath(made));
+        (void)calls.remove(made);
+    }
+    return renamed;
+}
+
 } // namespace
 
 OverviewFolderCalls SystemOverviewFolderCalls() {
@@ -137,7 +179,31 @@ OverviewFolderCalls SystemOverviewFolderCalls() {
     calls.writeFile = WriteFile;
     calls.listNames = ListNames;
     calls.remove = Remove;
+    calls.renameFolder = RenameFolderWithoutReplacing;
+    calls.flushFolder = FlushFolder;
     return calls;
+}
+
+bool HasUnfinishedOverviewFolderName(const fs::path& name) {
+    return UnfinishedFolderNumber(name).has_value();
+}
+
+bool IsUnfinishedOverviewFolder(const fs::path& folder) {
+    if (!HasUnfinishedOverviewFolderName(folder.filename()) || !IsRealFolder(folder))
+        return false;
+    // At most two entries are looked at: one more than ours could hold.
+    std::error_code ec;
+    int entries = 0;
+    bool onlyMarker = true;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && entries < 2;
+         it.increment(ec)) {
+        ++entries;
+        onlyMarker =
+            onlyMarker && it->path().filename() == fs::path(std::string(kOverviewMarkerName));
+    }
+    if (ec || entries > 1)
+        return false;
+    return entries == 0 || (onlyMarker && HoldsOurMarker(MarkerPath(folder)));
 }
 
 bool HasOverviewFolderName(const fs::path& name) {
@@ -159,27 +225,26 @@ Result<fs::path> MakeOverviewFolder(const fs::path& listed, const OverviewFolder
         return listing.error();
     std::uint32_t highest = 0;
     for (const fs::path& name : names)
-        highest = std::max(highest, OverviewFolderNumber(name).value_or(0));
-    std::optional<fs::path> made;
-    for (int attempt = 0; attempt < kMaxAttempts && !made; ++attempt) {
+        highest = std::max({highest, OverviewFolderNumber(name).value_or(0),
+                            UnfinishedFolderNumber(name).value_or(0)});
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         if (highest >= kMaxNumber)
-            return SystemError(std::errc::file_exists);
-        const fs::path folder = JoinPath(listed, OverviewFolderName(++highest));
-        const Status making = calls.makeFolder(folder);
-        if (making)
-            made = folder;
-        else if (making.error() != std::errc::file_exists)
+            break;
+        ++highest;
+        const fs::path made = JoinPath(listed, UnfinishedFolderName(highest));
+        const Status making = calls.makeFolder(made);
+        if (!making && making.error() != std::errc::file_exists)
             return making.error();
+        if (!making)
+            continue;
+        fs::path named = JoinPath(listed, OverviewFolderName(highest));
+        const Status given = GiveOwnName(made, named, calls);
+        if (given)
+            return named;
+        if (given.error() != std::errc::file_exists)
+            return given.error();
     }
-    if (!made)
-        return SystemError(std::errc::file_exists);
-    if (const Status marked = calls.writeFile(MarkerPath(*made), kOverviewMarkerText); !marked) {
-        // A failed atomic write leaves nothing behind, so the folder is empty and goes again;
-        // if it cannot, an empty folder is all that is left.
-        (void)calls.remove(*made);
-        return marked.error();
-    }
-    return std::move(*made);
+    return SystemError(std::errc::file_exists);
 }
 
 std::vector<fs::path> OverviewFolders(const fs::path& listed, std::error_code* error,
@@ -246,6 +311,32 @@ Status RemoveOverviewFolder(const fs::path& folder, const OverviewFolderCalls& c
     if (!removed)
         (void)calls.writeFile(MarkerPath(folder), kOverviewMarkerText);
     return removed;
+}
+
+Status RemoveUnfinishedOverviewFolders(const fs::path& listed, const OverviewFolderCalls& calls) {
+    std::vector<fs::path> names;
+    if (const Status listing = calls.listNames(listed, names); !listing)
+        return listing;
+    Status first;
+    const auto note = [&first](const Status& status) {
+        if (first && !status)
+            first = status;
+    };
+    for (const fs::path& name : names) {
+        const fs::path folder = JoinPath(listed, name);
+        if (!IsUnfinishedOverviewFolder(folder))
+            continue;
+        std::error_code ec;
+        if (fs::symlink_status(MarkerPath(folder), ec).type() == fs::file_type::regular) {
+            const Status unmarked = calls.remove(MarkerPath(folder));
+            note(unmarked);
+            if (!unmarked)
+                continue;
+        }
+        // Only an empty folder goes: whatever came into it since the look stays, with it.
+        note(calls.remove(folder));
+    }
+    return first;
 }
 
 } // namespace brindle

@@ -12,6 +12,11 @@ namespace brindle {
 // beside the tile folders: "brindle-overview-<n>", n a decimal number, holding the levels'
 // .osgb files and a marker file that says the folder is ours. Only a folder with both the name
 // and the marker is ours; one merely named so is the user's, and the program leaves it alone.
+//
+// Such a folder is made under a temporary name, "brindle-overview-<n>.tmp", and takes its own
+// name only once the marker is in it: a run killed in between leaves a folder of the temporary
+// name, empty or holding our marker alone, which the scan passes over and a later run removes.
+// A folder of that name holding anything else is the user's.
 
 // The system calls the overview folder's life makes, which tests make fail on demand;
 // SystemOverviewFolderCalls() gives the real ones. The same on every system: they go through
@@ -27,6 +32,11 @@ struct OverviewFolderCalls {
                         std::vector<std::filesystem::path>& names) = nullptr;
     // Removes `path`: a file, a link itself, or an empty folder; never what a link leads to.
     Status (*remove)(const std::filesystem::path& path) = nullptr;
+    // Renames a folder, never over anything (RenameFolderWithoutReplacing).
+    Status (*renameFolder)(const std::filesystem::path& from,
+                           const std::filesystem::path& to) = nullptr;
+    // Puts the folder's files on disk (FlushFolder).
+    Status (*flushFolder)(const std::filesystem::path& folder) = nullptr;
 };
 OverviewFolderCalls SystemOverviewFolderCalls();
 
@@ -46,17 +56,25 @@ inline constexpr std::string_view kHeldSummariesName = "held-summaries.tmp";
 // can afford it for every subfolder.
 bool HasOverviewFolderName(const std::filesystem::path& name);
 
+// True when `name` has our folders' temporary pattern: such a name with ".tmp" after it.
+bool HasUnfinishedOverviewFolderName(const std::filesystem::path& name);
+
+// True when `folder` is a folder of ours that a run left before it took its name: a folder
+// itself with our temporary name, holding nothing, or nothing but our marker.
+bool IsUnfinishedOverviewFolder(const std::filesystem::path& folder);
+
 // True when `folder` is one of ours: a folder itself, not a link, with our name, holding our
 // marker as a regular file (not a link) of our exact content. The name is looked at first, so
 // that a folder of any other name costs no system call; the marker's read is bounded.
 bool IsOverviewFolder(const std::filesystem::path& folder);
 
 // Makes a new, empty overview folder inside `listed` and returns its path: named with the
-// number after the highest one any entry of `listed` with our name has, so that no name is
-// used twice while its folder is there and each new folder sorts after those before it; an
-// entry that turns up by that name in the meantime moves it on. The marker is written whole
-// before the folder is returned; a folder whose marker could not be written is removed again
-// (it is empty) and the failure returned.
+// number after the highest one any entry of `listed` with our name or our temporary name has,
+// so that no name is used twice while its folder is there and each new folder sorts after those
+// before it; an entry that turns up by that name in the meantime moves it on. The folder is
+// made under its temporary name, the marker written whole into it, and only then is it renamed
+// to its own name; a failure on the way removes what was made (the marker, the empty folder)
+// and is returned.
 Result<std::filesystem::path>
 MakeOverviewFolder(const std::filesystem::path& listed,
                    const OverviewFolderCalls& calls = SystemOverviewFolderCalls());
@@ -75,5 +93,12 @@ OverviewFolders(const std::filesystem::path& listed, std::error_code* error = nu
 // inside (std::errc::directory_not_empty), or when a call fails (its cause).
 Status RemoveOverviewFolder(const std::filesystem::path& folder,
                             const OverviewFolderCalls& calls = SystemOverviewFolderCalls());
+
+// Removes the folders of ours in `listed` that a killed run left under their temporary name
+// (IsUnfinishedOverviewFolder): the marker, then the empty folder, which the system removes
+// only while it is empty, so nothing of the user's can go with it. Gives the first failure.
+Status
+RemoveUnfinishedOverviewFolders(const std::filesystem::path& listed,
+                                const OverviewFolderCalls& calls = SystemOverviewFolderCalls());
 
 } // namespace brindle

@@ -178,7 +178,10 @@ std::vector<fs::path> ListSubfolders(const fs::path& folder, std::error_code* er
 }
 
 void DropOverviewFolders(std::vector<fs::path>& subfolders, std::vector<bool>* links) {
-    const auto ours = [](const fs::path& subfolder) { return IsOverviewFolder(subfolder); };
+    // Ours, or left by a run killed before it was: neither is a tile of the user's.
+    const auto ours = [](const fs::path& subfolder) {
+        return IsOverviewFolder(subfolder) || IsUnfinishedOverviewFolder(subfolder);
+    };
     // A block of 10^5 tiles rarely holds one: nothing is moved until one is found.
     std::size_t kept = 0;
     while (kept < subfolders.size() && !ours(subfolders[kept]))

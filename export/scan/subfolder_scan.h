@@ -23,9 +23,10 @@ ListSubfolders(const std::filesystem::path& folder, std::error_code* error = nul
                std::vector<bool>* links = nullptr,
                const FolderListingCalls& calls = SystemListingCalls());
 
-// Takes the overview folders of ours (IsOverviewFolder) out of `subfolders`, as ListSubfolders
-// gave them, and their places out of `links` when given: such a folder is no tile, no block
-// and no subfolder left out. Only names of our pattern cost a look, at our marker.
+// Takes the overview folders of ours (IsOverviewFolder, and IsUnfinishedOverviewFolder: those a
+// killed run left) out of `subfolders`, as ListSubfolders gave them, and their places out of
+// `links` when given: such a folder is no tile, no block and no subfolder left out. Only names
+// of our patterns cost a look, at our marker.
 void DropOverviewFolders(std::vector<std::filesystem::path>& subfolders,
                          std::vector<bool>* links = nullptr);
 

@@ -368,7 +368,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                                              {"from_folder", nullptr}}));
 
     std::vector<std::string> problems;
-    for (int kind = 0; kind <= static_cast<int>(ProblemKind::OldOverviewKept); ++kind)
+    for (int kind = 0; kind <= static_cast<int>(ProblemKind::FolderBusy); ++kind)
         problems.push_back(ProblemName(static_cast<ProblemKind>(kind)));
     EXPECT_EQ(problems, (std::vector<std::string>{"folder_missing",
                                                   "not_a_folder",
@@ -405,7 +405,8 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                                   "srs_library_missing",
                                                   "blocks_srs_differ",
                                                   "overview_not_written",
-                                                  "old_overview_kept"}));
+                                                  "old_overview_kept",
+                                                  "folder_busy"}));
     EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
     EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
     EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");

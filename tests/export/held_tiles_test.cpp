@@ -289,5 +289,54 @@ TEST(HeldTiles, ABuildStoppedMidwayLeavesNoFolderBehind) {
     EXPECT_TRUE(fs::is_empty(block));
 }
 
+// What the levels' folder held when it was flushed, by each flush.
+std::vector<std::vector<std::string>> flushes;
+Status RecordFlush(const fs::path& folder) {
+    flushes.push_back(Names(folder));
+    return SystemOverviewFolderCalls().flushFolder(folder);
+}
+Status FailFlush(const fs::path&) {
+    return kNoRoom;
+}
+
+// The levels are on disk before finish() gives their tops to an index: one flush of their
+// folder once every node file is in it. A flush that fails fails the levels with its cause,
+// and the levels' folder goes with the build.
+TEST(HeldTiles, TheLevelsAreFlushedOnceWholeBeforeAnIndexMayNameThem) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    fs::create_directories(block);
+    const FolderWork work = HeldWork(block);
+    OverviewFolderCalls calls = SystemOverviewFolderCalls();
+    calls.flushFolder = RecordFlush;
+    flushes.clear();
+    Result<std::shared_ptr<OverviewBuild>> started =
+        OverviewBuild::Start(block, "", work, 1, SystemScratchFileCalls(), {}, calls);
+    ASSERT_TRUE(started);
+    HandInAll(**started);
+    EXPECT_TRUE(flushes.empty()) << "not before the levels are whole";
+    ASSERT_TRUE((*started)->finish());
+    ASSERT_EQ(flushes.size(), 1u);
+    for (const auto& file : NodeFiles((*started)->folder()))
+        EXPECT_TRUE(std::count(flushes[0].begin(), flushes[0].end(), file.first)) << file.first;
+    EXPECT_TRUE(std::count(flushes[0].begin(), flushes[0].end(), kOverviewManifestName));
+
+    TempDir failDir;
+    const fs::path failBlock = failDir / "block";
+    fs::create_directories(failBlock);
+    calls.flushFolder = FailFlush;
+    Result<std::shared_ptr<OverviewBuild>> failing =
+        OverviewBuild::Start(failBlock, "", HeldWork(failBlock), 1, SystemScratchFileCalls(), {},
+                             calls);
+    ASSERT_TRUE(failing);
+    std::shared_ptr<OverviewBuild> build = std::move(*failing);
+    HandInAll(*build);
+    const Result<std::vector<std::string>> tops = build->finish();
+    ASSERT_FALSE(tops);
+    EXPECT_EQ(tops.error(), kNoRoom);
+    build.reset();
+    EXPECT_TRUE(fs::is_empty(failBlock));
+}
+
 } // namespace
 } // namespace brindle

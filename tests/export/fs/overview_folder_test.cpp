@@ -1,5 +1,6 @@
 #include "export/fs/overview_folder.h"
 #include "export/fs/regular_file.h"
+#include "export/scan/subfolder_scan.h"
 #include "tests/export/call_failure.h"
 #include "tests/export/test_fixtures.h"
 
@@ -11,6 +12,11 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace brindle {
 namespace {
@@ -205,9 +211,15 @@ Status ListNames(const fs::path& folder, std::vector<fs::path>& names) {
 Status Remove(const fs::path& path) {
     return FailsNow("remove") ? Status(kInjected) : real.remove(path);
 }
+Status RenameFolder(const fs::path& from, const fs::path& to) {
+    return FailsNow("renameFolder") ? Status(kInjected) : real.renameFolder(from, to);
+}
+Status FlushFolder(const fs::path& folder) {
+    return FailsNow("flushFolder") ? Status(kInjected) : real.flushFolder(folder);
+}
 
 OverviewFolderCalls FailingCalls() {
-    return {MakeFolder, WriteFile, ListNames, Remove};
+    return {MakeFolder, WriteFile, ListNames, Remove, RenameFolder, FlushFolder};
 }
 
 // Each call of a making fails in turn: the making says so with that call's cause and leaves the
@@ -231,7 +243,8 @@ TEST(OverviewFolderCalls, AFailedMakingLeavesNothingAndSaysWhy) {
         EXPECT_EQ(Tree(listed), before) << "after a failed " << failing.failed;
         failed.insert(failing.failed);
     }
-    EXPECT_EQ(failed, (std::set<std::string>{"listNames", "makeFolder", "writeFile"}));
+    EXPECT_EQ(failed,
+              (std::set<std::string>{"listNames", "makeFolder", "writeFile", "renameFolder"}));
 
     // The marker's write and the empty folder's removal both fail: the failure is the write's,
     // and the folder left is empty, which no later making takes again.
@@ -246,8 +259,9 @@ TEST(OverviewFolderCalls, AFailedMakingLeavesNothingAndSaysWhy) {
     const Result<fs::path> unmarked = MakeOverviewFolder(listed, calls);
     ASSERT_FALSE(unmarked);
     EXPECT_EQ(unmarked.error(), kInjected);
-    ASSERT_TRUE(fs::is_empty(listed / "brindle-overview-1"));
-    EXPECT_FALSE(IsOverviewFolder(listed / "brindle-overview-1"));
+    ASSERT_TRUE(fs::is_empty(listed / "brindle-overview-1.tmp"));
+    EXPECT_FALSE(fs::exists(listed / "brindle-overview-1"));
+    EXPECT_TRUE(IsUnfinishedOverviewFolder(listed / "brindle-overview-1.tmp"));
     EXPECT_EQ(MakeOverviewFolder(listed).value_or({}), listed / "brindle-overview-2");
 
     // Someone makes the next name first.
@@ -300,6 +314,148 @@ TEST(OverviewFolderCalls, AFailedRemovalLeavesAFolderStillOurs) {
     EXPECT_EQ(failed, (std::set<std::string>{"listNames", "remove"}));
     EXPECT_EQ(failing.seen, 1 + 4 + 2) << "the listing, four files, the marker, the folder";
 }
+
+// A name that turns up between the making and the renaming, even an empty folder (which a plain
+// rename would replace), is never taken: the making moves on, and the folder stays the user's.
+TEST(MakeOverviewFolder, NeverRenamesOverAFolderThatTurnsUpMeanwhile) {
+    TempDir dir;
+    const fs::path listed = dir / "block";
+    test::WriteTile(listed / "Tile_+000_+000");
+    OverviewFolderCalls calls = SystemOverviewFolderCalls();
+    static const auto userMakesTheNameOnce = [](const fs::path& folder) {
+        static bool made = false;
+        const Status making = real.makeFolder(folder);
+        if (making && !std::exchange(made, true))
+            fs::create_directory(folder.parent_path() / "brindle-overview-1");
+        return making;
+    };
+    calls.makeFolder = userMakesTheNameOnce;
+    const Result<fs::path> made = MakeOverviewFolder(listed, calls);
+    ASSERT_TRUE(made) << made.error().message();
+    EXPECT_EQ(*made, listed / "brindle-overview-2");
+    EXPECT_TRUE(IsOverviewFolder(*made));
+    EXPECT_EQ(Tree(listed), (Names{"Tile_+000_+000", "Tile_+000_+000/root.osgb",
+                                   "brindle-overview-1", "brindle-overview-2",
+                                   "brindle-overview-2/" + std::string(kOverviewMarkerName)}));
+    EXPECT_FALSE(IsOverviewFolder(listed / "brindle-overview-1"));
+}
+
+// The scan's subfolders of `listed`, our folders dropped as the run drops them.
+Names ScannedSubfolders(const fs::path& listed) {
+    std::vector<fs::path> subfolders = ListSubfolders(listed);
+    DropOverviewFolders(subfolders);
+    Names names;
+    for (const fs::path& subfolder : subfolders)
+        names.push_back(subfolder.filename().string());
+    return names;
+}
+
+// Only an empty folder of our temporary name, or one holding our marker alone, is ours; the
+// scan passes over those and the removal takes them, and leaves any other.
+TEST(UnfinishedOverviewFolder, IsOursOnlyEmptyOrWithOurMarkerAlone) {
+    TempDir dir;
+    const fs::path listed = dir / "block";
+    test::WriteTile(listed / "Tile_+000_+000");
+    fs::create_directories(listed / "brindle-overview-1.tmp");
+    WriteText(listed / "brindle-overview-2.tmp" / std::string(kOverviewMarkerName), Marker());
+    WriteText(listed / "brindle-overview-3.tmp" / std::string(kOverviewMarkerName), "other");
+    WriteText(listed / "brindle-overview-4.tmp" / "notes.txt", "the user's");
+    WriteText(listed / "brindle-overview-5.tmp" / std::string(kOverviewMarkerName), Marker());
+    WriteText(listed / "brindle-overview-5.tmp" / "L0.osgb", "level");
+    fs::create_directories(listed / "brindle-overview-01.tmp");
+    fs::create_directories(listed / "brindle-overview-6.TMP");
+    for (const char* name : {"brindle-overview-1.tmp", "brindle-overview-2.tmp"})
+        EXPECT_TRUE(IsUnfinishedOverviewFolder(listed / name)) << name;
+    for (const char* name :
+         {"brindle-overview-3.tmp", "brindle-overview-4.tmp", "brindle-overview-5.tmp",
+          "brindle-overview-01.tmp", "brindle-overview-6.TMP", "Tile_+000_+000"})
+        EXPECT_FALSE(IsUnfinishedOverviewFolder(listed / name)) << name;
+    const Names theUsers{"Tile_+000_+000",         "brindle-overview-01.tmp",
+                         "brindle-overview-3.tmp", "brindle-overview-4.tmp",
+                         "brindle-overview-5.tmp", "brindle-overview-6.TMP"};
+    Names scanned = ScannedSubfolders(listed);
+    std::sort(scanned.begin(), scanned.end());
+    EXPECT_EQ(scanned, theUsers);
+
+    const Names before = Tree(listed);
+    ASSERT_TRUE(RemoveUnfinishedOverviewFolders(listed));
+    Names left;
+    for (const std::string& name : before)
+        if (name.rfind("brindle-overview-1.tmp", 0) != 0 &&
+            name.rfind("brindle-overview-2.tmp", 0) != 0)
+            left.push_back(name);
+    EXPECT_EQ(Tree(listed), left);
+
+    if (!MakeLink(listed / "brindle-overview-4.tmp", listed / "brindle-overview-7.tmp"))
+        GTEST_SKIP() << "no links here";
+    fs::create_directories(dir / "empty");
+    ASSERT_TRUE(MakeLink(dir / "empty", listed / "brindle-overview-8.tmp"));
+    EXPECT_FALSE(IsUnfinishedOverviewFolder(listed / "brindle-overview-8.tmp"))
+        << "a link to an empty folder";
+    ASSERT_TRUE(RemoveUnfinishedOverviewFolders(listed));
+    EXPECT_TRUE(fs::is_symlink(listed / "brindle-overview-8.tmp"));
+    EXPECT_TRUE(fs::is_directory(dir / "empty"));
+}
+
+#ifndef _WIN32
+// The making is killed after each of its steps in turn (a child process that ends in the call
+// after the step): whatever it leaves, the scan lists no tile of it, and the removal a run makes
+// once its index is in place leaves the folder as it was before.
+int killAfter = 0;
+int stepsDone = 0;
+void StepDone() {
+    if (++stepsDone == killAfter)
+        ::_exit(0);
+}
+Status MakeFolderThenStep(const fs::path& folder) {
+    const Status status = real.makeFolder(folder);
+    StepDone();
+    return status;
+}
+Status WriteFileThenStep(const fs::path& file, std::string_view bytes) {
+    const Status status = real.writeFile(file, bytes);
+    StepDone();
+    return status;
+}
+Status RenameFolderThenStep(const fs::path& from, const fs::path& to) {
+    const Status status = real.renameFolder(from, to);
+    StepDone();
+    return status;
+}
+
+TEST(OverviewFolderCalls, AMakingKilledAtAnyStepLeavesNothingThatStays) {
+    for (int step = 1; step <= 3; ++step) {
+        TempDir dir;
+        const fs::path listed = dir / "block";
+        test::WriteTile(listed / "Tile_+000_+000");
+        test::WriteTile(listed / "Tile_+000_+001");
+        const Names before = Tree(listed);
+
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            killAfter = step;
+            OverviewFolderCalls calls = SystemOverviewFolderCalls();
+            calls.makeFolder = MakeFolderThenStep;
+            calls.writeFile = WriteFileThenStep;
+            calls.renameFolder = RenameFolderThenStep;
+            (void)MakeOverviewFolder(listed, calls);
+            ::_exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "step " << step;
+        EXPECT_NE(Tree(listed), before) << "step " << step << " left nothing to see";
+
+        EXPECT_EQ(ScannedSubfolders(listed), (Names{"Tile_+000_+000", "Tile_+000_+001"}))
+            << "step " << step;
+        ASSERT_TRUE(RemoveUnfinishedOverviewFolders(listed)) << "step " << step;
+        for (const fs::path& folder : OverviewFolders(listed))
+            ASSERT_TRUE(RemoveOverviewFolder(folder)) << "step " << step;
+        EXPECT_EQ(Tree(listed), before) << "step " << step;
+    }
+}
+#endif
 
 } // namespace
 } // namespace brindle
