@@ -253,8 +253,8 @@ struct ReportTotals {
     std::size_t listedTwice = 0;
     std::size_t blocks = 0;           // exported for a folder of blocks (not repeats)
     std::size_t blocksNotWritten = 0; // of those, failed or cancelled
-    // Tiles listed in an index, over every folder; a folder of blocks names indexes, whose
-    // tiles are counted in their blocks.
+    // Tiles listed in an index written (or, in a dry run, that would be), over every folder; a
+    // folder of blocks names indexes, whose tiles are counted in their blocks.
     std::size_t entries = 0;
     std::size_t leftOut = 0;        // subfolders left out, over every folder
     std::size_t warnings = 0;       // the folders' warnings (Problems), over every folder

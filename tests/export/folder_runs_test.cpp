@@ -249,5 +249,31 @@ TEST(Totals, AFolderOfBlocksCountsAsOneFolderAndItsTilesOnce) {
     EXPECT_EQ(totals.leftOut, 3u);
 }
 
+// A folder that fails names its tiles in no index, so the totals count none of them: neither
+// a listed folder whose root.osgb is a model (kept, with its four tiles scanned and checked)
+// nor such a block of a folder of blocks.
+TEST(Totals, EntriesOfAFolderThatFailedAreNotCounted) {
+    TempDir dir;
+    WriteBlock(dir / "Kept", 4, 100);
+    WriteTile(dir / "Kept"); // a model where the index would go
+    WriteBlock(dir / "Written", 5, 200);
+    const fs::path project = dir / "Project";
+    WriteBlock(project / "Block_A", 2, 300);
+    WriteBlock(project / "Block_B", 3, 400);
+    WriteTile(project / "Block_B");
+
+    const ExportReport report =
+        ExportFolderIndexes({dir / "Kept", dir / "Written", project}, Options());
+    const FolderReport* kept = ReportOf(report, dir / "Kept");
+    const FolderReport* keptBlock = ReportOf(report, project / "Block_B");
+    ASSERT_TRUE(kept && keptBlock);
+    ASSERT_EQ(kept->status, FolderStatus::Failed);
+    ASSERT_EQ(keptBlock->status, FolderStatus::Failed);
+    const ReportTotals totals = report.totals();
+    EXPECT_EQ(totals.failed, 1u);
+    EXPECT_EQ(totals.blocksNotWritten, 1u);
+    EXPECT_EQ(totals.entries, 5u + 2u);
+}
+
 } // namespace
 } // namespace brindle
