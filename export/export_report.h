@@ -98,6 +98,10 @@ enum class ProblemKind {
     // A warning: the tile folder holds its root file under several names that differ only in
     // letter case (as two copies from Windows can leave it); `path` is the one listed.
     RootNamesDifferInCase,
+    // A warning: a production folder's metadata.xml or Data folder is not there as spelled,
+    // and its folder holds more than one name by it in other letter case (METADATA.XML and
+    // Metadata.xml); `path` is the one read, the first bytewise.
+    NamesDifferInCase,
     // Warnings of the run as a whole: the verdict cache folder `path` was not used, so every
     // tile was checked and the next run will check them again.
     CacheFolderIsLink,       // it is a symbolic link

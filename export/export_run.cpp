@@ -108,6 +108,8 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         return;
     const TileLayout layout = LayoutOf(folder);
     scan.entryPrefix = layout.entryPrefix;
+    if (layout.caseTwins)
+        report.warnings.push_back({ProblemKind::NamesDifferInCase, layout.tileFolder, {}});
     std::error_code ec;
     std::vector<bool> links;
     std::vector<fs::path> subfolders = ListSubfolders(layout.tileFolder, &ec, &links);

@@ -13,9 +13,12 @@ namespace {
 // A production folder's origin, where no report.txt gives one: all three coordinates.
 void ReadMetadataOrigin(const fs::path& folder, const std::function<bool(const Problem&)>& confirm,
                         FolderOrigin& origin) {
-    const fs::path metadataPath = MetadataFileFor(folder);
+    bool caseTwins = false;
+    const fs::path metadataPath = MetadataFileFor(folder, &caseTwins);
     if (metadataPath.empty())
         return;
+    if (caseTwins)
+        origin.warnings.push_back({ProblemKind::NamesDifferInCase, metadataPath, {}});
     const MetadataFileReading metadata = ReadMetadataXml(metadataPath);
     if (!metadata.reading.origin) {
         if (metadata.problem)
