@@ -416,6 +416,8 @@ const char* ProblemName(ProblemKind kind) {
         return "metadata_bad_origin";
     case ProblemKind::RootNamesDifferInCase:
         return "root_names_differ_in_case";
+    case ProblemKind::NamesDifferInCase:
+        return "names_differ_in_case";
     case ProblemKind::CacheFolderIsLink:
         return "cache_folder_is_link";
     case ProblemKind::CacheFolderNotOwned:

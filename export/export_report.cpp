@@ -26,7 +26,11 @@ ReportTotals ExportReport::totals() const {
         totals.warnings += folder.warnings.size();
         totals.overviewHoles += folder.overviewHoles.size();
         totals.cachedVerdicts += folder.cachedVerdicts;
-        if (folder.originSource != OriginSource::Blocks)
+        // A folder that failed or was cancelled names its tiles in no index: they are not
+        // counted, however many its scan found.
+        const bool hasIndex =
+            folder.status == FolderStatus::Written || folder.status == FolderStatus::DryRun;
+        if (hasIndex && folder.originSource != OriginSource::Blocks)
             totals.entries += folder.entries.size();
         if (!folder.master.empty()) {
             if (folder.status == FolderStatus::ListedTwice)

@@ -98,6 +98,10 @@ enum class ProblemKind {
     // A warning: the tile folder holds its root file under several names that differ only in
     // letter case (as two copies from Windows can leave it); `path` is the one listed.
     RootNamesDifferInCase,
+    // A warning: a production folder's metadata.xml or Data folder is not there as spelled,
+    // and its folder holds more than one name by it in other letter case (METADATA.XML and
+    // Metadata.xml); `path` is the one read, the first bytewise.
+    NamesDifferInCase,
     // Warnings of the run as a whole: the verdict cache folder `path` was not used, so every
     // tile was checked and the next run will check them again.
     CacheFolderIsLink,       // it is a symbolic link
@@ -260,8 +264,8 @@ struct ReportTotals {
     std::size_t listedTwice = 0;
     std::size_t blocks = 0;           // exported for a folder of blocks (not repeats)
     std::size_t blocksNotWritten = 0; // of those, failed or cancelled
-    // Tiles listed in an index, over every folder; a folder of blocks names indexes, whose
-    // tiles are counted in their blocks.
+    // Tiles listed in an index written (or, in a dry run, that would be), over every folder; a
+    // folder of blocks names indexes, whose tiles are counted in their blocks.
     std::size_t entries = 0;
     std::size_t leftOut = 0;        // subfolders left out, over every folder
     std::size_t warnings = 0;       // the folders' warnings (Problems), over every folder

@@ -4,18 +4,17 @@
 #include "export/cache/srs_kind_cache.h"
 #include "export/existing_index/existing_index_guard.h"
 #include "export/folder_cache.h"
+#include "export/folder_origin.h"
 #include "export/fs/atomic_file.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 #include "export/index/index_graph.h"
 #include "export/index/index_writer.h"
-#include "export/origin/origin_report.h"
 #include "export/origin/spatial_reference.h"
 #include "export/overview_index.h"
 #include "export/run_locks.h"
 #include "export/scan/block_layout.h"
 #include "export/scan/folder_identity.h"
-#include "export/scan/metadata_xml.h"
 #include "export/scan/subfolder_scan.h"
 #include "export/scan/tile_root.h"
 #include "export/tile_check_pool.h"
@@ -71,6 +70,7 @@ struct FolderScan {
     // A folder of blocks: `blocks` are exported as blocks, and `work` holds no tile.
     bool ofBlocks = false;
     FolderCache verdicts; // the folder's verdict cache
+    FolderOrigin origin;  // what its own report.txt or metadata.xml says, read before its tiles
     // Overview index: its levels, built as the tiles are checked.
     std::shared_ptr<OverviewBuild> overview;
     // The folder's lock, from before its scan until what its new index no longer names is
@@ -113,6 +113,8 @@ void ScanFolder(const fs::path& folder, FolderReport& report, FolderScan& scan, 
         return;
     const TileLayout layout = LayoutOf(folder);
     scan.entryPrefix = layout.entryPrefix;
+    if (layout.caseTwins)
+        report.warnings.push_back({ProblemKind::NamesDifferInCase, layout.tileFolder, {}});
     std::error_code ec;
     std::vector<bool> links;
     std::vector<fs::path> subfolders = ListSubfolders(layout.tileFolder, &ec, &links);
@@ -173,82 +175,6 @@ void SetWayDown(FolderWork& work, const fs::path& indexFile, const std::vector<f
 }
 
 // What follows writes a planned folder: its origin, its entries, its index.
-
-// The translation carried from folder to folder, and the report it came from.
-struct OriginState {
-    fs::path report; // empty while none has been read
-    std::string srs; // as metadata.xml named it, when the translation came from one
-    SrsKind srsKind = SrsKind::None;
-};
-
-bool Confirmed(const Problem& problem, const ExportOptions& options);
-
-// Sets the folder's translation; returns the error that keeps its old index, if there is one:
-// an origin in degrees, which no translation in metres can be, or an SRS that cannot be told.
-std::optional<Problem> ApplyOrigin(IndexGraph& graph, OriginState& state, FolderReport& report,
-                                   const ExportOptions& options, SpatialReferences& references) {
-    const fs::path reportPath = report.folder / "report.txt";
-    bool found = false;
-    std::error_code ec;
-    if (fs::symlink_status(reportPath, ec).type() != fs::file_type::not_found && !ec) {
-        const OriginReading reading = ReadBlockOrigin(reportPath);
-        if (reading.origin) {
-            graph.setTranslation(osg::Vec3d(reading.origin->x, reading.origin->y, 0.0));
-            state = {reportPath, {}, SrsKind::None};
-            found = true;
-        } else if (reading.problem) {
-            report.warnings.push_back(*reading.problem);
-        }
-    }
-    // A production folder's origin, where no report.txt gives one: all three coordinates.
-    if (!found) {
-        const fs::path metadataPath = MetadataFileFor(report.folder);
-        if (!metadataPath.empty()) {
-            const MetadataFileReading metadata = ReadMetadataXml(metadataPath);
-            if (metadata.reading.origin) {
-                const std::optional<SrsKind> identified = references.identify(metadata.reading.srs);
-                if (!identified) {
-                    report.srs = metadata.reading.srs;
-                    report.srsKind = SrsKind::Unknown;
-                    return Problem{ProblemKind::SrsLibraryMissing,
-                                   references.library(),
-                                   {},
-                                   {{metadataPath, metadata.reading.srs}}};
-                }
-                const SrsKind kind = *identified;
-                if (kind == SrsKind::Geographic) {
-                    Problem degrees{ProblemKind::MetadataGeographicSrs,
-                                    metadataPath,
-                                    {},
-                                    {{metadataPath, metadata.reading.srs}}};
-                    report.srs = metadata.reading.srs;
-                    report.srsKind = kind;
-                    if (!Confirmed(degrees, options))
-                        return degrees;
-                    degrees.kind = ProblemKind::MetadataGeographicSrsForced;
-                    report.warnings.push_back(degrees);
-                }
-                graph.setTranslation(*metadata.reading.origin);
-                state = {metadataPath, metadata.reading.srs, kind};
-                found = true;
-            } else if (metadata.problem) {
-                report.warnings.push_back(*metadata.problem);
-            }
-        }
-    }
-    report.translation = graph.translation();
-    report.originReport = state.report;
-    report.srs = state.srs;
-    report.srsKind = state.srsKind;
-    if (state.report.empty())
-        report.originSource = OriginSource::None;
-    else if (!found)
-        report.originSource = OriginSource::CarriedOver;
-    else
-        report.originSource =
-            state.report == reportPath ? OriginSource::ThisFolder : OriginSource::Metadata;
-    return std::nullopt;
-}
 
 // The name a tile's root file has in its entry: root.osgb, or the tile folder's name.osgb.
 std::string RootFileText(TileRootName root, const std::string& subfolderName) {
@@ -526,6 +452,9 @@ private:
     // classified and their cached verdicts taken, and the rest queued in the pool.
     void planFolders(FolderPlan& plan, TileCheckPool& pool);
     void planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool);
+    // Reads the folder's own origin; one in degrees that is not to be written fails the
+    // folder here, before any of its tiles is read.
+    void readOrigin(FolderScan& scan, FolderReport& report) const;
     // Starts the folder's overview levels, to be built as its tiles are checked.
     void startOverview(FolderScan& scan, FolderReport& report);
     // The folder's tiles to check for its overview: those whose cached verdicts the levels
@@ -748,6 +677,16 @@ void Run::planFolders(FolderPlan& plan, TileCheckPool& pool) {
     pool.finish();
 }
 
+void Run::readOrigin(FolderScan& scan, FolderReport& report) const {
+    scan.origin = ReadFolderOrigin(report.folder, references_,
+                                   [this](const Problem& why) { return Confirmed(why, options_); });
+    if (!scan.origin.refused)
+        return;
+    report.error = scan.origin.refused;
+    report.srs = scan.origin.srs;
+    report.srsKind = scan.origin.srsKind;
+}
+
 void Run::startOverview(FolderScan& scan, FolderReport& report) {
     // The held summaries wait in the cache folder where there is one: the system's temporary
     // folder is often memory.
@@ -790,13 +729,17 @@ void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
     ScanFolder(folder, report, scan, caching() ? Look::WithIdentity : Look::TypeAndSize,
                plan.depth < kMaxBlockDepth);
     SetWayDown(scan.work, report.indexFile, mastersAbove_);
+    if (!report.error && !scan.ofBlocks)
+        readOrigin(scan, report);
     if (options_.index == IndexKind::Overview && !options_.dryRun && !report.error &&
         !scan.ofBlocks && !scan.work.tiles.empty())
         startOverview(scan, report);
     plan.queued[i] = !report.error;
-    if (caching() && !report.error && scan.overview)
+    if (report.error)
+        pool.add(FolderWork{});
+    else if (caching() && scan.overview)
         pool.add(takeCachedForOverview(scan));
-    else if (caching() && !report.error)
+    else if (caching())
         pool.add(scan.verdicts.takeCached(scan.work, options_.index == IndexKind::Paged));
     else
         pool.add(std::move(scan.work));
@@ -900,12 +843,9 @@ void Run::writeFolder(FolderScan& scan, int depth, FolderReport& report,
         writeBlocks(scan, depth, report, out);
         return;
     }
-    const std::optional<Problem> originError =
-        ApplyOrigin(graph_, origin_, report, options_, references_);
+    ApplyOrigin(scan.origin, graph_, origin_, report);
     const std::vector<PagedEntry> entries = RecordTiles(scan, report);
     report.error = scan.work.workersFailed;
-    if (!report.error)
-        report.error = originError;
     if (scan.overview) {
         writeOverview(scan, entries, report);
         return;

@@ -96,6 +96,12 @@ bool FolderCache::settled(const FileFacts& file) const {
     return std::max(file.modified, file.changed) < settledBefore_;
 }
 
+bool FolderCache::settledAtCheck(const FileFacts& file, std::int64_t checkBegan) const {
+    const std::int64_t settle =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(kSettleTime).count();
+    return std::max(file.modified, file.changed) < std::max(settledBefore_, checkBegan - settle);
+}
+
 FolderWork FolderCache::takeCached(FolderWork& work, bool wantBound) {
     lookUp(work, wantBound);
     return takeUnknown(work);
@@ -236,11 +242,13 @@ std::error_code FolderCache::save(const FolderWork& work) {
         if (!cached && !tile.result.checked)
             continue;
         // A verdict from the cache was settled when kept; it is kept as it was.
+        const bool settledFile = cached || settledAtCheck(verdicts.file, tile.result.checkBegan);
         if (cached)
             verdicts.tile = tileVerdicts_[i];
-        else if (settled(verdicts.file))
+        else if (settledFile)
             verdicts.tile = LastingVerdict(tile.result);
-        if (i < asIndex_.size() && (cached || settled(verdicts.file)))
+        // Asked later than the check began, on the file as the same look found it.
+        if (i < asIndex_.size() && settledFile)
             verdicts.existing = asIndex_[i];
         // The keys the cache was asked with, where the work is the one it was asked for.
         if (keys_.size() == work.tiles.size())

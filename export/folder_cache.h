@@ -20,9 +20,11 @@ namespace brindle {
 // worker program as it is on disk now, the parse mode and the limits a check runs under.
 std::uint64_t VerdictSetting(const CheckSettings& settings);
 
-// A verdict is kept only for a file that had not changed for this long before the folder's
-// scan began: a file's times step by a clock tick, so a file written twice within one tick,
-// once before and once after its look, would show the same stamp both times.
+// A verdict is kept only for a file that had not changed for this long before its check began
+// (or the folder's scan, for what the cache gave): a file's times step by a clock tick, so a
+// file written twice within one tick, once before and once after its check read it, would
+// show the same stamp both times. A block copied just before a run has its tiles checked
+// later than that, all but the first few, whose verdicts wait for the next run.
 constexpr std::chrono::milliseconds kSettleTime{1000};
 
 // One listed folder's verdict cache through a run: read before the folder's scan, asked for
@@ -84,6 +86,10 @@ public:
 
 private:
     bool settled(const FileFacts& file) const;
+    // True when `file`, as the look before its check found it, had not changed for the settle
+    // time when that check began (`checkBegan`, TileResult's): no later write can show its
+    // stamp.
+    bool settledAtCheck(const FileFacts& file, std::int64_t checkBegan) const;
     const std::optional<CacheEntry>& cachedOwnIndex();
 
     VerdictCache cache_;

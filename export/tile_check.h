@@ -28,6 +28,10 @@ struct TileResult {
     // The check followed files the root names, so its verdict does not rest on that file alone.
     bool followsOthers = false;
     bool indexScene = false; // it loads and holds no drawables, as an index over tile folders
+    // When its check began, before the worker read a byte of the file: nanoseconds since 1970
+    // by the system clock, 0 when no check began. A verdict holds for the bytes the file had
+    // from then on.
+    std::int64_t checkBegan = 0;
     // Its check has ended and the fields above hold its outcome: every tile's once the folder
     // is handed back whole; some, when the run was cancelled first.
     bool checked = false;

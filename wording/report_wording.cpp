@@ -238,6 +238,9 @@ std::string EnglishProblem(const Problem& problem) {
     case ProblemKind::RootNamesDifferInCase:
         return path + ": listed; the tile folder holds other files by this name in other letter "
                       "case, which Windows cannot tell apart";
+    case ProblemKind::NamesDifferInCase:
+        return path + ": read; its folder holds other files by this name in other letter case, "
+                      "which Windows cannot tell apart";
     case ProblemKind::CacheFolderIsLink:
         return path + ": the verdict cache folder is a symbolic link, so it was not used; every "
                       "tile was checked";
@@ -490,6 +493,8 @@ std::string ChineseProblem(const Problem& problem) {
         return with("%1 的 SRSOrigin 不是三个有效数字，平移未更新");
     case ProblemKind::RootNamesDifferInCase:
         return with("已列入 %1；该瓦片目录中还有仅大小写不同的同名文件，Windows 无法区分");
+    case ProblemKind::NamesDifferInCase:
+        return with("已读取 %1；所在目录中还有仅大小写不同的同名文件，Windows 无法区分");
     case ProblemKind::CacheFolderIsLink:
         return with("校验缓存目录 %1 是符号链接，未使用；所有瓦片均已重新检查");
     case ProblemKind::CacheFolderNotOwned:

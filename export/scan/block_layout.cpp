@@ -2,6 +2,7 @@
 
 #include "export/fs/overview_folder.h"
 #include "export/scan/metadata_xml.h"
+#include "export/scan/name_in_any_case.h"
 #include "export/scan/subfolder_scan.h"
 #include "export/scan/tile_root.h"
 
@@ -26,17 +27,31 @@ bool IsOsgbExtension(const fs::path& extension) {
 
 } // namespace
 
+namespace {
+
+// The Data folder of a production folder `folder`: empty when `folder` is none.
+NameInAnyCase ProductionDataFolder(const fs::path& folder) {
+    if (!FindNameInAnyCase(folder, kMetadataFileName).found())
+        return {};
+    return FindNameInAnyCase(folder, kDataFolderName, [](const fs::path& entry) {
+        std::error_code ec;
+        return fs::is_directory(entry, ec);
+    });
+}
+
+} // namespace
+
 bool IsProductionFolder(const fs::path& folder) {
-    std::error_code ec;
-    const bool hasMetadata =
-        fs::symlink_status(folder / "metadata.xml", ec).type() != fs::file_type::not_found && !ec;
-    return hasMetadata && fs::is_directory(folder / "Data", ec);
+    return ProductionDataFolder(folder).found();
 }
 
 TileLayout LayoutOf(const fs::path& folder) {
-    if (IsProductionFolder(folder))
-        return {folder / "Data", "Data"};
-    return {folder, {}};
+    const NameInAnyCase data = ProductionDataFolder(folder);
+    if (!data.found())
+        return {folder, {}};
+    TileLayout layout{folder / data.name, data.name.string()};
+    layout.caseTwins = data.caseTwins;
+    return layout;
 }
 
 std::size_t CountTileFolders(const fs::path& folder, std::size_t limit,

@@ -11,6 +11,9 @@ namespace brindle {
 struct TileLayout {
     std::filesystem::path tileFolder; // the folder whose subfolders are the tiles
     std::string entryPrefix;          // the path from the index to tileFolder; empty for itself
+    // The production folder holds more than one Data folder in other letter case than "Data"
+    // (DATA and data): the first bytewise, tileFolder, was taken.
+    bool caseTwins = false;
 };
 
 // How many tile folders the index of listed `folder` would look at, as CountSubfolders counts
@@ -19,7 +22,8 @@ struct TileLayout {
 std::size_t CountTileFolders(const std::filesystem::path& folder, std::size_t limit,
                              const std::atomic<bool>* stop = nullptr);
 
-// A production folder: a metadata.xml beside a Data folder whose subfolders are the tiles.
+// A production folder: a metadata.xml beside a Data folder whose subfolders are the tiles,
+// both names in any letter case (METADATA.XML and DATA, as copies from Windows have them).
 bool IsProductionFolder(const std::filesystem::path& folder);
 
 // The tiles of a production folder are in its Data folder; any other folder's are its own

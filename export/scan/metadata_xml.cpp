@@ -1,6 +1,7 @@
 #include "export/scan/metadata_xml.h"
 
 #include "export/fs/regular_file.h"
+#include "export/scan/name_in_any_case.h"
 #include "export/text/plain_number.h"
 
 #include <pugixml.hpp>
@@ -111,13 +112,14 @@ bool IsDataFolderName(const fs::path& name) {
     return true;
 }
 
-fs::path MetadataFileFor(const fs::path& folder) {
-    std::error_code ec;
-    const auto present = [&](const fs::path& file) {
-        return fs::symlink_status(file, ec).type() != fs::file_type::not_found && !ec;
+fs::path MetadataFileFor(const fs::path& folder, bool* caseTwins) {
+    const auto found = [&](const fs::path& in) {
+        const NameInAnyCase metadata = FindNameInAnyCase(in, kMetadataFileName);
+        if (metadata.found() && caseTwins)
+            *caseTwins = metadata.caseTwins;
+        return metadata.found() ? in / metadata.name : fs::path();
     };
-    const fs::path own = folder / "metadata.xml";
-    if (present(own))
+    if (fs::path own = found(folder); !own.empty())
         return own;
     fs::path name = folder.filename();
     fs::path parent = folder.parent_path();
@@ -125,8 +127,8 @@ fs::path MetadataFileFor(const fs::path& folder) {
         name = parent.filename();
         parent = parent.parent_path();
     }
-    if (IsDataFolderName(name) && present(parent / "metadata.xml"))
-        return parent / "metadata.xml";
+    if (IsDataFolderName(name))
+        return found(parent);
     return {};
 }
 

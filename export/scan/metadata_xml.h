@@ -35,9 +35,16 @@ struct MetadataFileReading {
 };
 MetadataFileReading ReadMetadataXml(const std::filesystem::path& file);
 
+// The names a production folder's files have, as spelled where they are found in any case.
+inline const char* const kMetadataFileName = "metadata.xml";
+inline const char* const kDataFolderName = "Data";
+
 // Where the metadata.xml for the tiles of `folder` lies: in the folder, or, for a folder named
-// Data (the tiles of a production folder), in its parent. Empty when there is none.
-std::filesystem::path MetadataFileFor(const std::filesystem::path& folder);
+// Data (the tiles of a production folder), in its parent; named so in any letter case. Empty
+// when there is none. `caseTwins`, when given, is set when the folder holds more than one
+// such name in other case than metadata.xml, the first bytewise of which was taken.
+std::filesystem::path MetadataFileFor(const std::filesystem::path& folder,
+                                      bool* caseTwins = nullptr);
 
 // True for a folder named Data, in any case.
 bool IsDataFolderName(const std::filesystem::path& name);

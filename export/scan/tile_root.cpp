@@ -2,6 +2,7 @@
 
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
+#include "export/scan/name_in_any_case.h"
 
 #include <algorithm>
 #include <exception>
@@ -71,21 +72,6 @@ std::size_t NameStart(const fs::path::string_type& path) {
 
 } // namespace
 
-namespace {
-
-// ASCII letters folded, as Windows' file systems fold the names users copy from them.
-bool SameIgnoringCase(const fs::path::string_type& a, const fs::path::string_type& b) {
-    if (a.size() != b.size())
-        return false;
-    const auto lower = [](auto c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
-}
-
-} // namespace
-
 FoundTileRoot FindTileRootInAnyCase(const fs::path& tileFolder, Look look) {
     FoundTileRoot found;
     found.facts.type = fs::file_type::not_found;
@@ -95,9 +81,9 @@ FoundTileRoot FindTileRootInAnyCase(const fs::path& tileFolder, Look look) {
     std::error_code ec;
     for (fs::directory_iterator it(tileFolder, ec), end; !ec && it != end; it.increment(ec)) {
         fs::path name = it->path().filename();
-        if (SameIgnoringCase(name.native(), root))
+        if (SameNameIgnoringCase(name.native(), root))
             roots.push_back(std::move(name));
-        else if (SameIgnoringCase(name.native(), named))
+        else if (SameNameIgnoringCase(name.native(), named))
             nameds.push_back(std::move(name));
     }
     std::vector<fs::path>& taken = roots.empty() ? nameds : roots;

@@ -395,6 +395,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                                   "metadata_no_origin",
                                                   "metadata_bad_origin",
                                                   "root_names_differ_in_case",
+                                                  "names_differ_in_case",
                                                   "cache_folder_is_link",
                                                   "cache_folder_not_owned",
                                                   "cache_folder_open_to_others",

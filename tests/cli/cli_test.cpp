@@ -257,6 +257,10 @@ TEST(BrindleExport, SaysWhereTilesStayInTheirLocalFrameAndWhereDegreesAreNoTrans
     const json failed = json::parse(RunExport(dir, {"--json", degrees}).out);
     EXPECT_EQ(failed["folders"][0]["error"]["kind"], "metadata_geographic_srs");
     EXPECT_EQ(failed["folders"][0]["error"]["srs"][0]["srs"], "EPSG:4326");
+    // Refused before its tile was read, it names nothing, and the summary counts nothing.
+    EXPECT_EQ(failed["folders"][0]["entries"], json::array());
+    EXPECT_EQ(failed["totals"]["entries"], 0);
+    EXPECT_TRUE(Contains(refused.out, "0 entries")) << refused.out;
     const Outcome forced = RunExport(dir, {"--force", degrees});
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_TRUE(fs::exists(dir / "Degrees" / "root.osgb"));
@@ -679,12 +683,13 @@ TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
                                       {"path", carried + "/report.txt"},
                                       {"cause", nullptr}}));
 
+    // The failed folder's tile is in no index written, and is not counted.
     EXPECT_EQ(run["totals"], json({{"folders", 3},
                                    {"written", 2},
                                    {"failed", 1},
                                    {"cancelled", 0},
                                    {"listed_twice", 0},
-                                   {"entries", 3},
+                                   {"entries", 2},
                                    {"left_out", 3},
                                    {"warnings", 1},
                                    {"cached_verdicts", 0},

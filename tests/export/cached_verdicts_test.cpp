@@ -453,5 +453,43 @@ TEST(CachedVerdicts, TilesChangedJustBeforeTheRunAreNotKept) {
     EXPECT_EQ(Export(block, Cached(dir / "cache")).cached, kTiles);
 }
 
+// A production block copied just before the run: every tile's times are within a second of
+// the scan. A tile checked once a second has passed since its copy keeps its verdict; one
+// checked sooner (which a second write within its clock tick could still change unseen) is
+// checked again by the next run, which keeps it.
+TEST(CachedVerdicts, ABlockCopiedJustBeforeTheRunKeepsTheVerdictsOfTilesCheckedLater) {
+    TempDir dir;
+    const fs::path production = dir / "production";
+    constexpr std::size_t kCopied = 6;
+    for (std::size_t i = 0; i < kCopied; ++i) {
+        const std::string name = "Tile_+00" + std::to_string(i) + "_+000";
+        const fs::path tile = production / "Data" / name;
+        WriteSizedTile(tile, kRealTile, static_cast<unsigned>(i + 1));
+        fs::rename(tile / "root.osgb", tile / (name + ".osgb"));
+    }
+    WriteText(production / "metadata.xml",
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ModelMetadata version=\"1\">\n"
+              "  <SRS>EPSG:4547</SRS>\n  <SRSOrigin>512345.6,3400000.3,12.5</SRSOrigin>\n"
+              "</ModelMetadata>\n");
+
+    // One worker, held up a second after its first tile, as a large block's later tiles are.
+    ExportOptions first = Cached(dir / "cache");
+    first.jobs = 1;
+    bool paused = false;
+    first.progress = [&paused](const ExportProgress& p) {
+        if (p.subfoldersDone == 0 || paused)
+            return;
+        paused = true;
+        std::this_thread::sleep_for(kSettleTime + std::chrono::milliseconds(200));
+    };
+    const Outcome copied = Export(production, first);
+    ASSERT_TRUE(paused);
+    ASSERT_EQ(copied.entries.size(), kCopied);
+    const Outcome next = Export(production, Cached(dir / "cache"));
+    EXPECT_GE(next.cached, kCopied - 1);
+    ExpectSameIndex(next, copied);
+    EXPECT_EQ(Export(production, Cached(dir / "cache")).cached, kCopied);
+}
+
 } // namespace
 } // namespace brindle

@@ -224,6 +224,45 @@ TEST(CancelledRuns, KeepTheVerdictsReachedForTheNextRun) {
     EXPECT_EQ(again.folders.at(0).entries.size(), kTiles);
 }
 
+// An overview run over a block written just before it, cancelled halfway, keeps the verdicts
+// it reached, as a proxy run does: all but that of the tile it checked within a second of its
+// writing (which a second write in the same clock tick could have changed unseen). The next
+// run takes them from the cache.
+TEST(CancelledRuns, AnOverviewRunOverAFreshBlockKeepsTheVerdictsReached) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    constexpr std::size_t kTiles = 400;
+    for (std::size_t i = 0; i < kTiles; ++i)
+        WriteTile(block / ("T" + std::to_string(1000 + i)));
+
+    ExportOptions options = Options(dir / "cache");
+    options.jobs = 1;
+    options.index = IndexKind::Overview;
+    std::atomic<bool> cancel{false};
+    std::atomic<std::size_t> told{0};
+    options.cancel = &cancel;
+    // Held up a second after the first tile, as a large block's later tiles are checked.
+    options.progress = [&cancel, &told](const ExportProgress& p) {
+        if (p.subfoldersDone > 0 && told.load() == 0)
+            std::this_thread::sleep_for(kSettleTime + std::chrono::milliseconds(200));
+        if (p.subfoldersDone > told.load())
+            told.store(p.subfoldersDone);
+        if (p.subfoldersDone >= 40)
+            cancel.store(true);
+    };
+    const ExportReport cancelled = ExportFolderIndexes({block}, options);
+    EXPECT_TRUE(cancelled.cancelled);
+    const std::size_t checked = told.load();
+    ASSERT_GE(checked, 40u);
+    ASSERT_LT(checked, kTiles) << "the cancel came too late to tell";
+
+    const ExportReport again = ExportFolderIndexes({block}, Options(dir / "cache"));
+    ASSERT_TRUE(again.succeeded());
+    EXPECT_GE(again.folders.at(0).cachedVerdicts, checked - 1);
+    EXPECT_LE(again.folders.at(0).cachedVerdicts, checked);
+    EXPECT_EQ(again.folders.at(0).entries.size(), kTiles);
+}
+
 // Listed folders are counted as folders, the blocks of a folder of blocks apart, and entries
 // as the tiles listed, not again as the blocks' entries in their folder of blocks.
 TEST(Totals, AFolderOfBlocksCountsAsOneFolderAndItsTilesOnce) {
@@ -247,6 +286,32 @@ TEST(Totals, AFolderOfBlocksCountsAsOneFolderAndItsTilesOnce) {
     EXPECT_EQ(totals.entries, 3u + 4u + 5u);
     // Block_C's two tiles, and Block_C in its folder of blocks.
     EXPECT_EQ(totals.leftOut, 3u);
+}
+
+// A folder that fails names its tiles in no index, so the totals count none of them: neither
+// a listed folder whose root.osgb is a model (kept, with its four tiles scanned and checked)
+// nor such a block of a folder of blocks.
+TEST(Totals, EntriesOfAFolderThatFailedAreNotCounted) {
+    TempDir dir;
+    WriteBlock(dir / "Kept", 4, 100);
+    WriteTile(dir / "Kept"); // a model where the index would go
+    WriteBlock(dir / "Written", 5, 200);
+    const fs::path project = dir / "Project";
+    WriteBlock(project / "Block_A", 2, 300);
+    WriteBlock(project / "Block_B", 3, 400);
+    WriteTile(project / "Block_B");
+
+    const ExportReport report =
+        ExportFolderIndexes({dir / "Kept", dir / "Written", project}, Options());
+    const FolderReport* kept = ReportOf(report, dir / "Kept");
+    const FolderReport* keptBlock = ReportOf(report, project / "Block_B");
+    ASSERT_TRUE(kept && keptBlock);
+    ASSERT_EQ(kept->status, FolderStatus::Failed);
+    ASSERT_EQ(keptBlock->status, FolderStatus::Failed);
+    const ReportTotals totals = report.totals();
+    EXPECT_EQ(totals.failed, 1u);
+    EXPECT_EQ(totals.blocksNotWritten, 1u);
+    EXPECT_EQ(totals.entries, 5u + 2u);
 }
 
 } // namespace

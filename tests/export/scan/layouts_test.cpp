@@ -287,6 +287,46 @@ TEST(ProductionFolders, AnOriginInDegreesIsNoTranslationUnlessForced) {
     EXPECT_EQ(ReadIndex(production / "root.osgb").translation, osg::Vec3d(114.31, 30.52, 20));
 }
 
+// An origin in degrees is refused before any tile is read, whichever index is asked for: no
+// tile is checked (an overview would otherwise summarise the whole block first), no levels are
+// made, nothing is counted, and the question comes once.
+TEST(ProductionFolders, AnOriginInDegreesIsRefusedBeforeAnyTileIsRead) {
+    TempDir dir;
+    const fs::path production = dir / "Production";
+    WriteProduction(production);
+    for (int x = 2; x < 8; ++x)
+        WriteNamedTile(production / "Data" / ("Tile_+00" + std::to_string(x) + "_+000"));
+    WriteText(production / "metadata.xml", Metadata("114.31,30.52,20", "EPSG:4326"));
+    for (const IndexKind kind : {IndexKind::Proxy, IndexKind::Overview}) {
+        ExportOptions options;
+        options.jobs = 2;
+        options.index = kind;
+        std::size_t checked = 0;
+        options.progress = [&](const ExportProgress& p) {
+            checked = std::max(checked, p.subfoldersDone);
+        };
+        std::size_t asked = 0;
+        options.confirmReplace = [&](const Problem& why) {
+            asked += why.kind == ProblemKind::MetadataGeographicSrs;
+            return false;
+        };
+        const ExportReport report = ExportFolderIndexes({production}, options);
+        const FolderReport& folder = report.folders.at(0);
+        EXPECT_EQ(folder.status, FolderStatus::Failed);
+        ASSERT_TRUE(folder.error);
+        EXPECT_EQ(folder.error->kind, ProblemKind::MetadataGeographicSrs);
+        EXPECT_EQ(folder.srsKind, SrsKind::Geographic);
+        EXPECT_EQ(asked, 1u);
+        EXPECT_EQ(checked, 0u) << "tiles were read for a folder that was refused";
+        EXPECT_EQ(report.totals().entries, 0u);
+        EXPECT_FALSE(fs::exists(production / "root.osgb"));
+        for (const auto& entry : fs::directory_iterator(production))
+            EXPECT_TRUE(entry.path().filename() == "Data" ||
+                        entry.path().filename() == "metadata.xml")
+                << entry.path();
+    }
+}
+
 TEST(ProductionFolders, TheSpatialReferenceChangesWhatIsSaidNeverTheBytesWritten) {
     TempDir dir;
     // The same tiles and origin under a projected CRS, an ENU frame and no SRS at all.

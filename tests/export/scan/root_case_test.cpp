@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace brindle {
@@ -65,6 +66,95 @@ TEST(TileRootCase, RootsInOtherLetterCaseAreListedAsTheyAreOnDisk) {
         else
             EXPECT_EQ(test::ReadBytes(block / "root.osgb"), firstBytes);
     }
+}
+
+std::string Metadata(const std::string& srs, const std::string& origin) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ModelMetadata version=\"1\">\n"
+           "  <SRS>" +
+           srs + "</SRS>\n  <SRSOrigin>" + origin + "</SRSOrigin>\n</ModelMetadata>\n";
+}
+
+// A production block as Windows copies leave it: DATA and METADATA.XML in capitals. It is a
+// production block all the same, listed whole or by its DATA folder alone, under a projected
+// SRS or an ENU frame, and its entries name DATA as it is on disk, so the index loads here.
+TEST(ProductionNameCase, DataAndMetadataInCapitalsAreAProductionBlock) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        const char* srs;
+        osg::Vec3d origin;
+    } blocks[] = {{"Caps", "EPSG:4547", {512345.6, 3400000.3, 12.5}},
+                  {"CapsEnu", "ENU:30.52,114.31", {0, 0, 0}}};
+    for (const auto& b : blocks) {
+        const fs::path block = dir / b.name;
+        WriteTileAs(block / "DATA" / "Tile_+000_+000", "Tile_+000_+000.osgb");
+        WriteTileAs(block / "DATA" / "Tile_+001_+000", "Tile_+001_+000.osgb");
+        char origin[96];
+        std::snprintf(origin, sizeof origin, "%.1f,%.1f,%.1f", b.origin.x(), b.origin.y(),
+                      b.origin.z());
+        test::WriteText(block / "METADATA.XML", Metadata(b.srs, origin));
+    }
+    const fs::path caps = dir / "Caps";
+    const osg::Vec3d projected(512345.6, 3400000.3, 12.5);
+    ExportOptions options;
+    options.jobs = 2;
+
+    const ExportReport whole = ExportFolderIndexes({caps, dir / "CapsEnu"}, options);
+    ASSERT_TRUE(whole.succeeded());
+    for (const FolderReport& folder : whole.folders) {
+        EXPECT_EQ(folder.entries, (Names{"DATA\\Tile_+000_+000\\Tile_+000_+000.osgb",
+                                         "DATA\\Tile_+001_+000\\Tile_+001_+000.osgb"}))
+            << folder.folder;
+        EXPECT_EQ(folder.originSource, OriginSource::Metadata) << folder.folder;
+        EXPECT_TRUE(folder.warnings.empty()) << folder.folder;
+        EXPECT_EQ(test::ReadIndex(folder.indexFile).loadedTiles, 2u) << folder.folder;
+    }
+    EXPECT_EQ(whole.folders[0].translation, projected);
+    EXPECT_EQ(whole.folders[0].srsKind, SrsKind::Projected);
+    EXPECT_EQ(whole.folders[1].srsKind, SrsKind::Enu);
+
+    // DATA listed alone finds the metadata beside it, as Data does: not placed at (0, 0, 0).
+    const ExportReport alone = ExportFolderIndexes({caps / "DATA"}, options);
+    ASSERT_TRUE(alone.succeeded());
+    const FolderReport& data = alone.folders.at(0);
+    EXPECT_EQ(data.originSource, OriginSource::Metadata);
+    EXPECT_EQ(data.originReport, caps / "METADATA.XML");
+    EXPECT_EQ(data.translation, projected);
+    EXPECT_EQ(test::ReadIndex(caps / "DATA" / "root.osgb").translation, projected);
+}
+
+// Where names differ only in case, the first bytewise is read, with a warning naming it, as
+// for tile roots; the name as spelled wins outright.
+TEST(ProductionNameCase, NamesThatDifferOnlyInCaseTakeTheFirstBytewiseWithAWarning) {
+    TempDir dir;
+    const fs::path block = dir / "Twins";
+    WriteTileAs(block / "DATA" / "Tile_+000_+000", "Tile_+000_+000.osgb");
+    WriteTileAs(block / "data" / "Tile_+000_+000", "Tile_+000_+000.osgb");
+    WriteTileAs(block / "data" / "Tile_+001_+000", "Tile_+001_+000.osgb");
+    test::WriteText(block / "Metadata.xml", Metadata("EPSG:4547", "1.0,2.0,3.0"));
+    test::WriteText(block / "METADATA.XML", Metadata("EPSG:4547", "4.0,5.0,6.0"));
+    ExportOptions options;
+    options.jobs = 2;
+    ExportReport report = ExportFolderIndexes({block}, options);
+    ASSERT_TRUE(report.succeeded());
+    FolderReport folder = report.folders.at(0);
+    EXPECT_EQ(folder.entries, Names{"DATA\\Tile_+000_+000\\Tile_+000_+000.osgb"});
+    EXPECT_EQ(folder.translation, osg::Vec3d(4, 5, 6));
+    ASSERT_EQ(folder.warnings.size(), 2u);
+    EXPECT_EQ(folder.warnings[0].kind, ProblemKind::NamesDifferInCase);
+    EXPECT_EQ(folder.warnings[0].path, block / "DATA");
+    EXPECT_EQ(folder.warnings[1].kind, ProblemKind::NamesDifferInCase);
+    EXPECT_EQ(folder.warnings[1].path, block / "METADATA.XML");
+
+    test::WriteText(block / "metadata.xml", Metadata("EPSG:4547", "7.0,8.0,9.0"));
+    fs::create_directories(block / "Data");
+    WriteTileAs(block / "Data" / "Tile_+002_+000", "Tile_+002_+000.osgb");
+    report = ExportFolderIndexes({block}, options);
+    ASSERT_TRUE(report.succeeded());
+    folder = report.folders.at(0);
+    EXPECT_EQ(folder.entries, Names{"Data\\Tile_+002_+000\\Tile_+002_+000.osgb"});
+    EXPECT_EQ(folder.translation, osg::Vec3d(7, 8, 9));
+    EXPECT_TRUE(folder.warnings.empty());
 }
 
 } // namespace
