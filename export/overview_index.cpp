@@ -285,12 +285,21 @@ struct OverviewBuild::Levels {
         return options;
     }
 
-    // The earlier levels' top, when they stand for these whole: every tile on the grid and
-    // known, and every node file as the manifest recorded it.
-    std::optional<std::string> unchangedTop(const std::vector<std::optional<KnownTile>>& known) {
-        if (gridTree.IsEmpty() || std::find(onGrid.begin(), onGrid.end(), false) != onGrid.end() ||
-            std::find(known.begin(), known.end(), std::nullopt) != known.end())
+    // The earlier levels' top, when they stand for these whole: every tile on the grid known,
+    // every other one left out by its cached verdict (such a tile has no part in the levels),
+    // and every node file as the manifest recorded it.
+    std::optional<std::string> unchangedTop(const std::vector<std::optional<KnownTile>>& known,
+                                            const FolderWork& work,
+                                            const std::vector<bool>& cached) {
+        if (gridTree.IsEmpty() || known.size() != onGrid.size() ||
+            work.tiles.size() != onGrid.size())
             return std::nullopt;
+        for (std::size_t t = 0; t < onGrid.size(); ++t) {
+            const bool leftOut = t < cached.size() && cached[t] &&
+                                 work.tiles[t].result.outcome.reason != TileStatus::Valid;
+            if (onGrid[t] ? !known[t] : !leftOut)
+                return std::nullopt;
+        }
         PyramidOptions options = gridOptions();
         options.threads = 1;
         const OverviewPyramid earlier(gridTree, entries, previousFolder, options);
@@ -353,7 +362,7 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
     Settled result;
     SettledLevels settled;
     if (levels.folder.empty()) {
-        if (const std::optional<std::string> top = levels.unchangedTop(known)) {
+        if (const std::optional<std::string> top = levels.unchangedTop(known, work, cached)) {
             levels.folder = levels.previousFolder;
             levels.keptTop =
                 NameText(levels.folder.filename()).value_or(std::string()) + '\\' + *top;
@@ -369,6 +378,9 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
     for (std::size_t t = 0; t < count; ++t) {
         if (t < settled.tiles.size() && settled.tiles[t]) {
             levels.seen[t] = true;
+            // Left out and off the grid, where the earlier levels stay: no part in them.
+            if (!known[t])
+                continue;
             const ManifestTile& kept = levels.previous->tiles.at(levels.entries[t]);
             levels.manifest.tiles[levels.entries[t]] = kept;
             const auto state = static_cast<SummaryState>(kept.summaryState);
