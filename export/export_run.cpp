@@ -2,6 +2,7 @@
 
 #include "export/cache/cache_folder.h"
 #include "export/cache/srs_kind_cache.h"
+#include "export/earlier_levels.h"
 #include "export/existing_index/existing_index_guard.h"
 #include "export/folder_cache.h"
 #include "export/folder_origin.h"
@@ -20,6 +21,7 @@
 #include "export/tile_check_pool.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -76,6 +78,8 @@ struct FolderScan {
     // The folder's lock, from before its scan until what its new index no longer names is
     // removed; none in a dry run, which writes nothing.
     std::shared_ptr<FolderLock> lock;
+    // The earlier levels' nodes read back in the pool, after the folder's tiles to check.
+    std::size_t nodeReads = 0;
 };
 
 // Blocks inside blocks are followed this deep, and no deeper.
@@ -283,12 +287,23 @@ std::uint64_t IndexHash(IndexKind kind, const osg::Vec3d& translation,
 // True when the folder's index on disk is the one an earlier run wrote from the same entries
 // (`from`) and nothing has touched it since: it is left as it is, unread and unparsed. Not
 // through a link, which a write would replace with the file itself.
-bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderCache& verdicts) {
+bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderCache& verdicts,
+                          const std::string& levels) {
     const Result<FileFacts> now = LookAt(index);
     if (!now || IsLink(index) || !verdicts.writtenIndexHolds(*now, from))
         return false;
-    verdicts.keepWrittenIndex(*now, from);
+    verdicts.keepWrittenIndex(*now, from, levels);
     return true;
+}
+
+// The folder of levels an overview index's tops name ("brindle-overview-3\L4_0_0.osgb").
+std::string LevelsOfTops(const std::vector<std::string>* tops) {
+    if (!tops)
+        return {};
+    for (const std::string& top : *tops)
+        if (const std::size_t end = top.find('\\'); end != std::string::npos)
+            return top.substr(0, end);
+    return {};
 }
 
 // Writes `graph` as the folder's index once nothing stands in the way.
@@ -314,7 +329,8 @@ void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const
             named.push_back({top, {}});
     const std::uint64_t from =
         IndexHash(options.index, graph.translation(), tops ? named : entries);
-    if (IndexStandsAsWritten(report.indexFile, from, verdicts)) {
+    const std::string levels = LevelsOfTops(tops);
+    if (IndexStandsAsWritten(report.indexFile, from, verdicts, levels)) {
         report.status = FolderStatus::Written;
         return;
     }
@@ -328,7 +344,7 @@ void WriteIndex(IndexGraph& graph, const std::vector<PagedEntry>& entries, const
     const IndexWrite write = WriteIndexFile(graph.root(), report.indexFile);
     report.error = write.error;
     if (write.placed.type == fs::file_type::regular)
-        verdicts.keepWrittenIndex(write.placed, from);
+        verdicts.keepWrittenIndex(write.placed, from, levels);
     if (write.warning)
         report.warnings.push_back(*write.warning);
     report.status = report.error ? FolderStatus::Failed : FolderStatus::Written;
@@ -606,6 +622,7 @@ void Run::keepVerdictsReached(TileCheckPool& pool, std::size_t handle, FolderSca
     if (!work || std::none_of(work->tiles.begin(), work->tiles.end(),
                               [](const TileCheck& tile) { return tile.result.checked; }))
         return;
+    work->tiles.resize(work->tiles.size() - std::min(scan.nodeReads, work->tiles.size()));
     noteCacheWrite(scan.verdicts.save(scan.verdicts.merge(std::move(*work))), folder);
 }
 
@@ -688,12 +705,17 @@ void Run::readOrigin(FolderScan& scan, FolderReport& report) const {
 }
 
 void Run::startOverview(FolderScan& scan, FolderReport& report) {
+    EarlierLevels earlier;
+    earlier.folder =
+        LevelsTheIndexNames(report.folder, report.indexFile, scan.verdicts, inspector_, settings_);
+    // With the cache, the run knows before any tile is read whether the levels can stay.
+    earlier.keepIfUnchanged = caching();
     // The held summaries wait in the cache folder where there is one: the system's temporary
     // folder is often memory.
     Result<std::shared_ptr<OverviewBuild>> started = OverviewBuild::Start(
         report.folder, scan.entryPrefix, scan.work,
         std::max(1u, settings_.jobs ? settings_.jobs : std::thread::hardware_concurrency()),
-        SystemScratchFileCalls(), options_.verdictCache);
+        SystemScratchFileCalls(), options_.verdictCache, earlier);
     if (!started) {
         report.error = Problem{ProblemKind::OverviewNotWritten, report.folder, started.error()};
         return;
@@ -732,8 +754,13 @@ void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
     if (!report.error && !scan.ofBlocks)
         readOrigin(scan, report);
     if (options_.index == IndexKind::Overview && !options_.dryRun && !report.error &&
-        !scan.ofBlocks && !scan.work.tiles.empty())
+        !scan.ofBlocks && !scan.work.tiles.empty()) {
+        // The tiles' verdicts are looked up before the index's, in the order the cache keeps
+        // them.
+        if (caching())
+            scan.verdicts.lookUp(scan.work, true);
         startOverview(scan, report);
+    }
     plan.queued[i] = !report.error;
     if (report.error)
         pool.add(FolderWork{});
@@ -747,16 +774,20 @@ void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
 
 FolderWork Run::takeCachedForOverview(FolderScan& scan) {
     FolderCache& verdicts = scan.verdicts;
-    verdicts.lookUp(scan.work, true);
     std::vector<bool> cached(scan.work.tiles.size());
     for (std::size_t t = 0; t < cached.size(); ++t)
         cached[t] = verdicts.fromCache(t);
+    OverviewBuild::Settled settled = scan.overview->settleUnchanged(scan.work, cached);
     // The tiles beside a changed one are read again: the node above them is new, and is made
     // from their summaries, which no verdict kept holds.
-    for (const std::size_t again : scan.overview->settleUnchanged(scan.work, cached, settings_))
+    for (const std::size_t again : settled.again)
         verdicts.checkAgain(again);
     FolderWork left = verdicts.takeUnknown(scan.work);
     scan.overview->checkedAt(verdicts.placesChecked());
+    // The earlier nodes a new node is built over are read back by the same workers, after the
+    // tiles; merge() takes back only the tiles.
+    scan.nodeReads = settled.nodeReads.size();
+    std::move(settled.nodeReads.begin(), settled.nodeReads.end(), std::back_inserter(left.tiles));
     return left;
 }
 
@@ -771,6 +802,7 @@ std::vector<Run::FolderOutcome> Run::writeFolders(FolderPlan& plan, TileCheckPoo
         if (!work || settings_.cancelled())
             break;
         FolderScan& scan = plan.scans[i];
+        work->tiles.resize(work->tiles.size() - std::min(scan.nodeReads, work->tiles.size()));
         scan.work = scan.verdicts.merge(std::move(*work));
         work.reset();
         outcomes[i] = writePlanned(plan, i, out);

@@ -217,9 +217,20 @@ void FolderCache::keepOwnIndex(const FileFacts& before, ExistingFileKind verdict
         ownIndexKept_ = CacheEntry{before, std::nullopt, verdict};
 }
 
-void FolderCache::keepWrittenIndex(const FileFacts& written, std::uint64_t from) {
+void FolderCache::keepWrittenIndex(const FileFacts& written, std::uint64_t from,
+                                   std::string levels) {
     if (enabled_)
-        ownIndexKept_ = CacheEntry{written, std::nullopt, ExistingFileKind::IsIndex, from};
+        ownIndexKept_ =
+            CacheEntry{written, std::nullopt, ExistingFileKind::IsIndex, from, std::move(levels)};
+}
+
+std::string FolderCache::writtenLevels(const FileFacts& now) {
+    if (!cache_.loaded())
+        return {};
+    const std::optional<CacheEntry>& found = cachedOwnIndex();
+    if (!found || found->writtenFrom == 0 || !Unchanged(found->file, now) || !settled(found->file))
+        return {};
+    return found->levels;
 }
 
 bool FolderCache::writtenIndexHolds(const FileFacts& now, std::uint64_t from) {

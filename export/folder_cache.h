@@ -75,8 +75,12 @@ public:
     std::optional<ExistingFileKind> ownIndex(const FileFacts& now) override;
     void keepOwnIndex(const FileFacts& before, ExistingFileKind verdict) override;
     // The index the run wrote, or left in place, as it lies on disk, and the hash of what it
-    // was written from (IndexHash): an index, settled or not, since the run read it back.
-    void keepWrittenIndex(const FileFacts& written, std::uint64_t from);
+    // was written from (IndexHash): an index, settled or not, since the run read it back. For
+    // an overview index, `levels` is the name of the folder of levels it names.
+    void keepWrittenIndex(const FileFacts& written, std::uint64_t from, std::string levels = {});
+    // The name of the folder of levels the folder's own index, as it is `now`, names: when it
+    // is an overview index an earlier run wrote, untouched since and settled. Empty otherwise.
+    std::string writtenLevels(const FileFacts& now);
     // True when the folder's own index, as it is `now`, is one an earlier run wrote from what
     // hashes to `from`, untouched since and settled: writing again would give the same bytes.
     bool writtenIndexHolds(const FileFacts& now, std::uint64_t from);

@@ -8,7 +8,6 @@
 #include "export/overview/tile_placement.h"
 #include "export/scan/subfolder_scan.h"
 #include "export/scan/tile_root.h"
-#include "export/tile_check_pool.h"
 
 #include <algorithm>
 #include <mutex>
@@ -81,20 +80,16 @@ std::uint64_t TileStamp(const TileResult& result, SummaryState state) {
     return hash;
 }
 
-// The manifest of the newest overview folder of ours in `listed` but `made`: the levels a
-// re-run may take unchanged nodes from.
-std::pair<fs::path, std::shared_ptr<const OverviewManifest>> PreviousLevels(const fs::path& listed,
-                                                                            const fs::path& made) {
-    const std::vector<fs::path> folders = OverviewFolders(listed);
-    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
-        if (folder->filename() == made.filename())
-            continue;
-        std::optional<OverviewManifest> manifest = ReadManifest(*folder);
-        if (!manifest)
-            return {};
-        return {*folder, std::make_shared<const OverviewManifest>(std::move(*manifest))};
-    }
-    return {};
+// The manifest of the levels the index on disk names, when they are a folder of ours: the levels a
+// re-run may take unchanged nodes from. Not merely the newest folder, which may be one a killed run
+// left half made.
+std::shared_ptr<const OverviewManifest> PreviousManifest(const fs::path& named) {
+    if (named.empty() || !IsOverviewFolder(named))
+        return nullptr;
+    std::optional<OverviewManifest> manifest = ReadManifest(named);
+    if (!manifest)
+        return nullptr;
+    return std::make_shared<const OverviewManifest>(std::move(*manifest));
 }
 
 // A summary that a later run may count on: one that the tile's bytes decide, not the machine's
@@ -152,12 +147,14 @@ struct HeldTile {
 };
 
 struct OverviewBuild::Levels {
-    fs::path folder;
+    fs::path listed;
+    fs::path folder; // empty until made, while the earlier levels may yet stay as they are
     std::vector<std::string> entries;      // by tile, from the levels' folder
     std::vector<std::string> indexEntries; // by tile, as the index names it
     std::vector<std::string> names;        // the tiles' subfolder names, by tile
     std::vector<bool> onGrid;              // by tile: placed by its grid name
     std::vector<bool> seen;                // by tile: its check has ended
+    OverviewTree gridTree;
     std::unique_ptr<OverviewPyramid> grid;
     fs::path previousFolder;
     std::shared_ptr<const OverviewManifest> previous;
@@ -171,13 +168,16 @@ struct OverviewBuild::Levels {
     std::vector<OverviewHole> holes;
     Status written; // until a node of the levels could not be written
     bool committed = false;
+    // The earlier levels stand for these as they are: the index's name for their top, and no
+    // new folder, so that nothing a viewer may have open is replaced or removed.
+    std::optional<std::string> keptTop;
     unsigned threads = 1;
-    std::vector<std::size_t> places; // by the pool's tile: the work's; empty for the same
-    // The earlier levels' nodes read back for their summaries, by settleUnchanged()'s list.
+    std::vector<std::size_t> places; // by the pool's tile: the work's, while placesGiven
+    bool placesGiven = false;
+    // The earlier levels' nodes read back for their summaries, by settleUnchanged()'s list: the
+    // pool's tiles after the places, which go to the pool with the folder's tiles.
     std::vector<bool> nodeSummaryGiven;
-    ExportProgress nodeProgress;
-    std::unique_ptr<TileCheckPool> nodePool; // after `grid`, so that it ends first
-    SummaryCount boundsSummaries;            // the bounds pyramid's, once finished
+    SummaryCount boundsSummaries; // the bounds pyramid's, once finished
     std::mutex mutex;
 
     // Keeps a listed tile without a grid name for finish(), its summary in the scratch file. A
@@ -224,9 +224,9 @@ struct OverviewBuild::Levels {
     // summaries added branch by branch, each read back just before.
     Status buildHeld(std::vector<std::string>& tops, const std::string& folderName);
 
+    // Under the lock.
     void nodeRead(std::size_t wanted, SummaryState state,
                   const std::shared_ptr<const TileSummary>& summary) {
-        const std::lock_guard<std::mutex> lock(mutex);
         if (wanted >= nodeSummaryGiven.size() || nodeSummaryGiven[wanted])
             return;
         nodeSummaryGiven[wanted] = true;
@@ -235,44 +235,69 @@ struct OverviewBuild::Levels {
                                                        ? std::optional<TileSummary>(*summary)
                                                        : std::nullopt);
     }
-};
 
-namespace {
-
-// Takes the summaries of the earlier levels' nodes as the workers read them back.
-class NodeSummaries final : public SummarySink {
-public:
-    explicit NodeSummaries(OverviewBuild::Levels& levels) : levels_(levels) {}
-    void tileChecked(std::size_t wanted, const TileResult& /*result*/, SummaryState state,
-                     std::shared_ptr<const TileSummary> summary) override {
-        levels_.nodeRead(wanted, state, summary);
+    // Makes the new levels' folder and the grid's pyramid in it, once the earlier levels
+    // cannot stay.
+    Status makeFolder() {
+        Result<fs::path> made = MakeOverviewFolder(listed, folderCalls);
+        if (!made)
+            return made.error();
+        folder = std::move(*made);
+        makeGrid();
+        return {};
     }
 
-private:
-    OverviewBuild::Levels& levels_;
-};
+    void makeGrid() {
+        if (gridTree.IsEmpty())
+            return;
+        grid = std::make_unique<OverviewPyramid>(gridTree, entries, folder, gridOptions());
+    }
 
-} // namespace
+    PyramidOptions gridOptions() const {
+        PyramidOptions options;
+        options.threads = threads;
+        options.previousFolder = previousFolder;
+        options.previous = previous;
+        return options;
+    }
+
+    // The earlier levels' top, when they stand for these whole: every tile on the grid known,
+    // every other one left out by its cached verdict (such a tile has no part in the levels),
+    // and every node file as the manifest recorded it.
+    std::optional<std::string> unchangedTop(const std::vector<std::optional<KnownTile>>& known,
+                                            const FolderWork& work,
+                                            const std::vector<bool>& cached) {
+        if (gridTree.IsEmpty() || known.size() != onGrid.size() ||
+            work.tiles.size() != onGrid.size())
+            return std::nullopt;
+        for (std::size_t t = 0; t < onGrid.size(); ++t) {
+            const bool leftOut = t < cached.size() && cached[t] &&
+                                 work.tiles[t].result.outcome.reason != TileStatus::Valid;
+            if (onGrid[t] ? !known[t] : !leftOut)
+                return std::nullopt;
+        }
+        PyramidOptions options = gridOptions();
+        options.threads = 1;
+        const OverviewPyramid earlier(gridTree, entries, previousFolder, options);
+        return earlier.unchangedTop(known);
+    }
+};
 
 OverviewBuild::OverviewBuild(std::unique_ptr<Levels> levels) : levels_(std::move(levels)) {}
 
 OverviewBuild::~OverviewBuild() {
-    levels_->nodePool.reset();
-    if (!levels_->committed) {
-        levels_->grid.reset();
+    levels_->grid.reset();
+    if (!levels_->committed && !levels_->keptTop && !levels_->folder.empty())
         (void)RemoveOverviewFolder(levels_->folder, levels_->folderCalls);
-    }
 }
 
 Result<std::shared_ptr<OverviewBuild>>
 OverviewBuild::Start(const fs::path& listed, const std::string& entryPrefix, const FolderWork& work,
                      unsigned threads, ScratchFileCalls heldFileCalls,
-                     const fs::path& scratchFolder, OverviewFolderCalls folderCalls) {
-    Result<fs::path> made = MakeOverviewFolder(listed, folderCalls);
-    if (!made)
-        return made.error();
+                     const fs::path& scratchFolder, const EarlierLevels& earlier,
+                     OverviewFolderCalls folderCalls) {
     auto levels = std::make_unique<Levels>();
-    levels->folder = std::move(*made);
+    levels->listed = listed;
     levels->folderCalls = folderCalls;
     levels->threads = std::max(1u, threads);
     levels->heldFileCalls = std::move(heldFileCalls);
@@ -294,20 +319,19 @@ OverviewBuild::Start(const fs::path& listed, const std::string& entryPrefix, con
     for (const OverviewNode& node : layout.grid.nodes)
         for (const std::size_t tile : node.tiles)
             levels->onGrid[tile] = true;
-    std::tie(levels->previousFolder, levels->previous) = PreviousLevels(listed, levels->folder);
-    PyramidOptions options;
-    options.threads = levels->threads;
-    options.previousFolder = levels->previousFolder;
-    options.previous = levels->previous;
-    if (!layout.grid.IsEmpty())
-        levels->grid = std::make_unique<OverviewPyramid>(layout.grid, levels->entries,
-                                                         levels->folder, options);
+    levels->previous = PreviousManifest(earlier.folder);
+    if (levels->previous)
+        levels->previousFolder = earlier.folder;
+    levels->gridTree = std::move(layout.grid);
+    // settleUnchanged() makes the folder, unless the earlier levels can stay as they are.
+    if (!(earlier.keepIfUnchanged && levels->previous))
+        if (const Status made = levels->makeFolder(); !made)
+            return made.error();
     return std::shared_ptr<OverviewBuild>(new OverviewBuild(std::move(levels)));
 }
 
-std::vector<std::size_t> OverviewBuild::settleUnchanged(const FolderWork& work,
-                                                        const std::vector<bool>& cached,
-                                                        const CheckSettings& settings) {
+OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
+                                                      const std::vector<bool>& cached) {
     Levels& levels = *levels_;
     const std::lock_guard<std::mutex> lock(levels.mutex);
     const std::size_t count = std::min(work.tiles.size(), levels.seen.size());
@@ -315,13 +339,28 @@ std::vector<std::size_t> OverviewBuild::settleUnchanged(const FolderWork& work,
     for (std::size_t t = 0; t < count && levels.previous; ++t)
         if (t < cached.size() && cached[t] && levels.onGrid[t])
             known[t] = KnownFromBefore(work.tiles[t].result, *levels.previous, levels.entries[t]);
+    Settled result;
     SettledLevels settled;
+    if (levels.folder.empty()) {
+        if (const std::optional<std::string> top = levels.unchangedTop(known, work, cached)) {
+            levels.folder = levels.previousFolder;
+            levels.keptTop =
+                NameText(levels.folder.filename()).value_or(std::string()) + '\\' + *top;
+            settled.tiles.assign(levels.seen.size(), true);
+        } else if (const Status made = levels.makeFolder(); !made) {
+            // The levels fail; the tiles' verdicts still stand.
+            levels.written = made;
+        }
+    }
     if (levels.grid && levels.previous)
         settled = levels.grid->settleUnchanged(known);
-    std::vector<std::size_t> again;
+    std::vector<std::size_t>& again = result.again;
     for (std::size_t t = 0; t < count; ++t) {
         if (t < settled.tiles.size() && settled.tiles[t]) {
             levels.seen[t] = true;
+            // Left out and off the grid, where the earlier levels stay: no part in them.
+            if (!known[t])
+                continue;
             const ManifestTile& kept = levels.previous->tiles.at(levels.entries[t]);
             levels.manifest.tiles[levels.entries[t]] = kept;
             const auto state = static_cast<SummaryState>(kept.summaryState);
@@ -331,40 +370,36 @@ std::vector<std::size_t> OverviewBuild::settleUnchanged(const FolderWork& work,
             again.push_back(t);
         }
     }
-    if (settled.summariesWanted.empty())
-        return again;
     // Read back in workers as any file of the folder is: the levels' files are on the user's
     // disk, where anything may have become of them. Only the inline level is read.
-    CheckSettings reading = settings;
-    reading.fullValidation = false;
     levels.nodeSummaryGiven.assign(settled.summariesWanted.size(), false);
-    levels.nodePool = std::make_unique<TileCheckPool>(
-        std::move(reading), Look::TypeAndSize, levels.nodeProgress, [](const ExportProgress&) {});
-    FolderWork nodes;
     for (const std::string& name : settled.summariesWanted) {
         TileCheck node;
         node.folder = levels.folder;
         node.listedRoot = fs::path(name);
-        nodes.tiles.push_back(std::move(node));
+        node.levelFile = true;
+        result.nodeReads.push_back(std::move(node));
     }
-    nodes.summaries = std::make_shared<NodeSummaries>(levels);
-    levels.nodePool->add(std::move(nodes));
-    levels.nodePool->finish();
-    return again;
+    return result;
 }
 
 void OverviewBuild::checkedAt(std::vector<std::size_t> places) {
     const std::lock_guard<std::mutex> lock(levels_->mutex);
     levels_->places = std::move(places);
+    levels_->placesGiven = true;
 }
 
 void OverviewBuild::tileChecked(std::size_t checked, const TileResult& result, SummaryState state,
                                 std::shared_ptr<const TileSummary> summary) {
     Levels& levels = *levels_;
     const std::lock_guard<std::mutex> lock(levels.mutex);
+    if (levels.placesGiven && checked >= levels.places.size()) {
+        levels.nodeRead(checked - levels.places.size(), state, summary);
+        return;
+    }
     std::size_t tile = checked;
-    if (!levels.places.empty())
-        tile = checked < levels.places.size() ? levels.places[checked] : levels.seen.size();
+    if (levels.placesGiven)
+        tile = levels.places[checked];
     if (tile >= levels.seen.size() || levels.seen[tile])
         return;
     levels.seen[tile] = true;
@@ -438,11 +473,12 @@ Status OverviewBuild::Levels::buildHeld(std::vector<std::string>& tops,
 
 Result<std::vector<std::string>> OverviewBuild::finish() {
     Levels& levels = *levels_;
-    // Not under the lock, which the pool's threads take to hand the summaries in.
-    if (levels.nodePool)
-        (void)levels.nodePool->waitFor(0);
-    levels.nodePool.reset();
     const std::lock_guard<std::mutex> lock(levels.mutex);
+    if (levels.keptTop)
+        return std::vector<std::string>{*levels.keptTop};
+    if (levels.folder.empty())
+        return levels.written ? SystemError(std::errc::no_such_file_or_directory)
+                              : levels.written.error();
     // A node whose read never ended shows nothing in the node above it.
     for (std::size_t k = 0; k < levels.nodeSummaryGiven.size() && levels.written; ++k)
         if (!levels.nodeSummaryGiven[k])

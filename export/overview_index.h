@@ -15,6 +15,14 @@
 
 namespace brindle {
 
+// The levels a re-run starts from: the folder of ours the index on disk names (empty for none),
+// and whether they may stay as they are when nothing they rest on has changed (with the verdict
+// cache, which tells that before any tile is read).
+struct EarlierLevels {
+    std::filesystem::path folder;
+    bool keepIfUnchanged = false;
+};
+
 // One folder's overview levels, built while its tiles are checked: each summary goes into the
 // levels as it comes, so that only the levels' frontier is held, never every tile's. The levels
 // are written into a new folder of ours inside the listed folder; until commit() the folder is
@@ -27,26 +35,33 @@ public:
     // folders are the listed folder's own). `threads`: how many build the levels' nodes.
     // `heldFileCalls` write the summaries of the tiles without grid names, which wait until
     // finish() places them in a scratch file on the disk of `scratchFolder` (the system's
-    // temporary folder when empty), never in the user's.
+    // temporary folder when empty), never in the user's. Nodes unchanged since `earlier` are
+    // taken from there; with keepIfUnchanged, the folder is made by settleUnchanged(), and only
+    // when the earlier levels cannot stay.
     static Result<std::shared_ptr<OverviewBuild>>
     Start(const std::filesystem::path& listed, const std::string& entryPrefix,
           const FolderWork& work, unsigned threads,
           ScratchFileCalls heldFileCalls = SystemScratchFileCalls(),
-          const std::filesystem::path& scratchFolder = {},
+          const std::filesystem::path& scratchFolder = {}, const EarlierLevels& earlier = {},
           OverviewFolderCalls folderCalls = SystemOverviewFolderCalls());
     ~OverviewBuild() override;
 
     // For a re-run, before any check: takes every node of the earlier levels whose tiles all
     // have the stamps they had then, by their verdicts from the cache (`cached`, by tile of
-    // `work`, the folder's whole work), so that those tiles need no summary. Returns the cached
-    // tiles whose check must come again all the same, for their summaries: those beside a tile
-    // that changed. The taken nodes a new node is built over are read back in workers of their
-    // own, under `settings`.
-    std::vector<std::size_t> settleUnchanged(const FolderWork& work,
-                                             const std::vector<bool>& cached,
-                                             const CheckSettings& settings);
+    // `work`, the folder's whole work), so that those tiles need no summary; or, when all of
+    // them do and their files check out, keeps the earlier levels as they are.
+    struct Settled {
+        // The cached tiles whose check must come again all the same, for their summaries:
+        // those beside a tile that changed.
+        std::vector<std::size_t> again;
+        // The taken nodes a new node is built over, to be read back for their summaries as
+        // any file of the folder is, in the run's pool: after the folder's tiles to check.
+        std::vector<TileCheck> nodeReads;
+    };
+    Settled settleUnchanged(const FolderWork& work, const std::vector<bool>& cached);
     // The tiles the pool checks are these of the folder's work, by their place in the pool's:
-    // its tile k is the work's tile places[k]. Without it, the pool checks the whole work.
+    // its tile k is the work's tile places[k], and those after them are settleUnchanged()'s
+    // node reads. Without it, the pool checks the whole work.
     void checkedAt(std::vector<std::size_t> places);
 
     void tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
@@ -66,6 +81,7 @@ public:
 
     // The levels' folder is the index's now: it stays.
     void commit();
+    // The levels' folder: the earlier one, when it stays as it was.
     const std::filesystem::path& folder() const;
 
     struct Levels;

@@ -45,6 +45,9 @@ struct TileCheck {
     std::filesystem::path listedRoot;
     // The name of the file its scene starts from, as the scan decided.
     TileRootName rootName = TileRootName::Root;
+    // One of the overview's own node files, read back for its summary: only its own bytes are
+    // parsed, whatever the run's parse mode, and no file it names is followed.
+    bool levelFile = false;
     TileResult result;
 
     bool listed() const { return !listedRoot.empty(); }

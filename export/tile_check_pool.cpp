@@ -86,7 +86,12 @@ std::size_t TileCheckPool::add(FolderWork folder) {
     folder.remaining = tiles;
     workersWanted_ = workersWanted_ || tiles > 0;
     folders_.push_back({std::move(folder), false});
-    queue_.add(handle, tiles);
+    // A folder added after finish() is never checked: it is handed back as it came.
+    if (!queue_.add(handle, tiles)) {
+        folders_.back().work.remaining = 0;
+        done_.notify_all();
+        return handle;
+    }
     progress_.subfolderCount += tiles;
     changed_.notify_all();
     aheadWanted_.notify_one();
@@ -300,9 +305,13 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
     }
     size = facts.size;
     BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, settings_);
+    bounded.request.wantSummary = task.folder->summaries != nullptr;
+    if (task.tile->levelFile) {
+        bounded.request.mode = ParseMode::Fast;
+        return bounded;
+    }
     bounded.request.inheritedSearch = task.folder->searchAbove;
     bounded.request.filesAbove = task.folder->indexesAbove;
-    bounded.request.wantSummary = task.folder->summaries != nullptr;
     return bounded;
 }
 

@@ -40,6 +40,7 @@ constexpr std::size_t kFixedEntrySize = kStampSize + 4;
 constexpr std::size_t kBoundSize = 4 * 8;
 constexpr std::size_t kWrittenFromSize = 8;
 constexpr std::size_t kMaxName = 0xffff;
+constexpr std::size_t kMaxLevelsName = 255;
 constexpr std::size_t kMaxText = kMaxReaderText;
 const char kCacheExtension[] = ".verdicts";
 
@@ -48,6 +49,7 @@ enum EntryFlags : std::uint8_t {
     kLoads = 2,
     kBoundAsked = 4,
     kWrittenFrom = 8,
+    kLevels = 16,
 };
 
 template <typename T> void Put(std::string& out, T value) {
@@ -94,7 +96,7 @@ std::size_t EntryLength(const char* at, const char* end) {
     const auto failure = static_cast<std::uint8_t>(p[kStampSize + 1]);
     const auto existing = static_cast<std::uint8_t>(p[kStampSize + 2]);
     const auto boundKind = static_cast<std::uint8_t>(p[kStampSize + 3]);
-    if (flags > (kHasTile | kLoads | kBoundAsked | kWrittenFrom) ||
+    if (flags > (kHasTile | kLoads | kBoundAsked | kWrittenFrom | kLevels) ||
         failure > static_cast<std::uint8_t>(LoadFailure::ReaderError) ||
         existing > static_cast<std::uint8_t>(ExistingFileKind::DoesNotLoad) ||
         boundKind > static_cast<std::uint8_t>(TileBound::Kind::Unknown))
@@ -109,6 +111,11 @@ std::size_t EntryLength(const char* at, const char* end) {
         if (left(p) < kWrittenFromSize)
             return 0;
         p += kWrittenFromSize;
+    }
+    if (flags & kLevels) {
+        if (left(p) < 1 || left(p + 1) < static_cast<std::uint8_t>(*p))
+            return 0;
+        p += 1 + static_cast<std::uint8_t>(*p);
     }
     if (failure == static_cast<std::uint8_t>(LoadFailure::ReaderError)) {
         if (left(p) < 2 || Get<std::uint16_t>(p) > kMaxText || left(p + 2) < Get<std::uint16_t>(p))
@@ -144,6 +151,11 @@ void EncodeInto(std::string& out, std::string_view name, const CacheEntry& verdi
     }
     if (verdicts.writtenFrom != 0)
         flags |= kWrittenFrom;
+    const std::string_view levels = verdicts.levels.size() <= kMaxLevelsName
+                                        ? std::string_view(verdicts.levels)
+                                        : std::string_view();
+    if (!levels.empty())
+        flags |= kLevels;
     Put(out, flags);
     Put(out, static_cast<std::uint8_t>(failure));
     Put(out, static_cast<std::uint8_t>(verdicts.existing));
@@ -155,6 +167,10 @@ void EncodeInto(std::string& out, std::string_view name, const CacheEntry& verdi
     }
     if (flags & kWrittenFrom)
         Put(out, verdicts.writtenFrom);
+    if (flags & kLevels) {
+        Put(out, static_cast<std::uint8_t>(levels.size()));
+        out += levels;
+    }
     if (failure == LoadFailure::ReaderError) {
         Put(out, static_cast<std::uint16_t>(text.size()));
         out += text;
@@ -279,6 +295,10 @@ std::optional<CacheEntry> VerdictCache::decode(std::size_t offset) const {
     if (flags & kWrittenFrom) {
         verdicts.writtenFrom = Get<std::uint64_t>(p);
         p += kWrittenFromSize;
+    }
+    if (flags & kLevels) {
+        verdicts.levels.assign(p + 1, static_cast<std::uint8_t>(*p));
+        p += 1 + verdicts.levels.size();
     }
     if (flags & kHasTile) {
         KeptTileOutcome tile;

@@ -44,6 +44,9 @@ struct CacheEntry {
     // For a folder's own index as this program wrote it, or left it in place: a hash of what
     // it was written from (IndexHash); 0 for none.
     std::uint64_t writtenFrom = 0;
+    // For an overview index as this program wrote it: the name of the folder of levels it
+    // names, so that a re-run knows them without parsing the index. Empty for none.
+    std::string levels{};
 };
 
 // The verdicts of one listed folder's files, kept in a file of their own from run to run so

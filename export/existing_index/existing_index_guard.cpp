@@ -71,4 +71,37 @@ std::optional<Problem> ReasonToKeepExisting(const fs::path& indexFile, WorkerPro
     return VerdictOnExisting(inspector, indexFile, verdicts, settings);
 }
 
+std::optional<std::vector<std::string>> ExistingIndexNames(const fs::path& indexFile,
+                                                           WorkerProcess& inspector,
+                                                           OwnIndexMemory& verdicts,
+                                                           const CheckSettings& settings) {
+    const Result<FileFacts> looked = LookAt(indexFile);
+    if (!looked || looked->type != fs::file_type::regular)
+        return std::nullopt;
+    BoundedCheck check = MakeCheck(CheckKind::IndexEntries, indexFile, looked->size, settings);
+    const fs::path program = settings.program();
+    std::vector<std::string> names;
+    // A reply's worth of names at a time; one that brings none while names remain ends it.
+    for (;;) {
+        check.request.firstEntry = static_cast<std::uint32_t>(names.size());
+        CheckReply reply;
+        const CheckAnswer answer =
+            AnswerOf({CheckAsker::ListedIndex, check.request, check.deadline, indexFile, program},
+                     inspector.exchange(check.request, check.deadline, reply), reply);
+        if (!answer.replied)
+            return std::nullopt;
+        if (names.empty())
+            if (const ExistingFileKind lasting = LastingExistingKind(reply);
+                lasting != ExistingFileKind::None)
+                verdicts.keepOwnIndex(*looked, lasting);
+        if (reply.verdict != CheckVerdict::IsIndex ||
+            (reply.entries.empty() && names.size() < reply.entryCount))
+            return std::nullopt;
+        for (std::string& name : reply.entries)
+            names.push_back(std::move(name));
+        if (names.size() >= reply.entryCount)
+            return names;
+    }
+}
+
 } // namespace brindle

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace brindle {
 
@@ -31,5 +33,14 @@ protected:
 std::optional<Problem> ReasonToKeepExisting(const std::filesystem::path& indexFile,
                                             WorkerProcess& inspector, OwnIndexMemory& verdicts,
                                             const CheckSettings& settings);
+
+// The names the folder's existing root.osgb (`indexFile`) gives its entries, as a worker
+// (`inspector`, under `settings`) reads them: only when it is an index. What the worker found
+// the file to be is kept in `verdicts`, as ReasonToKeepExisting keeps it, so that the file is
+// parsed once. Nothing when there is no such regular file, or it is no index or cannot be read.
+std::optional<std::vector<std::string>> ExistingIndexNames(const std::filesystem::path& indexFile,
+                                                           WorkerProcess& inspector,
+                                                           OwnIndexMemory& verdicts,
+                                                           const CheckSettings& settings);
 
 } // namespace brindle

@@ -1,16 +1,16 @@
 #include "export/isolation/tile_check_queue.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace brindle {
 
-void TileCheckQueue::add(std::size_t folder, std::size_t tiles) {
+bool TileCheckQueue::add(std::size_t folder, std::size_t tiles) {
     if (closed_)
-        throw std::logic_error("tile-check queue: a folder added after the queue was closed");
+        return false;
     for (std::size_t t = 0; t < tiles; ++t)
         jobs_.push_back({folder, t});
     settle();
+    return true;
 }
 
 std::optional<TileCheckQueue::Job> TileCheckQueue::take() {
@@ -43,11 +43,11 @@ std::optional<TileCheckQueue::Job> TileCheckQueue::takeAhead() {
 }
 
 void TileCheckQueue::settle() {
-    // The workers may have taken every job the read-ahead had yet to reach.
-    if (ahead_ < next_)
-        ahead_ = next_;
-    if (next_ > ahead_ || ahead_ > jobs_.size())
-        throw std::logic_error("tile-check queue: its places are out of order");
+    // The workers may have taken every job the read-ahead had yet to reach. Kept in order
+    // here rather than checked and thrown over: this runs on the pool's threads, where nothing
+    // may be thrown.
+    next_ = std::min(next_, jobs_.size());
+    ahead_ = std::clamp(ahead_, next_, jobs_.size());
 }
 
 std::size_t BatchTake(std::size_t waiting, std::size_t workers, std::size_t most) {

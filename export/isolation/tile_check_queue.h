@@ -10,7 +10,7 @@ namespace brindle {
 // The tiles queued for checking, in list order, with two places in that order: the next job
 // to hand to a worker, and the next job whose tile is to be read ahead of its check. Reading
 // ahead is only worth it for jobs no worker has taken yet, so `next <= ahead <= size` always
-// holds: settle() moves `ahead` up to `next` after every step and checks the order.
+// holds: settle() moves `ahead` up to `next` after every step and keeps the order.
 // It has no lock of its own; the pool guards it with its own.
 class TileCheckQueue {
 public:
@@ -22,7 +22,8 @@ public:
     // Reads ahead at most `window` jobs past the next one to hand out.
     explicit TileCheckQueue(std::size_t window) : window_(window) {}
 
-    void add(std::size_t folder, std::size_t tiles);
+    // Queues the folder's tiles; false, and nothing queued, once the queue is closed.
+    [[nodiscard]] bool add(std::size_t folder, std::size_t tiles);
 
     // No job comes after those queued: once they are handed out, workers are told so.
     void close() { closed_ = true; }

@@ -14,10 +14,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Nodes: "N <hash> <six box coordinates> <file name>"; tiles: "T <stamp> <state> <name>".
-// Numbers in hexadecimal, the coordinates as their bits, so that they read back exactly
-// whatever the locale.
-constexpr std::string_view kFirstLine = "brindle-overview-manifest 2";
+// Nodes: "N <hash> <six box coordinates> <size> <write time> <change time> <device> <file
+// number> <content hash> <file name>"; tiles: "T <stamp> <state> <name>". Numbers in
+// hexadecimal, the coordinates as their bits, so that they read back exactly whatever the
+// locale.
+constexpr std::string_view kFirstLine = "brindle-overview-manifest 3";
 constexpr std::size_t kHashDigits = 16;
 constexpr std::size_t kStateDigits = 2;
 constexpr std::size_t kMaxNameLength = 128;
@@ -94,6 +95,20 @@ bool ParseNodeLine(std::string_view line, OverviewManifest& manifest) {
             return false;
         coordinate = FromBits(*bits);
     }
+    std::array<std::uint64_t, 6> file{};
+    for (std::uint64_t& field : file) {
+        const std::optional<std::uint64_t> value = TakeHex(line, kHashDigits);
+        if (!value)
+            return false;
+        field = *value;
+    }
+    node.file.facts.type = fs::file_type::regular;
+    node.file.facts.size = file[0];
+    node.file.facts.modified = static_cast<std::int64_t>(file[1]);
+    node.file.facts.changed = static_cast<std::int64_t>(file[2]);
+    node.file.facts.device = file[3];
+    node.file.facts.inode = file[4];
+    node.file.content = file[5];
     return IsNodeFileName(line) && manifest.nodes.emplace(std::string(line), node).second;
 }
 
@@ -121,6 +136,13 @@ std::string ManifestText(const OverviewManifest& manifest) {
         for (const double coordinate : node.box) {
             text += ' ';
             AppendHex(text, Bits(coordinate), kHashDigits);
+        }
+        const FileFacts& facts = node.file.facts;
+        for (const std::uint64_t field : {facts.size, static_cast<std::uint64_t>(facts.modified),
+                                          static_cast<std::uint64_t>(facts.changed), facts.device,
+                                          facts.inode, node.file.content}) {
+            text += ' ';
+            AppendHex(text, field, kHashDigits);
         }
         text.append(" ").append(name).append("\n");
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/error/result.h"
+#include "export/overview/node_stamp.h"
 
 #include <array>
 #include <cstdint>
@@ -15,13 +16,15 @@ namespace brindle {
 // One node file of an overview folder as its run wrote it: a hash of everything its subtree
 // rests on (the tiles' names, their root files' stamps and verdicts, and the options that
 // shape the levels), and the box its subtree's surface takes up (min x, y, z, max x, y, z in
-// the block's frame; min above max where nothing below it has a surface).
+// the block's frame; min above max where nothing below it has a surface); and the file as
+// the run left it, which a later run checks before it takes the file.
 struct ManifestNode {
     std::uint64_t hash = 0;
     std::array<double, 6> box{};
+    NodeFileStamp file;
 
     bool operator==(const ManifestNode& other) const {
-        return hash == other.hash && box == other.box;
+        return hash == other.hash && box == other.box && file == other.file;
     }
 };
 
@@ -53,7 +56,8 @@ constexpr std::uint64_t kMaxManifestBytes = 64ull << 20;
 std::string ManifestText(const OverviewManifest& manifest);
 
 // The manifest in `text`, or nothing when any line of it is not as ManifestText writes it: a
-// damaged manifest reuses nothing.
+// damaged manifest reuses nothing, and neither does one of an earlier layout, whose nodes say
+// nothing of their files.
 std::optional<OverviewManifest> ParseManifest(std::string_view text);
 
 // The manifest of the overview folder `folder`, read bounded from a regular file; nothing when

@@ -21,7 +21,6 @@
 #include <deque>
 #include <limits>
 #include <mutex>
-#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -145,6 +144,7 @@ struct NodeJob {
     osg::BoundingBoxd box;
     std::vector<std::string> children; // file names relative to the node's own file
     fs::path previous; // the earlier pyramid's file of the same subtree, taken instead; or none
+    std::uint64_t previousContent = 0; // the hash of that file's bytes
     std::uint64_t hash = 0;
 };
 
@@ -187,7 +187,23 @@ struct NodeState {
     std::vector<std::uint64_t> stamps; // a leaf's tiles' stamps, in the order of its tiles
     std::array<std::uint64_t, 4> childHashes{};
     std::uint64_t hash = 0; // once done: of everything its subtree rests on
+    // Once done: its file is the earlier pyramid's, checked against what that one's manifest
+    // recorded of it. A node above one built again is built again too: the earlier file above
+    // may show what a damaged file below it gave.
+    bool taken = false;
 };
+
+// A node whose taken child did not read back shows nothing of that child: its hash says so, so
+// that no later run takes its file once the child is whole again.
+std::uint64_t WithoutChild(std::uint64_t hash) {
+    return hash ^ 0x6d697373696e6721ull;
+}
+
+// A tile or node summary the pyramid was not waiting for: the caller's mistake, told as a
+// failure of the levels rather than thrown on the pool's threads.
+std::error_code Misuse() {
+    return SystemError(std::errc::invalid_argument);
+}
 
 // The tree as the pyramid builds it: a tree that is one leaf gets a level-1 node above it.
 OverviewTree WithNodeAboveLeaf(OverviewTree tree) {
@@ -227,8 +243,10 @@ public:
                 states_[n].stamps.resize(node.tiles.size());
                 for (std::size_t slot = 0; slot < node.tiles.size(); ++slot) {
                     const std::size_t tile = node.tiles[slot];
-                    if (tile >= entries_.size())
-                        throw std::logic_error("an overview tile without an entry");
+                    if (tile >= entries_.size()) {
+                        failure_ = Misuse();
+                        continue;
+                    }
                     leafOf_[tile] = n;
                     slotOf_[tile] = slot;
                 }
@@ -262,7 +280,7 @@ public:
 
     Status Add(std::size_t tile, std::optional<TileSummary> summary, std::uint64_t stamp) {
         if (tile >= entries_.size() || leafOf_[tile] == kNoNode || added_[tile])
-            throw std::logic_error("an overview tile added twice or not in the tree");
+            return Misuse();
         if (const Status failed = Failure(); !failed)
             return failed;
         added_[tile] = true;
@@ -277,9 +295,9 @@ public:
     }
 
     Result<PyramidTop> Finish() {
-        if (tilesLeft_ != 0 || summariesLeft_ != 0)
-            throw std::logic_error("an overview pyramid finished before all its tiles");
         WaitForQueue();
+        if (tilesLeft_ != 0 || summariesLeft_ != 0)
+            return Misuse();
         if (const Status failed = Failure(); !failed)
             return failed.error();
         PyramidTop top;
@@ -346,9 +364,29 @@ public:
         return settled;
     }
 
+    std::optional<std::string>
+    UnchangedTop(const std::vector<std::optional<KnownTile>>& known) const {
+        if (!options_.previous || tree_.IsEmpty() || known.size() != entries_.size())
+            return std::nullopt;
+        const std::vector<std::optional<std::uint64_t>> hashes = KnownHashes(known);
+        for (std::size_t n = 0; n < tree_.nodes.size(); ++n) {
+            const OverviewNode& node = tree_.nodes[n];
+            if (node.IsLeaf())
+                continue;
+            const std::string name = FileName(node.level, node.x, node.y);
+            const auto before = options_.previous->nodes.find(name);
+            if (!hashes[n] || before == options_.previous->nodes.end() ||
+                before->second.hash != *hashes[n] ||
+                !NodeFileHolds(options_.previousFolder / name, before->second.file))
+                return std::nullopt;
+        }
+        const OverviewNode& root = tree_.nodes[tree_.Root()];
+        return FileName(root.level, root.x, root.y);
+    }
+
     Status AddNodeSummary(std::size_t wanted, std::optional<TileSummary> summary) {
         if (wanted >= wanted_.size() || wanted_[wanted] == kNoNode)
-            throw std::logic_error("an overview node summary given twice or not wanted");
+            return Misuse();
         if (const Status failed = Failure(); !failed)
             return failed;
         const std::size_t node = wanted_[wanted];
@@ -358,8 +396,11 @@ public:
         if (summary && HasArea(summary->extent)) {
             counted = Counted(std::move(*summary), counter_);
         } else {
-            // Its file may be damaged: the next run builds it again.
+            // Its file may be damaged: the next run builds it again, and the node above, which
+            // shows nothing of it now, too.
             const OverviewNode& taken = tree_.nodes[node];
+            states_[node].hash = WithoutChild(states_[node].hash);
+            states_[node].taken = false;
             const std::lock_guard<std::mutex> lock(mutex_);
             written_.nodes.erase(FileName(taken.level, taken.x, taken.y));
         }
@@ -427,6 +468,7 @@ private:
             const std::string name = FileName(node.level, node.x, node.y);
             const auto before = options_.previous->nodes.find(name);
             const bool put = before != options_.previous->nodes.end() &&
+                             NodeFileHolds(options_.previousFolder / name, before->second.file) &&
                              options_.files.reuse(options_.previousFolder / name, folder_ / name);
             if (!put) {
                 for (const fs::path& file : made) {
@@ -436,11 +478,13 @@ private:
                 return std::nullopt;
             }
             made.push_back(folder_ / name);
-            takenNodes.nodes.insert(*before);
-            std::error_code ec;
-            const std::uintmax_t size = fs::file_size(made.back(), ec);
-            bytes += ec ? 0 : size;
+            ManifestNode taken = before->second;
+            taken.file = StampNodeFile(made.back(), before->second.file.content);
+            takenNodes.nodes.emplace(name, taken);
+            bytes += taken.file.facts.size;
         }
+        for (const std::size_t node : below)
+            states_[node].taken = true;
         const std::lock_guard<std::mutex> lock(mutex_);
         filesWritten_ += made.size();
         filesReused_ += made.size();
@@ -486,10 +530,15 @@ private:
         const std::string name = FileName(node.level, node.x, node.y);
         job.file = folder_ / name;
         state.hash = NodeHash(node, state.childHashes);
-        if (options_.previous) {
+        if (options_.previous && ChildNodesTaken(node)) {
             const auto before = options_.previous->nodes.find(name);
-            if (before != options_.previous->nodes.end() && before->second.hash == state.hash)
-                job.previous = options_.previousFolder / name;
+            const fs::path previous = options_.previousFolder / name;
+            if (before != options_.previous->nodes.end() && before->second.hash == state.hash &&
+                NodeFileHolds(previous, before->second.file)) {
+                job.previous = previous;
+                job.previousContent = before->second.file.content;
+                state.taken = true;
+            }
         }
         if (any)
             job.summary = Counted(MosaicSummaries(quadrants), counter_);
@@ -501,6 +550,13 @@ private:
         SummaryPtr summary = job.summary;
         Submit(std::move(job));
         return summary;
+    }
+
+    // True when every child of the node that is a node itself has its earlier file.
+    bool ChildNodesTaken(const OverviewNode& node) const {
+        return std::all_of(node.children.begin(), node.children.end(), [this](std::size_t child) {
+            return child == kNoNode || tree_.nodes[child].IsLeaf() || states_[child].taken;
+        });
     }
 
     // Of the node's place, its children's names and hashes and, at level 1, its tiles' entries
@@ -628,13 +684,12 @@ private:
         if (job.previous.empty() || !options_.files.reuse ||
             !options_.files.reuse(job.previous, job.file))
             return false;
-        std::error_code ec;
-        const std::uintmax_t size = fs::file_size(job.file, ec);
+        const NodeFileStamp stamp = StampNodeFile(job.file, job.previousContent);
         const std::lock_guard<std::mutex> lock(mutex_);
         ++filesWritten_;
         ++filesReused_;
-        bytesWritten_ += ec ? 0 : size;
-        written_.nodes[job.file.filename().string()] = {job.hash, BoxArray(job.box)};
+        bytesWritten_ += stamp.facts.size;
+        written_.nodes[job.file.filename().string()] = {job.hash, BoxArray(job.box), stamp};
         return true;
     }
 
@@ -645,6 +700,8 @@ private:
         const std::optional<std::string> bytes = SerialiseNodeFile(*graph, options_.jpegQuality);
         const Status written = bytes ? options_.files.create(job.file, *bytes)
                                      : Status(SystemError(std::errc::not_supported));
+        const NodeFileStamp stamp =
+            written ? StampNodeFile(job.file, NodeContentHash(*bytes)) : NodeFileStamp{};
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!written) {
             if (!failure_) {
@@ -655,7 +712,7 @@ private:
         }
         ++filesWritten_;
         bytesWritten_ += bytes->size();
-        written_.nodes[job.file.filename().string()] = {job.hash, BoxArray(job.box)};
+        written_.nodes[job.file.filename().string()] = {job.hash, BoxArray(job.box), stamp};
     }
 
     Status Failure() const {
@@ -708,6 +765,11 @@ Status OverviewPyramid::addTile(std::size_t tile, std::optional<TileSummary> sum
 
 SettledLevels OverviewPyramid::settleUnchanged(const std::vector<std::optional<KnownTile>>& known) {
     return builder_->Settle(known);
+}
+
+std::optional<std::string>
+OverviewPyramid::unchangedTop(const std::vector<std::optional<KnownTile>>& known) const {
+    return builder_->UnchangedTop(known);
 }
 
 Status OverviewPyramid::addNodeSummary(std::size_t wanted, std::optional<TileSummary> summary) {

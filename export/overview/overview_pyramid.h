@@ -97,12 +97,21 @@ public:
 
     // Before any tile, for a re-run: every subtree whose tiles are all known (`known`, by tile)
     // and whose top comes to the hash the earlier pyramid's manifest gives it is taken from that
-    // pyramid whole, its files put in place now; its tiles are then not added. A subtree whose
-    // files cannot all be put in place is built from its tiles after all.
+    // pyramid whole, its files put in place now; its tiles are then not added. Each file is
+    // checked against what the manifest recorded of it first: a subtree whose files do not all
+    // check out, or cannot all be put in place, is built from its tiles after all, and every
+    // node above it too.
     SettledLevels settleUnchanged(const std::vector<std::optional<KnownTile>>& known);
+    // Instead of settleUnchanged(), for a re-run that may leave the earlier pyramid where it is:
+    // its top node's file name, when every tile is known, every node comes to the hash the
+    // earlier manifest gives it and every node file of the earlier folder is still as that
+    // manifest recorded it. Then that pyramid is this one, and nothing need be built.
+    std::optional<std::string>
+    unchangedTop(const std::vector<std::optional<KnownTile>>& known) const;
     // The summary of settleUnchanged()'s wanted node `wanted`, as its file shows it; none when
     // it could not be read back, and then the node above shows nothing of it, and the manifest
-    // does not offer the node to the next run. Each once, from the thread that adds the tiles.
+    // does not offer the node, nor the node above it, to the next run. Each once, from the
+    // thread that adds the tiles.
     Status addNodeSummary(std::size_t wanted, std::optional<TileSummary> summary);
 
     // After every tile and wanted summary: the top node's file, the block's bound and the

@@ -311,7 +311,7 @@ TEST(HeldTiles, TheLevelsAreFlushedOnceWholeBeforeAnIndexMayNameThem) {
     calls.flushFolder = RecordFlush;
     flushes.clear();
     Result<std::shared_ptr<OverviewBuild>> started =
-        OverviewBuild::Start(block, "", work, 1, SystemScratchFileCalls(), {}, calls);
+        OverviewBuild::Start(block, "", work, 1, SystemScratchFileCalls(), {}, {}, calls);
     ASSERT_TRUE(started);
     HandInAll(**started);
     EXPECT_TRUE(flushes.empty()) << "not before the levels are whole";
@@ -326,7 +326,7 @@ TEST(HeldTiles, TheLevelsAreFlushedOnceWholeBeforeAnIndexMayNameThem) {
     fs::create_directories(failBlock);
     calls.flushFolder = FailFlush;
     Result<std::shared_ptr<OverviewBuild>> failing =
-        OverviewBuild::Start(failBlock, "", HeldWork(failBlock), 1, SystemScratchFileCalls(), {},
+        OverviewBuild::Start(failBlock, "", HeldWork(failBlock), 1, SystemScratchFileCalls(), {}, {},
                              calls);
     ASSERT_TRUE(failing);
     std::shared_ptr<OverviewBuild> build = std::move(*failing);

@@ -557,33 +557,6 @@ TEST(OverviewIndex, ACachedRerunReadsOnlyTheTilesBesideATouchedOne) {
     }
 }
 
-// A node taken whole whose file no longer reads back leaves its quarter of the node above
-// blank for now; the next run builds it again from its tiles.
-TEST(OverviewIndex, ATakenNodeThatDoesNotReadBackIsBuiltAgainNextRun) {
-    TempDir dir;
-    const fs::path cache = dir.path() / "cache";
-    const fs::path block = WriteFullGrid(dir.path());
-    LetSettle();
-    ASSERT_TRUE(ExportAs(block, IndexKind::Overview, nullptr, {}, cache).succeeded());
-    const fs::path damaged = OverviewFolders(block).at(0) / "L1_1_1.osgb";
-    fs::remove(damaged);
-    WriteText(damaged, "no longer a node");
-
-    RewriteGridTile(block, 0, 0, 4242);
-    LetSettle(); // so that the next run takes the touched tile's verdict from the cache
-    const ExportReport touched = ExportAs(block, IndexKind::Overview, nullptr, {}, cache);
-    ASSERT_TRUE(touched.succeeded());
-    EXPECT_EQ(touched.folders[0].cachedVerdicts, 12u);
-    EXPECT_EQ(test::ReadBytes(OverviewFolders(block).at(0) / "L1_1_1.osgb"), "no longer a node");
-
-    const ExportReport next = ExportAs(block, IndexKind::Overview, nullptr, {}, cache);
-    ASSERT_TRUE(next.succeeded());
-    EXPECT_EQ(next.folders[0].cachedVerdicts, 12u); // the damaged node's four tiles
-    const fs::path rebuilt = OverviewFolders(block).at(0) / "L1_1_1.osgb";
-    EXPECT_TRUE(osgDB::readRefNodeFile(rebuilt.string()));
-    ExpectEveryTileReachedOnce(block, 16);
-}
-
 #ifndef _WIN32
 // Files this process writes may grow to `bytes` and no further while it lives, as on a disk
 // that fills: a write past it fails (EFBIG) instead of ending the process.

@@ -48,7 +48,8 @@ TEST(VerdictCache, KeepsEachVerdictWithItsStamp) {
         {"C/root.osgb",
          {Stamp(3, 300), Fails(LoadFailure::ReaderError, "no such \xe4\xb8\xad"),
           ExistingFileKind::DoesNotLoad}},
-        {"root.osgb", {Stamp(4, 400), std::nullopt, ExistingFileKind::IsIndex}},
+        {"root.osgb",
+         {Stamp(4, 400), std::nullopt, ExistingFileKind::IsIndex, 77, "brindle-overview-12"}},
     };
     VerdictCache cache = VerdictCache::Load(dir / "cache", folder, 9);
     EXPECT_FALSE(cache.loaded());
@@ -70,6 +71,8 @@ TEST(VerdictCache, KeepsEachVerdictWithItsStamp) {
         ASSERT_TRUE(found);
         EXPECT_TRUE(Unchanged(found->file, it->second.file));
         EXPECT_EQ(found->existing, it->second.existing);
+        EXPECT_EQ(found->writtenFrom, it->second.writtenFrom);
+        EXPECT_EQ(found->levels, it->second.levels);
         ASSERT_EQ(found->tile.has_value(), it->second.tile.has_value());
         if (!found->tile)
             continue;

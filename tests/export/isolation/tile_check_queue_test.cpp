@@ -32,16 +32,17 @@ void ExpectInOrder(const TileCheckQueue& queue) {
 TEST(TileCheckQueue, HandsOutJobsInListOrderAndEndsOnceClosed) {
     TileCheckQueue queue(8);
     EXPECT_FALSE(queue.canTake()) << "a worker waits while the queue is open and empty";
-    queue.add(0, 2);
-    queue.add(1, 0);
-    queue.add(2, 1);
+    ASSERT_TRUE(queue.add(0, 2));
+    ASSERT_TRUE(queue.add(1, 0));
+    ASSERT_TRUE(queue.add(2, 1));
     EXPECT_TRUE(queue.canTake());
     EXPECT_EQ(TakeAll(queue), (std::vector<Place>{{0, 0}, {0, 1}, {2, 0}}));
     EXPECT_FALSE(queue.canTake());
     queue.close();
     EXPECT_TRUE(queue.canTake());
     EXPECT_FALSE(queue.take());
-    EXPECT_THROW(queue.add(3, 1), std::logic_error);
+    EXPECT_FALSE(queue.add(3, 1)) << "nothing is queued once closed";
+    EXPECT_FALSE(queue.take());
 }
 
 TEST(TileCheckQueue, ClosedWhileEmptyEndsBothWorkersAndReadAhead) {
@@ -59,7 +60,7 @@ TEST(TileCheckQueue, ClosedWhileEmptyEndsBothWorkersAndReadAhead) {
 // A single big tile: the worker has taken it before its size turns reading ahead on.
 TEST(TileCheckQueue, OneJobTakenBeforeReadingAheadStartsLeavesNothingToRead) {
     TileCheckQueue queue(8);
-    queue.add(0, 1);
+    ASSERT_TRUE(queue.add(0, 1));
     ASSERT_TRUE(queue.take());
     queue.startReadingAhead();
     EXPECT_FALSE(queue.canReadAhead());
@@ -72,7 +73,7 @@ TEST(TileCheckQueue, OneJobTakenBeforeReadingAheadStartsLeavesNothingToRead) {
 // The big tile comes last: every job is with a worker by the time it is seen.
 TEST(TileCheckQueue, BigJobLastLeavesNothingToRead) {
     TileCheckQueue queue(8);
-    queue.add(0, 5);
+    ASSERT_TRUE(queue.add(0, 5));
     queue.close();
     EXPECT_EQ(TakeAll(queue).size(), 5u);
     queue.startReadingAhead();
@@ -84,7 +85,7 @@ TEST(TileCheckQueue, BigJobLastLeavesNothingToRead) {
 // As many jobs as workers, or fewer: they are all taken at once.
 TEST(TileCheckQueue, NoMoreJobsThanWorkersLeavesNothingToRead) {
     TileCheckQueue queue(8 * 4);
-    queue.add(0, 3);
+    ASSERT_TRUE(queue.add(0, 3));
     queue.startReadingAhead();
     for (int worker = 0; worker < 3; ++worker)
         ASSERT_TRUE(queue.take());
@@ -95,7 +96,7 @@ TEST(TileCheckQueue, NoMoreJobsThanWorkersLeavesNothingToRead) {
 
 TEST(TileCheckQueue, ReadsAheadOnlyJobsNoWorkerHasTakenWithinTheWindow) {
     TileCheckQueue queue(3);
-    queue.add(0, 10);
+    ASSERT_TRUE(queue.add(0, 10));
     EXPECT_FALSE(queue.takeAhead()) << "off until a tile worth it is seen";
     queue.startReadingAhead();
     ASSERT_TRUE(queue.take());
@@ -111,14 +112,14 @@ TEST(TileCheckQueue, ReadsAheadOnlyJobsNoWorkerHasTakenWithinTheWindow) {
 // Read-ahead caught up with every job queued, then the scan queued another folder.
 TEST(TileCheckQueue, AFolderQueuedAfterReadAheadCaughtUpIsReadAhead) {
     TileCheckQueue queue(8);
-    queue.add(0, 2);
+    ASSERT_TRUE(queue.add(0, 2));
     queue.startReadingAhead();
     EXPECT_EQ(ReadAheadAll(queue).size(), 2u);
     EXPECT_FALSE(queue.canReadAhead());
     EXPECT_FALSE(queue.doneReadingAhead()) << "the queue is still open";
     ASSERT_TRUE(queue.take());
     ASSERT_TRUE(queue.take());
-    queue.add(1, 2);
+    ASSERT_TRUE(queue.add(1, 2));
     EXPECT_EQ(ReadAheadAll(queue), (std::vector<Place>{{1, 0}, {1, 1}}));
     queue.close();
     EXPECT_TRUE(queue.doneReadingAhead());
@@ -129,8 +130,8 @@ TEST(TileCheckQueue, AFolderQueuedAfterReadAheadCaughtUpIsReadAhead) {
 // Batches: a worker takes several consecutive jobs at once, fewer as the queue runs low.
 TEST(TileCheckQueue, ABatchTakesConsecutiveJobsAcrossFolders) {
     TileCheckQueue queue(8);
-    queue.add(0, 3);
-    queue.add(1, 2);
+    ASSERT_TRUE(queue.add(0, 3));
+    ASSERT_TRUE(queue.add(1, 2));
     const auto batch = queue.take(4);
     ASSERT_EQ(batch.size(), 4u);
     EXPECT_EQ(Place(batch[2].folder, batch[2].tile), Place(0, 2));

@@ -1,3 +1,4 @@
+#include "export/fs/regular_file.h"
 #include "export/overview/overview_manifest.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/overview/summary_mosaic.h"
@@ -466,6 +467,94 @@ TEST(OverviewPyramid, SummariesHeldStayAtTheFrontierOfTilesFedColumnByColumn) {
     EXPECT_EQ(pyramid.summaries().live, 0u);
 }
 
+// A 4 x 4 block whose pyramid is written into `folder` (which exists), taking from `previous`
+// what it can, with the tiles' stamps `stamps`; its manifest.
+OverviewManifest BuildFourByFour(const Block& block, const fs::path& folder,
+                                 const fs::path& previousFolder,
+                                 std::shared_ptr<const OverviewManifest> previous) {
+    PyramidOptions options;
+    options.previousFolder = previousFolder;
+    options.previous = std::move(previous);
+    OverviewPyramid pyramid(block.tree, block.entries, folder, options);
+    EXPECT_TRUE(FeedInOrder(pyramid, block));
+    EXPECT_TRUE(pyramid.finish());
+    return pyramid.manifest();
+}
+
+// A node over a taken node that did not read back shows nothing of it, and says so in its
+// hash: a later run finds it changed and builds it again, rather than keep the blank quarter
+// for good once the node below is whole again.
+TEST(OverviewPyramid, ANodeOverAChildThatDidNotReadBackIsNotTakenAgain) {
+    TempFolder dir;
+    Block block;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            block.Add(CellName(x, y), CellExtent(x, y));
+    block.Place();
+    fs::create_directories(dir.path() / "first");
+    const auto first = std::make_shared<const OverviewManifest>(
+        BuildFourByFour(block, dir.path() / "first", {}, nullptr));
+    ASSERT_EQ(first->nodes.size(), 5u);
+
+    // Every tile known but one of L1_0_0's: the other three level-1 nodes are taken, and the
+    // first of those the top wants does not read back.
+    fs::create_directories(dir.path() / "second");
+    PyramidOptions options;
+    options.previousFolder = dir.path() / "first";
+    options.previous = first;
+    OverviewPyramid second(block.tree, block.entries, dir.path() / "second", options);
+    std::vector<std::optional<KnownTile>> known(block.tiles.size(), KnownTile{0, true});
+    std::size_t changed = 0;
+    for (std::size_t t = 0; t < block.tiles.size(); ++t)
+        if (block.tiles[t].name == CellName(0, 0))
+            changed = t;
+    known[changed] = std::nullopt;
+    const SettledLevels settled = second.settleUnchanged(known);
+    ASSERT_EQ(settled.summariesWanted.size(), 3u);
+    ASSERT_TRUE(second.addNodeSummary(0, std::nullopt));
+    for (std::size_t k = 1; k < 3; ++k)
+        ASSERT_TRUE(second.addNodeSummary(k, RollingSummary(CellExtent(0, 0))));
+    for (std::size_t t = 0; t < block.tiles.size(); ++t) {
+        if (!settled.tiles[t]) {
+            ASSERT_TRUE(second.addTile(t, block.SummaryOf(t)));
+        }
+    }
+    ASSERT_TRUE(second.finish());
+    const OverviewManifest secondManifest = second.manifest();
+    EXPECT_EQ(secondManifest.nodes.count(settled.summariesWanted[0]), 0u);
+    ASSERT_EQ(secondManifest.nodes.count("L2_0_0.osgb"), 1u);
+    EXPECT_NE(secondManifest.nodes.at("L2_0_0.osgb").hash, first->nodes.at("L2_0_0.osgb").hash);
+
+    // The next build from the same tiles makes the top again, and comes to the first's hash.
+    fs::create_directories(dir.path() / "third");
+    const OverviewManifest third =
+        BuildFourByFour(block, dir.path() / "third", dir.path() / "second",
+                        std::make_shared<const OverviewManifest>(secondManifest));
+    EXPECT_EQ(third.nodes.at("L2_0_0.osgb").hash, first->nodes.at("L2_0_0.osgb").hash);
+    EXPECT_NE(third.nodes.at("L2_0_0.osgb").file.facts.inode,
+              secondManifest.nodes.at("L2_0_0.osgb").file.facts.inode);
+}
+
+// A tile or node summary the pyramid does not wait for is refused with an error, never thrown:
+// the pyramid is fed from the pool's threads.
+TEST(OverviewPyramid, UnexpectedInputIsRefusedNotThrown) {
+    Block block;
+    for (int x = 0; x < 2; ++x)
+        block.Add(CellName(x, 0), CellExtent(x, 0));
+    block.Place();
+    PyramidOptions options;
+    options.files.create = [](const fs::path&, std::string_view) -> Status { return {}; };
+    OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+    const std::error_code misuse = SystemError(std::errc::invalid_argument);
+    EXPECT_EQ(pyramid.addNodeSummary(0, std::nullopt).error(), misuse);
+    EXPECT_EQ(pyramid.addTile(7, std::nullopt).error(), misuse);
+    const Result<PyramidTop> early = pyramid.finish();
+    ASSERT_FALSE(early);
+    EXPECT_EQ(early.error(), misuse);
+    ASSERT_TRUE(pyramid.addTile(0, block.SummaryOf(0)));
+    EXPECT_EQ(pyramid.addTile(0, block.SummaryOf(0)).error(), misuse);
+}
+
 TEST(NodeFileCalls, CreateNeverReplacesAFile) {
     TempFolder folder;
     const fs::path file = folder.path() / "L1_0_0.osgb";
@@ -486,12 +575,22 @@ TEST(NodeFileCalls, CreateNeverReplacesAFile) {
     EXPECT_EQ(fs::file_size(other), 9u);
 }
 
-// A manifest reads back as written; any line not as written makes the whole of it no guide.
+// A manifest reads back as written; any line not as written makes the whole of it no guide,
+// and so does one of the earlier layout, which says nothing of the node files.
 TEST(OverviewManifest, ReadsBackAsWrittenAndADamagedOneIsNone) {
     OverviewManifest manifest;
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    manifest.nodes["L1_0_0.osgb"] = {0x0123456789abcdefull, {-0.1, 1e300, -0.0, 3, nan, 5}};
-    manifest.nodes["BL2_-1_3.osgb"] = {7, {FLT_MAX, FLT_MAX, FLT_MAX, -FLT_MAX, -FLT_MAX, 0}};
+    NodeFileStamp stamp;
+    stamp.facts.type = fs::file_type::regular;
+    stamp.facts.size = 123456;
+    stamp.facts.modified = -1; // before 1970
+    stamp.facts.changed = 1700000000123456789;
+    stamp.facts.device = 0xffffffffffffffffull;
+    stamp.facts.inode = 42;
+    stamp.content = 0x8000000000000001ull;
+    manifest.nodes["L1_0_0.osgb"] = {0x0123456789abcdefull, {-0.1, 1e300, -0.0, 3, nan, 5}, stamp};
+    manifest.nodes["BL2_-1_3.osgb"] = {
+        7, {FLT_MAX, FLT_MAX, FLT_MAX, -FLT_MAX, -FLT_MAX, 0}, {{fs::file_type::regular}, 0}};
     manifest.tiles["../Tile_+000_+000/Tile_+000_+000.osgb"] = {0xfedcba9876543210ull, 1};
     manifest.tiles["../Data/瓦片 1/瓦片 1.osgb"] = {0, 5};
     manifest.tiles["../a\nb/a.osgb"] = {1, 1}; // no line of its own: read again next time
@@ -505,17 +604,20 @@ TEST(OverviewManifest, ReadsBackAsWrittenAndADamagedOneIsNone) {
     EXPECT_TRUE(std::signbit(first.box[2]));
     EXPECT_TRUE(std::isnan(first.box[4]));
     EXPECT_EQ(first.box[1], 1e300);
+    EXPECT_TRUE(first.file == stamp);
     manifest.tiles.erase("../a\nb/a.osgb");
     EXPECT_EQ(back->tiles, manifest.tiles);
     EXPECT_TRUE(ParseManifest(ManifestText({})));
 
-    const std::string head = "brindle-overview-manifest 2\n";
-    const std::string box = " 0000000000000000 0000000000000000 0000000000000000 "
-                            "0000000000000000 0000000000000000 0000000000000000 ";
+    const std::string head = "brindle-overview-manifest 3\n";
+    const std::string six = " 0000000000000000 0000000000000000 0000000000000000 "
+                            "0000000000000000 0000000000000000 0000000000000000";
+    const std::string box = six + six + " ";
     const std::string node = "N 0123456789abcdef" + box;
     EXPECT_TRUE(ParseManifest(head + node + "L1_0_0.osgb\n"));
     for (const std::string& damaged : std::vector<std::string>{
              "", text.substr(0, text.size() - 1), "brindle-overview-manifest 1\n" + node.substr(2),
+             "brindle-overview-manifest 2\nN 0123456789abcdef" + six + " L1_0_0.osgb\n",
              head + node + "L1_0_0.osgb\n" + node + "L1_0_0.osgb\n",
              head + "N 0123456789ABCDEF" + box + "L1_0_0.osgb\n",
              head + "N 0123456789abcde" + box + "L1_0_0.osgb\n",
