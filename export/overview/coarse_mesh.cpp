@@ -3,6 +3,7 @@
 #include <meshoptimizer.h>
 #include <osg/Geometry>
 #include <osg/Image>
+#include <osg/Material>
 #include <osg/Texture2D>
 
 #include <algorithm>
@@ -276,67 +277,47 @@ std::vector<std::uint32_t> Skirts(Surface& surface, double depth) {
     return skirts;
 }
 
-// Triangle t's face normal, as long as twice its area.
-osg::Vec3d Face(const Surface& surface, std::size_t t) {
-    const std::uint32_t* corner = &surface.indices[t];
-    const osg::Vec3d& a = surface.positions[corner[0]];
-    return (surface.positions[corner[1]] - a) ^ (surface.positions[corner[2]] - a);
-}
-
-// Each vertex's normal: the mean of its triangles' faces, weighted by their areas, so that the
-// simplified surface shades smoothly; straight up where it has none.
-std::vector<osg::Vec3> SurfaceNormals(const Surface& surface) {
-    std::vector<osg::Vec3d> sums(surface.positions.size());
-    for (std::size_t t = 0; t + 2 < surface.indices.size(); t += 3) {
-        const osg::Vec3d face = Face(surface, t);
-        for (std::size_t k = 0; k < 3; ++k)
-            sums[surface.indices[t + k]] += face;
-    }
+// Each vertex's normal: the summary's at the sample it stands on, the mean of the tiles' there.
+std::vector<osg::Vec3> SummaryNormals(const Surface& surface, const TileSummary& summary) {
+    const Extent& e = summary.extent;
     std::vector<osg::Vec3> normals;
-    normals.reserve(sums.size());
-    for (osg::Vec3d& sum : sums)
-        normals.push_back(sum.normalize() > 0 ? osg::Vec3(sum) : osg::Vec3(0, 0, 1));
+    normals.reserve(surface.positions.size());
+    for (const osg::Vec3d& p : surface.positions) {
+        const int i = static_cast<int>(std::lround((p.x() - e.minX) / e.Width() * kCells));
+        const int j = static_cast<int>(std::lround((p.y() - e.minY) / e.Height() * kCells));
+        const std::int8_t* n = summary.Normal(std::clamp(i, 0, kCells), std::clamp(j, 0, kCells));
+        normals.push_back(osg::Vec3(n[0], n[1], n[2]) / kNormalUnit);
+    }
     return normals;
 }
 
-// The light a viewer gives every side of a lit surface, as a part of what a light straight at it
-// gives: a scene graph's default light model's.
-constexpr double kAmbient = 0.1;
-
-// How much darker a lit mesh's colours are drawn than its summary's, so that, lit from above,
-// it shows as its tiles do: their finer normals take less light than its smoother ones. The
-// mean upward part of its normals over its surface seen from above, against the summary's.
-double ShadeFactor(const Surface& surface, const TileSummary& summary) {
-    double weighted = 0, area = 0;
-    for (std::size_t t = 0; t + 2 < surface.indices.size(); t += 3) {
-        const double projected = std::abs(Face(surface, t).z());
-        double up = 0;
-        for (std::size_t k = 0; k < 3; ++k)
-            up += std::clamp(static_cast<double>(surface.normals[surface.indices[t + k]].z()), 0.0,
-                             1.0) /
-                  3;
-        weighted += projected * up;
-        area += projected;
-    }
-    if (!(area > 0))
-        return 1.0;
-    return std::clamp((kAmbient + summary.shade) / (kAmbient + weighted / area), 0.0, 1.0);
-}
-
-osg::ref_ptr<osg::Texture2D> ColourTexture(const TileSummary& summary, double factor) {
+// The texture's colours: a summary's are those its surface is drawn in before the light; a
+// mesh in the viewer's default material has them divided by that material's grey, which the
+// viewer multiplies them by again.
+osg::ref_ptr<osg::Texture2D> ColourTexture(const TileSummary& summary) {
     osg::ref_ptr<osg::Image> image = new osg::Image;
     image->allocateImage(kSummaryColourPixels, kSummaryColourPixels, 1, GL_RGB, GL_UNSIGNED_BYTE);
-    if (factor < 1.0)
-        std::transform(summary.colour.begin(), summary.colour.end(), image->data(),
-                       [factor](std::uint8_t c) { return RoundedByte(c * factor); });
-    else
+    if (summary.ownColours)
         std::copy(summary.colour.begin(), summary.colour.end(), image->data());
+    else
+        std::transform(summary.colour.begin(), summary.colour.end(), image->data(),
+                       [](std::uint8_t c) { return RoundedByte(c / kDefaultMaterialGrey); });
     osg::ref_ptr<osg::Texture2D> texture = new osg::Texture2D(image.get());
     texture->setWrap(osg::Texture::WRAP_S, osg::Texture::CLAMP_TO_EDGE);
     texture->setWrap(osg::Texture::WRAP_T, osg::Texture::CLAMP_TO_EDGE);
     texture->setFilter(osg::Texture::MIN_FILTER, osg::Texture::LINEAR_MIPMAP_LINEAR);
     texture->setFilter(osg::Texture::MAG_FILTER, osg::Texture::LINEAR);
     return texture;
+}
+
+// A material that takes its colour from a white the viewer makes current, lit or not, as the
+// default one takes a tile's vertex colours: the texture alone then gives the colour.
+osg::ref_ptr<osg::Material> WhiteMaterial() {
+    osg::ref_ptr<osg::Material> material = new osg::Material;
+    material->setColorMode(osg::Material::AMBIENT_AND_DIFFUSE);
+    material->setDiffuse(osg::Material::FRONT_AND_BACK, osg::Vec4(1, 1, 1, 1));
+    material->setAmbient(osg::Material::FRONT_AND_BACK, osg::Vec4(1, 1, 1, 1));
+    return material;
 }
 
 osg::ref_ptr<osg::Geometry> MeshGeometry(const Surface& surface,
@@ -356,9 +337,9 @@ osg::ref_ptr<osg::Geometry> MeshGeometry(const Surface& surface,
     geometry->setUseVertexBufferObjects(true);
     geometry->setVertexArray(vertices.get());
     geometry->setTexCoordArray(0, uvs.get(), osg::Array::BIND_PER_VERTEX);
-    // No colours of its own: like a tile, which has none, it takes the colour a viewer gives
-    // such geometry (a scene graph's default material, 0.8 grey), and so shows as bright as
-    // the tiles. A colour set here would also stay current for the tiles drawn after it.
+    // No colours of its own: like a tile, which mostly has none, it takes the colour a viewer
+    // gives such geometry (a scene graph's default material, 0.8 grey), or the white of its own
+    // material. A colour set here would also stay current for the tiles drawn after it.
     if (!surface.normals.empty()) {
         osg::ref_ptr<osg::Vec3Array> normals =
             new osg::Vec3Array(surface.normals.begin(), surface.normals.end());
@@ -389,17 +370,17 @@ osg::ref_ptr<osg::Geode> BuildCoarseMesh(const TileSummary& summary,
         return geode;
     Simplify(surface, summary, options);
     DropUnusedVertices(surface);
-    double factor = 1.0;
-    if (summary.lit) {
-        surface.normals = SurfaceNormals(surface);
-        factor = ShadeFactor(surface, summary);
-    }
+    // Normals only where the tiles have them: a viewer lights those without by its default
+    // normal, and lights a mesh without them alike.
+    if (summary.lit && summary.withNormals)
+        surface.normals = SummaryNormals(surface, summary);
     const double depth = options.relativeSkirtDepth * std::max(extent.Width(), extent.Height());
     const std::vector<std::uint32_t> skirts = Skirts(surface, depth);
     osg::ref_ptr<osg::Geometry> geometry = MeshGeometry(surface, skirts, extent);
     osg::StateSet* state = geometry->getOrCreateStateSet();
-    state->setTextureAttributeAndModes(0, ColourTexture(summary, factor).get(),
-                                       osg::StateAttribute::ON);
+    state->setTextureAttributeAndModes(0, ColourTexture(summary).get(), osg::StateAttribute::ON);
+    if (summary.ownColours)
+        state->setAttributeAndModes(WhiteMaterial().get(), osg::StateAttribute::ON);
     // Lit or not as the tiles below are; lighting is the viewer's to turn on.
     if (!summary.lit)
         state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);

@@ -6,6 +6,7 @@
 #include <osg/ref_ptr>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace brindle {
 
@@ -22,6 +23,10 @@ struct CoarseMeshOptions {
     float relativeSkirtDepth = 1.0f / 128;
 };
 
+// How a mesh is drawn from its summary, counted up each time that changes: levels an earlier
+// way made are then not taken as they are.
+constexpr std::uint64_t kCoarseMeshDrawing = 2;
+
 // The order of a coarse mesh's primitive sets: its surface, then its skirts.
 constexpr unsigned kCoarseSurface = 0;
 constexpr unsigned kCoarseSkirts = 1;
@@ -31,9 +36,12 @@ constexpr unsigned kCoarseSkirts = 1;
 // hang from every open edge, the outer ones and those around holes, so that the gaps between
 // neighbouring meshes simplified apart do not show. Its texture is the summary's colour image,
 // kept in the mesh (no file name), with coordinates running from 0 to 1 over the extent, the
-// skirts taking those of the edge they hang from. Unlit where the summary is, as tiles that turn
-// their lighting off are drawn; lit where it is lit, with normals from the simplified surface. A
-// geode without drawables when no cell has four heights.
+// skirts taking those of the edge they hang from. Drawn as its tiles are: unlit where the
+// summary is, as tiles that turn their lighting off; lit where it is lit, with the summary's
+// normals where its tiles have normals and none where they have none (a viewer lights both by
+// its default normal then); in the viewer's default material, or in a white one of its own
+// where its tiles have colours of their own. A geode without drawables when no cell has four
+// heights.
 osg::ref_ptr<osg::Geode> BuildCoarseMesh(const TileSummary& summary,
                                          const CoarseMeshOptions& options = {});
 

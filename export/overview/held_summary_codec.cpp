@@ -226,11 +226,17 @@ std::optional<std::string> EncodeHeldSummary(const TileSummary& summary) {
     Put(head, summary.extent.maxX);
     Put(head, summary.extent.maxY);
     Put(head, static_cast<std::uint8_t>(summary.lit ? 1 : 0));
-    Put(head, summary.shade);
+    Put(head, static_cast<std::uint8_t>(summary.withNormals ? 1 : 0));
+    Put(head, static_cast<std::uint8_t>(summary.ownColours ? 1 : 0));
     const std::string heights = Deflated(HeightPlanes(summary));
-    if (heights.empty())
+    // A tile without normals of its own has its default normal at every sample: next to nothing
+    // once deflated.
+    const std::string normals =
+        Deflated(std::string(summary.normals.begin(), summary.normals.end()));
+    if (heights.empty() || normals.empty())
         return std::nullopt;
     PutPart(head, heights);
+    PutPart(head, normals);
     osgDB::ReaderWriter* jpeg = CoversAny(summary) ? JpegCodec() : nullptr;
     if (CoversAny(summary) && jpeg == nullptr)
         return std::nullopt;
@@ -266,19 +272,30 @@ std::optional<TileSummary> DecodeHeldSummary(std::string_view bytes) {
         return std::nullopt;
     bytes.remove_prefix(kMagic.size());
     TileSummary summary;
-    std::uint8_t lit = 0;
-    std::string_view heights, coverage, colour;
+    std::uint8_t lit = 0, withNormals = 0, ownColours = 0;
+    std::string_view heights, normals, coverage, colour;
     if (!Take(bytes, summary.extent.minX) || !Take(bytes, summary.extent.minY) ||
         !Take(bytes, summary.extent.maxX) || !Take(bytes, summary.extent.maxY) ||
-        !Take(bytes, lit) || lit > 1 || !Take(bytes, summary.shade) || !TakePart(bytes, heights) ||
-        !TakePart(bytes, coverage) || !TakePart(bytes, colour) || !bytes.empty())
+        !Take(bytes, lit) || lit > 1 || !Take(bytes, withNormals) || withNormals > 1 ||
+        !Take(bytes, ownColours) || ownColours > 1 || !TakePart(bytes, heights) ||
+        !TakePart(bytes, normals) || !TakePart(bytes, coverage) || !TakePart(bytes, colour) ||
+        !bytes.empty())
         return std::nullopt;
     summary.lit = lit == 1;
+    summary.withNormals = withNormals == 1;
+    summary.ownColours = ownColours == 1;
     const std::optional<std::string> planes = Inflated(heights, kHeightBytes);
+    const std::optional<std::string> normalBytes = Inflated(normals, summary.normals.size());
     const std::optional<std::string> covered = Inflated(coverage, kPixelCount);
-    if (!planes || !covered)
+    if (!planes || !normalBytes || !covered)
         return std::nullopt;
     HeightsFromPlanes(*planes, summary);
+    // A component of -128 is no normal the worker gives, as its own encoding holds.
+    if (std::find(normalBytes->begin(), normalBytes->end(), static_cast<char>(-128)) !=
+        normalBytes->end())
+        return std::nullopt;
+    std::transform(normalBytes->begin(), normalBytes->end(), summary.normals.begin(),
+                   [](char byte) { return static_cast<std::int8_t>(byte); });
     std::copy(covered->begin(), covered->end(), summary.coverage.begin());
     if (colour.empty())
         return CoversAny(summary) ? std::nullopt : std::optional<TileSummary>(std::move(summary));

@@ -133,6 +133,7 @@ std::uint64_t ShapeHash(const PyramidOptions& options) {
     hash.add(FloatBits(options.mesh.relativeError)).add(FloatBits(options.mesh.relativeSkirtDepth));
     hash.add(static_cast<std::uint64_t>(options.jpegQuality)).add(FloatBits(options.texelPixels));
     hash.add(static_cast<std::uint64_t>(kNodeFileVersion));
+    hash.add(kCoarseMeshDrawing);
     return hash.value();
 }
 

@@ -227,20 +227,58 @@ void ResampleColours(TileSummary& target, const std::vector<const TileSummary*>&
         }
 }
 
-// The sources' shades, each as much as it covers of its own extent's area.
-float MeanShade(const std::vector<const TileSummary*>& sources) {
-    double weighted = 0, weights = 0;
-    for (const TileSummary* source : sources) {
-        // In whole numbers, which add up exactly and many at a time.
-        std::uint64_t covered = 0;
-        for (const std::uint8_t c : source->coverage)
-            covered += c;
-        const double weight =
-            static_cast<double>(covered) * source->extent.Width() * source->extent.Height();
-        weighted += weight * source->shade;
-        weights += weight;
-    }
-    return weights > 0 ? static_cast<float>(std::clamp(weighted / weights, 0.0, 1.0)) : 1.0f;
+// Adds a source's normals near a point to sum, each weighted by a tent as wide as one of the
+// target's sample spacings either way: over a target twice as coarse, a quarter, a half and a
+// quarter along each axis, so that each source sample counts as much in all as any other.
+void AddNearbyNormals(const TileSummary& source, SamplePlace p, double reachU, double reachV,
+                      osg::Vec3d& sum, double& weights) {
+    const int iBegin = SampleBound(std::ceil(p.u - reachU + kEdgeSlack));
+    const int iEnd = SampleBound(std::floor(p.u + reachU - kEdgeSlack));
+    const int jBegin = SampleBound(std::ceil(p.v - reachV + kEdgeSlack));
+    const int jEnd = SampleBound(std::floor(p.v + reachV - kEdgeSlack));
+    for (int j = std::max(jBegin, 0); j <= std::min(jEnd, kHeightCells); ++j)
+        for (int i = std::max(iBegin, 0); i <= std::min(iEnd, kHeightCells); ++i) {
+            if (!IsHeight(source.Height(i, j)))
+                continue;
+            const double weight =
+                (1 - std::abs(i - p.u) / reachU) * (1 - std::abs(j - p.v) / reachV);
+            if (!(weight > 0))
+                continue;
+            const std::int8_t* n = source.Normal(i, j);
+            sum += osg::Vec3d(n[0], n[1], n[2]) * weight;
+            weights += weight;
+        }
+}
+
+// Each of the target's normals: the mean of the sources' around it, where it has a height.
+void ResampleNormals(TileSummary& target, const std::vector<const TileSummary*>& sources) {
+    const Extent& e = target.extent;
+    const double spacingX = e.Width() / kHeightCells, spacingY = e.Height() / kHeightCells;
+    for (int j = 0; j < kSummaryHeightSamples; ++j)
+        for (int i = 0; i < kSummaryHeightSamples; ++i) {
+            if (!IsHeight(target.Height(i, j)))
+                continue;
+            const double x = e.minX + i * spacingX, y = e.minY + j * spacingY;
+            osg::Vec3d sum;
+            double weights = 0;
+            for (const TileSummary* source : sources) {
+                const Extent& s = source->extent;
+                // One of the target's spacings in the source's samples, never less than one.
+                const double reachU = std::max(1.0, spacingX / (s.Width() / kHeightCells));
+                const double reachV = std::max(1.0, spacingY / (s.Height() / kHeightCells));
+                AddNearbyNormals(*source, PlaceOnSamples(*source, x, y), reachU, reachV, sum,
+                                 weights);
+            }
+            if (weights > 0)
+                StoreNormal(sum / (weights * kNormalUnit), target.Normal(i, j));
+        }
+}
+
+// Whether at least half the sources have the quality.
+template <typename Quality>
+bool MostSources(const std::vector<const TileSummary*>& sources, Quality quality) {
+    const auto count = std::count_if(sources.begin(), sources.end(), quality);
+    return !sources.empty() && 2 * static_cast<std::size_t>(count) >= sources.size();
 }
 
 } // namespace
@@ -254,10 +292,12 @@ TileSummary MergeSummaries(const Extent& extent, const std::vector<const TileSum
     std::copy_if(sources.begin(), sources.end(), std::back_inserter(usable), CanResampleFrom);
     ResampleHeights(target, usable);
     ResampleColours(target, usable);
-    const auto lit = std::count_if(usable.begin(), usable.end(),
-                                   [](const TileSummary* source) { return source->lit; });
-    target.lit = !usable.empty() && 2 * static_cast<std::size_t>(lit) >= usable.size();
-    target.shade = MeanShade(usable);
+    ResampleNormals(target, usable);
+    target.lit = MostSources(usable, [](const TileSummary* source) { return source->lit; });
+    target.withNormals =
+        MostSources(usable, [](const TileSummary* source) { return source->withNormals; });
+    target.ownColours =
+        MostSources(usable, [](const TileSummary* source) { return source->ownColours; });
     return target;
 }
 

@@ -17,7 +17,9 @@ using SummaryQuadrants = std::array<const TileSummary*, 4>;
 // theirs), so that neighbouring nodes agree along a shared edge, or, where that has no data,
 // the mean of the sources' samples with data nearer than one of its sample spacings. What no source
 // covers stays without height and black, uncovered. Sources whose extents are not usable are left
-// out. It is lit when at least half the sources are.
+// out. Normals are the mean of the sources' around each sample with a height, within one of
+// its spacings. It is lit, drawn with normals or in colours of its own when at least half the
+// sources are.
 TileSummary MergeSummaries(const Extent& extent, const std::vector<const TileSummary*>& sources);
 
 // The extent of the node that holds these children: theirs together, widened by a child's size

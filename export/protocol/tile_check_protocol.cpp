@@ -142,8 +142,9 @@ std::string EncodeSummary(const TileSummary& summary) {
     PutAll(out, summary.heights);
     PutAll(out, summary.colour);
     PutAll(out, summary.coverage);
-    out += summary.lit ? '\1' : '\0';
-    Put(out, summary.shade);
+    for (const bool flag : {summary.lit, summary.withNormals, summary.ownColours})
+        out += flag ? '\1' : '\0';
+    PutAll(out, summary.normals);
     return out;
 }
 
@@ -157,11 +158,16 @@ std::optional<TileSummary> DecodeSummary(std::string_view in) {
         !Take(in, extent.maxY) || !TakeAll(in, summary->heights) || !TakeAll(in, summary->colour) ||
         !TakeAll(in, summary->coverage))
         return std::nullopt;
-    std::uint8_t lit = 0;
-    if (!Take(in, lit) || lit > 1)
-        return std::nullopt;
-    summary->lit = lit == 1;
-    if (!Take(in, summary->shade) || !(summary->shade >= 0.0f && summary->shade <= 1.0f))
+    for (bool* flag : {&summary->lit, &summary->withNormals, &summary->ownColours}) {
+        std::uint8_t value = 0;
+        if (!Take(in, value) || value > 1)
+            return std::nullopt;
+        *flag = value == 1;
+    }
+    // A normal component is a mean of ones within -1 and 1, in 127ths.
+    if (!TakeAll(in, summary->normals) ||
+        std::any_of(summary->normals.begin(), summary->normals.end(),
+                    [](std::int8_t c) { return c < -kNormalUnit; }))
         return std::nullopt;
     if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
         return std::nullopt;

@@ -111,14 +111,14 @@ struct CheckReply {
 
 constexpr std::size_t kReplySize = 4096;
 // A summary's bytes after its reply: the extent, the heights, the colours, the coverage, whether
-// it is lit and its shade.
+// it is lit, drawn with normals and in colours of its own, and its normals.
 constexpr std::size_t kSummaryBytes =
     4 * sizeof(double) +
-    std::size_t{kSummaryHeightSamples} * kSummaryHeightSamples * sizeof(float) +
-    std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 4 + 1 + sizeof(float);
+    std::size_t{kSummaryHeightSamples} * kSummaryHeightSamples * (sizeof(float) + 3) +
+    std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 4 + 3;
 // A summary as its kSummaryBytes bytes, as a reply carries it (and the overview's held tiles
 // keep it on disk), and back: nothing for bytes too few or a summary no tile can have (an
-// extent without area, a flag neither 0 nor 1, a shade outside 0 to 1).
+// extent without area, a flag neither 0 nor 1, a normal's component below -127).
 std::string EncodeSummary(const TileSummary& summary);
 std::optional<TileSummary> DecodeSummary(std::string_view bytes);
 // How many bytes follow the fixed part of a reply whose first kReplySize bytes are `head`.

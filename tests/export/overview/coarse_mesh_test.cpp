@@ -3,6 +3,7 @@
 
 #include <osg/Geometry>
 #include <osg/Image>
+#include <osg/Material>
 #include <osg/Texture2D>
 
 #include <gtest/gtest.h>
@@ -127,9 +128,11 @@ TEST(CoarseMesh, FlatSummarySimplifiesToAFewTrianglesWithSkirts) {
     EXPECT_NEAR(skirtLength, 400, 1e-3);
 }
 
-// A lit summary's mesh leaves the lighting to the viewer and shades as its surface slopes, its
-// skirts as the edge they hang from; an unlit one turns the lighting off and has no normals.
-TEST(CoarseMesh, ALitSummaryGetsNormalsAndAnUnlitOneTurnsTheLightingOff) {
+// A mesh is drawn as its tiles are: unlit, it turns the lighting off; lit, it leaves the
+// lighting to the viewer, with no normals where the tiles have none (so the viewer lights both
+// by its default normal) and the summary's where they have them, its skirts as the edge they
+// hang from. That it then shows as they do, a render compares (level_render_test).
+TEST(CoarseMesh, AMeshHasNormalsAndLightingAsItsTilesHave) {
     const Extent extent{0, 0, 100, 100};
     TileSummary summary = HeightSummary(extent, [](double x, double) { return 0.5 * x; });
     const auto lighting = [](const osg::Geode& geode) {
@@ -137,59 +140,69 @@ TEST(CoarseMesh, ALitSummaryGetsNormalsAndAnUnlitOneTurnsTheLightingOff) {
         return state ? state->getMode(GL_LIGHTING)
                      : osg::StateAttribute::GLModeValue{osg::StateAttribute::INHERIT};
     };
+    const auto normalsOf = [](const osg::Geode& geode) {
+        return dynamic_cast<const osg::Vec3Array*>(
+            geode.getDrawable(0)->asGeometry()->getNormalArray());
+    };
+    summary.withNormals = true;
     const osg::ref_ptr<osg::Geode> unlit = BuildCoarseMesh(summary);
     ASSERT_EQ(unlit->getNumDrawables(), 1u);
     // Drawn from buffers, not compiled into a display list.
     EXPECT_FALSE(unlit->getDrawable(0)->getUseDisplayList());
     EXPECT_TRUE(unlit->getDrawable(0)->getUseVertexBufferObjects());
     EXPECT_EQ(lighting(*unlit), osg::StateAttribute::OFF);
-    EXPECT_EQ(unlit->getDrawable(0)->asGeometry()->getNormalArray(), nullptr);
-    // A tile has no colours, so a viewer tints it with its default material; a mesh with a
-    // colour of its own would show brighter than the tiles, lit or not.
+    EXPECT_EQ(normalsOf(*unlit), nullptr);
+    // A colour of its own would stay current for the tiles drawn after it.
     EXPECT_EQ(unlit->getDrawable(0)->asGeometry()->getColorArray(), nullptr);
 
     summary.lit = true;
+    summary.withNormals = false;
+    const osg::ref_ptr<osg::Geode> withoutNormals = BuildCoarseMesh(summary);
+    EXPECT_EQ(lighting(*withoutNormals), osg::StateAttribute::INHERIT);
+    EXPECT_EQ(normalsOf(*withoutNormals), nullptr);
+
+    // The tiles' normals lean half-way back against the slope, shorter than one as rough
+    // ground's mean is.
+    for (int j = 0; j < kSummaryHeightSamples; ++j)
+        for (int i = 0; i < kSummaryHeightSamples; ++i) {
+            std::int8_t* n = summary.Normal(i, j);
+            n[0] = -40, n[1] = 0, n[2] = 80;
+        }
+    summary.withNormals = true;
     const osg::ref_ptr<osg::Geode> lit = BuildCoarseMesh(summary);
     ASSERT_EQ(lit->getNumDrawables(), 1u);
     EXPECT_EQ(lighting(*lit), osg::StateAttribute::INHERIT);
-    const osg::Geometry* geometry = lit->getDrawable(0)->asGeometry();
-    const auto* normals = dynamic_cast<const osg::Vec3Array*>(geometry->getNormalArray());
+    const osg::Vec3Array* normals = normalsOf(*lit);
     ASSERT_NE(normals, nullptr);
-    ASSERT_EQ(geometry->getNormalBinding(), osg::Array::BIND_PER_VERTEX);
-    EXPECT_EQ(geometry->getColorArray(), nullptr);
+    ASSERT_EQ(normals->getBinding(), osg::Array::BIND_PER_VERTEX);
     const Mesh mesh = Parts(lit);
     ASSERT_EQ(normals->size(), mesh.vertices->size());
-    // The plane rises half a metre a metre along x: every normal leans back against it.
-    const osg::Vec3 slope = osg::Vec3(-0.5f, 0, 1) / osg::Vec3(-0.5f, 0, 1).length();
     for (const std::vector<unsigned>* part : {&mesh.surface, &mesh.skirts})
         for (const unsigned v : *part)
-            EXPECT_NEAR((*normals)[v] * slope, 1.0, 1e-4) << v;
+            EXPECT_NEAR(((*normals)[v] - osg::Vec3(-40, 0, 80) / 127).length(), 0, 1e-6) << v;
 }
 
-// Lit from above, a tile whose finer normals take half the light shows darker than a level
-// mesh would: the mesh's colours are darkened to match, as much as its own normals fall short
-// of the tile's, the viewer's ambient light counted. Unlit, the light does not matter.
-TEST(CoarseMesh, ALitMeshIsDarkenedAsItsTilesFinerNormalsAre) {
+// The texture holds the colours the tiles are drawn in before the light: in the viewer's
+// default material (0.8 grey), which multiplies them again, divided by its grey; in a white
+// material of the mesh's own where the tiles have colours of their own.
+TEST(CoarseMesh, ItsTextureAndMaterialGiveTheTilesColours) {
     const Extent extent{0, 0, 100, 100};
     TileSummary summary = HeightSummary(extent, [](double, double) { return 3.0f; });
-    std::fill(summary.colour.begin(), summary.colour.end(), std::uint8_t{200});
-    const auto firstByte = [](const TileSummary& s) {
-        const osg::ref_ptr<osg::Geode> mesh = BuildCoarseMesh(s);
-        const osg::Image* image = test::FirstTextureImage(mesh.get());
-        return image ? int(image->data()[0]) : -1;
+    std::fill(summary.colour.begin(), summary.colour.end(), std::uint8_t{160});
+    const auto material = [](const osg::Geode& geode) {
+        return dynamic_cast<const osg::Material*>(
+            geode.getDrawable(0)->getStateSet()->getAttribute(osg::StateAttribute::MATERIAL));
     };
-    summary.shade = 0.5f;
-    EXPECT_EQ(firstByte(summary), 200) << "unlit";
-    summary.lit = true;
-    EXPECT_EQ(firstByte(summary), static_cast<int>(std::lround(200 * 0.6 / 1.1)));
-    summary.shade = 1.0f;
-    EXPECT_EQ(firstByte(summary), 200) << "level ground as level as its mesh";
-    // A slope of 45 degrees, as its tiles are: its mesh takes as little light as they do.
-    TileSummary slope = HeightSummary(extent, [](double x, double) { return float(x); });
-    std::fill(slope.colour.begin(), slope.colour.end(), std::uint8_t{200});
-    slope.lit = true;
-    slope.shade = static_cast<float>(std::sqrt(0.5));
-    EXPECT_NEAR(firstByte(slope), 200, 1);
+    const osg::ref_ptr<osg::Geode> inDefault = BuildCoarseMesh(summary);
+    EXPECT_EQ(test::FirstTextureImage(inDefault.get())->data()[0], 200);
+    EXPECT_EQ(material(*inDefault), nullptr);
+    summary.ownColours = true;
+    const osg::ref_ptr<osg::Geode> inOwn = BuildCoarseMesh(summary);
+    EXPECT_EQ(test::FirstTextureImage(inOwn.get())->data()[0], 160);
+    const osg::Material* own = material(*inOwn);
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(own->getColorMode(), osg::Material::AMBIENT_AND_DIFFUSE);
+    EXPECT_EQ(own->getDiffuse(osg::Material::FRONT), osg::Vec4(1, 1, 1, 1));
 }
 
 TEST(CoarseMesh, BumpySummaryKeepsItsShapeWithinTheErrorBound) {
@@ -296,7 +309,9 @@ TEST(CoarseMesh, TextureCoordinatesFollowTheExtentAndTheImageIsEmbedded) {
     EXPECT_EQ(image->getPixelFormat(), static_cast<GLenum>(GL_RGB));
     EXPECT_TRUE(image->getFileName().empty());
     ASSERT_EQ(image->getTotalSizeInBytes(), summary.colour.size());
-    EXPECT_TRUE(std::equal(summary.colour.begin(), summary.colour.end(), image->data()));
+    // In the viewer's default material, which multiplies them by its 0.8 grey again.
+    for (std::size_t b = 0; b < summary.colour.size(); ++b)
+        ASSERT_NEAR(image->data()[b], std::min(255.0, summary.colour[b] / 0.8), 0.5) << b;
 }
 
 TEST(CoarseMesh, CellsWithoutHeightsHaveNoTrianglesAndHolesHaveSkirts) {

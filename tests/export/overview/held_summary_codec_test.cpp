@@ -51,7 +51,9 @@ void ExpectHeldAsIs(const TileSummary& summary, double minPsnr, const std::strin
     EXPECT_EQ(back->extent.minX, summary.extent.minX) << what;
     EXPECT_EQ(back->extent.maxY, summary.extent.maxY) << what;
     EXPECT_EQ(back->lit, summary.lit) << what;
-    EXPECT_EQ(back->shade, summary.shade) << what;
+    EXPECT_EQ(back->withNormals, summary.withNormals) << what;
+    EXPECT_EQ(back->ownColours, summary.ownColours) << what;
+    EXPECT_EQ(back->normals, summary.normals) << what;
     for (int j = 0; j < kSummaryColourPixels; ++j)
         for (int i = 0; i < kSummaryColourPixels; ++i)
             if (summary.Coverage(i, j) == 0) {
@@ -99,7 +101,8 @@ TEST(HeldSummaryCodec, NoiseStillFitsAndAnythingElseIsNoSummary) {
     for (std::uint8_t& c : noise.coverage)
         c = static_cast<std::uint8_t>(next() % 3 == 0 ? 0 : next());
     noise.lit = true;
-    noise.shade = 0.75f;
+    noise.withNormals = true;
+    noise.ownColours = true;
     ExpectHeldAsIs(noise, 0, "noise", 255);
 
     const std::optional<std::string> bytes = EncodeHeldSummary(noise);

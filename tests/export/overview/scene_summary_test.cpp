@@ -6,6 +6,7 @@
 #include <osg/Geometry>
 #include <osg/Image>
 #include <osg/LOD>
+#include <osg/Material>
 #include <osg/MatrixTransform>
 #include <osg/PagedLOD>
 #include <osg/PositionAttitudeTransform>
@@ -53,6 +54,15 @@ osg::ref_ptr<osg::Texture2D> MakeTexture(int s, int t, const std::function<Rgb(i
                 texel[3] = 255;
         }
     return new osg::Texture2D(image.get());
+}
+
+// A texel's colour as a summary keeps it: as a viewer draws it, times its default material's
+// grey, 0.8.
+Rgb Drawn(const Rgb& texel) {
+    Rgb drawn{};
+    for (int c = 0; c < 3; ++c)
+        drawn[c] = static_cast<std::uint8_t>(std::lround(texel[c] * 0.8 + 1e-9));
+    return drawn;
 }
 
 Rgb QuadrantColour(int column, int row) {
@@ -153,7 +163,8 @@ TEST(SceneSummary, ATexturedQuadCoversItsExtentWithItsTextureTheRightWayUp) {
         // image's first row.
         for (int j = 0; j < kPixels; ++j)
             for (int i = 0; i < kPixels; ++i)
-                ASSERT_EQ(ColourAt(summary, i, j), QuadrantColour(i / 64, j / 64)) << i << " " << j;
+                ASSERT_EQ(ColourAt(summary, i, j), Drawn(QuadrantColour(i / 64, j / 64)))
+                    << i << " " << j;
     }
 }
 
@@ -196,7 +207,9 @@ TEST(SceneSummary, ItIsLitAsMostOfItsTrianglesAreDrawn) {
     EXPECT_TRUE(lit(*group({offGroup, Quad(kQuadExtent, 2), Quad(kQuadExtent, 3)})));
 }
 
-TEST(SceneSummary, UnsupportedImagesAndUntexturedSurfacesAreGrey) {
+// A texture whose image cannot be read shows as grey; a surface without a texture as its own
+// colour, here the default material's.
+TEST(SceneSummary, UnsupportedImagesAreGreyAndUntexturedSurfacesTheirOwnColour) {
     osg::ref_ptr<osg::Texture2D> floats = new osg::Texture2D;
     osg::ref_ptr<osg::Image> image = new osg::Image;
     image->allocateImage(2, 2, 1, GL_RGB, GL_FLOAT);
@@ -205,7 +218,8 @@ TEST(SceneSummary, UnsupportedImagesAndUntexturedSurfacesAreGrey) {
         const SceneSummary made = SummariseScene(*Quad(kQuadExtent, 0, texture));
         ASSERT_TRUE(made.summary.has_value());
         EXPECT_EQ(Covered(*made.summary), kPixels * kPixels);
-        EXPECT_EQ(ColourAt(*made.summary, 100, 30), (Rgb{128, 128, 128}));
+        EXPECT_EQ(ColourAt(*made.summary, 100, 30),
+                  Drawn(texture ? Rgb{128, 128, 128} : Rgb{255, 255, 255}));
     }
 }
 
@@ -239,31 +253,55 @@ TEST(SceneSummary, ATiltedPlaneGivesItsHeightsAndTheTopmostSurfaceWins) {
             ASSERT_NEAR(summary.Height(i, j), expected, 1e-4) << i << " " << j;
         }
     EXPECT_EQ(Covered(summary), kPixels * kPixels);
-    EXPECT_EQ(ColourAt(summary, 10, 10), (Rgb{255, 0, 0}));
-    EXPECT_EQ(ColourAt(summary, 200, 10), (Rgb{128, 128, 128}));
-    EXPECT_EQ(ColourAt(summary, 10, 200), (Rgb{128, 128, 128}));
+    EXPECT_EQ(ColourAt(summary, 10, 10), Drawn(Rgb{255, 0, 0}));
+    // Untextured: the default material's grey.
+    EXPECT_EQ(ColourAt(summary, 200, 10), Drawn(Rgb{255, 255, 255}));
+    EXPECT_EQ(ColourAt(summary, 10, 200), Drawn(Rgb{255, 255, 255}));
 }
 
-// What light from above a tile takes: its normals where it has them, turned with it, else its
-// faces'; a summary's shade is their upward part over what it covers.
-TEST(SceneSummary, ItsShadeIsTheUpwardPartOfTheNormalsItIsDrawnWith) {
+// A summary's normals are those a viewer lights the tile with: its own, turned as its vertices
+// are, or, where it has none, the viewer's default, straight up in the geometry's frame, whatever
+// the slope of its faces.
+TEST(SceneSummary, ItsNormalsAreThoseTheTileIsLitWith) {
     const Extent extent{0, 0, 40, 40};
-    const auto shade = [](const osg::Node& scene) {
-        const SceneSummary made = SummariseScene(scene);
-        return made.summary ? made.summary->shade : -1.0f;
+    const auto summarise = [](const osg::Node& scene) {
+        SceneSummary made = SummariseScene(scene);
+        EXPECT_TRUE(made.summary.has_value());
+        return made.summary.value_or(TileSummary{});
     };
-    // Level ground without normals; rising one in one along x (faces 45 degrees up).
-    EXPECT_NEAR(shade(*Quad(extent, 5)), 1.0, 1e-6);
-    EXPECT_NEAR(shade(*Plane(extent, 4, [](double x, double) { return x; })), std::sqrt(0.5), 1e-5);
-    // Level ground drawn with normals leaning 60 degrees from up, on the left half straight up.
+    const auto normalAt = [](const TileSummary& summary, int i, int j) {
+        const std::int8_t* n = summary.Normal(i, j);
+        return std::array<int, 3>{n[0], n[1], n[2]};
+    };
+    const TileSummary slope = summarise(*Plane(extent, 4, [](double x, double) { return x; }));
+    EXPECT_FALSE(slope.withNormals);
+    EXPECT_EQ(normalAt(slope, 30, 30), (std::array<int, 3>{0, 0, 127}));
+
+    // Level ground drawn leaning 37 degrees east.
     osg::ref_ptr<osg::Geometry> leaning = Quad(extent, 5);
-    osg::ref_ptr<osg::Vec3Array> normals = new osg::Vec3Array;
-    for (const float x : {0.0f, 1.0f, 0.0f, 1.0f})
-        normals->push_back(x == 0 ? osg::Vec3(0, 0, 1) : osg::Vec3(std::sqrt(3.0f) / 2, 0, 0.5f));
-    leaning->setNormalArray(normals.get(), osg::Array::BIND_PER_VERTEX);
-    // Across the quad the upward part runs from 1 to 0.5: 0.75 on average.
-    EXPECT_NEAR(shade(*leaning), 0.75, 0.01);
-    // Turned upside down by a transform, its normals point down: no light from above.
+    osg::ref_ptr<osg::Vec3Array> lean = new osg::Vec3Array(1);
+    (*lean)[0] = osg::Vec3(0.6f, 0, 0.8f);
+    leaning->setNormalArray(lean.get(), osg::Array::BIND_OVERALL);
+    const TileSummary leant = summarise(*leaning);
+    EXPECT_TRUE(leant.withNormals);
+    EXPECT_EQ(normalAt(leant, 0, 0), (std::array<int, 3>{76, 0, 102}));
+    EXPECT_EQ(normalAt(leant, 64, 64), (std::array<int, 3>{76, 0, 102}));
+
+    // Half one way, half the other, along x: at the sample between them, the mean, shorter
+    // than one, as rough ground's is.
+    osg::ref_ptr<osg::Geometry> ridge = Plane(extent, 2, [](double, double) { return 0.0; });
+    osg::ref_ptr<osg::Vec3Array> sides = new osg::Vec3Array;
+    for (int j = 0; j <= 2; ++j)
+        for (int i = 0; i <= 2; ++i)
+            sides->push_back(i == 0 ? osg::Vec3(-0.6f, 0, 0.8f) : osg::Vec3(0.6f, 0, 0.8f));
+    ridge->setNormalArray(sides.get(), osg::Array::BIND_PER_VERTEX);
+    const TileSummary ridged = summarise(*ridge);
+    // Normals run from -0.6 at x = 0 to 0.6 at x = 20 and stay there: a quarter of the way, x
+    // is -0.3; past the middle, 0.6; the upward part 0.8 throughout.
+    EXPECT_NEAR(normalAt(ridged, 8, 32)[0], -0.3 * 127, 2);
+    EXPECT_EQ(normalAt(ridged, 48, 32), (std::array<int, 3>{76, 0, 102}));
+
+    // Turned upside down by a transform, its normals point down.
     osg::ref_ptr<osg::MatrixTransform> flipped =
         new osg::MatrixTransform(osg::Matrixd::rotate(osg::PI, osg::Vec3d(1, 0, 0)));
     osg::ref_ptr<osg::Geometry> up = Quad(extent, 5);
@@ -271,7 +309,53 @@ TEST(SceneSummary, ItsShadeIsTheUpwardPartOfTheNormalsItIsDrawnWith) {
     std::fill(ups->begin(), ups->end(), osg::Vec3(0, 0, 1));
     up->setNormalArray(ups.get(), osg::Array::BIND_PER_VERTEX);
     flipped->addChild(up.get());
-    EXPECT_NEAR(shade(*flipped), 0.0, 1e-6);
+    EXPECT_EQ(normalAt(summarise(*flipped), 32, 32), (std::array<int, 3>{0, 0, -127}));
+    // Without normals, the default one turns with it.
+    osg::ref_ptr<osg::MatrixTransform> flippedBare =
+        new osg::MatrixTransform(osg::Matrixd::rotate(osg::PI, osg::Vec3d(1, 0, 0)));
+    flippedBare->addChild(Quad(extent, 5).get());
+    EXPECT_EQ(normalAt(summarise(*flippedBare), 32, 32), (std::array<int, 3>{0, 0, -127}));
+}
+
+// A summary's colours are those the tile is drawn in before the light: its texture's times its
+// vertex colours, or its material's, or a viewer's default grey (0.8).
+TEST(SceneSummary, ItsColoursAreThoseTheTileIsDrawnIn) {
+    const auto summarise = [](const osg::Node& scene) {
+        SceneSummary made = SummariseScene(scene);
+        EXPECT_TRUE(made.summary.has_value());
+        return made.summary.value_or(TileSummary{});
+    };
+    const TileSummary bare = summarise(*Quad(kQuadExtent, 0));
+    EXPECT_EQ(ColourAt(bare, 100, 30), (Rgb{204, 204, 204}));
+    EXPECT_FALSE(bare.ownColours);
+
+    osg::ref_ptr<osg::Geometry> coloured = Quad(kQuadExtent, 0);
+    osg::ref_ptr<osg::Vec4Array> colours = new osg::Vec4Array(1);
+    (*colours)[0] = osg::Vec4(1, 0.5f, 0.25f, 1);
+    coloured->setColorArray(colours.get(), osg::Array::BIND_OVERALL);
+    const TileSummary vertexColoured = summarise(*coloured);
+    EXPECT_EQ(ColourAt(vertexColoured, 100, 30), (Rgb{255, 128, 64}));
+    EXPECT_TRUE(vertexColoured.ownColours);
+
+    // Textured too: the texel times the colour.
+    osg::ref_ptr<osg::Geometry> both = Quad(kQuadExtent, 0, MakeTexture(1, 1, [](int, int) {
+                                                return Rgb{200, 200, 100};
+                                            }));
+    both->setColorArray(colours.get(), osg::Array::BIND_OVERALL);
+    EXPECT_EQ(ColourAt(summarise(*both), 100, 30), (Rgb{200, 100, 25}));
+
+    // A material that does not follow vertex colours: lit, its own diffuse colour shows.
+    osg::ref_ptr<osg::Geometry> painted = Quad(kQuadExtent, 0);
+    painted->setColorArray(colours.get(), osg::Array::BIND_OVERALL);
+    osg::ref_ptr<osg::Material> material = new osg::Material;
+    material->setDiffuse(osg::Material::FRONT_AND_BACK, osg::Vec4(0.2f, 0.4f, 0.6f, 1));
+    painted->getOrCreateStateSet()->setAttributeAndModes(material.get());
+    const TileSummary inMaterial = summarise(*painted);
+    EXPECT_EQ(ColourAt(inMaterial, 100, 30), (Rgb{51, 102, 153}));
+    EXPECT_FALSE(inMaterial.ownColours);
+    // Unlit, a viewer draws its vertex colours.
+    painted->getOrCreateStateSet()->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    EXPECT_EQ(ColourAt(summarise(*painted), 100, 30), (Rgb{255, 128, 64}));
 }
 
 // The finer file a production tile's range names is a pipe with no writer: were it opened,
@@ -324,9 +408,9 @@ TEST(SceneSummary, NestedTransformsAreApplied) {
     EXPECT_NEAR(summary.Height(30, 30), 58, 1e-6);
     EXPECT_EQ(Covered(summary), kPixels * kPixels);
     // The texture's u now runs up the block's y, its v down the block's x.
-    EXPECT_EQ(ColourAt(summary, 255, 0), QuadrantColour(0, 0));
-    EXPECT_EQ(ColourAt(summary, 255, 255), QuadrantColour(3, 0));
-    EXPECT_EQ(ColourAt(summary, 0, 0), QuadrantColour(0, 3));
+    EXPECT_EQ(ColourAt(summary, 255, 0), Drawn(QuadrantColour(0, 0)));
+    EXPECT_EQ(ColourAt(summary, 255, 255), Drawn(QuadrantColour(3, 0)));
+    EXPECT_EQ(ColourAt(summary, 0, 0), Drawn(QuadrantColour(0, 3)));
 }
 
 TEST(SceneSummary, ALevelOfDetailGivesItsCoarsestChild) {
@@ -446,7 +530,7 @@ TEST(SceneSummary, AGivenExtentIsSummarisedAsItLies) {
     for (int j = 0; j < kPixels; ++j)
         for (int i = 0; i < kPixels; ++i) {
             ASSERT_EQ(summary.Coverage(i, j), i < 128 ? 255 : 0) << i << " " << j;
-            const Rgb expected = i < 128 ? QuadrantColour(2 + i / 64, j / 64) : Rgb{0, 0, 0};
+            const Rgb expected = i < 128 ? Drawn(QuadrantColour(2 + i / 64, j / 64)) : Rgb{0, 0, 0};
             ASSERT_EQ(ColourAt(summary, i, j), expected) << i << " " << j;
         }
     for (int j = 0; j < kSamples; ++j)

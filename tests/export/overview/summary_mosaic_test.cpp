@@ -221,39 +221,53 @@ std::array<TileSummary, 4> LevelGreyQuarters() {
     return children;
 }
 
-// A node is lit as at least half the children it is made from are; a damaged one has no say.
-TEST(SummaryMosaic, ANodeIsLitAsMostOfItsChildrenAre) {
-    std::array<TileSummary, 4> children = LevelGreyQuarters();
-    const auto mosaic = [&] {
-        return MosaicSummaries({&children[0], &children[1], &children[2], &children[3]});
-    };
-    EXPECT_FALSE(mosaic().lit);
-    children[0].lit = true;
-    EXPECT_FALSE(mosaic().lit);
-    children[3].lit = true;
-    EXPECT_TRUE(mosaic().lit);
-    children[1].extent.maxX = std::nan("");
-    children[2].extent.maxX = std::nan("");
-    children[3].lit = false;
-    EXPECT_TRUE(mosaic().lit);
+// A node is lit, drawn with normals and in colours of its own as at least half the children it
+// is made from are; a damaged one has no say.
+TEST(SummaryMosaic, ANodeIsDrawnAsMostOfItsChildrenAre) {
+    for (bool TileSummary::*flag :
+         {&TileSummary::lit, &TileSummary::withNormals, &TileSummary::ownColours}) {
+        std::array<TileSummary, 4> children = LevelGreyQuarters();
+        const auto mosaic = [&] {
+            return MosaicSummaries({&children[0], &children[1], &children[2], &children[3]});
+        };
+        EXPECT_FALSE(mosaic().*flag);
+        children[0].*flag = true;
+        EXPECT_FALSE(mosaic().*flag);
+        children[3].*flag = true;
+        EXPECT_TRUE(mosaic().*flag);
+        children[1].extent.maxX = std::nan("");
+        children[2].extent.maxX = std::nan("");
+        children[3].*flag = false;
+        EXPECT_TRUE(mosaic().*flag);
+    }
 }
 
-// A node's shade is its children's, each as much as it covers; a damaged one has no say.
-TEST(SummaryMosaic, ANodesShadeIsItsChildrensByWhatTheyCover) {
+// A node's normals are its children's where one child lies, and their mean along the edge two
+// share: a viewer then gives the node the light the children take on the whole.
+TEST(SummaryMosaic, ANodesNormalsAreItsChildrensMean) {
     std::array<TileSummary, 4> children = LevelGreyQuarters();
-    const auto mosaic = [&] {
-        return MosaicSummaries({&children[0], &children[1], &children[2], &children[3]});
+    // Child 0 (south-west) leans 37 degrees to the east; the others face straight up.
+    for (int j = 0; j < kSummaryHeightSamples; ++j)
+        for (int i = 0; i < kSummaryHeightSamples; ++i) {
+            std::int8_t* n = children[0].Normal(i, j);
+            n[0] = 76, n[1] = 0, n[2] = 102; // (0.6, 0, 0.8) in 127ths
+        }
+    const TileSummary node =
+        MosaicSummaries({&children[0], &children[1], &children[2], &children[3]});
+    const auto normal = [&](int i, int j) {
+        const std::int8_t* n = node.Normal(i, j);
+        return std::array<int, 3>{n[0], n[1], n[2]};
     };
-    EXPECT_FLOAT_EQ(mosaic().shade, 1.0f);
-    children[0].shade = 0.2f;
-    children[1].shade = 0.6f;
-    EXPECT_NEAR(mosaic().shade, (0.2 + 0.6 + 1 + 1) / 4, 1e-6);
-    // Half of child 0 covered: it weighs half as much as the others.
-    std::fill(children[0].coverage.begin(),
-              children[0].coverage.begin() + children[0].coverage.size() / 2, 0);
-    EXPECT_NEAR(mosaic().shade, (0.5 * 0.2 + 0.6 + 1 + 1) / 3.5, 1e-6);
-    children[1].extent.maxX = std::nan("");
-    EXPECT_NEAR(mosaic().shade, (0.5 * 0.2 + 1 + 1) / 2.5, 1e-6);
+    EXPECT_EQ(normal(10, 10), (std::array<int, 3>{76, 0, 102}));
+    EXPECT_EQ(normal(50, 10), (std::array<int, 3>{0, 0, 127}));
+    EXPECT_EQ(normal(10, 50), (std::array<int, 3>{0, 0, 127}));
+    // On the edge between child 0 and child 1, half of each.
+    const std::array<int, 3> edge = normal(32, 10);
+    EXPECT_EQ(edge[0], 38);
+    EXPECT_EQ(edge[1], 0);
+    EXPECT_NEAR(edge[2], (102 + 127) / 2.0, 1);
+    // Where the four meet, a quarter of child 0.
+    EXPECT_EQ(normal(32, 32)[0], 19);
 }
 
 // Two tiles in one cell, offset and finer than it: each lands where it lies.

@@ -129,7 +129,9 @@ TEST(TileCheckProtocol, ASummaryFollowsItsReplyWholeOrTheReplyIsRefused) {
     summary->Colour(255, 0)[2] = 200;
     summary->Coverage(255, 0) = 255;
     summary->lit = true;
-    summary->shade = 0.625f;
+    summary->ownColours = true;
+    summary->Normal(7, 8)[0] = -127;
+    summary->Normal(7, 8)[2] = 3;
     CheckReply reply;
     reply.verdict = CheckVerdict::Loads;
     reply.summaryState = SummaryState::Made;
@@ -149,19 +151,24 @@ TEST(TileCheckProtocol, ASummaryFollowsItsReplyWholeOrTheReplyIsRefused) {
     EXPECT_EQ(decoded->summary->colour, summary->colour);
     EXPECT_EQ(decoded->summary->coverage, summary->coverage);
     EXPECT_TRUE(decoded->summary->lit);
-    EXPECT_EQ(decoded->summary->shade, 0.625f);
-    const std::size_t litByte = bytes.size() - 1 - sizeof(float);
+    EXPECT_FALSE(decoded->summary->withNormals);
+    EXPECT_TRUE(decoded->summary->ownColours);
+    EXPECT_EQ(decoded->summary->normals, summary->normals);
+    // The three flags, then the normals.
+    const std::size_t normalBytes = summary->normals.size();
+    const std::size_t litByte = bytes.size() - normalBytes - 3;
+    for (std::size_t flag = litByte; flag < litByte + 3; ++flag) {
+        std::string flags = bytes;
+        flags[flag] = '\x02';
+        EXPECT_FALSE(DecodeReply(flags)) << "flag " << flag - litByte << " neither yes nor no";
+    }
     std::string lighting = bytes;
-    lighting[litByte] = '\x02';
-    EXPECT_FALSE(DecodeReply(lighting)) << "lit neither yes nor no";
     lighting[litByte] = '\x00';
     ASSERT_TRUE(DecodeReply(lighting));
     EXPECT_FALSE(DecodeReply(lighting)->summary->lit);
-    for (const float shade : {-0.5f, 1.5f, std::numeric_limits<float>::quiet_NaN()}) {
-        summary->shade = shade;
-        EXPECT_FALSE(DecodeReply(EncodeReply(reply))) << "a shade of " << shade;
-    }
-    summary->shade = 0.625f;
+    summary->Normal(7, 8)[1] = -128;
+    EXPECT_FALSE(DecodeReply(EncodeReply(reply))) << "a normal beyond one";
+    summary->Normal(7, 8)[1] = 0;
 
     EXPECT_FALSE(DecodeReply(bytes.substr(0, bytes.size() - 1))) << "a summary cut short";
     EXPECT_FALSE(DecodeReply(bytes.substr(0, kReplySize))) << "a summary missing";
