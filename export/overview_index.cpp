@@ -191,6 +191,7 @@ struct OverviewBuild::Levels {
     ExportProgress nodeProgress;
     std::unique_ptr<TileCheckPool> nodePool; // after `grid`, so that it ends first
     SummaryCount boundsSummaries;            // the bounds pyramid's, once finished
+    ReportImage picture;                     // the first top's seen from above, once finished
     std::mutex mutex;
 
     fs::path heldFile() const {
@@ -452,6 +453,8 @@ Status OverviewBuild::Levels::buildHeld(std::vector<std::string>& tops,
             building = top.error();
         else
             tops.push_back(folderName + '\\' + top->file);
+        if (top && picture.empty())
+            picture = std::move(top->picture);
         const OverviewManifest ofBounds = bounds.manifest();
         manifest.nodes.insert(ofBounds.nodes.begin(), ofBounds.nodes.end());
     }
@@ -485,8 +488,10 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
         Result<PyramidTop> top = levels.grid->finish();
         if (!top)
             levels.written = top.error();
-        else
+        else {
             tops.push_back(folderName + '\\' + top->file);
+            levels.picture = std::move(top->picture);
+        }
         levels.manifest.nodes = levels.grid->manifest().nodes;
     }
     if (!levels.written)
@@ -514,6 +519,11 @@ SummaryCount OverviewBuild::summaries() const {
         count.peak = std::max(count.peak, grid.peak);
     }
     return count;
+}
+
+ReportImage OverviewBuild::picture() const {
+    const std::lock_guard<std::mutex> lock(levels_->mutex);
+    return levels_->picture;
 }
 
 std::vector<OverviewHole> OverviewBuild::holes() const {
