@@ -426,7 +426,8 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
     for (const QString& folder : {a, b, c})
         QVERIFY2(done.details.contains(folder + QStringLiteral("/root.osgb：")),
                  qPrintable(done.details));
-    QVERIFY2(done.details.contains(QStringLiteral("个条目，平移 (")), qPrintable(done.details));
+    QVERIFY2(done.details.contains(QStringLiteral("：代理索引，1 个条目\n    平移 (")),
+             qPrintable(done.details));
     QCOMPARE(done.buttons, 1);
     QVERIFY(done.titleShown);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
