@@ -1,5 +1,6 @@
 #include "cli/interrupt.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <csignal>
@@ -17,6 +18,10 @@ std::atomic<bool> gCancel{false};
 std::atomic<int> gSignal{0};
 std::atomic<bool> gInstalled{false};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+// The line the first signal writes, in the user's language; set before the handlers are
+// installed, and only read by them.
+char gStopping[512];
+std::size_t gStoppingLength = 0;
 
 #ifdef _WIN32
 
@@ -40,9 +45,6 @@ void Restore() {
 
 #else
 
-constexpr char kStopping[] =
-    "\nbrindle-export: stopping after the tiles in hand; interrupt again to stop at once\n";
-
 void SetDefault(int signal) {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
@@ -58,7 +60,7 @@ void OnSignal(int signal) {
     // any second signal ends the process.
     SetDefault(signal == SIGINT ? SIGTERM : SIGINT);
     const int savedErrno = errno;
-    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kStopping, sizeof kStopping - 1);
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, gStopping, gStoppingLength);
     errno = savedErrno;
 }
 
@@ -83,9 +85,11 @@ void Restore() {
 
 } // namespace
 
-InterruptHandler::InterruptHandler() {
+InterruptHandler::InterruptHandler(const std::string& stoppingLine) {
     [[maybe_unused]] const bool wasInstalled = gInstalled.exchange(true);
     assert(!wasInstalled);
+    gStoppingLength = std::min(stoppingLine.size(), sizeof gStopping - 1);
+    std::copy_n(stoppingLine.data(), gStoppingLength, gStopping);
     gCancel.store(false);
     gSignal.store(0);
     Install();

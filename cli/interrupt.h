@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 namespace brindle {
 
@@ -9,7 +10,9 @@ namespace brindle {
 // one ends the process at once. Only one may exist at a time.
 class InterruptHandler {
 public:
-    InterruptHandler();
+    // `stoppingLine`: what stderr is told at the first signal, its line ends included; cut to
+    // the first 511 bytes.
+    explicit InterruptHandler(const std::string& stoppingLine = {});
     ~InterruptHandler();
     InterruptHandler(const InterruptHandler&) = delete;
     InterruptHandler& operator=(const InterruptHandler&) = delete;

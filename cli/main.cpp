@@ -198,7 +198,7 @@ void PrintVerifyLines(const CommandLine& line, wording::Language language,
 // folder's check on stderr.
 int RunVerify(const CommandLine& line, wording::Language language,
               const std::vector<std::filesystem::path>& folders) {
-    InterruptHandler interrupt;
+    InterruptHandler interrupt(wording::StoppingLine(language));
     ExportOptions options = OptionsFor(line);
     options.cancel = &interrupt.cancelFlag();
     const std::vector<FolderVerification> results =
@@ -239,7 +239,7 @@ int Run(const CommandLine& line, wording::Language language) {
         return RunVerify(line, language, folders);
     }
 
-    InterruptHandler interrupt;
+    InterruptHandler interrupt(wording::StoppingLine(language));
     Console console(line, language, interrupt);
     ExportOptions options = OptionsFor(line);
     options.cancel = &interrupt.cancelFlag();

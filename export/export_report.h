@@ -214,6 +214,15 @@ enum class FolderStatus {
     ListedTwice,
 };
 
+// A picture for a presenter to show, in plain bytes: red, green and blue for each pixel, rows
+// from the top down. Empty when there is none.
+struct ReportImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb; // width * height * 3
+    bool empty() const { return width <= 0 || height <= 0; }
+};
+
 struct FolderReport {
     std::filesystem::path folder;
     std::filesystem::path indexFile;
@@ -245,6 +254,9 @@ struct FolderReport {
     // Overview index: the listed tiles that the overview levels show nothing of, since no
     // summary could be made of them, in name order. Up close each is still loaded.
     std::vector<OverviewHole> overviewHoles;
+    // Overview index: its top level seen from above, north up, as this run built it; empty where
+    // the top was taken whole from an earlier run's levels, or shows nothing.
+    ReportImage overviewPicture;
     std::vector<Problem> warnings;
     std::optional<Problem> error;
     std::filesystem::path firstListing; // for ListedTwice: the earlier listing, as listed

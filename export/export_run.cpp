@@ -900,6 +900,7 @@ void Run::writeOverview(FolderScan& scan, const std::vector<PagedEntry>& entries
                tops ? &*tops : nullptr);
     if (report.status != FolderStatus::Written)
         return;
+    report.overviewPicture = overview->picture();
     // The new index names the new levels only; the old ones go once it is in place.
     overview->commit();
     for (Problem& kept : RemoveOtherOverviews(report.folder, overview->folder()))

@@ -178,6 +178,7 @@ struct OverviewBuild::Levels {
     // pool's tiles after the places, which go to the pool with the folder's tiles.
     std::vector<bool> nodeSummaryGiven;
     SummaryCount boundsSummaries; // the bounds pyramid's, once finished
+    ReportImage picture;          // the first top's seen from above, once finished
     std::mutex mutex;
 
     // Keeps a listed tile without a grid name for finish(), its summary in the scratch file. A
@@ -463,6 +464,8 @@ Status OverviewBuild::Levels::buildHeld(std::vector<std::string>& tops,
             building = top.error();
         else
             tops.push_back(folderName + '\\' + top->file);
+        if (top && picture.empty())
+            picture = std::move(top->picture);
         const OverviewManifest ofBounds = bounds.manifest();
         manifest.nodes.insert(ofBounds.nodes.begin(), ofBounds.nodes.end());
     }
@@ -494,8 +497,10 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
         Result<PyramidTop> top = levels.grid->finish();
         if (!top)
             levels.written = top.error();
-        else
+        else {
             tops.push_back(folderName + '\\' + top->file);
+            levels.picture = std::move(top->picture);
+        }
         levels.manifest.nodes = levels.grid->manifest().nodes;
     }
     if (!levels.written)
@@ -529,6 +534,11 @@ SummaryCount OverviewBuild::summaries() const {
         count.peak = std::max(count.peak, grid.peak);
     }
     return count;
+}
+
+ReportImage OverviewBuild::picture() const {
+    const std::lock_guard<std::mutex> lock(levels_->mutex);
+    return levels_->picture;
 }
 
 std::vector<OverviewHole> OverviewBuild::holes() const {

@@ -76,6 +76,10 @@ public:
     // the peak is the whole build's once finish() is done. A held tile's summary is in scratch.
     SummaryCount summaries() const;
 
+    // After finish(): the levels' top seen from above, when this build made it; empty when the
+    // top was taken whole from the earlier levels.
+    ReportImage picture() const;
+
     // The listed tiles the levels show nothing of, in name order.
     std::vector<OverviewHole> holes() const;
 

@@ -64,6 +64,7 @@ void ExportJob::cancel() {
 
 void ExportJob::run() {
     ExportOutcome outcome;
+    const auto start = std::chrono::steady_clock::now();
     // An exception must not leave this thread: that ends the program, folder list and all.
     try {
         outcome.report = m_runner(m_folders, m_options);
@@ -74,6 +75,8 @@ void ExportJob::run() {
     } catch (...) {
         outcome.failure = QText(wording::RunFailedUnexpectedly({}));
     }
+    outcome.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
     {
         const std::lock_guard<std::mutex> lock(m_handOverMutex);
         m_outcome = std::move(outcome);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -23,6 +24,8 @@ namespace brindle::ui {
 struct ExportOutcome {
     ExportReport report;
     std::optional<QString> failure;
+    // From the start of the run to its end, the time the user waited for an answer included.
+    std::chrono::milliseconds took{0};
 };
 
 // One export run on a thread of its own, so that the dialogs stay responsive however long the

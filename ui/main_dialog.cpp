@@ -22,6 +22,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -32,8 +33,15 @@ namespace {
 
 // A message box sizes itself to its text, and a short text left the title bar too narrow for
 // the title ("Br…le"); a strut across the box's grid keeps the whole title in sight.
-void WidenForTitle(QMessageBox& box) {
-    const int width = std::max(360, box.fontMetrics().horizontalAdvance(box.windowTitle()) + 160);
+// `lines`, when given, are kept whole too: the box is made as wide as the longest, within the
+// screen.
+void WidenForTitle(QMessageBox& box, const QString& lines = {}) {
+    int width = std::max(360, box.fontMetrics().horizontalAdvance(box.windowTitle()) + 160);
+    for (const QString& line : lines.split(QLatin1Char('\n')))
+        // Room for the icon beside the text and the box's margins.
+        width = std::max(width, box.fontMetrics().horizontalAdvance(line) + 120);
+    if (const QScreen* screen = box.screen())
+        width = std::min(width, screen->availableGeometry().width() * 9 / 10);
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
                       grid->rowCount(), 0, 1, grid->columnCount());
@@ -49,8 +57,7 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
 
     m_list = new CFolderList(this);
     m_list->setObjectName(QStringLiteral("folderList"));
-    m_list->setHint(tr("请添加测区目录（按“增加”或把目录拖到这里）。\n"
-                       "每个测区目录下的各个子目录含有 root.osgb。"));
+    m_list->setHint(brindle::ui::QText(brindle::wording::EmptyListHint()));
     m_list->installEventFilter(this);
 
     m_add = new QPushButton(tr("增加"), this);
@@ -266,9 +273,12 @@ bool CBrindleDlg::askReplace(const brindle::Problem& why) {
                     brindle::ui::QText(brindle::wording::ReplaceQuestion(why)),
                     QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("confirmReplace"));
-    QPushButton* replace = box.addButton(tr("替换"), QMessageBox::AcceptRole);
+    // The buttons answer the question asked: an empty index is written, not replaced.
+    const brindle::wording::ReplaceAnswers answers = brindle::wording::AnswersTo(why);
+    QPushButton* replace =
+        box.addButton(brindle::ui::QText(answers.proceed), QMessageBox::AcceptRole);
     replace->setObjectName(QStringLiteral("replaceButton"));
-    QPushButton* keep = box.addButton(tr("不替换"), QMessageBox::RejectRole);
+    QPushButton* keep = box.addButton(brindle::ui::QText(answers.keep), QMessageBox::RejectRole);
     keep->setObjectName(QStringLiteral("keepButton"));
     // Keeping is the safe answer: Enter and Escape both keep the file.
     box.setDefaultButton(keep);
@@ -328,22 +338,28 @@ void CBrindleDlg::OnExport() {
         return;
     }
     m_lastReport = std::move(outcome.report);
-    presentReport(m_lastReport);
+    presentReport(m_lastReport, outcome.took);
 }
 
-void CBrindleDlg::presentReport(const brindle::ExportReport& report) {
-    if (brindle::wording::NothingToTell(report)) {
+void CBrindleDlg::presentReport(const brindle::ExportReport& report,
+                                std::chrono::milliseconds took) {
+    // A block an overview was built for is shown in the results window, whole, as a picture.
+    const bool anyPicture =
+        std::any_of(report.folders.begin(), report.folders.end(),
+                    [](const brindle::FolderReport& f) { return !f.overviewPicture.empty(); });
+    if (brindle::wording::NothingToTell(report) && !anyPicture) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Brindle"), tr("导出成功"),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("exportSucceeded"));
-        box.setInformativeText(brindle::ui::QText(brindle::wording::SuccessDetails(report)));
+        const QString details = brindle::ui::QText(brindle::wording::SuccessDetails(report, took));
+        box.setInformativeText(details);
         box.button(QMessageBox::Ok)->setText(tr("确定"));
-        WidenForTitle(box);
+        WidenForTitle(box, details);
         box.exec();
         accept();
         return;
     }
-    CResultsDlg results(report, this);
+    CResultsDlg results(report, this, took);
     results.exec();
     // Every index written: the job is done, whatever was left out. Otherwise the list stays
     // as it was, so the user can remove the cause and press OK again.

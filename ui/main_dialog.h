@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -68,7 +69,7 @@ private:
     void addFolders(const QStringList& folders);
     void showProgress(const brindle::ExportProgress& progress);
     bool askReplace(const brindle::Problem& why);
-    void presentReport(const brindle::ExportReport& report);
+    void presentReport(const brindle::ExportReport& report, std::chrono::milliseconds took);
     void countNewFolders();
     void updatePagedHint();
     brindle::IndexKind chosenIndex() const;

@@ -11,8 +11,11 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QStyle>
+#include <QTextLayout>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -24,6 +27,50 @@ using brindle::ui::QTexts;
 namespace {
 
 constexpr std::size_t kExpandedLeftOutMax = 50;
+// The side of the block's picture, in pixels: the top node's own resolution.
+constexpr int kPictureSide = 256;
+// Which folder of the report a folder's row is, in its first column.
+constexpr int kFolderIndexRole = Qt::UserRole + 1;
+
+// Breaks each line of `text` into lines no wider than `width` pixels in `font`, where the
+// script lets a line break (between words, between any two Chinese characters) or, failing
+// that, anywhere; every character stays.
+QString WrappedToWidth(const QString& text, const QFont& font, int width) {
+    QStringList lines;
+    for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+        if (paragraph.isEmpty()) {
+            lines << paragraph;
+            continue;
+        }
+        QTextLayout layout(paragraph, font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            lines << paragraph.mid(line.textStart(), line.textLength());
+        }
+        layout.endLayout();
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+int Depth(const QTreeWidgetItem* item) {
+    int depth = 0;
+    for (const QTreeWidgetItem* above = item->parent(); above; above = above->parent())
+        ++depth;
+    return depth;
+}
+
+QImage ImageOf(const brindle::ReportImage& picture) {
+    if (picture.empty() ||
+        picture.rgb.size() != static_cast<std::size_t>(picture.width) * picture.height * 3)
+        return {};
+    return QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3,
+                  QImage::Format_RGB888)
+        .copy();
+}
 
 // An error or warning: one sentence across the whole row, under its folder.
 QTreeWidgetItem* AddSentence(QTreeWidgetItem* folder, const QString& text, const QColor& color) {
@@ -65,8 +112,11 @@ QTreeWidgetItem* AddTileGroup(QTreeWidgetItem* folder, const std::string& headin
 
 } // namespace
 
-CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
+CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent,
+                         std::optional<std::chrono::milliseconds> took)
     : QDialog(parent), m_text(brindle::wording::DescribeReport(report)) {
+    for (const brindle::FolderReport& folder : report.folders)
+        m_pictures.push_back(ImageOf(folder.overviewPicture));
     setObjectName(QStringLiteral("exportResults"));
     setWindowTitle(tr("导出结果"));
     setSizeGripEnabled(true);
@@ -90,6 +140,8 @@ CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
 
     // The run's own warnings (a verdict cache it could not use) belong to no folder's row.
     QString summaryText = QText(m_text.summary);
+    if (took)
+        summaryText += tr("用时 %1。").arg(QText(brindle::wording::DescribeDuration(*took)));
     for (const std::string& warning : m_text.warnings)
         summaryText += QLatin1Char('\n') + tr("警告：%1").arg(QText(warning));
     auto* summary = new QLabel(summaryText, this);
@@ -106,6 +158,8 @@ CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
     fillTree();
     // The tree would copy only its current cell on Ctrl+C; the user wants the whole report.
     m_tree->installEventFilter(this);
+    // Sentences are broken for the width the tree's rows have, whenever it changes.
+    m_tree->viewport()->installEventFilter(this);
 
     auto* buttons = new QDialogButtonBox(this);
     auto* copy = buttons->addButton(tr("复制报告"), QDialogButtonBox::ActionRole);
@@ -134,21 +188,91 @@ CResultsDlg::CResultsDlg(const brindle::ExportReport& report, QWidget* parent)
     top->setColumnStretch(1, 1);
     top->setHorizontalSpacing(12);
     layout->addLayout(top);
-    layout->addWidget(m_tree, 1);
+    // Beside the tree, the block an overview was built for, as its top level sees it: the
+    // user sees at once whether the whole block is there.
+    m_picture = new QLabel(this);
+    m_picture->setObjectName(QStringLiteral("resultsPicture"));
+    m_picture->setFixedWidth(kPictureSide);
+    m_picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pictureCaption = new QLabel(this);
+    m_pictureCaption->setObjectName(QStringLiteral("resultsPictureCaption"));
+    m_pictureCaption->setWordWrap(true);
+    m_pictureCaption->setFixedWidth(kPictureSide);
+    auto* pictureColumn = new QVBoxLayout;
+    pictureColumn->addWidget(m_picture);
+    pictureColumn->addWidget(m_pictureCaption);
+    pictureColumn->addStretch();
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(m_tree, 1);
+    middle->addLayout(pictureColumn);
+    layout->addLayout(middle, 1);
     layout->addWidget(buttons);
     resize(960, 560);
     close->setFocus();
+    // Until the window is shown, sentences are broken for about the width it opens at.
+    wrapSentences();
+
+    m_picture->hide();
+    m_pictureCaption->hide();
+    // The first folder with a picture shows it; selecting another folder's row shows that
+    // folder's, where it has one.
+    for (int i = 0; i < m_tree->topLevelItemCount() && m_picture->isHidden(); ++i)
+        showPictureOf(m_tree->topLevelItem(i));
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current) { showPictureOf(current); });
+}
+
+void CResultsDlg::showPictureOf(const QTreeWidgetItem* item) {
+    while (item && !item->data(0, kFolderIndexRole).isValid())
+        item = item->parent();
+    if (!item)
+        return;
+    const auto index = static_cast<std::size_t>(item->data(0, kFolderIndexRole).toInt());
+    if (index >= m_pictures.size() || m_pictures[index].isNull())
+        return;
+    const QPixmap block = QPixmap::fromImage(m_pictures[index].scaled(
+        kPictureSide, kPictureSide, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_picture->setPixmap(block);
+    m_picture->setFixedHeight(block.height());
+    m_pictureCaption->setText(
+        tr("%1 的全貌：总览索引的最上层，俯视，上为北").arg(QText(m_text.folders[index].folder)));
+    m_picture->show();
+    m_pictureCaption->show();
+}
+
+void CResultsDlg::wrapSentences() {
+    const int available = m_tree->isVisible() ? m_tree->viewport()->width() : width() - 60;
+    bool multiLine = false;
+    for (const auto& [item, sentence] : m_sentences) {
+        // The row starts its text past the indentation of its depth and the branch mark.
+        const int width = std::max(available - (Depth(item) + 1) * m_tree->indentation() -
+                                       2 * m_tree->fontMetrics().averageCharWidth(),
+                                   120);
+        const QString wrapped = WrappedToWidth(sentence, m_tree->font(), width);
+        multiLine = multiLine || wrapped.contains(QLatin1Char('\n'));
+        if (item->text(0) != wrapped)
+            item->setText(0, wrapped);
+    }
+    if (multiLine)
+        m_tree->setUniformRowHeights(false);
 }
 
 void CResultsDlg::fillTree() {
     QList<QTreeWidgetItem*> folders;
     QList<QTreeWidgetItem*> sentences;
+    const auto sentence = [this](QTreeWidgetItem* folder, const QString& text,
+                                 const QColor& color) {
+        QTreeWidgetItem* row = AddSentence(folder, text, color);
+        m_sentences.emplace_back(row, text);
+        return row;
+    };
     for (const brindle::wording::FolderText& folder : m_text.folders) {
         auto* item =
             new QTreeWidgetItem(QStringList{QText(folder.folder), QText(folder.status),
                                             QText(folder.entries), QText(folder.translation)});
         item->setToolTip(0, item->text(0));
         item->setToolTip(3, item->text(3));
+        item->setData(0, kFolderIndexRole, folders.size());
         if (!folder.ok) {
             QFont bold = item->font(1);
             bold.setBold(true);
@@ -156,20 +280,19 @@ void CResultsDlg::fillTree() {
             item->setForeground(1, QColor(0xb0, 0x00, 0x20));
         }
         if (!folder.error.empty())
-            sentences << AddSentence(item, tr("错误：%1").arg(QText(folder.error)),
-                                     QColor(0xb0, 0x00, 0x20));
+            sentences << sentence(item, tr("错误：%1").arg(QText(folder.error)),
+                                  QColor(0xb0, 0x00, 0x20));
         // The column shows the start of a long spatial reference; its own row shows it whole,
         // broken into lines (a WKT runs to a thousand characters).
         if (!folder.srs.empty()) {
             const QString srs = BrokenIntoLines(QText(folder.srs));
-            sentences << AddSentence(item, tr("坐标系：%1").arg(srs),
-                                     palette().color(QPalette::Text));
+            sentences << sentence(item, tr("坐标系：%1").arg(srs), palette().color(QPalette::Text));
             if (srs.contains(QLatin1Char('\n')))
                 m_tree->setUniformRowHeights(false);
         }
         for (const std::string& warning : folder.warnings)
-            sentences << AddSentence(item, tr("警告：%1").arg(QText(warning)),
-                                     QColor(0x8a, 0x5a, 0x00));
+            sentences << sentence(item, tr("警告：%1").arg(QText(warning)),
+                                  QColor(0x8a, 0x5a, 0x00));
         if (!folder.leftOut.empty())
             sentences << AddTileGroup(item, brindle::wording::LeftOutGroup(folder.leftOut.size()),
                                       folder.leftOut);
@@ -213,6 +336,7 @@ void CResultsDlg::showEvent(QShowEvent* event) {
         // Sized once shown, when the tree's fonts and rows are final.
         sizeColumns();
         m_columnsSized = true;
+        wrapSentences();
     }
 }
 
@@ -241,6 +365,8 @@ QString CResultsDlg::reportText() const {
 }
 
 bool CResultsDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_tree->viewport() && event->type() == QEvent::Resize && m_columnsSized)
+        wrapSentences();
     if (watched == m_tree &&
         (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
         auto* key = static_cast<QKeyEvent*>(event);

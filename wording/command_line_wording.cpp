@@ -250,6 +250,15 @@ std::string ProgramLine(const std::string& sentence) {
     return kProgram + sentence;
 }
 
+std::string StoppingLine(Language language) {
+    return "\n" +
+           (Chinese(language)
+                ? Fill("%1处理完手头的瓦片后停止；再次中断即立刻停止", {kProgram})
+                : std::string(kProgram) + "stopping after the tiles in hand; interrupt again to "
+                                          "stop at once") +
+           "\n";
+}
+
 std::string StoppedLine(Language language, bool interrupted, bool dryRun, std::size_t written) {
     if (Chinese(language))
         return kProgram + std::string(interrupted ? "已中断；" : "已终止；") +

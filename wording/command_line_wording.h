@@ -39,6 +39,9 @@ std::string BrokenEntryLine(Language language, const IndexEntryCheck& entry);
 // "brindle-export: <sentence>", for what stops a folder's check.
 std::string ProgramLine(const std::string& sentence);
 
+// Said at the first SIGINT or SIGTERM, before the run has stopped; with its line end, as a
+// signal handler writes it whole.
+std::string StoppingLine(Language language);
 // A run stopped by SIGINT (`interrupted`) or SIGTERM, and what it had written by then.
 std::string StoppedLine(Language language, bool interrupted, bool dryRun, std::size_t written);
 // Standard output could not be written (`cause` says why), so the run stops.

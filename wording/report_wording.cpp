@@ -3,6 +3,7 @@
 #include "export/scan/metadata_xml.h"
 #include "wording/text.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace brindle::wording {
@@ -26,17 +27,22 @@ std::string Field(const std::string& label, const std::string& text) {
     return Fill("%1：%2", {label, text});
 }
 
-// English: a limit rounded up, as the command line has always said it.
+// A memory limit in whole megabytes, rounded up, as the command line has always said it.
 std::string Megabytes(std::uint64_t bytes) {
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
 }
 
-std::string Seconds(std::uint64_t milliseconds) {
+// A time limit in seconds with one decimal, rounded up: the limit is never understated.
+std::string SecondsNumber(std::uint64_t milliseconds) {
     const std::uint64_t tenths = (milliseconds + 99) / 100;
     std::string text = std::to_string(tenths / 10);
     if (tenths % 10)
         text += "." + std::to_string(tenths % 10);
-    return text + " s";
+    return text;
+}
+
+std::string Seconds(std::uint64_t milliseconds) {
+    return SecondsNumber(milliseconds) + " s";
 }
 
 // "sentence: cause" or "sentence：cause", depending on whether the system gave a cause.
@@ -273,8 +279,8 @@ std::string EnglishProblem(const Problem& problem) {
         return path + ": its blocks are in different spatial references (" +
                SrsList(problem, ": ", "; ") + "), so their indexes do not line up when combined";
     case ProblemKind::OverviewNotWritten:
-        return withCause(path + ": the overview levels cannot be written; the existing index "
-                                "and its overview were kept");
+        return withCause(path + ": the overview levels cannot be written there, so no index "
+                                "was written");
     case ProblemKind::OldOverviewKept:
         return withCause(path + ": the old overview the new index replaced cannot be removed; "
                                 "no index uses it now, and the next run removes it");
@@ -341,9 +347,9 @@ std::string ChineseLoadFailure(LoadFailure failure, const std::string& readerTex
     case LoadFailure::Truncated:
         return "文件被截断";
     case LoadFailure::UnknownCompressor:
-        return "未知的压缩方式";
+        return "使用了读取程序没有的压缩方式";
     case LoadFailure::UnsupportedVersion:
-        return "不支持的文件版本";
+        return "由更新版本的读取程序写入";
     case LoadFailure::ReaderError:
         if (!readerText.empty())
             return readerText;
@@ -400,10 +406,9 @@ std::string ChineseLeftOut(const LeftOutSubfolder& leftOut) {
     case TileStatus::ReaderCrashed:
         return Fill("读取 %1 时崩溃", {RootName(leftOut)});
     case TileStatus::TimedOut:
-        return Fill("加载超过 %1 秒", {ShortNumber(static_cast<double>(leftOut.limit) / 1000.0)});
+        return Fill("%1 加载超过 %2 秒", {RootName(leftOut), SecondsNumber(leftOut.limit)});
     case TileStatus::OutOfMemory:
-        return Fill("加载需要超过 %1 MB 内存",
-                    {ShortNumber(static_cast<double>(leftOut.limit) / (1024.0 * 1024.0))});
+        return Fill("%1 加载需要超过 %2 内存", {RootName(leftOut), Megabytes(leftOut.limit)});
     case TileStatus::UnsafeName:
         return "名称含反斜杠或控制字符";
     case TileStatus::LinksBack:
@@ -434,10 +439,18 @@ std::string ChineseOverviewHole(const OverviewHole& hole) {
     return "无法生成总览";
 }
 
-std::string ChineseProblem(const Problem& problem) {
+// Who reads a Chinese sentence. The command line's user overrides a refusal with --force, and
+// is told so as the English says it; a dialog's user was asked instead, and is asked again.
+enum class Reader { CommandLine, Dialog };
+
+std::string ChineseProblem(const Problem& problem, Reader reader) {
     const std::string path = PathText(problem.path);
     const auto with = [&](const char* sentence) {
         return WithCause(Language::Chinese, Fill(sentence, {path}), problem.cause);
+    };
+    // The refusal, then how --force overrides it.
+    const auto refused = [&](std::string sentence, const char* force) {
+        return reader == Reader::CommandLine ? Fill("%1；%2", {sentence, force}) : sentence;
     };
     switch (problem.kind) {
     case ProblemKind::FolderMissing:
@@ -449,30 +462,37 @@ std::string ChineseProblem(const Problem& problem) {
     case ProblemKind::WriteFailed:
         return with("无法写入 %1");
     case ProblemKind::NoIndexWriter:
-        return with("场景库缺少 .osgb 写入插件，无法写入索引");
+        return with("无法写入 %1：场景库缺少 .osgb 写入插件");
     case ProblemKind::WorkersUnavailable:
         return with("无法启动子目录检查程序 %1");
     case ProblemKind::ExistingHoldsScene:
         return with(
             "已有的 %1 是模型数据，不是索引，已保留。此目录像是瓦片目录，请改为列出它的上一级目录");
     case ProblemKind::ExistingUnreadable:
-        return with("无法读取已有的 %1，未替换");
+        return refused(problem.cause ? Fill("无法读取已有的 %1（%2），未替换",
+                                            {path, DescribeCause(Language::Chinese, problem.cause)})
+                                     : Fill("无法读取已有的 %1，未替换", {path}),
+                       "使用 --force 可替换它");
     case ProblemKind::NoTilesKeptIndex:
-        return with("没有任何子目录含可加载的 root.osgb，保留了已有的 %1");
+        return refused(with("没有任何子目录含可加载的 root.osgb，保留了已有的 %1"),
+                       "使用 --force 可替换它");
     case ProblemKind::ReportUnreadable:
         return with("无法读取 %1，平移未更新");
     case ProblemKind::ReportNotRegularFile:
         return with("%1 不是普通文件，平移未更新");
     case ProblemKind::ReportNoSecondLine:
-        return with("%1 没有第二行，平移未更新");
+        return with("%1 没有写有原点的第 2 行，平移未更新");
     case ProblemKind::ReportNoOrigin:
-        return with("%1 的第二行没有原点坐标，平移未更新");
+        return with("%1 的第 2 行没有“X: <x> Y: <y> Z: <z>”形式的原点坐标（没有大写 Y，或 X、Y "
+                    "之后不是数字），平移未更新");
     case ProblemKind::ReportOriginNotFinite:
-        return with("%1 的第二行中 X 或 Y 为无穷大或非数值，平移未更新");
+        return with("%1 的第 2 行中 X 或 Y 为无穷大或非数值，平移未更新");
     case ProblemKind::IndexNotFlushed:
         return with("已写入 %1，但未能把所在目录刷新到磁盘，此时断电可能丢失新索引");
     case ProblemKind::NoTilesFound:
-        return with("%1 中没有任何子目录含可加载的 root.osgb 或 <子目录名>.osgb，未写入索引");
+        return refused(
+            with("%1 中没有任何子目录含可加载的 root.osgb 或 <子目录名>.osgb，未写入索引"),
+            "使用 --force 可写入空索引");
     case ProblemKind::NoTilesLooksLikeTile:
         return with("%1 中没有任何子目录含瓦片，但它自身含 .osgb 文件，像是瓦片目录"
                     "（低了一级）；请改为列出它的上一级目录。未写入索引");
@@ -490,7 +510,7 @@ std::string ChineseProblem(const Problem& problem) {
     case ProblemKind::MetadataNoOrigin:
         return with("%1 中没有 SRSOrigin，平移未更新");
     case ProblemKind::MetadataBadOrigin:
-        return with("%1 的 SRSOrigin 不是三个有效数字，平移未更新");
+        return with("%1 的 SRSOrigin 不是“x,y,z”形式的三个有限数值，平移未更新");
     case ProblemKind::RootNamesDifferInCase:
         return with("已列入 %1；该瓦片目录中还有仅大小写不同的同名文件，Windows 无法区分");
     case ProblemKind::NamesDifferInCase:
@@ -506,9 +526,11 @@ std::string ChineseProblem(const Problem& problem) {
     case ProblemKind::CacheNotWritten:
         return with("无法写入校验缓存 %1，下次导出将重新检查这些瓦片");
     case ProblemKind::MetadataGeographicSrs:
-        return Fill("%1 的坐标系 %2 是地理坐标系（单位为度），SRSOrigin 不能作为以米为单位的平移，"
-                    "未写入索引",
-                    {path, FirstSrs(problem)});
+        return refused(
+            Fill("%1 的坐标系 %2 是地理坐标系（单位为度），SRSOrigin 不能作为以米为单位的平移，"
+                 "未写入索引",
+                 {path, FirstSrs(problem)}),
+            "使用 --force 可仍按平移写入");
     case ProblemKind::MetadataGeographicSrsForced:
         return Fill(
             "%1 的坐标系 %2 是地理坐标系（单位为度），但 SRSOrigin 仍按以米为单位的平移写入，"
@@ -522,7 +544,7 @@ std::string ChineseProblem(const Problem& problem) {
         return Fill("%1 中各分块的坐标系不同（%2），合并后彼此对不齐",
                     {path, SrsList(problem, "：", "；")});
     case ProblemKind::OverviewNotWritten:
-        return with("无法在 %1 中写入总览层级，保留了原有索引及其总览");
+        return with("无法在 %1 中写入总览层级，因此未写入索引");
     case ProblemKind::OldOverviewKept:
         return with("已写入新索引，但无法删除被替换的旧总览目录 %1；它已不属于任何索引，"
                     "下次导出时会删除");
@@ -587,10 +609,9 @@ std::string ChineseBrokenEntry(const IndexEntryCheck& entry) {
     case TileStatus::ReaderCrashed:
         return "读取时崩溃";
     case TileStatus::TimedOut:
-        return Fill("加载超过 %1 秒", {ShortNumber(static_cast<double>(entry.limit) / 1000.0)});
+        return Fill("加载超过 %1 秒", {SecondsNumber(entry.limit)});
     case TileStatus::OutOfMemory:
-        return Fill("加载需要超过 %1 MB 内存",
-                    {ShortNumber(static_cast<double>(entry.limit) / (1024.0 * 1024.0))});
+        return Fill("加载需要超过 %1 内存", {Megabytes(entry.limit)});
     case TileStatus::Cycle:
         return "引用的文件循环指回自身";
     case TileStatus::UnsafeName:
@@ -611,7 +632,7 @@ std::string ChineseVerifyProblem(const Problem& problem) {
     case ProblemKind::ExistingHoldsScene:
         return Fill("%1 是模型数据，不是索引", {path});
     default:
-        return ChineseProblem(problem);
+        return ChineseProblem(problem, Reader::CommandLine);
     }
 }
 
@@ -649,9 +670,9 @@ FolderText DescribeFolder(const FolderReport& folder) {
                            : folder.srs;
     }
     if (folder.error)
-        text.error = ChineseProblem(*folder.error);
+        text.error = ChineseProblem(*folder.error, Reader::Dialog);
     for (const Problem& warning : folder.warnings)
-        text.warnings.push_back(ChineseProblem(warning));
+        text.warnings.push_back(ChineseProblem(warning, Reader::Dialog));
     for (const std::filesystem::path& tile : folder.recheckedTiles)
         text.warnings.push_back(
             Fill("子目录 %1 超出内存上限，已单独用更多内存重新检查", {PathText(tile)}));
@@ -671,6 +692,18 @@ std::size_t OverviewHoleCount(const ExportReport& report) {
     for (const FolderReport& folder : report.folders)
         holes += folder.overviewHoles.size();
     return holes;
+}
+
+std::string IndexKindName(IndexKind kind) {
+    switch (kind) {
+    case IndexKind::Proxy:
+        return "代理索引";
+    case IndexKind::Paged:
+        return "分页索引";
+    case IndexKind::Overview:
+        return "总览索引";
+    }
+    return "索引";
 }
 
 std::string Summarize(const ExportReport& report) {
@@ -731,7 +764,8 @@ std::string DescribeOverviewHole(Language language, const OverviewHole& hole) {
 }
 
 std::string DescribeProblem(Language language, const Problem& problem) {
-    return language == Language::Chinese ? ChineseProblem(problem) : EnglishProblem(problem);
+    return language == Language::Chinese ? ChineseProblem(problem, Reader::CommandLine)
+                                         : EnglishProblem(problem);
 }
 
 std::string LocalFrameNote(Language language) {
@@ -761,7 +795,7 @@ ReportText DescribeReport(const ExportReport& report) {
     text.headline = text.succeeded ? "导出成功" : "导出未完成";
     text.summary = Summarize(report);
     for (const Problem& warning : report.warnings)
-        text.warnings.push_back(ChineseProblem(warning));
+        text.warnings.push_back(ChineseProblem(warning, Reader::Dialog));
     text.folders.reserve(report.folders.size());
     for (const FolderReport& folder : report.folders)
         text.folders.push_back(DescribeFolder(folder));
@@ -772,12 +806,22 @@ bool NothingToTell(const ExportReport& report) {
     return report.spotless() && OverviewHoleCount(report) == 0;
 }
 
-std::string SuccessDetails(const ExportReport& report) {
+std::string DescribeDuration(std::chrono::milliseconds took) {
+    const auto ms = std::max<std::chrono::milliseconds::rep>(took.count(), 0);
+    if (ms < 59950)
+        return ShortNumber(static_cast<double>(ms) / 1000.0) + " 秒";
+    const auto s = (ms + 500) / 1000;
+    if (s < 3600)
+        return Fill("%1 分 %2 秒", {std::to_string(s / 60), std::to_string(s % 60)});
+    return Fill("%1 小时 %2 分", {std::to_string(s / 3600), std::to_string(s % 3600 / 60)});
+}
+
+std::string SuccessDetails(const ExportReport& report, std::chrono::milliseconds took) {
     // Enough to see at a glance where each index went and where it stands; the rest is what
     // the results window is for.
     constexpr std::size_t kFoldersShown = 5;
     const ReportText text = DescribeReport(report);
-    std::string details = text.summary;
+    std::string details = Fill("%1用时 %2。", {text.summary, DescribeDuration(took)});
     std::size_t shown = 0, listed = 0;
     for (std::size_t i = 0; i < report.folders.size(); ++i) {
         const FolderReport& folder = report.folders[i];
@@ -787,10 +831,13 @@ std::string SuccessDetails(const ExportReport& report) {
         if (shown == kFoldersShown)
             continue;
         ++shown;
-        const FolderText& words = text.folders[i];
-        details += "\n" + Fill("%1：%2 个条目", {PathText(folder.indexFile), words.entries});
-        if (!words.translation.empty())
-            details += "，平移 " + words.translation;
+        // What was written on a line of its own, the translation and its source under it:
+        // each short enough for the box not to break it.
+        details += "\n" + Fill("%1：%2，%3 个条目",
+                               {PathText(folder.indexFile), IndexKindName(folder.index),
+                                Count(folder.entries.size())});
+        if (!text.folders[i].translation.empty())
+            details += "\n" + Fill("    平移 %1", {text.folders[i].translation});
     }
     if (listed > shown)
         details += "\n" + Fill("另有 %1 个目录，详见“导出结果”。", {Count(listed - shown)});
@@ -929,6 +976,25 @@ std::string ReplaceQuestion(const Problem& why) {
     default:
         return Fill("要替换 %1 吗？", {PathText(why.path)});
     }
+}
+
+ReplaceAnswers AnswersTo(const Problem& why) {
+    switch (why.kind) {
+    case ProblemKind::NoTilesFound:
+    case ProblemKind::NoTilesLooksLikeTile:
+    case ProblemKind::NoTilesOneLevelTooHigh:
+        return {"写入空索引", "不写入"};
+    case ProblemKind::MetadataGeographicSrs:
+        return {"按平移写入", "不写入"};
+    default:
+        return {"替换", "不替换"};
+    }
+}
+
+std::string EmptyListHint() {
+    return "请添加测区目录（按“增加”或把目录拖到这里）。\n"
+           "测区目录可以是其下各子目录含 root.osgb 的目录，\n"
+           "也可以是含 metadata.xml 和 Data 目录的生产目录。";
 }
 
 std::string PagedIndexHint(const std::vector<std::filesystem::path>& bigFolders) {

@@ -5,6 +5,7 @@
 
 #include <osg/Vec3d>
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -28,7 +29,8 @@ std::string DescribeLoadFailure(Language language, LoadFailure failure,
 // Why the overview levels show nothing of a listed tile: "its coarsest level draws no triangle
 // seen from above".
 std::string DescribeOverviewHole(Language language, const OverviewHole& hole);
-// An error or warning, naming its path, with the system's cause when there is one.
+// An error or warning, naming its path, with the system's cause when there is one; as the
+// command line says it, with the option that overrides a refusal.
 std::string DescribeProblem(Language language, const Problem& problem);
 // The system's cause: the common ones in the language's own words, the rest in the system's.
 // Empty when there is none.
@@ -83,9 +85,13 @@ ReportText DescribeReport(const ExportReport& report);
 // every overview it wrote shows every tile it lists.
 bool NothingToTell(const ExportReport& report);
 
-// What the dialogs show under "导出成功" when everything went well: the counts, then each
-// listed folder's index with its entries and translation (the first few, when there are many).
-std::string SuccessDetails(const ExportReport& report);
+// How long a run took: "0.4 秒", "27.8 秒", "2 分 5 秒", "1 小时 10 分".
+std::string DescribeDuration(std::chrono::milliseconds took);
+
+// What the dialogs show under "导出成功" when everything went well: the counts and the time the
+// run took (`took`), then each listed folder's index, one line each: the file, its kind, its
+// entries and translation (the first few folders, when there are many).
+std::string SuccessDetails(const ExportReport& report, std::chrono::milliseconds took);
 
 // Where a block of a folder of blocks goes in the plain text of a report.
 enum class BlockLayout {
@@ -108,6 +114,15 @@ std::string DescribeOrigin(const FolderReport& folder);
 std::string DescribeTranslation(const osg::Vec3d& translation);
 // The question asked before replacing an existing root.osgb (`why` as in confirmReplace).
 std::string ReplaceQuestion(const Problem& why);
+// The buttons that answer ReplaceQuestion(why): to go ahead ("替换", "写入空索引"), and to
+// leave the folder as it is, the safe default ("不替换", "不写入").
+struct ReplaceAnswers {
+    std::string proceed;
+    std::string keep;
+};
+ReplaceAnswers AnswersTo(const Problem& why);
+// The hint the empty folder list shows: how to add a folder, and the two layouts it may have.
+std::string EmptyListHint();
 // The suggestion beside the index choice while the proxy index is chosen and listed folders
 // hold more than kPagedIndexAdvisedAbove subfolders each (`bigFolders`, as listed; at least
 // one): the overview index to see the whole block, the paged one to look about it. The first

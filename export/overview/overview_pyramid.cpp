@@ -3,6 +3,7 @@
 #include "export/fs/regular_file.h"
 #include "export/overview/node_bound.h"
 #include "export/overview/summary_mosaic.h"
+#include "export/overview/top_picture.h"
 
 #include <osg/BoundingBox>
 #include <osg/Geode>
@@ -312,6 +313,7 @@ public:
         top.nodeFiles = filesWritten_;
         top.bytes = bytesWritten_;
         top.reusedFiles = filesReused_;
+        top.picture = std::move(topPicture_);
         return top;
     }
 
@@ -503,8 +505,12 @@ private:
     // Gives the node's summary to its parent: the parent, when that was its last child to come.
     std::size_t HandUp(std::size_t node, SummaryPtr summary) {
         const std::size_t parent = tree_.nodes[node].parent;
-        if (parent == kNoNode)
+        if (parent == kNoNode) {
+            // The top's summary goes no further: the block as the report shows it.
+            if (summary)
+                topPicture_ = PictureFromAbove(*summary);
             return kNoNode;
+        }
         const auto& siblings = tree_.nodes[parent].children;
         const auto quadrant = static_cast<std::size_t>(
             std::find(siblings.begin(), siblings.end(), node) - siblings.begin());
@@ -742,6 +748,7 @@ private:
     std::error_code failure_;
     fs::path failedFile_;
     std::size_t filesWritten_ = 0, filesReused_ = 0;
+    ReportImage topPicture_; // once the top is built
     std::uint64_t bytesWritten_ = 0;
     OverviewManifest written_;
     const std::uint64_t shape_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/error/result.h"
+#include "export/export_report.h"
 #include "export/overview/coarse_mesh.h"
 #include "export/overview/node_file.h"
 #include "export/overview/overview_manifest.h"
@@ -45,6 +46,8 @@ struct PyramidTop {
     std::size_t nodeFiles = 0;
     std::uint64_t bytes = 0;     // of all node files together
     std::size_t reusedFiles = 0; // of nodeFiles, those taken from the earlier pyramid
+    // The top node seen from above, when this pyramid built it (see PictureFromAbove).
+    ReportImage picture;
 };
 
 // A tile whose part in the levels is known before its check: the stamp addTile would be given

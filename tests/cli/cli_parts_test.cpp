@@ -491,7 +491,8 @@ TEST(ReportStreamer, SpeaksChineseWhenAsked) {
                          "个：1 个无根文件\n"
                          "  B：无 root.osgb，也无 B.osgb\n"
                          "共 1 个目录：已写入 1 个；共 1 个条目，1 个子目录未收录\n");
-    EXPECT_EQ(err.str(), "brindle-export: 警告：one/report.txt 没有第二行，平移未更新\n");
+    EXPECT_EQ(err.str(),
+              "brindle-export: 警告：one/report.txt 没有写有原点的第 2 行，平移未更新\n");
 }
 
 TEST(UserLanguage, TheFirstLocaleVariableSetAndNotEmptyDecides) {

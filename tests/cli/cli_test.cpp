@@ -839,7 +839,7 @@ protected:
                 close(fd);
     }
 
-    void start(const std::vector<std::string>& options) {
+    void start(const std::vector<std::string>& options, const char* language = "") {
         int out[2], err[2];
         ASSERT_EQ(pipe(out), 0);
         ASSERT_EQ(pipe(err), 0);
@@ -860,7 +860,7 @@ protected:
             for (const int fd : {out[0], out[1], err[0], err[1]})
                 close(fd);
             setenv("LC_ALL", "C", 1);
-            unsetenv("BRINDLE_LANG");
+            setenv("BRINDLE_LANG", language, 1);
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -966,6 +966,27 @@ TEST_F(BlockedOutputRun, ASignalStopsTheRunAndKeepsTheUnfinishedFolderAsItWas) {
         close(err_);
         out_ = err_ = -1;
     }
+}
+
+// What the first Ctrl-C says at once, and what the end of the run says, in the user's language.
+TEST_F(BlockedOutputRun, AChineseUserIsToldOfTheStopInChinese) {
+    start({"--progress=none"}, "zh");
+    readLine(out_);
+    kill(pid_, SIGINT);
+    // The line comes whole, between two line ends, in whichever language.
+    awaitOnStderr("\nbrindle-export: ");
+    for (char c = 0; errText_.back() != '\n' && read(err_, &c, 1) == 1;)
+        errText_ += c;
+    readAll(out_);
+    const int exit = wait();
+    ASSERT_TRUE(WIFEXITED(exit));
+    EXPECT_EQ(WEXITSTATUS(exit), 130);
+    errText_ += readAll(err_);
+    EXPECT_TRUE(Contains(errText_, "brindle-export: 处理完手头的瓦片后停止；再次中断即立刻停止\n"))
+        << errText_;
+    EXPECT_FALSE(Contains(errText_, "stopping")) << errText_;
+    EXPECT_TRUE(Contains(errText_, "brindle-export: 已中断；已写入 1 个目录，其余目录保留原有索引"))
+        << errText_;
 }
 
 TEST_F(BlockedOutputRun, ASecondInterruptEndsTheProgramAtOnce) {

@@ -426,7 +426,8 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
     for (const QString& folder : {a, b, c})
         QVERIFY2(done.details.contains(folder + QStringLiteral("/root.osgb：")),
                  qPrintable(done.details));
-    QVERIFY2(done.details.contains(QStringLiteral("个条目，平移 (")), qPrintable(done.details));
+    QVERIFY2(done.details.contains(QStringLiteral("：代理索引，1 个条目\n    平移 (")),
+             qPrintable(done.details));
     QCOMPARE(done.buttons, 1);
     QVERIFY(done.titleShown);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
@@ -815,8 +816,10 @@ void MainDialogTest::resultsTellTheWholeStory() {
     const QString rows = results.rows.join(u'\n');
     const QString blockA = QDir::toNativeSeparators(QStringLiteral("/survey/block_a"));
     QVERIFY2(results.hasRow(QStringLiteral("未收录的子目录（300 个）")), qPrintable(rows));
-    QVERIFY2(results.hasRow(QStringLiteral("Tile_+000_+000|加载超过 20 秒")), qPrintable(rows));
-    QVERIFY2(results.hasRow(QStringLiteral("Tile_9|加载需要超过 512 MB 内存")), qPrintable(rows));
+    QVERIFY2(results.hasRow(QStringLiteral("Tile_+000_+000|root.osgb 加载超过 20 秒")),
+             qPrintable(rows));
+    QVERIFY2(results.hasRow(QStringLiteral("Tile_9|root.osgb 加载需要超过 512 MB 内存")),
+             qPrintable(rows));
     QVERIFY2(
         results.hasRow(
             QStringLiteral("(512345.25, 3371234.5, 0)，沿用目录 %1 的 report.txt").arg(blockA)),

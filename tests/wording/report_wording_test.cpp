@@ -84,10 +84,10 @@ TEST(ChineseWording, EveryLeftOutReasonHasItsOwnWords) {
         return DescribeLeftOut(Language::Chinese, leftOut);
     };
     EXPECT_EQ(chinese(LeftOut("t", TileStatus::NoRootFile)), "无 root.osgb，也无 t.osgb");
-    EXPECT_EQ(chinese(LeftOut("t", TileStatus::TimedOut, {}, 20000)), "加载超过 20 秒");
-    EXPECT_EQ(chinese(LeftOut("t", TileStatus::TimedOut, {}, 2500)), "加载超过 2.5 秒");
+    EXPECT_EQ(chinese(LeftOut("t", TileStatus::TimedOut, {}, 20000)), "root.osgb 加载超过 20 秒");
+    EXPECT_EQ(chinese(LeftOut("t", TileStatus::TimedOut, {}, 2500)), "root.osgb 加载超过 2.5 秒");
     EXPECT_EQ(chinese(LeftOut("t", TileStatus::OutOfMemory, {}, std::uint64_t{256} << 20)),
-              "加载需要超过 256 MB 内存");
+              "root.osgb 加载需要超过 256 MB 内存");
     // A load that failed for a system reason says which.
     EXPECT_EQ(chinese(LeftOut("t", TileStatus::LoadFailed, Errc(std::errc::permission_denied))),
               "root.osgb 无法加载（权限不足）");
@@ -97,8 +97,8 @@ TEST(ChineseWording, EveryLeftOutReasonHasItsOwnWords) {
         {LoadFailure::EmptyFile, "文件为空"},
         {LoadFailure::NotAScene, "不是 OSG 场景文件"},
         {LoadFailure::Truncated, "文件被截断"},
-        {LoadFailure::UnknownCompressor, "未知的压缩方式"},
-        {LoadFailure::UnsupportedVersion, "不支持的文件版本"},
+        {LoadFailure::UnknownCompressor, "使用了读取程序没有的压缩方式"},
+        {LoadFailure::UnsupportedVersion, "由更新版本的读取程序写入"},
         {LoadFailure::ReaderError, "Failed to decompress stream"},
     };
     for (const auto& [failure, words] : causes) {
@@ -277,23 +277,25 @@ TEST(ChineseWording, AWholeReportAndItsPlainText) {
     EXPECT_FALSE(text.succeeded);
     // A folder that was not written shows no entries and no translation, only its error.
     EXPECT_TRUE(text.folders.at(1).entries.empty() && text.folders.at(1).translation.empty());
-    EXPECT_EQ(PlainText(text, BlockLayout::Nested),
-              "导出未完成\n"
-              "已写入 1 个目录，1 个目录失败，1 个子目录未收录，1 条警告。"
-              "排除原因后可再按“确定”重新导出。\n"
-              "\n" +
-                  Native("目录：/测区/甲\n"
-                         "  状态：已写入\n"
-                         "  条目数：2\n"
-                         "  平移与来源：(512345.678, 3400000.3, 0)，来自本目录的 report.txt\n"
-                         "  警告：/测区/甲/report.txt 的第二行没有原点坐标，平移未更新\n"
-                         "  警告：子目录 Tile_2 超出内存上限，已单独用更多内存重新检查\n"
-                         "  未收录的子目录（1 个）：\n"
-                         "    坏瓦片：无 root.osgb，也无 坏瓦片.osgb\n"
-                         "\n"
-                         "目录：/测区/乙\n"
-                         "  状态：失败\n"
-                         "  错误：目录 /测区/乙 不存在：文件或目录不存在\n"));
+    EXPECT_EQ(
+        PlainText(text, BlockLayout::Nested),
+        "导出未完成\n"
+        "已写入 1 个目录，1 个目录失败，1 个子目录未收录，1 条警告。"
+        "排除原因后可再按“确定”重新导出。\n"
+        "\n" +
+            Native("目录：/测区/甲\n"
+                   "  状态：已写入\n"
+                   "  条目数：2\n"
+                   "  平移与来源：(512345.678, 3400000.3, 0)，来自本目录的 report.txt\n"
+                   "  警告：/测区/甲/report.txt 的第 2 行没有“X: <x> Y: <y> Z: <z>”形式的原点坐标"
+                   "（没有大写 Y，或 X、Y 之后不是数字），平移未更新\n"
+                   "  警告：子目录 Tile_2 超出内存上限，已单独用更多内存重新检查\n"
+                   "  未收录的子目录（1 个）：\n"
+                   "    坏瓦片：无 root.osgb，也无 坏瓦片.osgb\n"
+                   "\n"
+                   "目录：/测区/乙\n"
+                   "  状态：失败\n"
+                   "  错误：目录 /测区/乙 不存在：文件或目录不存在\n"));
 
     report.folders.pop_back();
     EXPECT_TRUE(DescribeReport(report).succeeded);
@@ -471,7 +473,7 @@ TEST(EnglishWording, VerifyWordsTellAMissingIndexFromAnUnreadableOne) {
     entry.status = TileStatus::TimedOut;
     entry.limit = 1430;
     EXPECT_EQ(DescribeBrokenEntry(Language::English, entry), "took longer than 1.5 s to load");
-    EXPECT_EQ(DescribeBrokenEntry(Language::Chinese, entry), "加载超过 1.4 秒");
+    EXPECT_EQ(DescribeBrokenEntry(Language::Chinese, entry), "加载超过 1.5 秒");
     // A level file cut off for depth is told from one that leads back to itself.
     entry.status = TileStatus::Cycle;
     const std::string cycle = DescribeBrokenEntry(Language::English, entry);
@@ -481,6 +483,61 @@ TEST(EnglishWording, VerifyWordsTellAMissingIndexFromAnUnreadableOne) {
     EXPECT_TRUE(Contains(DescribeBrokenEntry(Language::English, entry), "deeper"));
     EXPECT_NE(DescribeBrokenEntry(Language::Chinese, entry), cycleChinese);
     EXPECT_TRUE(Contains(DescribeBrokenEntry(Language::Chinese, entry), "总览层级"));
+}
+
+// A folder whose overview could not be written says so, and that no index was written; not
+// that an earlier index was kept, which there may not have been.
+TEST(BothWordings, AnUnwrittenOverviewSaysOnlyWhatHappened) {
+    const Problem problem{ProblemKind::OverviewNotWritten, Utf8Path("/只读/测区"),
+                          Errc(std::errc::read_only_file_system)};
+    const std::string english = DescribeProblem(Language::English, problem);
+    const std::string chinese = DescribeProblem(Language::Chinese, problem);
+    EXPECT_EQ(english, Native("/只读/测区") +
+                           ": the overview levels cannot be written there, so no index was "
+                           "written: " +
+                           Errc(std::errc::read_only_file_system).message());
+    EXPECT_EQ(chinese, Native("无法在 /只读/测区 中写入总览层级，因此未写入索引：只读文件系统"));
+    // The dialogs say it alike.
+    ExportReport report;
+    report.folders.emplace_back();
+    report.folders[0].folder = problem.path;
+    report.folders[0].status = FolderStatus::Failed;
+    report.folders[0].error = problem;
+    EXPECT_EQ(DescribeReport(report).folders.at(0).error, chinese);
+}
+
+} // namespace
+} // namespace brindle::wording
+
+namespace brindle::wording {
+namespace {
+
+TEST(ChineseWording, ARunsTimeInTheUnitsAPersonWouldUse) {
+    using std::chrono::milliseconds;
+    EXPECT_EQ(DescribeDuration(milliseconds(400)), "0.4 秒");
+    EXPECT_EQ(DescribeDuration(milliseconds(27'800)), "27.8 秒");
+    EXPECT_EQ(DescribeDuration(milliseconds(59'990)), "1 分 0 秒");
+    EXPECT_EQ(DescribeDuration(milliseconds(125'000)), "2 分 5 秒");
+    EXPECT_EQ(DescribeDuration(milliseconds(4'200'000)), "1 小时 10 分");
+}
+
+// The success box: the counts and the time, then a line for what each folder got, the
+// translation under it.
+TEST(ChineseWording, TheSuccessDetailsSayWhatWasWrittenInOnePiece) {
+    ExportReport report;
+    report.folders.emplace_back();
+    FolderReport& folder = report.folders.back();
+    folder.folder = Utf8Path("/测区/甲");
+    folder.indexFile = Utf8Path("/测区/甲/root.osgb");
+    folder.status = FolderStatus::Written;
+    folder.index = IndexKind::Overview;
+    folder.entries.assign(1600, "t\\root.osgb");
+    folder.originSource = OriginSource::ThisFolder;
+    folder.translation = {512345.678, 3400000.3, 0};
+    EXPECT_EQ(SuccessDetails(report, std::chrono::milliseconds(27'800)),
+              "已写入 1 个目录。用时 27.8 秒。\n" + Native("/测区/甲/root.osgb") +
+                  "：总览索引，1600 个条目\n"
+                  "    平移 (512345.678, 3400000.3, 0)，来自本目录的 report.txt");
 }
 
 } // namespace

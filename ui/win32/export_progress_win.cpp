@@ -188,7 +188,10 @@ RunOutcome RunExportUnderProgress(HWND owner, std::vector<std::filesystem::path>
                                   IndexKind index) {
     ExportRun run(std::move(folders), index);
     RunOutcome outcome;
+    const auto start = std::chrono::steady_clock::now();
     outcome.report = run.runUnder(owner);
+    outcome.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
     if (!outcome.report)
         outcome.failure = run.failure();
     return outcome;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +16,8 @@ namespace brindle::win32 {
 struct RunOutcome {
     std::optional<ExportReport> report;
     std::wstring failure;
+    // From the start of the run to its end, the time the user waited for an answer included.
+    std::chrono::milliseconds took{0};
 };
 
 // Runs the export on a thread of its own under a modal progress dialog owned by `owner`: the

@@ -295,7 +295,7 @@ private:
             Message(m_dialog, run.failure, MB_OK | MB_ICONERROR);
             return;
         }
-        present(*run.report);
+        present(*run.report, run.took);
     }
 
     brindle::IndexKind chosenIndex() const {
@@ -306,11 +306,11 @@ private:
         return brindle::IndexKind::Proxy;
     }
 
-    void present(const brindle::ExportReport& report) {
+    void present(const brindle::ExportReport& report, std::chrono::milliseconds took) {
         if (brindle::wording::NothingToTell(report)) {
             Message(m_dialog,
                     T("导出成功") + L"\n\n" +
-                        WideFromUtf8(brindle::wording::SuccessDetails(report)),
+                        WideFromUtf8(brindle::wording::SuccessDetails(report, took)),
                     MB_OK);
             EndDialog(m_dialog, IDOK);
             return;
