@@ -325,9 +325,8 @@ TEST(HeldTiles, TheLevelsAreFlushedOnceWholeBeforeAnIndexMayNameThem) {
     const fs::path failBlock = failDir / "block";
     fs::create_directories(failBlock);
     calls.flushFolder = FailFlush;
-    Result<std::shared_ptr<OverviewBuild>> failing =
-        OverviewBuild::Start(failBlock, "", HeldWork(failBlock), 1, SystemScratchFileCalls(), {}, {},
-                             calls);
+    Result<std::shared_ptr<OverviewBuild>> failing = OverviewBuild::Start(
+        failBlock, "", HeldWork(failBlock), 1, SystemScratchFileCalls(), {}, {}, calls);
     ASSERT_TRUE(failing);
     std::shared_ptr<OverviewBuild> build = std::move(*failing);
     HandInAll(*build);
