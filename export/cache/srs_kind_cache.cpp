@@ -3,6 +3,7 @@
 #include "export/cache/cache_folder.h"
 #include "export/cache/verdict_cache.h"
 #include "export/fs/atomic_file.h"
+#include "export/fs/byte_fields.h"
 #include "export/fs/regular_file.h"
 
 #include <algorithm>
@@ -26,24 +27,9 @@ bool Kept(SrsKind kind) {
     return kind == SrsKind::Projected || kind == SrsKind::Geographic || kind == SrsKind::Unknown;
 }
 
-template <typename T> void Put(std::string& out, T value) {
-    char bytes[sizeof value];
-    std::memcpy(bytes, &value, sizeof value);
-    out.append(bytes, sizeof value);
-}
-
-// Reads the bytes of a `T` from `in`, moving past them; false when too few are left.
-template <typename T> bool Take(std::string_view& in, T& value) {
-    if (in.size() < sizeof value)
-        return false;
-    std::memcpy(&value, in.data(), sizeof value);
-    in.remove_prefix(sizeof value);
-    return true;
-}
-
 bool TakeText(std::string_view& in, std::size_t most, std::string& text) {
     std::uint32_t length = 0;
-    if (!Take(in, length) || length > most || in.size() < length)
+    if (!TakeField(in, length) || length > most || in.size() < length)
         return false;
     text.assign(in.data(), length);
     in.remove_prefix(length);
@@ -60,7 +46,7 @@ bool Decode(std::string_view bytes, const std::string& library, SrsKindCache::Ki
         return false;
     std::uint64_t checksum = 0;
     std::string_view tail = bytes.substr(bytes.size() - 8);
-    if (!Take(tail, checksum) || Checksum(bytes.substr(0, bytes.size() - 8)) != checksum)
+    if (!TakeField(tail, checksum) || Checksum(bytes.substr(0, bytes.size() - 8)) != checksum)
         return false;
     std::string_view in = bytes.substr(0, bytes.size() - 8);
     std::uint32_t format = 0;
@@ -69,13 +55,14 @@ bool Decode(std::string_view bytes, const std::string& library, SrsKindCache::Ki
     if (in.compare(0, sizeof kMagic, std::string_view(kMagic, sizeof kMagic)) != 0)
         return false;
     in.remove_prefix(sizeof kMagic);
-    if (!Take(in, format) || format != kFormat || !TakeText(in, kMaxLibraryName, writtenFor) ||
-        writtenFor != library || !Take(in, count) || count > SrsKindCache::kMaxKinds)
+    if (!TakeField(in, format) || format != kFormat || !TakeText(in, kMaxLibraryName, writtenFor) ||
+        writtenFor != library || !TakeField(in, count) || count > SrsKindCache::kMaxKinds)
         return false;
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string text;
         std::uint8_t kind = 0;
-        if (!TakeText(in, kMaxText, text) || !Take(in, kind) || !Kept(static_cast<SrsKind>(kind)))
+        if (!TakeText(in, kMaxText, text) || !TakeField(in, kind) ||
+            !Kept(static_cast<SrsKind>(kind)))
             return false;
         kinds.emplace_back(std::move(text), static_cast<SrsKind>(kind));
     }
@@ -84,16 +71,16 @@ bool Decode(std::string_view bytes, const std::string& library, SrsKindCache::Ki
 
 std::string Encode(const std::string& library, const SrsKindCache::Kinds& kinds) {
     std::string out(kMagic, sizeof kMagic);
-    Put(out, kFormat);
-    Put(out, static_cast<std::uint32_t>(library.size()));
+    PutField(out, kFormat);
+    PutField(out, static_cast<std::uint32_t>(library.size()));
     out += library;
-    Put(out, static_cast<std::uint32_t>(kinds.size()));
+    PutField(out, static_cast<std::uint32_t>(kinds.size()));
     for (const auto& [text, kind] : kinds) {
-        Put(out, static_cast<std::uint32_t>(text.size()));
+        PutField(out, static_cast<std::uint32_t>(text.size()));
         out += text;
-        Put(out, static_cast<std::uint8_t>(kind));
+        PutField(out, static_cast<std::uint8_t>(kind));
     }
-    Put(out, Checksum(out));
+    PutField(out, Checksum(out));
     return out;
 }
 

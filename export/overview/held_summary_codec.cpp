@@ -1,5 +1,7 @@
 #include "export/overview/held_summary_codec.h"
 
+#include "export/fs/byte_fields.h"
+
 #include <osg/Image>
 #include <osgDB/ReaderWriter>
 #include <osgDB/Registry>
@@ -25,26 +27,14 @@ constexpr std::array<int, 8> kJpegQualities{92, 85, 75, 60, 45, 30, 20, 10};
 // noise, which no raster of a real surface gives), in 16, 4 and 2 steps.
 constexpr std::array<int, 4> kCoverageSteps{256, 16, 4, 2};
 
-template <typename T> void Put(std::string& out, const T& value) {
-    out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-template <typename T> bool Take(std::string_view& in, T& value) {
-    if (in.size() < sizeof value)
-        return false;
-    std::memcpy(&value, in.data(), sizeof value);
-    in.remove_prefix(sizeof value);
-    return true;
-}
-
 void PutPart(std::string& out, const std::string& part) {
-    Put(out, static_cast<std::uint32_t>(part.size()));
+    PutField(out, static_cast<std::uint32_t>(part.size()));
     out += part;
 }
 
 bool TakePart(std::string_view& in, std::string_view& part) {
     std::uint32_t size = 0;
-    if (!Take(in, size) || in.size() < size)
+    if (!TakeField(in, size) || in.size() < size)
         return false;
     part = in.substr(0, size);
     in.remove_prefix(size);
@@ -221,13 +211,13 @@ std::optional<std::string> EncodeHeldSummary(const TileSummary& summary) {
         summary.colour.size() != kPixelCount * 3)
         return std::nullopt;
     std::string head(kMagic);
-    Put(head, summary.extent.minX);
-    Put(head, summary.extent.minY);
-    Put(head, summary.extent.maxX);
-    Put(head, summary.extent.maxY);
-    Put(head, static_cast<std::uint8_t>(summary.lit ? 1 : 0));
-    Put(head, static_cast<std::uint8_t>(summary.withNormals ? 1 : 0));
-    Put(head, static_cast<std::uint8_t>(summary.ownColours ? 1 : 0));
+    PutField(head, summary.extent.minX);
+    PutField(head, summary.extent.minY);
+    PutField(head, summary.extent.maxX);
+    PutField(head, summary.extent.maxY);
+    PutField(head, static_cast<std::uint8_t>(summary.lit ? 1 : 0));
+    PutField(head, static_cast<std::uint8_t>(summary.withNormals ? 1 : 0));
+    PutField(head, static_cast<std::uint8_t>(summary.ownColours ? 1 : 0));
     const std::string heights = Deflated(HeightPlanes(summary));
     // A tile without normals of its own has its default normal at every sample: next to nothing
     // once deflated.
@@ -274,10 +264,10 @@ std::optional<TileSummary> DecodeHeldSummary(std::string_view bytes) {
     TileSummary summary;
     std::uint8_t lit = 0, withNormals = 0, ownColours = 0;
     std::string_view heights, normals, coverage, colour;
-    if (!Take(bytes, summary.extent.minX) || !Take(bytes, summary.extent.minY) ||
-        !Take(bytes, summary.extent.maxX) || !Take(bytes, summary.extent.maxY) ||
-        !Take(bytes, lit) || lit > 1 || !Take(bytes, withNormals) || withNormals > 1 ||
-        !Take(bytes, ownColours) || ownColours > 1 || !TakePart(bytes, heights) ||
+    if (!TakeField(bytes, summary.extent.minX) || !TakeField(bytes, summary.extent.minY) ||
+        !TakeField(bytes, summary.extent.maxX) || !TakeField(bytes, summary.extent.maxY) ||
+        !TakeField(bytes, lit) || lit > 1 || !TakeField(bytes, withNormals) || withNormals > 1 ||
+        !TakeField(bytes, ownColours) || ownColours > 1 || !TakePart(bytes, heights) ||
         !TakePart(bytes, normals) || !TakePart(bytes, coverage) || !TakePart(bytes, colour) ||
         !bytes.empty())
         return std::nullopt;

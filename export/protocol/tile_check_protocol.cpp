@@ -1,5 +1,6 @@
 #include "export/protocol/tile_check_protocol.h"
 
+#include "export/fs/byte_fields.h"
 #include "export/fs/regular_file.h"
 
 #include <algorithm>
@@ -8,35 +9,21 @@
 namespace brindle {
 namespace {
 
-template <typename T> void Put(std::string& out, T value) {
-    char bytes[sizeof value];
-    std::memcpy(bytes, &value, sizeof value);
-    out.append(bytes, sizeof value);
-}
-
-template <typename T> bool Take(std::string_view& in, T& value) {
-    if (in.size() < sizeof value)
-        return false;
-    std::memcpy(&value, in.data(), sizeof value);
-    in.remove_prefix(sizeof value);
-    return true;
-}
-
 void PutTexts(std::string& out, const std::vector<std::string>& texts) {
-    Put(out, static_cast<std::uint16_t>(texts.size()));
+    PutField(out, static_cast<std::uint16_t>(texts.size()));
     for (const std::string& text : texts) {
-        Put(out, static_cast<std::uint16_t>(text.size()));
+        PutField(out, static_cast<std::uint16_t>(text.size()));
         out += text;
     }
 }
 
 bool TakeTexts(std::string_view& in, std::vector<std::string>& texts) {
     std::uint16_t count = 0;
-    if (!Take(in, count))
+    if (!TakeField(in, count))
         return false;
     for (std::uint16_t i = 0; i < count; ++i) {
         std::uint16_t size = 0;
-        if (!Take(in, size) || size > in.size())
+        if (!TakeField(in, size) || size > in.size())
             return false;
         texts.emplace_back(in.substr(0, size));
         in.remove_prefix(size);
@@ -138,7 +125,7 @@ std::string EncodeSummary(const TileSummary& summary) {
     out.reserve(kSummaryBytes);
     for (const double bound :
          {summary.extent.minX, summary.extent.minY, summary.extent.maxX, summary.extent.maxY})
-        Put(out, bound);
+        PutField(out, bound);
     PutAll(out, summary.heights);
     PutAll(out, summary.colour);
     PutAll(out, summary.coverage);
@@ -154,13 +141,13 @@ std::string EncodeSummary(const TileSummary& summary) {
 std::optional<TileSummary> DecodeSummary(std::string_view in) {
     std::optional<TileSummary> summary(std::in_place);
     Extent& extent = summary->extent;
-    if (!Take(in, extent.minX) || !Take(in, extent.minY) || !Take(in, extent.maxX) ||
-        !Take(in, extent.maxY) || !TakeAll(in, summary->heights) || !TakeAll(in, summary->colour) ||
-        !TakeAll(in, summary->coverage))
+    if (!TakeField(in, extent.minX) || !TakeField(in, extent.minY) || !TakeField(in, extent.maxX) ||
+        !TakeField(in, extent.maxY) || !TakeAll(in, summary->heights) ||
+        !TakeAll(in, summary->colour) || !TakeAll(in, summary->coverage))
         return std::nullopt;
     for (bool* flag : {&summary->lit, &summary->withNormals, &summary->ownColours}) {
         std::uint8_t value = 0;
-        if (!Take(in, value) || value > 1)
+        if (!TakeField(in, value) || value > 1)
             return std::nullopt;
         *flag = value == 1;
     }
@@ -355,13 +342,13 @@ std::string EncodeRequests(const std::vector<CheckRequest>& requests) {
 
 std::string EncodeRequest(const CheckRequest& request) {
     std::string body;
-    Put(body, static_cast<std::uint8_t>(request.kind));
-    Put(body, static_cast<std::uint8_t>(request.mode));
-    Put(body, request.memoryCeiling);
-    Put(body, request.cpuSeconds);
-    Put(body, static_cast<std::uint8_t>((request.wantBound ? kWantBound : 0) |
-                                        (request.wantSummary ? kWantSummary : 0)));
-    Put(body, request.firstEntry);
+    PutField(body, static_cast<std::uint8_t>(request.kind));
+    PutField(body, static_cast<std::uint8_t>(request.mode));
+    PutField(body, request.memoryCeiling);
+    PutField(body, request.cpuSeconds);
+    PutField(body, static_cast<std::uint8_t>((request.wantBound ? kWantBound : 0) |
+                                             (request.wantSummary ? kWantSummary : 0)));
+    PutField(body, request.firstEntry);
     body += request.path;
     // How the file is reached follows the path, after a byte no path holds, when it is told.
     if (!request.inheritedSearch.empty() || !request.filesAbove.empty()) {
@@ -370,13 +357,13 @@ std::string EncodeRequest(const CheckRequest& request) {
         PutTexts(body, request.filesAbove);
     }
     std::string message;
-    Put(message, static_cast<std::uint32_t>(body.size()));
+    PutField(message, static_cast<std::uint32_t>(body.size()));
     return message + body;
 }
 
 std::optional<std::size_t> DecodeRequestLength(std::string_view prefix) {
     std::uint32_t length = 0;
-    if (!Take(prefix, length) || length > kMaxRequestLength)
+    if (!TakeField(prefix, length) || length > kMaxRequestLength)
         return std::nullopt;
     return length;
 }
@@ -386,9 +373,10 @@ std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
     std::uint8_t mode = 0;
     std::uint8_t wants = 0;
     CheckRequest request;
-    if (!Take(body, kind) || !Take(body, mode) || !Take(body, request.memoryCeiling) ||
-        !Take(body, request.cpuSeconds) || !Take(body, wants) ||
-        wants > (kWantBound | kWantSummary) || !Take(body, request.firstEntry))
+    if (!TakeField(body, kind) || !TakeField(body, mode) ||
+        !TakeField(body, request.memoryCeiling) || !TakeField(body, request.cpuSeconds) ||
+        !TakeField(body, wants) || wants > (kWantBound | kWantSummary) ||
+        !TakeField(body, request.firstEntry))
         return std::nullopt;
     request.wantBound = (wants & kWantBound) != 0;
     request.wantSummary = (wants & kWantSummary) != 0;
@@ -434,26 +422,26 @@ void SetFailedAllocation(char* encodedReply, std::uint64_t bytes) {
 
 std::string EncodeReply(const CheckReply& reply) {
     std::string out;
-    Put(out, static_cast<std::uint8_t>(reply.verdict));
-    Put(out, static_cast<std::uint8_t>(reply.retiring ? 1 : 0));
-    Put(out, static_cast<std::uint8_t>(reply.loadFailure));
-    Put(out, static_cast<std::uint8_t>(reply.followsOthers ? 1 : 0));
-    Put(out, static_cast<std::int32_t>(reply.cause.value()));
-    Put(out, static_cast<std::uint8_t>(reply.bound.kind));
-    Put(out, static_cast<std::uint8_t>(reply.indexScene ? 1 : 0));
-    Put(out, reply.failedAllocationMiB);
+    PutField(out, static_cast<std::uint8_t>(reply.verdict));
+    PutField(out, static_cast<std::uint8_t>(reply.retiring ? 1 : 0));
+    PutField(out, static_cast<std::uint8_t>(reply.loadFailure));
+    PutField(out, static_cast<std::uint8_t>(reply.followsOthers ? 1 : 0));
+    PutField(out, static_cast<std::int32_t>(reply.cause.value()));
+    PutField(out, static_cast<std::uint8_t>(reply.bound.kind));
+    PutField(out, static_cast<std::uint8_t>(reply.indexScene ? 1 : 0));
+    PutField(out, reply.failedAllocationMiB);
     const bool withSummary = reply.summaryState == SummaryState::Made && reply.summary;
-    Put(out,
-        static_cast<std::uint8_t>(withSummary                                ? SummaryState::Made
-                                  : reply.summaryState == SummaryState::Made ? SummaryState::NotMade
-                                                                             : reply.summaryState));
+    PutField(out, static_cast<std::uint8_t>(withSummary ? SummaryState::Made
+                                            : reply.summaryState == SummaryState::Made
+                                                ? SummaryState::NotMade
+                                                : reply.summaryState));
     out.append(1, '\0');
     for (const double c : reply.bound.centre)
-        Put(out, c);
-    Put(out, reply.bound.radius);
-    Put(out, reply.entryCount);
+        PutField(out, c);
+    PutField(out, reply.bound.radius);
+    PutField(out, reply.entryCount);
     const std::string_view text = CutAtCharacter(reply.readerText, kMaxReaderText);
-    Put(out, static_cast<std::uint16_t>(text.size()));
+    PutField(out, static_cast<std::uint16_t>(text.size()));
     out += text;
     out.resize(kEntriesOffset, '\0');
     std::string names;
@@ -462,11 +450,11 @@ std::string EncodeReply(const CheckReply& reply) {
         const std::string_view name = std::string_view(entry).substr(0, kMaxEntryName);
         if (kEntriesOffset + 2 + names.size() + 2 + name.size() > kReplySize)
             break;
-        Put(names, static_cast<std::uint16_t>(name.size()));
+        PutField(names, static_cast<std::uint16_t>(name.size()));
         names += name;
         ++fitted;
     }
-    Put(out, fitted);
+    PutField(out, fitted);
     out += names;
     out.resize(kReplySize, '\0');
     if (withSummary)
@@ -484,31 +472,31 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
         return std::nullopt;
     const std::string_view trailer = bytes.substr(kReplySize);
     bytes = bytes.substr(0, kReplySize);
-    if (!Take(bytes, verdict) || !IsKnownVerdict(verdict) || !Take(bytes, retiring) ||
-        retiring > 1 || !Take(bytes, loadFailure) ||
+    if (!TakeField(bytes, verdict) || !IsKnownVerdict(verdict) || !TakeField(bytes, retiring) ||
+        retiring > 1 || !TakeField(bytes, loadFailure) ||
         loadFailure > static_cast<std::uint8_t>(LoadFailure::ReaderError) ||
-        !Take(bytes, followsOthers) || followsOthers > 1)
+        !TakeField(bytes, followsOthers) || followsOthers > 1)
         return std::nullopt;
     reply.loadFailure = static_cast<LoadFailure>(loadFailure);
     reply.retiring = retiring == 1;
     reply.followsOthers = followsOthers == 1;
     std::int32_t systemError = 0;
-    Take(bytes, systemError);
+    TakeField(bytes, systemError);
     if (systemError != 0)
         reply.cause = SystemError(systemError);
     std::uint8_t boundKind = 0;
-    Take(bytes, boundKind);
+    TakeField(bytes, boundKind);
     if (boundKind > static_cast<std::uint8_t>(TileBound::Kind::Unknown))
         return std::nullopt;
     reply.bound.kind = static_cast<TileBound::Kind>(boundKind);
     std::uint8_t indexScene = 0;
-    Take(bytes, indexScene);
+    TakeField(bytes, indexScene);
     if (indexScene > 1)
         return std::nullopt;
     reply.indexScene = indexScene == 1;
-    Take(bytes, reply.failedAllocationMiB);
+    TakeField(bytes, reply.failedAllocationMiB);
     std::uint8_t summaryState = 0;
-    Take(bytes, summaryState);
+    TakeField(bytes, summaryState);
     if (!IsKnownSummaryState(summaryState))
         return std::nullopt;
     reply.summaryState = static_cast<SummaryState>(summaryState);
@@ -520,19 +508,19 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     }
     bytes.remove_prefix(1);
     for (double& c : reply.bound.centre)
-        Take(bytes, c);
-    Take(bytes, reply.bound.radius);
+        TakeField(bytes, c);
+    TakeField(bytes, reply.bound.radius);
     std::uint16_t textSize = 0;
-    if (!Take(bytes, reply.entryCount) || reply.entryCount > kMaxEntryCount ||
-        !Take(bytes, textSize) || textSize > kMaxReaderText)
+    if (!TakeField(bytes, reply.entryCount) || reply.entryCount > kMaxEntryCount ||
+        !TakeField(bytes, textSize) || textSize > kMaxReaderText)
         return std::nullopt;
     reply.readerText = PrintableUtf8(bytes.substr(0, textSize));
     bytes.remove_prefix(kMaxReaderText);
     std::uint16_t fitted = 0;
-    Take(bytes, fitted);
+    TakeField(bytes, fitted);
     for (std::uint16_t i = 0; i < fitted; ++i) {
         std::uint16_t size = 0;
-        if (!Take(bytes, size) || size > kMaxEntryName || size > bytes.size())
+        if (!TakeField(bytes, size) || size > kMaxEntryName || size > bytes.size())
             return std::nullopt;
         reply.entries.emplace_back(bytes.substr(0, size));
         bytes.remove_prefix(size);
