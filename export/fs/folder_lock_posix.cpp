@@ -32,15 +32,6 @@ FolderLockCalls SystemFolderLockCalls() {
     return calls;
 }
 
-std::error_code FolderLockHeldError() {
-    return SystemError(std::errc::resource_unavailable_try_again);
-}
-
-bool IsFolderLockHeld(const std::error_code& cause) {
-    return cause == std::errc::resource_unavailable_try_again ||
-           cause == std::errc::operation_would_block;
-}
-
 FolderLock::~FolderLock() {
     // Closing the one descriptor of the lock releases it.
     if (fd_ >= 0)

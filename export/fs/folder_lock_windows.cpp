@@ -77,15 +77,6 @@ FolderLockCalls SystemFolderLockCalls() {
     return calls;
 }
 
-std::error_code FolderLockHeldError() {
-    return SystemError(std::errc::resource_unavailable_try_again);
-}
-
-bool IsFolderLockHeld(const std::error_code& cause) {
-    return cause == std::errc::resource_unavailable_try_again ||
-           cause == std::errc::operation_would_block;
-}
-
 FolderLock::~FolderLock() {
     // Closing the handle releases its lock.
     if (handle_)
