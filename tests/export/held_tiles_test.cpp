@@ -192,7 +192,14 @@ TEST(HeldTiles, WaitInScratchAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
     HandInAll(build);
     EXPECT_EQ(Names(build.folder()), std::vector<std::string>{std::string(kOverviewMarkerName)});
     EXPECT_EQ(Names(block), std::vector<std::string>{build.folder().filename().string()});
+#ifdef _WIN32
+    // Windows names a file until its last handle closes: the scratch file alone, hidden.
+    for (const std::string& name : Names(scratch))
+        EXPECT_EQ(name.rfind(".brindle-scratch-", 0), 0u) << name;
+    EXPECT_LE(Names(scratch).size(), 1u);
+#else
     EXPECT_TRUE(fs::is_empty(scratch));
+#endif
 
     const Result<std::vector<std::string>> tops = build.finish();
     ASSERT_TRUE(tops);

@@ -393,7 +393,8 @@ TEST(UnfinishedOverviewFolder, IsOursOnlyEmptyOrWithOurMarkerAlone) {
     EXPECT_FALSE(IsUnfinishedOverviewFolder(listed / "brindle-overview-8.tmp"))
         << "a link to an empty folder";
     ASSERT_TRUE(RemoveUnfinishedOverviewFolders(listed));
-    EXPECT_TRUE(fs::is_symlink(listed / "brindle-overview-8.tmp"));
+    // Still there: some systems show a link to a folder as the folder itself.
+    EXPECT_TRUE(fs::exists(fs::symlink_status(listed / "brindle-overview-8.tmp")));
     EXPECT_TRUE(fs::is_directory(dir / "empty"));
 }
 
