@@ -18,7 +18,6 @@ constexpr double kPyramidBytesShare = 0.02;    // on tiles whose finer levels ar
 constexpr double kLevelledBuildRatio = 4.0;    // likewise, against the paged index, no cache
 constexpr double kRootsOnlySeconds = 300.0;    // for the largest block of a full run, 2 jobs
 // Kept from before: they still say what a user sees.
-constexpr double kOverviewFilesGrowth = 1.5; // the largest block against the main one
 constexpr double kAnonymousShare = 0.05;
 constexpr double kPsnrDb = 25.0;
 constexpr double kRerunFaster = 10.0;
@@ -121,10 +120,11 @@ void ProxyVerdicts(const Measurements& m, const Scale* main, Verdicts& verdicts)
     if (main && main != largest && main->viewed && largest->viewed) {
         const double growth = largest->far.at("far.overview_files") /
                               std::max(1.0, main->far.at("far.overview_files"));
-        text << std::setprecision(2) << "far view at " << largest->tiles
-             << " tiles reads no more than " << kOverviewFilesGrowth << "x the overview files at "
-             << main->tiles << " (" << growth << "x)";
-        verdicts.line(growth <= kOverviewFilesGrowth, text.str());
+        // Not a target: which level a far view shows depends on how the block's side falls
+        // against powers of two, which moves the files read up to 4x between sizes.
+        std::cout << std::setprecision(2) << "  far view at " << largest->tiles
+                  << " tiles: " << growth << "x the overview files at " << main->tiles
+                  << " tiles\n";
     }
     if (!main || !main->viewed || !m.psnrMeasured || !m.emptyViewed) {
         verdicts.line(false, "first frame, memory and picture against the proxy index: not "
