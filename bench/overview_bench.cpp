@@ -19,6 +19,7 @@
 #include <osg/MatrixTransform>
 #include <osgDB/WriteFile>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iomanip>
 #include <iostream>
@@ -213,6 +214,7 @@ int main(int argc, char** argv) {
     bool quick = std::getenv("BRINDLE_BENCH_QUICK") != nullptr;
     bool generateOnly = false;
     int levelledTiles = 0;
+    std::vector<int> chosenSizes;
     ViewSettings view;
     std::vector<std::string> exportArgs;
     bool noCache = false;
@@ -226,6 +228,11 @@ int main(int argc, char** argv) {
     app.add_option("--levelled-tiles", levelledTiles,
                    "tiles in the block with written finer levels (324 unless --quick)")
         ->check(CLI::Range(1, 10000));
+    app.add_option("--sizes", chosenSizes,
+                   "roots-only blocks, smallest first, comma-separated (the second is compared "
+                   "with the proxy index): a partial run")
+        ->delimiter(',')
+        ->check(CLI::Range(1, 998001));
     app.add_flag("--generate-only", generateOnly, "write the blocks and stop");
     app.add_option("--view", view.index, "(internal) view this index and report");
     app.add_option("--image", view.image, "(internal) where the far view's picture goes");
@@ -233,7 +240,13 @@ int main(int argc, char** argv) {
     app.add_option("--tiles", view.tileCount, "(internal) tiles in the viewed block");
     app.add_flag("--close-samples", view.closeSamples, "(internal) come close to sample tiles");
     CLI11_PARSE(app, argc, argv);
-    const std::vector<int>& sizes = quick ? kQuickSizes : kFullSizes;
+    const std::vector<int>& sizes = !chosenSizes.empty() ? chosenSizes
+                                    : quick              ? kQuickSizes
+                                                         : kFullSizes;
+    if (sizes.size() < 2 || !std::is_sorted(sizes.begin(), sizes.end())) {
+        std::cerr << "brindle-overview-bench: --sizes takes two or more sizes, smallest first\n";
+        return 2;
+    }
     if (levelledTiles == 0) {
         levelledTiles = quick ? kQuickLevelledTiles : kLevelledTiles;
     }
