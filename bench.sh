@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything, then runs the validation benchmark, the viewer benchmark
 # (./bench-viewer.sh: the proxy index against the paged index in an offscreen viewer), the
-# overview benchmark (./bench-overview.sh: the overview index's far view, building and close
-# views against the proxy and paged indexes) and the start-up benchmark (./bench-startup.sh:
+# overview benchmark (./bench-overview.sh: the overview index's far view, first frame, building
+# and close views against the proxy and paged indexes, and its pyramid on tiles with written
+# finer levels) and the start-up benchmark (./bench-startup.sh:
 # brindle-export's start against the worker's, an unchanged re-run against the first run).
 # Arguments go to the validation benchmark, e.g. ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1
 # ./bench.sh) for small data sets; --quick also gives the viewer and overview benchmarks

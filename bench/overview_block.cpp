@@ -24,7 +24,14 @@ std::string StampFor(const SampleBlockOptions& o) {
     out << "tiles " << o.tileCount << " texture " << o.minTexturePx << '-' << o.maxTexturePx
         << (o.embedJpeg ? " jpeg" : " raw") << (o.pagedRoot ? " paged-root" : "")
         << (o.seamless ? " seamless" : "") << " grid " << o.minGridCells << '-' << o.maxGridCells
-        << " seed " << o.seed << '\n';
+        << " seed " << o.seed;
+    if (o.writtenLevels > 0) {
+        out << " levels " << o.writtenLevels;
+    }
+    if (o.lightInTexture) {
+        out << " light-in-texture";
+    }
+    out << '\n';
     return out.str();
 }
 
@@ -146,6 +153,24 @@ SampleBlockOptions OverviewBlockOptions(int tileCount) {
     return options;
 }
 
+SampleBlockOptions LevelledBlockOptions(int tileCount) {
+    SampleBlockOptions options;
+    options.tileCount = tileCount;
+    options.embedJpeg = true;
+    options.pagedRoot = true;
+    options.seamless = true;
+    options.lightInTexture = true;
+    options.seed = 13;
+    // At the finest of three finer levels, textures of 1,024 to 1,280 px over grids of 192
+    // cells: some 3 MB a tile over its levels, as production tiles hold.
+    options.writtenLevels = 3;
+    options.minTexturePx = 128;
+    options.maxTexturePx = 160;
+    options.minGridCells = 24;
+    options.maxGridCells = 24;
+    return options;
+}
+
 int OverviewBlockSide(const SampleBlockOptions& options) {
     int side = 1;
     while (side * side < options.tileCount) {
@@ -163,9 +188,23 @@ std::string OverviewTileName(const SampleBlockOptions& options, int index) {
 
 OverviewBlock PrepareOverviewBlock(const fs::path& root, int tileCount, int jobs,
                                    std::ostream& log) {
+    return PrepareBlock(root / ("overview-block-" + std::to_string(tileCount)),
+                        OverviewBlockOptions(tileCount), jobs, log);
+}
+
+OverviewBlock PrepareLevelledBlock(const fs::path& root, int tileCount, int jobs,
+                                   std::ostream& log) {
+    return PrepareBlock(root / ("levelled-block-" + std::to_string(tileCount)),
+                        LevelledBlockOptions(tileCount), jobs, log);
+}
+
+OverviewBlock PrepareBlock(const fs::path& folder, const SampleBlockOptions& options, int jobs,
+                           std::ostream& log) {
+    const fs::path root = folder.parent_path();
+    const int tileCount = options.tileCount;
     OverviewBlock block;
-    block.options = OverviewBlockOptions(tileCount);
-    block.folder = root / ("overview-block-" + std::to_string(tileCount));
+    block.options = options;
+    block.folder = folder;
     const fs::path complete = root / (block.folder.filename().string() + "-complete.txt");
     const fs::path progress = root / (block.folder.filename().string() + "-progress.txt");
     const std::string stamp = StampFor(block.options);

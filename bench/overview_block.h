@@ -22,10 +22,25 @@ struct OverviewBlock {
 // benchmark's disk and time.
 SampleBlockOptions OverviewBlockOptions(int tileCount);
 
+// The options of a block of `tileCount` tiles whose finer levels are written, as production
+// tiles have them: three levels below each root, some 3 MB a tile in all, meshes without
+// normals, the light in the textures.
+SampleBlockOptions LevelledBlockOptions(int tileCount);
+
+// The block written with `options` into `folder`, written when missing, resumed where an
+// interrupted run left it, redone when made with other options. Writes with `jobs` threads.
+// `log` receives a line per step. Throws std::runtime_error when a tile cannot be written.
+OverviewBlock PrepareBlock(const std::filesystem::path& folder, const SampleBlockOptions& options,
+                           int jobs, std::ostream& log);
+
 // The block of `tileCount` tiles under `root`, written when missing, resumed where an
 // interrupted run left it, redone when made with other options. Writes with `jobs` threads.
 // `log` receives a line per step. Throws std::runtime_error when a tile cannot be written.
 OverviewBlock PrepareOverviewBlock(const std::filesystem::path& root, int tileCount, int jobs,
+                                   std::ostream& log);
+
+// The block of LevelledBlockOptions(tileCount) under `root`, as PrepareOverviewBlock.
+OverviewBlock PrepareLevelledBlock(const std::filesystem::path& root, int tileCount, int jobs,
                                    std::ostream& log);
 
 // The subfolder name of tile `index` of a block written with `options`.

@@ -21,6 +21,14 @@ int main(int argc, char** argv) {
     app.add_flag("--jpeg", options.embedJpeg, "Embed textures as JPEG instead of raw pixels");
     app.add_flag("--paged-root", options.pagedRoot,
                  "Make each tile's root a paged node over its mesh, as production tiles are");
+    app.add_option("--written-levels", options.writtenLevels,
+                   "With --paged-root: finer levels written below each root, each of twice the "
+                   "resolution")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 8));
+    app.add_flag("--light-in-texture", options.lightInTexture,
+                 "Meshes without normals, the light baked into the textures, as photogrammetry "
+                 "tiles come");
     app.add_option("--min-texture", options.minTexturePx, "Smallest texture edge in pixels")
         ->capture_default_str()
         ->check(CLI::Range(1, 8192));

@@ -68,7 +68,27 @@ struct WaveField {
     }
 };
 
-osg::ref_ptr<osg::Image> MakeTextureImage(int px, std::mt19937& rng) {
+// A tile's terrain height in metres over the tile's fractions u and v.
+using Height = std::function<double(double, double)>;
+
+// How much of the light a texel of a surface of these heights gets, as a photogrammetry
+// texture holds it: the sun's lambert term over the slope, never quite black.
+double BakedLight(const Height& height, double u, double v, double step, double sizeMetres) {
+    static const osg::Vec3d sun = [] {
+        osg::Vec3d direction(-1.0, 1.0, 1.5);
+        direction.normalize();
+        return direction;
+    }();
+    const double metres = 2 * step * sizeMetres;
+    osg::Vec3d normal(-(height(u + step, v) - height(u - step, v)) / metres,
+                      -(height(u, v + step) - height(u, v - step)) / metres, 1.0);
+    normal.normalize();
+    return 0.45 + 0.55 * std::max(0.0, normal * sun);
+}
+
+// `light`, when given, darkens each texel by the light its surface gets.
+osg::ref_ptr<osg::Image> MakeTextureImage(int px, std::mt19937& rng,
+                                          const std::function<double(double, double)>& light) {
     const WaveField field(rng);
     const std::array<double, 3> base = {60 + 80 * DrawUnit(rng), 70 + 80 * DrawUnit(rng),
                                         40 + 60 * DrawUnit(rng)};
@@ -79,8 +99,9 @@ osg::ref_ptr<osg::Image> MakeTextureImage(int px, std::mt19937& rng) {
         for (int x = 0; x < px; ++x) {
             const double shade = 40.0 * field(double(x) / px, double(y) / px);
             const double grain = DrawInt(rng, -12, 12);
+            const double lit = light ? light((x + 0.5) / px, (y + 0.5) / px) : 1.0;
             for (int c = 0; c < 3; ++c) {
-                const double value = std::clamp(base[c] + shade + grain, 0.0, 255.0);
+                const double value = std::clamp((base[c] + shade + grain) * lit, 0.0, 255.0);
                 row[3 * x + c] = static_cast<unsigned char>(value);
             }
         }
@@ -88,32 +109,31 @@ osg::ref_ptr<osg::Image> MakeTextureImage(int px, std::mt19937& rng) {
     return image;
 }
 
-// The terrain's height at vertex (i, j) of a tile's grid: the tile's own hills, or those of
-// the block's one terrain, whose waves are as long as a tile's and which runs on across the
-// tile's edges into its neighbours.
-std::function<double(int, int)> TerrainHeight(const SampleTileParams& params, std::mt19937& rng) {
-    const int n = params.gridCells;
+// The terrain's height across a tile: the tile's own hills, or those of the block's one
+// terrain, whose waves are as long as a tile's and which runs on across the tile's edges into
+// its neighbours.
+Height TerrainHeight(const SampleTileParams& params, std::mt19937& rng) {
     if (!params.seamless) {
         const WaveField field(rng);
         const double relief = 2.0 + 6.0 * DrawUnit(rng);
-        return [field, relief, n](int i, int j) {
-            return relief * field(double(i) / n, double(j) / n);
-        };
+        return [field, relief](double u, double v) { return relief * field(u, v); };
     }
     std::mt19937 terrain(params.terrainSeed);
     const WaveField field(terrain);
     const double relief = 2.0 + 6.0 * DrawUnit(terrain);
     const double size = params.sizeMetres;
     const osg::Vec2d cells = params.offset / size;
-    return [field, relief, n, cells](int i, int j) {
-        return relief * field(cells.x() + double(i) / n, cells.y() + double(j) / n);
+    return [field, relief, cells](double u, double v) {
+        return relief * field(cells.x() + u, cells.y() + v);
     };
 }
 
-osg::ref_ptr<osg::Geometry> MakeTerrainMesh(const SampleTileParams& params, std::mt19937& rng) {
+osg::ref_ptr<osg::Geometry> MakeTerrainMesh(const SampleTileParams& params, const Height& terrain) {
     const int n = params.gridCells;
     const double step = params.sizeMetres / n;
-    const std::function<double(int, int)> height = TerrainHeight(params, rng);
+    const auto height = [&terrain, n](int i, int j) {
+        return terrain(double(i) / n, double(j) / n);
+    };
 
     osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array;
     osg::ref_ptr<osg::Vec3Array> normals = new osg::Vec3Array;
@@ -127,7 +147,9 @@ osg::ref_ptr<osg::Geometry> MakeTerrainMesh(const SampleTileParams& params, std:
             const double dy = height(i, std::min(j + 1, n)) - height(i, std::max(j - 1, 0));
             osg::Vec3 normal(-dx / (2 * step), -dy / (2 * step), 1.0);
             normal.normalize();
-            normals->push_back(normal);
+            if (!params.lightInTexture) {
+                normals->push_back(normal);
+            }
             texCoords->push_back(osg::Vec2(float(i) / n, float(j) / n));
         }
     }
@@ -145,7 +167,9 @@ osg::ref_ptr<osg::Geometry> MakeTerrainMesh(const SampleTileParams& params, std:
 
     osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
     geometry->setVertexArray(vertices);
-    geometry->setNormalArray(normals, osg::Array::BIND_PER_VERTEX);
+    if (!params.lightInTexture) {
+        geometry->setNormalArray(normals, osg::Array::BIND_PER_VERTEX);
+    }
     geometry->setTexCoordArray(0, texCoords);
     geometry->addPrimitiveSet(triangles);
     return geometry;
@@ -198,6 +222,11 @@ void CheckOptions(const SampleBlockOptions& o) {
     if (o.minGridCells < 1 || o.minGridCells > o.maxGridCells || o.maxGridCells > 1024) {
         throw std::invalid_argument("grid cell counts need 1 <= min <= max <= 1024");
     }
+    if (o.writtenLevels < 0 || (o.writtenLevels > 0 && !o.pagedRoot) ||
+        (o.maxTexturePx << o.writtenLevels) > 8192 || (o.maxGridCells << o.writtenLevels) > 1024) {
+        throw std::invalid_argument("written levels need a paged root and, at the finest, "
+                                    "textures up to 8192 px and grids up to 1024 cells");
+    }
 }
 
 int GridSide(int tileCount) {
@@ -234,6 +263,8 @@ SampleTileParams SampleTileParamsFor(const SampleBlockOptions& options, int inde
     params.pagedRoot = options.pagedRoot;
     params.seamless = options.seamless;
     params.terrainSeed = options.seed;
+    params.writtenLevels = options.writtenLevels;
+    params.lightInTexture = options.lightInTexture;
     return params;
 }
 
@@ -251,10 +282,18 @@ SampleTileParams OddTileParams(const SampleBlockOptions& options, int which) {
 
 osg::ref_ptr<osg::Node> MakeSampleTile(const SampleTileParams& params) {
     std::mt19937 rng(params.seed);
-    osg::ref_ptr<osg::Geometry> mesh = MakeTerrainMesh(params, rng);
+    const Height terrain = TerrainHeight(params, rng);
+    osg::ref_ptr<osg::Geometry> mesh = MakeTerrainMesh(params, terrain);
 
+    std::function<double(double, double)> light;
+    if (params.lightInTexture) {
+        const double step = 1.0 / params.texturePx;
+        light = [terrain, step, size = params.sizeMetres](double u, double v) {
+            return BakedLight(terrain, u, v, step, size);
+        };
+    }
     osg::ref_ptr<osg::Texture2D> texture =
-        new osg::Texture2D(MakeTextureImage(params.texturePx, rng));
+        new osg::Texture2D(MakeTextureImage(params.texturePx, rng, light));
     texture->setWrap(osg::Texture::WRAP_S, osg::Texture::CLAMP_TO_EDGE);
     texture->setWrap(osg::Texture::WRAP_T, osg::Texture::CLAMP_TO_EDGE);
     mesh->getOrCreateStateSet()->setTextureAttributeAndModes(0, texture);
@@ -266,21 +305,25 @@ osg::ref_ptr<osg::Node> MakeSampleTile(const SampleTileParams& params) {
 
 namespace {
 
-// A production tile's root: the mesh inline, shown from afar, and a finer level in a file of
-// its own, loaded up close.
-osg::ref_ptr<osg::Node> PagedRootOver(osg::Node& mesh, const fs::path& file) {
+// A production tile's level: the mesh inline, shown from afar, and the finer level in a file
+// of its own, loaded up close.
+osg::ref_ptr<osg::Node> PagedOver(osg::Node& mesh, const std::string& finer, float pixels) {
     osg::ref_ptr<osg::PagedLOD> root = new osg::PagedLOD;
     root->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
-    root->addChild(&mesh, 0.0f, 400.0f);
-    root->setFileName(1, file.stem().string() + "_L1.osgb");
-    root->setRange(1, 400.0f, 1e30f);
+    root->addChild(&mesh, 0.0f, pixels);
+    root->setFileName(1, finer);
+    root->setRange(1, pixels, 1e30f);
     return root;
 }
 
-} // namespace
+// The file of finer level `level` (1 the first below the root) of the tile in `root`.
+std::string LevelFileName(const fs::path& root, int level) {
+    return root.stem().string() + "_L" + std::to_string(level) + ".osgb";
+}
 
-void WriteSampleTile(const fs::path& file, const SampleTileParams& params) {
-    const osg::ref_ptr<osg::Node> tile = MakeSampleTile(params);
+// Writes `node`, holding `tile` (a mesh from MakeSampleTile), to `file`.
+void WriteTileNode(const fs::path& file, osg::Node& node, osg::Node& tile,
+                   const SampleTileParams& params) {
     osg::ref_ptr<osgDB::Options> options = new osgDB::Options("WriteImageHint=IncludeData");
 
     fs::path jpeg;
@@ -288,7 +331,7 @@ void WriteSampleTile(const fs::path& file, const SampleTileParams& params) {
         // The osgb writer embeds an image file's bytes verbatim, so the JPEG has to exist on
         // disk while the tile is written; it is looked up relative to the tile's folder.
         auto* texture = static_cast<osg::Texture2D*>(
-            tile->asGeode()->getDrawable(0)->getStateSet()->getTextureAttribute(
+            tile.asGeode()->getDrawable(0)->getStateSet()->getTextureAttribute(
                 0, osg::StateAttribute::TEXTURE));
         osg::Image* image = texture->getImage();
         jpeg = file.parent_path() / (file.stem().string() + "_texture.jpg");
@@ -301,8 +344,7 @@ void WriteSampleTile(const fs::path& file, const SampleTileParams& params) {
         options->setDatabasePath(file.parent_path().string());
     }
 
-    const bool written = osgDB::writeNodeFile(
-        *(params.pagedRoot ? PagedRootOver(*tile, file) : tile), file.string(), options.get());
+    const bool written = osgDB::writeNodeFile(node, file.string(), options.get());
     if (!jpeg.empty()) {
         std::error_code ignored;
         fs::remove(jpeg, ignored);
@@ -312,6 +354,32 @@ void WriteSampleTile(const fs::path& file, const SampleTileParams& params) {
     }
     if (params.embedJpeg && ReadBytes(file).find("\xFF\xD8\xFF") == std::string::npos) {
         throw std::runtime_error(file.string() + " was written without its JPEG texture");
+    }
+}
+
+} // namespace
+
+void WriteSampleTile(const fs::path& file, const SampleTileParams& params) {
+    const osg::ref_ptr<osg::Node> tile = MakeSampleTile(params);
+    if (!params.pagedRoot) {
+        WriteTileNode(file, *tile, *tile, params);
+        return;
+    }
+    constexpr float kRootPixels = 400.0f;
+    WriteTileNode(file, *PagedOver(*tile, LevelFileName(file, 1), kRootPixels), *tile, params);
+    // Each finer level doubles the resolution, and is left for the next at twice the size on
+    // screen.
+    for (int level = 1; level <= params.writtenLevels; ++level) {
+        SampleTileParams finer = params;
+        finer.gridCells = params.gridCells << level;
+        finer.texturePx = params.texturePx << level;
+        const osg::ref_ptr<osg::Node> mesh = MakeSampleTile(finer);
+        const fs::path levelFile = file.parent_path() / LevelFileName(file, level);
+        const osg::ref_ptr<osg::Node> node =
+            level == params.writtenLevels
+                ? mesh
+                : PagedOver(*mesh, LevelFileName(file, level + 1), kRootPixels * (1 << level));
+        WriteTileNode(levelFile, *node, *mesh, params);
     }
 }
 

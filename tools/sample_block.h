@@ -29,6 +29,12 @@ struct SampleBlockOptions {
     // their shared edges, where otherwise each tile's hills end at its own heights and a view
     // from afar sees through the cracks between them.
     bool seamless = false;
+    // With pagedRoot: finer levels written as production tiles have them, each a file of its
+    // own with twice the mesh and texture resolution of the level above, named from the level
+    // above's paged node; the finest is a plain mesh. 0 names one finer level and writes none.
+    int writtenLevels = 0;
+    // Meshes without normals, the light baked into the textures, as photogrammetry tiles come.
+    bool lightInTexture = false;
     double originX = 512345.678;
     double originY = 3400000.3;
     double originZ = 12.5;
@@ -53,6 +59,8 @@ struct SampleTileParams {
     // With SampleBlockOptions::seamless: the block's terrain, the same for all its tiles.
     bool seamless = false;
     unsigned terrainSeed = 1;
+    int writtenLevels = 0;       // see SampleBlockOptions::writtenLevels
+    bool lightInTexture = false; // see SampleBlockOptions::lightInTexture
 };
 
 // The parameters WriteSampleBlock uses for tile `index` of a block with these options.
@@ -61,9 +69,9 @@ SampleTileParams SampleTileParamsFor(const SampleBlockOptions& options, int inde
 // The scene graph of one tile, with the texture image held as raw pixels.
 osg::ref_ptr<osg::Node> MakeSampleTile(const SampleTileParams& params);
 
-// Writes one tile to `file` (its folder must exist). With embedJpeg the texture is
-// JPEG-encoded next to `file`, embedded, and the temporary .jpg removed again; the written
-// file is checked to hold JPEG bytes. Throws std::runtime_error naming the file and cause.
+// Writes one tile to `file` (its folder must exist), and its finer levels beside it. With embedJpeg
+// the texture is JPEG-encoded next to `file`, embedded, and the temporary .jpg removed again; the
+// written file is checked to hold JPEG bytes. Throws std::runtime_error naming the file and cause.
 void WriteSampleTile(const std::filesystem::path& file, const SampleTileParams& params);
 
 // Writes a block into `dir`, which is created if missing and must otherwise be empty, so that

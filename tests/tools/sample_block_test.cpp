@@ -6,6 +6,7 @@
 #include <osg/Geode>
 #include <osg/Geometry>
 #include <osg/Image>
+#include <osg/PagedLOD>
 #include <osg/Texture2D>
 #include <osgDB/ReadFile>
 
@@ -15,6 +16,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 using brindle::SampleBlock;
@@ -248,4 +250,63 @@ TEST_F(SampleBlockTest, SeamlessTilesMeetTheirNeighboursAlongTheirEdges) {
     // Without it each tile's hills are its own, and the edges do not meet.
     options.seamless = false;
     EXPECT_GT(LargestStepAcrossTheEdge(options, 0, shared), 1e-2);
+}
+
+// Production tiles: each finer level a file of its own at twice the resolution, named from the
+// level above, the finest a plain mesh; no normals, the light in the textures.
+TEST_F(SampleBlockTest, WrittenLevelsArePagedFilesOfDoublingResolutionWithoutNormals) {
+    SampleBlockOptions options = SmallOptions();
+    options.tileCount = 1;
+    options.pagedRoot = true;
+    options.writtenLevels = 2;
+    options.lightInTexture = true;
+    const brindle::SampleTileParams params = brindle::SampleTileParamsFor(options, 0);
+    fs::create_directories(root_ / "tile");
+    brindle::WriteSampleTile(root_ / "tile" / "root.osgb", params);
+    EXPECT_EQ(EntryNames(root_ / "tile"),
+              (std::set<std::string>{"root.osgb", "root_L1.osgb", "root_L2.osgb"}));
+
+    const std::vector<std::string> files = {"root.osgb", "root_L1.osgb", "root_L2.osgb"};
+    for (std::size_t level = 0; level < files.size(); ++level) {
+        const fs::path file = root_ / "tile" / files[level];
+        const osg::ref_ptr<osg::Node> node = osgDB::readNodeFile(file.string());
+        ASSERT_TRUE(node) << file;
+        const auto* paged = dynamic_cast<const osg::PagedLOD*>(node.get());
+        const osg::Node* mesh = node.get();
+        if (level + 1 < files.size()) {
+            ASSERT_TRUE(paged) << file;
+            ASSERT_EQ(paged->getNumFileNames(), 2u) << file;
+            EXPECT_EQ(paged->getFileName(1), files[level + 1]) << file;
+            ASSERT_EQ(paged->getNumChildren(), 1u) << file;
+            mesh = paged->getChild(0);
+        } else {
+            EXPECT_FALSE(paged) << file << ": the finest level names no finer one";
+        }
+        const osg::Geometry* geometry = FirstGeometry(mesh);
+        ASSERT_TRUE(geometry) << file;
+        EXPECT_FALSE(geometry->getNormalArray()) << file;
+        const unsigned side = (params.gridCells << level) + 1;
+        EXPECT_EQ(geometry->getVertexArray()->getNumElements(), side * side) << file;
+        const osg::Image* image = TextureImage(*geometry);
+        ASSERT_TRUE(image) << file;
+        EXPECT_EQ(image->s(), params.texturePx << level) << file;
+    }
+
+    // The light darkens the texture where the ground turns from the sun, and brightens it
+    // nowhere: against the same tile's texture drawn without it.
+    brindle::SampleTileParams unlit = params;
+    unlit.lightInTexture = false;
+    const osg::ref_ptr<osg::Node> shadedTile = brindle::MakeSampleTile(params);
+    const osg::ref_ptr<osg::Node> plainTile = brindle::MakeSampleTile(unlit);
+    const osg::Image* shaded = TextureImage(*FirstGeometry(shadedTile.get()));
+    const osg::Image* plain = TextureImage(*FirstGeometry(plainTile.get()));
+    ASSERT_TRUE(shaded && plain);
+    const std::size_t bytes = shaded->getTotalSizeInBytes();
+    ASSERT_EQ(bytes, plain->getTotalSizeInBytes());
+    std::size_t darker = 0;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        ASSERT_LE(shaded->data()[i], plain->data()[i]) << i;
+        darker += shaded->data()[i] < plain->data()[i];
+    }
+    EXPECT_GT(darker, bytes / 2);
 }
