@@ -386,6 +386,11 @@ TEST(UnfinishedOverviewFolder, IsOursOnlyEmptyOrWithOurMarkerAlone) {
             left.push_back(name);
     EXPECT_EQ(Tree(listed), left);
 
+#ifdef _WIN32
+    // Links to folders here may be shown as the folders themselves, and the test folder's own
+    // removal then follows them without end.
+    GTEST_SKIP() << "links to folders are taken on systems that show them as links";
+#endif
     if (!MakeLink(listed / "brindle-overview-4.tmp", listed / "brindle-overview-7.tmp"))
         GTEST_SKIP() << "no links here";
     fs::create_directories(dir / "empty");
