@@ -297,7 +297,7 @@ TEST(SceneSummary, ItsNormalsAreThoseTheTileIsLitWith) {
     ridge->setNormalArray(sides.get(), osg::Array::BIND_PER_VERTEX);
     const TileSummary ridged = summarise(*ridge);
     // Normals run from -0.6 at x = 0 to 0.6 at x = 20 and stay there: a quarter of the way, x
-    // is -0.3; past the middle, 0.6; the upward part 0.8 throughout.
+    // is -0.3; past the middle, 0.6; the upward component 0.8 throughout.
     EXPECT_NEAR(normalAt(ridged, 8, 32)[0], -0.3 * 127, 2);
     EXPECT_EQ(normalAt(ridged, 48, 32), (std::array<int, 3>{76, 0, 102}));
 
