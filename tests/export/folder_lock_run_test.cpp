@@ -13,20 +13,12 @@
 namespace brindle {
 namespace {
 namespace fs = std::filesystem;
+using test::FilesBelow;
 using test::LockHolder;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteText;
 using test::WriteTile;
-
-// Every file below `folder`, by its path from there, with its bytes.
-std::map<std::string, std::string> Files(const fs::path& folder) {
-    std::map<std::string, std::string> files;
-    for (fs::recursive_directory_iterator it(folder), end; it != end; ++it)
-        files[it->path().lexically_relative(folder).generic_string()] =
-            it->is_regular_file() ? ReadBytes(it->path()) : std::string("(folder)");
-    return files;
-}
 
 ExportReport Export(const std::vector<fs::path>& folders, IndexKind kind, bool dryRun = false) {
     ExportOptions options;
@@ -60,7 +52,7 @@ TEST(FolderLock, ASecondRunOnAFolderAtWorkFailsItAndRemovesNothingOfTheFirsts) {
 
     LockHolder first(busy, true);
     ASSERT_EQ(first.reply(), "held " + (busy / "brindle-overview-2").string());
-    const std::map<std::string, std::string> before = Files(busy);
+    const std::map<std::string, std::string> before = FilesBelow(busy);
     ASSERT_EQ(OverviewFolders(busy).size(), 2u);
 
     const ExportReport second = Export({busy, idle}, IndexKind::Overview);
@@ -70,17 +62,17 @@ TEST(FolderLock, ASecondRunOnAFolderAtWorkFailsItAndRemovesNothingOfTheFirsts) {
     EXPECT_EQ(failed.error->kind, ProblemKind::FolderBusy);
     EXPECT_EQ(failed.error->path, busy);
     EXPECT_EQ(ReportOf(second, idle).status, FolderStatus::Written);
-    EXPECT_EQ(Files(busy), before);
+    EXPECT_EQ(FilesBelow(busy), before);
 
     for (const IndexKind kind : {IndexKind::Proxy, IndexKind::Paged}) {
         const ExportReport proxy = Export({busy}, kind);
         ASSERT_TRUE(proxy.folders.at(0).error);
         EXPECT_EQ(proxy.folders.at(0).error->kind, ProblemKind::FolderBusy);
-        EXPECT_EQ(Files(busy), before);
+        EXPECT_EQ(FilesBelow(busy), before);
     }
     const ExportReport dry = Export({busy}, IndexKind::Overview, true);
     EXPECT_EQ(dry.folders.at(0).status, FolderStatus::DryRun);
-    EXPECT_EQ(Files(busy), before);
+    EXPECT_EQ(FilesBelow(busy), before);
 
     first.end();
     const ExportReport after = Export({busy}, IndexKind::Overview);

@@ -1,5 +1,6 @@
 #include "export/export_run.h"
 #include "export/fs/overview_folder.h"
+#include "tests/export/fs/step_ended_calls.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -13,19 +14,11 @@
 namespace brindle {
 namespace {
 namespace fs = std::filesystem;
+using test::FilesBelow;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteText;
 using test::WriteTile;
-
-// Every file below `folder`, by its path from there, with its bytes.
-std::map<std::string, std::string> Files(const fs::path& folder) {
-    std::map<std::string, std::string> files;
-    for (fs::recursive_directory_iterator it(folder), end; it != end; ++it)
-        files[it->path().lexically_relative(folder).generic_string()] =
-            it->is_regular_file() ? ReadBytes(it->path()) : std::string("(folder)");
-    return files;
-}
 
 ExportReport ExportOverview(const fs::path& block) {
     ExportOptions options;
@@ -33,29 +26,6 @@ ExportReport ExportOverview(const fs::path& block) {
     options.index = IndexKind::Overview;
     options.strict = true;
     return ExportFolderIndexes({block}, options);
-}
-
-const OverviewFolderCalls real = SystemOverviewFolderCalls();
-int killAfter = 0;
-int stepsDone = 0;
-void StepDone() {
-    if (++stepsDone == killAfter)
-        ::_exit(0);
-}
-Status MakeFolderThenStep(const fs::path& folder) {
-    const Status status = real.makeFolder(folder);
-    StepDone();
-    return status;
-}
-Status WriteFileThenStep(const fs::path& file, std::string_view bytes) {
-    const Status status = real.writeFile(file, bytes);
-    StepDone();
-    return status;
-}
-Status RenameFolderThenStep(const fs::path& from, const fs::path& to) {
-    const Status status = real.renameFolder(from, to);
-    StepDone();
-    return status;
 }
 
 // A run killed while it makes its folder of levels (after the folder, after its marker, after
@@ -69,16 +39,12 @@ TEST(Publish, ARunKilledAtAnyStepLeavesTheOldIndexAndNothingThatStays) {
         for (const char* tile : {"Tile_1", "Tile_2", "Tile_3"})
             WriteTile(block / tile);
         ASSERT_TRUE(ExportOverview(block).succeeded());
-        const std::map<std::string, std::string> before = Files(block);
+        const std::map<std::string, std::string> before = FilesBelow(block);
 
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            killAfter = step;
-            OverviewFolderCalls calls = real;
-            calls.makeFolder = MakeFolderThenStep;
-            calls.writeFile = WriteFileThenStep;
-            calls.renameFolder = RenameFolderThenStep;
+            const OverviewFolderCalls calls = test::CallsEndingAfterStep(step);
             const Result<fs::path> made = MakeOverviewFolder(block, calls);
             if (made)
                 WriteText(*made / "L0_0_0.osgb", "a level never named");
@@ -87,7 +53,7 @@ TEST(Publish, ARunKilledAtAnyStepLeavesTheOldIndexAndNothingThatStays) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "step " << step;
-        std::map<std::string, std::string> left = Files(block);
+        std::map<std::string, std::string> left = FilesBelow(block);
         EXPECT_GT(left.size(), before.size()) << "step " << step;
         for (const auto& [name, bytes] : before)
             EXPECT_EQ(left[name], bytes) << "step " << step << ": " << name;

@@ -119,6 +119,14 @@ std::string ReadBytes(const fs::path& file) {
     return bytes.str();
 }
 
+std::map<std::string, std::string> FilesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (fs::recursive_directory_iterator it(folder), end; it != end; ++it)
+        files[it->path().lexically_relative(folder).generic_string()] =
+            it->is_regular_file() ? ReadBytes(it->path()) : std::string("(folder)");
+    return files;
+}
+
 IndexContents ReadIndex(const fs::path& file) {
     IndexContents contents;
     const osg::ref_ptr<osg::Node> node = osgDB::readNodeFile(file.string());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ void WriteHeavyTile(const std::filesystem::path& folder, std::uint64_t vertices)
 
 void WriteText(const std::filesystem::path& file, const std::string& text);
 std::string ReadBytes(const std::filesystem::path& file);
+// Every file and folder below `folder`, by its path from there, with a file's bytes.
+std::map<std::string, std::string> FilesBelow(const std::filesystem::path& folder);
 
 // A worker program (a POSIX shell script in `dir`) that notes each start in `log`, then is the
 // real worker.

@@ -2,6 +2,7 @@
 #include "export/fs/regular_file.h"
 #include "export/scan/subfolder_scan.h"
 #include "tests/export/call_failure.h"
+#include "tests/export/fs/step_ended_calls.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -407,28 +408,6 @@ TEST(UnfinishedOverviewFolder, IsOursOnlyEmptyOrWithOurMarkerAlone) {
 // The making is killed after each of its steps in turn (a child process that ends in the call
 // after the step): whatever it leaves, the scan lists no tile of it, and the removal a run makes
 // once its index is in place leaves the folder as it was before.
-int killAfter = 0;
-int stepsDone = 0;
-void StepDone() {
-    if (++stepsDone == killAfter)
-        ::_exit(0);
-}
-Status MakeFolderThenStep(const fs::path& folder) {
-    const Status status = real.makeFolder(folder);
-    StepDone();
-    return status;
-}
-Status WriteFileThenStep(const fs::path& file, std::string_view bytes) {
-    const Status status = real.writeFile(file, bytes);
-    StepDone();
-    return status;
-}
-Status RenameFolderThenStep(const fs::path& from, const fs::path& to) {
-    const Status status = real.renameFolder(from, to);
-    StepDone();
-    return status;
-}
-
 TEST(OverviewFolderCalls, AMakingKilledAtAnyStepLeavesNothingThatStays) {
     for (int step = 1; step <= 3; ++step) {
         TempDir dir;
@@ -440,11 +419,7 @@ TEST(OverviewFolderCalls, AMakingKilledAtAnyStepLeavesNothingThatStays) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            killAfter = step;
-            OverviewFolderCalls calls = SystemOverviewFolderCalls();
-            calls.makeFolder = MakeFolderThenStep;
-            calls.writeFile = WriteFileThenStep;
-            calls.renameFolder = RenameFolderThenStep;
+            const OverviewFolderCalls calls = test::CallsEndingAfterStep(step);
             (void)MakeOverviewFolder(listed, calls);
             ::_exit(1);
         }
