@@ -1,6 +1,8 @@
 #pragma once
 // What the overview benchmark's parts share: the picture's size, paths as a viewer resolves
 // them, and the figures a viewing process reports.
+#include "bench/viewer_results.h"
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -39,23 +41,6 @@ inline bool IsOverviewFile(const std::string& path) {
 inline std::string ReadText(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A viewing process's figures by name, as its "result KEY VALUE" lines give them.
-using Results = std::map<std::string, double>;
-
-inline Results ParseResults(const std::string& text) {
-    Results results;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string tag, key;
-        double value = 0;
-        if (words >> tag >> key >> value && tag == "result") {
-            results[key] = value;
-        }
-    }
-    return results;
 }
 
 } // namespace brindle::bench

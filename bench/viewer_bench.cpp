@@ -4,6 +4,7 @@
 // then checks that coming close to any tile of the paged index loads it. Run through
 // ./bench-viewer.sh.
 #include "bench/viewer_block.h"
+#include "bench/viewer_results.h"
 
 #include <CLI/CLI.hpp>
 
@@ -592,7 +593,8 @@ int ViewIndex(const ViewSettings& settings) {
 // ---------------------------------------------------------------------------------------------
 // The comparing process
 
-using Results = std::map<std::string, double>;
+using brindle::bench::ParseResults;
+using brindle::bench::Results;
 
 // Runs this program on `index` in a child process and collects what it reports.
 Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, bool jpeg,
@@ -649,17 +651,7 @@ Results RunViewer(const fs::path& self, const fs::path& index, int tileCount, bo
         throw std::runtime_error("viewing " + index.string() + " failed");
     }
 
-    Results results;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string tag, key;
-        double value = 0;
-        if (words >> tag >> key >> value && tag == "result") {
-            results[key] = value;
-        }
-    }
-    return results;
+    return ParseResults(text);
 }
 
 struct TileFiles {
