@@ -62,9 +62,16 @@ TileCheckPool::TileCheckPool(CheckSettings settings, Look factsLook, ExportProgr
         workers_.push_back(std::make_unique<WorkerProcess>(program_, startCalls));
     queue_ = TileCheckQueue(settings_.readAhead.rounds * workers_.size());
     // The workers' threads wait for tiles, or for startWorkers(), to start their workers.
+    workingThreads_ = workers_.size();
     for (auto& worker : workers_)
-        threads_.emplace_back([this, w = worker.get()] { work(*w); });
+        threads_.emplace_back([this, w = worker.get()] {
+            work(*w);
+            const std::lock_guard<std::mutex> lock(mutex_);
+            --workingThreads_;
+            handOvers_.notify_all();
+        });
     threads_.emplace_back([this] { readAhead(); });
+    threads_.emplace_back([this] { handOverSummaries(); });
 }
 
 TileCheckPool::~TileCheckPool() {
@@ -74,6 +81,7 @@ TileCheckPool::~TileCheckPool() {
         changed_.notify_all();
         aheadWanted_.notify_all();
         gate_.notify_all();
+        handOvers_.notify_all();
     }
     for (std::thread& thread : threads_)
         thread.join();
@@ -184,7 +192,7 @@ void TileCheckPool::work(WorkerProcess& worker) {
     // they stay small.
     bool small = false;
     for (;;) {
-        const std::vector<Task> tasks = next(small ? batchLimits_.mostTiles : 1);
+        std::vector<Task> tasks = next(small ? batchLimits_.mostTiles : 1);
         if (tasks.empty())
             return;
         std::vector<Checked> checked;
@@ -205,27 +213,71 @@ void TileCheckPool::work(WorkerProcess& worker) {
                 return;
         }
         // A folder waits for its summaries to be taken before it can be handed back.
-        passSummaries(tasks, checked);
+        const bool withSummaries = std::any_of(tasks.begin(), tasks.end(), [](const Task& task) {
+            return task.folder->summaries != nullptr;
+        });
+        if (withSummaries) {
+            if (!queueHandOver(std::move(tasks), std::move(checked)))
+                return;
+            continue;
+        }
         const std::lock_guard<std::mutex> lock(mutex_);
         if (ending_)
             return;
-        bool folderDone = false;
-        for (std::size_t i = 0; i < tasks.size(); ++i) {
-            const TileCheckQueue::Job& job = tasks[i].job;
-            FolderWork& folder = folders_[job.folder].work;
-            TileResult& result = folder.tiles[job.tile].result;
-            result = std::move(checked[i].result);
-            result.checked = true;
-            if (checked[i].workersFailed)
-                folder.workersFailed = std::move(checked[i].workersFailed);
-            ++progress_.subfoldersDone;
-            folderDone |= --folder.remaining == 0;
-        }
-        notify();
-        // The run's thread waits for whole folders; waking it for every tile would take
-        // a core from the checks for nothing.
-        if (folderDone)
-            done_.notify_all();
+        record(tasks, checked);
+    }
+}
+
+void TileCheckPool::record(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
+    bool folderDone = false;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        const TileCheckQueue::Job& job = tasks[i].job;
+        FolderWork& folder = folders_[job.folder].work;
+        TileResult& result = folder.tiles[job.tile].result;
+        result = std::move(checked[i].result);
+        result.checked = true;
+        if (checked[i].workersFailed)
+            folder.workersFailed = std::move(checked[i].workersFailed);
+        ++progress_.subfoldersDone;
+        folderDone |= --folder.remaining == 0;
+    }
+    notify();
+    // The run's thread waits for whole folders; waking it for every tile would take
+    // a core from the checks for nothing.
+    if (folderDone)
+        done_.notify_all();
+}
+
+bool TileCheckPool::queueHandOver(std::vector<Task> tasks, std::vector<Checked> checked) {
+    // Each waiting check holds its summaries: a few per worker keep the workers busy through
+    // a slow hand-over without holding many.
+    const std::size_t most = 2 * workers_.size();
+    std::unique_lock<std::mutex> lock(mutex_);
+    handOvers_.wait(lock, [&] { return waitingHandOvers_.size() < most || ending_; });
+    if (ending_)
+        return false;
+    waitingHandOvers_.push_back(HandOver{std::move(tasks), std::move(checked)});
+    handOvers_.notify_all();
+    return true;
+}
+
+void TileCheckPool::handOverSummaries() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        handOvers_.wait(lock, [&] {
+            return ending_ || !waitingHandOvers_.empty() || workingThreads_ == 0;
+        });
+        if (ending_ || waitingHandOvers_.empty())
+            return;
+        HandOver handOver = std::move(waitingHandOvers_.front());
+        waitingHandOvers_.pop_front();
+        handOvers_.notify_all();
+        lock.unlock();
+        passSummaries(handOver.tasks, handOver.checked);
+        lock.lock();
+        if (ending_)
+            return;
+        record(handOver.tasks, handOver.checked);
     }
 }
 

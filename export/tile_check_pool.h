@@ -133,6 +133,23 @@ private:
                        std::size_t count, std::vector<Checked>& checked);
     // Hands the summaries of tiles just checked to their folders' sinks, without the lock.
     static void passSummaries(const std::vector<Task>& tasks, std::vector<Checked>& checked);
+    // Enters the checks' results in their folders, under the lock, and wakes the run's thread
+    // when a folder is done.
+    void record(const std::vector<Task>& tasks, std::vector<Checked>& checked);
+
+    // Checks whose summaries wait to be taken. A sink can be slow to take one (an overview
+    // builds its levels as they come), and the worker that made it would stand idle meanwhile:
+    // it checks its next tile while another thread hands these over.
+    struct HandOver {
+        std::vector<Task> tasks;
+        std::vector<Checked> checked;
+    };
+    // Queues the checks for handing over, waiting while the queue is full; false when the pool
+    // ends first.
+    bool queueHandOver(std::vector<Task> tasks, std::vector<Checked> checked);
+    // The hand-over thread: passes each queued check's summaries, then records it, until the
+    // workers' threads have all ended and nothing is left, or the pool ends.
+    void handOverSummaries();
     // Checks a tile that ran out of memory once more, alone, when a higher ceiling may let it
     // load.
     void recheck(WorkerProcess& worker, const BoundedCheck& bounded, Checked& checked);
@@ -168,6 +185,9 @@ private:
     std::condition_variable done_;        // a folder is done, or the run stopped
     std::condition_variable aheadWanted_; // a tile may be read ahead, or the pool ends
     std::condition_variable gate_;        // a check ended, or one that runs alone did
+    std::condition_variable handOvers_;   // a hand-over was queued or taken, or a worker ended
+    std::deque<HandOver> waitingHandOvers_;
+    std::size_t workingThreads_ = 0; // the workers' threads that have not ended
     std::size_t checking_ = 0;            // checks running now
     bool checkingAlone_ = false;          // a check runs alone, or waits to
     bool scanned_ = false;

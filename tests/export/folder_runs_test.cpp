@@ -225,9 +225,11 @@ TEST(CancelledRuns, KeepTheVerdictsReachedForTheNextRun) {
 }
 
 // An overview run over a block written just before it, cancelled halfway, keeps the verdicts
-// it reached, as a proxy run does: all but that of the tile it checked within a second of its
-// writing (which a second write in the same clock tick could have changed unseen). The next
-// run takes them from the cache.
+// it reached, as a proxy run does: all but those of the tiles it checked within a second of
+// their writing (which a second write in the same clock tick could have changed unseen). The
+// next run takes them from the cache. The pause below holds up the hand-over of summaries, not
+// the worker, which checks on while up to two batches of small tiles wait to be handed over:
+// those, and the batch in hand, may be checked within the second.
 TEST(CancelledRuns, AnOverviewRunOverAFreshBlockKeepsTheVerdictsReached) {
     TempDir dir;
     const fs::path block = dir / "block";
@@ -247,18 +249,19 @@ TEST(CancelledRuns, AnOverviewRunOverAFreshBlockKeepsTheVerdictsReached) {
             std::this_thread::sleep_for(kSettleTime + std::chrono::milliseconds(200));
         if (p.subfoldersDone > told.load())
             told.store(p.subfoldersDone);
-        if (p.subfoldersDone >= 40)
+        if (p.subfoldersDone >= 200)
             cancel.store(true);
     };
     const ExportReport cancelled = ExportFolderIndexes({block}, options);
     EXPECT_TRUE(cancelled.cancelled);
     const std::size_t checked = told.load();
-    ASSERT_GE(checked, 40u);
+    ASSERT_GE(checked, 200u);
     ASSERT_LT(checked, kTiles) << "the cancel came too late to tell";
 
     const ExportReport again = ExportFolderIndexes({block}, Options(dir / "cache"));
     ASSERT_TRUE(again.succeeded());
-    EXPECT_GE(again.folders.at(0).cachedVerdicts, checked - 1);
+    constexpr std::size_t kMostCheckedInThePause = 3 * 32;
+    EXPECT_GE(again.folders.at(0).cachedVerdicts, checked - kMostCheckedInThePause);
     EXPECT_LE(again.folders.at(0).cachedVerdicts, checked);
     EXPECT_EQ(again.folders.at(0).entries.size(), kTiles);
 }
