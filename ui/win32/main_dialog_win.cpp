@@ -315,7 +315,7 @@ private:
             EndDialog(m_dialog, IDOK);
             return;
         }
-        ShowResults(m_dialog, ReportPlainText(report));
+        ShowResults(m_dialog, ReportPlainText(report), FirstPictureOf(report));
         // Every index written: the job is done, whatever was left out. Otherwise the list
         // stays as it was, so the user can remove the cause and press OK again.
         if (report.succeeded() && !report.cancelled)

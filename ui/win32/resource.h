@@ -23,6 +23,8 @@
 #define IDC_PROGRESS_BAR 1011
 #define IDC_REPORT_TEXT 1020
 #define IDC_COPY_REPORT 1021
+#define IDC_RESULTS_PICTURE 1022
+#define IDC_RESULTS_CAPTION 1023
 
 // The About entry in the system menu; system command ids keep their low four bits clear.
 #define IDM_ABOUT 16
