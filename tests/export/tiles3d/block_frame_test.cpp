@@ -70,6 +70,8 @@ struct Block {
 const Block kBlocks[] = {
     {"EPSG:4547", {440000.0, 3380000.0, 30.0}, true},   // CGCS2000 3-degree zone, 0.6 deg off
     {"EPSG:32650", {400000.0, 4400000.0, 50.0}, false}, // UTM 50N, 1.2 deg off its meridian
+    // Heights above the geoid (EGM96), which the library applies from its own grid.
+    {"EPSG:32650+5773", {400000.0, 4400000.0, 50.0}, false},
 };
 
 TEST(BlockFrame, EveryCornerLandsWithinACentimetreOfTheProjectionLibrary) {
@@ -101,6 +103,19 @@ TEST(BlockFrame, EveryCornerLandsWithinACentimetreOfTheProjectionLibrary) {
             }
         }
     }
+}
+
+TEST(BlockFrame, HeightsAboveANamedGeoidAreTakenToTheEllipsoid) {
+    SpatialReferences references;
+    const auto ellipsoidal =
+        BlockFrame::Make(references, "EPSG:32650", kBlocks[1].origin, kBlockCentre);
+    const auto geoidal =
+        BlockFrame::Make(references, "EPSG:32650+5773", kBlocks[1].origin, kBlockCentre);
+    ASSERT_TRUE(ellipsoidal && geoidal);
+    const ColumnMajor4x4& a = ellipsoidal->frameToEarth();
+    const ColumnMajor4x4& b = geoidal->frameToEarth();
+    // The geoid lies some 10 m below the ellipsoid near Beijing.
+    EXPECT_GT(Distance({a[12], a[13], a[14]}, {b[12], b[13], b[14]}), 5.0);
 }
 
 TEST(BlockFrame, TheFrameIsEastNorthUpOnTheEllipsoidAtTheBlocksCentre) {
