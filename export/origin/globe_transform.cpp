@@ -45,7 +45,7 @@ bool Transform(const ProjCalls& proj, PJ* transformation, double* points, std::s
         return false;
     // A point the library could not take is left at HUGE_VAL.
     for (std::size_t i = 0; i < 3 * count; ++i)
-        if (!std::isfinite(points[i]) || std::abs(points[i]) >= HUGE_VAL)
+        if (!std::isfinite(points[i]))
             return false;
     return true;
 }
