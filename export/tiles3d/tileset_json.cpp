@@ -63,33 +63,47 @@ std::optional<Json> BoxJson(const OrientedBox& box) {
     return numbers;
 }
 
-// The tile and its descendants; nothing when any of them cannot be written. No tile's error
-// is written larger than its parent's, `ceiling`: a viewer that refined the parent would find
-// the child coarser.
-std::optional<Json> TileJson(const TilesetTile& tile, double ceiling) {
+// Appends `tile` and its descendants to `text`; false when any of them cannot be written. No
+// tile's error is written larger than its parent's, `ceiling`: a viewer that refined the
+// parent would find the child coarser. Each tile is made a document of its own and its
+// children appended as text, so that a tree of 10^5 tiles costs its text, not a document of
+// it.
+bool AppendTile(std::string& text, const TilesetTile& tile, double ceiling,
+                const std::optional<ColumnMajor4x4>& transform) {
     std::optional<Json> box = BoxJson(tile.box);
     if (!box || !Finite(tile.geometricError) || tile.geometricError < 0.0)
-        return std::nullopt;
+        return false;
     const double error = std::min(tile.geometricError, ceiling);
     Json json = {{"boundingVolume", {{"box", std::move(*box)}}},
                  {"geometricError", error},
                  {"refine", "REPLACE"}};
     if (!tile.contentUri.empty()) {
         if (!RelativeReference(tile.contentUri))
-            return std::nullopt;
+            return false;
         json["content"] = {{"uri", tile.contentUri}};
     }
-    if (!tile.children.empty()) {
-        Json children = Json::array();
-        for (const TilesetTile& child : tile.children) {
-            std::optional<Json> childJson = TileJson(child, error);
-            if (!childJson)
-                return std::nullopt;
-            children.push_back(std::move(*childJson));
-        }
-        json["children"] = std::move(children);
+    if (transform) {
+        if (!std::all_of(transform->begin(), transform->end(), Finite))
+            return false;
+        json["transform"] = *transform;
     }
-    return json;
+    // The shortest text that reads back as the same double, for every number.
+    std::string own = json.dump();
+    if (tile.children.empty()) {
+        text += own;
+        return true;
+    }
+    own.pop_back(); // the closing brace, after which the children come
+    text += own;
+    text += ",\"children\":[";
+    for (std::size_t i = 0; i < tile.children.size(); ++i) {
+        if (i > 0)
+            text += ',';
+        if (!AppendTile(text, tile.children[i], error, std::nullopt))
+            return false;
+    }
+    text += "]}";
+    return true;
 }
 
 } // namespace
@@ -152,20 +166,18 @@ std::string RelativeUri(const std::filesystem::path& relative) {
 }
 
 std::optional<std::string> TilesetJson(const Tileset& tileset) {
-    std::optional<Json> root = TileJson(tileset.root, std::numeric_limits<double>::infinity());
     const double error = std::max(tileset.geometricError, tileset.root.geometricError);
-    if (!root || !Finite(error))
+    if (!Finite(error))
         return std::nullopt;
-    if (tileset.transform) {
-        if (!std::all_of(tileset.transform->begin(), tileset.transform->end(), Finite))
-            return std::nullopt;
-        (*root)["transform"] = *tileset.transform;
-    }
     const char* version = tileset.version == TilesVersion::V1_0 ? "1.0" : "1.1";
-    const Json json = {
-        {"asset", {{"version", version}}}, {"geometricError", error}, {"root", std::move(*root)}};
-    // Shortest text that reads back as the same double.
-    return json.dump() + '\n';
+    const Json head = {{"asset", {{"version", version}}}, {"geometricError", error}};
+    std::string text = head.dump();
+    text.pop_back(); // the closing brace, after which the root comes
+    text += ",\"root\":";
+    if (!AppendTile(text, tileset.root, std::numeric_limits<double>::infinity(), tileset.transform))
+        return std::nullopt;
+    text += "}\n";
+    return text;
 }
 
 Status WriteTileset(const std::filesystem::path& file, const Tileset& tileset) {
