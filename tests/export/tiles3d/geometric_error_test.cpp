@@ -101,7 +101,7 @@ TEST(GeometricError, WebViewerRefinesWithinTenPercentOfThePixelSizeSwitch) {
 }
 
 TEST(GeometricError, TheBareRuleOfThumbMissesAtWideFieldsOfView) {
-    // 32 x radius / pixels alone puts the web viewer's switch some 23% short at fovy 60: the
+    // 32 x radius / pixels alone puts the web viewer's switch some 21% short at fovy 60: the
     // scene graph's pixel size is not the screen height's alone.
     osg::ref_ptr<Reached> finer = new Reached;
     osg::ref_ptr<osg::PagedLOD> lod = PixelSizeLod(300.0, *finer);
