@@ -32,6 +32,10 @@ struct ProjCalls {
     decltype(&proj_is_equivalent_to_with_ctx) is_equivalent_to_with_ctx = nullptr;
     decltype(&proj_get_id_auth_name) get_id_auth_name = nullptr;
     decltype(&proj_get_id_code) get_id_code = nullptr;
+    // Transforming points, for placing a block on the globe.
+    decltype(&proj_create_crs_to_crs_from_pj) create_crs_to_crs_from_pj = nullptr;
+    decltype(&proj_normalize_for_visualization) normalize_for_visualization = nullptr;
+    decltype(&proj_trans_generic) trans_generic = nullptr;
 };
 
 // The library once loaded (or linked): its calls, valid while this lives.

@@ -21,6 +21,9 @@ std::unique_ptr<ProjLibrary> ProjLibrary::Load(const std::string&, std::string&)
     calls.is_equivalent_to_with_ctx = &proj_is_equivalent_to_with_ctx;
     calls.get_id_auth_name = &proj_get_id_auth_name;
     calls.get_id_code = &proj_get_id_code;
+    calls.create_crs_to_crs_from_pj = &proj_create_crs_to_crs_from_pj;
+    calls.normalize_for_visualization = &proj_normalize_for_visualization;
+    calls.trans_generic = &proj_trans_generic;
     return library;
 }
 

@@ -32,6 +32,9 @@ const char* MissingCall(void* handle, ProjCalls& calls) {
     BRINDLE_PROJ_LOOK_UP(is_equivalent_to_with_ctx, "proj_is_equivalent_to_with_ctx")
     BRINDLE_PROJ_LOOK_UP(get_id_auth_name, "proj_get_id_auth_name")
     BRINDLE_PROJ_LOOK_UP(get_id_code, "proj_get_id_code")
+    BRINDLE_PROJ_LOOK_UP(create_crs_to_crs_from_pj, "proj_create_crs_to_crs_from_pj")
+    BRINDLE_PROJ_LOOK_UP(normalize_for_visualization, "proj_normalize_for_visualization")
+    BRINDLE_PROJ_LOOK_UP(trans_generic, "proj_trans_generic")
 #undef BRINDLE_PROJ_LOOK_UP
     return nullptr;
 }

@@ -1,5 +1,7 @@
 #include "export/origin/spatial_reference.h"
 
+#include "export/origin/globe_transform.h"
+
 #include "export/text/plain_number.h"
 
 #include <algorithm>
@@ -235,6 +237,21 @@ std::optional<SrsKind> SpatialReferences::identify(std::string_view text) {
     return kind;
 #else
     return SrsKind::Unknown;
+#endif
+}
+
+std::unique_ptr<GlobeTransform> SpatialReferences::globeTransform(std::string_view text) {
+#ifdef BRINDLE_HAVE_PROJ
+    if (ParseEnuFrame(text) || NoCrsText(text))
+        return nullptr;
+    pj_ctx* const proj = context();
+    if (!proj)
+        return nullptr;
+    const Object crs = CreateCrs(library_->calls(), proj, text);
+    return GlobeTransform::Make(library_->calls(), proj, crs.get());
+#else
+    (void)text;
+    return nullptr;
 #endif
 }
 

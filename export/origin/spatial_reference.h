@@ -36,6 +36,7 @@ std::optional<EnuFrame> ParseEnuFrame(std::string_view text);
 const char* ProjLibraryName();
 
 class ProjLibrary;
+class GlobeTransform;
 
 // Tells what spatial references are and whether two are the same. Each holds its own context
 // of the projection library: make one per use or per run, and use it from one thread at a
@@ -56,6 +57,10 @@ public:
     // True when `a` and `b` name the same CRS, however written ("EPSG:4547" and its WKT), or
     // the same ENU frame; texts the library cannot read are the same when equal once trimmed.
     bool same(std::string_view a, std::string_view b);
+
+    // How points of the CRS `text` are taken onto the globe, valid while this lives; nothing
+    // for a text that is no CRS, an ENU frame, or a CRS the library finds no way from.
+    std::unique_ptr<GlobeTransform> globeTransform(std::string_view text);
 
     // Takes `kind` as what `text` is, as an earlier run found it, without asking the library.
     void remember(std::string text, SrsKind kind);
