@@ -7,6 +7,7 @@
 #include "export/isolation/check_settings.h"
 #include "export/isolation/worker_process.h"
 #include "export/protocol/tile_check_protocol.h"
+#include "export/scan/block_layout.h"
 #include "export/scan/folder_identity.h"
 
 #include <algorithm>
@@ -349,25 +350,65 @@ std::size_t FolderVerification::broken() const {
     return CountEntries(entries, false, true);
 }
 
+namespace {
+
+// The blocks of a folder of blocks, as its index names them: every entry the index of each
+// block within, `<block>/root.osgb`, in a subfolder laid out as a block. None for any other
+// folder, whose entries are its tiles.
+std::vector<fs::path> BlocksNamed(const FolderVerification& folder) {
+    std::vector<fs::path> blocks;
+    const FileFacts listed = LookAt(folder.folder).value_or({});
+    for (const IndexEntryCheck& entry : folder.entries) {
+        if (entry.namedBy != fs::path() || entry.level)
+            continue;
+        const fs::path block = entry.file.parent_path();
+        if (entry.file.filename() != "root.osgb" ||
+            !SameFile(LookAt(block.parent_path()).value_or({}), listed) || !LooksLikeBlock(block))
+            return {};
+        blocks.push_back(folder.folder / block.filename());
+    }
+    return blocks;
+}
+
+// Folders of blocks within folders of blocks, no deeper than this: deeper than any a user has.
+constexpr int kMostBlockDepth = 8;
+
+void VerifyFolder(const fs::path& listed, int depth, WorkerProcess& lister,
+                  const CheckSettings& settings, std::vector<FolderVerification>& results) {
+    FolderVerification folder;
+    folder.folder = listed;
+    folder.indexFile = listed / "root.osgb";
+    folder.error = ProblemWithListedFolder(folder.folder);
+    if (!folder.error)
+        folder.error = ListEntries(lister, folder, settings);
+    if (folder.error) {
+        folder.entries.clear();
+        results.push_back(std::move(folder));
+        return;
+    }
+    WalkEntries(folder, settings);
+    // A block's index is checked as an entry, loading at once; the levels and tiles it pages in
+    // are walked as its own folder's, right after it.
+    const std::vector<fs::path> blocks =
+        depth < kMostBlockDepth && !folder.error ? BlocksNamed(folder) : std::vector<fs::path>{};
+    results.push_back(std::move(folder));
+    for (const fs::path& block : blocks) {
+        if (settings.cancelled())
+            return;
+        VerifyFolder(block, depth + 1, lister, settings, results);
+    }
+}
+
+} // namespace
+
 std::vector<FolderVerification> VerifyFolderIndexes(const std::vector<fs::path>& folders,
                                                     const CheckSettings& settings) {
-    std::vector<FolderVerification> results(folders.size());
+    std::vector<FolderVerification> results;
     const fs::path program = settings.program();
     // Lists each index; it lives on this thread, which outlives it.
     WorkerProcess lister(program);
-    for (std::size_t f = 0; f < folders.size() && !settings.cancelled(); ++f) {
-        FolderVerification& folder = results[f];
-        folder.folder = folders[f];
-        folder.indexFile = folders[f] / "root.osgb";
-        folder.error = ProblemWithListedFolder(folder.folder);
-        if (!folder.error)
-            folder.error = ListEntries(lister, folder, settings);
-        if (folder.error) {
-            folder.entries.clear();
-            continue;
-        }
-        WalkEntries(folder, settings);
-    }
+    for (std::size_t f = 0; f < folders.size() && !settings.cancelled(); ++f)
+        VerifyFolder(folders[f], 0, lister, settings, results);
     return results;
 }
 

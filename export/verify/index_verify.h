@@ -59,8 +59,11 @@ struct FolderVerification {
 // file and loads, with the export run's checks: each file is parsed in a worker process
 // under the limits in `settings`, and the files it names to load at once are followed. An
 // overview's level files are walked down to the tiles: every file each names is checked as
-// well, once however many name it. Writes nothing. Uses the settings' jobs, fullValidation,
-// limits, workerProgram and cancel.
+// well, once however many name it. A folder of blocks is followed by each block its index
+// names, checked as a folder of its own, so that the levels and tiles the blocks page in are
+// walked too: the results may hold more folders than were listed, each block after the
+// folder that holds it. Writes nothing. Uses the settings' jobs, fullValidation, limits,
+// workerProgram and cancel.
 std::vector<FolderVerification>
 VerifyFolderIndexes(const std::vector<std::filesystem::path>& folders,
                     const CheckSettings& settings = {});
