@@ -353,10 +353,6 @@ private:
     bool capped_ = false;
 };
 
-bool HasArea(const Extent& extent) {
-    return extent.IsUsable() && extent.Width() > 0 && extent.Height() > 0;
-}
-
 // What one walk over a scene's inline triangles met.
 struct WalkOutcome {
     std::size_t triangles = 0, skipped = 0;

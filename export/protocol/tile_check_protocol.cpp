@@ -157,7 +157,7 @@ std::optional<TileSummary> DecodeSummary(std::string_view in) {
         std::any_of(summary->normals.begin(), summary->normals.end(),
                     [](std::int8_t c) { return c < -kNormalUnit; }))
         return std::nullopt;
-    if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
+    if (!HasArea(extent))
         return std::nullopt;
     return summary;
 }
