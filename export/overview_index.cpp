@@ -3,6 +3,7 @@
 #include "export/fs/overview_folder.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
+#include "export/hash/fnv1a.h"
 #include "export/overview/held_summary_codec.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/overview/tile_placement.h"
@@ -62,13 +63,8 @@ std::string LevelEntryFor(const std::string& prefix, const TileCheck& tile) {
 // What a tile's part in the levels rests on besides its name and entry: its root file as the
 // verdict cache knows it, its verdict, and how its summary came out.
 std::uint64_t TileStamp(const TileResult& result, SummaryState state) {
-    std::uint64_t hash = 0xcbf29ce484222325ull;
-    const auto add = [&hash](std::uint64_t value) {
-        for (int i = 0; i < 8; ++i) {
-            hash ^= (value >> (8 * i)) & 0xff;
-            hash *= 0x100000001b3ull;
-        }
-    };
+    Fnv1a hash;
+    const auto add = [&hash](std::uint64_t value) { hash.addWord(value); };
     const FileFacts& facts = result.facts;
     add(facts.size);
     add(static_cast<std::uint64_t>(facts.modified));
@@ -77,7 +73,7 @@ std::uint64_t TileStamp(const TileResult& result, SummaryState state) {
     add(facts.inode);
     add(static_cast<std::uint64_t>(result.outcome.reason));
     add(static_cast<std::uint64_t>(state));
-    return hash;
+    return hash.value();
 }
 
 // The manifest of the levels the index on disk names, when they are a folder of ours: the levels a

@@ -9,7 +9,9 @@
 #   as the run is, not a part anything in export/ builds on;
 # - a file in a subfolder other than existing_index/ and verify/ includes a header of
 #   existing_index/: the guard stands on the workers, the protocol and the cache, and the
-#   parts below it never on the guard.
+#   parts below it never on the guard;
+# - a file at the bottom of the graph includes a header of export/ outside its own folder:
+#   error/, hash/, system/ and text/ stand on nothing of export/, and fs/ on error/ alone.
 cmake_minimum_required(VERSION 3.16)
 
 if(NOT DEFINED EXPORT_DIR)
@@ -18,6 +20,7 @@ endif()
 
 set(shared_headers export_report.h export_progress.h)
 set(run_files export_run.h export_run.cpp)
+set(bottom_folders error hash system text)
 
 file(GLOB_RECURSE files RELATIVE ${EXPORT_DIR} ${EXPORT_DIR}/*.h ${EXPORT_DIR}/*.cpp)
 if(NOT files)
@@ -28,8 +31,16 @@ file(GLOB top_headers RELATIVE ${EXPORT_DIR} ${EXPORT_DIR}/*.h)
 set(broken "")
 foreach(file IN LISTS files)
   file(STRINGS ${EXPORT_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"export/")
+  string(REGEX MATCH "^[^/]*" folder "${file}")
   foreach(line IN LISTS includes)
     string(REGEX REPLACE "^[^\"]*\"export/([^\"]*)\".*$" "\\1" included "${line}")
+    string(REGEX MATCH "^[^/]*" included_folder "${included}")
+    if(file MATCHES "/" AND folder IN_LIST bottom_folders AND NOT included_folder STREQUAL folder)
+      list(APPEND broken "export/${file} includes export/${included}: ${folder}/ stands on nothing of export/")
+    endif()
+    if(folder STREQUAL "fs" AND file MATCHES "/" AND NOT included_folder MATCHES "^(fs|error)$")
+      list(APPEND broken "export/${file} includes export/${included}: fs/ stands on error/ alone")
+    endif()
     if(file MATCHES "/" AND included IN_LIST top_headers AND NOT included IN_LIST shared_headers)
       list(APPEND broken "export/${file} includes export/${included}, a header above its library")
     endif()

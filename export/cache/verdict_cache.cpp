@@ -180,19 +180,13 @@ void EncodeInto(std::string& out, std::string_view name, const CacheEntry& verdi
 } // namespace
 
 SettingHash& SettingHash::add(std::string_view bytes) {
-    for (const char c : bytes) {
-        hash_ ^= static_cast<unsigned char>(c);
-        hash_ *= 0x100000001b3;
-    }
+    hash_.addBytes(bytes);
     // The length too, so that "ab" + "c" and "a" + "bc" differ.
     return add(static_cast<std::uint64_t>(bytes.size()));
 }
 
 SettingHash& SettingHash::add(std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) {
-        hash_ ^= (value >> (8 * i)) & 0xff;
-        hash_ *= 0x100000001b3;
-    }
+    hash_.addWord(value);
     return *this;
 }
 

@@ -4,6 +4,7 @@
 #include "export/error/result.h"
 #include "export/export_report.h"
 #include "export/fs/regular_file.h"
+#include "export/hash/fnv1a.h"
 #include "export/protocol/tile_check_protocol.h"
 
 #include <cstddef>
@@ -134,10 +135,10 @@ class SettingHash {
 public:
     SettingHash& add(std::string_view bytes);
     SettingHash& add(std::uint64_t value);
-    std::uint64_t value() const { return hash_; }
+    std::uint64_t value() const { return hash_.value(); }
 
 private:
-    std::uint64_t hash_ = 0xcbf29ce484222325;
+    Fnv1a hash_;
 };
 
 } // namespace brindle

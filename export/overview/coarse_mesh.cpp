@@ -363,7 +363,7 @@ osg::ref_ptr<osg::Geode> BuildCoarseMesh(const TileSummary& summary,
                                          const CoarseMeshOptions& options) {
     osg::ref_ptr<osg::Geode> geode = new osg::Geode;
     const Extent& extent = summary.extent;
-    if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
+    if (!HasArea(extent))
         return geode;
     Surface surface = GridSurface(summary);
     if (surface.indices.empty())

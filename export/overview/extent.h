@@ -21,6 +21,11 @@ struct Extent {
     }
 };
 
+// Usable and wider and deeper than nothing: what a summary covers, or a grid is laid over.
+inline bool HasArea(const Extent& extent) {
+    return extent.IsUsable() && extent.Width() > 0 && extent.Height() > 0;
+}
+
 // The horizontal part of a box; an empty box gives an extent that is not usable.
 inline Extent ExtentOf(const osg::BoundingBoxd& box) {
     if (!box.valid())

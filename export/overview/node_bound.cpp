@@ -7,10 +7,6 @@
 namespace brindle {
 namespace {
 
-bool HasArea(const Extent& extent) {
-    return extent.IsUsable() && extent.Width() > 0 && extent.Height() > 0;
-}
-
 struct HeightRange {
     float lowest = std::numeric_limits<float>::infinity();
     float highest = -std::numeric_limits<float>::infinity();

@@ -1,6 +1,7 @@
 #include "export/overview/overview_pyramid.h"
 
 #include "export/fs/regular_file.h"
+#include "export/hash/fnv1a.h"
 #include "export/overview/node_bound.h"
 #include "export/overview/summary_mosaic.h"
 #include "export/overview/top_picture.h"
@@ -67,10 +68,6 @@ SummaryPtr Counted(TileSummary summary, const std::shared_ptr<SummaryCounter>& c
     return SummaryPtr(held, &held->summary);
 }
 
-bool HasArea(const Extent& extent) {
-    return extent.IsUsable() && extent.Width() > 0 && extent.Height() > 0;
-}
-
 // The pixel size of a node's sphere on screen up to which its coarse mesh shows: while the
 // mesh's texels across the extent cover at most `texelPixels` pixels each. The sphere's
 // diameter is larger than the extent's side by the same factor at every level, so a parent,
@@ -101,24 +98,17 @@ void NameTexturesForEmbedding(osg::Geode& mesh) {
 class SubtreeHash {
 public:
     SubtreeHash& add(std::string_view bytes) {
-        add(static_cast<std::uint64_t>(bytes.size()));
-        for (const char c : bytes)
-            addByte(static_cast<unsigned char>(c));
+        hash_.addWord(bytes.size()).addBytes(bytes);
         return *this;
     }
     SubtreeHash& add(std::uint64_t value) {
-        for (int i = 0; i < 8; ++i)
-            addByte(static_cast<unsigned char>(value >> (8 * i)));
+        hash_.addWord(value);
         return *this;
     }
-    std::uint64_t value() const { return hash_; }
+    std::uint64_t value() const { return hash_.value(); }
 
 private:
-    void addByte(unsigned char byte) {
-        hash_ ^= byte;
-        hash_ *= 0x100000001b3ull;
-    }
-    std::uint64_t hash_ = 0xcbf29ce484222325ull;
+    Fnv1a hash_;
 };
 
 std::uint64_t FloatBits(float value) {

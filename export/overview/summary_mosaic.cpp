@@ -16,8 +16,7 @@ constexpr int kHeightCells = kSummaryHeightSamples - 1;
 constexpr double kEdgeSlack = 1e-6;
 
 bool CanResampleFrom(const TileSummary* source) {
-    return source && source->extent.IsUsable() && source->extent.Width() > 0 &&
-           source->extent.Height() > 0;
+    return source && HasArea(source->extent);
 }
 
 // A point's place on a source's height samples, in samples.
@@ -286,7 +285,7 @@ bool MostSources(const std::vector<const TileSummary*>& sources, Quality quality
 TileSummary MergeSummaries(const Extent& extent, const std::vector<const TileSummary*>& sources) {
     TileSummary target;
     target.extent = extent;
-    if (!extent.IsUsable() || !(extent.Width() > 0) || !(extent.Height() > 0))
+    if (!HasArea(extent))
         return target;
     std::vector<const TileSummary*> usable;
     std::copy_if(sources.begin(), sources.end(), std::back_inserter(usable), CanResampleFrom);

@@ -3,6 +3,7 @@
 #include "export/existing_index/check_answer.h"
 #include "export/fs/overview_folder.h"
 #include "export/fs/regular_file.h"
+#include "export/fs/scene_file_search.h"
 #include "export/isolation/check_outcome.h"
 #include "export/isolation/check_settings.h"
 #include "export/isolation/worker_process.h"

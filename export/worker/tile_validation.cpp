@@ -1,6 +1,7 @@
 #include "export/worker/tile_validation.h"
 
 #include "export/fs/regular_file.h"
+#include "export/fs/scene_file_search.h"
 #include "export/system/registry_options.h"
 #include "export/worker/binary_scene_header.h"
 #include "export/worker/memory_stream.h"

@@ -107,6 +107,19 @@ TEST(VerdictCache, AStampDiffersInAnyPartOrWithoutAChangeTime) {
 }
 
 // The same verdicts, kept again, leave the file's bytes as they were.
+// The setting and the folder's key are kept in the cache's files and its name: they hash as
+// the 64-bit FNV-1a of the bytes, each text followed by its length in eight bytes, lowest
+// first (values worked out apart from this code), so files kept by an earlier build still
+// match.
+TEST(VerdictCache, ASettingHashesAsTheCacheFilesKeepIt) {
+    EXPECT_EQ(SettingHash().value(), 0xcbf29ce484222325u);
+    EXPECT_EQ(SettingHash().add("a").value(), 0xdedf9f982e43402du);
+    EXPECT_EQ(SettingHash().add(std::uint64_t{0x0102030405060708}).value(), 0x0c6d4496e17859d5u);
+    // The lengths keep texts apart that run together.
+    EXPECT_EQ(SettingHash().add("ab").add("c").value(), 0x5091916f8ceeb7b0u);
+    EXPECT_EQ(SettingHash().add("a").add("bc").value(), 0xd3effa61b782f8b8u);
+}
+
 TEST(VerdictCache, SavingWhatWasReadRewritesNothing) {
     TempDir dir;
     VerdictCache first = VerdictCache::Load(dir / "cache", dir / "block", 1);

@@ -1,4 +1,5 @@
 #include "export/overview/coarse_mesh.h"
+#include "export/overview/scene_summary.h"
 #include "tests/export/overview/summary_fixtures.h"
 
 #include <osg/Geometry>
@@ -309,9 +310,40 @@ TEST(CoarseMesh, TextureCoordinatesFollowTheExtentAndTheImageIsEmbedded) {
     EXPECT_EQ(image->getPixelFormat(), static_cast<GLenum>(GL_RGB));
     EXPECT_TRUE(image->getFileName().empty());
     ASSERT_EQ(image->getTotalSizeInBytes(), summary.colour.size());
-    // In the viewer's default material, which multiplies them by its 0.8 grey again.
-    for (std::size_t b = 0; b < summary.colour.size(); ++b)
-        ASSERT_NEAR(image->data()[b], std::min(255.0, summary.colour[b] / 0.8), 0.5) << b;
+}
+
+// A viewer draws a tile's texture times its colour, and the mesh above it is to show what the
+// tile shows: drawn in the viewer's default material as the tile is, or in its own white one
+// where the tile has colours of its own (here white vertex colours), the mesh's texture is the
+// tile's own, within a step of rounding.
+TEST(CoarseMesh, ItsTextureIsTheTilesOwnTextureAsAViewerShowsIt) {
+    osg::ref_ptr<osg::Image> texture = new osg::Image;
+    texture->allocateImage(kSummaryColourPixels, kSummaryColourPixels, 1, GL_RGB, GL_UNSIGNED_BYTE);
+    const auto texel = [](int column, int row, int c) {
+        return c == 0 ? column : c == 1 ? row : (column * 7 + row * 3) % 256;
+    };
+    for (int row = 0; row < kSummaryColourPixels; ++row)
+        for (int column = 0; column < kSummaryColourPixels; ++column)
+            for (int c = 0; c < 3; ++c)
+                texture->data(column, row)[c] = static_cast<std::uint8_t>(texel(column, row, c));
+    for (const bool vertexColours : {false, true}) {
+        const osg::ref_ptr<osg::Geode> tile = test::TexturedQuad(texture.get());
+        if (!vertexColours)
+            tile->getDrawable(0)->asGeometry()->setColorArray(nullptr);
+        SceneSummaryOptions options;
+        options.extent = Extent{0, 0, 1, 1};
+        const SceneSummary made = SummariseScene(*tile, options);
+        ASSERT_TRUE(made.summary.has_value());
+        EXPECT_EQ(made.summary->ownColours, vertexColours);
+        const osg::ref_ptr<osg::Geode> mesh = BuildCoarseMesh(*made.summary);
+        const osg::Image* image = test::FirstTextureImage(mesh.get());
+        ASSERT_NE(image, nullptr);
+        for (int j = 0; j < kSummaryColourPixels; ++j)
+            for (int i = 0; i < kSummaryColourPixels; ++i)
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_NEAR(image->data(i, j)[c], texel(i, j, c), 1)
+                        << i << " " << j << " " << c << (vertexColours ? " coloured" : "");
+    }
 }
 
 TEST(CoarseMesh, CellsWithoutHeightsHaveNoTrianglesAndHolesHaveSkirts) {

@@ -1,7 +1,6 @@
 #include "export/fs/regular_file.h"
 #include "export/overview/overview_manifest.h"
 #include "export/overview/overview_pyramid.h"
-#include "export/overview/summary_mosaic.h"
 #include "export/overview/tile_placement.h"
 #include "tests/export/overview/summary_fixtures.h"
 
@@ -352,18 +351,26 @@ TEST(OverviewPyramid, TextureIsEmbeddedAsJpeg) {
     ASSERT_EQ(image->s(), kSummaryColourPixels);
     ASSERT_EQ(image->t(), kSummaryColourPixels);
     ASSERT_EQ(image->getPixelFormat(), static_cast<GLenum>(GL_RGB));
-    // The pixels decoded are those of the node's summary, the tile's in its lower left
-    // quadrant, within what a JPEG of quality 80 loses; in the viewer's default material,
-    // which multiplies them by its 0.8 grey again.
-    const TileSummary tile = RollingSummary(CellExtent(3, 4));
-    const TileSummary summary = MosaicSummaries({&tile, nullptr, nullptr, nullptr});
-    double difference = 0;
+    // Drawn in the viewer's default material, which multiplies them by its 0.8 grey, the
+    // pixels decoded show the tile in the node's lower left quadrant at half its resolution,
+    // within what a JPEG of quality 80 loses, and black beside it. The tile's pixel (x, y) is
+    // (x, y, 200 on every other square of 32): each two of them across and up, (2i + 0.5,
+    // 2j + 0.5, as they are); brighter than 0.8 of white the texture cannot show.
+    double onTileDifference = 0, besideDifference = 0;
     for (int j = 0; j < kSummaryColourPixels; ++j)
-        for (int i = 0; i < kSummaryColourPixels; ++i)
-            for (int c = 0; c < 3; ++c)
-                difference +=
-                    std::abs(image->data(i, j)[c] - std::min(255.0, summary.Colour(i, j)[c] / 0.8));
-    EXPECT_LT(difference / kRawRgb, 4.0);
+        for (int i = 0; i < kSummaryColourPixels; ++i) {
+            const bool onTile = i < kSummaryColourPixels / 2 && j < kSummaryColourPixels / 2;
+            const double tile[3] = {2 * i + 0.5, 2 * j + 0.5, ((i / 16 + j / 16) % 2) * 200.0};
+            for (int c = 0; c < 3; ++c) {
+                const double drawn = 0.8 * image->data(i, j)[c];
+                (onTile ? onTileDifference : besideDifference) +=
+                    std::abs(drawn - (onTile ? std::min(0.8 * 255, tile[c]) : 0.0));
+            }
+        }
+    // On the tile, about 4.7 of those units on average at quality 80 (its squares' edges are
+    // sharp); beside it, the black stays black.
+    EXPECT_LT(onTileDifference / (kRawRgb / 4), 6.0);
+    EXPECT_LT(besideDifference / (kRawRgb * 3 / 4), 0.5);
 }
 
 TEST(OverviewPyramid, SameFilesWhateverTheThreadCount) {

@@ -224,15 +224,5 @@ TEST(TileCheckProtocol, HowARequestedFileIsReachedSurvivesTheTrip) {
     EXPECT_FALSE(DecodeRequestBody(reached.substr(kRequestLengthSize) + "x")) << "bytes after it";
 }
 
-TEST(TileCheckProtocol, SceneFileNamesResolveAgainstTheNamingFilesFolder) {
-    const std::filesystem::path folder = std::filesystem::path("base") / "block";
-    EXPECT_EQ(ResolveSceneFileName(folder, "T1\\root.osgb"), folder / "T1" / "root.osgb");
-    EXPECT_EQ(ResolveSceneFileName(folder, "T1/root.osgb"), folder / "T1" / "root.osgb");
-    EXPECT_EQ(ResolveSceneFileName(folder, "../x.osgb"), folder / ".." / "x.osgb");
-#ifndef _WIN32
-    EXPECT_EQ(ResolveSceneFileName(folder, "/abs/x.osgb"), std::filesystem::path("/abs/x.osgb"));
-#endif
-}
-
 } // namespace
 } // namespace brindle
