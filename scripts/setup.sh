@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make libopenscenegraph-dev libopenscenegraph161 openscenegraph
           libcli11-dev nlohmann-json3-dev libgtest-dev qt6-base-dev libgl-dev fonts-noto-cjk
           fontconfig qt6-translations-l10n zlib1g-dev libpugixml-dev libproj-dev proj-data
-          libmeshoptimizer-dev ccache xvfb xauth libgl1-mesa-dri)
+          libmeshoptimizer-dev libtinygltf-dev ccache xvfb xauth libgl1-mesa-dri)
 scripts/install-packages.sh "${packages[@]}"
 
 dir="${1:-build}"
