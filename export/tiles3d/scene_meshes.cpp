@@ -302,17 +302,20 @@ private:
         meshes_.parts.push_back(std::move(part));
     }
 
-    // The triangles a primitive set draws, at most: those it names three indices a triangle.
+    // The triangles a primitive set draws, at most, from its count of indices alone.
     static std::size_t TrianglesDrawn(const osg::PrimitiveSet& primitives) {
+        const std::size_t indices = primitives.getNumIndices();
+        const std::size_t instances = std::max(1, primitives.getNumInstances());
         switch (primitives.getMode()) {
         case osg::PrimitiveSet::TRIANGLES:
+            return indices / 3 * instances;
+        case osg::PrimitiveSet::QUADS:
+            return indices / 2 * instances;
         case osg::PrimitiveSet::TRIANGLE_STRIP:
         case osg::PrimitiveSet::TRIANGLE_FAN:
-        case osg::PrimitiveSet::QUADS:
         case osg::PrimitiveSet::QUAD_STRIP:
         case osg::PrimitiveSet::POLYGON:
-            return std::size_t{primitives.getNumIndices()} *
-                   std::max(1, primitives.getNumInstances());
+            return indices * instances;
         default:
             return 0;
         }

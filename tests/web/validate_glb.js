@@ -1,9 +1,11 @@
 // Validates binary glTF files with the Khronos validator. Prints one line a file with its
 // counts, then each error and warning; exits 1 when any file has an error or a warning not
-// named in --allow, 2 when a file cannot be read.
-// Usage: node validate_glb.js [--allow CODE,CODE] FILE...
+// named in --allow, 2 when a file cannot be read or a folder holds none. A folder stands for
+// the .glb files in it.
+// Usage: node validate_glb.js [--allow CODE,CODE] FILE|FOLDER...
 'use strict';
 const fs = require('fs');
+const path = require('path');
 const validator = require('gltf-validator');
 
 async function main(argv) {
@@ -11,10 +13,17 @@ async function main(argv) {
   const files = [];
   for (let i = 0; i < argv.length; ++i) {
     if (argv[i] === '--allow') allowed = new Set(argv[++i].split(','));
-    else files.push(argv[i]);
+    else if (fs.statSync(argv[i], {throwIfNoEntry: false})?.isDirectory()) {
+      const found = fs.readdirSync(argv[i]).filter((name) => name.endsWith('.glb')).sort();
+      if (found.length === 0) {
+        console.error(`${argv[i]}: no .glb file`);
+        return 2;
+      }
+      files.push(...found.map((name) => path.join(argv[i], name)));
+    } else files.push(argv[i]);
   }
   if (files.length === 0) {
-    console.error('usage: node validate_glb.js [--allow CODE,CODE] FILE...');
+    console.error('usage: node validate_glb.js [--allow CODE,CODE] FILE|FOLDER...');
     return 2;
   }
   let failed = false;
