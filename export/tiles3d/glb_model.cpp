@@ -2,7 +2,11 @@
 
 #include <tiny_gltf.h>
 
+#include <osg/BoundingBox>
+
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -32,9 +36,37 @@ int WrapMode(osg::Texture::WrapMode mode) {
     }
 }
 
+// The grid quantised positions are steps of: glTF (y up) position = low + step * q.
+struct PositionGrid {
+    osg::Vec3d low;
+    osg::Vec3d step;
+};
+
+PositionGrid GridOver(const std::vector<MeshPart>& parts, const osg::Vec3d& centre) {
+    osg::BoundingBoxd box;
+    for (const MeshPart& part : parts)
+        for (const osg::Vec3d& p : part.positions)
+            box.expandBy(osg::Vec3d(YUp(p - centre)));
+    PositionGrid grid{box._min, {}};
+    for (int i = 0; i < 3; ++i) {
+        const double extent = box._max[i] - box._min[i];
+        grid.step[i] = extent > 0.0 ? extent / 65535.0 : 1.0;
+    }
+    return grid;
+}
+
+// A value in [-1, 1] as a normalised signed 16-bit integer, in [0, 1] as an unsigned one.
+std::int16_t SignedNormalised(double value) {
+    return static_cast<std::int16_t>(std::lround(std::clamp(value, -1.0, 1.0) * 32767.0));
+}
+std::uint16_t UnsignedNormalised(double value) {
+    return static_cast<std::uint16_t>(std::lround(std::clamp(value, 0.0, 1.0) * 65535.0));
+}
+
 class ModelBuilder {
 public:
-    explicit ModelBuilder(const std::vector<EncodedImage>& images) : images_(images) {
+    ModelBuilder(const std::vector<EncodedImage>& images, std::optional<PositionGrid> grid)
+        : images_(images), grid_(grid) {
         model_.asset.version = "2.0";
         model_.asset.generator = "Brindle";
         model_.buffers.emplace_back();
@@ -49,8 +81,19 @@ public:
     void Add(const MeshPart& part, std::optional<std::size_t> image, const osg::Vec3d& centre) {
         tinygltf::Primitive primitive;
         primitive.mode = TINYGLTF_MODE_TRIANGLES;
-        primitive.attributes["POSITION"] = Positions(part.positions, centre);
-        if (!part.normals.empty()) {
+        primitive.attributes["POSITION"] =
+            grid_ ? QuantisedPositions(part.positions, centre) : Positions(part.positions, centre);
+        if (!part.normals.empty() && grid_) {
+            std::vector<std::int16_t> normals;
+            for (const osg::Vec3f& n : part.normals) {
+                const osg::Vec3f up = YUp(osg::Vec3d(n));
+                normals.insert(normals.end(), {SignedNormalised(up.x()), SignedNormalised(up.y()),
+                                               SignedNormalised(up.z()), 0});
+            }
+            primitive.attributes["NORMAL"] =
+                Shorts(normals.data(), normals.size(), TINYGLTF_COMPONENT_TYPE_SHORT,
+                       TINYGLTF_TYPE_VEC3, 4, true);
+        } else if (!part.normals.empty()) {
             std::vector<float> normals;
             for (const osg::Vec3f& n : part.normals) {
                 const osg::Vec3f up = YUp(osg::Vec3d(n));
@@ -63,7 +106,18 @@ public:
             std::vector<float> uv;
             for (const osg::Vec2f& st : part.texCoords)
                 uv.insert(uv.end(), {st.x(), 1.0f - st.y()});
-            primitive.attributes["TEXCOORD_0"] = Floats(uv, TINYGLTF_TYPE_VEC2, 2);
+            const bool withinImage =
+                std::all_of(uv.begin(), uv.end(), [](float x) { return x >= 0.0f && x <= 1.0f; });
+            if (grid_ && withinImage) {
+                std::vector<std::uint16_t> shorts;
+                for (const float x : uv)
+                    shorts.push_back(UnsignedNormalised(x));
+                primitive.attributes["TEXCOORD_0"] =
+                    Shorts(shorts.data(), shorts.size(), TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
+                           TINYGLTF_TYPE_VEC2, 2, true);
+            } else {
+                primitive.attributes["TEXCOORD_0"] = Floats(uv, TINYGLTF_TYPE_VEC2, 2);
+            }
         } else {
             image.reset();
         }
@@ -84,6 +138,12 @@ public:
         model_.meshes.push_back(std::move(mesh_));
         tinygltf::Node node;
         node.mesh = 0;
+        if (grid_) {
+            node.translation = {grid_->low.x(), grid_->low.y(), grid_->low.z()};
+            node.scale = {grid_->step.x(), grid_->step.y(), grid_->step.z()};
+            model_.extensionsUsed.push_back("KHR_mesh_quantization");
+            model_.extensionsRequired.push_back("KHR_mesh_quantization");
+        }
         model_.nodes.push_back(std::move(node));
         tinygltf::Scene scene;
         scene.nodes.push_back(0);
@@ -143,6 +203,40 @@ private:
             }
         }
         const int accessor = Floats(values, TINYGLTF_TYPE_VEC3, 3);
+        model_.accessors[accessor].minValues = low;
+        model_.accessors[accessor].maxValues = high;
+        return accessor;
+    }
+
+    // Each vertex's 16-bit components, `stride` of them (its components padded to four bytes).
+    template <typename Short>
+    int Shorts(const Short* values, std::size_t count, int componentType, int type, int stride,
+               bool normalised) {
+        const int view = View(values, count * sizeof(Short), kArrayBuffer);
+        model_.bufferViews[view].byteStride = stride * sizeof(Short);
+        const int accessor = Accessor(view, componentType, type, count / stride);
+        model_.accessors[accessor].normalized = normalised;
+        return accessor;
+    }
+
+    int QuantisedPositions(const std::vector<osg::Vec3d>& positions, const osg::Vec3d& centre) {
+        std::vector<std::uint16_t> values;
+        values.reserve(positions.size() * 4);
+        std::vector<double> low(3, 65535.0), high(3, 0.0);
+        for (const osg::Vec3d& p : positions) {
+            const osg::Vec3f up = YUp(p - centre);
+            for (int i = 0; i < 3; ++i) {
+                const double steps = std::clamp(
+                    std::round((double{up[i]} - grid_->low[i]) / grid_->step[i]), 0.0, 65535.0);
+                low[i] = std::min(low[i], steps);
+                high[i] = std::max(high[i], steps);
+                values.push_back(static_cast<std::uint16_t>(steps));
+            }
+            values.push_back(0);
+        }
+        const int accessor =
+            Shorts(values.data(), values.size(), TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
+                   TINYGLTF_TYPE_VEC3, 4, false);
         model_.accessors[accessor].minValues = low;
         model_.accessors[accessor].maxValues = high;
         return accessor;
@@ -214,6 +308,7 @@ private:
     }
 
     const std::vector<EncodedImage>& images_;
+    std::optional<PositionGrid> grid_;
     tinygltf::Model model_;
     tinygltf::Mesh mesh_;
     std::map<std::pair<int, int>, int> samplers_;
@@ -227,8 +322,9 @@ private:
 std::optional<std::string> WriteGlb(const std::vector<MeshPart>& parts,
                                     const std::vector<PartImage>& partImages,
                                     const std::vector<EncodedImage>& images,
-                                    const osg::Vec3d& centre) {
-    ModelBuilder builder(images);
+                                    const osg::Vec3d& centre, bool quantize) {
+    ModelBuilder builder(images, quantize ? std::optional<PositionGrid>(GridOver(parts, centre))
+                                          : std::nullopt);
     for (std::size_t i = 0; i < parts.size(); ++i)
         builder.Add(parts[i], i < partImages.size() ? partImages[i].image : std::nullopt, centre);
     return std::move(builder).Write();

@@ -84,7 +84,7 @@ Result<TileContent> MakeTileContent(const osg::Node& scene, const ContentOptions
     content.centre = meshes.bounds.center();
     content.box = BoxOf(meshes.bounds);
     std::optional<std::string> glb =
-        WriteGlb(meshes.parts, partImages, images.images(), content.centre);
+        WriteGlb(meshes.parts, partImages, images.images(), content.centre, options.quantize);
     if (!glb)
         return make_error_code(ContentError::WriteFailed);
     if (glb->size() >= kMaxGlbBytes)

@@ -27,6 +27,9 @@ struct ContentOptions {
     std::size_t maxTriangles = 4'000'000;
     int maxTextureEdge = 8192; // wider or higher textures are left out, the surface untextured
     int jpegQuality = 90;      // for textures encoded again from their pixels
+    // KHR_mesh_quantization: 16-bit positions on a grid over the content's bounds (a step of
+    // 1/65535 of its extent on each axis), normals and texture coordinates.
+    bool quantize = false;
 };
 
 // One tile file's own geometry as a binary glTF file, and what a tileset says of it.

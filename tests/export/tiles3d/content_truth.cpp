@@ -7,7 +7,11 @@
 #include <osg/TriangleFunctor>
 #include <tiny_gltf.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 namespace brindle::test {
 namespace {
@@ -47,26 +51,57 @@ private:
     osg::Matrixd matrix_;
 };
 
-template <typename T>
-std::vector<T> AccessorValues(const tinygltf::Model& model, int index, int components) {
+template <typename T> double Component(const unsigned char* at, bool normalised) {
+    T value;
+    std::memcpy(&value, at, sizeof(T));
+    if (!normalised || std::is_floating_point_v<T>)
+        return static_cast<double>(value);
+    // glTF's normalised integers: unsigned over [0, 1], signed over [-1, 1].
+    return std::max(static_cast<double>(value) / std::numeric_limits<T>::max(), -1.0);
+}
+
+// The accessor's values as doubles, normalised integers taken to their range; none when it
+// reaches past its buffer.
+std::vector<double> AccessorValues(const tinygltf::Model& model, int index) {
     const tinygltf::Accessor& accessor = model.accessors.at(index);
     const tinygltf::BufferView& view = model.bufferViews.at(accessor.bufferView);
     const tinygltf::Buffer& buffer = model.buffers.at(view.buffer);
-    std::vector<T> values(accessor.count * components);
+    const int components = tinygltf::GetNumComponentsInType(accessor.type);
+    const int size = tinygltf::GetComponentSizeInBytes(accessor.componentType);
+    const std::size_t stride = view.byteStride != 0 ? view.byteStride : components * size;
     const std::size_t offset = view.byteOffset + accessor.byteOffset;
-    if (offset + values.size() * sizeof(T) > buffer.data.size())
+    if (accessor.count != 0 &&
+        offset + (accessor.count - 1) * stride + components * size > buffer.data.size())
         return {};
-    std::memcpy(values.data(), buffer.data.data() + offset, values.size() * sizeof(T));
+    std::vector<double> values;
+    for (std::size_t e = 0; e < accessor.count; ++e)
+        for (int k = 0; k < components; ++k) {
+            const unsigned char* at = buffer.data.data() + offset + e * stride + k * size;
+            const bool n = accessor.normalized;
+            switch (accessor.componentType) {
+            case TINYGLTF_COMPONENT_TYPE_FLOAT:
+                values.push_back(Component<float>(at, n));
+                break;
+            case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT:
+                values.push_back(Component<std::uint32_t>(at, n));
+                break;
+            case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT:
+                values.push_back(Component<std::uint16_t>(at, n));
+                break;
+            case TINYGLTF_COMPONENT_TYPE_SHORT:
+                values.push_back(Component<std::int16_t>(at, n));
+                break;
+            case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE:
+                values.push_back(Component<std::uint8_t>(at, n));
+                break;
+            case TINYGLTF_COMPONENT_TYPE_BYTE:
+                values.push_back(Component<std::int8_t>(at, n));
+                break;
+            default:
+                return {};
+            }
+        }
     return values;
-}
-
-std::vector<std::uint32_t> Indices(const tinygltf::Model& model, int index) {
-    const int type = model.accessors.at(index).componentType;
-    if (type == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT) {
-        const std::vector<std::uint16_t> shorts = AccessorValues<std::uint16_t>(model, index, 1);
-        return {shorts.begin(), shorts.end()};
-    }
-    return AccessorValues<std::uint32_t>(model, index, 1);
 }
 
 // Keeps an image's bytes as they are.
@@ -112,18 +147,26 @@ ReadGlb ReadBack(const std::string& glb, const osg::Vec3d& centre) {
             read.primitiveTextured.push_back(material.pbrMetallicRoughness.baseColorTexture.index >=
                                              0);
             read.primitiveColoured.push_back(attribute("COLOR_0") >= 0);
-            const std::vector<float> positions =
-                AccessorValues<float>(model, attribute("POSITION"), 3);
-            std::vector<float> normals, uvs;
+            read.primitiveBaseColour.push_back(material.pbrMetallicRoughness.baseColorFactor);
+            std::vector<double> positions = AccessorValues(model, attribute("POSITION"));
+            // The node's scale, then its translation (quantised positions have them).
+            const tinygltf::Node& node = model.nodes.at(0);
+            for (std::size_t i = 0; i < positions.size(); ++i) {
+                if (node.scale.size() == 3)
+                    positions[i] *= node.scale[i % 3];
+                if (node.translation.size() == 3)
+                    positions[i] += node.translation[i % 3];
+            }
+            std::vector<double> normals, uvs;
             if (attribute("NORMAL") >= 0)
-                normals = AccessorValues<float>(model, attribute("NORMAL"), 3);
+                normals = AccessorValues(model, attribute("NORMAL"));
             if (attribute("TEXCOORD_0") >= 0)
-                uvs = AccessorValues<float>(model, attribute("TEXCOORD_0"), 2);
-            const std::vector<std::uint32_t> indices = Indices(model, primitive.indices);
+                uvs = AccessorValues(model, attribute("TEXCOORD_0"));
+            const std::vector<double> indices = AccessorValues(model, primitive.indices);
             for (std::size_t t = 0; t + 2 < indices.size(); t += 3) {
                 WorldTriangle triangle;
                 for (int k = 0; k < 3; ++k) {
-                    const std::size_t i = indices[t + k];
+                    const auto i = static_cast<std::size_t>(indices[t + k]);
                     // glTF's (x, y, z) is the scene's (x, -z, y).
                     triangle.corners[k] =
                         centre + osg::Vec3d(positions.at(3 * i), -positions.at(3 * i + 2),

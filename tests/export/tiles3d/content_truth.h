@@ -33,7 +33,8 @@ struct ReadGlb {
     std::set<std::string> extensionsUsed;
     std::vector<bool> primitiveUnlit; // per primitive, whether its material is unlit
     std::vector<bool> primitiveTextured;
-    std::vector<bool> primitiveColoured; // has COLOR_0
+    std::vector<bool> primitiveColoured;                  // has COLOR_0
+    std::vector<std::vector<double>> primitiveBaseColour; // its material's base colour factor
 };
 
 // Reads `glb`, its positions offset by `centre` and turned back from y up to the scene's z up,

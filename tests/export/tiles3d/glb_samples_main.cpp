@@ -1,7 +1,7 @@
 // Writes the binary glTF files of several kinds of tile into a folder, for the glTF
 // validator to check: a production-shaped paged tile's three files, a plain tile with normals
 // and raw pixels, every primitive kind with vertex colours, a see-through texture beside an
-// opaque one, and triangles with bad corners left out.
+// opaque one, triangles with bad corners left out; and some of them quantised.
 // Usage: tiles3d_glb_samples DIR
 #include "content_scenes.h"
 
@@ -20,8 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool Write(const osg::Node& scene, const fs::path& file) {
-    const brindle::Result<brindle::TileContent> content = brindle::MakeTileContent(scene);
+bool Write(const osg::Node& scene, const fs::path& file, bool quantize = false) {
+    brindle::ContentOptions options;
+    options.quantize = quantize;
+    const brindle::Result<brindle::TileContent> content = brindle::MakeTileContent(scene, options);
     if (!content) {
         std::cerr << file << ": " << content.error().message() << "\n";
         return false;
@@ -31,13 +33,13 @@ bool Write(const osg::Node& scene, const fs::path& file) {
     return static_cast<bool>(out.flush());
 }
 
-bool WriteTile(const fs::path& tile, const fs::path& file) {
+bool WriteTile(const fs::path& tile, const fs::path& file, bool quantize = false) {
     const osg::ref_ptr<osg::Node> scene = osgDB::readRefNodeFile(tile.string());
     if (!scene) {
         std::cerr << tile << ": not readable\n";
         return false;
     }
-    return Write(*scene, file);
+    return Write(*scene, file, quantize);
 }
 
 osg::ref_ptr<osg::Node> BadCorners() {
@@ -76,6 +78,10 @@ int main(int argc, char** argv) {
         Write(*brindle::test::EveryPrimitiveKind(), dir / "every-primitive-kind.glb") &&
         Write(*brindle::test::TwoTexturedQuads(opaque.get(), seeThrough.get()),
               dir / "see-through-texture.glb") &&
-        Write(*BadCorners(), dir / "bad-corners.glb");
+        Write(*BadCorners(), dir / "bad-corners.glb") &&
+        WriteTile(paged, dir / "quantised-paged-root.glb", true) &&
+        WriteTile(plain, dir / "quantised-plain-normals.glb", true) &&
+        Write(*brindle::test::EveryPrimitiveKind(), dir / "quantised-every-primitive-kind.glb",
+              true);
     return written ? 0 : 1;
 }

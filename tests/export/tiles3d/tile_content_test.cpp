@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <osg/Geode>
 #include <osg/Geometry>
+#include <osg/Material>
 #include <osgDB/ReadFile>
 
 #include <cmath>
@@ -178,6 +179,76 @@ TEST(TileContent, ImagesAreEmbeddedOnceAndPngWhereSeeThrough) {
         ASSERT_EQ(glb.mimeTypes.size(), 2u);
         EXPECT_EQ(glb.mimeTypes[0], "image/jpeg");
         EXPECT_EQ(glb.mimeTypes[1], "image/png");
+    }
+}
+
+TEST(TileContent, QuantisedPositionsLandWithinAStepOfTheGrid) {
+    test::TempDir dir;
+    const std::filesystem::path file = test::WritePlainSampleTile(dir / "tile");
+    const osg::ref_ptr<osg::Node> scene = ReadTile(file);
+    ASSERT_TRUE(scene);
+    ContentOptions options;
+    options.quantize = true;
+    const Result<TileContent> plain = ContentOf(*scene);
+    const Result<TileContent> content = ContentOf(*scene, options);
+    ASSERT_TRUE(plain.ok() && content.ok());
+    EXPECT_LT(content->glb.size(), plain->glb.size());
+    const ReadGlb glb = ReadBack(content->glb, content->centre);
+    ASSERT_TRUE(glb.loaded) << glb.error;
+    EXPECT_TRUE(glb.extensionsUsed.count("KHR_mesh_quantization"));
+    const std::vector<WorldTriangle> truth = SceneTriangles(*scene);
+    ASSERT_EQ(glb.triangles.size(), truth.size());
+    // Half a step of 1/65535 of the tile's extent on each axis, and float rounding.
+    const osg::Vec3d extent = content->bounds._max - content->bounds._min;
+    const double tolerance = 0.5 * extent.length() / 65535.0 + 1e-4;
+    const ReadGlb unquantised = ReadBack(plain->glb, plain->centre);
+    for (std::size_t t = 0; t < truth.size(); ++t)
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_LT((glb.triangles[t].corners[k] - truth[t].corners[k]).length(), tolerance);
+            EXPECT_LT((glb.triangles[t].normals[k] - unquantised.triangles[t].normals[k]).length(),
+                      1e-4);
+            EXPECT_LT(
+                (glb.triangles[t].texCoords[k] - unquantised.triangles[t].texCoords[k]).length(),
+                1e-4);
+        }
+}
+
+TEST(TileContent, UntexturedSurfacesTakeTheirMaterialAndLightingFromTheirStateSets) {
+    // A lit quad with normals and a red material, and the same quad with the lighting off.
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    for (const bool lit : {true, false}) {
+        osg::ref_ptr<osg::Geometry> quad = osg::createTexturedQuadGeometry(
+            osg::Vec3(lit ? 0.0f : 20.0f, 0, 0), osg::Vec3(10, 0, 0), osg::Vec3(0, 10, 0));
+        quad->setTexCoordArray(0, nullptr);
+        quad->setColorArray(nullptr);
+        osg::ref_ptr<osg::Vec3Array> normals = new osg::Vec3Array(4);
+        for (osg::Vec3& n : *normals)
+            n.set(0, 0, 1);
+        quad->setNormalArray(normals, osg::Array::BIND_PER_VERTEX);
+        osg::ref_ptr<osg::Material> material = new osg::Material;
+        material->setDiffuse(osg::Material::FRONT_AND_BACK, osg::Vec4(0.8f, 0.1f, 0.2f, 1.0f));
+        quad->getOrCreateStateSet()->setAttribute(material);
+        if (!lit)
+            quad->getOrCreateStateSet()->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+        geode->addDrawable(quad);
+    }
+    const Result<TileContent> content = ContentOf(*geode);
+    ASSERT_TRUE(content.ok());
+    const ReadGlb glb = ReadBack(content->glb, content->centre);
+    ASSERT_TRUE(glb.loaded) << glb.error;
+    ASSERT_EQ(glb.primitiveUnlit.size(), 2u);
+    EXPECT_FALSE(glb.primitiveUnlit[0]);
+    EXPECT_TRUE(glb.primitiveUnlit[1]);
+    EXPECT_TRUE(glb.extensionsUsed.count("KHR_materials_unlit"));
+    const std::vector<double> red{0.8, 0.1, 0.2, 1.0};
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_NEAR(glb.primitiveBaseColour[0].at(i), red[i], 1e-6);
+    for (const WorldTriangle& triangle : glb.triangles) {
+        if (triangle.corners[0].x() > 15.0)
+            continue;
+        ASSERT_EQ(triangle.normals.size(), 3u);
+        for (const osg::Vec3d& n : triangle.normals)
+            EXPECT_NEAR((n - osg::Vec3d(0, 0, 1)).length(), 0.0, 1e-6);
     }
 }
 
