@@ -103,7 +103,9 @@ public:
         normals_ = PerVertex<osg::Vec3Array>(geometry.getNormalArray(), vertexCount_);
         texCoords_ = PerVertex<osg::Vec2Array>(geometry.getTexCoordArray(0), vertexCount_);
         colours_ = PerVertex<osg::Vec4Array>(geometry.getColorArray(), vertexCount_);
-        part_.look = LookOf(geometry, state);
+        byteColours_ = PerVertex<osg::Vec4ubArray>(geometry.getColorArray(), vertexCount_);
+        // A texture without coordinates to place it is not drawn as one.
+        part_.look = LookOf(geometry, state, texCoords_ != nullptr, normals_ != nullptr);
         if (!part_.look.image)
             texCoords_ = nullptr;
     }
@@ -129,11 +131,11 @@ public:
     MeshPart Take() && { return std::move(part_); }
 
 private:
-    static MeshLook LookOf(const osg::Geometry& geometry, const LookState& state) {
+    static MeshLook LookOf(const osg::Geometry& geometry, const LookState& state, bool hasTexCoords,
+                           bool hasNormals) {
         MeshLook look;
-        look.lit = state.lit && geometry.getNormalArray() != nullptr &&
-                   geometry.getNormalArray()->getBinding() == osg::Array::BIND_PER_VERTEX;
-        if (state.texture != nullptr && state.texture->getImage() != nullptr) {
+        look.lit = state.lit && hasNormals;
+        if (state.texture != nullptr && state.texture->getImage() != nullptr && hasTexCoords) {
             look.image = state.texture->getImage();
             look.wrapS = state.texture->getWrap(osg::Texture::WRAP_S);
             look.wrapT = state.texture->getWrap(osg::Texture::WRAP_T);
@@ -162,6 +164,11 @@ private:
         }
         if (colours_ != nullptr)
             part_.colours.push_back(Clamped((*colours_)[vertex]));
+        else if (byteColours_ != nullptr) {
+            const osg::Vec4ub& c = (*byteColours_)[vertex];
+            part_.colours.emplace_back(c.r() / 255.0f, c.g() / 255.0f, c.b() / 255.0f,
+                                       c.a() / 255.0f);
+        }
         return found->second;
     }
 
@@ -182,6 +189,7 @@ private:
     const osg::Vec3Array* normals_ = nullptr;
     const osg::Vec2Array* texCoords_ = nullptr;
     const osg::Vec4Array* colours_ = nullptr;
+    const osg::Vec4ubArray* byteColours_ = nullptr;
     std::unordered_map<unsigned, std::uint32_t> indices_;
     MeshPart part_;
 };

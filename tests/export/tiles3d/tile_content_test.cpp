@@ -213,6 +213,31 @@ TEST(TileContent, QuantisedPositionsLandWithinAStepOfTheGrid) {
         }
 }
 
+TEST(TileContent, ATextureWithoutCoordinatesIsNotEmbeddedAndByteColoursAreKept) {
+    const osg::ref_ptr<osg::Image> image = test::TestImage(16, false);
+    const osg::ref_ptr<osg::Node> scene = test::TwoTexturedQuads(image.get(), image.get());
+    osg::Geode* geode = scene->asGeode();
+    ASSERT_NE(geode, nullptr);
+    for (unsigned i = 0; i < geode->getNumDrawables(); ++i) {
+        osg::Geometry* quad = geode->getDrawable(i)->asGeometry();
+        quad->setTexCoordArray(0, nullptr);
+        osg::ref_ptr<osg::Vec4ubArray> colours = new osg::Vec4ubArray(4);
+        for (osg::Vec4ub& colour : *colours)
+            colour.set(255, 0, 51, 255);
+        quad->setColorArray(colours, osg::Array::BIND_PER_VERTEX);
+    }
+    const Result<TileContent> content = ContentOf(*scene);
+    ASSERT_TRUE(content.ok());
+    EXPECT_EQ(content->images, 0u);
+    const ReadGlb glb = ReadBack(content->glb, content->centre);
+    ASSERT_TRUE(glb.loaded) << glb.error;
+    EXPECT_TRUE(glb.images.empty());
+    for (std::size_t p = 0; p < glb.primitiveColoured.size(); ++p) {
+        EXPECT_TRUE(glb.primitiveColoured[p]);
+        EXPECT_FALSE(glb.primitiveTextured[p]);
+    }
+}
+
 TEST(TileContent, UntexturedSurfacesTakeTheirMaterialAndLightingFromTheirStateSets) {
     // A lit quad with normals and a red material, and the same quad with the lighting off.
     osg::ref_ptr<osg::Geode> geode = new osg::Geode;
