@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
     app.add_option("--max-texture", options.maxTextureEdge,
                    "Textures wider or higher than this are left out")
         ->capture_default_str();
+    app.add_flag("--quantize", options.quantize,
+                 "16-bit positions, normals and texture coordinates (KHR_mesh_quantization)");
     CLI11_PARSE(app, argc, argv);
 
     brindle::KeepEmbeddedImageBytes();
