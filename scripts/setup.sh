@@ -12,8 +12,12 @@ packages=(cmake g++ make libopenscenegraph-dev libopenscenegraph161 openscenegra
           libcli11-dev nlohmann-json3-dev libgtest-dev qt6-base-dev libgl-dev fonts-noto-cjk
           fontconfig qt6-translations-l10n zlib1g-dev libpugixml-dev libproj-dev proj-data
           proj-bin
-          libmeshoptimizer-dev ccache xvfb xauth libgl1-mesa-dri)
+          libmeshoptimizer-dev libtinygltf-dev ccache xvfb xauth libgl1-mesa-dri)
 scripts/install-packages.sh "${packages[@]}"
+# The Khronos glTF validator the web tests run, where node's package manager is there.
+if command -v npm >/dev/null; then
+  scripts/web-setup.sh || echo "setup.sh: the glTF validator is missing; its tests will fail" >&2
+fi
 
 dir="${1:-build}"
 # Checkouts of the same tree share their compiled objects through ccache, where it is there.

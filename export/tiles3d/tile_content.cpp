@@ -1,0 +1,104 @@
+#include "export/tiles3d/tile_content.h"
+
+#include "export/tiles3d/content_images.h"
+#include "export/tiles3d/glb_model.h"
+#include "export/tiles3d/scene_meshes.h"
+
+#include <cstdint>
+#include <utility>
+
+namespace brindle {
+namespace {
+
+// A binary glTF file states its length in 32 bits; its content stays well below that.
+constexpr std::size_t kMaxGlbBytes = std::size_t{1} << 31;
+
+class ContentErrorCategory : public std::error_category {
+public:
+    const char* name() const noexcept override { return "tile content"; }
+    std::string message(int value) const override {
+        switch (static_cast<ContentError>(value)) {
+        case ContentError::NoTriangles:
+            return "the tile's own level draws no whole triangle";
+        case ContentError::Capped:
+            return "the tile holds more triangles, nodes or nesting than a content takes";
+        case ContentError::TooLarge:
+            return "the tile's content does not fit in one binary glTF file";
+        case ContentError::WriteFailed:
+            return "the glTF writer failed";
+        }
+        return "unknown tile content error";
+    }
+};
+
+// The bytes the parts' vertices, indices and images take, roughly: enough to refuse what
+// could not be written before writing it.
+std::size_t PayloadBytes(const std::vector<MeshPart>& parts, const ContentImages& images) {
+    std::size_t bytes = 0;
+    for (const MeshPart& part : parts)
+        bytes += part.positions.size() * (12 + 12 + 8 + 16) + part.triangles.size() * 4;
+    for (const EncodedImage& image : images.images())
+        bytes += image.bytes.size();
+    return bytes;
+}
+
+std::array<double, 12> BoxOf(const osg::BoundingBoxd& bounds) {
+    const osg::Vec3d centre = bounds.center();
+    const osg::Vec3d half = (bounds._max - bounds._min) * 0.5;
+    return {centre.x(), centre.y(), centre.z(), half.x(), 0.0, 0.0,
+            0.0,        half.y(),   0.0,        0.0,      0.0, half.z()};
+}
+
+} // namespace
+
+const std::error_category& ContentCategory() {
+    static const ContentErrorCategory category;
+    return category;
+}
+
+std::error_code make_error_code(ContentError error) {
+    return {static_cast<int>(error), ContentCategory()};
+}
+
+Result<TileContent> MakeTileContent(const osg::Node& scene, const ContentOptions& options) {
+    SceneMeshesOptions meshOptions;
+    meshOptions.maxTriangles = options.maxTriangles;
+    SceneMeshes meshes = CollectSceneMeshes(scene, meshOptions);
+    if (meshes.capped)
+        return make_error_code(ContentError::Capped);
+    if (meshes.parts.empty())
+        return make_error_code(ContentError::NoTriangles);
+
+    ContentImageOptions imageOptions;
+    imageOptions.maxEdge = options.maxTextureEdge;
+    imageOptions.jpegQuality = options.jpegQuality;
+    ContentImages images(imageOptions);
+    std::vector<PartImage> partImages;
+    for (const MeshPart& part : meshes.parts)
+        partImages.push_back({part.look.image ? images.Add(*part.look.image) : std::nullopt});
+    if (PayloadBytes(meshes.parts, images) >= kMaxGlbBytes)
+        return make_error_code(ContentError::TooLarge);
+
+    TileContent content;
+    content.bounds = meshes.bounds;
+    content.centre = meshes.bounds.center();
+    content.box = BoxOf(meshes.bounds);
+    std::optional<std::string> glb =
+        WriteGlb(meshes.parts, partImages, images.images(), content.centre, options.quantize);
+    if (!glb)
+        return make_error_code(ContentError::WriteFailed);
+    if (glb->size() >= kMaxGlbBytes)
+        return make_error_code(ContentError::TooLarge);
+    content.glb = std::move(*glb);
+    for (const MeshPart& part : meshes.parts) {
+        content.vertices += part.positions.size();
+        content.triangles += part.triangles.size() / 3;
+    }
+    content.skippedTriangles = meshes.skippedTriangles;
+    content.images = images.images().size();
+    content.keptImages = images.kept();
+    content.droppedTextures = images.dropped();
+    return content;
+}
+
+} // namespace brindle
