@@ -1,5 +1,7 @@
 #include "cli/report_json.h"
 
+#include "wording/words.h"
+
 #include <cstdio>
 #include <initializer_list>
 #include <utility>
@@ -142,22 +144,6 @@ json SourceJson(const FolderReport& folder) {
     return object;
 }
 
-const char* SrsKindName(SrsKind kind) {
-    switch (kind) {
-    case SrsKind::None:
-        return nullptr;
-    case SrsKind::Projected:
-        return "projected";
-    case SrsKind::Geographic:
-        return "geographic";
-    case SrsKind::Enu:
-        return "enu";
-    case SrsKind::Unknown:
-        return "unknown";
-    }
-    return nullptr;
-}
-
 json FolderJson(const FolderReport& folder) {
     json object;
     // The entries name subfolders, so they are paths too, escaped with the folder's own.
@@ -184,7 +170,7 @@ json FolderJson(const FolderReport& folder) {
                              folder.translation.z()};
     object["translation_source"] = SourceJson(folder);
     object["srs"] = folder.srs.empty() ? json(nullptr) : json(folder.srs);
-    const char* srsKind = SrsKindName(folder.srsKind);
+    const char* srsKind = wording::WordsOf(folder.srsKind).key;
     object["srs_kind"] = srsKind ? json(srsKind) : json(nullptr);
     object["local_frame"] = folder.localFrame();
     json blocks = json::array();
@@ -270,196 +256,34 @@ std::string EscapePathBytes(const std::string& bytes) {
     return out;
 }
 
+// The keys are the wording's, which keeps each kind's key with its words.
+
 const char* StatusName(FolderStatus status) {
-    switch (status) {
-    case FolderStatus::Written:
-        return "written";
-    case FolderStatus::DryRun:
-        return "dry_run";
-    case FolderStatus::Failed:
-        return "failed";
-    case FolderStatus::Cancelled:
-        return "cancelled";
-    case FolderStatus::ListedTwice:
-        return "listed_twice";
-    }
-    return "unknown";
+    return wording::WordsOf(status).key;
 }
 
 const char* ReasonName(TileStatus reason) {
-    switch (reason) {
-    case TileStatus::Valid:
-        return "valid";
-    case TileStatus::NoRootFile:
-        return "no_root_file";
-    case TileStatus::NotRegularFile:
-        return "not_regular_file";
-    case TileStatus::LoadFailed:
-        return "load_failed";
-    case TileStatus::ReaderCrashed:
-        return "reader_crashed";
-    case TileStatus::TimedOut:
-        return "timed_out";
-    case TileStatus::OutOfMemory:
-        return "out_of_memory";
-    case TileStatus::UnsafeName:
-        return "unsafe_name";
-    case TileStatus::LinksBack:
-        return "links_back";
-    case TileStatus::Cycle:
-        return "cycle";
-    case TileStatus::BlockNotWritten:
-        return "block_not_written";
-    }
-    return "unknown";
+    return wording::WordsOf(reason).key;
 }
 
 const char* SummaryFailureName(SummaryFailure reason) {
-    switch (reason) {
-    case SummaryFailure::NoSurface:
-        return "no_surface";
-    case SummaryFailure::TooLarge:
-        return "too_large";
-    case SummaryFailure::OutOfMemory:
-        return "out_of_memory";
-    case SummaryFailure::Crashed:
-        return "crashed";
-    case SummaryFailure::TimedOut:
-        return "timed_out";
-    case SummaryFailure::Unreadable:
-        return "unreadable";
-    }
-    return "unknown";
+    return wording::WordsOf(reason).key;
 }
 
 const char* IndexKindName(IndexKind kind) {
-    switch (kind) {
-    case IndexKind::Proxy:
-        return "proxy";
-    case IndexKind::Paged:
-        return "paged";
-    case IndexKind::Overview:
-        return "overview";
-    }
-    return "unknown";
+    return wording::WordsOf(kind).key;
 }
 
 const char* LoadFailureName(LoadFailure failure) {
-    switch (failure) {
-    case LoadFailure::None:
-        return nullptr;
-    case LoadFailure::EmptyFile:
-        return "empty_file";
-    case LoadFailure::NotAScene:
-        return "not_a_scene";
-    case LoadFailure::Truncated:
-        return "truncated";
-    case LoadFailure::UnknownCompressor:
-        return "unknown_compressor";
-    case LoadFailure::UnsupportedVersion:
-        return "unsupported_version";
-    case LoadFailure::ReaderError:
-        return "reader_error";
-    }
-    return nullptr;
+    return wording::WordsOf(failure).key;
 }
 
 const char* ProblemName(ProblemKind kind) {
-    switch (kind) {
-    case ProblemKind::FolderMissing:
-        return "folder_missing";
-    case ProblemKind::NotAFolder:
-        return "not_a_folder";
-    case ProblemKind::FolderUnreadable:
-        return "folder_unreadable";
-    case ProblemKind::WriteFailed:
-        return "write_failed";
-    case ProblemKind::NoIndexWriter:
-        return "no_index_writer";
-    case ProblemKind::WorkersUnavailable:
-        return "workers_unavailable";
-    case ProblemKind::ExistingHoldsScene:
-        return "existing_holds_scene";
-    case ProblemKind::ExistingUnreadable:
-        return "existing_unreadable";
-    case ProblemKind::NoTilesKeptIndex:
-        return "no_tiles_kept_index";
-    case ProblemKind::ReportUnreadable:
-        return "report_unreadable";
-    case ProblemKind::ReportNotRegularFile:
-        return "report_not_regular_file";
-    case ProblemKind::ReportNoSecondLine:
-        return "report_no_second_line";
-    case ProblemKind::ReportNoOrigin:
-        return "report_no_origin";
-    case ProblemKind::ReportOriginNotFinite:
-        return "report_origin_not_finite";
-    case ProblemKind::IndexNotFlushed:
-        return "index_not_flushed";
-    case ProblemKind::NoTilesFound:
-        return "no_tiles_found";
-    case ProblemKind::NoTilesLooksLikeTile:
-        return "no_tiles_looks_like_tile";
-    case ProblemKind::NoTilesOneLevelTooHigh:
-        return "no_tiles_one_level_too_high";
-    case ProblemKind::MetadataUnreadable:
-        return "metadata_unreadable";
-    case ProblemKind::MetadataNotRegularFile:
-        return "metadata_not_regular_file";
-    case ProblemKind::MetadataTooLarge:
-        return "metadata_too_large";
-    case ProblemKind::MetadataNotXml:
-        return "metadata_not_xml";
-    case ProblemKind::MetadataNoOrigin:
-        return "metadata_no_origin";
-    case ProblemKind::MetadataBadOrigin:
-        return "metadata_bad_origin";
-    case ProblemKind::RootNamesDifferInCase:
-        return "root_names_differ_in_case";
-    case ProblemKind::NamesDifferInCase:
-        return "names_differ_in_case";
-    case ProblemKind::CacheFolderIsLink:
-        return "cache_folder_is_link";
-    case ProblemKind::CacheFolderNotOwned:
-        return "cache_folder_not_owned";
-    case ProblemKind::CacheFolderOpenToOthers:
-        return "cache_folder_open_to_others";
-    case ProblemKind::CacheFolderUnusable:
-        return "cache_folder_unusable";
-    case ProblemKind::CacheNotWritten:
-        return "cache_not_written";
-    case ProblemKind::MetadataGeographicSrs:
-        return "metadata_geographic_srs";
-    case ProblemKind::MetadataGeographicSrsForced:
-        return "metadata_geographic_srs_forced";
-    case ProblemKind::SrsLibraryMissing:
-        return "srs_library_missing";
-    case ProblemKind::BlocksSrsDiffer:
-        return "blocks_srs_differ";
-    case ProblemKind::OverviewNotWritten:
-        return "overview_not_written";
-    case ProblemKind::OldOverviewKept:
-        return "old_overview_kept";
-    case ProblemKind::FolderBusy:
-        return "folder_busy";
-    }
-    return "unknown";
+    return wording::WordsOf(kind).key;
 }
 
 const char* OriginName(OriginSource source) {
-    switch (source) {
-    case OriginSource::ThisFolder:
-        return "this_folder";
-    case OriginSource::CarriedOver:
-        return "carried_over";
-    case OriginSource::None:
-        return "none";
-    case OriginSource::Metadata:
-        return "metadata";
-    case OriginSource::Blocks:
-        return "blocks";
-    }
-    return "unknown";
+    return wording::WordsOf(source).key;
 }
 
 nlohmann::ordered_json ReportJson(const ExportReport& report, const RunSettings& settings) {

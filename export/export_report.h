@@ -30,6 +30,8 @@ enum class TileStatus {
                      // back to a file already being loaded: a viewer would recurse without end
     BlockNotWritten, // a block of a folder of blocks whose own index was not written
 };
+// One past the last status: the wording has a row for each below it.
+constexpr std::size_t kTileStatusCount = static_cast<std::size_t>(TileStatus::BlockNotWritten) + 1;
 
 // Why a root.osgb does not load, as far as its checker could tell.
 enum class LoadFailure : std::uint8_t {
@@ -41,6 +43,8 @@ enum class LoadFailure : std::uint8_t {
     UnsupportedVersion = 5, // it was written by a newer reader, and this one cannot parse it
     ReaderError = 6,        // none of the above; `readerText` holds the reader's own words
 };
+// One past the last failure: the wording has a row for each below it.
+constexpr std::size_t kLoadFailureCount = static_cast<std::size_t>(LoadFailure::ReaderError) + 1;
 
 struct LeftOutSubfolder {
     // Built from any leading fields, as an aggregate would be.
@@ -135,6 +139,8 @@ enum class ProblemKind {
     // nothing into it and removed nothing from it.
     FolderBusy,
 };
+// One past the last kind: the wording has a row for each below it.
+constexpr std::size_t kProblemKindCount = static_cast<std::size_t>(ProblemKind::FolderBusy) + 1;
 
 // Why the overview levels show nothing of a listed tile.
 enum class SummaryFailure {
@@ -145,6 +151,9 @@ enum class SummaryFailure {
     TimedOut,    // making it took longer than the deadline
     Unreadable,  // the tile could not be read again for it; `cause` says why
 };
+// One past the last failure: the wording has a row for each below it.
+constexpr std::size_t kSummaryFailureCount =
+    static_cast<std::size_t>(SummaryFailure::Unreadable) + 1;
 
 struct OverviewHole {
     std::filesystem::path name; // the tile's subfolder within the listed folder
@@ -179,6 +188,8 @@ enum class SrsKind {
     Enu,        // "ENU:lat,lon": a local east-north-up frame about that point
     Unknown,    // empty, unparsable, overlong, or a CRS of neither kind: taken as local
 };
+// One past the last kind: the wording has a row for each below it.
+constexpr std::size_t kSrsKindCount = static_cast<std::size_t>(SrsKind::Unknown) + 1;
 
 // Where the translation of a folder's index came from.
 enum class OriginSource {
@@ -188,6 +199,8 @@ enum class OriginSource {
     Metadata,    // metadata.xml beside this folder's tiles (`originReport` names it)
     Blocks,      // a folder of blocks: the identity, since each block's index carries its own
 };
+// One past the last source: the wording has a row for each below it.
+constexpr std::size_t kOriginSourceCount = static_cast<std::size_t>(OriginSource::Blocks) + 1;
 
 // Which index a folder gets.
 enum class IndexKind {
@@ -198,6 +211,8 @@ enum class IndexKind {
     // are files of the program's own, in a folder of its own inside the listed folder.
     Overview,
 };
+// One past the last kind: the wording has a row for each below it.
+constexpr std::size_t kIndexKindCount = static_cast<std::size_t>(IndexKind::Overview) + 1;
 
 // Above this many tiles a folder is better served by the paged index: a viewer opening a
 // proxy index reads every tile before its first picture. The dialogs and the command line
@@ -213,6 +228,8 @@ enum class FolderStatus {
     // its index is written there, once, and its report is that listing's.
     ListedTwice,
 };
+// One past the last status: the wording has a row for each below it.
+constexpr std::size_t kFolderStatusCount = static_cast<std::size_t>(FolderStatus::ListedTwice) + 1;
 
 // A picture for a presenter to show, in plain bytes: red, green and blue for each pixel, rows
 // from the top down. Empty when there is none.

@@ -1,6 +1,7 @@
 #include "wording/command_line_wording.h"
 
 #include "wording/text.h"
+#include "wording/words.h"
 
 #include <map>
 
@@ -55,22 +56,10 @@ std::string OverviewHoleCount(Language language, const FolderReport& folder) {
                              : "; " + count + " not in the overview";
 }
 
-const char* IndexKindNote(Language language, IndexKind kind) {
-    switch (kind) {
-    case IndexKind::Proxy:
-        break;
-    case IndexKind::Paged:
-        return Chinese(language) ? "（分页索引）" : " (paged index)";
-    case IndexKind::Overview:
-        return Chinese(language) ? "（总览索引）" : " (overview index)";
-    }
-    return "";
-}
-
 } // namespace
 
 std::string FolderLine(Language language, const FolderReport& folder) {
-    const char* kind = IndexKindNote(language, folder.index);
+    const char* kind = WordsOf(folder.index).note.in(language);
     if (Chinese(language)) {
         std::string line = (folder.status == FolderStatus::DryRun ? "将写入 " : "已写入 ") +
                            PathText(folder.indexFile) + kind;

@@ -36,7 +36,35 @@ std::string Utf8FromUtf16(const std::wstring& wide) {
 }
 #endif
 
+// True when each placeholder in `part` has an argument that is not empty.
+bool EveryPlaceholderFilled(const std::string& part, const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i + 1 < part.size(); ++i)
+        if (part[i] == '%' && part[i + 1] >= '1' && part[i + 1] <= '9') {
+            const auto index = static_cast<std::size_t>(part[i + 1] - '1');
+            if (index >= args.size() || args[index].empty())
+                return false;
+        }
+    return true;
+}
+
 } // namespace
+
+std::string Phrase(const std::string& pattern, const std::vector<std::string>& args) {
+    std::string result;
+    std::size_t from = 0;
+    while (from < pattern.size()) {
+        const std::size_t open = pattern.find('[', from);
+        const std::size_t close = open == std::string::npos ? open : pattern.find(']', open);
+        if (close == std::string::npos)
+            break;
+        result += Fill(pattern.substr(from, open - from), args);
+        const std::string part = pattern.substr(open + 1, close - open - 1);
+        if (EveryPlaceholderFilled(part, args))
+            result += Fill(part, args);
+        from = close + 1;
+    }
+    return result + Fill(pattern.substr(from), args);
+}
 
 std::string Fill(const std::string& pattern, const std::vector<std::string>& args) {
     std::string result;

@@ -10,6 +10,9 @@ namespace brindle::wording {
 // `pattern` with %1 to %9 replaced by `args` in one pass: a replacement is never scanned
 // again, and a placeholder with no argument stays as it is.
 std::string Fill(const std::string& pattern, const std::vector<std::string>& args);
+// Fill, where a part of `pattern` in brackets is kept only when every placeholder in it has
+// non-empty text, and the brackets go: "%1 failed[: %2]" says a cause only when there is one.
+std::string Phrase(const std::string& pattern, const std::vector<std::string>& args);
 
 // A path as the report shows it: UTF-8 with the system's separators (backslashes on
 // Windows), control characters written as \xNN so that no name can split a line of text or

@@ -368,7 +368,7 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                                              {"from_folder", nullptr}}));
 
     std::vector<std::string> problems;
-    for (int kind = 0; kind <= static_cast<int>(ProblemKind::FolderBusy); ++kind)
+    for (std::size_t kind = 0; kind < kProblemKindCount; ++kind)
         problems.push_back(ProblemName(static_cast<ProblemKind>(kind)));
     EXPECT_EQ(problems, (std::vector<std::string>{"folder_missing",
                                                   "not_a_folder",

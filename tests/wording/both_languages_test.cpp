@@ -79,7 +79,7 @@ TEST(BothLanguages, EveryProblemSaysInChineseWhatItSaysInEnglish) {
 }
 
 TEST(BothLanguages, EveryTilesReasonSaysInChineseWhatItSaysInEnglish) {
-    for (int r = 0; r <= static_cast<int>(TileStatus::BlockNotWritten); ++r)
+    for (std::size_t r = 0; r < kTileStatusCount; ++r)
         for (const LoadFailure failure :
              {LoadFailure::None, LoadFailure::EmptyFile, LoadFailure::NotAScene,
               LoadFailure::Truncated, LoadFailure::UnknownCompressor,

@@ -136,7 +136,7 @@ TEST(ChineseWording, CommonCausesInTheUsersWordsTheRestInTheSystems) {
 TEST(ChineseWording, EveryProblemNamesItsPathInEitherLanguage) {
     const std::filesystem::path path = Utf8Path("/数据/测区 1/report.txt");
     for (const Language language : {Language::Chinese, Language::English})
-        for (int kind = 0; kind <= static_cast<int>(ProblemKind::FolderBusy); ++kind) {
+        for (std::size_t kind = 0; kind < kProblemKindCount; ++kind) {
             if (static_cast<ProblemKind>(kind) == ProblemKind::NoIndexWriter)
                 continue;
             const std::string text =
