@@ -8,6 +8,7 @@
 #include "export/overview/tile_placement.h"
 #include "export/scan/subfolder_scan.h"
 #include "export/scan/tile_root.h"
+#include "export/system/task_pool.h"
 
 #include <algorithm>
 #include <mutex>
@@ -155,6 +156,8 @@ struct OverviewBuild::Levels {
     std::vector<bool> onGrid;              // by tile: placed by its grid name
     std::vector<bool> seen;                // by tile: its check has ended
     OverviewTree gridTree;
+    // Builds the nodes of both pyramids, the grid's and the bounds', on the same threads.
+    std::unique_ptr<TaskPool> pool;
     std::unique_ptr<OverviewPyramid> grid;
     fs::path previousFolder;
     std::shared_ptr<const OverviewManifest> previous;
@@ -171,7 +174,6 @@ struct OverviewBuild::Levels {
     // The earlier levels stand for these as they are: the index's name for their top, and no
     // new folder, so that nothing a viewer may have open is replaced or removed.
     std::optional<std::string> keptTop;
-    unsigned threads = 1;
     std::vector<std::size_t> places; // by the pool's tile: the work's, while placesGiven
     bool placesGiven = false;
     // The earlier levels' nodes read back for their summaries, by settleUnchanged()'s list: the
@@ -251,15 +253,9 @@ struct OverviewBuild::Levels {
     void makeGrid() {
         if (gridTree.IsEmpty())
             return;
-        grid = std::make_unique<OverviewPyramid>(gridTree, entries, folder, gridOptions());
-    }
-
-    PyramidOptions gridOptions() const {
-        PyramidOptions options;
-        options.threads = threads;
-        options.previousFolder = previousFolder;
-        options.previous = previous;
-        return options;
+        grid = std::make_unique<OverviewPyramid>(gridTree, entries, folder, PyramidOptions{},
+                                                 EarlierPyramid{previousFolder, previous},
+                                                 SystemNodeFileCalls(), pool.get());
     }
 
     // The earlier levels' top, when they stand for these whole: every tile on the grid known,
@@ -277,9 +273,8 @@ struct OverviewBuild::Levels {
             if (onGrid[t] ? !known[t] : !leftOut)
                 return std::nullopt;
         }
-        PyramidOptions options = gridOptions();
-        options.threads = 1;
-        const OverviewPyramid earlier(gridTree, entries, previousFolder, options);
+        const OverviewPyramid earlier(gridTree, entries, previousFolder, PyramidOptions{},
+                                      EarlierPyramid{previousFolder, previous});
         return earlier.unchangedTop(known);
     }
 };
@@ -300,7 +295,7 @@ OverviewBuild::Start(const fs::path& listed, const std::string& entryPrefix, con
     auto levels = std::make_unique<Levels>();
     levels->listed = listed;
     levels->folderCalls = folderCalls;
-    levels->threads = std::max(1u, threads);
+    levels->pool = std::make_unique<TaskPool>(std::max(1u, threads));
     levels->heldFileCalls = std::move(heldFileCalls);
     std::error_code ec;
     levels->scratchFolder = scratchFolder.empty() ? fs::temp_directory_path(ec) : scratchFolder;
@@ -341,23 +336,23 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
         if (t < cached.size() && cached[t] && levels.onGrid[t])
             known[t] = KnownFromBefore(work.tiles[t].result, *levels.previous, levels.entries[t]);
     Settled result;
-    SettledLevels settled;
+    UnchangedNodesTaken settled;
     if (levels.folder.empty()) {
         if (const std::optional<std::string> top = levels.unchangedTop(known, work, cached)) {
             levels.folder = levels.previousFolder;
             levels.keptTop =
                 NameText(levels.folder.filename()).value_or(std::string()) + '\\' + *top;
-            settled.tiles.assign(levels.seen.size(), true);
+            settled.tilesUnderTakenNodes.assign(levels.seen.size(), true);
         } else if (const Status made = levels.makeFolder(); !made) {
             // The levels fail; the tiles' verdicts still stand.
             levels.written = made;
         }
     }
     if (levels.grid && levels.previous)
-        settled = levels.grid->settleUnchanged(known);
+        settled = levels.grid->takeUnchangedNodes(known);
     std::vector<std::size_t>& again = result.again;
     for (std::size_t t = 0; t < count; ++t) {
-        if (t < settled.tiles.size() && settled.tiles[t]) {
+        if (t < settled.tilesUnderTakenNodes.size() && settled.tilesUnderTakenNodes[t]) {
             levels.seen[t] = true;
             // Left out and off the grid, where the earlier levels stay: no part in them.
             if (!known[t])
@@ -437,11 +432,10 @@ Status OverviewBuild::Levels::buildHeld(std::vector<std::string>& tops,
     if (layout.bounds.IsEmpty())
         return {};
     PyramidOptions options;
-    options.threads = threads;
     options.namePrefix = "B";
-    options.previousFolder = previousFolder;
-    options.previous = previous;
-    OverviewPyramid bounds(layout.bounds, std::move(heldEntries), folder, options);
+    OverviewPyramid bounds(layout.bounds, std::move(heldEntries), folder, options,
+                           EarlierPyramid{previousFolder, previous}, SystemNodeFileCalls(),
+                           pool.get());
     std::string bytes;
     Status building;
     for (const std::size_t i : TilesBranchByBranch(layout.bounds)) {
