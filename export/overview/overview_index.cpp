@@ -51,22 +51,22 @@ struct OverviewBuild::State {
     // The earlier levels' nodes read back for their summaries, by takeUnchanged()'s list: the
     // pool's tiles after the places, which go to the pool with the folder's tiles.
     std::vector<bool> nodeReadEnded;
-    Status progress; // fails once a node of the levels could not be written
+    Status levelsWritable; // fails once a node of the levels could not be written, with its cause
     std::mutex mutex;
 
     State(ScratchFileCalls heldFileCalls, fs::path scratchFolder)
         : held(std::move(heldFileCalls), std::move(scratchFolder)) {}
 
     // Under the lock.
-    void nodeRead(std::size_t wanted, SummaryState state,
-                  const std::shared_ptr<const TileSummary>& summary) {
+    void takeNodeSummary(std::size_t wanted, SummaryState state,
+                         const std::shared_ptr<const TileSummary>& summary) {
         if (wanted >= nodeReadEnded.size() || nodeReadEnded[wanted])
             return;
         nodeReadEnded[wanted] = true;
-        if (progress)
-            progress = grid->addNodeSummary(wanted, state == SummaryState::Made && summary
-                                                        ? std::optional<TileSummary>(*summary)
-                                                        : std::nullopt);
+        if (levelsWritable)
+            levelsWritable = grid->addNodeSummary(wanted, state == SummaryState::Made && summary
+                                                              ? std::optional<TileSummary>(*summary)
+                                                              : std::nullopt);
     }
 
     // Makes the new levels' folder and the grid's pyramid in it, once the earlier levels
@@ -101,6 +101,20 @@ struct OverviewBuild::State {
         return before.unchangedTop(known);
     }
 
+    // The tile lies under a node taken from the earlier levels, or they stay whole: its stamp
+    // and hole are those they recorded.
+    void keepEarlierTile(std::size_t t, const std::optional<KnownTile>& known) {
+        tiles.checkEnded[t] = true;
+        // Left out and off the grid, where the earlier levels stay: no part in them.
+        if (!known)
+            return;
+        const ManifestTile& kept = earlier.manifest->tiles.at(tiles.entries[t]);
+        finished.manifest.tiles[tiles.entries[t]] = kept;
+        const auto summaryState = static_cast<SummaryState>(kept.summaryState);
+        if (known->listed && summaryState != SummaryState::Made)
+            holes.push_back({tiles.names[t], FailureOf(summaryState), {}});
+    }
+
     // The tile's place in the work, by its number in the pool.
     std::size_t workTile(std::size_t checked) const {
         return numbering.given ? numbering.places[checked] : checked;
@@ -109,21 +123,21 @@ struct OverviewBuild::State {
     // A tile whose check never ended here is not the levels' to name; a node whose read never
     // ended shows nothing in the node above it.
     void closeWhatNeverCame() {
-        for (std::size_t k = 0; k < nodeReadEnded.size() && progress; ++k)
+        for (std::size_t k = 0; k < nodeReadEnded.size() && levelsWritable; ++k)
             if (!nodeReadEnded[k])
-                progress = grid->addNodeSummary(k, std::nullopt);
-        for (std::size_t tile = 0; tile < tiles.size() && progress; ++tile)
+                levelsWritable = grid->addNodeSummary(k, std::nullopt);
+        for (std::size_t tile = 0; tile < tiles.size() && levelsWritable; ++tile)
             if (!tiles.checkEnded[tile] && tiles.onGrid[tile])
-                progress = grid->leaveOut(tile, TileStamp({}, SummaryState::NotMade));
+                levelsWritable = grid->leaveOut(tile, TileStamp({}, SummaryState::NotMade));
         std::fill(tiles.checkEnded.begin(), tiles.checkEnded.end(), true);
     }
 
     void finishGrid() {
-        if (!grid || !progress)
+        if (!grid || !levelsWritable)
             return;
         Result<PyramidTop> top = grid->finish();
         if (!top)
-            progress = top.error();
+            levelsWritable = top.error();
         else {
             finished.tops.push_back(folder.Name() + '\\' + top->file);
             finished.picture = std::move(top->picture);
@@ -190,7 +204,7 @@ OverviewBuild::takeUnchanged(const std::vector<std::optional<LevelsCheck>>& cach
             taken.tilesUnderTakenNodes.assign(tiles.size(), true);
         } else if (const Status made = state.makeFolder(); !made) {
             // The levels fail; the tiles' verdicts still stand.
-            state.progress = made;
+            state.levelsWritable = made;
         }
     }
     if (state.grid && before)
@@ -198,15 +212,7 @@ OverviewBuild::takeUnchanged(const std::vector<std::optional<LevelsCheck>>& cach
     TakenFromEarlier result;
     for (std::size_t t = 0; t < count; ++t) {
         if (t < taken.tilesUnderTakenNodes.size() && taken.tilesUnderTakenNodes[t]) {
-            tiles.checkEnded[t] = true;
-            // Left out and off the grid, where the earlier levels stay: no part in them.
-            if (!known[t])
-                continue;
-            const ManifestTile& kept = before->tiles.at(tiles.entries[t]);
-            state.finished.manifest.tiles[tiles.entries[t]] = kept;
-            const auto summaryState = static_cast<SummaryState>(kept.summaryState);
-            if (known[t]->listed && summaryState != SummaryState::Made)
-                state.holes.push_back({tiles.names[t], FailureOf(summaryState), {}});
+            state.keepEarlierTile(t, known[t]);
         } else if (cached[t]) {
             result.checkAgain.push_back(t);
         }
@@ -231,7 +237,7 @@ void OverviewBuild::tileChecked(std::size_t checked, const LevelsCheck& check,
     State& state = *state_;
     const std::lock_guard<std::mutex> lock(state.mutex);
     if (state.numbering.given && checked >= state.numbering.places.size()) {
-        state.nodeRead(checked - state.numbering.places.size(), summaryState, summary);
+        state.takeNodeSummary(checked - state.numbering.places.size(), summaryState, summary);
         return;
     }
     LevelsTiles& tiles = state.tiles;
@@ -249,14 +255,14 @@ void OverviewBuild::tileChecked(std::size_t checked, const LevelsCheck& check,
         if (check.listed())
             if (const Status held = state.held.Hold(
                     tile, summary ? std::optional<Extent>(summary->extent) : check.bound,
-                    state.progress ? summary.get() : nullptr, stamp);
+                    state.levelsWritable ? summary.get() : nullptr, stamp);
                 !held)
-                state.progress = held;
+                state.levelsWritable = held;
         return;
     }
-    if (!state.progress)
+    if (!state.levelsWritable)
         return;
-    state.progress =
+    state.levelsWritable =
         check.listed()
             ? state.grid->addTile(
                   tile, summary ? std::optional<TileSummary>(*summary) : std::nullopt, stamp)
@@ -269,18 +275,19 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
     if (state.folder.keptTop)
         return std::vector<std::string>{*state.folder.keptTop};
     if (state.folder.path.empty())
-        return state.progress ? SystemError(std::errc::no_such_file_or_directory)
-                              : state.progress.error();
+        return state.levelsWritable ? SystemError(std::errc::no_such_file_or_directory)
+                                    : state.levelsWritable.error();
     state.closeWhatNeverCame();
     state.finishGrid();
-    if (!state.progress)
-        return state.progress.error();
+    if (!state.levelsWritable)
+        return state.levelsWritable.error();
     if (!state.held.Empty())
-        state.progress = state.held.BuildLevels(state.tiles, state.folder.path, state.folder.Name(),
-                                                state.earlier, state.pool.get(), state.finished);
+        state.levelsWritable =
+            state.held.BuildLevels(state.tiles, state.folder.path, state.folder.Name(),
+                                   state.earlier, state.pool.get(), state.finished);
     state.held.DropScratch();
-    if (!state.progress)
-        return state.progress.error();
+    if (!state.levelsWritable)
+        return state.levelsWritable.error();
     // Last before the index names the levels. A manifest not written costs the next run the
     // time of a whole build, and nothing else.
     (void)WriteManifest(state.folder.path, state.finished.manifest);

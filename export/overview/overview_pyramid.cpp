@@ -34,7 +34,7 @@ public:
           ownPool_(pool ? nullptr : std::make_unique<TaskPool>(options.threads)),
           writer_(options, files.create ? std::move(files) : SystemNodeFileCalls(),
                   pool ? *pool : *ownPool_),
-          counter_(std::make_shared<SummaryCounter>()) {
+          summaryCounter_(std::make_shared<SummaryCounter>()) {
         if (!tree_.LeavesNameKnownTiles())
             writer_.Fail(Misuse());
     }
@@ -51,7 +51,7 @@ public:
             return failed;
         SummaryPtr counted;
         if (summary && HasArea(summary->extent))
-            counted = Counted(std::move(*summary), counter_);
+            counted = Counted(std::move(*summary), summaryCounter_);
         if (const std::size_t leaf = tree_.AddTile(tile, std::move(counted), stamp);
             leaf != kNoNode)
             CompleteUpwards(leaf);
@@ -82,7 +82,7 @@ public:
         --summariesLeft_;
         SummaryPtr counted;
         if (summary && HasArea(summary->extent)) {
-            counted = Counted(std::move(*summary), counter_);
+            counted = Counted(std::move(*summary), summaryCounter_);
         } else {
             // Its file may be damaged: the next run builds it again, and the node above, which
             // shows nothing of it now, too.
@@ -118,7 +118,9 @@ public:
 
     OverviewManifest Manifest() const { return writer_.Manifest(); }
     fs::path FailedFile() const { return writer_.FailedFile(); }
-    SummaryCount Summaries() const { return SummaryCount{counter_->Live(), counter_->Peak()}; }
+    SummaryCount Summaries() const {
+        return SummaryCount{summaryCounter_->Live(), summaryCounter_->Peak()};
+    }
 
 private:
     // Completes `node` and every ancestor whose last child it completes.
@@ -140,7 +142,7 @@ private:
         PyramidNode& state = tree_.State(n);
         if (tree_.Node(n).IsLeaf()) {
             state.hash = hashes_.Leaf(tree_, n);
-            return tree_.MergeLeafTiles(n, counter_);
+            return tree_.MergeLeafTiles(n, summaryCounter_);
         }
         NodeJob job;
         const std::string name = tree_.FileName(n);
@@ -152,7 +154,7 @@ private:
                 job.earlierContent = file->content;
                 state.taken = true;
             }
-        job.summary = tree_.MosaicChildren(n, counter_, relativeSkirtDepth_);
+        job.summary = tree_.MosaicChildren(n, summaryCounter_, relativeSkirtDepth_);
         job.box = state.box;
         job.hash = state.hash;
         job.children = tree_.ChildNames(n);
@@ -169,7 +171,7 @@ private:
     // The writer's jobs end before the pool it was given, or its own, goes.
     const std::unique_ptr<TaskPool> ownPool_;
     NodeWriter writer_;
-    std::shared_ptr<SummaryCounter> counter_;
+    std::shared_ptr<SummaryCounter> summaryCounter_;
     // The nodes whose summaries addNodeSummary() takes, by takeUnchangedNodes()'s list.
     std::vector<std::size_t> summariesWanted_;
     std::size_t summariesLeft_ = 0;
