@@ -12,7 +12,7 @@
 #include "bench/overview_measure.h"
 #include "bench/overview_targets.h"
 #include "bench/overview_view.h"
-#include "export/overview_index.h"
+#include "export/overview/overview_index.h"
 
 #include <CLI/CLI.hpp>
 

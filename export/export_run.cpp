@@ -2,7 +2,6 @@
 
 #include "export/cache/cache_folder.h"
 #include "export/cache/srs_kind_cache.h"
-#include "export/earlier_levels.h"
 #include "export/existing_index/existing_index_guard.h"
 #include "export/folder_cache.h"
 #include "export/folder_origin.h"
@@ -12,7 +11,8 @@
 #include "export/index/index_graph.h"
 #include "export/index/index_writer.h"
 #include "export/origin/spatial_reference.h"
-#include "export/overview_index.h"
+#include "export/overview/earlier_levels.h"
+#include "export/overview/overview_index.h"
 #include "export/run_locks.h"
 #include "export/scan/block_layout.h"
 #include "export/scan/folder_identity.h"
@@ -295,6 +295,32 @@ bool IndexStandsAsWritten(const fs::path& index, std::uint64_t from, FolderCache
     verdicts.keepWrittenIndex(*now, from, levels);
     return true;
 }
+
+// What the overview levels need of a tile's check.
+LevelsCheck LevelsCheckOf(const TileResult& result) {
+    LevelsCheck check{result.facts, result.outcome.reason, std::nullopt};
+    const TileBound& bound = result.bound;
+    if (bound.kind == TileBound::Kind::Known && bound.radius > 0) {
+        const Extent extent{bound.centre[0] - bound.radius, bound.centre[1] - bound.radius,
+                            bound.centre[0] + bound.radius, bound.centre[1] + bound.radius};
+        if (extent.IsUsable())
+            check.bound = extent;
+    }
+    return check;
+}
+
+// Hands each tile's summary to the folder's overview levels as its check ends.
+class OverviewSummaries final : public SummarySink {
+public:
+    explicit OverviewSummaries(std::shared_ptr<OverviewBuild> build) : build_(std::move(build)) {}
+    void tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
+                     std::shared_ptr<const TileSummary> summary) override {
+        build_->tileChecked(tile, LevelsCheckOf(result), state, std::move(summary));
+    }
+
+private:
+    const std::shared_ptr<OverviewBuild> build_;
+};
 
 // The folder of levels an overview index's tops name ("brindle-overview-3\L4_0_0.osgb").
 std::string LevelsOfTops(const std::vector<std::string>* tops) {
@@ -706,14 +732,22 @@ void Run::readOrigin(FolderScan& scan, FolderReport& report) const {
 
 void Run::startOverview(FolderScan& scan, FolderReport& report) {
     EarlierLevels earlier;
-    earlier.folder =
-        LevelsTheIndexNames(report.folder, report.indexFile, scan.verdicts, inspector_, settings_);
+    FolderCache& verdicts = scan.verdicts;
+    const IndexLevelsLookup lookup{
+        [&verdicts](const FileFacts& index) { return verdicts.writtenLevels(index); },
+        [&](const fs::path& index) {
+            return ExistingIndexNames(index, inspector_, verdicts, settings_);
+        }};
+    earlier.folder = LevelsTheIndexNames(report.folder, report.indexFile, lookup);
     // With the cache, the run knows before any tile is read whether the levels can stay.
     earlier.keepIfUnchanged = caching();
     // The held summaries wait in the cache folder where there is one: the system's temporary
     // folder is often memory.
+    std::vector<LevelsTile> tiles;
+    for (const TileCheck& tile : scan.work.tiles)
+        tiles.push_back({tile.folder.filename(), tile.rootFileName()});
     Result<std::shared_ptr<OverviewBuild>> started = OverviewBuild::Start(
-        report.folder, scan.entryPrefix, scan.work,
+        report.folder, scan.entryPrefix, tiles,
         std::max(1u, settings_.jobs ? settings_.jobs : std::thread::hardware_concurrency()),
         SystemScratchFileCalls(), options_.verdictCache, earlier);
     if (!started) {
@@ -721,7 +755,7 @@ void Run::startOverview(FolderScan& scan, FolderReport& report) {
         return;
     }
     scan.overview = std::move(*started);
-    scan.work.summaries = scan.overview;
+    scan.work.summaries = std::make_shared<OverviewSummaries>(scan.overview);
 }
 
 void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
@@ -774,20 +808,27 @@ void Run::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& pool) {
 
 FolderWork Run::takeCachedForOverview(FolderScan& scan) {
     FolderCache& verdicts = scan.verdicts;
-    std::vector<bool> cached(scan.work.tiles.size());
+    std::vector<std::optional<LevelsCheck>> cached(scan.work.tiles.size());
     for (std::size_t t = 0; t < cached.size(); ++t)
-        cached[t] = verdicts.fromCache(t);
-    OverviewBuild::Settled settled = scan.overview->settleUnchanged(scan.work, cached);
+        if (verdicts.fromCache(t))
+            cached[t] = LevelsCheckOf(scan.work.tiles[t].result);
+    OverviewBuild::TakenFromEarlier taken = scan.overview->takeUnchanged(cached);
     // The tiles beside a changed one are read again: the node above them is new, and is made
     // from their summaries, which no verdict kept holds.
-    for (const std::size_t again : settled.again)
-        verdicts.checkAgain(again);
+    for (const std::size_t tile : taken.checkAgain)
+        verdicts.checkAgain(tile);
     FolderWork left = verdicts.takeUnknown(scan.work);
     scan.overview->checkedAt(verdicts.placesChecked());
     // The earlier nodes a new node is built over are read back by the same workers, after the
     // tiles; merge() takes back only the tiles.
-    scan.nodeReads = settled.nodeReads.size();
-    std::move(settled.nodeReads.begin(), settled.nodeReads.end(), std::back_inserter(left.tiles));
+    scan.nodeReads = taken.nodeFilesToRead.size();
+    for (const fs::path& name : taken.nodeFilesToRead) {
+        TileCheck node;
+        node.folder = scan.overview->folder();
+        node.listedRoot = name;
+        node.levelFile = true;
+        left.tiles.push_back(std::move(node));
+    }
     return left;
 }
 

@@ -20,6 +20,10 @@
 
 namespace brindle {
 
+class TaskPool;
+
+// How a pyramid's nodes are built: settings only, the same for every run that wants the same
+// files.
 struct PyramidOptions {
     CoarseMeshOptions mesh;
     // How many pixels on screen a node's texel may cover before its children show. A level's
@@ -29,15 +33,18 @@ struct PyramidOptions {
     float texelPixels = 1.41421356f;
     int jpegQuality = 80;
     // Nodes are built (mesh, JPEG, write) on this many threads; 0 and 1 build them on the
-    // thread that adds the tiles. The files are the same whatever the count.
+    // thread that adds the tiles. The files are the same whatever the count. A pyramid given a
+    // pool builds on that one's threads instead.
     unsigned threads = 1;
-    NodeFileCalls files = SystemNodeFileCalls();
     // Put before every node file's name, so that two pyramids can share a folder.
     std::string namePrefix;
-    // An earlier pyramid of the block: a node whose subtree hashes as this manifest says is not
-    // built again but taken from this folder as it is.
-    std::filesystem::path previousFolder;
-    std::shared_ptr<const OverviewManifest> previous;
+};
+
+// An earlier pyramid of the block, which a re-run starts from: a node whose subtree hashes as
+// this manifest says is not built again but taken from this folder as it is.
+struct EarlierPyramid {
+    std::filesystem::path folder;
+    std::shared_ptr<const OverviewManifest> manifest;
 };
 
 struct PyramidTop {
@@ -57,9 +64,9 @@ struct KnownTile {
     bool listed = false;
 };
 
-// What settleUnchanged() took from the earlier pyramid, and what it leaves to the caller.
-struct SettledLevels {
-    std::vector<bool> tiles; // by tile: under a node taken whole, and not to be added
+// What takeUnchangedNodes() took from the earlier pyramid, and what it leaves to the caller.
+struct UnchangedNodesTaken {
+    std::vector<bool> tilesUnderTakenNodes; // by tile: under a node taken whole, not to be added
     // The taken nodes a new node is built over: their files, in the pyramid's folder now, whose
     // summaries addNodeSummary() takes by their place in this list.
     std::vector<std::string> summariesWanted;
@@ -83,8 +90,12 @@ class OverviewPyramid {
 public:
     // `entries[t]`: the name the level-1 nodes store for tile t's root file, relative to
     // `folder`, with '/' between its parts. `folder` exists, is empty and is the pyramid's.
+    // Nodes unchanged since `earlier` are taken from there; `files` put the node files on
+    // disk. With a `pool`, which must outlive the pyramid, the nodes are built on its threads.
     OverviewPyramid(const OverviewTree& tree, std::vector<std::string> entries,
-                    std::filesystem::path folder, PyramidOptions options = {});
+                    std::filesystem::path folder, const PyramidOptions& options = {},
+                    EarlierPyramid earlier = {}, NodeFileCalls files = SystemNodeFileCalls(),
+                    TaskPool* pool = nullptr);
     ~OverviewPyramid();
     OverviewPyramid(const OverviewPyramid&) = delete;
     OverviewPyramid& operator=(const OverviewPyramid&) = delete;
@@ -104,14 +115,14 @@ public:
     // checked against what the manifest recorded of it first: a subtree whose files do not all
     // check out, or cannot all be put in place, is built from its tiles after all, and every
     // node above it too.
-    SettledLevels settleUnchanged(const std::vector<std::optional<KnownTile>>& known);
-    // Instead of settleUnchanged(), for a re-run that may leave the earlier pyramid where it is:
+    UnchangedNodesTaken takeUnchangedNodes(const std::vector<std::optional<KnownTile>>& known);
+    // Instead of takeUnchangedNodes(), for a re-run that may leave the earlier pyramid where it is:
     // its top node's file name, when every tile is known, every node comes to the hash the
     // earlier manifest gives it and every node file of the earlier folder is still as that
     // manifest recorded it. Then that pyramid is this one, and nothing need be built.
     std::optional<std::string>
     unchangedTop(const std::vector<std::optional<KnownTile>>& known) const;
-    // The summary of settleUnchanged()'s wanted node `wanted`, as its file shows it; none when
+    // The summary of takeUnchangedNodes()'s wanted node `wanted`, as its file shows it; none when
     // it could not be read back, and then the node above shows nothing of it, and the manifest
     // does not offer the node, nor the node above it, to the next run. Each once, from the
     // thread that adds the tiles.

@@ -13,6 +13,17 @@
 
 namespace brindle {
 
+// What became of a summary asked for. A summary that cannot be made never changes the tile's
+// verdict: the worker answers with the verdict whatever happens while it summarises.
+enum class SummaryState : std::uint8_t {
+    NotMade = 0,     // not asked for, or the tile does not load
+    Made = 1,        // it follows the reply
+    NoSurface = 2,   // the inline content draws no triangle seen from above
+    TooLarge = 3,    // the inline content holds more than a summary reads
+    OutOfMemory = 4, // the memory ceiling was reached while summarising
+    Crashed = 5,     // the summary crashed the worker, which then ended
+};
+
 // Height samples on each side of a summary: 64 cells, a sample on each of their corners, so
 // that neighbouring summaries share their edge samples.
 constexpr int kSummaryHeightSamples = 65;

@@ -2,8 +2,9 @@
 // until the build's end, and are placed then, branch by branch, as if they had been held in
 // memory.
 #include "export/fs/overview_folder.h"
+#include "export/overview/overview_index.h"
 #include "export/overview/tile_placement.h"
-#include "export/overview_index.h"
+#include "export/tile_check.h"
 #include "tests/export/call_failure.h"
 #include "tests/export/test_fixtures.h"
 
@@ -73,25 +74,25 @@ TileSummary SummaryOf(int i) {
     return summary;
 }
 
-TileResult ListedAt(const Extent& extent) {
-    TileResult result;
-    result.outcome = TileOutcome(TileStatus::Valid);
-    result.bound.kind = TileBound::Kind::Known;
-    result.bound.centre[0] = (extent.minX + extent.maxX) / 2;
-    result.bound.centre[1] = (extent.minY + extent.maxY) / 2;
-    result.bound.radius = kTileMetres / 2;
-    result.checked = true;
-    return result;
+// A listed tile whose check found it lies in the square of a tile's side around the extent's
+// centre.
+LevelsCheck ListedAt(const Extent& extent) {
+    LevelsCheck check;
+    check.status = TileStatus::Valid;
+    const double x = (extent.minX + extent.maxX) / 2, y = (extent.minY + extent.maxY) / 2;
+    const double radius = kTileMetres / 2;
+    check.bound = Extent{x - radius, y - radius, x + radius, y + radius};
+    return check;
 }
 
 // kSide * kSide held tiles, then one listed tile that lies nowhere known: no summary, its
 // bound only its references could tell.
-FolderWork HeldWork(const fs::path& block) {
-    FolderWork work;
+std::vector<LevelsTile> HeldWork(const fs::path& block) {
+    std::vector<LevelsTile> work;
     for (int i = 0; i <= kTiles; ++i) {
         TileCheck tile;
         tile.folder = block / fs::u8path(HeldName(i));
-        work.tiles.push_back(std::move(tile));
+        work.push_back({tile.folder.filename(), tile.rootFileName()});
     }
     return work;
 }
@@ -101,9 +102,8 @@ void HandInAll(OverviewBuild& build) {
     for (int i = 0; i < kTiles; ++i)
         build.tileChecked(static_cast<std::size_t>(i), ListedAt(ExtentOf(i)), SummaryState::Made,
                           std::make_shared<const TileSummary>(SummaryOf(i)));
-    TileResult nowhere;
-    nowhere.outcome = TileOutcome(TileStatus::Valid);
-    nowhere.bound.kind = TileBound::Kind::Unknown;
+    LevelsCheck nowhere;
+    nowhere.status = TileStatus::Valid;
     build.tileChecked(kUnplaced, nowhere, SummaryState::NoSurface, nullptr);
 }
 
@@ -184,7 +184,7 @@ TEST(HeldTiles, WaitInScratchAndMakeTheLevelsMemoryWouldWhileFewAreInMemory) {
     const fs::path scratch = dir / "scratch";
     fs::create_directories(block);
     fs::create_directories(scratch);
-    const FolderWork work = HeldWork(block);
+    const std::vector<LevelsTile> work = HeldWork(block);
     Result<std::shared_ptr<OverviewBuild>> started =
         OverviewBuild::Start(block, "", work, 1, SystemScratchFileCalls(), scratch);
     ASSERT_TRUE(started);
@@ -260,7 +260,7 @@ TEST(HeldTiles, ASummaryNotWrittenFailsTheLevelsAndLeavesNothing) {
         const fs::path block = dir / "block";
         fs::create_directories(block);
         failing = test::FailAt(failAt);
-        const FolderWork work = HeldWork(block);
+        const std::vector<LevelsTile> work = HeldWork(block);
         Result<std::shared_ptr<OverviewBuild>> started =
             OverviewBuild::Start(block, "", work, 1, FailingCalls());
         ASSERT_TRUE(started);
@@ -284,7 +284,7 @@ TEST(HeldTiles, ABuildStoppedMidwayLeavesNoFolderBehind) {
     TempDir dir;
     const fs::path block = dir / "block";
     fs::create_directories(block);
-    const FolderWork work = HeldWork(block);
+    const std::vector<LevelsTile> work = HeldWork(block);
     Result<std::shared_ptr<OverviewBuild>> started = OverviewBuild::Start(block, "", work, 1);
     ASSERT_TRUE(started);
     std::shared_ptr<OverviewBuild> build = std::move(*started);
@@ -313,7 +313,7 @@ TEST(HeldTiles, TheLevelsAreFlushedOnceWholeBeforeAnIndexMayNameThem) {
     TempDir dir;
     const fs::path block = dir / "block";
     fs::create_directories(block);
-    const FolderWork work = HeldWork(block);
+    const std::vector<LevelsTile> work = HeldWork(block);
     OverviewFolderCalls calls = SystemOverviewFolderCalls();
     calls.flushFolder = RecordFlush;
     flushes.clear();

@@ -318,9 +318,7 @@ TEST(OverviewPyramid, TextureIsEmbeddedAsJpeg) {
     fs::current_path(working.path());
 
     Captured captured;
-    PyramidOptions options;
-    options.files = captured.Calls();
-    OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+    OverviewPyramid pyramid(block.tree, block.entries, "levels", {}, {}, captured.Calls());
     ASSERT_TRUE(FeedInOrder(pyramid, block));
     const Result<PyramidTop> top = pyramid.finish();
     fs::current_path(before);
@@ -385,8 +383,7 @@ TEST(OverviewPyramid, SameFilesWhateverTheThreadCount) {
         Captured captured;
         PyramidOptions options;
         options.threads = threads;
-        options.files = captured.Calls();
-        OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+        OverviewPyramid pyramid(block.tree, block.entries, "levels", options, {}, captured.Calls());
         ASSERT_TRUE(FeedInOrder(pyramid, block));
         const Result<PyramidTop> top = pyramid.finish();
         ASSERT_TRUE(top);
@@ -413,7 +410,8 @@ TEST(OverviewPyramid, FailedWriteStopsThePyramidWithItsFileAndCause) {
         PyramidOptions options;
         options.threads = threads;
         const fs::path full = fs::path("levels") / NodeFileName(1, 1, 0);
-        options.files.create = [&](const fs::path& file, std::string_view) -> Status {
+        NodeFileCalls files;
+        files.create = [&](const fs::path& file, std::string_view) -> Status {
             const std::lock_guard<std::mutex> lock(mutex);
             afterFailure += failed ? 1 : 0;
             if (file == full) {
@@ -423,7 +421,7 @@ TEST(OverviewPyramid, FailedWriteStopsThePyramidWithItsFileAndCause) {
             ++written;
             return {};
         };
-        OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+        OverviewPyramid pyramid(block.tree, block.entries, "levels", options, {}, files);
         Status status;
         std::size_t t = 0;
         for (; t < block.tiles.size() && status; ++t)
@@ -455,13 +453,13 @@ TEST(OverviewPyramid, SummariesHeldStayAtTheFrontierOfTilesFedColumnByColumn) {
         for (int y = 0; y < kSide; ++y)
             block.Add(CellName(x, y), CellExtent(x, y));
     block.Place();
-    PyramidOptions options;
     std::size_t files = 0;
-    options.files.create = [&](const fs::path&, std::string_view) -> Status {
+    NodeFileCalls calls;
+    calls.create = [&](const fs::path&, std::string_view) -> Status {
         ++files;
         return {};
     };
-    OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+    OverviewPyramid pyramid(block.tree, block.entries, "levels", {}, {}, calls);
     TileSummary flat;
     for (std::size_t t = 0; t < block.tiles.size(); ++t) {
         flat.extent = *block.tiles[t].extent;
@@ -481,10 +479,8 @@ TEST(OverviewPyramid, SummariesHeldStayAtTheFrontierOfTilesFedColumnByColumn) {
 OverviewManifest BuildFourByFour(const Block& block, const fs::path& folder,
                                  const fs::path& previousFolder,
                                  std::shared_ptr<const OverviewManifest> previous) {
-    PyramidOptions options;
-    options.previousFolder = previousFolder;
-    options.previous = std::move(previous);
-    OverviewPyramid pyramid(block.tree, block.entries, folder, options);
+    OverviewPyramid pyramid(block.tree, block.entries, folder, {},
+                            EarlierPyramid{previousFolder, std::move(previous)});
     EXPECT_TRUE(FeedInOrder(pyramid, block));
     EXPECT_TRUE(pyramid.finish());
     return pyramid.manifest();
@@ -508,23 +504,21 @@ TEST(OverviewPyramid, ANodeOverAChildThatDidNotReadBackIsNotTakenAgain) {
     // Every tile known but one of L1_0_0's: the other three level-1 nodes are taken, and the
     // first of those the top wants does not read back.
     fs::create_directories(dir.path() / "second");
-    PyramidOptions options;
-    options.previousFolder = dir.path() / "first";
-    options.previous = first;
-    OverviewPyramid second(block.tree, block.entries, dir.path() / "second", options);
+    OverviewPyramid second(block.tree, block.entries, dir.path() / "second", {},
+                           EarlierPyramid{dir.path() / "first", first});
     std::vector<std::optional<KnownTile>> known(block.tiles.size(), KnownTile{0, true});
     std::size_t changed = 0;
     for (std::size_t t = 0; t < block.tiles.size(); ++t)
         if (block.tiles[t].name == CellName(0, 0))
             changed = t;
     known[changed] = std::nullopt;
-    const SettledLevels settled = second.settleUnchanged(known);
+    const UnchangedNodesTaken settled = second.takeUnchangedNodes(known);
     ASSERT_EQ(settled.summariesWanted.size(), 3u);
     ASSERT_TRUE(second.addNodeSummary(0, std::nullopt));
     for (std::size_t k = 1; k < 3; ++k)
         ASSERT_TRUE(second.addNodeSummary(k, RollingSummary(CellExtent(0, 0))));
     for (std::size_t t = 0; t < block.tiles.size(); ++t) {
-        if (!settled.tiles[t]) {
+        if (!settled.tilesUnderTakenNodes[t]) {
             ASSERT_TRUE(second.addTile(t, block.SummaryOf(t)));
         }
     }
@@ -551,9 +545,9 @@ TEST(OverviewPyramid, UnexpectedInputIsRefusedNotThrown) {
     for (int x = 0; x < 2; ++x)
         block.Add(CellName(x, 0), CellExtent(x, 0));
     block.Place();
-    PyramidOptions options;
-    options.files.create = [](const fs::path&, std::string_view) -> Status { return {}; };
-    OverviewPyramid pyramid(block.tree, block.entries, "levels", options);
+    NodeFileCalls files;
+    files.create = [](const fs::path&, std::string_view) -> Status { return {}; };
+    OverviewPyramid pyramid(block.tree, block.entries, "levels", {}, {}, files);
     const std::error_code misuse = SystemError(std::errc::invalid_argument);
     EXPECT_EQ(pyramid.addNodeSummary(0, std::nullopt).error(), misuse);
     EXPECT_EQ(pyramid.addTile(7, std::nullopt).error(), misuse);

@@ -1,12 +1,12 @@
-#include "export/earlier_levels.h"
+#include "export/overview/earlier_levels.h"
 
-#include "export/existing_index/existing_index_guard.h"
 #include "export/fs/overview_folder.h"
 #include "export/fs/path_join.h"
-#include "export/fs/regular_file.h"
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brindle {
@@ -27,18 +27,16 @@ std::optional<std::string> LevelsOfEntry(const std::string& entry) {
 } // namespace
 
 fs::path LevelsTheIndexNames(const fs::path& listed, const fs::path& indexFile,
-                             FolderCache& verdicts, WorkerProcess& inspector,
-                             const CheckSettings& settings) {
+                             const IndexLevelsLookup& lookup) {
     const Result<FileFacts> index = LookAt(indexFile);
     if (!index || index->type != fs::file_type::regular || IsLink(indexFile))
         return {};
-    std::string name = verdicts.writtenLevels(*index);
+    std::string name = lookup.recordedLevels ? lookup.recordedLevels(*index) : std::string();
     if (name.empty()) {
         // A first run, or one after the last folder of ours went, need not ask.
-        if (OverviewFolders(listed).empty())
+        if (OverviewFolders(listed).empty() || !lookup.listEntries)
             return {};
-        const std::optional<std::vector<std::string>> entries =
-            ExistingIndexNames(indexFile, inspector, verdicts, settings);
+        const std::optional<std::vector<std::string>> entries = lookup.listEntries(indexFile);
         for (const std::string& entry : entries.value_or(std::vector<std::string>()))
             if (const std::optional<std::string> folder = LevelsOfEntry(entry)) {
                 name = *folder;
@@ -49,6 +47,16 @@ fs::path LevelsTheIndexNames(const fs::path& listed, const fs::path& indexFile,
         return {};
     const fs::path folder = JoinPath(listed, fs::path(name));
     return IsOverviewFolder(folder) ? folder : fs::path();
+}
+
+// Not merely the newest folder, which may be one a killed run left half made.
+EarlierPyramid ReadEarlierPyramid(const fs::path& named) {
+    if (named.empty() || !IsOverviewFolder(named))
+        return {};
+    std::optional<OverviewManifest> manifest = ReadManifest(named);
+    if (!manifest)
+        return {};
+    return EarlierPyramid{named, std::make_shared<const OverviewManifest>(std::move(*manifest))};
 }
 
 } // namespace brindle

@@ -4,12 +4,13 @@
 #include "export/export_report.h"
 #include "export/fs/overview_folder.h"
 #include "export/fs/scratch_file.h"
-#include "export/isolation/check_settings.h"
+#include "export/overview/levels_tiles.h"
 #include "export/overview/overview_pyramid.h"
-#include "export/tile_check.h"
+#include "export/overview/tile_summary.h"
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,44 +29,50 @@ struct EarlierLevels {
 // are written into a new folder of ours inside the listed folder; until commit() the folder is
 // removed again when this ends, so a failed or cancelled run leaves the old index and its levels
 // as they were.
-class OverviewBuild final : public SummarySink {
+class OverviewBuild {
 public:
-    // Makes the levels' folder inside `listed` for the tiles of `work`, whose folders the index
-    // names with `entryPrefix` before them (as the scan's layout says; empty when the tile
-    // folders are the listed folder's own). `threads`: how many build the levels' nodes.
-    // `heldFileCalls` write the summaries of the tiles without grid names, which wait until
-    // finish() places them in a scratch file on the disk of `scratchFolder` (the system's
+    // Makes the levels' folder inside `listed` for `tiles`, the folder's whole work, whose
+    // folders the index names with `entryPrefix` before them (as the scan's layout says; empty
+    // when the tile folders are the listed folder's own). `threads`: how many build the levels'
+    // nodes. `heldFileCalls` write the summaries of the tiles without grid names, which wait
+    // until finish() places them in a scratch file on the disk of `scratchFolder` (the system's
     // temporary folder when empty), never in the user's. Nodes unchanged since `earlier` are
-    // taken from there; with keepIfUnchanged, the folder is made by settleUnchanged(), and only
+    // taken from there; with keepIfUnchanged, the folder is made by takeUnchanged(), and only
     // when the earlier levels cannot stay.
     static Result<std::shared_ptr<OverviewBuild>>
     Start(const std::filesystem::path& listed, const std::string& entryPrefix,
-          const FolderWork& work, unsigned threads,
+          const std::vector<LevelsTile>& tiles, unsigned threads,
           ScratchFileCalls heldFileCalls = SystemScratchFileCalls(),
           const std::filesystem::path& scratchFolder = {}, const EarlierLevels& earlier = {},
           OverviewFolderCalls folderCalls = SystemOverviewFolderCalls());
-    ~OverviewBuild() override;
+    ~OverviewBuild();
+    OverviewBuild(const OverviewBuild&) = delete;
+    OverviewBuild& operator=(const OverviewBuild&) = delete;
 
     // For a re-run, before any check: takes every node of the earlier levels whose tiles all
-    // have the stamps they had then, by their verdicts from the cache (`cached`, by tile of
-    // `work`, the folder's whole work), so that those tiles need no summary; or, when all of
-    // them do and their files check out, keeps the earlier levels as they are.
-    struct Settled {
+    // have the stamps they had then, by their verdicts from the cache (`cached`, by tile, none
+    // for a tile without a cached verdict), so that those tiles need no summary; or, when all
+    // of them do and their files check out, keeps the earlier levels as they are.
+    struct TakenFromEarlier {
         // The cached tiles whose check must come again all the same, for their summaries:
         // those beside a tile that changed.
-        std::vector<std::size_t> again;
-        // The taken nodes a new node is built over, to be read back for their summaries as
-        // any file of the folder is, in the run's pool: after the folder's tiles to check.
-        std::vector<TileCheck> nodeReads;
+        std::vector<std::size_t> checkAgain;
+        // The taken nodes a new node is built over, files of folder() to be read back for their
+        // summaries as any file of the folder is, in the run's pool: after the folder's tiles
+        // to check. Only their own bytes are read.
+        std::vector<std::filesystem::path> nodeFilesToRead;
     };
-    Settled settleUnchanged(const FolderWork& work, const std::vector<bool>& cached);
+    TakenFromEarlier takeUnchanged(const std::vector<std::optional<LevelsCheck>>& cached);
     // The tiles the pool checks are these of the folder's work, by their place in the pool's:
-    // its tile k is the work's tile places[k], and those after them are settleUnchanged()'s
-    // node reads. Without it, the pool checks the whole work.
+    // its tile k is the work's tile places[k], and those after them are takeUnchanged()'s node
+    // reads. Without it, the pool checks the whole work.
     void checkedAt(std::vector<std::size_t> places);
 
-    void tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
-                     std::shared_ptr<const TileSummary> summary) override;
+    // Called once for each tile as soon as its check has ended (`tile` its number in the pool,
+    // see checkedAt()), from any thread, and from two at once. `summary` is there when the
+    // state is Made.
+    void tileChecked(std::size_t tile, const LevelsCheck& check, SummaryState state,
+                     std::shared_ptr<const TileSummary> summary);
 
     // Once every tile is in: the names, relative to the listed folder, by which the index
     // reaches the levels' tops; or why the levels could not be written (OverviewNotWritten).
@@ -88,11 +95,11 @@ public:
     // The levels' folder: the earlier one, when it stays as it was.
     const std::filesystem::path& folder() const;
 
-    struct Levels;
+    struct State;
 
 private:
-    explicit OverviewBuild(std::unique_ptr<Levels> levels);
-    std::unique_ptr<Levels> levels_;
+    explicit OverviewBuild(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
 };
 
 // Removes the folders of overview levels of ours inside `listed`, but `keep`: an index just
