@@ -27,7 +27,7 @@ std::optional<std::string> LevelsOfEntry(const std::string& entry) {
 } // namespace
 
 fs::path LevelsTheIndexNames(const fs::path& listed, const fs::path& indexFile,
-                             FolderCache& verdicts, WorkerProcess& inspector,
+                             OwnIndexMemory& verdicts, WorkerProcess& inspector,
                              const CheckSettings& settings) {
     const Result<FileFacts> index = LookAt(indexFile);
     if (!index || index->type != fs::file_type::regular || IsLink(indexFile))

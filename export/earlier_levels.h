@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/folder_cache.h"
+#include "export/existing_index/existing_index_guard.h"
 #include "export/isolation/check_settings.h"
 #include "export/isolation/worker_process.h"
 
@@ -18,7 +18,7 @@ namespace brindle {
 // (`inspector`), as the guard reads it, and only when a folder of ours is there to be named.
 std::filesystem::path LevelsTheIndexNames(const std::filesystem::path& listed,
                                           const std::filesystem::path& indexFile,
-                                          FolderCache& verdicts, WorkerProcess& inspector,
+                                          OwnIndexMemory& verdicts, WorkerProcess& inspector,
                                           const CheckSettings& settings);
 
 } // namespace brindle

@@ -172,10 +172,8 @@ struct OverviewBuild::Levels {
     // new folder, so that nothing a viewer may have open is replaced or removed.
     std::optional<std::string> keptTop;
     unsigned threads = 1;
-    std::vector<std::size_t> places; // by the pool's tile: the work's, while placesGiven
-    bool placesGiven = false;
     // The earlier levels' nodes read back for their summaries, by settleUnchanged()'s list: the
-    // pool's tiles after the places, which go to the pool with the folder's tiles.
+    // ids after the tiles', which go to the pool with the folder's tiles.
     std::vector<bool> nodeSummaryGiven;
     SummaryCount boundsSummaries; // the bounds pyramid's, once finished
     ReportImage picture;          // the first top's seen from above, once finished
@@ -355,7 +353,7 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
     }
     if (levels.grid && levels.previous)
         settled = levels.grid->settleUnchanged(known);
-    std::vector<std::size_t>& again = result.again;
+    std::vector<std::size_t>& tilesToRecheck = result.tilesToRecheck;
     for (std::size_t t = 0; t < count; ++t) {
         if (t < settled.tiles.size() && settled.tiles[t]) {
             levels.seen[t] = true;
@@ -368,7 +366,7 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
             if (known[t]->listed && state != SummaryState::Made)
                 levels.holes.push_back({levels.names[t], FailureOf(state), {}});
         } else if (t < cached.size() && cached[t]) {
-            again.push_back(t);
+            tilesToRecheck.push_back(t);
         }
     }
     // Read back in workers as any file of the folder is: the levels' files are on the user's
@@ -379,29 +377,22 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
         node.folder = levels.folder;
         node.listedRoot = fs::path(name);
         node.levelFile = true;
+        node.id = levels.seen.size() + result.nodeReads.size();
         result.nodeReads.push_back(std::move(node));
     }
     return result;
 }
 
-void OverviewBuild::checkedAt(std::vector<std::size_t> places) {
-    const std::lock_guard<std::mutex> lock(levels_->mutex);
-    levels_->places = std::move(places);
-    levels_->placesGiven = true;
-}
-
-void OverviewBuild::tileChecked(std::size_t checked, const TileResult& result, SummaryState state,
-                                std::shared_ptr<const TileSummary> summary) {
+void OverviewBuild::tileChecked(std::size_t tile, const TileResult& result) {
     Levels& levels = *levels_;
     const std::lock_guard<std::mutex> lock(levels.mutex);
-    if (levels.placesGiven && checked >= levels.places.size()) {
-        levels.nodeRead(checked - levels.places.size(), state, summary);
+    const SummaryState state = result.summaryState;
+    const std::shared_ptr<const TileSummary>& summary = result.summary;
+    if (tile >= levels.seen.size()) {
+        levels.nodeRead(tile - levels.seen.size(), state, summary);
         return;
     }
-    std::size_t tile = checked;
-    if (levels.placesGiven)
-        tile = levels.places[checked];
-    if (tile >= levels.seen.size() || levels.seen[tile])
+    if (levels.seen[tile])
         return;
     levels.seen[tile] = true;
     const bool listed = result.outcome.reason == TileStatus::Valid;

@@ -6,7 +6,7 @@
 #include "export/fs/scratch_file.h"
 #include "export/isolation/check_settings.h"
 #include "export/overview/overview_pyramid.h"
-#include "export/tile_check.h"
+#include "export/tile/tile_check.h"
 
 #include <filesystem>
 #include <memory>
@@ -28,7 +28,7 @@ struct EarlierLevels {
 // are written into a new folder of ours inside the listed folder; until commit() the folder is
 // removed again when this ends, so a failed or cancelled run leaves the old index and its levels
 // as they were.
-class OverviewBuild final : public SummarySink {
+class OverviewBuild final : public TileCheckListener {
 public:
     // Makes the levels' folder inside `listed` for the tiles of `work`, whose folders the index
     // names with `entryPrefix` before them (as the scan's layout says; empty when the tile
@@ -53,19 +53,16 @@ public:
     struct Settled {
         // The cached tiles whose check must come again all the same, for their summaries:
         // those beside a tile that changed.
-        std::vector<std::size_t> again;
+        std::vector<std::size_t> tilesToRecheck;
         // The taken nodes a new node is built over, to be read back for their summaries as
-        // any file of the folder is, in the run's pool: after the folder's tiles to check.
+        // any file of the folder is, in the run's pool: after the folder's tiles to check,
+        // their ids after the tiles' (the first the work's tile count).
         std::vector<TileCheck> nodeReads;
     };
     Settled settleUnchanged(const FolderWork& work, const std::vector<bool>& cached);
-    // The tiles the pool checks are these of the folder's work, by their place in the pool's:
-    // its tile k is the work's tile places[k], and those after them are settleUnchanged()'s
-    // node reads. Without it, the pool checks the whole work.
-    void checkedAt(std::vector<std::size_t> places);
 
-    void tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
-                     std::shared_ptr<const TileSummary> summary) override;
+    // `tile` is a tile's id, or a node read's (past the tiles').
+    void tileChecked(std::size_t tile, const TileResult& result) override;
 
     // Once every tile is in: the names, relative to the listed folder, by which the index
     // reaches the levels' tops; or why the levels could not be written (OverviewNotWritten).

@@ -2,8 +2,8 @@
 // the index a run writes; it only spares the checks of tiles that did not change.
 #include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
-#include "export/folder_cache.h"
 #include "export/isolation/worker_process.h"
+#include "export/run/folder_cache.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -67,8 +67,8 @@ struct Outcome {
     std::vector<std::string> leftOut; // "name: reason/failure"
 };
 
-Outcome Export(const fs::path& block, const ExportOptions& options) {
-    const ExportReport report = ExportFolderIndexes({block}, options);
+Outcome Export(const fs::path& block, const ExportOptions& options, const ExportCalls& calls = {}) {
+    const ExportReport report = ExportFolderIndexes({block}, options, calls);
     Outcome outcome;
     EXPECT_TRUE(report.succeeded());
     if (report.folders.empty())
@@ -476,13 +476,14 @@ TEST(CachedVerdicts, ABlockCopiedJustBeforeTheRunKeepsTheVerdictsOfTilesCheckedL
     ExportOptions first = Cached(dir / "cache");
     first.jobs = 1;
     bool paused = false;
-    first.progress = [&paused](const ExportProgress& p) {
+    ExportCalls calls;
+    calls.progress = [&paused](const ExportProgress& p) {
         if (p.subfoldersDone == 0 || paused)
             return;
         paused = true;
         std::this_thread::sleep_for(kSettleTime + std::chrono::milliseconds(200));
     };
-    const Outcome copied = Export(production, first);
+    const Outcome copied = Export(production, first, calls);
     ASSERT_TRUE(paused);
     ASSERT_EQ(copied.entries.size(), kCopied);
     const Outcome next = Export(production, Cached(dir / "cache"));

@@ -84,6 +84,13 @@ TileResult ListedAt(const Extent& extent) {
     return result;
 }
 
+// A tile's result with the summary its check made.
+TileResult Summarised(TileResult result, const TileSummary& summary) {
+    result.summaryState = SummaryState::Made;
+    result.summary = std::make_shared<const TileSummary>(summary);
+    return result;
+}
+
 // kSide * kSide held tiles, then one listed tile that lies nowhere known: no summary, its
 // bound only its references could tell.
 FolderWork HeldWork(const fs::path& block) {
@@ -99,12 +106,13 @@ constexpr std::size_t kUnplaced = kTiles;
 
 void HandInAll(OverviewBuild& build) {
     for (int i = 0; i < kTiles; ++i)
-        build.tileChecked(static_cast<std::size_t>(i), ListedAt(ExtentOf(i)), SummaryState::Made,
-                          std::make_shared<const TileSummary>(SummaryOf(i)));
+        build.tileChecked(static_cast<std::size_t>(i),
+                          Summarised(ListedAt(ExtentOf(i)), SummaryOf(i)));
     TileResult nowhere;
     nowhere.outcome = TileOutcome(TileStatus::Valid);
     nowhere.bound.kind = TileBound::Kind::Unknown;
-    build.tileChecked(kUnplaced, nowhere, SummaryState::NoSurface, nullptr);
+    nowhere.summaryState = SummaryState::NoSurface;
+    build.tileChecked(kUnplaced, nowhere);
 }
 
 std::map<std::string, std::string> NodeFiles(const fs::path& folder) {
@@ -289,8 +297,8 @@ TEST(HeldTiles, ABuildStoppedMidwayLeavesNoFolderBehind) {
     ASSERT_TRUE(started);
     std::shared_ptr<OverviewBuild> build = std::move(*started);
     for (int i = 0; i < 3; ++i)
-        build->tileChecked(static_cast<std::size_t>(i), ListedAt(ExtentOf(i)), SummaryState::Made,
-                           std::make_shared<const TileSummary>(SummaryOf(i)));
+        build->tileChecked(static_cast<std::size_t>(i),
+                           Summarised(ListedAt(ExtentOf(i)), SummaryOf(i)));
     EXPECT_EQ(Names(build->folder()), std::vector<std::string>{std::string(kOverviewMarkerName)});
     build.reset();
     EXPECT_TRUE(fs::is_empty(block));

@@ -8,7 +8,7 @@
 #include "export/isolation/tile_check_queue.h"
 #include "export/isolation/worker_process.h"
 #include "export/protocol/tile_check_protocol.h"
-#include "export/tile_check.h"
+#include "export/tile/tile_check.h"
 
 #include <atomic>
 #include <chrono>
@@ -91,8 +91,6 @@ private:
 
     struct Checked {
         TileResult result;
-        SummaryState summaryState = SummaryState::NotMade;
-        std::shared_ptr<const TileSummary> summary;
         std::uint64_t failedAllocation = 0; // out of memory: the one request the heap refused
         std::optional<Problem> workersFailed;
     };
@@ -131,8 +129,9 @@ private:
     };
     void checkTogether(WorkerProcess& worker, const std::vector<Pending>& checks, std::size_t first,
                        std::size_t count, std::vector<Checked>& checked);
-    // Hands the summaries of tiles just checked to their folders' sinks, without the lock.
-    static void passSummaries(const std::vector<Task>& tasks, std::vector<Checked>& checked);
+    // Tells the check listeners of the tiles' folders of the tiles just checked, without the
+    // lock, and hands them the tiles' summaries.
+    static void tellListeners(const std::vector<Task>& tasks, std::vector<Checked>& checked);
     // Checks a tile that ran out of memory once more, alone, when a higher ceiling may let it
     // load.
     void recheck(WorkerProcess& worker, const BoundedCheck& bounded, Checked& checked);

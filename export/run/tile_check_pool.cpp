@@ -1,4 +1,4 @@
-#include "export/tile_check_pool.h"
+#include "export/run/tile_check_pool.h"
 
 #include "export/existing_index/check_answer.h"
 #include "export/system/physical_memory.h"
@@ -205,7 +205,7 @@ void TileCheckPool::work(WorkerProcess& worker) {
                 return;
         }
         // A folder waits for its summaries to be taken before it can be handed back.
-        passSummaries(tasks, checked);
+        tellListeners(tasks, checked);
         const std::lock_guard<std::mutex> lock(mutex_);
         if (ending_)
             return;
@@ -305,7 +305,7 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
     }
     size = facts.size;
     BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, settings_);
-    bounded.request.wantSummary = task.folder->summaries != nullptr;
+    bounded.request.wantSummary = task.folder->checkListener != nullptr;
     if (task.tile->levelFile) {
         bounded.request.mode = ParseMode::Fast;
         return bounded;
@@ -392,15 +392,17 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
     }
 }
 
-void TileCheckPool::passSummaries(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
+void TileCheckPool::tellListeners(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         // The folder stays where it is while any of its tiles is in hand.
-        const std::shared_ptr<SummarySink>& sink = tasks[i].folder->summaries;
-        if (!sink)
+        const std::shared_ptr<TileCheckListener>& listener = tasks[i].folder->checkListener;
+        if (!listener)
             continue;
-        checked[i].result.checked = true;
-        sink->tileChecked(tasks[i].job.tile, checked[i].result, checked[i].summaryState,
-                          std::move(checked[i].summary));
+        TileResult& result = checked[i].result;
+        result.checked = true;
+        listener->tileChecked(tasks[i].tile->id, result);
+        // The listener has taken what it keeps of the summary: the folder's record holds none.
+        result.summary.reset();
     }
 }
 
@@ -423,11 +425,11 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
         checked.result.outcome.limit = recheckCeiling_;
         return;
     }
-    CheckRequest again = bounded.request;
-    again.memoryCeiling = recheckCeiling_;
+    CheckRequest underRecheckCeiling = bounded.request;
+    underRecheckCeiling.memoryCeiling = recheckCeiling_;
     alone([&] {
         checked.result.rechecked = true;
-        checked.result.outcome = exchange(worker, again, bounded.deadline, checked);
+        checked.result.outcome = exchange(worker, underRecheckCeiling, bounded.deadline, checked);
     });
 }
 
@@ -437,8 +439,8 @@ TileOutcome TileCheckPool::takeReply(const CheckReply& reply, const CheckRequest
     checked.result.followsOthers = reply.followsOthers;
     checked.result.indexScene = reply.indexScene;
     checked.failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
-    checked.summaryState = reply.summaryState;
-    checked.summary = reply.summary;
+    checked.result.summaryState = reply.summaryState;
+    checked.result.summary = reply.summary;
     return OutcomeOfReply(reply, request);
 }
 
