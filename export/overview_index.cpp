@@ -153,7 +153,7 @@ struct OverviewBuild::Levels {
     std::vector<std::string> indexEntries; // by tile, as the index names it
     std::vector<std::string> names;        // the tiles' subfolder names, by tile
     std::vector<bool> onGrid;              // by tile: placed by its grid name
-    std::vector<bool> seen;                // by tile: its check has ended
+    std::vector<bool> checkEnded;          // by tile: its check has ended
     OverviewTree gridTree;
     std::unique_ptr<OverviewPyramid> grid;
     fs::path previousFolder;
@@ -166,7 +166,7 @@ struct OverviewBuild::Levels {
     std::uint64_t heldBytes = 0;           // written to it
     OverviewFolderCalls folderCalls;
     std::vector<OverviewHole> holes;
-    Status written; // until a node of the levels could not be written
+    Status buildStatus; // an error once a node of the levels could not be written
     bool committed = false;
     // The earlier levels stand for these as they are: the index's name for their top, and no
     // new folder, so that nothing a viewer may have open is replaced or removed.
@@ -185,10 +185,10 @@ struct OverviewBuild::Levels {
               std::uint64_t stamp) {
         HeldTile tileHeld{
             tile, summary ? std::optional<Extent>(summary->extent) : ExtentOfBound(bound), stamp};
-        if (summary && written) {
+        if (summary && buildStatus) {
             const std::optional<std::string> bytes = EncodeHeldSummary(*summary);
-            written = bytes ? writeHeld(*bytes) : Status(SystemError(std::errc::not_supported));
-            if (written) {
+            buildStatus = bytes ? writeHeld(*bytes) : Status(SystemError(std::errc::not_supported));
+            if (buildStatus) {
                 tileHeld.offset = heldBytes;
                 tileHeld.bytes = bytes->size();
                 heldBytes += bytes->size();
@@ -229,10 +229,10 @@ struct OverviewBuild::Levels {
         if (wanted >= nodeSummaryGiven.size() || nodeSummaryGiven[wanted])
             return;
         nodeSummaryGiven[wanted] = true;
-        if (written)
-            written = grid->addNodeSummary(wanted, state == SummaryState::Made && summary
-                                                       ? std::optional<TileSummary>(*summary)
-                                                       : std::nullopt);
+        if (buildStatus)
+            buildStatus = grid->addNodeSummary(wanted, state == SummaryState::Made && summary
+                                                           ? std::optional<TileSummary>(*summary)
+                                                           : std::nullopt);
     }
 
     // Makes the new levels' folder and the grid's pyramid in it, once the earlier levels
@@ -314,7 +314,7 @@ OverviewBuild::Start(const fs::path& listed, const std::string& entryPrefix, con
     }
     OverviewLayout layout = PlaceTiles(tiles);
     levels->onGrid.assign(work.tiles.size(), false);
-    levels->seen.assign(work.tiles.size(), false);
+    levels->checkEnded.assign(work.tiles.size(), false);
     for (const OverviewNode& node : layout.grid.nodes)
         for (const std::size_t tile : node.tiles)
             levels->onGrid[tile] = true;
@@ -333,8 +333,8 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
                                                       const std::vector<bool>& cached) {
     Levels& levels = *levels_;
     const std::lock_guard<std::mutex> lock(levels.mutex);
-    const std::size_t count = std::min(work.tiles.size(), levels.seen.size());
-    std::vector<std::optional<KnownTile>> known(levels.seen.size());
+    const std::size_t count = std::min(work.tiles.size(), levels.checkEnded.size());
+    std::vector<std::optional<KnownTile>> known(levels.checkEnded.size());
     for (std::size_t t = 0; t < count && levels.previous; ++t)
         if (t < cached.size() && cached[t] && levels.onGrid[t])
             known[t] = KnownFromBefore(work.tiles[t].result, *levels.previous, levels.entries[t]);
@@ -345,10 +345,10 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
             levels.folder = levels.previousFolder;
             levels.keptTop =
                 NameText(levels.folder.filename()).value_or(std::string()) + '\\' + *top;
-            settled.tiles.assign(levels.seen.size(), true);
+            settled.tiles.assign(levels.checkEnded.size(), true);
         } else if (const Status made = levels.makeFolder(); !made) {
             // The levels fail; the tiles' verdicts still stand.
-            levels.written = made;
+            levels.buildStatus = made;
         }
     }
     if (levels.grid && levels.previous)
@@ -356,7 +356,7 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
     std::vector<std::size_t>& tilesToRecheck = result.tilesToRecheck;
     for (std::size_t t = 0; t < count; ++t) {
         if (t < settled.tiles.size() && settled.tiles[t]) {
-            levels.seen[t] = true;
+            levels.checkEnded[t] = true;
             // Left out and off the grid, where the earlier levels stay: no part in them.
             if (!known[t])
                 continue;
@@ -377,7 +377,7 @@ OverviewBuild::Settled OverviewBuild::settleUnchanged(const FolderWork& work,
         node.folder = levels.folder;
         node.listedRoot = fs::path(name);
         node.levelFile = true;
-        node.id = levels.seen.size() + result.nodeReads.size();
+        node.id = levels.checkEnded.size() + result.nodeReads.size();
         result.nodeReads.push_back(std::move(node));
     }
     return result;
@@ -388,13 +388,13 @@ void OverviewBuild::tileChecked(std::size_t tile, const TileResult& result) {
     const std::lock_guard<std::mutex> lock(levels.mutex);
     const SummaryState state = result.summaryState;
     const std::shared_ptr<const TileSummary>& summary = result.summary;
-    if (tile >= levels.seen.size()) {
-        levels.nodeRead(tile - levels.seen.size(), state, summary);
+    if (tile >= levels.checkEnded.size()) {
+        levels.nodeRead(tile - levels.checkEnded.size(), state, summary);
         return;
     }
-    if (levels.seen[tile])
+    if (levels.checkEnded[tile])
         return;
-    levels.seen[tile] = true;
+    levels.checkEnded[tile] = true;
     const bool listed = result.outcome.reason == TileStatus::Valid;
     const std::uint64_t stamp = TileStamp(result, state);
     levels.manifest.tiles[levels.entries[tile]] = {stamp, static_cast<std::uint8_t>(state)};
@@ -405,9 +405,9 @@ void OverviewBuild::tileChecked(std::size_t tile, const TileResult& result) {
             levels.hold(tile, result.bound, summary.get(), stamp);
         return;
     }
-    if (!levels.written)
+    if (!levels.buildStatus)
         return;
-    levels.written =
+    levels.buildStatus =
         listed ? levels.grid->addTile(
                      tile, summary ? std::optional<TileSummary>(*summary) : std::nullopt, stamp)
                : levels.grid->leaveOut(tile, stamp);
@@ -471,37 +471,37 @@ Result<std::vector<std::string>> OverviewBuild::finish() {
     if (levels.keptTop)
         return std::vector<std::string>{*levels.keptTop};
     if (levels.folder.empty())
-        return levels.written ? SystemError(std::errc::no_such_file_or_directory)
-                              : levels.written.error();
+        return levels.buildStatus ? SystemError(std::errc::no_such_file_or_directory)
+                                  : levels.buildStatus.error();
     // A node whose read never ended shows nothing in the node above it.
-    for (std::size_t k = 0; k < levels.nodeSummaryGiven.size() && levels.written; ++k)
+    for (std::size_t k = 0; k < levels.nodeSummaryGiven.size() && levels.buildStatus; ++k)
         if (!levels.nodeSummaryGiven[k])
-            levels.written = levels.grid->addNodeSummary(k, std::nullopt);
+            levels.buildStatus = levels.grid->addNodeSummary(k, std::nullopt);
     std::vector<std::string> tops;
     const std::string folderName = NameText(levels.folder.filename()).value_or(std::string());
     // A tile whose check never ended here is not the levels' to name.
-    for (std::size_t tile = 0; tile < levels.seen.size() && levels.written; ++tile)
-        if (!levels.seen[tile] && levels.onGrid[tile])
-            levels.written = levels.grid->leaveOut(tile, TileStamp({}, SummaryState::NotMade));
-    std::fill(levels.seen.begin(), levels.seen.end(), true);
-    if (levels.grid && levels.written) {
+    for (std::size_t tile = 0; tile < levels.checkEnded.size() && levels.buildStatus; ++tile)
+        if (!levels.checkEnded[tile] && levels.onGrid[tile])
+            levels.buildStatus = levels.grid->leaveOut(tile, TileStamp({}, SummaryState::NotMade));
+    std::fill(levels.checkEnded.begin(), levels.checkEnded.end(), true);
+    if (levels.grid && levels.buildStatus) {
         Result<PyramidTop> top = levels.grid->finish();
         if (!top)
-            levels.written = top.error();
+            levels.buildStatus = top.error();
         else {
             tops.push_back(folderName + '\\' + top->file);
             levels.picture = std::move(top->picture);
         }
         levels.manifest.nodes = levels.grid->manifest().nodes;
     }
-    if (!levels.written)
-        return levels.written.error();
+    if (!levels.buildStatus)
+        return levels.buildStatus.error();
     if (!levels.held.empty())
-        levels.written = levels.buildHeld(tops, folderName);
+        levels.buildStatus = levels.buildHeld(tops, folderName);
     // Whatever came of the levels, the held summaries are read back by now, or never.
     levels.heldFile.reset();
-    if (!levels.written)
-        return levels.written.error();
+    if (!levels.buildStatus)
+        return levels.buildStatus.error();
     // Last before the index names the levels. A manifest not written costs the next run the
     // time of a whole build, and nothing else.
     (void)WriteManifest(levels.folder, levels.manifest);
