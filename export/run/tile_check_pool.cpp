@@ -190,43 +190,47 @@ void TileCheckPool::work(WorkerProcess& worker) {
         std::vector<Checked> checked;
         if (!settings_.cancelled())
             checked = check(worker, tasks, small);
-        if (settings_.cancelled()) {
-            stop();
-            const std::lock_guard<std::mutex> lock(mutex_);
-            --checking_;
-            gate_.notify_all();
+        if (!endRound())
             return;
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            --checking_;
-            gate_.notify_all();
-            if (ending_)
-                return;
-        }
         // A folder waits for its summaries to be taken before it can be handed back.
         tellListeners(tasks, checked);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (ending_)
+        if (!record(tasks, checked))
             return;
-        bool folderDone = false;
-        for (std::size_t i = 0; i < tasks.size(); ++i) {
-            const TileCheckQueue::Job& job = tasks[i].job;
-            FolderWork& folder = folders_[job.folder].work;
-            TileResult& result = folder.tiles[job.tile].result;
-            result = std::move(checked[i].result);
-            result.checked = true;
-            if (checked[i].workersFailed)
-                folder.workersFailed = std::move(checked[i].workersFailed);
-            ++progress_.subfoldersDone;
-            folderDone |= --folder.remaining == 0;
-        }
-        notify();
-        // The run's thread waits for whole folders; waking it for every tile would take
-        // a core from the checks for nothing.
-        if (folderDone)
-            done_.notify_all();
     }
+}
+
+bool TileCheckPool::endRound() {
+    const bool cancelled = settings_.cancelled();
+    if (cancelled)
+        stop();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    --checking_;
+    gate_.notify_all();
+    return !cancelled && !ending_;
+}
+
+bool TileCheckPool::record(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (ending_)
+        return false;
+    bool folderDone = false;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        const TileCheckQueue::Job& job = tasks[i].job;
+        FolderWork& folder = folders_[job.folder].work;
+        TileResult& result = folder.tiles[job.tile].result;
+        result = std::move(checked[i].result);
+        result.checked = true;
+        if (checked[i].workersFailed)
+            folder.workersFailed = std::move(checked[i].workersFailed);
+        ++progress_.subfoldersDone;
+        folderDone |= --folder.remaining == 0;
+    }
+    notify();
+    // The run's thread waits for whole folders; waking it for every tile would take
+    // a core from the checks for nothing.
+    if (folderDone)
+        done_.notify_all();
+    return true;
 }
 
 bool TileCheckPool::halted() {
@@ -263,12 +267,8 @@ void TileCheckPool::readAhead() {
     }
 }
 
-std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
-                                                   std::uint64_t& size) {
-    const fs::path probe = task.tile->root();
-    checked.result.checkBegan = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    std::chrono::system_clock::now().time_since_epoch())
-                                    .count();
+std::optional<FileFacts> TileCheckPool::lookAtRoot(const Task& task, const fs::path& probe,
+                                                   Checked& checked) const {
     // The scan looked at the file a moment ago, with everything asked here: a second look
     // would cost a system call that walks the whole path, for each tile. Stamps from that
     // look are as good for the cache, being older than the check.
@@ -296,6 +296,19 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
         checked.result.outcome = Outcome(TileStatus::LinksBack);
         return std::nullopt;
     }
+    return facts;
+}
+
+std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
+                                                   std::uint64_t& size) {
+    const fs::path probe = task.tile->root();
+    checked.result.checkBegan = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count();
+    const std::optional<FileFacts> looked = lookAtRoot(task, probe, checked);
+    if (!looked)
+        return std::nullopt;
+    const FileFacts& facts = *looked;
     if (facts.size >= settings_.readAhead.worthReadingAhead) {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!queue_.readingAhead()) {

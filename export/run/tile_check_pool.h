@@ -103,6 +103,12 @@ private:
     bool workWanted();
 
     void work(WorkerProcess& worker);
+    // Ends a round of checks in hand; false when the worker is to stop: the run was cancelled
+    // (which stops the pool) or the pool ends.
+    bool endRound();
+    // Puts the results of a round into their folders and wakes whoever waits for them; false
+    // when the pool ends.
+    bool record(const std::vector<Task>& tasks, std::vector<Checked>& checked);
 
     // True once the run is cancelled or the pool ends: the checks in hand are abandoned.
     bool halted();
@@ -114,8 +120,13 @@ private:
     // saves.
     void readAhead();
 
-    // A tile the run's own look settles (missing, not a regular file, the folder's own index)
-    // gets its outcome in `checked`; any other gets the check a worker is to make of it.
+    // The facts of the tile's root file, `probe`, when the look leaves the tile to a worker;
+    // otherwise (missing, not a regular file, the folder's own index) its outcome is set in
+    // `checked`.
+    std::optional<FileFacts> lookAtRoot(const Task& task, const std::filesystem::path& probe,
+                                        Checked& checked) const;
+    // A tile the run's own look settles gets its outcome in `checked`; any other gets the
+    // check a worker is to make of it.
     std::optional<BoundedCheck> prepare(const Task& task, Checked& checked, std::uint64_t& size);
     // Checks the tiles taken at once. A run of small tiles goes to the worker in one send;
     // when the worker crashes or overruns, the replies it gave stand and the rest of the run
