@@ -55,6 +55,9 @@ struct ExportCalls {
     std::function<bool(const Problem& why)> confirmReplace;
     // Checked between subfolders; once set, the run stops and writes nothing more.
     const std::atomic<bool>* cancel = nullptr;
+    // Tells the system a tile will be read soon (see ReadAheadPolicy); empty for the system's
+    // own hint.
+    ReadAheadHint readAheadHint;
 };
 
 // Writes root.osgb into every folder in `folders`, in the order given: a translation by the

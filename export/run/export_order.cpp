@@ -50,7 +50,8 @@ ExportOrder::exportFolders(const std::vector<fs::path>& folders, const fs::path&
     FolderPlan plan(folders, master, depth);
     plan.progress.folder = spelledFolder(plan, 0);
     TileCheckPool pool(settings_, rootLook(), plan.progress,
-                       depth > 0 ? relay_.forBlocks() : relay_.forListed());
+                       depth > 0 ? relay_.forBlocks() : relay_.forListed(),
+                       SystemWorkerStartCalls(), calls_.readAheadHint);
     planFolders(plan, pool);
     return writeFolders(plan, pool, out);
 }

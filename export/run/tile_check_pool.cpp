@@ -53,11 +53,11 @@ std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory) {
 
 TileCheckPool::TileCheckPool(CheckSettings settings, Look factsLook, ExportProgress& progress,
                              std::function<void(const ExportProgress&)> told,
-                             const WorkerStartCalls& startCalls)
+                             const WorkerStartCalls& startCalls, ReadAheadHint hint)
     : settings_(std::move(settings)), program_(settings_.program()),
       batchLimits_(BatchLimitsFor(settings_.readAhead)),
       recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())), factsLook_(factsLook),
-      progress_(progress), told_(std::move(told)), queue_(0) {
+      progress_(progress), told_(std::move(told)), hint_(std::move(hint)), queue_(0) {
     for (unsigned i = 0; i < settings_.workerCount(); ++i)
         workers_.push_back(std::make_unique<WorkerProcess>(program_, startCalls));
     queue_ = TileCheckQueue(settings_.readAhead.rounds * workers_.size());
@@ -259,8 +259,8 @@ void TileCheckPool::readAhead() {
             continue;
         const fs::path file = folder.work.tiles[job->tile].root();
         lock.unlock();
-        if (settings_.readAhead.hint)
-            settings_.readAhead.hint(file);
+        if (hint_)
+            hint_(file);
         else
             HintWillNeed(file);
         lock.lock();

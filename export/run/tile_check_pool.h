@@ -35,10 +35,12 @@ std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory);
 class TileCheckPool {
 public:
     // `progress` is the run's, which `told` is handed after each change the pool makes to it;
-    // `factsLook` is how much the look at each tile's root asks of the system.
+    // `factsLook` is how much the look at each tile's root asks of the system; `hint` tells the
+    // system of the tiles read ahead (the system's own hint when empty).
     TileCheckPool(CheckSettings settings, Look factsLook, ExportProgress& progress,
                   std::function<void(const ExportProgress&)> told,
-                  const WorkerStartCalls& startCalls = SystemWorkerStartCalls());
+                  const WorkerStartCalls& startCalls = SystemWorkerStartCalls(),
+                  ReadAheadHint hint = {});
 
     // Stops handing out tiles and ends the workers once their checks in hand are done, without
     // waiting for the rest of the queue.
@@ -170,6 +172,7 @@ private:
     const Look factsLook_;
     ExportProgress& progress_;
     const std::function<void(const ExportProgress&)> told_;
+    const ReadAheadHint hint_;
     std::vector<std::unique_ptr<WorkerProcess>> workers_;
     std::deque<Folder> folders_; // every folder added, by handle
     TileCheckQueue queue_;
