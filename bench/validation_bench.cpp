@@ -12,7 +12,7 @@
 #include "bench/page_cache.h"
 #include "bench/small_tile_data.h"
 #include "bench/timings.h"
-#include "export/folder_cache.h"
+#include "export/run/folder_cache.h"
 #include "export/system/heap_reuse.h"
 
 #include <CLI/CLI.hpp>

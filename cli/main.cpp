@@ -147,9 +147,16 @@ ExportOptions OptionsFor(const CommandLine& line) {
     options.strict = line.strict;
     if (!line.noCache)
         options.verdictCache = DefaultVerdictCacheFolder();
-    if (line.force)
-        options.confirmReplace = [](const Problem&) { return true; };
     return options;
+}
+
+// What the run calls back: --force answers every question yes.
+ExportCalls CallsFor(const CommandLine& line, InterruptHandler& interrupt) {
+    ExportCalls calls;
+    calls.cancel = &interrupt.cancelFlag();
+    if (line.force)
+        calls.confirmReplace = [](const Problem&) { return true; };
+    return calls;
 }
 
 RunSettings SettingsFor(const CommandLine& line) {
@@ -199,10 +206,9 @@ void PrintVerifyLines(const CommandLine& line, wording::Language language,
 int RunVerify(const CommandLine& line, wording::Language language,
               const std::vector<std::filesystem::path>& folders) {
     InterruptHandler interrupt(wording::StoppingLine(language));
-    ExportOptions options = OptionsFor(line);
-    options.cancel = &interrupt.cancelFlag();
+    const ExportOptions options = OptionsFor(line);
     const std::vector<FolderVerification> results =
-        VerifyFolderIndexes(folders, options.checkSettings());
+        VerifyFolderIndexes(folders, options.checkSettings(&interrupt.cancelFlag()));
     if (line.json) {
         for (const FolderVerification& folder : results)
             PrintVerifyProblem(language, folder);
@@ -241,16 +247,16 @@ int Run(const CommandLine& line, wording::Language language) {
 
     InterruptHandler interrupt(wording::StoppingLine(language));
     Console console(line, language, interrupt);
-    ExportOptions options = OptionsFor(line);
-    options.cancel = &interrupt.cancelFlag();
-    options.folderDone = [&console](const FolderReport& folder) { console.folderDone(folder); };
+    const ExportOptions options = OptionsFor(line);
+    ExportCalls calls = CallsFor(line, interrupt);
+    calls.folderDone = [&console](const FolderReport& folder) { console.folderDone(folder); };
     if (console.showsProgress())
-        options.progress = [&console](const ExportProgress& p) { console.progress(p); };
+        calls.progress = [&console](const ExportProgress& p) { console.progress(p); };
 
     std::vector<std::filesystem::path> folders;
     for (const std::string& folder : line.folders)
         folders.push_back(FolderPath(folder));
-    const ExportReport report = ExportFolderIndexes(folders, options);
+    const ExportReport report = ExportFolderIndexes(folders, options, calls);
     console.finish(report, SettingsFor(line));
     return console.exitStatus(report);
 }

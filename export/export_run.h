@@ -18,14 +18,6 @@ struct ExportOptions {
     // Load every tile in full, textures and referenced scenes included, as a viewer would.
     // Gives the same answer as the default check, which reads only each tile's own file.
     bool fullValidation = false;
-    // Called as folders and subfolders complete, from the run's threads but never from two
-    // at once. Keep it short: validation waits for it.
-    std::function<void(const ExportProgress&)> progress;
-    // Called from the run's thread as soon as a folder is written (or has failed), before the
-    // next folder's turn; the report passed is final.
-    std::function<void(const FolderReport&)> folderDone;
-    // Checked between subfolders; once set, the run stops and writes nothing more.
-    const std::atomic<bool>* cancel = nullptr;
     // A tile that reaches its memory ceiling is checked once more, alone, under a ceiling of
     // half the machine's memory, at most 4 GB, before it is left out.
     TileLimits limits;
@@ -38,18 +30,34 @@ struct ExportOptions {
     // rests on its bytes alone is not checked again; the index written is the same either way.
     // A cache that cannot be read or written costs only time.
     std::filesystem::path verdictCache;
+    // What is otherwise a warning and a doubtful index is an error, and the old index kept:
+    // blocks of a folder of blocks in different spatial references.
+    bool strict = false;
+
+    // What the checks of a run with these options are made with; they end early once
+    // `cancel` is set.
+    CheckSettings checkSettings(const std::atomic<bool>* cancel = nullptr) const;
+};
+
+// What the run calls back, and the flag that stops it: the caller's, apart from the settings.
+struct ExportCalls {
+    // Called as folders and subfolders complete, from the run's threads but never from two
+    // at once. Keep it short: validation waits for it.
+    std::function<void(const ExportProgress&)> progress;
+    // Called from the run's thread as soon as a folder is written (or has failed), before the
+    // next folder's turn; the report passed is final.
+    std::function<void(const FolderReport&)> folderDone;
     // Asked, from the run's thread, whether to replace an existing root.osgb that the run
     // would otherwise keep (`why` is ExistingHoldsScene or ExistingUnreadable), or to write an
     // index that names nothing (`why` is one of the NoTiles kinds); without it such a file is
     // kept, nothing is written, and the folder fails. Also asked (`why` is
     // MetadataGeographicSrs) whether to write an origin in degrees as a translation.
     std::function<bool(const Problem& why)> confirmReplace;
-    // What is otherwise a warning and a doubtful index is an error, and the old index kept:
-    // blocks of a folder of blocks in different spatial references.
-    bool strict = false;
-
-    // What the checks of a run with these options are made with.
-    CheckSettings checkSettings() const;
+    // Checked between subfolders; once set, the run stops and writes nothing more.
+    const std::atomic<bool>* cancel = nullptr;
+    // Tells the system a tile will be read soon (see ReadAheadPolicy); empty for the system's
+    // own hint.
+    ReadAheadHint readAheadHint;
 };
 
 // Writes root.osgb into every folder in `folders`, in the order given: a translation by the
@@ -59,6 +67,6 @@ struct ExportOptions {
 // untranslated index over theirs. Tiles are parsed only in worker processes. Never throws
 // for bad input, never prints: what happened is in the report, folder by folder.
 ExportReport ExportFolderIndexes(const std::vector<std::filesystem::path>& folders,
-                                 const ExportOptions& options = {});
+                                 const ExportOptions& options = {}, const ExportCalls& calls = {});
 
 } // namespace brindle

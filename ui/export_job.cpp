@@ -16,13 +16,13 @@ ExportJob::ExportJob(std::vector<std::filesystem::path> folders, ExportOptions o
                      Runner runner, QObject* parent)
     : QObject(parent), m_folders(std::move(folders)), m_options(std::move(options)),
       m_runner(std::move(runner)) {
-    m_options.cancel = &m_cancel;
+    m_calls.cancel = &m_cancel;
     // The run's threads hand their steps over to this object's thread, in the order given.
-    m_options.progress = [this](const ExportProgress& step) {
+    m_calls.progress = [this](const ExportProgress& step) {
         QMetaObject::invokeMethod(
             this, [this, step] { emit progress(step); }, Qt::QueuedConnection);
     };
-    m_options.confirmReplace = [this](const Problem& why) { return askAndWait(why); };
+    m_calls.confirmReplace = [this](const Problem& why) { return askAndWait(why); };
 }
 
 ExportJob::~ExportJob() {
@@ -67,7 +67,7 @@ void ExportJob::run() {
     const auto start = std::chrono::steady_clock::now();
     // An exception must not leave this thread: that ends the program, folder list and all.
     try {
-        outcome.report = m_runner(m_folders, m_options);
+        outcome.report = m_runner(m_folders, m_options, m_calls);
     } catch (const std::bad_alloc&) {
         outcome.failure = QText(wording::RunOutOfMemory());
     } catch (const std::exception& e) {

@@ -36,10 +36,10 @@ class ExportJob : public QObject {
 public:
     // Runs the export; replaceable so tests can watch or pace a run.
     using Runner = std::function<ExportReport(const std::vector<std::filesystem::path>&,
-                                              const ExportOptions&)>;
+                                              const ExportOptions&, const ExportCalls&)>;
 
-    // The run writes `folders` under `options`, whose cancel, progress and confirmReplace are
-    // the job's own.
+    // The run writes `folders` under `options`; its calls (cancel, progress and
+    // confirmReplace) are the job's own.
     ExportJob(std::vector<std::filesystem::path> folders, ExportOptions options,
               Runner runner = ExportFolderIndexes, QObject* parent = nullptr);
     // Cancels a run still going, keeps the file a question waits about, and waits for the run
@@ -78,6 +78,7 @@ private:
 
     const std::vector<std::filesystem::path> m_folders;
     ExportOptions m_options;
+    ExportCalls m_calls;
     const Runner m_runner;
     std::unique_ptr<QThread> m_thread;
     std::atomic<bool> m_cancel{false};

@@ -20,6 +20,9 @@ class OwnIndexMemory {
 public:
     virtual std::optional<ExistingFileKind> ownIndex(const FileFacts& now) = 0;
     virtual void keepOwnIndex(const FileFacts& before, ExistingFileKind verdict) = 0;
+    // The name of the folder of overview levels the index, as it is `now`, names: when an
+    // earlier run wrote it and nothing has touched it since. Empty otherwise.
+    virtual std::string writtenLevels(const FileFacts& now) = 0;
 
 protected:
     ~OwnIndexMemory() = default;

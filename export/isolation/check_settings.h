@@ -32,10 +32,11 @@ struct ReadAheadPolicy {
     std::uint64_t worthReadingAhead = std::uint64_t{64} * 1024;
     // How far ahead, in rounds of one tile per worker.
     std::size_t rounds = 8;
-    // Tells the system the file will be read soon; empty for the system's own hint. Called
-    // from a thread of its own, one file at a time.
-    std::function<void(const std::filesystem::path& file)> hint;
 };
+
+// Tells the system a file will be read soon; empty for the system's own hint. Called from a
+// thread of its own, one file at a time.
+using ReadAheadHint = std::function<void(const std::filesystem::path& file)>;
 
 // What every check of a run is made with, and by whom: the part of a run's options that the
 // pool, the verdict cache's setting and --verify need, without the run's presenters.

@@ -29,12 +29,6 @@ struct LevelsFolder {
     std::string Name() const { return NameText(path.filename()).value_or(std::string()); }
 };
 
-// The pool's numbers for the tiles it checks, while they are not the work's own.
-struct PoolNumbering {
-    std::vector<std::size_t> places; // by the pool's tile: the work's
-    bool given = false;
-};
-
 struct OverviewBuild::State {
     LevelsFolder folder;
     LevelsTiles tiles;
@@ -47,7 +41,6 @@ struct OverviewBuild::State {
     HeldTiles held;
     FinishedLevels finished;
     std::vector<OverviewHole> holes;
-    PoolNumbering numbering;
     // The earlier levels' nodes read back for their summaries, by takeUnchanged()'s list: the
     // pool's tiles after the places, which go to the pool with the folder's tiles.
     std::vector<bool> nodeReadEnded;
@@ -113,11 +106,6 @@ struct OverviewBuild::State {
         const auto summaryState = static_cast<SummaryState>(kept.summaryState);
         if (known->listed && summaryState != SummaryState::Made)
             holes.push_back({tiles.names[t], FailureOf(summaryState), {}});
-    }
-
-    // The tile's place in the work, by its number in the pool.
-    std::size_t workTile(std::size_t checked) const {
-        return numbering.given ? numbering.places[checked] : checked;
     }
 
     // A tile whose check never ended here is not the levels' to name; a node whose read never
@@ -225,24 +213,19 @@ OverviewBuild::takeUnchanged(const std::vector<std::optional<LevelsCheck>>& cach
     return result;
 }
 
-void OverviewBuild::checkedAt(std::vector<std::size_t> places) {
-    const std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->numbering.places = std::move(places);
-    state_->numbering.given = true;
-}
-
 void OverviewBuild::tileChecked(std::size_t checked, const LevelsCheck& check,
                                 SummaryState summaryState,
                                 std::shared_ptr<const TileSummary> summary) {
     State& state = *state_;
     const std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.numbering.given && checked >= state.numbering.places.size()) {
-        state.takeNodeSummary(checked - state.numbering.places.size(), summaryState, summary);
+    LevelsTiles& tiles = state.tiles;
+    // Ids past the tiles' are the node files read back for their summaries.
+    if (checked >= tiles.size()) {
+        state.takeNodeSummary(checked - tiles.size(), summaryState, summary);
         return;
     }
-    LevelsTiles& tiles = state.tiles;
-    const std::size_t tile = state.workTile(checked);
-    if (tile >= tiles.size() || tiles.checkEnded[tile])
+    const std::size_t tile = checked;
+    if (tiles.checkEnded[tile])
         return;
     tiles.checkEnded[tile] = true;
     const std::uint64_t stamp = TileStamp(check, summaryState);

@@ -59,18 +59,14 @@ public:
         std::vector<std::size_t> checkAgain;
         // The taken nodes a new node is built over, files of folder() to be read back for their
         // summaries as any file of the folder is, in the run's pool: after the folder's tiles
-        // to check. Only their own bytes are read.
+        // to check, their ids after the tiles' (the first the folder's tile count).
         std::vector<std::filesystem::path> nodeFilesToRead;
     };
     TakenFromEarlier takeUnchanged(const std::vector<std::optional<LevelsCheck>>& cached);
-    // The tiles the pool checks are these of the folder's work, by their place in the pool's:
-    // its tile k is the work's tile places[k], and those after them are takeUnchanged()'s node
-    // reads. Without it, the pool checks the whole work.
-    void checkedAt(std::vector<std::size_t> places);
 
-    // Called once for each tile as soon as its check has ended (`tile` its number in the pool,
-    // see checkedAt()), from any thread, and from two at once. `summary` is there when the
-    // state is Made.
+    // Called once for each tile as soon as its check has ended (`tile` its id from the scan, or
+    // past the tiles' ids a node file's read back), from any thread. `summary` is there when
+    // the state is Made.
     void tileChecked(std::size_t tile, const LevelsCheck& check, SummaryState state,
                      std::shared_ptr<const TileSummary> summary);
 

@@ -2,8 +2,8 @@
 // the index a run writes; it only spares the checks of tiles that did not change.
 #include "export/cache/verdict_cache.h"
 #include "export/export_run.h"
-#include "export/folder_cache.h"
 #include "export/isolation/worker_process.h"
+#include "export/run/folder_cache.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -67,8 +67,8 @@ struct Outcome {
     std::vector<std::string> leftOut; // "name: reason/failure"
 };
 
-Outcome Export(const fs::path& block, const ExportOptions& options) {
-    const ExportReport report = ExportFolderIndexes({block}, options);
+Outcome Export(const fs::path& block, const ExportOptions& options, const ExportCalls& calls = {}) {
+    const ExportReport report = ExportFolderIndexes({block}, options, calls);
     Outcome outcome;
     EXPECT_TRUE(report.succeeded());
     if (report.folders.empty())
@@ -481,14 +481,15 @@ TEST(CachedVerdicts, ABlockCopiedJustBeforeTheRunKeepsTheVerdictsOfTilesCheckedL
     first.jobs = 1;
     std::size_t checkedBeforePause = 0;
     const std::thread::id runThread = std::this_thread::get_id();
-    first.progress = [&checkedBeforePause, runThread](const ExportProgress& p) {
+    ExportCalls calls;
+    calls.progress = [&checkedBeforePause, runThread](const ExportProgress& p) {
         if (p.subfoldersDone == 0 || checkedBeforePause > 0 ||
             std::this_thread::get_id() == runThread)
             return;
         checkedBeforePause = p.subfoldersDone;
         std::this_thread::sleep_for(kSettleTime + std::chrono::milliseconds(200));
     };
-    const Outcome copied = Export(production, first);
+    const Outcome copied = Export(production, first, calls);
     if (checkedBeforePause == 0 || checkedBeforePause >= kCopied - 1)
         GTEST_SKIP() << "the scan ended after " << checkedBeforePause
                      << " tiles were checked: too late to tell, on a machine this busy";

@@ -191,14 +191,16 @@ TEST(ExportRun, CancellingKeepsTheOldIndexOfUnfinishedFolders) {
     std::atomic<bool> cancel{false};
     ExportOptions options;
     options.jobs = 1;
-    options.cancel = &cancel;
+    ExportCalls calls;
+    calls.cancel = &cancel;
     std::vector<ExportProgress> seen;
-    options.progress = [&](const ExportProgress& progress) {
+    calls.progress = [&](const ExportProgress& progress) {
         seen.push_back(progress);
         if (progress.foldersDone == 1)
             cancel = true;
     };
-    const ExportReport report = ExportFolderIndexes({dir / "first", dir / "second"}, options);
+    const ExportReport report =
+        ExportFolderIndexes({dir / "first", dir / "second"}, options, calls);
     EXPECT_TRUE(report.cancelled);
     EXPECT_FALSE(report.succeeded());
     EXPECT_EQ(report.folders[0].status, FolderStatus::Written);
@@ -219,8 +221,9 @@ TEST(ExportRun, ProgressCountsEveryTileAndNamesTheFolderInHand) {
     ExportOptions options;
     options.jobs = 2;
     std::vector<ExportProgress> seen;
-    options.progress = [&](const ExportProgress& progress) { seen.push_back(progress); };
-    ASSERT_TRUE(ExportFolderIndexes(folders, options).succeeded());
+    ExportCalls calls;
+    calls.progress = [&](const ExportProgress& progress) { seen.push_back(progress); };
+    ASSERT_TRUE(ExportFolderIndexes(folders, options, calls).succeeded());
 
     ASSERT_FALSE(seen.empty());
     for (std::size_t i = 0; i < seen.size(); ++i) {

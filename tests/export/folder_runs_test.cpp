@@ -2,8 +2,8 @@
 // listing order the file system chooses, one folder under several spellings, a run cancelled
 // halfway, and what the totals count.
 #include "export/export_run.h"
-#include "export/folder_cache.h"
 #include "export/isolation/worker_process.h"
+#include "export/run/folder_cache.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -200,15 +200,16 @@ TEST(CancelledRuns, KeepTheVerdictsReachedForTheNextRun) {
     options.jobs = 1;
     std::atomic<bool> cancel{false};
     std::atomic<std::size_t> told{0};
-    options.cancel = &cancel;
+    ExportCalls calls;
+    calls.cancel = &cancel;
     // Told after each round of checks is recorded, so the most told is the number checked.
-    options.progress = [&cancel, &told](const ExportProgress& p) {
+    calls.progress = [&cancel, &told](const ExportProgress& p) {
         if (p.subfoldersDone > told.load())
             told.store(p.subfoldersDone);
         if (p.subfoldersDone >= 40)
             cancel.store(true);
     };
-    const ExportReport cancelled = ExportFolderIndexes({block}, options);
+    const ExportReport cancelled = ExportFolderIndexes({block}, options, calls);
     EXPECT_TRUE(cancelled.cancelled);
     ASSERT_EQ(cancelled.folders.size(), 1u);
     EXPECT_EQ(cancelled.folders[0].status, FolderStatus::Cancelled);
@@ -242,9 +243,10 @@ TEST(CancelledRuns, AnOverviewRunOverAFreshBlockKeepsTheVerdictsReached) {
     options.index = IndexKind::Overview;
     std::atomic<bool> cancel{false};
     std::atomic<std::size_t> told{0};
-    options.cancel = &cancel;
+    ExportCalls calls;
+    calls.cancel = &cancel;
     // Held up a second after the first tile, as a large block's later tiles are checked.
-    options.progress = [&cancel, &told](const ExportProgress& p) {
+    calls.progress = [&cancel, &told](const ExportProgress& p) {
         if (p.subfoldersDone > 0 && told.load() == 0)
             std::this_thread::sleep_for(kSettleTime + std::chrono::milliseconds(200));
         if (p.subfoldersDone > told.load())
@@ -252,7 +254,7 @@ TEST(CancelledRuns, AnOverviewRunOverAFreshBlockKeepsTheVerdictsReached) {
         if (p.subfoldersDone >= 200)
             cancel.store(true);
     };
-    const ExportReport cancelled = ExportFolderIndexes({block}, options);
+    const ExportReport cancelled = ExportFolderIndexes({block}, options, calls);
     EXPECT_TRUE(cancelled.cancelled);
     const std::size_t checked = told.load();
     ASSERT_GE(checked, 200u);

@@ -52,13 +52,14 @@ RunLog ExportOneAtATime(const std::vector<fs::path>& folders, const fs::path& wa
     RunLog run;
     ExportOptions options;
     options.jobs = 1;
-    options.folderDone = [&](const FolderReport& folder) {
+    ExportCalls calls;
+    calls.folderDone = [&](const FolderReport& folder) {
         if (folder.master.empty())
             run.done.push_back(folder.folder);
         if (folder.folder == watched && folder.status == FolderStatus::Written)
             run.indexWhenWritten.push_back(Facts(watched / "root.osgb"));
     };
-    run.report = ExportFolderIndexes(folders, options);
+    run.report = ExportFolderIndexes(folders, options, calls);
     return run;
 }
 
@@ -218,7 +219,8 @@ TEST(ListedTwice, AnIndexReplacedAfterTheScanIsStillNoTile) {
     options.jobs = 1;
     std::size_t checkedBeforeReplacing = 0;
     bool replaced = false;
-    options.progress = [&](const ExportProgress& progress) {
+    ExportCalls calls;
+    calls.progress = [&](const ExportProgress& progress) {
         if (replaced)
             return;
         // The first report comes once every folder is scanned.
@@ -227,7 +229,7 @@ TEST(ListedTwice, AnIndexReplacedAfterTheScanIsStillNoTile) {
         fs::copy_file(block / "root.osgb", block / "new.osgb");
         fs::rename(block / "new.osgb", block / "root.osgb");
     };
-    const ExportReport report = ExportFolderIndexes({block}, options);
+    const ExportReport report = ExportFolderIndexes({block}, options, calls);
     ASSERT_TRUE(replaced);
     ASSERT_LT(checkedBeforeReplacing, 3u) << "Twin was checked before its index was replaced";
     ASSERT_TRUE(report.succeeded());

@@ -1,8 +1,8 @@
 #include "export/export_run.h"
-#include "export/folder_cache.h"
 #include "export/fs/overview_folder.h"
 #include "export/overview/held_summary_codec.h"
 #include "export/protocol/tile_check_protocol.h"
+#include "export/run/folder_cache.h"
 #include "tests/export/overview/summary_fixtures.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
@@ -44,9 +44,10 @@ ExportReport ExportAs(const fs::path& folder, IndexKind kind,
     options.verdictCache = verdictCache;
     options.jobs = 2;
     options.index = kind;
-    options.cancel = cancel;
-    options.progress = std::move(progress);
-    return ExportFolderIndexes({folder}, options);
+    ExportCalls calls;
+    calls.cancel = cancel;
+    calls.progress = std::move(progress);
+    return ExportFolderIndexes({folder}, options, calls);
 }
 
 // A production tile at grid cell (x, y) of a block of 50 m tiles.

@@ -1,8 +1,8 @@
 // A re-run's overview levels: which earlier levels it takes nodes from, how it checks each
 // file it takes, and when it leaves the earlier levels and the index as they are.
 #include "export/export_run.h"
-#include "export/folder_cache.h"
 #include "export/fs/overview_folder.h"
+#include "export/run/folder_cache.h"
 #include "tests/export/overview/summary_fixtures.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"

@@ -21,9 +21,10 @@ using Names = std::vector<std::string>;
 // Larger than the size that turns reading ahead on, as real tiles are.
 constexpr std::uint64_t kRealTile = std::uint64_t{96} * 1024;
 
-ExportReport Export(const fs::path& block, unsigned jobs, ExportOptions options = {}) {
+ExportReport Export(const fs::path& block, unsigned jobs, ExportOptions options = {},
+                    const ExportCalls& calls = {}) {
     options.jobs = jobs;
-    return ExportFolderIndexes({block}, options);
+    return ExportFolderIndexes({block}, options, calls);
 }
 
 Names EntriesFor(const Names& tiles) {
@@ -122,9 +123,9 @@ TEST(RealSizeTiles, ASlowReadAheadHintIsOvertakenSafely) {
         WriteSizedTile(dir / "block" / tiles.back(), kRealTile, unsigned(i));
     }
     HintLog hints;
-    ExportOptions options;
-    options.readAhead.hint = hints.hint(std::chrono::milliseconds(30));
-    ExpectListed(Export(dir / "block", 2, options), dir / "block", tiles);
+    ExportCalls calls;
+    calls.readAheadHint = hints.hint(std::chrono::milliseconds(30));
+    ExpectListed(Export(dir / "block", 2, {}, calls), dir / "block", tiles);
 
     EXPECT_FALSE(hints.files.empty()) << "reading ahead never started";
     for (std::size_t i = 0; i < hints.files.size(); ++i) {
@@ -148,15 +149,16 @@ TEST(RealSizeTiles, ReadingAheadStartsAtTheSizeThePolicyGives) {
     }
     HintLog small;
     ExportOptions options;
-    options.readAhead.hint = small.hint(std::chrono::milliseconds(0));
-    ExpectListed(Export(dir / "block", 1, options), dir / "block", tiles);
+    ExportCalls calls;
+    calls.readAheadHint = small.hint(std::chrono::milliseconds(0));
+    ExpectListed(Export(dir / "block", 1, options, calls), dir / "block", tiles);
     EXPECT_TRUE(small.files.empty()) << "blocks of small tiles do without";
 
     HintLog lowered;
-    options.readAhead.hint = lowered.hint(std::chrono::milliseconds(0));
+    calls.readAheadHint = lowered.hint(std::chrono::milliseconds(0));
     options.readAhead.worthReadingAhead = 1;
     options.readAhead.rounds = 2;
-    ExpectListed(Export(dir / "block", 1, options), dir / "block", tiles);
+    ExpectListed(Export(dir / "block", 1, options, calls), dir / "block", tiles);
     EXPECT_FALSE(lowered.files.empty());
     const std::set<fs::path> distinct(lowered.files.begin(), lowered.files.end());
     EXPECT_EQ(distinct.size(), lowered.files.size()) << "no tile is hinted twice";

@@ -98,9 +98,10 @@ struct SignalLog {
 
 // The real export, noting the thread it ran on.
 brindle::ui::ExportJob::Runner realRunner(QThread** ranOn) {
-    return [ranOn](const std::vector<fs::path>& folders, const brindle::ExportOptions& options) {
+    return [ranOn](const std::vector<fs::path>& folders, const brindle::ExportOptions& options,
+                   const brindle::ExportCalls& calls) {
         *ranOn = QThread::currentThread();
-        return brindle::ExportFolderIndexes(folders, options);
+        return brindle::ExportFolderIndexes(folders, options, calls);
     };
 }
 
@@ -235,15 +236,16 @@ void ExportJobTest::nobodyIsAskedOnceCancelled() {
     bool replacedAfterCancel = true;
     brindle::ui::ExportJob job(
         {fs::path("/survey/a")}, {},
-        [&](const std::vector<fs::path>& folders, const brindle::ExportOptions& options) {
-            options.progress({0, folders.size(), 0, 8, folders.front()});
+        [&](const std::vector<fs::path>& folders, const brindle::ExportOptions&,
+            const brindle::ExportCalls& calls) {
+            calls.progress({0, folders.size(), 0, 8, folders.front()});
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!options.cancel->load() && std::chrono::steady_clock::now() < deadline)
+            while (!calls.cancel->load() && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            replacedAfterCancel = options.confirmReplace(
+            replacedAfterCancel = calls.confirmReplace(
                 {brindle::ProblemKind::ExistingHoldsScene, folders.front() / "root.osgb", {}});
             brindle::ExportReport report;
-            report.cancelled = options.cancel->load();
+            report.cancelled = calls.cancel->load();
             return report;
         });
     SignalLog log(job);
@@ -265,9 +267,9 @@ void ExportJobTest::aJobGoneWhileAskingKeepsTheFile() {
     bool runReturned = false;
     auto job = std::make_unique<brindle::ui::ExportJob>(
         std::vector<fs::path>{block.folder}, brindle::ExportOptions{},
-        [&runReturned](const std::vector<fs::path>& folders,
-                       const brindle::ExportOptions& options) {
-            brindle::ExportReport report = brindle::ExportFolderIndexes(folders, options);
+        [&runReturned](const std::vector<fs::path>& folders, const brindle::ExportOptions& options,
+                       const brindle::ExportCalls& calls) {
+            brindle::ExportReport report = brindle::ExportFolderIndexes(folders, options, calls);
             runReturned = true;
             return report;
         });

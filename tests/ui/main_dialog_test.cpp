@@ -116,7 +116,8 @@ CBrindleDlg::FolderChooser oneAtATime(const QStringList& folders,
 
 CBrindleDlg::ExportRunner scriptedRunner(brindle::ExportReport report) {
     return [report = std::move(report)](const std::vector<std::filesystem::path>&,
-                                        const brindle::ExportOptions&) { return report; };
+                                        const brindle::ExportOptions&,
+                                        const brindle::ExportCalls&) { return report; };
 }
 
 // Watches for a visible window with the given object name while the code under test runs
@@ -398,10 +399,11 @@ void MainDialogTest::addSortsAndOkExportsInListOrder() {
     std::vector<std::filesystem::path> passed;
     brindle::IndexKind indexAsked = brindle::IndexKind::Paged;
     dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                            const brindle::ExportOptions& options) {
+                            const brindle::ExportOptions& options,
+                            const brindle::ExportCalls& calls) {
         passed = folders;
         indexAsked = options.index;
-        return brindle::ExportFolderIndexes(folders, options);
+        return brindle::ExportFolderIndexes(folders, options, calls);
     });
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -731,7 +733,8 @@ void MainDialogTest::runThatThrowsReturnsToList() {
     };
     for (const Case& c : cases) {
         dlg.setExportRunner([&c](const std::vector<std::filesystem::path>&,
-                                 const brindle::ExportOptions&) -> brindle::ExportReport {
+                                 const brindle::ExportOptions&,
+                                 const brindle::ExportCalls&) -> brindle::ExportReport {
             c.fail();
             return {};
         });
@@ -913,7 +916,7 @@ void MainDialogTest::pagedIndexIsOffered() {
     paged->click();
     brindle::IndexKind asked = brindle::IndexKind::Proxy;
     dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                            const brindle::ExportOptions& options) {
+                            const brindle::ExportOptions& options, const brindle::ExportCalls&) {
         asked = options.index;
         brindle::ExportReport report;
         report.folders.push_back(writtenFolder(folders.at(0)));
@@ -948,7 +951,7 @@ void MainDialogTest::overviewIndexIsOfferedAndItsHolesShown() {
     overview->click();
     brindle::IndexKind asked = brindle::IndexKind::Proxy;
     dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                            const brindle::ExportOptions& options) {
+                            const brindle::ExportOptions& options, const brindle::ExportCalls&) {
         asked = options.index;
         brindle::ExportReport report;
         report.folders.push_back(writtenFolder(folders.at(0)));
@@ -990,7 +993,7 @@ void MainDialogTest::overviewIndexIsOfferedAndItsHolesShown() {
     clickButton(again, QStringLiteral("addButton"));
     again.findChild<QRadioButton*>(QStringLiteral("overviewIndex"))->click();
     again.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                              const brindle::ExportOptions& options) {
+                              const brindle::ExportOptions& options, const brindle::ExportCalls&) {
         brindle::ExportReport report;
         report.folders.push_back(writtenFolder(folders.at(0)));
         report.folders.back().index = options.index;
@@ -1117,8 +1120,8 @@ void MainDialogTest::replaceIsAskedAndAnswered() {
     });
     bool runSaw = false;
     dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                            const brindle::ExportOptions& options) {
-        runSaw = options.confirmReplace && options.confirmReplace(asked);
+                            const brindle::ExportOptions&, const brindle::ExportCalls& calls) {
+        runSaw = calls.confirmReplace && calls.confirmReplace(asked);
         brindle::ExportReport report;
         report.folders.push_back(writtenFolder(folders.at(0)));
         return report;
@@ -1143,8 +1146,8 @@ void MainDialogTest::replaceBoxKeepsByDefault() {
         clickButton(dlg, QStringLiteral("addButton"));
         bool runSaw = !pressReplace;
         dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                                const brindle::ExportOptions& options) {
-            runSaw = options.confirmReplace(
+                                const brindle::ExportOptions&, const brindle::ExportCalls& calls) {
+            runSaw = calls.confirmReplace(
                 {brindle::ProblemKind::NoTilesKeptIndex, folders.at(0) / "root.osgb", {}});
             brindle::ExportReport report;
             report.folders.push_back(writtenFolder(folders.at(0)));
@@ -1192,26 +1195,26 @@ void MainDialogTest::cancellingTheRunStopsIt() {
     // Stands in for a long run: reports the start, then all tiles and folders done, then waits
     // to be cancelled. It waits on the test's watchers, not on the clock.
     dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                            const brindle::ExportOptions& options) {
+                            const brindle::ExportOptions&, const brindle::ExportCalls& calls) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         brindle::ExportProgress step;
         step.folderCount = folders.size();
         step.folder = folders.front();
         step.subfolderCount = 8;
         step.subfoldersDone = 3;
-        options.progress(step);
+        calls.progress(step);
         while (!firstSeen && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         step.foldersDone = folders.size();
         step.folder = folders.back();
         step.subfoldersDone = 8;
-        options.progress(step);
-        while (!options.cancel->load() && std::chrono::steady_clock::now() < deadline)
+        calls.progress(step);
+        while (!calls.cancel->load() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        sawCancel = options.cancel->load();
+        sawCancel = calls.cancel->load();
         // A run winding down may still ask to replace a file; nobody is asked any more, the
         // file is kept, and the dialog does not wait for the run while the run waits for it.
-        replacedAfterCancel = options.confirmReplace(
+        replacedAfterCancel = calls.confirmReplace(
             {brindle::ProblemKind::ExistingHoldsScene, folders.back() / "root.osgb", {}});
         brindle::ExportReport report;
         report.cancelled = true;
@@ -1303,9 +1306,10 @@ void MainDialogTest::cancelWritesNothing() {
     const QString folder = makeDataFolder(temp, QStringLiteral("data"));
     bool ran = false;
     const auto runner = [&](const std::vector<std::filesystem::path>& folders,
-                            const brindle::ExportOptions& options) {
+                            const brindle::ExportOptions& options,
+                            const brindle::ExportCalls& calls) {
         ran = true;
-        return brindle::ExportFolderIndexes(folders, options);
+        return brindle::ExportFolderIndexes(folders, options, calls);
     };
     // The Cancel button, Escape and the close box all leave without a run.
     for (int way = 0; way < 3; ++way) {

@@ -122,10 +122,10 @@ void ResultsDialogTest::buttonsAnswerTheQuestionAsked() {
         listOneFolder(dlg, QStringLiteral("/survey/a"));
         bool answer = false;
         dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                                const brindle::ExportOptions& options) {
+                                const brindle::ExportOptions&, const brindle::ExportCalls& calls) {
             brindle::Problem why{asked.kind, folders.at(0) / asked.file, {}};
             why.srs = {{folders.at(0), "EPSG:4326"}};
-            answer = options.confirmReplace(why);
+            answer = calls.confirmReplace(why);
             brindle::ExportReport report;
             report.folders.push_back(writtenFolder(folders.at(0)));
             return report;
@@ -161,7 +161,7 @@ void ResultsDialogTest::successBoxSaysWhatWasWrittenAndTheTime() {
     CBrindleDlg dlg;
     listOneFolder(dlg, QStringLiteral("/survey/测区一号/生产数据/Block_A"));
     dlg.setExportRunner([&](const std::vector<std::filesystem::path>& folders,
-                            const brindle::ExportOptions&) {
+                            const brindle::ExportOptions&, const brindle::ExportCalls&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         brindle::ExportReport report;
         report.folders.push_back(writtenFolder(folders.at(0), brindle::IndexKind::Overview, 1600));
@@ -286,7 +286,8 @@ void ResultsDialogTest::anOverviewsBlockIsShownAsAPicture() {
     brindle::ExportReport report;
     report.folders.push_back(folder);
     dlg.setExportRunner([report](const std::vector<std::filesystem::path>&,
-                                 const brindle::ExportOptions&) { return report; });
+                                 const brindle::ExportOptions&,
+                                 const brindle::ExportCalls&) { return report; });
     QImage shown;
     QString caption, summary;
     ModalWatcher results(QStringLiteral("exportResults"), [&](QWidget* w) {

@@ -85,8 +85,9 @@ private:
         brindle::ExportOptions options;
         options.index = m_index;
         options.verdictCache = brindle::DefaultVerdictCacheFolder();
-        options.cancel = &m_cancel;
-        options.progress = [this](const brindle::ExportProgress& step) {
+        brindle::ExportCalls calls;
+        calls.cancel = &m_cancel;
+        calls.progress = [this](const brindle::ExportProgress& step) {
             {
                 const std::lock_guard<std::mutex> lock(m_shared.mutex);
                 m_shared.progress = step;
@@ -95,7 +96,7 @@ private:
         };
         // Asked on the dialog's thread; SendMessageW waits for the answer, so the Problem
         // outlives the question. Once the run is being cancelled nobody is asked.
-        options.confirmReplace = [this](const brindle::Problem& why) {
+        calls.confirmReplace = [this](const brindle::Problem& why) {
             if (m_cancel)
                 return false;
             return SendMessageW(m_dialog, WM_APP_CONFIRM, 0, reinterpret_cast<LPARAM>(&why)) ==
@@ -105,7 +106,7 @@ private:
         std::wstring failure;
         // Whatever the run throws is told as what it is, not all as a lack of memory.
         try {
-            report = brindle::ExportFolderIndexes(m_folders, options);
+            report = brindle::ExportFolderIndexes(m_folders, options, calls);
         } catch (const std::bad_alloc&) {
             failure = RunOutOfMemory();
         } catch (const std::exception& e) {

@@ -126,14 +126,15 @@ TEST(VerdictCacheFolder, TheRunWarnsOnceWhenItCannotUseOrWriteTheCache) {
     const fs::path cacheFolder = dir / "cache";
     std::atomic<bool> swapped{false};
     options.verdictCache = cacheFolder;
-    options.folderDone = [&](const FolderReport&) {
+    ExportCalls calls;
+    calls.folderDone = [&](const FolderReport&) {
         if (swapped.exchange(true))
             return;
         fs::rename(cacheFolder, dir / "moved");
         fs::create_directory_symlink(dir / "elsewhere", cacheFolder);
     };
     test::WriteTile(dir / "three" / "C");
-    report = ExportFolderIndexes({dir / "one", dir / "two", dir / "three"}, options);
+    report = ExportFolderIndexes({dir / "one", dir / "two", dir / "three"}, options, calls);
     ASSERT_TRUE(report.succeeded());
     ASSERT_EQ(report.warnings.size(), 1u);
     EXPECT_EQ(report.warnings[0].kind, ProblemKind::CacheNotWritten);

@@ -24,9 +24,10 @@ using Names = std::vector<std::string>;
 ExportReport Export(const std::vector<fs::path>& folders, bool replaceAnything = false) {
     ExportOptions options;
     options.jobs = 2;
+    ExportCalls calls;
     if (replaceAnything)
-        options.confirmReplace = [](const Problem&) { return true; };
-    return ExportFolderIndexes(folders, options);
+        calls.confirmReplace = [](const Problem&) { return true; };
+    return ExportFolderIndexes(folders, options, calls);
 }
 
 std::vector<std::string> FilesIn(const fs::path& folder) {
@@ -48,11 +49,12 @@ TEST(ExistingIndex, SceneDataIsNeverReplacedUnlessConfirmed) {
 
     std::vector<Problem> asked;
     ExportOptions options;
-    options.confirmReplace = [&](const Problem& why) {
+    ExportCalls calls;
+    calls.confirmReplace = [&](const Problem& why) {
         asked.push_back(why);
         return false;
     };
-    const ExportReport kept = ExportFolderIndexes({tile}, options);
+    const ExportReport kept = ExportFolderIndexes({tile}, options, calls);
     EXPECT_FALSE(kept.succeeded());
     ASSERT_TRUE(kept.folders[0].error);
     EXPECT_EQ(kept.folders[0].error->kind, ProblemKind::ExistingHoldsScene);
@@ -230,9 +232,10 @@ TEST(ExistingIndex, ACancelAfterTheLastWriteIsNoCancel) {
     WriteTile(dir / "block" / "A");
     std::atomic<bool> cancel{false};
     ExportOptions options;
-    options.cancel = &cancel;
-    options.folderDone = [&](const FolderReport&) { cancel = true; };
-    const ExportReport report = ExportFolderIndexes({dir / "block"}, options);
+    ExportCalls calls;
+    calls.cancel = &cancel;
+    calls.folderDone = [&](const FolderReport&) { cancel = true; };
+    const ExportReport report = ExportFolderIndexes({dir / "block"}, options, calls);
     EXPECT_FALSE(report.cancelled);
     EXPECT_TRUE(report.succeeded());
 }

@@ -1,5 +1,5 @@
 #include "export/isolation/worker_process.h"
-#include "export/tile_check_pool.h"
+#include "export/run/tile_check_pool.h"
 #include "tests/export/call_failure.h"
 #include "tests/export/test_fixtures.h"
 

@@ -26,9 +26,10 @@ ExportReport Export(const std::vector<fs::path>& folders, bool force = false,
     ExportOptions options;
     options.jobs = 2;
     options.index = kind;
+    ExportCalls calls;
     if (force)
-        options.confirmReplace = [](const Problem&) { return true; };
-    return ExportFolderIndexes(folders, options);
+        calls.confirmReplace = [](const Problem&) { return true; };
+    return ExportFolderIndexes(folders, options, calls);
 }
 
 // A tile whose root file is named after its folder, as production layouts name them.
@@ -272,11 +273,12 @@ TEST(ProductionFolders, AnOriginInDegreesIsNoTranslationUnlessForced) {
     std::vector<ProblemKind> asked;
     ExportOptions forced;
     forced.jobs = 2;
-    forced.confirmReplace = [&](const Problem& why) {
+    ExportCalls calls;
+    calls.confirmReplace = [&](const Problem& why) {
         asked.push_back(why.kind);
         return true;
     };
-    report = ExportFolderIndexes({production}, forced);
+    report = ExportFolderIndexes({production}, forced, calls);
     ASSERT_TRUE(report.succeeded());
     EXPECT_EQ(asked, std::vector<ProblemKind>{ProblemKind::MetadataGeographicSrs});
     const FolderReport& written = report.folders.at(0);
@@ -302,15 +304,16 @@ TEST(ProductionFolders, AnOriginInDegreesIsRefusedBeforeAnyTileIsRead) {
         options.jobs = 2;
         options.index = kind;
         std::size_t checked = 0;
-        options.progress = [&](const ExportProgress& p) {
+        ExportCalls calls;
+        calls.progress = [&](const ExportProgress& p) {
             checked = std::max(checked, p.subfoldersDone);
         };
         std::size_t asked = 0;
-        options.confirmReplace = [&](const Problem& why) {
+        calls.confirmReplace = [&](const Problem& why) {
             asked += why.kind == ProblemKind::MetadataGeographicSrs;
             return false;
         };
-        const ExportReport report = ExportFolderIndexes({production}, options);
+        const ExportReport report = ExportFolderIndexes({production}, options, calls);
         const FolderReport& folder = report.folders.at(0);
         EXPECT_EQ(folder.status, FolderStatus::Failed);
         ASSERT_TRUE(folder.error);

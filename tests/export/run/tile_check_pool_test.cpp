@@ -1,7 +1,7 @@
 #include "export/export_run.h"
 #include "export/protocol/tile_check_protocol.h"
+#include "export/run/tile_check_pool.h"
 #include "export/system/physical_memory.h"
-#include "export/tile_check_pool.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
@@ -75,9 +75,11 @@ TEST(TileCheckPool, DestroyingThePoolStopsItsWorkersWithoutCheckingTheQueue) {
     WriteTile(dir / "first" / "A");
     for (int i = 0; i < 40; ++i)
         WriteTile(dir / "second" / ("T" + std::to_string(i)));
-    options.folderDone = [](const FolderReport&) { throw std::runtime_error("presenter failed"); };
+    ExportCalls calls;
+    calls.folderDone = [](const FolderReport&) { throw std::runtime_error("presenter failed"); };
 
-    EXPECT_THROW(ExportFolderIndexes({dir / "first", dir / "second"}, options), std::runtime_error);
+    EXPECT_THROW(ExportFolderIndexes({dir / "first", dir / "second"}, options, calls),
+                 std::runtime_error);
     // At most one round in hand when the first folder was done, and the round the workers
     // had taken by the time the pool ended.
     EXPECT_LE(Lines(log).size(), 1u + 2 * options.jobs) << "of 41 tiles";

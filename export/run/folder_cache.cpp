@@ -1,4 +1,4 @@
-#include "export/folder_cache.h"
+#include "export/run/folder_cache.h"
 
 #include "export/scan/tile_root.h"
 
@@ -159,13 +159,11 @@ FolderWork FolderCache::takeUnknown(FolderWork& work) {
     left.ownIndex = work.ownIndex;
     left.indexesAbove = work.indexesAbove;
     left.searchAbove = work.searchAbove;
-    left.summaries = work.summaries;
-    toCheck_.clear();
+    left.checkListener = work.checkListener;
     for (std::size_t i = 0; i < work.tiles.size(); ++i) {
         if (i < fromCache_.size() && fromCache_[i])
             continue;
-        // Moved, not copied: the tile comes back in merge(), where its place is kept.
-        toCheck_.push_back(i);
+        // Moved, not copied: the tile comes back in merge(), in its place by its id.
         left.tiles.push_back(std::move(work.tiles[i]));
     }
     whole_ = std::move(work);
@@ -174,12 +172,13 @@ FolderWork FolderCache::takeUnknown(FolderWork& work) {
 
 FolderWork FolderCache::merge(FolderWork checked) {
     // A folder queued whole comes back as it is.
-    if (!enabled_ || toCheck_.size() == whole_.tiles.size())
+    if (!enabled_ || cached_ == 0)
         return checked;
     FolderWork whole = std::move(whole_);
     whole.workersFailed = std::move(checked.workersFailed);
-    for (std::size_t k = 0; k < toCheck_.size() && k < checked.tiles.size(); ++k)
-        whole.tiles[toCheck_[k]] = std::move(checked.tiles[k]);
+    for (TileCheck& tile : checked.tiles)
+        if (tile.id < whole.tiles.size())
+            whole.tiles[tile.id] = std::move(tile);
     return whole;
 }
 

@@ -35,10 +35,20 @@ struct TileResult {
     // Its check has ended and the fields above hold its outcome: every tile's once the folder
     // is handed back whole; some, when the run was cancelled first.
     bool checked = false;
+    // For an overview index: what came of the tile's summary, and the summary when it was
+    // made. The summary is the check listener's (FolderWork::checkListener) to take as the
+    // check ends; the folder's record keeps only its state.
+    SummaryState summaryState = SummaryState::NotMade;
+    std::shared_ptr<const TileSummary> summary;
 };
 
 // One candidate tile of a listed folder, as the scan found it, and its check.
 struct TileCheck {
+    // The tile's id: its place among the folder's tiles as the scan found them, which every
+    // later stage (the verdict cache, the pool, the overview levels) names it by, whichever of
+    // them it is handed on with. One of the overview's own node files read back has an id past
+    // the tiles' (see OverviewBuild::settleUnchanged).
+    std::size_t id = 0;
     std::filesystem::path folder; // the tile folder
     // The root file's name as it is on disk where its letter case differs from either name's
     // (ROOT.OSGB); empty for every other tile, which is almost every tile.
@@ -59,16 +69,15 @@ struct TileCheck {
     }
 };
 
-// Takes the summaries of a folder's tiles for its overview levels as their checks end, so that
-// none need be held until the folder is done.
-class SummarySink {
+// Told of each tile of a folder as its check ends, its summary in its result, so that no
+// summary need be held until the folder is done: the overview levels are built so.
+class TileCheckListener {
 public:
-    virtual ~SummarySink() = default;
-    // Called once for each tile of the folder, `tile` its place in FolderWork::tiles, as soon
-    // as its check has ended, before the folder is handed back; from any of the pool's
-    // threads, and from two at once. `summary` is there when the state is Made.
-    virtual void tileChecked(std::size_t tile, const TileResult& result, SummaryState state,
-                             std::shared_ptr<const TileSummary> summary) = 0;
+    virtual ~TileCheckListener() = default;
+    // Called once for each tile of the folder, by its id (TileCheck::id), as soon as its check
+    // has ended, before the folder is handed back; from any of the pool's threads, and from two
+    // at once. `result.summary` is there when `result.summaryState` is Made.
+    virtual void tileChecked(std::size_t tile, const TileResult& result) = 0;
 };
 
 // One listed folder's candidate tiles and, once checked, their outcomes.
@@ -83,8 +92,9 @@ struct FolderWork {
     std::vector<TileCheck> tiles;
     std::size_t remaining = 0; // tiles whose check has not ended
     std::optional<Problem> workersFailed;
-    // For an overview index: where each tile's summary goes. Tiles are summarised only then.
-    std::shared_ptr<SummarySink> summaries;
+    // For an overview index: told of each tile as its check ends, with its summary. Tiles are
+    // summarised only then.
+    std::shared_ptr<TileCheckListener> checkListener;
 };
 
 } // namespace brindle

@@ -3,7 +3,7 @@
 #include "export/cache/verdict_cache.h"
 #include "export/existing_index/existing_index_guard.h"
 #include "export/isolation/check_settings.h"
-#include "export/tile_check.h"
+#include "export/tile/tile_check.h"
 
 #include <chrono>
 #include <cstddef>
@@ -51,12 +51,9 @@ public:
     FolderWork takeUnknown(FolderWork& work);
     // Between the two: tile `tile` is checked after all, its verdict from the cache unused.
     void checkAgain(std::size_t tile);
-    // Which tiles of the folder's whole work the one takeCached() gave back holds: its tile k
-    // is the work's tile placesChecked()[k].
-    const std::vector<std::size_t>& placesChecked() const { return toCheck_; }
 
     // The folder's whole work again: the tiles checked put back among those from the cache,
-    // in scan order.
+    // each in its place by its id, in scan order.
     FolderWork merge(FolderWork checked);
 
     // How many tiles' verdicts came from the cache.
@@ -80,7 +77,7 @@ public:
     void keepWrittenIndex(const FileFacts& written, std::uint64_t from, std::string levels = {});
     // The name of the folder of levels the folder's own index, as it is `now`, names: when it
     // is an overview index an earlier run wrote, untouched since and settled. Empty otherwise.
-    std::string writtenLevels(const FileFacts& now);
+    std::string writtenLevels(const FileFacts& now) override;
     // True when the folder's own index, as it is `now`, is one an earlier run wrote from what
     // hashes to `from`, untouched since and settled: writing again would give the same bytes.
     bool writtenIndexHolds(const FileFacts& now, std::uint64_t from);
@@ -100,7 +97,6 @@ private:
     std::int64_t settledBefore_ = 0; // nanoseconds since 1970
     bool enabled_ = false;
     FolderWork whole_;                          // the tiles from the cache, until merged
-    std::vector<std::size_t> toCheck_;          // the places of the tiles handed to the pool
     std::vector<std::string> keys_;             // per tile: its key in the cache
     std::vector<bool> fromCache_;               // per tile
     std::vector<KeptTileOutcome> tileVerdicts_; // per tile from the cache

@@ -1,4 +1,4 @@
-#include "export/tile_check_pool.h"
+#include "export/run/tile_check_pool.h"
 
 #include "export/existing_index/check_answer.h"
 #include "export/system/physical_memory.h"
@@ -53,11 +53,11 @@ std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory) {
 
 TileCheckPool::TileCheckPool(CheckSettings settings, Look factsLook, ExportProgress& progress,
                              std::function<void(const ExportProgress&)> told,
-                             const WorkerStartCalls& startCalls)
+                             const WorkerStartCalls& startCalls, ReadAheadHint hint)
     : settings_(std::move(settings)), program_(settings_.program()),
       batchLimits_(BatchLimitsFor(settings_.readAhead)),
       recheckCeiling_(RecheckMemoryCeiling(PhysicalMemoryBytes())), factsLook_(factsLook),
-      progress_(progress), told_(std::move(told)), queue_(0) {
+      progress_(progress), told_(std::move(told)), hint_(std::move(hint)), queue_(0) {
     for (unsigned i = 0; i < settings_.workerCount(); ++i)
         workers_.push_back(std::make_unique<WorkerProcess>(program_, startCalls));
     queue_ = TileCheckQueue(settings_.readAhead.rounds * workers_.size());
@@ -198,37 +198,69 @@ void TileCheckPool::work(WorkerProcess& worker) {
         std::vector<Checked> checked;
         if (!settings_.cancelled())
             checked = check(worker, tasks, small);
-        if (settings_.cancelled()) {
-            stop();
-            const std::lock_guard<std::mutex> lock(mutex_);
-            --checking_;
-            gate_.notify_all();
+        if (!endRound())
             return;
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            --checking_;
-            gate_.notify_all();
-            if (ending_)
-                return;
-        }
         // A folder waits for its summaries to be taken before it can be handed back.
-        const bool withSummaries = std::any_of(tasks.begin(), tasks.end(), [](const Task& task) {
-            return task.folder->summaries != nullptr;
+        const bool listened = std::any_of(tasks.begin(), tasks.end(), [](const Task& task) {
+            return task.folder->checkListener != nullptr;
         });
-        if (withSummaries) {
+        if (listened) {
             if (!queueHandOver(std::move(tasks), std::move(checked)))
                 return;
             continue;
         }
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (ending_)
+        if (!record(tasks, checked))
             return;
-        record(tasks, checked);
     }
 }
 
-void TileCheckPool::record(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
+bool TileCheckPool::queueHandOver(std::vector<Task> tasks, std::vector<Checked> checked) {
+    // Each waiting round holds its summaries: a few per worker keep the workers busy through
+    // a slow hand-over without holding many.
+    const std::size_t most = 2 * workers_.size();
+    std::unique_lock<std::mutex> lock(mutex_);
+    handOvers_.wait(lock, [&] { return waitingHandOvers_.size() < most || ending_; });
+    if (ending_)
+        return false;
+    waitingHandOvers_.push_back(HandOver{std::move(tasks), std::move(checked)});
+    handOvers_.notify_all();
+    return true;
+}
+
+void TileCheckPool::handOverSummaries() {
+    for (;;) {
+        HandOver handOver;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            handOvers_.wait(lock, [&] {
+                return ending_ || !waitingHandOvers_.empty() || workingThreads_ == 0;
+            });
+            if (ending_ || waitingHandOvers_.empty())
+                return;
+            handOver = std::move(waitingHandOvers_.front());
+            waitingHandOvers_.pop_front();
+            handOvers_.notify_all();
+        }
+        tellListeners(handOver.tasks, handOver.checked);
+        if (!record(handOver.tasks, handOver.checked))
+            return;
+    }
+}
+
+bool TileCheckPool::endRound() {
+    const bool cancelled = settings_.cancelled();
+    if (cancelled)
+        stop();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    --checking_;
+    gate_.notify_all();
+    return !cancelled && !ending_;
+}
+
+bool TileCheckPool::record(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (ending_)
+        return false;
     bool folderDone = false;
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         const TileCheckQueue::Job& job = tasks[i].job;
@@ -246,39 +278,7 @@ void TileCheckPool::record(const std::vector<Task>& tasks, std::vector<Checked>&
     // a core from the checks for nothing.
     if (folderDone)
         done_.notify_all();
-}
-
-bool TileCheckPool::queueHandOver(std::vector<Task> tasks, std::vector<Checked> checked) {
-    // Each waiting check holds its summaries: a few per worker keep the workers busy through
-    // a slow hand-over without holding many.
-    const std::size_t most = 2 * workers_.size();
-    std::unique_lock<std::mutex> lock(mutex_);
-    handOvers_.wait(lock, [&] { return waitingHandOvers_.size() < most || ending_; });
-    if (ending_)
-        return false;
-    waitingHandOvers_.push_back(HandOver{std::move(tasks), std::move(checked)});
-    handOvers_.notify_all();
     return true;
-}
-
-void TileCheckPool::handOverSummaries() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        handOvers_.wait(lock, [&] {
-            return ending_ || !waitingHandOvers_.empty() || workingThreads_ == 0;
-        });
-        if (ending_ || waitingHandOvers_.empty())
-            return;
-        HandOver handOver = std::move(waitingHandOvers_.front());
-        waitingHandOvers_.pop_front();
-        handOvers_.notify_all();
-        lock.unlock();
-        passSummaries(handOver.tasks, handOver.checked);
-        lock.lock();
-        if (ending_)
-            return;
-        record(handOver.tasks, handOver.checked);
-    }
 }
 
 bool TileCheckPool::halted() {
@@ -307,20 +307,16 @@ void TileCheckPool::readAhead() {
             continue;
         const fs::path file = folder.work.tiles[job->tile].root();
         lock.unlock();
-        if (settings_.readAhead.hint)
-            settings_.readAhead.hint(file);
+        if (hint_)
+            hint_(file);
         else
             HintWillNeed(file);
         lock.lock();
     }
 }
 
-std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
-                                                   std::uint64_t& size) {
-    const fs::path probe = task.tile->root();
-    checked.result.checkBegan = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    std::chrono::system_clock::now().time_since_epoch())
-                                    .count();
+std::optional<FileFacts> TileCheckPool::lookAtRoot(const Task& task, const fs::path& probe,
+                                                   Checked& checked) const {
     // The scan looked at the file a moment ago, with everything asked here: a second look
     // would cost a system call that walks the whole path, for each tile. Stamps from that
     // look are as good for the cache, being older than the check.
@@ -348,6 +344,19 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
         checked.result.outcome = Outcome(TileStatus::LinksBack);
         return std::nullopt;
     }
+    return facts;
+}
+
+std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& checked,
+                                                   std::uint64_t& size) {
+    const fs::path probe = task.tile->root();
+    checked.result.checkBegan = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count();
+    const std::optional<FileFacts> looked = lookAtRoot(task, probe, checked);
+    if (!looked)
+        return std::nullopt;
+    const FileFacts& facts = *looked;
     if (facts.size >= settings_.readAhead.worthReadingAhead) {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!queue_.readingAhead()) {
@@ -357,7 +366,7 @@ std::optional<BoundedCheck> TileCheckPool::prepare(const Task& task, Checked& ch
     }
     size = facts.size;
     BoundedCheck bounded = MakeCheck(CheckKind::Tile, probe, facts.size, settings_);
-    bounded.request.wantSummary = task.folder->summaries != nullptr;
+    bounded.request.wantSummary = task.folder->checkListener != nullptr;
     if (task.tile->levelFile) {
         bounded.request.mode = ParseMode::Fast;
         return bounded;
@@ -444,15 +453,17 @@ void TileCheckPool::checkTogether(WorkerProcess& worker, const std::vector<Pendi
     }
 }
 
-void TileCheckPool::passSummaries(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
+void TileCheckPool::tellListeners(const std::vector<Task>& tasks, std::vector<Checked>& checked) {
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         // The folder stays where it is while any of its tiles is in hand.
-        const std::shared_ptr<SummarySink>& sink = tasks[i].folder->summaries;
-        if (!sink)
+        const std::shared_ptr<TileCheckListener>& listener = tasks[i].folder->checkListener;
+        if (!listener)
             continue;
-        checked[i].result.checked = true;
-        sink->tileChecked(tasks[i].job.tile, checked[i].result, checked[i].summaryState,
-                          std::move(checked[i].summary));
+        TileResult& result = checked[i].result;
+        result.checked = true;
+        listener->tileChecked(tasks[i].tile->id, result);
+        // The listener has taken what it keeps of the summary: the folder's record holds none.
+        result.summary.reset();
     }
 }
 
@@ -475,11 +486,11 @@ void TileCheckPool::recheck(WorkerProcess& worker, const BoundedCheck& bounded, 
         checked.result.outcome.limit = recheckCeiling_;
         return;
     }
-    CheckRequest again = bounded.request;
-    again.memoryCeiling = recheckCeiling_;
+    CheckRequest underRecheckCeiling = bounded.request;
+    underRecheckCeiling.memoryCeiling = recheckCeiling_;
     alone([&] {
         checked.result.rechecked = true;
-        checked.result.outcome = exchange(worker, again, bounded.deadline, checked);
+        checked.result.outcome = exchange(worker, underRecheckCeiling, bounded.deadline, checked);
     });
 }
 
@@ -489,8 +500,8 @@ TileOutcome TileCheckPool::takeReply(const CheckReply& reply, const CheckRequest
     checked.result.followsOthers = reply.followsOthers;
     checked.result.indexScene = reply.indexScene;
     checked.failedAllocation = std::uint64_t{reply.failedAllocationMiB} << 20;
-    checked.summaryState = reply.summaryState;
-    checked.summary = reply.summary;
+    checked.result.summaryState = reply.summaryState;
+    checked.result.summary = reply.summary;
     return OutcomeOfReply(reply, request);
 }
 

@@ -1,4 +1,4 @@
-#include "export/folder_origin.h"
+#include "export/run/folder_origin.h"
 
 #include "export/origin/origin_report.h"
 #include "export/origin/spatial_reference.h"

@@ -1,4 +1,4 @@
-#include "export/run_locks.h"
+#include "export/run/run_locks.h"
 
 #include <algorithm>
 

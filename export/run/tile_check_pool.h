@@ -8,7 +8,7 @@
 #include "export/isolation/tile_check_queue.h"
 #include "export/isolation/worker_process.h"
 #include "export/protocol/tile_check_protocol.h"
-#include "export/tile_check.h"
+#include "export/tile/tile_check.h"
 
 #include <atomic>
 #include <chrono>
@@ -35,10 +35,12 @@ std::uint64_t RecheckMemoryCeiling(std::uint64_t physicalMemory);
 class TileCheckPool {
 public:
     // `progress` is the run's, which `told` is handed after each change the pool makes to it;
-    // `factsLook` is how much the look at each tile's root asks of the system.
+    // `factsLook` is how much the look at each tile's root asks of the system; `hint` tells the
+    // system of the tiles read ahead (the system's own hint when empty).
     TileCheckPool(CheckSettings settings, Look factsLook, ExportProgress& progress,
                   std::function<void(const ExportProgress&)> told,
-                  const WorkerStartCalls& startCalls = SystemWorkerStartCalls());
+                  const WorkerStartCalls& startCalls = SystemWorkerStartCalls(),
+                  ReadAheadHint hint = {});
 
     // Stops handing out tiles and ends the workers once their checks in hand are done, without
     // waiting for the rest of the queue.
@@ -91,8 +93,6 @@ private:
 
     struct Checked {
         TileResult result;
-        SummaryState summaryState = SummaryState::NotMade;
-        std::shared_ptr<const TileSummary> summary;
         std::uint64_t failedAllocation = 0; // out of memory: the one request the heap refused
         std::optional<Problem> workersFailed;
     };
@@ -105,6 +105,12 @@ private:
     bool workWanted();
 
     void work(WorkerProcess& worker);
+    // Ends a round of checks in hand; false when the worker is to stop: the run was cancelled
+    // (which stops the pool) or the pool ends.
+    bool endRound();
+    // Puts the results of a round into their folders and wakes whoever waits for them; false
+    // when the pool ends.
+    bool record(const std::vector<Task>& tasks, std::vector<Checked>& checked);
 
     // True once the run is cancelled or the pool ends: the checks in hand are abandoned.
     bool halted();
@@ -116,8 +122,13 @@ private:
     // saves.
     void readAhead();
 
-    // A tile the run's own look settles (missing, not a regular file, the folder's own index)
-    // gets its outcome in `checked`; any other gets the check a worker is to make of it.
+    // The facts of the tile's root file, `probe`, when the look leaves the tile to a worker;
+    // otherwise (missing, not a regular file, the folder's own index) its outcome is set in
+    // `checked`.
+    std::optional<FileFacts> lookAtRoot(const Task& task, const std::filesystem::path& probe,
+                                        Checked& checked) const;
+    // A tile the run's own look settles gets its outcome in `checked`; any other gets the
+    // check a worker is to make of it.
     std::optional<BoundedCheck> prepare(const Task& task, Checked& checked, std::uint64_t& size);
     // Checks the tiles taken at once. A run of small tiles goes to the worker in one send;
     // when the worker crashes or overruns, the replies it gave stand and the rest of the run
@@ -131,15 +142,13 @@ private:
     };
     void checkTogether(WorkerProcess& worker, const std::vector<Pending>& checks, std::size_t first,
                        std::size_t count, std::vector<Checked>& checked);
-    // Hands the summaries of tiles just checked to their folders' sinks, without the lock.
-    static void passSummaries(const std::vector<Task>& tasks, std::vector<Checked>& checked);
-    // Enters the checks' results in their folders, under the lock, and wakes the run's thread
-    // when a folder is done.
-    void record(const std::vector<Task>& tasks, std::vector<Checked>& checked);
+    // Tells the check listeners of the tiles' folders of the tiles just checked, without the
+    // lock, and hands them the tiles' summaries.
+    static void tellListeners(const std::vector<Task>& tasks, std::vector<Checked>& checked);
 
-    // Checks whose summaries wait to be taken. A sink can be slow to take one (an overview
-    // builds its levels as they come), and the worker that made it would stand idle meanwhile:
-    // it checks its next tile while another thread hands these over.
+    // Checks whose listeners wait to be told. A listener can be slow to take a tile (an
+    // overview builds its levels as the summaries come), and the worker that checked it would
+    // stand idle meanwhile: it checks its next tile while another thread tells these.
     struct HandOver {
         std::vector<Task> tasks;
         std::vector<Checked> checked;
@@ -147,8 +156,8 @@ private:
     // Queues the checks for handing over, waiting while the queue is full; false when the pool
     // ends first.
     bool queueHandOver(std::vector<Task> tasks, std::vector<Checked> checked);
-    // The hand-over thread: passes each queued check's summaries, then records it, until the
-    // workers' threads have all ended and nothing is left, or the pool ends.
+    // The hand-over thread: tells the listeners of each queued round, then records it, until
+    // the workers' threads have all ended and nothing is left, or the pool ends.
     void handOverSummaries();
     // Checks a tile that ran out of memory once more, alone, when a higher ceiling may let it
     // load.
@@ -177,6 +186,7 @@ private:
     const Look factsLook_;
     ExportProgress& progress_;
     const std::function<void(const ExportProgress&)> told_;
+    const ReadAheadHint hint_;
     std::vector<std::unique_ptr<WorkerProcess>> workers_;
     std::deque<Folder> folders_; // every folder added, by handle
     TileCheckQueue queue_;
