@@ -4,7 +4,7 @@
 #include "export/fs/overview_folder.h"
 #include "export/overview/overview_index.h"
 #include "export/overview/tile_placement.h"
-#include "export/tile_check.h"
+#include "export/tile/tile_check.h"
 #include "tests/export/call_failure.h"
 #include "tests/export/test_fixtures.h"
 
