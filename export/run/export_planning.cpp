@@ -122,7 +122,9 @@ void ExportOrder::startOverview(PlannedFolder& folder) {
     FolderCache& cache = folder.cache;
     const IndexLevelsLookup lookup{
         [&cache](const FileFacts& index) { return cache.writtenLevels(index); },
-        [&](const fs::path& index) { return ExistingIndexNames(index, inspector_, cache, settings_); }};
+        [&](const fs::path& index) {
+            return ExistingIndexNames(index, inspector_, cache, settings_);
+        }};
     earlier.folder = LevelsTheIndexNames(report.folder, report.indexFile, lookup);
     // With the cache, the run knows before any tile is read whether the levels can stay.
     earlier.keepIfUnchanged = caching();

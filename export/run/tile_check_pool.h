@@ -198,8 +198,8 @@ private:
     std::condition_variable handOvers_;   // a hand-over was queued or taken, or a worker ended
     std::deque<HandOver> waitingHandOvers_;
     std::size_t workingThreads_ = 0; // the workers' threads that have not ended
-    std::size_t checking_ = 0;            // checks running now
-    bool checkingAlone_ = false;          // a check runs alone, or waits to
+    std::size_t checking_ = 0;       // checks running now
+    bool checkingAlone_ = false;     // a check runs alone, or waits to
     bool scanned_ = false;
     bool workersWanted_ = false;
     bool ending_ = false;
