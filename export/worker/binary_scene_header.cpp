@@ -59,6 +59,14 @@ bool StartsTextScene(std::string_view bytes) {
 
 constexpr std::uint32_t kHasCustomDomains = 0x1;
 
+// True for a compressor the reader has. Only the one the scene-graph library ships is asked
+// for: the registry looks a name it lacks up as a plugin of that name and loads it, so a file
+// naming "ivz" would load a whole other reader, and its libraries, into the process.
+bool KnownCompressor(const std::string& name) {
+    return name == "zlib" &&
+           osgDB::Registry::instance()->getObjectWrapperManager()->findCompressor(name) != nullptr;
+}
+
 std::optional<std::string> CompressorName(HeaderCursor& header) {
     const std::optional<std::uint32_t> attributes = header.number();
     if (!attributes)
@@ -102,10 +110,7 @@ SceneFileHeader ReadSceneFileHeader(std::string_view bytes) {
         return header;
     }
     header.compressor = *compressor;
-    header.compressorUnknown =
-        *compressor != "0" &&
-        osgDB::Registry::instance()->getObjectWrapperManager()->findCompressor(*compressor) ==
-            nullptr;
+    header.compressorUnknown = *compressor != "0" && !KnownCompressor(*compressor);
     return header;
 }
 
@@ -118,8 +123,7 @@ bool IsUncompressedBinaryFile(std::string_view bytes) {
     const std::optional<std::string> compressor = CompressorName(header);
     if (!compressor || *compressor == "0")
         return true;
-    return osgDB::Registry::instance()->getObjectWrapperManager()->findCompressor(*compressor) ==
-           nullptr;
+    return !KnownCompressor(*compressor);
 }
 
 } // namespace brindle

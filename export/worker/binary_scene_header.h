@@ -23,8 +23,9 @@ struct SceneFileHeader {
     // Binary: the bytes end before the header's compressor name does.
     bool cut = false;
     std::uint32_t version = 0;
-    std::string compressor;         // Binary: "0" when the content is not compressed
-    bool compressorUnknown = false; // Binary: the reader has no compressor of that name
+    std::string compressor; // Binary: "0" when the content is not compressed
+    // Binary: a compressor other than the reader's own (zlib), whatever plugin may carry that name
+    bool compressorUnknown = false;
 };
 
 SceneFileHeader ReadSceneFileHeader(std::string_view bytes);
