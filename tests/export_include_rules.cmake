@@ -27,7 +27,7 @@ endif()
 
 set(shared_headers export_report.h export_progress.h)
 set(run_files export_run.h export_run.cpp)
-set(bottom_folders error hash system text)
+set(bottom_folders error hash scene system text)
 set(run_folder_users export_run.cpp)
 
 file(GLOB_RECURSE files RELATIVE ${EXPORT_DIR} ${EXPORT_DIR}/*.h ${EXPORT_DIR}/*.cpp)

@@ -1,6 +1,7 @@
 #include "export/overview/inline_triangles.h"
 
 #include "export/overview/tile_summary.h"
+#include "export/scene/coarsest_children.h"
 
 #include <osg/Geometry>
 #include <osg/LOD>
@@ -136,32 +137,6 @@ public:
     }
 
 private:
-    // The children drawn from farthest away, all of those that share that range; every child
-    // when none has a range.
-    static std::vector<unsigned> CoarsestChildren(const osg::LOD& lod) {
-        const unsigned ranged = std::min(lod.getNumChildren(), lod.getNumRanges());
-        std::vector<unsigned> children;
-        if (ranged == 0) {
-            for (unsigned i = 0; i < lod.getNumChildren(); ++i)
-                children.push_back(i);
-            return children;
-        }
-        // Seen by distance, the coarsest level reaches farthest; by size on screen, it is the
-        // one drawn when smallest.
-        const bool bySize = lod.getRangeMode() == osg::LOD::PIXEL_SIZE_ON_SCREEN;
-        const auto farness = [&](unsigned i) {
-            return bySize ? -lod.getMinRange(i) : lod.getMaxRange(i);
-        };
-        float farthest = -std::numeric_limits<float>::infinity();
-        for (unsigned i = 0; i < ranged; ++i)
-            if (farness(i) > farthest)
-                farthest = farness(i);
-        for (unsigned i = 0; i < ranged; ++i)
-            if (farness(i) == farthest)
-                children.push_back(i);
-        return children;
-    }
-
     template <typename Visit> void Within(osg::Node& node, Visit visit) {
         if (capped_)
             return;

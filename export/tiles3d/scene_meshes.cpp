@@ -1,5 +1,7 @@
 #include "export/tiles3d/scene_meshes.h"
 
+#include "export/scene/coarsest_children.h"
+
 #include <osg/Array>
 #include <osg/Geometry>
 #include <osg/LOD>
@@ -238,29 +240,6 @@ public:
     }
 
 private:
-    // The children drawn from farthest away, all of those that share that range; every child
-    // when none has a range.
-    static std::vector<unsigned> CoarsestChildren(const osg::LOD& lod) {
-        const unsigned ranged = std::min(lod.getNumChildren(), lod.getNumRanges());
-        std::vector<unsigned> children;
-        if (ranged == 0) {
-            for (unsigned i = 0; i < lod.getNumChildren(); ++i)
-                children.push_back(i);
-            return children;
-        }
-        const bool bySize = lod.getRangeMode() == osg::LOD::PIXEL_SIZE_ON_SCREEN;
-        const auto farness = [&](unsigned i) {
-            return bySize ? -lod.getMinRange(i) : lod.getMaxRange(i);
-        };
-        float farthest = -std::numeric_limits<float>::infinity();
-        for (unsigned i = 0; i < ranged; ++i)
-            farthest = std::max(farthest, farness(i));
-        for (unsigned i = 0; i < ranged; ++i)
-            if (farness(i) == farthest)
-                children.push_back(i);
-        return children;
-    }
-
     template <typename Visit> void Within(osg::Node& node, Visit visit) {
         if (meshes_.capped)
             return;
