@@ -96,11 +96,11 @@ void NodeWriter::Submit(NodeJob job) {
         explicit Done(NodeWriter& writer) : writer(writer) {}
         Done(const Done&) = delete;
         Done& operator=(const Done&) = delete;
+        // Told under the lock: a writer waiting to be destroyed sees the count reach zero
+        // only once the lock is free, and so only once the telling is over.
         ~Done() {
-            {
-                const std::lock_guard<std::mutex> lock(writer.mutex_);
-                --writer.pending_;
-            }
+            const std::lock_guard<std::mutex> lock(writer.mutex_);
+            --writer.pending_;
             writer.done_.notify_all();
         }
         NodeWriter& writer;
