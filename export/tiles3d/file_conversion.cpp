@@ -1,6 +1,5 @@
 #include "export/tiles3d/file_conversion.h"
 
-#include "export/existing_index/check_answer.h"
 #include "export/isolation/worker_process.h"
 #include "export/protocol/tile_check_protocol.h"
 
@@ -49,21 +48,31 @@ void TakeContent(const CheckReply& reply, ConvertedFile& converted) {
     converted.finerLeftOut = content.finerNamed - static_cast<std::uint32_t>(content.finer.size());
 }
 
+// As a tile's check reads them: a worker that died or overran before it answered leaves the
+// file out for that, with the deadline it overran; one that could not be started, with the
+// start's error.
 ConvertedFile Convert(WorkerProcess& worker, const ConversionJob& job,
-                      const CheckSettings& settings, const std::filesystem::path& program) {
+                      const CheckSettings& settings) {
     BoundedCheck check = MakeCheck(CheckKind::Content, job.file, SizeOf(job.file), settings);
     check.request.glbPath = RequestPathText(job.glb);
     check.request.quantize = job.quantize;
     CheckReply reply;
-    const CheckAnswer answer =
-        AnswerOf({CheckAsker::Tile, check.request, check.deadline, job.file, program},
-                 worker.exchange(check.request, check.deadline, reply), reply);
+    const Result<WorkerProcess::Outcome> exchanged =
+        worker.exchange(check.request, check.deadline, reply);
     ConvertedFile converted;
-    converted.outcome = answer.tile;
-    if (answer.replied && answer.tile.reason == TileStatus::Valid) {
-        if (!reply.content) // a worker that loads a file without converting it is no worker
+    if (!exchanged) {
+        converted.outcome = TileOutcome(TileStatus::LoadFailed, exchanged.error());
+    } else if (*exchanged == WorkerProcess::Outcome::Crashed) {
+        converted.outcome = TileOutcome(TileStatus::ReaderCrashed);
+    } else if (*exchanged == WorkerProcess::Outcome::TimedOut) {
+        converted.outcome = TileOutcome(TileStatus::TimedOut, {},
+                                        static_cast<std::uint64_t>(check.deadline.count()));
+    } else {
+        converted.outcome = OutcomeOfReply(reply, check.request);
+        // A worker that loads a file without converting it is no worker.
+        if (converted.outcome.reason == TileStatus::Valid && !reply.content)
             converted.outcome = TileOutcome(TileStatus::ReaderCrashed);
-        else
+        else if (converted.outcome.reason == TileStatus::Valid)
             TakeContent(reply, converted);
     }
     return converted;
@@ -96,7 +105,7 @@ struct FileConversions::Pool {
             if (settings.cancelled())
                 converted.cancelled = true;
             else
-                converted = Convert(worker, next.job, settings, program);
+                converted = Convert(worker, next.job, settings);
             next.done(next.job, std::move(converted));
             lock.lock();
             if (--unfinished == 0)

@@ -15,15 +15,20 @@
 
 namespace brindle {
 
-// A file that a paged node of a converted file names in one of its ranges: the next finer
-// level of that node, as a viewer comes to load it.
+// A file that a paged node of a converted file names in one of its ranges (the next finer
+// level of that node), or that a proxy node names to load at once (an index's tile), as a
+// viewer comes to load it.
 struct FinerFile {
-    // As a viewer resolves it: the paged node's database path, else the folder of the file
-    // that holds the node, joined with the name the range gives.
+    // As a viewer resolves it: the paged node's database path (the folder of the file that
+    // holds the node, unless the file gives one) and the name the range gives, or a proxy's
+    // name searched for from that folder, found as the reader's search finds it (a backslash
+    // is a separator everywhere); a name found nowhere as it reads plainly, for the caller to
+    // find missing. Not made canonical: the same file may come by other paths.
     std::filesystem::path file;
     bool pixels = false; // the switch is in pixels on screen, not a distance
     // A distance: the file is shown when the eye is nearer than this. Pixels: when the node's
-    // bound covers at least this many pixels on screen.
+    // bound covers at least this many pixels on screen. A proxy's file, shown at every
+    // distance: the largest float.
     double switchAt = 0;
     // The paged node's centre and radius in the node's own coordinates (the transforms above
     // it in its file not applied), as a viewer measures the switch from them: its bound (the
@@ -46,8 +51,8 @@ struct ConvertedFile {
     // The content's vertices, in the file's coordinates (block offsets), when it has content.
     std::array<double, 3> boundsMin{}, boundsMax{};
     std::uint64_t glbBytes = 0, triangles = 0;
-    // The files its paged nodes name, in the order the file holds them; for a file left out,
-    // none.
+    // The files its paged and proxy nodes name, in the order the file holds them; for a file
+    // left out, none.
     std::vector<FinerFile> finer;
     // Files it names beyond those in `finer`: past the most one reply carries (a file naming
     // thousands is no tile), or with a path or numbers no paged tile has.

@@ -1,13 +1,18 @@
 #include "export/worker/content_conversion.h"
 
 #include "export/fs/atomic_file.h"
+#include "export/fs/path_text.h"
+#include "export/fs/scene_file_search.h"
 #include "export/tiles3d/kept_image_bytes.h"
 
 #include <osg/NodeVisitor>
 #include <osg/PagedLOD>
+#include <osg/ProxyNode>
 
+#include <algorithm>
 #include <limits>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace brindle {
@@ -19,11 +24,12 @@ Result<TileContent> ContentWithOptions(const osg::Node& scene, const CheckReques
     return MakeTileContent(scene, options);
 }
 
-// The paged nodes' named ranges, as a viewer's pager reads them.
+// The files a scene's paged and proxy nodes name past the children they hold, as a viewer's
+// pager and reader come to them.
 class FinerNames : public osg::NodeVisitor {
 public:
     FinerNames(const std::string& folder, std::size_t most)
-        : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN), folder_(folder), most_(most) {}
+        : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN), folders_{folder}, folder_(folder), most_(most) {}
 
     void apply(osg::PagedLOD& paged) override {
         const bool pixels = paged.getRangeMode() == osg::LOD::PIXEL_SIZE_ON_SCREEN;
@@ -33,33 +39,55 @@ public:
         const osg::BoundingSphere& bound = paged.getBound();
         const osg::Vec3d centre =
             pixels ? osg::Vec3d(bound.center()) : osg::Vec3d(paged.getCenter());
-        const double radius = bound.radius();
-        // A child the node holds is drawn as it is; the pager loads only the names past them.
         const unsigned ranges = std::min(paged.getNumFileNames(), paged.getNumRanges());
-        for (unsigned i = paged.getNumChildren(); i < ranges; ++i) {
-            const std::string& name = paged.getFileName(i);
-            if (name.empty())
-                continue;
-            ++named;
-            if (names.size() == most_)
-                continue;
-            FinerName finer;
-            const std::string& base = paged.getDatabasePath();
-            finer.path = base.empty() ? folder_ + '/' + name : base + name;
-            finer.pixels = pixels;
-            finer.switchAt = pixels ? paged.getMinRange(i) : paged.getMaxRange(i);
-            for (int k = 0; k < 3; ++k)
-                finer.centre[k] = centre[k];
-            finer.radius = radius;
-            names.push_back(std::move(finer));
-        }
+        for (unsigned i = paged.getNumChildren(); i < ranges; ++i)
+            add(paged.getDatabasePath(), paged.getFileName(i), false, pixels,
+                pixels ? paged.getMinRange(i) : paged.getMaxRange(i), centre, bound.radius());
         traverse(paged);
+    }
+
+    // A file named to load at once is shown at every distance.
+    void apply(osg::ProxyNode& proxy) override {
+        const osg::BoundingSphere& bound = proxy.getBound();
+        for (unsigned i = proxy.getNumChildren(); i < proxy.getNumFileNames(); ++i)
+            add({}, proxy.getFileName(i), true, false, std::numeric_limits<float>::max(),
+                proxy.getCenter(), bound.radius());
+        traverse(proxy);
     }
 
     std::vector<FinerName> names;
     std::uint32_t named = 0;
 
 private:
+    // A child the node holds is drawn as it is; only the names past them are loaded. The pager
+    // hands the reader the node's database path and the name; a name loaded at once is
+    // searched for from the file's folder, its own folder in front.
+    void add(const std::string& base, const std::string& name, bool atOnce, bool pixels,
+             double switchAt, const osg::Vec3d& centre, double radius) {
+        if (name.empty())
+            return;
+        ++named;
+        if (names.size() == most_)
+            return;
+        FinerName finer;
+        // The name the reader is handed, found as its search finds it; one it finds nowhere
+        // is told as it reads plainly, for the run to find missing.
+        const std::string asked = atOnce ? name : (base.empty() ? folder_ + '/' : base) + name;
+        const std::optional<std::string> found =
+            FindSceneFile(asked, atOnce ? SearchFoldersForName(folders_, name) : folders_);
+        finer.path =
+            found ? *found
+                  : PathText(ResolveSceneFileName(PathOfText(base.empty() ? folder_ : base), name));
+        finer.pixels = pixels;
+        finer.switchAt = switchAt;
+        for (int k = 0; k < 3; ++k)
+            finer.centre[k] = centre[k];
+        // A node without children or a radius of its own has no bound: a point.
+        finer.radius = radius >= 0 ? radius : 0;
+        names.push_back(std::move(finer));
+    }
+
+    const SearchFolders folders_;
     const std::string& folder_;
     std::size_t most_;
 };

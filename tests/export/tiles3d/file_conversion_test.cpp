@@ -10,10 +10,13 @@
 #include <gtest/gtest.h>
 #include <osg/ComputeBoundsVisitor>
 #include <osg/PagedLOD>
+#include <osg/ProxyNode>
 #include <osgDB/ReadFile>
+#include <osgDB/WriteFile>
 
 #include <atomic>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <mutex>
 
@@ -124,6 +127,28 @@ TEST(FileConversion, AProductionTileNamesItsFinerFilesAsAPlainLoadResolvesThem) 
     EXPECT_EQ(leaf.outcome.reason, TileStatus::Valid);
     EXPECT_TRUE(leaf.finer.empty());
     EXPECT_GT(leaf.glbBytes, 0u);
+}
+
+// An index over tile folders, as Brindle writes them: names to load at once, with a backslash
+// as Windows viewers store them. They are shown at every distance; a name no search finds is
+// told as read plainly, for the walk to find missing.
+TEST(FileConversion, AnIndexNamesTheFilesItLoadsAtOnceAsTheReaderFindsThem) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "TILE");
+    osg::ref_ptr<osg::ProxyNode> proxy = new osg::ProxyNode;
+    proxy->setFileName(0, "TILE\\Tile_+000_+000_L15_0.osgb");
+    proxy->setFileName(1, "Missing\\root.osgb");
+    const fs::path index = dir / "index.osgb";
+    ASSERT_TRUE(osgDB::writeNodeFile(*proxy, index.string()));
+    const ConvertedFile converted = ConvertOne({index, dir / "index.glb", false});
+    ASSERT_EQ(converted.outcome.reason, TileStatus::Valid);
+    EXPECT_EQ(converted.contentError, make_error_code(ContentError::NoTriangles));
+    EXPECT_FALSE(fs::exists(dir / "index.glb"));
+    ASSERT_EQ(converted.finer.size(), 2u);
+    EXPECT_TRUE(fs::equivalent(converted.finer[0].file, tile.root)) << converted.finer[0].file;
+    EXPECT_FALSE(converted.finer[0].pixels);
+    EXPECT_EQ(converted.finer[0].switchAt, std::numeric_limits<float>::max());
+    EXPECT_EQ(converted.finer[1].file.lexically_normal(), dir / "Missing" / "root.osgb");
 }
 
 // The content read back with the glTF library, placed by its root node and turned from y up,
