@@ -277,11 +277,14 @@ void TilesetWalk::take(Finished finished) {
     stamps_.erase(id);
     placeOwnFrame(walked);
 
-    walked.finer = std::move(converted.finer);
-    walked.children.resize(walked.finer.size());
+    walked.error =
+        ErrorOfSwitches(converted.finer, walked.hasContent, walked.boundsMin, walked.boundsMax);
+    if (walked.role != FileRole::Index)
+        walked.error = std::min(walked.error, files_.at(walked.parent).error);
+    walked.children.resize(converted.finer.size());
     // The references stay: the map moves no element it holds.
-    for (std::size_t slot = 0; slot < walked.finer.size(); ++slot) {
-        const FinerFile& named = walked.finer[slot];
+    for (std::size_t slot = 0; slot < converted.finer.size(); ++slot) {
+        const FinerFile& named = converted.finer[slot];
         FileRole role = FileRole::Finer;
         std::uint64_t tree = walked.tree;
         if (walked.role == FileRole::Index || walked.role == FileRole::Overview) {

@@ -11,13 +11,6 @@
 namespace brindle {
 namespace {
 
-double SmallestHalfAxis(const OrientedBox& box) {
-    double smallest = std::numeric_limits<double>::infinity();
-    for (const auto& axis : box.halfAxes)
-        smallest = std::min(smallest, std::hypot(axis[0], axis[1], axis[2]));
-    return std::isfinite(smallest) ? smallest : 0.0;
-}
-
 void AddBoundsCorners(const WalkedFile& file, std::vector<Point3>& points) {
     for (int corner = 0; corner < 8; ++corner)
         points.push_back({corner & 1 ? file.boundsMax[0] : file.boundsMin[0],
@@ -27,7 +20,15 @@ void AddBoundsCorners(const WalkedFile& file, std::vector<Point3>& points) {
 
 } // namespace
 
-double ErrorOfSwitches(const std::vector<FinerFile>& finer, double depth) {
+double ErrorOfSwitches(const std::vector<FinerFile>& finer, bool hasContent,
+                       const std::array<double, 3>& low, const std::array<double, 3>& high) {
+    // How much nearer the web viewer, measuring to the box, finds the tile: its smallest half
+    // axis. A file without content is measured from its centre.
+    double depth = hasContent ? std::numeric_limits<double>::infinity() : 0.0;
+    for (int axis = 0; axis < 3 && hasContent; ++axis)
+        depth = std::min(depth, (high[axis] - low[axis]) / 2.0);
+    if (!std::isfinite(depth))
+        depth = 0.0;
     double error = 0.0;
     for (const FinerFile& named : finer)
         error = std::max(
@@ -54,7 +55,7 @@ std::optional<TilesetTile> TileOfWalkedFile(WalkedFile& file, const ColumnMajor4
     if (points.empty())
         return std::nullopt;
     tile.box = BoxAround(points);
-    tile.geometricError = ErrorOfSwitches(file.finer, SmallestHalfAxis(tile.box));
+    tile.geometricError = file.error;
     if (file.ownFrame) {
         // The viewer applies the parent's transform after the child's: the child's own is
         // the way from its frame into the parent's.

@@ -38,7 +38,10 @@ struct WalkedFile {
     bool converted = false;
     bool hasContent = false;
     std::array<double, 3> boundsMin{}, boundsMax{};
-    std::vector<FinerFile> finer;
+    // Its error, from its own paged nodes' switches and the depth of its content's box (so
+    // that it is known as soon as the file is converted), lowered to its parent's: every
+    // tile's error is final before any tile's tileset is written.
+    double error = 0.0;
     // From its own coordinates (block offsets) to the block's frame: fitted at its own place
     // for an overview node and a tile root (ownFrame); the index's is the identity.
     ColumnMajor4x4 frame{};
@@ -50,14 +53,15 @@ struct WalkedFile {
 };
 
 // The tile of a file whose finer files are all done: its content, its box around the content
-// and the children's boxes, its error from its own paged nodes' switches, its children, and
+// and the children's boxes, its error, its children, and
 // its transform into the frame of the file that named it (`parentFrame`, that file's `frame`)
 // when it has a frame of its own. Nothing for a file with neither content nor children. The
 // file's children are moved out.
 std::optional<TilesetTile> TileOfWalkedFile(WalkedFile& file, const ColumnMajor4x4& parentFrame);
 
-// The error of the tile whose finer files `finer` names, its box's smallest half axis
-// `depth`: the largest of their switches' errors, 0 for none.
-double ErrorOfSwitches(const std::vector<FinerFile>& finer, double depth);
+// The error of a file whose paged nodes name `finer`, with its content between `low` and
+// `high` (none: `hasContent` false): the largest of their switches' errors, 0 for none.
+double ErrorOfSwitches(const std::vector<FinerFile>& finer, bool hasContent,
+                       const std::array<double, 3>& low, const std::array<double, 3>& high);
 
 } // namespace brindle
