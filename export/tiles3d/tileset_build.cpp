@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <queue>
 #include <string>
@@ -73,6 +74,21 @@ Status TakeContent(const fs::path& from, const fs::path& to) {
     return error;
 }
 
+// A tile's own tileset, written plainly: the output folder is the caller's staging folder,
+// put on disk as a whole before it is put in place, and a flush a tile would cost a build of
+// 10^5 tiles minutes. Only tileset.json, written last, is replaced atomically.
+Status WriteTileTileset(const fs::path& file, const Tileset& tileset) {
+    const std::optional<std::string> text = TilesetJson(tileset);
+    if (!text)
+        return std::make_error_code(std::errc::invalid_argument);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(text->data(), static_cast<std::streamsize>(text->size()));
+    out.close();
+    if (!out)
+        return std::make_error_code(std::errc::io_error);
+    return {};
+}
+
 class TilesetWalk {
 public:
     TilesetWalk(const TilesetBuildOptions& options, const FileConverter& convert)
@@ -127,7 +143,10 @@ Result<TilesetBuilt> TilesetWalk::run() {
 
     indexId_ = reach(listed_ / "root.osgb", FileRole::Index, 0, 0, FinerFile{}, 0);
     for (;;) {
-        while (!failure_ && inFlight_ < std::max<std::size_t>(1, options_.jobsInFlight) &&
+        // Files taken from the earlier build count as in flight until they are taken in,
+        // so that a re-run holds no more of the tree at once than a first build.
+        while (!failure_ &&
+               inFlight_ + reused_.size() < std::max<std::size_t>(1, options_.jobsInFlight) &&
                !waiting_.empty()) {
             const std::uint64_t id = waiting_.top().id;
             waiting_.pop();
@@ -194,6 +213,7 @@ std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint6
         if (role == FileRole::TileRoot)
             walked.base = walked.contentName.parent_path();
     }
+    built_.mostFilesHeld = std::max<std::uint64_t>(built_.mostFilesHeld, files_.size());
     waiting_.push({tree, nextOrder_++, id});
     return id;
 }
@@ -388,7 +408,7 @@ std::optional<TilesetTile> TilesetWalk::tileOf(WalkedFile& walked) {
     KeepErrorsFromGrowing(own.root);
     own.geometricError = own.root.geometricError;
     const fs::path name = TileTilesetName(walked.contentName);
-    if (const Status written = WriteTileset(output_ / name, own); !written) {
+    if (const Status written = WriteTileTileset(output_ / name, own); !written) {
         failure_ = written.error();
         return std::nullopt;
     }

@@ -57,6 +57,9 @@ struct TilesetBuilt {
     std::uint64_t tileTilesets = 0;   // the tiles' own tilesets, one a tile root
     std::uint64_t contentBytes = 0;   // of every content written or reused
     std::uint64_t triangles = 0;
+    // The most files held at once, reached and not yet part of a finished tree: the walk's
+    // memory, which stays with the overview's nodes and the tile trees in progress.
+    std::uint64_t mostFilesHeld = 0;
     // What a folder of blocks' tileset needs of this one: relative to the output folder
     // (kTilesetName), its root transform, its root's box and its error.
     BlockTileset block;
