@@ -162,6 +162,7 @@ struct Built {
     TilesetBuilt built;
     std::size_t calls = 0;
     std::map<std::string, int> callsByFile;
+    std::size_t mostInFlight = 0;
 };
 
 Built Build(const fs::path& block, const fs::path& output, const BlockFrame* frame,
@@ -180,6 +181,7 @@ Built Build(const fs::path& block, const fs::path& output, const BlockFrame* fra
         result.built = *built;
     result.calls = converter.callCount();
     result.callsByFile = converter.calls();
+    result.mostInFlight = converter.mostInFlight();
     return result;
 }
 
@@ -218,6 +220,8 @@ TEST_F(TilesetBuildTest, EveryFileTheIndexReachesIsOneTileWithTheFilesItNamesAsC
     EXPECT_GT(onDisk.size(), 9u * 3u);
     // Each reached once: converted once, and nothing else converted.
     EXPECT_EQ(built.callsByFile.size(), onDisk.size());
+    // The converter's threads kept busy: the walk gives it files from many trees at once.
+    EXPECT_GE(built.mostInFlight, 3u);
     for (const auto& [file, disk] : onDisk)
         EXPECT_EQ(built.callsByFile.count(file) ? built.callsByFile.at(file) : 0, 1) << file;
     // The damaged file, and it alone, is left out, with why.
