@@ -1,13 +1,18 @@
 // brindle-glb: a developers' tool that converts one tile file's own level to a binary glTF
-// file, to try the 3D Tiles content out. It parses the tile in its own process, with none of
-// the limits the tile-check workers read tiles under: use it on trusted files only.
+// file, to try the 3D Tiles content out, and lists the finer files its paged nodes name, as a
+// converting worker replies them. The glb lands where the tile's vertices are: its root node
+// carries the content's centre, so a glTF viewer shows it in the tile's own coordinates. It
+// parses the tile in its own process, with none of the limits the tile-check workers read
+// tiles under: use it on trusted files only.
 #include "export/tiles3d/kept_image_bytes.h"
 #include "export/tiles3d/tile_content.h"
+#include "export/worker/content_conversion.h"
 
 #include <CLI/CLI.hpp>
 #include <osgDB/ReadFile>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -55,8 +60,16 @@ int main(int argc, char** argv) {
               << " skipped), " << content->images << " images (" << content->keptImages
               << " as read, " << content->droppedTextures << " textures left out)\n"
               << "centre " << content->centre.x() << " " << content->centre.y() << " "
-              << content->centre.z() << "\n"
+              << content->centre.z() << " (the root node's translation, as x, z, -y)\n"
               << "read " << ms(read - start) << " ms, converted " << ms(converted - read)
               << " ms\n";
+    std::uint32_t named = 0;
+    const std::filesystem::path folder = std::filesystem::path(input).parent_path();
+    for (const brindle::FinerName& finer :
+         brindle::FinerNamesOf(*scene, folder.empty() ? "." : folder.string(), 1000, named))
+        std::cout << "finer " << finer.path << ": " << (finer.pixels ? "at " : "nearer than ")
+                  << finer.switchAt << (finer.pixels ? " pixels" : "") << ", centre "
+                  << finer.centre[0] << " " << finer.centre[1] << " " << finer.centre[2]
+                  << ", radius " << finer.radius << "\n";
     return 0;
 }

@@ -26,7 +26,9 @@ struct FinerFile {
     // bound covers at least this many pixels on screen.
     double switchAt = 0;
     // The paged node's centre and radius in the node's own coordinates (the transforms above
-    // it in its file not applied): its user-defined ones where it has them, else its bound's.
+    // it in its file not applied), as a viewer measures the switch from them: its bound (the
+    // user-defined centre and radius where it has both, else its children's), whose centre a
+    // distance is measured from unless the node's mode puts a user-defined centre there.
     std::array<double, 3> centre{};
     double radius = 0;
 };

@@ -27,12 +27,13 @@ public:
 
     void apply(osg::PagedLOD& paged) override {
         const bool pixels = paged.getRangeMode() == osg::LOD::PIXEL_SIZE_ON_SCREEN;
-        const bool userCentre = paged.getCenterMode() != osg::LOD::USE_BOUNDING_SPHERE_CENTER;
+        // As the pager measures the switch: a distance from the node's centre (the user-defined
+        // one where its mode says so, else its bound's), pixels of its bound (the user-defined
+        // centre and radius where it has both, else its children's).
         const osg::BoundingSphere& bound = paged.getBound();
         const osg::Vec3d centre =
-            userCentre ? osg::Vec3d(paged.getCenter()) : osg::Vec3d(bound.center());
-        const double radius =
-            userCentre && paged.getRadius() >= 0.0f ? paged.getRadius() : bound.radius();
+            pixels ? osg::Vec3d(bound.center()) : osg::Vec3d(paged.getCenter());
+        const double radius = bound.radius();
         // A child the node holds is drawn as it is; the pager loads only the names past them.
         const unsigned ranges = std::min(paged.getNumFileNames(), paged.getNumRanges());
         for (unsigned i = paged.getNumChildren(); i < ranges; ++i) {

@@ -32,7 +32,8 @@ private:
 // The files the paged nodes of `scene` name in their ranges (not the children they hold), in
 // scene order, as a viewer resolves them: the node's database path (which the reader sets to
 // the file's folder where the file gives none), else `folder`, followed by the name; with
-// each node's switch, centre and radius. At most `most` of them; `named` counts them all.
+// each node's switch, and the centre and radius the viewer measures it from. At most `most`
+// of them; `named` counts them all.
 std::vector<FinerName> FinerNamesOf(osg::Node& scene, const std::string& folder, std::size_t most,
                                     std::uint32_t& named);
 
