@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <deque>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <queue>
 #include <string>
@@ -102,6 +103,7 @@ private:
     bool reuse(WalkedFile& walked, const fs::path& glb, std::uint64_t id);
     void take(Finished finished);
     void placeOwnFrame(WalkedFile& walked);
+    double ErrorOfWalkedFile(const WalkedFile& walked, const std::vector<FinerFile>& finer) const;
     void childDone(std::uint64_t parent, std::size_t slot, std::optional<TilesetTile> tile);
     void complete(std::uint64_t id);
     std::optional<TilesetTile> tileOf(WalkedFile& walked);
@@ -295,10 +297,7 @@ void TilesetWalk::take(Finished finished) {
     stamps_.erase(id);
     placeOwnFrame(walked);
 
-    walked.error =
-        ErrorOfSwitches(converted.finer, walked.hasContent, walked.boundsMin, walked.boundsMax);
-    if (walked.role != FileRole::Index)
-        walked.error = std::min(walked.error, files_.at(walked.parent).error);
+    walked.error = ErrorOfWalkedFile(walked, converted.finer);
     walked.children.resize(converted.finer.size());
     // The references stay: the map moves no element it holds.
     for (std::size_t slot = 0; slot < converted.finer.size(); ++slot) {
@@ -349,6 +348,24 @@ void TilesetWalk::placeOwnFrame(WalkedFile& walked) {
         // named it, where at least the block's own place holds it.
         walked.frame = files_.at(walked.parent).frame;
     }
+}
+
+// A file's error, as soon as it is converted. The index's is settled once its box is known
+// (writeTileset): it draws nothing, and gives way as soon as the block is in view. A file
+// without content gives way as soon as its parent does, or, below the index, once its bound
+// covers the viewer's 16 pixels.
+double TilesetWalk::ErrorOfWalkedFile(const WalkedFile& walked,
+                                      const std::vector<FinerFile>& finer) const {
+    if (walked.role == FileRole::Index)
+        return std::numeric_limits<double>::infinity();
+    const double ceiling = files_.at(walked.parent).error;
+    if (walked.hasContent)
+        return std::min(ceiling, ErrorOfSwitches(finer, true, walked.boundsMin, walked.boundsMax));
+    if (std::isfinite(ceiling))
+        return ceiling;
+    const double own = ErrorOfSwitches(finer, false, walked.boundsMin, walked.boundsMax);
+    return std::isfinite(own) ? std::max(own, 2.0 * walked.named.radius)
+                              : 2.0 * walked.named.radius;
 }
 
 void TilesetWalk::childDone(std::uint64_t parent, std::size_t slot,
@@ -426,12 +443,17 @@ Status TilesetWalk::writeTileset() {
     if (options_.frame)
         tileset.transform = options_.frame->frameToEarth();
     tileset.version = options_.version;
-    KeepErrorsFromGrowing(tileset.root);
-    // Not drawing the block at all misses all of it: at least its box's extent.
+    // The index draws nothing: it gives way as soon as the block covers the viewer's 16 pixels
+    // (its error the block's extent), and never after its children would.
     const std::vector<Point3> corners = Corners(tileset.root.box);
     const double extent = std::hypot(corners[7][0] - corners[0][0], corners[7][1] - corners[0][1],
                                      corners[7][2] - corners[0][2]);
-    tileset.geometricError = std::max(2.0 * tileset.root.geometricError, extent);
+    tileset.root.geometricError = extent;
+    for (const TilesetTile& child : tileset.root.children)
+        tileset.root.geometricError = std::max(tileset.root.geometricError, child.geometricError);
+    KeepErrorsFromGrowing(tileset.root);
+    // Not drawing the tileset at all is worse than drawing its root.
+    tileset.geometricError = 2.0 * tileset.root.geometricError;
     built_.block.tileset = kTilesetName;
     built_.block.frameToEarth = tileset.transform.value_or(IdentityMap());
     built_.block.box = tileset.root.box;

@@ -5,7 +5,9 @@
 
 #include <osg/NodeVisitor>
 #include <osg/PagedLOD>
+#include <osg/ProxyNode>
 
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <utility>
@@ -17,6 +19,13 @@ Result<TileContent> ContentWithOptions(const osg::Node& scene, const CheckReques
     ContentOptions options;
     options.quantize = request.quantize;
     return MakeTileContent(scene, options);
+}
+
+// A name as the reader looks it up: a backslash is a folder's separator on every system (the
+// index names the top of its levels so).
+std::string NativeName(std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
 }
 
 // The paged nodes' named ranges, as a viewer's pager reads them.
@@ -45,7 +54,7 @@ public:
                 continue;
             FinerName finer;
             const std::string& base = paged.getDatabasePath();
-            finer.path = base.empty() ? folder_ + '/' + name : base + name;
+            finer.path = NativeName(base.empty() ? folder_ + '/' + name : base + name);
             finer.pixels = pixels;
             finer.switchAt = pixels ? paged.getMinRange(i) : paged.getMaxRange(i);
             for (int k = 0; k < 3; ++k)
@@ -54,6 +63,31 @@ public:
             names.push_back(std::move(finer));
         }
         traverse(paged);
+    }
+
+    // A proxy's files are loaded at every distance: an index names the top of its levels so.
+    // What the reader loaded for it is those files' own, not this one's.
+    void apply(osg::ProxyNode& proxy) override {
+        const osg::BoundingSphere& bound = proxy.getBound();
+        for (unsigned i = 0; i < proxy.getNumFileNames(); ++i) {
+            const std::string& name = proxy.getFileName(i);
+            if (name.empty())
+                continue;
+            ++named;
+            if (names.size() == most_)
+                continue;
+            FinerName finer;
+            const std::string& base = proxy.getDatabasePath();
+            finer.path = NativeName(base.empty() ? folder_ + '/' + name : base + name);
+            finer.switchAt = std::numeric_limits<float>::max();
+            // A proxy whose files the reader left out holds no bound.
+            if (bound.valid()) {
+                for (int k = 0; k < 3; ++k)
+                    finer.centre[k] = bound.center()[k];
+                finer.radius = bound.radius();
+            }
+            names.push_back(std::move(finer));
+        }
     }
 
     std::vector<FinerName> names;

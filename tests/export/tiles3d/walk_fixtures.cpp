@@ -4,10 +4,12 @@
 
 #include <osg/NodeVisitor>
 #include <osg/PagedLOD>
+#include <osg/ProxyNode>
 #include <osgDB/ReadFile>
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 
 namespace brindle::test {
 namespace fs = std::filesystem;
@@ -22,10 +24,11 @@ public:
     void apply(osg::PagedLOD& paged) override {
         const fs::path base =
             paged.getDatabasePath().empty() ? folder_ : fs::u8path(paged.getDatabasePath());
-        const bool user = paged.getCenterMode() == osg::LOD::USER_DEFINED_CENTER;
-        const osg::Vec3d centre =
-            user ? osg::Vec3d(paged.getCenter()) : osg::Vec3d(paged.getBound().center());
-        const double radius = user ? paged.getRadius() : paged.getBound().radius();
+        // As the pager measures the switch: the node's bound, which is the user-defined sphere
+        // where the node has one, else its children's.
+        const osg::BoundingSphere& bound = paged.getBound();
+        const osg::Vec3d centre(bound.center());
+        const double radius = bound.valid() ? bound.radius() : 0.0;
         for (unsigned i = 0; i < paged.getNumFileNames(); ++i) {
             if (paged.getFileName(i).empty())
                 continue;
@@ -38,6 +41,25 @@ public:
             found.push_back(std::move(named));
         }
         traverse(paged);
+    }
+
+    // A proxy's files are loaded with it, at every distance; the reader has put them in as its
+    // children, which are those files' and not this one's.
+    void apply(osg::ProxyNode& proxy) override {
+        const fs::path base =
+            proxy.getDatabasePath().empty() ? folder_ : fs::u8path(proxy.getDatabasePath());
+        for (unsigned i = 0; i < proxy.getNumFileNames(); ++i) {
+            if (proxy.getFileName(i).empty())
+                continue;
+            FinerFile named;
+            // The reader takes a backslash for a folder's separator, as the index writes it.
+            std::string name = proxy.getFileName(i);
+            std::replace(name.begin(), name.end(), '\\', '/');
+            named.file = (base / fs::u8path(name)).lexically_normal();
+            named.switchAt = std::numeric_limits<float>::max();
+            found.push_back(std::move(named));
+        }
+        proxy.removeChildren(0, proxy.getNumChildren());
     }
 
     std::vector<FinerFile> found;
