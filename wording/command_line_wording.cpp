@@ -109,6 +109,17 @@ std::string LeftOutLine(Language language, const LeftOutSubfolder& leftOut) {
            DescribeLeftOut(language, leftOut);
 }
 
+std::string TilesetLine(Language language, const TilesetReport& tileset) {
+    return Fill(WordsOf(tileset.status).line.in(language),
+                {PathText(tileset.folder / "tileset.json"), Number(tileset.converted),
+                 Number(tileset.reused), Number(tileset.leftOut.size())});
+}
+
+std::string TilesetLeftOutLine(Language language, const LeftOutSubfolder& file) {
+    return "    " + PathText(file.name) + (Chinese(language) ? "：" : ": ") +
+           DescribeLeftOut(language, file);
+}
+
 std::string OverviewHoleLine(Language language, const OverviewHole& hole) {
     const std::string name = PathText(hole.name);
     const std::string reason = DescribeOverviewHole(language, hole);

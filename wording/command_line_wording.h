@@ -23,6 +23,9 @@ std::string ProxyLeafLine(Language language, const std::string& entry);
 // Under a folder whose proxy index names more than kPagedIndexAdvisedAbove tiles: the overview
 // index would show a viewer the whole block, the paged one the tiles in view, sooner.
 std::string PagedIndexTipLine(Language language, std::size_t entries);
+// What became of the folder's 3D Tiles tileset, and each file left out of it, name first.
+std::string TilesetLine(Language language, const TilesetReport& tileset);
+std::string TilesetLeftOutLine(Language language, const LeftOutSubfolder& file);
 // A folder of status ListedTwice: which listing it repeats.
 std::string ListedTwiceLine(Language language, const FolderReport& folder);
 // "brindle-export: warning: <sentence>", "brindle-export: error: <sentence>".
