@@ -56,7 +56,7 @@ void ReportStreamer::folder(const FolderReport& folder) {
     for (const Problem& warning : folder.warnings)
         if (quiet_ || !ListedUnderTileset(warning))
             err_ << wording::WarningLine(language_, wording::DescribeProblem(language_, warning))
-             << '\n';
+                 << '\n';
     switch (folder.status) {
     case FolderStatus::Written:
     case FolderStatus::DryRun:
