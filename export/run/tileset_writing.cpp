@@ -200,14 +200,3 @@ void TilesetWriting::record(const TilesetBuilt& built, FolderReport& report) con
 }
 
 } // namespace brindle
-
-namespace brindle {
-
-// The worker processes' converter is wired where FileConversions is built.
-ConverterStart WorkerConverterStart() {
-    return [](const CheckSettings&) -> Result<FileConverter> {
-        return std::make_error_code(std::errc::function_not_supported);
-    };
-}
-
-} // namespace brindle
