@@ -3,6 +3,8 @@
 #include "export/export_progress.h"
 #include "export/export_report.h"
 #include "export/isolation/check_settings.h"
+#include "export/tiles3d/file_conversion.h"
+#include "export/tiles3d/tileset_options.h"
 
 #include <atomic>
 #include <filesystem>
@@ -33,6 +35,10 @@ struct ExportOptions {
     // What is otherwise a warning and a doubtful index is an error, and the old index kept:
     // blocks of a folder of blocks in different spatial references.
     bool strict = false;
+    // A 3D Tiles tileset of each listed folder whose index is written or kept; its folder
+    // empty for none. The indexes are then overview indexes, whatever `index` says: the
+    // tileset's top levels are the overview's.
+    TilesetOptions tilesets;
 
     // What the checks of a run with these options are made with; they end early once
     // `cancel` is set.
@@ -58,6 +64,11 @@ struct ExportCalls {
     // Tells the system a tile will be read soon (see ReadAheadPolicy); empty for the system's
     // own hint.
     ReadAheadHint readAheadHint;
+    // Starts what converts the files of the 3D Tiles tilesets, at the first tileset's need,
+    // with the run's check settings; empty for the worker processes (FileConversions).
+    std::function<Result<std::function<void(ConversionJob, FileConversions::Done)>>(
+        const CheckSettings&)>
+        startConverter;
 };
 
 // Writes root.osgb into every folder in `folders`, in the order given: a translation by the
