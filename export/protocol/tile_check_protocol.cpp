@@ -45,10 +45,14 @@ constexpr std::size_t kEntriesOffset = kTextOffset + 2 + kMaxReaderText;
 constexpr std::uint32_t kMaxEntryCount = 1u << 24;
 // The byte after the failed allocation's size.
 constexpr std::size_t kSummaryStateOffset = 14;
+// The byte after it: whether a content's fields take the place of the entries.
+constexpr std::size_t kContentFlagOffset = 15;
+constexpr std::size_t kContentOffset = kEntriesOffset + 2;
 
 // The request's flags in one byte.
 constexpr std::uint8_t kWantBound = 1;
 constexpr std::uint8_t kWantSummary = 2;
+constexpr std::uint8_t kQuantize = 4;
 
 bool IsKnownSummaryState(std::uint8_t value) {
     return value <= static_cast<std::uint8_t>(SummaryState::Crashed);
@@ -188,15 +192,20 @@ std::string EncodeRequest(const CheckRequest& request) {
     PutField(body, request.memoryCeiling);
     PutField(body, request.cpuSeconds);
     PutField(body, static_cast<std::uint8_t>((request.wantBound ? kWantBound : 0) |
-                                             (request.wantSummary ? kWantSummary : 0)));
+                                             (request.wantSummary ? kWantSummary : 0) |
+                                             (request.quantize ? kQuantize : 0)));
     PutField(body, request.firstEntry);
     body += request.path;
-    // How the file is reached follows the path, after a byte no path holds, when it is told.
-    if (!request.inheritedSearch.empty() || !request.filesAbove.empty()) {
+    // How the file is reached follows the path, after a byte no path holds, when it is told;
+    // a content's glTF file always follows, after them.
+    const bool content = request.kind == CheckKind::Content;
+    if (content || !request.inheritedSearch.empty() || !request.filesAbove.empty()) {
         body += '\0';
         PutTexts(body, request.inheritedSearch);
         PutTexts(body, request.filesAbove);
     }
+    if (content)
+        PutTexts(body, {request.glbPath});
     std::string message;
     PutField(message, static_cast<std::uint32_t>(body.size()));
     return message + body;
@@ -216,36 +225,50 @@ std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
     CheckRequest request;
     if (!TakeField(body, kind) || !TakeField(body, mode) ||
         !TakeField(body, request.memoryCeiling) || !TakeField(body, request.cpuSeconds) ||
-        !TakeField(body, wants) || wants > (kWantBound | kWantSummary) ||
+        !TakeField(body, wants) || wants > (kWantBound | kWantSummary | kQuantize) ||
         !TakeField(body, request.firstEntry))
         return std::nullopt;
     request.wantBound = (wants & kWantBound) != 0;
     request.wantSummary = (wants & kWantSummary) != 0;
+    request.quantize = (wants & kQuantize) != 0;
     if (kind < static_cast<std::uint8_t>(CheckKind::Tile) ||
-        kind > static_cast<std::uint8_t>(CheckKind::IndexEntries))
+        kind > static_cast<std::uint8_t>(CheckKind::Content))
         return std::nullopt;
     if (mode > static_cast<std::uint8_t>(ParseMode::Full))
         return std::nullopt;
     request.kind = static_cast<CheckKind>(kind);
     request.mode = static_cast<ParseMode>(mode);
+    const bool content = request.kind == CheckKind::Content;
     const std::size_t end = body.find('\0');
     request.path = std::string(body.substr(0, end));
     if (end == std::string_view::npos)
-        return request;
+        return content ? std::nullopt : std::optional<CheckRequest>(request);
     body.remove_prefix(end + 1);
-    if (!TakeTexts(body, request.inheritedSearch) || !TakeTexts(body, request.filesAbove) ||
-        !body.empty() || (request.inheritedSearch.empty() && request.filesAbove.empty()))
+    if (!TakeTexts(body, request.inheritedSearch) || !TakeTexts(body, request.filesAbove))
+        return std::nullopt;
+    if (content) {
+        std::vector<std::string> glb;
+        if (!TakeTexts(body, glb) || glb.size() != 1 || glb[0].empty() ||
+            glb[0].find('\0') != std::string::npos)
+            return std::nullopt;
+        request.glbPath = std::move(glb[0]);
+    } else if (request.inheritedSearch.empty() && request.filesAbove.empty()) {
+        return std::nullopt;
+    }
+    if (!body.empty())
         return std::nullopt;
     return request;
 }
 
 std::size_t ReplyTrailerSize(std::string_view head) {
-    if (head.size() <= kSummaryStateOffset)
+    if (head.size() <= kContentFlagOffset)
         return 0;
-    return static_cast<std::uint8_t>(head[kSummaryStateOffset]) ==
-                   static_cast<std::uint8_t>(SummaryState::Made)
-               ? kSummaryBytes
-               : 0;
+    if (static_cast<std::uint8_t>(head[kSummaryStateOffset]) ==
+        static_cast<std::uint8_t>(SummaryState::Made))
+        return kSummaryBytes;
+    if (head[kContentFlagOffset] == 1 && head.size() >= kContentOffset + kContentFieldsSize)
+        return ContentTrailerSize(head.substr(kContentOffset, kContentFieldsSize));
+    return 0;
 }
 
 void SetSummaryState(char* encodedReply, SummaryState state) {
@@ -276,7 +299,8 @@ std::string EncodeReply(const CheckReply& reply) {
                                             : reply.summaryState == SummaryState::Made
                                                 ? SummaryState::NotMade
                                                 : reply.summaryState));
-    out.append(1, '\0');
+    const bool withContent = reply.content && !withSummary;
+    PutField(out, static_cast<std::uint8_t>(withContent ? 1 : 0));
     for (const double c : reply.bound.centre)
         PutField(out, c);
     PutField(out, reply.bound.radius);
@@ -287,7 +311,10 @@ std::string EncodeReply(const CheckReply& reply) {
     out.resize(kEntriesOffset, '\0');
     std::string names;
     std::uint16_t fitted = 0;
-    for (const std::string& entry : reply.entries) {
+    std::string trailer;
+    if (withContent)
+        names = EncodeContentFields(*reply.content, trailer);
+    for (const std::string& entry : withContent ? std::vector<std::string>() : reply.entries) {
         const std::string_view name = std::string_view(entry).substr(0, kMaxEntryName);
         if (kEntriesOffset + 2 + names.size() + 2 + name.size() > kReplySize)
             break;
@@ -300,6 +327,7 @@ std::string EncodeReply(const CheckReply& reply) {
     out.resize(kReplySize, '\0');
     if (withSummary)
         out += EncodeSummary(*reply.summary);
+    out += trailer;
     return out;
 }
 
@@ -347,7 +375,10 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
             return std::nullopt;
         reply.summary = std::make_shared<const TileSummary>(std::move(*summary));
     }
-    bytes.remove_prefix(1);
+    std::uint8_t content = 0;
+    TakeField(bytes, content);
+    if (content > 1 || (content == 1 && reply.summaryState == SummaryState::Made))
+        return std::nullopt;
     for (double& c : reply.bound.centre)
         TakeField(bytes, c);
     TakeField(bytes, reply.bound.radius);
@@ -359,6 +390,14 @@ std::optional<CheckReply> DecodeReply(std::string_view bytes) {
     bytes.remove_prefix(kMaxReaderText);
     std::uint16_t fitted = 0;
     TakeField(bytes, fitted);
+    if (content == 1) {
+        // A content's fields stand where entries would; it names none.
+        if (fitted != 0 || reply.entryCount != 0)
+            return std::nullopt;
+        reply.content = DecodeContent(bytes.substr(0, kContentFieldsSize), trailer);
+        if (!reply.content)
+            return std::nullopt;
+    }
     for (std::uint16_t i = 0; i < fitted; ++i) {
         std::uint16_t size = 0;
         if (!TakeField(bytes, size) || size > kMaxEntryName || size > bytes.size())

@@ -2,6 +2,7 @@
 
 #include "export/export_report.h"
 #include "export/overview/tile_summary.h"
+#include "export/protocol/content_reply.h"
 
 #include <chrono>
 #include <cstdint>
@@ -17,13 +18,17 @@ namespace brindle {
 
 // The messages between the export run and its tile-check workers. A request is a length,
 // then its fields; a reply has a fixed size, so a worker that dies mid-reply is told from one
-// that answered, and says itself whether a tile's summary of a fixed size follows it. The run
-// may send several requests at once; they are answered in order.
+// that answered, and says itself whether a trailer follows it: a tile's summary, of a fixed
+// size, or a converted file's finer files, of the size it states. The run may send several
+// requests at once; they are answered in order.
 
 enum class CheckKind : std::uint8_t {
     Tile = 1,          // does the file load?
     ExistingIndex = 2, // is the file an index that may be replaced?
     IndexEntries = 3,  // which files does the index name? (`firstEntry` onwards)
+    // Convert the file's own level to a binary glTF file at `glbPath`, and say which files its
+    // paged nodes name. Always a fast parse, with the images the file embeds decoded.
+    Content = 4,
 };
 
 enum class ParseMode : std::uint8_t {
@@ -41,7 +46,9 @@ struct CheckRequest {
     // levels. Images embedded in the file are decoded for it, even in a fast parse.
     bool wantSummary = false;
     std::uint32_t firstEntry = 0; // IndexEntries: the first name wanted
+    bool quantize = false;        // Content: KHR_mesh_quantization
     std::string path;             // UTF-8 on Windows, the path's own bytes elsewhere
+    std::string glbPath;          // Content: where the content goes, in the same form
     // Tile: how a viewer comes to load the file, when another file names it: the folders its
     // load searches after the file's own (the database path the naming files left, first
     // first), and the files already loading above it, a name reaching any of which is a
@@ -96,6 +103,8 @@ struct CheckReply {
     std::vector<std::string> entries; // IndexEntries: names from `firstEntry`, as many as fit
     SummaryState summaryState = SummaryState::NotMade;
     std::shared_ptr<const TileSummary> summary; // when Made
+    // Content, for a file that loads: what its conversion gave. Never with a summary.
+    std::optional<ContentReply> content;
 };
 
 constexpr std::size_t kReplySize = 4096;
@@ -110,7 +119,8 @@ constexpr std::size_t kSummaryBytes =
 // extent without area, a flag neither 0 nor 1, a normal's component below -127).
 std::string EncodeSummary(const TileSummary& summary);
 std::optional<TileSummary> DecodeSummary(std::string_view bytes);
-// How many bytes follow the fixed part of a reply whose first kReplySize bytes are `head`.
+// How many bytes follow the fixed part of a reply whose first kReplySize bytes are `head`: a
+// summary's, or the finer files of a converted file (at most kMaxContentTrailer).
 std::size_t ReplyTrailerSize(std::string_view head);
 // Sets, in a reply encoded beforehand, what became of its summary, and that no summary follows.
 void SetSummaryState(char* encodedReply, SummaryState state);
@@ -143,8 +153,10 @@ std::optional<std::size_t> DecodeRequestLength(std::string_view prefix);
 std::optional<CheckRequest> DecodeRequestBody(std::string_view body);
 
 // Encodes as many of `reply.entries` as fit; DecodeReply tells how many did. The reader's
-// text is cut to kMaxReaderText bytes, at a character's start. The summary, when made, is
-// encoded after the fixed part; `bytes` to DecodeReply is then both.
+// text is cut to kMaxReaderText bytes, at a character's start. The summary, when made, or a
+// content's finer files (as many as kMaxFinerNames and kMaxContentTrailer let through; the
+// content's `finerNamed` still counts them all) are encoded after the fixed part; `bytes`
+// to DecodeReply is then both. A content's entries are not sent.
 std::string EncodeReply(const CheckReply& reply);
 std::optional<CheckReply> DecodeReply(std::string_view bytes);
 

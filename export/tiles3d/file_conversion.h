@@ -3,6 +3,7 @@
 #include "export/error/result.h"
 #include "export/isolation/check_outcome.h"
 #include "export/isolation/check_settings.h"
+#include "export/tiles3d/content_error.h"
 
 #include <array>
 #include <cstdint>
@@ -36,7 +37,9 @@ struct ConvertedFile {
     // outlasted its worker, it ran out of memory, it is not a regular file...).
     TileOutcome outcome{TileStatus::Valid};
     // A ContentError when the file loads but its own level gives no content (no glb is
-    // written then); its finer files still count.
+    // written then); its finer files still count. When the glb could not be put in place, the
+    // system's cause instead (its category is the system's): the output's trouble, not the
+    // file's.
     std::error_code contentError;
     // The content's vertices, in the file's coordinates (block offsets), when it has content.
     std::array<double, 3> boundsMin{}, boundsMax{};
@@ -44,6 +47,9 @@ struct ConvertedFile {
     // The files its paged nodes name, in the order the file holds them; for a file left out,
     // none.
     std::vector<FinerFile> finer;
+    // Files it names beyond those in `finer`: past the most one reply carries (a file naming
+    // thousands is no tile), or with a path or numbers no paged tile has.
+    std::uint32_t finerLeftOut = 0;
     // The run was cancelled before the file was converted: nothing above holds.
     bool cancelled = false;
 

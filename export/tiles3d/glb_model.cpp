@@ -134,12 +134,19 @@ public:
         mesh_.primitives.push_back(std::move(primitive));
     }
 
-    std::optional<std::string> Write() && {
+    // The node puts the positions back where the scene has them, in glTF's y up: a translation
+    // to the centre (and, quantised, from the grid's steps to lengths), in doubles, so a
+    // content drawn with the identity lands in the scene's frame to the precision the scene
+    // has.
+    std::optional<std::string> Write(const osg::Vec3d& centre) && {
         model_.meshes.push_back(std::move(mesh_));
         tinygltf::Node node;
         node.mesh = 0;
+        const osg::Vec3d up(centre.x(), centre.z(), -centre.y());
+        node.translation = {up.x(), up.y(), up.z()};
         if (grid_) {
-            node.translation = {grid_->low.x(), grid_->low.y(), grid_->low.z()};
+            node.translation = {up.x() + grid_->low.x(), up.y() + grid_->low.y(),
+                                up.z() + grid_->low.z()};
             node.scale = {grid_->step.x(), grid_->step.y(), grid_->step.z()};
             model_.extensionsUsed.push_back("KHR_mesh_quantization");
             model_.extensionsRequired.push_back("KHR_mesh_quantization");
@@ -327,7 +334,7 @@ std::optional<std::string> WriteGlb(const std::vector<MeshPart>& parts,
                                           : std::nullopt);
     for (std::size_t i = 0; i < parts.size(); ++i)
         builder.Add(parts[i], i < partImages.size() ? partImages[i].image : std::nullopt, centre);
-    return std::move(builder).Write();
+    return std::move(builder).Write(centre);
 }
 
 } // namespace brindle

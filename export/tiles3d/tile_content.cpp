@@ -13,24 +13,6 @@ namespace {
 // A binary glTF file states its length in 32 bits; its content stays well below that.
 constexpr std::size_t kMaxGlbBytes = std::size_t{1} << 31;
 
-class ContentErrorCategory : public std::error_category {
-public:
-    const char* name() const noexcept override { return "tile content"; }
-    std::string message(int value) const override {
-        switch (static_cast<ContentError>(value)) {
-        case ContentError::NoTriangles:
-            return "the tile's own level draws no whole triangle";
-        case ContentError::Capped:
-            return "the tile holds more triangles, nodes or nesting than a content takes";
-        case ContentError::TooLarge:
-            return "the tile's content does not fit in one binary glTF file";
-        case ContentError::WriteFailed:
-            return "the glTF writer failed";
-        }
-        return "unknown tile content error";
-    }
-};
-
 // The bytes the parts' vertices, indices and images take, roughly: enough to refuse what
 // could not be written before writing it.
 std::size_t PayloadBytes(const std::vector<MeshPart>& parts, const ContentImages& images) {
@@ -50,15 +32,6 @@ std::array<double, 12> BoxOf(const osg::BoundingBoxd& bounds) {
 }
 
 } // namespace
-
-const std::error_category& ContentCategory() {
-    static const ContentErrorCategory category;
-    return category;
-}
-
-std::error_code make_error_code(ContentError error) {
-    return {static_cast<int>(error), ContentCategory()};
-}
 
 Result<TileContent> MakeTileContent(const osg::Node& scene, const ContentOptions& options) {
     SceneMeshesOptions meshOptions;

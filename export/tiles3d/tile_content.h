@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/error/result.h"
+#include "export/tiles3d/content_error.h"
 
 #include <osg/BoundingBox>
 #include <osg/Node>
@@ -12,16 +13,6 @@
 #include <system_error>
 
 namespace brindle {
-
-// Why a tile file's geometry gave no content.
-enum class ContentError {
-    NoTriangles = 1, // its own level draws no triangle, or none that is whole and has area
-    Capped,          // it holds more triangles, nodes or nesting than a content takes
-    TooLarge,        // its content would not fit in one binary glTF file
-    WriteFailed,     // the glTF writer failed
-};
-const std::error_category& ContentCategory();
-std::error_code make_error_code(ContentError error);
 
 struct ContentOptions {
     std::size_t maxTriangles = 4'000'000;
@@ -37,7 +28,9 @@ struct TileContent {
     std::string glb;
     // The positions in the file are relative to this point of the scene's frame, and turned
     // from the scene's z up to glTF's y up: (x, y, z) is stored as (x, z, -y), which the
-    // viewer turns back, so a tile's transform is a translation to the centre.
+    // viewer turns back. The file's root node carries the centre, turned alike, as its
+    // translation: drawn with the identity, the content lands in the scene's frame (a tile's
+    // block offsets), so a tileset's transform holds no centre.
     osg::Vec3d centre;
     osg::BoundingBoxd bounds; // of the vertices, in the scene's frame
     // The bounds as a tileset's "box": its centre and three half-axes, in the scene's frame.
@@ -58,7 +51,3 @@ struct TileContent {
 Result<TileContent> MakeTileContent(const osg::Node& scene, const ContentOptions& options = {});
 
 } // namespace brindle
-
-namespace std {
-template <> struct is_error_code_enum<brindle::ContentError> : true_type {};
-} // namespace std

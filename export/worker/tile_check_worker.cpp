@@ -266,7 +266,7 @@ void NoteFailedAllocation(std::size_t bytes) noexcept {
     g_failedAllocation = bytes;
 }
 
-int ServeTileChecks(SummariseTile summarise) {
+int ServeTileChecks(SummariseTile summarise, MakeContent makeContent) {
     if (!summarise)
         summarise = SummariseWhole;
     EndWithParent();
@@ -285,6 +285,7 @@ int ServeTileChecks(SummariseTile summarise) {
     g_held = &held;
     RequestReader requests(0);
     const TileValidator validator(messages.get());
+    FileConverter converter(validator, makeContent);
     ProcessLimits limits;
     PrepareOutOfMemoryReply();
     std::set_new_handler(AnswerOutOfMemory);
@@ -293,7 +294,9 @@ int ServeTileChecks(SummariseTile summarise) {
     while (const std::optional<CheckRequest> request = requests.next()) {
         limits.limitNextCheck(request->memoryCeiling, request->cpuSeconds);
         CheckReply reply;
-        {
+        if (request->kind == CheckKind::Content) {
+            reply = converter.convert(*request);
+        } else {
             osg::ref_ptr<osg::Node> scene;
             reply = validator.check(*request, request->wantSummary ? &scene : nullptr);
             if (scene && reply.verdict == CheckVerdict::Loads)
@@ -301,7 +304,7 @@ int ServeTileChecks(SummariseTile summarise) {
         }
         reply.retiring = !limits.endCheck();
         const std::string encoded = EncodeReply(reply);
-        // A reply with a summary is too large to hold: it goes now, after those held.
+        // A reply with a trailer is too large to hold: it goes now, after those held.
         const bool large = encoded.size() > kReplySize;
         if (!large)
             encoded.copy(held.bytes.data() + held.count * kReplySize, kReplySize);

@@ -2,6 +2,7 @@
 
 #include "export/overview/scene_summary.h"
 #include "export/protocol/tile_check_protocol.h"
+#include "export/worker/content_conversion.h"
 
 #include <cstddef>
 
@@ -14,9 +15,10 @@ namespace brindle {
 //
 // A tile that loads is summarised, when asked, by `summarise` (SummariseScene by default: tests
 // give one that fails). Whatever becomes of the summary, even a crash, the tile's verdict is
-// answered.
+// answered. A Content request's scene is made a content by `makeContent` (MakeTileContent by
+// default); a crash or an exhausted heap there is the file's verdict.
 using SummariseTile = SceneSummary (*)(const osg::Node& scene, const CheckRequest& request);
-int ServeTileChecks(SummariseTile summarise = nullptr);
+int ServeTileChecks(SummariseTile summarise = nullptr, MakeContent makeContent = nullptr);
 
 // Notes the size of an allocation the heap could not meet, for the out-of-memory reply: the
 // worker's allocation functions call it before the new-handler. It allocates nothing.

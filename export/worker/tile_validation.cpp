@@ -233,27 +233,15 @@ TileValidator::~TileValidator() {
     osgDB::Registry::instance()->removeReaderWriter(placeholderImages_.get());
 }
 
-namespace {
+TileValidator::ImagesDecoded::ImagesDecoded(osgDB::ReaderWriter* placeholder)
+    : placeholder_(placeholder) {
+    osgDB::Registry::instance()->removeReaderWriter(placeholder_.get());
+}
 
-// Lets the images a fast parse meets decode for as long as it lives: the placeholder reader
-// steps out of the registry's list, and back to its head after.
-class ImagesDecoded {
-public:
-    explicit ImagesDecoded(osgDB::ReaderWriter* placeholder) : placeholder_(placeholder) {
-        osgDB::Registry::instance()->removeReaderWriter(placeholder_.get());
-    }
-    ~ImagesDecoded() {
-        auto& readers = osgDB::Registry::instance()->getReaderWriterList();
-        readers.insert(readers.begin(), placeholder_);
-    }
-    ImagesDecoded(const ImagesDecoded&) = delete;
-    ImagesDecoded& operator=(const ImagesDecoded&) = delete;
-
-private:
-    osg::ref_ptr<osgDB::ReaderWriter> placeholder_;
-};
-
-} // namespace
+TileValidator::ImagesDecoded::~ImagesDecoded() {
+    auto& readers = osgDB::Registry::instance()->getReaderWriterList();
+    readers.insert(readers.begin(), placeholder_);
+}
 
 CheckReply TileValidator::check(const CheckRequest& request,
                                 osg::ref_ptr<osg::Node>* keptScene) const {
@@ -295,6 +283,12 @@ CheckReply TileValidator::check(const CheckRequest& request,
         break;
     case CheckKind::ExistingIndex:
         reply.verdict = IsIndexScene(scene) ? CheckVerdict::IsIndex : CheckVerdict::HoldsScene;
+        break;
+    case CheckKind::Content:
+        // What it holds is the converter's to read; a file it names loads later, if at all.
+        reply.verdict = CheckVerdict::Loads;
+        if (keptScene)
+            *keptScene = parsed.scene;
         break;
     case CheckKind::IndexEntries: {
         reply.verdict = IsIndexScene(scene) ? CheckVerdict::IsIndex : CheckVerdict::HoldsScene;

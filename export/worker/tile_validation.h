@@ -58,8 +58,24 @@ public:
     TileValidator(const TileValidator&) = delete;
     TileValidator& operator=(const TileValidator&) = delete;
 
-    // `scene`, when given, receives the scene of a tile that loads, for the caller to summarise.
+    // `scene`, when given, receives the scene of a tile that loads, for the caller to summarise
+    // (or, for a Content request, to convert).
     CheckReply check(const CheckRequest& request, osg::ref_ptr<osg::Node>* scene = nullptr) const;
+
+    // While it lives, the images a fast parse meets are decoded, and the registry's image
+    // readers and writers are their own: the placeholder reader steps out of the registry's
+    // list, and back to its head after. Not nested.
+    class ImagesDecoded {
+    public:
+        explicit ImagesDecoded(osgDB::ReaderWriter* placeholder);
+        ~ImagesDecoded();
+        ImagesDecoded(const ImagesDecoded&) = delete;
+        ImagesDecoded& operator=(const ImagesDecoded&) = delete;
+
+    private:
+        osg::ref_ptr<osgDB::ReaderWriter> placeholder_;
+    };
+    ImagesDecoded decodeImages() const { return ImagesDecoded(placeholderImages_.get()); }
 
     // What a parse of one file gave.
     struct Parsed {

@@ -120,7 +120,7 @@ std::vector<WorldTriangle> SceneTriangles(const osg::Node& scene) {
     return walk.triangles;
 }
 
-ReadGlb ReadBack(const std::string& glb, const osg::Vec3d& centre) {
+ReadGlb ReadBack(const std::string& glb) {
     ReadGlb read;
     tinygltf::Model model;
     tinygltf::TinyGLTF loader;
@@ -149,7 +149,7 @@ ReadGlb ReadBack(const std::string& glb, const osg::Vec3d& centre) {
             read.primitiveColoured.push_back(attribute("COLOR_0") >= 0);
             read.primitiveBaseColour.push_back(material.pbrMetallicRoughness.baseColorFactor);
             std::vector<double> positions = AccessorValues(model, attribute("POSITION"));
-            // The node's scale, then its translation (quantised positions have them).
+            // The node's scale (quantised positions have one), then its translation.
             const tinygltf::Node& node = model.nodes.at(0);
             for (std::size_t i = 0; i < positions.size(); ++i) {
                 if (node.scale.size() == 3)
@@ -168,9 +168,8 @@ ReadGlb ReadBack(const std::string& glb, const osg::Vec3d& centre) {
                 for (int k = 0; k < 3; ++k) {
                     const auto i = static_cast<std::size_t>(indices[t + k]);
                     // glTF's (x, y, z) is the scene's (x, -z, y).
-                    triangle.corners[k] =
-                        centre + osg::Vec3d(positions.at(3 * i), -positions.at(3 * i + 2),
-                                            positions.at(3 * i + 1));
+                    triangle.corners[k] = osg::Vec3d(positions.at(3 * i), -positions.at(3 * i + 2),
+                                                     positions.at(3 * i + 1));
                     if (!normals.empty())
                         triangle.normals.emplace_back(normals.at(3 * i), -normals.at(3 * i + 2),
                                                       normals.at(3 * i + 1));

@@ -37,8 +37,9 @@ struct ReadGlb {
     std::vector<std::vector<double>> primitiveBaseColour; // its material's base colour factor
 };
 
-// Reads `glb`, its positions offset by `centre` and turned back from y up to the scene's z up,
-// its v turned back to OSG's t.
-ReadGlb ReadBack(const std::string& glb, const osg::Vec3d& centre);
+// Reads `glb`, its positions placed by its root node's scale and translation and turned back
+// from y up to the scene's z up, as a viewer drawing it with the identity places them; its v
+// turned back to OSG's t.
+ReadGlb ReadBack(const std::string& glb);
 
 } // namespace brindle::test

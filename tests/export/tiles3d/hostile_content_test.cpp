@@ -80,7 +80,7 @@ TEST(HostileContent, TrianglesWithBadCornersAreLeftOutAndCounted) {
     // The strip's first triangles use vertices 6 to 9, which exist: 2 triangles.
     EXPECT_EQ(content->triangles, 4u + 2u);
     EXPECT_EQ(content->skippedTriangles, 4u + 996u);
-    const test::ReadGlb glb = test::ReadBack(content->glb, content->centre);
+    const test::ReadGlb glb = test::ReadBack(content->glb);
     ASSERT_TRUE(glb.loaded) << glb.error;
     EXPECT_EQ(glb.triangles.size(), 6u);
     for (const test::WorldTriangle& triangle : glb.triangles)
@@ -128,7 +128,7 @@ TEST(HostileContent, TexturesThatCannotBeEmbeddedLeaveTheSurfaceUntextured) {
         ASSERT_TRUE(content.ok()) << content.error().message();
         EXPECT_EQ(content->images, 0u);
         EXPECT_EQ(content->droppedTextures, 1u);
-        const test::ReadGlb glb = test::ReadBack(content->glb, content->centre);
+        const test::ReadGlb glb = test::ReadBack(content->glb);
         ASSERT_TRUE(glb.loaded) << glb.error;
         EXPECT_EQ(glb.triangles.size(), 4u);
         for (const bool textured : glb.primitiveTextured)

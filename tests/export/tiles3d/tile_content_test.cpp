@@ -60,7 +60,7 @@ TEST(TileContent, EachFileOfAPagedTileGivesItsOwnLevelWithItsJpegAsWritten) {
         const Result<TileContent> content = ContentOf(*scene);
         ASSERT_TRUE(content.ok());
         const std::vector<WorldTriangle> truth = SceneTriangles(*scene);
-        const ReadGlb glb = ReadBack(content->glb, content->centre);
+        const ReadGlb glb = ReadBack(content->glb);
         ASSERT_TRUE(glb.loaded) << glb.error;
         ExpectSameTriangles(truth, glb.triangles);
         EXPECT_EQ(content->triangles, truth.size());
@@ -96,7 +96,7 @@ TEST(TileContent, PlainTileKeepsNormalsAndTextureCoordinatesAndEncodesRawPixels)
     const Result<TileContent> content = ContentOf(*scene);
     ASSERT_TRUE(content.ok());
     const std::vector<WorldTriangle> truth = SceneTriangles(*scene);
-    const ReadGlb glb = ReadBack(content->glb, content->centre);
+    const ReadGlb glb = ReadBack(content->glb);
     ASSERT_TRUE(glb.loaded) << glb.error;
     ExpectSameTriangles(truth, glb.triangles);
     EXPECT_FALSE(glb.extensionsUsed.count("KHR_materials_unlit"));
@@ -134,7 +134,7 @@ TEST(TileContent, EveryPrimitiveKindBecomesTrianglesUnderItsTransform) {
     ASSERT_TRUE(content.ok());
     const std::vector<WorldTriangle> truth = SceneTriangles(*scene);
     ASSERT_EQ(truth.size(), test::kEveryPrimitiveKindTriangles);
-    const ReadGlb glb = ReadBack(content->glb, content->centre);
+    const ReadGlb glb = ReadBack(content->glb);
     ASSERT_TRUE(glb.loaded) << glb.error;
     ExpectSameTriangles(truth, glb.triangles);
     // Far from the origin, as projected coordinates are: the centre holds the magnitude.
@@ -160,7 +160,7 @@ TEST(TileContent, ImagesAreEmbeddedOnceAndPngWhereSeeThrough) {
         const Result<TileContent> content =
             ContentOf(*test::TwoTexturedQuads(image.get(), image.get()));
         ASSERT_TRUE(content.ok());
-        EXPECT_EQ(ReadBack(content->glb, content->centre).images.size(), 1u);
+        EXPECT_EQ(ReadBack(content->glb).images.size(), 1u);
     }
     {
         // The same pixels in two images encode to the same bytes.
@@ -168,14 +168,14 @@ TEST(TileContent, ImagesAreEmbeddedOnceAndPngWhereSeeThrough) {
         const Result<TileContent> content =
             ContentOf(*test::TwoTexturedQuads(image.get(), copy.get()));
         ASSERT_TRUE(content.ok());
-        EXPECT_EQ(ReadBack(content->glb, content->centre).images.size(), 1u);
+        EXPECT_EQ(ReadBack(content->glb).images.size(), 1u);
     }
     {
         const osg::ref_ptr<osg::Image> seeThrough = test::TestImage(32, true);
         const Result<TileContent> content =
             ContentOf(*test::TwoTexturedQuads(image.get(), seeThrough.get()));
         ASSERT_TRUE(content.ok());
-        const ReadGlb glb = ReadBack(content->glb, content->centre);
+        const ReadGlb glb = ReadBack(content->glb);
         ASSERT_EQ(glb.mimeTypes.size(), 2u);
         EXPECT_EQ(glb.mimeTypes[0], "image/jpeg");
         EXPECT_EQ(glb.mimeTypes[1], "image/png");
@@ -193,7 +193,7 @@ TEST(TileContent, QuantisedPositionsLandWithinAStepOfTheGrid) {
     const Result<TileContent> content = ContentOf(*scene, options);
     ASSERT_TRUE(plain.ok() && content.ok());
     EXPECT_LT(content->glb.size(), plain->glb.size());
-    const ReadGlb glb = ReadBack(content->glb, content->centre);
+    const ReadGlb glb = ReadBack(content->glb);
     ASSERT_TRUE(glb.loaded) << glb.error;
     EXPECT_TRUE(glb.extensionsUsed.count("KHR_mesh_quantization"));
     const std::vector<WorldTriangle> truth = SceneTriangles(*scene);
@@ -201,7 +201,7 @@ TEST(TileContent, QuantisedPositionsLandWithinAStepOfTheGrid) {
     // Half a step of 1/65535 of the tile's extent on each axis, and float rounding.
     const osg::Vec3d extent = content->bounds._max - content->bounds._min;
     const double tolerance = 0.5 * extent.length() / 65535.0 + 1e-4;
-    const ReadGlb unquantised = ReadBack(plain->glb, plain->centre);
+    const ReadGlb unquantised = ReadBack(plain->glb);
     for (std::size_t t = 0; t < truth.size(); ++t)
         for (int k = 0; k < 3; ++k) {
             EXPECT_LT((glb.triangles[t].corners[k] - truth[t].corners[k]).length(), tolerance);
@@ -229,7 +229,7 @@ TEST(TileContent, ATextureWithoutCoordinatesIsNotEmbeddedAndByteColoursAreKept) 
     const Result<TileContent> content = ContentOf(*scene);
     ASSERT_TRUE(content.ok());
     EXPECT_EQ(content->images, 0u);
-    const ReadGlb glb = ReadBack(content->glb, content->centre);
+    const ReadGlb glb = ReadBack(content->glb);
     ASSERT_TRUE(glb.loaded) << glb.error;
     EXPECT_TRUE(glb.images.empty());
     for (std::size_t p = 0; p < glb.primitiveColoured.size(); ++p) {
@@ -259,7 +259,7 @@ TEST(TileContent, UntexturedSurfacesTakeTheirMaterialAndLightingFromTheirStateSe
     }
     const Result<TileContent> content = ContentOf(*geode);
     ASSERT_TRUE(content.ok());
-    const ReadGlb glb = ReadBack(content->glb, content->centre);
+    const ReadGlb glb = ReadBack(content->glb);
     ASSERT_TRUE(glb.loaded) << glb.error;
     ASSERT_EQ(glb.primitiveUnlit.size(), 2u);
     EXPECT_FALSE(glb.primitiveUnlit[0]);

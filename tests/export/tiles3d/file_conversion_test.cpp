@@ -1,0 +1,256 @@
+// Files converted by the worker processes, as a tileset's walk converts them: the finer files
+// each names against a plain load of the same file, its content placed by its root node
+// against the scene's own vertices, and what each kind of failure comes to, the pool going on.
+#include "content_truth.h"
+#include "production_files.h"
+
+#include "export/tiles3d/file_conversion.h"
+#include "tests/export/test_fixtures.h"
+
+#include <gtest/gtest.h>
+#include <osg/PagedLOD>
+#include <osgDB/ReadFile>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+
+CheckSettings Settings(const char* program = BRINDLE_TILE_CHECK_PROGRAM, unsigned jobs = 2) {
+    CheckSettings settings;
+    settings.workerProgram = program;
+    settings.jobs = jobs;
+    return settings;
+}
+
+std::unique_ptr<FileConversions> StartPool(const CheckSettings& settings) {
+    Result<std::unique_ptr<FileConversions>> started = FileConversions::Start(settings);
+    EXPECT_TRUE(started.ok());
+    return std::move(started).value();
+}
+
+// Converts the jobs at once, and gives each file's result.
+std::map<fs::path, ConvertedFile> ConvertAll(FileConversions& pool,
+                                             const std::vector<ConversionJob>& jobs) {
+    std::mutex mutex;
+    std::map<fs::path, ConvertedFile> results;
+    for (const ConversionJob& job : jobs)
+        pool.convert(job, [&](const ConversionJob& done, ConvertedFile converted) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            results.emplace(done.file, std::move(converted));
+        });
+    pool.wait();
+    return results;
+}
+
+ConvertedFile ConvertOne(const ConversionJob& job, const CheckSettings& settings = Settings()) {
+    const std::unique_ptr<FileConversions> pool = StartPool(settings);
+    std::map<fs::path, ConvertedFile> results = ConvertAll(*pool, {job});
+    EXPECT_EQ(results.size(), 1u);
+    return results.begin()->second;
+}
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The paged nodes of a plain load of `file`, as a viewer holds them.
+std::vector<const osg::PagedLOD*> PagedNodes(const osg::Node& scene) {
+    struct Collect : osg::NodeVisitor {
+        Collect() : osg::NodeVisitor(TRAVERSE_ALL_CHILDREN) {}
+        void apply(osg::PagedLOD& paged) override {
+            found.push_back(&paged);
+            traverse(paged);
+        }
+        std::vector<const osg::PagedLOD*> found;
+    } collect;
+    const_cast<osg::Node&>(scene).accept(collect);
+    return collect.found;
+}
+
+TEST(FileConversion, AProductionTileNamesItsFinerFilesAsAPlainLoadResolvesThem) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "瓦片块");
+    const ConvertedFile converted = ConvertOne({tile.root, dir / "root.glb", false});
+    ASSERT_EQ(converted.outcome.reason, TileStatus::Valid);
+    ASSERT_FALSE(converted.contentError) << converted.contentError.message();
+    EXPECT_EQ(converted.finerLeftOut, 0u);
+
+    // The plain load: each paged node's unloaded names, each as its database path and name,
+    // which must be the files written.
+    const osg::ref_ptr<osg::Node> scene = osgDB::readRefNodeFile(tile.root.string());
+    ASSERT_TRUE(scene);
+    std::vector<FinerFile> expected;
+    for (const osg::PagedLOD* paged : PagedNodes(*scene))
+        for (unsigned i = paged->getNumChildren(); i < paged->getNumFileNames(); ++i) {
+            FinerFile finer;
+            finer.file = paged->getDatabasePath() + paged->getFileName(i);
+            finer.pixels = paged->getRangeMode() == osg::LOD::PIXEL_SIZE_ON_SCREEN;
+            const osg::BoundingSphere bound = paged->getBound();
+            const osg::Vec3d centre = paged->getCenterMode() == osg::LOD::USER_DEFINED_CENTER
+                                          ? osg::Vec3d(paged->getCenter())
+                                          : osg::Vec3d(bound.center());
+            finer.centre = {centre.x(), centre.y(), centre.z()};
+            finer.radius = bound.radius();
+            expected.push_back(finer);
+        }
+    ASSERT_EQ(expected.size(), tile.finer.size());
+    ASSERT_EQ(converted.finer.size(), tile.finer.size());
+    for (std::size_t i = 0; i < tile.finer.size(); ++i) {
+        SCOPED_TRACE(tile.finer[i].file);
+        const FinerFile& got = converted.finer[i];
+        EXPECT_TRUE(fs::equivalent(expected[i].file, tile.finer[i].file));
+        EXPECT_TRUE(fs::equivalent(got.file, tile.finer[i].file)) << got.file;
+        EXPECT_EQ(got.file.filename(), tile.finer[i].file.filename());
+        EXPECT_EQ(got.pixels, tile.finer[i].pixels);
+        EXPECT_EQ(got.switchAt, tile.finer[i].switchAt);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(got.centre[k], expected[i].centre[k], 1e-3);
+        EXPECT_NEAR(got.radius, expected[i].radius, 1e-3);
+    }
+    // The distance node's own centre and radius, the transform above it not applied.
+    EXPECT_NEAR(converted.finer[2].centre[0], 50.0, 1e-6);
+    EXPECT_NEAR(converted.finer[2].radius, 75.0, 1e-6);
+    // The finer files name none.
+    const ConvertedFile leaf = ConvertOne({tile.finer[1].file, dir / "leaf.glb", false});
+    EXPECT_EQ(leaf.outcome.reason, TileStatus::Valid);
+    EXPECT_TRUE(leaf.finer.empty());
+    EXPECT_GT(leaf.glbBytes, 0u);
+}
+
+// The content read back with the glTF library, placed by its root node and turned from y up,
+// is the scene's triangles where a plain load draws them; quantised, within its grid's step.
+TEST(FileConversion, TheWrittenContentDrawnWithTheIdentityLandsOnTheScenesVertices) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "TILE");
+    const osg::ref_ptr<osg::Node> scene = osgDB::readRefNodeFile(tile.root.string());
+    ASSERT_TRUE(scene);
+    const std::vector<test::WorldTriangle> truth = test::SceneTriangles(*scene);
+    ASSERT_FALSE(truth.empty());
+    for (const bool quantize : {false, true}) {
+        SCOPED_TRACE(quantize ? "quantised" : "plain");
+        const fs::path glb = dir / (quantize ? "q.glb" : "p.glb");
+        const ConvertedFile converted = ConvertOne({tile.root, glb, quantize});
+        ASSERT_EQ(converted.outcome.reason, TileStatus::Valid);
+        ASSERT_TRUE(converted.hasContent());
+        const std::string bytes = ReadAll(glb);
+        EXPECT_EQ(bytes.size(), converted.glbBytes);
+        const test::ReadGlb read = test::ReadBack(bytes);
+        ASSERT_TRUE(read.loaded) << read.error;
+        EXPECT_EQ(read.images.size(), 2u);
+        EXPECT_EQ(read.mimeTypes.front(), "image/jpeg");
+        ASSERT_EQ(read.triangles.size(), truth.size());
+        EXPECT_EQ(converted.triangles, truth.size());
+        double worst = 0;
+        osg::BoundingBoxd bounds;
+        for (std::size_t t = 0; t < truth.size(); ++t)
+            for (int k = 0; k < 3; ++k) {
+                worst =
+                    std::max(worst, (read.triangles[t].corners[k] - truth[t].corners[k]).length());
+                bounds.expandBy(truth[t].corners[k]);
+            }
+        EXPECT_LT(worst, quantize ? 0.01 : 1e-4);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(converted.boundsMin[k], bounds._min[k], 1e-4);
+            EXPECT_NEAR(converted.boundsMax[k], bounds._max[k], 1e-4);
+        }
+    }
+}
+
+// A tile that fails costs only its own verdict: the pool answers every job, and goes on.
+TEST(FileConversion, EachFailureIsItsFilesVerdictAndThePoolGoesOn) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "tile");
+    // A cut copy, a copy whose conversion crashes, hangs or eats its memory ceiling (the
+    // faults worker does so by the path's name), a folder, a missing file.
+    const std::string whole = ReadAll(tile.root);
+    fs::create_directories(dir / "cut");
+    std::ofstream(dir / "cut" / "root.osgb", std::ios::binary) << whole.substr(0, whole.size() / 2);
+    for (const char* fault : {"crash", "sleepy", "hungry"}) {
+        fs::create_directories(dir / fault);
+        fs::copy_file(tile.root, dir / fault / "root.osgb");
+    }
+    fs::create_directories(dir / "folder.osgb");
+    CheckSettings settings = Settings(BRINDLE_FAULTS_PROGRAM);
+    settings.limits.deadlineBase = std::chrono::milliseconds(8000);
+    settings.limits.memoryBase = std::uint64_t{384} << 20;
+    const std::unique_ptr<FileConversions> pool = StartPool(settings);
+    std::vector<ConversionJob> jobs;
+    for (const fs::path& file :
+         {dir / "cut" / "root.osgb", dir / "crash" / "root.osgb", dir / "sleepy" / "root.osgb",
+          dir / "hungry" / "root.osgb", dir / "folder.osgb", dir / "missing.osgb", tile.root})
+        jobs.push_back({file, dir / (file.parent_path().filename().string() +
+                                     file.filename().string() + ".glb")});
+    std::map<fs::path, ConvertedFile> results = ConvertAll(*pool, jobs);
+    ASSERT_EQ(results.size(), jobs.size());
+    const auto reason = [&](const fs::path& file) { return results.at(file).outcome.reason; };
+    EXPECT_EQ(reason(dir / "cut" / "root.osgb"), TileStatus::LoadFailed);
+    EXPECT_EQ(results.at(dir / "cut" / "root.osgb").outcome.loadFailure, LoadFailure::Truncated);
+    EXPECT_EQ(reason(dir / "crash" / "root.osgb"), TileStatus::ReaderCrashed);
+    EXPECT_EQ(reason(dir / "sleepy" / "root.osgb"), TileStatus::TimedOut);
+    EXPECT_EQ(reason(dir / "hungry" / "root.osgb"), TileStatus::OutOfMemory);
+    EXPECT_EQ(reason(dir / "folder.osgb"), TileStatus::NotRegularFile);
+    EXPECT_EQ(reason(dir / "missing.osgb"), TileStatus::NoRootFile);
+    EXPECT_EQ(reason(tile.root), TileStatus::Valid);
+    for (const auto& [file, converted] : results) {
+        EXPECT_EQ(converted.hasContent(), file == tile.root) << file;
+        EXPECT_EQ(converted.finer.empty(), file != tile.root) << file;
+    }
+    EXPECT_FALSE(fs::exists(dir / "crashroot.osgb.glb")) << "nothing is written for a failure";
+
+    // After the crash, the hang and the exhausted heap, the workers replaced convert again,
+    // and a job given by a finished one's `done` is waited for too.
+    std::atomic<int> converted{0};
+    for (int round = 0; round < 3; ++round)
+        pool->convert({tile.root, dir / ("again" + std::to_string(round) + ".glb")},
+                      [&](const ConversionJob&, ConvertedFile result) {
+                          EXPECT_EQ(result.outcome.reason, TileStatus::Valid);
+                          pool->convert({tile.finer[0].file, dir / "finer.glb"},
+                                        [&](const ConversionJob&, ConvertedFile finer) {
+                                            EXPECT_TRUE(finer.hasContent());
+                                            ++converted;
+                                        });
+                          ++converted;
+                      });
+    pool->wait();
+    EXPECT_EQ(converted.load(), 6);
+}
+
+TEST(FileConversion, AGlbIsPutInPlaceWholeAndALinkThereIsReplacedNotFollowed) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "tile");
+    const fs::path elsewhere = dir / "elsewhere.txt";
+    std::ofstream(elsewhere) << "not to be written";
+    const fs::path glb = dir / "out.glb";
+    fs::create_symlink(elsewhere, glb);
+    const ConvertedFile converted = ConvertOne({tile.root, glb, false});
+    ASSERT_TRUE(converted.hasContent());
+    EXPECT_EQ(ReadAll(elsewhere), "not to be written");
+    EXPECT_FALSE(fs::is_symlink(glb));
+    EXPECT_EQ(ReadAll(glb).substr(0, 4), "glTF");
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir.path()))
+        EXPECT_TRUE(entry.path().filename() == "tile" || entry.path() == elsewhere ||
+                    entry.path() == glb)
+            << "left behind: " << entry.path();
+}
+
+TEST(FileConversion, ACancelledRunAnswersItsJobsWithoutConvertingThem) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "tile");
+    std::atomic<bool> cancel{true};
+    CheckSettings settings = Settings();
+    settings.cancel = &cancel;
+    const ConvertedFile converted = ConvertOne({tile.root, dir / "out.glb", false}, settings);
+    EXPECT_TRUE(converted.cancelled);
+    EXPECT_FALSE(converted.hasContent());
+    EXPECT_FALSE(fs::exists(dir / "out.glb"));
+}
+
+} // namespace
+} // namespace brindle
