@@ -10,7 +10,8 @@
 // Usage: node view_tileset.js [--screenshot PREFIX] [--timeout SECONDS] [--own-level REGEX]
 //        [--chromium PATH] TILESET_DIR
 // --own-level: a content path (relative to the tileset folder) matching it is a tile's own
-// level, not a level above the tiles; the whole view counts those requests apart.
+// level, not a level above the tiles; each view counts those requests apart (a tileset.json
+// matching it, a tile's own tileset, apart from its contents).
 'use strict';
 const fs = require('fs');
 const http = require('http');
@@ -293,7 +294,11 @@ async function main(argv) {
         const asked = contentRequests();
         view.requests = asked.length;
         view.glbRequests = asked.filter((r) => !r.endsWith('.json')).length;
-        if (options.ownLevel) view.ownLevelRequests = asked.filter((r) => options.ownLevel.test(r)).length;
+        if (options.ownLevel) {
+          const own = asked.filter((r) => options.ownLevel.test(r));
+          view.ownLevelRequests = own.filter((r) => !r.endsWith('.json')).length;
+          view.ownTilesetRequests = own.length - view.ownLevelRequests;
+        }
         view.requested = asked.length <= 200 ? asked : asked.slice(0, 200).concat(['...']);
         if (options.screenshot) {
           view.screenshot = `${options.screenshot}-${name}.png`;
