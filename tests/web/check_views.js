@@ -20,7 +20,8 @@ function checks(result, topLevels) {
      JSON.stringify(result.outsideUrls)],
     ['the whole view loads and draws content', !whole.timedOut && whole.glbRequests > 0,
      whole.error || `${whole.glbRequests} content requests`],
-    ['the close view reaches the finest level under it', !close.timedOut && close.reachedLeaf === true,
+    ['the close view reaches the finest level under it',
+     !close.timedOut && close.reachedLeaf === true,
      close.error || JSON.stringify(close.finest)],
   ];
   if (topLevels) {

@@ -135,7 +135,8 @@ const pageFunctions = () => {
       state.tileFailures.push({url: failure.url, message: failure.message}));
     tileset.tileLoad.addEventListener((tile) =>
       state.loaded.push({url: urlOf(tile), depth: depthOf(tile), leaf: isLeaf(tile)}));
-    tileset.tileVisible.addEventListener((tile) => state.visible.set(tile, viewer.scene.frameState.frameNumber));
+    tileset.tileVisible.addEventListener(
+      (tile) => state.visible.set(tile, viewer.scene.frameState.frameNumber));
     viewer.scene.primitives.add(tileset);
     window.brindleTileset = tileset;
     return true;
@@ -209,9 +210,12 @@ const pageFunctions = () => {
     const from = state.loaded.length;
     const steps = [];
     let finest = drawnAt(point)[0];
-    let range = finest ? finest.boundingSphere.radius * 2 : window.brindleTileset.boundingSphere.radius;
+    let range = finest ? finest.boundingSphere.radius * 2
+                       : window.brindleTileset.boundingSphere.radius;
     for (let step = 0; step < 12; ++step) {
-      viewer.camera.lookAt(point, new Cesium.HeadingPitchRange(0, -Cesium.Math.PI_OVER_TWO + 0.2, range));
+      // Nearly straight down, a little tilted as a user looks.
+      viewer.camera.lookAt(point,
+        new Cesium.HeadingPitchRange(0, -Cesium.Math.PI_OVER_TWO + 0.2, range));
       viewer.camera.lookAtTransform(Cesium.Matrix4.IDENTITY);
       const settled = await settle(timeoutMs);
       finest = drawnAt(point)[0];
@@ -244,9 +248,12 @@ async function main(argv) {
   const requests = [];
   const server = await serve(path.resolve(options.tileset), requests);
   const origin = `http://127.0.0.1:${server.address().port}`;
+  // WebGL from SwiftShader, the software renderer Chromium ships; /tmp rather than a small
+  // /dev/shm for its shared memory, as containers have.
   const args = ['--headless=new', '--enable-unsafe-swiftshader', '--use-angle=swiftshader',
                 '--ignore-gpu-blocklist', '--window-size=1920,1080', '--no-first-run',
-                '--no-default-browser-check', '--disable-extensions'];
+                '--no-default-browser-check', '--disable-extensions',
+                '--disable-dev-shm-usage'];
   if (process.getuid && process.getuid() === 0) args.push('--no-sandbox');
   const launched = Date.now();
   const browser = await puppeteer.launch({executablePath: options.chromium, headless: true,
