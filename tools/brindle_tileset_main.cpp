@@ -29,9 +29,8 @@ public:
         const bool userCentre = paged.getCenterMode() != osg::LOD::USE_BOUNDING_SPHERE_CENTER;
         const osg::Vec3d centre =
             userCentre ? osg::Vec3d(paged.getCenter()) : osg::Vec3d(paged.getBound().center());
-        const double radius = userCentre && paged.getRadius() >= 0.0f
-                                  ? paged.getRadius()
-                                  : paged.getBound().radius();
+        const double radius =
+            userCentre && paged.getRadius() >= 0.0f ? paged.getRadius() : paged.getBound().radius();
         const unsigned ranges = std::min(paged.getNumFileNames(), paged.getNumRanges());
         for (unsigned i = paged.getNumChildren(); i < ranges; ++i) {
             if (paged.getFileName(i).empty())
@@ -81,8 +80,9 @@ int main(int argc, char** argv) {
     app.add_option("BLOCK", block, "The listed folder, holding the index root.osgb")->required();
     app.add_option("OUT", output, "The folder the tileset goes into (made; must be empty)")
         ->required();
-    app.add_option("--srs", srs, "The block's SRS (e.g. EPSG:32650, or ENU:lat,lon); none "
-                                 "places it in a local frame");
+    app.add_option("--srs", srs,
+                   "The block's SRS (e.g. EPSG:32650, or ENU:lat,lon); none "
+                   "places it in a local frame");
     app.add_option("--origin", origin, "The block's origin in its SRS")->expected(3);
     app.add_option("--centre", centre, "The frame's centre, as an offset from the origin")
         ->expected(3);
@@ -120,9 +120,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path index = options.listedFolder / "root.osgb";
     options.frame = frame.get();
     options.output = output;
-    const brindle::Result<brindle::TilesetBuilt> built =
-        brindle::BuildTileset(options, [&](brindle::ConversionJob job,
-                                           brindle::FileConversions::Done done) {
+    const brindle::Result<brindle::TilesetBuilt> built = brindle::BuildTileset(
+        options, [&](brindle::ConversionJob job, brindle::FileConversions::Done done) {
             std::error_code same;
             if (std::filesystem::equivalent(job.file, index, same)) {
                 brindle::ConvertedFile index = ReadIndex(job.file);
@@ -146,10 +145,9 @@ int main(int argc, char** argv) {
         std::cerr << output << ": " << built.error().message() << "\n";
         return 1;
     }
-    std::cout << output << ": " << built->tiles << " tiles with content, "
-              << built->tileTilesets << " tile tilesets, " << built->leftOut.size()
-              << " files left out, " << built->contentBytes << " content bytes"
-              << (frame ? "" : " (local frame)") << "\n";
+    std::cout << output << ": " << built->tiles << " tiles with content, " << built->tileTilesets
+              << " tile tilesets, " << built->leftOut.size() << " files left out, "
+              << built->contentBytes << " content bytes" << (frame ? "" : " (local frame)") << "\n";
     for (const brindle::LeftOutFile& file : built->leftOut)
         std::cout << "left out: " << file.file.string() << " ("
                   << "reason " << static_cast<int>(file.outcome.reason) << ")\n";
