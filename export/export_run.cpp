@@ -35,6 +35,9 @@ std::optional<Problem> ProblemWithCacheFolder(const fs::path& folder) {
 // is not used, so that every tile is checked, as without a cache, and the run says why once.
 ExportOptions UsableOptions(const ExportOptions& options, ExportReport& report) {
     ExportOptions usable = options;
+    // A tileset's top levels are the overview's.
+    if (options.tilesets.wanted())
+        usable.index = IndexKind::Overview;
     if (options.verdictCache.empty())
         return usable;
     if (std::optional<Problem> unusable = ProblemWithCacheFolder(options.verdictCache)) {

@@ -3,6 +3,7 @@
 #include "export/export_progress.h"
 #include "export/export_report.h"
 #include "export/isolation/check_settings.h"
+#include "export/tiles3d/file_conversion.h"
 #include "export/tiles3d/tileset_options.h"
 
 #include <atomic>
@@ -63,6 +64,11 @@ struct ExportCalls {
     // Tells the system a tile will be read soon (see ReadAheadPolicy); empty for the system's
     // own hint.
     ReadAheadHint readAheadHint;
+    // Starts what converts the files of the 3D Tiles tilesets, at the first tileset's need,
+    // with the run's check settings; empty for the worker processes (FileConversions).
+    std::function<Result<std::function<void(ConversionJob, FileConversions::Done)>>(
+        const CheckSettings&)>
+        startConverter;
 };
 
 // Writes root.osgb into every folder in `folders`, in the order given: a translation by the

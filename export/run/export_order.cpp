@@ -25,7 +25,10 @@ ExportOrder::ExportOrder(const ExportOptions& options, const ExportCalls& calls,
     : options_(options), calls_(calls), references_(references),
       settings_(options.checkSettings(calls.cancel)), inspector_(settings_.program()),
       relay_(calls.progress),
-      verdictSetting_(options.verdictCache.empty() ? 0 : VerdictSetting(settings_)) {}
+      verdictSetting_(options.verdictCache.empty() ? 0 : VerdictSetting(settings_)),
+      tilesets_(options, settings_, references, locks_,
+                calls.startConverter ? ConverterStart(calls.startConverter)
+                                     : WorkerConverterStart()) {}
 
 void ExportOrder::exportListed(const std::vector<fs::path>& folders,
                                std::vector<FolderReport>& out) {
@@ -35,6 +38,7 @@ void ExportOrder::exportListed(const std::vector<fs::path>& folders,
         normal.push_back(ListedFolderPath(folder));
         spellings_.addListing(folder, normal.back());
     }
+    tilesets_.setListed(normal);
     exportFolders(normal, {}, 0, out);
 }
 

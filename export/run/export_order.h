@@ -15,6 +15,7 @@
 #include "export/run/progress_relay.h"
 #include "export/run/run_locks.h"
 #include "export/run/tile_check_pool.h"
+#include "export/run/tileset_writing.h"
 #include "export/scan/folder_identity.h"
 
 #include <cstddef>
@@ -159,6 +160,10 @@ private:
     std::optional<std::filesystem::path> firstListingOf(const FolderPlan& plan,
                                                         std::size_t i) const;
     void writeFolder(PlannedFolder& folder, int depth, std::vector<FolderReport>& out);
+    // Makes the tileset of a listed folder whose index was written (or would be): `blocks`
+    // the reports of a folder of blocks' blocks in `out`, from `firstBlock` on.
+    void writeTileset(FolderReport& report, const std::vector<FolderReport>& out,
+                      std::size_t firstBlock);
     // Finishes the folder's overview levels and writes the index over them.
     void writeOverview(PlannedFolder& folder, const std::vector<PagedEntry>& entries);
     // A folder of blocks: each block is exported as if listed, then the folder's index names
@@ -192,6 +197,8 @@ private:
     std::vector<std::filesystem::path> mastersAbove_;
     ListedSpellings spellings_;
     RunLocks locks_;
+    // The listed folders' 3D Tiles tilesets, when the run makes them.
+    TilesetWriting tilesets_;
 };
 
 } // namespace brindle

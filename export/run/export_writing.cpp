@@ -101,7 +101,10 @@ void ExportOrder::writeFirstListing(PlannedFolder& folder, const fs::path& path,
         report.status = FolderStatus::Failed;
     } else {
         report.cachedVerdicts = folder.cache.cachedTiles();
+        const std::size_t firstBlock = out.size();
         writeFolder(folder, depth, out);
+        if (depth == 0 && options_.tilesets.wanted())
+            writeTileset(report, out, firstBlock);
         // A cache that cannot be written costs the next run time, and nothing else; the run
         // says so once.
         if (report.status != FolderStatus::Cancelled)
@@ -212,6 +215,20 @@ void ExportOrder::noteBlocksInDifferentSrs(const std::vector<SrsOf>& blockSrs,
         report.error = std::move(differ);
     else
         report.warnings.push_back(std::move(*differ));
+}
+
+void ExportOrder::writeTileset(FolderReport& report, const std::vector<FolderReport>& out,
+                               std::size_t firstBlock) {
+    if (report.status != FolderStatus::Written && report.status != FolderStatus::DryRun)
+        return;
+    // The blocks written for this folder of blocks, in its index's order.
+    std::vector<const FolderReport*> blocks;
+    for (const fs::path& block : report.blocks)
+        for (std::size_t i = firstBlock; i < out.size(); ++i)
+            if (out[i].folder == block && out[i].master == report.folder &&
+                (out[i].status == FolderStatus::Written || out[i].status == FolderStatus::DryRun))
+                blocks.push_back(&out[i]);
+    tilesets_.write(report, blocks);
 }
 
 IndexWriting ExportOrder::indexWriting() {

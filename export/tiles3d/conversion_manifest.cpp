@@ -180,7 +180,7 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
         if (!fs::is_regular_file(fs::symlink_status(content, error)) ||
             fs::file_size(content, error) != line->converted.glbBytes || error)
             return nullptr;
-        earlier->lines_[line->file] = start;
+        earlier->lines_[PathKey::Of(line->file)] = start;
     }
     if (!earlier->in_.eof())
         return nullptr;
@@ -190,7 +190,8 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
 
 std::optional<EarlierConversion> EarlierConversions::find(const fs::path& file,
                                                           const FileStamp& stamp) {
-    const auto found = lines_.find(ManifestKey(file, listedFolder_));
+    const std::string key = ManifestKey(file, listedFolder_);
+    const auto found = lines_.find(PathKey::Of(key));
     if (found == lines_.end())
         return std::nullopt;
     std::string text;
@@ -199,7 +200,8 @@ std::optional<EarlierConversion> EarlierConversions::find(const fs::path& file,
     if (!std::getline(in_, text))
         return std::nullopt;
     std::optional<Line> line = ParseLine(text, listedFolder_);
-    if (!line || line->stamp.size != stamp.size || line->stamp.modified != stamp.modified)
+    if (!line || line->file != key || line->stamp.size != stamp.size ||
+        line->stamp.modified != stamp.modified)
         return std::nullopt;
     return EarlierConversion{folder_ / line->content, std::move(line->converted)};
 }

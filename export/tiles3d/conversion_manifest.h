@@ -2,14 +2,15 @@
 
 #include "export/error/result.h"
 #include "export/tiles3d/file_conversion.h"
+#include "export/tiles3d/tileset_names.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace brindle {
 
@@ -65,8 +66,9 @@ private:
     EarlierConversions() = default;
     std::filesystem::path folder_, listedFolder_;
     std::ifstream in_;
-    // Where each file's line starts: only the lines asked for are read again.
-    std::map<std::string, std::streamoff> lines_;
+    // Where each file's line starts, by its key's PathKey: only the lines asked for are
+    // read again, and a line is taken only for the file it names.
+    std::unordered_map<PathKey, std::streamoff, PathKeyHash> lines_;
 };
 
 } // namespace brindle

@@ -22,10 +22,6 @@ namespace brindle {
 namespace fs = std::filesystem;
 namespace {
 
-// Where the index's conversion puts what it draws: the index is no tile of the tileset (its
-// transform to the block's origin is not the tiles' frame), and this is removed.
-constexpr const char* kIndexScratchName = "brindle-index.glb";
-
 // A conversion done, as the converter's thread hands it to the walk's.
 struct Finished {
     std::uint64_t id = 0;
@@ -52,10 +48,10 @@ struct Waiting {
 
 // The key a file is walked once by: its path with links resolved, so that a link back to a
 // folder above makes no new paths without end.
-std::string WalkKey(const fs::path& file) {
+PathKey WalkKey(const fs::path& file) {
     std::error_code error;
     const fs::path canonical = fs::weakly_canonical(file, error);
-    return (error ? file.lexically_normal() : canonical).generic_u8string();
+    return PathKey::Of((error ? file.lexically_normal() : canonical).generic_u8string());
 }
 
 bool InOverviewFolder(const fs::path& file, const fs::path& listedFolder) {
@@ -119,7 +115,7 @@ private:
 
     std::unordered_map<std::uint64_t, WalkedFile> files_;
     std::unordered_map<std::uint64_t, FileStamp> stamps_;
-    std::unordered_set<std::string> reached_;
+    std::unordered_set<PathKey, PathKeyHash> reached_;
     std::priority_queue<Waiting, std::vector<Waiting>, std::greater<Waiting>> waiting_;
     std::deque<Finished> reused_;
     std::uint64_t nextId_ = 1, nextTree_ = 1, nextOrder_ = 0, indexId_ = 0;
@@ -164,7 +160,8 @@ Result<TilesetBuilt> TilesetWalk::run() {
         waitForConversions();
     }
     std::error_code removed;
-    fs::remove(output_ / kIndexScratchName, removed);
+    fs::remove(output_ / IndexScratchName(listed_ / "root.osgb"), removed);
+    fs::remove(output_ / kOutsideContentFolder, removed); // only when nothing else is there
     if (failure_)
         return failure_;
     if (const Status closed = manifest_->close(); !closed)
@@ -204,7 +201,8 @@ std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint6
     walked.named = named;
     walked.tree = tree;
     if (role == FileRole::Index) {
-        walked.contentName = kIndexScratchName;
+        // The index is no tile: its transform to the block's origin is not the tiles' frame.
+        walked.contentName = IndexScratchName(walked.file);
     } else if (role == FileRole::Finer) {
         walked.base = files_.at(parent).base;
         walked.contentName = ContentNameBelow(walked.file, listed_, walked.base);

@@ -55,6 +55,20 @@ fs::path ContentNameBelow(const fs::path& file, const fs::path& listedFolder,
     return base / HashedName(file);
 }
 
+PathKey PathKey::Of(std::string_view text) {
+    PathKey key;
+    key.forwards = Fnv1a().addBytes(text).value();
+    Fnv1a backwards;
+    for (auto c = text.rbegin(); c != text.rend(); ++c)
+        backwards.addByte(static_cast<unsigned char>(*c));
+    key.backwards = backwards.value();
+    return key;
+}
+
+fs::path IndexScratchName(const fs::path& index) {
+    return HashedName(index);
+}
+
 fs::path TileTilesetName(const fs::path& contentName) {
     fs::path name = contentName;
     return name.replace_extension(".tileset.json");

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace brindle {
 
@@ -28,6 +31,26 @@ std::filesystem::path TileTilesetName(const std::filesystem::path& contentName);
 // '/'-separated, as UTF-8 (with ".." where it lies outside).
 std::string ManifestKey(const std::filesystem::path& file,
                         const std::filesystem::path& listedFolder);
+
+// A path's text as 128 bits, for the sets a walk of 10^6 files keeps: its FNV-1a hash
+// forwards and backwards. Two paths that differ share it by chance alone, far less often than
+// a disk fails.
+struct PathKey {
+    std::uint64_t forwards = 0, backwards = 0;
+    static PathKey Of(std::string_view text);
+    bool operator==(const PathKey& other) const {
+        return forwards == other.forwards && backwards == other.backwards;
+    }
+};
+struct PathKeyHash {
+    std::size_t operator()(const PathKey& key) const {
+        return static_cast<std::size_t>(key.forwards ^ (key.backwards >> 1));
+    }
+};
+
+// Where the index's conversion puts what it draws, which is no tile's content and is
+// removed: named by hash, as no plain name of the listed folder is.
+std::filesystem::path IndexScratchName(const std::filesystem::path& index);
 
 // The names the build writes at the top of its output folder: the tileset, and the record
 // of what each file's conversion gave, for the next build to reuse.

@@ -5,6 +5,8 @@
 
 #include <osg/NodeVisitor>
 #include <osg/PagedLOD>
+#include <osg/ProxyNode>
+#include <osgDB/FileNameUtils>
 
 #include <limits>
 #include <new>
@@ -53,6 +55,26 @@ public:
             names.push_back(std::move(finer));
         }
         traverse(paged);
+    }
+
+    // A proxy's files load with the file that holds it, whatever the distance: an overview
+    // index names its tops so. The reader here reads no other file, so they are finer files
+    // shown from any distance, named as a viewer resolves them (backslashes too).
+    void apply(osg::ProxyNode& proxy) override {
+        for (unsigned i = proxy.getNumChildren(); i < proxy.getNumFileNames(); ++i) {
+            const std::string name = osgDB::convertFileNameToNativeStyle(proxy.getFileName(i));
+            if (name.empty())
+                continue;
+            ++named;
+            if (names.size() == most_)
+                continue;
+            FinerName finer;
+            const std::string& base = proxy.getDatabasePath();
+            finer.path = base.empty() ? folder_ + '/' + name : base + name;
+            finer.switchAt = std::numeric_limits<float>::max();
+            names.push_back(std::move(finer));
+        }
+        traverse(proxy);
     }
 
     std::vector<FinerName> names;

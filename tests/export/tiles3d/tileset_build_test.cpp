@@ -162,6 +162,7 @@ struct Built {
     TilesetBuilt built;
     std::size_t calls = 0;
     std::map<std::string, int> callsByFile;
+    std::size_t mostInFlight = 0;
 };
 
 Built Build(const fs::path& block, const fs::path& output, const BlockFrame* frame,
@@ -180,6 +181,7 @@ Built Build(const fs::path& block, const fs::path& output, const BlockFrame* fra
         result.built = *built;
     result.calls = converter.callCount();
     result.callsByFile = converter.calls();
+    result.mostInFlight = converter.mostInFlight();
     return result;
 }
 
@@ -218,6 +220,8 @@ TEST_F(TilesetBuildTest, EveryFileTheIndexReachesIsOneTileWithTheFilesItNamesAsC
     EXPECT_GT(onDisk.size(), 9u * 3u);
     // Each reached once: converted once, and nothing else converted.
     EXPECT_EQ(built.callsByFile.size(), onDisk.size());
+    // The converter's threads kept busy: the walk gives it files from many trees at once.
+    EXPECT_GE(built.mostInFlight, 3u);
     for (const auto& [file, disk] : onDisk)
         EXPECT_EQ(built.callsByFile.count(file) ? built.callsByFile.at(file) : 0, 1) << file;
     // The damaged file, and it alone, is left out, with why.
@@ -577,6 +581,74 @@ TEST(TilesetBuild, AFileThatGivesNoContentKeepsItsFinerFilesAsChildren) {
     EXPECT_TRUE(tile.children[0].content.empty());
     ASSERT_EQ(tile.children[0].children.size(), 1u);
     EXPECT_EQ(tile.children[0].children[0].content, fs::path("T") / "T_L2.osgb.glb");
+}
+
+// A hand-made block of `tiles` tile roots, each over one finer file.
+fs::path WriteSmallBlock(const fs::path& block, int tiles) {
+    std::vector<std::string> names;
+    for (int i = 0; i < tiles; ++i) {
+        const std::string name = "T" + std::to_string(i);
+        WriteTreeFile(block / name / (name + ".osgb"), 20.0 * i, {name + "_L1.osgb"});
+        WriteTreeFile(block / name / (name + "_L1.osgb"), 20.0 * i, {});
+        names.push_back(name + "/" + name + ".osgb");
+    }
+    WriteIndex(block / "root.osgb", names);
+    return block;
+}
+
+TEST(TilesetBuild, ConversionsInFlightStayWithinTheirBound) {
+    TempDir dir;
+    const fs::path block = WriteSmallBlock(dir / "Block", 12);
+    for (const std::size_t bound : {std::size_t{1}, std::size_t{4}}) {
+        const fs::path output = dir / ("Out" + std::to_string(bound));
+        fs::create_directories(output);
+        test::InProcessConverter converter(4);
+        TilesetBuildOptions options;
+        options.listedFolder = block;
+        options.output = output;
+        options.jobsInFlight = bound;
+        const Result<TilesetBuilt> built = BuildTileset(options, converter.function());
+        ASSERT_TRUE(built);
+        EXPECT_EQ(built->tiles, 24u);
+        EXPECT_LE(converter.mostInFlight(), bound);
+        EXPECT_EQ(converter.callCount(), 25u);
+    }
+}
+
+TEST(TilesetBuild, ACancelledRunFailsAndAnIndexLeftOutWritesNothing) {
+    TempDir dir;
+    const fs::path block = WriteSmallBlock(dir / "Block", 6);
+    {
+        fs::create_directories(dir / "Cancelled");
+        test::InProcessConverter converter;
+        ConvertedFile cancelled;
+        cancelled.cancelled = true;
+        converter.answers[Canonical(block / "T2" / "T2.osgb")] = cancelled;
+        TilesetBuildOptions options;
+        options.listedFolder = block;
+        options.output = dir / "Cancelled";
+        const Result<TilesetBuilt> built = BuildTileset(options, converter.function());
+        ASSERT_FALSE(built);
+        EXPECT_EQ(built.error(), std::errc::operation_canceled);
+        EXPECT_FALSE(fs::exists(dir / "Cancelled" / kTilesetName));
+    }
+    {
+        fs::create_directories(dir / "NoIndex");
+        test::InProcessConverter converter;
+        converter.answers[Canonical(block / "root.osgb")] = ConvertedFile{};
+        converter.answers[Canonical(block / "root.osgb")].outcome =
+            TileOutcome(TileStatus::TimedOut, {}, 1000);
+        TilesetBuildOptions options;
+        options.listedFolder = block;
+        options.output = dir / "NoIndex";
+        const Result<TilesetBuilt> built = BuildTileset(options, converter.function());
+        ASSERT_TRUE(built);
+        EXPECT_FALSE(built->written);
+        ASSERT_EQ(built->leftOut.size(), 1u);
+        EXPECT_EQ(built->leftOut[0].outcome.reason, TileStatus::TimedOut);
+        EXPECT_EQ(converter.callCount(), 1u);
+        EXPECT_FALSE(fs::exists(dir / "NoIndex" / kTilesetName));
+    }
 }
 
 } // namespace

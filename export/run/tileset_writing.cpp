@@ -1,0 +1,202 @@
+#include "export/run/tileset_writing.h"
+
+#include "export/tiles3d/block_frame.h"
+#include "export/tiles3d/tileset_folder.h"
+#include "export/tiles3d/tileset_json.h"
+
+#include <system_error>
+#include <utility>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+bool Cancelled(const std::error_code& cause) {
+    return cause == std::errc::operation_canceled;
+}
+
+Problem ProblemOf(const TilesetFolderError& error) {
+    if (error.failure == TilesetFolderFailure::NotOurs)
+        return {ProblemKind::TilesetFolderNotOurs, error.path, {}};
+    return {ProblemKind::TilesetNotWritten, error.path, error.cause};
+}
+
+// The name of the listed folder's tileset folder: the listed folder's own.
+fs::path TilesetFolderName(const fs::path& listed) {
+    const fs::path normal = listed.lexically_normal();
+    return normal.has_filename() ? normal.filename() : normal.parent_path().filename();
+}
+
+// True when `folder` holds anything and is no tileset of ours: a dry run tells what the run
+// would refuse, without writing.
+bool HeldByOthers(const fs::path& folder) {
+    std::error_code ec;
+    if (fs::symlink_status(folder, ec).type() == fs::file_type::not_found)
+        return false;
+    if (IsTilesetFolderOfOurs(folder))
+        return false;
+    return !fs::is_directory(fs::symlink_status(folder, ec)) || !fs::is_empty(folder, ec);
+}
+
+} // namespace
+
+TilesetWriting::TilesetWriting(const ExportOptions& options, const CheckSettings& settings,
+                               SpatialReferences& references, RunLocks& locks, ConverterStart start)
+    : options_(options), settings_(settings), references_(references), locks_(locks),
+      start_(std::move(start)) {}
+
+TilesetWriting::~TilesetWriting() = default;
+
+std::optional<Problem> TilesetWriting::refusal(const fs::path& listed, const fs::path& target) {
+    for (const fs::path& folder : listed_)
+        if (FoldersOverlap(folder, target))
+            return Problem{ProblemKind::TilesetInsideListed, options_.tilesets.folder, {}};
+    if (FoldersOverlap(listed, target))
+        return Problem{ProblemKind::TilesetInsideListed, options_.tilesets.folder, {}};
+    // Two listed folders of one name: the second would replace the first's tileset.
+    std::error_code ec;
+    const fs::path key = fs::weakly_canonical(fs::absolute(target, ec), ec);
+    if (!targets_.insert(ec ? target : key).second)
+        return Problem{ProblemKind::TilesetNotWritten, target,
+                       std::make_error_code(std::errc::file_exists)};
+    return std::nullopt;
+}
+
+void TilesetWriting::write(FolderReport& report, const std::vector<const FolderReport*>& blocks) {
+    TilesetReport& tileset = report.tileset.emplace();
+    tileset.status = TilesetStatus::Failed;
+    const fs::path& dir = options_.tilesets.folder;
+    const fs::path name = TilesetFolderName(report.folder);
+    tileset.folder = dir / name;
+    const auto fail = [&report](Problem problem) { report.warnings.push_back(std::move(problem)); };
+    if (name.empty())
+        return fail({ProblemKind::TilesetNotWritten, tileset.folder,
+                     std::make_error_code(std::errc::invalid_argument)});
+    if (std::optional<Problem> refused = refusal(report.folder, tileset.folder))
+        return fail(std::move(*refused));
+    if (options_.dryRun) {
+        if (HeldByOthers(tileset.folder))
+            return fail({ProblemKind::TilesetFolderNotOurs, tileset.folder, {}});
+        tileset.status = TilesetStatus::DryRun;
+        return;
+    }
+    std::error_code made;
+    fs::create_directories(dir, made);
+    if (made)
+        return fail({ProblemKind::TilesetNotWritten, dir, made});
+    // Two runs writing one tileset would remove each other's staging folders.
+    std::shared_ptr<FolderLock> lock;
+    if (std::optional<Problem> busy = locks_.take(dir, lock))
+        return fail(std::move(*busy));
+    TilesetStaging staging;
+    if (std::optional<TilesetFolderError> error = TilesetStaging::Begin(dir, name, staging))
+        return fail(ProblemOf(*error));
+    const Result<bool> built =
+        blocks.empty() ? buildOne(report, staging) : buildBlocks(report, blocks, staging);
+    // A cancelled run leaves the old tileset, even where the new one is complete.
+    if (Cancelled(built.error()) || settings_.cancelled()) {
+        tileset.status = TilesetStatus::Cancelled;
+        return;
+    }
+    if (!built)
+        return fail({ProblemKind::TilesetNotWritten, tileset.folder, built.error()});
+    // Nothing to put in place: the files left out say why.
+    if (!*built)
+        return fail({ProblemKind::TilesetNotWritten, tileset.folder, {}});
+    if (std::optional<TilesetFolderError> error = staging.publish())
+        return fail(ProblemOf(*error));
+    tileset.status = TilesetStatus::Written;
+}
+
+Result<bool> TilesetWriting::buildOne(FolderReport& report, const TilesetStaging& staging) {
+    const Result<TilesetBuilt> built =
+        build(report, staging.folder(), staging.previous(), report.tileset->folder, report);
+    if (!built)
+        return built.error();
+    return built->written;
+}
+
+Result<bool> TilesetWriting::buildBlocks(FolderReport& report,
+                                         const std::vector<const FolderReport*>& blocks,
+                                         const TilesetStaging& staging) {
+    std::vector<BlockTileset> written;
+    for (const FolderReport* block : blocks) {
+        const fs::path name = TilesetFolderName(block->folder);
+        const fs::path output = staging.folder() / name;
+        std::error_code made;
+        fs::create_directory(output, made);
+        if (made)
+            return made;
+        const fs::path previous =
+            staging.previous().empty() ? fs::path() : staging.previous() / name;
+        const Result<TilesetBuilt> built =
+            build(*block, output, previous, report.tileset->folder / name, report);
+        if (!built)
+            return built.error();
+        // A block whose index was left out has no tileset: the file left out says why.
+        if (!built->written)
+            continue;
+        BlockTileset named = built->block;
+        named.tileset = name / named.tileset;
+        written.push_back(std::move(named));
+    }
+    if (written.empty())
+        return false;
+    // The blocks' tilesets are complete: the one naming them is written last.
+    const Status named =
+        WriteTileset(staging.folder() / kTilesetName, FolderOfBlocks(written, TilesVersion::V1_1));
+    if (!named)
+        return named.error();
+    return true;
+}
+
+Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::path& output,
+                                           const fs::path& previous, const fs::path& shownAs,
+                                           FolderReport& report) {
+    Result<FileConverter*> convert = converter();
+    if (!convert)
+        return convert.error();
+    std::unique_ptr<BlockFrame> frame;
+    if (!block.srs.empty() && block.srsKind != SrsKind::Unknown) {
+        const osg::Vec3d& t = block.translation;
+        frame = BlockFrame::Make(references_, block.srs, {t.x(), t.y(), t.z()}, {0, 0, 0});
+    }
+    if (!frame)
+        report.warnings.push_back({ProblemKind::TilesetLocalFrame, shownAs, {}});
+    TilesetBuildOptions build;
+    build.listedFolder = block.folder;
+    build.frame = frame.get();
+    build.output = output;
+    std::error_code ec;
+    if (!previous.empty() && fs::is_directory(previous, ec))
+        build.previousOutput = previous;
+    build.quantize = options_.tilesets.quantize;
+    Result<TilesetBuilt> built = BuildTileset(build, **convert);
+    if (built)
+        record(*built, report);
+    return built;
+}
+
+Result<FileConverter*> TilesetWriting::converter() {
+    if (!converter_)
+        converter_.emplace(start_(settings_));
+    if (!*converter_)
+        return converter_->error();
+    return &**converter_;
+}
+
+void TilesetWriting::record(const TilesetBuilt& built, FolderReport& report) const {
+    TilesetReport& tileset = *report.tileset;
+    tileset.converted += built.converted;
+    tileset.reused += built.reused;
+    tileset.tiles += built.tiles;
+    for (const LeftOutFile& left : built.leftOut) {
+        fs::path name = left.file.lexically_relative(report.folder);
+        if (name.empty() || *name.begin() == "..")
+            name = left.file;
+        tileset.leftOut.push_back(left.outcome.of(std::move(name), left.file));
+        report.warnings.push_back({ProblemKind::TilesetFileLeftOut, left.file, left.outcome.cause});
+    }
+}
+
+} // namespace brindle
