@@ -3,8 +3,9 @@
 # (./bench-viewer.sh: the proxy index against the paged index in an offscreen viewer), the
 # overview benchmark (./bench-overview.sh: the overview index's far view, first frame, building
 # and close views against the proxy and paged indexes, and its pyramid on tiles with written
-# finer levels) and the start-up benchmark (./bench-startup.sh:
-# brindle-export's start against the worker's, an unchanged re-run against the first run).
+# finer levels), the start-up benchmark (./bench-startup.sh:
+# brindle-export's start against the worker's, an unchanged re-run against the first run) and
+# the web benchmark (./bench-web.sh: a 3D Tiles tileset's requests in CesiumJS).
 # Arguments go to the validation benchmark, e.g. ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1
 # ./bench.sh) for small data sets; --quick also gives the viewer and overview benchmarks
 # smaller blocks.
@@ -49,6 +50,14 @@ startup=0
 ./bench-startup.sh "${viewer_args[@]}" || startup=$?
 if ((startup > 1)); then
   echo "bench.sh: the start-up benchmark did not run to its end (status $startup)" >&2
+  status=1
+fi
+echo
+# The web benchmark likewise: 1 for a missed target, 2 when it cannot run.
+web=0
+./bench-web.sh "${viewer_args[@]}" || web=$?
+if ((web > 1)); then
+  echo "bench.sh: the web benchmark did not run to its end (status $web)" >&2
   status=1
 fi
 exit "$status"

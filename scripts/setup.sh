@@ -14,9 +14,10 @@ packages=(cmake g++ make libopenscenegraph-dev libopenscenegraph161 openscenegra
           proj-bin
           libmeshoptimizer-dev libtinygltf-dev ccache xvfb xauth libgl1-mesa-dri)
 scripts/install-packages.sh "${packages[@]}"
-# The Khronos glTF validator the web tests run, where node's package manager is there.
+# What the web tests run (the Khronos glTF validator, CesiumJS and Chromium), where node's
+# package manager is there.
 if command -v npm >/dev/null; then
-  scripts/web-setup.sh || echo "setup.sh: the glTF validator is missing; its tests will fail" >&2
+  scripts/web-setup.sh || echo "setup.sh: the web tests' tools are missing; those tests will fail" >&2
 fi
 
 dir="${1:-build}"
