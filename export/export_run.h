@@ -3,6 +3,7 @@
 #include "export/export_progress.h"
 #include "export/export_report.h"
 #include "export/isolation/check_settings.h"
+#include "export/tiles3d/tileset_options.h"
 
 #include <atomic>
 #include <filesystem>
@@ -33,6 +34,10 @@ struct ExportOptions {
     // What is otherwise a warning and a doubtful index is an error, and the old index kept:
     // blocks of a folder of blocks in different spatial references.
     bool strict = false;
+    // A 3D Tiles tileset of each listed folder whose index is written or kept; its folder
+    // empty for none. The indexes are then overview indexes, whatever `index` says: the
+    // tileset's top levels are the overview's.
+    TilesetOptions tilesets;
 
     // What the checks of a run with these options are made with; they end early once
     // `cancel` is set.
