@@ -10,6 +10,9 @@ _brindle_export() {
     case "$prev" in
         -j|--jobs)
             return ;;
+        --3dtiles)
+            COMPREPLY=($(compgen -d -- "$cur"))
+            return ;;
         --progress)
             COMPREPLY=($(compgen -W "auto bar lines none" -- "$cur"))
             return ;;
@@ -27,7 +30,7 @@ _brindle_export() {
     fi
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "-j --jobs --dry-run --verify --force --strict --no-cache --json -q --quiet
-            --progress= --index= --version -h --help" -- "$cur"))
+            --progress= --index= --3dtiles --3dtiles-quantize --version -h --help" -- "$cur"))
         [[ ${#COMPREPLY[@]} -eq 1 && "${COMPREPLY[0]}" == *= ]] && compopt -o nospace
         return
     fi

@@ -55,6 +55,8 @@ std::string DescribeParseError(wording::Language language, const CLI::ParseError
 
 struct RawLine {
     bool jobsGiven = false;
+    bool indexGiven = false;
+    bool tilesetsGiven = false;
     std::string jobs;
     std::string progress = "auto";
     std::string index = "proxy";
@@ -76,6 +78,16 @@ std::optional<std::string> Finish(wording::Language language, const RawLine& raw
         line.index = IndexKind::Overview;
     else
         return wording::BadIndexKind(language, raw.index);
+    // A tileset's top levels are the overview's.
+    if (raw.tilesetsGiven) {
+        if (raw.indexGiven && line.index != IndexKind::Overview)
+            return wording::TilesetsNeedOverview(language, raw.index);
+        if (line.tilesets.empty())
+            return wording::NeedsValue(language, "--3dtiles");
+        line.index = IndexKind::Overview;
+    } else if (line.tilesetsQuantize) {
+        return wording::QuantizeNeedsTilesets(language);
+    }
     const std::optional<ProgressStyle> progress = ProgressStyleNamed(raw.progress);
     if (!progress)
         return wording::BadProgress(language, raw.progress);
@@ -107,7 +119,10 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CommandLi
     app.add_flag("--verify", line.verify, help.verify);
     app.add_flag("--strict", line.strict, help.strict);
     app.add_flag("--no-cache", line.noCache, help.noCache);
-    app.add_option("--index", raw.index, help.index)->type_name("KIND");
+    const CLI::Option* index = app.add_option("--index", raw.index, help.index)->type_name("KIND");
+    const CLI::Option* tilesets =
+        app.add_option("--3dtiles", line.tilesets, help.tilesets)->type_name("DIR");
+    app.add_flag("--3dtiles-quantize", line.tilesetsQuantize, help.tilesetsQuantize);
     app.add_flag("--json", line.json, help.json);
     app.add_flag("-q,--quiet", line.quiet, help.quiet);
     app.add_option("--progress", raw.progress, help.progress)->type_name("WHEN");
@@ -122,6 +137,8 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CommandLi
         return kExitUsage;
     }
     raw.jobsGiven = jobs->count() > 0;
+    raw.indexGiven = index->count() > 0;
+    raw.tilesetsGiven = tilesets->count() > 0;
     if (const std::optional<std::string> problem = Finish(language, raw, line)) {
         err << wording::UsageLine(language, *problem, false) << '\n';
         return kExitUsage;

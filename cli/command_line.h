@@ -35,6 +35,10 @@ struct CommandLine {
     bool noCache = false; // check every tile; keep no verdicts for the next run
     ProgressStyle progress = ProgressStyle::Auto;
     IndexKind index = IndexKind::Proxy;
+    // --3dtiles DIR: a 3D Tiles tileset of each folder in DIR/<folder name>; empty for none.
+    // The indexes are overview indexes then.
+    std::string tilesets;
+    bool tilesetsQuantize = false;
 };
 
 // Parses the arguments into `line`. Returns the status to exit with when the program should

@@ -139,12 +139,23 @@ private:
     std::mutex mutex_;
 };
 
+// A folder as given: UTF-8 on Windows (see Utf8Arguments), the bytes themselves elsewhere.
+std::filesystem::path FolderPath(const std::string& argument) {
+#ifdef _WIN32
+    return std::filesystem::u8path(argument);
+#else
+    return argument;
+#endif
+}
+
 ExportOptions OptionsFor(const CommandLine& line) {
     ExportOptions options;
     options.jobs = line.jobs;
     options.dryRun = line.dryRun;
     options.index = line.index;
     options.strict = line.strict;
+    options.tilesets.folder = FolderPath(line.tilesets);
+    options.tilesets.quantize = line.tilesetsQuantize;
     if (!line.noCache)
         options.verdictCache = DefaultVerdictCacheFolder();
     return options;
@@ -169,15 +180,6 @@ RunSettings SettingsFor(const CommandLine& line) {
     settings.index = line.index;
     settings.verdictCache = !line.noCache;
     return settings;
-}
-
-// A folder as given: UTF-8 on Windows (see Utf8Arguments), the bytes themselves elsewhere.
-std::filesystem::path FolderPath(const std::string& argument) {
-#ifdef _WIN32
-    return std::filesystem::u8path(argument);
-#else
-    return argument;
-#endif
 }
 
 void PrintVerifyProblem(wording::Language language, const FolderVerification& folder) {

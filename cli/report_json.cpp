@@ -132,6 +132,20 @@ json OverviewHoleJson(const OverviewHole& hole) {
     return object;
 }
 
+json TilesetJson(const TilesetReport& tileset) {
+    json object;
+    PutPaths(object, {{"path", &tileset.folder}});
+    object["status"] = wording::WordsOf(tileset.status).key;
+    object["converted"] = tileset.converted;
+    object["reused"] = tileset.reused;
+    object["tiles"] = tileset.tiles;
+    json leftOut = json::array();
+    for (const LeftOutSubfolder& file : tileset.leftOut)
+        leftOut.push_back(LeftOutJson(file));
+    object["left_out"] = std::move(leftOut);
+    return object;
+}
+
 json SourceJson(const FolderReport& folder) {
     json object = {{"kind", OriginName(folder.originSource)}};
     const bool hasFile = !folder.originReport.empty();
@@ -210,6 +224,7 @@ json FolderJson(const FolderReport& folder) {
     for (const Problem& warning : folder.warnings)
         warnings.push_back(ProblemJson(warning));
     object["warnings"] = std::move(warnings);
+    object["tileset"] = folder.tileset ? TilesetJson(*folder.tileset) : json(nullptr);
     return object;
 }
 

@@ -16,6 +16,19 @@ void PrintLeftOutLines(Language language, const FolderReport& folder, std::ostre
         out << wording::LeftOutLine(language, skipped) << '\n';
 }
 
+void PrintTilesetLines(Language language, const FolderReport& folder, std::ostream& out) {
+    if (!folder.tileset)
+        return;
+    out << wording::TilesetLine(language, *folder.tileset) << '\n';
+    for (const LeftOutSubfolder& file : folder.tileset->leftOut)
+        out << wording::TilesetLeftOutLine(language, file) << '\n';
+}
+
+// The files left out of a tileset are listed under its line with their reasons.
+bool ListedUnderTileset(const Problem& warning) {
+    return warning.kind == ProblemKind::TilesetFileLeftOut;
+}
+
 void PrintFolderLines(Language language, const FolderReport& folder, std::ostream& out) {
     out << wording::FolderLine(language, folder) << '\n';
     // The tree: a block names the folder of blocks whose index names it, which follows.
@@ -30,6 +43,7 @@ void PrintFolderLines(Language language, const FolderReport& folder, std::ostrea
         out << wording::RecheckedLine(language, tile) << '\n';
     for (const std::string& entry : folder.proxyLeaves)
         out << wording::ProxyLeafLine(language, entry) << '\n';
+    PrintTilesetLines(language, folder, out);
     // A viewer reads every tile of a proxy index before its first picture.
     if (folder.index == IndexKind::Proxy && folder.blocks.empty() &&
         folder.entries.size() > kPagedIndexAdvisedAbove)
@@ -40,8 +54,9 @@ void PrintFolderLines(Language language, const FolderReport& folder, std::ostrea
 
 void ReportStreamer::folder(const FolderReport& folder) {
     for (const Problem& warning : folder.warnings)
-        err_ << wording::WarningLine(language_, wording::DescribeProblem(language_, warning))
-             << '\n';
+        if (quiet_ || !ListedUnderTileset(warning))
+            err_ << wording::WarningLine(language_, wording::DescribeProblem(language_, warning))
+                 << '\n';
     switch (folder.status) {
     case FolderStatus::Written:
     case FolderStatus::DryRun:

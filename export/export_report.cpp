@@ -6,8 +6,11 @@ namespace brindle {
 
 bool ExportReport::succeeded() const {
     return !cancelled && std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
-        return f.status == FolderStatus::Written || f.status == FolderStatus::DryRun ||
-               f.status == FolderStatus::ListedTwice;
+        const bool tilesetMade = !f.tileset || f.tileset->status == TilesetStatus::Written ||
+                                 f.tileset->status == TilesetStatus::DryRun;
+        return (f.status == FolderStatus::Written || f.status == FolderStatus::DryRun ||
+                f.status == FolderStatus::ListedTwice) &&
+               tilesetMade;
     });
 }
 
@@ -15,7 +18,7 @@ bool ExportReport::spotless() const {
     return succeeded() && warnings.empty() &&
            std::all_of(folders.begin(), folders.end(), [](const FolderReport& f) {
                return f.status != FolderStatus::ListedTwice && f.leftOut.empty() &&
-                      f.warnings.empty();
+                      f.warnings.empty() && (!f.tileset || f.tileset->leftOut.empty());
            });
 }
 

@@ -138,9 +138,28 @@ enum class ProblemKind {
     // Error: another run is writing the folder `path` and holds its lock; this run wrote
     // nothing into it and removed nothing from it.
     FolderBusy,
+    // The 3D Tiles tileset of a folder whose index was written or kept (a tileset's problems
+    // are among the folder's warnings, since its index stands; the run fails all the same):
+    // Error: the tileset could not be written into `path` (`cause` says why); the old tileset,
+    // if there was one, is as it was.
+    TilesetNotWritten,
+    // Error: `path`, where the tileset would go, holds files and is not a tileset of ours, so
+    // it was left as it was and no tileset written.
+    TilesetFolderNotOurs,
+    // Error: the tileset's output folder `path` lies inside the listed folder, or the listed
+    // folder inside the tileset's, so no tileset was written.
+    TilesetInsideListed,
+    // Warning: the file `path` of a tile's levels was left out of the tileset (`cause` says
+    // why, when the system gave one; the tileset's report has the reason whole); the level
+    // above it stays, as the finest there.
+    TilesetFileLeftOut,
+    // Warning: the folder has no spatial reference, so its tileset `path` stands in a local
+    // frame about the earth's centre, not on the globe.
+    TilesetLocalFrame,
 };
 // One past the last kind: the wording has a row for each below it.
-constexpr std::size_t kProblemKindCount = static_cast<std::size_t>(ProblemKind::FolderBusy) + 1;
+constexpr std::size_t kProblemKindCount =
+    static_cast<std::size_t>(ProblemKind::TilesetLocalFrame) + 1;
 
 // Why the overview levels show nothing of a listed tile.
 enum class SummaryFailure {
@@ -240,6 +259,29 @@ struct ReportImage {
     bool empty() const { return width <= 0 || height <= 0; }
 };
 
+// What became of a listed folder's 3D Tiles tileset.
+enum class TilesetStatus {
+    Written,   // put in place whole, replacing the old one
+    DryRun,    // the run wrote nothing
+    Failed,    // not written: the folder's warnings say why; the old tileset is as it was
+    Cancelled, // the run was cancelled first; the old tileset is as it was
+};
+// One past the last status: the wording has a row for each below it.
+constexpr std::size_t kTilesetStatusCount = static_cast<std::size_t>(TilesetStatus::Cancelled) + 1;
+
+struct TilesetReport {
+    // Where the tileset is (or would be): the output folder's folder for this listed folder,
+    // tileset.json at its root.
+    std::filesystem::path folder;
+    TilesetStatus status = TilesetStatus::Cancelled;
+    std::size_t converted = 0; // files converted by this run
+    std::size_t reused = 0;    // unchanged files whose earlier conversion was taken
+    std::size_t tiles = 0;     // tiles with content in the tileset
+    // The files left out, in the order met: `name` the file relative to the listed folder,
+    // `rootFile` the file as the run reached it.
+    std::vector<LeftOutSubfolder> leftOut;
+};
+
 struct FolderReport {
     std::filesystem::path folder;
     std::filesystem::path indexFile;
@@ -280,6 +322,8 @@ struct FolderReport {
     // Subfolders whose verdict came from the verdict cache, their root file unchanged since
     // an earlier run checked it, instead of from a check in this run.
     std::size_t cachedVerdicts = 0;
+    // A listed folder of a run making 3D Tiles tilesets: what its tileset came to.
+    std::optional<TilesetReport> tileset;
 };
 
 // How many listed folders a run's report holds in each status, and what they hold between
@@ -312,7 +356,8 @@ struct ExportReport {
     // used or written. At most one of each.
     std::vector<Problem> warnings;
 
-    // True when every folder's index was written (or, in a dry run, would be).
+    // True when every folder's index was written (or, in a dry run, would be), and its
+    // tileset too, where the run makes them.
     bool succeeded() const;
     // True when it succeeded with nothing left out, no warnings (the run's own included) and no
     // folder listed twice.

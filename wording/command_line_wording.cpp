@@ -109,6 +109,17 @@ std::string LeftOutLine(Language language, const LeftOutSubfolder& leftOut) {
            DescribeLeftOut(language, leftOut);
 }
 
+std::string TilesetLine(Language language, const TilesetReport& tileset) {
+    return Fill(WordsOf(tileset.status).line.in(language),
+                {PathText(tileset.folder / "tileset.json"), Number(tileset.converted),
+                 Number(tileset.reused), Number(tileset.leftOut.size())});
+}
+
+std::string TilesetLeftOutLine(Language language, const LeftOutSubfolder& file) {
+    return "    " + PathText(file.name) + (Chinese(language) ? "：" : ": ") +
+           DescribeLeftOut(language, file);
+}
+
 std::string OverviewHoleLine(Language language, const OverviewHole& hole) {
     const std::string name = PathText(hole.name);
     const std::string reason = DescribeOverviewHole(language, hole);
@@ -291,6 +302,11 @@ HelpText Help(Language language) {
         help.index = "proxy（一个代理节点；查看器一次加载全部瓦片）、paged（每个瓦片一个分页"
                      "节点；查看器只加载视野内的瓦片）或 overview（瓦片之上加总览层级；查看器"
                      "远看显示整个测区，近看才加载瓦片）；默认 proxy";
+        help.tilesets = "另为每个 FOLDER 在 DIR/<目录名>/ 写一个 3D Tiles 瓦片集（tileset.json），"
+                        "顶层取自总览层级（隐含 --index overview）；瓦片目录中不写入任何文件，"
+                        "新瓦片集完整写好后才整体替换旧的";
+        help.tilesetsQuantize = "3D Tiles 内容的顶点属性以整数量化存储（KHR_mesh_quantization），"
+                                "文件更小";
         help.json = "以一个 JSON 文档输出本次运行，而不是逐行输出";
         help.quiet = "只输出错误和警告";
         help.progress = "auto（标准错误是终端时显示进度条）、bar、lines 或 none";
@@ -333,6 +349,12 @@ HelpText Help(Language language) {
                  "node per tile; a viewer loads what is in view) or overview (coarse levels "
                  "above the tiles; a viewer shows the whole block from afar and loads tiles up "
                  "close); default proxy";
+    help.tilesets = "also write a 3D Tiles tileset (tileset.json) of each FOLDER into "
+                    "DIR/<folder name>/, its top levels the overview's (implies --index "
+                    "overview); nothing is written into the tile folders, and the old tileset is "
+                    "replaced whole once the new one is complete";
+    help.tilesetsQuantize = "store the 3D Tiles contents' vertex attributes as small integers "
+                            "(KHR_mesh_quantization): smaller files";
     help.json = "print the run as one JSON document instead of lines";
     help.quiet = "print errors and warnings only";
     help.progress = "auto (a bar when stderr is a terminal), bar, lines or none";
@@ -387,6 +409,19 @@ std::string BadProgress(Language language, const std::string& value) {
     return Chinese(language)
                ? Fill("--progress 只能是 auto、bar、lines 或 none，而不是 '%1'", {value})
                : "--progress takes auto, bar, lines or none, not '" + value + "'";
+}
+
+std::string TilesetsNeedOverview(Language language, const std::string& kind) {
+    return Chinese(language)
+               ? Fill("--3dtiles 的顶层取自总览索引，不能与 --index %1 同用", {kind})
+               : "--3dtiles takes its top levels from the overview index, so it cannot go with "
+                 "--index " +
+                     kind;
+}
+
+std::string QuantizeNeedsTilesets(Language language) {
+    return Chinese(language) ? "--3dtiles-quantize 需与 --3dtiles DIR 同用"
+                             : "--3dtiles-quantize goes with --3dtiles DIR";
 }
 
 } // namespace brindle::wording

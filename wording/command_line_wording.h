@@ -23,6 +23,9 @@ std::string ProxyLeafLine(Language language, const std::string& entry);
 // Under a folder whose proxy index names more than kPagedIndexAdvisedAbove tiles: the overview
 // index would show a viewer the whole block, the paged one the tiles in view, sooner.
 std::string PagedIndexTipLine(Language language, std::size_t entries);
+// What became of the folder's 3D Tiles tileset, and each file left out of it, name first.
+std::string TilesetLine(Language language, const TilesetReport& tileset);
+std::string TilesetLeftOutLine(Language language, const LeftOutSubfolder& file);
 // A folder of status ListedTwice: which listing it repeats.
 std::string ListedTwiceLine(Language language, const FolderReport& folder);
 // "brindle-export: warning: <sentence>", "brindle-export: error: <sentence>".
@@ -52,6 +55,7 @@ struct HelpText {
     std::string description;
     std::string footer;
     std::string folder, jobs, dryRun, force, verify, strict, noCache, index, json, quiet, progress;
+    std::string tilesets, tilesetsQuantize;
     std::string help, version;
     // The help's own headings: "Usage", "OPTIONS" (in the usage line), "Options" (the group),
     // "Positionals", "REQUIRED".
@@ -69,5 +73,8 @@ std::string NeedsValue(Language language, const std::string& option);
 std::string BadJobs(Language language, const std::string& value, unsigned maximum);
 std::string BadIndexKind(Language language, const std::string& value);
 std::string BadProgress(Language language, const std::string& value);
+// --3dtiles with --index other than overview (`kind`), and --3dtiles-quantize without it.
+std::string TilesetsNeedOverview(Language language, const std::string& kind);
+std::string QuantizeNeedsTilesets(Language language);
 
 } // namespace brindle::wording

@@ -34,6 +34,27 @@ constexpr SrsKindWords kSrsKinds[] = {
     {SrsKind::Unknown, "unknown"},
 };
 
+constexpr TilesetStatusWords kTilesetStatuses[] = {
+    {TilesetStatus::Written,
+     "written",
+     {"  3D Tiles: %1 (%2 files converted, %3 unchanged taken as they were, %4 left out)",
+      "  3D Tiles：%1（转换 %2 个文件，沿用未改动的 %3 个，未收入 %4 个）"},
+     "已写入"},
+    {TilesetStatus::DryRun,
+     "dry_run",
+     {"  3D Tiles: %1 would be written", "  3D Tiles：试运行，将写入 %1"},
+     "试运行，未写入"},
+    {TilesetStatus::Failed,
+     "failed",
+     {"  3D Tiles: %1 not written; an earlier tileset there is as it was",
+      "  3D Tiles：未写入 %1，原有的瓦片集保持不变"},
+     "失败"},
+    {TilesetStatus::Cancelled,
+     "cancelled",
+     {"  3D Tiles: cancelled; %1 is as it was", "  3D Tiles：已取消，%1 保持不变"},
+     "已取消，未写入"},
+};
+
 template <typename Row> constexpr bool EveryRowWorded(const Row& rows) {
     for (const auto& row : rows)
         if (!Filled(row.key) || !Filled(row.chinese))
@@ -50,6 +71,9 @@ static_assert(EveryRowWorded(kIndexKinds), "every index kind has its key and nam
 static_assert(RowsInOrder(kOrigins, &OriginWords::source, kOriginSourceCount),
               "one row for each translation source, in the order of OriginSource");
 static_assert(EveryRowWorded(kOrigins), "every translation source has its key and words");
+static_assert(RowsInOrder(kTilesetStatuses, &TilesetStatusWords::status, kTilesetStatusCount),
+              "one row for each tileset status, in the order of TilesetStatus");
+static_assert(EveryRowWorded(kTilesetStatuses), "every tileset status has its key and words");
 static_assert(RowsInOrder(kSrsKinds, &SrsKindWords::kind, kSrsKindCount),
               "one row for each SRS kind, in the order of SrsKind");
 
@@ -57,6 +81,7 @@ constexpr FolderStatusWords kUnknownFolderStatus{FolderStatus::Failed, "unknown"
 constexpr IndexKindWords kUnknownIndexKind{IndexKind::Proxy, "unknown", {"", ""}, "索引"};
 constexpr OriginWords kUnknownOrigin{OriginSource::None, "unknown", ""};
 constexpr SrsKindWords kUnknownSrsKind{SrsKind::None, nullptr};
+constexpr TilesetStatusWords kUnknownTilesetStatus{TilesetStatus::Failed, "unknown", {"", ""}, ""};
 
 } // namespace
 
@@ -78,6 +103,11 @@ const OriginWords& WordsOf(OriginSource source) {
 const SrsKindWords& WordsOf(SrsKind kind) {
     const auto row = static_cast<std::size_t>(kind);
     return row < kSrsKindCount ? kSrsKinds[row] : kUnknownSrsKind;
+}
+
+const TilesetStatusWords& WordsOf(TilesetStatus status) {
+    const auto row = static_cast<std::size_t>(status);
+    return row < kTilesetStatusCount ? kTilesetStatuses[row] : kUnknownTilesetStatus;
 }
 
 } // namespace brindle::wording

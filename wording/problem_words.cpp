@@ -209,6 +209,36 @@ constexpr ProblemWords kProblems[] = {
      {"%1: another run is exporting this folder, so this run left it as it was",
       "另一个导出正在处理 %1，本次导出未改动该目录[：%5]"},
      nullptr},
+    {ProblemKind::TilesetNotWritten,
+     "tileset_not_written",
+     {"%1: the 3D Tiles tileset cannot be written there; an earlier tileset there is kept as it "
+      "was[: %5]",
+      "无法在 %1 写入 3D Tiles 瓦片集，原有的瓦片集保持不变[：%5]"},
+     nullptr},
+    {ProblemKind::TilesetFolderNotOurs,
+     "tileset_folder_not_ours",
+     {"%1: holds files that are no tileset of this program's, so they were left as they were and "
+      "no 3D Tiles tileset was written; choose another output folder, or empty this one",
+      "%1 中已有不是本程序写入的文件，已保持原样，未写入 3D Tiles "
+      "瓦片集；请另选输出目录或清空该目录"},
+     nullptr},
+    {ProblemKind::TilesetInsideListed,
+     "tileset_inside_listed",
+     {"%1: the 3D Tiles output folder and a listed folder lie one inside the other, so no "
+      "tileset was written; choose an output folder outside the tile folders",
+      "3D Tiles 输出目录 %1 与所列目录互相包含，未写入瓦片集；请选择瓦片目录之外的输出目录"},
+     nullptr},
+    {ProblemKind::TilesetFileLeftOut,
+     "tileset_file_left_out",
+     {"%1: left out of the 3D Tiles tileset, its coarser level shown in its place[: %5]",
+      "%1 未收入 3D Tiles 瓦片集，由其上一级较粗的层级代替显示[：%5]"},
+     nullptr},
+    {ProblemKind::TilesetLocalFrame,
+     "tileset_local_frame",
+     {"%1: the block names no spatial reference, so its 3D Tiles tileset stands in a local frame, "
+      "not in its place on the globe",
+      "该测区未指定坐标系，%1 中的 3D Tiles 瓦片集使用局部坐标，不在地球上的实际位置"},
+     nullptr},
 };
 
 constexpr bool EveryProblemWorded() {

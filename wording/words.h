@@ -80,6 +80,15 @@ struct OriginWords {
     const char* chinese;
 };
 
+// What became of a tileset, on the command line: %1 its tileset.json, %2 the files converted,
+// %3 those taken unchanged from the earlier tileset, %4 those left out.
+struct TilesetStatusWords {
+    TilesetStatus status;
+    const char* key; // "status" of "tileset" in the JSON report
+    Texts line;
+    const char* chinese; // its status in the dialogs
+};
+
 struct SrsKindWords {
     SrsKind kind;
     const char* key; // none for None
@@ -95,6 +104,7 @@ const FolderStatusWords& WordsOf(FolderStatus status);
 const IndexKindWords& WordsOf(IndexKind kind);
 const OriginWords& WordsOf(OriginSource source);
 const SrsKindWords& WordsOf(SrsKind kind);
+const TilesetStatusWords& WordsOf(TilesetStatus status);
 
 // Checks a table at compile time: a row for each value, in the enum's order, so that a row
 // can be found by its value; and no row without words.

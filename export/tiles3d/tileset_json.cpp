@@ -99,7 +99,7 @@ bool AppendTile(std::string& text, const TilesetTile& tile, double ceiling,
     for (std::size_t i = 0; i < tile.children.size(); ++i) {
         if (i > 0)
             text += ',';
-        if (!AppendTile(text, tile.children[i], error, std::nullopt))
+        if (!AppendTile(text, tile.children[i], error, tile.children[i].transform))
             return false;
     }
     text += "]}";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct TilesetTile {
     // Relative to the tileset's folder, '/'-separated, as UTF-8; empty for a tile without
     // content (a node of the top levels). Written escaped.
     std::string contentUri;
+    // From the tile's frame (its box, its content and its children are in it) to its
+    // parent's; none for the same frame. A tileset's root takes the tileset's instead.
+    std::optional<std::array<double, 16>> transform;
     std::vector<TilesetTile> children;
 };
 

@@ -407,7 +407,12 @@ TEST(ReportJson, NamesEveryKindAndGivesLimitsWhereTheyApply) {
                                                   "blocks_srs_differ",
                                                   "overview_not_written",
                                                   "old_overview_kept",
-                                                  "folder_busy"}));
+                                                  "folder_busy",
+                                                  "tileset_not_written",
+                                                  "tileset_folder_not_ours",
+                                                  "tileset_inside_listed",
+                                                  "tileset_file_left_out",
+                                                  "tileset_local_frame"}));
     EXPECT_STREQ(StatusName(FolderStatus::DryRun), "dry_run");
     EXPECT_STREQ(StatusName(FolderStatus::Cancelled), "cancelled");
     EXPECT_STREQ(StatusName(FolderStatus::ListedTwice), "listed_twice");

@@ -1,0 +1,207 @@
+#include "export/tiles3d/conversion_manifest.h"
+
+#include "export/tiles3d/tileset_names.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <system_error>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr int kManifestVersion = 1;
+// A line longer than this is not one the writer made: a content names few files.
+constexpr std::size_t kLongestLine = 16u << 20;
+
+Json Head(bool quantize) {
+    return {{"brindle-tileset-manifest", kManifestVersion}, {"quantize", quantize}};
+}
+
+bool ReadNumbers(const Json& json, double* numbers, std::size_t count) {
+    if (!json.is_array() || json.size() != count)
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!json[i].is_number())
+            return false;
+        numbers[i] = json[i].get<double>();
+        if (!std::isfinite(numbers[i]))
+            return false;
+    }
+    return true;
+}
+
+template <typename Unsigned> bool ReadUnsigned(const Json& json, Unsigned& value) {
+    if (!json.is_number_unsigned())
+        return false;
+    value = json.get<Unsigned>();
+    return true;
+}
+
+// One line's file, as the line records it; nothing when the line is not one the writer made.
+struct Line {
+    std::string file;
+    FileStamp stamp;
+    fs::path content;
+    ConvertedFile converted;
+};
+
+std::optional<Line> ParseLine(const std::string& text, const fs::path& listedFolder) {
+    const Json json = Json::parse(text, nullptr, false);
+    if (!json.is_object())
+        return std::nullopt;
+    Line line;
+    const auto file = json.find("file");
+    const auto content = json.find("content");
+    const auto modified = json.find("modified");
+    const auto finer = json.find("finer");
+    if (file == json.end() || !file->is_string() || content == json.end() ||
+        !content->is_string() || modified == json.end() || !modified->is_number_integer() ||
+        finer == json.end() || !finer->is_array())
+        return std::nullopt;
+    line.file = file->get<std::string>();
+    line.content = fs::u8path(content->get<std::string>());
+    line.stamp.modified = modified->get<std::int64_t>();
+    ConvertedFile& converted = line.converted;
+    if (!ReadUnsigned(json.value("size", Json()), line.stamp.size) ||
+        !ReadUnsigned(json.value("glbBytes", Json()), converted.glbBytes) ||
+        !ReadUnsigned(json.value("triangles", Json()), converted.triangles) ||
+        !ReadNumbers(json.value("boundsMin", Json()), converted.boundsMin.data(), 3) ||
+        !ReadNumbers(json.value("boundsMax", Json()), converted.boundsMax.data(), 3))
+        return std::nullopt;
+    // A content named as the writer names them: below the output folder.
+    if (line.content.empty() || line.content.is_absolute() || line.content.has_root_name())
+        return std::nullopt;
+    for (const fs::path& segment : line.content)
+        if (segment == ".." || segment == ".")
+            return std::nullopt;
+    for (const Json& entry : *finer) {
+        if (!entry.is_array() || entry.size() != 7 || !entry[0].is_string() ||
+            !entry[1].is_boolean())
+            return std::nullopt;
+        FinerFile named;
+        named.file = (listedFolder / fs::u8path(entry[0].get<std::string>())).lexically_normal();
+        named.pixels = entry[1].get<bool>();
+        double numbers[5];
+        for (int i = 0; i < 5; ++i) {
+            if (!entry[2 + i].is_number())
+                return std::nullopt;
+            numbers[i] = entry[2 + i].get<double>();
+        }
+        named.switchAt = numbers[0];
+        named.centre = {numbers[1], numbers[2], numbers[3]};
+        named.radius = numbers[4];
+        converted.finer.push_back(std::move(named));
+    }
+    return line;
+}
+
+} // namespace
+
+std::optional<FileStamp> StampOf(const fs::path& file) {
+    std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (error || !fs::is_regular_file(status))
+        return std::nullopt;
+    FileStamp stamp;
+    stamp.size = fs::file_size(file, error);
+    if (error)
+        return std::nullopt;
+    const fs::file_time_type modified = fs::last_write_time(file, error);
+    if (error)
+        return std::nullopt;
+    stamp.modified = static_cast<std::int64_t>(modified.time_since_epoch().count());
+    return stamp;
+}
+
+Result<std::unique_ptr<ManifestWriter>>
+ManifestWriter::Open(const fs::path& file, const fs::path& listedFolder, bool quantize) {
+    std::unique_ptr<ManifestWriter> writer(new ManifestWriter);
+    writer->listedFolder_ = listedFolder;
+    writer->out_.open(file, std::ios::binary | std::ios::trunc);
+    if (!writer->out_)
+        return std::make_error_code(std::errc::io_error);
+    writer->out_ << Head(quantize).dump() << '\n';
+    return writer;
+}
+
+void ManifestWriter::add(const fs::path& file, const FileStamp& stamp, const fs::path& contentName,
+                         const ConvertedFile& converted) {
+    Json finer = Json::array();
+    for (const FinerFile& named : converted.finer)
+        finer.push_back({ManifestKey(named.file, listedFolder_), named.pixels, named.switchAt,
+                         named.centre[0], named.centre[1], named.centre[2], named.radius});
+    const Json line = {{"file", ManifestKey(file, listedFolder_)},
+                       {"size", stamp.size},
+                       {"modified", stamp.modified},
+                       {"content", contentName.generic_u8string()},
+                       {"glbBytes", converted.glbBytes},
+                       {"triangles", converted.triangles},
+                       {"boundsMin", converted.boundsMin},
+                       {"boundsMax", converted.boundsMax},
+                       {"finer", std::move(finer)}};
+    out_ << line.dump() << '\n';
+}
+
+Status ManifestWriter::close() {
+    out_.close();
+    if (out_.fail())
+        return std::make_error_code(std::errc::io_error);
+    return {};
+}
+
+std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& outputFolder,
+                                                             const fs::path& listedFolder,
+                                                             bool quantize) {
+    std::unique_ptr<EarlierConversions> earlier(new EarlierConversions);
+    earlier->folder_ = outputFolder;
+    earlier->listedFolder_ = listedFolder;
+    const fs::path file = outputFolder / kConversionManifestName;
+    std::error_code error;
+    if (!fs::is_regular_file(fs::symlink_status(file, error)))
+        return nullptr;
+    earlier->in_.open(file, std::ios::binary);
+    std::string text;
+    if (!std::getline(earlier->in_, text) || Json::parse(text, nullptr, false) != Head(quantize))
+        return nullptr;
+    for (;;) {
+        const std::streamoff start = earlier->in_.tellg();
+        if (!std::getline(earlier->in_, text))
+            break;
+        if (text.size() > kLongestLine)
+            return nullptr;
+        const std::optional<Line> line = ParseLine(text, listedFolder);
+        if (!line)
+            return nullptr;
+        const fs::path content = outputFolder / line->content;
+        if (!fs::is_regular_file(fs::symlink_status(content, error)) ||
+            fs::file_size(content, error) != line->converted.glbBytes || error)
+            return nullptr;
+        earlier->lines_[line->file] = start;
+    }
+    if (!earlier->in_.eof())
+        return nullptr;
+    earlier->in_.clear();
+    return earlier;
+}
+
+std::optional<EarlierConversion> EarlierConversions::find(const fs::path& file,
+                                                          const FileStamp& stamp) {
+    const auto found = lines_.find(ManifestKey(file, listedFolder_));
+    if (found == lines_.end())
+        return std::nullopt;
+    std::string text;
+    in_.clear();
+    in_.seekg(found->second);
+    if (!std::getline(in_, text))
+        return std::nullopt;
+    std::optional<Line> line = ParseLine(text, listedFolder_);
+    if (!line || line->stamp.size != stamp.size || line->stamp.modified != stamp.modified)
+        return std::nullopt;
+    return EarlierConversion{folder_ / line->content, std::move(line->converted)};
+}
+
+} // namespace brindle

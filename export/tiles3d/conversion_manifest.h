@@ -1,0 +1,72 @@
+#pragma once
+
+#include "export/error/result.h"
+#include "export/tiles3d/file_conversion.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace brindle {
+
+// A file as the manifest knows it: enough to tell whether it changed since.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // the file system's time, in its own ticks
+};
+// The stamp of a regular file; nothing for anything else or when it cannot be read.
+std::optional<FileStamp> StampOf(const std::filesystem::path& file);
+
+// What the manifest of an output folder holds: one line a converted file with content, as
+// JSON: its path relative to the listed folder, its stamp, where its content is and what its
+// conversion gave, finer files relative to the listed folder too (so a listed folder moved
+// whole is still the same). A first line holds the version and the settings the contents
+// were made with.
+class ManifestWriter {
+public:
+    static Result<std::unique_ptr<ManifestWriter>> Open(const std::filesystem::path& file,
+                                                        const std::filesystem::path& listedFolder,
+                                                        bool quantize);
+    void add(const std::filesystem::path& file, const FileStamp& stamp,
+             const std::filesystem::path& contentName, const ConvertedFile& converted);
+    // Puts what was added on disk; the system's cause when any of it could not be written.
+    Status close();
+
+private:
+    ManifestWriter() = default;
+    std::filesystem::path listedFolder_;
+    std::ofstream out_;
+};
+
+// What an earlier build recorded: a file unchanged since takes its content and result from
+// there.
+struct EarlierConversion {
+    std::filesystem::path content; // in the earlier output folder
+    ConvertedFile converted;
+};
+
+class EarlierConversions {
+public:
+    // The manifest of `outputFolder`, when it reads whole, was made with the same settings
+    // and every content it names is there as it recorded; otherwise nothing, and every file
+    // is converted again.
+    static std::unique_ptr<EarlierConversions> Load(const std::filesystem::path& outputFolder,
+                                                    const std::filesystem::path& listedFolder,
+                                                    bool quantize);
+    // The earlier conversion of `file` when its stamp is the one recorded.
+    std::optional<EarlierConversion> find(const std::filesystem::path& file,
+                                          const FileStamp& stamp);
+
+private:
+    EarlierConversions() = default;
+    std::filesystem::path folder_, listedFolder_;
+    std::ifstream in_;
+    // Where each file's line starts: only the lines asked for are read again.
+    std::map<std::string, std::streamoff> lines_;
+};
+
+} // namespace brindle

@@ -1,0 +1,451 @@
+#include "export/tiles3d/tileset_build.h"
+
+#include "export/fs/overview_folder.h"
+#include "export/tiles3d/conversion_manifest.h"
+#include "export/tiles3d/geometric_error.h"
+#include "export/tiles3d/tile_frames.h"
+#include "export/tiles3d/walked_tree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+// Where the index's conversion puts what it draws: the index is no tile of the tileset (its
+// transform to the block's origin is not the tiles' frame), and this is removed.
+constexpr const char* kIndexScratchName = "brindle-index.glb";
+
+// A conversion done, as the converter's thread hands it to the walk's.
+struct Finished {
+    std::uint64_t id = 0;
+    ConvertedFile converted;
+};
+
+// The one place the converter's threads touch: what they finished, for the walk's thread.
+struct Mailbox {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Finished> finished;
+};
+
+// A file waiting for its conversion. The files of the tile tree begun first go first, each
+// tree breadth first, so that trees are completed (and let go) in the order they were begun.
+struct Waiting {
+    std::uint64_t tree = 0; // 0 for the index and the overview's nodes
+    std::uint64_t order = 0;
+    std::uint64_t id = 0;
+    bool operator>(const Waiting& other) const {
+        return std::tie(tree, order) > std::tie(other.tree, other.order);
+    }
+};
+
+// The key a file is walked once by: its path with links resolved, so that a link back to a
+// folder above makes no new paths without end.
+std::string WalkKey(const fs::path& file) {
+    std::error_code error;
+    const fs::path canonical = fs::weakly_canonical(file, error);
+    return (error ? file.lexically_normal() : canonical).generic_u8string();
+}
+
+bool InOverviewFolder(const fs::path& file, const fs::path& listedFolder) {
+    const fs::path relative = file.lexically_relative(listedFolder);
+    return !relative.empty() && HasOverviewFolderName(*relative.begin());
+}
+
+// `to` made the same file as `from`: a hard link, or a copy where links cannot be made.
+Status TakeContent(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    fs::remove(to, error);
+    fs::create_hard_link(from, to, error);
+    if (!error)
+        return {};
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
+    return error;
+}
+
+// A tile's own tileset, written plainly: the output folder is the caller's staging folder,
+// put on disk as a whole before it is put in place, and a flush a tile would cost a build of
+// 10^5 tiles minutes. Only tileset.json, written last, is replaced atomically.
+Status WriteTileTileset(const fs::path& file, const Tileset& tileset) {
+    const std::optional<std::string> text = TilesetJson(tileset);
+    if (!text)
+        return std::make_error_code(std::errc::invalid_argument);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(text->data(), static_cast<std::streamsize>(text->size()));
+    out.close();
+    if (!out)
+        return std::make_error_code(std::errc::io_error);
+    return {};
+}
+
+class TilesetWalk {
+public:
+    TilesetWalk(const TilesetBuildOptions& options, const FileConverter& convert)
+        : options_(options), convert_(convert), mailbox_(std::make_shared<Mailbox>()) {
+        listed_ = fs::absolute(options.listedFolder).lexically_normal();
+        output_ = fs::absolute(options.output).lexically_normal();
+    }
+
+    Result<TilesetBuilt> run();
+
+private:
+    std::uint64_t reach(const fs::path& file, FileRole role, std::uint64_t parent, std::size_t slot,
+                        const FinerFile& named, std::uint64_t tree);
+    void submit(std::uint64_t id);
+    bool reuse(WalkedFile& walked, const fs::path& glb, std::uint64_t id);
+    void take(Finished finished);
+    void placeOwnFrame(WalkedFile& walked);
+    void childDone(std::uint64_t parent, std::size_t slot, std::optional<TilesetTile> tile);
+    void complete(std::uint64_t id);
+    std::optional<TilesetTile> tileOf(WalkedFile& walked);
+    void waitForConversions();
+    Status writeTileset();
+
+    const TilesetBuildOptions& options_;
+    const FileConverter& convert_;
+    std::shared_ptr<Mailbox> mailbox_;
+    fs::path listed_, output_;
+
+    std::unordered_map<std::uint64_t, WalkedFile> files_;
+    std::unordered_map<std::uint64_t, FileStamp> stamps_;
+    std::unordered_set<std::string> reached_;
+    std::priority_queue<Waiting, std::vector<Waiting>, std::greater<Waiting>> waiting_;
+    std::deque<Finished> reused_;
+    std::uint64_t nextId_ = 1, nextTree_ = 1, nextOrder_ = 0, indexId_ = 0;
+    std::size_t inFlight_ = 0;
+    std::error_code failure_;
+    bool indexLeftOut_ = false;
+    std::optional<TilesetTile> root_;
+    std::unique_ptr<ManifestWriter> manifest_;
+    std::unique_ptr<EarlierConversions> earlier_;
+    TilesetBuilt built_;
+};
+
+Result<TilesetBuilt> TilesetWalk::run() {
+    if (!options_.previousOutput.empty())
+        earlier_ = EarlierConversions::Load(options_.previousOutput, listed_, options_.quantize);
+    Result<std::unique_ptr<ManifestWriter>> manifest =
+        ManifestWriter::Open(output_ / kConversionManifestName, listed_, options_.quantize);
+    if (!manifest)
+        return manifest.error();
+    manifest_ = std::move(*manifest);
+
+    indexId_ = reach(listed_ / "root.osgb", FileRole::Index, 0, 0, FinerFile{}, 0);
+    for (;;) {
+        // Files taken from the earlier build count as in flight until they are taken in,
+        // so that a re-run holds no more of the tree at once than a first build.
+        while (!failure_ &&
+               inFlight_ + reused_.size() < std::max<std::size_t>(1, options_.jobsInFlight) &&
+               !waiting_.empty()) {
+            const std::uint64_t id = waiting_.top().id;
+            waiting_.pop();
+            submit(id);
+        }
+        if (!reused_.empty()) {
+            Finished finished = std::move(reused_.front());
+            reused_.pop_front();
+            if (!failure_)
+                take(std::move(finished));
+            continue;
+        }
+        if (inFlight_ == 0)
+            break;
+        waitForConversions();
+    }
+    std::error_code removed;
+    fs::remove(output_ / kIndexScratchName, removed);
+    if (failure_)
+        return failure_;
+    if (const Status closed = manifest_->close(); !closed)
+        return closed.error();
+    if (indexLeftOut_ || !root_)
+        return std::move(built_);
+    if (const Status written = writeTileset(); !written)
+        return written.error();
+    built_.written = true;
+    return std::move(built_);
+}
+
+// Every conversion that has ended since, taken in the order they ended.
+void TilesetWalk::waitForConversions() {
+    std::deque<Finished> arrived;
+    {
+        std::unique_lock<std::mutex> lock(mailbox_->mutex);
+        mailbox_->arrived.wait(lock, [&] { return !mailbox_->finished.empty(); });
+        arrived.swap(mailbox_->finished);
+    }
+    inFlight_ -= std::min(inFlight_, arrived.size());
+    for (Finished& finished : arrived)
+        if (!failure_)
+            take(std::move(finished));
+}
+
+std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint64_t parent,
+                                 std::size_t slot, const FinerFile& named, std::uint64_t tree) {
+    if (!reached_.insert(WalkKey(file)).second)
+        return 0;
+    const std::uint64_t id = nextId_++;
+    WalkedFile& walked = files_[id];
+    walked.file = file.lexically_normal();
+    walked.role = role;
+    walked.parent = parent;
+    walked.slot = slot;
+    walked.named = named;
+    walked.tree = tree;
+    if (role == FileRole::Index) {
+        walked.contentName = kIndexScratchName;
+    } else if (role == FileRole::Finer) {
+        walked.base = files_.at(parent).base;
+        walked.contentName = ContentNameBelow(walked.file, listed_, walked.base);
+    } else {
+        walked.contentName = ContentName(walked.file, listed_);
+        if (role == FileRole::TileRoot)
+            walked.base = walked.contentName.parent_path();
+    }
+    built_.mostFilesHeld = std::max<std::uint64_t>(built_.mostFilesHeld, files_.size());
+    waiting_.push({tree, nextOrder_++, id});
+    return id;
+}
+
+void TilesetWalk::submit(std::uint64_t id) {
+    WalkedFile& walked = files_.at(id);
+    ConversionJob job;
+    job.file = walked.file;
+    job.glb = output_ / walked.contentName;
+    job.quantize = options_.quantize;
+    std::error_code error;
+    fs::create_directories(job.glb.parent_path(), error);
+    if (error) {
+        failure_ = error;
+        return;
+    }
+    if (walked.role != FileRole::Index) {
+        if (const std::optional<FileStamp> stamp = StampOf(walked.file)) {
+            stamps_[id] = *stamp;
+            if (reuse(walked, job.glb, id))
+                return;
+        }
+    }
+    ++inFlight_;
+    ++built_.converted;
+    std::shared_ptr<Mailbox> mailbox = mailbox_;
+    convert_(std::move(job), [mailbox, id](const ConversionJob&, ConvertedFile converted) {
+        const std::lock_guard<std::mutex> lock(mailbox->mutex);
+        mailbox->finished.push_back({id, std::move(converted)});
+        mailbox->arrived.notify_one();
+    });
+}
+
+// The earlier build's content and result for a file unchanged since, when there is one.
+bool TilesetWalk::reuse(WalkedFile& walked, const fs::path& glb, std::uint64_t id) {
+    if (!earlier_)
+        return false;
+    std::optional<EarlierConversion> earlier = earlier_->find(walked.file, stamps_.at(id));
+    if (!earlier || !earlier->converted.hasContent() || !TakeContent(earlier->content, glb))
+        return false;
+    ++built_.reused;
+    reused_.push_back({id, std::move(earlier->converted)});
+    return true;
+}
+
+void TilesetWalk::take(Finished finished) {
+    const std::uint64_t id = finished.id;
+    ConvertedFile& converted = finished.converted;
+    if (converted.cancelled) {
+        failure_ = std::make_error_code(std::errc::operation_canceled);
+        return;
+    }
+    WalkedFile& walked = files_.at(id);
+    if (converted.outcome.reason != TileStatus::Valid) {
+        built_.leftOut.push_back({walked.file, converted.outcome});
+        if (walked.role == FileRole::Index) {
+            indexLeftOut_ = true;
+            files_.erase(id);
+            return;
+        }
+        const std::uint64_t parent = walked.parent;
+        const std::size_t slot = walked.slot;
+        files_.erase(id);
+        childDone(parent, slot, std::nullopt);
+        return;
+    }
+    walked.converted = true;
+    walked.hasContent = converted.hasContent() && walked.role != FileRole::Index;
+    walked.boundsMin = converted.boundsMin;
+    walked.boundsMax = converted.boundsMax;
+    if (walked.hasContent) {
+        ++built_.tiles;
+        built_.contentBytes += converted.glbBytes;
+        built_.triangles += converted.triangles;
+        const auto stamp = stamps_.find(id);
+        if (stamp != stamps_.end())
+            manifest_->add(walked.file, stamp->second, walked.contentName, converted);
+    } else if (walked.role != FileRole::Index) {
+        ++built_.withoutContent;
+    }
+    stamps_.erase(id);
+    placeOwnFrame(walked);
+
+    walked.error =
+        ErrorOfSwitches(converted.finer, walked.hasContent, walked.boundsMin, walked.boundsMax);
+    if (walked.role != FileRole::Index)
+        walked.error = std::min(walked.error, files_.at(walked.parent).error);
+    walked.children.resize(converted.finer.size());
+    // The references stay: the map moves no element it holds.
+    for (std::size_t slot = 0; slot < converted.finer.size(); ++slot) {
+        const FinerFile& named = converted.finer[slot];
+        FileRole role = FileRole::Finer;
+        std::uint64_t tree = walked.tree;
+        if (walked.role == FileRole::Index || walked.role == FileRole::Overview) {
+            const bool node = InOverviewFolder(named.file.lexically_normal(), listed_);
+            role = node ? FileRole::Overview : FileRole::TileRoot;
+            tree = node ? 0 : nextTree_;
+        }
+        if (reach(named.file, role, id, slot, named, tree) == 0)
+            continue; // reached before: converted once, and a tile once
+        ++walked.pending;
+        if (role == FileRole::TileRoot)
+            ++nextTree_;
+    }
+    if (walked.pending == 0)
+        complete(id);
+}
+
+// The frame of an overview node or a tile root: fitted at its content's centre, or where the
+// file that named it says it lies when it has none.
+void TilesetWalk::placeOwnFrame(WalkedFile& walked) {
+    walked.frame = IdentityMap();
+    if (walked.role == FileRole::Finer) {
+        walked.frame = files_.at(walked.parent).frame;
+        return;
+    }
+    if (walked.role == FileRole::Index || !options_.frame)
+        return;
+    Point3 centre = walked.named.centre;
+    double size = walked.named.radius;
+    if (walked.hasContent) {
+        size = 0.0;
+        for (int axis = 0; axis < 3; ++axis) {
+            centre[axis] = (walked.boundsMin[axis] + walked.boundsMax[axis]) / 2.0;
+            size = std::max(size, (walked.boundsMax[axis] - walked.boundsMin[axis]) / 2.0);
+        }
+    }
+    const std::optional<ColumnMajor4x4> fitted =
+        FitFrame(*options_.frame, centre, std::max(size, 1.0));
+    if (fitted) {
+        walked.frame = *fitted;
+        walked.ownFrame = true;
+    } else {
+        // The library could not take its points: it stays in the frame of the file that
+        // named it, where at least the block's own place holds it.
+        walked.frame = files_.at(walked.parent).frame;
+    }
+}
+
+void TilesetWalk::childDone(std::uint64_t parent, std::size_t slot,
+                            std::optional<TilesetTile> tile) {
+    WalkedFile& walked = files_.at(parent);
+    walked.children.at(slot) = std::move(tile);
+    if (--walked.pending == 0 && walked.converted)
+        complete(parent);
+}
+
+// A file whose whole tree is done becomes a tile of the file that named it; a tile root's
+// tree is written as a tileset of its own and let go. Upwards without recursion: the files
+// above may complete with it.
+void TilesetWalk::complete(std::uint64_t id) {
+    for (;;) {
+        WalkedFile& walked = files_.at(id);
+        std::optional<TilesetTile> tile = tileOf(walked);
+        if (walked.role == FileRole::Index) {
+            root_ = std::move(tile);
+            files_.erase(id);
+            return;
+        }
+        const std::uint64_t parent = walked.parent;
+        const std::size_t slot = walked.slot;
+        files_.erase(id);
+        WalkedFile& above = files_.at(parent);
+        above.children.at(slot) = std::move(tile);
+        if (--above.pending != 0 || !above.converted)
+            return;
+        id = parent;
+    }
+}
+
+std::optional<TilesetTile> TilesetWalk::tileOf(WalkedFile& walked) {
+    const ColumnMajor4x4 parentFrame =
+        walked.role == FileRole::Index ? IdentityMap() : files_.at(walked.parent).frame;
+    std::optional<TilesetTile> tile = TileOfWalkedFile(walked, parentFrame);
+    if (!tile)
+        return tile;
+    if (walked.hasContent) {
+        const fs::path uri = walked.base.empty()
+                                 ? walked.contentName
+                                 : walked.contentName.lexically_relative(walked.base);
+        tile->contentUri = RelativeUri(uri);
+    }
+    if (walked.role != FileRole::TileRoot || failure_)
+        return tile;
+    // The tile's tree as a tileset beside its content, in the tile's frame; the tileset above
+    // names it from a tile with the transform, box and error of its root.
+    const std::optional<ColumnMajor4x4> transform = tile->transform;
+    Tileset own;
+    own.root = std::move(*tile);
+    own.root.transform.reset();
+    own.version = options_.version;
+    KeepErrorsFromGrowing(own.root);
+    own.geometricError = own.root.geometricError;
+    const fs::path name = TileTilesetName(walked.contentName);
+    if (const Status written = WriteTileTileset(output_ / name, own); !written) {
+        failure_ = written.error();
+        return std::nullopt;
+    }
+    ++built_.tileTilesets;
+    TilesetTile named;
+    named.box = own.root.box;
+    named.geometricError = own.root.geometricError;
+    named.contentUri = RelativeUri(name);
+    named.transform = transform;
+    return named;
+}
+
+Status TilesetWalk::writeTileset() {
+    Tileset tileset;
+    tileset.root = std::move(*root_);
+    tileset.root.transform.reset();
+    if (options_.frame)
+        tileset.transform = options_.frame->frameToEarth();
+    tileset.version = options_.version;
+    KeepErrorsFromGrowing(tileset.root);
+    // Not drawing the block at all misses all of it: at least its box's extent.
+    const std::vector<Point3> corners = Corners(tileset.root.box);
+    const double extent = std::hypot(corners[7][0] - corners[0][0], corners[7][1] - corners[0][1],
+                                     corners[7][2] - corners[0][2]);
+    tileset.geometricError = std::max(2.0 * tileset.root.geometricError, extent);
+    built_.block.tileset = kTilesetName;
+    built_.block.frameToEarth = tileset.transform.value_or(IdentityMap());
+    built_.block.box = tileset.root.box;
+    built_.block.geometricError = tileset.geometricError;
+    return WriteTileset(output_ / kTilesetName, tileset);
+}
+
+} // namespace
+
+Result<TilesetBuilt> BuildTileset(const TilesetBuildOptions& options,
+                                  const FileConverter& convert) {
+    return TilesetWalk(options, convert).run();
+}
+
+} // namespace brindle

@@ -1,0 +1,70 @@
+#include "export/tiles3d/tileset_names.h"
+
+#include "export/hash/fnv1a.h"
+
+#include <cstdio>
+
+namespace brindle {
+namespace fs = std::filesystem;
+namespace {
+
+// A name of one segment that every system takes as a plain file or folder name.
+bool PlainSegment(const std::string& segment) {
+    if (segment.empty() || segment == "." || segment == "..")
+        return false;
+    for (const char byte : segment) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c < 0x20 || c == 0x7f || c == ':' || c == '\\' || c == '/')
+            return false;
+    }
+    return true;
+}
+
+// `file` below `folder` as a path of plain segments; empty when it is not one.
+fs::path PlainRelative(const fs::path& file, const fs::path& folder) {
+    const fs::path relative = file.lexically_normal().lexically_relative(folder.lexically_normal());
+    if (relative.empty() || relative.is_absolute() || relative.has_root_name())
+        return {};
+    for (const fs::path& segment : relative)
+        if (!PlainSegment(segment.u8string()))
+            return {};
+    return relative;
+}
+
+fs::path HashedName(const fs::path& file) {
+    const std::uint64_t hash = Fnv1a().addBytes(file.lexically_normal().generic_u8string()).value();
+    char name[32];
+    std::snprintf(name, sizeof name, "%016llx.glb", static_cast<unsigned long long>(hash));
+    return fs::path(kOutsideContentFolder) / name;
+}
+
+} // namespace
+
+fs::path ContentName(const fs::path& file, const fs::path& listedFolder) {
+    fs::path relative = PlainRelative(file, listedFolder);
+    if (!relative.empty())
+        return relative += ".glb";
+    return HashedName(file);
+}
+
+fs::path ContentNameBelow(const fs::path& file, const fs::path& listedFolder,
+                          const fs::path& base) {
+    fs::path name = ContentName(file, listedFolder);
+    if (base.empty() || !PlainRelative(name, base).empty())
+        return name;
+    return base / HashedName(file);
+}
+
+fs::path TileTilesetName(const fs::path& contentName) {
+    fs::path name = contentName;
+    return name.replace_extension(".tileset.json");
+}
+
+std::string ManifestKey(const fs::path& file, const fs::path& listedFolder) {
+    const fs::path relative =
+        file.lexically_normal().lexically_relative(listedFolder.lexically_normal());
+    // Another drive: no relative path leads there.
+    return (relative.empty() ? file.lexically_normal() : relative).generic_u8string();
+}
+
+} // namespace brindle

@@ -1,0 +1,583 @@
+#include "export/export_run.h"
+#include "export/origin/spatial_reference.h"
+#include "export/tiles3d/geometric_error.h"
+#include "export/tiles3d/tileset_build.h"
+#include "tests/export/test_fixtures.h"
+#include "tools/sample_block.h"
+
+#include "content_truth.h"
+#include "walk_fixtures.h"
+
+#include <osg/MatrixTransform>
+#include <osg/PagedLOD>
+#include <osgDB/ReadFile>
+#include <osgDB/WriteFile>
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace brindle {
+namespace {
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using test::Canonical;
+using test::TempDir;
+
+// A block in a projected CRS, 60 km west of its central meridian (CGCS2000, 3-degree zone
+// of 114 E): far enough that the grid's north is turned and its scale is off one.
+constexpr const char* kSrs = "EPSG:4547";
+const Point3 kOrigin = {440000.0, 3380000.0, 30.0};
+
+// A production-shaped block: 3 x 3 tiles, each a paged root over two written finer levels,
+// textured, without normals; one tile's finest level damaged. Its index and overview levels
+// written by the export run, as the run does before it converts.
+fs::path WriteBlock(const fs::path& folder) {
+    SampleBlockOptions options;
+    options.tileCount = 9;
+    options.minTexturePx = options.maxTexturePx = 32;
+    options.minGridCells = options.maxGridCells = 4;
+    options.pagedRoot = true;
+    options.writtenLevels = 2;
+    options.lightInTexture = true;
+    options.originX = kOrigin[0];
+    options.originY = kOrigin[1];
+    options.originZ = kOrigin[2];
+    WriteSampleBlock(folder, options);
+    ExportOptions run;
+    run.jobs = 2;
+    run.index = IndexKind::Overview;
+    const ExportReport report = ExportFolderIndexes({folder}, run);
+    EXPECT_TRUE(fs::is_regular_file(folder / "root.osgb"));
+    return folder;
+}
+
+// The damaged file: deep in one tile's tree.
+fs::path DamageDeepFile(const fs::path& block) {
+    const fs::path file = block / "Tile_+001_+001" / "root_L2.osgb";
+    const std::string bytes = test::ReadBytes(file);
+    std::ofstream(file, std::ios::binary | std::ios::trunc).write(bytes.data(), 40);
+    return file;
+}
+
+std::string PercentDecoded(const std::string& uri) {
+    std::string text;
+    for (std::size_t i = 0; i < uri.size(); ++i) {
+        if (uri[i] == '%' && i + 2 < uri.size()) {
+            text += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            text += uri[i];
+        }
+    }
+    return text;
+}
+
+using Matrix = std::array<double, 16>;
+
+Matrix Identity() {
+    return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+}
+
+Matrix Times(const Matrix& a, const Matrix& b) {
+    Matrix product{};
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r)
+            for (int k = 0; k < 4; ++k)
+                product[4 * c + r] += a[4 * k + r] * b[4 * c + k];
+    return product;
+}
+
+Point3 Apply(const Matrix& m, const Point3& p) {
+    return {m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12],
+            m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13],
+            m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14]};
+}
+
+// A tile of the tileset as a viewer sees it, with the tiles' own tilesets taken in: the file
+// its content is, the transform from its frame to the earth, its box in its frame, its error.
+struct ViewedTile {
+    fs::path content; // relative to the output folder; empty for none
+    Matrix toEarth = Identity();
+    std::array<double, 12> box{};
+    double error = 0;
+    std::vector<ViewedTile> children;
+};
+
+ViewedTile ViewTile(const Json& tile, const fs::path& folder, const fs::path& output,
+                    const Matrix& above) {
+    ViewedTile viewed;
+    viewed.toEarth = above;
+    if (tile.contains("transform"))
+        viewed.toEarth = Times(above, tile["transform"].get<Matrix>());
+    viewed.box = tile["boundingVolume"]["box"].get<std::array<double, 12>>();
+    viewed.error = tile["geometricError"].get<double>();
+    if (tile.contains("content")) {
+        const fs::path uri = folder / fs::u8path(PercentDecoded(tile["content"]["uri"]));
+        if (uri.extension() == ".json") {
+            // A tileset of its own: its root takes this tile's place, in this tile's frame.
+            std::ifstream in(output / uri);
+            const Json own = Json::parse(in);
+            EXPECT_FALSE(tile.contains("children"));
+            return ViewTile(own["root"], uri.parent_path(), output, viewed.toEarth);
+        }
+        viewed.content = uri;
+    }
+    for (const Json& child : tile.value("children", Json::array()))
+        viewed.children.push_back(ViewTile(child, folder, output, viewed.toEarth));
+    return viewed;
+}
+
+ViewedTile ViewTileset(const fs::path& output) {
+    std::ifstream in(output / kTilesetName);
+    const Json tileset = Json::parse(in);
+    Matrix toEarth = Identity();
+    if (tileset["root"].contains("transform"))
+        toEarth = tileset["root"]["transform"].get<Matrix>();
+    Json root = tileset["root"];
+    root.erase("transform");
+    return ViewTile(root, {}, output, toEarth);
+}
+
+// The file a content was made from: its name less ".glb", in the listed folder.
+std::string SourceOf(const fs::path& content, const fs::path& block) {
+    std::string name = content.generic_string();
+    name.resize(name.size() - 4);
+    return Canonical(block / name);
+}
+
+void ForEachTile(const ViewedTile& tile, const std::function<void(const ViewedTile&)>& call) {
+    call(tile);
+    for (const ViewedTile& child : tile.children)
+        ForEachTile(child, call);
+}
+
+struct Built {
+    TilesetBuilt built;
+    std::size_t calls = 0;
+    std::map<std::string, int> callsByFile;
+};
+
+Built Build(const fs::path& block, const fs::path& output, const BlockFrame* frame,
+            const fs::path& previous = {}) {
+    fs::create_directories(output);
+    test::InProcessConverter converter;
+    TilesetBuildOptions options;
+    options.listedFolder = block;
+    options.frame = frame;
+    options.output = output;
+    options.previousOutput = previous;
+    Result<TilesetBuilt> built = BuildTileset(options, converter.function());
+    EXPECT_TRUE(built) << built.error().message();
+    Built result;
+    if (built)
+        result.built = *built;
+    result.calls = converter.callCount();
+    result.callsByFile = converter.calls();
+    return result;
+}
+
+class TilesetBuildTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        block_ = WriteBlock(dir_->path() / "Block");
+        damaged_ = DamageDeepFile(block_);
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    static std::unique_ptr<BlockFrame> Frame(SpatialReferences& references) {
+        return BlockFrame::Make(references, kSrs, kOrigin, {150, 150, 0});
+    }
+
+    static TempDir* dir_;
+    static fs::path block_, damaged_;
+};
+TempDir* TilesetBuildTest::dir_ = nullptr;
+fs::path TilesetBuildTest::block_, TilesetBuildTest::damaged_;
+
+TEST_F(TilesetBuildTest, EveryFileTheIndexReachesIsOneTileWithTheFilesItNamesAsChildren) {
+    SpatialReferences references;
+    const auto frame = Frame(references);
+    ASSERT_TRUE(frame);
+    TempDir out;
+    const Built built = Build(block_, out.path(), frame.get());
+    ASSERT_TRUE(built.built.written);
+
+    // The truth: the files on disk, read by the scene-graph library's plain reader.
+    const std::map<std::string, test::FileOnDisk> onDisk =
+        test::FilesBelowIndex(block_ / "root.osgb");
+    EXPECT_GT(onDisk.size(), 9u * 3u);
+    // Each reached once: converted once, and nothing else converted.
+    EXPECT_EQ(built.callsByFile.size(), onDisk.size());
+    for (const auto& [file, disk] : onDisk)
+        EXPECT_EQ(built.callsByFile.count(file) ? built.callsByFile.at(file) : 0, 1) << file;
+    // The damaged file, and it alone, is left out, with why.
+    ASSERT_EQ(built.built.leftOut.size(), 1u);
+    EXPECT_EQ(Canonical(built.built.leftOut[0].file), Canonical(damaged_));
+    EXPECT_EQ(built.built.leftOut[0].outcome.reason, TileStatus::LoadFailed);
+    EXPECT_FALSE(onDisk.at(Canonical(damaged_)).loads);
+
+    const ViewedTile root = ViewTileset(out.path());
+    EXPECT_TRUE(root.content.empty()); // the index draws nothing
+    std::map<std::string, std::vector<std::string>> tree;
+    std::map<std::string, const ViewedTile*> tiles;
+    ForEachTile(root, [&](const ViewedTile& tile) {
+        const std::string source =
+            tile.content.empty() ? Canonical(block_ / "root.osgb") : SourceOf(tile.content, block_);
+        EXPECT_TRUE(tile.content.empty() || fs::is_regular_file(out.path() / tile.content))
+            << tile.content;
+        EXPECT_TRUE(tiles.emplace(source, &tile).second) << source << " is two tiles";
+        for (const ViewedTile& child : tile.children)
+            tree[source].push_back(SourceOf(child.content, block_));
+    });
+    // Every file that loads is a tile, its children the files it names that load.
+    std::size_t loading = 0;
+    for (const auto& [file, disk] : onDisk) {
+        if (!disk.loads)
+            continue;
+        ++loading;
+        EXPECT_TRUE(tiles.count(file)) << file;
+        std::vector<std::string> expected;
+        for (const std::string& finer : disk.finer)
+            if (onDisk.at(finer).loads)
+                expected.push_back(finer);
+        EXPECT_EQ(tree[file], expected) << file;
+    }
+    EXPECT_EQ(tiles.size(), loading);
+    EXPECT_EQ(built.built.tiles, loading - 1);
+    // The tile whose finer file is damaged stays, as a leaf.
+    const std::string aboveDamaged = Canonical(damaged_.parent_path() / "root_L1.osgb");
+    ASSERT_TRUE(tiles.count(aboveDamaged));
+    EXPECT_TRUE(tiles.at(aboveDamaged)->children.empty());
+    EXPECT_FALSE(tiles.at(aboveDamaged)->content.empty());
+
+    // Errors from the files' own switches, never growing downwards; tile roots and overview
+    // nodes each with a transform of their own.
+    ForEachTile(root, [&](const ViewedTile& tile) {
+        for (const ViewedTile& child : tile.children)
+            EXPECT_LE(child.error, tile.error);
+    });
+    const std::function<void(const ViewedTile&, double)> checkErrors = [&](const ViewedTile& tile,
+                                                                           double ceiling) {
+        const std::string source =
+            tile.content.empty() ? Canonical(block_ / "root.osgb") : SourceOf(tile.content, block_);
+        // The web viewer measures to the box of the file's own triangles, read plainly.
+        double depth = 0;
+        if (!tile.content.empty()) {
+            const osg::ref_ptr<osg::Node> scene = osgDB::readRefNodeFile(source);
+            ASSERT_TRUE(scene);
+            osg::BoundingBoxd bounds;
+            for (const test::WorldTriangle& triangle : test::SceneTriangles(*scene))
+                for (const osg::Vec3d& corner : triangle.corners)
+                    bounds.expandBy(corner);
+            depth = std::min({bounds.xMax() - bounds.xMin(), bounds.yMax() - bounds.yMin(),
+                              bounds.zMax() - bounds.zMin()}) /
+                    2;
+        }
+        double expected = 0;
+        for (const FinerFile& named : onDisk.at(source).switches) {
+            ASSERT_TRUE(named.pixels) << source;
+            expected =
+                std::max(expected, GeometricErrorForPixelSize(named.radius, named.switchAt, depth));
+        }
+        expected = std::min(expected, ceiling);
+        EXPECT_NEAR(tile.error, expected, 1e-6 * (1 + expected)) << source;
+        for (const ViewedTile& child : tile.children)
+            checkErrors(child, tile.error);
+    };
+    checkErrors(root, HUGE_VAL);
+    // Nothing written but below the output folder, a tileset for each tile root.
+    EXPECT_EQ(built.built.tileTilesets, 9u);
+    EXPECT_TRUE(fs::is_regular_file(out.path() / "Tile_+000_+000" / "root.osgb.tileset.json"));
+}
+
+// Each of `points` (block offsets) where the tileset puts it on the earth, through the tile
+// that holds it: its transform and every one above it.
+struct PlacedPoint {
+    Point3 offsets;
+    Point3 earth;
+};
+
+// The corners and centre of each content's own vertices, read from its file by the plain
+// reader, as the tileset places them.
+std::vector<PlacedPoint> PlacedVertices(const ViewedTile& root, const fs::path& block) {
+    std::vector<PlacedPoint> placed;
+    ForEachTile(root, [&](const ViewedTile& tile) {
+        if (tile.content.empty())
+            return;
+        const fs::path source = SourceOf(tile.content, block);
+        const osg::ref_ptr<osg::Node> scene = osgDB::readRefNodeFile(source.string());
+        ASSERT_TRUE(scene) << source;
+        std::vector<osg::Vec3d> vertices;
+        for (const test::WorldTriangle& triangle : test::SceneTriangles(*scene))
+            vertices.insert(vertices.end(), triangle.corners.begin(), triangle.corners.end());
+        ASSERT_FALSE(vertices.empty()) << source;
+        // Farthest along each diagonal, and nearest the middle.
+        const double directions[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
+        std::vector<osg::Vec3d> chosen;
+        for (const auto& d : directions)
+            chosen.push_back(*std::max_element(
+                vertices.begin(), vertices.end(), [&](const osg::Vec3d& a, const osg::Vec3d& b) {
+                    return d[0] * a.x() + d[1] * a.y() < d[0] * b.x() + d[1] * b.y();
+                }));
+        osg::Vec3d middle;
+        for (const osg::Vec3d& v : chosen)
+            middle += v / 4.0;
+        chosen.push_back(*std::min_element(
+            vertices.begin(), vertices.end(), [&](const osg::Vec3d& a, const osg::Vec3d& b) {
+                return (a - middle).length2() < (b - middle).length2();
+            }));
+        for (const osg::Vec3d& v : chosen) {
+            const Point3 offsets = {v.x(), v.y(), v.z()};
+            placed.push_back({offsets, Apply(tile.toEarth, offsets)});
+        }
+    });
+    return placed;
+}
+
+// What cs2cs (proj-bin), the projection library's own program, makes of `points`.
+std::vector<Point3> Cs2cs(const std::string& from, const std::vector<Point3>& points) {
+    const fs::path input = fs::temp_directory_path() / ("walk-cs2cs-" + std::to_string(getpid()));
+    {
+        std::ofstream out(input);
+        out.precision(17);
+        for (const Point3& p : points)
+            out << p[0] << ' ' << p[1] << ' ' << p[2] << '\n';
+    }
+    const std::string command = "cs2cs -f %.10f " + from + " EPSG:4978 < " + input.string();
+    std::vector<Point3> result;
+    FILE* const pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+        Point3 p{};
+        if (std::sscanf(line, "%lf %lf %lf", &p[0], &p[1], &p[2]) == 3)
+            result.push_back(p);
+    }
+    EXPECT_EQ(pclose(pipe), 0) << "failed (is proj-bin installed?): " << command;
+    fs::remove(input);
+    return result;
+}
+
+double Distance(const Point3& a, const Point3& b) {
+    return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+}
+
+TEST_F(TilesetBuildTest, EveryTilesCornersAndCentreLandWithinACentimetreOfTheProjectionLibrary) {
+    SpatialReferences references;
+    const auto frame = Frame(references);
+    ASSERT_TRUE(frame);
+    TempDir out;
+    ASSERT_TRUE(Build(block_, out.path(), frame.get()).built.written);
+    const std::vector<PlacedPoint> placed = PlacedVertices(ViewTileset(out.path()), block_);
+    ASSERT_GT(placed.size(), 5u * 9u * 3u);
+    std::vector<Point3> projected;
+    for (const PlacedPoint& point : placed) // the CRS's own axis order: north, east
+        projected.push_back({kOrigin[1] + point.offsets[1], kOrigin[0] + point.offsets[0],
+                             kOrigin[2] + point.offsets[2]});
+    const std::vector<Point3> truth = Cs2cs(kSrs, projected);
+    ASSERT_EQ(truth.size(), placed.size());
+    double worst = 0;
+    for (std::size_t i = 0; i < truth.size(); ++i)
+        worst = std::max(worst, Distance(placed[i].earth, truth[i]));
+    EXPECT_LT(worst, 0.01);
+}
+
+TEST_F(TilesetBuildTest, AnEnuBlockIsPlacedInItsOwnFrame) {
+    SpatialReferences references;
+    const auto frame = BlockFrame::Make(references, "ENU:30.5,114.25", {10, -20, 5}, {150, 150, 0});
+    ASSERT_TRUE(frame);
+    TempDir out;
+    ASSERT_TRUE(Build(block_, out.path(), frame.get()).built.written);
+    const std::vector<PlacedPoint> placed = PlacedVertices(ViewTileset(out.path()), block_);
+    std::vector<Point3> geographic = {{30.5, 114.25, 0.0}};
+    const Point3 frameOrigin = Cs2cs("EPSG:4979", geographic).at(0);
+    const ColumnMajor4x4& m = frame->frameToEarth();
+    EXPECT_LT(Distance({m[12], m[13], m[14]}, frameOrigin), 0.01);
+    for (const PlacedPoint& point : placed) {
+        const Point3 local = {point.offsets[0] + 10, point.offsets[1] - 20, point.offsets[2] + 5};
+        EXPECT_LT(Distance(point.earth, Apply(m, local)), 0.001);
+    }
+}
+
+TEST_F(TilesetBuildTest, WithoutAFrameTheTilesetIsInTheBlocksOffsets) {
+    TempDir out;
+    ASSERT_TRUE(Build(block_, out.path(), nullptr).built.written);
+    for (const PlacedPoint& point : PlacedVertices(ViewTileset(out.path()), block_))
+        EXPECT_LT(Distance(point.earth, point.offsets), 1e-9);
+    std::ifstream in(out.path() / kTilesetName);
+    EXPECT_FALSE(Json::parse(in)["root"].contains("transform"));
+}
+
+std::map<std::string, std::string> JsonFiles(const fs::path& output) {
+    std::map<std::string, std::string> files;
+    for (const auto& [name, bytes] : test::FilesBelow(output))
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0)
+            files[name] = bytes;
+    return files;
+}
+
+TEST_F(TilesetBuildTest, ARerunConvertsOnlyTheFilesThatChanged) {
+    SpatialReferences references;
+    const auto frame = Frame(references);
+    TempDir out;
+    const Built first = Build(block_, out.path() / "first", frame.get());
+    ASSERT_TRUE(first.built.written);
+
+    // Touched: the same bytes, a newer time.
+    const fs::path touched = block_ / "Tile_+002_+000" / "root_L1.osgb";
+    fs::last_write_time(touched, fs::last_write_time(touched) + std::chrono::seconds(5));
+    const Built second = Build(block_, out.path() / "second", frame.get(), out.path() / "first");
+    ASSERT_TRUE(second.built.written);
+    // The touched file, the index and the damaged file (never recorded) are converted again.
+    std::set<std::string> again;
+    for (const auto& [file, times] : second.callsByFile)
+        again.insert(file);
+    EXPECT_EQ(again, (std::set<std::string>{Canonical(touched), Canonical(block_ / "root.osgb"),
+                                            Canonical(damaged_)}));
+    EXPECT_EQ(second.built.reused + 1, first.built.tiles);
+    EXPECT_EQ(JsonFiles(out.path() / "first"), JsonFiles(out.path() / "second"));
+    // A content taken over is the same file, or its copy.
+    const fs::path content = fs::path("Tile_+000_+000") / "root_L2.osgb.glb";
+    EXPECT_EQ(test::ReadBytes(out.path() / "first" / content),
+              test::ReadBytes(out.path() / "second" / content));
+
+    // A manifest that names a content no longer there is not trusted at all.
+    fs::remove(out.path() / "first" / content);
+    const Built third = Build(block_, out.path() / "third", frame.get(), out.path() / "first");
+    EXPECT_EQ(third.calls, first.calls);
+    EXPECT_EQ(third.built.reused, 0u);
+    // Nor one that does not read.
+    {
+        std::ofstream(out.path() / "second" / kConversionManifestName, std::ios::app)
+            << "{\"file\":";
+    }
+    const Built fourth = Build(block_, out.path() / "fourth", frame.get(), out.path() / "second");
+    EXPECT_EQ(fourth.calls, first.calls);
+    EXPECT_EQ(JsonFiles(out.path() / "first"), JsonFiles(out.path() / "fourth"));
+}
+
+// A file of a hand-made tree: a mesh at `x` (block offsets) under a paged node naming `finer`.
+void WriteTreeFile(const fs::path& file, double x, const std::vector<std::string>& finer) {
+    SampleTileParams params;
+    params.texturePx = 16;
+    params.gridCells = 2;
+    params.sizeMetres = 20;
+    params.offset = osg::Vec2d(x, 0);
+    osg::ref_ptr<osg::PagedLOD> paged = new osg::PagedLOD;
+    paged->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
+    paged->addChild(MakeSampleTile(params), 0, 300);
+    for (std::size_t i = 0; i < finer.size(); ++i) {
+        paged->setFileName(static_cast<unsigned>(i + 1), finer[i]);
+        paged->setRange(static_cast<unsigned>(i + 1), 300, 1e30f);
+    }
+    fs::create_directories(file.parent_path());
+    ASSERT_TRUE(osgDB::writeNodeFile(*paged, file.string()));
+}
+
+// An index as the overview's: a transform to the origin over paged nodes naming files.
+void WriteIndex(const fs::path& file, const std::vector<std::string>& names) {
+    osg::ref_ptr<osg::MatrixTransform> origin = new osg::MatrixTransform;
+    origin->setMatrix(osg::Matrix::translate(kOrigin[0], kOrigin[1], kOrigin[2]));
+    for (const std::string& name : names) {
+        osg::ref_ptr<osg::PagedLOD> paged = new osg::PagedLOD;
+        paged->setCenterMode(osg::LOD::USER_DEFINED_CENTER);
+        paged->setCenter(osg::Vec3(10, 10, 0));
+        paged->setRadius(15);
+        paged->setRangeMode(osg::LOD::PIXEL_SIZE_ON_SCREEN);
+        paged->setFileName(0, name);
+        paged->setRange(0, 100, 1e30f);
+        origin->addChild(paged);
+    }
+    fs::create_directories(file.parent_path());
+    ASSERT_TRUE(osgDB::writeNodeFile(*origin, file.string()));
+}
+
+TEST(TilesetBuild, CyclesFilesReachedTwiceAndHostileNamesAreWalkedOnceAndStayInTheOutput) {
+    TempDir dir;
+    const fs::path block = dir / "Block";
+    // A names itself and its level, which names A again: a cycle both ways. The index names
+    // A twice, and a file outside the block; A names files whose names no system's path
+    // takes as they are.
+    WriteIndex(block / "root.osgb", {"A/A.osgb", "A/A.osgb", "../Outside/X.osgb"});
+    WriteTreeFile(block / "A" / "A.osgb", 0,
+                  {"A_L1.osgb", "../A/A.osgb", "we:ird.osgb", "..\\..\\Evil.osgb"});
+    WriteTreeFile(block / "A" / "A_L1.osgb", 0, {"A.osgb", "./A_L1.osgb"});
+    WriteTreeFile(block / "A" / "we:ird.osgb", 20, {});
+    WriteTreeFile(block / "A" / "..\\..\\Evil.osgb", 40, {});
+    WriteTreeFile(dir / "Outside" / "X.osgb", 60, {"X_L1.osgb"});
+    WriteTreeFile(dir / "Outside" / "X_L1.osgb", 60, {});
+    const auto before = test::FilesBelow(dir.path());
+
+    TempDir out;
+    const Built built = Build(block, out.path(), nullptr);
+    ASSERT_TRUE(built.built.written);
+    EXPECT_EQ(built.callsByFile.size(), 7u);
+    for (const auto& [file, times] : built.callsByFile)
+        EXPECT_EQ(times, 1) << file;
+    EXPECT_TRUE(built.built.leftOut.empty());
+    EXPECT_EQ(built.built.tiles, 6u);
+    // Nothing written but in the output folder.
+    EXPECT_EQ(test::FilesBelow(dir.path()), before);
+    std::set<std::string> contents;
+    ForEachTile(ViewTileset(out.path()), [&](const ViewedTile& tile) {
+        if (!tile.content.empty())
+            contents.insert(tile.content.generic_string());
+    });
+    EXPECT_EQ(contents.size(), 6u);
+    for (const std::string& content : contents) {
+        EXPECT_TRUE(fs::is_regular_file(out.path() / content)) << content;
+        EXPECT_EQ(content.find(':'), std::string::npos) << content;
+        EXPECT_EQ(content.find('\\'), std::string::npos) << content;
+    }
+    EXPECT_TRUE(contents.count("A/A.osgb.glb"));
+    EXPECT_TRUE(contents.count("A/A_L1.osgb.glb"));
+}
+
+TEST(TilesetBuild, AFileThatGivesNoContentKeepsItsFinerFilesAsChildren) {
+    TempDir dir;
+    const fs::path block = dir / "Block";
+    WriteIndex(block / "root.osgb", {"T/T.osgb"});
+    WriteTreeFile(block / "T" / "T.osgb", 0, {"T_L1.osgb"});
+    WriteTreeFile(block / "T" / "T_L1.osgb", 0, {"T_L2.osgb"});
+    WriteTreeFile(block / "T" / "T_L2.osgb", 0, {});
+    fs::create_directories(dir / "Out");
+    test::InProcessConverter converter;
+    ConvertedFile empty;
+    empty.contentError = std::make_error_code(std::errc::invalid_argument);
+    FinerFile named;
+    named.file = block / "T" / "T_L2.osgb";
+    named.pixels = true;
+    named.switchAt = 300;
+    named.radius = 15;
+    empty.finer = {named};
+    converter.answers[Canonical(block / "T" / "T_L1.osgb")] = empty;
+    TilesetBuildOptions options;
+    options.listedFolder = block;
+    options.output = dir / "Out";
+    const Result<TilesetBuilt> built = BuildTileset(options, converter.function());
+    ASSERT_TRUE(built);
+    EXPECT_EQ(built->withoutContent, 1u);
+    EXPECT_EQ(built->tiles, 2u);
+    const ViewedTile root = ViewTileset(dir / "Out");
+    ASSERT_EQ(root.children.size(), 1u);
+    const ViewedTile& tile = root.children[0];
+    EXPECT_EQ(tile.content, fs::path("T") / "T.osgb.glb");
+    ASSERT_EQ(tile.children.size(), 1u);
+    EXPECT_TRUE(tile.children[0].content.empty());
+    ASSERT_EQ(tile.children[0].children.size(), 1u);
+    EXPECT_EQ(tile.children[0].children[0].content, fs::path("T") / "T_L2.osgb.glb");
+}
+
+} // namespace
+} // namespace brindle
