@@ -3,6 +3,7 @@
 #include "locale_zh.h"
 #include "main_dialog.h"
 #include "path_text.h"
+#include "results_dialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <functional>
@@ -73,6 +75,7 @@ private slots:
     void clearedBoxAsksForNoTileset();
     void checkedBoxWithoutFolderStartsNoRun();
     void rowFitsTheDialog();
+    void resultsShowTheTilesetUnderItsFolder();
 
 private:
     QTemporaryDir m_settings;
@@ -193,11 +196,46 @@ void TilesetOptionTest::rowFitsTheDialog() {
     // and lined up with the OK and Cancel buttons' right edge.
     QVERIFY(check->width() >= check->sizeHint().width());
     QVERIFY(field->width() >= dlg.width() / 2);
-    const QRect button = browse->geometry().translated(browse->parentWidget()->mapTo(&dlg, QPoint()));
+    const QRect button =
+        browse->geometry().translated(browse->parentWidget()->mapTo(&dlg, QPoint()));
     auto* cancel = child<QPushButton>(dlg, "cancelButton");
     QCOMPARE(button.right(), cancel->geometry().right());
     QVERIFY(browse->width() >= browse->sizeHint().width());
     dlg.grab().save(screenshotPath(QStringLiteral("main_dialog_tileset_row")));
+}
+
+void TilesetOptionTest::resultsShowTheTilesetUnderItsFolder() {
+    brindle::FolderReport folder;
+    folder.folder = "/survey/甲";
+    folder.indexFile = "/survey/甲/root.osgb";
+    folder.status = brindle::FolderStatus::Written;
+    folder.index = brindle::IndexKind::Overview;
+    folder.entries = {"t/root.osgb"};
+    brindle::TilesetReport tileset;
+    tileset.folder = "/tilesets/甲";
+    tileset.status = brindle::TilesetStatus::Written;
+    tileset.converted = 7;
+    tileset.leftOut.emplace_back("t/root_L2.osgb", brindle::TileStatus::LoadFailed,
+                                 std::error_code(), 0, "/survey/甲/t/root_L2.osgb");
+    folder.tileset = tileset;
+    CResultsDlg dialog(brindle::ExportReport{{folder}, false, {}});
+    dialog.resize(700, 420);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* tree = child<QTreeWidget>(dialog, "resultsTree");
+    QCOMPARE(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* row = tree->topLevelItem(0);
+    QStringList under;
+    for (int i = 0; i < row->childCount(); ++i) {
+        under << row->child(i)->text(0);
+        for (int j = 0; j < row->child(i)->childCount(); ++j)
+            under << row->child(i)->child(j)->text(0);
+    }
+    const QString join = under.join(QLatin1Char('|'));
+    QVERIFY2(join.contains(QStringLiteral("3D Tiles：/tilesets/甲/tileset.json")),
+             qPrintable(join));
+    QVERIFY2(join.contains(QStringLiteral("t/root_L2.osgb")), qPrintable(join));
+    dialog.grab().save(screenshotPath(QStringLiteral("results_tileset")));
 }
 
 QTEST_MAIN(TilesetOptionTest)
