@@ -186,8 +186,9 @@ status=0
 "$wine" build-windows/brindle-glb.exe "$(windows_path "$glb_work/tile.osgb")" \
   "$(windows_path "$glb_work/windows.glb")" >"$glb_work/windows.txt" 2>&1 || status=$?
 cat "$glb_work/windows.txt"
-# The first line: bytes, vertices, triangles and images, after the file's name.
-counts() { head -n1 "$1" | tr -d '\r' | sed 's/^[^:]*: //'; }
+# The first line: bytes, vertices, triangles and images, after the file's name (a Windows
+# name holds a colon of its own).
+counts() { head -n1 "$1" | tr -d '\r' | sed 's/^.*\.glb: //'; }
 if ((status != 0)) || [[ ! -s "$glb_work/windows.glb" ]]; then
   echo "FAILED: brindle-glb.exe exited with $status" >&2
   failed=1
