@@ -92,3 +92,16 @@ QStringList ChooseFolders(QWidget* parent, const QString& lastFolder) {
         return {};
     return dialog->selectedFiles();
 }
+
+QString ChooseOutputFolder(QWidget* parent, const QString& current) {
+    const std::unique_ptr<QFileDialog> dialog = CreateFolderDialog(parent, current);
+    dialog->setObjectName(QStringLiteral("outputFolderChooser"));
+    dialog->setWindowTitle(ChooserText::tr("选择 3D Tiles 的输出目录"));
+    for (auto* view : dialog->findChildren<QAbstractItemView*>())
+        if (view->objectName() == QLatin1String("listView") ||
+            view->objectName() == QLatin1String("treeView"))
+            view->setSelectionMode(QAbstractItemView::SingleSelection);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return {};
+    return dialog->selectedFiles().constFirst();
+}

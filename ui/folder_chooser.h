@@ -14,3 +14,6 @@ class QWidget;
 std::unique_ptr<QFileDialog> CreateFolderDialog(QWidget* parent, const QString& lastFolder);
 // Shows the chooser; returns the folders picked, none when the user cancelled.
 QStringList ChooseFolders(QWidget* parent, const QString& lastFolder);
+// Shows the chooser for the one folder the 3D Tiles tilesets go to, opening beside `current`;
+// returns it, empty when the user cancelled.
+QString ChooseOutputFolder(QWidget* parent, const QString& current);

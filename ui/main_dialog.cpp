@@ -1,12 +1,14 @@
 #include "main_dialog.h"
 
 #include "about_dialog.h"
+#include "dialog_settings.h"
 #include "export_job.h"
 #include "folder_chooser.h"
 #include "folder_list.h"
 #include "path_text.h"
 #include "report_text.h"
 #include "results_dialog.h"
+#include "tileset_row.h"
 
 #include "export/cache/verdict_cache.h"
 #include "export/scan/block_layout.h"
@@ -101,6 +103,9 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     m_pagedHint->setObjectName(QStringLiteral("pagedIndexHint"));
     m_pagedHint->setWordWrap(true);
     m_pagedHint->hide();
+    m_tilesets = new CTilesetRow(this);
+    m_tilesets->setObjectName(QStringLiteral("tilesetRow"));
+    m_tilesets->setFolderText(brindle::ui::RememberedTilesetFolder());
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();
@@ -111,6 +116,7 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
     layout->addLayout(top, 1);
     layout->addLayout(indexKind);
     layout->addWidget(m_pagedHint);
+    layout->addWidget(m_tilesets);
     layout->addLayout(bottom);
 
     // There is no system menu to put About in, so it lives in the context menu and on F1.
@@ -133,6 +139,7 @@ CBrindleDlg::CBrindleDlg(QWidget* parent)
             &CBrindleDlg::countNewFolders);
     connect(m_list->model(), &QAbstractItemModel::rowsRemoved, this, &CBrindleDlg::updatePagedHint);
     connect(m_proxyIndex, &QRadioButton::toggled, this, &CBrindleDlg::updatePagedHint);
+    connect(m_tilesets, &CTilesetRow::toggled, this, &CBrindleDlg::followTilesetChoice);
 
     OnInitDialog();
 }
@@ -153,6 +160,7 @@ void CBrindleDlg::OnInitDialog() {
     setTabOrder(m_delete, m_proxyIndex);
     setTabOrder(m_proxyIndex, m_pagedIndex);
     setTabOrder(m_pagedIndex, m_overviewIndex);
+    setTabOrder(m_overviewIndex, m_tilesets);
     m_ok->setDefault(true);
     m_ok->setFocus();
 }
@@ -167,6 +175,11 @@ void CBrindleDlg::setExportRunner(ExportRunner runner) {
 
 void CBrindleDlg::setReplaceConfirmer(ReplaceConfirmer confirmer) {
     m_confirmReplace = std::move(confirmer);
+}
+
+void CBrindleDlg::setTilesetFolderChooser(
+    std::function<QString(QWidget*, const QString&)> chooser) {
+    m_tilesets->setFolderChooser(std::move(chooser));
 }
 
 QStringList CBrindleDlg::folders() const {
@@ -225,6 +238,23 @@ void CBrindleDlg::updatePagedHint() {
     if (!big.empty())
         m_pagedHint->setText(brindle::ui::QText(brindle::wording::PagedIndexHint(big)));
     m_pagedHint->setVisible(!big.empty());
+}
+
+void CBrindleDlg::followTilesetChoice(bool tilesets) {
+    const QString why =
+        tilesets ? tr("3D Tiles 由总览索引转换而来，导出 3D Tiles 时总是写总览索引") : QString();
+    if (tilesets) {
+        m_indexBeforeTilesets = m_proxyIndex->isChecked()   ? m_proxyIndex
+                                : m_pagedIndex->isChecked() ? m_pagedIndex
+                                                            : m_overviewIndex;
+        m_overviewIndex->setChecked(true);
+    } else if (m_indexBeforeTilesets) {
+        m_indexBeforeTilesets->setChecked(true);
+    }
+    for (QRadioButton* kind : {m_proxyIndex, m_pagedIndex, m_overviewIndex}) {
+        kind->setEnabled(!tilesets);
+        kind->setToolTip(why);
+    }
 }
 
 brindle::IndexKind CBrindleDlg::chosenIndex() const {
@@ -289,12 +319,25 @@ bool CBrindleDlg::askReplace(const brindle::Problem& why) {
 }
 
 void CBrindleDlg::OnExport() {
+    if (m_tilesets->isChecked() && !m_tilesets->folder()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Brindle"),
+                        tr("请选择 3D Tiles 的输出目录。"), QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("tilesetFolderMissing"));
+        box.button(QMessageBox::Ok)->setText(tr("确定"));
+        WidenForTitle(box);
+        box.exec();
+        return;
+    }
     std::vector<std::filesystem::path> folders;
     for (const QString& folder : this->folders())
         folders.push_back(brindle::ui::PathFromQString(folder));
     brindle::ExportOptions options;
     options.verdictCache = brindle::DefaultVerdictCacheFolder();
     options.index = chosenIndex();
+    if (const std::optional<std::filesystem::path> tilesets = m_tilesets->folder()) {
+        brindle::ui::RememberTilesetFolder(m_tilesets->folderText());
+        options.tilesets.folder = *tilesets;
+    }
     const auto folderCount = static_cast<int>(folders.size());
     brindle::ui::ExportJob job(std::move(folders), std::move(options), m_runExport);
 

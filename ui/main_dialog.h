@@ -22,6 +22,7 @@
 #include <vector>
 
 class CFolderList;
+class CTilesetRow;
 class QLabel;
 class QProgressDialog;
 class QPushButton;
@@ -45,6 +46,8 @@ public:
     void setFolderChooser(FolderChooser chooser);
     void setExportRunner(ExportRunner runner);
     void setReplaceConfirmer(ReplaceConfirmer confirmer);
+    // Asks for the folder the 3D Tiles go to (see CTilesetRow).
+    void setTilesetFolderChooser(std::function<QString(QWidget*, const QString&)> chooser);
 
     // The folders as listed, top to bottom, each exactly as it was given.
     QStringList folders() const;
@@ -72,6 +75,7 @@ private:
     void presentReport(const brindle::ExportReport& report, std::chrono::milliseconds took);
     void countNewFolders();
     void updatePagedHint();
+    void followTilesetChoice(bool tilesets);
     brindle::IndexKind chosenIndex() const;
 
     CFolderList* m_list = nullptr;
@@ -86,6 +90,11 @@ private:
     // Suggests the overview (or paged) index while the proxy index is chosen for a folder of
     // many tiles.
     QLabel* m_pagedHint = nullptr;
+    // 3D Tiles are converted from the overview index, so while this is checked the overview
+    // is the index written, its choice shown greyed; the choice made before comes back when
+    // it is cleared.
+    CTilesetRow* m_tilesets = nullptr;
+    QRadioButton* m_indexBeforeTilesets = nullptr;
     // Each listed folder's subfolders, counted no further than one past the hint's threshold
     // on a thread of its own (a folder on a network share can take seconds to list); empty
     // while the count runs. Keyed by the path as listed.

@@ -300,6 +300,12 @@ void CResultsDlg::fillTree() {
             sentences << AddTileGroup(
                 item, brindle::wording::OverviewHoleGroup(folder.overviewHoles.size()),
                 folder.overviewHoles);
+        if (!folder.tileset.empty())
+            sentences << sentence(item, QText(folder.tileset), palette().color(QPalette::Text));
+        if (!folder.tilesetLeftOut.empty())
+            sentences << AddTileGroup(
+                item, brindle::wording::TilesetLeftOutGroup(folder.tilesetLeftOut.size()),
+                folder.tilesetLeftOut);
         folders << item;
     }
     // A block goes under the folder of blocks whose index names it; the blocks come before

@@ -1,5 +1,6 @@
 #include "wording/report_wording.h"
 
+#include "wording/command_line_wording.h"
 #include "wording/problem_wording.h"
 #include "wording/text.h"
 #include "wording/words.h"
@@ -68,6 +69,14 @@ FolderText DescribeFolder(const FolderReport& folder) {
             {PathText(hole.name), DescribeOverviewHole(Language::Chinese, hole)});
     if (!folder.master.empty())
         text.master = PathText(folder.master);
+    if (folder.tileset) {
+        // The command line's line, without the indent that puts it under its folder there.
+        text.tileset = TilesetLine(Language::Chinese, *folder.tileset);
+        text.tileset.erase(0, text.tileset.find_first_not_of(' '));
+        for (const LeftOutSubfolder& file : folder.tileset->leftOut)
+            text.tilesetLeftOut.push_back(
+                {PathText(file.name), DescribeLeftOut(Language::Chinese, file)});
+    }
     return text;
 }
 
@@ -171,6 +180,8 @@ std::string SuccessDetails(const ExportReport& report, std::chrono::milliseconds
                                 Count(folder.entries.size())});
         if (!text.folders[i].translation.empty())
             details += "\n" + Fill("    平移 %1", {text.folders[i].translation});
+        if (!text.folders[i].tileset.empty())
+            details += "\n    " + text.folders[i].tileset;
     }
     if (listed > shown)
         details += "\n" + Fill("另有 %1 个目录，详见“导出结果”。", {Count(listed - shown)});
@@ -221,6 +232,13 @@ std::string PlainText(const ReportText& text, BlockLayout layout) {
             for (const LeftOutText& hole : folder.overviewHoles)
                 lines.push_back(in + indent + Field(hole.name, hole.reason));
         }
+        if (!folder.tileset.empty())
+            lines.push_back(in + folder.tileset);
+        if (!folder.tilesetLeftOut.empty()) {
+            lines.push_back(in + TilesetLeftOutGroup(folder.tilesetLeftOut.size()) + "：");
+            for (const LeftOutText& file : folder.tilesetLeftOut)
+                lines.push_back(in + indent + Field(file.name, file.reason));
+        }
         for (std::size_t b = 0; b < i; ++b)
             if (masterOf(b) == i)
                 addFolder(b, in);
@@ -244,6 +262,10 @@ std::string LeftOutGroup(std::size_t count) {
 
 std::string OverviewHoleGroup(std::size_t count) {
     return Fill("总览中缺少的瓦片（%1 个，近看时仍会加载）", {Count(count)});
+}
+
+std::string TilesetLeftOutGroup(std::size_t count) {
+    return Fill("未收入 3D Tiles 瓦片集的文件（%1 个，由上一级代替显示）", {Count(count)});
 }
 
 std::string DescribeStatus(FolderStatus status) {

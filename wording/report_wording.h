@@ -67,6 +67,10 @@ struct FolderText {
     // A block of a folder of blocks: that folder, as `folder` writes it; the results show the
     // block under it.
     std::string master;
+    // A run making 3D Tiles: what became of the folder's tileset ("3D Tiles：…/tileset.json
+    // （转换 …）"), and the files of its tiles left out of it; empty otherwise.
+    std::string tileset;
+    std::vector<LeftOutText> tilesetLeftOut;
 };
 
 // A whole run in words.
@@ -108,6 +112,8 @@ std::vector<std::string> ColumnTitles();
 std::string LeftOutGroup(std::size_t count);
 // The heading of the tiles a folder's overview shows nothing of.
 std::string OverviewHoleGroup(std::size_t count);
+// The heading of the files left out of a folder's 3D Tiles tileset.
+std::string TilesetLeftOutGroup(std::size_t count);
 
 std::string DescribeStatus(FolderStatus status);
 std::string DescribeOrigin(const FolderReport& folder);

@@ -1,6 +1,7 @@
 # Settings for the Windows build cross-compiled with MinGW-w64 (scripts/windows/build.sh): the
 # programs link everything statically, so they run from any folder without DLLs beside them,
-# and find OpenSceneGraph, GoogleTest, CLI11 and pugixml through the modules in this folder.
+# and find OpenSceneGraph, GoogleTest, CLI11, pugixml and tinygltf through the modules and
+# copies in this folder.
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
 
 # Windows 7 is the oldest system the programs start on.
@@ -20,4 +21,13 @@ set(BRINDLE_CLI11_INCLUDE /usr/include CACHE PATH "folder holding CLI11's CLI/ h
 if(EXISTS ${BRINDLE_CLI11_INCLUDE}/CLI/CLI.hpp)
   file(COPY ${BRINDLE_CLI11_INCLUDE}/CLI DESTINATION ${CMAKE_BINARY_DIR}/cli11/include)
   include_directories(SYSTEM ${CMAKE_BINARY_DIR}/cli11/include)
+endif()
+# The glTF library (the tile-check worker's 3D Tiles content) is one header, which Debian's
+# libtinygltf-dev puts among the system's too: that header alone is copied the same way, and
+# export/tiles3d takes it from there.
+set(BRINDLE_TINYGLTF_INCLUDE /usr/include CACHE PATH "folder holding tiny_gltf.h")
+if(EXISTS ${BRINDLE_TINYGLTF_INCLUDE}/tiny_gltf.h)
+  file(COPY ${BRINDLE_TINYGLTF_INCLUDE}/tiny_gltf.h
+       DESTINATION ${CMAKE_BINARY_DIR}/tinygltf/include)
+  set(BRINDLE_TINYGLTF_COPY ${CMAKE_BINARY_DIR}/tinygltf/include)
 endif()

@@ -13,8 +13,10 @@ proj_prefix="$(scripts/windows/build-proj.sh)"
 # meshoptimizer simplifies the overview's coarse meshes.
 meshoptimizer_prefix="$(scripts/windows/build-meshoptimizer.sh)"
 
-# GoogleTest is compiled from Debian's sources, CLI11 is header-only.
-packages=(googletest libcli11-dev nlohmann-json3-dev)
+# GoogleTest is compiled from Debian's sources; CLI11, nlohmann's JSON library and the glTF
+# library (the tile-check worker's 3D Tiles content) are header-only, and only their headers
+# are copied into the build folder (cmake/mingw/cross_build.cmake).
+packages=(googletest libcli11-dev nlohmann-json3-dev libtinygltf-dev)
 scripts/install-packages.sh --no-install-recommends "${packages[@]}"
 
 # pugixml (metadata.xml) is compiled with the programs from Debian's source, fetched once;
@@ -28,7 +30,13 @@ fi
 pugixml_src="$(compgen -G "$pugixml_cache/pugixml-*/src/pugixml.cpp" | head -n1)"
 pugixml_src="${pugixml_src%/src/pugixml.cpp}"
 
-cmake -S . -B build-windows \
+# Checkouts of the same tree share their compiled objects through ccache, where it is there.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B build-windows "${launcher[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
   -DBRINDLE_OSG_PREFIX="$osg_prefix" \

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Cross-builds Brindle for Windows (scripts/windows/build.sh) and tests it under Wine: the
 # export test suite, the overview's tests (its textures embedded as JPEG and PNG among them),
-# the wording tests and the dialog's side of them, then brindle-export.exe
+# the tileset's tests, the wording tests and the dialog's side of them, then brindle-export.exe
 # end to end on a sample block in folders whose names are Chinese and hold spaces, and on
-# metadata.xml files whose SRS PROJ must identify. Its index
-# files must be byte-identical to those the Linux build writes for the same folders. Last, brindle.exe's
-# dialog must open on a virtual X server and close on Escape (dialog_smoke.sh).
+# metadata.xml files whose SRS PROJ must identify. Its index files must be byte-identical to
+# those the Linux build writes for the same folders, and so must the binary glTF brindle-glb.exe
+# converts a tile to. Last, brindle.exe's dialog must open on a virtual X server and close on
+# Escape (dialog_smoke.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 started=$SECONDS
@@ -15,7 +16,7 @@ scripts/windows/build.sh
 # The Linux build provides the sample block and the indexes to compare with.
 if [[ -x build/brindle-sample && -x build/brindle-export && -f build/CMakeCache.txt ]]; then
   nice -n 19 cmake --build build --parallel 2 --target brindle-sample brindle-export \
-    brindle-tile-check >/dev/null
+    brindle-tile-check brindle-glb >/dev/null
 else
   nice -n 19 scripts/setup.sh >/dev/null
 fi
@@ -49,6 +50,12 @@ fi
 echo "== wording_tests.exe (the report's sentences) under Wine"
 if ! "$wine" build-windows/wording_tests.exe --gtest_brief=1; then
   echo "FAILED: wording_tests.exe" >&2
+  failed=1
+fi
+
+echo "== tileset_tests.exe (the tileset's errors and tileset.json) under Wine"
+if ! "$wine" build-windows/tileset_tests.exe --gtest_brief=1; then
+  echo "FAILED: tileset_tests.exe" >&2
   failed=1
 fi
 
@@ -163,6 +170,43 @@ fi
 if ! cmp "$work/linux/root block/root.osgb" "$work/windows/root block/root.osgb"; then
   echo "FAILED: the drive root's root.osgb differs between the Linux and the Windows build" >&2
   failed=1
+fi
+
+echo "== brindle-glb.exe: a tile's own level as binary glTF"
+# The 3D Tiles content, with the glTF library as the Windows build compiles it: the finest
+# file of a tile with written levels and an embedded JPEG texture, converted by both builds.
+# The Windows file must say what the Linux one says, and read back whole where the glTF
+# validator is installed (scripts/web-setup.sh).
+glb_work="$work/glb"
+mkdir -p "$glb_work"
+build/brindle-sample --tiles 1 --jpeg --paged-root --written-levels 2 "$glb_work/block" >/dev/null
+cp "$(find "$glb_work/block" -path '*Tile_*' -name 'root_L2.osgb' | head -n1)" "$glb_work/tile.osgb"
+build/brindle-glb "$glb_work/tile.osgb" "$glb_work/linux.glb" >"$glb_work/linux.txt"
+status=0
+"$wine" build-windows/brindle-glb.exe "$(windows_path "$glb_work/tile.osgb")" \
+  "$(windows_path "$glb_work/windows.glb")" >"$glb_work/windows.txt" 2>&1 || status=$?
+cat "$glb_work/windows.txt"
+# The first line: bytes, vertices, triangles and images, after the file's name (a Windows
+# name holds a colon of its own).
+counts() { head -n1 "$1" | tr -d '\r' | sed 's/^.*\.glb: //'; }
+if ((status != 0)) || [[ ! -s "$glb_work/windows.glb" ]]; then
+  echo "FAILED: brindle-glb.exe exited with $status" >&2
+  failed=1
+elif [[ "$(counts "$glb_work/windows.txt")" != "$(counts "$glb_work/linux.txt")" ]]; then
+  echo "FAILED: brindle-glb.exe wrote $(counts "$glb_work/windows.txt");" \
+    "the Linux build $(counts "$glb_work/linux.txt")" >&2
+  failed=1
+elif ! cmp -s "$glb_work/linux.glb" "$glb_work/windows.glb"; then
+  echo "FAILED: the glb differs between the Linux and the Windows build" >&2
+  failed=1
+fi
+if [[ -f tests/web/node_modules/gltf-validator/package.json ]] && command -v node >/dev/null; then
+  if ! node tests/web/validate_glb.js "$glb_work/windows.glb"; then
+    echo "FAILED: the glTF validator rejects brindle-glb.exe's file" >&2
+    failed=1
+  fi
+else
+  echo "(the glTF validator is not installed: brindle-glb.exe's file is compared, not read back)"
 fi
 
 echo "== brindle.exe: the dialog opens and closes"

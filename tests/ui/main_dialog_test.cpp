@@ -346,8 +346,9 @@ void MainDialogTest::layoutAndHint() {
     QVERIFY(cancel->x() > ok->x());
     QVERIFY(cancel->geometry().right() > dlg.width() - 40);
 
-    // Tab order: OK, Cancel, list, Add, Delete, the index kinds, back to OK. (Delete takes
-    // focus once enabled.)
+    // Tab order: OK, Cancel, list, Add, Delete, the index kinds, the 3D Tiles box, back to
+    // OK. (Delete takes focus once enabled; the 3D Tiles folder and its button once the box
+    // is checked.)
     auto* proxy = dlg.findChild<QRadioButton*>(QStringLiteral("proxyIndex"));
     auto* paged = dlg.findChild<QRadioButton*>(QStringLiteral("pagedIndex"));
     auto* overview = dlg.findChild<QRadioButton*>(QStringLiteral("overviewIndex"));
@@ -370,7 +371,10 @@ void MainDialogTest::layoutAndHint() {
             chain << w;
         w = w->nextInFocusChain();
     } while (w != ok && chain.size() < 20);
-    QCOMPARE(chain, (QList<QWidget*>{ok, cancel, list, add, del, proxy, paged, overview}));
+    auto* tilesets = dlg.findChild<QWidget*>(QStringLiteral("tilesetCheck"));
+    QVERIFY(tilesets);
+    QCOMPARE(chain,
+             (QList<QWidget*>{ok, cancel, list, add, del, proxy, paged, overview, tilesets}));
 
     // The empty list shows its hint in the middle; a listed folder takes its place.
     delete list->takeItem(0);

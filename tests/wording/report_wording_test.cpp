@@ -540,5 +540,42 @@ TEST(ChineseWording, TheSuccessDetailsSayWhatWasWrittenInOnePiece) {
                   "    平移 (512345.678, 3400000.3, 0)，来自本目录的 report.txt");
 }
 
+// The dialogs tell what became of a folder's 3D Tiles tileset under its folder, with the files
+// left out of it, in the results, their plain text and the success box alike.
+TEST(ChineseWording, TheTilesetUnderItsFolder) {
+    FolderReport written = Written("/测区/甲", {"Tile_1"});
+    written.index = IndexKind::Overview;
+    TilesetReport tileset;
+    tileset.folder = Utf8Path("/输出/甲");
+    tileset.status = TilesetStatus::Written;
+    tileset.converted = 12;
+    tileset.reused = 3;
+    tileset.leftOut.push_back(LeftOut("Tile_1/Data/L2.osgb", TileStatus::LoadFailed));
+    written.tileset = tileset;
+    ExportReport report;
+    report.folders = {written};
+
+    const std::string plain = PlainText(DescribeReport(report), BlockLayout::Listed);
+    const std::string line = Native("  3D Tiles：/输出/甲/tileset.json") +
+                             "（转换 12 个文件，沿用未改动的 3 个，未收入 1 个）\n";
+    EXPECT_NE(plain.find(line), std::string::npos) << plain;
+    const std::string group = "  未收入 3D Tiles 瓦片集的文件（1 个，由上一级代替显示）：\n" +
+                              Native("    Tile_1/Data/L2.osgb：");
+    EXPECT_NE(plain.find(group), std::string::npos) << plain;
+    // The tileset's line follows the folder's own lines, never the next folder's.
+    EXPECT_LT(plain.find("条目数"), plain.find("3D Tiles"));
+
+    // No tileset asked for: no line.
+    report.folders.front().tileset.reset();
+    EXPECT_EQ(PlainText(DescribeReport(report), BlockLayout::Listed).find("3D Tiles"),
+              std::string::npos);
+
+    tileset.leftOut.clear();
+    report.folders.front().tileset = tileset;
+    EXPECT_NE(SuccessDetails(report, std::chrono::milliseconds(1500))
+                  .find("\n    " + Native("3D Tiles：/输出/甲/tileset.json")),
+              std::string::npos);
+}
+
 } // namespace
 } // namespace brindle::wording

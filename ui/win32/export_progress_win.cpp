@@ -37,8 +37,9 @@ struct RunShared {
 
 class ExportRun {
 public:
-    ExportRun(std::vector<std::filesystem::path> folders, brindle::IndexKind index)
-        : m_folders(std::move(folders)), m_index(index) {}
+    ExportRun(std::vector<std::filesystem::path> folders, brindle::IndexKind index,
+              std::optional<std::filesystem::path> tilesets)
+        : m_folders(std::move(folders)), m_index(index), m_tilesets(std::move(tilesets)) {}
 
     ~ExportRun() {
         if (m_worker.joinable())
@@ -84,6 +85,8 @@ private:
     void work() {
         brindle::ExportOptions options;
         options.index = m_index;
+        if (m_tilesets)
+            options.tilesets.folder = *m_tilesets;
         options.verdictCache = brindle::DefaultVerdictCacheFolder();
         brindle::ExportCalls calls;
         calls.cancel = &m_cancel;
@@ -176,6 +179,7 @@ private:
 
     const std::vector<std::filesystem::path> m_folders;
     const brindle::IndexKind m_index;
+    const std::optional<std::filesystem::path> m_tilesets;
     const brindle::TimeLeftEstimate m_timeLeft{brindle::ProgressClock::now()};
     std::atomic<bool> m_cancel{false};
     RunShared m_shared;
@@ -186,8 +190,8 @@ private:
 } // namespace
 
 RunOutcome RunExportUnderProgress(HWND owner, std::vector<std::filesystem::path> folders,
-                                  IndexKind index) {
-    ExportRun run(std::move(folders), index);
+                                  IndexKind index, std::optional<std::filesystem::path> tilesets) {
+    ExportRun run(std::move(folders), index, std::move(tilesets));
     RunOutcome outcome;
     const auto start = std::chrono::steady_clock::now();
     outcome.report = run.runUnder(owner);

@@ -22,8 +22,10 @@ struct RunOutcome {
 
 // Runs the export on a thread of its own under a modal progress dialog owned by `owner`: the
 // bar and the text follow the run, its Cancel button (or Escape, or the close box) stops it,
-// and the run's replace questions are asked over it (see AskReplace).
+// and the run's replace questions are asked over it (see AskReplace). `tilesets`, when given,
+// is the folder the run writes 3D Tiles into.
 RunOutcome RunExportUnderProgress(HWND owner, std::vector<std::filesystem::path> folders,
-                                  IndexKind index);
+                                  IndexKind index,
+                                  std::optional<std::filesystem::path> tilesets = std::nullopt);
 
 } // namespace brindle::win32

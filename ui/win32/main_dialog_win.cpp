@@ -2,6 +2,7 @@
 
 #include "about_dialog_win.h"
 #include "dialog_common_win.h"
+#include "dialog_settings_win.h"
 #include "export_progress_win.h"
 #include "report_text_win.h"
 #include "resource.h"
@@ -29,6 +30,46 @@
 
 namespace brindle::win32 {
 namespace {
+
+int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
+    // Opens at the folder given, when there is one.
+    if (message == BFFM_INITIALIZED && data)
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, data);
+    return 0;
+}
+
+// The shell's folder chooser, titled `title`, opening at `start` when it is not empty; the
+// folder picked, empty when the user changed their mind.
+std::wstring BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start) {
+    BROWSEINFOW browse{};
+    browse.hwndOwner = owner;
+    browse.lpszTitle = title.c_str();
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    browse.lpfn = &BrowseCallback;
+    browse.lParam = start.empty() ? 0 : reinterpret_cast<LPARAM>(start.c_str());
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&browse);
+    if (!chosen)
+        return {};
+    // Long paths first; the older call is limited to MAX_PATH.
+    std::wstring path(32768, L'\0');
+    if (!SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()),
+                               GPFIDL_DEFAULT)) {
+        path.assign(MAX_PATH, L'\0');
+        if (!SHGetPathFromIDListW(chosen, path.data()))
+            path.clear();
+    }
+    CoTaskMemFree(chosen);
+    path.resize(wcslen(path.c_str()));
+    return path;
+}
+
+// The text of a control, whole.
+std::wstring ControlText(HWND control) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
 
 // Posted to the main dialog: a count of a listed folder's subfolders waits in its queue.
 constexpr UINT WM_APP_COUNTED = WM_APP + 4;
@@ -64,6 +105,8 @@ private:
         }
         SetIcons(dialog);
         CheckRadioButton(dialog, IDC_PROXY_INDEX, IDC_OVERVIEW_INDEX, IDC_PROXY_INDEX);
+        SendDlgItemMessageW(dialog, IDC_TILESET_FOLDER, EM_SETLIMITTEXT, 32767, 0);
+        SetDlgItemTextW(dialog, IDC_TILESET_FOLDER, RememberedTilesetFolder().c_str());
         DragAcceptFiles(dialog, TRUE);
         m_layout.capture(dialog, IDC_FOLDER_LIST);
         for (const std::wstring& folder : m_initialFolders)
@@ -120,6 +163,13 @@ private:
         case IDC_OVERVIEW_INDEX:
             if (code == BN_CLICKED)
                 updatePagedHint();
+            return TRUE;
+        case IDC_TILESET_CHECK:
+            if (code == BN_CLICKED)
+                followTilesetChoice();
+            return TRUE;
+        case IDC_TILESET_BROWSE:
+            chooseTilesetFolder();
             return TRUE;
         case IDOK:
             exportFolders();
@@ -206,35 +256,43 @@ private:
         ShowWindow(hint, big.empty() ? SW_HIDE : SW_SHOW);
     }
 
-    static int CALLBACK browseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
-        // Opens beside the folder added last.
-        if (message == BFFM_INITIALIZED && data)
-            SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, data);
-        return 0;
+    void chooseFolder() { addFolder(BrowseForFolder(m_dialog, T("请选择目录："), m_lastFolder)); }
+
+    // 3D Tiles are converted from the overview index: while the box is checked the overview
+    // is the index written, and the other kinds are greyed; the kind chosen before comes back
+    // when it is cleared.
+    void followTilesetChoice() {
+        const bool tilesets = IsDlgButtonChecked(m_dialog, IDC_TILESET_CHECK) == BST_CHECKED;
+        if (tilesets) {
+            m_indexBeforeTilesets =
+                IsDlgButtonChecked(m_dialog, IDC_PROXY_INDEX) == BST_CHECKED   ? IDC_PROXY_INDEX
+                : IsDlgButtonChecked(m_dialog, IDC_PAGED_INDEX) == BST_CHECKED ? IDC_PAGED_INDEX
+                                                                               : IDC_OVERVIEW_INDEX;
+            CheckRadioButton(m_dialog, IDC_PROXY_INDEX, IDC_OVERVIEW_INDEX, IDC_OVERVIEW_INDEX);
+        } else if (m_indexBeforeTilesets) {
+            CheckRadioButton(m_dialog, IDC_PROXY_INDEX, IDC_OVERVIEW_INDEX, m_indexBeforeTilesets);
+        }
+        for (int kind : {IDC_PROXY_INDEX, IDC_PAGED_INDEX, IDC_OVERVIEW_INDEX})
+            EnableWindow(GetDlgItem(m_dialog, kind), !tilesets);
+        EnableWindow(GetDlgItem(m_dialog, IDC_TILESET_FOLDER), tilesets);
+        EnableWindow(GetDlgItem(m_dialog, IDC_TILESET_BROWSE), tilesets);
+        updatePagedHint();
     }
 
-    void chooseFolder() {
-        const std::wstring title = T("请选择目录：");
-        BROWSEINFOW browse{};
-        browse.hwndOwner = m_dialog;
-        browse.lpszTitle = title.c_str();
-        browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-        browse.lpfn = &MainDialog::browseCallback;
-        browse.lParam = m_lastFolder.empty() ? 0 : reinterpret_cast<LPARAM>(m_lastFolder.c_str());
-        PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&browse);
-        if (!chosen)
-            return;
-        // Long paths first; the older call is limited to MAX_PATH.
-        std::wstring path(32768, L'\0');
-        if (!SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()),
-                                   GPFIDL_DEFAULT)) {
-            path.assign(MAX_PATH, L'\0');
-            if (!SHGetPathFromIDListW(chosen, path.data()))
-                path.clear();
-        }
-        CoTaskMemFree(chosen);
-        path.resize(wcslen(path.c_str()));
-        addFolder(path);
+    void chooseTilesetFolder() {
+        const std::wstring chosen =
+            BrowseForFolder(m_dialog, T("选择 3D Tiles 的输出目录："), tilesetFolderText());
+        if (!chosen.empty())
+            SetDlgItemTextW(m_dialog, IDC_TILESET_FOLDER, chosen.c_str());
+    }
+
+    // The folder as typed or chosen, without the spaces around it.
+    std::wstring tilesetFolderText() const {
+        std::wstring text = ControlText(GetDlgItem(m_dialog, IDC_TILESET_FOLDER));
+        const std::size_t first = text.find_first_not_of(L" \t");
+        if (first == std::wstring::npos)
+            return {};
+        return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
     }
 
     void addDropped(HDROP drop) {
@@ -289,8 +347,20 @@ private:
     void exportFolders() {
         // An empty list runs too: it writes nothing and ends in "导出成功", as the dialog
         // always has.
+        std::optional<std::filesystem::path> tilesets;
+        if (IsDlgButtonChecked(m_dialog, IDC_TILESET_CHECK) == BST_CHECKED) {
+            const std::wstring folder = tilesetFolderText();
+            if (folder.empty()) {
+                Message(m_dialog, T("请选择 3D Tiles 的输出目录。"), MB_OK | MB_ICONWARNING);
+                SetFocus(GetDlgItem(m_dialog, IDC_TILESET_FOLDER));
+                return;
+            }
+            RememberTilesetFolder(folder);
+            tilesets = folder;
+        }
         const std::vector<std::filesystem::path> listed = folders();
-        const RunOutcome run = RunExportUnderProgress(m_dialog, listed, chosenIndex());
+        const RunOutcome run =
+            RunExportUnderProgress(m_dialog, listed, chosenIndex(), std::move(tilesets));
         if (!run.report) {
             Message(m_dialog, run.failure, MB_OK | MB_ICONERROR);
             return;
@@ -326,6 +396,8 @@ private:
     HWND m_dialog = nullptr;
     Layout m_layout;
     std::wstring m_lastFolder; // for this session only
+    // The index kind's button checked before the 3D Tiles box was; 0 before it ever was.
+    int m_indexBeforeTilesets = 0;
     // Each listed folder's subfolders, counted as far as the hint needs; empty while the
     // count runs. Counts are handed over through m_counted.
     std::map<std::wstring, std::optional<std::size_t>> m_subfolderCounts;
