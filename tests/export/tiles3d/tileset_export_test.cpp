@@ -2,6 +2,7 @@
 // output folder, once its overview index is written, and never a file into the tile folders.
 // Files are converted in this process, standing for the workers.
 #include "export/export_run.h"
+#include "export/fs/overview_folder.h"
 #include "export/tiles3d/tileset_folder.h"
 #include "export/tiles3d/tileset_names.h"
 #include "tests/export/test_fixtures.h"
@@ -223,6 +224,11 @@ TEST(TilesetExport, ABlocksTilesetIsWrittenBesideItAndReplacedWholeByARerun) {
     converted.erase("the index");
     // The damaged file is tried again: it may have been mended.
     converted.erase(test::Canonical(damaged));
+    // The overview's nodes above the touched tile may be made again, in a levels folder of
+    // their own: those are new files. No other tile's file is converted again.
+    for (auto it = converted.begin(); it != converted.end();)
+        it = HasOverviewFolderName(fs::path(*it).parent_path().filename()) ? converted.erase(it)
+                                                                           : std::next(it);
     EXPECT_TRUE(converted.empty()) << *converted.begin();
     EXPECT_GT(rerun.folders[0].tileset->reused, 4u);
     EXPECT_EQ(Listing(out).count("production.brindle-new"), 0u);
