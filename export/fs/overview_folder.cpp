@@ -2,6 +2,7 @@
 
 #include "export/fs/atomic_file.h"
 #include "export/fs/folder_publish.h"
+#include "export/fs/our_folder_calls.h"
 #include "export/fs/path_join.h"
 #include "export/fs/regular_file.h"
 
@@ -70,22 +71,6 @@ fs::path MarkerPath(const fs::path& folder) {
     return JoinPath(folder, fs::path(std::string(kOverviewMarkerName)));
 }
 
-// True when `file` is our marker: a regular file itself, holding our line and nothing more.
-bool HoldsOurMarker(const fs::path& file) {
-    if (IsLink(file))
-        return false;
-    RegularFile marker;
-    const Result<RegularFile::Opened> opened = marker.open(file);
-    if (!opened || *opened != RegularFile::Opened::Yes ||
-        marker.size() != kOverviewMarkerText.size())
-        return false;
-    // One byte more than the line, so that a file grown since the open is seen.
-    std::string bytes(kOverviewMarkerText.size() + 1, '\0');
-    const Result<std::size_t> read = marker.read(bytes.data(), bytes.size());
-    return read && *read == kOverviewMarkerText.size() &&
-           std::string_view(bytes.data(), *read) == kOverviewMarkerText;
-}
-
 // A file the levels' writing puts in an overview folder: a level, or a temporary file of the
 // build or the atomic write that a killed run left.
 bool IsFileOfOurs(const fs::path& name) {
@@ -98,24 +83,6 @@ bool IsFileOfOurs(const fs::path& name) {
     const bool ascii =
         std::all_of(text.begin(), text.end(), [](auto c) { return c > 0 && c < 0x80; });
     return ascii && IsTemporaryFileName(name.string());
-}
-
-Status MakeFolder(const fs::path& folder) {
-    std::error_code ec;
-    if (fs::create_directory(folder, ec))
-        return {};
-    // A folder already there is no error to the standard library; to us it is a name taken.
-    if (!ec || ec == std::errc::file_exists)
-        return SystemError(std::errc::file_exists);
-    return SystemError(ec);
-}
-
-Status WriteFile(const fs::path& file, std::string_view bytes) {
-    // A folder entry not yet flushed is still in place: the marker is whole.
-    const Result<FileReplaced> replaced = ReplaceFileAtomically(file, bytes);
-    if (!replaced)
-        return replaced.error();
-    return {};
 }
 
 // The system's own cause for a path that is not there, as IsMissing tells it: the standard
@@ -135,15 +102,6 @@ Status ListNames(const fs::path& folder, std::vector<fs::path>& names) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename());
-    if (ec)
-        return SystemError(ec);
-    return {};
-}
-
-Status Remove(const fs::path& path) {
-    std::error_code ec;
-    // Gone already is gone: what the removal wanted.
-    fs::remove(path, ec);
     if (ec)
         return SystemError(ec);
     return {};
@@ -175,10 +133,10 @@ Status GiveOwnName(const fs::path& made, const fs::path& named, const OverviewFo
 
 OverviewFolderCalls SystemOverviewFolderCalls() {
     OverviewFolderCalls calls;
-    calls.makeFolder = MakeFolder;
-    calls.writeFile = WriteFile;
+    calls.makeFolder = MakeOneFolder;
+    calls.writeFile = WriteWholeFile;
     calls.listNames = ListNames;
-    calls.remove = Remove;
+    calls.remove = RemoveOne;
     calls.renameFolder = RenameFolderWithoutReplacing;
     calls.flushFolder = FlushFolder;
     return calls;
@@ -203,7 +161,7 @@ bool IsUnfinishedOverviewFolder(const fs::path& folder) {
     }
     if (ec || entries > 1)
         return false;
-    return entries == 0 || (onlyMarker && HoldsOurMarker(MarkerPath(folder)));
+    return entries == 0 || (onlyMarker && HoldsMarker(MarkerPath(folder), kOverviewMarkerText));
 }
 
 bool HasOverviewFolderName(const fs::path& name) {
@@ -216,7 +174,7 @@ bool IsOverviewFolder(const fs::path& folder) {
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(folder, ec)) || ec)
         return false;
-    return HoldsOurMarker(MarkerPath(folder));
+    return HoldsMarker(MarkerPath(folder), kOverviewMarkerText);
 }
 
 Result<fs::path> MakeOverviewFolder(const fs::path& listed, const OverviewFolderCalls& calls) {

@@ -2,6 +2,7 @@
 
 #include "export/fs/atomic_file.h"
 #include "export/fs/folder_publish.h"
+#include "export/fs/our_folder_calls.h"
 #include "export/fs/regular_file.h"
 
 #include <algorithm>
@@ -31,22 +32,6 @@ fs::path WithSuffix(const fs::path& target, const char* suffix) {
     fs::path named = target;
     named += suffix;
     return named;
-}
-
-// True when `file` is our marker: a regular file itself, holding our line and nothing more.
-bool HoldsOurMarker(const fs::path& file) {
-    if (IsLink(file))
-        return false;
-    RegularFile marker;
-    const Result<RegularFile::Opened> opened = marker.open(file);
-    if (!opened || *opened != RegularFile::Opened::Yes ||
-        marker.size() != kTilesetMarkerText.size())
-        return false;
-    // One byte more than the line, so that a file grown since the open is seen.
-    std::string bytes(kTilesetMarkerText.size() + 1, '\0');
-    const Result<std::size_t> read = marker.read(bytes.data(), bytes.size());
-    return read && *read == kTilesetMarkerText.size() &&
-           std::string_view(bytes.data(), *read) == kTilesetMarkerText;
 }
 
 enum class Found { Nothing, Ours, EmptyFolder, Other };
@@ -122,30 +107,6 @@ Status MakeFolders(const fs::path& folder) {
     return {};
 }
 
-Status MakeFolder(const fs::path& folder) {
-    std::error_code ec;
-    if (fs::create_directory(folder, ec))
-        return {};
-    if (!ec || ec == std::errc::file_exists)
-        return SystemError(std::errc::file_exists);
-    return SystemError(ec);
-}
-
-Status WriteFile(const fs::path& file, std::string_view bytes) {
-    const Result<FileReplaced> replaced = ReplaceFileAtomically(file, bytes);
-    if (!replaced)
-        return replaced.error();
-    return {};
-}
-
-Status Remove(const fs::path& path) {
-    std::error_code ec;
-    fs::remove(path, ec);
-    if (ec)
-        return SystemError(ec);
-    return {};
-}
-
 Status RemoveAll(const fs::path& path) {
     std::error_code ec;
     fs::remove_all(path, ec);
@@ -174,9 +135,9 @@ Status ExchangeFolders(const fs::path& a, const fs::path& b) {
 TilesetFolderCalls SystemTilesetFolderCalls() {
     TilesetFolderCalls calls;
     calls.makeFolders = MakeFolders;
-    calls.makeFolder = MakeFolder;
-    calls.writeFile = WriteFile;
-    calls.remove = Remove;
+    calls.makeFolder = MakeOneFolder;
+    calls.writeFile = WriteWholeFile;
+    calls.remove = RemoveOne;
     calls.removeAll = RemoveAll;
     calls.renameFolder = RenameFolderWithoutReplacing;
     calls.exchangeFolders = ExchangeFolders;
@@ -188,7 +149,7 @@ bool IsTilesetFolderOfOurs(const fs::path& folder) {
     std::error_code ec;
     if (IsLink(folder) || !fs::is_directory(fs::symlink_status(folder, ec)) || ec)
         return false;
-    return HoldsOurMarker(folder / MarkerName());
+    return HoldsMarker(folder / MarkerName(), kTilesetMarkerText);
 }
 
 std::optional<TilesetFolderError> TilesetStaging::Begin(const fs::path& dir, const fs::path& name,
