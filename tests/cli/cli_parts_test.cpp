@@ -5,6 +5,7 @@
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
 #include "cli/user_language.h"
+#include "tests/cli/report_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-FolderReport WrittenFolder(const std::string& name) {
-    FolderReport folder;
-    folder.folder = name;
-    folder.indexFile = fs::path(name) / "root.osgb";
-    folder.status = FolderStatus::Written;
-    folder.entries = {"A\\root.osgb"};
-    return folder;
-}
+using test::Contains;
+using test::WrittenFolder;
 
 // Records what had been written at each flush.
 class FlushLog : public std::stringbuf {

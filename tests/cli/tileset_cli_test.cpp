@@ -3,6 +3,7 @@
 #include "cli/command_line.h"
 #include "cli/report_json.h"
 #include "cli/report_printer.h"
+#include "tests/cli/report_fixtures.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,18 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-FolderReport WrittenFolder(const std::string& name) {
-    FolderReport folder;
-    folder.folder = name;
-    folder.indexFile = fs::path(name) / "root.osgb";
-    folder.status = FolderStatus::Written;
-    folder.entries = {"A\\root.osgb"};
-    return folder;
-}
+using test::Contains;
+using test::WrittenFolder;
 
 TEST(ParseCommandLine, ATilesetMakesTheIndexAnOverview) {
     for (const std::vector<const char*>& arguments :
