@@ -8,6 +8,7 @@
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <osg/ComputeBoundsVisitor>
 #include <osg/PagedLOD>
 #include <osg/ProxyNode>
@@ -187,6 +188,50 @@ TEST(FileConversion, TheWrittenContentDrawnWithTheIdentityLandsOnTheScenesVertic
             EXPECT_NEAR(converted.boundsMin[k], bounds._min[k], 1e-4);
             EXPECT_NEAR(converted.boundsMax[k], bounds._max[k], 1e-4);
         }
+    }
+}
+
+std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value =
+            (value << 8) | static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i)));
+    return value;
+}
+
+// A b3dm as a 1.0 viewer reads it: its 28-byte header's lengths add up to the file, its
+// feature table says no features and ends where the glb starts on 8 bytes, there is no batch
+// table, and the glb is, byte for byte, the one the same file gives without the wrapper.
+TEST(FileConversion, AB3dmHoldsTheSameFilesGlbBehindAHeaderAViewerReads) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "TILE");
+    for (const bool quantize : {false, true}) {
+        SCOPED_TRACE(quantize ? "quantised" : "plain");
+        const fs::path glb = dir / "plain.glb", b3dm = dir / "wrapped.b3dm";
+        const ConvertedFile plain = ConvertOne({tile.root, glb, quantize});
+        const ConvertedFile wrapped = ConvertOne({tile.root, b3dm, quantize, true});
+        ASSERT_TRUE(plain.hasContent());
+        ASSERT_TRUE(wrapped.hasContent());
+        const std::string glbBytes = ReadAll(glb);
+        const std::string bytes = ReadAll(b3dm);
+        ASSERT_GE(bytes.size(), 28u);
+        EXPECT_EQ(wrapped.glbBytes, bytes.size());
+        EXPECT_EQ(wrapped.triangles, plain.triangles);
+        EXPECT_EQ(bytes.substr(0, 4), "b3dm");
+        EXPECT_EQ(LittleEndian32(bytes, 4), 1u);           // version
+        EXPECT_EQ(LittleEndian32(bytes, 8), bytes.size()); // byteLength
+        const std::uint32_t featureJson = LittleEndian32(bytes, 12);
+        EXPECT_EQ(LittleEndian32(bytes, 16), 0u); // feature table binary
+        EXPECT_EQ(LittleEndian32(bytes, 20), 0u); // batch table JSON
+        EXPECT_EQ(LittleEndian32(bytes, 24), 0u); // batch table binary
+        const std::size_t glbStart = 28 + std::size_t{featureJson};
+        EXPECT_EQ(glbStart % 8, 0u);
+        ASSERT_LE(glbStart, bytes.size());
+        const nlohmann::json features =
+            nlohmann::json::parse(bytes.substr(28, featureJson), nullptr, false);
+        EXPECT_EQ(features, nlohmann::json({{"BATCH_LENGTH", 0}})) << bytes.substr(28, featureJson);
+        EXPECT_EQ(bytes.substr(glbStart).size(), glbBytes.size());
+        EXPECT_TRUE(bytes.substr(glbStart) == glbBytes) << "the glb inside differs";
     }
 }
 
