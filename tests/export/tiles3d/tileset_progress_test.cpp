@@ -2,6 +2,7 @@
 // done grows with every report, and its last report comes to what the folder's report says.
 // Files are converted in this process, standing for the workers.
 #include "export/export_run.h"
+#include "export/tiles3d/tileset_build.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
 #include <vector>
 
@@ -98,6 +100,69 @@ void ExpectGrowing(const std::vector<TilesetProgress>& stage) {
         EXPECT_EQ(now.tileCount, before.tileCount) << "report " << i;
         EXPECT_FALSE(before.ended) << "report " << i;
     }
+}
+
+// The walk's own reports, unthrottled: a file counts once it is back from the converter, and a
+// tile root once its tileset is on disk (or it is left out), so each report matches the
+// tilesets written by then.
+TEST(TilesetProgress, TheWalkCountsEachFileBackAndEachTileRootWhoseTilesetIsWritten) {
+    TempDir dir;
+    const fs::path block = dir / "block";
+    WriteSampleBlock(block, PagedTiles(6, 2));
+    // A file deep in one tile's tree is left out, and counts all the same.
+    const fs::path damaged = block / "Tile_+001_+001" / "root_L2.osgb";
+    const std::string bytes = test::ReadBytes(damaged);
+    std::ofstream(damaged, std::ios::binary | std::ios::trunc).write(bytes.data(), 40);
+    ExportOptions index;
+    index.jobs = 2;
+    index.index = IndexKind::Overview;
+    ASSERT_EQ(ExportFolderIndexes({block}, index).folders.at(0).status, FolderStatus::Written);
+
+    test::InProcessConverter converter(2);
+    // A tile root that crashes its worker: left out, its tile root done all the same.
+    ConvertedFile crashed;
+    crashed.outcome = TileOutcome(TileStatus::ReaderCrashed);
+    converter.answers[test::Canonical(block / "Tile_+000_+001" / "root.osgb")] = crashed;
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    TilesetBuildOptions options;
+    options.listedFolder = block;
+    options.output = out;
+    options.jobsInFlight = 2; // many small batches back, so many reports
+    std::vector<TilesetBuildProgress> told;
+    std::vector<std::uint64_t> tilesetsOnDisk, given;
+    options.progress = [&](const TilesetBuildProgress& p) {
+        told.push_back(p);
+        given.push_back(converter.callCount());
+        std::uint64_t written = 0;
+        for (fs::recursive_directory_iterator it(out), end; it != end; ++it)
+            written += it->path().filename().string().find(".tileset.json") != std::string::npos;
+        tilesetsOnDisk.push_back(written);
+    };
+    const Result<TilesetBuilt> built = BuildTileset(options, converter.function());
+    ASSERT_TRUE(built);
+    ASSERT_EQ(built->leftOut.size(), 2u);
+    EXPECT_EQ(built->tileTilesets, 5u);
+    ASSERT_GT(told.size(), 10u);
+    for (std::size_t i = 0; i < told.size(); ++i) {
+        EXPECT_GE(told[i].tileRootsDone, tilesetsOnDisk[i]) << "report " << i;
+        EXPECT_LE(told[i].tileRootsDone, tilesetsOnDisk[i] + 1) << "report " << i;
+        EXPECT_LE(told[i].converted, given[i]) << "report " << i;
+        if (i > 0) {
+            EXPECT_GE(told[i].converted, told[i - 1].converted) << "report " << i;
+            EXPECT_GE(told[i].bytes, told[i - 1].bytes) << "report " << i;
+        }
+    }
+    const TilesetBuildProgress& last = told.back();
+    EXPECT_EQ(last.converted, built->converted);
+    EXPECT_EQ(last.converted, converter.callCount());
+    EXPECT_EQ(last.reused, 0u);
+    EXPECT_EQ(last.tileRootsDone, 6u);
+    std::uint64_t tileFileBytes = 0;
+    for (const auto& [file, times] : converter.calls())
+        if (file != test::Canonical(block / "root.osgb"))
+            tileFileBytes += fs::file_size(file);
+    EXPECT_EQ(last.bytes, tileFileBytes);
 }
 
 TEST(TilesetProgress, GrowsWithEveryReportAndEndsAtTheReportsCounts) {
