@@ -170,10 +170,6 @@ Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::
     build.listedFolder = block.folder;
     build.frame = frame.get();
     build.output = output;
-    std::error_code ec;
-    if (!previous.empty() && fs::is_directory(previous, ec))
-        build.previousOutput = previous;
-    build.quantize = options_.tilesets.quantize;
     const std::uint64_t tileRoots = block.entries.size();
     TilesetBuildProgress walked;
     if (told_)
@@ -181,6 +177,10 @@ Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::
             walked = walk;
             tellProgress(block.folder, tileRoots, walk, false);
         };
+    std::error_code ec;
+    if (!previous.empty() && fs::is_directory(previous, ec))
+        build.previousOutput = previous;
+    build.quantize = options_.tilesets.quantize;
     Result<TilesetBuilt> built = BuildTileset(build, **convert);
     // The walk is over: the tile roots it did not reach (below an overview node left out)
     // never will be. One that failed or was cancelled stays where it came to.
