@@ -1,6 +1,7 @@
 #include "cli/progress_bar.h"
 
 #include "wording/text.h"
+#include "wording/tileset_progress.h"
 
 #include <ostream>
 
@@ -25,6 +26,15 @@ int Percent(const ExportProgress& progress) {
     return static_cast<int>(progress.subfoldersDone * 100 / progress.subfolderCount);
 }
 
+// The bar shows the tileset stage while there is one: the tiles are all validated by then,
+// and the tiles' conversion takes longer than their check.
+int BarPercent(const ExportProgress& progress) {
+    const ProgressSteps steps = StepsShown(progress);
+    if (!progress.tileset || steps.total == 0)
+        return Percent(progress);
+    return static_cast<int>(steps.done * 100 / steps.total);
+}
+
 } // namespace
 
 std::string DescribeTimeLeft(std::chrono::seconds left) {
@@ -42,6 +52,8 @@ std::string DescribeProgress(const ExportProgress& progress,
                        wording::PathText(progress.folder.filename());
     if (left)
         text += ", " + DescribeTimeLeft(*left);
+    if (progress.tileset)
+        text += "; " + wording::TilesetProgressText(wording::Language::English, *progress.tileset);
     return text;
 }
 
@@ -50,12 +62,13 @@ bool ProgressBar::isTerminal(std::FILE* stream) {
 }
 
 void ProgressBar::update(const ExportProgress& progress, ProgressClock::time_point now) {
-    const bool last = progress.subfoldersDone == progress.subfolderCount;
+    const bool last = progress.subfoldersDone == progress.subfolderCount &&
+                      (!progress.tileset || progress.tileset->ended);
     if (onScreen_ && !last && now - lastDraw_ < kRedrawInterval)
         return;
     lastDraw_ = now;
     onScreen_ = true;
-    const int filled = Percent(progress) * kBarWidth / 100;
+    const int filled = BarPercent(progress) * kBarWidth / 100;
     terminal_ << "\r\033[K[" << std::string(filled, '#') << std::string(kBarWidth - filled, '.')
               << "] " << DescribeProgress(progress, estimate_.at(progress, now)) << std::flush;
 }

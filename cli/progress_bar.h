@@ -14,7 +14,8 @@ namespace brindle {
 // "about 12 s left", "about 2 min 5 s left", "about 1 h 10 min left".
 std::string DescribeTimeLeft(std::chrono::seconds left);
 
-// "45% (135/300 tiles), folder 1/3 Block_A, about 12 s left"
+// "45% (135/300 tiles), folder 1/3 Block_A, about 12 s left"; while the folder's tileset is
+// made, "; 3D Tiles Block_A 20% (60/300 tiles), 412 files converted, 0 reused, 96.3 MB" after.
 std::string DescribeProgress(const ExportProgress& progress,
                              const std::optional<std::chrono::seconds>& left);
 

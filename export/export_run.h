@@ -47,8 +47,9 @@ struct ExportOptions {
 
 // What the run calls back, and the flag that stops it: the caller's, apart from the settings.
 struct ExportCalls {
-    // Called as folders and subfolders complete, from the run's threads but never from two
-    // at once. Keep it short: validation waits for it.
+    // Called as folders and subfolders complete, and as a folder's tileset files are done (at
+    // most every 100 ms then), from the run's threads but never from two at once. Keep it
+    // short: validation waits for it.
     std::function<void(const ExportProgress&)> progress;
     // Called from the run's thread as soon as a folder is written (or has failed), before the
     // next folder's turn; the report passed is final.

@@ -13,6 +13,7 @@
 #include "export/cache/verdict_cache.h"
 #include "export/scan/block_layout.h"
 #include "export/scan/subfolder_scan.h"
+#include "wording/tileset_progress.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -285,12 +286,10 @@ void CBrindleDlg::showProgress(const brindle::ExportProgress& progress) {
     // Once cancelled, keep saying so rather than showing the run wind down.
     if (!m_progress || m_progress->wasCanceled())
         return;
-    // A block is usually one folder of thousands of tiles, so the bar moves with every tile
-    // validated as well as with every index written.
-    const auto maximum = static_cast<int>(progress.subfolderCount + progress.folderCount);
-    const auto done = static_cast<int>(progress.subfoldersDone + progress.foldersDone);
-    m_progress->setMaximum(maximum);
-    m_progress->setValue(std::min(done, maximum));
+    // The tiles validated and the folders written, or the tileset stage in hand.
+    const brindle::ProgressSteps steps = brindle::StepsShown(progress);
+    m_progress->setMaximum(static_cast<int>(steps.total));
+    m_progress->setValue(static_cast<int>(steps.done));
     m_progress->setLabelText(brindle::ui::QText(brindle::wording::ProgressText(
         progress,
         m_timeLeft ? m_timeLeft->at(progress, brindle::ProgressClock::now()) : std::nullopt)));

@@ -1,6 +1,7 @@
 #include "wording/time_left.h"
 
 #include "wording/text.h"
+#include "wording/tileset_progress.h"
 
 #include <algorithm>
 
@@ -57,6 +58,8 @@ std::string ProgressText(const ExportProgress& progress,
                              std::to_string(progress.subfolderCount)});
     if (left)
         text += "，" + DescribeTimeLeft(Language::Chinese, *left);
+    if (progress.tileset)
+        text += "\n" + TilesetProgressText(Language::Chinese, *progress.tileset);
     return text;
 }
 

@@ -32,8 +32,9 @@ namespace brindle::wording {
 // "预计还需约 12 秒".
 std::string DescribeTimeLeft(Language language, std::chrono::seconds left);
 
-// The dialogs' progress text, in Chinese, lines ending in "\n": the folder in hand, the tiles
-// checked and, once known, the time left.
+// The dialogs' progress text, in Chinese, lines parted by "\n": the folder in hand, the tiles
+// checked and, once known, the time left; and what its tileset stage has done, while there is
+// one.
 std::string ProgressText(const ExportProgress& progress,
                          const std::optional<std::chrono::seconds>& left);
 

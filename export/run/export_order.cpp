@@ -28,7 +28,9 @@ ExportOrder::ExportOrder(const ExportOptions& options, const ExportCalls& calls,
       verdictSetting_(options.verdictCache.empty() ? 0 : VerdictSetting(settings_)),
       tilesets_(options, settings_, references, locks_,
                 calls.startConverter ? ConverterStart(calls.startConverter)
-                                     : WorkerConverterStart()) {}
+                                     : WorkerConverterStart()) {
+    tilesets_.setProgress(relay_.forTilesets());
+}
 
 void ExportOrder::exportListed(const std::vector<fs::path>& folders,
                                std::vector<FolderReport>& out) {

@@ -4,6 +4,7 @@
 #include "export/tiles3d/tileset_folder.h"
 #include "export/tiles3d/tileset_json.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -96,8 +97,10 @@ void TilesetWriting::write(FolderReport& report, const std::vector<const FolderR
     TilesetStaging staging;
     if (std::optional<TilesetFolderError> error = TilesetStaging::Begin(dir, name, staging))
         return fail(ProblemOf(*error));
+    beginProgress(report, blocks);
     const Result<bool> built =
         blocks.empty() ? buildOne(report, staging) : buildBlocks(report, blocks, staging);
+    endProgress();
     // A cancelled run leaves the old tileset, even where the new one is complete.
     if (Cancelled(built.error()) || settings_.cancelled()) {
         tileset.status = TilesetStatus::Cancelled;
@@ -172,6 +175,13 @@ Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::
     build.listedFolder = block.folder;
     build.frame = frame.get();
     build.output = output;
+    const std::uint64_t tileRoots = block.entries.size();
+    TilesetBuildProgress walked;
+    if (told_)
+        build.progress = [&](const TilesetBuildProgress& walk) {
+            walked = walk;
+            tellProgress(block.folder, tileRoots, walk, false);
+        };
     std::error_code ec;
     if (!previous.empty() && fs::is_directory(previous, ec))
         build.previousOutput = previous;
@@ -180,6 +190,10 @@ Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::
     build.meshopt = options_.tilesets.meshopt;
     build.version = VersionOf(options_.tilesets);
     Result<TilesetBuilt> built = BuildTileset(build, **convert);
+    // The walk is over: the tile roots it did not reach (below an overview node left out)
+    // never will be. One that failed or was cancelled stays where it came to.
+    if (told_)
+        tellProgress(block.folder, tileRoots, walked, built.ok());
     if (built)
         record(*built, report);
     return built;
@@ -191,6 +205,46 @@ Result<FileConverter*> TilesetWriting::converter() {
     if (!*converter_)
         return converter_->error();
     return &**converter_;
+}
+
+void TilesetWriting::beginProgress(const FolderReport& report,
+                                   const std::vector<const FolderReport*>& blocks) {
+    if (!told_)
+        return;
+    stage_ = {};
+    stage_.folder = report.folder;
+    stage_.tileCount = report.entries.size();
+    if (!blocks.empty()) {
+        stage_.tileCount = 0;
+        for (const FolderReport* block : blocks)
+            stage_.tileCount += block->entries.size();
+    }
+    // Told at once: the index and the overview's top nodes come first, which may take a while.
+    shown_ = stage_;
+    told_(stage_);
+}
+
+void TilesetWriting::tellProgress(const fs::path& block, std::uint64_t tileCount,
+                                  const TilesetBuildProgress& walk, bool blockDone) {
+    TilesetProgress shown = stage_;
+    shown.folder = block;
+    shown.converted += walk.converted;
+    shown.reused += walk.reused;
+    shown.bytes += walk.bytes;
+    shown.tilesDone += blockDone ? tileCount : std::min(walk.tileRootsDone, tileCount);
+    shown_ = shown;
+    if (blockDone)
+        stage_ = shown;
+    else
+        told_(shown);
+}
+
+void TilesetWriting::endProgress() {
+    if (!told_ || !shown_)
+        return;
+    shown_->ended = true;
+    told_(*shown_);
+    shown_.reset();
 }
 
 void TilesetWriting::record(const TilesetBuilt& built, FolderReport& report) const {

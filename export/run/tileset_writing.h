@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/export_progress.h"
 #include "export/export_report.h"
 #include "export/export_run.h"
 #include "export/isolation/check_settings.h"
@@ -7,6 +8,7 @@
 #include "export/tiles3d/tileset_build.h"
 #include "export/tiles3d/tileset_folder.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -34,6 +36,9 @@ public:
 
     // The listed folders of the run, which no tileset's folder may lie inside or around.
     void setListed(std::vector<std::filesystem::path> listed) { listed_ = std::move(listed); }
+    // Told, from the run's thread, what the tileset of the listed folder in hand has done so
+    // far, and once more when it is over (`ended`).
+    void setProgress(std::function<void(const TilesetProgress&)> told) { told_ = std::move(told); }
 
     // Makes the tileset of the listed folder of `report`, whose index was just written (or,
     // in a dry run, would be): `blocks`, for a folder of blocks, the reports of its blocks.
@@ -59,6 +64,13 @@ private:
     Result<FileConverter*> converter();
     // Adds what a build came to to the listed folder's report.
     void record(const TilesetBuilt& built, FolderReport& report) const;
+    // The stage of the listed folder of `report` begins: its tile roots, its blocks' summed.
+    void beginProgress(const FolderReport& report, const std::vector<const FolderReport*>& blocks);
+    // Tells the stage's counts: those of the blocks built before, and `walk`'s of the block
+    // in hand (`block`, `tileCount` tile roots).
+    void tellProgress(const std::filesystem::path& block, std::uint64_t tileCount,
+                      const TilesetBuildProgress& walk, bool blockDone);
+    void endProgress();
 
     const ExportOptions& options_;
     const CheckSettings& settings_;
@@ -68,6 +80,10 @@ private:
     std::optional<Result<FileConverter>> converter_;
     std::vector<std::filesystem::path> listed_;
     std::set<std::filesystem::path> targets_; // the tileset folders of this run so far
+    std::function<void(const TilesetProgress&)> told_;
+    TilesetProgress stage_; // the folder in hand's, for the blocks built before
+    // The last told, with the block in hand's counts: the stage's end tells it once more.
+    std::optional<TilesetProgress> shown_;
 };
 
 } // namespace brindle

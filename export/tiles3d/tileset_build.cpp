@@ -108,6 +108,7 @@ private:
     void complete(std::uint64_t id);
     std::optional<TilesetTile> tileOf(WalkedFile& walked);
     void waitForConversions();
+    void tellProgress() const;
     Status writeTileset();
     ContentFormat format() const {
         return options_.b3dm ? ContentFormat::B3dm : ContentFormat::Glb;
@@ -134,6 +135,7 @@ private:
     std::unique_ptr<ManifestWriter> manifest_;
     std::unique_ptr<EarlierConversions> earlier_;
     TilesetBuilt built_;
+    TilesetBuildProgress progress_;
 };
 
 Result<TilesetBuilt> TilesetWalk::run() {
@@ -159,13 +161,16 @@ Result<TilesetBuilt> TilesetWalk::run() {
         if (!reused_.empty()) {
             Finished finished = std::move(reused_.front());
             reused_.pop_front();
+            ++progress_.reused;
             if (!failure_)
                 take(std::move(finished));
+            tellProgress();
             continue;
         }
         if (inFlight_ == 0)
             break;
         waitForConversions();
+        tellProgress();
     }
     std::error_code removed;
     fs::remove(output_ / IndexScratchName(listed_ / "root.osgb", format()), removed);
@@ -191,9 +196,16 @@ void TilesetWalk::waitForConversions() {
         arrived.swap(mailbox_->finished);
     }
     inFlight_ -= std::min(inFlight_, arrived.size());
+    for (const Finished& finished : arrived)
+        progress_.converted += finished.converted.cancelled ? 0 : 1;
     for (Finished& finished : arrived)
         if (!failure_)
             take(std::move(finished));
+}
+
+void TilesetWalk::tellProgress() const {
+    if (options_.progress)
+        options_.progress(progress_);
 }
 
 std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint64_t parent,
@@ -275,8 +287,12 @@ void TilesetWalk::take(Finished finished) {
         return;
     }
     WalkedFile& walked = files_.at(id);
+    if (const auto stamp = stamps_.find(id); stamp != stamps_.end())
+        progress_.bytes += stamp->second.size;
     if (converted.outcome.reason != TileStatus::Valid) {
         built_.leftOut.push_back({walked.file, converted.outcome});
+        if (walked.role == FileRole::TileRoot)
+            ++progress_.tileRootsDone;
         if (walked.role == FileRole::Index) {
             indexLeftOut_ = true;
             files_.erase(id);
@@ -391,6 +407,8 @@ void TilesetWalk::complete(std::uint64_t id) {
     for (;;) {
         WalkedFile& walked = files_.at(id);
         std::optional<TilesetTile> tile = tileOf(walked);
+        if (walked.role == FileRole::TileRoot)
+            ++progress_.tileRootsDone;
         if (walked.role == FileRole::Index) {
             root_ = std::move(tile);
             files_.erase(id);

@@ -19,6 +19,12 @@ namespace brindle {
 // (the calling one included) and at any time. FileConversions::convert is one.
 using FileConverter = std::function<void(ConversionJob, FileConversions::Done)>;
 
+// What a build has done so far: files whose conversion is done or taken from the earlier
+// build, the bytes of those files, and the tile roots whose trees are done or left out.
+struct TilesetBuildProgress {
+    std::uint64_t converted = 0, reused = 0, bytes = 0, tileRootsDone = 0;
+};
+
 struct TilesetBuildOptions {
     // The listed folder, which holds the index (root.osgb) the walk starts from.
     std::filesystem::path listedFolder;
@@ -40,6 +46,8 @@ struct TilesetBuildOptions {
     // Conversions given to the converter and not yet done, at most: enough to keep its
     // workers busy, few enough that only a few tiles' trees are held at once.
     std::size_t jobsInFlight = 64;
+    // Called from the walk's thread as files are done; empty for none.
+    std::function<void(const TilesetBuildProgress&)> progress;
 };
 
 // A file the walk reached and left out, with why: it stays out of the tileset, and the tile

@@ -238,7 +238,7 @@ void ExportJobTest::nobodyIsAskedOnceCancelled() {
         {fs::path("/survey/a")}, {},
         [&](const std::vector<fs::path>& folders, const brindle::ExportOptions&,
             const brindle::ExportCalls& calls) {
-            calls.progress({0, folders.size(), 0, 8, folders.front()});
+            calls.progress({0, folders.size(), 0, 8, folders.front(), {}});
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             while (!calls.cancel->load() && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -7,8 +7,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -17,8 +19,11 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -76,6 +81,7 @@ private slots:
     void checkedBoxWithoutFolderStartsNoRun();
     void rowFitsTheDialog();
     void resultsShowTheTilesetUnderItsFolder();
+    void progressShowsTheTilesetStage();
 
 private:
     QTemporaryDir m_settings;
@@ -236,6 +242,65 @@ void TilesetOptionTest::resultsShowTheTilesetUnderItsFolder() {
              qPrintable(join));
     QVERIFY2(join.contains(QStringLiteral("t/root_L2.osgb")), qPrintable(join));
     dialog.grab().save(screenshotPath(QStringLiteral("results_tileset")));
+}
+
+// While a folder's tileset is made, the progress dialog says what the stage has done under the
+// folder's validation, and its bar follows the stage's tile roots.
+void TilesetOptionTest::progressShowsTheTilesetStage() {
+    std::atomic<bool> shown{false};
+    CBrindleDlg dlg;
+    dlg.setExportRunner([&](const std::vector<std::filesystem::path>&,
+                            const brindle::ExportOptions&, const brindle::ExportCalls& calls) {
+        brindle::ExportProgress step;
+        step.folderCount = 1;
+        step.subfolderCount = step.subfoldersDone = 300;
+        step.folder = "/data/survey";
+        brindle::TilesetProgress& stage = step.tileset.emplace();
+        stage.folder = "/data/survey/north";
+        stage.tileCount = 300;
+        stage.tilesDone = 60;
+        stage.converted = 412;
+        stage.reused = 3;
+        stage.bytes = 100977868; // 96.3 MB
+        calls.progress(step);
+        // It waits on the test's watcher, not on the clock.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!shown && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return brindle::ExportReport{};
+    });
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+    QString label;
+    int value = -1, maximum = -1;
+    bool fits = false;
+    auto* timer = new QTimer(&dlg);
+    connect(timer, &QTimer::timeout, &dlg, [&] {
+        auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != QStringLiteral("exportProgress") ||
+            !dialog->isVisible() || !dialog->labelText().contains(QStringLiteral("3D Tiles")))
+            return;
+        timer->stop();
+        label = dialog->labelText();
+        value = dialog->value();
+        maximum = dialog->maximum();
+        auto* text = dialog->findChild<QLabel*>();
+        fits = text && text->width() >= text->sizeHint().width() &&
+               text->height() >= text->sizeHint().height();
+        dialog->grab().save(screenshotPath(QStringLiteral("export_progress_tileset")));
+        shown = true;
+    });
+    timer->start(10);
+    BoxCloser done(QStringLiteral("exportSucceeded"));
+    QTest::mouseClick(child<QPushButton>(dlg, "okButton"), Qt::LeftButton);
+    QVERIFY(shown);
+    QCOMPARE(label, QStringLiteral("目录 1/1：/data/survey\n已验证子目录 300/300\n3D Tiles "
+                                   "north：瓦片 60/300（20%），已转换 412 个文件，沿用 3 个，共 "
+                                   "96.3 MB"));
+    QCOMPARE(maximum, 300);
+    QCOMPARE(value, 60);
+    QVERIFY(fits);
 }
 
 QTEST_MAIN(TilesetOptionTest)

@@ -7,6 +7,7 @@
 
 #include "export/cache/verdict_cache.h"
 #include "wording/report_wording.h"
+#include "wording/tileset_progress.h"
 #include "wording/time_left.h"
 
 #include <commctrl.h>
@@ -161,13 +162,12 @@ private:
         // Once cancelled, keep saying so rather than showing the run wind down.
         if (!step || m_cancel)
             return;
-        // A block is usually one folder of thousands of tiles, so the bar moves with every
-        // tile checked as well as with every index written.
-        const std::size_t maximum = step->subfolderCount + step->folderCount;
-        const std::size_t done = std::min(step->subfoldersDone + step->foldersDone, maximum);
+        // The tiles checked and the folders written, or the tileset stage in hand.
+        const brindle::ProgressSteps steps = brindle::StepsShown(*step);
         SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETRANGE32, 0,
-                            static_cast<LPARAM>(maximum));
-        SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+                            static_cast<LPARAM>(steps.total));
+        SendDlgItemMessageW(m_dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(steps.done),
+                            0);
         std::wstring text = WideFromUtf8(brindle::wording::ProgressText(
             *step, m_timeLeft.at(*step, brindle::ProgressClock::now())));
         // Edit and static controls break lines at "\r\n".
