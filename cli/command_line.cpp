@@ -85,8 +85,10 @@ std::optional<std::string> Finish(wording::Language language, const RawLine& raw
         if (line.tilesets.empty())
             return wording::NeedsValue(language, "--3dtiles");
         line.index = IndexKind::Overview;
-    } else if (line.tilesetsQuantize) {
-        return wording::QuantizeNeedsTilesets(language);
+    } else if (line.tilesetsQuantize || line.tilesetsB3dm || line.tilesetsMeshopt) {
+        return wording::NeedsTilesets(language, line.tilesetsQuantize ? "--3dtiles-quantize"
+                                                : line.tilesetsB3dm   ? "--3dtiles-b3dm"
+                                                                      : "--3dtiles-meshopt");
     }
     const std::optional<ProgressStyle> progress = ProgressStyleNamed(raw.progress);
     if (!progress)
@@ -123,6 +125,8 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CommandLi
     const CLI::Option* tilesets =
         app.add_option("--3dtiles", line.tilesets, help.tilesets)->type_name("DIR");
     app.add_flag("--3dtiles-quantize", line.tilesetsQuantize, help.tilesetsQuantize);
+    app.add_flag("--3dtiles-b3dm", line.tilesetsB3dm, help.tilesetsB3dm);
+    app.add_flag("--3dtiles-meshopt", line.tilesetsMeshopt, help.tilesetsMeshopt);
     app.add_flag("--json", line.json, help.json);
     app.add_flag("-q,--quiet", line.quiet, help.quiet);
     app.add_option("--progress", raw.progress, help.progress)->type_name("WHEN");

@@ -39,6 +39,8 @@ struct CommandLine {
     // The indexes are overview indexes then.
     std::string tilesets;
     bool tilesetsQuantize = false;
+    bool tilesetsB3dm = false;
+    bool tilesetsMeshopt = false;
 };
 
 // Parses the arguments into `line`. Returns the status to exit with when the program should

@@ -156,6 +156,8 @@ ExportOptions OptionsFor(const CommandLine& line) {
     options.strict = line.strict;
     options.tilesets.folder = FolderPath(line.tilesets);
     options.tilesets.quantize = line.tilesetsQuantize;
+    options.tilesets.b3dm = line.tilesetsB3dm;
+    options.tilesets.meshopt = line.tilesetsMeshopt;
     if (!line.noCache)
         options.verdictCache = DefaultVerdictCacheFolder();
     return options;

@@ -307,6 +307,10 @@ HelpText Help(Language language) {
                         "新瓦片集完整写好后才整体替换旧的";
         help.tilesetsQuantize = "3D Tiles 内容的顶点属性以整数量化存储（KHR_mesh_quantization），"
                                 "文件更小";
+        help.tilesetsB3dm = "3D Tiles 内容写成 b3dm（内含 glb），瓦片集为 1.0 版，"
+                            "供不能读取 glb 内容的旧查看器使用";
+        help.tilesetsMeshopt = "以 meshoptimizer 压缩 3D Tiles 内容的顶点和索引"
+                               "（EXT_meshopt_compression），文件更小";
         help.json = "以一个 JSON 文档输出本次运行，而不是逐行输出";
         help.quiet = "只输出错误和警告";
         help.progress = "auto（标准错误是终端时显示进度条）、bar、lines 或 none";
@@ -355,6 +359,10 @@ HelpText Help(Language language) {
                     "replaced whole once the new one is complete";
     help.tilesetsQuantize = "store the 3D Tiles contents' vertex attributes as small integers "
                             "(KHR_mesh_quantization): smaller files";
+    help.tilesetsB3dm = "write the 3D Tiles contents as b3dm (a glb inside) in a tileset of "
+                        "version 1.0, for older viewers that read no glb content";
+    help.tilesetsMeshopt = "compress the 3D Tiles contents' vertices and indices with "
+                           "meshoptimizer (EXT_meshopt_compression): smaller files";
     help.json = "print the run as one JSON document instead of lines";
     help.quiet = "print errors and warnings only";
     help.progress = "auto (a bar when stderr is a terminal), bar, lines or none";
@@ -419,9 +427,9 @@ std::string TilesetsNeedOverview(Language language, const std::string& kind) {
                      kind;
 }
 
-std::string QuantizeNeedsTilesets(Language language) {
-    return Chinese(language) ? "--3dtiles-quantize 需与 --3dtiles DIR 同用"
-                             : "--3dtiles-quantize goes with --3dtiles DIR";
+std::string NeedsTilesets(Language language, const std::string& flag) {
+    return Chinese(language) ? flag + " 需与 --3dtiles DIR 同用"
+                             : flag + " goes with --3dtiles DIR";
 }
 
 } // namespace brindle::wording

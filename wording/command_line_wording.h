@@ -55,7 +55,7 @@ struct HelpText {
     std::string description;
     std::string footer;
     std::string folder, jobs, dryRun, force, verify, strict, noCache, index, json, quiet, progress;
-    std::string tilesets, tilesetsQuantize;
+    std::string tilesets, tilesetsQuantize, tilesetsB3dm, tilesetsMeshopt;
     std::string help, version;
     // The help's own headings: "Usage", "OPTIONS" (in the usage line), "Options" (the group),
     // "Positionals", "REQUIRED".
@@ -73,8 +73,9 @@ std::string NeedsValue(Language language, const std::string& option);
 std::string BadJobs(Language language, const std::string& value, unsigned maximum);
 std::string BadIndexKind(Language language, const std::string& value);
 std::string BadProgress(Language language, const std::string& value);
-// --3dtiles with --index other than overview (`kind`), and --3dtiles-quantize without it.
+// --3dtiles with --index other than overview (`kind`), and a content flag (`flag`, such as
+// --3dtiles-quantize) without it.
 std::string TilesetsNeedOverview(Language language, const std::string& kind);
-std::string QuantizeNeedsTilesets(Language language);
+std::string NeedsTilesets(Language language, const std::string& flag);
 
 } // namespace brindle::wording

@@ -53,6 +53,9 @@ constexpr std::size_t kContentOffset = kEntriesOffset + 2;
 constexpr std::uint8_t kWantBound = 1;
 constexpr std::uint8_t kWantSummary = 2;
 constexpr std::uint8_t kQuantize = 4;
+constexpr std::uint8_t kB3dm = 8;
+constexpr std::uint8_t kMeshopt = 16;
+constexpr std::uint8_t kAllFlags = kWantBound | kWantSummary | kQuantize | kB3dm | kMeshopt;
 
 bool IsKnownSummaryState(std::uint8_t value) {
     return value <= static_cast<std::uint8_t>(SummaryState::Crashed);
@@ -193,7 +196,9 @@ std::string EncodeRequest(const CheckRequest& request) {
     PutField(body, request.cpuSeconds);
     PutField(body, static_cast<std::uint8_t>((request.wantBound ? kWantBound : 0) |
                                              (request.wantSummary ? kWantSummary : 0) |
-                                             (request.quantize ? kQuantize : 0)));
+                                             (request.quantize ? kQuantize : 0) |
+                                             (request.b3dm ? kB3dm : 0) |
+                                             (request.meshopt ? kMeshopt : 0)));
     PutField(body, request.firstEntry);
     body += request.path;
     // How the file is reached follows the path, after a byte no path holds, when it is told;
@@ -225,12 +230,14 @@ std::optional<CheckRequest> DecodeRequestBody(std::string_view body) {
     CheckRequest request;
     if (!TakeField(body, kind) || !TakeField(body, mode) ||
         !TakeField(body, request.memoryCeiling) || !TakeField(body, request.cpuSeconds) ||
-        !TakeField(body, wants) || wants > (kWantBound | kWantSummary | kQuantize) ||
+        !TakeField(body, wants) || (wants & ~kAllFlags) != 0 ||
         !TakeField(body, request.firstEntry))
         return std::nullopt;
     request.wantBound = (wants & kWantBound) != 0;
     request.wantSummary = (wants & kWantSummary) != 0;
     request.quantize = (wants & kQuantize) != 0;
+    request.b3dm = (wants & kB3dm) != 0;
+    request.meshopt = (wants & kMeshopt) != 0;
     if (kind < static_cast<std::uint8_t>(CheckKind::Tile) ||
         kind > static_cast<std::uint8_t>(CheckKind::Content))
         return std::nullopt;

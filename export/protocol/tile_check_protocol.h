@@ -47,6 +47,8 @@ struct CheckRequest {
     bool wantSummary = false;
     std::uint32_t firstEntry = 0; // IndexEntries: the first name wanted
     bool quantize = false;        // Content: KHR_mesh_quantization
+    bool b3dm = false;            // Content: the glb wrapped in a Batched 3D Model
+    bool meshopt = false;         // Content: EXT_meshopt_compression
     std::string path;             // UTF-8 on Windows, the path's own bytes elsewhere
     std::string glbPath;          // Content: where the content goes, in the same form
     // Tile: how a viewer comes to load the file, when another file names it: the folders its

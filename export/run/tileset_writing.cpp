@@ -38,6 +38,11 @@ bool HeldByOthers(const fs::path& folder) {
     return !fs::is_directory(fs::symlink_status(folder, ec)) || !fs::is_empty(folder, ec);
 }
 
+// Viewers of version 1.0 read b3dm contents and no glb ones; glb contents are version 1.1's.
+TilesVersion VersionOf(const TilesetOptions& tilesets) {
+    return tilesets.b3dm ? TilesVersion::V1_0 : TilesVersion::V1_1;
+}
+
 } // namespace
 
 TilesetWriting::TilesetWriting(const ExportOptions& options, const CheckSettings& settings,
@@ -143,8 +148,8 @@ Result<bool> TilesetWriting::buildBlocks(FolderReport& report,
     if (written.empty())
         return false;
     // The blocks' tilesets are complete: the one naming them is written last.
-    const Status named =
-        WriteTileset(staging.folder() / kTilesetName, FolderOfBlocks(written, TilesVersion::V1_1));
+    const Status named = WriteTileset(staging.folder() / kTilesetName,
+                                      FolderOfBlocks(written, VersionOf(options_.tilesets)));
     if (!named)
         return named.error();
     return true;
@@ -171,6 +176,9 @@ Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::
     if (!previous.empty() && fs::is_directory(previous, ec))
         build.previousOutput = previous;
     build.quantize = options_.tilesets.quantize;
+    build.b3dm = options_.tilesets.b3dm;
+    build.meshopt = options_.tilesets.meshopt;
+    build.version = VersionOf(options_.tilesets);
     Result<TilesetBuilt> built = BuildTileset(build, **convert);
     if (built)
         record(*built, report);

@@ -17,8 +17,11 @@ constexpr int kManifestVersion = 1;
 // A line longer than this is not one the writer made: a content names few files.
 constexpr std::size_t kLongestLine = 16u << 20;
 
-Json Head(bool quantize) {
-    return {{"brindle-tileset-manifest", kManifestVersion}, {"quantize", quantize}};
+Json Head(const ContentSettings& settings) {
+    return {{"brindle-tileset-manifest", kManifestVersion},
+            {"quantize", settings.quantize},
+            {"b3dm", settings.b3dm},
+            {"meshopt", settings.meshopt}};
 }
 
 bool ReadNumbers(const Json& json, double* numbers, std::size_t count) {
@@ -117,14 +120,15 @@ std::optional<FileStamp> StampOf(const fs::path& file) {
     return stamp;
 }
 
-Result<std::unique_ptr<ManifestWriter>>
-ManifestWriter::Open(const fs::path& file, const fs::path& listedFolder, bool quantize) {
+Result<std::unique_ptr<ManifestWriter>> ManifestWriter::Open(const fs::path& file,
+                                                             const fs::path& listedFolder,
+                                                             const ContentSettings& settings) {
     std::unique_ptr<ManifestWriter> writer(new ManifestWriter);
     writer->listedFolder_ = listedFolder;
     writer->out_.open(file, std::ios::binary | std::ios::trunc);
     if (!writer->out_)
         return std::make_error_code(std::errc::io_error);
-    writer->out_ << Head(quantize).dump() << '\n';
+    writer->out_ << Head(settings).dump() << '\n';
     return writer;
 }
 
@@ -155,7 +159,7 @@ Status ManifestWriter::close() {
 
 std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& outputFolder,
                                                              const fs::path& listedFolder,
-                                                             bool quantize) {
+                                                             const ContentSettings& settings) {
     std::unique_ptr<EarlierConversions> earlier(new EarlierConversions);
     earlier->folder_ = outputFolder;
     earlier->listedFolder_ = listedFolder;
@@ -165,7 +169,7 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
         return nullptr;
     earlier->in_.open(file, std::ios::binary);
     std::string text;
-    if (!std::getline(earlier->in_, text) || Json::parse(text, nullptr, false) != Head(quantize))
+    if (!std::getline(earlier->in_, text) || Json::parse(text, nullptr, false) != Head(settings))
         return nullptr;
     for (;;) {
         const std::streamoff start = earlier->in_.tellg();

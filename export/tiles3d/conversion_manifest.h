@@ -22,6 +22,13 @@ struct FileStamp {
 // The stamp of a regular file; nothing for anything else or when it cannot be read.
 std::optional<FileStamp> StampOf(const std::filesystem::path& file);
 
+// What the contents were made with: a content made with other settings is made again.
+struct ContentSettings {
+    bool quantize = false; // KHR_mesh_quantization
+    bool b3dm = false;     // a Batched 3D Model around the glb
+    bool meshopt = false;  // EXT_meshopt_compression
+};
+
 // What the manifest of an output folder holds: one line a converted file with content, as
 // JSON: its path relative to the listed folder, its stamp, where its content is and what its
 // conversion gave, finer files relative to the listed folder too (so a listed folder moved
@@ -31,7 +38,7 @@ class ManifestWriter {
 public:
     static Result<std::unique_ptr<ManifestWriter>> Open(const std::filesystem::path& file,
                                                         const std::filesystem::path& listedFolder,
-                                                        bool quantize);
+                                                        const ContentSettings& settings);
     void add(const std::filesystem::path& file, const FileStamp& stamp,
              const std::filesystem::path& contentName, const ConvertedFile& converted);
     // Puts what was added on disk; the system's cause when any of it could not be written.
@@ -57,7 +64,7 @@ public:
     // is converted again.
     static std::unique_ptr<EarlierConversions> Load(const std::filesystem::path& outputFolder,
                                                     const std::filesystem::path& listedFolder,
-                                                    bool quantize);
+                                                    const ContentSettings& settings);
     // The earlier conversion of `file` when its stamp is the one recorded.
     std::optional<EarlierConversion> find(const std::filesystem::path& file,
                                           const FileStamp& stamp);

@@ -56,6 +56,8 @@ ConvertedFile Convert(WorkerProcess& worker, const ConversionJob& job,
     BoundedCheck check = MakeCheck(CheckKind::Content, job.file, SizeOf(job.file), settings);
     check.request.glbPath = RequestPathText(job.glb);
     check.request.quantize = job.quantize;
+    check.request.b3dm = job.b3dm;
+    check.request.meshopt = job.meshopt;
     CheckReply reply;
     const Result<WorkerProcess::Outcome> exchanged =
         worker.exchange(check.request, check.deadline, reply);

@@ -73,6 +73,9 @@ struct ConversionJob {
     // file without content.
     std::filesystem::path glb;
     bool quantize = false; // KHR_mesh_quantization
+    // The glb wrapped in a Batched 3D Model, as a tileset of version 1.0 has its contents.
+    bool b3dm = false;
+    bool meshopt = false; // EXT_meshopt_compression
 };
 
 // Worker processes converting files, one thread of the run each: as many as the settings'

@@ -21,6 +21,9 @@ struct ContentOptions {
     // KHR_mesh_quantization: 16-bit positions on a grid over the content's bounds (a step of
     // 1/65535 of its extent on each axis), normals and texture coordinates.
     bool quantize = false;
+    // EXT_meshopt_compression: the vertex and index data compressed, with a fallback buffer
+    // without data.
+    bool meshopt = false;
 };
 
 // One tile file's own geometry as a binary glTF file, and what a tileset says of it.

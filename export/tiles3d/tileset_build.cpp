@@ -109,6 +109,9 @@ private:
     std::optional<TilesetTile> tileOf(WalkedFile& walked);
     void waitForConversions();
     Status writeTileset();
+    ContentSettings settings() const {
+        return {options_.quantize, options_.b3dm, options_.meshopt};
+    }
 
     const TilesetBuildOptions& options_;
     const FileConverter& convert_;
@@ -132,9 +135,9 @@ private:
 
 Result<TilesetBuilt> TilesetWalk::run() {
     if (!options_.previousOutput.empty())
-        earlier_ = EarlierConversions::Load(options_.previousOutput, listed_, options_.quantize);
+        earlier_ = EarlierConversions::Load(options_.previousOutput, listed_, settings());
     Result<std::unique_ptr<ManifestWriter>> manifest =
-        ManifestWriter::Open(output_ / kConversionManifestName, listed_, options_.quantize);
+        ManifestWriter::Open(output_ / kConversionManifestName, listed_, settings());
     if (!manifest)
         return manifest.error();
     manifest_ = std::move(*manifest);
@@ -224,6 +227,8 @@ void TilesetWalk::submit(std::uint64_t id) {
     job.file = walked.file;
     job.glb = output_ / walked.contentName;
     job.quantize = options_.quantize;
+    job.b3dm = options_.b3dm;
+    job.meshopt = options_.meshopt;
     std::error_code error;
     fs::create_directories(job.glb.parent_path(), error);
     if (error) {

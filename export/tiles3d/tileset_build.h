@@ -30,7 +30,12 @@ struct TilesetBuildOptions {
     // The folder an earlier build of the same listed folder wrote, whose manifest and
     // contents the unchanged files take instead of a conversion; empty for none.
     std::filesystem::path previousOutput;
-    bool quantize = false; // KHR_mesh_quantization, part of what a reused content must match
+    // What the contents are made with, all part of what a reused content must match:
+    // KHR_mesh_quantization, a Batched 3D Model around each glb (named .b3dm), and
+    // EXT_meshopt_compression.
+    bool quantize = false;
+    bool b3dm = false;
+    bool meshopt = false;
     TilesVersion version = TilesVersion::V1_1;
     // Conversions given to the converter and not yet done, at most: enough to keep its
     // workers busy, few enough that only a few tiles' trees are held at once.

@@ -21,6 +21,7 @@ namespace {
 Result<TileContent> ContentWithOptions(const osg::Node& scene, const CheckRequest& request) {
     ContentOptions options;
     options.quantize = request.quantize;
+    options.meshopt = request.meshopt;
     return MakeTileContent(scene, options);
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace brindle {
@@ -22,7 +23,8 @@ using test::WrittenFolder;
 TEST(ParseCommandLine, ATilesetMakesTheIndexAnOverview) {
     for (const std::vector<const char*>& arguments :
          {std::vector<const char*>{"brindle-export", "--3dtiles", "web", "a"},
-          {"brindle-export", "--index=overview", "--3dtiles=web", "--3dtiles-quantize", "a"}}) {
+          {"brindle-export", "--index=overview", "--3dtiles=web", "--3dtiles-quantize", "a"},
+          {"brindle-export", "--3dtiles-b3dm", "--3dtiles=web", "--3dtiles-meshopt", "a"}}) {
         CommandLine line;
         std::ostringstream out, err;
         EXPECT_EQ(ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), line, out,
@@ -31,7 +33,30 @@ TEST(ParseCommandLine, ATilesetMakesTheIndexAnOverview) {
             << err.str();
         EXPECT_EQ(line.tilesets, "web");
         EXPECT_EQ(line.index, IndexKind::Overview);
-        EXPECT_EQ(line.tilesetsQuantize, arguments.size() == 5);
+        const auto given = [&](const std::string& flag) {
+            return std::find(arguments.begin(), arguments.end(), flag) != arguments.end();
+        };
+        EXPECT_EQ(line.tilesetsQuantize, given("--3dtiles-quantize"));
+        EXPECT_EQ(line.tilesetsB3dm, given("--3dtiles-b3dm"));
+        EXPECT_EQ(line.tilesetsMeshopt, given("--3dtiles-meshopt"));
+    }
+}
+
+// Each content flag without a tileset is a usage error naming it, in either language.
+TEST(ParseCommandLine, AContentFlagWithoutATilesetIsAUsageError) {
+    for (const char* flag : {"--3dtiles-quantize", "--3dtiles-b3dm", "--3dtiles-meshopt"}) {
+        const std::vector<const char*> arguments = {"brindle-export", flag, "a"};
+        for (const auto& [language, message] :
+             {std::pair{wording::Language::English, std::string(flag) + " goes with --3dtiles DIR"},
+              std::pair{wording::Language::Chinese,
+                        std::string(flag) + " 需与 --3dtiles DIR 同用"}}) {
+            CommandLine line;
+            std::ostringstream out, err;
+            EXPECT_EQ(ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), line,
+                                       out, err, language),
+                      2);
+            EXPECT_TRUE(Contains(err.str(), message)) << err.str();
+        }
     }
 }
 

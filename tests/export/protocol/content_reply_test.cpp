@@ -94,6 +94,31 @@ TEST(ContentProtocol, AContentRequestSurvivesTheTripAndNeedsItsGlbPath) {
     EXPECT_FALSE(DecodeRequestBody(std::string_view(unknown).substr(kRequestLengthSize)));
 }
 
+// Each of the content's settings travels on its own: no setting reads as another, in every
+// combination, and a flag byte with a bit the run never sets is refused.
+TEST(ContentProtocol, EveryCombinationOfTheContentsSettingsSurvivesTheTrip) {
+    for (int bits = 0; bits < 8; ++bits) {
+        CheckRequest request = ContentRequest();
+        request.quantize = (bits & 1) != 0;
+        request.b3dm = (bits & 2) != 0;
+        request.meshopt = (bits & 4) != 0;
+        const std::string bytes = EncodeRequest(request);
+        const std::optional<CheckRequest> decoded =
+            DecodeRequestBody(std::string_view(bytes).substr(kRequestLengthSize));
+        ASSERT_TRUE(decoded) << bits;
+        EXPECT_EQ(decoded->quantize, request.quantize) << bits;
+        EXPECT_EQ(decoded->b3dm, request.b3dm) << bits;
+        EXPECT_EQ(decoded->meshopt, request.meshopt) << bits;
+        EXPECT_FALSE(decoded->wantBound || decoded->wantSummary) << bits;
+        EXPECT_EQ(decoded->glbPath, request.glbPath) << bits;
+    }
+    // The flags' byte follows the kind, the mode, the ceiling (8 bytes) and the seconds (8).
+    const std::string bytes = EncodeRequest(ContentRequest());
+    std::string unknownFlag = bytes.substr(kRequestLengthSize);
+    unknownFlag[2 + 8 + 8] = static_cast<char>(unknownFlag[2 + 8 + 8] | 0x20);
+    EXPECT_FALSE(DecodeRequestBody(unknownFlag));
+}
+
 TEST(ContentProtocol, AContentAndItsFinerFilesSurviveTheTrip) {
     const CheckReply reply = ContentReplyOf(SampleContent());
     const std::string bytes = EncodeReply(reply);

@@ -354,6 +354,28 @@ TEST_F(TilesetBuildTest, ARerunConvertsOnlyTheFilesThatChanged) {
     EXPECT_EQ(JsonFiles(out.path() / "first"), JsonFiles(out.path() / "fourth"));
 }
 
+// Contents made with other settings are none of the new build's: each setting alone makes
+// every file convert again, and the same settings again take them all.
+TEST_F(TilesetBuildTest, ARerunWithOtherContentSettingsConvertsEveryFileAgain) {
+    SpatialReferences references;
+    const auto frame = Frame(references);
+    TempDir out;
+    const ContentSettings all{true, true, true};
+    const Built first = Build(block_, out.path() / "first", frame.get(), {}, all);
+    ASSERT_TRUE(first.built.written);
+    const Built same = Build(block_, out.path() / "same", frame.get(), out.path() / "first", all);
+    EXPECT_EQ(same.built.reused, first.built.tiles);
+    int run = 0;
+    for (const ContentSettings& other :
+         {ContentSettings{false, true, true}, ContentSettings{true, false, true},
+          ContentSettings{true, true, false}}) {
+        const fs::path output = out.path() / ("other" + std::to_string(run++));
+        const Built again = Build(block_, output, frame.get(), out.path() / "first", other);
+        EXPECT_EQ(again.calls, first.calls) << run;
+        EXPECT_EQ(again.built.reused, 0u) << run;
+    }
+}
+
 // A file of a hand-made tree: a mesh at `x` (block offsets) under a paged node naming `finer`.
 TEST_F(TilesetBuildTest, TheWorkersConversionsGiveTheTilesetAPlainReadGives) {
     SpatialReferences references;

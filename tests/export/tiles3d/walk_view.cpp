@@ -100,7 +100,7 @@ void ForEachTile(const ViewedTile& tile, const std::function<void(const ViewedTi
 }
 
 Built Build(const fs::path& block, const fs::path& output, const BlockFrame* frame,
-            const fs::path& previous) {
+            const fs::path& previous, const ContentSettings& settings) {
     fs::create_directories(output);
     test::InProcessConverter converter;
     TilesetBuildOptions options;
@@ -108,6 +108,9 @@ Built Build(const fs::path& block, const fs::path& output, const BlockFrame* fra
     options.frame = frame;
     options.output = output;
     options.previousOutput = previous;
+    options.quantize = settings.quantize;
+    options.b3dm = settings.b3dm;
+    options.meshopt = settings.meshopt;
     Result<TilesetBuilt> built = BuildTileset(options, converter.function());
     EXPECT_TRUE(built) << built.error().message();
     Built result;

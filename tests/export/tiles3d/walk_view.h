@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/tiles3d/conversion_manifest.h"
 #include "export/tiles3d/tileset_build.h"
 
 #include <array>
@@ -42,6 +43,7 @@ struct Built {
     std::size_t mostInFlight = 0;
 };
 Built Build(const std::filesystem::path& block, const std::filesystem::path& output,
-            const BlockFrame* frame, const std::filesystem::path& previous = {});
+            const BlockFrame* frame, const std::filesystem::path& previous = {},
+            const ContentSettings& settings = {});
 
 } // namespace brindle::test
