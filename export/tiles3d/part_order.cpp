@@ -17,6 +17,56 @@ void Remap(std::vector<Vertex>& values, const std::vector<unsigned int>& remap, 
     values = std::move(ordered);
 }
 
+// The triangles over their vertices renumbered in the order they first use them.
+struct Order {
+    std::vector<unsigned int> triangles;
+    std::vector<unsigned int> remap;
+    std::size_t kept = 0;
+};
+
+Order FetchOrder(std::vector<unsigned int> triangles, std::size_t vertices) {
+    Order order;
+    order.remap.resize(vertices);
+    order.kept = meshopt_optimizeVertexFetchRemap(order.remap.data(), triangles.data(),
+                                                  triangles.size(), vertices);
+    meshopt_remapIndexBuffer(triangles.data(), triangles.data(), triangles.size(),
+                             order.remap.data());
+    order.triangles = std::move(triangles);
+    return order;
+}
+
+// What the vertex codec makes of one attribute in the order, as floats, in bytes.
+template <typename Vertex>
+std::size_t EncodedBytes(const Order& order, const std::vector<Vertex>& values,
+                         const Vertex& origin) {
+    if (values.empty())
+        return 0;
+    std::vector<Vertex> ordered = values;
+    Remap(ordered, order.remap, order.kept);
+    constexpr int components = Vertex::num_components;
+    std::vector<float> floats;
+    floats.reserve(ordered.size() * components);
+    for (const Vertex& v : ordered)
+        for (int i = 0; i < components; ++i)
+            floats.push_back(static_cast<float>(v[i] - origin[i]));
+    std::vector<unsigned char> bytes(meshopt_encodeVertexBufferBound(order.kept, 4 * components));
+    return meshopt_encodeVertexBuffer(bytes.data(), bytes.size(), floats.data(), order.kept,
+                                      4 * components);
+}
+
+// What the codecs make of the order's indices and attributes (as the content's floats,
+// positions relative to the first vertex), in bytes.
+std::size_t EncodedBytes(const Order& order, const MeshPart& part) {
+    std::vector<unsigned char> bytes(
+        meshopt_encodeIndexBufferBound(order.triangles.size(), order.kept));
+    return meshopt_encodeIndexBuffer(bytes.data(), bytes.size(), order.triangles.data(),
+                                     order.triangles.size()) +
+           EncodedBytes(order, part.positions, part.positions.front()) +
+           EncodedBytes(order, part.normals, osg::Vec3f()) +
+           EncodedBytes(order, part.texCoords, osg::Vec2f()) +
+           EncodedBytes(order, part.colours, osg::Vec4f());
+}
+
 } // namespace
 
 void OrderForCompression(MeshPart& part) {
@@ -30,16 +80,19 @@ void OrderForCompression(MeshPart& part) {
         *std::max_element(triangles.begin(), triangles.end()) >= vertices)
         return;
     static_assert(sizeof(std::uint32_t) == sizeof(unsigned int));
+    // A mesh written in a scan order of its own (a grid's rows) often encodes smaller as it
+    // is than in cache order: whichever of the two encodes smaller is taken.
     std::vector<unsigned int> cached(triangles.size());
     meshopt_optimizeVertexCache(cached.data(), triangles.data(), triangles.size(), vertices);
-    std::vector<unsigned int> remap(vertices);
-    const std::size_t kept =
-        meshopt_optimizeVertexFetchRemap(remap.data(), cached.data(), cached.size(), vertices);
-    meshopt_remapIndexBuffer(triangles.data(), cached.data(), cached.size(), remap.data());
-    Remap(part.positions, remap, kept);
-    Remap(part.normals, remap, kept);
-    Remap(part.texCoords, remap, kept);
-    Remap(part.colours, remap, kept);
+    Order order = FetchOrder(std::move(cached), vertices);
+    Order asWritten = FetchOrder(triangles, vertices);
+    if (EncodedBytes(asWritten, part) <= EncodedBytes(order, part))
+        order = std::move(asWritten);
+    triangles.assign(order.triangles.begin(), order.triangles.end());
+    Remap(part.positions, order.remap, order.kept);
+    Remap(part.normals, order.remap, order.kept);
+    Remap(part.texCoords, order.remap, order.kept);
+    Remap(part.colours, order.remap, order.kept);
 }
 
 } // namespace brindle

@@ -10,11 +10,17 @@
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
+#include <osg/Geode>
+#include <osg/Geometry>
+#include <osg/Texture2D>
 #include <osgDB/ReadFile>
 #include <tiny_gltf.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
+#include <numeric>
+#include <random>
 #include <set>
 
 namespace brindle {
@@ -31,22 +37,24 @@ struct Sample {
     std::string glb;
 };
 
-std::string ContentGlb(const osg::Node& scene, bool quantize) {
+std::string ContentGlb(const osg::Node& scene, bool quantize, bool meshopt = false) {
     ContentOptions options;
     options.quantize = quantize;
+    options.meshopt = meshopt;
     const Result<TileContent> content = MakeTileContent(scene, options);
     EXPECT_TRUE(content.ok()) << content.error().message();
     return content.ok() ? content->glb : std::string();
 }
 
+using Scenes = std::vector<std::pair<std::string, osg::ref_ptr<osg::Node>>>;
+
 // The tiles' shapes the worker writes: a paged tile's three files (JPEG texture, no normals),
-// a plain tile with normals, every primitive kind with vertex colours, two textures; each
-// with and without quantised attributes.
-std::vector<Sample> Samples(const std::filesystem::path& dir) {
+// a plain tile with normals, every primitive kind with vertex colours, two textures.
+Scenes SampleScenes(const std::filesystem::path& dir) {
     EXPECT_TRUE(KeepEmbeddedImageBytes());
     const std::filesystem::path paged = test::WritePagedSampleTile(dir / "paged");
     const std::filesystem::path plain = test::WritePlainSampleTile(dir / "plain");
-    std::vector<std::pair<std::string, osg::ref_ptr<osg::Node>>> scenes;
+    Scenes scenes;
     for (const char* name : {"root.osgb", "root_L1.osgb", "root_L2.osgb"})
         scenes.emplace_back(name, osgDB::readRefNodeFile((paged.parent_path() / name).string()));
     scenes.emplace_back("plain", osgDB::readRefNodeFile(plain.string()));
@@ -54,9 +62,15 @@ std::vector<Sample> Samples(const std::filesystem::path& dir) {
     const osg::ref_ptr<osg::Image> opaque = test::TestImage(32, false);
     const osg::ref_ptr<osg::Image> seeThrough = test::TestImage(32, true);
     scenes.emplace_back("two textures", test::TwoTexturedQuads(opaque.get(), seeThrough.get()));
-    std::vector<Sample> samples;
-    for (const auto& [name, scene] : scenes) {
+    for (const auto& [name, scene] : scenes)
         EXPECT_TRUE(scene) << name;
+    return scenes;
+}
+
+// Their uncompressed contents, with and without quantised attributes.
+std::vector<Sample> Samples(const std::filesystem::path& dir) {
+    std::vector<Sample> samples;
+    for (const auto& [name, scene] : SampleScenes(dir)) {
         if (!scene)
             continue;
         samples.push_back({name, ContentGlb(*scene, false)});
@@ -187,24 +201,120 @@ TEST(MeshoptGlb, EveryGeometryViewIsCompressedAndDecodesToTheUncompressedFilesBy
     }
 }
 
+// Compressed geometry bytes against those they stand for, over a file's compressed views.
+std::pair<std::size_t, std::size_t> EncodedOfRaw(const std::string& compressed) {
+    const std::optional<GlbFile> file = test::SplitGlbFile(compressed);
+    EXPECT_TRUE(file);
+    std::size_t raw = 0, encoded = 0;
+    for (const json& view : file ? file->gltf["bufferViews"] : json::array())
+        if (view.contains("extensions")) {
+            raw += view["byteLength"].get<std::size_t>();
+            encoded += view["extensions"][kExtension]["byteLength"].get<std::size_t>();
+        }
+    return {encoded, raw};
+}
+
+// A textured height field of n x n vertices, its vertices and triangles in random order, as a
+// mesh that has been through a simplifier comes.
+osg::ref_ptr<osg::Node> ShuffledSurface(unsigned n) {
+    std::mt19937 random(7);
+    std::vector<unsigned> place(n * n);
+    std::iota(place.begin(), place.end(), 0u);
+    std::shuffle(place.begin(), place.end(), random);
+    osg::ref_ptr<osg::Vec3Array> positions = new osg::Vec3Array(n * n);
+    osg::ref_ptr<osg::Vec2Array> uv = new osg::Vec2Array(n * n);
+    for (unsigned y = 0; y < n; ++y)
+        for (unsigned x = 0; x < n; ++x) {
+            const float height = 3.0f * std::sin(0.2f * x) * std::cos(0.15f * y);
+            (*positions)[place[y * n + x]] = osg::Vec3(0.25f * x, 0.25f * y, height);
+            (*uv)[place[y * n + x]] = osg::Vec2(float(x) / (n - 1), float(y) / (n - 1));
+        }
+    std::vector<std::array<unsigned, 3>> triangles;
+    for (unsigned y = 0; y + 1 < n; ++y)
+        for (unsigned x = 0; x + 1 < n; ++x) {
+            const unsigned a = place[y * n + x], b = place[y * n + x + 1],
+                           c = place[(y + 1) * n + x], d = place[(y + 1) * n + x + 1];
+            triangles.push_back({a, b, d});
+            triangles.push_back({a, d, c});
+        }
+    std::shuffle(triangles.begin(), triangles.end(), random);
+    osg::ref_ptr<osg::DrawElementsUInt> elements = new osg::DrawElementsUInt(GL_TRIANGLES);
+    for (const auto& triangle : triangles)
+        elements->insert(elements->end(), triangle.begin(), triangle.end());
+    osg::ref_ptr<osg::Geometry> geometry = new osg::Geometry;
+    geometry->setVertexArray(positions);
+    geometry->setTexCoordArray(0, uv, osg::Array::BIND_PER_VERTEX);
+    geometry->addPrimitiveSet(elements);
+    const osg::ref_ptr<osg::Image> image = test::TestImage(32, false);
+    geometry->getOrCreateStateSet()->setTextureAttributeAndModes(0, new osg::Texture2D(image));
+    osg::ref_ptr<osg::Geode> geode = new osg::Geode;
+    geode->addDrawable(geometry);
+    return geode;
+}
+
+TEST(MeshoptGlb, ACompressedContentDrawsTheUncompressedContentsTriangles) {
+    test::TempDir dir;
+    Scenes scenes = SampleScenes(dir.path());
+    scenes.emplace_back("shuffled", ShuffledSurface(24));
+    for (const auto& [name, scene] : scenes) {
+        ASSERT_TRUE(scene);
+        for (const bool quantize : {false, true}) {
+            SCOPED_TRACE(name + (quantize ? " quantised" : ""));
+            ContentOptions options;
+            options.quantize = quantize;
+            const Result<TileContent> plain = MakeTileContent(*scene, options);
+            options.meshopt = true;
+            const Result<TileContent> packed = MakeTileContent(*scene, options);
+            ASSERT_TRUE(plain.ok() && packed.ok());
+            EXPECT_EQ(packed->triangles, plain->triangles);
+            EXPECT_EQ(packed->vertices, plain->vertices);
+            const std::optional<std::string> decoded = DecodeMeshoptGlb(packed->glb);
+            ASSERT_TRUE(decoded);
+            const test::ReadGlb truth = test::ReadBack(plain->glb);
+            const test::ReadGlb back = test::ReadBack(*decoded);
+            ASSERT_TRUE(back.loaded) << back.error;
+            EXPECT_EQ(test::TrianglesInAnyOrder(back.triangles),
+                      test::TrianglesInAnyOrder(truth.triangles));
+            EXPECT_EQ(back.images, truth.images);
+            const std::optional<GlbFile> file = test::SplitGlbFile(packed->glb);
+            ASSERT_TRUE(file);
+            EXPECT_EQ(file->gltf["extensionsRequired"].size(), quantize ? 2u : 1u);
+        }
+    }
+}
+
+// Measured on the sample's paged tile (a grid in its rows' order, which the content keeps):
+// its geometry in 47% to 58% of its bytes (root 58%, finest 47%; quantised 53% and 41%).
 TEST(MeshoptGlb, AProductionShapedTilesGeometryTakesAQuarterLess) {
     test::TempDir dir;
-    for (const Sample& sample : Samples(dir.path())) {
-        if (sample.name.rfind("root", 0) != 0)
+    for (const auto& [name, scene] : SampleScenes(dir.path())) {
+        if (name.rfind("root", 0) != 0)
             continue;
-        SCOPED_TRACE(sample.name);
-        const std::optional<std::string> compressed = CompressGlbBuffers(sample.glb);
-        ASSERT_TRUE(compressed);
-        const std::optional<GlbFile> file = test::SplitGlbFile(*compressed);
-        std::size_t raw = 0, encoded = 0;
-        for (const json& view : file->gltf["bufferViews"])
-            if (view.contains("extensions")) {
-                raw += view["byteLength"].get<std::size_t>();
-                encoded += view["extensions"][kExtension]["byteLength"].get<std::size_t>();
-            }
-        EXPECT_GT(raw, 0u);
-        EXPECT_LT(encoded * 4, raw * 3) << encoded << " of " << raw << " bytes";
-        EXPECT_LT(compressed->size(), sample.glb.size());
+        for (const bool quantize : {false, true}) {
+            SCOPED_TRACE(name + (quantize ? " quantised" : ""));
+            const std::string plain = ContentGlb(*scene, quantize);
+            const std::string packed = ContentGlb(*scene, quantize, true);
+            const auto [encoded, raw] = EncodedOfRaw(packed);
+            EXPECT_GT(raw, 0u);
+            EXPECT_LT(encoded * 4, raw * 3) << encoded << " of " << raw << " bytes";
+            EXPECT_LT(packed.size(), plain.size());
+        }
+    }
+}
+
+// Measured: the geometry in 84% of its bytes as it came, 40% ordered (quantised 97% and 44%).
+TEST(MeshoptGlb, AMeshOutOfOrderIsOrderedFirstAndTakesMuchLess) {
+    const osg::ref_ptr<osg::Node> scene = ShuffledSurface(96);
+    for (const bool quantize : {false, true}) {
+        SCOPED_TRACE(quantize ? "quantised" : "plain");
+        const std::optional<std::string> asItCame =
+            CompressGlbBuffers(ContentGlb(*scene, quantize));
+        ASSERT_TRUE(asItCame);
+        const auto [unordered, raw] = EncodedOfRaw(*asItCame);
+        const auto [ordered, sameRaw] = EncodedOfRaw(ContentGlb(*scene, quantize, true));
+        EXPECT_EQ(sameRaw, raw);
+        EXPECT_LT(ordered * 3, unordered * 2)
+            << ordered << " against " << unordered << " of " << raw << " bytes";
     }
 }
 

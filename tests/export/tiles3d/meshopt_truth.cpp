@@ -2,6 +2,7 @@
 
 #include <meshoptimizer.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -129,6 +130,29 @@ std::optional<std::string> DecodeMeshoptGlb(const std::string& glb) {
     DropExtensionName(file->gltf, "extensionsRequired");
     file->bin = std::move(bin);
     return JoinGlbFile(*file);
+}
+
+std::vector<std::vector<double>> TrianglesInAnyOrder(const std::vector<WorldTriangle>& triangles) {
+    std::vector<std::vector<double>> numbers;
+    for (const WorldTriangle& triangle : triangles) {
+        const auto& c = triangle.corners;
+        const int first = static_cast<int>(std::min_element(c.begin(), c.end()) - c.begin());
+        std::vector<double> values;
+        for (int k = 0; k < 3; ++k) {
+            const int corner = (first + k) % 3;
+            values.insert(values.end(), {c[corner].x(), c[corner].y(), c[corner].z()});
+            if (triangle.normals.size() == 3)
+                values.insert(values.end(),
+                              {triangle.normals[corner].x(), triangle.normals[corner].y(),
+                               triangle.normals[corner].z()});
+            if (triangle.texCoords.size() == 3)
+                values.insert(values.end(),
+                              {triangle.texCoords[corner].x(), triangle.texCoords[corner].y()});
+        }
+        numbers.push_back(std::move(values));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }
 
 } // namespace brindle::test

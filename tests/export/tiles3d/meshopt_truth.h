@@ -2,8 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "content_truth.h"
+
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brindle::test {
 
@@ -20,5 +23,10 @@ std::string JoinGlbFile(const GlbFile& file);
 // the fallback buffer and the extension's names gone. The views keep their indices. None
 // when a view does not decode.
 std::optional<std::string> DecodeMeshoptGlb(const std::string& glb);
+
+// The triangles as numbers (corners, then normals and texture coordinates), each turned to
+// start at its least corner, in sorted order: equal for two lists of the same triangles in
+// any order, each starting at any corner, with the same winding.
+std::vector<std::vector<double>> TrianglesInAnyOrder(const std::vector<WorldTriangle>& triangles);
 
 } // namespace brindle::test

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <numeric>
+#include <random>
 #include <tuple>
 
 namespace brindle {
@@ -42,6 +44,32 @@ std::vector<Triangle> SortedTriangles(const MeshPart& part) {
     return triangles;
 }
 
+// The part with its vertices and triangles in random order.
+MeshPart Shuffled(const MeshPart& part) {
+    std::mt19937 random(11);
+    std::vector<std::uint32_t> place(part.positions.size());
+    std::iota(place.begin(), place.end(), 0u);
+    std::shuffle(place.begin(), place.end(), random);
+    MeshPart shuffled = part;
+    const auto move = [&](auto& to, const auto& from) {
+        for (std::size_t v = 0; v < from.size(); ++v)
+            to[place[v]] = from[v];
+    };
+    move(shuffled.positions, part.positions);
+    move(shuffled.normals, part.normals);
+    move(shuffled.texCoords, part.texCoords);
+    move(shuffled.colours, part.colours);
+    std::vector<std::array<std::uint32_t, 3>> triangles;
+    for (std::size_t t = 0; t + 2 < part.triangles.size(); t += 3)
+        triangles.push_back(
+            {place[part.triangles[t]], place[part.triangles[t + 1]], place[part.triangles[t + 2]]});
+    std::shuffle(triangles.begin(), triangles.end(), random);
+    shuffled.triangles.clear();
+    for (const auto& triangle : triangles)
+        shuffled.triangles.insert(shuffled.triangles.end(), triangle.begin(), triangle.end());
+    return shuffled;
+}
+
 TEST(PartOrder, TheSameTrianglesWithTheirCornersAttributesAndWindingOverTheSameVertices) {
     test::TempDir dir;
     ASSERT_TRUE(KeepEmbeddedImageBytes());
@@ -53,16 +81,17 @@ TEST(PartOrder, TheSameTrianglesWithTheirCornersAttributesAndWindingOverTheSameV
     std::size_t moved = 0;
     for (const osg::ref_ptr<osg::Node>& scene : scenes) {
         ASSERT_TRUE(scene);
-        for (const MeshPart& part : CollectSceneMeshes(*scene).parts) {
-            MeshPart ordered = part;
-            OrderForCompression(ordered);
-            EXPECT_EQ(ordered.positions.size(), part.positions.size());
-            EXPECT_EQ(ordered.normals.size(), part.normals.size());
-            EXPECT_EQ(ordered.texCoords.size(), part.texCoords.size());
-            EXPECT_EQ(ordered.colours.size(), part.colours.size());
-            EXPECT_EQ(SortedTriangles(ordered), SortedTriangles(part));
-            moved += ordered.triangles != part.triangles ? 1 : 0;
-        }
+        for (const MeshPart& written : CollectSceneMeshes(*scene).parts)
+            for (const MeshPart& part : {written, Shuffled(written)}) {
+                MeshPart ordered = part;
+                OrderForCompression(ordered);
+                EXPECT_EQ(ordered.positions.size(), part.positions.size());
+                EXPECT_EQ(ordered.normals.size(), part.normals.size());
+                EXPECT_EQ(ordered.texCoords.size(), part.texCoords.size());
+                EXPECT_EQ(ordered.colours.size(), part.colours.size());
+                EXPECT_EQ(SortedTriangles(ordered), SortedTriangles(part));
+                moved += ordered.triangles != part.triangles ? 1 : 0;
+            }
     }
     EXPECT_GT(moved, 0u); // the test's parts are not all in that order already
 }
