@@ -1,6 +1,7 @@
 // Converts a production-shaped tile's files through the converting workers, as a tileset's walk
 // does, into a folder of binary glTF files for the glTF validator to check: the root (two
-// meshes, JPEG textures, no normals) plain and quantised, and each finer file.
+// meshes, JPEG textures, no normals) plain, quantised, compressed and both, and each finer
+// file.
 // Usage: tiles3d_converted_samples DIR
 #include "production_files.h"
 
@@ -26,8 +27,11 @@ int main(int argc, char** argv) {
         std::cerr << "no workers: " << pool.error().message() << "\n";
         return 1;
     }
-    std::vector<brindle::ConversionJob> jobs = {{tile.root, dir / "glb" / "root.glb", false},
-                                                {tile.root, dir / "glb" / "root_q.glb", true}};
+    std::vector<brindle::ConversionJob> jobs = {
+        {tile.root, dir / "glb" / "root.glb", false},
+        {tile.root, dir / "glb" / "root_q.glb", true},
+        {tile.root, dir / "glb" / "root_m.glb", false, false, true},
+        {tile.root, dir / "glb" / "root_qm.glb", true, false, true}};
     for (std::size_t i = 0; i < tile.finer.size(); ++i)
         jobs.push_back(
             {tile.finer[i].file, dir / "glb" / ("finer" + std::to_string(i) + ".glb"), i % 2 == 1});
