@@ -311,16 +311,21 @@ void AlignTo4(std::string& bytes, char fill) {
     bytes.resize((bytes.size() + 3) / 4 * 4, fill);
 }
 
-// Appends the view's bytes encoded, and gives the extension's description of them.
+// Appends the view's bytes encoded, and gives the extension's description of them. The codecs
+// write straight into `out`, whose room is reused view after view.
 std::optional<json> Encode(std::string_view bytes, const ViewPlan& view, std::string& out) {
     const std::size_t count = bytes.size() / view.stride;
-    std::vector<unsigned char> encoded;
+    AlignTo4(out, '\0');
+    const std::size_t offset = out.size();
+    const auto room = [&](std::size_t bound) {
+        out.resize(offset + bound);
+        return reinterpret_cast<unsigned char*>(out.data() + offset);
+    };
     const char* mode = "ATTRIBUTES";
     std::size_t size = 0;
     if (view.use == ViewUse::Attributes) {
-        encoded.resize(meshopt_encodeVertexBufferBound(count, view.stride));
-        size = meshopt_encodeVertexBuffer(encoded.data(), encoded.size(), bytes.data(), count,
-                                          view.stride);
+        const std::size_t bound = meshopt_encodeVertexBufferBound(count, view.stride);
+        size = meshopt_encodeVertexBuffer(room(bound), bound, bytes.data(), count, view.stride);
     } else {
         std::vector<unsigned int> indices(count);
         for (std::size_t i = 0; i < count; ++i)
@@ -331,21 +336,17 @@ std::optional<json> Encode(std::string_view bytes, const ViewPlan& view, std::st
             std::size_t{*std::max_element(indices.begin(), indices.end())} + 1;
         const bool triangles = view.wholeTriangles && count % 3 == 0;
         mode = triangles ? "TRIANGLES" : "INDICES";
-        encoded.resize(triangles ? meshopt_encodeIndexBufferBound(count, vertices)
-                                 : meshopt_encodeIndexSequenceBound(count, vertices));
-        size = triangles ? meshopt_encodeIndexBuffer(encoded.data(), encoded.size(), indices.data(),
-                                                     count)
-                         : meshopt_encodeIndexSequence(encoded.data(), encoded.size(),
-                                                       indices.data(), count);
+        const std::size_t bound = triangles ? meshopt_encodeIndexBufferBound(count, vertices)
+                                            : meshopt_encodeIndexSequenceBound(count, vertices);
+        size = triangles ? meshopt_encodeIndexBuffer(room(bound), bound, indices.data(), count)
+                         : meshopt_encodeIndexSequence(room(bound), bound, indices.data(), count);
     }
+    out.resize(offset + size);
     if (size == 0)
         return std::nullopt;
-    AlignTo4(out, '\0');
-    json description = {{"buffer", 0},        {"byteOffset", out.size()},
-                        {"byteLength", size}, {"byteStride", view.stride},
-                        {"count", count},     {"mode", mode}};
-    out.append(reinterpret_cast<const char*>(encoded.data()), size);
-    return description;
+    return json{{"buffer", 0},        {"byteOffset", offset},
+                {"byteLength", size}, {"byteStride", view.stride},
+                {"count", count},     {"mode", mode}};
 }
 
 void NameExtension(json& gltf, const char* list) {
@@ -414,6 +415,7 @@ std::optional<std::string> CompressGlbBuffers(std::string_view glb) {
     meshopt_encodeVertexVersion(0);
     meshopt_encodeIndexVersion(1);
     std::string bin;
+    bin.reserve(chunks->bin.size());
     json& viewsJson = gltf["bufferViews"];
     for (std::size_t i = 0; i < views->size(); ++i) {
         const ViewPlan& view = (*views)[i];

@@ -35,36 +35,40 @@ Order FetchOrder(std::vector<unsigned int> triangles, std::size_t vertices) {
     return order;
 }
 
+// The room the trials encode in, reused attribute after attribute.
+struct Scratch {
+    std::vector<float> floats;
+    std::vector<unsigned char> bytes;
+};
+
 // What the vertex codec makes of one attribute in the order, as floats, in bytes.
 template <typename Vertex>
 std::size_t EncodedBytes(const Order& order, const std::vector<Vertex>& values,
-                         const Vertex& origin) {
+                         const Vertex& origin, Scratch& scratch) {
     if (values.empty())
         return 0;
-    std::vector<Vertex> ordered = values;
-    Remap(ordered, order.remap, order.kept);
-    constexpr int components = Vertex::num_components;
-    std::vector<float> floats;
-    floats.reserve(ordered.size() * components);
-    for (const Vertex& v : ordered)
-        for (int i = 0; i < components; ++i)
-            floats.push_back(static_cast<float>(v[i] - origin[i]));
-    std::vector<unsigned char> bytes(meshopt_encodeVertexBufferBound(order.kept, 4 * components));
-    return meshopt_encodeVertexBuffer(bytes.data(), bytes.size(), floats.data(), order.kept,
-                                      4 * components);
+    constexpr std::size_t components = Vertex::num_components;
+    scratch.floats.assign(order.kept * components, 0.0f);
+    for (std::size_t v = 0; v < values.size(); ++v)
+        if (order.remap[v] < order.kept)
+            for (std::size_t i = 0; i < components; ++i)
+                scratch.floats[order.remap[v] * components + i] =
+                    static_cast<float>(values[v][i] - origin[i]);
+    scratch.bytes.resize(meshopt_encodeVertexBufferBound(order.kept, 4 * components));
+    return meshopt_encodeVertexBuffer(scratch.bytes.data(), scratch.bytes.size(),
+                                      scratch.floats.data(), order.kept, 4 * components);
 }
 
 // What the codecs make of the order's indices and attributes (as the content's floats,
 // positions relative to the first vertex), in bytes.
-std::size_t EncodedBytes(const Order& order, const MeshPart& part) {
-    std::vector<unsigned char> bytes(
-        meshopt_encodeIndexBufferBound(order.triangles.size(), order.kept));
-    return meshopt_encodeIndexBuffer(bytes.data(), bytes.size(), order.triangles.data(),
-                                     order.triangles.size()) +
-           EncodedBytes(order, part.positions, part.positions.front()) +
-           EncodedBytes(order, part.normals, osg::Vec3f()) +
-           EncodedBytes(order, part.texCoords, osg::Vec2f()) +
-           EncodedBytes(order, part.colours, osg::Vec4f());
+std::size_t EncodedBytes(const Order& order, const MeshPart& part, Scratch& scratch) {
+    scratch.bytes.resize(meshopt_encodeIndexBufferBound(order.triangles.size(), order.kept));
+    return meshopt_encodeIndexBuffer(scratch.bytes.data(), scratch.bytes.size(),
+                                     order.triangles.data(), order.triangles.size()) +
+           EncodedBytes(order, part.positions, part.positions.front(), scratch) +
+           EncodedBytes(order, part.normals, osg::Vec3f(), scratch) +
+           EncodedBytes(order, part.texCoords, osg::Vec2f(), scratch) +
+           EncodedBytes(order, part.colours, osg::Vec4f(), scratch);
 }
 
 } // namespace
@@ -86,7 +90,8 @@ void OrderForCompression(MeshPart& part) {
     meshopt_optimizeVertexCache(cached.data(), triangles.data(), triangles.size(), vertices);
     Order order = FetchOrder(std::move(cached), vertices);
     Order asWritten = FetchOrder(triangles, vertices);
-    if (EncodedBytes(asWritten, part) <= EncodedBytes(order, part))
+    Scratch scratch;
+    if (EncodedBytes(asWritten, part, scratch) <= EncodedBytes(order, part, scratch))
         order = std::move(asWritten);
     triangles.assign(order.triangles.begin(), order.triangles.end());
     Remap(part.positions, order.remap, order.kept);
