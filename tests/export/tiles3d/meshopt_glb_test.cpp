@@ -283,25 +283,6 @@ TEST(MeshoptGlb, ACompressedContentDrawsTheUncompressedContentsTriangles) {
     }
 }
 
-// Measured on the sample's paged tile (a grid in its rows' order, which the content keeps):
-// its geometry in 47% to 58% of its bytes (root 58%, finest 47%; quantised 53% and 41%).
-TEST(MeshoptGlb, AProductionShapedTilesGeometryTakesAQuarterLess) {
-    test::TempDir dir;
-    for (const auto& [name, scene] : SampleScenes(dir.path())) {
-        if (name.rfind("root", 0) != 0)
-            continue;
-        for (const bool quantize : {false, true}) {
-            SCOPED_TRACE(name + (quantize ? " quantised" : ""));
-            const std::string plain = ContentGlb(*scene, quantize);
-            const std::string packed = ContentGlb(*scene, quantize, true);
-            const auto [encoded, raw] = EncodedOfRaw(packed);
-            EXPECT_GT(raw, 0u);
-            EXPECT_LT(encoded * 4, raw * 3) << encoded << " of " << raw << " bytes";
-            EXPECT_LT(packed.size(), plain.size());
-        }
-    }
-}
-
 // Measured: the geometry in 84% of its bytes as it came, 40% ordered (quantised 97% and 44%).
 TEST(MeshoptGlb, AMeshOutOfOrderIsOrderedFirstAndTakesMuchLess) {
     const osg::ref_ptr<osg::Node> scene = ShuffledSurface(96);
