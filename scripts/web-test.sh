@@ -4,8 +4,9 @@
 # (tests/web/view_tileset.js), offline, at 1920x1080. Checks that the tileset loads with no
 # error and nothing asked of the network, that a whole-block view of a tileset with levels above
 # the tiles asks for no tile's own level, and that a close view reaches the finest level of the
-# tile under it; the same for the block's tileset with compressed, quantised contents. The
-# views' findings and screenshots go to build/web-test/.
+# tile under it. Then the same for the block's tileset with b3dm contents (--3dtiles-b3dm, a
+# tileset of version 1.0), and with compressed, quantised contents. The views' findings and
+# screenshots go to build/web-test/.
 # Environment: BRINDLE_WEB_TILES (36), BRINDLE_WEB_TIMEOUT (seconds a view may take, 300).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,6 +60,32 @@ node tests/web/view_tileset.js --timeout "$timeout" --own-level '(^|/)Tile_[^/]*
   --screenshot "$out/view" "$tileset" >"$out/views.json"
 echo "views: $((SECONDS - started)) s; findings in $out/views.json, screenshots $out/view-*.png"
 node tests/web/check_views.js --top-levels "$out/views.json"
+
+# The same block for viewers of 3D Tiles 1.0: b3dm contents in a tileset of version 1.0, which
+# CesiumJS loads and draws as it does the glb one.
+echo "== the same tileset with b3dm contents (3D Tiles 1.0)"
+build/brindle-export "$out/block" --3dtiles "$out/tiles-b3dm" --3dtiles-b3dm \
+  >"$out/export-b3dm.txt" 2>&1 || {
+  cat "$out/export-b3dm.txt" >&2
+  echo "FAILED: brindle-export --3dtiles --3dtiles-b3dm" >&2
+  exit 1
+}
+b3dm_tileset="$out/tiles-b3dm/block"
+version=$(node -e 'console.log(JSON.parse(require("fs").readFileSync(process.argv[1])).asset.version)' \
+  "$b3dm_tileset/tileset.json")
+b3dm_count=$(find "$b3dm_tileset" -name '*.b3dm' | wc -l)
+glb_count=$(find "$b3dm_tileset" -name '*.glb' | wc -l)
+if [[ $version != 1.0 || $b3dm_count -eq 0 || $glb_count -ne 0 ]]; then
+  echo "FAILED: the b3dm tileset says version $version, with $b3dm_count b3dm and $glb_count glb" \
+    "contents" >&2
+  exit 1
+fi
+started=$SECONDS
+node tests/web/view_tileset.js --timeout "$timeout" --own-level '(^|/)Tile_[^/]*/' \
+  --screenshot "$out/view-b3dm" "$b3dm_tileset" >"$out/views-b3dm.json"
+echo "views: $((SECONDS - started)) s; findings in $out/views-b3dm.json," \
+  "screenshots $out/view-b3dm-*.png"
+node tests/web/check_views.js --top-levels "$out/views-b3dm.json"
 
 echo "== the same block with compressed, quantised contents (--3dtiles-meshopt --3dtiles-quantize)"
 build/brindle-export "$out/block" --3dtiles "$out/meshopt" --3dtiles-meshopt --3dtiles-quantize \

@@ -4,6 +4,7 @@
 // carries the content's centre, so a glTF viewer shows it in the tile's own coordinates. It
 // parses the tile in its own process, with none of the limits the tile-check workers read
 // tiles under: use it on trusted files only.
+#include "export/tiles3d/b3dm_content.h"
 #include "export/tiles3d/kept_image_bytes.h"
 #include "export/tiles3d/tile_content.h"
 #include "export/worker/content_conversion.h"
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_flag("--quantize", options.quantize,
                  "16-bit positions, normals and texture coordinates (KHR_mesh_quantization)");
+    bool b3dm = false;
+    app.add_flag("--b3dm", b3dm,
+                 "Write the glb inside a Batched 3D Model (b3dm), as a 3D Tiles 1.0 "
+                 "content");
     CLI11_PARSE(app, argc, argv);
 
     brindle::KeepEmbeddedImageBytes();
@@ -46,8 +51,9 @@ int main(int argc, char** argv) {
         std::cerr << input << ": " << content.error().message() << "\n";
         return 1;
     }
+    const std::string bytes = b3dm ? brindle::B3dmAround(content->glb) : content->glb;
     std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    out.write(content->glb.data(), static_cast<std::streamsize>(content->glb.size()));
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
         std::cerr << output << ": not written\n";
@@ -55,10 +61,10 @@ int main(int argc, char** argv) {
     }
     const auto ms = [](auto d) { return std::chrono::duration<double, std::milli>(d).count(); };
     std::cout.precision(12);
-    std::cout << output << ": " << content->glb.size() << " bytes, " << content->vertices
-              << " vertices, " << content->triangles << " triangles (" << content->skippedTriangles
-              << " skipped), " << content->images << " images (" << content->keptImages
-              << " as read, " << content->droppedTextures << " textures left out)\n"
+    std::cout << output << ": " << bytes.size() << " bytes, " << content->vertices << " vertices, "
+              << content->triangles << " triangles (" << content->skippedTriangles << " skipped), "
+              << content->images << " images (" << content->keptImages << " as read, "
+              << content->droppedTextures << " textures left out)\n"
               << "centre " << content->centre.x() << " " << content->centre.y() << " "
               << content->centre.z() << " (the root node's translation, as x, z, -y)\n"
               << "read " << ms(read - start) << " ms, converted " << ms(converted - read)

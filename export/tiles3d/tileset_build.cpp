@@ -109,6 +109,9 @@ private:
     std::optional<TilesetTile> tileOf(WalkedFile& walked);
     void waitForConversions();
     Status writeTileset();
+    ContentFormat format() const {
+        return options_.b3dm ? ContentFormat::B3dm : ContentFormat::Glb;
+    }
     ContentSettings settings() const {
         return {options_.quantize, options_.b3dm, options_.meshopt};
     }
@@ -165,7 +168,7 @@ Result<TilesetBuilt> TilesetWalk::run() {
         waitForConversions();
     }
     std::error_code removed;
-    fs::remove(output_ / IndexScratchName(listed_ / "root.osgb"), removed);
+    fs::remove(output_ / IndexScratchName(listed_ / "root.osgb", format()), removed);
     fs::remove(output_ / kOutsideContentFolder, removed); // only when nothing else is there
     if (failure_)
         return failure_;
@@ -207,12 +210,12 @@ std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint6
     walked.tree = tree;
     if (role == FileRole::Index) {
         // The index is no tile: its transform to the block's origin is not the tiles' frame.
-        walked.contentName = IndexScratchName(walked.file);
+        walked.contentName = IndexScratchName(walked.file, format());
     } else if (role == FileRole::Finer) {
         walked.base = files_.at(parent).base;
-        walked.contentName = ContentNameBelow(walked.file, listed_, walked.base);
+        walked.contentName = ContentNameBelow(walked.file, listed_, walked.base, format());
     } else {
-        walked.contentName = ContentName(walked.file, listed_);
+        walked.contentName = ContentName(walked.file, listed_, format());
         if (role == FileRole::TileRoot)
             walked.base = walked.contentName.parent_path();
     }

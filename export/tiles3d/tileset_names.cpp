@@ -31,28 +31,33 @@ fs::path PlainRelative(const fs::path& file, const fs::path& folder) {
     return relative;
 }
 
-fs::path HashedName(const fs::path& file) {
+const char* ExtensionOf(ContentFormat format) {
+    return format == ContentFormat::B3dm ? ".b3dm" : ".glb";
+}
+
+fs::path HashedName(const fs::path& file, ContentFormat format) {
     const std::uint64_t hash = Fnv1a().addBytes(file.lexically_normal().generic_u8string()).value();
     char name[32];
-    std::snprintf(name, sizeof name, "%016llx.glb", static_cast<unsigned long long>(hash));
+    std::snprintf(name, sizeof name, "%016llx%s", static_cast<unsigned long long>(hash),
+                  ExtensionOf(format));
     return fs::path(kOutsideContentFolder) / name;
 }
 
 } // namespace
 
-fs::path ContentName(const fs::path& file, const fs::path& listedFolder) {
+fs::path ContentName(const fs::path& file, const fs::path& listedFolder, ContentFormat format) {
     fs::path relative = PlainRelative(file, listedFolder);
     if (!relative.empty())
-        return relative += ".glb";
-    return HashedName(file);
+        return relative += ExtensionOf(format);
+    return HashedName(file, format);
 }
 
-fs::path ContentNameBelow(const fs::path& file, const fs::path& listedFolder,
-                          const fs::path& base) {
-    fs::path name = ContentName(file, listedFolder);
+fs::path ContentNameBelow(const fs::path& file, const fs::path& listedFolder, const fs::path& base,
+                          ContentFormat format) {
+    fs::path name = ContentName(file, listedFolder, format);
     if (base.empty() || !PlainRelative(name, base).empty())
         return name;
-    return base / HashedName(file);
+    return base / HashedName(file, format);
 }
 
 PathKey PathKey::Of(std::string_view text) {
@@ -65,8 +70,8 @@ PathKey PathKey::Of(std::string_view text) {
     return key;
 }
 
-fs::path IndexScratchName(const fs::path& index) {
-    return HashedName(index);
+fs::path IndexScratchName(const fs::path& index, ContentFormat format) {
+    return HashedName(index, format);
 }
 
 fs::path TileTilesetName(const fs::path& contentName) {

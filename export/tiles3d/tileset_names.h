@@ -8,13 +8,17 @@
 
 namespace brindle {
 
+// What a content file is: a binary glTF file (.glb), or one inside a Batched 3D Model (.b3dm).
+enum class ContentFormat { Glb, B3dm };
+
 // Where a file's content and a tile's own tileset go in the output folder, relative to it.
 // A file inside the listed folder is named from its path there, so that a user finds a tile's
 // content where its file is; one outside it, or with a name that is not a plain relative path
 // on every system (a drive, a colon, a backslash, a control character), by a hash of its
 // path. Either way the name stays below the output folder.
 std::filesystem::path ContentName(const std::filesystem::path& file,
-                                  const std::filesystem::path& listedFolder);
+                                  const std::filesystem::path& listedFolder,
+                                  ContentFormat format = ContentFormat::Glb);
 
 // The content name of `file`, a file of a tile's tree whose tileset lies in `base` (relative
 // to the output folder): its ContentName when that lies below `base`, else one by hash in
@@ -22,7 +26,8 @@ std::filesystem::path ContentName(const std::filesystem::path& file,
 // that goes nowhere above it.
 std::filesystem::path ContentNameBelow(const std::filesystem::path& file,
                                        const std::filesystem::path& listedFolder,
-                                       const std::filesystem::path& base);
+                                       const std::filesystem::path& base,
+                                       ContentFormat format = ContentFormat::Glb);
 
 // The tileset of the tile whose content is `contentName`, beside that content.
 std::filesystem::path TileTilesetName(const std::filesystem::path& contentName);
@@ -50,7 +55,8 @@ struct PathKeyHash {
 
 // Where the index's conversion puts what it draws, which is no tile's content and is
 // removed: named by hash, as no plain name of the listed folder is.
-std::filesystem::path IndexScratchName(const std::filesystem::path& index);
+std::filesystem::path IndexScratchName(const std::filesystem::path& index,
+                                       ContentFormat format = ContentFormat::Glb);
 
 // The names the build writes at the top of its output folder: the tileset, and the record
 // of what each file's conversion gave, for the next build to reuse.

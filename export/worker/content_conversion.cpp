@@ -3,6 +3,7 @@
 #include "export/fs/atomic_file.h"
 #include "export/fs/path_text.h"
 #include "export/fs/scene_file_search.h"
+#include "export/tiles3d/b3dm_content.h"
 #include "export/tiles3d/kept_image_bytes.h"
 
 #include <osg/NodeVisitor>
@@ -133,6 +134,9 @@ CheckReply FileConverter::convert(const CheckRequest& asked) {
                             : static_cast<std::uint8_t>(ContentError::WriteFailed);
         return reply;
     }
+    // Wrapped last, around the glb as it was made: a b3dm's glb is the file's glb.
+    if (request.b3dm)
+        made->glb = B3dmAround(made->glb);
     // Written where the run said, whole or not at all: a link there is replaced, not followed.
     const Result<FileReplaced> written =
         ReplaceFileAtomically(PathOfRequestText(request.glbPath), made->glb);

@@ -9,6 +9,7 @@
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <osg/ComputeBoundsVisitor>
 #include <osg/PagedLOD>
 #include <osg/ProxyNode>
@@ -20,6 +21,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace brindle {
 namespace {
@@ -214,6 +216,75 @@ TEST(FileConversion, TheWorkersCompressedContentDecodesToItsUncompressedContent)
                   test::TrianglesInAnyOrder(truth.triangles));
         EXPECT_EQ(back.images, truth.images);
     }
+}
+
+std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value =
+            (value << 8) | static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i)));
+    return value;
+}
+
+// A b3dm as a 1.0 viewer reads it: its 28-byte header's lengths add up to the file, its
+// feature table says no features and ends where the glb starts on 8 bytes, there is no batch
+// table, and the glb inside, which ends on 8 bytes too, is the one the same file gives without
+// the wrapper: its binary chunk byte for byte, its JSON the same but for the spaces that pad it
+// (4 more where the plain glb ends on 4). Every file of a production tile, plain and quantised,
+// so that glbs ending on 8 and on 4 both come.
+TEST(FileConversion, AB3dmHoldsTheSameFilesGlbBehindAHeaderAViewerReads) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "TILE");
+    std::vector<fs::path> files = {tile.root};
+    for (const test::ProductionTile::Finer& finer : tile.finer)
+        files.push_back(finer.file);
+    std::set<std::size_t> plainEnds;
+    for (const fs::path& file : files)
+        for (const bool quantize : {false, true}) {
+            SCOPED_TRACE(file.filename().string() + (quantize ? " quantised" : " plain"));
+            const fs::path glb = dir / "plain.glb", b3dm = dir / "wrapped.b3dm";
+            const ConvertedFile plain = ConvertOne({file, glb, quantize});
+            const ConvertedFile wrapped = ConvertOne({file, b3dm, quantize, true});
+            ASSERT_TRUE(plain.hasContent());
+            ASSERT_TRUE(wrapped.hasContent());
+            const std::string glbBytes = ReadAll(glb);
+            const std::string bytes = ReadAll(b3dm);
+            ASSERT_GE(bytes.size(), 28u);
+            EXPECT_EQ(wrapped.glbBytes, bytes.size());
+            EXPECT_EQ(wrapped.triangles, plain.triangles);
+            EXPECT_EQ(bytes.substr(0, 4), "b3dm");
+            EXPECT_EQ(LittleEndian32(bytes, 4), 1u);           // version
+            EXPECT_EQ(LittleEndian32(bytes, 8), bytes.size()); // byteLength
+            const std::uint32_t featureJson = LittleEndian32(bytes, 12);
+            EXPECT_EQ(LittleEndian32(bytes, 16), 0u); // feature table binary
+            EXPECT_EQ(LittleEndian32(bytes, 20), 0u); // batch table JSON
+            EXPECT_EQ(LittleEndian32(bytes, 24), 0u); // batch table binary
+            const std::size_t glbStart = 28 + std::size_t{featureJson};
+            EXPECT_EQ(glbStart % 8, 0u);
+            EXPECT_EQ(bytes.size() % 8, 0u);
+            ASSERT_LE(glbStart + 20, bytes.size());
+            const nlohmann::json features =
+                nlohmann::json::parse(bytes.substr(28, featureJson), nullptr, false);
+            EXPECT_EQ(features, nlohmann::json({{"BATCH_LENGTH", 0}}));
+
+            // Both glbs as their containers say: a 12-byte header, the JSON chunk, the rest.
+            plainEnds.insert(glbBytes.size() % 8);
+            const std::string inside = bytes.substr(glbStart);
+            ASSERT_GE(glbBytes.size(), 20u);
+            EXPECT_EQ(inside.size() - glbBytes.size(), glbBytes.size() % 8);
+            EXPECT_EQ(inside.substr(0, 8), glbBytes.substr(0, 8)); // magic, version
+            EXPECT_EQ(LittleEndian32(inside, 8), inside.size());
+            EXPECT_EQ(inside.substr(16, 4), "JSON");
+            const std::size_t plainJson = LittleEndian32(glbBytes, 12);
+            const std::size_t insideJson = LittleEndian32(inside, 12);
+            ASSERT_LE(20 + insideJson, inside.size());
+            std::string json = inside.substr(20, insideJson);
+            EXPECT_EQ(json.substr(0, plainJson), glbBytes.substr(20, plainJson));
+            EXPECT_EQ(json.find_first_not_of(' ', plainJson), std::string::npos);
+            EXPECT_TRUE(inside.substr(20 + insideJson) == glbBytes.substr(20 + plainJson))
+                << "the binary chunk differs";
+        }
+    EXPECT_EQ(plainEnds, (std::set<std::size_t>{0, 4})) << "glbs ending on 8 and on 4 both came";
 }
 
 // A tile that fails costs only its own verdict: the pool answers every job, and goes on.

@@ -235,6 +235,61 @@ TEST(TilesetExport, ABlocksTilesetIsWrittenBesideItAndReplacedWholeByARerun) {
     EXPECT_EQ(Listing(out).count("production.brindle-old"), 0u);
 }
 
+// The asset version of every tileset in `folder` (the top one and the tiles' own), by name.
+std::map<std::string, std::string> Versions(const fs::path& folder) {
+    std::map<std::string, std::string> versions;
+    for (fs::recursive_directory_iterator it(folder), end; it != end; ++it) {
+        const std::string name = it->path().filename().string();
+        if (it->is_regular_file() && name.size() > 5 && name.substr(name.size() - 5) == ".json") {
+            std::ifstream in(it->path());
+            versions[it->path().lexically_relative(folder).generic_string()] =
+                Json::parse(in)["asset"]["version"].get<std::string>();
+        }
+    }
+    return versions;
+}
+
+// b3dm contents are version 1.0's, glb ones 1.1's: a re-run that switches converts every file
+// again into contents of the other kind, and leaves none of the earlier kind behind.
+TEST(TilesetExport, ARerunSwitchingBetweenGlbAndB3dmConvertsEveryFileAgain) {
+    TempDir dir;
+    const fs::path production = WriteProduction(dir / "production", 2);
+    const fs::path out = dir / "web";
+    std::size_t firstCalls = 0;
+    for (const bool b3dm : {true, false, true}) {
+        SCOPED_TRACE(b3dm ? "b3dm" : "glb");
+        ExportOptions options = TilesetRun(out);
+        options.tilesets.b3dm = b3dm;
+        Conversions run;
+        const ExportReport report = ExportFolderIndexes({production}, options, run.calls());
+        ASSERT_TRUE(report.folders.at(0).tileset);
+        const TilesetReport& tileset = *report.folders[0].tileset;
+        EXPECT_EQ(tileset.status, TilesetStatus::Written);
+        EXPECT_EQ(tileset.reused, 0u);
+        if (firstCalls == 0)
+            firstCalls = run.converter.callCount();
+        EXPECT_EQ(run.converter.callCount(), firstCalls);
+
+        const std::map<std::string, std::string> versions = Versions(out / "production");
+        ASSERT_GT(versions.size(), 2u); // the top tileset and the tiles' own
+        for (const auto& [name, version] : versions)
+            EXPECT_EQ(version, b3dm ? "1.0" : "1.1") << name;
+        const std::set<std::string> named = NamedContents(out / "production");
+        std::size_t contents = 0;
+        for (const std::string& content : named) {
+            if (fs::path(content).extension() == ".json")
+                continue;
+            ++contents;
+            EXPECT_EQ(fs::path(content).extension(), b3dm ? ".b3dm" : ".glb") << content;
+            const std::string bytes = test::ReadBytes(out / "production" / content);
+            EXPECT_EQ(bytes.substr(0, 4), b3dm ? "b3dm" : "glTF") << content;
+        }
+        EXPECT_EQ(contents, tileset.tiles);
+        for (fs::recursive_directory_iterator it(out / "production"), end; it != end; ++it)
+            EXPECT_NE(it->path().extension(), b3dm ? ".glb" : ".b3dm") << it->path();
+    }
+}
+
 TEST(TilesetExport, AnInterruptedRunLeavesTheOldTilesetAsItWas) {
     TempDir dir;
     const fs::path production = WriteProduction(dir / "production");
@@ -289,6 +344,14 @@ TEST(TilesetExport, AFolderOfBlocksGetsATilesetABlockAndOneNamingThem) {
     EXPECT_EQ(named, (std::set<std::string>{"north/tileset.json", "south/tileset.json"}));
     for (const char* block : {"north", "south"})
         EXPECT_TRUE(fs::is_regular_file(out / "survey" / block / kTilesetName)) << block;
+    EXPECT_EQ(root["asset"]["version"], "1.1");
+    // With b3dm contents, the folder's tileset is of version 1.0 as its blocks' are.
+    ExportOptions b3dm = TilesetRun(out);
+    b3dm.tilesets.b3dm = true;
+    Conversions again;
+    ASSERT_TRUE(ExportFolderIndexes({blocks}, b3dm, again.calls()).folders.back().tileset);
+    std::ifstream b3dmRoot(out / "survey" / kTilesetName);
+    EXPECT_EQ(Json::parse(b3dmRoot)["asset"]["version"], "1.0");
     // Their report.txt gives an origin and no spatial reference: each block in a local frame.
     const auto localFrames =
         std::count_if(folder.warnings.begin(), folder.warnings.end(),

@@ -1,5 +1,6 @@
 #include "walk_fixtures.h"
 
+#include "export/tiles3d/b3dm_content.h"
 #include "export/tiles3d/tile_content.h"
 
 #include <osg/NodeVisitor>
@@ -99,6 +100,8 @@ ConvertedFile ConvertInProcess(const ConversionJob& job) {
         converted.contentError = content.error();
         return converted;
     }
+    if (job.b3dm)
+        content->glb = B3dmAround(content->glb);
     std::ofstream(job.glb, std::ios::binary)
         .write(content->glb.data(), static_cast<std::streamsize>(content->glb.size()));
     converted.glbBytes = content->glb.size();

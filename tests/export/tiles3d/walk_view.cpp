@@ -88,9 +88,7 @@ ViewedTile ViewTileset(const fs::path& output) {
 }
 
 std::string SourceOf(const fs::path& content, const fs::path& block) {
-    std::string name = content.generic_string();
-    name.resize(name.size() - 4);
-    return Canonical(block / name);
+    return Canonical(block / fs::path(content).replace_extension());
 }
 
 void ForEachTile(const ViewedTile& tile, const std::function<void(const ViewedTile&)>& call) {

@@ -32,7 +32,8 @@ struct ViewedTile {
 // each tile root's tileset in its place.
 ViewedTile ViewTileset(const std::filesystem::path& output);
 void ForEachTile(const ViewedTile& tile, const std::function<void(const ViewedTile&)>& call);
-// The file a content was made from: its name less ".glb", in the listed folder, canonical.
+// The file a content was made from: its name less ".glb" or ".b3dm", in the listed folder,
+// canonical.
 std::string SourceOf(const std::filesystem::path& content, const std::filesystem::path& block);
 
 // A build with the in-process converter, and what the converter saw.
