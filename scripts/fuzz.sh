@@ -45,7 +45,8 @@ cmake -S tests/fuzz/libfuzzer -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 \
 nice cmake --build build-fuzz -j"$jobs" >/dev/null
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 # The report reader reads 4 KB at a time: its inputs cross a few of those boundaries.
-for target in origin_report:9000 tile_check_protocol:4096 binary_scene_header:4096; do
+for target in origin_report:9000 tile_check_protocol:4096 binary_scene_header:4096 \
+  meshopt_glb:8192; do
   max_len="${target#*:}"
   target="${target%:*}"
   # New inputs go to build-fuzz/corpus/; the seeds in the tree stay as they are.

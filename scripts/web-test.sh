@@ -5,7 +5,8 @@
 # error and nothing asked of the network, that a whole-block view of a tileset with levels above
 # the tiles asks for no tile's own level, and that a close view reaches the finest level of the
 # tile under it. Then the same for the block's tileset with b3dm contents (--3dtiles-b3dm, a
-# tileset of version 1.0). The views' findings and screenshots go to build/web-test/.
+# tileset of version 1.0), and with compressed, quantised contents. The views' findings and
+# screenshots go to build/web-test/.
 # Environment: BRINDLE_WEB_TILES (36), BRINDLE_WEB_TIMEOUT (seconds a view may take, 300).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -85,3 +86,14 @@ node tests/web/view_tileset.js --timeout "$timeout" --own-level '(^|/)Tile_[^/]*
 echo "views: $((SECONDS - started)) s; findings in $out/views-b3dm.json," \
   "screenshots $out/view-b3dm-*.png"
 node tests/web/check_views.js --top-levels "$out/views-b3dm.json"
+
+echo "== the same block with compressed, quantised contents (--3dtiles-meshopt --3dtiles-quantize)"
+build/brindle-export "$out/block" --3dtiles "$out/meshopt" --3dtiles-meshopt --3dtiles-quantize \
+  >"$out/export-meshopt.txt" 2>&1 || {
+  cat "$out/export-meshopt.txt" >&2
+  echo "FAILED: brindle-export --3dtiles-meshopt" >&2
+  exit 1
+}
+node tests/web/view_tileset.js --timeout "$timeout" --own-level '(^|/)Tile_[^/]*/' \
+  --screenshot "$out/meshopt-view" "$out/meshopt/block" >"$out/views-meshopt.json"
+node tests/web/check_views.js --top-levels "$out/views-meshopt.json"

@@ -2,6 +2,8 @@
 
 #include "export/tiles3d/content_images.h"
 #include "export/tiles3d/glb_model.h"
+#include "export/tiles3d/meshopt_glb.h"
+#include "export/tiles3d/part_order.h"
 #include "export/tiles3d/scene_meshes.h"
 
 #include <cstdint>
@@ -52,12 +54,17 @@ Result<TileContent> MakeTileContent(const osg::Node& scene, const ContentOptions
     if (PayloadBytes(meshes.parts, images) >= kMaxGlbBytes)
         return make_error_code(ContentError::TooLarge);
 
+    if (options.meshopt)
+        for (MeshPart& part : meshes.parts)
+            OrderForCompression(part);
     TileContent content;
     content.bounds = meshes.bounds;
     content.centre = meshes.bounds.center();
     content.box = BoxOf(meshes.bounds);
     std::optional<std::string> glb =
         WriteGlb(meshes.parts, partImages, images.images(), content.centre, options.quantize);
+    if (glb && options.meshopt)
+        glb = CompressGlbBuffers(*glb);
     if (!glb)
         return make_error_code(ContentError::WriteFailed);
     if (glb->size() >= kMaxGlbBytes)

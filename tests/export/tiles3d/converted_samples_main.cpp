@@ -1,7 +1,8 @@
 // Converts a production-shaped tile's files through the converting workers, as a tileset's walk
 // does, into a folder of binary glTF files for the glTF validator to check: the root (two
-// meshes, JPEG textures, no normals) plain and quantised, each finer file, and the root and the
-// finest file as b3dm (the validator checks the glb inside).
+// meshes, JPEG textures, no normals) plain, quantised, compressed and both, each finer file,
+// and the root (also compressed) and the finest file as b3dm (the validator checks the glb
+// inside).
 // Usage: tiles3d_converted_samples DIR
 #include "production_files.h"
 
@@ -27,12 +28,16 @@ int main(int argc, char** argv) {
         std::cerr << "no workers: " << pool.error().message() << "\n";
         return 1;
     }
-    std::vector<brindle::ConversionJob> jobs = {{tile.root, dir / "glb" / "root.glb", false},
-                                                {tile.root, dir / "glb" / "root_q.glb", true}};
+    std::vector<brindle::ConversionJob> jobs = {
+        {tile.root, dir / "glb" / "root.glb", false},
+        {tile.root, dir / "glb" / "root_q.glb", true},
+        {tile.root, dir / "glb" / "root_m.glb", false, false, true},
+        {tile.root, dir / "glb" / "root_qm.glb", true, false, true}};
     for (std::size_t i = 0; i < tile.finer.size(); ++i)
         jobs.push_back(
             {tile.finer[i].file, dir / "glb" / ("finer" + std::to_string(i) + ".glb"), i % 2 == 1});
     jobs.push_back({tile.root, dir / "glb" / "root.b3dm", false, true});
+    jobs.push_back({tile.root, dir / "glb" / "root_m.b3dm", false, true, true});
     if (!tile.finer.empty())
         jobs.push_back({tile.finer.back().file, dir / "glb" / "finest_q.b3dm", true, true});
     std::atomic<int> failed{0};

@@ -2,6 +2,7 @@
 // each names against a plain load of the same file, its content placed by its root node
 // against the scene's own vertices, and what each kind of failure comes to, the pool going on.
 #include "content_truth.h"
+#include "meshopt_truth.h"
 #include "production_files.h"
 
 #include "export/tiles3d/file_conversion.h"
@@ -189,6 +190,31 @@ TEST(FileConversion, TheWrittenContentDrawnWithTheIdentityLandsOnTheScenesVertic
             EXPECT_NEAR(converted.boundsMin[k], bounds._min[k], 1e-4);
             EXPECT_NEAR(converted.boundsMax[k], bounds._max[k], 1e-4);
         }
+    }
+}
+
+// Compressed by the worker, with and without quantisation, the content decodes to the
+// triangles the worker's uncompressed content of the same settings draws.
+TEST(FileConversion, TheWorkersCompressedContentDecodesToItsUncompressedContent) {
+    test::TempDir dir;
+    const test::ProductionTile tile = test::WriteProductionTile(dir / "TILE");
+    for (const bool quantize : {false, true}) {
+        SCOPED_TRACE(quantize ? "quantised" : "plain");
+        const ConvertedFile plain = ConvertOne({tile.root, dir / "p.glb", quantize});
+        const ConvertedFile packed = ConvertOne({tile.root, dir / "m.glb", quantize, false, true});
+        ASSERT_TRUE(plain.hasContent() && packed.hasContent());
+        const std::string bytes = ReadAll(dir / "m.glb");
+        EXPECT_EQ(bytes.size(), packed.glbBytes);
+        EXPECT_LT(packed.glbBytes, plain.glbBytes);
+        EXPECT_EQ(packed.triangles, plain.triangles);
+        const std::optional<std::string> decoded = test::DecodeMeshoptGlb(bytes);
+        ASSERT_TRUE(decoded);
+        const test::ReadGlb truth = test::ReadBack(ReadAll(dir / "p.glb"));
+        const test::ReadGlb back = test::ReadBack(*decoded);
+        ASSERT_TRUE(back.loaded) << back.error;
+        EXPECT_EQ(test::TrianglesInAnyOrder(back.triangles),
+                  test::TrianglesInAnyOrder(truth.triangles));
+        EXPECT_EQ(back.images, truth.images);
     }
 }
 

@@ -1,11 +1,13 @@
 // Writes the binary glTF files of several kinds of tile into a folder, for the glTF
 // validator to check: a production-shaped paged tile's three files, a plain tile with normals
 // and raw pixels, every primitive kind with vertex colours, a see-through texture beside an
-// opaque one, triangles with bad corners left out; and some of them quantised.
+// opaque one, triangles with bad corners left out; some of them quantised; and each again with
+// its geometry compressed, in DIR/meshopt.
 // Usage: tiles3d_glb_samples DIR
 #include "content_scenes.h"
 
 #include "export/tiles3d/kept_image_bytes.h"
+#include "export/tiles3d/meshopt_glb.h"
 #include "export/tiles3d/tile_content.h"
 
 #include <osg/Geode>
@@ -14,6 +16,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -55,6 +58,28 @@ osg::ref_ptr<osg::Node> BadCorners() {
     return geode;
 }
 
+// Each file of `dir` with its geometry compressed, into `into`.
+bool WriteCompressed(const fs::path& dir, const fs::path& into) {
+    fs::create_directories(into);
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() != ".glb")
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string glb((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+        const std::optional<std::string> compressed = brindle::CompressGlbBuffers(glb);
+        if (!compressed) {
+            std::cerr << entry.path() << ": not compressed\n";
+            return false;
+        }
+        std::ofstream out(into / entry.path().filename(), std::ios::binary | std::ios::trunc);
+        out.write(compressed->data(), static_cast<std::streamsize>(compressed->size()));
+        if (!out.flush())
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -83,5 +108,5 @@ int main(int argc, char** argv) {
         WriteTile(plain, dir / "quantised-plain-normals.glb", true) &&
         Write(*brindle::test::EveryPrimitiveKind(), dir / "quantised-every-primitive-kind.glb",
               true);
-    return written ? 0 : 1;
+    return written && WriteCompressed(dir, dir / "meshopt") ? 0 : 1;
 }
