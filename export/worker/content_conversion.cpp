@@ -115,7 +115,12 @@ CheckReply FileConverter::convert(const CheckRequest& asked) {
     if (!keepingImageBytes_)
         keepingImageBytes_ = KeepEmbeddedImageBytes();
     osg::ref_ptr<osg::Node> scene;
-    CheckReply reply = validator_.check(request, &scene);
+    CheckReply reply;
+    {
+        // JPEGs are embedded as they are: only their size is read, never their pixels.
+        const UndecodedJpegs undecoded;
+        reply = validator_.check(request, &scene);
+    }
     if (reply.verdict != CheckVerdict::Loads || !scene)
         return reply;
     ContentReply& content = reply.content.emplace();
