@@ -9,6 +9,10 @@
 #include <osg/PagedLOD>
 #include <osg/ProxyNode>
 
+#ifdef __linux__
+#include <fcntl.h>
+#endif
+
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -140,8 +144,15 @@ CheckReply FileConverter::convert(const CheckRequest& asked) {
     // Written where the run said, whole or not at all: a link there is replaced, not followed.
     // Not flushed: the run builds its tileset in a staging folder of its own and flushes it
     // whole before it puts it in place, and a flush a file held each worker up on the disk.
+    // Where the system can, the file's writing is begun, not waited for, so that the disk
+    // works while the worker converts and the folder's flush finds little left.
     AtomicFileCalls calls = SystemFileCalls();
-#ifndef _WIN32
+#if defined(__linux__)
+    calls.fsync = [](int fd) {
+        (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        return 0;
+    };
+#elif !defined(_WIN32)
     calls.fsync = [](int) { return 0; };
 #endif
     const Result<FileReplaced> written =
