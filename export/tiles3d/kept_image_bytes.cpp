@@ -152,7 +152,8 @@ std::optional<JpegFrame> JpegFrameOf(std::string_view bytes) {
             frame.height = at(i + 5) << 8 | at(i + 6);
             frame.width = at(i + 7) << 8 | at(i + 8);
             frame.components = at(i + 9);
-            if (frame.width == 0 || frame.height == 0 ||
+            // Samples of 8 bits, as a web viewer's decoder takes them.
+            if (at(i + 4) != 8 || frame.width == 0 || frame.height == 0 ||
                 (frame.components != 1 && frame.components != 3))
                 return std::nullopt;
             return frame;

@@ -40,7 +40,8 @@ struct JpegFrame {
 
 // The frame header of a baseline, extended or progressive JPEG that starts with its
 // start-of-image marker and ends with its end-of-image marker; none otherwise (a frame of no
-// pixels, or of other than 1 or 3 components, included). Reads only within `bytes`.
+// pixels, of samples other than 8 bits, or of other than 1 or 3 components, included). Reads
+// only within `bytes`.
 std::optional<JpegFrame> JpegFrameOf(std::string_view bytes);
 
 // The JPEG or PNG bytes the image was decoded from, as kept by KeepEmbeddedImageBytes();

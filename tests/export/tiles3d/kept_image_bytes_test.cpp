@@ -79,6 +79,9 @@ TEST(UndecodedJpeg, DamagedOrForeignBytesGiveNoFrame) {
     std::string noPixels = frame;
     noPixels[7] = noPixels[8] = '\0'; // no rows
     EXPECT_FALSE(JpegFrameOf(noPixels));
+    std::string deep = frame;
+    deep[6] = '\x0C'; // samples of 12 bits
+    EXPECT_FALSE(JpegFrameOf(deep));
     std::string cmyk = frame;
     cmyk[11] = '\x04'; // four components: the decoder's to convert
     EXPECT_FALSE(JpegFrameOf(cmyk));
