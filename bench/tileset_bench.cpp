@@ -242,6 +242,9 @@ int main(int argc, char** argv) {
     try {
         data = fs::absolute(data);
         fs::create_directories(data);
+        if (quick)
+            std::cout << "a quick run: its blocks are smaller than the targets are set for, so "
+                         "its verdicts are indications only\n";
         const OverviewBlock block = brindle::bench::PrepareLevelledBlock(data, tiles, 2, std::cout);
         const TileFiles files = CountTileFiles(block);
         std::cout << "3D Tiles export of " << tiles << " production-shaped tiles, " << files.files
