@@ -5,7 +5,9 @@
 # and close views against the proxy and paged indexes, and its pyramid on tiles with written
 # finer levels), the start-up benchmark (./bench-startup.sh:
 # brindle-export's start against the worker's, an unchanged re-run against the first run) and
-# the web benchmark (./bench-web.sh: a 3D Tiles tileset's requests in CesiumJS).
+# the 3D Tiles export benchmark (./bench-tileset.sh: the conversion's rate, a re-run with 1%
+# of the tiles touched, the exporter's memory at 10^5 tiles) and the web benchmark
+# (./bench-web.sh: a 3D Tiles tileset's requests in CesiumJS).
 # Arguments go to the validation benchmark, e.g. ./bench.sh --quick (or BRINDLE_BENCH_QUICK=1
 # ./bench.sh) for small data sets; --quick also gives the viewer and overview benchmarks
 # smaller blocks.
@@ -50,6 +52,14 @@ startup=0
 ./bench-startup.sh "${viewer_args[@]}" || startup=$?
 if ((startup > 1)); then
   echo "bench.sh: the start-up benchmark did not run to its end (status $startup)" >&2
+  status=1
+fi
+echo
+# The 3D Tiles export benchmark: its FAIL lines say a missed target; 2 when it cannot run.
+tileset=0
+./bench-tileset.sh "${viewer_args[@]}" || tileset=$?
+if ((tileset > 1)); then
+  echo "bench.sh: the 3D Tiles export benchmark did not run to its end (status $tileset)" >&2
   status=1
 fi
 echo

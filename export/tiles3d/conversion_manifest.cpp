@@ -1,5 +1,6 @@
 #include "export/tiles3d/conversion_manifest.h"
 
+#include "export/fs/overview_folder.h"
 #include "export/tiles3d/tileset_names.h"
 
 #include <nlohmann/json.hpp>
@@ -102,6 +103,27 @@ std::optional<Line> ParseLine(const std::string& text, const fs::path& listedFol
     return line;
 }
 
+// A key in an overview's levels folder, split into that folder and the rest of the path;
+// nothing for any other key. The overview puts its unchanged nodes into each new levels folder
+// by hard link, so such a node keeps its stamp but not its path: the rest of the path is the
+// node's name across levels folders.
+std::optional<std::pair<std::string, std::string>> SplitLevelsFolder(const std::string& key) {
+    const std::size_t slash = key.find('/');
+    if (slash == std::string::npos || slash + 1 == key.size() ||
+        !HasOverviewFolderName(fs::u8path(key.substr(0, slash))))
+        return std::nullopt;
+    return std::make_pair(key.substr(0, slash), key.substr(slash + 1));
+}
+
+// The files a node names in its own levels folder, moved to the folder it is in now.
+void MoveToLevelsFolder(std::vector<FinerFile>& finer, const fs::path& from, const fs::path& to) {
+    for (FinerFile& named : finer) {
+        const fs::path relative = named.file.lexically_relative(from);
+        if (!relative.empty() && *relative.begin() != "..")
+            named.file = (to / relative).lexically_normal();
+    }
+}
+
 } // namespace
 
 std::optional<FileStamp> StampOf(const fs::path& file) {
@@ -185,6 +207,8 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
             fs::file_size(content, error) != line->converted.glbBytes || error)
             return nullptr;
         earlier->lines_[PathKey::Of(line->file)] = start;
+        if (const auto node = SplitLevelsFolder(line->file))
+            earlier->nodeLines_[PathKey::Of(node->second)] = start;
     }
     if (!earlier->in_.eof())
         return nullptr;
@@ -195,18 +219,40 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
 std::optional<EarlierConversion> EarlierConversions::find(const fs::path& file,
                                                           const FileStamp& stamp) {
     const std::string key = ManifestKey(file, listedFolder_);
-    const auto found = lines_.find(PathKey::Of(key));
-    if (found == lines_.end())
+    // A node of the overview in a levels folder made since: the same node, linked, when its
+    // stamp is the one recorded.
+    const std::optional<std::pair<std::string, std::string>> node = SplitLevelsFolder(key);
+    std::streamoff start = 0;
+    bool moved = false;
+    if (const auto found = lines_.find(PathKey::Of(key)); found != lines_.end()) {
+        start = found->second;
+    } else if (const auto linked =
+                   node ? nodeLines_.find(PathKey::Of(node->second)) : nodeLines_.end();
+               linked != nodeLines_.end()) {
+        start = linked->second;
+        moved = true;
+    } else {
         return std::nullopt;
+    }
     std::string text;
     in_.clear();
-    in_.seekg(found->second);
+    in_.seekg(start);
     if (!std::getline(in_, text))
         return std::nullopt;
     std::optional<Line> line = ParseLine(text, listedFolder_);
-    if (!line || line->file != key || line->stamp.size != stamp.size ||
-        line->stamp.modified != stamp.modified)
+    if (!line || line->stamp.size != stamp.size || line->stamp.modified != stamp.modified)
         return std::nullopt;
+    if (!moved) {
+        if (line->file != key)
+            return std::nullopt;
+    } else {
+        const std::optional<std::pair<std::string, std::string>> earlier =
+            SplitLevelsFolder(line->file);
+        if (!earlier || earlier->second != node->second)
+            return std::nullopt;
+        MoveToLevelsFolder(line->converted.finer, listedFolder_ / fs::u8path(earlier->first),
+                           listedFolder_ / fs::u8path(node->first));
+    }
     return EarlierConversion{folder_ / line->content, std::move(line->converted)};
 }
 

@@ -65,7 +65,10 @@ public:
     static std::unique_ptr<EarlierConversions> Load(const std::filesystem::path& outputFolder,
                                                     const std::filesystem::path& listedFolder,
                                                     const ContentSettings& settings);
-    // The earlier conversion of `file` when its stamp is the one recorded.
+    // The earlier conversion of `file` when its stamp is the one recorded. A node of the
+    // overview is also found under the name it had in an earlier levels folder (the overview
+    // links its unchanged nodes into each new one), the files it names in its folder moved to
+    // its folder now.
     std::optional<EarlierConversion> find(const std::filesystem::path& file,
                                           const FileStamp& stamp);
 
@@ -76,6 +79,8 @@ private:
     // Where each file's line starts, by its key's PathKey: only the lines asked for are
     // read again, and a line is taken only for the file it names.
     std::unordered_map<PathKey, std::streamoff, PathKeyHash> lines_;
+    // The lines of the overview's nodes, by their paths within their levels folder.
+    std::unordered_map<PathKey, std::streamoff, PathKeyHash> nodeLines_;
 };
 
 } // namespace brindle

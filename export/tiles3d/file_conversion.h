@@ -68,9 +68,10 @@ struct ConvertedFile {
 struct ConversionJob {
     std::filesystem::path file;
     // Where the content goes, as a binary glTF file: its folder exists. It is written whole
-    // and flushed under a name of its own beside it, then renamed into place, so the path
-    // holds the old file or the new one, never a part of one. Nothing is written there for a
-    // file without content.
+    // under a name of its own beside it, then renamed into place, so the path holds the old
+    // file or the new one, never a part of one; not flushed: the caller flushes the folder
+    // (the run's staging folder, flushed whole before it is put in place). Nothing is written
+    // there for a file without content.
     std::filesystem::path glb;
     bool quantize = false; // KHR_mesh_quantization
     // The glb wrapped in a Batched 3D Model, as a tileset of version 1.0 has its contents.

@@ -10,6 +10,10 @@
 #include <osg/PagedLOD>
 #include <osg/ProxyNode>
 
+#ifdef __linux__
+#include <fcntl.h>
+#endif
+
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -117,7 +121,12 @@ CheckReply FileConverter::convert(const CheckRequest& asked) {
     if (!keepingImageBytes_)
         keepingImageBytes_ = KeepEmbeddedImageBytes();
     osg::ref_ptr<osg::Node> scene;
-    CheckReply reply = validator_.check(request, &scene);
+    CheckReply reply;
+    {
+        // JPEGs are embedded as they are: only their size is read, never their pixels.
+        const UndecodedJpegs undecoded;
+        reply = validator_.check(request, &scene);
+    }
     if (reply.verdict != CheckVerdict::Loads || !scene)
         return reply;
     ContentReply& content = reply.content.emplace();
@@ -138,8 +147,21 @@ CheckReply FileConverter::convert(const CheckRequest& asked) {
     if (request.b3dm)
         made->glb = B3dmAround(made->glb);
     // Written where the run said, whole or not at all: a link there is replaced, not followed.
+    // Not flushed: the run builds its tileset in a staging folder of its own and flushes it
+    // whole before it puts it in place, and a flush a file held each worker up on the disk.
+    // Where the system can, the file's writing is begun, not waited for, so that the disk
+    // works while the worker converts and the folder's flush finds little left.
+    AtomicFileCalls calls = SystemFileCalls();
+#if defined(__linux__)
+    calls.fsync = [](int fd) {
+        (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        return 0;
+    };
+#elif !defined(_WIN32)
+    calls.fsync = [](int) { return 0; };
+#endif
     const Result<FileReplaced> written =
-        ReplaceFileAtomically(PathOfRequestText(request.glbPath), made->glb);
+        ReplaceFileAtomically(PathOfRequestText(request.glbPath), made->glb, calls);
     if (!written || written->notFlushed) {
         content.error = static_cast<std::uint8_t>(ContentError::WriteFailed);
         reply.cause = written ? written->notFlushed : written.error();

@@ -1,0 +1,101 @@
+// What a re-run takes from the manifest of the tileset it replaces: a file whose stamp is the
+// one recorded, and an overview node the overview linked into a new levels folder, which
+// keeps its stamp but not its path.
+#include "export/tiles3d/conversion_manifest.h"
+#include "tests/export/test_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+
+FinerFile Finer(const fs::path& file) {
+    FinerFile named;
+    named.file = file;
+    named.pixels = true;
+    named.switchAt = 300;
+    named.radius = 50;
+    return named;
+}
+
+// An output folder whose manifest records a node of levels folder 3 and a tile root below it.
+struct EarlierBuild {
+    explicit EarlierBuild(const fs::path& root) : listed(root / "block"), out(root / "out") {
+        fs::create_directories(out / "brindle-overview-3");
+        fs::create_directories(out / "Data" / "T");
+        std::ofstream(out / "brindle-overview-3" / "L1_0_0.osgb.glb") << "node";
+        std::ofstream(out / "Data" / "T" / "root.osgb.glb") << "tile!";
+        Result<std::unique_ptr<ManifestWriter>> writer =
+            ManifestWriter::Open(out / kConversionManifestName, listed, false);
+        EXPECT_TRUE(writer.ok());
+        ConvertedFile node;
+        node.glbBytes = 4;
+        node.finer = {Finer(listed / "brindle-overview-3" / "L0_0_0.osgb"),
+                      Finer(listed / "Data" / "T" / "root.osgb")};
+        (*writer)->add(listed / "brindle-overview-3" / "L1_0_0.osgb", nodeStamp,
+                       "brindle-overview-3/L1_0_0.osgb.glb", node);
+        ConvertedFile tile;
+        tile.glbBytes = 5;
+        (*writer)->add(listed / "Data" / "T" / "root.osgb", tileStamp, "Data/T/root.osgb.glb",
+                       tile);
+        EXPECT_TRUE((*writer)->close().ok());
+    }
+
+    fs::path listed, out;
+    FileStamp nodeStamp{1234, 777}, tileStamp{4321, 888};
+};
+
+TEST(ConversionManifest, ANodeLinkedIntoANewLevelsFolderIsTakenWithItsFilesMovedThere) {
+    test::TempDir dir;
+    const EarlierBuild build(dir.path());
+    std::unique_ptr<EarlierConversions> earlier =
+        EarlierConversions::Load(build.out, build.listed, false);
+    ASSERT_TRUE(earlier);
+
+    // In its own levels folder, as recorded.
+    const fs::path node3 = build.listed / "brindle-overview-3" / "L1_0_0.osgb";
+    const std::optional<EarlierConversion> same = earlier->find(node3, build.nodeStamp);
+    ASSERT_TRUE(same);
+    ASSERT_EQ(same->converted.finer.size(), 2u);
+    EXPECT_EQ(same->converted.finer[0].file, build.listed / "brindle-overview-3" / "L0_0_0.osgb");
+
+    // Linked into levels folder 4: the same content; the node it names in its folder is in 4
+    // now, the tile root where it was.
+    const fs::path node4 = build.listed / "brindle-overview-4" / "L1_0_0.osgb";
+    const std::optional<EarlierConversion> linked = earlier->find(node4, build.nodeStamp);
+    ASSERT_TRUE(linked);
+    EXPECT_EQ(linked->content, build.out / "brindle-overview-3" / "L1_0_0.osgb.glb");
+    EXPECT_EQ(linked->converted.glbBytes, 4u);
+    ASSERT_EQ(linked->converted.finer.size(), 2u);
+    EXPECT_EQ(linked->converted.finer[0].file, build.listed / "brindle-overview-4" / "L0_0_0.osgb");
+    EXPECT_EQ(linked->converted.finer[1].file, build.listed / "Data" / "T" / "root.osgb");
+    EXPECT_EQ(linked->converted.finer[0].switchAt, 300);
+}
+
+TEST(ConversionManifest, ANodeMadeAgainAnotherNodeOrAMovedTileIsConvertedAgain) {
+    test::TempDir dir;
+    const EarlierBuild build(dir.path());
+    std::unique_ptr<EarlierConversions> earlier =
+        EarlierConversions::Load(build.out, build.listed, false);
+    ASSERT_TRUE(earlier);
+    const fs::path levels4 = build.listed / "brindle-overview-4";
+    // Written again: its time is new.
+    EXPECT_FALSE(earlier->find(levels4 / "L1_0_0.osgb", FileStamp{1234, 778}));
+    EXPECT_FALSE(earlier->find(levels4 / "L1_0_0.osgb", FileStamp{1235, 777}));
+    // Another node of the same stamp.
+    EXPECT_FALSE(earlier->find(levels4 / "L1_1_0.osgb", build.nodeStamp));
+    // Only our levels folders' nodes are found across folders: not a tile folder's files,
+    // nor a folder that merely looks like ours.
+    EXPECT_FALSE(earlier->find(build.listed / "Data" / "U" / "root.osgb", build.tileStamp));
+    EXPECT_FALSE(
+        earlier->find(build.listed / "brindle-overview-04" / "L1_0_0.osgb", build.nodeStamp));
+    EXPECT_FALSE(earlier->find(build.listed / "overview-4" / "L1_0_0.osgb", build.nodeStamp));
+    EXPECT_TRUE(earlier->find(build.listed / "Data" / "T" / "root.osgb", build.tileStamp));
+}
+
+} // namespace
+} // namespace brindle
