@@ -30,7 +30,7 @@ struct EarlierBuild {
         std::ofstream(out / "brindle-overview-3" / "L1_0_0.osgb.glb") << "node";
         std::ofstream(out / "Data" / "T" / "root.osgb.glb") << "tile!";
         Result<std::unique_ptr<ManifestWriter>> writer =
-            ManifestWriter::Open(out / kConversionManifestName, listed, false);
+            ManifestWriter::Open(out / kConversionManifestName, listed, ContentSettings{});
         EXPECT_TRUE(writer.ok());
         ConvertedFile node;
         node.glbBytes = 4;
@@ -53,7 +53,7 @@ TEST(ConversionManifest, ANodeLinkedIntoANewLevelsFolderIsTakenWithItsFilesMoved
     test::TempDir dir;
     const EarlierBuild build(dir.path());
     std::unique_ptr<EarlierConversions> earlier =
-        EarlierConversions::Load(build.out, build.listed, false);
+        EarlierConversions::Load(build.out, build.listed, ContentSettings{});
     ASSERT_TRUE(earlier);
 
     // In its own levels folder, as recorded.
@@ -80,7 +80,7 @@ TEST(ConversionManifest, ANodeMadeAgainAnotherNodeOrAMovedTileIsConvertedAgain) 
     test::TempDir dir;
     const EarlierBuild build(dir.path());
     std::unique_ptr<EarlierConversions> earlier =
-        EarlierConversions::Load(build.out, build.listed, false);
+        EarlierConversions::Load(build.out, build.listed, ContentSettings{});
     ASSERT_TRUE(earlier);
     const fs::path levels4 = build.listed / "brindle-overview-4";
     // Written again: its time is new.
