@@ -1,76 +1,30 @@
 // Drives the built brindle-export as a user or a script would: arguments in, lines, JSON and
 // an exit status out.
+#include "tests/cli/export_runner.h"
+#include "tests/cli/report_fixtures.h"
 #include "tests/export/test_fixtures.h"
-#include "tests/export/verify/overview_files.h"
 #include "tools/sample_block.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <thread>
-#include <tuple>
 
 namespace brindle {
 namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
+using test::Contains;
+using test::kChinese;
+using test::kEnglish;
+using test::Outcome;
+using test::Quote;
+using test::RunExport;
 using test::TempDir;
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& argument) {
-    std::string quoted = "'";
-    for (const char c : argument)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// The program speaks English whatever the locale of the one running the tests. It keeps no
-// verdicts either, having no cache folder, unless a test gives it one: a run then would
-// check only the tiles changed since the last, and say so.
-constexpr char kEnglish[] = "LC_ALL=C BRINDLE_LANG= XDG_CACHE_HOME= HOME=";
-constexpr char kChinese[] =
-    "LC_ALL= LC_MESSAGES= LANG=zh_CN.UTF-8 BRINDLE_LANG= XDG_CACHE_HOME= HOME=";
-
-// Runs the program to its end under the `locale` variables; `redirect` is appended to the
-// shell command (e.g. ">/dev/full"), in which case nothing is read from its standard output.
-Outcome RunExport(const TempDir& dir, const std::vector<std::string>& arguments,
-                  const std::string& redirect = "", const std::string& locale = kEnglish) {
-    std::string command = locale + " " + Quote(BRINDLE_EXPORT_BIN);
-    for (const std::string& argument : arguments)
-        command += " " + Quote(argument);
-    const fs::path err = dir / "stderr.txt";
-    command += " 2>" + Quote(err.string()) + " " + redirect;
-    Outcome outcome;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return outcome;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        outcome.out.append(buffer, n);
-    const int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.err = test::ReadBytes(err);
-    return outcome;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // Reverses the JSON report's escape of path bytes: each %XX is the byte XX.
 std::string DecodePathBytes(const std::string& text) {
@@ -306,130 +260,6 @@ TEST(BrindleExport, StrictExitsThreeOnlyWhenAllIsWrittenButSomethingWasLeftOutOr
     EXPECT_EQ(warnedRun.status, 3);
     EXPECT_TRUE(Contains(warnedRun.err, "brindle-export: warning: ")) << warnedRun.err;
     EXPECT_EQ(RunExport(dir, {"--strict", gaps, absent}).status, 1) << "failure comes first";
-}
-
-TEST(BrindleExport, VerifyListsBrokenEntriesAndExitsOneOnlyWhenSomeEntryIsBroken) {
-    const TempDir dir;
-    for (const char* tile : {"T1", "T2", "T3"})
-        test::WriteTile(dir / "block" / tile);
-    const std::string block = (dir / "block").string();
-    ASSERT_EQ(RunExport(dir, {"-q", block}).status, 0);
-    const std::string index = test::ReadBytes(dir / "block" / "root.osgb");
-    const Outcome sound = RunExport(dir, {"--verify", block});
-    EXPECT_EQ(sound.status, 0) << sound.out << sound.err;
-    EXPECT_TRUE(Contains(sound.out, "3 entries ok, 0 broken")) << sound.out;
-
-    fs::remove(dir / "block" / "T2" / "root.osgb");
-    test::WriteText(dir / "block" / "T3" / "root.osgb", "not a scene");
-    const Outcome broken = RunExport(dir, {"--verify", block});
-    EXPECT_EQ(broken.status, 1);
-    EXPECT_TRUE(Contains(broken.out, "1 entry ok, 2 broken")) << broken.out;
-    // A viewer's search, not finding T2's file, finds the bare "root.osgb" beside the index:
-    // the index itself, for ever.
-    EXPECT_TRUE(Contains(broken.out, "T2\\root.osgb: names files to load that lead back"))
-        << broken.out;
-    EXPECT_TRUE(Contains(broken.out, "T3\\root.osgb: failed to load: not an OpenSceneGraph"))
-        << broken.out;
-    EXPECT_EQ(test::ReadBytes(dir / "block" / "root.osgb"), index) << "nothing is written";
-
-    const Outcome noIndex = RunExport(dir, {"--verify", (dir / "block" / "T1").string()});
-    EXPECT_EQ(noIndex.status, 1);
-    EXPECT_TRUE(Contains(noIndex.err, "holds scene data, not an index")) << noIndex.err;
-}
-
-// An overview index is walked from root.osgb down to the tiles: the line counts the level
-// files and tiles checked, each broken one is named under it with the level file naming it,
-// in English and Chinese; a paged index's lines stay as they were.
-TEST(BrindleExport, VerifyWalksAnOverviewDownToItsTilesAndCountsWhatItChecked) {
-    const TempDir dir;
-    const fs::path block = test::WriteProductionBlock(dir.path(), 30);
-    ASSERT_EQ(RunExport(dir, {"-q", "-j", "2", "--index=overview", block.string()}).status, 0);
-    const test::OverviewFiles truth = test::ReadOverview(block);
-    ASSERT_EQ(truth.tiles.size(), 30u);
-    const std::string index = (block / "root.osgb").string();
-    const std::string levels = std::to_string(truth.levels.size());
-
-    const Outcome sound = RunExport(dir, {"--verify", block.string()});
-    EXPECT_EQ(sound.status, 0) << sound.err;
-    EXPECT_EQ(sound.out, index + ": " + levels + " level files and 30 tiles ok, 0 broken\n");
-    const Outcome soundChinese = RunExport(dir, {"--verify", block.string()}, "", kChinese);
-    EXPECT_EQ(soundChinese.status, 0);
-    EXPECT_EQ(soundChinese.out,
-              index + "：" + levels + " 个总览层级文件和 30 个瓦片正常，0 个损坏\n");
-
-    const test::OverviewDamage damage = test::DamageOverview(truth);
-    ASSERT_EQ(damage.deletedTiles.size(), 3u);
-    const std::string counts = std::to_string(damage.levelsReached - 2) + " level files and " +
-                               std::to_string(damage.tilesReached - 3) + " tiles ok, 5 broken";
-    const Outcome broken = RunExport(dir, {"--verify", block.string()});
-    EXPECT_EQ(broken.status, 1);
-    EXPECT_EQ(broken.out.substr(0, broken.out.find('\n')), index + ": " + counts);
-    const std::string folder = damage.deletedLevel.parent_path().filename().string();
-    const auto named = [&](const fs::path& file, const std::string& reason) {
-        return " -> " + file.filename().string() + ": " + reason;
-    };
-    EXPECT_TRUE(Contains(broken.out, "\n  " + folder + "/L"));
-    EXPECT_TRUE(Contains(broken.out, named(damage.deletedLevel, "names a missing file")))
-        << broken.out;
-    EXPECT_TRUE(
-        Contains(broken.out, named(damage.cutLevel, "failed to load: the file is cut short")))
-        << broken.out;
-    for (const fs::path& tile : damage.deletedTiles) {
-        const fs::path shown = tile.parent_path().filename() / tile.filename();
-        EXPECT_TRUE(Contains(broken.out, shown.string() + ": names a missing file")) << broken.out;
-    }
-    EXPECT_EQ(std::count(broken.out.begin(), broken.out.end(), '\n'), 6);
-    const Outcome brokenChinese = RunExport(dir, {"--verify", block.string()}, "", kChinese);
-    EXPECT_EQ(brokenChinese.status, 1);
-    EXPECT_TRUE(Contains(brokenChinese.out,
-                         index + "：" + std::to_string(damage.levelsReached - 2) +
-                             " 个总览层级文件和 " + std::to_string(damage.tilesReached - 3) +
-                             " 个瓦片正常，5 个损坏\n"))
-        << brokenChinese.out;
-    EXPECT_TRUE(Contains(brokenChinese.out,
-                         damage.deletedLevel.filename().string() + "：指向的文件不存在"));
-    EXPECT_TRUE(Contains(brokenChinese.out, "：无法加载（文件被截断）"));
-
-    // The same as one document: the counts, and each broken file with the level file naming it.
-    const Outcome document = RunExport(dir, {"--verify", "--json", block.string()});
-    EXPECT_EQ(document.status, 1);
-    const json run = json::parse(document.out);
-    EXPECT_EQ(run["succeeded"], false);
-    ASSERT_EQ(run["folders"].size(), 1u);
-    const json& checked = run["folders"][0];
-    EXPECT_EQ(checked["index_file"], index);
-    EXPECT_EQ(checked["error"], nullptr);
-    EXPECT_EQ(checked["level_files"], json({{"ok", damage.levelsReached - 2}, {"broken", 2}}));
-    EXPECT_EQ(checked["tiles"], json({{"ok", damage.tilesReached - 3}, {"broken", 3}}));
-    EXPECT_EQ(checked["entries"],
-              json({{"ok", damage.levelsReached + damage.tilesReached - 5}, {"broken", 5}}));
-    std::map<std::string, json> brokenByFile;
-    for (const json& entry : checked["broken"])
-        brokenByFile[entry["file"].get<std::string>()] = entry;
-    ASSERT_EQ(brokenByFile.size(), 5u) << checked.dump(1);
-    const json& cut = brokenByFile[damage.cutLevel.string()];
-    EXPECT_EQ(cut["reason"], "load_failed");
-    EXPECT_EQ(cut["load_failure"], "truncated");
-    EXPECT_EQ(cut["level_file"], true);
-    EXPECT_EQ(brokenByFile[damage.deletedLevel.string()]["reason"], "no_root_file");
-    for (const fs::path& tile : damage.deletedTiles) {
-        const json& entry = brokenByFile[tile.string()];
-        EXPECT_EQ(entry["reason"], "no_root_file") << tile;
-        EXPECT_EQ(entry["level_file"], false);
-        EXPECT_EQ(entry["named_by"].get<std::string>().rfind(folder + "/L", 0), 0u);
-    }
-
-    // A paged index of the same tiles, as it always was.
-    const fs::path paged = test::WriteProductionBlock(dir / "paged", 30);
-    ASSERT_EQ(RunExport(dir, {"-q", "--index=paged", paged.string()}).status, 0);
-    EXPECT_EQ(RunExport(dir, {"--verify", paged.string()}).out,
-              (paged / "root.osgb").string() + ": 30 entries ok, 0 broken\n");
-    EXPECT_EQ(RunExport(dir, {"--verify", paged.string()}, "", kChinese).out,
-              (paged / "root.osgb").string() + "：30 个条目正常，0 个损坏\n");
-    const json pagedRun = json::parse(RunExport(dir, {"--verify", "--json", paged.string()}).out);
-    EXPECT_EQ(pagedRun["folders"][0]["entries"], json({{"ok", 30}, {"broken", 0}}));
-    EXPECT_EQ(pagedRun["folders"][0]["level_files"], json({{"ok", 0}, {"broken", 0}}));
-    EXPECT_EQ(pagedRun["succeeded"], true);
 }
 
 TEST(BrindleExport, UsageErrorsExitTwoAndSayWhatWasWrong) {
@@ -882,205 +712,6 @@ TEST(BrindleExport, JsonCarriesPathsThatAreNotUtf8ByteForByte) {
     const json& plain = run["folders"][1];
     EXPECT_FALSE(plain.contains("path_bytes_escaped"));
     EXPECT_EQ(plain["path"], (dir / wide).string());
-}
-
-// A pipe the program's output cannot fit into: the program blocks inside the first folder's
-// report until the test reads it, which gives the tests below a point where the run is
-// certainly still in its first folder, without any assumption about timing.
-class BlockedOutputRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        // The first folder: one tile, and enough left-out subfolders with long names that
-        // their lines overflow the pipe (shrunk to one page) many times over.
-        test::WriteTile(dir_ / "first" / "A");
-        for (int i = 0; i < 300; ++i)
-            fs::create_directories(dir_ / "first" / (std::string(200, 'x') + std::to_string(i)));
-        test::WriteTile(dir_ / "second" / "A");
-        test::WriteTile(dir_ / "second" / "B");
-    }
-
-    void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        for (const int fd : {out_, err_})
-            if (fd >= 0)
-                close(fd);
-    }
-
-    void start(const std::vector<std::string>& options, const char* language = "") {
-        int out[2], err[2];
-        ASSERT_EQ(pipe(out), 0);
-        ASSERT_EQ(pipe(err), 0);
-        fcntl(out[0], F_SETPIPE_SZ, 4096);
-        std::vector<std::string> arguments{BRINDLE_EXPORT_BIN};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        arguments.push_back((dir_ / "first").string());
-        arguments.push_back((dir_ / "second").string());
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        pid_ = fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(err[1], STDERR_FILENO);
-            for (const int fd : {out[0], out[1], err[0], err[1]})
-                close(fd);
-            setenv("LC_ALL", "C", 1);
-            setenv("BRINDLE_LANG", language, 1);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-
-    // Reads one line byte by byte, so that no more of the pipe is drained than the line.
-    static std::string readLine(int fd) {
-        std::string line;
-        char c;
-        while (read(fd, &c, 1) == 1 && c != '\n')
-            line += c;
-        return line;
-    }
-
-    static std::string readAll(int fd) {
-        std::string text;
-        char buffer[4096];
-        for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-            text.append(buffer, static_cast<std::size_t>(n));
-        return text;
-    }
-
-    // Reads stderr until `part` has appeared; what was read is kept for later checks.
-    void awaitOnStderr(const std::string& part) {
-        while (!Contains(errText_, part)) {
-            char c;
-            if (read(err_, &c, 1) != 1)
-                break;
-            errText_ += c;
-        }
-    }
-
-    int wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-
-    bool tempFilesLeft() const {
-        for (const auto& entry : fs::recursive_directory_iterator(dir_.path()))
-            if (Contains(entry.path().filename().string(), ".tmp"))
-                return true;
-        return false;
-    }
-
-    TempDir dir_;
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    std::string errText_;
-};
-
-TEST_F(BlockedOutputRun, EachFolderIsPrintedAsSoonAsItIsDone) {
-    start({"--progress=none"});
-    const std::string firstLine = readLine(out_);
-    EXPECT_EQ(firstLine.rfind("wrote " + (dir_ / "first" / "root.osgb").string(), 0), 0u)
-        << firstLine;
-    EXPECT_TRUE(fs::exists(dir_ / "first" / "root.osgb"));
-    EXPECT_FALSE(fs::exists(dir_ / "second" / "root.osgb"))
-        << "the first folder's line came only after the second folder was written";
-
-    const std::string rest = readAll(out_);
-    EXPECT_TRUE(WIFEXITED(wait()));
-    EXPECT_TRUE(Contains(rest, "wrote " + (dir_ / "second" / "root.osgb").string() + ": 2 entries"))
-        << "lines in list order";
-    EXPECT_LT(rest.find("  xxx"), rest.find("wrote "));
-}
-
-TEST_F(BlockedOutputRun, ASignalStopsTheRunAndKeepsTheUnfinishedFolderAsItWas) {
-    for (const auto& [signal, status, word] :
-         {std::tuple{SIGINT, 130, "interrupted"}, std::tuple{SIGTERM, 143, "terminated"}}) {
-        SCOPED_TRACE(word);
-        // The second folder holds an index from an earlier run, over one tile fewer.
-        fs::remove_all(dir_ / "first" / "root.osgb");
-        fs::remove_all(dir_ / "second" / "root.osgb");
-        fs::rename(dir_ / "second" / "B", dir_ / "B");
-        ASSERT_EQ(RunExport(dir_, {(dir_ / "second").string()}).status, 0);
-        fs::rename(dir_ / "B", dir_ / "second" / "B");
-        const std::string oldIndex = test::ReadBytes(dir_ / "second" / "root.osgb");
-        errText_.clear();
-
-        start({"--progress=none"});
-        readLine(out_);
-        kill(pid_, signal);
-        awaitOnStderr("stopping");
-        readAll(out_);
-        const int exit = wait();
-        ASSERT_TRUE(WIFEXITED(exit));
-        EXPECT_EQ(WEXITSTATUS(exit), status);
-        errText_ += readAll(err_);
-        EXPECT_TRUE(Contains(errText_, std::string("brindle-export: ") + word +
-                                           "; 1 folder written, the others keep their old index"))
-            << errText_;
-        EXPECT_TRUE(fs::exists(dir_ / "first" / "root.osgb"));
-        EXPECT_EQ(test::ReadBytes(dir_ / "second" / "root.osgb"), oldIndex);
-        EXPECT_FALSE(tempFilesLeft());
-        close(out_);
-        close(err_);
-        out_ = err_ = -1;
-    }
-}
-
-// What the first Ctrl-C says at once, and what the end of the run says, in the user's language.
-TEST_F(BlockedOutputRun, AChineseUserIsToldOfTheStopInChinese) {
-    start({"--progress=none"}, "zh");
-    readLine(out_);
-    kill(pid_, SIGINT);
-    // The line comes whole, between two line ends, in whichever language.
-    awaitOnStderr("\nbrindle-export: ");
-    for (char c = 0; errText_.back() != '\n' && read(err_, &c, 1) == 1;)
-        errText_ += c;
-    readAll(out_);
-    const int exit = wait();
-    ASSERT_TRUE(WIFEXITED(exit));
-    EXPECT_EQ(WEXITSTATUS(exit), 130);
-    errText_ += readAll(err_);
-    EXPECT_TRUE(Contains(errText_, "brindle-export: 处理完手头的瓦片后停止；再次中断即立刻停止\n"))
-        << errText_;
-    EXPECT_FALSE(Contains(errText_, "stopping")) << errText_;
-    EXPECT_TRUE(Contains(errText_, "brindle-export: 已中断；已写入 1 个目录，其余目录保留原有索引"))
-        << errText_;
-}
-
-TEST_F(BlockedOutputRun, ASecondInterruptEndsTheProgramAtOnce) {
-    start({"--progress=none"});
-    readLine(out_);
-    kill(pid_, SIGINT);
-    awaitOnStderr("stopping");
-    kill(pid_, SIGINT); // while the program still waits on its output
-    const int exit = wait();
-    ASSERT_TRUE(WIFSIGNALED(exit));
-    EXPECT_EQ(WTERMSIG(exit), SIGINT);
-    EXPECT_FALSE(fs::exists(dir_ / "second" / "root.osgb"));
-}
-
-TEST_F(BlockedOutputRun, AClosedPipeEndsTheRunQuietly) {
-    start({"--progress=none"});
-    readLine(out_);
-    close(out_); // as `| head -1` does
-    out_ = -1;
-    const int exit = wait();
-    ASSERT_TRUE(WIFEXITED(exit));
-    EXPECT_EQ(WEXITSTATUS(exit), 141);
-    EXPECT_EQ(readAll(err_), "");
-    EXPECT_FALSE(fs::exists(dir_ / "second" / "root.osgb")) << "the run stops with its output";
 }
 
 } // namespace
