@@ -25,6 +25,24 @@ inline std::string Quote(const std::string& argument) {
     return quoted + "'";
 }
 
+// Runs the shell `line` to its end, its standard error into a file in `dir`; with a
+// redirection of its standard output in the line, nothing is read from it.
+inline Outcome RunShell(const TempDir& dir, const std::string& line) {
+    const std::filesystem::path err = dir / "stderr.txt";
+    const std::string command = line + " 2>" + Quote(err.string());
+    Outcome outcome;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return outcome;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        outcome.out.append(buffer, n);
+    const int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.err = ReadBytes(err);
+    return outcome;
+}
+
 // The program speaks English whatever the locale of the one running the tests. It keeps no
 // verdicts either, having no cache folder, unless a test gives it one: a run then would
 // check only the tiles changed since the last, and say so.
@@ -39,19 +57,9 @@ inline Outcome RunExport(const TempDir& dir, const std::vector<std::string>& arg
     std::string command = locale + " " + Quote(BRINDLE_EXPORT_BIN);
     for (const std::string& argument : arguments)
         command += " " + Quote(argument);
-    const std::filesystem::path err = dir / "stderr.txt";
-    command += " 2>" + Quote(err.string()) + " " + redirect;
-    Outcome outcome;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return outcome;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        outcome.out.append(buffer, n);
-    const int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.err = ReadBytes(err);
-    return outcome;
+    if (!redirect.empty())
+        command.append(" ").append(redirect);
+    return RunShell(dir, command);
 }
 
 } // namespace brindle::test

@@ -1,50 +1,24 @@
 // What brindle-export loads as it starts, seen from outside: the system's loader lists what it
 // maps (ldd) and, with LD_DEBUG=files, says each library it loads as it loads it.
+#include "tests/cli/export_runner.h"
 #include "tests/export/test_fixtures.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
 
 namespace brindle {
 namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
+using test::Outcome;
+using test::Quote;
 using test::TempDir;
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& argument) {
-    std::string quoted = "'";
-    for (const char c : argument)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 // Runs `command` through the shell, in English, with `environment` before it.
 Outcome Shell(const TempDir& dir, const std::string& environment, const std::string& command) {
-    const fs::path err = dir / "stderr.txt";
-    const std::string line =
-        "LC_ALL=C BRINDLE_LANG= " + environment + " " + command + " 2>" + Quote(err.string());
-    Outcome outcome;
-    FILE* pipe = popen(line.c_str(), "r");
-    if (!pipe)
-        return outcome;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        outcome.out.append(buffer, n);
-    const int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.err = test::ReadBytes(err);
-    return outcome;
+    return test::RunShell(dir, "LC_ALL=C BRINDLE_LANG= " + environment + " " + command);
 }
 
 bool Contains(const std::string& text, const std::string& part) {
