@@ -56,7 +56,7 @@ inline Outcome RunExport(const TempDir& dir, const std::vector<std::string>& arg
                          const std::string& redirect = "", const std::string& locale = kEnglish) {
     std::string command = locale + " " + Quote(BRINDLE_EXPORT_BIN);
     for (const std::string& argument : arguments)
-        command += " " + Quote(argument);
+        command.append(" ").append(Quote(argument));
     if (!redirect.empty())
         command.append(" ").append(redirect);
     return RunShell(dir, command);
