@@ -30,44 +30,20 @@ done
 status=0
 build-bench/brindle-bench "$@" || status=1
 echo
-# The viewer benchmark exits with 1 when it misses a target, which its FAIL lines say, and
-# with 2 when it cannot run.
-viewer=0
-./bench-viewer.sh "${viewer_args[@]}" || viewer=$?
-if ((viewer > 1)); then
-  echo "bench.sh: the viewer benchmark did not run to its end (status $viewer)" >&2
-  status=1
-fi
-echo
-# The overview benchmark likewise: 1 for a missed target, 2 when it cannot run.
-overview=0
-./bench-overview.sh "${viewer_args[@]}" || overview=$?
-if ((overview > 1)); then
-  echo "bench.sh: the overview benchmark did not run to its end (status $overview)" >&2
-  status=1
-fi
-echo
-# The start-up benchmark: its FAIL lines say a missed target; 2 when it cannot run.
-startup=0
-./bench-startup.sh "${viewer_args[@]}" || startup=$?
-if ((startup > 1)); then
-  echo "bench.sh: the start-up benchmark did not run to its end (status $startup)" >&2
-  status=1
-fi
-echo
-# The 3D Tiles export benchmark: its FAIL lines say a missed target; 2 when it cannot run.
-tileset=0
-./bench-tileset.sh "${viewer_args[@]}" || tileset=$?
-if ((tileset > 1)); then
-  echo "bench.sh: the 3D Tiles export benchmark did not run to its end (status $tileset)" >&2
-  status=1
-fi
-echo
-# The web benchmark likewise: 1 for a missed target, 2 when it cannot run.
-web=0
-./bench-web.sh "${viewer_args[@]}" || web=$?
-if ((web > 1)); then
-  echo "bench.sh: the web benchmark did not run to its end (status $web)" >&2
-  status=1
-fi
+# Each further benchmark exits with 1 when it misses a target, which its FAIL lines say, and
+# with 2 when it cannot run; only the latter fails this script.
+run_benchmark() {
+  local script=$1 name=$2 code=0
+  "./$script" "${viewer_args[@]}" || code=$?
+  if ((code > 1)); then
+    echo "bench.sh: the $name benchmark did not run to its end (status $code)" >&2
+    status=1
+  fi
+  echo
+}
+run_benchmark bench-viewer.sh viewer
+run_benchmark bench-overview.sh overview
+run_benchmark bench-startup.sh start-up
+run_benchmark bench-tileset.sh "3D Tiles export"
+run_benchmark bench-web.sh web
 exit "$status"

@@ -45,6 +45,11 @@ struct EarlierBuild {
         EXPECT_TRUE((*writer)->close().ok());
     }
 
+    // What a re-run with the same settings takes from it.
+    std::unique_ptr<EarlierConversions> load() const {
+        return EarlierConversions::Load(out, listed, ContentSettings{});
+    }
+
     fs::path listed, out;
     FileStamp nodeStamp{1234, 777}, tileStamp{4321, 888};
 };
@@ -52,8 +57,7 @@ struct EarlierBuild {
 TEST(ConversionManifest, ANodeLinkedIntoANewLevelsFolderIsTakenWithItsFilesMovedThere) {
     test::TempDir dir;
     const EarlierBuild build(dir.path());
-    std::unique_ptr<EarlierConversions> earlier =
-        EarlierConversions::Load(build.out, build.listed, ContentSettings{});
+    const std::unique_ptr<EarlierConversions> earlier = build.load();
     ASSERT_TRUE(earlier);
 
     // In its own levels folder, as recorded.
@@ -79,8 +83,7 @@ TEST(ConversionManifest, ANodeLinkedIntoANewLevelsFolderIsTakenWithItsFilesMoved
 TEST(ConversionManifest, ANodeMadeAgainAnotherNodeOrAMovedTileIsConvertedAgain) {
     test::TempDir dir;
     const EarlierBuild build(dir.path());
-    std::unique_ptr<EarlierConversions> earlier =
-        EarlierConversions::Load(build.out, build.listed, ContentSettings{});
+    const std::unique_ptr<EarlierConversions> earlier = build.load();
     ASSERT_TRUE(earlier);
     const fs::path levels4 = build.listed / "brindle-overview-4";
     // Written again: its time is new.

@@ -8,6 +8,7 @@
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
+#include "run_conversions.h"
 #include "walk_fixtures.h"
 
 #include <nlohmann/json.hpp>
@@ -80,33 +81,7 @@ fs::path DamageDeepFile(const fs::path& production) {
     return file;
 }
 
-// The in-process converter, counting, and stopping the run once `cancelAfter` files are
-// converted (0: never).
-struct Conversions {
-    test::InProcessConverter converter;
-    std::atomic<bool> cancel{false};
-    std::atomic<int> given{0};
-    int cancelAfter = 0;
-
-    ExportCalls calls() {
-        ExportCalls calls;
-        calls.cancel = &cancel;
-        calls.startConverter = [this](const CheckSettings&) {
-            return Result<std::function<void(ConversionJob, FileConversions::Done)>>(
-                [this](ConversionJob job, FileConversions::Done done) {
-                    if (cancelAfter > 0 && ++given > cancelAfter) {
-                        cancel = true;
-                        ConvertedFile cancelled;
-                        cancelled.cancelled = true;
-                        done(job, std::move(cancelled));
-                        return;
-                    }
-                    converter.convert(std::move(job), std::move(done));
-                });
-        };
-        return calls;
-    }
-};
+using Conversions = test::RunConversions;
 
 ExportOptions TilesetRun(const fs::path& out) {
     ExportOptions options;

@@ -6,6 +6,7 @@
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
+#include "run_conversions.h"
 #include "walk_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -33,11 +34,7 @@ SampleBlockOptions PagedTiles(int tiles, int writtenLevels) {
 
 // A run converting in this process, keeping every progress report it is told, and stopping
 // once `cancelAfter` files are given to the converter (0: never).
-struct WatchedRun {
-    test::InProcessConverter converter;
-    std::atomic<bool> cancel{false};
-    std::atomic<int> given{0};
-    int cancelAfter = 0;
+struct WatchedRun : test::RunConversions {
     std::mutex mutex;
     std::vector<ExportProgress> told;
 
@@ -45,24 +42,10 @@ struct WatchedRun {
         ExportOptions options;
         options.jobs = 2;
         options.tilesets.folder = out;
-        ExportCalls calls;
-        calls.cancel = &cancel;
+        ExportCalls calls = this->calls();
         calls.progress = [this](const ExportProgress& p) {
             const std::lock_guard<std::mutex> lock(mutex);
             told.push_back(p);
-        };
-        calls.startConverter = [this](const CheckSettings&) {
-            return Result<std::function<void(ConversionJob, FileConversions::Done)>>(
-                [this](ConversionJob job, FileConversions::Done done) {
-                    if (cancelAfter > 0 && ++given > cancelAfter) {
-                        cancel = true;
-                        ConvertedFile cancelled;
-                        cancelled.cancelled = true;
-                        done(job, std::move(cancelled));
-                        return;
-                    }
-                    converter.convert(std::move(job), std::move(done));
-                });
         };
         return ExportFolderIndexes({folder}, options, calls);
     }
