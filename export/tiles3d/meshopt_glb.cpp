@@ -1,12 +1,13 @@
 #include "export/tiles3d/meshopt_glb.h"
 
+#include "export/tiles3d/glb_container.h"
+
 #include <meshoptimizer.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 namespace brindle {
@@ -14,62 +15,9 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::uint32_t kGlbMagic = 0x46546C67; // "glTF"
-constexpr std::uint32_t kJsonChunk = 0x4E4F534A;
-constexpr std::uint32_t kBinChunk = 0x004E4942;
-constexpr std::size_t kHeaderBytes = 12;
-constexpr std::size_t kChunkHeaderBytes = 8;
 constexpr char kExtension[] = "EXT_meshopt_compression";
-constexpr std::uint64_t kMaxGlbBytes = std::numeric_limits<std::uint32_t>::max();
 // The extension's decoders read elements of at most this many bytes.
 constexpr std::size_t kMaxVertexStride = 256;
-
-std::uint32_t ReadU32(std::string_view bytes, std::size_t at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-    return value;
-}
-
-void AppendU32(std::string& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
-}
-
-struct GlbChunks {
-    std::string_view json;
-    std::string_view bin;
-};
-
-// The container's JSON and binary chunks, each within the file, nothing after them.
-std::optional<GlbChunks> SplitGlb(std::string_view glb) {
-    if (glb.size() < kHeaderBytes + kChunkHeaderBytes || ReadU32(glb, 0) != kGlbMagic ||
-        ReadU32(glb, 4) != 2 || ReadU32(glb, 8) != glb.size())
-        return std::nullopt;
-    GlbChunks chunks;
-    std::size_t at = kHeaderBytes;
-    const auto chunk = [&](std::uint32_t type) -> std::optional<std::string_view> {
-        if (glb.size() - at < kChunkHeaderBytes || ReadU32(glb, at + 4) != type)
-            return std::nullopt;
-        const std::size_t length = ReadU32(glb, at);
-        if (length > glb.size() - at - kChunkHeaderBytes)
-            return std::nullopt;
-        const std::string_view bytes = glb.substr(at + kChunkHeaderBytes, length);
-        at += kChunkHeaderBytes + length;
-        return bytes;
-    };
-    const std::optional<std::string_view> json = chunk(kJsonChunk);
-    if (!json)
-        return std::nullopt;
-    chunks.json = *json;
-    if (at < glb.size()) {
-        const std::optional<std::string_view> bin = chunk(kBinChunk);
-        if (!bin || at != glb.size())
-            return std::nullopt;
-        chunks.bin = *bin;
-    }
-    return chunks;
-}
 
 // A property that must be a non-negative integer where present: `fallback` where it is
 // absent, none where it is anything else.
@@ -331,7 +279,7 @@ std::optional<json> Encode(std::string_view bytes, const ViewPlan& view, std::st
         for (std::size_t i = 0; i < count; ++i)
             indices[i] = view.stride == 2 ? static_cast<unsigned char>(bytes[2 * i]) |
                                                 static_cast<unsigned char>(bytes[2 * i + 1]) << 8
-                                          : ReadU32(bytes, 4 * i);
+                                          : ReadUint32Le(bytes, 4 * i);
         const std::size_t vertices =
             std::size_t{*std::max_element(indices.begin(), indices.end())} + 1;
         const bool triangles = view.wholeTriangles && count % 3 == 0;
@@ -355,29 +303,6 @@ void NameExtension(json& gltf, const char* list) {
         names = json::array();
     if (std::find(names.begin(), names.end(), kExtension) == names.end())
         names.push_back(kExtension);
-}
-
-std::optional<std::string> WriteGlbFile(const json& gltf, const std::string& bin) {
-    std::string text = gltf.dump(-1, ' ', false, json::error_handler_t::replace);
-    AlignTo4(text, ' ');
-    const std::uint64_t total = kHeaderBytes + kChunkHeaderBytes + text.size() +
-                                (bin.empty() ? 0 : kChunkHeaderBytes + bin.size());
-    if (total > kMaxGlbBytes)
-        return std::nullopt;
-    std::string glb;
-    glb.reserve(total);
-    AppendU32(glb, kGlbMagic);
-    AppendU32(glb, 2);
-    AppendU32(glb, static_cast<std::uint32_t>(total));
-    AppendU32(glb, static_cast<std::uint32_t>(text.size()));
-    AppendU32(glb, kJsonChunk);
-    glb += text;
-    if (!bin.empty()) {
-        AppendU32(glb, static_cast<std::uint32_t>(bin.size()));
-        AppendU32(glb, kBinChunk);
-        glb += bin;
-    }
-    return glb;
 }
 
 } // namespace
@@ -442,7 +367,7 @@ std::optional<std::string> CompressGlbBuffers(std::string_view glb) {
     gltf["buffers"] = json::array({json{{"byteLength", bin.size()}}, std::move(fallback)});
     NameExtension(gltf, "extensionsUsed");
     NameExtension(gltf, "extensionsRequired");
-    return WriteGlbFile(gltf, bin);
+    return JoinGlb(gltf.dump(-1, ' ', false, json::error_handler_t::replace), bin);
 }
 
 } // namespace brindle
