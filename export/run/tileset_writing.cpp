@@ -1,6 +1,7 @@
 #include "export/run/tileset_writing.h"
 
 #include "export/tiles3d/block_frame.h"
+#include "export/tiles3d/conversion_manifest.h"
 #include "export/tiles3d/tileset_folder.h"
 #include "export/tiles3d/tileset_json.h"
 
@@ -95,12 +96,28 @@ void TilesetWriting::write(FolderReport& report, const std::vector<const FolderR
     if (std::optional<Problem> busy = locks_.take(dir, lock))
         return fail(std::move(*busy));
     TilesetStaging staging;
-    if (std::optional<TilesetFolderError> error = TilesetStaging::Begin(dir, name, staging))
+    // A block's tileset is updated in place where its contents were made as this run makes
+    // them; a folder of blocks', whose blocks' tilesets go in place together, is built anew.
+    const ContentSettings contents{options_.tilesets.quantize, options_.tilesets.b3dm,
+                                   options_.tilesets.meshopt};
+    const auto updatable = [&](const fs::path& folder) {
+        const std::optional<ManifestHead> head = ReadManifestHead(folder);
+        std::error_code ec;
+        return blocks.empty() && head && head->settings == contents &&
+               fs::is_regular_file(fs::symlink_status(folder / kTilesetName, ec));
+    };
+    if (std::optional<TilesetFolderError> error =
+            TilesetStaging::Begin(dir, name, staging, SystemTilesetFolderCalls(), updatable))
         return fail(ProblemOf(*error));
     beginProgress(report, blocks);
     const Result<bool> built =
         blocks.empty() ? buildOne(report, staging) : buildBlocks(report, blocks, staging);
     endProgress();
+    // Updated in place, the new tileset is there once its build is done.
+    if (staging.inPlace() && built && *built) {
+        tileset.status = TilesetStatus::Written;
+        return;
+    }
     // A cancelled run leaves the old tileset, even where the new one is complete.
     if (Cancelled(built.error()) || settings_.cancelled()) {
         tileset.status = TilesetStatus::Cancelled;
@@ -185,6 +202,8 @@ Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::
     std::error_code ec;
     if (!previous.empty() && fs::is_directory(previous, ec))
         build.previousOutput = previous;
+    // Only a block's own tileset is built where its earlier one is (TilesetStaging::inPlace).
+    build.inPlace = !previous.empty() && previous == output;
     build.quantize = options_.tilesets.quantize;
     build.b3dm = options_.tilesets.b3dm;
     build.meshopt = options_.tilesets.meshopt;

@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstring>
+#include <fstream>
 #include <system_error>
 
 namespace brindle {
@@ -14,16 +16,10 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr int kManifestVersion = 1;
+// 2: generations, and the tile roots' tilesets.
+constexpr int kManifestVersion = 2;
 // A line longer than this is not one the writer made: a content names few files.
 constexpr std::size_t kLongestLine = 16u << 20;
-
-Json Head(const ContentSettings& settings) {
-    return {{"brindle-tileset-manifest", kManifestVersion},
-            {"quantize", settings.quantize},
-            {"b3dm", settings.b3dm},
-            {"meshopt", settings.meshopt}};
-}
 
 bool ReadNumbers(const Json& json, double* numbers, std::size_t count) {
     if (!json.is_array() || json.size() != count)
@@ -45,6 +41,29 @@ template <typename Unsigned> bool ReadUnsigned(const Json& json, Unsigned& value
     return true;
 }
 
+Json Head(const ManifestHead& head) {
+    return {{"brindle-tileset-manifest", kManifestVersion},
+            {"generation", head.generation},
+            {"quantize", head.settings.quantize},
+            {"b3dm", head.settings.b3dm},
+            {"meshopt", head.settings.meshopt}};
+}
+
+std::optional<ManifestHead> ParseHead(const std::string& text) {
+    const Json json = Json::parse(text, nullptr, false);
+    if (!json.is_object() || json.size() != 5 ||
+        json.value("brindle-tileset-manifest", Json()) != kManifestVersion)
+        return std::nullopt;
+    ManifestHead head;
+    const Json quantize = json.value("quantize", Json()), b3dm = json.value("b3dm", Json()),
+               meshopt = json.value("meshopt", Json());
+    if (!quantize.is_boolean() || !b3dm.is_boolean() || !meshopt.is_boolean() ||
+        !ReadUnsigned(json.value("generation", Json()), head.generation))
+        return std::nullopt;
+    head.settings = {quantize.get<bool>(), b3dm.get<bool>(), meshopt.get<bool>()};
+    return head;
+}
+
 // One line's file, as the line records it; nothing when the line is not one the writer made.
 struct Line {
     std::string file;
@@ -53,8 +72,17 @@ struct Line {
     ConvertedFile converted;
 };
 
-std::optional<Line> ParseLine(const std::string& text, const fs::path& listedFolder) {
-    const Json json = Json::parse(text, nullptr, false);
+// A name as the writer gives them: a relative path below the output folder.
+bool BelowOutputFolder(const fs::path& name) {
+    if (name.empty() || name.is_absolute() || name.has_root_name())
+        return false;
+    for (const fs::path& segment : name)
+        if (segment == ".." || segment == ".")
+            return false;
+    return true;
+}
+
+std::optional<Line> ParseLine(const Json& json, const fs::path& listedFolder) {
     if (!json.is_object())
         return std::nullopt;
     Line line;
@@ -76,12 +104,8 @@ std::optional<Line> ParseLine(const std::string& text, const fs::path& listedFol
         !ReadNumbers(json.value("boundsMin", Json()), converted.boundsMin.data(), 3) ||
         !ReadNumbers(json.value("boundsMax", Json()), converted.boundsMax.data(), 3))
         return std::nullopt;
-    // A content named as the writer names them: below the output folder.
-    if (line.content.empty() || line.content.is_absolute() || line.content.has_root_name())
+    if (!BelowOutputFolder(line.content))
         return std::nullopt;
-    for (const fs::path& segment : line.content)
-        if (segment == ".." || segment == ".")
-            return std::nullopt;
     for (const Json& entry : *finer) {
         if (!entry.is_array() || entry.size() != 7 || !entry[0].is_string() ||
             !entry[1].is_boolean())
@@ -101,6 +125,34 @@ std::optional<Line> ParseLine(const std::string& text, const fs::path& listedFol
         converted.finer.push_back(std::move(named));
     }
     return line;
+}
+
+// One line's tile tileset; nothing when the line is not one.
+struct TilesetLine {
+    std::string root;
+    EarlierTileTileset tileset;
+};
+
+std::optional<TilesetLine> ParseTilesetLine(const Json& json) {
+    const auto name = json.find("tileset");
+    const auto root = json.find("root");
+    if (name == json.end() || !name->is_string() || root == json.end() || !root->is_string())
+        return std::nullopt;
+    TilesetLine line;
+    line.root = root->get<std::string>();
+    line.tileset.name = fs::u8path(name->get<std::string>());
+    if (!BelowOutputFolder(line.tileset.name) ||
+        !ReadUnsigned(json.value("hash", Json()), line.tileset.hash) ||
+        !ReadUnsigned(json.value("size", Json()), line.tileset.bytes))
+        return std::nullopt;
+    return line;
+}
+
+// True when `file` is a regular file of `bytes` bytes.
+bool HoldsBytes(const fs::path& file, std::uint64_t bytes) {
+    std::error_code error;
+    return fs::is_regular_file(fs::symlink_status(file, error)) &&
+           fs::file_size(file, error) == bytes && !error;
 }
 
 // A key in an overview's levels folder, split into that folder and the rest of the path;
@@ -142,15 +194,30 @@ std::optional<FileStamp> StampOf(const fs::path& file) {
     return stamp;
 }
 
-Result<std::unique_ptr<ManifestWriter>> ManifestWriter::Open(const fs::path& file,
-                                                             const fs::path& listedFolder,
-                                                             const ContentSettings& settings) {
+std::optional<ManifestHead> ReadManifestHead(const fs::path& outputFolder) {
+    const fs::path file = outputFolder / kConversionManifestName;
+    std::error_code error;
+    if (!fs::is_regular_file(fs::symlink_status(file, error)))
+        return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    // The head is short: a longer first line is not one the writer made.
+    text.resize(1024);
+    in.getline(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.fail())
+        return std::nullopt;
+    text.resize(std::strlen(text.c_str()));
+    return ParseHead(text);
+}
+
+Result<std::unique_ptr<ManifestWriter>>
+ManifestWriter::Open(const fs::path& file, const fs::path& listedFolder, const ManifestHead& head) {
     std::unique_ptr<ManifestWriter> writer(new ManifestWriter);
     writer->listedFolder_ = listedFolder;
     writer->out_.open(file, std::ios::binary | std::ios::trunc);
     if (!writer->out_)
         return std::make_error_code(std::errc::io_error);
-    writer->out_ << Head(settings).dump() << '\n';
+    writer->out_ << Head(head).dump() << '\n';
     return writer;
 }
 
@@ -169,6 +236,15 @@ void ManifestWriter::add(const fs::path& file, const FileStamp& stamp, const fs:
                        {"boundsMin", converted.boundsMin},
                        {"boundsMax", converted.boundsMax},
                        {"finer", std::move(finer)}};
+    out_ << line.dump() << '\n';
+}
+
+void ManifestWriter::addTileset(const fs::path& file, const fs::path& name, std::uint64_t hash,
+                                std::uint64_t bytes) {
+    const Json line = {{"tileset", name.generic_u8string()},
+                       {"root", ManifestKey(file, listedFolder_)},
+                       {"hash", hash},
+                       {"size", bytes}};
     out_ << line.dump() << '\n';
 }
 
@@ -191,22 +267,32 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
         return nullptr;
     earlier->in_.open(file, std::ios::binary);
     std::string text;
-    if (!std::getline(earlier->in_, text) || Json::parse(text, nullptr, false) != Head(settings))
+    if (!std::getline(earlier->in_, text))
         return nullptr;
+    const std::optional<ManifestHead> head = ParseHead(text);
+    if (!head || !(head->settings == settings))
+        return nullptr;
+    earlier->generation_ = head->generation;
     for (;;) {
         const std::streamoff start = earlier->in_.tellg();
         if (!std::getline(earlier->in_, text))
             break;
         if (text.size() > kLongestLine)
             return nullptr;
-        const std::optional<Line> line = ParseLine(text, listedFolder);
-        if (!line)
-            return nullptr;
-        const fs::path content = outputFolder / line->content;
-        if (!fs::is_regular_file(fs::symlink_status(content, error)) ||
-            fs::file_size(content, error) != line->converted.glbBytes || error)
+        const Json json = Json::parse(text, nullptr, false);
+        if (json.is_object() && json.contains("tileset")) {
+            const std::optional<TilesetLine> line = ParseTilesetLine(json);
+            if (!line || !HoldsBytes(outputFolder / line->tileset.name, line->tileset.bytes))
+                return nullptr;
+            earlier->tilesets_[PathKey::Of(line->root)] = start;
+            earlier->starts_.push_back(start);
+            continue;
+        }
+        const std::optional<Line> line = ParseLine(json, listedFolder);
+        if (!line || !HoldsBytes(outputFolder / line->content, line->converted.glbBytes))
             return nullptr;
         earlier->lines_[PathKey::Of(line->file)] = start;
+        earlier->starts_.push_back(start);
         if (const auto node = SplitLevelsFolder(line->file))
             earlier->nodeLines_[PathKey::Of(node->second)] = start;
     }
@@ -214,6 +300,15 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
         return nullptr;
     earlier->in_.clear();
     return earlier;
+}
+
+std::optional<std::string> EarlierConversions::lineAt(std::streamoff start) {
+    std::string text;
+    in_.clear();
+    in_.seekg(start);
+    if (!std::getline(in_, text))
+        return std::nullopt;
+    return text;
 }
 
 std::optional<EarlierConversion> EarlierConversions::find(const fs::path& file,
@@ -234,12 +329,10 @@ std::optional<EarlierConversion> EarlierConversions::find(const fs::path& file,
     } else {
         return std::nullopt;
     }
-    std::string text;
-    in_.clear();
-    in_.seekg(start);
-    if (!std::getline(in_, text))
+    const std::optional<std::string> text = lineAt(start);
+    if (!text)
         return std::nullopt;
-    std::optional<Line> line = ParseLine(text, listedFolder_);
+    std::optional<Line> line = ParseLine(Json::parse(*text, nullptr, false), listedFolder_);
     if (!line || line->stamp.size != stamp.size || line->stamp.modified != stamp.modified)
         return std::nullopt;
     if (!moved) {
@@ -253,7 +346,40 @@ std::optional<EarlierConversion> EarlierConversions::find(const fs::path& file,
         MoveToLevelsFolder(line->converted.finer, listedFolder_ / fs::u8path(earlier->first),
                            listedFolder_ / fs::u8path(node->first));
     }
-    return EarlierConversion{folder_ / line->content, std::move(line->converted)};
+    return EarlierConversion{folder_ / line->content, line->content, std::move(line->converted),
+                             start};
+}
+
+std::optional<EarlierTileTileset> EarlierConversions::findTileset(const fs::path& file) {
+    const std::string key = ManifestKey(file, listedFolder_);
+    const auto found = tilesets_.find(PathKey::Of(key));
+    if (found == tilesets_.end())
+        return std::nullopt;
+    const std::optional<std::string> text = lineAt(found->second);
+    if (!text)
+        return std::nullopt;
+    std::optional<TilesetLine> line = ParseTilesetLine(Json::parse(*text, nullptr, false));
+    if (!line || line->root != key)
+        return std::nullopt;
+    line->tileset.line = found->second;
+    return std::move(line->tileset);
+}
+
+std::vector<fs::path> EarlierConversions::namesNotKept() {
+    std::vector<fs::path> names;
+    for (const std::streamoff start : starts_) {
+        if (kept_.count(start) != 0)
+            continue;
+        const std::optional<std::string> text = lineAt(start);
+        if (!text)
+            continue;
+        const Json json = Json::parse(*text, nullptr, false);
+        if (std::optional<TilesetLine> tileset = ParseTilesetLine(json))
+            names.push_back(std::move(tileset->tileset.name));
+        else if (std::optional<Line> line = ParseLine(json, listedFolder_))
+            names.push_back(std::move(line->content));
+    }
+    return names;
 }
 
 } // namespace brindle

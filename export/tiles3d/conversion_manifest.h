@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace brindle {
 
@@ -27,20 +29,38 @@ struct ContentSettings {
     bool quantize = false; // KHR_mesh_quantization
     bool b3dm = false;     // a Batched 3D Model around the glb
     bool meshopt = false;  // EXT_meshopt_compression
+    bool operator==(const ContentSettings& other) const {
+        return quantize == other.quantize && b3dm == other.b3dm && meshopt == other.meshopt;
+    }
 };
+
+// What a manifest's first line says: the settings its contents were made with, and the
+// generation of the build that wrote it (Tagged), which a file it names was written in or
+// before.
+struct ManifestHead {
+    ContentSettings settings;
+    std::uint64_t generation = 0;
+};
+// The first line of the manifest in `outputFolder`; nothing when there is none or it does not
+// read as one the writer made.
+std::optional<ManifestHead> ReadManifestHead(const std::filesystem::path& outputFolder);
 
 // What the manifest of an output folder holds: one line a converted file with content, as
 // JSON: its path relative to the listed folder, its stamp, where its content is and what its
 // conversion gave, finer files relative to the listed folder too (so a listed folder moved
-// whole is still the same). A first line holds the version and the settings the contents
-// were made with.
+// whole is still the same); and one line a tile root's own tileset, with a hash of its bytes.
+// A first line holds the version, the settings the contents were made with and the build's
+// generation.
 class ManifestWriter {
 public:
     static Result<std::unique_ptr<ManifestWriter>> Open(const std::filesystem::path& file,
                                                         const std::filesystem::path& listedFolder,
-                                                        const ContentSettings& settings);
+                                                        const ManifestHead& head);
     void add(const std::filesystem::path& file, const FileStamp& stamp,
              const std::filesystem::path& contentName, const ConvertedFile& converted);
+    // The tileset of the tile root `file`, written as `name` with `bytes` bytes of hash `hash`.
+    void addTileset(const std::filesystem::path& file, const std::filesystem::path& name,
+                    std::uint64_t hash, std::uint64_t bytes);
     // Puts what was added on disk; the system's cause when any of it could not be written.
     Status close();
 
@@ -54,7 +74,16 @@ private:
 // there.
 struct EarlierConversion {
     std::filesystem::path content; // in the earlier output folder
+    std::filesystem::path name;    // the same, relative to that folder
     ConvertedFile converted;
+    std::streamoff line = 0; // its line, for keep()
+};
+
+// A tile root's tileset as an earlier build wrote it: a tileset of the same bytes is that file.
+struct EarlierTileTileset {
+    std::filesystem::path name; // relative to the earlier output folder
+    std::uint64_t hash = 0, bytes = 0;
+    std::streamoff line = 0;
 };
 
 class EarlierConversions {
@@ -71,11 +100,28 @@ public:
     // its folder now.
     std::optional<EarlierConversion> find(const std::filesystem::path& file,
                                           const FileStamp& stamp);
+    // The tileset an earlier build wrote for the tile root `file`.
+    std::optional<EarlierTileTileset> findTileset(const std::filesystem::path& file);
+    // The generation of the earlier build.
+    std::uint64_t generation() const { return generation_; }
+
+    // The line at `line` names a file the new build names too: a build updating the earlier
+    // output in place keeps it.
+    void keep(std::streamoff line) { kept_.insert(line); }
+    // The files the earlier build named that the new one does not keep, relative to its folder.
+    std::vector<std::filesystem::path> namesNotKept();
 
 private:
     EarlierConversions() = default;
+    std::optional<std::string> lineAt(std::streamoff start);
+
     std::filesystem::path folder_, listedFolder_;
+    std::uint64_t generation_ = 0;
     std::ifstream in_;
+    std::vector<std::streamoff> starts_; // every line's but the head's
+    std::unordered_set<std::streamoff> kept_;
+    // The tile roots' tilesets' lines, by their roots' PathKey.
+    std::unordered_map<PathKey, std::streamoff, PathKeyHash> tilesets_;
     // Where each file's line starts, by its key's PathKey: only the lines asked for are
     // read again, and a line is taken only for the file it names.
     std::unordered_map<PathKey, std::streamoff, PathKeyHash> lines_;

@@ -1,9 +1,13 @@
 #include "export/tiles3d/tileset_build.h"
 
+#include "export/fs/folder_publish.h"
+#include "export/fs/our_folder_calls.h"
 #include "export/fs/overview_folder.h"
+#include "export/hash/fnv1a.h"
 #include "export/tiles3d/conversion_manifest.h"
 #include "export/tiles3d/geometric_error.h"
 #include "export/tiles3d/tile_frames.h"
+#include "export/tiles3d/tileset_cleanup.h"
 #include "export/tiles3d/walked_tree.h"
 
 #include <algorithm>
@@ -60,9 +64,18 @@ bool InOverviewFolder(const fs::path& file, const fs::path& listedFolder) {
     return !relative.empty() && HasOverviewFolderName(*relative.begin());
 }
 
+// True when `name` lies below the folder `base` (both relative to the output folder).
+bool IsBelow(const fs::path& name, const fs::path& base) {
+    if (base.empty())
+        return true;
+    const fs::path relative = name.lexically_relative(base);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
 // `to` made the same file as `from`: a hard link, or a copy where links cannot be made.
 Status TakeContent(const fs::path& from, const fs::path& to) {
     std::error_code error;
+    fs::create_directories(to.parent_path(), error);
     fs::remove(to, error);
     fs::create_hard_link(from, to, error);
     if (!error)
@@ -71,15 +84,12 @@ Status TakeContent(const fs::path& from, const fs::path& to) {
     return error;
 }
 
-// A tile's own tileset, written plainly: the output folder is the caller's staging folder,
-// put on disk as a whole before it is put in place, and a flush a tile would cost a build of
-// 10^5 tiles minutes. Only tileset.json, written last, is replaced atomically.
-Status WriteTileTileset(const fs::path& file, const Tileset& tileset) {
-    const std::optional<std::string> text = TilesetJson(tileset);
-    if (!text)
-        return std::make_error_code(std::errc::invalid_argument);
+// A tile's own tileset, written plainly: the output folder is put on disk as a whole before
+// the tileset naming it is put in place, and a flush a tile would cost a build of 10^5 tiles
+// minutes. Only tileset.json, written last, is replaced atomically.
+Status WriteTileTileset(const fs::path& file, const std::string& text) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(text->data(), static_cast<std::streamsize>(text->size()));
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     if (!out)
         return std::make_error_code(std::errc::io_error);
@@ -100,7 +110,13 @@ private:
     std::uint64_t reach(const fs::path& file, FileRole role, std::uint64_t parent, std::size_t slot,
                         const FinerFile& named, std::uint64_t tree);
     void submit(std::uint64_t id);
-    bool reuse(WalkedFile& walked, const fs::path& glb, std::uint64_t id);
+    bool reuse(WalkedFile& walked, std::uint64_t id);
+    // The name of the tile root's tileset of `text`: the earlier build's when it wrote the
+    // same, else one of this build's, written.
+    std::optional<fs::path> tileTileset(const WalkedFile& walked, const std::string& text);
+    Status beginUpdate();
+    Status putManifestInPlace();
+    void finishUpdate();
     void take(Finished finished);
     void placeOwnFrame(WalkedFile& walked);
     double ErrorOfWalkedFile(const WalkedFile& walked, const std::vector<FinerFile>& finer) const;
@@ -115,6 +131,11 @@ private:
     }
     ContentSettings settings() const {
         return {options_.quantize, options_.b3dm, options_.meshopt};
+    }
+    // A name this build writes or keeps, which an update in place must not remove.
+    void keepName(const fs::path& name) {
+        if (options_.inPlace)
+            kept_.insert(NameKey(name));
     }
 
     const TilesetBuildOptions& options_;
@@ -134,15 +155,30 @@ private:
     std::optional<TilesetTile> root_;
     std::unique_ptr<ManifestWriter> manifest_;
     std::unique_ptr<EarlierConversions> earlier_;
+    std::uint64_t generation_ = 1;
+    // In place: the names of the tileset being built, and whether what the earlier build named
+    // is unknown (its manifest did not read, or a build was cut short since).
+    NameSet kept_;
+    bool sweep_ = false;
     TilesetBuilt built_;
     TilesetBuildProgress progress_;
 };
 
 Result<TilesetBuilt> TilesetWalk::run() {
-    if (!options_.previousOutput.empty())
+    if (!options_.previousOutput.empty()) {
         earlier_ = EarlierConversions::Load(options_.previousOutput, listed_, settings());
-    Result<std::unique_ptr<ManifestWriter>> manifest =
-        ManifestWriter::Open(output_ / kConversionManifestName, listed_, settings());
+        // Even where its contents cannot be taken, its generation is passed: an update in place
+        // writes under a later one.
+        const std::optional<ManifestHead> head =
+            earlier_ ? std::nullopt : ReadManifestHead(options_.previousOutput);
+        generation_ = 1 + (earlier_ ? earlier_->generation() : head ? head->generation : 0);
+    }
+    if (options_.inPlace)
+        if (const Status begun = beginUpdate(); !begun)
+            return begun.error();
+    Result<std::unique_ptr<ManifestWriter>> manifest = ManifestWriter::Open(
+        output_ / (options_.inPlace ? kManifestScratchName : kConversionManifestName), listed_,
+        ManifestHead{settings(), generation_});
     if (!manifest)
         return manifest.error();
     manifest_ = std::move(*manifest);
@@ -181,10 +217,45 @@ Result<TilesetBuilt> TilesetWalk::run() {
         return closed.error();
     if (indexLeftOut_ || !root_)
         return std::move(built_);
+    if (options_.inPlace)
+        if (const Status put = putManifestInPlace(); !put)
+            return put.error();
     if (const Status written = writeTileset(); !written)
         return written.error();
     built_.written = true;
+    if (options_.inPlace)
+        finishUpdate();
     return std::move(built_);
+}
+
+// The note goes first: from here until the update is done, the folder may hold files that no
+// tileset names.
+Status TilesetWalk::beginUpdate() {
+    std::error_code error;
+    sweep_ = !earlier_ || fs::symlink_status(output_ / kUpdatePendingName, error).type() !=
+                              fs::file_type::not_found;
+    return WriteWholeFile(output_ / kUpdatePendingName,
+                          "A Brindle 3D Tiles update of this folder began here.\n");
+}
+
+// The new contents and tilesets go on disk before the manifest that names them replaces the
+// earlier one; tileset.json follows, atomically.
+Status TilesetWalk::putManifestInPlace() {
+    if (const Status flushed = FlushFolder(output_); !flushed)
+        return flushed;
+    std::error_code error;
+    fs::rename(output_ / kManifestScratchName, output_ / kConversionManifestName, error);
+    return error;
+}
+
+// The new tileset is in place: what only the earlier one named goes. Where that fails, the
+// note stays, and the next update removes what is left.
+void TilesetWalk::finishUpdate() {
+    const Status removed = sweep_ ? RemoveAllNotKept(output_, kept_)
+                                  : RemoveNamesNotKept(output_, earlier_->namesNotKept(), kept_);
+    std::error_code error;
+    if (removed)
+        fs::remove(output_ / kUpdatePendingName, error);
 }
 
 // Every conversion that has ended since, taken in the order they ended.
@@ -225,9 +296,10 @@ std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint6
         walked.contentName = IndexScratchName(walked.file, format());
     } else if (role == FileRole::Finer) {
         walked.base = files_.at(parent).base;
-        walked.contentName = ContentNameBelow(walked.file, listed_, walked.base, format());
+        walked.contentName =
+            Tagged(ContentNameBelow(walked.file, listed_, walked.base, format()), generation_);
     } else {
-        walked.contentName = ContentName(walked.file, listed_, format());
+        walked.contentName = Tagged(ContentName(walked.file, listed_, format()), generation_);
         if (role == FileRole::TileRoot)
             walked.base = walked.contentName.parent_path();
     }
@@ -253,7 +325,7 @@ void TilesetWalk::submit(std::uint64_t id) {
     if (walked.role != FileRole::Index) {
         if (const std::optional<FileStamp> stamp = StampOf(walked.file)) {
             stamps_[id] = *stamp;
-            if (reuse(walked, job.glb, id))
+            if (reuse(walked, id))
                 return;
         }
     }
@@ -267,13 +339,21 @@ void TilesetWalk::submit(std::uint64_t id) {
     });
 }
 
-// The earlier build's content and result for a file unchanged since, when there is one.
-bool TilesetWalk::reuse(WalkedFile& walked, const fs::path& glb, std::uint64_t id) {
+// The earlier build's content and result for a file unchanged since, when there is one: under
+// the name it had, kept where it is in place, else linked.
+bool TilesetWalk::reuse(WalkedFile& walked, std::uint64_t id) {
     if (!earlier_)
         return false;
     std::optional<EarlierConversion> earlier = earlier_->find(walked.file, stamps_.at(id));
-    if (!earlier || !earlier->converted.hasContent() || !TakeContent(earlier->content, glb))
+    if (!earlier || !earlier->converted.hasContent())
         return false;
+    // A tile's tileset names only what lies in its folder.
+    if (walked.role == FileRole::Finer && !IsBelow(earlier->name, walked.base))
+        return false;
+    if (!options_.inPlace && !TakeContent(earlier->content, output_ / earlier->name))
+        return false;
+    walked.contentName = earlier->name;
+    earlier_->keep(earlier->line);
     ++built_.reused;
     reused_.push_back({id, std::move(earlier->converted)});
     return true;
@@ -315,6 +395,7 @@ void TilesetWalk::take(Finished finished) {
         const auto stamp = stamps_.find(id);
         if (stamp != stamps_.end())
             manifest_->add(walked.file, stamp->second, walked.contentName, converted);
+        keepName(walked.contentName);
     } else if (walked.role != FileRole::Index) {
         ++built_.withoutContent;
     }
@@ -448,18 +529,45 @@ std::optional<TilesetTile> TilesetWalk::tileOf(WalkedFile& walked) {
     own.version = options_.version;
     KeepErrorsFromGrowing(own.root);
     own.geometricError = own.root.geometricError;
-    const fs::path name = TileTilesetName(walked.contentName);
-    if (const Status written = WriteTileTileset(output_ / name, own); !written) {
-        failure_ = written.error();
+    const std::optional<std::string> text = TilesetJson(own);
+    if (!text) {
+        failure_ = std::make_error_code(std::errc::invalid_argument);
         return std::nullopt;
     }
+    const std::optional<fs::path> name = tileTileset(walked, *text);
+    if (!name)
+        return std::nullopt;
     ++built_.tileTilesets;
     TilesetTile named;
     named.box = own.root.box;
     named.geometricError = own.root.geometricError;
-    named.contentUri = RelativeUri(name);
+    named.contentUri = RelativeUri(*name);
     named.transform = transform;
     return named;
+}
+
+std::optional<fs::path> TilesetWalk::tileTileset(const WalkedFile& walked,
+                                                 const std::string& text) {
+    const std::uint64_t hash = Fnv1a().addBytes(text).value();
+    const std::optional<EarlierTileTileset> earlier =
+        earlier_ ? earlier_->findTileset(walked.file) : std::nullopt;
+    fs::path name;
+    if (earlier && earlier->hash == hash && earlier->bytes == text.size() &&
+        IsBelow(earlier->name, walked.base) &&
+        (options_.inPlace ||
+         TakeContent(options_.previousOutput / earlier->name, output_ / earlier->name))) {
+        name = earlier->name;
+        earlier_->keep(earlier->line);
+    } else {
+        name = TileTilesetName(ContentName(walked.file, listed_, format()), generation_);
+        if (const Status written = WriteTileTileset(output_ / name, text); !written) {
+            failure_ = written.error();
+            return std::nullopt;
+        }
+    }
+    manifest_->addTileset(walked.file, name, hash, text.size());
+    keepName(name);
+    return name;
 }
 
 Status TilesetWalk::writeTileset() {

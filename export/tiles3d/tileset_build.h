@@ -31,11 +31,19 @@ struct TilesetBuildOptions {
     // Where the block lies on the globe; none for a block placed in a local frame of its
     // own (the tiles' block offsets, identity root transform), of which the caller warns.
     const BlockFrame* frame = nullptr;
-    // The folder the tileset is written into: made already, and holding nothing of ours.
+    // The folder the tileset is written into: made already, and holding nothing of ours
+    // unless it is updated in place.
     std::filesystem::path output;
     // The folder an earlier build of the same listed folder wrote, whose manifest and
     // contents the unchanged files take instead of a conversion; empty for none.
     std::filesystem::path previousOutput;
+    // The output folder is the earlier build's (previousOutput), and its tileset is updated
+    // in place: what changed is written under names of this build's generation, which the
+    // tileset there never names; the unchanged files stay as they are; the new files are put on
+    // disk before the manifest and then tileset.json are replaced, each in one step; then the
+    // files no longer named go. Until then the earlier tileset stays whole, and a build cut
+    // short leaves a note (kUpdatePendingName) for the next one to remove what it wrote.
+    bool inPlace = false;
     // What the contents are made with, all part of what a reused content must match:
     // KHR_mesh_quantization, a Batched 3D Model around each glb (named .b3dm), and
     // EXT_meshopt_compression.

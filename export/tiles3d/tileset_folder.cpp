@@ -154,7 +154,8 @@ bool IsTilesetFolderOfOurs(const fs::path& folder) {
 
 std::optional<TilesetFolderError> TilesetStaging::Begin(const fs::path& dir, const fs::path& name,
                                                         TilesetStaging& staging,
-                                                        const TilesetFolderCalls& calls) {
+                                                        const TilesetFolderCalls& calls,
+                                                        const Updatable& updatable) {
     staging = TilesetStaging();
     staging.calls_ = calls;
     staging.dir_ = dir;
@@ -177,6 +178,11 @@ std::optional<TilesetFolderError> TilesetStaging::Begin(const fs::path& dir, con
         return NotOurs(staging.target_);
     case Found::Ours:
         staging.previous_ = staging.target_;
+        if (updatable && updatable(staging.target_)) {
+            staging.staging_ = staging.target_;
+            staging.inPlace_ = true;
+            return std::nullopt;
+        }
         break;
     case Found::Nothing:
     case Found::EmptyFolder:
@@ -212,6 +218,7 @@ TilesetStaging& TilesetStaging::operator=(TilesetStaging&& other) noexcept {
     old_ = std::move(other.old_);
     previous_ = std::move(other.previous_);
     live_ = std::exchange(other.live_, false);
+    inPlace_ = std::exchange(other.inPlace_, false);
     return *this;
 }
 
@@ -224,6 +231,8 @@ void TilesetStaging::abandon() {
 }
 
 std::optional<TilesetFolderError> TilesetStaging::publish() {
+    if (inPlace_)
+        return std::nullopt;
     if (!live_)
         return NotWritten(target_, SystemError(std::errc::invalid_argument));
     if (const Status flushed = calls_.flushFolder(staging_); !flushed) {

@@ -3,6 +3,7 @@
 #include "export/error/result.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -69,14 +70,21 @@ struct TilesetFolderError {
 };
 
 // One tileset being built for DIR/<name>: its staging folder from Begin until it is put in
-// place, or removed when it is not (a run cancelled or failed leaves the old tileset).
+// place, or removed when it is not (a run cancelled or failed leaves the old tileset). Or,
+// where the tileset there is ours and its builder can update it in place (its build replaces
+// its files in an order that keeps it whole at every step), that folder itself.
 class TilesetStaging {
 public:
+    // Says whether the tileset of ours in `folder` can be updated in place.
+    using Updatable = std::function<bool(const std::filesystem::path& folder)>;
+
     // Makes DIR when it is missing, recovers or removes what a killed run left, checks that
-    // DIR/<name> is missing, empty or ours, and makes the marked staging folder.
+    // DIR/<name> is missing, empty or ours, and makes the marked staging folder; or, when
+    // DIR/<name> is ours and `updatable` says so, takes that folder to build in.
     static std::optional<TilesetFolderError>
     Begin(const std::filesystem::path& dir, const std::filesystem::path& name,
-          TilesetStaging& staging, const TilesetFolderCalls& calls = SystemTilesetFolderCalls());
+          TilesetStaging& staging, const TilesetFolderCalls& calls = SystemTilesetFolderCalls(),
+          const Updatable& updatable = {});
 
     TilesetStaging() = default;
     ~TilesetStaging();
@@ -85,8 +93,10 @@ public:
     TilesetStaging(const TilesetStaging&) = delete;
     TilesetStaging& operator=(const TilesetStaging&) = delete;
 
-    // Where the new tileset is written: the staging folder.
+    // Where the new tileset is written: the staging folder, or DIR/<name> in place.
     const std::filesystem::path& folder() const { return staging_; }
+    // The tileset in DIR/<name> is updated there: publish() has nothing to do.
+    bool inPlace() const { return inPlace_; }
     // Where it is put: DIR/<name>.
     const std::filesystem::path& target() const { return target_; }
     // The tileset in place before this run, ours, for its unchanged contents to be taken;
@@ -105,6 +115,7 @@ private:
     TilesetFolderCalls calls_{};
     std::filesystem::path dir_, target_, staging_, old_, previous_;
     bool live_ = false; // the staging folder is this object's to remove
+    bool inPlace_ = false;
 };
 
 // True when the folders `a` and `b` are one, or one lies inside the other, as the system

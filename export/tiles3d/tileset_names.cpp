@@ -3,6 +3,7 @@
 #include "export/hash/fnv1a.h"
 
 #include <cstdio>
+#include <string>
 
 namespace brindle {
 namespace fs = std::filesystem;
@@ -74,9 +75,16 @@ fs::path IndexScratchName(const fs::path& index, ContentFormat format) {
     return HashedName(index, format);
 }
 
-fs::path TileTilesetName(const fs::path& contentName) {
+fs::path Tagged(const fs::path& name, std::uint64_t generation) {
+    fs::path tagged = name;
+    const fs::path extension = name.extension();
+    tagged.replace_extension(".v" + std::to_string(generation));
+    return tagged += extension;
+}
+
+fs::path TileTilesetName(const fs::path& contentName, std::uint64_t generation) {
     fs::path name = contentName;
-    return name.replace_extension(".tileset.json");
+    return name.replace_extension(".v" + std::to_string(generation) + ".tileset.json");
 }
 
 std::string ManifestKey(const fs::path& file, const fs::path& listedFolder) {

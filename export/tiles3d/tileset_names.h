@@ -29,8 +29,17 @@ std::filesystem::path ContentNameBelow(const std::filesystem::path& file,
                                        const std::filesystem::path& base,
                                        ContentFormat format = ContentFormat::Glb);
 
-// The tileset of the tile whose content is `contentName`, beside that content.
-std::filesystem::path TileTilesetName(const std::filesystem::path& contentName);
+// `name`, a content's name as ContentName gives it, as the build of `generation` writes it:
+// the generation before the extension ("root.osgb.glb" in generation 3 is "root.osgb.v3.glb").
+// A re-run writes what changed under a generation of its own, so it never writes over a file
+// the tileset in place names, and two names never meet: taking the extension and the
+// ".v<digits>" off gives back the one file's name.
+std::filesystem::path Tagged(const std::filesystem::path& name, std::uint64_t generation);
+
+// The tileset of the tile whose content is `contentName` (as ContentName gives it, untagged),
+// beside that content, as the build of `generation` writes it: "root.osgb.v3.tileset.json".
+std::filesystem::path TileTilesetName(const std::filesystem::path& contentName,
+                                      std::uint64_t generation);
 
 // The key a file is known by in the manifest: its path relative to the listed folder,
 // '/'-separated, as UTF-8 (with ".." where it lies outside).
@@ -64,5 +73,10 @@ inline constexpr const char* kTilesetName = "tileset.json";
 inline constexpr const char* kConversionManifestName = "brindle-tileset.manifest";
 // The folder of contents named by hash.
 inline constexpr const char* kOutsideContentFolder = "brindle-outside";
+// While a tileset is updated in place: the new manifest until the new files are on disk, and a
+// note that a build was begun, which goes only once the files the tileset no longer names are
+// gone. A build that finds the note finds the files of one cut short, and removes them.
+inline constexpr const char* kManifestScratchName = "brindle-tileset.manifest.new";
+inline constexpr const char* kUpdatePendingName = "brindle-tileset.pending";
 
 } // namespace brindle

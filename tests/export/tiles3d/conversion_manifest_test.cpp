@@ -30,7 +30,7 @@ struct EarlierBuild {
         std::ofstream(out / "brindle-overview-3" / "L1_0_0.osgb.glb") << "node";
         std::ofstream(out / "Data" / "T" / "root.osgb.glb") << "tile!";
         Result<std::unique_ptr<ManifestWriter>> writer =
-            ManifestWriter::Open(out / kConversionManifestName, listed, ContentSettings{});
+            ManifestWriter::Open(out / kConversionManifestName, listed, ManifestHead{{}, 7});
         EXPECT_TRUE(writer.ok());
         ConvertedFile node;
         node.glbBytes = 4;
@@ -42,6 +42,9 @@ struct EarlierBuild {
         tile.glbBytes = 5;
         (*writer)->add(listed / "Data" / "T" / "root.osgb", tileStamp, "Data/T/root.osgb.glb",
                        tile);
+        std::ofstream(out / "Data" / "T" / "root.osgb.v1.tileset.json") << "{}";
+        (*writer)->addTileset(listed / "Data" / "T" / "root.osgb",
+                              "Data/T/root.osgb.v1.tileset.json", 77, 2);
         EXPECT_TRUE((*writer)->close().ok());
     }
 
@@ -98,6 +101,41 @@ TEST(ConversionManifest, ANodeMadeAgainAnotherNodeOrAMovedTileIsConvertedAgain) 
         earlier->find(build.listed / "brindle-overview-04" / "L1_0_0.osgb", build.nodeStamp));
     EXPECT_FALSE(earlier->find(build.listed / "overview-4" / "L1_0_0.osgb", build.nodeStamp));
     EXPECT_TRUE(earlier->find(build.listed / "Data" / "T" / "root.osgb", build.tileStamp));
+}
+
+// What an update in place needs of the earlier manifest: its generation, each tile root's
+// tileset, and the files it named that the new build did not keep.
+TEST(ConversionManifest, TheTileTilesetsAndTheFilesNotKeptAreKnown) {
+    test::TempDir dir;
+    const EarlierBuild build(dir.path());
+    const std::optional<ManifestHead> head = ReadManifestHead(build.out);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->generation, 7u);
+    std::unique_ptr<EarlierConversions> earlier = build.load();
+    ASSERT_TRUE(earlier);
+    EXPECT_EQ(earlier->generation(), 7u);
+    const std::optional<EarlierTileTileset> tileset =
+        earlier->findTileset(build.listed / "Data" / "T" / "root.osgb");
+    ASSERT_TRUE(tileset);
+    EXPECT_EQ(tileset->name, fs::path("Data/T/root.osgb.v1.tileset.json"));
+    EXPECT_EQ(tileset->hash, 77u);
+    EXPECT_EQ(tileset->bytes, 2u);
+    EXPECT_FALSE(earlier->findTileset(build.listed / "brindle-overview-3" / "L1_0_0.osgb"));
+
+    const std::optional<EarlierConversion> tile =
+        earlier->find(build.listed / "Data" / "T" / "root.osgb", build.tileStamp);
+    ASSERT_TRUE(tile);
+    EXPECT_EQ(tile->name, fs::path("Data/T/root.osgb.glb"));
+    earlier->keep(tile->line);
+    earlier->keep(tileset->line);
+    EXPECT_EQ(earlier->namesNotKept(),
+              std::vector<fs::path>{fs::path("brindle-overview-3/L1_0_0.osgb.glb")});
+
+    // A tileset of another size than recorded: the manifest is not trusted at all.
+    std::ofstream(build.out / "Data" / "T" / "root.osgb.v1.tileset.json") << "{ }";
+    EXPECT_FALSE(build.load());
+    // Nor one of another layout, or settings.
+    EXPECT_FALSE(EarlierConversions::Load(build.out, build.listed, ContentSettings{true}));
 }
 
 } // namespace

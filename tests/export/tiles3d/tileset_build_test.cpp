@@ -3,6 +3,7 @@
 #include "export/origin/spatial_reference.h"
 #include "export/tiles3d/geometric_error.h"
 #include "export/tiles3d/tileset_build.h"
+#include "export/tiles3d/tileset_folder.h"
 #include "tests/export/test_fixtures.h"
 #include "tools/sample_block.h"
 
@@ -184,7 +185,7 @@ TEST_F(TilesetBuildTest, EveryFileTheIndexReachesIsOneTileWithTheFilesItNamesAsC
     }
     // Nothing written but below the output folder, a tileset for each tile root.
     EXPECT_EQ(built.built.tileTilesets, 9u);
-    EXPECT_TRUE(fs::is_regular_file(out.path() / "Tile_+000_+000" / "root.osgb.tileset.json"));
+    EXPECT_TRUE(fs::is_regular_file(out.path() / "Tile_+000_+000" / "root.osgb.v1.tileset.json"));
 }
 
 // Each of `points` (block offsets) where the tileset puts it on the earth, through the tile
@@ -333,9 +334,13 @@ TEST_F(TilesetBuildTest, ARerunConvertsOnlyTheFilesThatChanged) {
     EXPECT_EQ(again, (std::set<std::string>{Canonical(touched), Canonical(block_ / "root.osgb"),
                                             Canonical(damaged_)}));
     EXPECT_EQ(second.built.reused + 1, first.built.tiles);
-    EXPECT_EQ(JsonFiles(out.path() / "first"), JsonFiles(out.path() / "second"));
-    // A content taken over is the same file, or its copy.
-    const fs::path content = fs::path("Tile_+000_+000") / "root_L2.osgb.glb";
+    // A viewer meets the same tileset; the touched file's content and its tile's tileset are
+    // the new build's.
+    EXPECT_EQ(SeenTileset(out.path() / "first"), SeenTileset(out.path() / "second"));
+    EXPECT_TRUE(
+        fs::is_regular_file(out.path() / "second" / "Tile_+002_+000" / "root_L1.osgb.v2.glb"));
+    // A content taken over is the same file, or its copy, under the name it had.
+    const fs::path content = fs::path("Tile_+000_+000") / "root_L2.osgb.v1.glb";
     EXPECT_EQ(test::ReadBytes(out.path() / "first" / content),
               test::ReadBytes(out.path() / "second" / content));
 
@@ -351,7 +356,52 @@ TEST_F(TilesetBuildTest, ARerunConvertsOnlyTheFilesThatChanged) {
     }
     const Built fourth = Build(block_, out.path() / "fourth", frame.get(), out.path() / "second");
     EXPECT_EQ(fourth.calls, first.calls);
-    EXPECT_EQ(JsonFiles(out.path() / "first"), JsonFiles(out.path() / "fourth"));
+    EXPECT_EQ(SeenTileset(out.path() / "second"), SeenTileset(out.path() / "fourth"));
+}
+
+// In place, a re-run writes only what changed, under names of its own generation, and leaves
+// the folder holding what its tileset names and nothing else; a manifest that does not read,
+// or a build cut short before, leaves no file of the earlier builds behind either.
+TEST_F(TilesetBuildTest, ATilesetUpdatedInPlaceHoldsWhatItNamesAndNothingMore) {
+    SpatialReferences references;
+    const auto frame = Frame(references);
+    TempDir out;
+    const fs::path tileset = out.path() / "tileset";
+    // Marked ours, as the run makes every tileset's folder.
+    WriteText(tileset / std::string(kTilesetMarkerName), std::string(kTilesetMarkerText));
+    const Built first = Build(block_, tileset, frame.get());
+    ASSERT_TRUE(first.built.written);
+    const std::string seen = SeenTileset(tileset);
+
+    const fs::path touched = block_ / "Tile_+001_+001" / "root.osgb";
+    fs::last_write_time(touched, fs::last_write_time(touched) + std::chrono::seconds(5));
+    const Built second = Build(block_, tileset, frame.get(), tileset);
+    ASSERT_TRUE(second.built.written);
+    EXPECT_EQ(second.callsByFile.count(Canonical(touched)), 1u);
+    EXPECT_EQ(second.built.reused + 1, first.built.tiles);
+    EXPECT_EQ(SeenTileset(tileset), seen);
+    EXPECT_EQ(StrayOrMissing(tileset), std::set<std::string>{});
+    const std::set<std::string> named = NamedContents(tileset);
+    EXPECT_EQ(named.count("Tile_+001_+001/root.osgb.v2.glb"), 1u);
+    EXPECT_EQ(named.count("Tile_+001_+001/root.osgb.v2.tileset.json"), 1u);
+
+    // A manifest whose lines do not read: every file is converted again, and the earlier
+    // generations' files go.
+    std::ofstream(tileset / kConversionManifestName, std::ios::app) << "{\"file\":\n";
+    const Built third = Build(block_, tileset, frame.get(), tileset);
+    EXPECT_EQ(third.calls, first.calls);
+    EXPECT_EQ(SeenTileset(tileset), seen);
+    EXPECT_EQ(StrayOrMissing(tileset), std::set<std::string>{});
+    for (const std::string& name : NamedContents(tileset))
+        EXPECT_NE(name.find(".v3."), std::string::npos) << name;
+
+    // What a build cut short wrote is named by no tileset, and goes with the next update.
+    WriteText(tileset / "Tile_+000_+000" / "root.osgb.v4.glb", "cut short");
+    WriteText(tileset / kUpdatePendingName, "");
+    const Built fourth = Build(block_, tileset, frame.get(), tileset);
+    EXPECT_EQ(fourth.built.reused, first.built.tiles);
+    EXPECT_EQ(SeenTileset(tileset), seen);
+    EXPECT_EQ(StrayOrMissing(tileset), std::set<std::string>{});
 }
 
 // Contents made with other settings are none of the new build's: each setting alone makes

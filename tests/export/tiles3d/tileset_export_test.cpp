@@ -10,6 +10,7 @@
 
 #include "run_conversions.h"
 #include "walk_fixtures.h"
+#include "walk_view.h"
 
 #include <nlohmann/json.hpp>
 
@@ -27,6 +28,8 @@ namespace brindle {
 namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
+using test::NamedContents;
+using test::StrayOrMissing;
 using test::TempDir;
 using test::WriteText;
 
@@ -91,44 +94,6 @@ ExportOptions TilesetRun(const fs::path& out) {
     return options;
 }
 
-std::string PercentDecoded(const std::string& uri) {
-    std::string text;
-    for (std::size_t i = 0; i < uri.size(); ++i) {
-        if (uri[i] == '%' && i + 2 < uri.size()) {
-            text += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            text += uri[i];
-        }
-    }
-    return text;
-}
-
-// The contents the tileset at `folder` names, through the tiles' own tilesets, relative to
-// `folder`.
-void NamedContents(const fs::path& folder, const fs::path& tileset, const Json& tile,
-                   std::set<std::string>& named) {
-    if (tile.contains("content")) {
-        const fs::path uri =
-            tileset.parent_path() / PercentDecoded(tile["content"]["uri"].get<std::string>());
-        named.insert(uri.lexically_normal().generic_string());
-        if (uri.extension() == ".json") {
-            std::ifstream in(folder / uri);
-            NamedContents(folder, uri, Json::parse(in)["root"], named);
-        }
-    }
-    if (tile.contains("children"))
-        for (const Json& child : tile["children"])
-            NamedContents(folder, tileset, child, named);
-}
-
-std::set<std::string> NamedContents(const fs::path& folder) {
-    std::set<std::string> named;
-    std::ifstream in(folder / kTilesetName);
-    NamedContents(folder, kTilesetName, Json::parse(in)["root"], named);
-    return named;
-}
-
 TEST(TilesetExport, ABlocksTilesetIsWrittenBesideItAndReplacedWholeByARerun) {
     TempDir dir;
     const fs::path production = WriteProduction(dir / "production");
@@ -167,15 +132,18 @@ TEST(TilesetExport, ABlocksTilesetIsWrittenBesideItAndReplacedWholeByARerun) {
     const std::set<std::string> named = NamedContents(out / "production");
     for (const std::string& content : named)
         EXPECT_TRUE(fs::is_regular_file(out / "production" / content)) << content;
-    EXPECT_EQ(named.count(ContentName(damaged, production).generic_string()), 0u);
+    // A first build is generation 1.
+    EXPECT_EQ(named.count(Tagged(ContentName(damaged, production), 1).generic_string()), 0u);
     // Each of the 4 tiles' three levels is a tile with content, but the damaged one.
     const std::string finest =
-        ContentName(production / "Data" / "Tile_+000_+000" / "root_L2.osgb", production)
+        Tagged(ContentName(production / "Data" / "Tile_+000_+000" / "root_L2.osgb", production), 1)
             .generic_string();
     EXPECT_EQ(named.count(finest), 1u) << finest;
     EXPECT_GE(tileset.tiles, 4u * 3 - 1);
     EXPECT_EQ(tileset.converted, first.converter.callCount());
     EXPECT_EQ(tileset.reused, 0u);
+
+    const auto listedFirst = Listing(out / "production");
 
     // A re-run with one file touched converts that file, and the index the run wrote again;
     // the rest is taken from the tileset it replaces.
@@ -208,6 +176,23 @@ TEST(TilesetExport, ABlocksTilesetIsWrittenBesideItAndReplacedWholeByARerun) {
     EXPECT_GT(rerun.folders[0].tileset->reused, 4u);
     EXPECT_EQ(Listing(out).count("production.brindle-new"), 0u);
     EXPECT_EQ(Listing(out).count("production.brindle-old"), 0u);
+
+    // Updated where it is: the contents taken over are the files they were, untouched, the
+    // touched file's is new, and nothing the new tileset does not name is left.
+    const std::set<std::string> renamed = NamedContents(out / "production");
+    EXPECT_EQ(StrayOrMissing(out / "production"), std::set<std::string>{});
+    const std::string was = Tagged(ContentName(touched, production), 1).generic_string();
+    const std::string now = Tagged(ContentName(touched, production), 2).generic_string();
+    EXPECT_EQ(renamed.count(was), 0u);
+    EXPECT_EQ(renamed.count(now), 1u);
+    const auto listedNow = Listing(out / "production");
+    std::size_t kept = 0;
+    for (const std::string& content : renamed)
+        if (named.count(content) != 0) {
+            ++kept;
+            EXPECT_EQ(listedNow.at(content), listedFirst.at(content)) << content;
+        }
+    EXPECT_GE(kept, rerun.folders[0].tileset->reused);
 }
 
 // The asset version of every tileset in `folder` (the top one and the tiles' own), by name.
@@ -284,7 +269,26 @@ TEST(TilesetExport, AnInterruptedRunLeavesTheOldTilesetAsItWas) {
     ASSERT_TRUE(report.folders.at(0).tileset);
     EXPECT_EQ(report.folders[0].tileset->status, TilesetStatus::Cancelled);
     EXPECT_FALSE(report.succeeded());
-    EXPECT_EQ(Contents(out), before);
+    // The tileset there is the old one, whole: tileset.json and every file it names as they
+    // were. What the run wrote beside them, no tileset names.
+    const auto after = Contents(out);
+    const std::string folder = "production/";
+    EXPECT_EQ(after.at(folder + kTilesetName), before.at(folder + kTilesetName));
+    for (const std::string& name : NamedContents(out / "production"))
+        EXPECT_TRUE(after.count(folder + name) &&
+                    after.at(folder + name) == before.at(folder + name))
+            << name;
+
+    // The next run completes the update and leaves nothing of the one cut short.
+    Conversions next;
+    const ExportReport done = ExportFolderIndexes({production}, TilesetRun(out), next.calls());
+    ASSERT_TRUE(done.folders.at(0).tileset);
+    EXPECT_EQ(done.folders[0].tileset->status, TilesetStatus::Written);
+    EXPECT_EQ(StrayOrMissing(out / "production"), std::set<std::string>{});
+    std::set<std::string> beside;
+    for (const fs::directory_entry& entry : fs::directory_iterator(out))
+        beside.insert(entry.path().filename().string());
+    EXPECT_EQ(beside, std::set<std::string>{"production"});
 }
 
 TEST(TilesetExport, AFolderOfBlocksGetsATilesetABlockAndOneNamingThem) {

@@ -94,8 +94,8 @@ TEST(TilesetBuild, CyclesFilesReachedTwiceAndHostileNamesAreWalkedOnceAndStayInT
         EXPECT_EQ(content.find(':'), std::string::npos) << content;
         EXPECT_EQ(content.find('\\'), std::string::npos) << content;
     }
-    EXPECT_TRUE(contents.count("A/A.osgb.glb"));
-    EXPECT_TRUE(contents.count("A/A_L1.osgb.glb"));
+    EXPECT_TRUE(contents.count("A/A.osgb.v1.glb"));
+    EXPECT_TRUE(contents.count("A/A_L1.osgb.v1.glb"));
 }
 
 TEST(TilesetBuild, AFileThatGivesNoContentKeepsItsFinerFilesAsChildren) {
@@ -126,11 +126,11 @@ TEST(TilesetBuild, AFileThatGivesNoContentKeepsItsFinerFilesAsChildren) {
     const ViewedTile root = ViewTileset(dir / "Out");
     ASSERT_EQ(root.children.size(), 1u);
     const ViewedTile& tile = root.children[0];
-    EXPECT_EQ(tile.content, fs::path("T") / "T.osgb.glb");
+    EXPECT_EQ(tile.content, fs::path("T") / "T.osgb.v1.glb");
     ASSERT_EQ(tile.children.size(), 1u);
     EXPECT_TRUE(tile.children[0].content.empty());
     ASSERT_EQ(tile.children[0].children.size(), 1u);
-    EXPECT_EQ(tile.children[0].children[0].content, fs::path("T") / "T_L2.osgb.glb");
+    EXPECT_EQ(tile.children[0].children[0].content, fs::path("T") / "T_L2.osgb.v1.glb");
 }
 
 // A hand-made block of `tiles` tile roots, each over one finer file.

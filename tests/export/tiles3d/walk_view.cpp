@@ -2,11 +2,15 @@
 
 #include "walk_fixtures.h"
 
+#include "export/tiles3d/tileset_folder.h"
+#include "tests/export/test_fixtures.h"
+
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 namespace brindle::test {
 namespace fs = std::filesystem;
@@ -88,7 +92,85 @@ ViewedTile ViewTileset(const fs::path& output) {
 }
 
 std::string SourceOf(const fs::path& content, const fs::path& block) {
-    return Canonical(block / fs::path(content).replace_extension());
+    // Less its extension, and the generation of the build that wrote it.
+    fs::path source = fs::path(content).replace_extension();
+    const std::string generation = source.extension().string();
+    if (generation.size() > 2 && generation[1] == 'v' &&
+        generation.find_first_not_of("0123456789", 2) == std::string::npos)
+        source.replace_extension();
+    return Canonical(block / source);
+}
+
+namespace {
+
+void NamedContents(const fs::path& output, const fs::path& tileset, const Json& tile,
+                   std::set<std::string>& named) {
+    if (tile.contains("content")) {
+        const fs::path uri = tileset.parent_path() /
+                             fs::u8path(PercentDecoded(tile["content"]["uri"].get<std::string>()));
+        named.insert(uri.lexically_normal().generic_u8string());
+        if (uri.extension() == ".json") {
+            std::ifstream in(output / uri);
+            NamedContents(output, uri, Json::parse(in)["root"], named);
+        }
+    }
+    for (const Json& child : tile.value("children", Json::array()))
+        NamedContents(output, tileset, child, named);
+}
+
+} // namespace
+
+std::set<std::string> NamedContents(const fs::path& output) {
+    std::set<std::string> named;
+    std::ifstream in(output / kTilesetName);
+    NamedContents(output, kTilesetName, Json::parse(in)["root"], named);
+    return named;
+}
+
+std::set<std::string> NamedAndOwnFiles(const fs::path& output) {
+    std::set<std::string> files = NamedContents(output);
+    files.insert({kTilesetName, kConversionManifestName, std::string(kTilesetMarkerName)});
+    return files;
+}
+
+std::set<std::string> FilesIn(const fs::path& folder) {
+    std::set<std::string> files;
+    for (fs::recursive_directory_iterator it(folder), end; it != end; ++it)
+        if (!it->is_directory())
+            files.insert(it->path().lexically_relative(folder).generic_u8string());
+    return files;
+}
+
+std::set<std::string> StrayOrMissing(const fs::path& output) {
+    const std::set<std::string> there = FilesIn(output), named = NamedAndOwnFiles(output);
+    std::set<std::string> wrong;
+    for (const std::string& name : there)
+        if (named.count(name) == 0)
+            wrong.insert(name);
+    for (const std::string& name : named)
+        if (there.count(name) == 0)
+            wrong.insert("missing: " + name);
+    return wrong;
+}
+
+std::string SeenTileset(const fs::path& output) {
+    std::ostringstream seen;
+    seen.precision(17);
+    const std::function<void(const ViewedTile&)> see = [&](const ViewedTile& tile) {
+        seen << '{';
+        for (const double value : tile.toEarth)
+            seen << value << ' ';
+        for (const double value : tile.box)
+            seen << value << ' ';
+        seen << tile.error << ' ';
+        if (!tile.content.empty())
+            seen << std::hash<std::string>()(ReadBytes(output / tile.content));
+        for (const ViewedTile& child : tile.children)
+            see(child);
+        seen << '}';
+    };
+    see(ViewTileset(output));
+    return seen.str();
 }
 
 void ForEachTile(const ViewedTile& tile, const std::function<void(const ViewedTile&)>& call) {
@@ -106,6 +188,7 @@ Built Build(const fs::path& block, const fs::path& output, const BlockFrame* fra
     options.frame = frame;
     options.output = output;
     options.previousOutput = previous;
+    options.inPlace = !previous.empty() && previous == output;
     options.quantize = settings.quantize;
     options.b3dm = settings.b3dm;
     options.meshopt = settings.meshopt;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,26 @@ struct ViewedTile {
 // each tile root's tileset in its place.
 ViewedTile ViewTileset(const std::filesystem::path& output);
 void ForEachTile(const ViewedTile& tile, const std::function<void(const ViewedTile&)>& call);
-// The file a content was made from: its name less ".glb" or ".b3dm", in the listed folder,
-// canonical.
+// The file a content was made from: its name less ".glb" or ".b3dm" and the build's ".v<n>",
+// in the listed folder, canonical.
 std::string SourceOf(const std::filesystem::path& content, const std::filesystem::path& block);
+// The tileset in `output` as a viewer meets it, as text: each tile's transform to the earth,
+// box, error and the bytes of its content, whatever the files are named.
+std::string SeenTileset(const std::filesystem::path& output);
 
-// A build with the in-process converter, and what the converter saw.
+// The files the tileset in `output` names, its contents and the tiles' own tilesets, through
+// those, relative to `output`.
+std::set<std::string> NamedContents(const std::filesystem::path& output);
+// What the folder of that tileset should hold: those, and its own files.
+std::set<std::string> NamedAndOwnFiles(const std::filesystem::path& output);
+// Every file below `folder`, relative to it.
+std::set<std::string> FilesIn(const std::filesystem::path& folder);
+// The files of the tileset's folder `output` that it neither names nor holds as its own, and
+// those it names that are not there, with "missing: " before them.
+std::set<std::string> StrayOrMissing(const std::filesystem::path& output);
+
+// A build with the in-process converter, and what the converter saw; in place when `previous`
+// is `output`.
 struct Built {
     TilesetBuilt built;
     std::size_t calls = 0;
