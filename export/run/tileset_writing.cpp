@@ -208,6 +208,8 @@ Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::
     build.b3dm = options_.tilesets.b3dm;
     build.meshopt = options_.tilesets.meshopt;
     build.version = VersionOf(options_.tilesets);
+    // The walk keeps one worker busy while it comes down the overview's nodes one by one.
+    build.aheadInFlight = std::max(1u, settings_.workerCount()) - 1;
     Result<TilesetBuilt> built = BuildTileset(build, **convert);
     // The walk is over: the tile roots it did not reach (below an overview node left out)
     // never will be. One that failed or was cancelled stays where it came to.

@@ -293,8 +293,14 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
             return nullptr;
         earlier->lines_[PathKey::Of(line->file)] = start;
         earlier->starts_.push_back(start);
-        if (const auto node = SplitLevelsFolder(line->file))
+        if (const auto node = SplitLevelsFolder(line->file)) {
             earlier->nodeLines_[PathKey::Of(node->second)] = start;
+            continue;
+        }
+        const fs::path source = (listedFolder / fs::u8path(line->file)).lexically_normal();
+        const std::optional<FileStamp> now = StampOf(source);
+        if (now && (now->size != line->stamp.size || now->modified != line->stamp.modified))
+            earlier->changed_.push_back({source, line->content});
     }
     if (!earlier->in_.eof())
         return nullptr;

@@ -79,6 +79,13 @@ struct EarlierConversion {
     std::streamoff line = 0; // its line, for keep()
 };
 
+// A file an earlier build converted that has changed since (its stamp is another): it will be
+// converted again, whatever else changed.
+struct ChangedFile {
+    std::filesystem::path file;
+    std::filesystem::path name; // its content's, relative to the earlier output folder
+};
+
 // A tile root's tileset as an earlier build wrote it: a tileset of the same bytes is that file.
 struct EarlierTileTileset {
     std::filesystem::path name; // relative to the earlier output folder
@@ -104,6 +111,9 @@ public:
     std::optional<EarlierTileTileset> findTileset(const std::filesystem::path& file);
     // The generation of the earlier build.
     std::uint64_t generation() const { return generation_; }
+    // The files of tiles (not the overview's nodes, which it makes anew in a folder of their
+    // own) that changed since, in the manifest's order.
+    const std::vector<ChangedFile>& changed() const { return changed_; }
 
     // The line at `line` names a file the new build names too: a build updating the earlier
     // output in place keeps it.
@@ -119,6 +129,7 @@ private:
     std::uint64_t generation_ = 0;
     std::ifstream in_;
     std::vector<std::streamoff> starts_; // every line's but the head's
+    std::vector<ChangedFile> changed_;
     std::unordered_set<std::streamoff> kept_;
     // The tile roots' tilesets' lines, by their roots' PathKey.
     std::unordered_map<PathKey, std::streamoff, PathKeyHash> tilesets_;

@@ -31,6 +31,18 @@ namespace {
 struct Finished {
     std::uint64_t id = 0;
     ConvertedFile converted;
+    // Converted ahead of the walk: from the converter, `id` is its place in `ahead_`; once the
+    // walk has come to it, the walk's id.
+    bool ahead = false;
+};
+
+// A changed file given to the converter before the walk came to it.
+struct AheadOfWalk {
+    fs::path file, name; // the content's name, relative to the output folder
+    bool done = false;
+    ConvertedFile converted;
+    std::uint64_t waiting = 0; // the walk's id for it, once the walk has come to it
+    bool taken = false;
 };
 
 // The one place the converter's threads touch: what they finished, for the walk's thread.
@@ -111,6 +123,15 @@ private:
                         const FinerFile& named, std::uint64_t tree);
     void submit(std::uint64_t id);
     bool reuse(WalkedFile& walked, std::uint64_t id);
+    // Gives the converter changed files ahead of the walk, while fewer than the options allow
+    // are in flight.
+    void convertAhead();
+    // The walk has come to a file given ahead: its conversion, when it is done and made the
+    // content the walk would.
+    bool takeAhead(WalkedFile& walked, std::uint64_t id);
+    void arrived(Finished finished);
+    // Removes the contents made ahead for files the walk never came to.
+    void removeUntakenAhead();
     // The name of the tile root's tileset of `text`: the earlier build's when it wrote the
     // same, else one of this build's, written.
     std::optional<fs::path> tileTileset(const WalkedFile& walked, const std::string& text);
@@ -148,6 +169,10 @@ private:
     std::unordered_set<PathKey, PathKeyHash> reached_;
     std::priority_queue<Waiting, std::vector<Waiting>, std::greater<Waiting>> waiting_;
     std::deque<Finished> reused_;
+    std::vector<AheadOfWalk> ahead_;
+    std::unordered_map<PathKey, std::size_t, PathKeyHash> aheadByKey_;
+    std::size_t nextAhead_ = 0, aheadInFlight_ = 0;
+    std::size_t aheadHeld_ = 0; // done, and not yet come to
     std::uint64_t nextId_ = 1, nextTree_ = 1, nextOrder_ = 0, indexId_ = 0;
     std::size_t inFlight_ = 0;
     std::error_code failure_;
@@ -182,9 +207,17 @@ Result<TilesetBuilt> TilesetWalk::run() {
     if (!manifest)
         return manifest.error();
     manifest_ = std::move(*manifest);
+    if (earlier_)
+        for (const ChangedFile& changed : earlier_->changed()) {
+            aheadByKey_.emplace(WalkKey(changed.file), ahead_.size());
+            AheadOfWalk& ahead = ahead_.emplace_back();
+            ahead.file = changed.file;
+            ahead.name = Tagged(Untagged(changed.name), generation_);
+        }
 
     indexId_ = reach(listed_ / "root.osgb", FileRole::Index, 0, 0, FinerFile{}, 0);
     for (;;) {
+        convertAhead();
         // Files taken from the earlier build count as in flight until they are taken in,
         // so that a re-run holds no more of the tree at once than a first build.
         while (!failure_ &&
@@ -197,7 +230,8 @@ Result<TilesetBuilt> TilesetWalk::run() {
         if (!reused_.empty()) {
             Finished finished = std::move(reused_.front());
             reused_.pop_front();
-            ++progress_.reused;
+            if (!finished.ahead)
+                ++progress_.reused;
             if (!failure_)
                 take(std::move(finished));
             tellProgress();
@@ -208,6 +242,10 @@ Result<TilesetBuilt> TilesetWalk::run() {
         waitForConversions();
         tellProgress();
     }
+    // Nothing is written into the output folder once the walk has returned.
+    while (aheadInFlight_ > 0)
+        waitForConversions();
+    removeUntakenAhead();
     std::error_code removed;
     fs::remove(output_ / IndexScratchName(listed_ / "root.osgb", format()), removed);
     fs::remove(output_ / kOutsideContentFolder, removed); // only when nothing else is there
@@ -260,18 +298,107 @@ void TilesetWalk::finishUpdate() {
 
 // Every conversion that has ended since, taken in the order they ended.
 void TilesetWalk::waitForConversions() {
-    std::deque<Finished> arrived;
+    std::deque<Finished> landed;
     {
         std::unique_lock<std::mutex> lock(mailbox_->mutex);
         mailbox_->arrived.wait(lock, [&] { return !mailbox_->finished.empty(); });
-        arrived.swap(mailbox_->finished);
+        landed.swap(mailbox_->finished);
     }
-    inFlight_ -= std::min(inFlight_, arrived.size());
-    for (const Finished& finished : arrived)
+    for (const Finished& finished : landed)
         progress_.converted += finished.converted.cancelled ? 0 : 1;
-    for (Finished& finished : arrived)
+    for (Finished& finished : landed)
+        arrived(std::move(finished));
+}
+
+void TilesetWalk::arrived(Finished finished) {
+    if (!finished.ahead) {
+        --inFlight_;
         if (!failure_)
             take(std::move(finished));
+        return;
+    }
+    --aheadInFlight_;
+    AheadOfWalk& ahead = ahead_.at(finished.id);
+    ahead.done = true;
+    if (ahead.waiting == 0) {
+        ahead.converted = std::move(finished.converted);
+        ++aheadHeld_;
+        return;
+    }
+    --inFlight_;
+    if (!failure_)
+        take({ahead.waiting, std::move(finished.converted)});
+}
+
+void TilesetWalk::convertAhead() {
+    const std::size_t most = std::max<std::size_t>(1, options_.aheadInFlight);
+    const std::size_t held = std::max<std::size_t>(1, options_.jobsInFlight);
+    while (!failure_ && nextAhead_ < ahead_.size() && aheadInFlight_ < most &&
+           aheadInFlight_ + aheadHeld_ < held) {
+        const std::size_t index = nextAhead_++;
+        AheadOfWalk& ahead = ahead_[index];
+        if (ahead.taken)
+            continue;
+        ConversionJob job;
+        job.file = ahead.file;
+        job.glb = output_ / ahead.name;
+        job.quantize = options_.quantize;
+        job.b3dm = options_.b3dm;
+        job.meshopt = options_.meshopt;
+        std::error_code error;
+        fs::create_directories(job.glb.parent_path(), error);
+        if (error) {
+            // The walk converts it itself when it comes to it, and fails there.
+            ahead.taken = true;
+            continue;
+        }
+        ++aheadInFlight_;
+        ++built_.converted;
+        std::shared_ptr<Mailbox> mailbox = mailbox_;
+        convert_(std::move(job), [mailbox, index](const ConversionJob&, ConvertedFile converted) {
+            const std::lock_guard<std::mutex> lock(mailbox->mutex);
+            mailbox->finished.push_back({index, std::move(converted), true});
+            mailbox->arrived.notify_one();
+        });
+    }
+}
+
+bool TilesetWalk::takeAhead(WalkedFile& walked, std::uint64_t id) {
+    const auto found = aheadByKey_.find(walked.key);
+    if (found == aheadByKey_.end())
+        return false;
+    const std::size_t index = found->second;
+    AheadOfWalk& ahead = ahead_[index];
+    if (ahead.taken)
+        return false;
+    // Not given yet: the walk gives it itself, as any file.
+    if (index >= nextAhead_) {
+        ahead.taken = true;
+        return false;
+    }
+    // Made under another name than the walk gives it here (its tile root is another): made
+    // again, and the one made ahead removed at the end.
+    if (ahead.name != walked.contentName)
+        return false;
+    ahead.taken = true;
+    if (!ahead.done) {
+        ahead.waiting = id;
+        ++inFlight_;
+        return true;
+    }
+    --aheadHeld_;
+    reused_.push_back({id, std::move(ahead.converted), true});
+    return true;
+}
+
+void TilesetWalk::removeUntakenAhead() {
+    for (std::size_t index = 0; index < nextAhead_ && index < ahead_.size(); ++index) {
+        if (ahead_[index].taken)
+            continue;
+        std::error_code error;
+        fs::remove(output_ / ahead_[index].name, error);
+        fs::remove(output_ / ahead_[index].name.parent_path(), error); // only when empty
+    }
 }
 
 void TilesetWalk::tellProgress() const {
@@ -281,11 +408,13 @@ void TilesetWalk::tellProgress() const {
 
 std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint64_t parent,
                                  std::size_t slot, const FinerFile& named, std::uint64_t tree) {
-    if (!reached_.insert(WalkKey(file)).second)
+    const PathKey key = WalkKey(file);
+    if (!reached_.insert(key).second)
         return 0;
     const std::uint64_t id = nextId_++;
     WalkedFile& walked = files_[id];
     walked.file = file.lexically_normal();
+    walked.key = key;
     walked.role = role;
     walked.parent = parent;
     walked.slot = slot;
@@ -328,6 +457,8 @@ void TilesetWalk::submit(std::uint64_t id) {
             if (reuse(walked, id))
                 return;
         }
+        if (takeAhead(walked, id))
+            return;
     }
     ++inFlight_;
     ++built_.converted;

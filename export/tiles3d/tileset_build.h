@@ -54,6 +54,10 @@ struct TilesetBuildOptions {
     // Conversions given to the converter and not yet done, at most: enough to keep its
     // workers busy, few enough that only a few tiles' trees are held at once.
     std::size_t jobsInFlight = 64;
+    // Files that changed since the earlier build, given to the converter ahead of the walk
+    // (which comes to them only after the files above them are converted) and not yet done,
+    // at most: enough to keep the workers the walk leaves idle busy, one fewer than they are.
+    std::size_t aheadInFlight = 1;
     // Called from the walk's thread as files are done; empty for none.
     std::function<void(const TilesetBuildProgress&)> progress;
 };

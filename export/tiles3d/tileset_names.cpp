@@ -82,6 +82,17 @@ fs::path Tagged(const fs::path& name, std::uint64_t generation) {
     return tagged += extension;
 }
 
+fs::path Untagged(const fs::path& name) {
+    fs::path stem = name;
+    const fs::path extension = name.extension();
+    stem.replace_extension();
+    const std::string tag = stem.extension().string();
+    if (tag.size() < 3 || tag.compare(0, 2, ".v") != 0 ||
+        tag.find_first_not_of("0123456789", 2) != std::string::npos)
+        return name;
+    return stem.replace_extension() += extension;
+}
+
 fs::path TileTilesetName(const fs::path& contentName, std::uint64_t generation) {
     fs::path name = contentName;
     return name.replace_extension(".v" + std::to_string(generation) + ".tileset.json");

@@ -36,6 +36,9 @@ std::filesystem::path ContentNameBelow(const std::filesystem::path& file,
 // ".v<digits>" off gives back the one file's name.
 std::filesystem::path Tagged(const std::filesystem::path& name, std::uint64_t generation);
 
+// `name` without the generation Tagged put in it; a name without one as it is.
+std::filesystem::path Untagged(const std::filesystem::path& name);
+
 // The tileset of the tile whose content is `contentName` (as ContentName gives it, untagged),
 // beside that content, as the build of `generation` writes it: "root.osgb.v3.tileset.json".
 std::filesystem::path TileTilesetName(const std::filesystem::path& contentName,

@@ -2,6 +2,7 @@
 
 #include "export/tiles3d/block_frame.h"
 #include "export/tiles3d/file_conversion.h"
+#include "export/tiles3d/tileset_names.h"
 #include "export/tiles3d/tileset_tile.h"
 
 #include <array>
@@ -26,6 +27,7 @@ enum class FileRole {
 // the tile that named it.
 struct WalkedFile {
     std::filesystem::path file;
+    PathKey key; // the file's, links resolved: the walk reaches it once
     FileRole role = FileRole::Index;
     std::uint64_t parent = 0; // the file that named it; none (0) for the index
     std::size_t slot = 0;     // its place among that file's finer files
