@@ -26,26 +26,6 @@ using test::Quote;
 using test::RunExport;
 using test::TempDir;
 
-// Reverses the JSON report's escape of path bytes: each %XX is the byte XX.
-std::string DecodePathBytes(const std::string& text) {
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            bytes += text[i];
-        }
-    }
-    return bytes;
-}
-
-// A path value of a JSON report object, as bytes.
-std::string PathIn(const json& object, const char* key) {
-    const std::string text = object.at(key).get<std::string>();
-    return object.value("path_bytes_escaped", false) ? DecodePathBytes(text) : text;
-}
-
 TEST(BrindleExport, PrintsEachFolderWithItsLeftOutTilesOnePerLineAndASummary) {
     TempDir dir;
     test::WriteTile(dir / "block" / "A");
@@ -419,75 +399,6 @@ TEST(BrindleExport, ForceReplacesAnExistingSceneFile) {
     EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").entries.size(), 1u);
 }
 
-// Every file below `folder` with its size and modification time.
-std::map<std::string, std::string> Listing(const fs::path& folder) {
-    std::map<std::string, std::string> listing;
-    for (fs::recursive_directory_iterator it(folder), end; it != end; ++it)
-        listing[it->path().lexically_relative(folder).generic_string()] =
-            it->is_regular_file()
-                ? std::to_string(it->file_size()) + "@" +
-                      std::to_string(it->last_write_time().time_since_epoch().count())
-                : "folder";
-    return listing;
-}
-
-// A production block (metadata.xml in EPSG:4547, tiles with written finer levels, one finest
-// level cut short) converted by the workers into DIR/production; a re-run after one file is
-// touched converts little and takes the rest from the tileset it replaces.
-TEST(BrindleExport, ATilesetIsWrittenBesideTheTilesAndARerunConvertsOnlyWhatChanged) {
-    TempDir dir;
-    const fs::path production = dir / "production";
-    SampleBlockOptions options;
-    options.tileCount = 4;
-    options.minTexturePx = options.maxTexturePx = 16;
-    options.minGridCells = options.maxGridCells = 4;
-    options.pagedRoot = true;
-    options.writtenLevels = 2;
-    WriteSampleBlock(production / "Data", options);
-    fs::remove(production / "Data" / "report.txt");
-    test::WriteText(production / "metadata.xml",
-                    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ModelMetadata version=\"1\">\n"
-                    "  <SRS>EPSG:4547</SRS>\n  <SRSOrigin>440000,3380000,30</SRSOrigin>\n"
-                    "</ModelMetadata>\n");
-    const fs::path damaged = production / "Data" / "Tile_+001_+000" / "root_L2.osgb";
-    fs::resize_file(damaged, 40);
-    const auto tiles = Listing(production / "Data");
-    const fs::path web = dir / "web";
-
-    const Outcome first =
-        RunExport(dir, {"--json", "-j", "2", "--3dtiles", web.string(), production.string()});
-    EXPECT_EQ(first.status, 0) << first.err;
-    const json run = json::parse(first.out);
-    EXPECT_EQ(run["options"]["index_kind"], "overview");
-    const json& tileset = run["folders"][0]["tileset"];
-    EXPECT_EQ(tileset["status"], "written");
-    EXPECT_EQ(tileset["path"], (web / "production").string());
-    ASSERT_EQ(tileset["left_out"].size(), 1u) << tileset.dump();
-    EXPECT_EQ(tileset["left_out"][0]["name"], "Data/Tile_+001_+000/root_L2.osgb");
-    EXPECT_EQ(tileset["left_out"][0]["reason"], "load_failed");
-    EXPECT_GE(tileset["tiles"].get<int>(), 11);
-    EXPECT_TRUE(fs::is_regular_file(web / "production" / "tileset.json"));
-    EXPECT_EQ(Listing(production / "Data"), tiles);
-    EXPECT_EQ(Listing(web).count("production.brindle-new"), 0u);
-
-    const fs::path touched = production / "Data" / "Tile_+000_+001" / "root_L1.osgb";
-    fs::last_write_time(touched, fs::last_write_time(touched) + std::chrono::seconds(3));
-    const Outcome again =
-        RunExport(dir, {"-j", "2", "--3dtiles", web.string(), production.string()});
-    EXPECT_EQ(again.status, 0) << again.err;
-    // The touched file, the files of its own the run wrote again (the index, the overview's
-    // nodes above the touched tile), and the damaged file, tried again; the other eleven taken
-    // as they were, the overview's unchanged nodes among them (linked into its new levels
-    // folder, they keep their stamps).
-    const std::string line = "  3D Tiles: " + (web / "production" / "tileset.json").string() + " (";
-    ASSERT_TRUE(Contains(again.out, line)) << again.out;
-    const std::size_t at = again.out.find(line) + line.size();
-    EXPECT_LE(std::stoi(again.out.substr(at)), 4) << again.out;
-    EXPECT_TRUE(Contains(again.out, "11 unchanged taken as they were")) << again.out;
-    EXPECT_TRUE(Contains(again.out, "    Data/Tile_+001_+000/root_L2.osgb: ")) << again.out;
-    EXPECT_EQ(Listing(production / "Data").size(), tiles.size());
-}
-
 TEST(BrindleExport, APagedIndexIsWrittenAndSaidSo) {
     TempDir dir;
     test::WriteTile(dir / "block" / "A");
@@ -502,102 +413,6 @@ TEST(BrindleExport, APagedIndexIsWrittenAndSaidSo) {
     EXPECT_EQ(paged["folders"][0]["index_kind"], "paged");
     EXPECT_EQ(paged["folders"][0]["proxy_leaves"], json::array());
     EXPECT_EQ(test::ReadIndex(dir / "block" / "root.osgb").isTransformOverOneProxy, false);
-}
-
-TEST(BrindleExport, JsonDescribesEveryFolderOfTheRun) {
-    TempDir dir;
-    // first: its own report, one tile loads, one has no root.osgb, one is not a scene.
-    test::WriteTile(dir / "first" / "A");
-    fs::create_directories(dir / "first" / "B");
-    test::WriteText(dir / "first" / "C" / "root.osgb", "not a scene");
-    test::WriteText(dir / "first" / "report.txt", "origin\nX: 100.25 Y: -7 Z: 3\n");
-    // blocked: its index cannot be written over a folder with a file in it.
-    test::WriteTile(dir / "blocked" / "A");
-    test::WriteText(dir / "blocked" / "root.osgb" / "keep.txt", "in the way");
-    // carried: no report.txt, so the first folder's origin carries over; its report.txt
-    // has no second line, which is a warning.
-    test::WriteTile(dir / "carried" / "A");
-    test::WriteText(dir / "carried" / "report.txt", "one line only");
-    const std::string first = (dir / "first").string();
-    const std::string blocked = (dir / "blocked").string();
-    const std::string carried = (dir / "carried").string();
-
-    const Outcome outcome = RunExport(dir, {"--json", "-j", "2", first, blocked, carried});
-    EXPECT_EQ(outcome.status, 1);
-    const json run = json::parse(outcome.out);
-    EXPECT_TRUE(Contains(outcome.err, "brindle-export: error: ")) << "errors go on stderr";
-    EXPECT_FALSE(Contains(outcome.err, "wrote")) << outcome.err;
-
-    EXPECT_EQ(run["tool"]["name"], "brindle-export");
-    EXPECT_FALSE(run["tool"]["version"].get<std::string>().empty());
-    EXPECT_EQ(run["options"], json::parse(R"({"jobs": 2, "dry_run": false, "force": false,
-                                              "strict": false, "index_kind": "proxy",
-                                              "verdict_cache": true})"));
-    ASSERT_EQ(run["folders"].size(), 3u);
-
-    const json& a = run["folders"][0];
-    EXPECT_EQ(a["path"], first);
-    EXPECT_EQ(a["index_file"], first + "/root.osgb");
-    EXPECT_FALSE(a.contains("path_bytes_escaped"));
-    EXPECT_EQ(a["status"], "written");
-    EXPECT_TRUE(a["error"].is_null());
-    EXPECT_EQ(a["translation"], json::parse("[100.25, -7.0, 0.0]"));
-    EXPECT_EQ(a["translation_source"], json({{"kind", "this_folder"},
-                                             {"report", first + "/report.txt"},
-                                             {"metadata", nullptr},
-                                             {"from_folder", first}}));
-    EXPECT_EQ(a["entries"], json::parse(R"(["A\\root.osgb"])"));
-    ASSERT_EQ(a["left_out"].size(), 2u);
-    EXPECT_EQ(a["left_out"][0],
-              json({{"name", "B"}, {"reason", "no_root_file"}, {"cause", nullptr}}));
-    EXPECT_EQ(a["left_out"][1]["name"], "C");
-    EXPECT_EQ(a["left_out"][1]["reason"], "load_failed");
-    EXPECT_EQ(a["left_out"][1]["root_file"], "root.osgb");
-    EXPECT_FALSE(a["left_out"][1].contains("limit_ms"));
-    EXPECT_EQ(a["warnings"], json::array());
-
-    const json& b = run["folders"][1];
-    EXPECT_EQ(b["status"], "failed");
-    EXPECT_EQ(b["error"]["kind"], "write_failed");
-    EXPECT_EQ(b["error"]["path"], blocked + "/root.osgb");
-    const json& cause = b["error"]["cause"];
-    ASSERT_TRUE(cause.is_object()) << b.dump();
-    EXPECT_FALSE(cause["category"].get<std::string>().empty());
-    EXPECT_NE(cause["value"].get<int>(), 0);
-    EXPECT_EQ(cause["message"], std::generic_category().message(cause["value"].get<int>()));
-    EXPECT_EQ(b["translation_source"]["kind"], "carried_over");
-    // The folder in the index's way is a subfolder too, and holds no root.osgb.
-    EXPECT_EQ(b["left_out"][0]["name"], "root.osgb");
-
-    const json& c = run["folders"][2];
-    EXPECT_EQ(c["status"], "written");
-    EXPECT_EQ(c["translation"], json::parse("[100.25, -7.0, 0.0]"));
-    EXPECT_EQ(c["translation_source"], json({{"kind", "carried_over"},
-                                             {"report", first + "/report.txt"},
-                                             {"metadata", nullptr},
-                                             {"from_folder", first}}));
-    EXPECT_EQ(c["entries"].size(), 1u);
-    EXPECT_EQ(c["left_out"], json::array());
-    ASSERT_EQ(c["warnings"].size(), 1u);
-    EXPECT_EQ(c["warnings"][0], json({{"kind", "report_no_second_line"},
-                                      {"path", carried + "/report.txt"},
-                                      {"cause", nullptr}}));
-
-    // The failed folder's tile is in no index written, and is not counted.
-    EXPECT_EQ(run["totals"], json({{"folders", 3},
-                                   {"written", 2},
-                                   {"failed", 1},
-                                   {"cancelled", 0},
-                                   {"listed_twice", 0},
-                                   {"entries", 2},
-                                   {"left_out", 3},
-                                   {"warnings", 1},
-                                   {"cached_verdicts", 0},
-                                   {"overview_holes", 0}}));
-    EXPECT_EQ(run["cancelled"], false);
-    EXPECT_EQ(run["succeeded"], false);
-    for (const json& folder : run["folders"])
-        EXPECT_TRUE(folder["first_listing"].is_null()) << folder.dump();
 }
 
 // dup/Twin/root.osgb is dup's own index through a link; dup listed twice around another
@@ -685,33 +500,6 @@ TEST(BrindleExport, TheSummaryCountsAFolderOfBlocksAsOneFolder) {
     EXPECT_TRUE(Contains(chinese.out, "\n共 2 个目录：已写入 2 个；含 3 个分块，1 个未写入；"
                                       "共 7 个条目，2 个子目录未收录\n"))
         << chinese.out;
-}
-
-TEST(BrindleExport, JsonCarriesPathsThatAreNotUtf8ByteForByte) {
-    TempDir dir;
-    const std::string odd = "odd\xff%41";       // an invalid byte, and a '%' to keep apart
-    const std::string wide = "\xe5\x9d\x97%41"; // valid UTF-8: written as it is
-    test::WriteTile(dir / odd / "t\xfe");
-    fs::create_directories(dir / odd / "gap\xc0");
-    test::WriteTile(dir / wide / "A");
-    const std::string oddPath = (dir / odd).string();
-
-    const Outcome outcome = RunExport(dir, {"--json", oddPath, (dir / wide).string()});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    const json run = json::parse(outcome.out);
-    const json& escaped = run["folders"][0];
-    EXPECT_EQ(escaped["path_bytes_escaped"], true);
-    EXPECT_EQ(escaped["path"], dir.path().string() + "/odd%FF%2541");
-    EXPECT_EQ(PathIn(escaped, "path"), oddPath);
-    EXPECT_EQ(PathIn(escaped, "index_file"), oddPath + "/root.osgb");
-    EXPECT_EQ(DecodePathBytes(escaped["entries"][0]), "t\xfe\\root.osgb");
-    const json& gap = escaped["left_out"][0];
-    EXPECT_EQ(gap["path_bytes_escaped"], true);
-    EXPECT_EQ(PathIn(gap, "name"), "gap\xc0");
-
-    const json& plain = run["folders"][1];
-    EXPECT_FALSE(plain.contains("path_bytes_escaped"));
-    EXPECT_EQ(plain["path"], (dir / wide).string());
 }
 
 } // namespace
