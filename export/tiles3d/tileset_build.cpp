@@ -1,5 +1,6 @@
 #include "export/tiles3d/tileset_build.h"
 
+#include "export/fs/atomic_file.h"
 #include "export/fs/folder_publish.h"
 #include "export/fs/our_folder_calls.h"
 #include "export/fs/overview_folder.h"
@@ -98,14 +99,22 @@ Status TakeContent(const fs::path& from, const fs::path& to) {
 
 // A tile's own tileset, written plainly: the output folder is put on disk as a whole before
 // the tileset naming it is put in place, and a flush a tile would cost a build of 10^5 tiles
-// minutes. Only tileset.json, written last, is replaced atomically.
+// minutes. Only tileset.json, written last, is replaced atomically. Where a folder's flush
+// reaches only the files at its top (Windows), each is put on disk as it is written.
 Status WriteTileTileset(const fs::path& file, const std::string& text) {
+#if defined(_WIN32)
+    const Result<FileReplaced> written = ReplaceFileAtomically(file, text);
+    if (!written)
+        return written.error();
+    return written->notFlushed;
+#else
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     if (!out)
         return std::make_error_code(std::errc::io_error);
     return {};
+#endif
 }
 
 class TilesetWalk {
