@@ -1,7 +1,5 @@
 #include "bench/exporter_run.h"
 
-#include "export/system/large_pages.h"
-
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -26,25 +24,11 @@ std::string ReadFileBytes(const fs::path& file) {
 
 namespace {
 
-// Set once this program has restarted itself: "-" when it was started without GLIBC_TUNABLES,
-// "=" and the value it had otherwise.
-constexpr const char* kStartTunables = "BRINDLE_BENCH_START_TUNABLES";
-
 // The environment this program was started with, for the exporter.
 std::vector<std::string> StartEnvironment() {
     std::vector<std::string> entries;
-    const char* start = std::getenv(kStartTunables);
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        if (start && (text.rfind("GLIBC_TUNABLES=", 0) == 0 ||
-                      text.rfind(std::string(kStartTunables) + "=", 0) == 0)) {
-            continue;
-        }
-        entries.push_back(text);
-    }
-    if (start && start[0] == '=') {
-        entries.push_back(std::string("GLIBC_TUNABLES") + start);
-    }
+    for (char** entry = environ; *entry; ++entry)
+        entries.emplace_back(*entry);
     return entries;
 }
 
@@ -83,12 +67,6 @@ pid_t Spawn(std::vector<std::string> args, const fs::path& log,
         throw std::runtime_error("cannot start " + args.front());
     }
     return pid;
-}
-
-// `environment` with GLIBC_TUNABLES asking for large pages on every heap.
-std::vector<std::string> WithLargePageHeap(std::vector<std::string> environment) {
-    std::vector<char*> entries = Pointers(environment);
-    return brindle::EnvironmentWithLargePageHeap(entries.data());
 }
 
 // The peak memory comes from /usr/bin/time rather than from wait4 here: a child spawned from
@@ -137,8 +115,7 @@ ExporterRun RunExporter(const std::vector<std::string>& arguments, const fs::pat
 }
 
 ExporterRun RunInProcessValidator(const std::vector<std::string>& arguments, const fs::path& log) {
-    return RunTimed(BRINDLE_VALIDATE_PATH, arguments, log, false,
-                    WithLargePageHeap(StartEnvironment()));
+    return RunTimed(BRINDLE_VALIDATE_PATH, arguments, log, false, StartEnvironment());
 }
 
 int RunWithStartEnvironment(const std::vector<std::string>& arguments, const fs::path& log) {
@@ -148,19 +125,6 @@ int RunWithStartEnvironment(const std::vector<std::string>& arguments, const fs:
         throw std::runtime_error("lost track of " + arguments.front());
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void RestartWithWorkersHeap(char** argv) {
-    if (std::getenv(kStartTunables)) {
-        return;
-    }
-    const char* tunables = std::getenv("GLIBC_TUNABLES");
-    std::vector<std::string> environment = brindle::EnvironmentWithLargePageHeap(environ);
-    environment.push_back(std::string(kStartTunables) + "=" +
-                          (tunables ? std::string("=") + tunables : std::string("-")));
-    std::vector<char*> envp = Pointers(environment);
-    ::execve("/proc/self/exe", argv, envp.data());
-    // Not restarted: the bench runs on, in-process validation on the ordinary heap.
 }
 
 } // namespace brindle::bench

@@ -28,16 +28,11 @@ struct ExporterRun {
 ExporterRun RunExporter(const std::vector<std::string>& arguments, const std::filesystem::path& log,
                         bool sampleMemory = false);
 
-// Runs brindle-bench-validate with `arguments` and times it as RunExporter times the exporter.
-// It runs on the heap the exporter's workers have (large pages asked for), since it checks
-// the tiles itself where the exporter has its workers check them.
+// Runs brindle-bench-validate with `arguments` and times it as RunExporter times the exporter,
+// on the heap the exporter's workers have, any program's, since it checks the tiles itself
+// where the exporter has its workers check them.
 ExporterRun RunInProcessValidator(const std::vector<std::string>& arguments,
                                   const std::filesystem::path& log);
-
-// Starts this program again, once, with the C library asked for large pages on its heaps, as
-// brindle-export's workers are: in-process validation then runs on the heap a worker has.
-// The exporter itself is run with the environment this program was started with.
-void RestartWithWorkersHeap(char** argv);
 
 // Runs `arguments` (the program first) with the environment this program was started with,
 // its output going to `log`; gives its exit status, or -1 when it did not exit.

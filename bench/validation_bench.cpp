@@ -129,8 +129,7 @@ int PrintBaseline(const std::vector<fs::path>& probes) {
     return 0;
 }
 
-// The baseline in a process of its own, on the heap any program has: this one runs on the
-// workers' (RestartWithWorkersHeap), which a naive exporter would not.
+// The baseline in a process of its own, as a naive exporter would run it.
 double TimeBaseline(const std::vector<fs::path>& probes, const fs::path& log,
                     std::set<fs::path>& loaded) {
     std::vector<std::string> args = {"/proc/self/exe", "--baseline-of"};
@@ -670,7 +669,6 @@ int main(int argc, char** argv) {
     if (!baselineOf.empty()) {
         return PrintBaseline(baselineOf);
     }
-    brindle::bench::RestartWithWorkersHeap(argv);
 
     try {
         return RunBench(settings);

@@ -15,8 +15,6 @@ namespace brindle {
 namespace {
 
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
-constexpr const char* kTunables = "GLIBC_TUNABLES=";
-constexpr const char* kLargePageHeap = "glibc.malloc.hugetlb=1";
 
 } // namespace
 
@@ -44,33 +42,6 @@ void AdviseLargePagesForHeap(std::size_t bytes) {
 #else
     (void)bytes;
 #endif
-}
-
-std::vector<std::string> EnvironmentWithLargePageHeap(const char* const* environment) {
-    std::vector<std::string> entries;
-    bool tunablesSeen = false;
-    for (const char* const* entry = environment; entry && *entry; ++entry) {
-        entries.emplace_back(*entry);
-#if defined(BRINDLE_LARGE_PAGES)
-        std::string& text = entries.back();
-        if (text.rfind(kTunables, 0) != 0)
-            continue;
-        tunablesSeen = true;
-        // The user's own choice of this tunable stands.
-        if (text.find("glibc.malloc.hugetlb=") != std::string::npos)
-            continue;
-        if (text.size() > std::strlen(kTunables))
-            text += ':';
-        text += kLargePageHeap;
-#endif
-    }
-#if defined(BRINDLE_LARGE_PAGES)
-    if (!tunablesSeen)
-        entries.push_back(std::string(kTunables) + kLargePageHeap);
-#else
-    (void)tunablesSeen;
-#endif
-    return entries;
 }
 
 } // namespace brindle

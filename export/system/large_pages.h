@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <vector>
 
 namespace brindle {
 
@@ -22,10 +20,5 @@ namespace brindle {
 // from the program (it changes process-wide heap settings). Where the C library or the system
 // offer no such thing it does nothing.
 void AdviseLargePagesForHeap(std::size_t bytes);
-
-// `environment` (NAME=value entries) with GLIBC_TUNABLES asking the C library of a program
-// started with it for large pages on all of its heaps, the other tunables kept as they are.
-// Unchanged where the C library has no such setting.
-std::vector<std::string> EnvironmentWithLargePageHeap(const char* const* environment);
 
 } // namespace brindle
