@@ -178,22 +178,6 @@ void MoveToLevelsFolder(std::vector<FinerFile>& finer, const fs::path& from, con
 
 } // namespace
 
-std::optional<FileStamp> StampOf(const fs::path& file) {
-    std::error_code error;
-    const fs::file_status status = fs::status(file, error);
-    if (error || !fs::is_regular_file(status))
-        return std::nullopt;
-    FileStamp stamp;
-    stamp.size = fs::file_size(file, error);
-    if (error)
-        return std::nullopt;
-    const fs::file_time_type modified = fs::last_write_time(file, error);
-    if (error)
-        return std::nullopt;
-    stamp.modified = static_cast<std::int64_t>(modified.time_since_epoch().count());
-    return stamp;
-}
-
 std::optional<ManifestHead> ReadManifestHead(const fs::path& outputFolder) {
     const fs::path file = outputFolder / kConversionManifestName;
     std::error_code error;
@@ -237,6 +221,10 @@ void ManifestWriter::add(const fs::path& file, const FileStamp& stamp, const fs:
                        {"boundsMax", converted.boundsMax},
                        {"finer", std::move(finer)}};
     out_ << line.dump() << '\n';
+}
+
+void ManifestWriter::addLine(const std::string& text) {
+    out_ << text << '\n';
 }
 
 void ManifestWriter::addTileset(const fs::path& file, const fs::path& name, std::uint64_t hash,
@@ -353,7 +341,7 @@ std::optional<EarlierConversion> EarlierConversions::find(const fs::path& file,
                            listedFolder_ / fs::u8path(node->first));
     }
     return EarlierConversion{folder_ / line->content, line->content, std::move(line->converted),
-                             start};
+                             start, moved ? std::string() : *text};
 }
 
 std::optional<EarlierTileTileset> EarlierConversions::findTileset(const fs::path& file) {

@@ -2,6 +2,7 @@
 
 #include "export/error/result.h"
 #include "export/tiles3d/file_conversion.h"
+#include "export/tiles3d/file_stamp.h"
 #include "export/tiles3d/tileset_names.h"
 
 #include <cstdint>
@@ -15,14 +16,6 @@
 #include <vector>
 
 namespace brindle {
-
-// A file as the manifest knows it: enough to tell whether it changed since.
-struct FileStamp {
-    std::uint64_t size = 0;
-    std::int64_t modified = 0; // the file system's time, in its own ticks
-};
-// The stamp of a regular file; nothing for anything else or when it cannot be read.
-std::optional<FileStamp> StampOf(const std::filesystem::path& file);
 
 // What the contents were made with: a content made with other settings is made again.
 struct ContentSettings {
@@ -58,6 +51,8 @@ public:
                                                         const ManifestHead& head);
     void add(const std::filesystem::path& file, const FileStamp& stamp,
              const std::filesystem::path& contentName, const ConvertedFile& converted);
+    // A line as an earlier manifest holds it, for a file taken from there as it was.
+    void addLine(const std::string& text);
     // The tileset of the tile root `file`, written as `name` with `bytes` bytes of hash `hash`.
     void addTileset(const std::filesystem::path& file, const std::filesystem::path& name,
                     std::uint64_t hash, std::uint64_t bytes);
@@ -77,6 +72,9 @@ struct EarlierConversion {
     std::filesystem::path name;    // the same, relative to that folder
     ConvertedFile converted;
     std::streamoff line = 0; // its line, for keep()
+    // The line itself, when the new manifest's line for the file is the same: it was found
+    // under its own path, not moved from an earlier levels folder.
+    std::string text;
 };
 
 // A file an earlier build converted that has changed since (its stamp is another): it will be

@@ -95,6 +95,10 @@ struct FileConversions::Pool {
     // the thread that started it.
     void serve() {
         WorkerProcess worker(program);
+        // Started at once, so that its start overlaps what the walk does before its first
+        // conversions (the earlier build's manifest read, the index's own conversion on another
+        // worker); one that cannot start now is tried again at its first job.
+        (void)worker.start();
         for (;;) {
             std::unique_lock<std::mutex> lock(mutex);
             wake.wait(lock, [&] { return !queue.empty() || ending; });

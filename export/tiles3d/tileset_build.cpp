@@ -35,6 +35,9 @@ struct Finished {
     // Converted ahead of the walk: from the converter, `id` is its place in `ahead_`; once the
     // walk has come to it, the walk's id.
     bool ahead = false;
+    // Taken from the earlier build as it was: its line in the earlier manifest, which is its
+    // line in the new one too.
+    std::string recorded;
 };
 
 // A changed file given to the converter before the walk came to it.
@@ -63,14 +66,6 @@ struct Waiting {
         return std::tie(tree, order) > std::tie(other.tree, other.order);
     }
 };
-
-// The key a file is walked once by: its path with links resolved, so that a link back to a
-// folder above makes no new paths without end.
-PathKey WalkKey(const fs::path& file) {
-    std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(file, error);
-    return PathKey::Of((error ? file.lexically_normal() : canonical).generic_u8string());
-}
 
 bool InOverviewFolder(const fs::path& file, const fs::path& listedFolder) {
     const fs::path relative = file.lexically_relative(listedFolder);
@@ -218,7 +213,7 @@ Result<TilesetBuilt> TilesetWalk::run() {
     manifest_ = std::move(*manifest);
     if (earlier_)
         for (const ChangedFile& changed : earlier_->changed()) {
-            aheadByKey_.emplace(WalkKey(changed.file), ahead_.size());
+            aheadByKey_.emplace(LookAtFile(changed.file).identity, ahead_.size());
             AheadOfWalk& ahead = ahead_.emplace_back();
             ahead.file = changed.file;
             ahead.name = Tagged(Untagged(changed.name), generation_);
@@ -336,7 +331,7 @@ void TilesetWalk::arrived(Finished finished) {
     }
     --inFlight_;
     if (!failure_)
-        take({ahead.waiting, std::move(finished.converted)});
+        take({ahead.waiting, std::move(finished.converted), false, {}});
 }
 
 void TilesetWalk::convertAhead() {
@@ -366,7 +361,7 @@ void TilesetWalk::convertAhead() {
         std::shared_ptr<Mailbox> mailbox = mailbox_;
         convert_(std::move(job), [mailbox, index](const ConversionJob&, ConvertedFile converted) {
             const std::lock_guard<std::mutex> lock(mailbox->mutex);
-            mailbox->finished.push_back({index, std::move(converted), true});
+            mailbox->finished.push_back({index, std::move(converted), true, {}});
             mailbox->arrived.notify_one();
         });
     }
@@ -396,7 +391,7 @@ bool TilesetWalk::takeAhead(WalkedFile& walked, std::uint64_t id) {
         return true;
     }
     --aheadHeld_;
-    reused_.push_back({id, std::move(ahead.converted), true});
+    reused_.push_back({id, std::move(ahead.converted), true, {}});
     return true;
 }
 
@@ -417,13 +412,16 @@ void TilesetWalk::tellProgress() const {
 
 std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint64_t parent,
                                  std::size_t slot, const FinerFile& named, std::uint64_t tree) {
-    const PathKey key = WalkKey(file);
-    if (!reached_.insert(key).second)
+    // Looked at once: the key it is walked once by, and the stamp its content is recorded with.
+    FileLook look = LookAtFile(file);
+    if (!reached_.insert(look.identity).second)
         return 0;
     const std::uint64_t id = nextId_++;
     WalkedFile& walked = files_[id];
     walked.file = file.lexically_normal();
-    walked.key = key;
+    walked.key = look.identity;
+    if (look.stamp && role != FileRole::Index)
+        stamps_[id] = *look.stamp;
     walked.role = role;
     walked.parent = parent;
     walked.slot = slot;
@@ -461,11 +459,8 @@ void TilesetWalk::submit(std::uint64_t id) {
         return;
     }
     if (walked.role != FileRole::Index) {
-        if (const std::optional<FileStamp> stamp = StampOf(walked.file)) {
-            stamps_[id] = *stamp;
-            if (reuse(walked, id))
-                return;
-        }
+        if (stamps_.count(id) != 0 && reuse(walked, id))
+            return;
         if (takeAhead(walked, id))
             return;
     }
@@ -474,7 +469,7 @@ void TilesetWalk::submit(std::uint64_t id) {
     std::shared_ptr<Mailbox> mailbox = mailbox_;
     convert_(std::move(job), [mailbox, id](const ConversionJob&, ConvertedFile converted) {
         const std::lock_guard<std::mutex> lock(mailbox->mutex);
-        mailbox->finished.push_back({id, std::move(converted)});
+        mailbox->finished.push_back({id, std::move(converted), false, {}});
         mailbox->arrived.notify_one();
     });
 }
@@ -495,7 +490,7 @@ bool TilesetWalk::reuse(WalkedFile& walked, std::uint64_t id) {
     walked.contentName = earlier->name;
     earlier_->keep(earlier->line);
     ++built_.reused;
-    reused_.push_back({id, std::move(earlier->converted)});
+    reused_.push_back({id, std::move(earlier->converted), false, std::move(earlier->text)});
     return true;
 }
 
@@ -510,6 +505,7 @@ void TilesetWalk::take(Finished finished) {
     if (const auto stamp = stamps_.find(id); stamp != stamps_.end())
         progress_.bytes += stamp->second.size;
     if (converted.outcome.reason != TileStatus::Valid) {
+        stamps_.erase(id);
         built_.leftOut.push_back({walked.file, converted.outcome});
         if (walked.role == FileRole::TileRoot)
             ++progress_.tileRootsDone;
@@ -533,7 +529,9 @@ void TilesetWalk::take(Finished finished) {
         built_.contentBytes += converted.glbBytes;
         built_.triangles += converted.triangles;
         const auto stamp = stamps_.find(id);
-        if (stamp != stamps_.end())
+        if (!finished.recorded.empty())
+            manifest_->addLine(finished.recorded);
+        else if (stamp != stamps_.end())
             manifest_->add(walked.file, stamp->second, walked.contentName, converted);
         keepName(walked.contentName);
     } else if (walked.role != FileRole::Index) {

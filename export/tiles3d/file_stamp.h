@@ -1,0 +1,30 @@
+#pragma once
+
+#include "export/tiles3d/tileset_names.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace brindle {
+
+// A file as a tileset's manifest knows it: enough to tell whether it changed since.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // the file system's time, in its own ticks
+};
+// The stamp of a regular file; nothing for anything else or when it cannot be read.
+std::optional<FileStamp> StampOf(const std::filesystem::path& file);
+
+// What the walk over a tileset's files needs of one from a single look: its stamp, when it is
+// a regular file, and a key that every path to it shares, links and hard links resolved (on
+// POSIX its device and inode; elsewhere, and for a file that is not there, its path with the
+// links resolved), so that a file named twice, or a link back to a folder above, is walked
+// once. Every file of a block is looked at, so it costs one call to the system where it can.
+struct FileLook {
+    std::optional<FileStamp> stamp;
+    PathKey identity;
+};
+FileLook LookAtFile(const std::filesystem::path& file);
+
+} // namespace brindle
