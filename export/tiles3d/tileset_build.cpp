@@ -171,7 +171,7 @@ private:
     std::unordered_map<std::uint64_t, WalkedFile> files_;
     std::unordered_map<std::uint64_t, FileStamp> stamps_;
     std::unordered_set<PathKey, PathKeyHash> reached_;
-    std::priority_queue<Waiting, std::vector<Waiting>, std::greater<Waiting>> waiting_;
+    std::priority_queue<Waiting, std::vector<Waiting>, std::greater<>> waiting_;
     std::deque<Finished> reused_;
     std::vector<AheadOfWalk> ahead_;
     std::unordered_map<PathKey, std::size_t, PathKeyHash> aheadByKey_;

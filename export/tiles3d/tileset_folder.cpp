@@ -297,7 +297,7 @@ bool FoldersOverlap(const fs::path& a, const fs::path& b) {
         return parts;
     };
     const std::vector<fs::path> first = components(a), second = components(b);
-    const std::size_t shared = std::min(first.size(), second.size());
+    const auto shared = static_cast<std::ptrdiff_t>(std::min(first.size(), second.size()));
     return std::equal(first.begin(), first.begin() + shared, second.begin());
 }
 

@@ -23,7 +23,7 @@ bool PlainSegment(const std::string& segment) {
 
 // `file` below `folder` as a path of plain segments; empty when it is not one.
 fs::path PlainRelative(const fs::path& file, const fs::path& folder) {
-    const fs::path relative = file.lexically_normal().lexically_relative(folder.lexically_normal());
+    fs::path relative = file.lexically_normal().lexically_relative(folder.lexically_normal());
     if (relative.empty() || relative.is_absolute() || relative.has_root_name())
         return {};
     for (const fs::path& segment : relative)
