@@ -304,7 +304,7 @@ HelpText Help(Language language) {
                      "远看显示整个测区，近看才加载瓦片）；默认 proxy";
         help.tilesets = "另为每个 FOLDER 在 DIR/<目录名>/ 写一个 3D Tiles 瓦片集（tileset.json），"
                         "顶层取自总览层级（隐含 --index overview）；瓦片目录中不写入任何文件，"
-                        "新瓦片集完整写好后才整体替换旧的";
+                        "新瓦片集完整写好之前查看器看到的一直是旧的；再次运行只转换有变化的文件";
         help.tilesetsQuantize = "3D Tiles 内容的顶点属性以整数量化存储（KHR_mesh_quantization），"
                                 "文件更小";
         help.tilesetsB3dm = "3D Tiles 内容写成 b3dm（内含 glb），瓦片集为 1.0 版，"
@@ -355,8 +355,9 @@ HelpText Help(Language language) {
                  "close); default proxy";
     help.tilesets = "also write a 3D Tiles tileset (tileset.json) of each FOLDER into "
                     "DIR/<folder name>/, its top levels the overview's (implies --index "
-                    "overview); nothing is written into the tile folders, and the old tileset is "
-                    "replaced whole once the new one is complete";
+                    "overview); nothing is written into the tile folders, a viewer sees the old "
+                    "tileset until the new one is complete, and a re-run converts only the files "
+                    "that changed";
     help.tilesetsQuantize = "store the 3D Tiles contents' vertex attributes as small integers "
                             "(KHR_mesh_quantization): smaller files";
     help.tilesetsB3dm = "write the 3D Tiles contents as b3dm (a glb inside) in a tileset of "
