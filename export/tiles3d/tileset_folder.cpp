@@ -6,6 +6,7 @@
 #include "export/fs/regular_file.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <system_error>
 #include <utility>
