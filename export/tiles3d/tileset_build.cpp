@@ -276,6 +276,11 @@ Status TilesetWalk::beginUpdate() {
     std::error_code error;
     sweep_ = !earlier_ || fs::symlink_status(output_ / kUpdatePendingName, error).type() !=
                               fs::file_type::not_found;
+    // Whatever holds the note's or the new manifest's name in our folder is ours and goes,
+    // were it a folder: it would stop every update.
+    for (const char* name : {kUpdatePendingName, kManifestScratchName})
+        if (fs::symlink_status(output_ / name, error).type() == fs::file_type::directory)
+            fs::remove_all(output_ / name, error);
     return WriteWholeFile(output_ / kUpdatePendingName,
                           "A Brindle 3D Tiles update of this folder began here.\n");
 }

@@ -398,6 +398,13 @@ TEST_F(TilesetBuildTest, ATilesetUpdatedInPlaceHoldsWhatItNamesAndNothingMore) {
     for (const std::string& name : NamedContents(tileset))
         EXPECT_NE(name.find(".v3."), std::string::npos) << name;
 
+    // Folders by the names of the update's own files stop no update.
+    WriteText(tileset / kUpdatePendingName / "stray.txt", "");
+    WriteText(tileset / kManifestScratchName / "stray.txt", "");
+    ASSERT_TRUE(Build(block_, tileset, frame.get(), tileset).built.written);
+    EXPECT_EQ(StrayOrMissing(tileset), std::set<std::string>{});
+    EXPECT_EQ(SeenTileset(tileset), seen);
+
     // What a build cut short wrote is named by no tileset, and goes with the next update.
     WriteText(tileset / "Tile_+000_+000" / "root.osgb.v4.glb", "cut short");
     WriteText(tileset / kUpdatePendingName, "");
