@@ -82,7 +82,10 @@ bool BelowOutputFolder(const fs::path& name) {
     return true;
 }
 
-std::optional<Line> ParseLine(const Json& json, const fs::path& listedFolder) {
+// With `readFiner` false the finer files are checked but not read: the manifest's first read
+// needs only to know that each line is whole.
+std::optional<Line> ParseLine(const Json& json, const fs::path& listedFolder,
+                              bool readFiner = true) {
     if (!json.is_object())
         return std::nullopt;
     Line line;
@@ -110,6 +113,12 @@ std::optional<Line> ParseLine(const Json& json, const fs::path& listedFolder) {
         if (!entry.is_array() || entry.size() != 7 || !entry[0].is_string() ||
             !entry[1].is_boolean())
             return std::nullopt;
+        if (!readFiner) {
+            for (int i = 2; i < 7; ++i)
+                if (!entry[i].is_number())
+                    return std::nullopt;
+            continue;
+        }
         FinerFile named;
         named.file = (listedFolder / fs::u8path(entry[0].get<std::string>())).lexically_normal();
         named.pixels = entry[1].get<bool>();
@@ -146,13 +155,6 @@ std::optional<TilesetLine> ParseTilesetLine(const Json& json) {
         !ReadUnsigned(json.value("size", Json()), line.tileset.bytes))
         return std::nullopt;
     return line;
-}
-
-// True when `file` is a regular file of `bytes` bytes.
-bool HoldsBytes(const fs::path& file, std::uint64_t bytes) {
-    std::error_code error;
-    return fs::is_regular_file(fs::symlink_status(file, error)) &&
-           fs::file_size(file, error) == bytes && !error;
 }
 
 // A key in an overview's levels folder, split into that folder and the rest of the path;
@@ -276,7 +278,7 @@ std::unique_ptr<EarlierConversions> EarlierConversions::Load(const fs::path& out
             earlier->starts_.push_back(start);
             continue;
         }
-        const std::optional<Line> line = ParseLine(json, listedFolder);
+        const std::optional<Line> line = ParseLine(json, listedFolder, false);
         if (!line || !HoldsBytes(outputFolder / line->content, line->converted.glbBytes))
             return nullptr;
         earlier->lines_[PathKey::Of(line->file)] = start;

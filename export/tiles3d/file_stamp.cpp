@@ -52,6 +52,18 @@ std::optional<FileStamp> StampOf(const fs::path& file) {
 #endif
 }
 
+bool HoldsBytes(const fs::path& file, std::uint64_t bytes) {
+#if defined(_WIN32)
+    std::error_code error;
+    return fs::is_regular_file(fs::symlink_status(file, error)) &&
+           fs::file_size(file, error) == bytes && !error;
+#else
+    struct stat facts {};
+    return ::lstat(file.c_str(), &facts) == 0 && S_ISREG(facts.st_mode) &&
+           static_cast<std::uint64_t>(facts.st_size) == bytes;
+#endif
+}
+
 FileLook LookAtFile(const fs::path& file) {
     FileLook look;
 #if defined(_WIN32)

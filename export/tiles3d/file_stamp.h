@@ -16,6 +16,10 @@ struct FileStamp {
 // The stamp of a regular file; nothing for anything else or when it cannot be read.
 std::optional<FileStamp> StampOf(const std::filesystem::path& file);
 
+// True when `file` is itself a regular file (not a link) of `bytes` bytes: a file an earlier
+// build wrote, as it recorded it.
+bool HoldsBytes(const std::filesystem::path& file, std::uint64_t bytes);
+
 // What the walk over a tileset's files needs of one from a single look: its stamp, when it is
 // a regular file, and a key that every path to it shares, links and hard links resolved (on
 // POSIX its device and inode; elsewhere, and for a file that is not there, its path with the
