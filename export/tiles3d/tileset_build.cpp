@@ -126,6 +126,11 @@ private:
     std::uint64_t reach(const fs::path& file, FileRole role, std::uint64_t parent, std::size_t slot,
                         const FinerFile& named, std::uint64_t tree);
     void submit(std::uint64_t id);
+    // A job converting `file` into `name` (relative to the output folder), its folder made;
+    // the system's cause when the folder cannot be made.
+    Result<ConversionJob> jobFor(const fs::path& file, const fs::path& name) const;
+    // Gives `job` to the converter; it comes back to the walk's thread as `id`.
+    void give(ConversionJob job, std::uint64_t id, bool ahead);
     bool reuse(WalkedFile& walked, std::uint64_t id);
     // Gives the converter changed files ahead of the walk, while fewer than the options allow
     // are in flight.
@@ -348,27 +353,14 @@ void TilesetWalk::convertAhead() {
         AheadOfWalk& ahead = ahead_[index];
         if (ahead.taken)
             continue;
-        ConversionJob job;
-        job.file = ahead.file;
-        job.glb = output_ / ahead.name;
-        job.quantize = options_.quantize;
-        job.b3dm = options_.b3dm;
-        job.meshopt = options_.meshopt;
-        std::error_code error;
-        fs::create_directories(job.glb.parent_path(), error);
-        if (error) {
+        Result<ConversionJob> job = jobFor(ahead.file, ahead.name);
+        if (!job) {
             // The walk converts it itself when it comes to it, and fails there.
             ahead.taken = true;
             continue;
         }
         ++aheadInFlight_;
-        ++built_.converted;
-        std::shared_ptr<Mailbox> mailbox = mailbox_;
-        convert_(std::move(job), [mailbox, index](const ConversionJob&, ConvertedFile converted) {
-            const std::lock_guard<std::mutex> lock(mailbox->mutex);
-            mailbox->finished.push_back({index, std::move(converted), true, {}});
-            mailbox->arrived.notify_one();
-        });
+        give(std::move(*job), index, true);
     }
 }
 
@@ -449,18 +441,35 @@ std::uint64_t TilesetWalk::reach(const fs::path& file, FileRole role, std::uint6
     return id;
 }
 
-void TilesetWalk::submit(std::uint64_t id) {
-    WalkedFile& walked = files_.at(id);
+Result<ConversionJob> TilesetWalk::jobFor(const fs::path& file, const fs::path& name) const {
     ConversionJob job;
-    job.file = walked.file;
-    job.glb = output_ / walked.contentName;
+    job.file = file;
+    job.glb = output_ / name;
     job.quantize = options_.quantize;
     job.b3dm = options_.b3dm;
     job.meshopt = options_.meshopt;
     std::error_code error;
     fs::create_directories(job.glb.parent_path(), error);
-    if (error) {
-        failure_ = error;
+    if (error)
+        return error;
+    return job;
+}
+
+void TilesetWalk::give(ConversionJob job, std::uint64_t id, bool ahead) {
+    ++built_.converted;
+    std::shared_ptr<Mailbox> mailbox = mailbox_;
+    convert_(std::move(job), [mailbox, id, ahead](const ConversionJob&, ConvertedFile converted) {
+        const std::lock_guard<std::mutex> lock(mailbox->mutex);
+        mailbox->finished.push_back({id, std::move(converted), ahead, {}});
+        mailbox->arrived.notify_one();
+    });
+}
+
+void TilesetWalk::submit(std::uint64_t id) {
+    WalkedFile& walked = files_.at(id);
+    Result<ConversionJob> job = jobFor(walked.file, walked.contentName);
+    if (!job) {
+        failure_ = job.error();
         return;
     }
     if (walked.role != FileRole::Index) {
@@ -470,13 +479,7 @@ void TilesetWalk::submit(std::uint64_t id) {
             return;
     }
     ++inFlight_;
-    ++built_.converted;
-    std::shared_ptr<Mailbox> mailbox = mailbox_;
-    convert_(std::move(job), [mailbox, id](const ConversionJob&, ConvertedFile converted) {
-        const std::lock_guard<std::mutex> lock(mailbox->mutex);
-        mailbox->finished.push_back({id, std::move(converted), false, {}});
-        mailbox->arrived.notify_one();
-    });
+    give(std::move(*job), id, false);
 }
 
 // The earlier build's content and result for a file unchanged since, when there is one: under
