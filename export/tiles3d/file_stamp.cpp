@@ -1,11 +1,9 @@
 #include "export/tiles3d/file_stamp.h"
 
+#include "export/fs/regular_file.h"
+
 #include <cstdio>
 #include <system_error>
-
-#if !defined(_WIN32)
-#include <sys/stat.h>
-#endif
 
 namespace brindle {
 namespace fs = std::filesystem;
@@ -17,71 +15,41 @@ PathKey ResolvedPathKey(const fs::path& file) {
     return PathKey::Of((error ? file.lexically_normal() : canonical).generic_u8string());
 }
 
-#if !defined(_WIN32)
-FileStamp StampOfStat(const struct stat& facts) {
-    FileStamp stamp;
-    stamp.size = static_cast<std::uint64_t>(facts.st_size);
-    stamp.modified = static_cast<std::int64_t>(facts.st_mtim.tv_sec) * 1000000000 +
-                     static_cast<std::int64_t>(facts.st_mtim.tv_nsec);
-    return stamp;
+std::optional<FileStamp> StampOfFacts(const Result<FileFacts>& facts) {
+    if (!facts || facts->type != fs::file_type::regular)
+        return std::nullopt;
+    return FileStamp{facts->size, facts->modified};
 }
-#endif
 
 } // namespace
 
 std::optional<FileStamp> StampOf(const fs::path& file) {
-#if defined(_WIN32)
-    std::error_code error;
-    const fs::file_status status = fs::status(file, error);
-    if (error || !fs::is_regular_file(status))
-        return std::nullopt;
-    FileStamp stamp;
-    stamp.size = fs::file_size(file, error);
-    if (error)
-        return std::nullopt;
-    const fs::file_time_type modified = fs::last_write_time(file, error);
-    if (error)
-        return std::nullopt;
-    stamp.modified = static_cast<std::int64_t>(modified.time_since_epoch().count());
-    return stamp;
-#else
-    struct stat facts {};
-    if (::stat(file.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode))
-        return std::nullopt;
-    return StampOfStat(facts);
-#endif
+    // The write time comes with the look for the file's identity on every system.
+    return StampOfFacts(LookAt(file, Look::WithIdentity));
 }
 
 bool HoldsBytes(const fs::path& file, std::uint64_t bytes) {
-#if defined(_WIN32)
-    std::error_code error;
-    return fs::is_regular_file(fs::symlink_status(file, error)) &&
-           fs::file_size(file, error) == bytes && !error;
-#else
-    struct stat facts {};
-    return ::lstat(file.c_str(), &facts) == 0 && S_ISREG(facts.st_mode) &&
-           static_cast<std::uint64_t>(facts.st_size) == bytes;
-#endif
+    if (IsLink(file))
+        return false;
+    const Result<FileFacts> facts = LookAt(file, Look::TypeAndSize);
+    return facts && facts->type == fs::file_type::regular && facts->size == bytes;
 }
 
 FileLook LookAtFile(const fs::path& file) {
+    const Result<FileFacts> facts = LookAt(file, Look::WithIdentity);
     FileLook look;
-#if defined(_WIN32)
-    look.stamp = StampOf(file);
-    look.identity = ResolvedPathKey(file);
-#else
-    struct stat facts {};
-    if (::stat(file.c_str(), &facts) != 0)
-        return {std::nullopt, ResolvedPathKey(file)};
-    if (S_ISREG(facts.st_mode))
-        look.stamp = StampOfStat(facts);
+    look.stamp = StampOfFacts(facts);
+    if (!facts || facts->type == fs::file_type::not_found ||
+        (facts->device == 0 && facts->inode == 0)) {
+        look.identity = ResolvedPathKey(file);
+        return look;
+    }
     // No path's text begins with a control character and "inode".
     char text[64];
     std::snprintf(text, sizeof text, "\x01inode:%llx:%llx",
-                  static_cast<unsigned long long>(facts.st_dev),
-                  static_cast<unsigned long long>(facts.st_ino));
+                  static_cast<unsigned long long>(facts->device),
+                  static_cast<unsigned long long>(facts->inode));
     look.identity = PathKey::Of(text);
-#endif
     return look;
 }
 

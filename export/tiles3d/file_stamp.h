@@ -20,11 +20,11 @@ std::optional<FileStamp> StampOf(const std::filesystem::path& file);
 // build wrote, as it recorded it.
 bool HoldsBytes(const std::filesystem::path& file, std::uint64_t bytes);
 
-// What the walk over a tileset's files needs of one from a single look: its stamp, when it is
-// a regular file, and a key that every path to it shares, links and hard links resolved (on
-// POSIX its device and inode; elsewhere, and for a file that is not there, its path with the
-// links resolved), so that a file named twice, or a link back to a folder above, is walked
-// once. Every file of a block is looked at, so it costs one call to the system where it can.
+// What the walk over a tileset's files needs of one from a single look (LookAt): its stamp,
+// when it is a regular file, and a key that every path to it shares, links and hard links
+// resolved (its device and inode; for a file that is not there, or where the system tells no
+// identity, its path with the links resolved), so that a file named twice, or a link back to
+// a folder above, is walked once.
 struct FileLook {
     std::optional<FileStamp> stamp;
     PathKey identity;

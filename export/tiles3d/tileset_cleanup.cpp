@@ -1,5 +1,6 @@
 #include "export/tiles3d/tileset_cleanup.h"
 
+#include "export/fs/our_folder_calls.h"
 #include "export/tiles3d/tileset_folder.h"
 
 #include <algorithm>
@@ -15,15 +16,6 @@ bool OwnFile(const fs::path& relative) {
     const std::string name = relative.generic_u8string();
     return name == kTilesetName || name == kConversionManifestName || name == kTilesetMarkerName ||
            name == kUpdatePendingName;
-}
-
-// Removes `path` (a file, a link or an empty folder); gone already is as good.
-std::error_code RemoveIfThere(const fs::path& path) {
-    std::error_code error;
-    fs::remove(path, error);
-    if (error == std::errc::no_such_file_or_directory)
-        return {};
-    return error;
 }
 
 // Removes the folders of `name` below `folder` that are empty now, deepest first.
@@ -47,8 +39,8 @@ Status RemoveNamesNotKept(const fs::path& folder, const std::vector<fs::path>& n
     for (const fs::path& name : names) {
         if (kept.count(NameKey(name)) != 0 || OwnFile(name))
             continue;
-        if (const std::error_code error = RemoveIfThere(folder / name); error && !first)
-            first = error;
+        if (const Status removed = RemoveOne(folder / name); !removed && !first)
+            first = removed.error();
         RemoveEmptyFoldersOf(folder, name);
     }
     return first;
@@ -68,8 +60,8 @@ Status RemoveAllNotKept(const fs::path& folder, const NameSet& kept) {
         }
         if (kept.count(NameKey(relative)) != 0 || OwnFile(relative))
             continue;
-        if (const std::error_code removed = RemoveIfThere(it->path()); removed && !first)
-            first = removed;
+        if (const Status removed = RemoveOne(it->path()); !removed && !first)
+            first = removed.error();
     }
     if (error && !first)
         first = error;
