@@ -221,11 +221,17 @@ void ExportOrder::writeTileset(FolderReport& report, const std::vector<FolderRep
                                std::size_t firstBlock) {
     if (report.status != FolderStatus::Written && report.status != FolderStatus::DryRun)
         return;
-    // The blocks written for this folder of blocks, in its index's order.
+    // The blocks written for this folder of blocks, in its index's order. Their reports are
+    // spelled as the user listed the folder already, this one's not yet: the paths are compared
+    // as the folders they name.
+    const auto same = [](const fs::path& a, const fs::path& b) {
+        std::error_code ec;
+        return fs::absolute(a, ec).lexically_normal() == fs::absolute(b, ec).lexically_normal();
+    };
     std::vector<const FolderReport*> blocks;
     for (const fs::path& block : report.blocks)
         for (std::size_t i = firstBlock; i < out.size(); ++i)
-            if (out[i].folder == block && out[i].master == report.folder &&
+            if (same(out[i].folder, block) && same(out[i].master, report.folder) &&
                 (out[i].status == FolderStatus::Written || out[i].status == FolderStatus::DryRun))
                 blocks.push_back(&out[i]);
     tilesets_.write(report, blocks);

@@ -339,6 +339,22 @@ TEST(TilesetExport, AFolderOfBlocksGetsATilesetABlockAndOneNamingThem) {
         std::count_if(folder.warnings.begin(), folder.warnings.end(),
                       [](const Problem& p) { return p.kind == ProblemKind::TilesetLocalFrame; });
     EXPECT_EQ(localFrames, 2);
+
+    // Listed as a user types it, relative to the working folder: the same tileset a block.
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    Conversions relative;
+    const ExportReport typed =
+        ExportFolderIndexes({"survey"}, TilesetRun(dir / "typed"), relative.calls());
+    fs::current_path(before);
+    ASSERT_TRUE(typed.folders.back().tileset);
+    EXPECT_EQ(typed.folders.back().tileset->status, TilesetStatus::Written);
+    std::ifstream typedRoot(dir / "typed" / "survey" / kTilesetName);
+    const Json typedTileset = Json::parse(typedRoot);
+    std::set<std::string> typedNamed;
+    for (const Json& child : typedTileset["root"]["children"])
+        typedNamed.insert(child["content"]["uri"].get<std::string>());
+    EXPECT_EQ(typedNamed, (std::set<std::string>{"north/tileset.json", "south/tileset.json"}));
 }
 
 TEST(TilesetExport, AnOutputFolderThatIsNotOursOrInsideATileFolderIsRefused) {
