@@ -206,7 +206,7 @@ std::string CoverageIn(const TileSummary& summary, int steps) {
 
 } // namespace
 
-std::optional<std::string> EncodeHeldSummary(const TileSummary& summary) {
+std::optional<std::string> EncodeHeldSummary(const TileSummary& summary, int bestQuality) {
     if (summary.heights.size() * 4 != kHeightBytes || summary.coverage.size() != kPixelCount ||
         summary.colour.size() != kPixelCount * 3)
         return std::nullopt;
@@ -239,6 +239,8 @@ std::optional<std::string> EncodeHeldSummary(const TileSummary& summary) {
         if (coverage.empty())
             return std::nullopt;
         for (const int quality : kJpegQualities) {
+            if (quality > bestQuality && quality != kJpegQualities.back())
+                continue;
             whole = head;
             PutPart(*whole, coverage);
             if (!jpeg) {
@@ -301,10 +303,13 @@ std::optional<TileSummary> DecodeHeldSummary(std::string_view bytes) {
         image->t() != kSummaryColourPixels >> shift || image->getPixelFormat() != GL_RGB ||
         image->getDataType() != GL_UNSIGNED_BYTE)
         return std::nullopt;
-    for (int j = 0; j < kSummaryColourPixels; ++j)
+    for (int j = 0; j < kSummaryColourPixels; ++j) {
+        // A row at a time: the image works out where a pixel lies anew for each.
+        const unsigned char* row = image->data(0, j >> shift);
         for (int i = 0; i < kSummaryColourPixels; ++i)
             if (summary.Coverage(i, j) > 0)
-                std::copy_n(image->data(i >> shift, j >> shift), 3, summary.Colour(i, j));
+                std::copy_n(row + 3 * (i >> shift), 3, summary.Colour(i, j));
+    }
     return summary;
 }
 

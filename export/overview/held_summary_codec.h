@@ -18,8 +18,9 @@ constexpr std::size_t kHeldSummaryMaxBytes = 30 * 1024;
 // will hold them anyway, at the highest quality that keeps the whole within
 // kHeldSummaryMaxBytes. Only where even the lowest does not fit (coverage and colours as rough
 // as noise) is the coverage kept in fewer steps, and then the colours at half their resolution.
-// Nothing when the JPEG writer is missing.
-std::optional<std::string> EncodeHeldSummary(const TileSummary& summary);
+// Nothing when the JPEG writer is missing. No quality above `bestQuality` is tried: where the
+// colours need be no better than a file's that shows them, the tries above it are time lost.
+std::optional<std::string> EncodeHeldSummary(const TileSummary& summary, int bestQuality = 100);
 
 // The summary EncodeHeldSummary() gave these bytes for, its colours as the JPEG decodes them
 // (black where nothing covers); nothing when they are not one, whole and alone.

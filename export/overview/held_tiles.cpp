@@ -91,6 +91,8 @@ Status HeldTiles::BuildLevels(const LevelsTiles& tiles, const fs::path& folder,
         return {};
     PyramidOptions options;
     options.namePrefix = "B";
+    // The grid's pyramid keeps its summaries in the folder's one file.
+    options.keptSummaries = 0;
     OverviewPyramid bounds(layout.bounds, std::move(heldEntries), folder, options, earlier,
                            SystemNodeFileCalls(), pool);
     Status building = AddAll(bounds, layout.bounds);

@@ -1,6 +1,7 @@
 #include "export/overview/node_writer.h"
 
 #include "export/overview/coarse_mesh.h"
+#include "export/overview/held_summary_codec.h"
 #include "export/overview/node_bound.h"
 #include "export/overview/node_stamp.h"
 #include "export/system/task_pool.h"
@@ -152,6 +153,21 @@ void NodeWriter::RecordTaken(std::size_t files, std::uint64_t bytes,
 void NodeWriter::Forget(const std::string& name) {
     const std::lock_guard<std::mutex> lock(mutex_);
     manifest_.nodes.erase(name);
+    kept_.erase(name);
+}
+
+void NodeWriter::Keep(const std::string& name, KeptSummary summary) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    kept_[name] = std::move(summary);
+}
+
+Status NodeWriter::WriteKept(const fs::path& file) const {
+    std::string bytes;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        bytes = KeptSummariesBytes(kept_);
+    }
+    return files_.create(file, bytes);
 }
 
 WrittenNodes NodeWriter::Written() const {
@@ -165,9 +181,28 @@ OverviewManifest NodeWriter::Manifest() const {
 }
 
 void NodeWriter::Write(const NodeJob& job) {
-    if (!Failure() || TakeEarlier(job))
+    if (!Failure())
         return;
-    Build(job);
+    if (!TakeEarlier(job))
+        Build(job);
+    if (Failure())
+        KeepSummary(job);
+}
+
+// Encoding a summary is the dearer part here, and is done on the pool's threads too; one that
+// cannot be encoded is simply not kept, and a later run reads its node's file back instead.
+void NodeWriter::KeepSummary(const NodeJob& job) {
+    if (!job.keepSummary || !job.summary)
+        return;
+    KeptSummary kept{job.hash, job.keptBytes};
+    if (kept.bytes.empty()) {
+        // No better than the node file's own texture, which a re-run would otherwise read.
+        std::optional<std::string> encoded = EncodeHeldSummary(*job.summary, options_.jpegQuality);
+        if (!encoded)
+            return;
+        kept.bytes = std::move(*encoded);
+    }
+    Keep(job.file.filename().string(), std::move(kept));
 }
 
 // Takes the earlier pyramid's file of the same subtree; false when it cannot, and the node is

@@ -2,6 +2,7 @@
 
 #include "export/error/result.h"
 #include "export/overview/node_file.h"
+#include "export/overview/node_summaries.h"
 #include "export/overview/overview_manifest.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/overview/pyramid_tree.h"
@@ -32,6 +33,10 @@ struct NodeJob {
     std::filesystem::path earlierFile;
     std::uint64_t earlierContent = 0; // the hash of that file's bytes
     std::uint64_t hash = 0;
+    // The node's summary is kept for a later run: as the earlier pyramid kept it for the same
+    // subtree (`keptBytes`), or else encoded anew.
+    bool keepSummary = false;
+    std::string keptBytes;
 };
 
 // The node files a pyramid has put on disk so far.
@@ -65,8 +70,12 @@ public:
 
     // Files the pyramid took from the earlier one before any job.
     void RecordTaken(std::size_t files, std::uint64_t bytes, const OverviewManifest& taken);
-    // The node's file shows what may be damaged: no later run may take it.
+    // The node's file shows what may be damaged: no later run may take it, nor its summary.
     void Forget(const std::string& name);
+    // A node's summary, kept as it is for a later run.
+    void Keep(const std::string& name, KeptSummary summary);
+    // Writes every summary kept as the new file `file`.
+    Status WriteKept(const std::filesystem::path& file) const;
     WrittenNodes Written() const;
     // Every file written or taken, with its subtree's hash.
     OverviewManifest Manifest() const;
@@ -75,6 +84,7 @@ private:
     void Write(const NodeJob& job);
     bool TakeEarlier(const NodeJob& job);
     void Build(const NodeJob& job);
+    void KeepSummary(const NodeJob& job);
 
     const PyramidOptions options_;
     const NodeFileCalls files_;
@@ -88,6 +98,7 @@ private:
     std::filesystem::path failedFile_;
     WrittenNodes written_;
     OverviewManifest manifest_;
+    KeptSummaries kept_;
 };
 
 } // namespace brindle

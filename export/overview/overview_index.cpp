@@ -2,6 +2,7 @@
 
 #include "export/fs/overview_folder.h"
 #include "export/overview/earlier_levels.h"
+#include "export/overview/held_summary_codec.h"
 #include "export/overview/held_tiles.h"
 #include "export/overview/tile_placement.h"
 #include "export/scan/subfolder_scan.h"
@@ -30,6 +31,11 @@ struct LevelsFolder {
 };
 
 struct OverviewBuild::State {
+    // Kept summaries the pool has decoded, by takeUnchanged()'s list, until the thread that
+    // adds the tiles hands them on: the pool's threads must not wait on the pyramid, whose node
+    // jobs they run. Before the pool, so that they outlive its last task.
+    std::mutex decodedMutex;
+    std::vector<std::pair<std::size_t, std::optional<TileSummary>>> decoded;
     LevelsFolder folder;
     LevelsTiles tiles;
     EarlierPyramid earlier;
@@ -41,8 +47,8 @@ struct OverviewBuild::State {
     HeldTiles held;
     FinishedLevels finished;
     std::vector<OverviewHole> holes;
-    // The earlier levels' nodes read back for their summaries, by takeUnchanged()'s list: the
-    // pool's tiles after the places, which go to the pool with the folder's tiles.
+    // The earlier levels' nodes read back for their summaries, or decoded from those they
+    // kept, by takeUnchanged()'s list.
     std::vector<bool> nodeReadEnded;
     Status levelsWritable; // fails once a node of the levels could not be written, with its cause
     std::mutex mutex;
@@ -51,15 +57,33 @@ struct OverviewBuild::State {
         : held(std::move(heldFileCalls), std::move(scratchFolder)) {}
 
     // Under the lock.
-    void takeNodeSummary(std::size_t wanted, SummaryState state,
-                         const std::shared_ptr<const TileSummary>& summary) {
+    void takeNodeSummary(std::size_t wanted, std::optional<TileSummary> summary) {
         if (wanted >= nodeReadEnded.size() || nodeReadEnded[wanted])
             return;
         nodeReadEnded[wanted] = true;
         if (levelsWritable)
-            levelsWritable = grid->addNodeSummary(wanted, state == SummaryState::Made && summary
-                                                              ? std::optional<TileSummary>(*summary)
-                                                              : std::nullopt);
+            levelsWritable = grid->addNodeSummary(wanted, std::move(summary));
+    }
+
+    // A summary that does not decode (a file damaged past its checksum) is one not read back:
+    // the node above shows nothing of it this time and is built again next time.
+    void decodeKept(std::size_t wanted, std::string bytes) {
+        pool->submit([this, wanted, bytes = std::move(bytes)] {
+            std::optional<TileSummary> summary = DecodeHeldSummary(bytes);
+            const std::lock_guard<std::mutex> lock(decodedMutex);
+            decoded.emplace_back(wanted, std::move(summary));
+        });
+    }
+
+    // Under the lock: the kept summaries decoded so far go up.
+    void passDecoded() {
+        std::vector<std::pair<std::size_t, std::optional<TileSummary>>> ready;
+        {
+            const std::lock_guard<std::mutex> lock(decodedMutex);
+            ready.swap(decoded);
+        }
+        for (auto& [wanted, summary] : ready)
+            takeNodeSummary(wanted, std::move(summary));
     }
 
     // Makes the new levels' folder and the grid's pyramid in it, once the earlier levels
@@ -205,11 +229,17 @@ OverviewBuild::takeUnchanged(const std::vector<std::optional<LevelsCheck>>& cach
             result.checkAgain.push_back(t);
         }
     }
-    // Read back in workers as any file of the folder is: the levels' files are on the user's
-    // disk, where anything may have become of them.
+    // A summary the earlier levels kept is decoded on the levels' threads while the tiles are
+    // checked; the rest are read back in workers as any file of the folder is: the levels'
+    // files are on the user's disk, where anything may have become of them.
     state.nodeReadEnded.assign(taken.summariesWanted.size(), false);
-    for (const std::string& name : taken.summariesWanted)
-        result.nodeFilesToRead.push_back(fs::path(name));
+    for (std::size_t k = 0; k < taken.summariesWanted.size(); ++k) {
+        if (k < taken.keptSummaries.size() && !taken.keptSummaries[k].empty())
+            state.decodeKept(k, std::move(taken.keptSummaries[k]));
+        else
+            result.nodeFilesToRead.push_back(
+                {tiles.size() + k, fs::path(taken.summariesWanted[k])});
+    }
     return result;
 }
 
@@ -219,9 +249,12 @@ void OverviewBuild::tileChecked(std::size_t checked, const LevelsCheck& check,
     State& state = *state_;
     const std::lock_guard<std::mutex> lock(state.mutex);
     LevelsTiles& tiles = state.tiles;
+    state.passDecoded();
     // Ids past the tiles' are the node files read back for their summaries.
     if (checked >= tiles.size()) {
-        state.takeNodeSummary(checked - tiles.size(), summaryState, summary);
+        state.takeNodeSummary(checked - tiles.size(), summaryState == SummaryState::Made && summary
+                                                          ? std::optional<TileSummary>(*summary)
+                                                          : std::nullopt);
         return;
     }
     const std::size_t tile = checked;
@@ -254,7 +287,10 @@ void OverviewBuild::tileChecked(std::size_t checked, const LevelsCheck& check,
 
 Result<std::vector<std::string>> OverviewBuild::finish() {
     State& state = *state_;
+    // Every kept summary decoded, before the lock, which the pool's tasks never take.
+    state.pool->waitIdle();
     const std::lock_guard<std::mutex> lock(state.mutex);
+    state.passDecoded();
     if (state.folder.keptTop)
         return std::vector<std::string>{*state.folder.keptTop};
     if (state.folder.path.empty())

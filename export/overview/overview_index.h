@@ -57,10 +57,16 @@ public:
         // The cached tiles whose check must come again all the same, for their summaries:
         // those beside a tile that changed.
         std::vector<std::size_t> checkAgain;
-        // The taken nodes a new node is built over, files of folder() to be read back for their
-        // summaries as any file of the folder is, in the run's pool: after the folder's tiles
-        // to check, their ids after the tiles' (the first the folder's tile count).
-        std::vector<std::filesystem::path> nodeFilesToRead;
+        // The taken nodes a new node is built over whose summaries the earlier levels did not
+        // keep: files of folder() to be read back for their summaries as any file of the
+        // folder is, in the run's pool, after the folder's tiles to check; each with its id, past
+        // the tiles' (the first the folder's tile count). The kept summaries are decoded on the
+        // levels' own threads meanwhile.
+        struct NodeRead {
+            std::size_t id = 0;
+            std::filesystem::path file;
+        };
+        std::vector<NodeRead> nodeFilesToRead;
     };
     TakenFromEarlier takeUnchanged(const std::vector<std::optional<LevelsCheck>>& cached);
 

@@ -1,12 +1,15 @@
 #include "export/overview/overview_pyramid.h"
 
 #include "export/overview/node_bound.h"
+#include "export/overview/node_summaries.h"
 #include "export/overview/node_writer.h"
 #include "export/overview/pyramid_reuse.h"
 #include "export/overview/pyramid_tree.h"
 #include "export/overview/top_picture.h"
 #include "export/system/task_pool.h"
 
+#include <algorithm>
+#include <map>
 #include <utility>
 
 namespace brindle {
@@ -17,6 +20,24 @@ namespace {
 // failure of the levels rather than thrown on the pool's threads.
 std::error_code Misuse() {
     return SystemError(std::errc::invalid_argument);
+}
+
+// The lowest level whose nodes' summaries are kept: from the top level down, as many whole
+// levels as `budget` summaries hold; past the top when none is kept.
+int LowestKeptLevel(const OverviewTree& shape, std::size_t budget) {
+    std::map<int, std::size_t, std::greater<>> perLevel;
+    for (const OverviewNode& node : shape.nodes)
+        if (!node.IsLeaf())
+            ++perLevel[node.level];
+    int lowest = shape.Levels();
+    std::size_t kept = 0;
+    for (const auto& [level, count] : perLevel) {
+        if (kept + count > budget)
+            break;
+        kept += count;
+        lowest = level;
+    }
+    return lowest;
 }
 
 } // namespace
@@ -34,7 +55,8 @@ public:
           ownPool_(pool ? nullptr : std::make_unique<TaskPool>(options.threads)),
           writer_(options, files.create ? std::move(files) : SystemNodeFileCalls(),
                   pool ? *pool : *ownPool_),
-          summaryCounter_(std::make_shared<SummaryCounter>()) {
+          summaryCounter_(std::make_shared<SummaryCounter>()),
+          lowestKeptLevel_(LowestKeptLevel(tree_.Shape(), options.keptSummaries)) {
         if (!tree_.LeavesNameKnownTiles())
             writer_.Fail(Misuse());
     }
@@ -61,9 +83,15 @@ public:
     UnchangedNodesTaken TakeUnchangedNodes(const std::vector<std::optional<KnownTile>>& known) {
         EarlierNodes::Taken taken = earlier_.TakeUnchangedSubtrees(tree_, hashes_, known, folder_);
         writer_.RecordTaken(taken.result.nodeFiles, taken.bytes, taken.manifest);
+        if (earlier_.Exist() && lowestKeptLevel_ < tree_.Shape().Levels())
+            earlierSummaries_ = ReadKeptSummaries(earlier_.Folder()).value_or(KeptSummaries{});
+        KeepTakenSummaries(taken.manifest);
         summariesWanted_.insert(summariesWanted_.end(), taken.summariesWanted.begin(),
                                 taken.summariesWanted.end());
         summariesLeft_ += taken.summariesWanted.size();
+        for (const std::size_t node : taken.summariesWanted)
+            taken.result.keptSummaries.push_back(
+                EarlierSummaryBytes(tree_.FileName(node), tree_.State(node).hash));
         return std::move(taken.result);
     }
 
@@ -108,6 +136,9 @@ public:
         top.file = tree_.FileName(root);
         if (tree_.State(root).box.valid())
             top.bound = StoredSphere(tree_.State(root).box);
+        if (lowestKeptLevel_ < tree_.Shape().Levels())
+            (void)writer_.WriteKept(KeptSummariesPath(folder_));
+        earlierSummaries_.clear();
         const WrittenNodes written = writer_.Written();
         top.nodeFiles = written.files;
         top.bytes = written.bytes;
@@ -137,6 +168,31 @@ private:
         return tree_.PassToParent(node, std::move(summary));
     }
 
+    bool Keeps(std::size_t n) const { return tree_.Node(n).level >= lowestKeptLevel_; }
+
+    // The bytes the earlier pyramid kept of node `name`'s summary, when it kept them for the
+    // same subtree (`hash`); empty otherwise.
+    std::string EarlierSummaryBytes(const std::string& name, std::uint64_t hash) const {
+        const auto kept = earlierSummaries_.find(name);
+        return kept != earlierSummaries_.end() && kept->second.hash == hash ? kept->second.bytes
+                                                                            : std::string();
+    }
+
+    // The nodes taken whole keep the summaries the earlier pyramid kept of them.
+    void KeepTakenSummaries(const OverviewManifest& taken) {
+        for (std::size_t n = 0; n < tree_.Shape().nodes.size(); ++n) {
+            if (!tree_.State(n).taken || !Keeps(n))
+                continue;
+            const std::string name = tree_.FileName(n);
+            const auto record = taken.nodes.find(name);
+            if (record == taken.nodes.end())
+                continue;
+            std::string bytes = EarlierSummaryBytes(name, record->second.hash);
+            if (!bytes.empty())
+                writer_.Keep(name, {record->second.hash, std::move(bytes)});
+        }
+    }
+
     // The node's summary, handed to its parent; a node of level 1 and up goes to be built.
     SummaryPtr Complete(std::size_t n) {
         PyramidNode& state = tree_.State(n);
@@ -158,6 +214,9 @@ private:
         job.box = state.box;
         job.hash = state.hash;
         job.children = tree_.ChildNames(n);
+        job.keepSummary = Keeps(n);
+        if (job.keepSummary && !job.earlierFile.empty())
+            job.keptBytes = EarlierSummaryBytes(name, job.hash);
         SummaryPtr summary = job.summary;
         writer_.Submit(std::move(job));
         return summary;
@@ -176,6 +235,8 @@ private:
     std::vector<std::size_t> summariesWanted_;
     std::size_t summariesLeft_ = 0;
     ReportImage topPicture_; // once the top is built
+    const int lowestKeptLevel_;
+    KeptSummaries earlierSummaries_; // of the earlier pyramid, until finish()
 };
 
 OverviewPyramid::OverviewPyramid(const OverviewTree& tree, std::vector<std::string> entries,

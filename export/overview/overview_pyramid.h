@@ -38,6 +38,11 @@ struct PyramidOptions {
     unsigned threads = 1;
     // Put before every node file's name, so that two pyramids can share a folder.
     std::string namePrefix;
+    // How many node summaries, at most, are kept in the folder for a later run, from the top
+    // level down, whole levels only: a re-run that builds a node again over children it takes
+    // as they are then needs no worker to read their files back. Some 30 KB each. 0 keeps none,
+    // as a second pyramid in the same folder must.
+    std::size_t keptSummaries = 2048;
 };
 
 // An earlier pyramid of the block, which a re-run starts from: a node whose subtree hashes as
@@ -70,6 +75,9 @@ struct UnchangedNodesTaken {
     // The taken nodes a new node is built over: their files, in the pyramid's folder now, whose
     // summaries addNodeSummary() takes by their place in this list.
     std::vector<std::string> summariesWanted;
+    // By the same place: the node's summary as the earlier pyramid kept it (DecodeHeldSummary()
+    // gives it back), so that its file need not be read back; empty where it kept none.
+    std::vector<std::string> keptSummaries;
     std::size_t nodeFiles = 0; // the earlier pyramid's files taken
 };
 
@@ -130,7 +138,8 @@ public:
 
     // After every tile and wanted summary: the top node's file, the block's bound and the
     // counts; or the cause of the first node file not written. Waits for the nodes still being
-    // built.
+    // built, then writes the summaries kept into the folder (a file not written costs the next
+    // run its node reads, and nothing else).
     Result<PyramidTop> finish();
 
     // The node file whose failure stopped the pyramid; empty while none did.

@@ -52,6 +52,7 @@ public:
 
     // There is an earlier pyramid to take nodes from.
     bool Exist() const { return earlier_.manifest != nullptr; }
+    const std::filesystem::path& Folder() const { return earlier_.folder; }
     // The earlier file of node `name` whose subtree hashed `hash`, when it is still as the
     // manifest recorded it.
     std::optional<EarlierNodeFile> Unchanged(const std::string& name, std::uint64_t hash) const;

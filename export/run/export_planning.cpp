@@ -170,15 +170,15 @@ FolderWork ExportOrder::takeCachedForOverview(PlannedFolder& folder) {
     for (const std::size_t tile : taken.checkAgain)
         cache.checkAgain(tile);
     FolderWork left = cache.takeUnknown(whole);
-    // The earlier nodes a new node is built over are read back by the same workers, after the
-    // tiles, their ids after the tiles'; the writing takes back only the tiles.
+    // The earlier nodes a new node is built over whose summaries were not kept are read back
+    // by the same workers, after the tiles, their ids after the tiles'; the writing takes back
+    // only the tiles.
     folder.nodeReads = taken.nodeFilesToRead.size();
-    for (std::size_t k = 0; k < taken.nodeFilesToRead.size(); ++k) {
-        const fs::path& name = taken.nodeFilesToRead[k];
+    for (const OverviewBuild::TakenFromEarlier::NodeRead& read : taken.nodeFilesToRead) {
         TileCheck node;
-        node.id = tileCount + k;
+        node.id = read.id;
         node.folder = folder.overview->folder();
-        node.listedRoot = name;
+        node.listedRoot = read.file;
         node.levelFile = true;
         left.tiles.push_back(std::move(node));
     }

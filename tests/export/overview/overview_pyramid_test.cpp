@@ -1,4 +1,7 @@
+#include "export/fs/overview_folder.h"
 #include "export/fs/regular_file.h"
+#include "export/overview/held_summary_codec.h"
+#include "export/overview/node_summaries.h"
 #include "export/overview/overview_manifest.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/overview/tile_placement.h"
@@ -191,7 +194,9 @@ TEST(OverviewPyramid, SparseBlockWritesItsNodesAndReachesEveryTileOnce) {
     ASSERT_TRUE(top) << top.error().message();
 
     const std::set<std::string> expected = ExpectedNodeFiles(cells);
-    EXPECT_EQ(FilesIn(folder.path()), expected);
+    std::set<std::string> withSummaries = expected;
+    withSummaries.insert(std::string(kKeptSummariesName));
+    EXPECT_EQ(FilesIn(folder.path()), withSummaries);
     EXPECT_EQ(top->nodeFiles, expected.size());
     EXPECT_EQ(top->file, NodeFileName(4, 0, 0));
     std::uint64_t bytes = 0;
@@ -324,7 +329,7 @@ TEST(OverviewPyramid, TextureIsEmbeddedAsJpeg) {
     fs::current_path(before);
     ASSERT_TRUE(top);
     EXPECT_EQ(top->file, NodeFileName(1, 0, 0));
-    ASSERT_EQ(captured.files.size(), 1u);
+    ASSERT_EQ(captured.files.size(), 2u); // the node and the summaries kept
     const std::string& bytes = captured.files.at(fs::path("levels") / top->file);
     constexpr std::size_t kRawRgb = std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 3;
     EXPECT_LT(bytes.size(), kRawRgb / 4);
@@ -387,7 +392,8 @@ TEST(OverviewPyramid, SameFilesWhateverTheThreadCount) {
         ASSERT_TRUE(FeedInOrder(pyramid, block));
         const Result<PyramidTop> top = pyramid.finish();
         ASSERT_TRUE(top);
-        EXPECT_EQ(top->nodeFiles, captured.files.size());
+        // The node files and the summaries kept.
+        EXPECT_EQ(top->nodeFiles + 1, captured.files.size());
         if (threads == 1) {
             firstFiles = captured.files;
             EXPECT_GT(firstFiles.size(), 20u);
@@ -455,8 +461,8 @@ TEST(OverviewPyramid, SummariesHeldStayAtTheFrontierOfTilesFedColumnByColumn) {
     block.Place();
     std::size_t files = 0;
     NodeFileCalls calls;
-    calls.create = [&](const fs::path&, std::string_view) -> Status {
-        ++files;
+    calls.create = [&](const fs::path& file, std::string_view) -> Status {
+        files += file.extension() == ".osgb" ? 1 : 0;
         return {};
     };
     OverviewPyramid pyramid(block.tree, block.entries, "levels", {}, {}, calls);
@@ -502,7 +508,9 @@ TEST(OverviewPyramid, ANodeOverAChildThatDidNotReadBackIsNotTakenAgain) {
     ASSERT_EQ(first->nodes.size(), 5u);
 
     // Every tile known but one of L1_0_0's: the other three level-1 nodes are taken, and the
-    // first of those the top wants does not read back.
+    // first of those the top wants does not read back. Without the summaries the first run
+    // kept, the taken nodes' files are read back.
+    ASSERT_TRUE(fs::remove(KeptSummariesPath(dir.path() / "first")));
     fs::create_directories(dir.path() / "second");
     OverviewPyramid second(block.tree, block.entries, dir.path() / "second", {},
                            EarlierPyramid{dir.path() / "first", first});
@@ -536,6 +544,122 @@ TEST(OverviewPyramid, ANodeOverAChildThatDidNotReadBackIsNotTakenAgain) {
     EXPECT_EQ(third.nodes.at("L2_0_0.osgb").hash, first->nodes.at("L2_0_0.osgb").hash);
     EXPECT_NE(third.nodes.at("L2_0_0.osgb").file.facts.inode,
               secondManifest.nodes.at("L2_0_0.osgb").file.facts.inode);
+}
+
+// RollingSummary's surface in smooth colours of the tile's own (`tint`), so that a node shown
+// in another's place shows.
+TileSummary Tinted(const Extent& extent, int tint) {
+    TileSummary summary = RollingSummary(extent);
+    for (int j = 0; j < kSummaryColourPixels; ++j)
+        for (int i = 0; i < kSummaryColourPixels; ++i)
+            summary.Colour(i, j)[2] = static_cast<std::uint8_t>(tint);
+    return summary;
+}
+
+// The mean of the absolute differences of two pictures' bytes; infinite when their sizes differ.
+double MeanDifference(const ReportImage& a, const ReportImage& b) {
+    if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size() || a.rgb.empty())
+        return HUGE_VAL;
+    double sum = 0;
+    for (std::size_t k = 0; k < a.rgb.size(); ++k)
+        sum += std::abs(static_cast<int>(a.rgb[k]) - static_cast<int>(b.rgb[k]));
+    return sum / static_cast<double>(a.rgb.size());
+}
+
+// A re-run builds a node again over the nodes it takes from the summaries the earlier run kept
+// of them, needing none of their files read back, and shows what a build from every tile as it
+// is now shows. A damaged summaries file leaves the taken nodes to be read back.
+TEST(OverviewPyramid, ANodeBuiltAgainOverTakenNodesStartsFromTheSummariesKeptOfThem) {
+    TempFolder dir;
+    Block block;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            block.Add(CellName(x, y), CellExtent(x, y));
+    block.Place();
+    std::size_t changed = 0;
+    for (std::size_t t = 0; t < block.tiles.size(); ++t)
+        if (block.tiles[t].name == CellName(0, 0))
+            changed = t;
+    const auto summaryOf = [&](std::size_t t, bool repainted) {
+        return Tinted(*block.tiles[t].extent, repainted ? 255 : static_cast<int>(t) * 15);
+    };
+    constexpr std::uint64_t kRepaintedStamp = 1; // its root file's stamp now
+    const auto build = [&](const std::string& name, bool repainted) {
+        fs::create_directories(dir.path() / name);
+        OverviewPyramid pyramid(block.tree, block.entries, dir.path() / name);
+        for (std::size_t t = 0; t < block.tiles.size(); ++t) {
+            if (repainted && t == changed) {
+                EXPECT_TRUE(pyramid.addTile(t, summaryOf(t, true), kRepaintedStamp));
+            } else {
+                EXPECT_TRUE(pyramid.addTile(t, summaryOf(t, false)));
+            }
+        }
+        Result<PyramidTop> top = pyramid.finish();
+        EXPECT_TRUE(top);
+        return std::make_pair(top ? top->picture : ReportImage{}, pyramid.manifest());
+    };
+    const auto [firstPicture, firstManifest] = build("first", false);
+    const auto [freshPicture, freshManifest] = build("fresh", true);
+    ASSERT_FALSE(freshPicture.empty());
+    ASSERT_GT(MeanDifference(firstPicture, freshPicture), 4.0) << "the repainted tile shows";
+    const auto earlier = std::make_shared<const OverviewManifest>(firstManifest);
+
+    // Every tile known but the repainted one: L1_0_0 and the top are built again.
+    std::vector<std::optional<KnownTile>> known(block.tiles.size(), KnownTile{0, true});
+    known[changed] = std::nullopt;
+    const auto rerun = [&](const std::string& name) {
+        fs::create_directories(dir.path() / name);
+        auto pyramid = std::make_unique<OverviewPyramid>(
+            block.tree, block.entries, dir.path() / name, PyramidOptions{},
+            EarlierPyramid{dir.path() / "first", earlier});
+        const UnchangedNodesTaken taken = pyramid->takeUnchangedNodes(known);
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < taken.summariesWanted.size(); ++k) {
+            if (taken.keptSummaries.at(k).empty())
+                continue;
+            ++kept;
+            EXPECT_TRUE(pyramid->addNodeSummary(k, DecodeHeldSummary(taken.keptSummaries[k])));
+        }
+        for (std::size_t t = 0; t < block.tiles.size(); ++t) {
+            if (t == changed) {
+                EXPECT_TRUE(pyramid->addTile(t, summaryOf(t, true), kRepaintedStamp));
+            } else if (!taken.tilesUnderTakenNodes[t]) {
+                EXPECT_TRUE(pyramid->addTile(t, summaryOf(t, false)));
+            }
+        }
+        return std::make_pair(std::move(pyramid), taken.summariesWanted.size() - kept);
+    };
+    const auto [kept, unkept] = rerun("second");
+    EXPECT_EQ(unkept, 0u);
+    const Result<PyramidTop> keptTop = kept->finish();
+    ASSERT_TRUE(keptTop);
+    EXPECT_EQ(keptTop->reusedFiles, 3u);
+    // Only the colours pass through JPEG on the way.
+    EXPECT_LT(MeanDifference(keptTop->picture, freshPicture), 1.5);
+    EXPECT_EQ(kept->manifest().nodes.at("L2_0_0.osgb").hash,
+              freshManifest.nodes.at("L2_0_0.osgb").hash);
+    // The re-run keeps every node's summary in turn, so that the next one starts from them too.
+    const std::optional<KeptSummaries> keptAgain = ReadKeptSummaries(dir.path() / "second");
+    ASSERT_TRUE(keptAgain);
+    EXPECT_EQ(keptAgain->size(), 5u);
+
+    {
+        // One bit of a colour flipped, as a disk may.
+        std::fstream file(KeptSummariesPath(dir.path() / "first"),
+                          std::ios::binary | std::ios::in | std::ios::out);
+        const std::streamoff middle =
+            static_cast<std::streamoff>(fs::file_size(KeptSummariesPath(dir.path() / "first")) / 2);
+        char byte = 0;
+        file.seekg(middle);
+        file.get(byte);
+        file.seekp(middle);
+        file.put(static_cast<char>(byte ^ 0x10));
+    }
+    const auto [read, toRead] = rerun("third");
+    EXPECT_EQ(toRead, 3u);
+    for (std::size_t k = 0; k < toRead; ++k)
+        ASSERT_TRUE(read->addNodeSummary(k, RollingSummary(CellExtent(0, 0))));
+    EXPECT_TRUE(read->finish());
 }
 
 // A tile or node summary the pyramid does not wait for is refused with an error, never thrown:
