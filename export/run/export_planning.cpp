@@ -92,6 +92,8 @@ void ExportOrder::scanPlanned(FolderPlan& plan, std::size_t i) {
     FolderScan& scan = folder.scan;
     ScanFolder(plan.folders[i], report, scan, rootLook(), plan.depth < kMaxBlockDepth);
     SetWayDown(scan.work, report.indexFile, mastersAbove_);
+    if (plan.depth == 0 && !report.error && !scan.ofBlocks)
+        tilesets_.readAhead(plan.folders[i]);
     if (!report.error && !scan.ofBlocks)
         readOrigin(folder);
     if (options_.index == IndexKind::Overview && !options_.dryRun && !report.error &&

@@ -41,6 +41,10 @@ bool HeldByOthers(const fs::path& folder) {
 }
 
 // Viewers of version 1.0 read b3dm contents and no glb ones; glb contents are version 1.1's.
+ContentSettings Contents(const TilesetOptions& tilesets) {
+    return {tilesets.quantize, tilesets.b3dm, tilesets.meshopt};
+}
+
 TilesVersion VersionOf(const TilesetOptions& tilesets) {
     return tilesets.b3dm ? TilesVersion::V1_0 : TilesVersion::V1_1;
 }
@@ -67,6 +71,13 @@ std::optional<Problem> TilesetWriting::refusal(const fs::path& listed, const fs:
         return Problem{ProblemKind::TilesetNotWritten, target,
                        std::make_error_code(std::errc::file_exists)};
     return std::nullopt;
+}
+
+void TilesetWriting::readAhead(const fs::path& listed) {
+    const fs::path name = TilesetFolderName(listed);
+    if (!options_.tilesets.wanted() || options_.dryRun || name.empty())
+        return;
+    earlierAhead_.start(options_.tilesets.folder / name, listed, Contents(options_.tilesets));
 }
 
 void TilesetWriting::write(FolderReport& report, const std::vector<const FolderReport*>& blocks) {
@@ -98,8 +109,7 @@ void TilesetWriting::write(FolderReport& report, const std::vector<const FolderR
     TilesetStaging staging;
     // A block's tileset is updated in place where its contents were made as this run makes
     // them; a folder of blocks', whose blocks' tilesets go in place together, is built anew.
-    const ContentSettings contents{options_.tilesets.quantize, options_.tilesets.b3dm,
-                                   options_.tilesets.meshopt};
+    const ContentSettings contents = Contents(options_.tilesets);
     const auto updatable = [&](const fs::path& folder) {
         const std::optional<ManifestHead> head = ReadManifestHead(folder);
         std::error_code ec;
@@ -210,7 +220,9 @@ Result<TilesetBuilt> TilesetWriting::build(const FolderReport& block, const fs::
     build.version = VersionOf(options_.tilesets);
     // The walk keeps one worker busy while it comes down the overview's nodes one by one.
     build.aheadInFlight = std::max(1u, settings_.workerCount()) - 1;
-    Result<TilesetBuilt> built = BuildTileset(build, **convert);
+    Result<TilesetBuilt> built = BuildTileset(
+        build, **convert,
+        build.inPlace ? earlierAhead_.take(build.previousOutput, block.folder) : nullptr);
     // The walk is over: the tile roots it did not reach (below an overview node left out)
     // never will be. One that failed or was cancelled stays where it came to.
     if (told_)

@@ -4,6 +4,7 @@
 #include "export/export_report.h"
 #include "export/export_run.h"
 #include "export/isolation/check_settings.h"
+#include "export/run/earlier_read_ahead.h"
 #include "export/run/run_locks.h"
 #include "export/tiles3d/tileset_build.h"
 #include "export/tiles3d/tileset_folder.h"
@@ -39,6 +40,10 @@ public:
     // Told, from the run's thread, what the tileset of the listed folder in hand has done so
     // far, and once more when it is over (`ended`).
     void setProgress(std::function<void(const TilesetProgress&)> told) { told_ = std::move(told); }
+
+    // Begins reading what the earlier tileset of `listed`, a block, was made from, while its
+    // tiles are checked (see EarlierReadAhead).
+    void readAhead(const std::filesystem::path& listed);
 
     // Makes the tileset of the listed folder of `report`, whose index was just written (or,
     // in a dry run, would be): `blocks`, for a folder of blocks, the reports of its blocks.
@@ -78,6 +83,7 @@ private:
     RunLocks& locks_;
     ConverterStart start_;
     std::optional<Result<FileConverter>> converter_;
+    EarlierReadAhead earlierAhead_;
     std::vector<std::filesystem::path> listed_;
     std::set<std::filesystem::path> targets_; // the tileset folders of this run so far
     std::function<void(const TilesetProgress&)> told_;

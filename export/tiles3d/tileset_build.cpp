@@ -114,8 +114,10 @@ Status WriteTileTileset(const fs::path& file, const std::string& text) {
 
 class TilesetWalk {
 public:
-    TilesetWalk(const TilesetBuildOptions& options, const FileConverter& convert)
-        : options_(options), convert_(convert), mailbox_(std::make_shared<Mailbox>()) {
+    TilesetWalk(const TilesetBuildOptions& options, const FileConverter& convert,
+                std::unique_ptr<EarlierConversions> earlier)
+        : options_(options), convert_(convert), mailbox_(std::make_shared<Mailbox>()),
+          earlier_(std::move(earlier)) {
         listed_ = fs::absolute(options.listedFolder).lexically_normal();
         output_ = fs::absolute(options.output).lexically_normal();
     }
@@ -199,8 +201,11 @@ private:
 };
 
 Result<TilesetBuilt> TilesetWalk::run() {
-    if (!options_.previousOutput.empty()) {
-        earlier_ = EarlierConversions::Load(options_.previousOutput, listed_, settings());
+    if (options_.previousOutput.empty()) {
+        earlier_.reset();
+    } else {
+        if (!earlier_)
+            earlier_ = EarlierConversions::Load(options_.previousOutput, listed_, settings());
         // Even where its contents cannot be taken, its generation is passed: an update in place
         // writes under a later one.
         const std::optional<ManifestHead> head =
@@ -743,9 +748,9 @@ Status TilesetWalk::writeTileset() {
 
 } // namespace
 
-Result<TilesetBuilt> BuildTileset(const TilesetBuildOptions& options,
-                                  const FileConverter& convert) {
-    return TilesetWalk(options, convert).run();
+Result<TilesetBuilt> BuildTileset(const TilesetBuildOptions& options, const FileConverter& convert,
+                                  std::unique_ptr<EarlierConversions> earlier) {
+    return TilesetWalk(options, convert, std::move(earlier)).run();
 }
 
 } // namespace brindle

@@ -3,6 +3,7 @@
 #include "export/error/result.h"
 #include "export/isolation/check_outcome.h"
 #include "export/tiles3d/block_frame.h"
+#include "export/tiles3d/conversion_manifest.h"
 #include "export/tiles3d/file_conversion.h"
 #include "export/tiles3d/tileset_json.h"
 #include "export/tiles3d/tileset_names.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace brindle {
@@ -98,6 +100,10 @@ struct TilesetBuilt {
 // incomplete, when a file cannot be written into the output folder (the system's cause), or
 // when the converter says the run was cancelled (std::errc::operation_canceled). Returns
 // only once every conversion it asked for is done.
-Result<TilesetBuilt> BuildTileset(const TilesetBuildOptions& options, const FileConverter& convert);
+// `earlier`: the earlier build's conversions (EarlierConversions::Load of previousOutput, the
+// listed folder as an absolute path) where the caller read them ahead; otherwise the build
+// reads them itself.
+Result<TilesetBuilt> BuildTileset(const TilesetBuildOptions& options, const FileConverter& convert,
+                                  std::unique_ptr<EarlierConversions> earlier = nullptr);
 
 } // namespace brindle
