@@ -66,6 +66,10 @@ void ExportOrder::planFolder(FolderPlan& plan, std::size_t i, TileCheckPool& poo
             pool.startWorkers();
     }
     scanPlanned(plan, i);
+    // A tile the cache has no verdict on is checked whatever the overview takes from its
+    // earlier levels: the workers start while it works that out.
+    if (caching() && folder.overview && folder.cache.cachedTiles() < folder.scan.work.tiles.size())
+        pool.startWorkers();
     folder.queued = !folder.report.error;
     pool.add(workToCheck(folder));
 }
