@@ -75,7 +75,7 @@ fs::path MarkerPath(const fs::path& folder) {
 // build or the atomic write that a killed run left.
 bool IsFileOfOurs(const fs::path& name) {
     if (name.extension() == ".osgb" || name == fs::path(std::string(kOverviewManifestName)) ||
-        name == fs::path(std::string(kKeptSummariesName)) ||
+        name.extension() == fs::path(std::string(kKeptSummaryExtension)) ||
         name == fs::path(std::string(kHeldSummariesName)))
         return true;
     // The temporary names are plain ASCII; no other name is spelled out (which on Windows

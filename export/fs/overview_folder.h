@@ -46,8 +46,9 @@ inline constexpr std::string_view kOverviewMarkerText =
     "Brindle overview levels; removed by Brindle when no index names them.\n";
 // What the levels were made from, for a later run to take the unchanged ones as they are.
 inline constexpr std::string_view kOverviewManifestName = "brindle-overview.manifest";
-// The summaries of the upper nodes, for a later run to build a node again over them.
-inline constexpr std::string_view kKeptSummariesName = "brindle-overview.summaries";
+// The extension of the files that keep the upper nodes' summaries, one a node, for a later
+// run to build a node again over them.
+inline constexpr std::string_view kKeptSummaryExtension = ".summary";
 // Where earlier versions kept the summaries of the tiles without grid names while the build
 // waited for where they lie (now in a scratch file outside the block): a run of theirs that was
 // killed left it, and a removal still takes it.

@@ -4,6 +4,7 @@
 #include "export/overview/held_summary_codec.h"
 #include "export/overview/node_bound.h"
 #include "export/overview/node_stamp.h"
+#include "export/overview/node_summaries.h"
 #include "export/system/task_pool.h"
 
 #include <osg/Geode>
@@ -153,21 +154,11 @@ void NodeWriter::RecordTaken(std::size_t files, std::uint64_t bytes,
 void NodeWriter::Forget(const std::string& name) {
     const std::lock_guard<std::mutex> lock(mutex_);
     manifest_.nodes.erase(name);
-    kept_.erase(name);
 }
 
-void NodeWriter::Keep(const std::string& name, KeptSummary summary) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    kept_[name] = std::move(summary);
-}
-
-Status NodeWriter::WriteKept(const fs::path& file) const {
-    std::string bytes;
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        bytes = KeptSummariesBytes(kept_);
-    }
-    return files_.create(file, bytes);
+void NodeWriter::TakeEarlierSummary(const fs::path& earlier, const fs::path& file) const {
+    if (files_.reuse)
+        (void)files_.reuse(earlier, file);
 }
 
 WrittenNodes NodeWriter::Written() const {
@@ -189,20 +180,19 @@ void NodeWriter::Write(const NodeJob& job) {
         KeepSummary(job);
 }
 
-// Encoding a summary is the dearer part here, and is done on the pool's threads too; one that
-// cannot be encoded is simply not kept, and a later run reads its node's file back instead.
+// A summary not kept costs a later run a read of the node's file, and nothing else: where the
+// earlier one cannot be linked it is encoded anew, and one that cannot be written is left out.
 void NodeWriter::KeepSummary(const NodeJob& job) {
-    if (!job.keepSummary || !job.summary)
+    if (job.summaryFile.empty() || !job.summary)
         return;
-    KeptSummary kept{job.hash, job.keptBytes};
-    if (kept.bytes.empty()) {
-        // No better than the node file's own texture, which a re-run would otherwise read.
-        std::optional<std::string> encoded = EncodeHeldSummary(*job.summary, options_.jpegQuality);
-        if (!encoded)
-            return;
-        kept.bytes = std::move(*encoded);
-    }
-    Keep(job.file.filename().string(), std::move(kept));
+    if (!job.earlierSummary.empty() && files_.reuse &&
+        files_.reuse(job.earlierSummary, job.summaryFile))
+        return;
+    // No better than the node file's own texture, which a re-run would otherwise read.
+    const std::optional<std::string> encoded =
+        EncodeHeldSummary(*job.summary, options_.jpegQuality);
+    if (encoded)
+        (void)files_.create(job.summaryFile, KeptSummaryBytes(job.hash, *encoded));
 }
 
 // Takes the earlier pyramid's file of the same subtree; false when it cannot, and the node is

@@ -2,7 +2,6 @@
 
 #include "export/error/result.h"
 #include "export/overview/node_file.h"
-#include "export/overview/node_summaries.h"
 #include "export/overview/overview_manifest.h"
 #include "export/overview/overview_pyramid.h"
 #include "export/overview/pyramid_tree.h"
@@ -33,10 +32,10 @@ struct NodeJob {
     std::filesystem::path earlierFile;
     std::uint64_t earlierContent = 0; // the hash of that file's bytes
     std::uint64_t hash = 0;
-    // The node's summary is kept for a later run: as the earlier pyramid kept it for the same
-    // subtree (`keptBytes`), or else encoded anew.
-    bool keepSummary = false;
-    std::string keptBytes;
+    // The node's summary is kept for a later run, in `summaryFile`: the earlier pyramid's file
+    // of it linked (`earlierSummary`, where the node is taken), or else encoded anew.
+    std::filesystem::path summaryFile;
+    std::filesystem::path earlierSummary;
 };
 
 // The node files a pyramid has put on disk so far.
@@ -70,12 +69,12 @@ public:
 
     // Files the pyramid took from the earlier one before any job.
     void RecordTaken(std::size_t files, std::uint64_t bytes, const OverviewManifest& taken);
-    // The node's file shows what may be damaged: no later run may take it, nor its summary.
+    // The node's file shows what may be damaged: no later run may take it.
     void Forget(const std::string& name);
-    // A node's summary, kept as it is for a later run.
-    void Keep(const std::string& name, KeptSummary summary);
-    // Writes every summary kept as the new file `file`.
-    Status WriteKept(const std::filesystem::path& file) const;
+    // Puts the earlier pyramid's file of a taken node's summary in place as `file`; where it
+    // cannot be, a later run reads the node's file back instead.
+    void TakeEarlierSummary(const std::filesystem::path& earlier,
+                            const std::filesystem::path& file) const;
     WrittenNodes Written() const;
     // Every file written or taken, with its subtree's hash.
     OverviewManifest Manifest() const;
@@ -98,7 +97,6 @@ private:
     std::filesystem::path failedFile_;
     WrittenNodes written_;
     OverviewManifest manifest_;
-    KeptSummaries kept_;
 };
 
 } // namespace brindle

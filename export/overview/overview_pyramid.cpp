@@ -83,8 +83,6 @@ public:
     UnchangedNodesTaken TakeUnchangedNodes(const std::vector<std::optional<KnownTile>>& known) {
         EarlierNodes::Taken taken = earlier_.TakeUnchangedSubtrees(tree_, hashes_, known, folder_);
         writer_.RecordTaken(taken.result.nodeFiles, taken.bytes, taken.manifest);
-        if (earlier_.Exist() && lowestKeptLevel_ < tree_.Shape().Levels())
-            earlierSummaries_ = ReadKeptSummaries(earlier_.Folder()).value_or(KeptSummaries{});
         KeepTakenSummaries(taken.manifest);
         summariesWanted_.insert(summariesWanted_.end(), taken.summariesWanted.begin(),
                                 taken.summariesWanted.end());
@@ -136,9 +134,6 @@ public:
         top.file = tree_.FileName(root);
         if (tree_.State(root).box.valid())
             top.bound = StoredSphere(tree_.State(root).box);
-        if (lowestKeptLevel_ < tree_.Shape().Levels())
-            (void)writer_.WriteKept(KeptSummariesPath(folder_));
-        earlierSummaries_.clear();
         const WrittenNodes written = writer_.Written();
         top.nodeFiles = written.files;
         top.bytes = written.bytes;
@@ -170,26 +165,25 @@ private:
 
     bool Keeps(std::size_t n) const { return tree_.Node(n).level >= lowestKeptLevel_; }
 
-    // The bytes the earlier pyramid kept of node `name`'s summary, when it kept them for the
-    // same subtree (`hash`); empty otherwise.
+    // The summary the earlier pyramid kept of node `name`, when it kept it for the same
+    // subtree (`hash`); empty otherwise.
     std::string EarlierSummaryBytes(const std::string& name, std::uint64_t hash) const {
-        const auto kept = earlierSummaries_.find(name);
-        return kept != earlierSummaries_.end() && kept->second.hash == hash ? kept->second.bytes
-                                                                            : std::string();
+        if (!earlier_.Exist())
+            return {};
+        return ReadKeptSummary(KeptSummaryPath(earlier_.Folder(), name), hash)
+            .value_or(std::string());
     }
 
-    // The nodes taken whole keep the summaries the earlier pyramid kept of them.
+    // The nodes taken whole take the files of the summaries the earlier pyramid kept of them,
+    // as they are: whether each is of the same subtree is checked where it is read.
     void KeepTakenSummaries(const OverviewManifest& taken) {
         for (std::size_t n = 0; n < tree_.Shape().nodes.size(); ++n) {
             if (!tree_.State(n).taken || !Keeps(n))
                 continue;
             const std::string name = tree_.FileName(n);
-            const auto record = taken.nodes.find(name);
-            if (record == taken.nodes.end())
-                continue;
-            std::string bytes = EarlierSummaryBytes(name, record->second.hash);
-            if (!bytes.empty())
-                writer_.Keep(name, {record->second.hash, std::move(bytes)});
+            if (taken.nodes.count(name) != 0)
+                writer_.TakeEarlierSummary(KeptSummaryPath(earlier_.Folder(), name),
+                                           KeptSummaryPath(folder_, name));
         }
     }
 
@@ -214,9 +208,11 @@ private:
         job.box = state.box;
         job.hash = state.hash;
         job.children = tree_.ChildNames(n);
-        job.keepSummary = Keeps(n);
-        if (job.keepSummary && !job.earlierFile.empty())
-            job.keptBytes = EarlierSummaryBytes(name, job.hash);
+        if (Keeps(n)) {
+            job.summaryFile = KeptSummaryPath(folder_, name);
+            if (!job.earlierFile.empty())
+                job.earlierSummary = KeptSummaryPath(earlier_.Folder(), name);
+        }
         SummaryPtr summary = job.summary;
         writer_.Submit(std::move(job));
         return summary;
@@ -236,7 +232,6 @@ private:
     std::size_t summariesLeft_ = 0;
     ReportImage topPicture_; // once the top is built
     const int lowestKeptLevel_;
-    KeptSummaries earlierSummaries_; // of the earlier pyramid, until finish()
 };
 
 OverviewPyramid::OverviewPyramid(const OverviewTree& tree, std::vector<std::string> entries,

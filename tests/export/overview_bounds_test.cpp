@@ -64,7 +64,7 @@ osg::ref_ptr<osg::PagedLOD> TopNode(const fs::path& block) {
         return nullptr;
     for (const auto& entry : fs::directory_iterator(folders[0])) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind("L", 0) != 0)
+        if (name.rfind("L", 0) != 0 || entry.path().extension() != ".osgb")
             continue;
         // The top is the node of the highest level.
         bool higher = false;

@@ -137,6 +137,14 @@ std::set<std::string> FilesIn(const fs::path& folder) {
     return names;
 }
 
+std::vector<fs::path> KeptSummaryFiles(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == kKeptSummaryExtension)
+            files.push_back(entry.path());
+    return files;
+}
+
 Status FeedInOrder(OverviewPyramid& pyramid, const Block& block) {
     for (std::size_t t = 0; t < block.tiles.size(); ++t)
         if (const Status added = pyramid.addTile(t, block.SummaryOf(t)); !added)
@@ -194,9 +202,15 @@ TEST(OverviewPyramid, SparseBlockWritesItsNodesAndReachesEveryTileOnce) {
     ASSERT_TRUE(top) << top.error().message();
 
     const std::set<std::string> expected = ExpectedNodeFiles(cells);
-    std::set<std::string> withSummaries = expected;
-    withSummaries.insert(std::string(kKeptSummariesName));
-    EXPECT_EQ(FilesIn(folder.path()), withSummaries);
+    // Beside them the summaries of the nodes that show anything, one each.
+    std::set<std::string> nodes, summaries;
+    for (const std::string& file : FilesIn(folder.path()))
+        (fs::path(file).extension() == kKeptSummaryExtension ? summaries : nodes).insert(file);
+    EXPECT_EQ(nodes, expected);
+    EXPECT_GE(summaries.size(), expected.size() - 2);
+    for (const std::string& summary : summaries)
+        EXPECT_EQ(nodes.count(fs::path(summary).replace_extension(".osgb").string()), 1u)
+            << summary;
     EXPECT_EQ(top->nodeFiles, expected.size());
     EXPECT_EQ(top->file, NodeFileName(4, 0, 0));
     std::uint64_t bytes = 0;
@@ -329,7 +343,7 @@ TEST(OverviewPyramid, TextureIsEmbeddedAsJpeg) {
     fs::current_path(before);
     ASSERT_TRUE(top);
     EXPECT_EQ(top->file, NodeFileName(1, 0, 0));
-    ASSERT_EQ(captured.files.size(), 2u); // the node and the summaries kept
+    ASSERT_EQ(captured.files.size(), 2u); // the node and its summary kept
     const std::string& bytes = captured.files.at(fs::path("levels") / top->file);
     constexpr std::size_t kRawRgb = std::size_t{kSummaryColourPixels} * kSummaryColourPixels * 3;
     EXPECT_LT(bytes.size(), kRawRgb / 4);
@@ -392,8 +406,8 @@ TEST(OverviewPyramid, SameFilesWhateverTheThreadCount) {
         ASSERT_TRUE(FeedInOrder(pyramid, block));
         const Result<PyramidTop> top = pyramid.finish();
         ASSERT_TRUE(top);
-        // The node files and the summaries kept.
-        EXPECT_EQ(top->nodeFiles + 1, captured.files.size());
+        // The node files and their summaries kept.
+        EXPECT_EQ(2 * top->nodeFiles, captured.files.size());
         if (threads == 1) {
             firstFiles = captured.files;
             EXPECT_GT(firstFiles.size(), 20u);
@@ -510,7 +524,8 @@ TEST(OverviewPyramid, ANodeOverAChildThatDidNotReadBackIsNotTakenAgain) {
     // Every tile known but one of L1_0_0's: the other three level-1 nodes are taken, and the
     // first of those the top wants does not read back. Without the summaries the first run
     // kept, the taken nodes' files are read back.
-    ASSERT_TRUE(fs::remove(KeptSummariesPath(dir.path() / "first")));
+    for (const fs::path& kept : KeptSummaryFiles(dir.path() / "first"))
+        ASSERT_TRUE(fs::remove(kept));
     fs::create_directories(dir.path() / "second");
     OverviewPyramid second(block.tree, block.entries, dir.path() / "second", {},
                            EarlierPyramid{dir.path() / "first", first});
@@ -638,17 +653,18 @@ TEST(OverviewPyramid, ANodeBuiltAgainOverTakenNodesStartsFromTheSummariesKeptOfT
     EXPECT_LT(MeanDifference(keptTop->picture, freshPicture), 1.5);
     EXPECT_EQ(kept->manifest().nodes.at("L2_0_0.osgb").hash,
               freshManifest.nodes.at("L2_0_0.osgb").hash);
-    // The re-run keeps every node's summary in turn, so that the next one starts from them too.
-    const std::optional<KeptSummaries> keptAgain = ReadKeptSummaries(dir.path() / "second");
-    ASSERT_TRUE(keptAgain);
-    EXPECT_EQ(keptAgain->size(), 5u);
+    // The re-run keeps every node's summary in turn, of its subtree now, so that the next one
+    // starts from them too.
+    const OverviewManifest secondManifest = kept->manifest();
+    ASSERT_EQ(secondManifest.nodes.size(), 5u);
+    for (const auto& [name, node] : secondManifest.nodes)
+        EXPECT_TRUE(ReadKeptSummary(KeptSummaryPath(dir.path() / "second", name), node.hash))
+            << name;
 
-    {
-        // One bit of a colour flipped, as a disk may.
-        std::fstream file(KeptSummariesPath(dir.path() / "first"),
-                          std::ios::binary | std::ios::in | std::ios::out);
-        const std::streamoff middle =
-            static_cast<std::streamoff>(fs::file_size(KeptSummariesPath(dir.path() / "first")) / 2);
+    // One bit of each flipped, as a disk may.
+    for (const fs::path& summary : KeptSummaryFiles(dir.path() / "first")) {
+        std::fstream file(summary, std::ios::binary | std::ios::in | std::ios::out);
+        const auto middle = static_cast<std::streamoff>(fs::file_size(summary) / 2);
         char byte = 0;
         file.seekg(middle);
         file.get(byte);
