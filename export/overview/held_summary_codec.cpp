@@ -19,8 +19,11 @@ namespace brindle {
 namespace {
 
 constexpr std::string_view kMagic = "BHS1";
+constexpr std::string_view kKeptMagic = "BKS1";
 constexpr std::size_t kHeightBytes = std::size_t{kSummaryHeightSamples} * kSummaryHeightSamples * 4;
 constexpr std::size_t kPixelCount = std::size_t{kSummaryColourPixels} * kSummaryColourPixels;
+constexpr int kHalf = kSummaryColourPixels / 2;
+constexpr std::size_t kHalvedBytes = std::size_t{3} * kHalf * kHalf;
 // From the best down: each step a third or so fewer bytes on photographs.
 constexpr std::array<int, 8> kJpegQualities{92, 85, 75, 60, 45, 30, 20, 10};
 // Coverage kept exactly, then, only where even that does not fit (a coverage as rough as
@@ -41,12 +44,12 @@ bool TakePart(std::string_view& in, std::string_view& part) {
     return true;
 }
 
-std::string Deflated(const std::string& bytes) {
+std::string Deflated(const std::string& bytes, int level = Z_BEST_COMPRESSION) {
     uLongf size = compressBound(static_cast<uLong>(bytes.size()));
     std::string out(size, '\0');
     if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
                   reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uLong>(bytes.size()),
-                  Z_BEST_COMPRESSION) != Z_OK)
+                  level) != Z_OK)
         return {};
     out.resize(size);
     return out;
@@ -152,21 +155,23 @@ osg::ref_ptr<osg::Image> FilledColours(const TileSummary& summary) {
     return image;
 }
 
-// The colours at half their resolution, each pixel the mean of four: the last resort for
-// colours as rough as noise, which no JPEG of the full ones fits beside exact heights.
+// The colours at half their resolution, each pixel the mean of four: what a kept summary holds,
+// and a held one's last resort for colours as rough as noise, which no JPEG of the full ones
+// fits beside exact heights.
 osg::ref_ptr<osg::Image> HalvedColours(const osg::Image& full) {
-    constexpr int kHalf = kSummaryColourPixels / 2;
     osg::ref_ptr<osg::Image> image = new osg::Image;
     image->allocateImage(kHalf, kHalf, 1, GL_RGB, GL_UNSIGNED_BYTE);
-    for (int j = 0; j < kHalf; ++j)
-        for (int i = 0; i < kHalf; ++i)
-            for (int c = 0; c < 3; ++c) {
-                int sum = 0;
-                for (int dj = 0; dj < 2; ++dj)
-                    for (int di = 0; di < 2; ++di)
-                        sum += full.data(2 * i + di, 2 * j + dj)[c];
-                image->data(i, j)[c] = static_cast<unsigned char>((sum + 2) / 4);
-            }
+    for (int j = 0; j < kHalf; ++j) {
+        // Rows by their starts: the image works out where a pixel lies anew for each.
+        const unsigned char* lower = full.data(0, 2 * j);
+        const unsigned char* upper = full.data(0, 2 * j + 1);
+        unsigned char* to = image->data(0, j);
+        for (int k = 0; k < 3 * kHalf; ++k) {
+            const int at = 6 * (k / 3) + k % 3;
+            to[k] = static_cast<unsigned char>(
+                (lower[at] + lower[at + 3] + upper[at] + upper[at + 3] + 2) / 4);
+        }
+    }
     return image;
 }
 
@@ -204,13 +209,13 @@ std::string CoverageIn(const TileSummary& summary, int steps) {
     return bytes;
 }
 
-} // namespace
-
-std::optional<std::string> EncodeHeldSummary(const TileSummary& summary, int bestQuality) {
+// The summary's extent, its three ways of being drawn, its heights and its normals, after
+// `magic`: what both encodings share. Empty when the summary is not of the summaries' sizes.
+std::string SummaryHead(const TileSummary& summary, std::string_view magic) {
     if (summary.heights.size() * 4 != kHeightBytes || summary.coverage.size() != kPixelCount ||
         summary.colour.size() != kPixelCount * 3)
-        return std::nullopt;
-    std::string head(kMagic);
+        return {};
+    std::string head(magic);
     PutField(head, summary.extent.minX);
     PutField(head, summary.extent.minY);
     PutField(head, summary.extent.maxX);
@@ -224,9 +229,86 @@ std::optional<std::string> EncodeHeldSummary(const TileSummary& summary, int bes
     const std::string normals =
         Deflated(std::string(summary.normals.begin(), summary.normals.end()));
     if (heights.empty() || normals.empty())
-        return std::nullopt;
+        return {};
     PutPart(head, heights);
     PutPart(head, normals);
+    return head;
+}
+
+// SummaryHead() read back into `summary`, with its coverage; `colour` the part after them, as
+// its encoding left it. False when the bytes are not one summary, whole and alone.
+bool TakeSummaryHead(std::string_view bytes, std::string_view magic, TileSummary& summary,
+                     std::string_view& colour) {
+    if (bytes.substr(0, magic.size()) != magic)
+        return false;
+    bytes.remove_prefix(magic.size());
+    std::uint8_t lit = 0, withNormals = 0, ownColours = 0;
+    std::string_view heights, normals, coverage;
+    if (!TakeField(bytes, summary.extent.minX) || !TakeField(bytes, summary.extent.minY) ||
+        !TakeField(bytes, summary.extent.maxX) || !TakeField(bytes, summary.extent.maxY) ||
+        !TakeField(bytes, lit) || lit > 1 || !TakeField(bytes, withNormals) || withNormals > 1 ||
+        !TakeField(bytes, ownColours) || ownColours > 1 || !TakePart(bytes, heights) ||
+        !TakePart(bytes, normals) || !TakePart(bytes, coverage) || !TakePart(bytes, colour) ||
+        !bytes.empty())
+        return false;
+    summary.lit = lit == 1;
+    summary.withNormals = withNormals == 1;
+    summary.ownColours = ownColours == 1;
+    const std::optional<std::string> planes = Inflated(heights, kHeightBytes);
+    const std::optional<std::string> normalBytes = Inflated(normals, summary.normals.size());
+    const std::optional<std::string> covered = Inflated(coverage, kPixelCount);
+    if (!planes || !normalBytes || !covered)
+        return false;
+    HeightsFromPlanes(*planes, summary);
+    // A component of -128 is no normal the worker gives, as its own encoding holds.
+    if (std::find(normalBytes->begin(), normalBytes->end(), static_cast<char>(-128)) !=
+        normalBytes->end())
+        return false;
+    std::transform(normalBytes->begin(), normalBytes->end(), summary.normals.begin(),
+                   [](char byte) { return static_cast<std::int8_t>(byte); });
+    std::copy(covered->begin(), covered->end(), summary.coverage.begin());
+    return true;
+}
+
+// The colours of the covered pixels from rows of RGB bytes (`row(j)`, the row of pixel row
+// j >> shift), at full resolution or at half, each of their pixels standing for four.
+template <typename Row> void PutColours(TileSummary& summary, int shift, Row&& row) {
+    for (int j = 0; j < kSummaryColourPixels; ++j) {
+        const unsigned char* colours = row(j >> shift);
+        for (int i = 0; i < kSummaryColourPixels; ++i)
+            if (summary.Coverage(i, j) > 0)
+                std::copy_n(colours + 3 * (i >> shift), 3, summary.Colour(i, j));
+    }
+}
+
+// An image's rows, each byte less the byte of the same colour to its left: a photograph's
+// neighbouring pixels are alike, so the differences deflate far better than the colours do.
+std::string RowDifferences(const osg::Image& image) {
+    const int width = image.s(), height = image.t();
+    std::string out(std::size_t{3} * width * height, '\0');
+    for (int j = 0; j < height; ++j) {
+        const unsigned char* row = image.data(0, j);
+        char* to = out.data() + std::size_t{3} * width * j;
+        for (int k = 0; k < 3 * width; ++k)
+            to[k] = static_cast<char>(row[k] - (k >= 3 ? row[k - 3] : 0));
+    }
+    return out;
+}
+
+void UndoRowDifferences(std::string& rows) {
+    const std::size_t width = std::size_t{3} * kHalf;
+    for (std::size_t start = 0; start + width <= rows.size(); start += width)
+        for (std::size_t k = 3; k < width; ++k)
+            rows[start + k] = static_cast<char>(static_cast<unsigned char>(rows[start + k]) +
+                                                static_cast<unsigned char>(rows[start + k - 3]));
+}
+
+} // namespace
+
+std::optional<std::string> EncodeHeldSummary(const TileSummary& summary) {
+    const std::string head = SummaryHead(summary, kMagic);
+    if (head.empty())
+        return std::nullopt;
     osgDB::ReaderWriter* jpeg = CoversAny(summary) ? JpegCodec() : nullptr;
     if (CoversAny(summary) && jpeg == nullptr)
         return std::nullopt;
@@ -239,8 +321,6 @@ std::optional<std::string> EncodeHeldSummary(const TileSummary& summary, int bes
         if (coverage.empty())
             return std::nullopt;
         for (const int quality : kJpegQualities) {
-            if (quality > bestQuality && quality != kJpegQualities.back())
-                continue;
             whole = head;
             PutPart(*whole, coverage);
             if (!jpeg) {
@@ -260,35 +340,10 @@ std::optional<std::string> EncodeHeldSummary(const TileSummary& summary, int bes
 }
 
 std::optional<TileSummary> DecodeHeldSummary(std::string_view bytes) {
-    if (bytes.substr(0, kMagic.size()) != kMagic)
-        return std::nullopt;
-    bytes.remove_prefix(kMagic.size());
     TileSummary summary;
-    std::uint8_t lit = 0, withNormals = 0, ownColours = 0;
-    std::string_view heights, normals, coverage, colour;
-    if (!TakeField(bytes, summary.extent.minX) || !TakeField(bytes, summary.extent.minY) ||
-        !TakeField(bytes, summary.extent.maxX) || !TakeField(bytes, summary.extent.maxY) ||
-        !TakeField(bytes, lit) || lit > 1 || !TakeField(bytes, withNormals) || withNormals > 1 ||
-        !TakeField(bytes, ownColours) || ownColours > 1 || !TakePart(bytes, heights) ||
-        !TakePart(bytes, normals) || !TakePart(bytes, coverage) || !TakePart(bytes, colour) ||
-        !bytes.empty())
+    std::string_view colour;
+    if (!TakeSummaryHead(bytes, kMagic, summary, colour))
         return std::nullopt;
-    summary.lit = lit == 1;
-    summary.withNormals = withNormals == 1;
-    summary.ownColours = ownColours == 1;
-    const std::optional<std::string> planes = Inflated(heights, kHeightBytes);
-    const std::optional<std::string> normalBytes = Inflated(normals, summary.normals.size());
-    const std::optional<std::string> covered = Inflated(coverage, kPixelCount);
-    if (!planes || !normalBytes || !covered)
-        return std::nullopt;
-    HeightsFromPlanes(*planes, summary);
-    // A component of -128 is no normal the worker gives, as its own encoding holds.
-    if (std::find(normalBytes->begin(), normalBytes->end(), static_cast<char>(-128)) !=
-        normalBytes->end())
-        return std::nullopt;
-    std::transform(normalBytes->begin(), normalBytes->end(), summary.normals.begin(),
-                   [](char byte) { return static_cast<std::int8_t>(byte); });
-    std::copy(covered->begin(), covered->end(), summary.coverage.begin());
     if (colour.empty())
         return CoversAny(summary) ? std::nullopt : std::optional<TileSummary>(std::move(summary));
     osgDB::ReaderWriter* jpeg = JpegCodec();
@@ -303,13 +358,44 @@ std::optional<TileSummary> DecodeHeldSummary(std::string_view bytes) {
         image->t() != kSummaryColourPixels >> shift || image->getPixelFormat() != GL_RGB ||
         image->getDataType() != GL_UNSIGNED_BYTE)
         return std::nullopt;
-    for (int j = 0; j < kSummaryColourPixels; ++j) {
-        // A row at a time: the image works out where a pixel lies anew for each.
-        const unsigned char* row = image->data(0, j >> shift);
-        for (int i = 0; i < kSummaryColourPixels; ++i)
-            if (summary.Coverage(i, j) > 0)
-                std::copy_n(row + 3 * (i >> shift), 3, summary.Colour(i, j));
+    // A row at a time: the image works out where a pixel lies anew for each.
+    PutColours(summary, shift, [&](int row) { return image->data(0, row); });
+    return summary;
+}
+
+std::optional<std::string> EncodeKeptSummary(const TileSummary& summary) {
+    std::string whole = SummaryHead(summary, kKeptMagic);
+    const std::string coverage = Deflated(CoverageIn(summary, 256));
+    if (whole.empty() || coverage.empty())
+        return std::nullopt;
+    PutPart(whole, coverage);
+    if (!CoversAny(summary)) {
+        PutPart(whole, std::string());
+        return whole;
     }
+    // The best compression takes ten times as long for a tenth fewer bytes: each node a re-run
+    // builds waits for it.
+    const std::string colour =
+        Deflated(RowDifferences(*HalvedColours(*FilledColours(summary))), Z_BEST_SPEED);
+    if (colour.empty())
+        return std::nullopt;
+    PutPart(whole, colour);
+    return whole;
+}
+
+std::optional<TileSummary> DecodeKeptSummary(std::string_view bytes) {
+    TileSummary summary;
+    std::string_view colour;
+    if (!TakeSummaryHead(bytes, kKeptMagic, summary, colour))
+        return std::nullopt;
+    if (colour.empty())
+        return CoversAny(summary) ? std::nullopt : std::optional<TileSummary>(std::move(summary));
+    std::optional<std::string> halved = Inflated(colour, kHalvedBytes);
+    if (!halved)
+        return std::nullopt;
+    UndoRowDifferences(*halved);
+    const auto* rows = reinterpret_cast<const unsigned char*>(halved->data());
+    PutColours(summary, 1, [&](int row) { return rows + std::size_t{3} * kHalf * row; });
     return summary;
 }
 

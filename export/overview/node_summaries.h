@@ -19,7 +19,7 @@ namespace brindle {
 std::filesystem::path KeptSummaryPath(const std::filesystem::path& folder,
                                       const std::string& nodeFile);
 
-// The file's bytes for the summary `summary` (as EncodeHeldSummary() gives it) of a node whose
+// The file's bytes for the summary `summary` (as EncodeKeptSummary() gives it) of a node whose
 // subtree hashed `hash`, a checksum over the whole last.
 std::string KeptSummaryBytes(std::uint64_t hash, std::string_view summary);
 

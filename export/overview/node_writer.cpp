@@ -188,9 +188,7 @@ void NodeWriter::KeepSummary(const NodeJob& job) {
     if (!job.earlierSummary.empty() && files_.reuse &&
         files_.reuse(job.earlierSummary, job.summaryFile))
         return;
-    // No better than the node file's own texture, which a re-run would otherwise read.
-    const std::optional<std::string> encoded =
-        EncodeHeldSummary(*job.summary, options_.jpegQuality);
+    const std::optional<std::string> encoded = EncodeKeptSummary(*job.summary);
     if (encoded)
         (void)files_.create(job.summaryFile, KeptSummaryBytes(job.hash, *encoded));
 }

@@ -69,7 +69,7 @@ struct OverviewBuild::State {
     // the node above shows nothing of it this time and is built again next time.
     void decodeKept(std::size_t wanted, std::string bytes) {
         pool->submit([this, wanted, bytes = std::move(bytes)] {
-            std::optional<TileSummary> summary = DecodeHeldSummary(bytes);
+            std::optional<TileSummary> summary = DecodeKeptSummary(bytes);
             const std::lock_guard<std::mutex> lock(decodedMutex);
             decoded.emplace_back(wanted, std::move(summary));
         });

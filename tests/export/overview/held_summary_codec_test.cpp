@@ -115,5 +115,67 @@ TEST(HeldSummaryCodec, NoiseStillFitsAndAnythingElseIsNoSummary) {
     EXPECT_FALSE(DecodeHeldSummary(damaged));
 }
 
+// A node's summary kept on disk: everything exact but the colours, which come back at half
+// their resolution, each the mean of its four, as the node above takes them. No picture codec
+// reads them back, so a damaged file can only fail to decode.
+TEST(KeptSummaryCodec, ColoursComeBackAsTheMeansOfTheirFourAndTheRestExact) {
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        SampleTileParams params;
+        params.texturePx = 256;
+        params.gridCells = 32;
+        params.sizeMetres = 100;
+        params.seed = seed;
+        SceneSummaryOptions options;
+        if (seed % 2 == 0)
+            options.extent = Extent{-30, -10, 100, 110};
+        const SceneSummary made = SummariseScene(*MakeSampleTile(params), options);
+        ASSERT_TRUE(made.summary);
+        const TileSummary& summary = *made.summary;
+        const std::optional<std::string> bytes = EncodeKeptSummary(summary);
+        ASSERT_TRUE(bytes);
+        EXPECT_LE(bytes->size(), 100u * 1024) << seed;
+        const std::optional<TileSummary> back = DecodeKeptSummary(*bytes);
+        ASSERT_TRUE(back) << seed;
+        EXPECT_EQ(std::memcmp(back->heights.data(), summary.heights.data(),
+                              summary.heights.size() * sizeof(float)),
+                  0);
+        EXPECT_EQ(back->coverage, summary.coverage);
+        EXPECT_EQ(back->normals, summary.normals);
+        EXPECT_EQ(back->lit, summary.lit);
+        EXPECT_EQ(back->extent.maxX, summary.extent.maxX);
+        std::size_t blocks = 0;
+        for (int j = 0; j < kSummaryColourPixels; j += 2)
+            for (int i = 0; i < kSummaryColourPixels; i += 2) {
+                bool whole = true;
+                for (int d = 0; d < 4; ++d)
+                    whole = whole && summary.Coverage(i + d % 2, j + d / 2) > 0;
+                if (!whole)
+                    continue;
+                ++blocks;
+                for (int c = 0; c < 3; ++c) {
+                    int sum = 0;
+                    for (int d = 0; d < 4; ++d)
+                        sum += summary.Colour(i + d % 2, j + d / 2)[c];
+                    for (int d = 0; d < 4; ++d)
+                        ASSERT_EQ(back->Colour(i + d % 2, j + d / 2)[c], (sum + 2) / 4)
+                            << seed << " at " << i << ", " << j;
+                }
+            }
+        EXPECT_GT(blocks, 4000u);
+        for (std::size_t k = 0; k < summary.coverage.size(); ++k)
+            if (summary.coverage[k] == 0) {
+                ASSERT_EQ(back->colour[3 * k] | back->colour[3 * k + 1] | back->colour[3 * k + 2],
+                          0);
+            }
+
+        EXPECT_FALSE(DecodeKeptSummary(bytes->substr(0, bytes->size() - 1)));
+        EXPECT_FALSE(DecodeKeptSummary(*bytes + "x"));
+        EXPECT_FALSE(DecodeHeldSummary(*bytes)) << "each codec reads its own";
+        std::string damaged = *bytes;
+        damaged[bytes->size() - 100] = static_cast<char>(damaged[bytes->size() - 100] ^ 0x55);
+        EXPECT_FALSE(DecodeKeptSummary(damaged));
+    }
+}
+
 } // namespace
 } // namespace brindle

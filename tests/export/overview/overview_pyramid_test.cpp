@@ -633,7 +633,7 @@ TEST(OverviewPyramid, ANodeBuiltAgainOverTakenNodesStartsFromTheSummariesKeptOfT
             if (taken.keptSummaries.at(k).empty())
                 continue;
             ++kept;
-            EXPECT_TRUE(pyramid->addNodeSummary(k, DecodeHeldSummary(taken.keptSummaries[k])));
+            EXPECT_TRUE(pyramid->addNodeSummary(k, DecodeKeptSummary(taken.keptSummaries[k])));
         }
         for (std::size_t t = 0; t < block.tiles.size(); ++t) {
             if (t == changed) {
