@@ -196,6 +196,7 @@ private:
     // is unknown (its manifest did not read, or a build was cut short since).
     NameSet kept_;
     bool sweep_ = false;
+    std::vector<fs::path> namesNotKept_; // of the earlier manifest, once the walk is done
     TilesetBuilt built_;
     TilesetBuildProgress progress_;
 };
@@ -296,10 +297,15 @@ Status TilesetWalk::beginUpdate() {
 }
 
 // The new contents and tilesets go on disk before the manifest that names them replaces the
-// earlier one; tileset.json follows, atomically.
+// earlier one; tileset.json follows, atomically. The earlier manifest is done with first, the
+// names it holds that the new build did not keep taken out of it: Windows replaces no file
+// that is open, and the walk reads it as it goes.
 Status TilesetWalk::putManifestInPlace() {
     if (const Status flushed = FlushFolder(output_); !flushed)
         return flushed;
+    if (earlier_ && !sweep_)
+        namesNotKept_ = earlier_->namesNotKept();
+    earlier_.reset();
     std::error_code error;
     fs::rename(output_ / kManifestScratchName, output_ / kConversionManifestName, error);
     return error;
@@ -309,7 +315,7 @@ Status TilesetWalk::putManifestInPlace() {
 // note stays, and the next update removes what is left.
 void TilesetWalk::finishUpdate() {
     const Status removed = sweep_ ? RemoveAllNotKept(output_, kept_)
-                                  : RemoveNamesNotKept(output_, earlier_->namesNotKept(), kept_);
+                                  : RemoveNamesNotKept(output_, namesNotKept_, kept_);
     std::error_code error;
     if (removed)
         fs::remove(output_ / kUpdatePendingName, error);

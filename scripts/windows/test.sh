@@ -119,6 +119,30 @@ for block in "区块 甲" "区块 乙"; do
   fi
 done
 
+echo "== brindle-export.exe writes a block's 3D Tiles tileset, then updates it in place"
+# The second run replaces the tileset's manifest while it has the earlier one read: Windows
+# replaces no file that is held open.
+win_tiles="$work/windows/tilesets"
+for run in first second; do
+  status=0
+  "$wine" "$programs/brindle-export.exe" -q -j 2 --3dtiles "$(windows_path "$win_tiles")" \
+    "$(windows_path "$win_blocks/区块 甲")" >"$work/out-3dtiles-$run.txt" 2>&1 || status=$?
+  if ((status != 0)) || [[ ! -s "$win_tiles/区块 甲/tileset.json" ]]; then
+    echo "FAILED: the $run --3dtiles run exited with $status, or wrote no tileset.json" >&2
+    cat "$work/out-3dtiles-$run.txt" >&2
+    failed=1
+  fi
+  # A touched tile, so that the second run converts it again and updates the tileset.
+  touch "$win_blocks/区块 甲"/Tile_*/root.osgb
+  sleep 1.2
+done
+if [[ -e "$win_tiles/区块 甲/brindle-tileset.pending" ]] ||
+  ! grep -q '"generation":2' "$win_tiles/区块 甲/brindle-tileset.manifest"; then
+  echo "FAILED: the second --3dtiles run did not finish its update in place" >&2
+  ls -la "$win_tiles/区块 甲" >&2
+  failed=1
+fi
+
 echo "== brindle-export.exe identifies metadata.xml's SRS"
 # Degrees are no translation: the folder fails naming its SRS. A projected CRS is told only
 # by PROJ with its database; unidentified, it would be called a local frame.
