@@ -21,6 +21,11 @@ fs::path Normal(const fs::path& path) {
 
 void EarlierReadAhead::start(const fs::path& outputFolder, const fs::path& listedFolder,
                              const ContentSettings& settings) {
+#ifdef _WIN32
+    // The read holds the manifest open until the walk, and Windows replaces no file that is
+    // open: another run updating the tileset meanwhile would fail. The walk reads it there.
+    (void)outputFolder, (void)listedFolder, (void)settings;
+#else
     const fs::path output = Normal(outputFolder), listed = Normal(listedFolder);
     const std::optional<ManifestHead> head = ReadManifestHead(output);
     const Result<FileFacts> manifest = LookAt(output / kConversionManifestName);
@@ -42,6 +47,7 @@ void EarlierReadAhead::start(const fs::path& outputFolder, const fs::path& liste
         return; // no thread to spare: the walk reads it itself
     }
     reads_.push_back(std::move(read));
+#endif
 }
 
 std::unique_ptr<EarlierConversions> EarlierReadAhead::take(const fs::path& outputFolder,

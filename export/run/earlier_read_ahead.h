@@ -13,6 +13,7 @@ namespace brindle {
 // The manifests of the tilesets a run will update in place, read on threads of their own while
 // the listed folders' tiles are checked, instead of after: on a re-run that touched a few tiles
 // the read is a tenth of the tileset's stage, and nothing it reads is the checks' to change.
+// Not on Windows, where a file held open cannot be replaced by another run meanwhile.
 class EarlierReadAhead {
 public:
     EarlierReadAhead() = default;

@@ -30,6 +30,9 @@ void WriteManifest(const fs::path& out, const fs::path& listed, const fs::path& 
 }
 
 TEST(EarlierReadAhead, GivesWhatItReadOnlyWhileTheManifestIsTheFileItRead) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows reads no manifest ahead";
+#endif
     test::TempDir dir;
     const fs::path listed = dir.path() / "block", out = dir.path() / "tilesets" / "block";
     WriteManifest(out, listed, out / kConversionManifestName, 7);
@@ -44,6 +47,7 @@ TEST(EarlierReadAhead, GivesWhatItReadOnlyWhileTheManifestIsTheFileItRead) {
     EXPECT_EQ(taken->generation(), 7u);
     EXPECT_TRUE(taken->find(listed / "T" / "root.osgb", kTileStamp));
     EXPECT_FALSE(ahead.take(out, listed)) << "given once";
+    taken.reset();
 
     // Another run put a manifest of its own in place between the read and the walk.
     EarlierReadAhead overtaken;
