@@ -277,7 +277,8 @@ template <typename Row> void PutColours(TileSummary& summary, int shift, Row&& r
         const unsigned char* colours = row(j >> shift);
         for (int i = 0; i < kSummaryColourPixels; ++i)
             if (summary.Coverage(i, j) > 0)
-                std::copy_n(colours + 3 * (i >> shift), 3, summary.Colour(i, j));
+                std::copy_n(colours + std::size_t{3} * static_cast<std::size_t>(i >> shift), 3,
+                            summary.Colour(i, j));
     }
 }
 

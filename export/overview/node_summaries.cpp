@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::string_view kFirstLine = "brindle kept node summary 1\n";
 // A kept summary deflates to some 40 to 60 KB; even one of noise stays within this.
-constexpr std::uint64_t kMostBytes = 512 * 1024;
+constexpr std::uint64_t kMostBytes = std::uint64_t{512} << 10;
 
 std::uint64_t Checksum(std::string_view bytes) {
     return Fnv1a().addBytes(bytes).value();
