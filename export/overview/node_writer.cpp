@@ -174,7 +174,11 @@ OverviewManifest NodeWriter::Manifest() const {
 void NodeWriter::Write(const NodeJob& job) {
     if (!Failure())
         return;
-    if (!TakeEarlier(job))
+    if (job.summaryOnly) {
+        // What stands there does not check out, or it would not have been read back.
+        std::error_code ignored;
+        std::filesystem::remove(job.summaryFile, ignored);
+    } else if (!TakeEarlier(job))
         Build(job);
     if (Failure())
         KeepSummary(job);

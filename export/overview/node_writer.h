@@ -36,6 +36,8 @@ struct NodeJob {
     // of it linked (`earlierSummary`, where the node is taken), or else encoded anew.
     std::filesystem::path summaryFile;
     std::filesystem::path earlierSummary;
+    // Only the summary is to be kept: the node is taken, its summary read back from its file.
+    bool summaryOnly = false;
 };
 
 // The node files a pyramid has put on disk so far.

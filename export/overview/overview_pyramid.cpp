@@ -87,9 +87,11 @@ public:
         summariesWanted_.insert(summariesWanted_.end(), taken.summariesWanted.begin(),
                                 taken.summariesWanted.end());
         summariesLeft_ += taken.summariesWanted.size();
-        for (const std::size_t node : taken.summariesWanted)
+        for (const std::size_t node : taken.summariesWanted) {
             taken.result.keptSummaries.push_back(
                 EarlierSummaryBytes(tree_.FileName(node), tree_.State(node).hash));
+            wantedUnkept_.push_back(taken.result.keptSummaries.back().empty());
+        }
         return std::move(taken.result);
     }
 
@@ -109,6 +111,10 @@ public:
         SummaryPtr counted;
         if (summary && HasArea(summary->extent)) {
             counted = Counted(std::move(*summary), summaryCounter_);
+            // Read back from its file for want of a kept one: kept now, so that the next run
+            // need not read it back, as after a run that kept none (an earlier version's).
+            if (wantedUnkept_[wanted] && Keeps(node))
+                KeepReadBack(node, counted);
         } else {
             // Its file may be damaged: the next run builds it again, and the node above, which
             // shows nothing of it now, too.
@@ -164,6 +170,15 @@ private:
     }
 
     bool Keeps(std::size_t n) const { return tree_.Node(n).level >= lowestKeptLevel_; }
+
+    void KeepReadBack(std::size_t n, SummaryPtr summary) {
+        NodeJob job;
+        job.summaryOnly = true;
+        job.summary = std::move(summary);
+        job.hash = tree_.State(n).hash;
+        job.summaryFile = KeptSummaryPath(folder_, tree_.FileName(n));
+        writer_.Submit(std::move(job));
+    }
 
     // The summary the earlier pyramid kept of node `name`, when it kept it for the same
     // subtree (`hash`); empty otherwise.
@@ -229,6 +244,7 @@ private:
     std::shared_ptr<SummaryCounter> summaryCounter_;
     // The nodes whose summaries addNodeSummary() takes, by takeUnchangedNodes()'s list.
     std::vector<std::size_t> summariesWanted_;
+    std::vector<bool> wantedUnkept_; // by the same place: the earlier pyramid kept no summary
     std::size_t summariesLeft_ = 0;
     ReportImage topPicture_; // once the top is built
     const int lowestKeptLevel_;

@@ -549,6 +549,14 @@ TEST(OverviewPyramid, ANodeOverAChildThatDidNotReadBackIsNotTakenAgain) {
     ASSERT_TRUE(second.finish());
     const OverviewManifest secondManifest = second.manifest();
     EXPECT_EQ(secondManifest.nodes.count(settled.summariesWanted[0]), 0u);
+    // The two read back keep their summaries now, for the next run to take instead.
+    EXPECT_FALSE(fs::exists(KeptSummaryPath(dir.path() / "second", settled.summariesWanted[0])));
+    for (std::size_t k = 1; k < 3; ++k) {
+        const std::string& name = settled.summariesWanted[k];
+        EXPECT_TRUE(ReadKeptSummary(KeptSummaryPath(dir.path() / "second", name),
+                                    secondManifest.nodes.at(name).hash))
+            << name;
+    }
     ASSERT_EQ(secondManifest.nodes.count("L2_0_0.osgb"), 1u);
     EXPECT_NE(secondManifest.nodes.at("L2_0_0.osgb").hash, first->nodes.at("L2_0_0.osgb").hash);
 
