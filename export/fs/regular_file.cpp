@@ -60,6 +60,21 @@ bool Unchanged(const FileFacts& before, const FileFacts& now) {
            now.modified == before.modified && now.changed == before.changed;
 }
 
+std::optional<std::string> ReadWholeRegularFile(const std::filesystem::path& path,
+                                                std::uint64_t most) {
+    RegularFile file;
+    const Result<RegularFile::Opened> opened = file.open(path);
+    if (!opened || *opened != RegularFile::Opened::Yes || file.size() > most)
+        return std::nullopt;
+    // One byte more than its size, so that a file grown since the open is seen.
+    std::string bytes(static_cast<std::size_t>(file.size()) + 1, '\0');
+    const Result<std::size_t> read = file.read(bytes.data(), bytes.size());
+    if (!read || *read != file.size())
+        return std::nullopt;
+    bytes.resize(*read);
+    return bytes;
+}
+
 #ifdef _WIN32
 
 namespace {

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <system_error>
 
 namespace brindle {
@@ -123,5 +125,10 @@ private:
     std::intptr_t handle_ = kClosed;
     std::uint64_t size_ = 0;
 };
+
+// The bytes of `path` read whole, as RegularFile opens it: nothing when it is not a regular
+// file, holds more than `most` bytes, cannot be read, or grows or shrinks while it is read.
+std::optional<std::string> ReadWholeRegularFile(const std::filesystem::path& path,
+                                                std::uint64_t most);
 
 } // namespace brindle

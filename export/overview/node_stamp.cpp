@@ -16,19 +16,14 @@ std::uint64_t Word(const char* at) {
     return word;
 }
 
-// The bytes of `file`, read whole from a regular file no larger than a node file may be.
+// The bytes of `file`, read whole from a regular file of `size` bytes, no larger than a node
+// file may be.
 std::optional<std::string> ReadWhole(const fs::path& file, std::uint64_t size) {
-    RegularFile opened;
-    const Result<RegularFile::Opened> open = opened.open(file);
-    if (!open || *open != RegularFile::Opened::Yes || opened.size() != size ||
-        size > kMaxNodeFileBytes)
+    if (size > kMaxNodeFileBytes)
         return std::nullopt;
-    // One byte more than its size, so that a file grown since the open is seen.
-    std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
-    const Result<std::size_t> read = opened.read(bytes.data(), bytes.size());
-    if (!read || *read != size)
+    std::optional<std::string> bytes = ReadWholeRegularFile(file, size);
+    if (!bytes || bytes->size() != size)
         return std::nullopt;
-    bytes.resize(*read);
     return bytes;
 }
 

@@ -49,17 +49,10 @@ std::optional<std::string> ParseKeptSummary(std::string_view bytes, std::uint64_
 }
 
 std::optional<std::string> ReadKeptSummary(const fs::path& file, std::uint64_t hash) {
-    RegularFile opened;
-    const Result<RegularFile::Opened> open = opened.open(file);
-    if (!open || *open != RegularFile::Opened::Yes || opened.size() > kMostBytes)
+    const std::optional<std::string> bytes = ReadWholeRegularFile(file, kMostBytes);
+    if (!bytes)
         return std::nullopt;
-    // One byte more than its size, so that a file grown since the open is seen.
-    std::string bytes(static_cast<std::size_t>(opened.size()) + 1, '\0');
-    const Result<std::size_t> read = opened.read(bytes.data(), bytes.size());
-    if (!read || *read != opened.size())
-        return std::nullopt;
-    bytes.resize(*read);
-    return ParseKeptSummary(bytes, hash);
+    return ParseKeptSummary(*bytes, hash);
 }
 
 } // namespace brindle

@@ -182,17 +182,11 @@ std::optional<OverviewManifest> ParseManifest(std::string_view text) {
 }
 
 std::optional<OverviewManifest> ReadManifest(const fs::path& folder) {
-    RegularFile file;
-    const Result<RegularFile::Opened> opened = file.open(ManifestPath(folder));
-    if (!opened || *opened != RegularFile::Opened::Yes || file.size() > kMaxManifestBytes)
+    const std::optional<std::string> bytes =
+        ReadWholeRegularFile(ManifestPath(folder), kMaxManifestBytes);
+    if (!bytes)
         return std::nullopt;
-    // One byte more than its size, so that a file grown since the open is seen.
-    std::string bytes(static_cast<std::size_t>(file.size()) + 1, '\0');
-    const Result<std::size_t> read = file.read(bytes.data(), bytes.size());
-    if (!read || *read != file.size())
-        return std::nullopt;
-    bytes.resize(*read);
-    return ParseManifest(bytes);
+    return ParseManifest(*bytes);
 }
 
 Status WriteManifest(const fs::path& folder, const OverviewManifest& manifest) {
