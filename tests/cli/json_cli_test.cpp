@@ -16,23 +16,10 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using test::Contains;
+using test::DecodePathBytes;
 using test::Outcome;
 using test::RunExport;
 using test::TempDir;
-
-// Reverses the JSON report's escape of path bytes: each %XX is the byte XX.
-std::string DecodePathBytes(const std::string& text) {
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            bytes += text[i];
-        }
-    }
-    return bytes;
-}
 
 // A path value of a JSON report object, as bytes.
 std::string PathIn(const json& object, const char* key) {

@@ -21,4 +21,18 @@ inline FolderReport WrittenFolder(const std::string& name) {
     return folder;
 }
 
+// Reverses the JSON report's escape of path bytes: each %XX is the byte XX.
+inline std::string DecodePathBytes(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
+
 } // namespace brindle::test

@@ -17,19 +17,6 @@ using nlohmann::json;
 using test::Contains;
 using test::WrittenFolder;
 
-std::string Decode(const std::string& text) {
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%') {
-            bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            bytes += text[i];
-        }
-    }
-    return bytes;
-}
-
 TEST(PathEscape, KeepsValidUtf8AndEscapesEveryOtherByteAndThePercentSign) {
     EXPECT_EQ(EscapePathBytes("Tile_\xe5\x9d\x97"), "Tile_\xe5\x9d\x97");
     EXPECT_EQ(EscapePathBytes("100%"), "100%25");
@@ -55,7 +42,7 @@ TEST(PathEscape, RoundTripsAnyBytesAndAgreesWithTheJsonWriterOnValidity) {
                                : std::string(1, static_cast<char>(byte(random)));
         }
         const std::string escaped = EscapePathBytes(bytes);
-        ASSERT_EQ(Decode(escaped), bytes);
+        ASSERT_EQ(test::DecodePathBytes(escaped), bytes);
         ASSERT_TRUE(IsValidUtf8(escaped));
         bool dumps = true;
         try {

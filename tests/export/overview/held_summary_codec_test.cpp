@@ -63,22 +63,26 @@ void ExpectHeldAsIs(const TileSummary& summary, double minPsnr, const std::strin
     EXPECT_GE(CoveredPsnr(summary, *back), minPsnr) << what;
 }
 
+// The summary a worker makes of a textured tile, its texture of 256 pixels with a grain in
+// every pixel; every other one over part of a larger extent, its edge within the colours.
+SceneSummary TexturedTileSummary(unsigned seed) {
+    SampleTileParams params;
+    params.texturePx = 256;
+    params.gridCells = 32;
+    params.sizeMetres = 100;
+    params.seed = seed;
+    SceneSummaryOptions options;
+    if (seed % 2 == 0)
+        options.extent = Extent{-30, -10, 100, 110};
+    return SummariseScene(*MakeSampleTile(params), options);
+}
+
 // Summaries of textured tiles as the workers make them, their textures of 256 pixels with a
 // grain in every pixel, some under a tile that covers only part of its extent: each fits in
 // 30 KB (the protocol's 279 KB), heights and coverage exact, colours within a JPEG's loss.
 TEST(HeldSummaryCodec, TexturedTilesFitIn30KilobytesWithHeightsAndCoverageExact) {
     for (unsigned seed = 1; seed <= 6; ++seed) {
-        SampleTileParams params;
-        params.texturePx = 256;
-        params.gridCells = 32;
-        params.sizeMetres = 100;
-        params.seed = seed;
-        const osg::ref_ptr<osg::Node> tile = MakeSampleTile(params);
-        SceneSummaryOptions options;
-        // Every other tile lies over part of a larger extent, its edge within the colours.
-        if (seed % 2 == 0)
-            options.extent = Extent{-30, -10, 100, 110};
-        const SceneSummary made = SummariseScene(*tile, options);
+        const SceneSummary made = TexturedTileSummary(seed);
         ASSERT_TRUE(made.summary);
         ExpectHeldAsIs(*made.summary, 30.0, "tile " + std::to_string(seed));
     }
@@ -120,15 +124,7 @@ TEST(HeldSummaryCodec, NoiseStillFitsAndAnythingElseIsNoSummary) {
 // reads them back, so a damaged file can only fail to decode.
 TEST(KeptSummaryCodec, ColoursComeBackAsTheMeansOfTheirFourAndTheRestExact) {
     for (unsigned seed = 1; seed <= 4; ++seed) {
-        SampleTileParams params;
-        params.texturePx = 256;
-        params.gridCells = 32;
-        params.sizeMetres = 100;
-        params.seed = seed;
-        SceneSummaryOptions options;
-        if (seed % 2 == 0)
-            options.extent = Extent{-30, -10, 100, 110};
-        const SceneSummary made = SummariseScene(*MakeSampleTile(params), options);
+        const SceneSummary made = TexturedTileSummary(seed);
         ASSERT_TRUE(made.summary);
         const TileSummary& summary = *made.summary;
         const std::optional<std::string> bytes = EncodeKeptSummary(summary);

@@ -495,6 +495,25 @@ TEST(OverviewPyramid, SummariesHeldStayAtTheFrontierOfTilesFedColumnByColumn) {
     EXPECT_EQ(pyramid.summaries().live, 0u);
 }
 
+// Sixteen tiles, four by four, placed.
+Block FourByFourBlock() {
+    Block block;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            block.Add(CellName(x, y), CellExtent(x, y));
+    block.Place();
+    return block;
+}
+
+// The place of the tile named `name` in the block.
+std::size_t TileNamed(const Block& block, const std::string& name) {
+    for (std::size_t t = 0; t < block.tiles.size(); ++t)
+        if (block.tiles[t].name == name)
+            return t;
+    ADD_FAILURE() << "no tile " << name;
+    return 0;
+}
+
 // A 4 x 4 block whose pyramid is written into `folder` (which exists), taking from `previous`
 // what it can, with the tiles' stamps `stamps`; its manifest.
 OverviewManifest BuildFourByFour(const Block& block, const fs::path& folder,
@@ -512,11 +531,7 @@ OverviewManifest BuildFourByFour(const Block& block, const fs::path& folder,
 // for good once the node below is whole again.
 TEST(OverviewPyramid, ANodeOverAChildThatDidNotReadBackIsNotTakenAgain) {
     TempFolder dir;
-    Block block;
-    for (int x = 0; x < 4; ++x)
-        for (int y = 0; y < 4; ++y)
-            block.Add(CellName(x, y), CellExtent(x, y));
-    block.Place();
+    const Block block = FourByFourBlock();
     fs::create_directories(dir.path() / "first");
     const auto first = std::make_shared<const OverviewManifest>(
         BuildFourByFour(block, dir.path() / "first", {}, nullptr));
@@ -531,11 +546,7 @@ TEST(OverviewPyramid, ANodeOverAChildThatDidNotReadBackIsNotTakenAgain) {
     OverviewPyramid second(block.tree, block.entries, dir.path() / "second", {},
                            EarlierPyramid{dir.path() / "first", first});
     std::vector<std::optional<KnownTile>> known(block.tiles.size(), KnownTile{0, true});
-    std::size_t changed = 0;
-    for (std::size_t t = 0; t < block.tiles.size(); ++t)
-        if (block.tiles[t].name == CellName(0, 0))
-            changed = t;
-    known[changed] = std::nullopt;
+    known[TileNamed(block, CellName(0, 0))] = std::nullopt;
     const UnchangedNodesTaken settled = second.takeUnchangedNodes(known);
     ASSERT_EQ(settled.summariesWanted.size(), 3u);
     ASSERT_TRUE(second.addNodeSummary(0, std::nullopt));
@@ -592,18 +603,11 @@ double MeanDifference(const ReportImage& a, const ReportImage& b) {
 
 // A re-run builds a node again over the nodes it takes from the summaries the earlier run kept
 // of them, needing none of their files read back, and shows what a build from every tile as it
-// is now shows. A damaged summaries file leaves the taken nodes to be read back.
+// is now shows. Damaged summary files leave the taken nodes to be read back.
 TEST(OverviewPyramid, ANodeBuiltAgainOverTakenNodesStartsFromTheSummariesKeptOfThem) {
     TempFolder dir;
-    Block block;
-    for (int x = 0; x < 4; ++x)
-        for (int y = 0; y < 4; ++y)
-            block.Add(CellName(x, y), CellExtent(x, y));
-    block.Place();
-    std::size_t changed = 0;
-    for (std::size_t t = 0; t < block.tiles.size(); ++t)
-        if (block.tiles[t].name == CellName(0, 0))
-            changed = t;
+    const Block block = FourByFourBlock();
+    const std::size_t changed = TileNamed(block, CellName(0, 0));
     const auto summaryOf = [&](std::size_t t, bool repainted) {
         return Tinted(*block.tiles[t].extent, repainted ? 255 : static_cast<int>(t) * 15);
     };
