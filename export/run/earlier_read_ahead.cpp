@@ -1,5 +1,6 @@
 #include "export/run/earlier_read_ahead.h"
 
+#include "export/tiles3d/tileset_build.h"
 #include "export/tiles3d/tileset_names.h"
 
 #include <algorithm>
@@ -10,15 +11,6 @@
 namespace brindle {
 namespace fs = std::filesystem;
 
-namespace {
-// As the walk spells them, so that a read ahead is of the same folders as the walk's own.
-fs::path Normal(const fs::path& path) {
-    std::error_code error;
-    const fs::path absolute = fs::absolute(path, error);
-    return error ? path.lexically_normal() : absolute.lexically_normal();
-}
-} // namespace
-
 void EarlierReadAhead::start(const fs::path& outputFolder, const fs::path& listedFolder,
                              const ContentSettings& settings) {
 #ifdef _WIN32
@@ -26,7 +18,7 @@ void EarlierReadAhead::start(const fs::path& outputFolder, const fs::path& liste
     // open: another run updating the tileset meanwhile would fail. The walk reads it there.
     (void)outputFolder, (void)listedFolder, (void)settings;
 #else
-    const fs::path output = Normal(outputFolder), listed = Normal(listedFolder);
+    const fs::path output = WalkPath(outputFolder), listed = WalkPath(listedFolder);
     const std::optional<ManifestHead> head = ReadManifestHead(output);
     const Result<FileFacts> manifest = LookAt(output / kConversionManifestName);
     if (!head || !(head->settings == settings) || !manifest ||
@@ -52,7 +44,7 @@ void EarlierReadAhead::start(const fs::path& outputFolder, const fs::path& liste
 
 std::unique_ptr<EarlierConversions> EarlierReadAhead::take(const fs::path& outputFolder,
                                                            const fs::path& listedFolder) {
-    const fs::path output = Normal(outputFolder), listed = Normal(listedFolder);
+    const fs::path output = WalkPath(outputFolder), listed = WalkPath(listedFolder);
     const auto read = std::find_if(reads_.begin(), reads_.end(), [&](const Read& r) {
         return r.output == output && r.listed == listed && r.loaded.valid();
     });

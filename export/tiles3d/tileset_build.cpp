@@ -118,8 +118,8 @@ public:
                 std::unique_ptr<EarlierConversions> earlier)
         : options_(options), convert_(convert), mailbox_(std::make_shared<Mailbox>()),
           earlier_(std::move(earlier)) {
-        listed_ = fs::absolute(options.listedFolder).lexically_normal();
-        output_ = fs::absolute(options.output).lexically_normal();
+        listed_ = WalkPath(options.listedFolder);
+        output_ = WalkPath(options.output);
     }
 
     Result<TilesetBuilt> run();
@@ -753,6 +753,12 @@ Status TilesetWalk::writeTileset() {
 }
 
 } // namespace
+
+fs::path WalkPath(const fs::path& folder) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(folder, error);
+    return error ? folder.lexically_normal() : absolute.lexically_normal();
+}
 
 Result<TilesetBuilt> BuildTileset(const TilesetBuildOptions& options, const FileConverter& convert,
                                   std::unique_ptr<EarlierConversions> earlier) {

@@ -101,9 +101,13 @@ struct TilesetBuilt {
 // when the converter says the run was cancelled (std::errc::operation_canceled). Returns
 // only once every conversion it asked for is done.
 // `earlier`: the earlier build's conversions (EarlierConversions::Load of previousOutput, the
-// listed folder as an absolute path) where the caller read them ahead; otherwise the build
+// listed folder as WalkPath() spells it) where the caller read them ahead; otherwise the build
 // reads them itself.
 Result<TilesetBuilt> BuildTileset(const TilesetBuildOptions& options, const FileConverter& convert,
                                   std::unique_ptr<EarlierConversions> earlier = nullptr);
+
+// A folder as the build takes it, the listed folder's and the output's: absolute and lexically
+// normal (only lexically normal where the working folder cannot be told).
+std::filesystem::path WalkPath(const std::filesystem::path& folder);
 
 } // namespace brindle
